@@ -1,0 +1,593 @@
+// base/str.cpp: slicing, matching, building, lists, maps, paths, numbers and
+// Unicode conversion. The formatter lives in base/fmt.cpp.
+#include "base/str.h"
+
+#include <cstring>
+
+//- construction
+
+Str str_from_cstring(const char *text)
+{
+    if (!text) return str_empty();
+    return Str{text, (u64)strlen(text)};
+}
+
+Str16 str16_from_cstring(const u16 *text)
+{
+    u64 size = 0;
+    if (text)
+        while (text[size]) size += 1;
+    return Str16{text, size};
+}
+
+//- slicing
+
+Str str_prefix(Str s, u64 n) { return Str{s.str, min_of(n, s.size)}; }
+
+Str str_chop(Str s, u64 n) { return Str{s.str, s.size - min_of(n, s.size)}; }
+
+Str str_skip(Str s, u64 n)
+{
+    n = min_of(n, s.size);
+    return Str{s.str + n, s.size - n};
+}
+
+Str str_postfix(Str s, u64 n)
+{
+    n = min_of(n, s.size);
+    return Str{s.str + s.size - n, n};
+}
+
+Str str_substr(Str s, u64 a, u64 b)
+{
+    u64 lo = min_of(min_of(a, b), s.size);
+    u64 hi = min_of(max_of(a, b), s.size);
+    return Str{s.str + lo, hi - lo};
+}
+
+Str str_trim_left(Str s)
+{
+    u64 i = 0;
+    while (i < s.size && char_is_space((u8)s.str[i])) i += 1;
+    return str_skip(s, i);
+}
+
+Str str_trim_right(Str s)
+{
+    u64 n = s.size;
+    while (n > 0 && char_is_space((u8)s.str[n - 1])) n -= 1;
+    return Str{s.str, n};
+}
+
+Str str_trim(Str s) { return str_trim_right(str_trim_left(s)); }
+
+//- comparison and search
+
+bool str_match(Str a, Str b, u32 flags)
+{
+    if (flags & StrMatch_Prefix) {
+        if (a.size > b.size) return false;
+    } else if (a.size != b.size) {
+        return false;
+    }
+    if (flags == 0 || flags == StrMatch_Prefix) return a.size == 0 || memcmp(a.str, b.str, a.size) == 0;
+    for (u64 i = 0; i < a.size; i += 1) {
+        u8 x = (u8)a.str[i];
+        u8 y = (u8)b.str[i];
+        if (flags & StrMatch_CaseInsensitive) {
+            x = char_to_lower(x);
+            y = char_to_lower(y);
+        }
+        if (flags & StrMatch_SlashInsensitive) {
+            x = char_to_forward_slash(x);
+            y = char_to_forward_slash(y);
+        }
+        if (x != y) return false;
+    }
+    return true;
+}
+
+u64 str_find(Str s, Str needle, u64 start, u32 flags)
+{
+    if (start >= s.size || needle.size > s.size) return s.size;
+    u32 compare = flags & (StrMatch_CaseInsensitive | StrMatch_SlashInsensitive);
+    u64 last_start = s.size - needle.size;
+    if (flags & StrMatch_FindLast) {
+        for (u64 i = last_start + 1; i > start; i -= 1)
+            if (str_match(needle, Str{s.str + i - 1, needle.size}, compare)) return i - 1;
+        return s.size;
+    }
+    if (compare == 0 && needle.size > 0) {
+        // The common case: exact search, first byte located with memchr.
+        u64 i = start;
+        while (i <= last_start) {
+            const void *hit = memchr(s.str + i, needle.str[0], last_start - i + 1);
+            if (!hit) break;
+            i = (u64)((const char *)hit - s.str);
+            if (memcmp(s.str + i, needle.str, needle.size) == 0) return i;
+            i += 1;
+        }
+        return s.size;
+    }
+    for (u64 i = start; i <= last_start; i += 1)
+        if (str_match(needle, Str{s.str + i, needle.size}, compare)) return i;
+    return s.size;
+}
+
+u64 str_find_byte(Str s, char byte, u64 start)
+{
+    if (start >= s.size) return s.size;
+    const void *hit = memchr(s.str + start, byte, s.size - start);
+    return hit ? (u64)((const char *)hit - s.str) : s.size;
+}
+
+u64 str_find_last_byte(Str s, char byte)
+{
+    for (u64 i = s.size; i > 0; i -= 1)
+        if (s.str[i - 1] == byte) return i - 1;
+    return s.size;
+}
+
+u64 str_hash(Str s)
+{
+    u64 h = 5381;
+    for (u64 i = 0; i < s.size; i += 1) h = h * 33 + (u8)s.str[i];
+    return h;
+}
+
+//- building
+
+Str str_copy(Arena *arena, Str s)
+{
+    char *out = (char *)arena_push(arena, s.size + 1, 1);
+    if (!out) return str_empty();
+    if (s.size) memcpy(out, s.str, s.size);
+    out[s.size] = 0;
+    return Str{out, s.size};
+}
+
+Str str_pushfv(Arena *arena, const char *format, va_list args)
+{
+    va_list measure;
+    va_copy(measure, args);
+    u64 size = fmt_vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    char *out = (char *)arena_push(arena, size + 1, 8);
+    if (!out) return str_empty();
+    fmt_vsnprintf(out, size + 1, format, args);
+    return Str{out, size};
+}
+
+Str str_pushf(Arena *arena, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    Str result = str_pushfv(arena, format, args);
+    va_end(args);
+    return result;
+}
+
+Str str_fill(Arena *arena, u64 count, char byte)
+{
+    char *out = (char *)arena_push(arena, count + 1, 1);
+    if (!out) return str_empty();
+    memset(out, byte, count);
+    out[count] = 0;
+    return Str{out, count};
+}
+
+const char *str_cstring(Arena *arena, Str s) { return str_copy(arena, s).str; }
+
+void str_list_push(Arena *arena, StrList *list, Str s)
+{
+    StrNode *node = push_array_no_zero<StrNode>(arena, 1);
+    if (!node) return;
+    node->next = nullptr;
+    node->string = s;
+    if (list->last) list->last->next = node;
+    else list->first = node;
+    list->last = node;
+    list->node_count += 1;
+    list->total_size += s.size;
+}
+
+void str_list_push_front(Arena *arena, StrList *list, Str s)
+{
+    StrNode *node = push_array_no_zero<StrNode>(arena, 1);
+    if (!node) return;
+    node->next = list->first;
+    node->string = s;
+    list->first = node;
+    if (!list->last) list->last = node;
+    list->node_count += 1;
+    list->total_size += s.size;
+}
+
+void str_list_pushf(Arena *arena, StrList *list, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    Str s = str_pushfv(arena, format, args);
+    va_end(args);
+    str_list_push(arena, list, s);
+}
+
+void str_list_concat(StrList *a, StrList *b)
+{
+    if (!b->first) return;
+    if (a->last) a->last->next = b->first;
+    else a->first = b->first;
+    a->last = b->last;
+    a->node_count += b->node_count;
+    a->total_size += b->total_size;
+    *b = StrList{};
+}
+
+Str str_list_join(Arena *arena, const StrList *list, const StrJoin *join)
+{
+    StrJoin none = {str_empty(), str_empty(), str_empty()};
+    if (!join) join = &none;
+    u64 seps = list->node_count ? list->node_count - 1 : 0;
+    u64 size = join->pre.size + list->total_size + join->sep.size * seps + join->post.size;
+    char *out = (char *)arena_push(arena, size + 1, 1);
+    if (!out) return str_empty();
+    char *at = out;
+    memcpy(at, join->pre.str, join->pre.size);
+    at += join->pre.size;
+    for (StrNode *n = list->first; n; n = n->next) {
+        if (n->string.size) memcpy(at, n->string.str, n->string.size);
+        at += n->string.size;
+        if (n->next && join->sep.size) {
+            memcpy(at, join->sep.str, join->sep.size);
+            at += join->sep.size;
+        }
+    }
+    memcpy(at, join->post.str, join->post.size);
+    at += join->post.size;
+    *at = 0;
+    return Str{out, size};
+}
+
+Str str_list_join_plain(Arena *arena, const StrList *list) { return str_list_join(arena, list, nullptr); }
+
+StrList str_split(Arena *arena, Str s, Str separators, u32 flags)
+{
+    StrList list = {};
+    u64 piece_start = 0;
+    for (u64 i = 0; i <= s.size; i += 1) {
+        bool cut = i == s.size;
+        if (!cut)
+            for (u64 k = 0; k < separators.size; k += 1)
+                if (s.str[i] == separators.str[k]) {
+                    cut = true;
+                    break;
+                }
+        if (!cut) continue;
+        if (i > piece_start || (flags & StrSplit_KeepEmpty))
+            str_list_push(arena, &list, str_substr(s, piece_start, i));
+        piece_start = i + 1;
+    }
+    return list;
+}
+
+StrList str_split_path(Arena *arena, Str s) { return str_split(arena, s, str_lit("/\\"), StrSplit_KeepEmpty); }
+
+//- maps
+
+StrMap str_map_alloc(Arena *arena, u64 bucket_count)
+{
+    StrMap map = {};
+    map.bucket_count = bucket_count ? bucket_count : 1;
+    map.buckets = push_array<StrMapBucket>(arena, map.bucket_count);
+    return map;
+}
+
+StrMapNode *str_map_insert(Arena *arena, StrMap *map, Str key, u64 value)
+{
+    StrMapBucket *bucket = &map->buckets[str_hash(key) % map->bucket_count];
+    StrMapNode *node = push_struct<StrMapNode>(arena);
+    if (!node) return nullptr;
+    node->key = str_copy(arena, key);
+    node->value = value;
+    if (bucket->last) bucket->last->next = node;
+    else bucket->first = node;
+    bucket->last = node;
+    return node;
+}
+
+StrMapNode *str_map_lookup(const StrMap *map, Str key)
+{
+    if (!map->buckets) return nullptr;
+    const StrMapBucket *bucket = &map->buckets[str_hash(key) % map->bucket_count];
+    for (StrMapNode *n = bucket->first; n; n = n->next)
+        if (str_eq(n->key, key)) return n;
+    return nullptr;
+}
+
+//- paths
+
+static u64 last_slash(Str s)
+{
+    for (u64 i = s.size; i > 0; i -= 1)
+        if (char_is_slash((u8)s.str[i - 1])) return i - 1;
+    return s.size;
+}
+
+Str path_chop_extension(Str s)
+{
+    u64 dot = str_find_last_byte(s, '.');
+    return dot < s.size ? str_prefix(s, dot) : s;
+}
+
+Str path_extension(Str s)
+{
+    u64 dot = str_find_last_byte(s, '.');
+    return dot < s.size ? str_skip(s, dot + 1) : Str{s.str + s.size, 0};
+}
+
+Str path_folder(Str s)
+{
+    u64 slash = last_slash(s);
+    return slash < s.size ? str_prefix(s, slash) : Str{s.str, 0};
+}
+
+Str path_folder_with_slash(Str s)
+{
+    u64 slash = last_slash(s);
+    return slash < s.size ? str_prefix(s, slash + 1) : Str{s.str, 0};
+}
+
+Str path_file_name(Str s)
+{
+    u64 slash = last_slash(s);
+    return slash < s.size ? str_skip(s, slash + 1) : s;
+}
+
+Str path_ensure_slash(Arena *arena, Str s)
+{
+    if (s.size == 0 || char_is_slash((u8)s.str[s.size - 1])) return s;
+    return str_pushf(arena, "%S/", s);
+}
+
+u32 path_kind(Str s)
+{
+    if (s.size >= 2 && char_is_alpha((u8)s.str[0]) && s.str[1] == ':') return 1;
+    if (s.size >= 1 && s.str[0] == '/') return 2;
+    return 0;
+}
+
+Str path_resolve_segments(Arena *arena, Str base, Str path)
+{
+    ArenaTemp scratch = scratch_begin(arena);
+    StrList parts = str_split_path(scratch.arena, base);
+    StrList more = str_split_path(scratch.arena, path);
+    str_list_concat(&parts, &more);
+    // The kept segments form a stack; an array keeps ".." cheap.
+    Str *kept = push_array_no_zero<Str>(scratch.arena, parts.node_count + 1);
+    u64 count = 0;
+    for (StrNode *n = parts.first; n; n = n->next) {
+        Str seg = n->string;
+        // An empty segment is the root at the start and the trailing slash
+        // at the end; anywhere else it is a doubled slash and means nothing.
+        if (seg.size == 0 && n != parts.first && n->next) continue;
+        if (str_eq(seg, str_lit("."))) continue;
+        if (str_eq(seg, str_lit(".."))) {
+            bool root = count == 1 && (kept[0].size == 0 || path_kind(kept[0]) == 1);
+            if (count > 0 && !root) count -= 1;
+            continue;
+        }
+        kept[count++] = seg;
+    }
+    StrList joined = {};
+    for (u64 i = 0; i < count; i += 1) str_list_push(scratch.arena, &joined, kept[i]);
+    StrJoin join = {str_empty(), str_lit("/"), str_empty()};
+    Str result = str_list_join(arena, &joined, &join);
+    // A lone root segment joins to "": it means "/".
+    if (count == 1 && kept[0].size == 0) result = str_copy(arena, str_lit("/"));
+    scratch_end(scratch);
+    return result;
+}
+
+Str path_collapse_slashes(Arena *arena, Str path, bool backslashes)
+{
+    char *out = (char *)arena_push(arena, path.size + 1, 1);
+    if (!out) return str_empty();
+    u64 n = 0;
+    for (u64 i = 0; i < path.size; i += 1) {
+        u8 c = (u8)path.str[i];
+        bool slash = c == '/' || (backslashes && c == '\\');
+        if (slash) {
+            if (n > 0 && out[n - 1] == '/') continue;
+            out[n++] = '/';
+        } else {
+            out[n++] = (char)c;
+        }
+    }
+    out[n] = 0;
+    return Str{out, n};
+}
+
+//- characters
+
+bool char_is_symbol(u8 c)
+{
+    switch (c) {
+    case '!': case '#': case '$': case '%': case '&': case '(': case ')':
+    case '*': case '+': case ',': case '-': case '.': case '/': case ':':
+    case ';': case '<': case '=': case '>': case '?': case '@': case '[':
+    case '\\': case ']': case '^': case '{': case '|': case '}': case '~':
+        return true;
+    default:
+        return false;
+    }
+}
+
+//- numbers
+
+Str str_from_u64(Arena *arena, u64 value, u32 radix, u8 min_digits, u8 separator)
+{
+    if (radix != 2 && radix != 8 && radix != 16) radix = 10;
+    const char *prefix = radix == 2 ? "0b" : radix == 8 ? "0o" : radix == 16 ? "0x" : "";
+    u32 group = radix == 10 ? 3 : 4;
+    char digits[64];
+    u32 count = 0;
+    do {
+        digits[count++] = "0123456789abcdef"[value % radix];
+        value /= radix;
+    } while (value);
+    while (count < min_digits && count < sizeof(digits)) digits[count++] = '0';
+    char out[2 + 64 + 32];
+    u32 n = 0;
+    for (const char *p = prefix; *p; p += 1) out[n++] = *p;
+    for (u32 i = count; i > 0; i -= 1) {
+        out[n++] = digits[i - 1];
+        if (separator && i > 1 && (i - 1) % group == 0) out[n++] = (char)separator;
+    }
+    return str_copy(arena, Str{out, n});
+}
+
+static u8 digit_value(u8 c)
+{
+    if (c >= '0' && c <= '9') return (u8)(c - '0');
+    if (c >= 'a' && c <= 'f') return (u8)(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F') return (u8)(c - 'A' + 10);
+    return 0xFF;
+}
+
+u64 u64_from_str(Str s, u32 radix)
+{
+    u64 value = 0;
+    for (u64 i = 0; i < s.size; i += 1) value = value * radix + digit_value((u8)s.str[i]);
+    return value;
+}
+
+LineCol line_col_of(Str s, u64 offset)
+{
+    LineCol at = {1, 1};
+    u64 end = min_of(offset, s.size);
+    for (u64 i = 0; i < end; i += 1) {
+        if (s.str[i] == '\n') {
+            at.line += 1;
+            at.column = 1;
+        } else {
+            at.column += 1;
+        }
+    }
+    return at;
+}
+
+//- Unicode
+
+DecodedChar utf8_decode(const u8 *bytes, u64 remaining)
+{
+    // Byte class from the top five bits: 0 one byte, 1 continuation, 2..4
+    // the length of a lead byte, 5 invalid.
+    static const u8 length_of_class[32] = {
+        1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+        0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 2, 2, 3, 3, 4, 5,
+    };
+    static const u8 first_mask[5] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    DecodedChar invalid = {0xFFFFFFFFu, 1};
+    if (remaining == 0) return invalid;
+    u8 length = length_of_class[bytes[0] >> 3];
+    if (length == 0 || length == 5) return invalid;
+    if (length > remaining) return invalid;
+    u32 cp = bytes[0] & first_mask[length];
+    for (u32 i = 1; i < length; i += 1) {
+        if ((bytes[i] & 0xC0) != 0x80) return invalid;
+        cp = (cp << 6) | (bytes[i] & 0x3F);
+    }
+    return DecodedChar{cp, length};
+}
+
+DecodedChar utf16_decode(const u16 *units, u64 remaining)
+{
+    if (remaining == 0) return DecodedChar{0xFFFFFFFFu, 1};
+    u32 first = units[0];
+    if (first >= 0xD800 && first <= 0xDBFF && remaining >= 2 && units[1] >= 0xDC00 && units[1] <= 0xDFFF)
+        return DecodedChar{((first - 0xD800) << 10) + (units[1] - 0xDC00u) + 0x10000u, 2};
+    return DecodedChar{first, 1};
+}
+
+u32 utf8_encode(u8 *out, u32 cp)
+{
+    if (cp < 0x80) {
+        out[0] = (u8)cp;
+        return 1;
+    }
+    if (cp < 0x800) {
+        out[0] = (u8)(0xC0 | (cp >> 6));
+        out[1] = (u8)(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        out[0] = (u8)(0xE0 | (cp >> 12));
+        out[1] = (u8)(0x80 | ((cp >> 6) & 0x3F));
+        out[2] = (u8)(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    if (cp <= 0x10FFFF) {
+        out[0] = (u8)(0xF0 | (cp >> 18));
+        out[1] = (u8)(0x80 | ((cp >> 12) & 0x3F));
+        out[2] = (u8)(0x80 | ((cp >> 6) & 0x3F));
+        out[3] = (u8)(0x80 | (cp & 0x3F));
+        return 4;
+    }
+    out[0] = '?';
+    return 1;
+}
+
+u32 utf16_encode(u16 *out, u32 cp)
+{
+    if (cp < 0x10000) {
+        out[0] = (u16)cp;
+        return 1;
+    }
+    if (cp <= 0x10FFFF) {
+        cp -= 0x10000;
+        out[0] = (u16)(0xD800 + (cp >> 10));
+        out[1] = (u16)(0xDC00 + (cp & 0x3FF));
+        return 2;
+    }
+    out[0] = '?';
+    return 1;
+}
+
+Str16 str16_from_str(Arena *arena, Str s)
+{
+    u64 capacity = 2 * s.size + 1;
+    u64 before = arena_pos(arena);
+    u16 *out = (u16 *)arena_push(arena, 2 * capacity, 2);
+    if (!out) return Str16{nullptr, 0};
+    u64 n = 0;
+    for (u64 i = 0; i < s.size;) {
+        DecodedChar c = utf8_decode((const u8 *)s.str + i, s.size - i);
+        i += c.size;
+        n += utf16_encode(out + n, c.codepoint);
+    }
+    out[n] = 0;
+    // Give back what was reserved for the worst case: the result stays the
+    // last thing on the arena.
+    u64 used = (u64)((u8 *)(out + n + 1) - (u8 *)out);
+    u64 start = arena_pos(arena) - 2 * capacity;
+    if (start >= before) arena_pop_to(arena, start + used);
+    return Str16{out, n};
+}
+
+Str str_from_str16(Arena *arena, Str16 s)
+{
+    u64 capacity = 3 * s.size + 1;
+    u64 before = arena_pos(arena);
+    u8 *out = (u8 *)arena_push(arena, capacity, 1);
+    if (!out) return str_empty();
+    u64 n = 0;
+    for (u64 i = 0; i < s.size;) {
+        DecodedChar c = utf16_decode(s.str + i, s.size - i);
+        i += c.size;
+        n += utf8_encode(out + n, c.codepoint);
+    }
+    out[n] = 0;
+    u64 start = arena_pos(arena) - capacity;
+    if (start >= before) arena_pop_to(arena, start + n + 1);
+    return Str{(const char *)out, n};
+}

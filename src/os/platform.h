@@ -1,0 +1,141 @@
+// os/platform.h: the only door to the operating system.
+//
+// Everything above this layer works on UTF-8 paths with forward slashes and
+// on the records declared here; no system type crosses this header, so a
+// second backend (os/win32/) can sit beside os/posix/. Each backend defines
+// every function marked [backend]; the rest are written once on top of them
+// (os/platform.cpp).
+//
+// Threads: every thread has a ThreadContext with two scratch arenas, a name
+// and a general arena. Contexts are created by thread_start's trampoline, by
+// the entry point, or on first use for threads the program did not start
+// (test runners). Locks and condition variables come from process-wide
+// pools and are never returned. File calls never stop the program: a failure
+// gives an empty result or false, and the caller decides what it means.
+#pragma once
+#include "base/date.h"
+#include "base/str.h"
+
+//- thread contexts
+
+struct ThreadContext {
+    Arena *scratch[2];      // reserve 8 GiB each
+    char name[64];
+    u64 name_size;          // at most 64
+    u32 is_main;
+    Arena *arena;           // the thread's general arena, reserve 64 MiB
+};
+
+ThreadContext *thread_context_create(void);    // for the calling thread
+ThreadContext *thread_context(void);           // creates one on first use
+void thread_set_name(const char *format, ...); // [backend] tells the system too
+
+//- threads
+
+typedef void ThreadEntry(u64 argument);
+struct ThreadRecord;                                   // opaque
+ThreadRecord *thread_start(u64 argument, ThreadEntry *entry);   // [backend]
+// wyn's own threads never end; tests end theirs and wait for them here.
+void thread_join(ThreadRecord *thread);                // [backend]
+
+//- locks, slim reader/writer locks and condition variables
+
+struct CriticalSection;   // opaque, a plain mutex
+struct SrwLock;           // opaque, a shared/exclusive lock
+struct CondVar;           // opaque
+
+CriticalSection *cs_alloc(void);                  // [backend]
+void cs_enter(CriticalSection *cs);               // [backend]
+void cs_leave(CriticalSection *cs);               // [backend]
+
+SrwLock *srw_alloc(void);                         // [backend]
+void srw_lock_shared(SrwLock *lock);              // [backend]
+void srw_unlock_shared(SrwLock *lock);            // [backend]
+void srw_lock_exclusive(SrwLock *lock);           // [backend]
+void srw_unlock_exclusive(SrwLock *lock);         // [backend]
+
+CondVar *cv_alloc(void);                          // [backend]
+void cv_broadcast(CondVar *cv);                   // [backend] wakes every waiter
+
+// Waits with the lock held (entered, or shared) until a broadcast or the
+// deadline, an absolute time in microseconds of now_us(); u64_max waits
+// without limit. Returns false at once when the deadline has passed, else
+// whether the wake-up was a signal rather than the deadline. Waiters always
+// re-check their condition: wake-ups may be spurious.
+bool wait_cs(CondVar *cv, CriticalSection *cs, u64 deadline_us);        // [backend]
+bool wait_srw_shared(CondVar *cv, SrwLock *lock, u64 deadline_us);      // [backend]
+bool wait_srw_exclusive(CondVar *cv, SrwLock *lock, u64 deadline_us);   // [backend]
+
+//- process
+
+struct SystemInfo {
+    u64 processor_count;        // processors this process may run on, at least 1
+    u64 page_size;
+    u64 allocation_granularity;
+    u64 large_page_minimum;     // 0: pages are rounded to page_size
+    u64 counter_frequency;      // ticks per second of now_us's clock
+    u64 process_id;
+    b32 timer_resolution_granted;
+};
+
+void process_start(void);                  // main thread, once, before other threads
+const SystemInfo *system_info(void);
+Arena *process_arena(void);
+
+//- console
+
+// Writes the text to standard output in one piece: text written by two
+// threads at once is never mixed. Standard output is line-buffered.
+void console_write(Str text);              // [backend]
+void console_setup(void);                  // [backend] line buffering, even into a pipe
+
+//- time
+
+u64 now_us(void);                          // [backend] monotonic microseconds
+void sleep_ms(u64 milliseconds);           // [backend]
+DateTime date_now(void);                   // [backend] UTC, every field filled
+
+//- files and folders
+//
+// Paths are UTF-8. A file's last-write time is the nanoseconds since the
+// epoch of its modification (0 when it is missing); any change of the value
+// means a change of the file.
+
+enum FileWriteFlags : u32 {
+    FileWrite_CreateFolders = 2 | 4,   // either bit creates the missing parent folders
+    FileWrite_Replace = 8,             // delete first; the file is created anew
+};
+
+struct FileProperties {
+    u64 size;
+    u64 last_write_time;
+    b32 exists;
+    b32 is_folder;
+};
+
+struct FolderEntry {
+    FolderEntry *next;
+    Str name;
+    b32 is_folder;   // links are followed: a link to a folder is a folder
+};
+
+struct FolderListing {
+    FolderEntry *first;
+    FolderEntry *last;
+    u64 count;
+    b32 opened;
+};
+
+Str file_read_all(Arena *arena, Str path, FileProperties *out_properties = nullptr);   // [backend]
+bool file_exists(Str path);                                   // [backend] readable file
+bool file_write_all(Str path, Str bytes, u32 flags);          // [backend] atomic replace
+bool folder_create_all(Str path);                             // creates every folder but the last piece
+bool folder_create(Str path);                                 // [backend] true when it exists afterwards
+bool file_delete(Str path);                                   // [backend]
+FileProperties file_properties(Str path);                     // [backend]
+inline u64 file_last_write_time(Str path) { return file_properties(path).last_write_time; }
+Str current_directory(Arena *arena);                          // [backend] no trailing slash
+FolderListing folder_list(Arena *arena, Str folder);          // [backend] "." and ".." skipped
+// Device and inode of a folder, so a walk can stop at link cycles; false
+// when the folder cannot be read.
+bool folder_identity(Str folder, u64 out_identity[2]);        // [backend]

@@ -1,0 +1,582 @@
+// os/posix/posix_platform.cpp: the POSIX backend of the platform layer.
+//
+// Memory is one anonymous mapping per reservation (MAP_NORESERVE: the kernel
+// backs a page on first touch, so "commit" is bookkeeping). Locks are the
+// standard library's mutexes and condition variables, handed out from
+// pools. Files are read and written with open/read/write, looping on short
+// transfers and EINTR; a write replaces its file through a temporary file
+// and a rename, so a reader never sees half a file.
+#include "os/platform.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <shared_mutex>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+//- memory
+
+void *os_memory_reserve(u64 size)
+{
+    void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+void os_memory_commit(void *, u64) {}
+
+void os_memory_reset(void *base, u64 size)
+{
+    u64 page = os_memory_page_size();
+    u64 start = align_up_pow2((u64)(uintptr_t)base, page);
+    u64 end = ((u64)(uintptr_t)base + size) & ~(page - 1);
+    if (end <= start) return;
+    mprotect((void *)(uintptr_t)start, end - start, PROT_READ | PROT_WRITE);
+    madvise((void *)(uintptr_t)start, end - start, MADV_DONTNEED);
+}
+
+void os_memory_release(void *base, u64 size) { munmap(base, size); }
+
+u64 os_memory_page_size(void)
+{
+    static const u64 page = (u64)sysconf(_SC_PAGESIZE);
+    return page;
+}
+
+u64 os_memory_large_page_size(void) { return 0; }
+
+//- thread contexts
+
+namespace {
+
+thread_local ThreadContext *tls_context;
+
+// Releases a context's arenas when its thread ends, so tests that start and
+// join many threads do not pile up reservations.
+struct ContextOwner {
+    ThreadContext *context = nullptr;
+    ~ContextOwner()
+    {
+        if (!context || context->is_main) return;
+        arena_release(context->scratch[0]);
+        arena_release(context->scratch[1]);
+        Arena *arena = context->arena;
+        tls_context = nullptr;
+        context = nullptr;
+        arena_release(arena);
+    }
+};
+thread_local ContextOwner tls_owner;
+
+} // namespace
+
+ThreadContext *thread_context_create(void)
+{
+    if (tls_context) return tls_context;
+    Arena *arena = arena_alloc(MiB(64), KiB(4));
+    ThreadContext *context = push_struct<ThreadContext>(arena);
+    context->arena = arena;
+    context->scratch[0] = arena_alloc(GiB(8), KiB(4));
+    context->scratch[1] = arena_alloc(GiB(8), KiB(4));
+    tls_context = context;
+    tls_owner.context = context;
+    return context;
+}
+
+ThreadContext *thread_context(void)
+{
+    return tls_context ? tls_context : thread_context_create();
+}
+
+Arena **os_thread_scratch_arenas(void) { return thread_context()->scratch; }
+
+void thread_set_name(const char *format, ...)
+{
+    ThreadContext *context = thread_context();
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    va_list args;
+    va_start(args, format);
+    Str name = str_pushfv(scratch.arena, format, args);
+    va_end(args);
+    u64 kept = min_of<u64>(name.size, sizeof(context->name));
+    memcpy(context->name, name.str, kept);
+    context->name_size = kept;
+    // The kernel keeps 15 bytes; the context keeps the first 64.
+    char short_name[16];
+    u64 n = min_of<u64>(name.size, 15);
+    memcpy(short_name, name.str, n);
+    short_name[n] = 0;
+    pthread_setname_np(pthread_self(), short_name);
+    scratch_end(scratch);
+}
+
+//- pools
+//
+// Records are taken from a pool arena under the pool's lock and never given
+// back, so their addresses stay valid for the life of the process.
+
+struct ThreadRecord {
+    ThreadRecord *next;
+    pthread_t handle;
+    u64 thread_id;
+    u64 argument;
+    ThreadEntry *entry;
+};
+
+struct CriticalSection {
+    CriticalSection *next;
+    std::mutex mutex;
+};
+
+struct SrwLock {
+    SrwLock *next;
+    std::shared_mutex lock;
+};
+
+struct CondVar {
+    CondVar *next;
+    std::condition_variable_any cv;
+};
+
+namespace {
+
+struct Pool {
+    std::mutex lock;
+    Arena *arena;
+};
+
+struct Pools {
+    Pool threads, sections, slim_locks, conditions;
+};
+
+Pools &pools()
+{
+    static Pools p;
+    return p;
+}
+
+template <typename T>
+T *pool_take(Pool *pool)
+{
+    std::lock_guard<std::mutex> guard(pool->lock);
+    if (!pool->arena) pool->arena = arena_alloc(KiB(256), KiB(4));
+    void *memory = arena_push(pool->arena, sizeof(T), alignof(T));
+    return new (memory) T();
+}
+
+std::atomic<u64> thread_counter{0};
+
+void *thread_trampoline(void *raw)
+{
+    ThreadRecord *record = (ThreadRecord *)raw;
+    thread_context_create();
+    record->entry(record->argument);
+    return nullptr;   // ContextOwner releases the arenas as the thread ends
+}
+
+} // namespace
+
+ThreadRecord *thread_start(u64 argument, ThreadEntry *entry)
+{
+    ThreadRecord *record = pool_take<ThreadRecord>(&pools().threads);
+    record->argument = argument;
+    record->entry = entry;
+    record->thread_id = thread_counter.fetch_add(1) + 1;
+    if (pthread_create(&record->handle, nullptr, thread_trampoline, record) != 0) return nullptr;
+    return record;
+}
+
+void thread_join(ThreadRecord *thread)
+{
+    if (thread) pthread_join(thread->handle, nullptr);
+}
+
+CriticalSection *cs_alloc(void) { return pool_take<CriticalSection>(&pools().sections); }
+void cs_enter(CriticalSection *cs) { cs->mutex.lock(); }
+void cs_leave(CriticalSection *cs) { cs->mutex.unlock(); }
+
+SrwLock *srw_alloc(void) { return pool_take<SrwLock>(&pools().slim_locks); }
+void srw_lock_shared(SrwLock *l) { l->lock.lock_shared(); }
+void srw_unlock_shared(SrwLock *l) { l->lock.unlock_shared(); }
+void srw_lock_exclusive(SrwLock *l) { l->lock.lock(); }
+void srw_unlock_exclusive(SrwLock *l) { l->lock.unlock(); }
+
+CondVar *cv_alloc(void) { return pool_take<CondVar>(&pools().conditions); }
+void cv_broadcast(CondVar *cv) { cv->cv.notify_all(); }
+
+namespace {
+
+// Lets a condition variable wait on a lock held shared.
+struct SharedLockAdapter {
+    std::shared_mutex *mutex;
+    void lock() { mutex->lock_shared(); }
+    void unlock() { mutex->unlock_shared(); }
+};
+
+template <typename Lockable>
+bool wait_until_deadline(std::condition_variable_any *cv, Lockable &lockable, u64 deadline_us)
+{
+    if (deadline_us == u64_max) {
+        cv->wait(lockable);
+        return true;
+    }
+    u64 now = now_us();
+    if (now >= deadline_us) return false;
+    std::cv_status status = cv->wait_for(lockable, std::chrono::microseconds(deadline_us - now));
+    return status == std::cv_status::no_timeout;
+}
+
+} // namespace
+
+bool wait_cs(CondVar *cv, CriticalSection *cs, u64 deadline_us)
+{
+    return wait_until_deadline(&cv->cv, cs->mutex, deadline_us);
+}
+
+bool wait_srw_shared(CondVar *cv, SrwLock *lock, u64 deadline_us)
+{
+    SharedLockAdapter adapter = {&lock->lock};
+    return wait_until_deadline(&cv->cv, adapter, deadline_us);
+}
+
+bool wait_srw_exclusive(CondVar *cv, SrwLock *lock, u64 deadline_us)
+{
+    return wait_until_deadline(&cv->cv, lock->lock, deadline_us);
+}
+
+//- process
+
+namespace {
+
+SystemInfo g_system_info;
+Arena *g_process_arena;
+
+u64 count_processors()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof(set), &set) == 0) {
+        int n = CPU_COUNT(&set);
+        if (n > 0) return (u64)n;
+    }
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? (u64)n : 1;
+}
+
+} // namespace
+
+void process_start(void)
+{
+    SystemInfo *info = &g_system_info;
+    info->processor_count = count_processors();
+    info->page_size = os_memory_page_size();
+    info->allocation_granularity = info->page_size;
+    info->counter_frequency = 1000000000ull;
+    info->large_page_minimum = os_memory_large_page_size();
+    info->process_id = (u64)getpid();
+    if (!g_process_arena) g_process_arena = arena_alloc(MiB(64), KiB(64));
+    // There is no timer resolution to ask for: sleeps are as fine as the
+    // kernel's timers.
+    info->timer_resolution_granted = 1;
+}
+
+const SystemInfo *system_info(void)
+{
+    if (g_system_info.processor_count == 0) {
+        // Tests that never ran process_start still get sensible numbers.
+        static std::once_flag once;
+        std::call_once(once, [] {
+            if (g_system_info.processor_count == 0) process_start();
+        });
+    }
+    return &g_system_info;
+}
+
+Arena *process_arena(void)
+{
+    system_info();
+    return g_process_arena;
+}
+
+//- console
+
+void console_write(Str text)
+{
+    flockfile(stdout);
+    fwrite(text.str, 1, text.size, stdout);
+    funlockfile(stdout);
+    fflush(stdout);
+}
+
+void console_setup(void) { setvbuf(stdout, nullptr, _IOLBF, 0); }
+
+//- time
+
+u64 now_us(void)
+{
+    struct timespec ts;
+    if (clock_gettime(CLOCK_MONOTONIC, &ts) != 0) return 0;
+    return (u64)ts.tv_sec * 1000000ull + (u64)ts.tv_nsec / 1000ull;
+}
+
+void sleep_ms(u64 milliseconds)
+{
+    struct timespec ts;
+    ts.tv_sec = (time_t)(milliseconds / 1000);
+    ts.tv_nsec = (long)(milliseconds % 1000) * 1000000L;
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+DateTime date_now(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return date_from_unix_ms((u64)ts.tv_sec * 1000ull + (u64)ts.tv_nsec / 1000000ull);
+}
+
+//- files
+
+namespace {
+
+// System calls want terminated paths; built strings already carry a NUL,
+// slices of other text do not.
+const char *path_cstring(Arena *arena, Str path) { return str_copy(arena, path).str; }
+
+u64 mtime_ns(const struct stat *st)
+{
+    return (u64)st->st_mtim.tv_sec * 1000000000ull + (u64)st->st_mtim.tv_nsec;
+}
+
+bool write_fully(int fd, const char *bytes, u64 size)
+{
+    while (size > 0) {
+        u64 piece = min_of<u64>(size, 0x7FFFF000ull);
+        ssize_t n = write(fd, bytes, piece);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes += n;
+        size -= (u64)n;
+    }
+    return true;
+}
+
+std::atomic<u64> temp_counter{0};
+
+} // namespace
+
+Str file_read_all(Arena *arena, Str path, FileProperties *out_properties)
+{
+    ArenaTemp scratch = scratch_begin(arena);
+    const char *cpath = path_cstring(scratch.arena, path);
+    Str result = str_empty();
+    FileProperties props = {};
+    int fd = open(cpath, O_RDONLY | O_CLOEXEC);
+    scratch_end(scratch);
+    if (fd < 0) {
+        if (out_properties) *out_properties = props;
+        return result;
+    }
+    struct stat st;
+    if (fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode)) {
+        props.exists = 1;
+        props.size = (u64)st.st_size;
+        props.last_write_time = mtime_ns(&st);
+        // The file may grow or shrink while it is read: read to the end, in
+        // pieces, and keep what arrived.
+        u64 capacity = props.size + 1;
+        char *buffer = (char *)arena_push(arena, capacity, 8);
+        u64 used = 0;
+        while (buffer) {
+            if (used + 1 >= capacity) {
+                // Grown since fstat: move to a larger buffer.
+                u64 bigger = capacity * 2;
+                char *moved = (char *)arena_push(arena, bigger, 8);
+                if (!moved) break;
+                memcpy(moved, buffer, used);
+                buffer = moved;
+                capacity = bigger;
+            }
+            u64 want = min_of<u64>(capacity - 1 - used, 0x7FFFF000ull);
+            ssize_t n = read(fd, buffer + used, want);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                break;
+            }
+            if (n == 0) break;
+            used += (u64)n;
+        }
+        if (buffer) {
+            buffer[used] = 0;
+            result = Str{buffer, used};
+        }
+    }
+    close(fd);
+    if (out_properties) *out_properties = props;
+    return result;
+}
+
+bool file_exists(Str path)
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    const char *cpath = path_cstring(scratch.arena, path);
+    bool exists = false;
+    int fd = open(cpath, O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        struct stat st;
+        exists = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+        close(fd);
+    }
+    scratch_end(scratch);
+    return exists;
+}
+
+bool file_write_all(Str path, Str bytes, u32 flags)
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    const char *cpath = path_cstring(scratch.arena, path);
+    bool create = (flags & (FileWrite_Replace | FileWrite_CreateFolders)) != 0;
+    bool ok = false;
+    struct stat existing;
+    bool had_file = stat(cpath, &existing) == 0 && !S_ISDIR(existing.st_mode);
+    if (flags & FileWrite_CreateFolders) folder_create_all(path);
+    if (create || had_file) {
+        // A reader mid-write must get the old file or the new one, never
+        // half: write a temporary file beside the target, then rename it.
+        Str folder = path_folder(path);
+        Str name = path_file_name(path);
+        Str temp = str_pushf(scratch.arena, "%S%s.%S.wyn-tmp.%lu.%lu", folder, folder.size ? "/" : "", name,
+                             (unsigned long)getpid(), (unsigned long)temp_counter.fetch_add(1));
+        mode_t mode = had_file ? (existing.st_mode & 07777) : 0666;
+        int fd = open(temp.str, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            if (had_file) fchmod(fd, mode);
+            bool written = write_fully(fd, bytes.str, bytes.size);
+            written = close(fd) == 0 && written;
+            if (written && rename(temp.str, cpath) == 0) ok = true;
+            else unlink(temp.str);
+        }
+    }
+    scratch_end(scratch);
+    return ok;
+}
+
+bool folder_create(Str path)
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    const char *cpath = path_cstring(scratch.arena, path);
+    bool ok = mkdir(cpath, 0777) == 0;
+    if (!ok && errno == EEXIST) {
+        struct stat st;
+        ok = stat(cpath, &st) == 0 && S_ISDIR(st.st_mode);
+    }
+    scratch_end(scratch);
+    return ok;
+}
+
+bool file_delete(Str path)
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    bool ok = unlink(path_cstring(scratch.arena, path)) == 0;
+    scratch_end(scratch);
+    return ok;
+}
+
+FileProperties file_properties(Str path)
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    FileProperties props = {};
+    struct stat st;
+    if (stat(path_cstring(scratch.arena, path), &st) == 0) {
+        props.exists = 1;
+        props.is_folder = S_ISDIR(st.st_mode);
+        props.size = (u64)st.st_size;
+        props.last_write_time = mtime_ns(&st);
+    }
+    scratch_end(scratch);
+    return props;
+}
+
+Str current_directory(Arena *arena)
+{
+    char stack_buffer[4096];
+    char *buffer = stack_buffer;
+    u64 capacity = sizeof(stack_buffer);
+    ArenaTemp scratch = scratch_begin(arena);
+    while (!getcwd(buffer, capacity)) {
+        if (errno != ERANGE) {
+            scratch_end(scratch);
+            return str_empty();
+        }
+        capacity *= 2;
+        buffer = (char *)arena_push(scratch.arena, capacity, 1);
+    }
+    Str dir = str_from_cstring(buffer);
+    if (dir.size > 1 && dir.str[dir.size - 1] == '/') dir.size -= 1;
+    Str result = str_copy(arena, dir);
+    scratch_end(scratch);
+    return result;
+}
+
+FolderListing folder_list(Arena *arena, Str folder)
+{
+    FolderListing listing = {};
+    ArenaTemp scratch = scratch_begin(arena);
+    const char *cfolder = path_cstring(scratch.arena, folder);
+    DIR *dir = opendir(cfolder);
+    if (!dir) {
+        scratch_end(scratch);
+        return listing;
+    }
+    listing.opened = 1;
+    int dir_fd = dirfd(dir);
+    for (;;) {
+        errno = 0;
+        struct dirent *entry = readdir(dir);
+        if (!entry) break;
+        const char *name = entry->d_name;
+        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
+        bool is_folder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            struct stat st;
+            is_folder = fstatat(dir_fd, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        }
+        FolderEntry *node = push_struct<FolderEntry>(arena);
+        node->name = str_copy(arena, str_from_cstring(name));
+        node->is_folder = is_folder;
+        if (listing.last) listing.last->next = node;
+        else listing.first = node;
+        listing.last = node;
+        listing.count += 1;
+    }
+    closedir(dir);
+    scratch_end(scratch);
+    return listing;
+}
+
+bool folder_identity(Str folder, u64 out_identity[2])
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    struct stat st;
+    bool ok = stat(path_cstring(scratch.arena, folder), &st) == 0 && S_ISDIR(st.st_mode);
+    if (ok) {
+        out_identity[0] = (u64)st.st_dev;
+        out_identity[1] = (u64)st.st_ino;
+    }
+    scratch_end(scratch);
+    return ok;
+}

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/date.h"
+
+static std::string s(Str x) { return std::string(x.str, x.size); }
+
+TEST(Date, ParsesYearMonthDayWithAnySeparator)
+{
+    for (const char *text : {"2024-02-29", "2024/2/29", "2024.02.29", "2024:2:29 "}) {
+        DateTime d = date_parse(str_from_cstring(text));
+        EXPECT_EQ(d.year, 2024) << text;
+        EXPECT_EQ(d.month, 2) << text;
+        EXPECT_EQ(d.day, 29) << text;
+        EXPECT_EQ(d.hour, 0);
+    }
+    DateTime two = date_parse(str_lit("2024-05"));
+    EXPECT_EQ(two.month, 5);
+    EXPECT_EQ(two.day, 0);   // missing pieces stay 0
+    DateTime extra = date_parse(str_lit("2024-05-06-07"));
+    EXPECT_EQ(extra.day, 6);
+    DateTime empty_piece = date_parse(str_lit("2024--06"));
+    EXPECT_EQ(empty_piece.month, 0);
+    EXPECT_EQ(empty_piece.day, 6);
+}
+
+TEST(Date, PrintsShortAndLongForms)
+{
+    Arena *arena = arena_alloc(KiB(64), KiB(4));
+    DateTime d = {};
+    d.year = 2025;
+    d.month = 1;
+    d.day = 1;
+    EXPECT_EQ(s(date_to_ymd(arena, d)), "2025-1-1");
+    d.month = 12;
+    d.minute = 5;
+    d.second = 9;
+    EXPECT_EQ(s(date_to_long(arena, d)), "1 Dec 2025, 12:05:09 am");
+    d.hour = 13;
+    EXPECT_EQ(s(date_to_long(arena, d)), "1 Dec 2025, 01:05:09 pm");
+    d.hour = 12;
+    EXPECT_EQ(s(date_to_long(arena, d)), "1 Dec 2025, 12:05:09 pm");
+    d.month = 13;
+    EXPECT_EQ(s(date_to_long(arena, d)), "1 Err 2025, 12:05:09 pm");
+    arena_release(arena);
+}
+
+TEST(Date, CivilDateFromTheEpoch)
+{
+    DateTime epoch = date_from_unix_ms(0);
+    EXPECT_EQ(epoch.year, 1970);
+    EXPECT_EQ(epoch.month, 1);
+    EXPECT_EQ(epoch.day, 1);
+    EXPECT_EQ(epoch.day_of_week, 4);   // a Thursday
+    // 2024-02-29 12:34:56.789 UTC
+    DateTime leap = date_from_unix_ms(1709210096789ull);
+    EXPECT_EQ(leap.year, 2024);
+    EXPECT_EQ(leap.month, 2);
+    EXPECT_EQ(leap.day, 29);
+    EXPECT_EQ(leap.hour, 12);
+    EXPECT_EQ(leap.minute, 34);
+    EXPECT_EQ(leap.second, 56);
+    EXPECT_EQ(leap.millisecond, 789);
+    EXPECT_EQ(leap.day_of_week, 4);
+    DateTime century = date_from_unix_ms(951782400000ull);   // 2000-02-29
+    EXPECT_EQ(century.month, 2);
+    EXPECT_EQ(century.day, 29);
+}

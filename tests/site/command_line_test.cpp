@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+#include <unistd.h>
+
+#include "os/platform.h"
+#include "site/command_line.h"
+
+static std::string s(Str x) { return std::string(x.str, x.size); }
+
+struct CommandLineTest : ::testing::Test {
+    Arena *arena = arena_alloc(MiB(4), KiB(4));
+    ~CommandLineTest() override { arena_release(arena); }
+
+    CommandLine *parse(std::vector<const char *> argv)
+    {
+        StrList args = {};
+        for (const char *a : argv) str_list_push(arena, &args, str_from_cstring(a));
+        return cmd_line_parse(arena, args);
+    }
+    std::vector<std::string> values(CommandLine *cmd, const char *name)
+    {
+        std::vector<std::string> out;
+        CommandLineOption *o = cmd_line_option(cmd, str_from_cstring(name));
+        if (o)
+            for (StrNode *n = o->values.first; n; n = n->next) out.push_back(s(n->string));
+        return out;
+    }
+};
+
+TEST_F(CommandLineTest, EverySpellingOfAValue)
+{
+    for (std::vector<const char *> argv : std::vector<std::vector<const char *>>{
+             {"--target=C:/site/docs/"}, {"-target:C:/site/docs/"}, {"target:", "C:/site/docs/"}, {"target=", "C:/site/docs/"}}) {
+        CommandLine *cmd = parse(argv);
+        EXPECT_EQ(s(cmd_line_value(cmd, str_lit("target"))), "C:/site/docs/") << argv[0];
+    }
+    // Without a separator "target" is a flag and the next token an option
+    // of its own (named up to its first ':').
+    CommandLine *two = parse({"target", "C:/x"});
+    EXPECT_TRUE(cmd_line_option(two, str_lit("target")));
+    EXPECT_EQ(cmd_line_value(two, str_lit("target")).size, 0u);
+    EXPECT_EQ(s(cmd_line_value(two, str_lit("C"))), "/x");
+    CommandLine *plain = parse({"target", "docs"});
+    EXPECT_TRUE(cmd_line_option(plain, str_lit("docs")));
+}
+
+TEST_F(CommandLineTest, PendingValuesAndCommaLists)
+{
+    CommandLine *cmd = parse({"a:x,", "y"});
+    EXPECT_EQ(values(cmd, "a"), (std::vector<std::string>{"x", "y"}));
+    EXPECT_EQ(s(cmd_line_value(cmd, str_lit("a"))), "x,y");
+    CommandLine *inside = parse({"a=x,y"});   // commas after the separator are not cut
+    EXPECT_EQ(values(inside, "a"), (std::vector<std::string>{"x,y"}));
+    CommandLine *list = parse({"b=", "p,,q,", "r"});
+    EXPECT_EQ(values(list, "b"), (std::vector<std::string>{"p", "", "q", "r"}));
+    // After "target:" a dashed token is still a value.
+    CommandLine *dashed = parse({"target:", "-x"});
+    EXPECT_EQ(s(cmd_line_value(dashed, str_lit("target"))), "-x");
+    // Three dashes name "-x".
+    EXPECT_TRUE(cmd_line_option(parse({"---x"}), str_lit("-x")));
+    // The first of two separators decides.
+    EXPECT_EQ(s(cmd_line_value(parse({"k=a:b"}), str_lit("k"))), "a:b");
+    EXPECT_EQ(s(cmd_line_value(parse({"k:a=b"}), str_lit("k"))), "a=b");
+}
+
+TEST_F(CommandLineTest, TokensSplitAtBlanksAndQuotes)
+{
+    CommandLine *cmd = parse({"  js   check_urls\t", "deploy\"print_todos\""});
+    EXPECT_TRUE(cmd_line_has_flag(cmd, str_lit("js")));
+    EXPECT_TRUE(cmd_line_has_flag(cmd, str_lit("check_urls")));
+    EXPECT_TRUE(cmd_line_has_flag(cmd, str_lit("deploy")));
+    EXPECT_TRUE(cmd_line_has_flag(cmd, str_lit("print_todos")));
+    // Empty tokens (from stray quotes) neither take nor end a pending value.
+    CommandLine *quoted = parse({"target=", "\"/x/\""});
+    EXPECT_EQ(s(cmd_line_value(quoted, str_lit("target"))), "/x/");
+}
+
+TEST_F(CommandLineTest, FlagValues)
+{
+    CommandLine *cmd = parse({"check_urls=false", "a=0", "b", "--c=TRUE", "d:1", "e=yes"});
+    EXPECT_FALSE(cmd_line_has_flag(cmd, str_lit("check_urls")));
+    EXPECT_FALSE(cmd_line_has_flag(cmd, str_lit("a")));
+    EXPECT_TRUE(cmd_line_has_flag(cmd, str_lit("b")));
+    EXPECT_TRUE(cmd_line_has_flag(cmd, str_lit("c")));
+    EXPECT_TRUE(cmd_line_has_flag(cmd, str_lit("d")));
+    EXPECT_FALSE(cmd_line_has_flag(cmd, str_lit("e")));
+    EXPECT_FALSE(cmd_line_has_flag(cmd, str_lit("absent")));
+    // The first of two options with one name counts.
+    CommandLine *twice = parse({"x=1", "x=2"});
+    EXPECT_EQ(s(cmd_line_value(twice, str_lit("x"))), "1");
+}
+
+TEST_F(CommandLineTest, HostileArgumentsStillParse)
+{
+    std::string long_value = "target=" + std::string(100000, 'a');
+    CommandLine *cmd = parse({"\xff\xfe=\xc3", "", "\"", ",,,", long_value.c_str(), "=", ":"});
+    EXPECT_EQ(cmd_line_value(cmd, str_lit("target")).size, 100000u);
+    EXPECT_EQ(s(cmd_line_value(cmd, str_lit("\xff\xfe"))), "\xc3");
+}
+
+TEST_F(CommandLineTest, AbsolutePathsFollowTheSegmentWalk)
+{
+    EXPECT_EQ(s(path_absolute_from(arena, str_lit("docs"), str_lit("C:/site"))), "C:/site/docs");
+    EXPECT_EQ(s(path_absolute_from(arena, str_lit("../x"), str_lit("C:/site/a"))), "C:/site/x");
+    EXPECT_EQ(s(path_absolute_from(arena, str_lit("D:/w"), str_lit("C:/site"))), "D:/w");
+    EXPECT_EQ(s(path_absolute_from(arena, str_lit("/srv/w"), str_lit("/home/me"))), "/srv/w");
+    EXPECT_EQ(s(path_absolute_from(arena, str_lit("./a/../b"), str_lit("/home/me"))), "/home/me/b");
+    EXPECT_EQ(path_absolute_from(arena, str_lit(""), str_lit("/home")).size, 0u);
+}
+
+TEST_F(CommandLineTest, TargetResolutionLogsTheNote)
+{
+    DiagnosticList log = {};
+    Str none = cmd_line_path(arena, parse({}), str_lit("target"), str_lit("/site"), arena, &log);
+    EXPECT_EQ(s(none), "/site/local/wyn_files/");
+    EXPECT_EQ(s(log.first->text), "target: /site/local/wyn_files/");
+    EXPECT_EQ(log.first->level, (u32)DiagLevel_Note);
+    EXPECT_EQ(s(cmd_line_path(arena, parse({"target=docs"}), str_lit("target"), str_lit("C:/site"), arena, &log)), "C:/site/docs/");
+    EXPECT_EQ(s(cmd_line_path(arena, parse({"target=../x"}), str_lit("target"), str_lit("C:/site/a"), arena, &log)), "C:/site/x/");
+    EXPECT_EQ(s(cmd_line_path(arena, parse({"target=D:/w"}), str_lit("target"), str_lit("C:/site"), arena, &log)), "D:/w/");
+    EXPECT_EQ(s(cmd_line_path(arena, parse({"target=//srv//w//"}), str_lit("target"), str_lit("/"), arena, &log)), "/srv/w/");
+    EXPECT_EQ(log.count, 5u);
+}
+
+TEST(SiteRelativePath, FirstRuleThatAppliesWins)
+{
+    Str local = str_lit("C:/site/local/");
+    EXPECT_EQ(s(site_relative_path(local, str_lit("C:/site/local/html/a/b.html"))), "/a/b.html");
+    EXPECT_EQ(s(site_relative_path(local, str_lit("C:/site/local/shared/css/x.css"))), "/shared/css/x.css");
+    EXPECT_EQ(s(site_relative_path(local, str_lit("C:/site/local/assets/images/p.png"))), "/assets/images/p.png");
+    EXPECT_EQ(s(site_relative_path(local, str_lit("C:/site/local/assets/files/t.csv"))), "/assets/files/t.csv");
+    EXPECT_EQ(s(site_relative_path(local, str_lit("C:/site/local/assets/builds/z"))), "/assets/builds/z");
+    EXPECT_EQ(s(site_relative_path(local, str_lit("C:/site/local/wyn_files/a.wyn"))), "/wyn_files/a.wyn");
+    EXPECT_EQ(s(site_relative_path(local, str_lit("D:/elsewhere/a.txt"))), "D:/elsewhere/a.txt");
+    EXPECT_EQ(s(site_relative_path(local, str_lit("D:/elsewhere/html/a.txt"))), "/a.txt");
+}
+
+TEST(SiteRelativePath, SitesUnderAFolderNamedHtmlOrShared)
+{
+    Str local = str_lit("/home/me/html/shared/site/local/");
+    EXPECT_EQ(s(site_relative_path(local, str_lit("/home/me/html/shared/site/local/html/a.html"))), "/a.html");
+    EXPECT_EQ(s(site_relative_path(local, str_lit("/home/me/html/shared/site/local/shared/x.css"))), "/shared/x.css");
+    EXPECT_EQ(s(site_relative_path(local, str_lit("/home/me/html/shared/site/local/wyn_files/a.wyn"))), "/wyn_files/a.wyn");
+}
+
+struct SiteFolder : ::testing::Test {
+    Arena *arena = arena_alloc(MiB(4), KiB(4));
+    std::string root;
+    SiteFolder()
+    {
+        char pattern[] = "/tmp/wyn-site-XXXXXX";
+        root = mkdtemp(pattern);
+    }
+    ~SiteFolder() override
+    {
+        std::system(("chmod -R u+rwx '" + root + "'; rm -rf '" + root + "'").c_str());
+        arena_release(arena);
+    }
+    void write(const char *rel)
+    {
+        Str path = str_pushf(arena, "%s/%s", root.c_str(), rel);
+        ASSERT_TRUE(file_write_all(path, str_lit("x"), FileWrite_CreateFolders));
+    }
+    std::vector<std::string> list(const char *folder)
+    {
+        StrList files = {};
+        site_list_files(arena, &files, str_pushf(arena, "%s/%s", root.c_str(), folder));
+        std::vector<std::string> out;
+        for (StrNode *n = files.first; n; n = n->next) out.push_back(s(n->string).substr(root.size() + 1));
+        return out;
+    }
+};
+
+TEST_F(SiteFolder, ListsBreadthFirst)
+{
+    write("w/a/b/deep.wyn");
+    write("w/top.wyn");
+    write("w/a/mid.wyn");
+    write("w/c d/\xc3\xa9t\xc3\xa9 page.wyn");
+    std::vector<std::string> files = list("w/");
+    ASSERT_EQ(files.size(), 4u);
+    EXPECT_EQ(files[0], "w/top.wyn");   // files of a folder come before deeper ones
+    EXPECT_EQ(files[3], "w/a/b/deep.wyn");
+    EXPECT_NE(std::find(files.begin(), files.end(), "w/c d/\xc3\xa9t\xc3\xa9 page.wyn"), files.end());
+    EXPECT_TRUE(list("missing/").empty());
+}
+
+TEST_F(SiteFolder, LinkCyclesEndTheWalk)
+{
+    write("w/a/x.wyn");
+    ASSERT_EQ(symlink((root + "/w").c_str(), (root + "/w/a/loop").c_str()), 0);
+    std::vector<std::string> files = list("w/");
+    EXPECT_EQ(files, (std::vector<std::string>{"w/a/x.wyn"}));
+}
+
+TEST_F(SiteFolder, UnreadableFoldersAreSkipped)
+{
+    if (geteuid() == 0) GTEST_SKIP() << "root reads every folder";
+    write("w/ok.wyn");
+    write("w/locked/hidden.wyn");
+    std::system(("chmod 000 '" + root + "/w/locked'").c_str());
+    EXPECT_EQ(list("w/"), (std::vector<std::string>{"w/ok.wyn"}));
+}

@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "site/diagnostics.h"
+
+static std::string s(Str x) { return std::string(x.str, x.size); }
+
+struct DiagnosticsTest : ::testing::Test {
+    Arena *arena = arena_alloc(MiB(1), KiB(4));
+    ~DiagnosticsTest() override { arena_release(arena); }
+};
+
+TEST_F(DiagnosticsTest, ListsCountAndKeepTheHighestLevel)
+{
+    DiagnosticList list = {};
+    EXPECT_EQ(list.max_level, 0u);
+    diag_push_at(arena, &list, nullptr, 0, DiagLevel_Warning, str_lit("a"));
+    diag_push_at(arena, &list, nullptr, 0, DiagLevel_Error, str_lit("b"));
+    diag_push_at(arena, &list, nullptr, 0, DiagLevel_Note, str_lit("c"));
+    EXPECT_EQ(list.count, 3u);
+    EXPECT_EQ(list.max_level, 3u);
+    EXPECT_EQ(s(list.first->text), "a");
+    EXPECT_EQ(s(list.last->text), "c");
+}
+
+TEST_F(DiagnosticsTest, LevelNamesKeepTheGap)
+{
+    EXPECT_EQ(s(diag_level_name(1)), "note");
+    EXPECT_EQ(s(diag_level_name(2)), "warning");
+    EXPECT_EQ(s(diag_level_name(3)), "error");
+    EXPECT_EQ(s(diag_level_name(4)), "");
+    EXPECT_EQ(s(diag_level_name(5)), "fatal error");
+}
+
+TEST_F(DiagnosticsTest, LayoutAHasNoLocation)
+{
+    DiagnosticList list = {};
+    diag_push_at(arena, &list, nullptr, 0, DiagLevel_Note, str_lit("target: /site/local/wyn_files/"));
+    EXPECT_EQ(s(diag_format_log(arena, &list)), "note: \n  target: /site/local/wyn_files/\n");
+}
+
+TEST_F(DiagnosticsTest, LayoutBLocatesByLineAndColumn)
+{
+    Str source = str_lit("line one\nsecond\n");
+    DiagnosticList list = {};
+    diag_push_at(arena, &list, nullptr, 0, DiagLevel_Warning, str_lit("at the start"));
+    diag_push_at(arena, &list, nullptr, 9, DiagLevel_Error, str_lit("after a line feed"));
+    diag_push_at(arena, &list, nullptr, 12, DiagLevel_Error, str_lit("inside"));
+    diag_push_at(arena, &list, nullptr, 999, DiagLevel_Error, str_lit("past the end"));
+    EXPECT_EQ(s(diag_format_document(arena, &list, str_lit("/s/a.wyn"), source)),
+              "warning: \n  at the start\n  /s/a.wyn:1:1\n"
+              "error: \n  after a line feed\n  /s/a.wyn:2:1\n"
+              "error: \n  inside\n  /s/a.wyn:2:4\n"
+              "error: \n  past the end\n  /s/a.wyn:3:1\n");
+}
+
+TEST_F(DiagnosticsTest, LayoutCPrefixesTheTextWithToken)
+{
+    DiagnosticList list = {};
+    diag_push_at(arena, &list, nullptr, 3, DiagLevel_Error, str_lit("Unexpected \"x\" token."));
+    EXPECT_EQ(s(diag_format_template(arena, &list, str_lit("head.html"), str_lit("<a>x"))),
+              "error: \ntoken: Unexpected \"x\" token.\nhead.html:1:4\n");
+}
+
+TEST_F(DiagnosticsTest, AnEmptyListPrintsNothing)
+{
+    DiagnosticList list = {};
+    EXPECT_EQ(diag_format_document(arena, &list, str_lit("p"), str_lit("")).size, 0u);
+    testing::internal::CaptureStdout();
+    diag_print_document(&list, str_lit("p"), str_lit(""));
+    diag_print_log(&list);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(DiagnosticsTest, PrintingWritesTheFormattedText)
+{
+    DiagnosticList list = {};
+    diag_push_at(arena, &list, nullptr, 0, DiagLevel_Warning, str_lit("w"));
+    testing::internal::CaptureStdout();
+    diag_print_template(&list, str_lit("t.html"), str_lit("abc"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "warning: \ntoken: w\nt.html:1:1\n");
+}

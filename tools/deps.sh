@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what wyn needs to build and test, on Debian, when run as root;
+# elsewhere names exactly what is missing. Nothing is taken for granted
+# about the machine.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ clang python3 libgtest-dev libbenchmark-dev libcurl4-openssl-dev libxxhash-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+else
+  echo "wyn needs these packages: ${missing[*]}"
+  echo "install them with: sudo apt-get install ${missing[*]}"
+  exit 1
+fi
