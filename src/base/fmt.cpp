@@ -277,6 +277,19 @@ u32 big_div_small(BigNum *b, u32 divisor)
     return (u32)rem;
 }
 
+// value = mantissa × 2^exponent, exactly, for a finite non-negative double.
+void f64_split(f64 value, u64 *mantissa, s32 *exponent)
+{
+    u64 bits;
+    memcpy(&bits, &value, 8);
+    u64 m = bits & ((1ull << 52) - 1);
+    s32 e = (s32)((bits >> 52) & 0x7FF);
+    if (e == 0) e = 1;
+    else m |= 1ull << 52;
+    *mantissa = m;
+    *exponent = e - 1075;
+}
+
 // The decimal digits of a finite non-negative double: value = 0.D × 10^point,
 // D without leading zeros (empty for zero).
 struct Decimal {
@@ -287,13 +300,9 @@ struct Decimal {
 
 void decimal_from_f64(Decimal *d, f64 value)
 {
-    u64 bits;
-    memcpy(&bits, &value, 8);
-    u64 mantissa = bits & ((1ull << 52) - 1);
-    s32 exponent = (s32)((bits >> 52) & 0x7FF);
-    if (exponent == 0) exponent = 1;
-    else mantissa |= 1ull << 52;
-    exponent -= 1075;
+    u64 mantissa;
+    s32 exponent;
+    f64_split(value, &mantissa, &exponent);
     d->size = 0;
     d->point = 0;
     if (mantissa == 0) return;
@@ -387,13 +396,9 @@ inline char rounded_digit(const Rounded *r, s64 i)
 
 void round_fixed(Rounded *r, f64 value, s64 precision)
 {
-    u64 bits;
-    memcpy(&bits, &value, 8);
-    u64 mantissa = bits & ((1ull << 52) - 1);
-    s32 exponent = (s32)((bits >> 52) & 0x7FF);
-    if (exponent == 0) exponent = 1;
-    else mantissa |= 1ull << 52;
-    exponent -= 1075;
+    u64 mantissa;
+    s32 exponent;
+    f64_split(value, &mantissa, &exponent);
     // Fast path: round(value × 10^p) fits in 128 bits and is computed
     // exactly with integer arithmetic.
     // Bounds: m < 2^53, so m << 10 times 10^19, or m times 10^22, stays
