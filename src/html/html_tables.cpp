@@ -230,8 +230,12 @@ const HtmlTagInfo *html_tag_from_id(u32 id)
 
 const HtmlTagInfo *html_tag_from_name(Str name)
 {
+    if (name.size == 0) return &html_tag_empty;
+    u8 first = char_to_lower((u8)name.str[0]);
     for (const HtmlTagInfo &row : html_tag_table)
-        if (row.name.size == name.size && str_match(row.name, name, StrMatch_CaseInsensitive)) return &row;
+        if (row.name.size == name.size && char_to_lower((u8)row.name.str[0]) == first &&
+            str_match(row.name, name, StrMatch_CaseInsensitive))
+            return &row;
     return &html_tag_empty;
 }
 
@@ -244,11 +248,18 @@ const HtmlTagInfo *html_tag_from_name_exact(Str name)
 
 const HtmlAttrInfo *html_attr_from_name(Str name)
 {
+    const HtmlAttrInfo *data_row = &html_attr_table[HtmlAttr_Data];
     for (const HtmlAttrInfo &row : html_attr_table) {
-        Str row_name = html_attr_name(&row);
-        if (str_match(row_name, name, 0)) return &row;
+        if (&row == data_row) {
+            if (str_match(html_attr_name(data_row), name, 0)) return data_row;
+            continue;
+        }
+        // Lengths and first bytes rule out nearly every row before a compare.
+        if (row.name.size == name.size && row.name.str[0] == name.str[0] &&
+            memcmp(row.name.str, name.str, name.size) == 0)
+            return &row;
     }
-    return &html_attr_table[HtmlAttr_Data];
+    return data_row;
 }
 
 const HtmlAttrInfo *html_attr_from_id(u32 id)
