@@ -645,7 +645,9 @@ void parse_line_start(Parser *p)
     if (is_quote_mark(p, t)) return quote_line(p, t, column);
     if (token_unescaped(t, TokenFlag_Rule)) return separator_line(p, t, column);
     if (token_unescaped(t, TokenFlag_TripleBacktick)) return fence_line(p, t, column);
-    if (token_unescaped(t, TokenFlag_Bar | TokenFlag_Semicolon)) {
+    bool short_row = p->line_after_short_row;
+    p->line_after_short_row = false;
+    if (token_unescaped(t, TokenFlag_Bar | TokenFlag_Semicolon) && !short_row) {
         MarkupNode *parent = block_parent(p);
         return table_open(p, parent, column);
     }

@@ -243,7 +243,12 @@ void table_line_end(Parser *p)
                 k = e;
                 continue;
             }
-            if (separators < group_header(tb->group_node)->child_count) return table_end(p, k);
+            if (separators < group_header(tb->group_node)->child_count) {
+                // The short line is read as ordinary text, not as a new table.
+                table_end(p, k);
+                p->line_after_short_row = true;
+                return;
+            }
             break;
         }
         if (token_unescaped(first, TokenFlag_DoubleBacktick)) return table_end(p, k);
