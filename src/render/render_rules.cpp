@@ -1,0 +1,176 @@
+// render/render_rules.cpp: the render rule table and its lookups.
+#include "render/render_rules.h"
+
+#include "render/icons.h"
+
+//- the table
+//
+// Fields: node class, kind, flags mask, class name, style, tag, level, icon,
+// parent kind, open marker, close marker, block. Order carries meaning: the
+// first row that fits a node wins. Row 88's close marker "~}" is kept as
+// listed; nothing reads the markers.
+
+const RenderRule render_rule_table[render_rule_count] = {
+    {1, str_lit(""), 0, str_lit("b_w"), str_lit(""), HtmlTag_Div, 0, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 1
+    {2, str_lit(""), 0, str_lit("erm"), str_lit(""), HtmlTag_None, 0, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 2
+    {3, str_lit("context"), 0x20000, str_lit("aa"), str_lit("font-family:'IBM Plex Mono';font-size:0.9rem;display:inline;"), HtmlTag_Span, 0, Icon_Info, str_lit(""), str_lit("``"), str_lit("``"), 0},  // 3
+    {3, str_lit("context"), 0, str_lit("ba"), str_lit("width:fit-content;font-family:'IBM Plex Mono';font-size:0.9rem;display:inline;"), HtmlTag_Span, 0, Icon_Info, str_lit(""), str_lit("``"), str_lit("``"), 1},  // 4
+    {3, str_lit("context_heading"), 0, str_lit("ca"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:0.5rem;"), HtmlTag_Span, 0, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 5
+    {3, str_lit("context_heading"), 0, str_lit("da"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:0.8rem;"), HtmlTag_Span, 2, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 6
+    {3, str_lit("context_heading"), 0, str_lit("ea"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:1rem;"), HtmlTag_Span, 4, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 7
+    {3, str_lit("context_heading"), 0, str_lit("fa"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:1.2rem;"), HtmlTag_Span, 6, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 8
+    {3, str_lit("context_paragraph"), 0, str_lit("ga"), str_lit("margin-left:0.7rem;"), HtmlTag_Span, 1, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 9
+    {3, str_lit("context_paragraph"), 0, str_lit("ha"), str_lit("margin-left:1rem;"), HtmlTag_Span, 3, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 10
+    {3, str_lit("context_paragraph"), 0, str_lit("ia"), str_lit("margin-left:1.2rem;"), HtmlTag_Span, 5, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 11
+    {3, str_lit("context_paragraph"), 0, str_lit("ja"), str_lit("margin-left:1.4rem;"), HtmlTag_Span, 7, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 12
+    {3, str_lit("context_document"), 0, str_lit("ka"), str_lit("font-family:'Source Sans 3';border:1px solid #afa85d !important;background-color:#f8eee5;border-left:none !important;z-index:1;"), HtmlTag_Div, 0, Icon_Info, str_lit(""), str_lit("``"), str_lit("``"), 1},  // 13
+    {6, str_lit(""), 0, str_lit("la"), str_lit("font-size:1rem;border-left:0.3em solid #d1d1d1;border-bottom: 0.3em solid #d1d1d1;"), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 14
+    {3, str_lit("desc"), 0, str_lit("ma"), str_lit(""), HtmlTag_None, 0, Icon_Nil, str_lit(""), str_lit("("), str_lit(")"), 0},  // 15
+    {3, str_lit("checkbox"), 0x40000, str_lit("na"), str_lit(""), HtmlTag_Span, 0, Icon_Check, str_lit(""), str_lit("["), str_lit("]"), 0},  // 16
+    {3, str_lit("checkbox"), 0, str_lit("oa"), str_lit(""), HtmlTag_Span, 0, Icon_CheckEmpty, str_lit(""), str_lit("[x"), str_lit("]"), 0},  // 17
+    {3, str_lit("heading"), 0, str_lit("pa"), str_lit("margin-left:1rem;"), HtmlTag_H2, 0, Icon_Nil, str_lit("context"), str_lit(""), str_lit(""), 1},  // 18
+    {3, str_lit("heading"), 0, str_lit("qa"), str_lit("margin-left:1.3rem;"), HtmlTag_H3, 2, Icon_Nil, str_lit("context"), str_lit(""), str_lit(""), 1},  // 19
+    {3, str_lit("heading"), 0, str_lit("ra"), str_lit("margin-left:1.7rem;"), HtmlTag_H4, 4, Icon_Nil, str_lit("context"), str_lit(""), str_lit(""), 1},  // 20
+    {3, str_lit("heading"), 0, str_lit("sa"), str_lit("margin-left:2rem;"), HtmlTag_H5, 6, Icon_Nil, str_lit("context"), str_lit(""), str_lit(""), 1},  // 21
+    {3, str_lit("heading"), 0, str_lit("ta"), str_lit("font-size:1.2rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:1rem;"), HtmlTag_H2, 0, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 22
+    {3, str_lit("heading"), 0, str_lit("ua"), str_lit("font-size:1.1rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:1.3rem;"), HtmlTag_H3, 2, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 23
+    {3, str_lit("heading"), 0, str_lit("va"), str_lit("font-size:1rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:1.7rem;"), HtmlTag_H4, 4, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 24
+    {3, str_lit("heading"), 0, str_lit("wa"), str_lit("font-size:0.9rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:2rem;"), HtmlTag_H5, 6, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 25
+    {3, str_lit("paragraph"), 0, str_lit("xa"), str_lit(""), HtmlTag_Span, 1, Icon_Nil, str_lit("context"), str_lit(""), str_lit(""), 1},  // 26
+    {3, str_lit("paragraph"), 0, str_lit("ya"), str_lit(""), HtmlTag_Span, 3, Icon_Nil, str_lit("context"), str_lit(""), str_lit(""), 1},  // 27
+    {3, str_lit("paragraph"), 0, str_lit("za"), str_lit(""), HtmlTag_Span, 5, Icon_Nil, str_lit("context"), str_lit(""), str_lit(""), 1},  // 28
+    {3, str_lit("paragraph"), 0, str_lit("Aa"), str_lit(""), HtmlTag_Span, 7, Icon_Nil, str_lit("context"), str_lit(""), str_lit(""), 1},  // 29
+    {3, str_lit("paragraph"), 0, str_lit("Ba"), str_lit("max-width:35rem;margin-left:1.3rem;font-size:1rem;"), HtmlTag_P, 1, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 30
+    {3, str_lit("paragraph"), 0, str_lit("Ca"), str_lit("max-width:35rem;margin-left:1.7rem;font-size:1rem;"), HtmlTag_P, 3, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 31
+    {3, str_lit("paragraph"), 0, str_lit("Da"), str_lit("max-width:35rem;margin-left:2rem;font-size:1rem;"), HtmlTag_P, 5, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 32
+    {3, str_lit("paragraph"), 0, str_lit("Ea"), str_lit("max-width:35rem;margin-left:2.3rem;"), HtmlTag_P, 7, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 33
+    {5, str_lit(""), 0x4, str_lit("Fa"), str_lit(""), HtmlTag_None, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 34
+    {5, str_lit(""), 0x1000, str_lit("Ga"), str_lit("font-family:'Source Sans 3 Bold';"), HtmlTag_None, 255, Icon_Nil, str_lit(""), str_lit("__"), str_lit("__"), 0},  // 35
+    {5, str_lit(""), 0x2000, str_lit("Ha"), str_lit("font-family:'Source Sans 3 Italic';"), HtmlTag_None, 255, Icon_Nil, str_lit(""), str_lit("_"), str_lit("_"), 0},  // 36
+    {5, str_lit(""), 0x8, str_lit("Ia"), str_lit("font-family:'Source Sans 3 Italic';"), HtmlTag_None, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 37
+    {5, str_lit(""), 0, str_lit("Ja"), str_lit(""), HtmlTag_None, 255, Icon_Nil, str_lit("link_file"), str_lit("\""), str_lit("\""), 0},  // 38
+    {5, str_lit(""), 0, str_lit("Ka"), str_lit(""), HtmlTag_None, 255, Icon_Nil, str_lit("link_http"), str_lit("\""), str_lit("\""), 0},  // 39
+    {5, str_lit(""), 0, str_lit("La"), str_lit(""), HtmlTag_None, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 40
+    {3, str_lit("link_file"), 0x10000, str_lit("Ma"), str_lit("border-bottom:solid 1px #d5cfc7;cursor:pointer;color:#541818 !important;"), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 41
+    {3, str_lit("link_file"), 0x8000, str_lit("Na"), str_lit(""), HtmlTag_A, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 42
+    {3, str_lit("link_file"), 0, str_lit("Oa"), str_lit("border-bottom:solid 1px #d5cfc7;"), HtmlTag_A, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 43
+    {3, str_lit("link_http"), 0x10000, str_lit("Pa"), str_lit("border-bottom:solid 1px #d5cfc7;cursor:pointer;color:#541818 !important;"), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 44
+    {3, str_lit("link_http"), 0x8000, str_lit("Qa"), str_lit("color:#541818 !important;"), HtmlTag_A, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 45
+    {3, str_lit("link_http"), 0, str_lit("Ra"), str_lit("border-bottom:solid 1px #d5cfc7;"), HtmlTag_A, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 46
+    {5, str_lit(""), 0x20, str_lit("Sa"), str_lit("font-style:initial;color:#680707;"), HtmlTag_None, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 47
+    {3, str_lit("quote"), 0, str_lit("Ta"), str_lit(""), HtmlTag_Div, 255, Icon_Nil, str_lit(""), str_lit(">"), str_lit(""), 1},  // 48
+    {3, str_lit("quote_paragraph"), 0, str_lit("Ua"), str_lit(""), HtmlTag_Span, 1, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 49
+    {3, str_lit("reference"), 0x10000, str_lit("Va"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 50
+    {3, str_lit("reference"), 0, str_lit("Wa"), str_lit(""), HtmlTag_None, 255, Icon_Nil, str_lit("link_file"), str_lit(""), str_lit(""), 0},  // 51
+    {3, str_lit("reference"), 0, str_lit("Xa"), str_lit(""), HtmlTag_A, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 52
+    {3, str_lit("footnotes"), 0, str_lit("Ya"), str_lit("font-size:0.9rem;display:inline-block;padding:1rem 0;"), HtmlTag_Div, 0, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 53
+    {3, str_lit("footnote_ref"), 0, str_lit("Za"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit("[*"), str_lit("]"), 0},  // 54
+    {3, str_lit("footnote_item"), 0, str_lit("ab"), str_lit("font-size:0.9rem;display:inline-block;margin-top:1rem;"), HtmlTag_Li, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 55
+    {3, str_lit("footnote"), 0, str_lit("bb"), str_lit("font-size:0.9rem;display:inline-block;font-style:italic;"), HtmlTag_Sup, 255, Icon_Nil, str_lit(""), str_lit("[*"), str_lit("]"), 0},  // 56
+    {3, str_lit("internal_link_ref"), 0x10000, str_lit("cb"), str_lit("cursor:pointer;color:#541818 !important;"), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit("[#"), str_lit("]"), 0},  // 57
+    {3, str_lit("internal_link_ref"), 0, str_lit("db"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit("[#"), str_lit("]"), 0},  // 58
+    {3, str_lit("internal_link"), 0, str_lit("eb"), str_lit(""), HtmlTag_Sup, 255, Icon_Nil, str_lit(""), str_lit("[#"), str_lit("]_"), 0},  // 59
+    {3, str_lit("block"), 0, str_lit("fb"), str_lit("overflow:auto;color:#000000;background-color:#e7e1dc;border:1px solid #ddd;border-radius:4px;padding:0.4rem 0.4rem;white-space:pre;font-family:'IBM Plex Mono';font-size:1rem;"), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit("```"), str_lit("```"), 1},  // 60
+    {3, str_lit("block"), 0x20000, str_lit("gb"), str_lit("overflow:auto;vertical-align:text-bottom;line-height:1em;color:#000000;background-color:#e7e1dc;border:1px solid #ddd;border-radius:4px;padding:0 0.3em;white-space:pre;font-family:'IBM Plex Mono';font-size:1rem;display:inline-block;"), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit("```"), str_lit("```"), 0},  // 61
+    {3, str_lit("unformated_text"), 0, str_lit("hb"), str_lit("font-family:'IBM Plex Mono';display:inline-block;background-color:#e7e1dc;width:fit-content;font-size:0.8rem;padding:0 0.4rem;white-space:pre-wrap;height:100%;"), HtmlTag_Code, 255, Icon_Nil, str_lit(""), str_lit("`"), str_lit("`"), 0},  // 62
+    {3, str_lit("unformated_text"), 0x1000, str_lit("ib"), str_lit("font-family:'IBM Plex Mono';display:inline;background-color:#e7e1dc;width:fit-content;font-size:0.8em;padding:0 0.2em;white-space:pre;display:inline-block;height:100%;"), HtmlTag_Code, 255, Icon_Nil, str_lit(""), str_lit("`"), str_lit("`"), 0},  // 63
+    {3, str_lit("unformated_text"), 0x2000, str_lit("jb"), str_lit("font-family:'IBM Plex Mono';display:inline;background-color:#e7e1dc;width:fit-content;font-size:0.9em;padding:0 0.2em;white-space:pre;display:inline-block;height:100%;"), HtmlTag_Code, 255, Icon_Nil, str_lit(""), str_lit("`"), str_lit("`"), 0},  // 64
+    {3, str_lit("toc"), 0, str_lit("kb"), str_lit("background-color:#f6e8db;"), HtmlTag_Div, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 65
+    {3, str_lit("toc_item"), 0, str_lit("lb"), str_lit("font-size:1rem;margin-left:0em;color:#363532;"), HtmlTag_A, 0, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 66
+    {3, str_lit("toc_item"), 0, str_lit("mb"), str_lit("font-size:0.9rem;margin-left:0.5em;color:#4c3d3d;"), HtmlTag_A, 2, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 67
+    {3, str_lit("toc_item"), 0, str_lit("nb"), str_lit("font-size:0.9rem;margin-left:0.5em;color:#4c3d3d;"), HtmlTag_A, 4, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 68
+    {3, str_lit("toc_item"), 0, str_lit("ob"), str_lit("font-size:0.9rem;margin-left:0.5em;color:#4c3d3d;"), HtmlTag_A, 6, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 69
+    {3, str_lit("list_numeric"), 0x20000, str_lit("pb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 70
+    {3, str_lit("list_numeric"), 0, str_lit("qb"), str_lit("margin-left:1em;"), HtmlTag_Ol, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 71
+    {3, str_lit("list_unordered"), 0x20000, str_lit("rb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 72
+    {3, str_lit("list_unordered"), 0, str_lit("sb"), str_lit("margin-left:1em;"), HtmlTag_Ul, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 73
+    {3, str_lit("list_alpha"), 0x20000, str_lit("tb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 74
+    {3, str_lit("list_alpha"), 0, str_lit("ub"), str_lit("margin-left:1em;"), HtmlTag_Ol, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 75
+    {3, str_lit("list_item"), 0x20000, str_lit("vb"), str_lit("max-width:35rem;margin-left:0.2em;"), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 76
+    {3, str_lit("list_item"), 0, str_lit("wb"), str_lit("max-width:35rem;"), HtmlTag_Li, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 77
+    {3, str_lit("separator"), 0, str_lit("xb"), str_lit("max-width:35rem;font-family:'Source Sans 3';"), HtmlTag_Hr, 255, Icon_Nil, str_lit(""), str_lit("---"), str_lit(""), 1},  // 78
+    {3, str_lit("table_root"), 0, str_lit("yb"), str_lit("overflow:auto;font-family:'IBM Plex Mono';display:flex;flex-direction:row;gap:0.5rem;font-size:0.9rem;"), HtmlTag_Div, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 79
+    {3, str_lit("table_root_entry"), 0, str_lit("zb"), str_lit("font-family:'IBM Plex Mono';display:flex;flex-direction:row;"), HtmlTag_Div, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 80
+    {3, str_lit("table"), 0, str_lit("Ab"), str_lit("overflow:auto;font-family:'IBM Plex Mono';"), HtmlTag_Table, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 81
+    {3, str_lit("table_row"), 0, str_lit("Bb"), str_lit("font-family:'IBM Plex Mono';"), HtmlTag_None, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 82
+    {3, str_lit("table_cell"), 0x40000, str_lit("Cb"), str_lit("font-family:'IBM Plex Mono';border: black solid 1px;border-left-width:1px !important;border-left-color:black !important;border-left-style:solid !important;"), HtmlTag_Td, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 83
+    {3, str_lit("table_cell"), 0, str_lit("Db"), str_lit("font-family:'IBM Plex Mono';"), HtmlTag_Td, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 84
+    {3, str_lit("table_cell_col"), 0x40000, str_lit("Eb"), str_lit("font-family:'IBM Plex Mono';border: black solid 1px;border-left-width:1px !important;border-left-color:black !important;border-left-style:solid !important;"), HtmlTag_Th, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 85
+    {3, str_lit("table_cell_col"), 0, str_lit("Fb"), str_lit("font-family:'IBM Plex Mono';"), HtmlTag_Th, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 86
+    {3, str_lit("table_header"), 0, str_lit("Ib"), str_lit(""), HtmlTag_Thead, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 87
+    {3, str_lit("raw"), 0, str_lit("Jb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit("~{"), str_lit("~}"), 0},  // 88
+};
+static_assert(array_count(render_rule_table) == render_rule_count, "the render rule table has 88 rows");
+
+const RenderRule render_rule_none = {};
+
+//- lookups
+
+static bool rule_fits(const RenderRule *rule, u32 node_class, Str name, u8 number, u64 flags, const MarkupNode *parent)
+{
+    if (rule->node_class != node_class) return false;
+    if (rule->level != render_level_any && rule->level != number) return false;
+    if (rule->kind.size && !str_eq(rule->kind, name)) return false;
+    if (rule->parent_kind.size && (node_is_nil(parent) || !str_eq(rule->parent_kind, parent->name))) return false;
+    if (rule->flags_mask && !(rule->flags_mask & flags)) return false;
+    return true;
+}
+
+const RenderRule *render_rule_find(const MarkupNode *node)
+{
+    if (node_is_nil(node)) return &render_rule_none;
+    for (const RenderRule &rule : render_rule_table)
+        if (rule_fits(&rule, node->node_class, node->name, node->number, node->flags, node->parent)) return &rule;
+    return &render_rule_none;
+}
+
+const RenderRule *render_rule_lookup(u32 node_class, Str kind, u8 number, u64 flags)
+{
+    for (const RenderRule &rule : render_rule_table)
+        if (rule_fits(&rule, node_class, kind, number, flags, &markup_nil)) return &rule;
+    return &render_rule_none;
+}
+
+//- CSS lengths
+
+CssLength css_read_length(Str style, Str property)
+{
+    CssLength length = {0, str_empty()};
+    u64 at = str_find(style, property, 0, 0);
+    if (property.size == 0 || at >= style.size) return length;
+    u64 colon = str_find_byte(style, ':', at);
+    if (colon + 1 >= style.size) return length;
+    u64 end = str_find_byte(style, ';', colon + 1);
+    Str value = str_substr(style, colon + 1, end);
+
+    u64 run = 0;
+    while (run < value.size && (char_is_digit((u8)value.str[run]) || value.str[run] == '.')) run += 1;
+    // Digits past 18 would overflow the mantissa; they only scale it.
+    u64 mantissa = 0, digits = 0, scale_up = 0, scale_down = 0;
+    bool fraction = false;
+    for (u64 i = 0; i < min_of<u64>(run, 63); i += 1) {
+        char c = value.str[i];
+        if (c == '.') {
+            if (fraction) break;
+            fraction = true;
+            continue;
+        }
+        if (digits < 18) {
+            mantissa = mantissa * 10 + (u64)(c - '0');
+            digits += mantissa ? 1 : 0;
+            if (fraction) scale_down += 1;
+        } else if (!fraction) {
+            scale_up += 1;
+        }
+    }
+    f64 number = (f64)mantissa;
+    for (u64 i = 0; i < scale_up; i += 1) number *= 10.0;
+    f64 divisor = 1.0;
+    for (u64 i = 0; i < scale_down; i += 1) divisor *= 10.0;
+    length.number = number / divisor;
+
+    u64 unit_end = run;
+    while (unit_end < value.size && char_is_alpha((u8)value.str[unit_end])) unit_end += 1;
+    length.unit = str_substr(value, run, unit_end);
+    return length;
+}

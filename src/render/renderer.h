@@ -1,0 +1,41 @@
+// render/renderer.h: turns the node tree of a parsed document into HTML
+// elements inside a page tree, once per page variant.
+//
+// The page tree comes from the page shell: an `html` element whose `body`
+// holds the regions `top_middle` (the smartphone title), `b_w` (the
+// document) and `bottom` (the footnotes), found by their `id`. Every node is
+// looked up in the render rule table (render_rules.h) for its tag and class;
+// around that the renderer adds what a table cannot say: ids and anchors of
+// headings, footnotes and references, list markers, indentation taken from
+// the rules' styles, the title block and header fields, icons, link targets
+// and images.
+//
+// Memory: every element, attribute value and string goes to `arena`, the
+// page's arena, and lives as long as the page tree; the walk's own state
+// lives on scratch. Several workers render different documents at once:
+// the renderer writes nothing shared and reads the site layout and build
+// settings, which are fixed before workers start.
+//
+// Nothing here fails loudly. The walk is iterative (a document nested as
+// deep as memory allows renders without touching the stack), linear in the
+// size of the document, and never goes on without a container: a node
+// without a rule, a rule without a tag, or an element that may not stand
+// where it would go leaves its text in the nearest element that can hold it.
+#pragma once
+#include "markup/document.h"
+#include "render/html_tree.h"
+#include "render/page_variant.h"
+
+// Renders the subtree of `start` (its siblings are not visited) into the
+// page that holds `target`, which is also where the walk starts looking for
+// containers. The site build calls it with the document root and the page's
+// document node; the page assembly calls it again with the footnotes
+// container and `b_w`, and with each table cell and the element made for it.
+// A null `variant` renders the desktop page. Returns 0 when the page has no
+// element the document could go into (nothing is rendered then), else 1.
+b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const PageVariant *variant);
+
+// The address of a local file for a page that is opened from disk: "file://"
+// and the path when it starts with "/", "file:///" and the path otherwise
+// (a drive letter), so both kinds of absolute path give a valid address.
+Str render_file_address(Arena *arena, Str absolute_path);
