@@ -473,8 +473,9 @@ static void render_by_kind(RenderState *s, MarkupNode *node, RenderFrame *pf, co
             html_set_tag(element, HtmlTag_Img);
         }
     } else if (node_is_list(node) || str_eq(name, kind_block)) {
-        bool is_list = node_is_list(node);
-        if (!is_list || (node_is_nil(pf->toc) && !(node->flags & NodeFlag_Inline))) set_indentation(s, element, parent);
+        // A list or block written inside a line stays in the line's flow;
+        // a margin would push it away from the words around it.
+        if (node_is_nil(pf->toc) && !(node->flags & NodeFlag_Inline)) set_indentation(s, element, parent);
     } else if (str_eq(name, kind_list_item)) {
         if (node_is_nil(pf->toc)) append_list_marker(s, element, node, parent);
     } else if (str_eq(name, kind_table_root)) {
