@@ -10,7 +10,7 @@
 // first row that fits a node wins. Row 88's close marker "~}" is kept as
 // listed; nothing reads the markers.
 
-const RenderRule render_rule_table[render_rule_count] = {
+constexpr RenderRule render_rule_table[render_rule_count] = {
     {1, str_lit(""), 0, str_lit("b_w"), str_lit(""), HtmlTag_Div, 0, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 1
     {2, str_lit(""), 0, str_lit("erm"), str_lit(""), HtmlTag_None, 0, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 2
     {3, str_lit("context"), 0x20000, str_lit("aa"), str_lit("font-family:'IBM Plex Mono';font-size:0.9rem;display:inline;"), HtmlTag_Span, 0, Icon_Info, str_lit(""), str_lit("``"), str_lit("``"), 0},  // 3
@@ -105,30 +105,128 @@ static_assert(array_count(render_rule_table) == render_rule_count, "the render r
 const RenderRule render_rule_none = {};
 
 //- lookups
+//
+// Every element of every page is looked up, so the table carries a
+// compile-time index. Rows of class 3 (elements) always name their kind and
+// each kind's rows stand together, so the first matching row lies in the
+// run of rows of the node's kind: a hash of the kind finds the run. Rows of
+// other classes are few and are tried in order. The static_asserts keep the
+// index honest if the table ever changes.
+
+static inline bool same_name(Str a, Str b)
+{
+    return a.size == b.size && (a.size == 0 || (a.str[0] == b.str[0] && memcmp(a.str, b.str, a.size) == 0));
+}
+
+// Kinds differ in length and in their first and last letters often enough
+// for a table of 128 slots; the probe compares the whole name anyway.
+static constexpr u64 kind_hash(Str kind)
+{
+    if (kind.size == 0) return 0;
+    return kind.size * 31 + (u8)kind.str[0] * 7 + (u8)kind.str[kind.size - 1] * 3 + (u8)kind.str[kind.size / 2];
+}
+
+static constexpr bool kind_equal(Str a, Str b)
+{
+    if (a.size != b.size) return false;
+    for (u64 i = 0; i < a.size; i += 1)
+        if (a.str[i] != b.str[i]) return false;
+    return true;
+}
+
+struct KindRun {
+    Str kind;    // empty: a free slot
+    u8 first;    // row index of the kind's first row
+    u8 count;    // rows of the kind, all consecutive
+};
+
+constexpr u64 kind_slot_count = 128;   // a power of two, well above the ~40 kinds
+
+struct RuleIndex {
+    KindRun kinds[kind_slot_count];
+    u8 other_rows[render_rule_count];   // rows of classes other than 3, in table order
+    u8 other_count;
+    bool valid;                         // every class-3 row names a kind and kinds stand together
+};
+
+static constexpr RuleIndex build_rule_index()
+{
+    RuleIndex index = {};
+    index.valid = true;
+    for (u64 row = 0; row < render_rule_count; row += 1) {
+        const RenderRule &rule = render_rule_table[row];
+        if (rule.node_class != NodeClass_Element) {
+            index.other_rows[index.other_count++] = (u8)row;
+            continue;
+        }
+        if (rule.kind.size == 0) index.valid = false;
+        if (row > 0 && render_rule_table[row - 1].node_class == NodeClass_Element &&
+            kind_equal(render_rule_table[row - 1].kind, rule.kind)) {
+            continue;   // counted with its run below
+        }
+        u64 slot = kind_hash(rule.kind) & (kind_slot_count - 1);
+        while (index.kinds[slot].kind.size) {
+            if (kind_equal(index.kinds[slot].kind, rule.kind)) index.valid = false;   // a kind split in two runs
+            slot = (slot + 1) & (kind_slot_count - 1);
+        }
+        u8 count = 0;
+        while (row + count < render_rule_count && render_rule_table[row + count].node_class == NodeClass_Element &&
+               kind_equal(render_rule_table[row + count].kind, rule.kind))
+            count += 1;
+        index.kinds[slot] = KindRun{rule.kind, (u8)row, count};
+    }
+    return index;
+}
+
+static constexpr RuleIndex rule_index = build_rule_index();
+static_assert(rule_index.valid, "element rows name their kind, and a kind's rows stand together");
 
 static bool rule_fits(const RenderRule *rule, u32 node_class, Str name, u8 number, u64 flags, const MarkupNode *parent)
 {
     if (rule->node_class != node_class) return false;
     if (rule->level != render_level_any && rule->level != number) return false;
-    if (rule->kind.size && !str_eq(rule->kind, name)) return false;
-    if (rule->parent_kind.size && (node_is_nil(parent) || !str_eq(rule->parent_kind, parent->name))) return false;
     if (rule->flags_mask && !(rule->flags_mask & flags)) return false;
+    if (rule->kind.size && !same_name(rule->kind, name)) return false;
+    if (rule->parent_kind.size && (node_is_nil(parent) || !same_name(rule->parent_kind, parent->name))) return false;
     return true;
+}
+
+static const RenderRule *rule_search(u32 node_class, Str name, u8 number, u64 flags, const MarkupNode *parent)
+{
+    if (node_class == NodeClass_Element) {
+        u64 slot = kind_hash(name) & (kind_slot_count - 1);
+        for (; rule_index.kinds[slot].kind.size; slot = (slot + 1) & (kind_slot_count - 1)) {
+            const KindRun &run = rule_index.kinds[slot];
+            if (!same_name(run.kind, name)) continue;
+            // The run's rows all have this kind and class: only level, flags
+            // and parent remain to be tried.
+            for (u8 i = 0; i < run.count; i += 1) {
+                const RenderRule *rule = &render_rule_table[run.first + i];
+                if (rule->level != render_level_any && rule->level != number) continue;
+                if (rule->flags_mask && !(rule->flags_mask & flags)) continue;
+                if (rule->parent_kind.size && (node_is_nil(parent) || !same_name(rule->parent_kind, parent->name))) continue;
+                return rule;
+            }
+            break;
+        }
+        return &render_rule_none;
+    }
+    for (u8 i = 0; i < rule_index.other_count; i += 1) {
+        const RenderRule *rule = &render_rule_table[rule_index.other_rows[i]];
+        if (rule_fits(rule, node_class, name, number, flags, parent)) return rule;
+    }
+    return &render_rule_none;
 }
 
 const RenderRule *render_rule_find(const MarkupNode *node)
 {
     if (node_is_nil(node)) return &render_rule_none;
-    for (const RenderRule &rule : render_rule_table)
-        if (rule_fits(&rule, node->node_class, node->name, node->number, node->flags, node->parent)) return &rule;
-    return &render_rule_none;
+    return rule_search(node->node_class, node->name, node->number, node->flags, node->parent);
 }
 
 const RenderRule *render_rule_lookup(u32 node_class, Str kind, u8 number, u64 flags)
 {
-    for (const RenderRule &rule : render_rule_table)
-        if (rule_fits(&rule, node_class, kind, number, flags, &markup_nil)) return &rule;
-    return &render_rule_none;
+    return rule_search(node_class, kind, number, flags, &markup_nil);
 }
 
 //- CSS lengths

@@ -6,10 +6,90 @@
 #include "render/render_rules.h"
 #include "site/command_line.h"
 
+//- node kinds
+//
+// The rules ask about a node's kind many times over; its name is compared
+// once, when the walk meets it, and the rest of the walk compares numbers.
+
+enum RenderKind : u32 {
+    Kind_Other = 0,   // text, header fields, and names no rule below asks about
+    Kind_Toc,
+    Kind_TocItem,
+    Kind_Quote,
+    Kind_Context,
+    Kind_ContextDocument,
+    Kind_ListItem,
+    Kind_ListAlpha,
+    Kind_ListNumeric,
+    Kind_ListUnordered,
+    Kind_LinkHttp,
+    Kind_LinkFile,
+    Kind_Raw,
+    Kind_Desc,
+    Kind_Heading,
+    Kind_Paragraph,
+    Kind_Block,
+    Kind_Separator,
+    Kind_TableRoot,
+    Kind_Table,
+    Kind_TableHeader,
+    Kind_TableRootEntry,
+    Kind_Reference,
+    Kind_Footnote,
+    Kind_Footnotes,
+    Kind_InternalLink,
+};
+
+struct RenderKindName {
+    Str name;
+    u32 kind;
+};
+
+static const RenderKindName render_kind_table[] = {
+    {kind_toc, Kind_Toc},
+    {kind_toc_item, Kind_TocItem},
+    {kind_quote, Kind_Quote},
+    {kind_context, Kind_Context},
+    {kind_context_document, Kind_ContextDocument},
+    {kind_list_item, Kind_ListItem},
+    {kind_list_alpha, Kind_ListAlpha},
+    {kind_list_numeric, Kind_ListNumeric},
+    {kind_list_unordered, Kind_ListUnordered},
+    {kind_link_http, Kind_LinkHttp},
+    {kind_link_file, Kind_LinkFile},
+    {kind_raw, Kind_Raw},
+    {kind_desc, Kind_Desc},
+    {kind_heading, Kind_Heading},
+    {kind_paragraph, Kind_Paragraph},
+    {kind_block, Kind_Block},
+    {kind_separator, Kind_Separator},
+    {kind_table_root, Kind_TableRoot},
+    {kind_table, Kind_Table},
+    {kind_table_header, Kind_TableHeader},
+    {kind_table_root_entry, Kind_TableRootEntry},
+    {kind_reference, Kind_Reference},
+    {kind_footnote, Kind_Footnote},
+    {kind_footnotes, Kind_Footnotes},
+    {kind_internal_link, Kind_InternalLink},
+};
+
+static u32 kind_of(const MarkupNode *node)
+{
+    if (node_is_nil(node) || node->node_class != NodeClass_Element) return Kind_Other;
+    Str name = node->name;
+    if (name.size == 0) return Kind_Other;
+    for (const RenderKindName &row : render_kind_table)
+        if (row.name.size == name.size && row.name.str[0] == name.str[0] && memcmp(row.name.str, name.str, name.size) == 0)
+            return row.kind;
+    return Kind_Other;
+}
+
+static bool kind_is_list(u32 kind) { return kind == Kind_ListAlpha || kind == Kind_ListNumeric || kind == Kind_ListUnordered; }
+
 //- walk state
 
 // An emphasis span opened among the runs of one parent. Spans nest, so the
-// parent keeps the innermost; a closing mark pops back to the span it
+// parent keeps the innermost; a closing mark pops back past the span it
 // closes.
 struct EmphasisOpen {
     EmphasisOpen *outer;
@@ -23,6 +103,7 @@ struct EmphasisOpen {
 // same per node as a flat one.
 struct RenderFrame {
     MarkupNode *node;
+    u32 kind;
     // The element made or chosen for the node; for a node that got none,
     // the element its content goes into. None only for the start node's
     // parent, which lies outside the walk.
@@ -55,11 +136,29 @@ struct RenderState {
     HtmlElement *current;
     HtmlElement *title;        // the h1 of the document title
     MarkupNode *title_field;   // the header field that made it
-    StrList pending;           // the pieces of the current text run
+
+    // Text waiting to go into `text_container`. The words of a line arrive
+    // one run at a time; they become one text node when something else is
+    // put into the page, which gives the same HTML with a fraction of the
+    // nodes and copies.
+    HtmlElement *text_container;
+    u32 piece_count;
+    u64 piece_bytes;
+    u64 escape_bytes;          // bytes of the pieces where "<" is escaped
+    Str pieces[64];
+    bool piece_escaped[64];
 
     RenderFrame *frames;
     u64 depth;
     u64 capacity;
+
+    // Whether a tag may stand in another: asked for every element, answered
+    // by scanning the allowed-parents text, and a page asks the same few
+    // questions over and over.
+    u8 allowed[HtmlTag_Count + 1][HtmlTag_Count + 1];   // 0 not asked yet, 1 yes, 2 no
+    const RenderRule *indent_rules[8];   // the line rule an indentation was computed from
+    Str indent_styles[8];
+    u32 indent_count;
 };
 
 static const char blank_run[] = "                                    ";   // 36 blanks
@@ -84,34 +183,191 @@ static MarkupNode *first_text_child(MarkupNode *node)
     return &markup_nil;
 }
 
+// Attribute rows are numbered by their position. An attribute the element
+// does not have yet is added from its row directly, so setting it costs no
+// search of the attribute table; the values are then set as usual.
+static const HtmlAttrInfo *attr_row(u32 attr_id)
+{
+    if (attr_id < HtmlAttr_Count && html_attr_table[attr_id].id == attr_id) return &html_attr_table[attr_id];
+    return html_attr_from_id(attr_id);
+}
+
+static bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+
+// Style declarations are cut at ";", trimmed, and each kept once, as
+// html_set_attribute does; the pieces are slices of `style`, which lives as
+// long as the page (constant text or the page's arena), so nothing is copied.
+static void set_style(Arena *arena, HtmlElement *element, Str style)
+{
+    HtmlAttribute *a = html_get_attribute(element, HtmlAttr_Style);
+    if (html_attribute_is_none(a)) a = html_attribute_append(arena, element, attr_row(HtmlAttr_Style));
+    if (html_attribute_is_none(a)) return;
+    u64 start = 0;
+    for (u64 i = 0; i <= style.size; i += 1) {
+        if (i < style.size && style.str[i] != ';') continue;
+        u64 first = start, opl = i;
+        start = i + 1;
+        while (first < opl && is_blank(style.str[first])) first += 1;
+        while (opl > first && is_blank(style.str[opl - 1])) opl -= 1;
+        if (first == opl) continue;
+        Str piece = str_substr(style, first, opl);
+        bool present = false;
+        for (StrNode *v = a->values.first; v && !present; v = v->next) present = str_eq(v->string, piece);
+        if (!present) str_list_push(arena, &a->values, piece);
+    }
+}
+
+static void set_attr(Arena *arena, HtmlElement *element, u32 attr_id, Str value)
+{
+    if (attr_id == HtmlAttr_Style) {
+        set_style(arena, element, value);
+        return;
+    }
+    if (html_attribute_is_none(html_get_attribute(element, attr_id))) html_attribute_append(arena, element, attr_row(attr_id));
+    html_set_attribute(arena, element, attr_id, value);
+}
+
 // Class values stay unique: an element chosen twice (the root region, a
 // table cell the page assembly made) does not collect the same name twice.
 static void add_class(Arena *arena, HtmlElement *element, Str name)
 {
     if (name.size == 0 || html_has_attribute_value(element, HtmlAttr_Class, name)) return;
-    html_set_attribute(arena, element, HtmlAttr_Class, name);
+    set_attr(arena, element, HtmlAttr_Class, name);
+}
+
+// "<prefix>_<offset>": the class every element gets and the ids and anchors
+// made of a rule's class. Written by hand: it is made for every element.
+static Str offset_name(Arena *arena, Str prefix, u64 offset)
+{
+    char digits[20];
+    u64 count = 0;
+    do {
+        digits[sizeof digits - 1 - count] = (char)('0' + offset % 10);
+        offset /= 10;
+        count += 1;
+    } while (offset);
+    char *out = push_array_no_zero<char>(arena, prefix.size + 1 + count + 1);
+    if (!out) return str_empty();
+    if (prefix.size) memcpy(out, prefix.str, prefix.size);
+    out[prefix.size] = '_';
+    memcpy(out + prefix.size + 1, digits + sizeof digits - count, count);
+    out[prefix.size + 1 + count] = 0;
+    return str(out, prefix.size + 1 + count);
+}
+
+// `a` then `b` in one new string.
+static Str str_cat(Arena *arena, Str a, Str b)
+{
+    char *out = push_array_no_zero<char>(arena, a.size + b.size + 1);
+    if (!out) return str_empty();
+    memcpy(out, a.str, a.size);
+    memcpy(out + a.size, b.str, b.size);
+    out[a.size + b.size] = 0;
+    return str(out, a.size + b.size);
 }
 
 static void add_offset_class(Arena *arena, HtmlElement *element, u64 offset)
 {
-    add_class(arena, element, str_pushf(arena, "_%lu", offset));
+    add_class(arena, element, offset_name(arena, str_empty(), offset));
 }
 
 // Text becomes HTML here and nowhere later: the serializer writes text nodes
 // as they are. Only "<" is escaped, so entities an author writes survive.
-static Str escape_text(Arena *arena, Str text)
+// `before` and `after` blanks are put around the text in the same copy.
+static Str run_text(Arena *arena, u64 before, Str text, u64 after, bool escape)
 {
-    if (str_find_byte(text, '<', 0) >= text.size) return text;
-    StrList parts = {};
-    u64 start = 0;
-    for (u64 i = 0; i < text.size; i += 1) {
-        if (text.str[i] != '<') continue;
-        str_list_push(arena, &parts, str_substr(text, start, i));
-        str_list_push(arena, &parts, str_lit("&lt;"));
-        start = i + 1;
+    u64 escapes = 0;
+    if (escape) {
+        // Runs are words: a loop beats a call for them, memchr for long text.
+        if (text.size <= 32) {
+            for (u64 i = 0; i < text.size; i += 1) escapes += text.str[i] == '<';
+        } else {
+            for (u64 at = str_find_byte(text, '<', 0); at < text.size; at = str_find_byte(text, '<', at + 1)) escapes += 1;
+        }
     }
-    str_list_push(arena, &parts, str_substr(text, start, text.size));
-    return str_list_join_plain(arena, &parts);
+    if (before == 0 && after == 0 && escapes == 0) return text;
+    u64 size = before + text.size + 3 * escapes + after;
+    char *out = push_array_no_zero<char>(arena, size + 1);
+    if (!out) return str_empty();
+    char *at = out;
+    memset(at, ' ', before);
+    at += before;
+    if (escapes == 0) {
+        memcpy(at, text.str, text.size);
+        at += text.size;
+    } else {
+        for (u64 i = 0; i < text.size; i += 1) {
+            if (text.str[i] == '<') {
+                memcpy(at, "&lt;", 4);
+                at += 4;
+            } else {
+                *at++ = text.str[i];
+            }
+        }
+    }
+    memset(at, ' ', after);
+    at += after;
+    *at = 0;
+    return str(out, size);
+}
+
+static Str escape_text(Arena *arena, Str text) { return run_text(arena, 0, text, 0, true); }
+
+// Puts the waiting text into its container as one text node. Called before
+// anything else is put into the page, so text and elements keep their order.
+// Escaping happens in the same pass as the copy.
+static void flush_text(RenderState *s)
+{
+    if (s->piece_count == 0) return;
+    Str text = s->pieces[0];
+    bool single = s->piece_count == 1 && (!s->piece_escaped[0] || str_find_byte(text, '<', 0) == text.size);
+    if (!single) {
+        u64 most = s->piece_bytes + 3 * s->escape_bytes;
+        char *out = push_array_no_zero<char>(s->arena, most + 1);
+        if (out) {
+            u64 at = 0;
+            for (u32 i = 0; i < s->piece_count; i += 1) {
+                Str piece = s->pieces[i];
+                if (!s->piece_escaped[i]) {
+                    memcpy(out + at, piece.str, piece.size);
+                    at += piece.size;
+                    continue;
+                }
+                for (u64 k = 0; k < piece.size; k += 1) {
+                    char c = piece.str[k];
+                    if (c == '<') {
+                        memcpy(out + at, "&lt;", 4);
+                        at += 4;
+                    } else {
+                        out[at++] = c;
+                    }
+                }
+            }
+            out[at] = 0;
+            // Give back what no "<" needed: the copy is the arena's last push.
+            arena_pop_to(s->arena, arena_pos(s->arena) - (most - at));
+            text = str(out, at);
+        } else {
+            text = str_empty();
+        }
+    }
+    html_append_text(s->arena, s->text_container, text);
+    s->piece_count = 0;
+    s->piece_bytes = 0;
+    s->escape_bytes = 0;
+    s->text_container = &html_none;
+}
+
+static void queue_text(RenderState *s, HtmlElement *container, Str piece, bool escape)
+{
+    if (piece.size == 0) return;
+    if (s->text_container != container || s->piece_count == array_count(s->pieces)) flush_text(s);
+    s->text_container = container;
+    s->pieces[s->piece_count] = piece;
+    s->piece_escaped[s->piece_count] = escape;
+    s->piece_count += 1;
+    s->piece_bytes += piece.size;
+    if (escape) s->escape_bytes += piece.size;
 }
 
 // Attribute values are written between double quotes; a quote taken from a
@@ -134,13 +390,13 @@ static Str escape_attribute(Arena *arena, Str text)
 
 static void set_text_attribute(RenderState *s, HtmlElement *element, u32 attr_id, Str value)
 {
-    html_set_attribute(s->arena, element, attr_id, escape_attribute(s->arena, value));
+    set_attr(s->arena, element, attr_id, escape_attribute(s->arena, value));
 }
 
 static HtmlElement *styled_element(Arena *arena, u32 tag_id, Str style)
 {
     HtmlElement *element = html_element_from_tag(arena, tag_id);
-    html_set_attribute(arena, element, HtmlAttr_Style, style);
+    set_attr(arena, element, HtmlAttr_Style, style);
     return element;
 }
 
@@ -150,19 +406,26 @@ Str render_file_address(Arena *arena, Str absolute_path)
     return str_pushf(arena, "file:///%S", absolute_path);
 }
 
+// Tag rows are numbered by their position plus one; the lookup by id is a
+// scan, and placement asks for every element.
+static const HtmlTagInfo *tag_row(u32 tag_id)
+{
+    if (tag_id >= 1 && tag_id <= HtmlTag_Count && html_tag_table[tag_id - 1].id == tag_id) return &html_tag_table[tag_id - 1];
+    return html_tag_from_id(tag_id);
+}
+
 // Whether an element with tag `child_tag` may stand in `parent`: the
 // parent's tag name is one of the pieces of the child's allowed-parents
-// text, compared exactly. Scanned in place: placement is asked for every
-// element and must not allocate.
+// text, compared exactly. Scanned in place: placement must not allocate.
 static bool tag_allows_parent(u32 child_tag, const HtmlElement *parent)
 {
     if (!is_element(parent) || parent->tag->id == 0) return false;
-    Str parents = html_tag_from_id(child_tag)->parents;
+    Str parents = tag_row(child_tag)->parents;
     Str name = parent->tag->name;
     u64 start = 0;
     for (u64 i = 0; i <= parents.size; i += 1) {
         if (i < parents.size && parents.str[i] != ';') continue;
-        if (str_eq(str_substr(parents, start, i), name)) return true;
+        if (i - start == name.size && memcmp(parents.str + start, name.str, name.size) == 0) return true;
         start = i + 1;
     }
     return false;
@@ -176,24 +439,49 @@ static HtmlElement *element_at_or_above(HtmlElement *node)
     return &html_none;
 }
 
+//- remembered answers
+
+static bool allows(RenderState *s, u32 child_tag, const HtmlElement *parent)
+{
+    u32 parent_tag = is_element(parent) ? parent->tag->id : 0;
+    if (child_tag > HtmlTag_Count || parent_tag == 0 || parent_tag > HtmlTag_Count) return tag_allows_parent(child_tag, parent);
+    u8 *known = &s->allowed[child_tag][parent_tag];
+    if (*known == 0) *known = tag_allows_parent(child_tag, parent) ? 1 : 2;
+    return *known == 1;
+}
+
 //- regions
+
+// The page shell puts the regions directly into the body, and a page is
+// searched for them again for every table cell and footnote list: look
+// there first, and walk the whole body only when they are elsewhere.
+static HtmlElement *find_region(HtmlElement *body, Str id)
+{
+    HtmlElement *content = html_content_node(body);
+    for (HtmlElement *c = content->first_child; !html_is_none(c); c = c->next)
+        if (c->type == HtmlNode_Element && html_has_attribute_value(c, HtmlAttr_Id, id)) return c;
+    return html_find_by_id(body, id);
+}
 
 static void find_regions(RenderState *s)
 {
     if (s->regions_found) return;
     s->regions_found = true;
-    HtmlElement *html = html_find_by_tag(s->target, HtmlTag_Html, 0);
-    if (html_is_none(html))
-        for (HtmlElement *e = s->target->parent; !html_is_none(e); e = e->parent)
-            if (is_element(e) && e->tag->id == HtmlTag_Html) {
-                html = e;
-                break;
-            }
+    // The html element is above the target (b_w, a table cell) or, for a
+    // whole page, below its document node. Rendered content never holds
+    // one, so the climb comes first and the search below only when it fails.
+    HtmlElement *html = &html_none;
+    for (HtmlElement *e = s->target; !html_is_none(e); e = e->parent)
+        if (is_element(e) && e->tag->id == HtmlTag_Html) {
+            html = e;
+            break;
+        }
+    if (html_is_none(html)) html = html_find_by_tag(s->target, HtmlTag_Html, 0);
     HtmlElement *body = html_find_by_tag(html, HtmlTag_Body, 0);
     HtmlElement *search = !html_is_none(body) ? body : html;
-    s->b_w = html_find_by_id(search, str_lit("b_w"));
-    s->top_middle = html_find_by_id(search, str_lit("top_middle"));
-    s->bottom = html_find_by_id(search, str_lit("bottom"));
+    s->b_w = find_region(search, str_lit("b_w"));
+    s->top_middle = find_region(search, str_lit("top_middle"));
+    s->bottom = find_region(search, str_lit("bottom"));
     // A page without its regions still shows the whole document: it goes
     // into the body, or failing that wherever the caller pointed.
     if (!is_element(s->b_w)) s->b_w = is_element(body) ? body : html;
@@ -202,7 +490,11 @@ static void find_regions(RenderState *s)
     if (!is_element(s->bottom)) s->bottom = s->b_w;
 }
 
-static HtmlElement *region_b_w(RenderState *s) { find_regions(s); return s->b_w; }
+static HtmlElement *region_b_w(RenderState *s)
+{
+    find_regions(s);
+    return s->b_w;
+}
 
 // The last resort of every container search: the element the caller
 // rendered into, else the document region.
@@ -229,29 +521,37 @@ static void frame_push(RenderState *s, const RenderFrame *frame)
     s->depth += 1;
 }
 
+static void frame_note(RenderFrame *frame, MarkupNode *node, u32 kind)
+{
+    switch (kind) {
+    case Kind_Toc: frame->toc = node; break;
+    case Kind_Quote: frame->quote = node; break;
+    case Kind_Context: frame->context = node; break;
+    case Kind_ListItem: frame->list_item = node; break;
+    case Kind_LinkHttp: frame->link_http = node; break;
+    case Kind_LinkFile: frame->link_file = node; break;
+    case Kind_Raw: frame->raw = node; break;
+    case Kind_Desc: frame->desc = node; break;
+    default: break;
+    }
+}
+
 // What a node's children inherit: the parent's nearest kinds, with the node
 // itself taking the place of its own kind.
-static RenderFrame frame_for(const RenderFrame *parent, MarkupNode *node, HtmlElement *element)
+static RenderFrame frame_for(const RenderFrame *parent, MarkupNode *node, u32 kind, HtmlElement *element)
 {
     RenderFrame frame = *parent;
     frame.node = node;
+    frame.kind = kind;
     frame.element = element;
     frame.emphasis = nullptr;
-    if (node->node_class != NodeClass_Element) return frame;
-    Str name = node->name;
-    if (str_eq(name, kind_toc)) frame.toc = node;
-    else if (str_eq(name, kind_quote)) frame.quote = node;
-    else if (str_eq(name, kind_context)) frame.context = node;
-    else if (str_eq(name, kind_list_item)) frame.list_item = node;
-    else if (str_eq(name, kind_link_http)) frame.link_http = node;
-    else if (str_eq(name, kind_link_file)) frame.link_file = node;
-    else if (str_eq(name, kind_raw)) frame.raw = node;
-    else if (str_eq(name, kind_desc)) frame.desc = node;
+    frame_note(&frame, node, kind);
     return frame;
 }
 
 // The frame of the start node's parent, which the walk never visits: its
-// kinds come from one climb of the markup tree; its element is unknown.
+// kinds come from one climb of the markup tree, which meets the nearest of
+// each kind first; its element is unknown.
 static RenderFrame frame_outside(MarkupNode *parent)
 {
     RenderFrame frame = {};
@@ -259,19 +559,16 @@ static RenderFrame frame_outside(MarkupNode *parent)
     frame.toc = frame.quote = frame.context = frame.list_item = &markup_nil;
     frame.link_http = frame.link_file = frame.raw = frame.desc = &markup_nil;
     frame.node = parent;
+    frame.kind = kind_of(parent);
+    MarkupNode **slots[] = {&frame.toc, &frame.quote, &frame.context, &frame.list_item,
+                            &frame.link_http, &frame.link_file, &frame.raw, &frame.desc};
     for (MarkupNode *a = parent; !node_is_nil(a); a = a->parent) {
-        if (a->node_class != NodeClass_Element) continue;
-        Str name = a->name;
-        MarkupNode **slot = nullptr;
-        if (str_eq(name, kind_toc)) slot = &frame.toc;
-        else if (str_eq(name, kind_quote)) slot = &frame.quote;
-        else if (str_eq(name, kind_context)) slot = &frame.context;
-        else if (str_eq(name, kind_list_item)) slot = &frame.list_item;
-        else if (str_eq(name, kind_link_http)) slot = &frame.link_http;
-        else if (str_eq(name, kind_link_file)) slot = &frame.link_file;
-        else if (str_eq(name, kind_raw)) slot = &frame.raw;
-        else if (str_eq(name, kind_desc)) slot = &frame.desc;
-        if (slot && node_is_nil(*slot)) *slot = a;
+        RenderFrame one = frame;
+        frame_note(&one, a, kind_of(a));
+        MarkupNode **found[] = {&one.toc, &one.quote, &one.context, &one.list_item,
+                                &one.link_http, &one.link_file, &one.raw, &one.desc};
+        for (u64 i = 0; i < array_count(slots); i += 1)
+            if (node_is_nil(*slots[i])) *slots[i] = *found[i];
     }
     return frame;
 }
@@ -316,33 +613,32 @@ static HtmlElement *outside_text_container(RenderState *s, MarkupNode *run, Mark
 // above the container that may hold it. None when no element on the way
 // up may: the node then makes no element and its content stays in the
 // container.
-static HtmlElement *placement_for(HtmlElement *container, u32 tag)
+static HtmlElement *placement_for(RenderState *s, HtmlElement *container, u32 tag)
 {
-    if (tag_allows_parent(tag, container)) return container;
+    if (allows(s, tag, container)) return container;
     if (tag == HtmlTag_Table && container->tag->id == HtmlTag_Table)
         for (HtmlElement *e = element_at_or_above(container->parent); !html_is_none(e); e = element_at_or_above(e->parent))
             if (e->tag->id == HtmlTag_Div) return e;
     for (HtmlElement *e = element_at_or_above(container->parent); !html_is_none(e); e = element_at_or_above(e->parent))
-        if (tag_allows_parent(tag, e)) return e;
+        if (allows(s, tag, e)) return e;
     return &html_none;
 }
 
 // Lists, blocks and quotes lifted out of a paragraph or heading line: an
 // HTML paragraph or heading may not hold them, so they follow it in `b_w`.
-static bool lifted_from_paragraph(MarkupNode *node)
+static bool lifted_from_paragraph(MarkupNode *node, u32 kind)
 {
     bool inline_block = (node->flags & NodeFlag_Inline) != 0;
-    if ((node_is_list(node) || node_is_element(node, kind_block)) && !inline_block) return true;
-    return node_is_element(node, kind_quote) || node_is_element(node, kind_table_root);
+    if ((kind_is_list(kind) || kind == Kind_Block) && !inline_block) return true;
+    return kind == Kind_Quote || kind == Kind_TableRoot;
 }
 
-static bool lifted_from_heading(MarkupNode *node)
+static bool lifted_from_heading(MarkupNode *node, u32 kind)
 {
     bool inline_block = (node->flags & NodeFlag_Inline) != 0;
-    if (node_is_element(node, kind_paragraph) || node_is_element(node, kind_heading)) return true;
-    if ((node_is_list(node) || node_is_element(node, kind_block)) && !inline_block) return true;
-    return node_is_element(node, kind_separator) || node_is_element(node, kind_quote) ||
-           node_is_element(node, kind_table_root);
+    if (kind == Kind_Paragraph || kind == Kind_Heading) return true;
+    if ((kind_is_list(kind) || kind == Kind_Block) && !inline_block) return true;
+    return kind == Kind_Separator || kind == Kind_Quote || kind == Kind_TableRoot;
 }
 
 //- computed styles
@@ -350,17 +646,33 @@ static bool lifted_from_heading(MarkupNode *node)
 // A block below a paragraph or heading is indented half a unit past that
 // line's own margin, so it lines up with the line's text although it stands
 // after it in `b_w`.
-static void set_indentation(RenderState *s, HtmlElement *element, MarkupNode *parent)
+static void set_indentation(RenderState *s, HtmlElement *element, RenderFrame *pf)
 {
+    // The margin depends only on the parent line's rule: computed once per
+    // rule and walk.
+    const RenderRule *rule = nullptr;
+    MarkupNode *parent = pf->node;
+    if (pf->kind == Kind_Heading || pf->kind == Kind_Paragraph)
+        rule = render_rule_lookup(NodeClass_Element, parent->name, parent->number, parent->flags);
+    for (u32 i = 0; i < s->indent_count; i += 1)
+        if (s->indent_rules[i] == rule) {
+            set_attr(s->arena, element, HtmlAttr_Style, s->indent_styles[i]);
+            return;
+        }
     f64 margin = 0.8;
     Str unit = str_lit("rem");
-    if (node_is_element(parent, kind_heading) || node_is_element(parent, kind_paragraph)) {
-        const RenderRule *rule = render_rule_lookup(NodeClass_Element, parent->name, parent->number, parent->flags);
+    if (rule) {
         CssLength length = css_read_length(rule->style, str_lit("margin-left"));
         margin = length.number + 0.5;
         if (length.unit.size) unit = length.unit;
     }
-    html_set_attribute(s->arena, element, HtmlAttr_Style, str_pushf(s->arena, "margin-left:%.1f%S;", margin, unit));
+    Str style = str_pushf(s->arena, "margin-left:%.1f%S;", margin, unit);
+    if (s->indent_count < array_count(s->indent_rules)) {
+        s->indent_rules[s->indent_count] = rule;
+        s->indent_styles[s->indent_count] = style;
+        s->indent_count += 1;
+    }
+    set_attr(s->arena, element, HtmlAttr_Style, style);
 }
 
 // Letters of an alphabetic list: a to z, then aa, ab, ... as lists of
@@ -377,15 +689,15 @@ static Str alpha_marker(Arena *arena, u64 number)
         count += 1;
         n /= 26;
     }
-    return str_pushf(arena, "%S.", str(letters + sizeof letters - count, count));
+    return str_cat(arena, str(letters + sizeof letters - count, count), str_lit("."));
 }
 
-static void append_list_marker(RenderState *s, HtmlElement *element, MarkupNode *item, MarkupNode *list)
+static void append_list_marker(RenderState *s, HtmlElement *element, MarkupNode *item, u32 list_kind)
 {
     Str marker = {};
-    if (node_is_element(list, kind_list_alpha)) marker = alpha_marker(s->arena, item->number);
-    else if (node_is_element(list, kind_list_numeric)) marker = str_pushf(s->arena, "%lu.", (u64)item->number + 1);
-    else if (node_is_element(list, kind_list_unordered)) marker = str_lit(".");
+    if (list_kind == Kind_ListAlpha) marker = alpha_marker(s->arena, item->number);
+    else if (list_kind == Kind_ListNumeric) marker = str_cat(s->arena, str_from_u64(s->arena, (u64)item->number + 1, 10, 0, 0), str_lit("."));
+    else if (list_kind == Kind_ListUnordered) marker = str_lit(".");
     else return;   // an item outside a list has nothing to count
     HtmlElement *span = styled_element(s->arena, HtmlTag_Span,
                                        str_lit("margin-right:0.2rem;color:#343232;font-size:0.9em;font-family:'IBM Plex Mono';"));
@@ -401,28 +713,28 @@ static void render_header_field(RenderState *s, MarkupNode *node, HtmlElement *e
     // Only the document's title (its first title line) becomes the title
     // block; later title lines are ordinary fields, as the parser reads them.
     if (field->id == HeaderField_Title && html_is_none(s->title)) {
-        html_set_attribute(s->arena, element, HtmlAttr_Style,
+        set_attr(s->arena, element, HtmlAttr_Style,
                            str_lit("margin-left:0;font-family:'Source Sans 3 Bold';text-align:center;"
                                    "border-bottom:0.2rem solid #c3b6b6;"));
         HtmlElement *h1 = styled_element(s->arena, HtmlTag_H1, str_lit("font-family:'Noto Serif Bold'"));
         find_regions(s);
         if (s->smartphone) {
             html_insert(s->top_middle, h1, HtmlInsert_FirstContent);
-            html_set_attribute(s->arena, h1, HtmlAttr_Style,
+            set_attr(s->arena, h1, HtmlAttr_Style,
                                str_lit("margin:0;font-size:1rem;text-overflow:ellipsis;overflow:hidden;white-space:nowrap;"));
         } else {
-            html_set_attribute(s->arena, h1, HtmlAttr_Style, str_lit("margin-top:2rem;"));
+            set_attr(s->arena, h1, HtmlAttr_Style, str_lit("margin-top:2rem;"));
             html_insert(s->b_w, h1, HtmlInsert_FirstContent);
         }
         s->title = h1;
         s->title_field = node;
     } else if (field->id == HeaderField_Summary) {
-        html_set_attribute(s->arena, element, HtmlAttr_Style, str_lit("font-family:'Source Sans 3 Italic';"));
+        set_attr(s->arena, element, HtmlAttr_Style, str_lit("font-family:'Source Sans 3 Italic';"));
     } else if (field->id != HeaderField_Title && field->hidden) {
-        html_set_attribute(s->arena, element, HtmlAttr_Style, str_lit("display:none !important;"));
+        set_attr(s->arena, element, HtmlAttr_Style, str_lit("display:none !important;"));
     }
-    html_set_attribute(s->arena, element, HtmlAttr_Title, field->key);
-    if (s->smartphone) html_set_attribute(s->arena, element, HtmlAttr_Style, str_lit("font-size:1.1rem;"));
+    set_attr(s->arena, element, HtmlAttr_Title, field->key);
+    if (s->smartphone) set_attr(s->arena, element, HtmlAttr_Style, str_lit("font-size:1.1rem;"));
     *icon = (u32)field->icon;
 }
 
@@ -437,34 +749,40 @@ static void render_reference(RenderState *s, MarkupNode *node, MarkupNode *paren
     u64 cut = str_find(kind, str_lit("_ref"), 0, StrMatch_CaseInsensitive);
     kind = str_prefix(kind, cut);
     Str cls = render_rule_lookup(NodeClass_Element, kind, node->number, 0)->class_name;
-    html_set_attribute(s->arena, element, HtmlAttr_Href, str_pushf(s->arena, "#%S_%lu", cls, node->offset));
+    set_attr(s->arena, element, HtmlAttr_Href, str_cat(s->arena, str_lit("#"), offset_name(s->arena, cls, node->offset)));
     if (!node_is_nil(child_element_named(parent, kind_desc))) return;
     HtmlElement *sup = styled_element(s->arena, HtmlTag_Sup, str_lit("font-size:0.6rem;line-height:1;"));
     html_append_content(element, sup);
-    html_set_attribute(s->arena, element, HtmlAttr_Style, str_lit("padding:0 0.1em;"));
+    set_attr(s->arena, element, HtmlAttr_Style, str_lit("padding:0 0.1em;"));
     HtmlElement *number = styled_element(s->arena, HtmlTag_Span, str_lit("vertical-align:super;margin-right:0.2em;"));
-    html_append_text(s->arena, number, str_pushf(s->arena, "%lu", (u64)parent->number));
+    html_append_text(s->arena, number, str_from_u64(s->arena, parent->number, 10, 0, 0));
     html_append_content(sup, number);
 }
 
-static void render_by_kind(RenderState *s, MarkupNode *node, RenderFrame *pf, const RenderRule *rule, HtmlElement *element)
+static void render_by_kind(RenderState *s, MarkupNode *node, u32 kind, RenderFrame *pf, const RenderRule *rule,
+                           HtmlElement *element)
 {
-    MarkupNode *parent = pf->node;
     Arena *arena = s->arena;
-    Str name = node->node_class == NodeClass_Element ? node->name : str_empty();
-    if (str_eq(name, kind_toc_item)) {
+    switch (kind) {
+    case Kind_TocItem: {
         Str cls = render_rule_lookup(NodeClass_Element, kind_heading, node->number, 0)->class_name;
-        html_set_attribute(arena, element, HtmlAttr_Href, str_pushf(arena, "#%S_%lu", cls, node->offset));
-    } else if (str_eq(name, kind_heading) || str_eq(name, kind_internal_link)) {
-        html_set_attribute(arena, element, HtmlAttr_Id, str_pushf(arena, "%S_%lu", rule->class_name, node->offset));
-    } else if (str_eq(name, kind_reference)) {
-        render_reference(s, node, parent, element);
-    } else if (str_eq(name, kind_footnote)) {
-        html_set_attribute(arena, element, HtmlAttr_Id, str_pushf(arena, "%S_%lu", rule->class_name, node->offset));
+        set_attr(arena, element, HtmlAttr_Href, str_cat(arena, str_lit("#"), offset_name(arena, cls, node->offset)));
+    } break;
+    case Kind_Heading:
+    case Kind_InternalLink:
+        set_attr(arena, element, HtmlAttr_Id, offset_name(arena, rule->class_name, node->offset));
+        break;
+    case Kind_Reference:
+        render_reference(s, node, pf->node, element);
+        break;
+    case Kind_Footnote: {
+        set_attr(arena, element, HtmlAttr_Id, offset_name(arena, rule->class_name, node->offset));
         HtmlElement *number = styled_element(arena, HtmlTag_Span, str_lit("font-size:0.7rem;vertical-align:super;margin-right:0.4rem;"));
-        html_append_text(arena, number, str_pushf(arena, "%lu", (u64)node->number));
+        html_append_text(arena, number, str_from_u64(arena, node->number, 10, 0, 0));
         html_append_content(element, number);
-    } else if (str_eq(name, kind_link_http) || str_eq(name, kind_link_file)) {
+    } break;
+    case Kind_LinkHttp:
+    case Kind_LinkFile:
         if (node->flags & NodeFlag_Unresolved) {
             // A link that cannot be followed shows where it pointed. The
             // first child may be a reference the link check inserted.
@@ -472,19 +790,29 @@ static void render_by_kind(RenderState *s, MarkupNode *node, RenderFrame *pf, co
         } else if (node->flags & (NodeFlag_Jpeg | NodeFlag_Embedded)) {
             html_set_tag(element, HtmlTag_Img);
         }
-    } else if (node_is_list(node) || str_eq(name, kind_block)) {
+        break;
+    case Kind_ListAlpha:
+    case Kind_ListNumeric:
+    case Kind_ListUnordered:
+    case Kind_Block:
         // A list or block written inside a line stays in the line's flow;
         // a margin would push it away from the words around it.
-        if (node_is_nil(pf->toc) && !(node->flags & NodeFlag_Inline)) set_indentation(s, element, parent);
-    } else if (str_eq(name, kind_list_item)) {
-        if (node_is_nil(pf->toc)) append_list_marker(s, element, node, parent);
-    } else if (str_eq(name, kind_table_root)) {
-        set_indentation(s, element, parent);
-    } else if (str_eq(name, kind_quote)) {
+        if (node_is_nil(pf->toc) && !(node->flags & NodeFlag_Inline)) set_indentation(s, element, pf);
+        break;
+    case Kind_ListItem:
+        if (node_is_nil(pf->toc)) append_list_marker(s, element, node, pf->kind);
+        break;
+    case Kind_TableRoot:
+        set_indentation(s, element, pf);
+        break;
+    case Kind_Quote:
         if (!node_is_nil(pf->quote))
-            html_set_attribute(arena, element, HtmlAttr_Style, str_pushf(arena, "margin-left:%.1frem;", node->number * 0.2));
+            set_attr(arena, element, HtmlAttr_Style, str_pushf(arena, "margin-left:%.1frem;", node->number * 0.2));
         else
-            set_indentation(s, element, parent);
+            set_indentation(s, element, pf);
+        break;
+    default:
+        break;
     }
 }
 
@@ -492,35 +820,34 @@ static void render_by_kind(RenderState *s, MarkupNode *node, RenderFrame *pf, co
 
 // Renders an element or header field node. Returns whether its children are
 // rendered; fills `element` with what the children go into.
-static bool render_named(RenderState *s, MarkupNode *node, RenderFrame *pf, HtmlElement **element_out)
+static bool render_named(RenderState *s, MarkupNode *node, u32 kind, RenderFrame *pf, HtmlElement **element_out)
 {
     Arena *arena = s->arena;
     MarkupNode *parent = pf->node;
-    bool is_elem = node->node_class == NodeClass_Element;
+    u32 parent_kind = pf->kind;
 
     // A table's heading and body belong to the table assembly, which builds
     // the rows and renders each cell into the cell it makes. The site build
     // hands tables over already emptied; a tree that still holds them
     // renders the same.
-    if (is_elem && node_is_element(parent, kind_table) &&
-        (str_eq(node->name, kind_table_header) || str_eq(node->name, kind_table_root_entry))) {
+    if (parent_kind == Kind_Table && (kind == Kind_TableHeader || kind == Kind_TableRootEntry)) {
         *element_out = &html_none;
         return false;
     }
-
     // A span of emphasis does not reach across a named node: what follows the
     // node's content follows it on the page.
     pf->emphasis = nullptr;
+    flush_text(s);
 
     const RenderRule *rule = render_rule_find(node);
     HtmlElement *container;
     if (!node_is_nil(parent) && parent->node_class == NodeClass_Document) {
         container = region_b_w(s);
-    } else if (is_elem && node_is_element(parent, kind_paragraph) && lifted_from_paragraph(node)) {
+    } else if (parent_kind == Kind_Paragraph && lifted_from_paragraph(node, kind)) {
         container = region_b_w(s);
-    } else if (is_elem && node_is_element(parent, kind_heading) && lifted_from_heading(node)) {
+    } else if (parent_kind == Kind_Heading && lifted_from_heading(node, kind)) {
         container = region_b_w(s);
-    } else if (is_elem && str_eq(node->name, kind_desc) && !node_is_element(parent, kind_heading)) {
+    } else if (kind == Kind_Desc && parent_kind != Kind_Heading) {
         // A description makes no element: it marks the element it describes
         // (the link, the reference) and its text lands there.
         HtmlElement *holder = element_at_or_above(s->current);
@@ -530,10 +857,10 @@ static bool render_named(RenderState *s, MarkupNode *node, RenderFrame *pf, Html
         *element_out = holder;
         // An image's description gave its caption and size; as text it
         // would print after the image, since an img has no end tag.
-        bool image = (node_is_element(parent, kind_link_file) || node_is_element(parent, kind_link_http)) &&
+        bool image = (parent_kind == Kind_LinkFile || parent_kind == Kind_LinkHttp) &&
                      (parent->flags & NodeFlag_Embedded) && !(parent->flags & NodeFlag_Unresolved);
         return !image;
-    } else if (is_elem && str_eq(node->name, kind_footnotes) && !node_is_element(parent, kind_heading)) {
+    } else if (kind == Kind_Footnotes && parent_kind != Kind_Heading) {
         find_regions(s);
         container = s->bottom;
     } else {
@@ -555,7 +882,7 @@ static bool render_named(RenderState *s, MarkupNode *node, RenderFrame *pf, Html
     // No rule, a rule without a tag, or no place the tag may stand: the node
     // makes no element and its content goes into the container.
     HtmlElement *place = &html_none;
-    if (!render_rule_is_none(rule) && rule->tag) place = placement_for(container, rule->tag);
+    if (!render_rule_is_none(rule) && rule->tag) place = placement_for(s, container, rule->tag);
     if (html_is_none(place)) {
         s->current = container;
         *element_out = container;
@@ -565,23 +892,31 @@ static bool render_named(RenderState *s, MarkupNode *node, RenderFrame *pf, Html
     HtmlElement *element = html_element_from_tag(arena, rule->tag);
     element->offset = node->offset;
     element->level = node->number;
-    add_class(arena, element, rule->class_name);
+    // The rule's class, then the node's own "_<offset>" class, which is given
+    // after the node; nothing in between adds a class, so both go in at once.
+    HtmlAttribute *classes = html_attribute_append(arena, element, attr_row(HtmlAttr_Class));
+    StrNode *names = push_array_no_zero<StrNode>(arena, 2);
+    if (names) {
+        names[0] = {&names[1], rule->class_name};
+        names[1] = {nullptr, offset_name(arena, str_empty(), node->offset)};
+        StrNode *first = rule->class_name.size ? &names[0] : &names[1];
+        classes->values = {first, &names[1], rule->class_name.size ? 2u : 1u, rule->class_name.size + names[1].string.size};
+    }
 
     u32 icon = rule->icon;
     if (node->node_class == NodeClass_HeaderField && node->field) render_header_field(s, node, element, &icon);
     if (icon) html_append_content(element, icon_element(arena, icon));
 
-    render_by_kind(s, node, pf, rule, element);
+    render_by_kind(s, node, kind, pf, rule, element);
 
     // Entries of an inline context are strung on one line, a dot between two.
     if (!node_is_nil(pf->context) && (pf->context->flags & NodeFlag_Inline) && !node_is_nil(node->prev)) {
         HtmlElement *dot = icon_element(arena, Icon_Square);
-        html_set_attribute(arena, dot, HtmlAttr_Style, str_lit("font-size:0.2rem;margin:0.4rem;"));
+        set_attr(arena, dot, HtmlAttr_Style, str_lit("font-size:0.2rem;margin:0.4rem;"));
         html_append_content(container, dot);
     }
 
     html_append_content(place, element);
-    add_offset_class(arena, element, node->offset);
     s->current = element;
     *element_out = element;
     return true;
@@ -664,12 +999,12 @@ static void render_image(RenderState *s, MarkupNode *run, MarkupNode *link, Html
     set_text_attribute(s, img, HtmlAttr_Alt, caption);
     // An unknown size is left to the browser: a width of 0 would hide the
     // image.
-    if (!is_zero(width)) html_set_attribute(arena, img, HtmlAttr_Width, width);
-    if (!is_zero(height)) html_set_attribute(arena, img, HtmlAttr_Height, height);
+    if (!is_zero(width)) set_attr(arena, img, HtmlAttr_Width, width);
+    if (!is_zero(height)) set_attr(arena, img, HtmlAttr_Height, height);
     set_text_attribute(s, img, HtmlAttr_Title, caption);
-    html_set_attribute(arena, img, HtmlAttr_DataTitle, str_pushf(arena, "%Sx%S ratio:%S ", width, height, jpeg.ratio));
-    html_set_attribute(arena, img, HtmlAttr_Draggable, str_lit("false"));
-    if (!is_zero(width)) html_set_attribute(arena, img, HtmlAttr_Style, str_pushf(arena, "max-width:%Spx", width));
+    set_attr(arena, img, HtmlAttr_DataTitle, str_pushf(arena, "%Sx%S ratio:%S ", width, height, jpeg.ratio));
+    set_attr(arena, img, HtmlAttr_Draggable, str_lit("false"));
+    if (!is_zero(width)) set_attr(arena, img, HtmlAttr_Style, str_pushf(arena, "max-width:%Spx", width));
 }
 
 // The text of a link: its target goes into the element's attributes, and
@@ -703,7 +1038,7 @@ static void render_link_target(RenderState *s, MarkupNode *run, MarkupNode *link
         Str href = name;
         if (!node_is_nil(reference)) {
             Str cls = render_rule_lookup(NodeClass_Element, kind_internal_link, reference->number, 0)->class_name;
-            href = str_pushf(arena, "%S#%S_%lu", name, cls, reference->offset);
+            href = str_cat(arena, str_cat(arena, name, str_lit("#")), offset_name(arena, cls, reference->offset));
         }
         set_text_attribute(s, element, HtmlAttr_Href, href);
     } else {
@@ -745,24 +1080,24 @@ static HtmlElement *render_text(RenderState *s, MarkupNode *run, RenderFrame *pf
     MarkupNode *link = !node_is_nil(pf->link_http) ? pf->link_http : pf->link_file;
     bool link_target = !node_is_nil(link) && node_is_nil(pf->desc);
 
-    s->pending = StrList{};
-    if (run->space_before) str_list_push(arena, &s->pending, str(blank_run, min_of<u64>(run->space_before, max_run_blanks)));
-    if (!link_target && !(flags & NodeFlag_EmphasisMarks)) {
-        Str text = node_is_nil(pf->raw) ? escape_text(arena, run->name) : run->name;
-        str_list_push(arena, &s->pending, text);
-    }
-    if (run->space_after) str_list_push(arena, &s->pending, str(blank_run, min_of<u64>(run->space_after, max_run_blanks)));
+    // The run's pending text: its blanks, and its text unless a link or an
+    // emphasis mark shows it otherwise.
+    Str shown = link_target || (flags & NodeFlag_EmphasisMarks) ? str_empty() : run->name;
+    bool escape = node_is_nil(pf->raw);
+    Str before = str(blank_run, min_of<u64>(run->space_before, max_run_blanks));
+    Str after = str(blank_run, min_of<u64>(run->space_after, max_run_blanks));
 
     HtmlElement *own = &html_none;
     if (flags & (NodeFlag_EmphasisOpen | NodeFlag_StrongOpen)) {
+        flush_text(s);
         bool em = (flags & NodeFlag_EmphasisOpen) != 0;
         u64 inside = em ? NodeFlag_EmphasisInside : NodeFlag_StrongInside;
         own = styled_element(arena, em ? HtmlTag_Em : HtmlTag_Strong, render_rule_lookup(NodeClass_Text, str_empty(), 0, inside)->style);
         own->offset = run->offset;
-        if (node_is_element(parent, kind_context_document)) html_append_content(own, icon_element(arena, Icon_Info));
+        if (pf->kind == Kind_ContextDocument) html_append_content(own, icon_element(arena, Icon_Info));
         if (flags & NodeFlag_Unresolved) {
             HtmlElement *unlink = icon_element(arena, Icon_Unlink);
-            html_set_attribute(arena, unlink, HtmlAttr_Style, str_lit("color:#440202;font-size:0.9em;"));
+            set_attr(arena, unlink, HtmlAttr_Style, str_lit("color:#440202;font-size:0.9em;"));
             html_append_content(own, unlink);
             html_append_text(arena, own, str_lit(" "));
         }
@@ -778,21 +1113,33 @@ static HtmlElement *render_text(RenderState *s, MarkupNode *run, RenderFrame *pf
     // semicolons) would only repeat them.
     bool category = parent->node_class == NodeClass_HeaderField && parent->field &&
                     parent->field->id == HeaderField_Category;
-    if (category) render_categories(s, run, container);
+    if (category) {
+        flush_text(s);
+        render_categories(s, run, container);
+    }
 
-    if (link_target) render_link_target(s, run, link, container);
+    if (link_target) {
+        flush_text(s);
+        render_link_target(s, run, link, container);
+    }
 
+    // The plain form of the flush (a run belongs to no header field, so
+    // neither the date nor the category form applies), gathered with the
+    // runs around it.
     if (html_is_none(own) && !category) {
-        StrList title_copy = s->pending;   // the flush empties the list, not its pieces
-        render_flush_text(arena, container, 0, &s->pending);
-        if (parent == s->title_field && !html_is_none(s->title)) render_flush_text(arena, s->title, 0, &title_copy);
+        queue_text(s, container, before, false);
+        queue_text(s, container, shown, escape);
+        queue_text(s, container, after, false);
+        if (parent == s->title_field && !html_is_none(s->title) && before.size + shown.size + after.size)
+            html_append_text(arena, s->title, run_text(arena, before.size, shown, after.size, escape));
     }
 
     bool last = node_is_nil(run->next);
     if (last && !node_is_nil(pf->toc) && !node_is_nil(pf->list_item) &&
         !node_is_nil(child_element_named(pf->list_item, kind_list_unordered))) {
+        flush_text(s);
         HtmlElement *down = icon_element(arena, Icon_DownDir);
-        html_set_attribute(arena, down, HtmlAttr_Style, str_lit("color:grey;"));
+        set_attr(arena, down, HtmlAttr_Style, str_lit("color:grey;"));
         html_append_content(container, down);
     }
 
@@ -827,6 +1174,7 @@ b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const 
     s->current = target;
     s->title = &html_none;
     s->title_field = &markup_nil;
+    s->text_container = &html_none;
 
     // Regions are looked up only when a node needs one; a render into an
     // element (a table cell) may need none.
@@ -839,6 +1187,7 @@ b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const 
         RenderFrame *pf = frame_top(s);
         HtmlElement *element = &html_none;
         bool descend = true;
+        u32 kind = Kind_Other;
         switch (node->node_class) {
         case NodeClass_Nil:
             descend = false;
@@ -853,11 +1202,12 @@ b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const 
             element = render_text(s, node, pf);
             break;
         default:   // elements, header fields, and anything else that may carry a name
-            descend = render_named(s, node, pf, &element);
+            kind = kind_of(node);
+            descend = render_named(s, node, kind, pf, &element);
             break;
         }
         if (descend && !node_is_nil(node->first_child)) {
-            RenderFrame frame = frame_for(pf, node, element);
+            RenderFrame frame = frame_for(pf, node, kind, element);
             frame_push(s, &frame);
             node = node->first_child;
             continue;
@@ -878,6 +1228,7 @@ b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const 
         }
         if (done) break;
     }
+    flush_text(s);
     scratch_end(scratch);
     return rendered;
 }

@@ -51,6 +51,52 @@ TEST(RenderRuleTable, EveryTagAndIconIdExists)
     }
 }
 
+// The lookup goes through a compile-time index; it must answer exactly as
+// trying the rows in order does, for every kind the table names and a few
+// it does not, at every level, with every flag and parent the rows test.
+TEST(RenderRuleFind, IndexAnswersAsTheRowsInOrder)
+{
+    Nodes n;
+    std::set<std::string> kinds = {"", "no_such_kind", "toc_itemx", "heading "};
+    std::set<std::string> parents = {"", "nothing"};
+    for (const RenderRule &rule : render_rule_table) {
+        kinds.insert(std::string(rule.kind.str, rule.kind.size));
+        parents.insert(std::string(rule.parent_kind.str, rule.parent_kind.size));
+    }
+    const u64 flag_sets[] = {0, 0x4, 0x8, 0x20, 0x1000, 0x2000, 0x3000, 0x4000, 0x8000, 0xC000, 0x10000, 0x18000, 0x20000, 0x40000};
+    const u32 classes[] = {1, 2, 3, 4, 5, 6};
+    u64 checked = 0;
+    for (u32 node_class : classes)
+        for (const std::string &kind : kinds)
+            for (const std::string &parent_kind : parents)
+                for (u8 level : {0, 1, 2, 3, 4, 5, 6, 7, 8, 255})
+                    for (u64 flags : flag_sets) {
+                        MarkupNode *parent = parent_kind.empty() ? &markup_nil : n.element(str(parent_kind.data(), parent_kind.size()));
+                        MarkupNode *node = node_new(n.arena, node_class, flags, str(kind.data(), kind.size()), str(kind.data(), kind.size()), 0);
+                        node->number = level;
+                        node_append_child(parent, node);
+                        const RenderRule *expected = &render_rule_none;
+                        for (const RenderRule &rule : render_rule_table) {
+                            bool fits = rule.node_class == node_class &&
+                                        (rule.level == render_level_any || rule.level == level) &&
+                                        (rule.kind.size == 0 || str_eq(rule.kind, node->name)) &&
+                                        (rule.parent_kind.size == 0 || (!node_is_nil(parent) && str_eq(rule.parent_kind, parent->name))) &&
+                                        (rule.flags_mask == 0 || (rule.flags_mask & flags));
+                            if (fits) {
+                                expected = &rule;
+                                break;
+                            }
+                        }
+                        ASSERT_EQ(render_rule_find(node), expected) << "class " << node_class << " kind " << kind << " parent "
+                                                                    << parent_kind << " level " << (int)level << " flags " << flags;
+                        if (node_is_nil(parent)) {
+                            ASSERT_EQ(render_rule_lookup(node_class, node->name, level, flags), expected);
+                        }
+                        checked += 1;
+                    }
+    EXPECT_GT(checked, 10000u);
+}
+
 TEST(RenderRuleFind, LevelSelectsTheHeadingAndParagraphRows)
 {
     Nodes n;
