@@ -117,9 +117,12 @@ static inline u64 word_end(const u8 *s, u64 at, u64 n)
 
 //- the pass
 
+// The chunks, in order, on a scratch arena: the token array itself holds
+// nothing but tokens, so chunks pushed back to back on one arena block are
+// already the final array.
 struct TokenChunk {
     TokenChunk *next;
-    MarkupToken tokens[token_chunk_size];
+    MarkupToken *tokens;
 };
 
 TokenArray tokenize(Arena *arena, Str text)
@@ -127,10 +130,15 @@ TokenArray tokenize(Arena *arena, Str text)
     TokenArray result = {};
     if (text.size == 0) return result;
 
-    TokenChunk *first = push_array_no_zero<TokenChunk>(arena, 1);
-    if (!first) return result;
-    first->next = nullptr;
+    ArenaTemp scratch = scratch_begin(arena);
+    TokenChunk *first = push_struct<TokenChunk>(scratch.arena);
+    first->tokens = push_array_no_zero<MarkupToken>(arena, token_chunk_size);
+    if (!first->tokens) {
+        scratch_end(scratch);
+        return result;
+    }
     TokenChunk *chunk = first;
+    bool contiguous = true;
     u64 used = 0;
     u64 total = 0;
     u32 previous = 0;
@@ -140,12 +148,14 @@ TokenArray tokenize(Arena *arena, Str text)
     bool out_of_memory = false;
     auto push = [&](u64 begin, u64 end, u32 flags) {
         if (used == token_chunk_size) {
-            TokenChunk *next = push_array_no_zero<TokenChunk>(arena, 1);
+            MarkupToken *tokens = push_array_no_zero<MarkupToken>(arena, token_chunk_size);
+            TokenChunk *next = tokens ? push_struct<TokenChunk>(scratch.arena) : nullptr;
             if (!next) {
                 out_of_memory = true;
                 return;
             }
-            next->next = nullptr;
+            next->tokens = tokens;
+            contiguous = contiguous && tokens == chunk->tokens + token_chunk_size;
             chunk->next = next;
             chunk = next;
             used = 0;
@@ -329,23 +339,27 @@ TokenArray tokenize(Arena *arena, Str text)
         i = end;
     }
 
-    if (chunk == first) {
-        // One chunk, still the arena's last push: cut its unused tail and it
-        // is the exact array, with no copy.
-        arena_pop_to(arena, arena_pos(arena) - (token_chunk_size - total) * sizeof(MarkupToken));
+    if (contiguous) {
+        // The chunks lie back to back and the last one is the arena's last
+        // push: cutting its unused tail leaves one array of exactly the
+        // token count, with nothing to copy.
+        arena_pop_to(arena, arena_pos(arena) - (token_chunk_size - used) * sizeof(MarkupToken));
         result.tokens = first->tokens;
         result.count = total;
+        scratch_end(scratch);
         return result;
     }
     MarkupToken *tokens = push_array_no_zero<MarkupToken>(arena, total);
-    if (!tokens) return result;
-    u64 copied = 0;
-    for (TokenChunk *k = first; k && copied < total; k = k->next) {
-        u64 take = min_of<u64>(token_chunk_size, total - copied);
-        memcpy(tokens + copied, k->tokens, take * sizeof(MarkupToken));
-        copied += take;
+    if (tokens) {
+        u64 copied = 0;
+        for (TokenChunk *k = first; k && copied < total; k = k->next) {
+            u64 take = min_of<u64>(token_chunk_size, total - copied);
+            memcpy(tokens + copied, k->tokens, take * sizeof(MarkupToken));
+            copied += take;
+        }
+        result.tokens = tokens;
+        result.count = total;
     }
-    result.tokens = tokens;
-    result.count = total;
+    scratch_end(scratch);
     return result;
 }
