@@ -115,13 +115,14 @@ static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, cons
         str_list_push(p->arena, &p->out->output_paths, to_site_path(p->arena, target, 1));
         return;
     }
-    // "file.wyn[#3]" names numbered anchor 3 of another document.
+    // "file.wyn[#3]" names numbered anchor 3 of another document: the
+    // first "[", the first "#" and the first "]" come in that order.
     Str path = target;
     bool anchored = false;
     u64 open = str_find_byte(target, '[', 0);
-    u64 hash = str_find_byte(target, '#', open);
-    u64 close = str_find_byte(target, ']', hash);
-    if (open < target.size && hash < target.size && close < target.size) {
+    u64 hash = str_find_byte(target, '#', 0);
+    u64 close = str_find_byte(target, ']', 0);
+    if (open < hash && hash < close && close < target.size) {
         path = str_prefix(target, open);
         anchored = true;
     }
@@ -161,15 +162,22 @@ static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, cons
     // An image's description is a comma-separated list: a caption in
     // quotes and size parts such as 640x480.
     u64 k = p->i + 1;
+    bool escaped = false;
     for (; k < p->count; k += 1) {
         const MarkupToken *t = &p->tokens[k];
         if (t->flags & TokenFlag_Newline) break;
-        if (token_is_symbol(p, t, ')')) {
+        bool plain = escaped;
+        escaped = false;
+        if ((t->flags & TokenFlag_Escape) && !plain) {
+            escaped = true;   // "\," keeps its comma
+            continue;
+        }
+        if (!plain && token_is_symbol(p, t, ')')) {
             k += 1;
             break;
         }
         if (t->flags & TokenFlag_Space) continue;
-        if (token_is_symbol(p, t, ',')) continue;
+        if (!plain && token_is_symbol(p, t, ',')) continue;
         Str s2 = parser_token_text(p, t);
         node_append_child(desc, parser_node(p, NodeClass_Text, node_flags_from_token(t->flags), s2, s2, t->begin));
     }
