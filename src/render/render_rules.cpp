@@ -113,9 +113,13 @@ const RenderRule render_rule_none = {};
 // other classes are few and are tried in order. The static_asserts keep the
 // index honest if the table ever changes.
 
+// Kind names of nodes are mostly the same constant text as the table's, so
+// the address often settles it before the bytes are compared.
 static inline bool same_name(Str a, Str b)
 {
-    return a.size == b.size && (a.size == 0 || (a.str[0] == b.str[0] && memcmp(a.str, b.str, a.size) == 0));
+    if (a.size != b.size) return false;
+    if (a.str == b.str || a.size == 0) return true;
+    return a.str[0] == b.str[0] && memcmp(a.str, b.str, a.size) == 0;
 }
 
 // Kinds differ in length and in their first and last letters often enough

@@ -45,42 +45,72 @@ struct RenderKindName {
     u32 kind;
 };
 
-static const RenderKindName render_kind_table[] = {
-    {kind_toc, Kind_Toc},
-    {kind_toc_item, Kind_TocItem},
-    {kind_quote, Kind_Quote},
-    {kind_context, Kind_Context},
-    {kind_context_document, Kind_ContextDocument},
-    {kind_list_item, Kind_ListItem},
-    {kind_list_alpha, Kind_ListAlpha},
-    {kind_list_numeric, Kind_ListNumeric},
-    {kind_list_unordered, Kind_ListUnordered},
-    {kind_link_http, Kind_LinkHttp},
-    {kind_link_file, Kind_LinkFile},
-    {kind_raw, Kind_Raw},
-    {kind_desc, Kind_Desc},
-    {kind_heading, Kind_Heading},
-    {kind_paragraph, Kind_Paragraph},
-    {kind_block, Kind_Block},
-    {kind_separator, Kind_Separator},
-    {kind_table_root, Kind_TableRoot},
-    {kind_table, Kind_Table},
-    {kind_table_header, Kind_TableHeader},
-    {kind_table_root_entry, Kind_TableRootEntry},
-    {kind_reference, Kind_Reference},
-    {kind_footnote, Kind_Footnote},
-    {kind_footnotes, Kind_Footnotes},
-    {kind_internal_link, Kind_InternalLink},
+// The names as the parser writes them (the kind_* names of document.h).
+static constexpr RenderKindName render_kind_table[] = {
+    {str_lit("toc"), Kind_Toc},
+    {str_lit("toc_item"), Kind_TocItem},
+    {str_lit("quote"), Kind_Quote},
+    {str_lit("context"), Kind_Context},
+    {str_lit("context_document"), Kind_ContextDocument},
+    {str_lit("list_item"), Kind_ListItem},
+    {str_lit("list_alpha"), Kind_ListAlpha},
+    {str_lit("list_numeric"), Kind_ListNumeric},
+    {str_lit("list_unordered"), Kind_ListUnordered},
+    {str_lit("link_http"), Kind_LinkHttp},
+    {str_lit("link_file"), Kind_LinkFile},
+    {str_lit("raw"), Kind_Raw},
+    {str_lit("desc"), Kind_Desc},
+    {str_lit("heading"), Kind_Heading},
+    {str_lit("paragraph"), Kind_Paragraph},
+    {str_lit("block"), Kind_Block},
+    {str_lit("separator"), Kind_Separator},
+    {str_lit("table_root"), Kind_TableRoot},
+    {str_lit("table"), Kind_Table},
+    {str_lit("table_header"), Kind_TableHeader},
+    {str_lit("table_root_entry"), Kind_TableRootEntry},
+    {str_lit("reference"), Kind_Reference},
+    {str_lit("footnote"), Kind_Footnote},
+    {str_lit("footnotes"), Kind_Footnotes},
+    {str_lit("internal_link"), Kind_InternalLink},
 };
+
+// Every element of every page is classified: a compile-time hash table on
+// length and three letters finds the one candidate to compare.
+static constexpr u64 kind_slot_count = 64;
+
+static constexpr u64 kind_name_hash(Str name)
+{
+    return (name.size * 31 + (u8)name.str[0] * 7 + (u8)name.str[name.size - 1] * 3 + (u8)name.str[name.size / 2]) &
+           (kind_slot_count - 1);
+}
+
+struct KindSlots {
+    u8 row_plus_one[kind_slot_count];   // 0: free
+};
+
+static constexpr KindSlots build_kind_slots()
+{
+    KindSlots slots = {};
+    for (u64 row = 0; row < array_count(render_kind_table); row += 1) {
+        u64 slot = kind_name_hash(render_kind_table[row].name);
+        while (slots.row_plus_one[slot]) slot = (slot + 1) & (kind_slot_count - 1);
+        slots.row_plus_one[slot] = (u8)(row + 1);
+    }
+    return slots;
+}
+
+static constexpr KindSlots kind_slots = build_kind_slots();
 
 static u32 kind_of(const MarkupNode *node)
 {
     if (node_is_nil(node) || node->node_class != NodeClass_Element) return Kind_Other;
     Str name = node->name;
     if (name.size == 0) return Kind_Other;
-    for (const RenderKindName &row : render_kind_table)
-        if (row.name.size == name.size && row.name.str[0] == name.str[0] && memcmp(row.name.str, name.str, name.size) == 0)
+    for (u64 slot = kind_name_hash(name); kind_slots.row_plus_one[slot]; slot = (slot + 1) & (kind_slot_count - 1)) {
+        const RenderKindName &row = render_kind_table[kind_slots.row_plus_one[slot] - 1];
+        if (row.name.size == name.size && (row.name.str == name.str || memcmp(row.name.str, name.str, name.size) == 0))
             return row.kind;
+    }
     return Kind_Other;
 }
 
@@ -152,10 +182,6 @@ struct RenderState {
     u64 depth;
     u64 capacity;
 
-    // Whether a tag may stand in another: asked for every element, answered
-    // by scanning the allowed-parents text, and a page asks the same few
-    // questions over and over.
-    u8 allowed[HtmlTag_Count + 1][HtmlTag_Count + 1];   // 0 not asked yet, 1 yes, 2 no
     const RenderRule *indent_rules[8];   // the line rule an indentation was computed from
     Str indent_styles[8];
     u32 indent_count;
@@ -185,7 +211,7 @@ static MarkupNode *first_text_child(MarkupNode *node)
 
 // Attribute rows are numbered by their position. An attribute the element
 // does not have yet is added from its row directly, so setting it costs no
-// search of the attribute table; the values are then set as usual.
+// search of the attribute table.
 static const HtmlAttrInfo *attr_row(u32 attr_id)
 {
     if (attr_id < HtmlAttr_Count && html_attr_table[attr_id].id == attr_id) return &html_attr_table[attr_id];
@@ -197,11 +223,16 @@ static bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c ==
 // Style declarations are cut at ";", trimmed, and each kept once, as
 // html_set_attribute does; the pieces are slices of `style`, which lives as
 // long as the page (constant text or the page's arena), so nothing is copied.
+// A declaration already present keeps its place.
 static void set_style(Arena *arena, HtmlElement *element, Str style)
 {
     HtmlAttribute *a = html_get_attribute(element, HtmlAttr_Style);
     if (html_attribute_is_none(a)) a = html_attribute_append(arena, element, attr_row(HtmlAttr_Style));
     if (html_attribute_is_none(a)) return;
+    // Compared with the declarations already there; the callers' own texts
+    // never repeat a declaration.
+    StrNode *existing = a->values.first;
+    u64 existing_count = a->values.node_count;
     u64 start = 0;
     for (u64 i = 0; i <= style.size; i += 1) {
         if (i < style.size && style.str[i] != ';') continue;
@@ -212,7 +243,9 @@ static void set_style(Arena *arena, HtmlElement *element, Str style)
         if (first == opl) continue;
         Str piece = str_substr(style, first, opl);
         bool present = false;
-        for (StrNode *v = a->values.first; v && !present; v = v->next) present = str_eq(v->string, piece);
+        StrNode *v = existing;
+        for (u64 k = 0; k < existing_count && !present; k += 1, v = v->next)
+            present = v->string.size == piece.size && memcmp(v->string.str, piece.str, piece.size) == 0;
         if (!present) str_list_push(arena, &a->values, piece);
     }
 }
@@ -223,8 +256,13 @@ static void set_attr(Arena *arena, HtmlElement *element, u32 attr_id, Str value)
         set_style(arena, element, value);
         return;
     }
-    if (html_attribute_is_none(html_get_attribute(element, attr_id))) html_attribute_append(arena, element, attr_row(attr_id));
-    html_set_attribute(arena, element, attr_id, value);
+    // What html_set_attribute does for an attribute other than style, without
+    // searching the attribute table for a row the id already names.
+    HtmlAttribute *a = html_get_attribute(element, attr_id);
+    if (html_attribute_is_none(a)) a = html_attribute_append(arena, element, attr_row(attr_id));
+    if (html_attribute_is_none(a)) return;
+    if (attr_id == HtmlAttr_As || (a->info->flags & HtmlAttrFlag_SingleValued)) a->values = StrList{};
+    str_list_push(arena, &a->values, value);
 }
 
 // Class values stay unique: an element chosen twice (the root region, a
@@ -329,8 +367,13 @@ static void flush_text(RenderState *s)
             for (u32 i = 0; i < s->piece_count; i += 1) {
                 Str piece = s->pieces[i];
                 if (!s->piece_escaped[i]) {
-                    memcpy(out + at, piece.str, piece.size);
-                    at += piece.size;
+                    // Mostly a blank or two: a call would cost more than the copy.
+                    if (piece.size > 16) {
+                        memcpy(out + at, piece.str, piece.size);
+                        at += piece.size;
+                    } else {
+                        for (u64 k = 0; k < piece.size; k += 1) out[at++] = piece.str[k];
+                    }
                     continue;
                 }
                 for (u64 k = 0; k < piece.size; k += 1) {
@@ -358,7 +401,7 @@ static void flush_text(RenderState *s)
     s->text_container = &html_none;
 }
 
-static void queue_text(RenderState *s, HtmlElement *container, Str piece, bool escape)
+static inline void queue_text(RenderState *s, HtmlElement *container, Str piece, bool escape)
 {
     if (piece.size == 0) return;
     if (s->text_container != container || s->piece_count == array_count(s->pieces)) flush_text(s);
@@ -439,15 +482,51 @@ static HtmlElement *element_at_or_above(HtmlElement *node)
     return &html_none;
 }
 
+HtmlElement *render_icon(Arena *arena, u32 icon_id)
+{
+    Str name = icon_name(icon_id);
+    if (name.size == 0 || str_eq(name, str_lit("Nil"))) return &html_none;
+    HtmlElement *span = html_element_from_tag(arena, HtmlTag_Span);
+    set_style(arena, span, str_lit("vertical-align:baseline;"));
+    HtmlAttribute *classes = html_attribute_append(arena, span, attr_row(HtmlAttr_Class));
+    StrNode *names = push_array_no_zero<StrNode>(arena, 2);
+    if (!names || html_attribute_is_none(classes)) return span;
+    names[0] = {&names[1], str_cat(arena, str_lit("icon-"), name)};
+    names[1] = {nullptr, str_lit("icon")};
+    classes->values = {&names[0], &names[1], 2, names[0].string.size + names[1].string.size};
+    return span;
+}
+
 //- remembered answers
 
-static bool allows(RenderState *s, u32 child_tag, const HtmlElement *parent)
+// Whether a tag may stand in another, for every pair of tags: asked for
+// every element of every page. The tag table is constant, so the answers
+// are worked out once, on first use (the initialisation of a function-local
+// static is safe when workers race to it), and only read afterwards.
+struct AllowedParents {
+    bool allowed[HtmlTag_Count + 1][HtmlTag_Count + 1];
+};
+
+static AllowedParents allowed_parents_build()
 {
+    AllowedParents table = {};
+    for (u32 child = 1; child <= HtmlTag_Count; child += 1)
+        for (u32 parent = 1; parent <= HtmlTag_Count; parent += 1) {
+            HtmlElement probe = html_none;
+            probe.type = HtmlNode_Element;
+            probe.tag = tag_row(parent);
+            table.allowed[child][parent] = probe.tag->id == parent && tag_allows_parent(child, &probe);
+        }
+    return table;
+}
+
+static bool allows(u32 child_tag, const HtmlElement *parent)
+{
+    static const AllowedParents table = allowed_parents_build();
     u32 parent_tag = is_element(parent) ? parent->tag->id : 0;
-    if (child_tag > HtmlTag_Count || parent_tag == 0 || parent_tag > HtmlTag_Count) return tag_allows_parent(child_tag, parent);
-    u8 *known = &s->allowed[child_tag][parent_tag];
-    if (*known == 0) *known = tag_allows_parent(child_tag, parent) ? 1 : 2;
-    return *known == 1;
+    if (child_tag == 0 || child_tag > HtmlTag_Count || parent_tag == 0 || parent_tag > HtmlTag_Count)
+        return tag_allows_parent(child_tag, parent);
+    return table.allowed[child_tag][parent_tag];
 }
 
 //- regions
@@ -613,14 +692,14 @@ static HtmlElement *outside_text_container(RenderState *s, MarkupNode *run, Mark
 // above the container that may hold it. None when no element on the way
 // up may: the node then makes no element and its content stays in the
 // container.
-static HtmlElement *placement_for(RenderState *s, HtmlElement *container, u32 tag)
+static HtmlElement *placement_for(HtmlElement *container, u32 tag)
 {
-    if (allows(s, tag, container)) return container;
+    if (allows(tag, container)) return container;
     if (tag == HtmlTag_Table && container->tag->id == HtmlTag_Table)
         for (HtmlElement *e = element_at_or_above(container->parent); !html_is_none(e); e = element_at_or_above(e->parent))
             if (e->tag->id == HtmlTag_Div) return e;
     for (HtmlElement *e = element_at_or_above(container->parent); !html_is_none(e); e = element_at_or_above(e->parent))
-        if (allows(s, tag, e)) return e;
+        if (allows(tag, e)) return e;
     return &html_none;
 }
 
@@ -882,7 +961,7 @@ static bool render_named(RenderState *s, MarkupNode *node, u32 kind, RenderFrame
     // No rule, a rule without a tag, or no place the tag may stand: the node
     // makes no element and its content goes into the container.
     HtmlElement *place = &html_none;
-    if (!render_rule_is_none(rule) && rule->tag) place = placement_for(s, container, rule->tag);
+    if (!render_rule_is_none(rule) && rule->tag) place = placement_for(container, rule->tag);
     if (html_is_none(place)) {
         s->current = container;
         *element_out = container;
@@ -905,13 +984,13 @@ static bool render_named(RenderState *s, MarkupNode *node, u32 kind, RenderFrame
 
     u32 icon = rule->icon;
     if (node->node_class == NodeClass_HeaderField && node->field) render_header_field(s, node, element, &icon);
-    if (icon) html_append_content(element, icon_element(arena, icon));
+    if (icon) html_append_content(element, render_icon(arena, icon));
 
     render_by_kind(s, node, kind, pf, rule, element);
 
     // Entries of an inline context are strung on one line, a dot between two.
     if (!node_is_nil(pf->context) && (pf->context->flags & NodeFlag_Inline) && !node_is_nil(node->prev)) {
-        HtmlElement *dot = icon_element(arena, Icon_Square);
+        HtmlElement *dot = render_icon(arena, Icon_Square);
         set_attr(arena, dot, HtmlAttr_Style, str_lit("font-size:0.2rem;margin:0.4rem;"));
         html_append_content(container, dot);
     }
@@ -1071,6 +1150,24 @@ static HtmlElement *render_text(RenderState *s, MarkupNode *run, RenderFrame *pf
     MarkupNode *parent = pf->node;
     u64 flags = run->flags;
 
+    // Most runs are words of a line: no emphasis, no link, no header value,
+    // no table of contents. They only add their text to the line's element.
+    const u64 span_flags = NodeFlag_EmphasisMarks | NodeFlag_StrongInside | NodeFlag_EmphasisInside;
+    if (!(flags & span_flags) && is_element(pf->element) && node_is_nil(pf->link_http) && node_is_nil(pf->link_file) &&
+        node_is_nil(pf->toc) && parent->node_class != NodeClass_HeaderField) {
+        HtmlElement *container = pf->element;
+        bool escape = node_is_nil(pf->raw);
+        queue_text(s, container, str(blank_run, min_of<u64>(run->space_before, max_run_blanks)), false);
+        queue_text(s, container, run->name, escape);
+        queue_text(s, container, str(blank_run, min_of<u64>(run->space_after, max_run_blanks)), false);
+        s->current = container;
+        if (node_is_nil(run->next)) {
+            HtmlElement *above = element_at_or_above(container->parent);
+            if (!html_is_none(above)) s->current = above;
+        }
+        return container;
+    }
+
     // Container: an open span of emphasis takes the runs inside it.
     close_emphasis(pf, flags);
     HtmlElement *container = &html_none;
@@ -1094,9 +1191,9 @@ static HtmlElement *render_text(RenderState *s, MarkupNode *run, RenderFrame *pf
         u64 inside = em ? NodeFlag_EmphasisInside : NodeFlag_StrongInside;
         own = styled_element(arena, em ? HtmlTag_Em : HtmlTag_Strong, render_rule_lookup(NodeClass_Text, str_empty(), 0, inside)->style);
         own->offset = run->offset;
-        if (pf->kind == Kind_ContextDocument) html_append_content(own, icon_element(arena, Icon_Info));
+        if (pf->kind == Kind_ContextDocument) html_append_content(own, render_icon(arena, Icon_Info));
         if (flags & NodeFlag_Unresolved) {
-            HtmlElement *unlink = icon_element(arena, Icon_Unlink);
+            HtmlElement *unlink = render_icon(arena, Icon_Unlink);
             set_attr(arena, unlink, HtmlAttr_Style, str_lit("color:#440202;font-size:0.9em;"));
             html_append_content(own, unlink);
             html_append_text(arena, own, str_lit(" "));
@@ -1138,7 +1235,7 @@ static HtmlElement *render_text(RenderState *s, MarkupNode *run, RenderFrame *pf
     if (last && !node_is_nil(pf->toc) && !node_is_nil(pf->list_item) &&
         !node_is_nil(child_element_named(pf->list_item, kind_list_unordered))) {
         flush_text(s);
-        HtmlElement *down = icon_element(arena, Icon_DownDir);
+        HtmlElement *down = render_icon(arena, Icon_DownDir);
         set_attr(arena, down, HtmlAttr_Style, str_lit("color:grey;"));
         html_append_content(container, down);
     }

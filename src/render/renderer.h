@@ -35,6 +35,12 @@
 // element the document could go into (nothing is rendered then), else 1.
 b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const PageVariant *variant);
 
+// The element icon_element makes (a span styled and classed for the icon;
+// the none node for Nil), built without formatting its class name or
+// searching the attribute table: every page holds a dozen icons, and both
+// serialize alike for every icon.
+HtmlElement *render_icon(Arena *arena, u32 icon_id);
+
 // The address of a local file for a page that is opened from disk: "file://"
 // and the path when it starts with "/", "file:///" and the path otherwise
 // (a drive letter), so both kinds of absolute path give a valid address.

@@ -380,6 +380,25 @@ TEST_F(RenderTest, EmphasisMarksOfABrokenOrHeaderRunCarryTheirIcons)
         << html;
 }
 
+TEST(RenderIcon, SerializesAsTheSharedIconBuilder)
+{
+    Arena *arena = arena_alloc(MiB(1), KiB(64));
+    for (u32 id = 0; id <= Icon_Count; id += 1) {
+        HtmlElement *fast = render_icon(arena, id);
+        HtmlElement *shared = icon_element(arena, id);
+        EXPECT_EQ(html_is_none(fast), html_is_none(shared)) << id;
+        if (html_is_none(fast)) continue;
+        // Attributes set later must land as they would on the shared one.
+        html_set_attribute(arena, fast, HtmlAttr_Style, str_lit("color:grey;"));
+        html_set_attribute(arena, shared, HtmlAttr_Style, str_lit("color:grey;"));
+        html_set_attribute(arena, fast, HtmlAttr_Class, str_lit("x"));
+        html_set_attribute(arena, shared, HtmlAttr_Class, str_lit("x"));
+        EXPECT_EQ(test_serialize(arena, fast), test_serialize(arena, shared)) << id;
+    }
+    EXPECT_TRUE(html_is_none(render_icon(arena, Icon_Nil)));
+    arena_release(arena);
+}
+
 TEST(RenderFileAddress, BothKindsOfAbsolutePath)
 {
     Arena *arena = arena_alloc(MiB(1), KiB(64));
