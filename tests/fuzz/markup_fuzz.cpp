@@ -1,12 +1,17 @@
 // Fuzz target: any bytes tokenize, parse, index their tables and dump,
-// and the tree that comes out is consistent. Sanitizers catch reads past
-// the text; the checks below catch broken links and counts.
+// and the tree that comes out is consistent; then the document renders
+// into a page, desktop and smartphone, and its text cannot break out of
+// the HTML. Sanitizers catch reads past the text; the checks below catch
+// broken links and counts, and unescaped text.
 #include <cstdint>
 #include <cstdlib>
 
+#include "../render/render_page.h"
 #include "markup/parser.h"
 #include "markup/tables.h"
 #include "markup/tree_dump.h"
+#include "render/render_rules.h"
+#include "site/command_line.h"
 
 static void check_tree(const MarkupNode *root, u64 text_size)
 {
@@ -29,6 +34,57 @@ static void check_tree(const MarkupNode *root, u64 text_size)
     }
 }
 
+static bool holds_byte(Str s, char byte) { return str_find_byte(s, byte, 0) < s.size; }
+
+// Outside raw text (the class of the "raw" rule), no text node of the page
+// holds "<", and no attribute value holds a double quote: what a document
+// says stays text. The walk tracks how many raw elements enclose the node.
+static void check_page(const TestPage &page)
+{
+    Str raw_class = render_rule_lookup(NodeClass_Element, str_lit("raw"), 0, 0)->class_name;
+    HtmlElement *root = page.document;
+    u64 raw_depth = 0;
+    HtmlElement *n = root;
+    // Pre-order with explicit climbing, so the count of raw ancestors is
+    // kept in step: a page can be as deep as the document.
+    while (!html_is_none(n)) {
+        bool is_raw = n->type == HtmlNode_Element && html_has_attribute_value(n, HtmlAttr_Class, raw_class);
+        if (n->type == HtmlNode_Text && raw_depth == 0 && holds_byte(n->text, '<')) abort();
+        if (n->type == HtmlNode_Element)
+            for (HtmlAttributeNode *a = n->attributes->first; a; a = a->next)
+                for (StrNode *v = a->attribute.values.first; v; v = v->next)
+                    if (holds_byte(v->string, '"')) abort();
+        if (!html_is_none(n->first_child)) {
+            raw_depth += is_raw;
+            n = n->first_child;
+            continue;
+        }
+        for (;;) {
+            if (n == root) return;
+            if (!html_is_none(n->next)) {
+                n = n->next;
+                break;
+            }
+            n = n->parent;
+            raw_depth -= n->type == HtmlNode_Element && html_has_attribute_value(n, HtmlAttr_Class, raw_class);
+        }
+    }
+}
+
+static void render_both(Arena *arena, const ParsedDocument *doc)
+{
+    for (u32 kind : {(u32)PageVariant_Desktop, (u32)PageVariant_Smartphone}) {
+        TestPage page = test_page_make(arena);
+        PageVariant variant = {};
+        variant.kind = kind;
+        if (!render_document(arena, doc->root, page.document, &variant)) abort();
+        if (!node_is_nil(doc->footnotes)) render_document(arena, doc->footnotes, page.b_w, &variant);
+        check_page(page);
+        StrList out = {};
+        html_serialize(arena, page.document, &out);
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static Arena *arena = arena_alloc(GiB(8), MiB(1));
@@ -48,7 +104,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check_tree(doc.footnotes, size);
     if (doc.message_count != doc.messages.count || doc.max_level != doc.messages.max_level) abort();
     markup_tree_dump(arena, &doc, str_lit("fuzz.wyn"), text);
+    // Pages render from the tree as parsed and, as in a build, after the
+    // tables were handed to the table model.
+    static SiteLayout layout = {str_lit("/nonexistent-wyn-fuzz"), str_lit("/nonexistent-wyn-fuzz/local/"), str_empty()};
+    site_layout_set(&layout);
+    render_both(arena, &doc);
     document_index_tables(arena, &doc);
+    render_both(arena, &doc);
     for (NodeListCell *cell = doc.extra_list.first; cell; cell = cell->next) {
         const MarkupTable *t = cell->table;
         for (u64 k = 0; k < t->row_count * t->column_count; k += 1)
