@@ -975,7 +975,7 @@ static bool render_named(RenderState *s, MarkupNode *node, u32 kind, RenderFrame
     // after the node; nothing in between adds a class, so both go in at once.
     HtmlAttribute *classes = html_attribute_append(arena, element, attr_row(HtmlAttr_Class));
     StrNode *names = push_array_no_zero<StrNode>(arena, 2);
-    if (names) {
+    if (names && !html_attribute_is_none(classes)) {
         names[0] = {&names[1], rule->class_name};
         names[1] = {nullptr, offset_name(arena, str_empty(), node->offset)};
         StrNode *first = rule->class_name.size ? &names[0] : &names[1];

@@ -10,11 +10,14 @@
 // the rules' styles, the title block and header fields, icons, link targets
 // and images.
 //
-// Memory: every element, attribute value and string goes to `arena`, the
-// page's arena, and lives as long as the page tree; the walk's own state
-// lives on scratch. Several workers render different documents at once:
-// the renderer writes nothing shared and reads the site layout and build
-// settings, which are fixed before workers start.
+// Memory: every element, attribute and made-up string goes to `arena`, the
+// page's arena; the walk's own state lives on scratch. Text taken from the
+// document (words, addresses, names) is referenced, not copied, so the
+// source text and the document's nodes must outlive the page, as they do
+// in a build, where the page is written before the document is released.
+// Several workers render different documents at once: the renderer writes
+// nothing shared and reads the site layout, the build settings and
+// constant tables only.
 //
 // Nothing here fails loudly. The walk is iterative (a document nested as
 // deep as memory allows renders without touching the stack), linear in the
