@@ -24,6 +24,22 @@
 // size of the document, and never goes on without a container: a node
 // without a rule, a rule without a tag, or an element that may not stand
 // where it would go leaves its text in the nearest element that can hold it.
+//
+// Where the rules leave a case open, nothing is dropped and nothing stops:
+// - a node without a rule, a rule without a tag (a `message` node, a table
+//   row, a heading deeper than the table's levels) makes no element, and
+//   its content goes into the element its parent's content goes into;
+// - an element that may not stand in its container (by the allowed
+//   parents of the tag table) goes to the closest element above that may
+//   hold it; when none may, it is not made and its content stays;
+// - a text run whose parent lies outside the walk goes into the element
+//   made for that parent when one can be found, else into the element the
+//   caller rendered into, else into `b_w`;
+// - alphabetic list items past z count on as aa, ab, ...;
+// - a page without `top_middle` or `bottom` takes the title or the
+//   footnotes into `b_w`; without `b_w`, the document goes into the body.
+// A table's heading and rows are left to the table assembly, which renders
+// each cell into the cell it builds.
 #pragma once
 #include "markup/document.h"
 #include "render/html_tree.h"

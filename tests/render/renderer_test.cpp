@@ -399,6 +399,24 @@ TEST(RenderIcon, SerializesAsTheSharedIconBuilder)
     arena_release(arena);
 }
 
+TEST(PageVariantSlots, CountsSpanTwoSlotsWithoutTouchingTheirNeighbours)
+{
+    PageVariant variant = {};
+    variant.kind = PageVariant_Smartphone;
+    page_variant_set_number(&variant, 1, 1440.0f);
+    page_variant_set_number(&variant, 4, 130.0f);
+    page_variant_set_count(&variant, 2, 0x1122334455667788ull);
+    EXPECT_EQ(page_variant_count(&variant, 2), 0x1122334455667788ull);
+    EXPECT_EQ(page_variant_number(&variant, 1), 1440.0f);
+    EXPECT_EQ(page_variant_number(&variant, 4), 130.0f);
+    page_variant_set_number(&variant, 45, 5.5f);
+    page_variant_set_count(&variant, 45, 7);   // would run past the last slot: ignored
+    EXPECT_EQ(page_variant_number(&variant, 45), 5.5f);
+    EXPECT_EQ(page_variant_number(&variant, 46), 0.0f);
+    EXPECT_TRUE(page_variant_is_smartphone(&variant));
+    EXPECT_FALSE(page_variant_is_smartphone(nullptr));
+}
+
 TEST(RenderFileAddress, BothKindsOfAbsolutePath)
 {
     Arena *arena = arena_alloc(MiB(1), KiB(64));
