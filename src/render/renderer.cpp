@@ -633,6 +633,7 @@ static RenderFrame frame_for(const RenderFrame *parent, MarkupNode *node, u32 ki
 // each kind first; its element is unknown.
 static RenderFrame frame_outside(MarkupNode *parent)
 {
+    if (node_is_nil(parent)) parent = &markup_nil;   // a tree built by hand may hold null links
     RenderFrame frame = {};
     frame.element = &html_none;
     frame.toc = frame.quote = frame.context = frame.list_item = &markup_nil;

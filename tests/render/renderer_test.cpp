@@ -1,5 +1,5 @@
 // The renderer on trees the golden cases cannot reach through the parser:
-// rules the parser never triggers, the cases the design leaves open (each
+// rules the parser never triggers, the cases no rule settles (each
 // must keep its text), deep documents, pages with regions missing, and the
 // calls the page assembly makes for footnotes and table cells.
 #include <gtest/gtest.h>
@@ -107,7 +107,7 @@ TEST_F(RenderTest, ListMarkersPastZAndPastNine)
         EXPECT_TRUE(contains(html, std::string(marker_style) + marker + "</span>")) << marker << "\n" << html;
 }
 
-//- cases the design leaves open: the text always stays
+//- cases no rule settles: the text always stays
 
 TEST_F(RenderTest, MessageNodeInTheTreeKeepsItsText)
 {
