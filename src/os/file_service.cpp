@@ -15,18 +15,18 @@ u64 fs_generation(void)
 
 //- the file table
 
-static FileBucket *fs_bucket(FileService *fs, Str path, TableStripe **out_stripe)
+static FileBucket *fs_bucket(FileService *fs, u64 hash, TableStripe **out_stripe)
 {
-    u64 index = striped_bucket_of(&fs->table, str_hash(path));
+    u64 index = striped_bucket_of(&fs->table, hash);
     *out_stripe = striped_stripe_of(&fs->table, index);
     return &fs->buckets[index];
 }
 
 // The caller holds the stripe's lock, shared or exclusive.
-static FileEntry *bucket_find(FileBucket *bucket, Str path)
+static FileEntry *bucket_find(FileBucket *bucket, Str path, u64 hash)
 {
     for (FileEntry *e = bucket->first; e; e = e->next)
-        if (str_eq(e->path, path)) return e;
+        if (e->path_hash == hash && str_eq(e->path, path)) return e;
     return nullptr;
 }
 
@@ -34,10 +34,11 @@ static FileEntry *bucket_find(FileBucket *bucket, Str path)
 // so the pointer stays valid after the lock is released.
 static FileEntry *fs_find(FileService *fs, Str path)
 {
+    u64 hash = str_hash(path);
     TableStripe *stripe = nullptr;
-    FileBucket *bucket = fs_bucket(fs, path, &stripe);
+    FileBucket *bucket = fs_bucket(fs, hash, &stripe);
     srw_lock_shared(stripe->slim);
-    FileEntry *entry = bucket_find(bucket, path);
+    FileEntry *entry = bucket_find(bucket, path, hash);
     srw_unlock_shared(stripe->slim);
     return entry;
 }
@@ -67,6 +68,45 @@ bool fs_request(Str path, u64 deadline_us)
     return queue_push(fs->requests, path, deadline_us);
 }
 
+// Creates the entry of a path the table does not know yet, marked as
+// waiting for its first load, and hands it to the scanner. True when this
+// call created it.
+static bool fs_register(FileService *fs, TableStripe *stripe, FileBucket *bucket, Str path, u64 hash)
+{
+    srw_lock_exclusive(stripe->slim);
+    bool created = false;
+    if (!bucket_find(bucket, path, hash)) {
+        FileEntry *fresh = push_struct<FileEntry>(stripe->arena);
+        if (fresh) {
+            fresh->path = str_copy(stripe->arena, path);
+            fresh->path_hash = hash;
+            // Busy until the first load: a reader woken by another entry's
+            // load must not take the all-zero key.
+            fresh->busy = FileBusy_New;
+            if (bucket->last) bucket->last->next = fresh;
+            else bucket->first = fresh;
+            bucket->last = fresh;
+            pending_push(fs, fresh);
+            created = true;
+        }
+    }
+    srw_unlock_exclusive(stripe->slim);
+    return created;
+}
+
+void fs_prefetch(Str path)
+{
+    FileService *fs = file_service();
+    if (!fs || path.size > queue_payload_limit(fs->requests)) return;
+    u64 hash = str_hash(path);
+    TableStripe *stripe = nullptr;
+    FileBucket *bucket = fs_bucket(fs, hash, &stripe);
+    srw_lock_shared(stripe->slim);
+    bool known = bucket_find(bucket, path, hash) != nullptr;
+    srw_unlock_shared(stripe->slim);
+    if (!known && fs_register(fs, stripe, bucket, path, hash)) fs_request(path, u64_max);
+}
+
 FsResult fs_get(Str path, u64 deadline_us)
 {
     FsResult result = {};
@@ -74,12 +114,13 @@ FsResult fs_get(Str path, u64 deadline_us)
     // A path the request queue can never carry could never be loaded; an
     // entry for it would only make every reader wait.
     if (!fs || path.size > queue_payload_limit(fs->requests)) return result;
+    u64 hash = str_hash(path);
     TableStripe *stripe = nullptr;
-    FileBucket *bucket = fs_bucket(fs, path, &stripe);
+    FileBucket *bucket = fs_bucket(fs, hash, &stripe);
     bool first_pass = true;
     srw_lock_shared(stripe->slim);
     for (;;) {
-        FileEntry *entry = bucket_find(bucket, path);
+        FileEntry *entry = bucket_find(bucket, path, hash);
         if (entry && atomic_load_u64(&entry->busy) == FileBusy_Idle) {
             result.key = entry->key;
             result.last_write_time = entry->last_write_time;
@@ -93,23 +134,7 @@ FsResult fs_get(Str path, u64 deadline_us)
         if (!entry) {
             first_pass = false;
             srw_unlock_shared(stripe->slim);
-            srw_lock_exclusive(stripe->slim);
-            bool created = false;
-            if (!bucket_find(bucket, path)) {
-                FileEntry *fresh = push_struct<FileEntry>(stripe->arena);
-                if (fresh) {
-                    fresh->path = str_copy(stripe->arena, path);
-                    // Busy until the first load: a reader woken by another
-                    // entry's load must not take the all-zero key.
-                    fresh->busy = FileBusy_New;
-                    if (bucket->last) bucket->last->next = fresh;
-                    else bucket->first = fresh;
-                    bucket->last = fresh;
-                    pending_push(fs, fresh);
-                    created = true;
-                }
-            }
-            srw_unlock_exclusive(stripe->slim);
+            bool created = fs_register(fs, stripe, bucket, path, hash);
             // No stripe lock is held while the push may wait for room: the
             // streamers that make room need these locks to finish.
             if (created) fs_request(path, deadline_us);
@@ -117,13 +142,11 @@ FsResult fs_get(Str path, u64 deadline_us)
             continue;
         }
         if (deadline_us != u64_max && now_us() >= deadline_us) {
-            if (entry) {
-                // Too late for the load in progress: the last complete load
-                // is still better than nothing.
-                result.key = entry->key;
-                result.last_write_time = entry->last_write_time;
-                result.generation = atomic_load_u64(&fs->generation);
-            }
+            // Too late for the load in progress: the last complete load (if
+            // any) is still better than nothing, and `loaded` says so.
+            result.key = entry->key;
+            result.last_write_time = entry->last_write_time;
+            result.generation = atomic_load_u64(&fs->generation);
             break;
         }
         wait_srw_shared(stripe->condition, stripe->slim, deadline_us);
@@ -184,7 +207,7 @@ void fs_streamer(u64 index)
         ContentKey key = content_put(bytes, bytes_arena);
 
         TableStripe *stripe = nullptr;
-        fs_bucket(fs, entry->path, &stripe);
+        fs_bucket(fs, entry->path_hash, &stripe);
         srw_lock_exclusive(stripe->slim);
         entry->key = key;
         entry->last_write_time = props.last_write_time;
@@ -405,7 +428,7 @@ static void scan_suspects(FileService *fs, FileScanner *sc)
         // leaves a newer record, which only costs one more look.
         FileProperties props = file_properties(e->path);
         TableStripe *stripe = nullptr;
-        fs_bucket(fs, e->path, &stripe);
+        fs_bucket(fs, e->path_hash, &stripe);
         srw_lock_shared(stripe->slim);
         u64 busy = atomic_load_u64(&e->busy);
         bool same = entry_matches(e, &props);

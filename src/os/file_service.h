@@ -45,6 +45,7 @@ enum FileBusy : u64 {
 struct FileEntry {
     FileEntry *next;
     Str path;                // copied, NUL-terminated
+    u64 path_hash;           // str_hash of the path, compared before the bytes
     ContentKey key;          // all zero until the first load
     u64 last_write_time;     // nanoseconds since the epoch; 0 until the first load or for a missing file
     // Compared with the time: two saves within one tick of the file
@@ -116,6 +117,10 @@ FsResult fs_get(Str path, u64 deadline_us);
 // can never fit in the request queue.
 bool fs_request(Str path, u64 deadline_us);
 u64 fs_generation(void);
+// Starts the first load of a path nobody asked for yet, without waiting for
+// it: a reader that comes later finds it loaded or loading. Waits only
+// while the request queue is full.
+void fs_prefetch(Str path);
 
 // Thread entries.
 void fs_streamer(u64 index);

@@ -18,17 +18,18 @@ u64 site_build_worker_count(u64 processor_count)
 
 //- the document table
 
-static DocumentBucket *doc_bucket(SiteBuild *build, Str path, TableStripe **out_stripe)
+static DocumentBucket *doc_bucket(SiteBuild *build, u64 hash, TableStripe **out_stripe)
 {
-    u64 index = striped_bucket_of(&build->documents, str_hash(path));
+    u64 index = striped_bucket_of(&build->documents, hash);
     *out_stripe = striped_stripe_of(&build->documents, index);
     return &build->buckets[index];
 }
 
-static DocumentRecord *bucket_find(DocumentBucket *bucket, Str path)
+// The caller holds the stripe lock of the hash's bucket.
+static DocumentRecord *doc_index_find(SiteBuild *build, Str path, u64 hash)
 {
-    for (DocumentRecord *r = bucket->first; r; r = r->next)
-        if (str_eq(r->path, path)) return r;
+    for (DocumentRecord *r = build->index_slots[hash % document_index_slots]; r; r = r->index_next)
+        if (r->path_hash == hash && str_eq(r->path, path)) return r;
     return nullptr;
 }
 
@@ -36,20 +37,22 @@ DocumentRecord *doc_find(Str path)
 {
     SiteBuild *build = site_build();
     if (!build) return nullptr;
+    u64 hash = str_hash(path);
     TableStripe *stripe = nullptr;
-    DocumentBucket *bucket = doc_bucket(build, path, &stripe);
+    doc_bucket(build, hash, &stripe);
     srw_lock_shared(stripe->slim);
-    DocumentRecord *record = bucket_find(bucket, path);
+    DocumentRecord *record = doc_index_find(build, path, hash);
     srw_unlock_shared(stripe->slim);
     return record;
 }
 
 DocumentRecord *doc_claim(SiteBuild *build, Str path)
 {
+    u64 hash = str_hash(path);
     TableStripe *stripe = nullptr;
-    DocumentBucket *bucket = doc_bucket(build, path, &stripe);
+    DocumentBucket *bucket = doc_bucket(build, hash, &stripe);
     srw_lock_shared(stripe->slim);
-    DocumentRecord *record = bucket_find(bucket, path);
+    DocumentRecord *record = doc_index_find(build, path, hash);
     bool claimed = record && atomic_cas_u64(&record->busy, 0, 1);
     srw_unlock_shared(stripe->slim);
     if (record && !claimed) return nullptr;
@@ -58,7 +61,7 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
     if (!record) {
         // Two workers may miss the record together: look again under the
         // exclusive lock so a path gets one record.
-        record = bucket_find(bucket, path);
+        record = doc_index_find(build, path, hash);
         if (record) {
             claimed = atomic_cas_u64(&record->busy, 0, 1);
         } else {
@@ -68,10 +71,14 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
                 record->arena = arena;
                 record->arena_start = arena_pos(arena);
                 record->path = str_copy(stripe->arena, path);
+                record->path_hash = hash;
                 record->busy = 1;
                 if (bucket->last) bucket->last->next = record;
                 else bucket->first = record;
                 bucket->last = record;
+                DocumentRecord **slot = &build->index_slots[hash % document_index_slots];
+                record->index_next = *slot;
+                *slot = record;
                 claimed = true;
             } else {
                 record = nullptr;   // no memory: the job is dropped like a busy one
@@ -90,7 +97,7 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
 void doc_store(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, u64 generation)
 {
     TableStripe *stripe = nullptr;
-    doc_bucket(build, record->path, &stripe);
+    doc_bucket(build, record->path_hash, &stripe);
     srw_lock_exclusive(stripe->slim);
     record->parsed = *parsed;
     record->built_generation = generation;
@@ -195,6 +202,7 @@ SiteBuild *site_build_start_with(Str local_folder, b32 file_path_checks, b32 url
     u64 processors = system_info()->processor_count;
     striped_table_init(arena, &build->documents, document_bucket_count, min_of<u64>(32, processors),
                        StripeLock_Slim, KiB(32), KiB(8));
+    build->index_slots = push_array<DocumentRecord *>(arena, document_index_slots);
     build->parse_queue = queue_alloc(arena, KiB(64));
     g_site_build.store(build, std::memory_order_release);
 
@@ -219,5 +227,9 @@ bool site_build_submit(Str path)
     Str copy = str_copy(build->arena, path);
     str_list_push(build->arena, &build->submitted, copy);
     build->submitted_count += 1;
+    // Loading starts now, on the streamers, while the workers are busy with
+    // earlier documents: a worker then finds its source in memory instead
+    // of waiting for a load of its own. The index document is not watched.
+    if (!str_eq(path_file_name(copy), str_lit("index.wyn"))) fs_prefetch(copy);
     return queue_push(build->parse_queue, copy, u64_max);
 }

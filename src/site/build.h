@@ -36,10 +36,12 @@
 
 struct DocumentRecord {
     DocumentRecord *next;
+    DocumentRecord *index_next;  // the next record of its lookup slot
     Arena *arena;              // the document's own; every build starts at arena_start
     u64 arena_start;
     ParsedDocument parsed;     // the last complete build's result; empty while a build runs
     Str path;                  // copied, NUL-terminated
+    u64 path_hash;             // str_hash of the path: chains are long, most compares stop here
     u64 busy;                  // atomic: 1 while a worker holds the document
     u64 built_generation;      // file-system generation the last complete build read; 0 = never built
     u64 last_requeue_us;       // set by change detection
@@ -52,6 +54,13 @@ struct DocumentBucket {
 };
 
 constexpr u64 document_bucket_count = 32;
+// Lookups go through slots: 32 buckets keep the table's order (bucket, then
+// insertion) for change detection and the index document, but a site of
+// 100,000 documents would walk chains of 3,000 records on every lookup. A
+// slot's records all belong to one bucket (the slot count is a multiple of
+// 32), so the bucket's stripe lock guards the slot too.
+constexpr u64 document_index_slots = 65536;
+static_assert(document_index_slots % document_bucket_count == 0, "a slot must lie inside one bucket");
 constexpr u64 site_build_max_workers = 4;
 
 struct SiteBuildConfig {
@@ -70,6 +79,7 @@ struct SiteBuild {
     u32 js;
     StripedTable documents;           // slim lock per stripe
     DocumentBucket buckets[document_bucket_count];
+    DocumentRecord **index_slots;     // document_index_slots heads, through index_next
     WorkQueue *parse_queue;           // document paths
     u64 worker_count;
     ThreadRecord *workers[site_build_max_workers];
