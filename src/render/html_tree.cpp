@@ -1,0 +1,521 @@
+// render/html_tree.cpp: nodes, structure, lookups, attributes and the
+// serializer of the HTML element tree.
+#include "render/html_tree.h"
+
+//- the none node and the none attribute
+//
+// Shared by every thread and never written: each operation tests for no
+// node before it touches a link.
+
+static HtmlAttributeList html_none_attributes = {};
+
+HtmlElement html_none = {
+    &html_none, &html_none, &html_none, &html_none, &html_none, &html_tag_empty, &html_none_attributes,
+    HtmlNode_None, 0, str_lit(""), str_lit(""), 0, 0, 0,
+};
+
+HtmlAttribute html_attribute_none = {&html_attr_empty, {}};
+
+//- creation
+
+// The node and its attribute list in one push: every node has a list.
+struct HtmlNodeBlock {
+    HtmlElement node;
+    HtmlAttributeList attributes;
+};
+
+static HtmlElement *node_alloc(Arena *arena, u32 type, u64 parser_flags, Str text, Str name, u64 offset,
+                               const HtmlTagInfo *tag)
+{
+    HtmlNodeBlock *block = push_struct<HtmlNodeBlock>(arena);
+    if (!block) return &html_none;
+    HtmlElement *node = &block->node;
+    node->next = node->prev = node->parent = &html_none;
+    node->first_child = node->last_child = &html_none;
+    node->tag = tag;
+    node->attributes = &block->attributes;
+    node->type = type;
+    node->parser_flags = parser_flags;
+    node->text = text;
+    node->name = name;
+    node->offset = offset;
+    return node;
+}
+
+HtmlElement *html_node_create(Arena *arena, u32 type, u64 parser_flags, Str text, Str name, u64 offset)
+{
+    // A text node's name is its text and a document's name its whole source:
+    // looking them up would give the text "p" the row of `p` for nothing.
+    bool named = type != HtmlNode_Text && type != HtmlNode_Document;
+    const HtmlTagInfo *tag = named ? html_tag_from_name(name) : &html_tag_empty;
+    return node_alloc(arena, type, parser_flags, text, name, offset, tag);
+}
+
+HtmlElement *html_element_from_tag(Arena *arena, u32 tag_id)
+{
+    const HtmlTagInfo *tag = html_tag_from_id(tag_id);
+    if (tag == &html_tag_empty) return &html_none;
+    HtmlElement *element = node_alloc(arena, HtmlNode_Element, 0, tag->name, tag->name, 0, tag);
+    HtmlElement *content = node_alloc(arena, HtmlNode_Text, 0, str_lit(""), str_lit(""), 0, &html_tag_empty);
+    html_append_child(element, content);
+    return element;
+}
+
+void html_set_tag(HtmlElement *element, u32 tag_id)
+{
+    const HtmlTagInfo *tag = html_tag_from_id(tag_id);
+    if (html_is_none(element) || tag == &html_tag_empty) return;
+    element->tag = tag;
+    element->text = tag->name;
+    element->name = tag->name;
+}
+
+//- structure
+
+void html_detach(HtmlElement *node)
+{
+    if (html_is_none(node)) return;
+    HtmlElement *parent = node->parent;
+    if (html_is_none(parent) || parent->child_count == 0) return;
+    if (html_is_none(node->prev)) parent->first_child = node->next;
+    else node->prev->next = node->next;
+    if (html_is_none(node->next)) parent->last_child = node->prev;
+    else node->next->prev = node->prev;
+    parent->child_count -= 1;
+    node->parent = node->next = node->prev = &html_none;
+}
+
+void html_append_child(HtmlElement *parent, HtmlElement *child)
+{
+    if (html_is_none(parent) || html_is_none(child) || parent == child) return;
+    html_detach(child);
+    child->parent = parent;
+    child->next = &html_none;
+    child->prev = parent->last_child;
+    if (html_is_none(parent->last_child)) parent->first_child = child;
+    else parent->last_child->next = child;
+    parent->last_child = child;
+    parent->child_count += 1;
+}
+
+// Links a detached `node` in front of `anchor`, under the same parent.
+static void link_before(HtmlElement *anchor, HtmlElement *node)
+{
+    HtmlElement *parent = anchor->parent;
+    node->parent = parent;
+    node->next = anchor;
+    node->prev = anchor->prev;
+    if (html_is_none(anchor->prev)) parent->first_child = node;
+    else anchor->prev->next = node;
+    anchor->prev = node;
+    parent->child_count += 1;
+}
+
+void html_prepend_child(HtmlElement *parent, HtmlElement *child)
+{
+    if (html_is_none(parent) || html_is_none(child) || parent == child) return;
+    html_detach(child);
+    if (html_is_none(parent->first_child)) html_append_child(parent, child);
+    else link_before(parent->first_child, child);
+}
+
+HtmlElement *html_content_node(HtmlElement *node)
+{
+    if (html_is_none(node)) return &html_none;
+    if (node->type == HtmlNode_Text) return node;
+    HtmlElement *element = node;
+    while (!html_is_none(element) && element->type != HtmlNode_Element) element = element->parent;
+    if (html_is_none(element)) return &html_none;
+    for (HtmlElement *c = element->first_child; !html_is_none(c); c = c->next)
+        if (c->type == HtmlNode_Text) return c;
+    return &html_none;
+}
+
+HtmlElement *html_append_content(HtmlElement *element, HtmlElement *child)
+{
+    HtmlElement *content = html_content_node(element);
+    if (html_is_none(content) || html_is_none(child) || child == content) return &html_none;
+    html_append_child(content, child);
+    return content;
+}
+
+HtmlElement *html_append_text(Arena *arena, HtmlElement *element, Str text)
+{
+    HtmlElement *content = html_content_node(element);
+    if (html_is_none(content)) return &html_none;
+    HtmlElement *node = node_alloc(arena, HtmlNode_Text, 0, text, text, 0, &html_tag_empty);
+    html_append_child(content, node);
+    return node;
+}
+
+u32 html_insert(HtmlElement *target, HtmlElement *node, u32 position)
+{
+    if (html_is_none(target) || html_is_none(node) || target == node) return 0;
+    switch (position) {
+    case HtmlInsert_Before:
+    case HtmlInsert_After: {
+        HtmlElement *parent = target->parent;
+        if (html_is_none(parent) || parent == node) return 0;
+        html_detach(node);
+        if (position == HtmlInsert_Before) link_before(target, node);
+        else if (html_is_none(target->next)) html_append_child(parent, node);
+        else link_before(target->next, node);
+        return 1;
+    }
+    case HtmlInsert_FirstContent:
+    case HtmlInsert_LastContent: {
+        HtmlElement *content = html_content_node(target);
+        if (html_is_none(content) || content == node) return 0;
+        if (position == HtmlInsert_FirstContent) html_prepend_child(content, node);
+        else html_append_child(content, node);
+        return 1;
+    }
+    default:
+        return 0;
+    }
+}
+
+//- lookup
+
+HtmlElement *html_walk_next(HtmlElement *node, HtmlElement *root)
+{
+    if (html_is_none(node)) return &html_none;
+    if (!html_is_none(node->first_child)) return node->first_child;
+    while (node != root && !html_is_none(node)) {
+        if (!html_is_none(node->next)) return node->next;
+        node = node->parent;
+    }
+    return &html_none;
+}
+
+HtmlElement *html_nearest_element(HtmlElement *node)
+{
+    if (html_is_none(node)) return &html_none;
+    HtmlElement *top = node;
+    for (HtmlElement *n = node; !html_is_none(n); n = n->parent) {
+        if (n->type == HtmlNode_Element) return n;
+        top = n;
+    }
+    for (HtmlElement *c = top->first_child; !html_is_none(c); c = c->next)
+        if (c->type == HtmlNode_Element) return c;
+    return &html_none;
+}
+
+HtmlElement *html_find_by_tag(HtmlElement *root, u32 tag_id, u32 flags)
+{
+    HtmlElement *found = &html_none;
+    for (HtmlElement *n = root; !html_is_none(n); n = html_walk_next(n, root)) {
+        if (n->type != HtmlNode_Element || n->tag->id != tag_id) continue;
+        if (!(flags & HtmlFind_Last)) return n;
+        found = n;
+    }
+    return found;
+}
+
+HtmlElement *html_find_by_id(HtmlElement *root, Str value)
+{
+    for (HtmlElement *n = root; !html_is_none(n); n = html_walk_next(n, root))
+        if (n->type == HtmlNode_Element && html_has_attribute_value(n, HtmlAttr_Id, value)) return n;
+    return &html_none;
+}
+
+static bool values_contain(const StrList *values, Str value)
+{
+    for (StrNode *v = values->first; v; v = v->next)
+        if (str_match(v->string, value, 0)) return true;
+    return false;
+}
+
+bool html_has_attribute_value(HtmlElement *element, u32 attr_id, Str value)
+{
+    if (html_is_none(element)) return false;
+    // A template may repeat an attribute; every copy counts.
+    for (HtmlAttributeNode *a = element->attributes->first; a; a = a->next)
+        if (a->attribute.info->id == attr_id && values_contain(&a->attribute.values, value)) return true;
+    return false;
+}
+
+void html_element_list_push(Arena *arena, HtmlElementList *list, HtmlElement *element)
+{
+    HtmlElementNode *node = push_struct<HtmlElementNode>(arena);
+    if (!node) return;
+    node->element = element;
+    if (list->last) list->last->next = node;
+    else list->first = node;
+    list->last = node;
+    list->count += 1;
+}
+
+void html_collect_by_attribute(Arena *arena, HtmlElement *root, u32 attr_id, const StrList *values,
+                               HtmlElementList *out, b32 all)
+{
+    if (!values || !out) return;
+    for (HtmlElement *n = root; !html_is_none(n); n = html_walk_next(n, root)) {
+        if (n->type != HtmlNode_Element) continue;
+        HtmlAttribute *a = html_get_attribute(n, attr_id);
+        if (html_attribute_is_none(a)) continue;
+        bool match;
+        if (all) {
+            match = a->values.node_count >= values->node_count;
+            for (StrNode *v = values->first; match && v; v = v->next) match = values_contain(&a->values, v->string);
+        } else {
+            match = false;
+            for (StrNode *v = values->first; !match && v; v = v->next) match = values_contain(&a->values, v->string);
+        }
+        if (match) html_element_list_push(arena, out, n);
+    }
+}
+
+void html_collect_by_tag(Arena *arena, HtmlElement *root, u32 tag_id, HtmlElementList *out)
+{
+    if (!out) return;
+    for (HtmlElement *n = root; !html_is_none(n); n = html_walk_next(n, root))
+        if (n->type == HtmlNode_Element && n->tag->id == tag_id) html_element_list_push(arena, out, n);
+}
+
+void html_collect_child_elements(Arena *arena, HtmlElement *element, u32 flags, HtmlElementList *out)
+{
+    if (!out || !(flags & HtmlCollect_ChildElements)) return;
+    HtmlElement *content = html_content_node(element);
+    for (HtmlElement *c = content->first_child; !html_is_none(content) && !html_is_none(c); c = c->next)
+        if (c->type == HtmlNode_Element) html_element_list_push(arena, out, c);
+}
+
+//- attributes
+
+HtmlAttribute *html_get_attribute(HtmlElement *element, u32 attr_id)
+{
+    if (html_is_none(element)) return &html_attribute_none;
+    for (HtmlAttributeNode *a = element->attributes->first; a; a = a->next)
+        if (a->attribute.info->id == attr_id) return &a->attribute;
+    return &html_attribute_none;
+}
+
+HtmlAttribute *html_attribute_append(Arena *arena, HtmlElement *element, const HtmlAttrInfo *info)
+{
+    if (html_is_none(element) || !info || info == &html_attr_empty) return &html_attribute_none;
+    HtmlAttributeNode *node = push_struct<HtmlAttributeNode>(arena);
+    if (!node) return &html_attribute_none;
+    node->attribute.info = info;
+    HtmlAttributeList *list = element->attributes;
+    if (list->last) list->last->next = node;
+    else list->first = node;
+    list->last = node;
+    list->count += 1;
+    return &node->attribute;
+}
+
+void str_list_push_unique(Arena *arena, StrList *list, Str s)
+{
+    if (!values_contain(list, s)) str_list_push(arena, list, s);
+}
+
+static bool byte_is_blank(u8 c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+
+// Declarations are compared as whole texts, so blanks around them are cut
+// first: "color:red" set twice, once after a "; ", is still one declaration.
+static Str declaration_trim(Str s)
+{
+    u64 first = 0, opl = s.size;
+    while (first < opl && byte_is_blank((u8)s.str[first])) first += 1;
+    while (opl > first && byte_is_blank((u8)s.str[opl - 1])) opl -= 1;
+    return str_substr(s, first, opl);
+}
+
+void html_set_attribute_list(Arena *arena, HtmlElement *element, u32 attr_id, StrList *values)
+{
+    if (html_is_none(element) || !values) return;
+    HtmlAttribute *a = html_get_attribute(element, attr_id);
+    if (html_attribute_is_none(a)) a = html_attribute_append(arena, element, html_attr_from_id(attr_id));
+    if (html_attribute_is_none(a)) return;
+    if (attr_id == HtmlAttr_As || (a->info->flags & HtmlAttrFlag_SingleValued)) a->values = StrList{};
+    if (attr_id == HtmlAttr_Style) {
+        for (StrNode *v = values->first; v; v = v->next) {
+            Str text = v->string;
+            u64 piece_start = 0;
+            for (u64 i = 0; i <= text.size; i += 1) {
+                if (i < text.size && text.str[i] != ';') continue;
+                Str piece = declaration_trim(str_substr(text, piece_start, i));
+                piece_start = i + 1;
+                // A declaration already present keeps its place.
+                if (piece.size && !values_contain(&a->values, piece))
+                    str_list_push(arena, &a->values, str_copy(arena, piece));
+            }
+        }
+        *values = StrList{};
+        return;
+    }
+    str_list_concat(&a->values, values);
+}
+
+void html_set_attribute(Arena *arena, HtmlElement *element, u32 attr_id, Str value)
+{
+    StrList values = {};
+    str_list_push(arena, &values, value);
+    html_set_attribute_list(arena, element, attr_id, &values);
+}
+
+void html_remove_attribute(HtmlElement *element, u32 attr_id)
+{
+    if (html_is_none(element)) return;
+    HtmlAttributeList *list = element->attributes;
+    HtmlAttributeNode *prev = nullptr;
+    for (HtmlAttributeNode *a = list->first; a;) {
+        HtmlAttributeNode *next = a->next;
+        if (a->attribute.info->id == attr_id) {
+            if (prev) prev->next = next;
+            else list->first = next;
+            if (list->last == a) list->last = prev;
+            list->count -= 1;
+        } else {
+            prev = a;
+        }
+        a = next;
+    }
+}
+
+//- serialization
+//
+// Output goes into 64 KiB chunks pushed on the arena and handed to the list
+// whole: a page becomes a handful of list nodes instead of one per tag, and
+// writing is a run of small copies. The open chunk is always the arena's
+// newest push, so its unused tail is given back when the page ends.
+
+static constexpr u64 html_chunk_size = KiB(64);
+// Text at least this long is listed where it stands instead of copied.
+static constexpr u64 html_text_by_reference = KiB(4);
+
+struct HtmlWriter {
+    Arena *arena;
+    StrList *out;
+    char *chunk;
+    u64 used;
+    u64 capacity;
+    u64 chunk_end_pos;   // arena position just after the open chunk
+};
+
+static void writer_close_chunk(HtmlWriter *w)
+{
+    if (!w->chunk) return;
+    if (w->used < w->capacity && arena_pos(w->arena) == w->chunk_end_pos)
+        arena_pop_to(w->arena, w->chunk_end_pos - (w->capacity - w->used));
+    if (w->used) str_list_push(w->arena, w->out, str(w->chunk, w->used));
+    w->chunk = nullptr;
+    w->used = w->capacity = 0;
+}
+
+static bool writer_open_chunk(HtmlWriter *w)
+{
+    writer_close_chunk(w);
+    w->chunk = (char *)arena_push(w->arena, html_chunk_size, 1);
+    if (!w->chunk) return false;
+    w->capacity = html_chunk_size;
+    w->used = 0;
+    w->chunk_end_pos = arena_pos(w->arena);
+    return true;
+}
+
+static void writer_put_slow(HtmlWriter *w, const char *bytes, u64 size)
+{
+    while (size) {
+        if (w->used == w->capacity && !writer_open_chunk(w)) return;
+        u64 take = min_of(size, w->capacity - w->used);
+        memcpy(w->chunk + w->used, bytes, take);
+        w->used += take;
+        bytes += take;
+        size -= take;
+    }
+}
+
+static inline void writer_put(HtmlWriter *w, const char *bytes, u64 size)
+{
+    if (w->capacity - w->used >= size) {
+        if (size) memcpy(w->chunk + w->used, bytes, size);
+        w->used += size;
+        return;
+    }
+    writer_put_slow(w, bytes, size);
+}
+
+static inline void writer_byte(HtmlWriter *w, char c)
+{
+    if (w->used < w->capacity) w->chunk[w->used++] = c;
+    else writer_put_slow(w, &c, 1);
+}
+
+static inline void writer_str(HtmlWriter *w, Str s) { writer_put(w, s.str, s.size); }
+
+static void writer_text(HtmlWriter *w, Str text)
+{
+    if (text.size < html_text_by_reference) {
+        writer_str(w, text);
+        return;
+    }
+    writer_close_chunk(w);
+    str_list_push(w->arena, w->out, text);
+}
+
+// An element of a tag the table does not hold (a template may use one) is
+// written under the name it was written with, not as an empty "<>".
+static inline Str element_name(const HtmlElement *e) { return e->tag->id ? e->tag->name : e->name; }
+
+static void write_open(HtmlWriter *w, const HtmlElement *e)
+{
+    writer_byte(w, '<');
+    writer_str(w, element_name(e));
+    for (HtmlAttributeNode *n = e->attributes->first; n; n = n->next) {
+        const HtmlAttribute *a = &n->attribute;
+        writer_byte(w, ' ');
+        writer_str(w, html_attr_name(a->info));
+        if (a->info->type == HtmlAttrType_Boolean) continue;
+        writer_put(w, "=\"", 2);
+        bool style = a->info->id == HtmlAttr_Style;
+        for (StrNode *v = a->values.first; v; v = v->next) {
+            writer_str(w, v->string);
+            if (style && str_find_byte(v->string, ';', 0) == v->string.size) writer_byte(w, ';');
+            if (v->next) writer_byte(w, ' ');
+        }
+        writer_byte(w, '"');
+    }
+    writer_byte(w, '>');
+}
+
+static inline void write_close(HtmlWriter *w, const HtmlElement *e)
+{
+    if (e->type != HtmlNode_Element || html_tag_is_void(e->tag)) return;
+    writer_put(w, "</", 2);
+    writer_str(w, element_name(e));
+    writer_byte(w, '>');
+}
+
+void html_serialize(Arena *arena, HtmlElement *root, StrList *out)
+{
+    if (html_is_none(root) || !arena || !out) return;
+    HtmlWriter w = {arena, out, nullptr, 0, 0, 0};
+    HtmlElement *node = root;
+    for (;;) {
+        if (node->type == HtmlNode_Element) write_open(&w, node);
+        else if (node->type == HtmlNode_Text && node->text.size) writer_text(&w, node->text);
+        if (!html_is_none(node->first_child)) {
+            node = node->first_child;
+            continue;
+        }
+        // Close everything left behind on the climb to the next sibling.
+        for (;;) {
+            write_close(&w, node);
+            if (node == root) {
+                writer_close_chunk(&w);
+                return;
+            }
+            if (!html_is_none(node->next)) {
+                node = node->next;
+                break;
+            }
+            node = node->parent;
+            if (html_is_none(node)) {
+                writer_close_chunk(&w);
+                return;
+            }
+        }
+    }
+}

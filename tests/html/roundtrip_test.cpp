@@ -1,0 +1,183 @@
+// Serialized template trees read back by a parser nobody here wrote:
+// Python's standard html.parser must see the elements, attributes and text
+// of the tree wyn built.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+#include "tree_dump.h"
+
+static std::string lower(std::string s)
+{
+    for (char &c : s) c = (char)char_to_lower((u8)c);
+    return s;
+}
+
+static std::string escape(const std::string &text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\n') out += "\\n";
+        else out += c;
+    }
+    return out;
+}
+
+// The words of one value, cut as the script cuts the whole attribute.
+static void value_words(std::string &line, bool style, Str value)
+{
+    std::string v = dump_str(value);
+    std::string word;
+    auto flush = [&] {
+        Str t = str_trim(str(word.data(), word.size()));
+        if (t.size) line += " " + dump_str(t);
+        word.clear();
+    };
+    for (char c : v) {
+        bool cut = style ? c == ';' : char_is_space((u8)c);
+        if (cut) flush();
+        else word += c;
+    }
+    flush();
+}
+
+// The events a parser should report for wyn's tree, in the script's form.
+static std::string tree_events(HtmlElement *root)
+{
+    std::string out, text;
+    auto flush = [&] {
+        if (!text.empty()) out += "text " + escape(text) + "\n";
+        text.clear();
+    };
+    auto name_of = [](HtmlElement *e) { return lower(dump_str(e->tag->id ? e->tag->name : e->name)); };
+    HtmlElement *node = root;
+    for (;;) {
+        if (node->type == HtmlNode_Text) text += dump_str(node->text);
+        if (node->type == HtmlNode_Element) {
+            flush();
+            if (node->tag->id == HtmlTag_DocType) {
+                out += "decl DOCTYPE";
+                for (HtmlAttributeNode *a = node->attributes->first; a; a = a->next)
+                    out += " " + dump_str(html_attr_name(a->attribute.info));
+                out += "\n";
+            } else {
+                out += "start " + name_of(node) + "\n";
+                for (HtmlAttributeNode *a = node->attributes->first; a; a = a->next) {
+                    std::string line = "attr " + lower(dump_str(html_attr_name(a->attribute.info)));
+                    if (a->attribute.info->type != HtmlAttrType_Boolean)
+                        for (StrNode *v = a->attribute.values.first; v; v = v->next)
+                            value_words(line, a->attribute.info->id == HtmlAttr_Style, v->string);
+                    out += line + "\n";
+                }
+            }
+        }
+        if (!html_is_none(node->first_child)) {
+            node = node->first_child;
+            continue;
+        }
+        for (;;) {
+            if (node->type == HtmlNode_Element && !html_tag_is_void(node->tag)) {
+                flush();
+                out += "end " + name_of(node) + "\n";
+            }
+            if (node == root) {
+                flush();
+                return out;
+            }
+            if (!html_is_none(node->next)) {
+                node = node->next;
+                break;
+            }
+            node = node->parent;
+        }
+    }
+}
+
+static std::string python_events(const std::string &html)
+{
+    char path[] = "/tmp/wyn-roundtrip-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0) return "cannot make a temporary file";
+    if (write(fd, html.data(), html.size()) != (ssize_t)html.size()) return "cannot write the temporary file";
+    close(fd);
+    std::string command = std::string("python3 ") + WYN_SOURCE_DIR + "/tests/html/html_roundtrip.py " + path;
+    std::string out;
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe) return "cannot start python3";
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) out.append(buffer, n);
+    int status = pclose(pipe);
+    unlink(path);
+    if (status != 0) return "python3 failed: " + out;
+    return out;
+}
+
+static const char *const templates[] = {
+    // a head template
+    "<!DOCTYPE html>\n"
+    "<html lang=\"en\">\n"
+    "<head>\n"
+    "  <meta charset=\"utf-8\">\n"
+    "  <meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+    "  <title>Notes &amp; travel</title>\n"
+    "  <link rel=\"stylesheet\" href=\"/shared/site.css\">\n"
+    "  <script src=\"/shared/website_shared.js\" defer></script>\n"
+    "  <script>if (a < b && c > d) { run(\"x\"); }</script>\n"
+    "  <style>body > p { margin: 0 } a[href^=\"http\"]::after { content: \"\\2197\"; }</style>\n"
+    "</head>\n"
+    "<body class=\"desktop page\">\n"
+    "</body>\n"
+    "</html>\n",
+
+    // a menu template
+    "<nav id=\"menu\" class=\"menu  top\">\n"
+    "  <ul>\n"
+    "    <li><a href=\"/index.html\" title=\"Home page\">Home</a></li>\n"
+    "    <li><a href='/notes/travel.html'>Travel &#45; Lisbon</a></li>\n"
+    "    <li class=current><span>Caf&eacute;</span> \xE2\x80\x94 \xC3\xBCn\xC3\xAF</li>\n"
+    "  </ul>\n"
+    "  <button type=\"button\" disabled>Menu</button>\n"
+    "  <input type=\"checkbox\" checked>\n"
+    "  <img src=\"/assets/logo.jpg\" alt=\"A logo\" width=\"120\" height=\"40\">\n"
+    "</nav>\n",
+
+    // body content of many kinds
+    "<div class=\"body\">\n"
+    "  <h1>Title <sup>1</sup></h1>\n"
+    "  <p>Some <strong>bold</strong>, <em>italic</em> and <code>a &lt; b</code> text.<br>Next line.</p>\n"
+    "  <table>\n"
+    "    <thead><tr><th colspan=\"2\">Head</th></tr></thead>\n"
+    "    <tbody><tr><td>1.5em</td><td style=\"text-align: right; color:red\">100vh</td></tr></tbody>\n"
+    "  </table>\n"
+    "  <pre>line one\n  line two &amp; more</pre>\n"
+    "  <ol><li>one</li><li>two<ul><li>nested</li></ul></li></ol>\n"
+    "  <blockquote>Quote</blockquote>\n"
+    "  <svg viewbox=\"0 0 10 10\"><path d=\"M0 0 L10 10\"/><rect></rect></svg>\n"
+    "  <details><summary>More</summary>Hidden text</details>\n"
+    "  <form action=\"/search\"><label for=\"q\">Search</label><input id=\"q\" name=\"q\" placeholder=\"Type here\">"
+    "<select name=\"s\"><option value=\"a\">A</option></select><textarea rows=\"3\">Text</textarea></form>\n"
+    "</div>\n",
+
+    // upper-case tags come back in the table's case (attribute names are case-sensitive)
+    "<FOOTER><P>&copy; 2025 <A href=\"/about.html\">About</A></P><HR><template><div>t</div></template></FOOTER>",
+};
+
+TEST(HtmlRoundTrip, PythonsParserSeesTheTreeWynBuilt)
+{
+    Arena *arena = arena_alloc(MiB(16), KiB(64));
+    for (const char *source : templates) {
+        Str src = str_from_cstring(source);
+        HtmlParseResult r = html_parse_template(arena, src, str_lit("t.html"), HtmlParse_Quiet);
+        EXPECT_EQ(dump_messages(r, src), "") << source;   // well-formed by wyn's rules
+        StrList out = {};
+        html_serialize(arena, r.root, &out);
+        std::string html = dump_str(str_list_join_plain(arena, &out));
+        std::string expected = tree_events(r.root);
+        EXPECT_GT(expected.size(), 100u);
+        EXPECT_EQ(python_events(html), expected) << html;
+    }
+    arena_release(arena);
+}

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+#include "tree_dump.h"
+
+static const char *parent_message = "Structure: %s does not have an allowed parent, it should be one of theses: %s\n";
+
+static std::string parent_error(const char *at, const char *name, const char *parents)
+{
+    char buffer[512];
+    snprintf(buffer, sizeof(buffer), parent_message, name, parents);
+    return std::string(at) + " " + buffer;
+}
+
+// Runs `call` with standard output going to a file, and returns what it wrote.
+template <typename F>
+static std::string capture_stdout(F call)
+{
+    fflush(stdout);
+    char path[] = "/tmp/wyn-stdout-XXXXXX";
+    int fd = mkstemp(path);
+    int saved = dup(1);
+    dup2(fd, 1);
+    call();
+    fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    std::string out;
+    lseek(fd, 0, SEEK_SET);
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof(buffer))) > 0;) out.append(buffer, (size_t)n);
+    close(fd);
+    unlink(path);
+    return out;
+}
+
+struct ValidatorTest : ::testing::Test {
+    Arena *arena = arena_alloc(MiB(64), KiB(64));
+    ~ValidatorTest() override { arena_release(arena); }
+
+    HtmlParseResult parse(const std::string &source, u32 options)
+    {
+        Str src = str_copy(arena, str(source.data(), source.size()));
+        return html_parse_template(arena, src, str_lit("t.html"), options | HtmlParse_Quiet);
+    }
+    std::string messages(const std::string &source, u32 options)
+    {
+        return dump_messages(parse(source, options), str(source.data(), source.size()));
+    }
+};
+
+TEST_F(ValidatorTest, ParentsAreCheckedOnlyWithTheirOption)
+{
+    std::string li = "<body><div><li>x</li></div></body>";
+    EXPECT_EQ(messages(li, 0x01), "");
+    EXPECT_EQ(messages(li, 0x11), parent_error("1:2", "body", "html;") + parent_error("1:13", "li", "ul;ol;"));
+}
+
+TEST_F(ValidatorTest, TopLevelAndNamedParents)
+{
+    // "root" allows the template's top level.
+    EXPECT_EQ(messages("<html><head><title>t</title></head></html>", 0x11), "");
+    EXPECT_EQ(messages("<p>x</p>", 0x11),
+              parent_error("1:2", "p", "body;section;article;aside;footer;header;nav;div;span;"));
+    EXPECT_EQ(messages("<span><p>x<span>y</span></p></span>", 0x11),
+              parent_error("1:2", "span",
+                           "body;section;article;aside;footer;header;nav;div;p;span;h1;h2;h3;h4;h5;h6;sup;td;th;li;"));
+    std::string table = "<div><table><span>y</span></table></div>";
+    EXPECT_EQ(messages(table, 0x11),
+              parent_error("1:2", "div", "body;section;article;aside;footer;header;nav;a;div;") +
+                  parent_error("1:14", "span",
+                               "body;section;article;aside;footer;header;nav;div;p;span;h1;h2;h3;h4;h5;h6;sup;td;th;li;"));
+    // Parent names are compared ignoring case; the closing tag keeps its case.
+    EXPECT_EQ(messages("<UL><li>x</li></UL>", 0x11), parent_error("1:2", "UL", "body;section;article;aside;footer;header;nav;div;li;"));
+    // A void element is checked like any other; `picture` has no row, so a
+    // `source` inside one is an unknown parent.
+    EXPECT_EQ(messages("<video><source src=\"a\"></video>", 0x11),
+              parent_error("1:2", "video", "body;section;article;aside;footer;header;nav;div;"));
+    EXPECT_EQ(messages("<picture><source></picture>", 0x11),
+              parent_error("1:2", "picture", "") + parent_error("1:11", "source", "audio;video;picture;"));
+}
+
+TEST_F(ValidatorTest, HeadNeedsATitleSomewhereInItsContent)
+{
+    std::string source = "\n\n<html><head><meta charset=\"utf-8\"></head></html>";
+    EXPECT_EQ(messages(source, 0x01), "1:1 document missing title\n");
+    EXPECT_EQ(messages("<head><noscript><title>t</title></noscript></head>", 0x01), "");
+    EXPECT_EQ(messages("<html><head></head><body><title>t</title></body></html>", 0x01),
+              "1:1 document missing title\n1:9 head must not have empty content\n");
+    EXPECT_EQ(messages("<head><meta></head>", 0x00), "");
+}
+
+TEST_F(ValidatorTest, MissingTitlesComeBeforeTheHeadsOtherMessagesInDocumentOrder)
+{
+    // The inner head has no title; the outer one has one after the inner head.
+    std::string source = "<head><head><div></div></head><title>t</title></head>";
+    EXPECT_EQ(messages(source, 0x01), "1:1 document missing title\n1:15 div must not have empty content\n");
+    std::string two = "<head><div></div></head><head><span></span></head>";
+    EXPECT_EQ(messages(two, 0x01), "1:1 document missing title\n1:9 div must not have empty content\n"
+                                   "1:1 document missing title\n1:33 span must not have empty content\n");
+    // Fifty thousand nested heads share the one title inside the innermost.
+    std::string deep;
+    for (int i = 0; i < 50000; i += 1) deep += "<head>";
+    deep += "<title>t</title>";
+    EXPECT_EQ(messages(deep, 0x01), "");
+    std::string deep_untitled;
+    for (int i = 0; i < 50000; i += 1) deep_untitled += "<head>";
+    HtmlParseResult r = parse(deep_untitled, 0x01);
+    EXPECT_EQ(r.diagnostics.count, 50001u);   // a missing title each, and the innermost is empty
+}
+
+TEST_F(ValidatorTest, EmptyContentUnlessTheRowAllowsIt)
+{
+    EXPECT_EQ(messages("<div></div>", 0x01), "1:3 div must not have empty content\n");
+    EXPECT_EQ(messages("<div><p></p><table><tr><td></td></tr></table><br></div>", 0x01), "");
+    EXPECT_EQ(messages("<ul>\n</ul>", 0x01), "");   // a blank line is content
+}
+
+TEST_F(ValidatorTest, UnknownTagsWithTheirOption)
+{
+    EXPECT_EQ(messages("<div><blink>x</blink></div>", 0x01), "");
+    EXPECT_EQ(messages("<div><blink>x</blink></div>", 0x05), "1:8 blink unknown tag element\n");
+    EXPECT_EQ(messages("<div><blink>x</blink></div>", 0x15),
+              parent_error("1:2", "div", "body;section;article;aside;footer;header;nav;a;div;") +
+                  "1:8 blink unknown tag element\n" + parent_error("1:7", "blink", ""));
+}
+
+TEST_F(ValidatorTest, MismatchedElementsHaveNoContentNode)
+{
+    EXPECT_EQ(messages("<p>x</q>", 0x01),
+              "1:7 The tag name \"p\" has no matching closing tag name. You may have an opening tag without matching "
+              "closing one.\n1:2 Structure (internal): p does not have correct internal nodes which will cause critical "
+              "errors\n");
+    // Without a content node an element has no content either.
+    EXPECT_EQ(messages("<div>x</q>", 0x01),
+              "1:9 The tag name \"div\" has no matching closing tag name. You may have an opening tag without matching "
+              "closing one.\n1:2 Structure (internal): div does not have correct internal nodes which will cause "
+              "critical errors\n1:3 div must not have empty content\n");
+}
+
+TEST_F(ValidatorTest, NodesThatNoParserMakes)
+{
+    // Unknown-attribute nodes and elements placed after them can only come
+    // from a caller's own tree.
+    HtmlParseResult r = parse("<div><p>x</p></div>", HtmlParse_Quiet);
+    HtmlElement *content = r.root->first_child->first_child;
+    HtmlElement *odd = html_node_create(arena, HtmlNode_UnknownAttribute, 0, str_lit("onclick"), str_lit("onclick"), 40);
+    html_prepend_child(content, odd);
+    r.flags = 0x01;
+    html_validate(arena, &r, str_empty(), str_empty());
+    ASSERT_EQ(r.diagnostics.count, 1u);
+    EXPECT_EQ(dump_str(r.diagnostics.first->text), "parsing failed, tag was encountered inside attribute node");
+    EXPECT_EQ(r.diagnostics.first->offset, 7u);   // the p's name, plus one
+    r.diagnostics = DiagnosticList{};
+    r.flags = 0x09;
+    html_validate(arena, &r, str_empty(), str_empty());
+    ASSERT_EQ(r.diagnostics.count, 2u);
+    EXPECT_EQ(dump_str(r.diagnostics.first->text), "onclick unknown attribute");
+    EXPECT_EQ(r.diagnostics.first->offset, 41u);
+    EXPECT_EQ(((const HtmlElement *)r.diagnostics.first->node)->type, (u32)HtmlNode_Marker);
+}
+
+TEST_F(ValidatorTest, LoadingPrintsInTemplateLayoutUnlessQuiet)
+{
+    Str source = str_lit("<div>\n<p>x</q>\n</div>");
+    HtmlParseResult printed;
+    std::string out = capture_stdout([&] { printed = html_parse_template(arena, source, str_lit("/s/menu.html"), 0); });
+    EXPECT_EQ(out.substr(0, out.find("error: ", 1)),
+              "error: \ntoken: The tag name \"p\" has no matching closing tag name. You may have an opening tag "
+              "without matching closing one.\n/s/menu.html:2:7\n");
+    EXPECT_EQ(printed.diagnostics.count, 0u);   // printed, then emptied
+    EXPECT_EQ(dump_tree(printed), "div{\"\n\" p!}");   // the caller still gets the tree
+
+    HtmlParseResult quiet;
+    std::string none = capture_stdout([&] { quiet = html_parse_template(arena, source, str_lit("/s/menu.html"), 0x81); });
+    EXPECT_EQ(none, "");
+    EXPECT_EQ(quiet.diagnostics.count, 5u);   // four from the parse, the p without content
+    EXPECT_EQ(quiet.flags, 0x81u);
+
+    HtmlParseResult empty;
+    std::string nothing = capture_stdout([&] { empty = html_parse_template(arena, str_empty(), str_lit("e.html"), 0x01); });
+    EXPECT_EQ(nothing, "");
+    EXPECT_EQ(empty.root, &html_none);
+    EXPECT_EQ(empty.title, &html_none);
+    EXPECT_EQ(empty.diagnostics.count, 0u);
+    EXPECT_EQ(empty.flags, 0x01u);
+}
