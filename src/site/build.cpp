@@ -2,6 +2,7 @@
 #include "site/build.h"
 
 #include "markup/parser.h"
+#include "markup/tables.h"
 #include "os/file_service.h"
 
 //- the process-wide build
@@ -147,9 +148,12 @@ static void document_build(SiteBuild *build, Str path, Arena *scratch)
     arena_pop_to(record->arena, record->arena_start);
     DocumentSource source = document_read(record);
 
+    // Tokens are only read by the parse: scratch. The parser's messages live
+    // on its work arena, and they belong to the result (link validation
+    // appends to the same list later), so that is the document's arena too.
     TokenArray tokens = tokenize(scratch, source.text);
     ParsedDocument doc = {};
-    parse_document(scratch, record->arena, record->path, source.text, tokens, &doc);
+    parse_document(record->arena, record->arena, record->path, source.text, tokens, &doc);
 
     // Link validation, first pass (file links) belongs here.
 

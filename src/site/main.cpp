@@ -5,6 +5,7 @@
 // SIGTERM, default action; every write is atomic, so nothing is lost).
 // Start-up runs on the main thread in a fixed order; after it the main
 // thread only sleeps.
+#include "markup/tree_dump.h"
 #include "os/file_service.h"
 #include "site/build.h"
 #include "site/command_line.h"
@@ -25,6 +26,7 @@ static const char usage_text[] =
     "  no_file_path_check   do not check links to local files\n"
     "  print_todos          report to-do markers found in documents\n"
     "  deploy               write web paths for assets and links; no file-path checks\n"
+    "  tree=FILE            print how FILE parses (node tree and messages) and exit\n"
     "  help                 print this text and exit\n"
     "  version              print the version and exit\n"
     "\n"
@@ -111,6 +113,9 @@ int main(int argc, char **argv)
         printf("wyn %s\n", wyn_version);
         return 0;
     }
+
+    // A look at one document's parse, for authors and tests: no watch.
+    if (cmd_line_option(cmd, str_lit("tree"))) return markup_tree_command(cmd_line_value(cmd, str_lit("tree")));
 
     process_start();
     content_cache_create();

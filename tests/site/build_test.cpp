@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "markup/tables.h"
 #include "os/file_service.h"
 #include "site/build.h"
 
@@ -43,6 +44,10 @@ struct RecordView {
     u64 built_generation;
     u64 busy;
     u64 arena_used;
+    u64 message_count;
+    u64 table_count;
+    u64 first_table_rows;
+    bool has_root;
 };
 
 static RecordView view(Str path)
@@ -58,6 +63,11 @@ static RecordView view(Str path)
     v.built_generation = record->built_generation;
     v.busy = atomic_load_u64(&record->busy);
     v.arena_used = v.busy ? 0 : arena_pos(record->arena);
+    v.message_count = record->parsed.messages.count;
+    v.table_count = record->parsed.extra_list.count;
+    if (record->parsed.extra_list.first && record->parsed.extra_list.first->table)
+        v.first_table_rows = record->parsed.extra_list.first->table->row_count;
+    v.has_root = !node_is_nil(record->parsed.root);
     srw_unlock_shared(stripe->slim);
     return v;
 }
@@ -241,4 +251,17 @@ TEST_F(SiteBuildTest, APathTooLongForTheQueueIsRefusedAtOnce)
     u64 before = completed();
     EXPECT_TRUE(site_build_submit(as_str(fits)));
     EXPECT_TRUE(wait_for([&] { return completed() >= before + 1; }));
+}
+
+TEST_F(SiteBuildTest, AStoredResultHoldsTheTreeTheMessagesAndTheIndexedTables)
+{
+    std::string path = at("table.wyn");
+    write_file(path, "| a | b |\n|---|---|\n| 1 | 2 |\n| 3 | 4 |\n\nsome ] text\n");
+    ASSERT_TRUE(site_build_submit(as_str(path)));
+    ASSERT_TRUE(wait_for([&] { return view(as_str(path)).build_count == 1; }));
+    RecordView record = view(as_str(path));
+    EXPECT_TRUE(record.has_root);
+    EXPECT_EQ(record.message_count, 1u);   // the stray "]"
+    EXPECT_EQ(record.table_count, 1u);     // indexed by the worker
+    EXPECT_EQ(record.first_table_rows, 2u);
 }

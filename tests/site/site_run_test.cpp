@@ -98,10 +98,10 @@ struct SiteRun : ::testing::Test {
 
 // A document with one problem the parser reports, its expected layout-B
 // record, and a clean document.
-static const char bad_document[] = "first line\n! second line\n";
+static const char bad_document[] = "first line\nsome ] text\n";
 static std::string bad_record(const std::string &path)
 {
-    return "warning: \n  bang\n  " + path + ":2:1\n";
+    return "error: \n  Unexpected \"]\" token.\n  " + path + ":2:6\n";
 }
 
 TEST_F(SiteRun, EveryDocumentIsBuiltAndItsDiagnosticsPrintedThenTheLog)
@@ -130,5 +130,5 @@ TEST_F(SiteRun, ManyDocumentsAreAllBuilt)
     std::vector<std::string> needles;
     for (int i = 0; i < documents; i += 1) needles.push_back(bad_record(docs + "/notes/d" + std::to_string(i) + ".wyn"));
     EXPECT_TRUE(wyn.read_until(needles)) << wyn.text.size();
-    EXPECT_EQ(wyn.count("\n  bang\n"), (size_t)documents);   // each exactly once, each record whole
+    EXPECT_EQ(wyn.count("\n  Unexpected \"]\" token.\n"), (size_t)documents);   // each exactly once, each record whole
 }

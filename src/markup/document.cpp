@@ -1,0 +1,202 @@
+// markup/document.cpp: the nil node, the kind table and the tree operations.
+#include "markup/document.h"
+
+// Its five links point at itself, so a walk that follows links from the
+// nil node stays on it instead of reading through a null pointer.
+MarkupNode markup_nil = {
+    &markup_nil, &markup_nil, &markup_nil, &markup_nil, &markup_nil, nullptr, 0, NodeClass_Nil, 0,
+    {"", 0},     {"", 0},     0,           0,           0,           0,       0, 0,
+};
+
+#define LF str_lit("\n")
+#define NONE str_lit("")
+
+// The first rows are the unnamed classes (document, message, header field,
+// text and the two emphasis runs); the element rows follow. "Word", "list"
+// and "context_inlined" are known names the parser never makes. The marks
+// document the surface syntax for readers of the table.
+const NodeKindInfo node_kind_table[node_kind_count] = {
+    {NodeClass_Document, 0, 0, NONE, NONE, NONE, NONE},
+    {NodeClass_Message, 0, 0, NONE, NONE, NONE, NONE},
+    {NodeClass_HeaderField, 0, 0, NONE, LF, NONE, NONE},
+    {NodeClass_Text, 0, 0, NONE, NONE, NONE, NONE},
+    {NodeClass_Text, 0x1000, 0, NONE, NONE, NONE, NONE},
+    {NodeClass_Text, 0x2000, 0, NONE, NONE, NONE, NONE},
+    {NodeClass_Element, 0, 0, str_lit("("), str_lit(")"), NONE, str_lit("desc")},
+    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("checkbox")},
+    {NodeClass_Element, 0, 0, LF, LF, NONE, str_lit("heading")},
+    {NodeClass_Element, 0, 0, LF, LF, NONE, str_lit("paragraph")},
+    {NodeClass_Element, 0, 0, NONE, LF, NONE, str_lit("Word")},
+    {NodeClass_Element, 0, 0, NONE, LF, NONE, str_lit("link_http")},
+    {NodeClass_Element, 0x10000, 0, NONE, LF, NONE, str_lit("link_http")},
+    {NodeClass_Element, 0, 0, NONE, LF, NONE, str_lit("link_file")},
+    {NodeClass_Element, 0x10000, 0, NONE, LF, NONE, str_lit("link_file")},
+    {NodeClass_Element, 0, 0, str_lit(">"), NONE, NONE, str_lit("quote")},
+    {NodeClass_Element, 0, 0, str_lit("[*"), str_lit("]"), NONE, str_lit("footnote_ref")},
+    {NodeClass_Element, 0, 0, str_lit("[*"), str_lit("]"), NONE, str_lit("footnote")},
+    {NodeClass_Element, 0, 0, str_lit("[#"), str_lit("]_"), NONE, str_lit("internal_link")},
+    {NodeClass_Element, 0, 0, str_lit("[#"), str_lit("]"), NONE, str_lit("internal_link_ref")},
+    {NodeClass_Element, 0, 0, str_lit("\n```"), str_lit("```\n"), NONE, str_lit("block")},
+    {NodeClass_Element, 0, 0, str_lit("~{"), str_lit("}~"), NONE, str_lit("raw")},
+    {NodeClass_Element, 0, 0, str_lit("`"), str_lit("`"), NONE, str_lit("unformated_text")},
+    {NodeClass_Element, 0, 0, str_lit("\n``"), str_lit("``\n"), NONE, str_lit("context")},
+    {NodeClass_Element, 0, 0, str_lit("``"), str_lit("``"), NONE, str_lit("context_inlined")},
+    {NodeClass_Element, 0, 0, str_lit("\n``\n"), str_lit("\n``\n"), NONE, str_lit("context_document")},
+    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("list")},
+    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("list_alpha")},
+    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("list_numeric")},
+    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("list_unordered")},
+    {NodeClass_Element, 0, 0, NONE, LF, NONE, str_lit("list_item")},
+    {NodeClass_Element, 0, 0, str_lit("\n---"), LF, NONE, str_lit("separator")},
+    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("table_root")},
+    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("table")},
+    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("table_cell")},
+    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("table_cell_col")},
+    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("table_root_entry")},
+    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("table_header")},
+    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("toc")},
+};
+
+#undef LF
+#undef NONE
+
+u64 node_flags_from_token(u32 token_flags)
+{
+    u64 flags = 0;
+    if (token_flags & TokenFlag_SingleQuoted) flags |= NodeFlag_SingleQuoted;
+    if (token_flags & TokenFlag_DoubleQuoted) flags |= NodeFlag_DoubleQuoted;
+    if (token_flags & TokenFlag_Number) flags |= NodeFlag_Number;
+    if (token_flags & TokenFlag_StringClosed) flags |= NodeFlag_ClosedString;
+    if (token_flags & TokenFlag_Symbol) flags |= NodeFlag_Symbol;
+    return flags;
+}
+
+//- construction
+
+MarkupNode *node_new(Arena *arena, u32 node_class, u64 flags, Str name, Str text, u64 offset)
+{
+    MarkupNode *node = push_array_no_zero<MarkupNode>(arena, 1);
+    if (!node) return &markup_nil;
+    *node = MarkupNode{};
+    node->next = node->first_child = node->prev = node->last_child = node->parent = &markup_nil;
+    node->node_class = node_class;
+    node->flags = flags;
+    node->name = name;
+    node->text = text;
+    node->offset = offset;
+    if (node_class == NodeClass_Element && name.size == text.size) {
+        for (const NodeKindInfo &row : node_kind_table) {
+            if (row.node_class != NodeClass_Element || row.name.size != name.size) continue;
+            if (str_eq(row.name, name) && str_eq(row.name, text)) {
+                node->name = row.name;
+                node->text = row.name;
+                break;
+            }
+        }
+    }
+    return node;
+}
+
+MarkupNode *node_new_message(Arena *arena, u64 offset, u64 flags, Str text)
+{
+    return node_new(arena, NodeClass_Message, flags, text, text, offset);
+}
+
+void node_append_child(MarkupNode *parent, MarkupNode *child)
+{
+    if (node_is_nil(parent) || node_is_nil(child)) return;
+    child->parent = parent;
+    child->next = &markup_nil;
+    child->prev = parent->last_child;
+    if (node_is_nil(parent->last_child)) parent->first_child = child;
+    else parent->last_child->next = child;
+    parent->last_child = child;
+    parent->child_count += 1;
+}
+
+void node_prepend_child(MarkupNode *parent, MarkupNode *child)
+{
+    if (node_is_nil(parent) || node_is_nil(child)) return;
+    child->parent = parent;
+    child->prev = &markup_nil;
+    child->next = parent->first_child;
+    if (node_is_nil(parent->first_child)) parent->last_child = child;
+    else parent->first_child->prev = child;
+    parent->first_child = child;
+    parent->child_count += 1;
+}
+
+void node_detach(MarkupNode *node)
+{
+    if (node_is_nil(node)) return;
+    MarkupNode *parent = node->parent;
+    if (node_is_nil(parent) || parent->child_count == 0) return;
+    if (node_is_nil(node->prev)) parent->first_child = node->next;
+    else node->prev->next = node->next;
+    if (node_is_nil(node->next)) parent->last_child = node->prev;
+    else node->next->prev = node->prev;
+    parent->child_count -= 1;
+    node->parent = node->prev = node->next = &markup_nil;
+}
+
+//- walks and searches
+
+MarkupNode *node_preorder_next(MarkupNode *node, MarkupNode *root)
+{
+    if (node_is_nil(node)) return &markup_nil;
+    if (!node_is_nil(node->first_child)) return node->first_child;
+    for (MarkupNode *n = node; !node_is_nil(n) && n != root; n = n->parent)
+        if (!node_is_nil(n->next)) return n->next;
+    return &markup_nil;
+}
+
+static bool node_matches(const MarkupNode *node, Str name, u32 match_flags)
+{
+    return node->node_class == NodeClass_Element && str_match(node->name, name, match_flags);
+}
+
+MarkupNode *node_find_descendant(MarkupNode *root, Str name, u32 match_flags, u32 options)
+{
+    MarkupNode *found = &markup_nil;
+    for (MarkupNode *n = root; !node_is_nil(n); n = node_preorder_next(n, root)) {
+        if (!node_matches(n, name, match_flags)) continue;
+        found = n;
+        if (!(options & NodeFind_Last)) break;
+    }
+    return found;
+}
+
+void node_collect_descendants(Arena *arena, MarkupNode *root, Str name, u32 match_flags, NodeList *out_list)
+{
+    for (MarkupNode *n = root; !node_is_nil(n); n = node_preorder_next(n, root))
+        if (node_matches(n, name, match_flags)) node_list_push(arena, out_list, n);
+}
+
+MarkupNode *node_find_last_block_parent(MarkupNode *root)
+{
+    MarkupNode *paragraph = node_find_descendant(root, kind_paragraph, 0, NodeFind_Last);
+    if (!node_is_nil(paragraph)) return paragraph;
+    return node_find_descendant(root, kind_heading, 0, NodeFind_Last);
+}
+
+//- lists and messages
+
+NodeListCell *node_list_push(Arena *arena, NodeList *list, MarkupNode *node)
+{
+    NodeListCell *cell = push_array_no_zero<NodeListCell>(arena, 1);
+    if (!cell) return nullptr;
+    cell->next = nullptr;
+    cell->node = node;
+    cell->table = nullptr;
+    if (list->last) list->last->next = cell;
+    else list->first = cell;
+    list->last = cell;
+    list->count += 1;
+    return cell;
+}
+
+Diagnostic *diag_push(Arena *arena, DiagnosticList *list, MarkupNode *node, u32 level, Str text)
+{
+    u64 offset = node_is_nil(node) ? 0 : node->offset;
+    return diag_push_at(arena, list, node, offset, level, text);
+}

@@ -1,0 +1,32 @@
+// markup/header_fields.cpp: the header key table.
+#include "markup/header_fields.h"
+
+// Icon numbers index the renderer's icon table: 0 Nil, 1 Menu, 8 At,
+// 18 Link, 27 Calendar, 29 User, 30 Quote, 31 Tag, 32 Comment.
+const HeaderFieldInfo header_field_table[header_field_count] = {
+    {str_lit("author"), HeaderField_Author, 0x8000, 0, 0, 29},
+    {str_lit("author_link"), HeaderField_AuthorLink, 0x80, 0, 0, 8},
+    {str_lit("output_path"), HeaderField_OutputPath, 0x400000, 1, 0, 0},
+    {str_lit("creation_date"), HeaderField_CreationDate, 0x1000, 0, 0x2000, 27},
+    {str_lit("last_modification_date"), HeaderField_LastModificationDate, 0x1000, 0, 0x2000, 27},
+    {str_lit("remark"), HeaderField_Remark, 0x10000, 0, 0, 32},
+    {str_lit("includes"), HeaderField_Includes, 0x100000, 1, 0, 0},
+    {str_lit("related"), HeaderField_Related, 0x100000, 0, 0, 18},
+    {str_lit("title"), HeaderField_Title, 0x2, 0, 0x1000, 0},
+    {str_lit("time"), HeaderField_Time, 0x1000000, 0, 0x1000, 0},
+    {str_lit("status"), HeaderField_Status, 0x200000, 1, 0, 0},
+    {str_lit("excerpt"), HeaderField_Excerpt, 0x20000, 0, 0, 0},
+    {str_lit("summary"), HeaderField_Summary, 0x40000, 0, 0, 30},
+    {str_lit("toc"), HeaderField_Toc, 0x800000, 1, 0, 1},
+    {str_lit("todo"), HeaderField_Todo, 0x2000000, 1, 0, 0},
+    {str_lit("category"), HeaderField_Category, 0x80000, 0, 0x2000, 31},
+};
+
+const HeaderFieldInfo *header_field_lookup(Str key)
+{
+    // The longest key has 22 bytes; anything longer cannot match.
+    if (key.size == 0 || key.size > 22) return nullptr;
+    for (const HeaderFieldInfo &row : header_field_table)
+        if (row.key.size == key.size && str_match(row.key, key, StrMatch_CaseInsensitive)) return &row;
+    return nullptr;
+}

@@ -1,0 +1,45 @@
+// markup/header_fields.h: the keys a document may use in its header.
+//
+// A header line is "key: value" inside a context, normally the document
+// context that opens the file. The parser reads only `key` and `id`; the
+// other columns travel with the node (MarkupNode::field, a copy of the row
+// on the document's arena) to the renderer and the site build. The table
+// is constant data: any thread may read it at any time.
+#pragma once
+#include "base/str.h"
+
+enum HeaderFieldId : u32 {
+    HeaderField_Title = 1,
+    HeaderField_Author = 2,
+    HeaderField_AuthorLink = 3,
+    HeaderField_OutputPath = 4,
+    HeaderField_CreationDate = 5,
+    HeaderField_Includes = 6,
+    HeaderField_Related = 7,
+    HeaderField_LastModificationDate = 8,
+    HeaderField_Remark = 9,
+    HeaderField_Excerpt = 10,
+    HeaderField_Summary = 11,
+    HeaderField_Category = 12,
+    HeaderField_Status = 13,
+    HeaderField_Time = 14,
+    HeaderField_Todo = 15,
+    HeaderField_Toc = 16,
+};
+
+struct HeaderFieldInfo {
+    Str key;
+    u32 id;       // HeaderFieldId
+    u32 group;    // one bit per field, for readers that group fields
+    u64 hidden;   // 1: the page does not show the field
+    u64 format;   // how the value is shown (dates, tags, plain text)
+    u64 icon;     // index into the renderer's icon table
+};
+static_assert(sizeof(HeaderFieldInfo) == 48, "a header field row is 48 bytes");
+
+constexpr u64 header_field_count = 16;
+extern const HeaderFieldInfo header_field_table[header_field_count];
+
+// The row whose key equals `key` (same length, ASCII case ignored), tried
+// in table order; null when no key matches.
+const HeaderFieldInfo *header_field_lookup(Str key);

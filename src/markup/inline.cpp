@@ -1,0 +1,646 @@
+// markup/inline.cpp: the inline half of the parser and the document header.
+//
+// Once a line has a node (heading, paragraph, item, quote paragraph,
+// footnote, description, header value or table cell), its tokens become
+// text runs and inline elements inside it, up to the line break. Fenced
+// blocks and raw text are the only inline constructs that run over line
+// breaks. Every construct here looks at most a few tokens ahead or consumes
+// what it scans, so the inline half is linear too.
+#include "markup/paths.h"
+#include "markup/parser_state.h"
+
+MarkupNode *parser_container(Parser *p)
+{
+    if (p->top == p->table.record) return node_is_nil(p->table.cell) ? p->table.root : p->table.cell;
+    return p->top->node;
+}
+
+static bool token_text_is(const Parser *p, const MarkupToken *t, Str s)
+{
+    return t && str_eq(parser_token_text(p, t), s);
+}
+
+static void text_token(Parser *p, MarkupNode *container)
+{
+    parser_text_node(p, container, &p->tokens[p->i], 0);
+    p->i += 1;
+}
+
+// Skips blank tokens from `*index`; returns the token reached (null at the end).
+static const MarkupToken *skip_blanks(const Parser *p, u64 *index)
+{
+    while (*index < p->count && (p->tokens[*index].flags & TokenFlag_Space)) *index += 1;
+    return parser_token(p, *index);
+}
+
+//- emphasis
+
+static bool is_word(const MarkupToken *t) { return token_kind(t, TokenFlag_Word); }
+static bool is_word_or_code(const MarkupToken *t) { return token_kind(t, TokenFlag_Word | TokenFlag_Backtick); }
+
+static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, const MarkupToken *s, bool embedded);
+
+static void mark_token(Parser *p, MarkupNode *container, const MarkupToken *t)
+{
+    bool single = token_text_is(p, t, str_lit("_"));
+    bool pair = token_text_is(p, t, str_lit("__"));
+    if (!single && !pair) return text_token(p, container);
+    const MarkupToken *before = p->i > 0 ? &p->tokens[p->i - 1] : nullptr;
+    const MarkupToken *after = parser_token(p, p->i + 1);
+
+    if (single && after && token_is_closed_string(after) && !token_is_escaped(after)) {
+        // "_" glued to a quoted string: the string is shown in place (an
+        // image when it names a file or an address).
+        MarkupNode *n = parser_text_node(p, container, t, NodeFlag_ClosedString);
+        n->name = n->text = parser_token_text(p, after);
+        p->i += 2;
+        if (after->flags & (TokenFlag_PathLike | TokenFlag_UrlLike)) link_string(p, container, n, after, true);
+        return;
+    }
+
+    u64 flags = 0;
+    if (single) {
+        if (!is_word(before) && is_word_or_code(after)) flags = NodeFlag_StrongOpen | NodeFlag_StrongInside;
+        else if (is_word_or_code(before)) flags = is_word_or_code(after) ? 0 : (u64)NodeFlag_StrongClose;
+    } else {
+        if (!is_word(before) && is_word(after)) flags = NodeFlag_EmphasisOpen | NodeFlag_EmphasisInside;
+        else if (is_word_or_code(before)) flags = is_word(after) ? 0 : (u64)NodeFlag_EmphasisClose;
+    }
+    parser_text_node(p, container, t, flags);
+    p->i += 1;
+}
+
+//- links
+
+// Split as the HTTP engine splits an address: the scheme up to "://", the
+// host up to the first "/" (a ":" in it starts the port). A web address
+// needs a scheme and a host with a dot.
+static bool is_web_address(Str text)
+{
+    u64 scheme = str_find(text, str_lit("://"), 0, 0);
+    if (scheme == 0 || scheme >= text.size) return false;
+    Str rest = str_skip(text, scheme + 3);
+    Str host = str_prefix(rest, str_find_byte(rest, '/', 0));
+    host = str_prefix(host, str_find_byte(host, ':', 0));
+    return host.size > 0 && str_find_byte(host, '.', 0) < host.size;
+}
+
+static bool has_blank(Str text)
+{
+    for (u64 k = 0; k < text.size; k += 1)
+        if (text.str[k] == ' ' || text.str[k] == '\t') return true;
+    return false;
+}
+
+static bool is_jpeg_extension(Str ext)
+{
+    static const Str jpeg[] = {str_lit("jpeg"), str_lit("jpg"), str_lit("jpe"),
+                               str_lit("jfif"), str_lit("jif"), str_lit("jfi")};
+    for (Str e : jpeg)
+        if (str_eq(e, ext)) return true;
+    return false;
+}
+
+static bool is_output_path_value(const MarkupNode *container)
+{
+    return container->node_class == NodeClass_HeaderField && container->field &&
+           container->field->id == HeaderField_OutputPath;
+}
+
+// `text` is the run just made from the quoted string `s` (p->i is past it).
+static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, const MarkupToken *s, bool embedded)
+{
+    Str target = unquote(parser_token_text(p, s));
+    if (is_output_path_value(container)) {
+        str_list_push(p->arena, &p->out->output_paths, to_site_path(p->arena, target, 1));
+        return;
+    }
+    // "file.wyn[#3]" names numbered anchor 3 of another document.
+    Str path = target;
+    bool anchored = false;
+    u64 open = str_find_byte(target, '[', 0);
+    u64 hash = str_find_byte(target, '#', open);
+    u64 close = str_find_byte(target, ']', hash);
+    if (open < target.size && hash < target.size && close < target.size) {
+        path = str_prefix(target, open);
+        anchored = true;
+    }
+    Str kind = str_empty();
+    NodeList *list = nullptr;
+    if (!anchored && !has_blank(target) && is_web_address(target)) {
+        kind = kind_link_http;
+        list = &p->out->web_links;
+    } else if (is_file_link_text(path)) {
+        kind = kind_link_file;
+        list = &p->out->file_links;
+    }
+    if (!list) return;
+
+    text->name = text->text = target;
+    MarkupNode *link = parser_element(p, kind, text->flags & ~(u64)NodeFlag_DoubleQuoted, text->offset);
+    node_detach(text);
+    node_append_child(container, link);
+    node_append_child(link, text);
+    node_list_push(p->arena, list, link);
+    if (embedded) {
+        link->flags |= NodeFlag_Embedded;
+        if (str_find_byte(target, '.', 0) < target.size && is_jpeg_extension(extension(target)))
+            link->flags |= NodeFlag_Jpeg;
+    }
+
+    const MarkupToken *open_paren = parser_token(p, p->i);
+    if (!token_is_symbol(p, open_paren, '(')) return;
+    const MarkupToken *first = parser_token(p, p->i + 1);
+    MarkupNode *desc = parser_element(p, kind_desc, 0, first ? first->begin : open_paren->end);
+    node_append_child(link, desc);
+    if (!embedded) {
+        parser_push(p, ParseState_Inline, desc);
+        p->i += 1;
+        return;
+    }
+    // An image's description is a comma-separated list: a caption in
+    // quotes and size parts such as 640x480.
+    u64 k = p->i + 1;
+    for (; k < p->count; k += 1) {
+        const MarkupToken *t = &p->tokens[k];
+        if (t->flags & TokenFlag_Newline) break;
+        if (token_is_symbol(p, t, ')')) {
+            k += 1;
+            break;
+        }
+        if (t->flags & TokenFlag_Space) continue;
+        if (token_is_symbol(p, t, ',')) continue;
+        Str s2 = parser_token_text(p, t);
+        node_append_child(desc, node_new(p->arena, NodeClass_Text, node_flags_from_token(t->flags), s2, s2, t->begin));
+    }
+    p->i = k;
+}
+
+static void string_token(Parser *p, MarkupNode *container, const MarkupToken *t)
+{
+    bool link_like = (t->flags & (TokenFlag_PathLike | TokenFlag_UrlLike)) != 0;
+    if (!(t->flags & TokenFlag_StringClosed)) {
+        if (link_like) {
+            Str text = str_lit("There is ambiguity on this potential link, missed a quote?");
+            parser_message(p, t, DiagLevel_Warning, text);
+            p->i += 1;
+            return;
+        }
+        return text_token(p, container);
+    }
+    MarkupNode *n = parser_text_node(p, container, t, 0);
+    p->i += 1;
+    // Any quoted value of an output_path line names an output path.
+    if (link_like || is_output_path_value(container)) link_string(p, container, n, t, false);
+}
+
+//- brackets: tick boxes, footnotes, numbered links
+
+// References and definitions attach to the container, or to the element
+// the container ends with ("`code`[#2]" marks the code).
+static MarkupNode *bracket_anchor(MarkupNode *container)
+{
+    MarkupNode *last = container->last_child;
+    if (node_is_nil(last) || last->node_class == NodeClass_Text) return container;
+    return last;
+}
+
+static u8 number_value(Str digits)
+{
+    u8 value = 0;
+    for (u64 k = 0; k < digits.size && char_is_digit((u8)digits.str[k]); k += 1)
+        value = (u8)(value * 10 + (digits.str[k] - '0'));
+    return value;
+}
+
+static MarkupNode *reference_node(Parser *p, MarkupNode *container, Str kind, const MarkupToken *open, u8 number)
+{
+    MarkupNode *ref = parser_element(p, kind, 0, open->begin);
+    ref->number = number;
+    node_append_child(ref, parser_element(p, kind_reference, 0, open->begin));
+    node_append_child(bracket_anchor(container), ref);
+    return ref;
+}
+
+static void internal_link_marker(Parser *p, MarkupNode *container, const MarkupToken *open, u8 number)
+{
+    const MarkupToken *next = parser_token(p, p->i);
+    if (token_unescaped(next, TokenFlag_Mark) && token_text_is(p, next, str_lit("_"))) {
+        MarkupNode *def = parser_element(p, kind_internal_link, 0, open->begin);
+        def->number = number;
+        node_append_child(bracket_anchor(container), def);
+        node_list_push(p->arena, &p->out->internal_links, def);
+        p->i += 1;
+        return;
+    }
+    MarkupNode *ref = reference_node(p, container, kind_internal_link_ref, open, number);
+    node_list_push(p->work, &p->internal_refs, ref);
+    if (token_is_symbol(p, next, '(')) {
+        MarkupNode *desc = parser_element(p, kind_desc, node_flags_from_token(open->flags), next->begin);
+        node_append_child(ref, desc);
+        parser_push(p, ParseState_Inline, desc);
+        p->i += 1;
+    }
+}
+
+// A marker that opens its line (or item, or cell) defines the footnote;
+// after anything else it refers to it.
+static void footnote_marker(Parser *p, MarkupNode *container, const MarkupToken *open, u8 number)
+{
+    if (!node_is_nil(container->last_child)) {
+        MarkupNode *ref = reference_node(p, container, kind_footnote_ref, open, number);
+        node_list_push(p->work, &p->footnote_refs, ref);
+        return;
+    }
+    if (!p->footnote_list) {
+        MarkupNode *footnotes = parser_element(p, kind_footnotes, 0, 1);
+        p->footnote_list = parser_element(p, kind_list_unordered, 0, 2);
+        node_append_child(footnotes, p->footnote_list);
+        p->out->footnotes = footnotes;
+    }
+    MarkupNode *item = parser_element(p, kind_footnote_item, 0, open->begin);
+    MarkupNode *footnote = parser_element(p, kind_footnote, 0, open->begin);
+    footnote->number = number;
+    node_append_child(item, footnote);
+    node_append_child(p->footnote_list, item);
+    node_list_push(p->work, &p->footnote_defs, footnote);
+    parser_push(p, ParseState_Inline, footnote);
+}
+
+static void open_bracket(Parser *p, MarkupNode *container, const MarkupToken *open)
+{
+    bool in_table = p->top == p->table.record;
+    u64 j = p->i + 1;
+    const MarkupToken *a = skip_blanks(p, &j);
+    if (token_kind(a, TokenFlag_Word) && a->end - a->begin == 1 && (p->text.str[a->begin] | 0x20) == 'x') {
+        u64 k = j + 1;
+        const MarkupToken *b = skip_blanks(p, &k);
+        if (token_unescaped(b, TokenFlag_CloseBracket)) {
+            if (in_table) table_mark_ticked(p);
+            else node_append_child(container, parser_element(p, kind_checkbox, NodeFlag_Ticked, open->begin));
+            p->i = k + 1;
+            return;
+        }
+    }
+    if (token_unescaped(a, TokenFlag_CloseBracket)) {
+        if (!in_table) node_append_child(container, parser_element(p, kind_checkbox, 0, open->begin));
+        p->i = j + 1;
+        return;
+    }
+    bool footnote = token_is_symbol(p, a, '*');
+    if (footnote || token_is_symbol(p, a, '#')) {
+        u64 k = j + 1;
+        const MarkupToken *number = skip_blanks(p, &k);
+        if (token_kind(number, TokenFlag_Number)) {
+            u8 value = number_value(parser_token_text(p, number));
+            u64 m = k + 1;
+            for (; m < p->count; m += 1) {
+                const MarkupToken *t = &p->tokens[m];
+                if (t->flags & (TokenFlag_Newline | TokenFlag_Word)) break;
+                if (token_unescaped(t, TokenFlag_CloseBracket)) {
+                    m += 1;
+                    break;
+                }
+            }
+            p->i = m;
+            if (footnote) footnote_marker(p, container, open, value);
+            else internal_link_marker(p, container, open, value);
+            return;
+        }
+    }
+    // A bracket that starts nothing is text, and so is the "]" closing it.
+    text_token(p, container);
+    p->top->open_brackets += 1;
+}
+
+//- verbatim text
+
+static MarkupNode *verbatim_child(Parser *p, MarkupNode *parent, const MarkupToken *t, u64 skip)
+{
+    Str s = str_skip(parser_token_text(p, t), skip);
+    MarkupNode *n = node_new(p->arena, NodeClass_Text, node_flags_from_token(t->flags), s, s, t->begin + skip);
+    node_append_child(parent, n);
+    return n;
+}
+
+static void inline_code(Parser *p, MarkupNode *container, const MarkupToken *t)
+{
+    MarkupNode *last = container->last_child;
+    u64 flags = node_flags_from_token(t->flags);
+    if (last->flags & (NodeFlag_StrongOpen | NodeFlag_StrongInside)) flags |= NodeFlag_StrongInside;
+    if (last->flags & (NodeFlag_EmphasisOpen | NodeFlag_EmphasisInside)) flags |= NodeFlag_EmphasisInside;
+    if (p->top == p->table.record && (container->flags & NodeFlag_Ticked)) flags |= NodeFlag_StrongInside;
+    MarkupNode *code = parser_element(p, kind_unformated_text, flags, t->begin);
+    node_append_child(container, code);
+    u64 k = p->i + 1;
+    for (; k < p->count; k += 1) {
+        const MarkupToken *c = &p->tokens[k];
+        if (c->flags & TokenFlag_Backtick) {
+            k += 1;
+            break;
+        }
+        if (c->flags & TokenFlag_Newline) break;
+        verbatim_child(p, code, c, 0);
+    }
+    p->i = k;
+}
+
+static void raw_text(Parser *p, MarkupNode *container, const MarkupToken *t)
+{
+    MarkupNode *raw = parser_element(p, kind_raw, node_flags_from_token(t->flags), t->begin);
+    node_append_child(container, raw);
+    u64 k = p->i + 1;
+    while (k < p->count && !token_unescaped(&p->tokens[k], TokenFlag_RawClose)) k += 1;
+    u64 end = k < p->count ? p->tokens[k].begin : p->text.size;
+    Str s = str_substr(p->text, t->end, end);
+    node_append_child(raw, node_new(p->arena, NodeClass_Text, 0, s, s, t->end));
+    parser_advance_to(p, k < p->count ? k + 1 : k);
+}
+
+static bool fence_closes_at(const Parser *p, u64 index)
+{
+    const MarkupToken *t = parser_token(p, index);
+    if (token_kind(t, TokenFlag_Space)) t = parser_token(p, index + 1);
+    return token_unescaped(t, TokenFlag_TripleBacktick);
+}
+
+// The text of a fenced block, up to the closing fence or the end: each
+// line's indentation loses the fence's own, and the line break right
+// before the closing fence is not part of the text.
+void parse_fence_body(Parser *p, MarkupNode *block, u64 start, u8 fence_indent)
+{
+    u64 k = start;
+    bool after_newline = false;
+    for (; k < p->count; k += 1) {
+        const MarkupToken *t = &p->tokens[k];
+        if (token_unescaped(t, TokenFlag_TripleBacktick)) {
+            k += 1;
+            break;
+        }
+        if (t->flags & TokenFlag_Newline) {
+            if (!fence_closes_at(p, k + 1)) verbatim_child(p, block, t, 0);
+            after_newline = true;
+            continue;
+        }
+        if ((t->flags & TokenFlag_Space) && after_newline) {
+            after_newline = false;
+            if (fence_closes_at(p, k + 1)) continue;
+            if (t->end - t->begin > fence_indent) verbatim_child(p, block, t, fence_indent);
+            continue;
+        }
+        after_newline = false;
+        verbatim_child(p, block, t, 0);
+    }
+    parser_advance_to(p, k);
+}
+
+//- inline contexts
+
+static ParseRecord *open_inline_context(const Parser *p)
+{
+    ParseRecord *c = p->top->context;
+    return c && c->state == ParseState_InlineContext ? c : nullptr;
+}
+
+static void inline_context_mark(Parser *p, const MarkupToken *t)
+{
+    ParseRecord *open = open_inline_context(p);
+    if (open) {
+        parser_pop_through(p, open);
+        p->i += 1;
+        return;
+    }
+    ParseRecord *line = p->top->line;
+    MarkupNode *attach = line ? line->node : p->top->node;
+    if (line && line == p->table.record) attach = parser_container(p);
+    MarkupNode *context = parser_element(p, kind_context, node_flags_from_token(t->flags) | NodeFlag_Inline, t->begin);
+    node_append_child(attach, context);
+    parser_push(p, ParseState_InlineContext, context);
+    p->i += 1;
+}
+
+// Inside an inline context "//" hides the rest of its entry: up to the
+// next "``", "|" (which then ends the entry) or escaped token.
+static void hide_comment(Parser *p, ParseRecord *context)
+{
+    u64 k = p->i + 1;
+    for (; k < p->count; k += 1) {
+        const MarkupToken *t = &p->tokens[k];
+        if (t->flags & (TokenFlag_Newline | TokenFlag_Escaped)) break;
+        if (t->flags & TokenFlag_DoubleBacktick) break;
+        if (t->flags & TokenFlag_Bar) {
+            k += 1;
+            parser_pop_above(p, context);
+            break;
+        }
+    }
+    p->i = k;
+}
+
+void parse_inline_context_entry(Parser *p)
+{
+    const MarkupToken *t = &p->tokens[p->i];
+    if (t->flags & TokenFlag_Space) {
+        p->i += 1;
+        return;
+    }
+    if (t->flags & TokenFlag_Newline) return parse_line_end(p);
+    if (token_unescaped(t, TokenFlag_DoubleBacktick)) {
+        parser_pop(p);
+        p->i += 1;
+        return;
+    }
+    if (token_unescaped(t, TokenFlag_Bar)) {
+        p->i += 1;
+        return;
+    }
+    if (token_unescaped(t, TokenFlag_Comment)) return hide_comment(p, p->top);
+    MarkupNode *context = p->top->node;
+    if (parse_header_line(p, context, 0, 0, true)) return;
+    MarkupNode *entry = node_new(p->arena, NodeClass_Element, 0, kind_context_heading, str_empty(), t->begin);
+    node_append_child(context, entry);
+    parser_push(p, ParseState_Inline, entry);
+}
+
+//- separators inside a line
+
+static void bar_token(Parser *p, const MarkupToken *t, MarkupNode *container)
+{
+    ParseRecord *context = open_inline_context(p);
+    ParseRecord *table = p->table.record;
+    bool in_table = table && (t->flags & p->table.separator);
+    if (context && (!in_table || context->depth > table->depth) && (t->flags & TokenFlag_Bar)) {
+        parser_pop_above(p, context);
+        p->i += 1;
+        return;
+    }
+    if (in_table) {
+        parser_pop_above(p, table);
+        table_separator(p);
+        return;
+    }
+    text_token(p, container);
+}
+
+//- one token of inline content
+
+void parse_inline_token(Parser *p)
+{
+    ParseRecord *r = p->top;
+    if (r->state == ParseState_InlineContext) return parse_inline_context_entry(p);
+    if (r->state != ParseState_Inline) {
+        p->at_line_start = true;
+        return;
+    }
+    const MarkupToken *t = &p->tokens[p->i];
+    u32 f = t->flags;
+    if (f & TokenFlag_Newline) return parse_line_end(p);
+    if (r == p->table.record && p->table.line_start) return table_line_start_token(p);
+    MarkupNode *container = parser_container(p);
+
+    if (f & TokenFlag_Space) {
+        if (!node_is_nil(container->last_child)) container->last_child->space_after = (u8)(t->end - t->begin);
+        p->i += 1;
+        return;
+    }
+    if (f & TokenFlag_Escape) {
+        // The backslash itself is dropped; a second one is kept as text.
+        const MarkupToken *next = parser_token(p, p->i + 1);
+        if (token_kind(next, TokenFlag_Escape)) {
+            parser_text_node(p, container, next, 0);
+            p->i += 2;
+            return;
+        }
+        p->i += 1;
+        return;
+    }
+    if (f & TokenFlag_Escaped) return text_token(p, container);
+    if (f & TokenFlag_Comment) {
+        ParseRecord *context = open_inline_context(p);
+        if (context) return hide_comment(p, context);
+        return text_token(p, container);
+    }
+    if (f & TokenFlag_Mark) return mark_token(p, container, t);
+    if (f & TokenFlag_Quoted) return string_token(p, container, t);
+    if (f & TokenFlag_Symbol) {
+        if (node_is_element(r->node, kind_desc)) {
+            if (token_is_symbol(p, t, '(')) r->open_parens += 1;
+            if (token_is_symbol(p, t, ')')) {
+                if (r->open_parens == 0) {
+                    parser_pop(p);
+                    p->i += 1;
+                    return;
+                }
+                r->open_parens -= 1;
+            }
+        }
+        return text_token(p, container);
+    }
+    if (f & TokenFlag_OpenBracket) return open_bracket(p, container, t);
+    if (f & TokenFlag_CloseBracket) {
+        if (r->open_brackets > 0) {
+            r->open_brackets -= 1;
+            return text_token(p, container);
+        }
+        parser_unexpected(p, t);
+        p->i += 1;
+        return;
+    }
+    if (f & (TokenFlag_Rule | TokenFlag_RawClose)) {
+        parser_unexpected(p, t);
+        p->i += 1;
+        return;
+    }
+    if (f & TokenFlag_RawOpen) return raw_text(p, container, t);
+    if (f & TokenFlag_Backtick) return inline_code(p, container, t);
+    if (f & TokenFlag_DoubleBacktick) return inline_context_mark(p, t);
+    if (f & TokenFlag_TripleBacktick) {
+        u64 flags = node_flags_from_token(t->flags) | NodeFlag_Inline;
+        MarkupNode *block = parser_element(p, kind_block, flags, t->begin);
+        node_append_child(container, block);
+        return parse_fence_body(p, block, p->i + 1, 0);
+    }
+    if (f & (TokenFlag_Bar | TokenFlag_Semicolon)) return bar_token(p, t, container);
+    text_token(p, container);
+}
+
+//- the document header
+
+static bool can_start_key(const Parser *p, const MarkupToken *t)
+{
+    if (t->flags & TokenFlag_Escaped) return false;
+    if (t->flags & (TokenFlag_Word | TokenFlag_Number | TokenFlag_Backtick)) return true;
+    return (t->flags & TokenFlag_Mark) && (token_text_is(p, t, str_lit("_")) || token_text_is(p, t, str_lit("__")));
+}
+
+// The value text of a header line: after the ":" to the end of the line.
+static Str header_value_text(const Parser *p, u64 colon, bool in_entry)
+{
+    u64 end = colon + 1;
+    while (end < p->text.size) {
+        char c = p->text.str[end];
+        if (c == '\n' || c == '\r' || (in_entry && c == '|')) break;
+        if (c == '`' && end + 1 < p->text.size && p->text.str[end + 1] == '`') break;
+        end += 1;
+    }
+    return str_trim(str_substr(p->text, colon + 1, end));
+}
+
+bool parse_header_line(Parser *p, MarkupNode *parent, u8 indent, u32 record_flags, bool in_entry)
+{
+    const MarkupToken *t = &p->tokens[p->i];
+    if (!can_start_key(p, t)) return false;
+    // The longest key has 22 bytes: past that, only blanks may still come
+    // before the ":", so a long line is not scanned to its end.
+    const char *s = p->text.str;
+    u64 n = p->text.size;
+    u64 colon = n;
+    u64 last_solid = t->begin;
+    for (u64 k = t->begin; k < n; k += 1) {
+        char c = s[k];
+        if (c == ':') {
+            colon = k;
+            break;
+        }
+        if (c == '\n' || c == '\r' || (in_entry && c == '|')) break;
+        if (c == '`' && k + 1 < n && s[k + 1] == '`') break;
+        if (!char_is_space((u8)c)) last_solid = k;
+        if (last_solid - t->begin >= 22) break;
+    }
+    if (colon == n) return false;
+    Str key = str_trim_right(str_substr(p->text, t->begin, colon));
+    const HeaderFieldInfo *row = header_field_lookup(key);
+    if (!row) return false;
+
+    MarkupNode *field = node_new(p->arena, NodeClass_HeaderField, node_flags_from_token(t->flags), row->key, row->key, t->begin);
+    field->indent = indent;
+    field->field = push_array_no_zero<HeaderFieldInfo>(p->arena, 1);
+    *field->field = *row;
+    node_append_child(parent, field);
+
+    u64 k = p->i;
+    while (k < p->count && p->tokens[k].begin < colon) k += 1;
+    if (k < p->count) k += 1;   // the ":" itself
+    p->i = k;
+    const MarkupToken *value = parser_token(p, k);
+    if (token_kind(value, TokenFlag_Space)) value = parser_token(p, k + 1);
+    Str value_text = value && !(value->flags & TokenFlag_Newline) ? parser_token_text(p, value) : str_empty();
+
+    if (node_is_nil(p->out->title) && row->id == HeaderField_Title) p->out->title = field;
+    else if (row->id == HeaderField_Status) p->out->status = value_text;
+    else if (row->id == HeaderField_Toc) p->out->toc_value = value_text;
+
+    Str line_value = header_value_text(p, colon, in_entry);
+    if (row->id == HeaderField_OutputPath && line_value.size && !memchr(line_value.str, '"', line_value.size) &&
+        !memchr(line_value.str, '\'', line_value.size)) {
+        // An unquoted path is still the path the author meant.
+        str_list_push(p->arena, &p->out->output_paths, to_site_path(p->arena, line_value, 1));
+    }
+    if (row->id == HeaderField_Todo && p->print_todos) {
+        MarkupNode *anchor = node_new_message(p->work, t->begin, 0, row->key);
+        diag_push(p->work, &p->out->messages, anchor, DiagLevel_Note, str_pushf(p->work, "todo: %S", line_value));
+    }
+    parser_push(p, ParseState_Inline, field, record_flags);
+    p->at_line_start = false;
+    return true;
+}

@@ -1,0 +1,729 @@
+// markup/parser.cpp: the state machine and the line half of the parser.
+//
+// A line's role is decided by its first token and its indentation (the
+// column of that token). The stack of state records is the path of open
+// containers: a heading whose paragraphs may follow, a list whose next item
+// may follow, a quote, a context. A new line pops what it cannot live in
+// and pushes what it opens; every record is pushed once and popped once,
+// so a document parses in linear time however deep it nests.
+#include "markup/paths.h"
+#include "markup/parser_state.h"
+#include "site/command_line.h"
+
+static MarkupWebLinkHandOver *web_link_hand_over;
+
+void markup_set_web_link_hand_over(MarkupWebLinkHandOver *hand_over) { web_link_hand_over = hand_over; }
+
+//- tokens
+
+bool token_is_symbol(const Parser *p, const MarkupToken *t, char c)
+{
+    return t && (t->flags & TokenFlag_Symbol) && !(t->flags & TokenFlag_Quoted) && t->end - t->begin == 1 &&
+           p->text.str[t->begin] == c;
+}
+
+void parser_advance_to(Parser *p, u64 index)
+{
+    if (index > p->count) index = p->count;
+    for (; p->i < index; p->i += 1)
+        if (p->tokens[p->i].flags & TokenFlag_Newline) p->line_begin = p->tokens[p->i].end;
+}
+
+// The column of a token in its line, which is its indentation when it
+// opens the line. Widths past 255 wrap, as every u8 field does.
+static u8 token_column(const Parser *p, const MarkupToken *t) { return (u8)(t->begin - p->line_begin); }
+
+//- records
+
+ParseRecord *parser_push(Parser *p, u32 state, MarkupNode *node, u32 flags)
+{
+    ParseRecord *r = p->free_records;
+    if (r) p->free_records = r->below;
+    else r = push_array_no_zero<ParseRecord>(p->work, 1);
+    ParseRecord *below = p->top;
+    r->below = below;
+    r->state = state;
+    r->flags = flags;
+    r->node = node;
+    r->depth = below ? below->depth + 1 : 0;
+    r->quote = state == ParseState_Quote ? r : below ? below->quote : nullptr;
+    bool context = state == ParseState_Context || state == ParseState_InlineContext;
+    r->context = context ? r : below ? below->context : nullptr;
+    bool line = state == ParseState_Inline && !node_is_element(node, kind_desc);
+    r->line = line ? r : below ? below->line : nullptr;
+    bool top_heading = node_is_element(node, kind_heading) && node->number == 0;
+    r->heading0 = top_heading ? node : below ? below->heading0 : nullptr;
+    r->open_brackets = 0;
+    r->open_parens = 0;
+    p->top = r;
+    return r;
+}
+
+void parser_pop(Parser *p)
+{
+    ParseRecord *r = p->top;
+    if (r->state == ParseState_Root) return;
+    if (r == p->table.record) p->table = TableState{};
+    p->top = r->below;
+    r->below = p->free_records;
+    p->free_records = r;
+}
+
+void parser_pop_above(Parser *p, ParseRecord *record)
+{
+    while (p->top->depth > record->depth && p->top->state != ParseState_Root) parser_pop(p);
+}
+
+void parser_pop_through(Parser *p, ParseRecord *record)
+{
+    parser_pop_above(p, record);
+    if (p->top == record) parser_pop(p);
+}
+
+// The innermost open quote or context, whichever is deeper: a line belongs
+// to it. Null when the other one (or nothing) is innermost.
+static ParseRecord *innermost_quote(const Parser *p)
+{
+    ParseRecord *q = p->top->quote;
+    ParseRecord *c = p->top->context;
+    return q && (!c || q->depth > c->depth) ? q : nullptr;
+}
+
+static ParseRecord *innermost_context(const Parser *p)
+{
+    ParseRecord *q = p->top->quote;
+    ParseRecord *c = p->top->context;
+    return c && (!q || c->depth > q->depth) ? c : nullptr;
+}
+
+//- nodes and messages
+
+MarkupNode *parser_element(Parser *p, Str kind, u64 flags, u64 offset)
+{
+    return node_new(p->arena, NodeClass_Element, flags, kind, kind, offset);
+}
+
+// Kinds after which a blank still counts as spacing before the next text.
+static bool keeps_space_before(const MarkupNode *last)
+{
+    if (node_is_nil(last) || last->node_class == NodeClass_Text) return true;
+    if (last->node_class != NodeClass_Element) return false;
+    return str_eq(last->name, kind_unformated_text) || str_eq(last->name, kind_raw) ||
+           str_eq(last->name, kind_internal_link_ref) || str_eq(last->name, kind_block) ||
+           str_eq(last->name, kind_link_http);
+}
+
+MarkupNode *parser_text_node(Parser *p, MarkupNode *container, const MarkupToken *t, u64 extra_flags)
+{
+    Str s = parser_token_text(p, t);
+    MarkupNode *n = node_new(p->arena, NodeClass_Text, node_flags_from_token(t->flags) | extra_flags, s, s, t->begin);
+    MarkupNode *last = container->last_child;
+    if (t > p->tokens && (t[-1].flags & TokenFlag_Space) && keeps_space_before(last)) n->space_before = 1;
+    // A span runs over the following siblings until its closing mark.
+    if (!(n->flags & NodeFlag_StrongClose) && (last->flags & (NodeFlag_StrongOpen | NodeFlag_StrongInside)))
+        n->flags |= NodeFlag_StrongInside;
+    if (!(n->flags & NodeFlag_EmphasisClose) && (last->flags & (NodeFlag_EmphasisOpen | NodeFlag_EmphasisInside)))
+        n->flags |= NodeFlag_EmphasisInside;
+    node_append_child(container, n);
+    return n;
+}
+
+void parser_message(Parser *p, const MarkupToken *t, u32 level, Str text)
+{
+    MarkupNode *anchor = node_new_message(p->work, t->begin, node_flags_from_token(t->flags), parser_token_text(p, t));
+    diag_push(p->work, &p->out->messages, anchor, level, text);
+}
+
+void parser_unexpected(Parser *p, const MarkupToken *t)
+{
+    Str text = str_pushf(p->work, "Unexpected \"%S\" token.", parser_token_text(p, t));
+    parser_message(p, t, DiagLevel_Error, text);
+}
+
+//- placement helpers
+
+static bool is_line_level(const MarkupNode *n)
+{
+    return node_is_element(n, kind_heading) || node_is_element(n, kind_paragraph) ||
+           node_is_element(n, kind_list_item);
+}
+
+static bool descends_from(const MarkupNode *n, const MarkupNode *ancestor)
+{
+    for (const MarkupNode *x = n->parent; !node_is_nil(x); x = x->parent)
+        if (x == ancestor) return true;
+    return false;
+}
+
+// The last paragraph of the subtree of `top` in tree order, else its last
+// heading. Paragraphs and headings only ever hang below headings on the
+// open path, so tree order is creation order there: the latest one made
+// is the answer when it lies in the subtree, and the check climbs only the
+// short heading chain above it.
+static MarkupNode *last_block_parent(Parser *p, MarkupNode *top)
+{
+    if (node_is_element(top, kind_paragraph)) return top;
+    bool heading = node_is_element(top, kind_heading);
+    if (!heading && top != p->root) return &markup_nil;
+    if (p->last_paragraph && descends_from(p->last_paragraph, top)) return p->last_paragraph;
+    if (p->last_heading && (p->last_heading == top || descends_from(p->last_heading, top))) return p->last_heading;
+    return heading ? top : &markup_nil;
+}
+
+// Back to the record from which the lines of quote `q` are read.
+static void enter_quote_lines(Parser *p, ParseRecord *q)
+{
+    parser_pop_above(p, q);
+    parser_push(p, ParseState_NextLine, q->node);
+}
+
+// Where a block that opens a line (a context, a fenced block, a table)
+// goes: into the innermost quote, into the last item of an open list,
+// into the open context, else below the last paragraph (or heading) of
+// the line before.
+static MarkupNode *block_parent(Parser *p)
+{
+    ParseRecord *q = innermost_quote(p);
+    if (q) {
+        enter_quote_lines(p, q);
+        return q->node;
+    }
+    MarkupNode *top = p->top->node;
+    if (node_is_list(top)) return top->last_child;
+    if (p->top->state == ParseState_Context) return top;
+    MarkupNode *parent = last_block_parent(p, top);
+    return node_is_nil(parent) ? top : parent;
+}
+
+//- table of contents
+
+static void toc_enter(Parser *p, MarkupNode *heading)
+{
+    if (!p->toc_list) {
+        MarkupNode *toc = parser_element(p, kind_toc, 0, 1);
+        p->toc_list = parser_element(p, kind_list_unordered, 0, 2);
+        node_append_child(toc, p->toc_list);
+        node_append_child(p->root, toc);
+    }
+    MarkupNode *last = p->toc_list->last_child;
+    if (!node_is_nil(last) && last->first_child->offset == heading->offset) return;
+    u64 entries = p->toc_list->child_count;
+    MarkupNode *item = parser_element(p, kind_list_item, 0, heading->offset + 1 + entries);
+    item->number = (u8)entries;
+    MarkupNode *copy = parser_element(p, kind_toc_item, heading->flags, heading->offset);
+    copy->number = heading->number;
+    for (MarkupNode *c = heading->first_child; !node_is_nil(c); c = c->next) {
+        if (c->node_class != NodeClass_Text) continue;
+        u64 spaces = min_of<u64>(c->space_after, 36);
+        char *bytes = (char *)arena_push(p->arena, c->text.size + spaces + 1, 1);
+        memcpy(bytes, c->text.str, c->text.size);
+        memset(bytes + c->text.size, ' ', spaces);
+        bytes[c->text.size + spaces] = 0;
+        Str s = Str{bytes, c->text.size + spaces};
+        node_append_child(copy, node_new(p->arena, NodeClass_Text, c->flags, s, s, c->offset));
+    }
+    node_append_child(item, copy);
+    node_append_child(p->toc_list, item);
+}
+
+//- line end
+
+static void finish_line(Parser *p, MarkupNode *line)
+{
+    if (node_is_element(line, kind_list_item)) {
+        // An item's trailing blanks are not spacing: the next line may continue it.
+        if (!node_is_nil(line->last_child)) line->last_child->space_after = 0;
+        return;
+    }
+    if (node_is_element(line, kind_heading)) toc_enter(p, line);
+    ParseRecord *below = p->top;
+    if (below->state == ParseState_Context || below->state == ParseState_InlineContext) return;
+    if (node_is_element(below->node, kind_quote) || line->node_class == NodeClass_HeaderField) return;
+    parser_push(p, ParseState_NextLine, line);
+}
+
+void parse_line_end(Parser *p)
+{
+    for (;;) {
+        ParseRecord *r = p->top;
+        if (r->state == ParseState_InlineContext) {
+            // Inline constructs never run past their line.
+            parser_pop(p);
+            continue;
+        }
+        if (r->state != ParseState_Inline) break;
+        if (r == p->table.record) {
+            table_line_end(p);
+            return;
+        }
+        MarkupNode *node = r->node;
+        bool owner = (r->flags & ParseRecord_LineOwner) != 0;
+        parser_pop(p);
+        if (owner) {
+            finish_line(p, node);
+            break;
+        }
+    }
+    p->at_line_start = true;
+    if (p->i < p->count) parser_advance_to(p, p->i + 1);
+}
+
+//- the kinds of line
+
+enum ListKind { ListKind_None, ListKind_Numeric, ListKind_Alpha, ListKind_Unordered };
+
+static Str list_kind_name(ListKind kind)
+{
+    if (kind == ListKind_Numeric) return kind_list_numeric;
+    if (kind == ListKind_Alpha) return kind_list_alpha;
+    return kind_list_unordered;
+}
+
+static bool ends_marker(const MarkupToken *t) { return !t || (t->flags & (TokenFlag_Space | TokenFlag_Newline)); }
+
+// "1. ", "b. " or ". " opens a list item. The marker must be followed by
+// a blank or the line end, so a line that starts with "e.g." or "1.x" is
+// text, not an item.
+static ListKind list_marker(const Parser *p, u64 index, u8 *first_number, u64 *marker_tokens)
+{
+    const MarkupToken *t = parser_token(p, index);
+    const MarkupToken *next = parser_token(p, index + 1);
+    if (token_unescaped(t, TokenFlag_Number) && token_is_symbol(p, next, '.') && ends_marker(parser_token(p, index + 2))) {
+        *first_number = 0;
+        *marker_tokens = 2;
+        return ListKind_Numeric;
+    }
+    if (token_kind(t, TokenFlag_Word) && t->end - t->begin == 1 && token_is_symbol(p, next, '.') &&
+        ends_marker(parser_token(p, index + 2))) {
+        u8 c = (u8)p->text.str[t->begin];
+        *first_number = char_is_lower(c) ? (u8)(c - 'a') : 0;
+        *marker_tokens = 2;
+        return ListKind_Alpha;
+    }
+    if (token_is_symbol(p, t, '.') && ends_marker(next)) {
+        *first_number = 0;
+        *marker_tokens = 1;
+        return ListKind_Unordered;
+    }
+    return ListKind_None;
+}
+
+// The list a new item continues from: the deepest list on the last-child
+// path of `container`. Nested lists have growing indentation, so the path
+// is short.
+static MarkupNode *deepest_last_list(MarkupNode *container)
+{
+    MarkupNode *list = container->last_child;
+    if (!node_is_list(list)) return &markup_nil;
+    for (;;) {
+        MarkupNode *item = list->last_child;
+        if (!node_is_element(item, kind_list_item) || !node_is_list(item->last_child)) return list;
+        list = item->last_child;
+    }
+}
+
+static void list_item(Parser *p, const MarkupToken *t, u8 column, ListKind kind, u8 first_number, u64 marker_tokens)
+{
+    MarkupNode *candidate = &markup_nil;
+    MarkupNode *container = &markup_nil;
+    if (node_is_list(p->top->node)) {
+        candidate = p->top->node;
+    } else {
+        ParseRecord *q = innermost_quote(p);
+        ParseRecord *c = innermost_context(p);
+        if (q) {
+            enter_quote_lines(p, q);
+            container = q->node;
+        } else if (c) {
+            parser_pop_above(p, c);
+            container = c->node;
+        } else {
+            container = p->top->node;
+        }
+        candidate = deepest_last_list(container);
+    }
+
+    // Climb from the candidate to the list this item fits: the same
+    // indentation and kind continues a list, a deeper one nests below its
+    // last item, a shallower one returns to an enclosing list.
+    Str name = list_kind_name(kind);
+    MarkupNode *list = &markup_nil;
+    MarkupNode *parent = container;
+    u8 depth = 0;
+    for (MarkupNode *cur = candidate; !node_is_nil(cur);) {
+        bool unordered = str_eq(cur->name, kind_list_unordered);
+        bool fits = cur->indent == column || (unordered && column == (u8)(cur->indent + 1));
+        if (fits) {
+            if (str_eq(cur->name, name)) list = cur;
+            parent = cur->parent;
+            depth = cur->number;
+            break;
+        }
+        if (cur->indent < column) {
+            parent = cur->last_child;
+            depth = (u8)(cur->number + 1);
+            break;
+        }
+        MarkupNode *up = cur->parent;
+        if (node_is_element(up, kind_list_item) && node_is_list(up->parent)) {
+            cur = up->parent;
+            continue;
+        }
+        parent = cur->parent;
+        depth = cur->number;
+        break;
+    }
+    if (node_is_nil(list)) {
+        list = parser_element(p, name, 0, t->begin);
+        list->indent = column;
+        list->number = depth;
+        node_append_child(parent, list);
+    }
+
+    MarkupNode *item = parser_element(p, kind_list_item, 0, t->begin + 1);
+    item->indent = column;
+    MarkupNode *previous = list->last_child;
+    if (node_is_nil(previous)) item->number = kind == ListKind_Alpha ? first_number : 0;
+    else if (kind == ListKind_Alpha) item->number = (u8)min_of<u32>(previous->number + 1u, 25u);
+    else item->number = (u8)(previous->number + 1);
+    node_append_child(list, item);
+
+    if (node_is_list(p->top->node)) parser_pop(p);
+    parser_push(p, ParseState_List, list);
+    parser_push(p, ParseState_Inline, item, ParseRecord_LineOwner);
+    parser_advance_to(p, p->i + marker_tokens);
+    p->at_line_start = false;
+}
+
+static bool is_quote_mark(const Parser *p, const MarkupToken *t)
+{
+    if (!token_unescaped(t, TokenFlag_Mark) || t->end - t->begin != 1) return false;
+    char c = p->text.str[t->begin];
+    return c == '>' || c == '<';
+}
+
+// Marks that give a line a role of its own.
+static bool opens_block(const Parser *p, const MarkupToken *t)
+{
+    return token_unescaped(t, TokenFlag_DoubleBacktick | TokenFlag_TripleBacktick | TokenFlag_Rule |
+                                  TokenFlag_Bar | TokenFlag_Semicolon) ||
+           is_quote_mark(p, t);
+}
+
+// A quote holds its mark's line and every following line indented deeper
+// than the mark; a mark at the same indentation adds to the same quote.
+static void close_quotes(Parser *p, const MarkupToken *t, u8 column)
+{
+    bool mark = is_quote_mark(p, t);
+    for (ParseRecord *q = innermost_quote(p); q; q = innermost_quote(p)) {
+        u8 indent = q->node->indent;
+        if (mark ? column < indent : column <= indent) parser_pop_through(p, q);
+        else break;
+    }
+}
+
+static void quote_line(Parser *p, const MarkupToken *t, u8 column)
+{
+    ParseRecord *q = innermost_quote(p);
+    if (q && column == q->node->indent) {
+        enter_quote_lines(p, q);
+    } else {
+        MarkupNode *quote = parser_element(p, kind_quote, node_flags_from_token(t->flags), t->begin);
+        quote->indent = column;
+        if (q) {
+            quote->number = (u8)(q->node->number + 1);
+            enter_quote_lines(p, q);
+        } else {
+            MarkupNode *below = p->top->node;
+            bool context = p->top->state == ParseState_Context || node_is_element(below, kind_context) ||
+                           node_is_element(below, kind_context_document);
+            quote->number = context ? 0 : below->number;
+            for (;;) {
+                ParseRecord *r = p->top;
+                MarkupNode *n = r->node;
+                if (r->state == ParseState_Root || n == p->root || r->state == ParseState_Context) break;
+                if (node_is_element(n, kind_heading) && n->number < quote->number) break;
+                parser_pop(p);
+            }
+        }
+        node_append_child(p->top->node, quote);
+        parser_push(p, ParseState_Quote, quote);
+        parser_push(p, ParseState_NextLine, quote);
+    }
+    // The rest of the line is read as a line inside the quote.
+    u64 next = p->i + 1;
+    if (token_kind(parser_token(p, next), TokenFlag_Space)) next += 1;
+    parser_advance_to(p, next);
+}
+
+// A "``" no deeper than the open context closes it; any other opens a
+// context, nested when one is open.
+static void context_line(Parser *p, const MarkupToken *t, u8 column)
+{
+    ParseRecord *open = innermost_context(p);
+    if (open && open->state == ParseState_Context && column <= open->node->indent) {
+        parser_pop_through(p, open);
+        parser_advance_to(p, p->i + 1);
+        return;
+    }
+    u64 flags = node_flags_from_token(t->flags);
+    MarkupNode *context;
+    if (p->top->node == p->root && node_is_nil(p->out->context_document)) {
+        context = parser_element(p, kind_context_document, flags, 1);
+        context->indent = column;
+        node_append_child(p->root, context);
+        p->out->context_document = context;
+    } else {
+        context = parser_element(p, kind_context, flags, t->begin);
+        context->indent = column;
+        MarkupNode *parent = block_parent(p);
+        if (is_line_level(parent) && parent->indent != column) {
+            Str text = str_lit("context's indentation was wrong. assumption was made.");
+            parser_message(p, t, DiagLevel_Warning, text);
+        }
+        node_append_child(parent, context);
+    }
+    parser_push(p, ParseState_Context, context);
+    parser_advance_to(p, p->i + 1);
+}
+
+static void separator_line(Parser *p, const MarkupToken *t, u8 column)
+{
+    for (;;) {
+        ParseRecord *r = p->top;
+        MarkupNode *n = r->node;
+        if (r->state == ParseState_Root || n == p->root || r->state == ParseState_Context) break;
+        if (node_is_element(n, kind_heading) || node_is_element(n, kind_quote)) break;
+        parser_pop(p);
+    }
+    MarkupNode *separator = parser_element(p, kind_separator, 0, t->begin);
+    separator->indent = column;
+    node_append_child(p->top->node, separator);
+    u64 k = p->i + 1;
+    while (k < p->count && !(p->tokens[k].flags & TokenFlag_Newline)) k += 1;
+    parser_advance_to(p, k);
+}
+
+void parse_fence_body(Parser *p, MarkupNode *block, u64 start, u8 fence_indent);
+
+static void fence_line(Parser *p, const MarkupToken *t, u8 column)
+{
+    MarkupNode *block = parser_element(p, kind_block, node_flags_from_token(t->flags), t->begin);
+    block->indent = column;
+    node_append_child(block_parent(p), block);
+    // The rest of the opening line (a language name, say) is not code, nor
+    // is the indentation of the first code line.
+    u64 k = p->i + 1;
+    while (k < p->count && !(p->tokens[k].flags & TokenFlag_Newline)) k += 1;
+    if (k < p->count) k += 1;
+    if (token_kind(parser_token(p, k), TokenFlag_Space)) k += 1;
+    parser_advance_to(p, k);
+    parse_fence_body(p, block, k, column);
+}
+
+// Inside a context that sits in a quote, lines nest by level: a paragraph
+// of level L below the last heading of level L-1, a heading of level L
+// below the last heading of level L-2, searched along the context's
+// last-child path of headings (levels grow along it, so it is short).
+static MarkupNode *quoted_context_parent(MarkupNode *context, u8 level, bool heading)
+{
+    u32 want = heading ? 2u : 1u;
+    if (level < want) return context;
+    u8 target = (u8)(level - want);
+    MarkupNode *n = context;
+    for (;;) {
+        MarkupNode *c = n->last_child;
+        if (!node_is_element(c, kind_context_heading)) return context;
+        if (c->number == target) return c;
+        if (c->number > target) return context;
+        n = c;
+    }
+}
+
+static void ordinary_line(Parser *p, const MarkupToken *t, u8 column)
+{
+    ParseRecord *q = innermost_quote(p);
+    if (q) {
+        enter_quote_lines(p, q);
+        MarkupNode *line = node_new(p->arena, NodeClass_Element, 0, kind_quote_paragraph, kind_quote_paragraph, t->begin);
+        line->number = 1;
+        line->indent = column;
+        node_append_child(q->node, line);
+        parser_push(p, ParseState_Inline, line, ParseRecord_LineOwner);
+        p->at_line_start = false;
+        return;
+    }
+
+    ParseRecord *c = innermost_context(p);
+    u8 relative = column;
+    // A line left of its context's mark counts as the context's margin.
+    if (c) relative = column > c->node->indent ? (u8)(column - c->node->indent) : 0;
+    u8 level = relative / 2;
+    MarkupNode *top_heading = p->top->heading0;
+    if (level != 0 && top_heading) {
+        // Below a top heading a line goes at most one heading step deeper
+        // than the deepest line so far.
+        u8 cap = (u8)((top_heading->max_heading_level / 2 + 1) * 2);
+        level = min_of(level, cap);
+        top_heading->max_heading_level = level;
+    }
+    bool heading = level % 2 == 0;
+    Str name = c ? (heading ? kind_context_heading : kind_context_paragraph) : (heading ? kind_heading : kind_paragraph);
+    MarkupNode *line = node_new(p->arena, NodeClass_Element, 0, name, str_empty(), t->begin);
+    line->number = level;
+    line->indent = column;
+
+    MarkupNode *parent;
+    if (c) {
+        parser_pop_above(p, c);
+        parent = c->quote ? quoted_context_parent(c->node, level, heading) : c->node;
+    } else {
+        for (;;) {
+            ParseRecord *r = p->top;
+            MarkupNode *n = r->node;
+            if (r->state == ParseState_Root || n == p->root || r->state == ParseState_Context) break;
+            if (node_is_element(n, kind_heading) && n->number < level) break;
+            parser_pop(p);
+        }
+        parent = p->top->node;
+        if (heading) p->last_heading = line;
+        else p->last_paragraph = line;
+    }
+    node_append_child(parent, line);
+    parser_push(p, ParseState_Inline, line, ParseRecord_LineOwner);
+    p->at_line_start = false;
+}
+
+// After an item, a line indented deeper than the item's marker continues
+// the item; a blank line or any other line ends that chance.
+static bool list_continues(Parser *p, const MarkupToken *t, u8 column)
+{
+    u8 first_number = 0;
+    u64 marker_tokens = 0;
+    ListKind kind = list_marker(p, p->i, &first_number, &marker_tokens);
+    if (kind != ListKind_None) {
+        list_item(p, t, column, kind, first_number, marker_tokens);
+        return true;
+    }
+    if (opens_block(p, t)) return false;
+    MarkupNode *item = p->top->node->last_child;
+    if (!node_is_nil(item) && column > item->indent) {
+        MarkupNode *last = item->last_child;
+        if (!node_is_nil(last) && last->space_after == 0) last->space_after = 1;
+        parser_push(p, ParseState_Inline, item, ParseRecord_LineOwner);
+        p->at_line_start = false;
+        return true;
+    }
+    parser_pop(p);
+    return false;
+}
+
+void parse_line_start(Parser *p)
+{
+    const MarkupToken *t = &p->tokens[p->i];
+    if (t->flags & TokenFlag_Newline) {
+        if (p->top->state == ParseState_List) parser_pop(p);
+        parser_advance_to(p, p->i + 1);
+        return;
+    }
+    if (t->flags & TokenFlag_Space) {
+        p->i += 1;
+        return;
+    }
+    if (token_unescaped(t, TokenFlag_Comment)) {
+        u64 k = p->i + 1;
+        while (k < p->count && !(p->tokens[k].flags & TokenFlag_Newline)) k += 1;
+        parser_advance_to(p, k + 1);
+        return;
+    }
+
+    u8 column = token_column(p, t);
+    close_quotes(p, t, column);
+    if (node_is_list(p->top->node) && list_continues(p, t, column)) return;
+
+    if (token_unescaped(t, TokenFlag_DoubleBacktick)) return context_line(p, t, column);
+    if (is_quote_mark(p, t)) return quote_line(p, t, column);
+    if (token_unescaped(t, TokenFlag_Rule)) return separator_line(p, t, column);
+    if (token_unescaped(t, TokenFlag_TripleBacktick)) return fence_line(p, t, column);
+    bool short_row = p->line_after_short_row;
+    p->line_after_short_row = false;
+    if (token_unescaped(t, TokenFlag_Bar | TokenFlag_Semicolon) && !short_row) {
+        MarkupNode *parent = block_parent(p);
+        return table_open(p, parent, column);
+    }
+    u8 first_number = 0;
+    u64 marker_tokens = 0;
+    ListKind kind = list_marker(p, p->i, &first_number, &marker_tokens);
+    if (kind != ListKind_None) return list_item(p, t, column, kind, first_number, marker_tokens);
+    ParseRecord *c = innermost_context(p);
+    if (c && c->state == ParseState_Context) {
+        parser_pop_above(p, c);
+        if (parse_header_line(p, c->node, column, ParseRecord_LineOwner, false)) return;
+    }
+    ordinary_line(p, t, column);
+}
+
+//- the whole document
+
+// Pairs each reference with the first definition of its number; the
+// numbers are u8, so one table of 256 slots replaces a search per reference.
+static void resolve_references(NodeList *refs, NodeList *defs)
+{
+    MarkupNode *by_number[256] = {};
+    for (NodeListCell *cell = defs->first; cell; cell = cell->next) {
+        MarkupNode *d = cell->node;
+        if (!(d->flags & NodeFlag_Unresolved) && !by_number[d->number]) by_number[d->number] = d;
+    }
+    for (NodeListCell *cell = refs->first; cell; cell = cell->next) {
+        MarkupNode *ref = cell->node;
+        MarkupNode *reference = ref->first_child;
+        MarkupNode *d = by_number[ref->number];
+        if (d) {
+            reference->offset = d->offset;
+        } else {
+            ref->flags |= NodeFlag_Unresolved;
+            reference->flags |= NodeFlag_Unresolved;
+        }
+    }
+}
+
+void parse_document(Arena *work_arena, Arena *arena, Str path, Str text, TokenArray tokens, ParsedDocument *out)
+{
+    (void)path;
+    out->parse_ok = 1;
+    Parser p = {};
+    p.arena = arena;
+    p.work = work_arena;
+    p.text = text;
+    p.tokens = tokens.tokens;
+    p.count = tokens.count;
+    p.out = out;
+    const BuildSettings *settings = build_settings();
+    p.print_todos = settings && settings->print_todos;
+    out->title = &markup_nil;
+    out->context_document = &markup_nil;
+    out->footnotes = &markup_nil;
+
+    p.root = node_new(arena, NodeClass_Document, 0, text, text, 0);
+    parser_push(&p, ParseState_Root, p.root);
+    parser_push(&p, ParseState_NextLine, p.root);
+    p.at_line_start = true;
+    while (p.i < p.count) {
+        if (p.at_line_start) parse_line_start(&p);
+        else parse_inline_token(&p);
+    }
+    if (!p.at_line_start) parse_line_end(&p);
+
+    resolve_references(&p.internal_refs, &out->internal_links);
+    resolve_references(&p.footnote_refs, &p.footnote_defs);
+
+    out->root = p.root;
+    out->message_count = out->messages.count;
+    out->max_level = out->messages.max_level;
+    out->parse_ok = out->max_level <= DiagLevel_Error ? 1 : 0;
+
+    if (web_link_hand_over) {
+        for (NodeListCell *cell = out->web_links.first; cell; cell = cell->next)
+            web_link_hand_over(cell->node->first_child->name);
+    }
+}

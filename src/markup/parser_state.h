@@ -1,0 +1,129 @@
+// markup/parser_state.h: the parser's state machine, shared by its three
+// source files (parser.cpp the line half, inline.cpp the inline half,
+// tables.cpp tables). Not for use outside the parser.
+//
+// The parser keeps a stack of state records on the work arena; popped
+// records go to a free list and are reused. Each record knows the node it
+// fills and caches its surroundings (the innermost quote, context and
+// line-level record below it, and the nearest top heading), so that no
+// rule has to search up the tree or the stack: deep nesting costs nothing
+// per line.
+#pragma once
+#include "markup/parser.h"
+
+enum ParseState : u32 {
+    ParseState_Root = 1,            // the bottom record: the document
+    ParseState_Inline = 2,          // inline content of the node follows
+    ParseState_List = 4,            // a list whose next item may follow
+    ParseState_NextLine = 11,       // the container from which the next line is read
+    ParseState_Quote = 14,          // a quote whose lines follow
+    ParseState_Context = 15,        // a context opened by a "``" line
+    ParseState_InlineContext = 16,  // a context opened inside a line
+};
+
+enum ParseRecordFlags : u32 {
+    ParseRecord_LineOwner = 1,   // the node the current line made: its line break finishes the line
+};
+
+struct ParseRecord {
+    ParseRecord *below;
+    u32 state;
+    u32 flags;
+    MarkupNode *node;
+    u64 depth;             // records below this one
+    ParseRecord *quote;    // innermost quote record at or below (null: none)
+    ParseRecord *context;  // innermost context or inline context record at or below
+    ParseRecord *line;     // innermost inline record of a line-level node (not a description)
+    MarkupNode *heading0;  // nearest level-0 heading at or above the node (null: none)
+    u64 open_brackets;     // "[" that started no construct, waiting for their "]"
+    u64 open_parens;       // "(" inside a description, waiting for their ")"
+};
+
+// What the parser keeps while a table is open.
+struct TableState {
+    MarkupNode *root;          // the "table_root"; null when no table is open
+    ParseRecord *record;       // its inline record
+    u32 separator;             // TokenFlag_Bar or TokenFlag_Semicolon
+    bool line_start;           // the current table line has not reached its first cell
+    bool header_done;          // the header (anchor) line has ended
+    bool body;                 // body rows have begun
+    bool rule_pending;         // a rule line came before the header: the anchor moves
+    u64 group;                 // index of the current column group
+    u64 column;                // column index within the group
+    MarkupNode *group_node;    // the current "table"
+    MarkupNode *header_cell;   // the header cell of the current column (may be nil)
+    MarkupNode *row;           // body: the row of the current group on this line (nil: none yet)
+    MarkupNode *cell;          // the cell that receives inline content
+};
+
+struct Parser {
+    Arena *arena;              // nodes, list cells, output paths
+    Arena *work;               // records, messages
+    Str text;
+    const MarkupToken *tokens;
+    u64 count;
+    u64 i;                     // the token being handled
+    ParsedDocument *out;
+    MarkupNode *root;
+    ParseRecord *top;
+    ParseRecord *free_records;
+    bool at_line_start;
+    u64 line_begin;            // offset of the first byte of the current physical line
+    bool print_todos;
+    bool line_after_short_row;   // a short line just ended a table: it is text, not a new table
+
+    MarkupNode *last_paragraph;  // the latest "paragraph" made
+    MarkupNode *last_heading;    // the latest "heading" made
+    MarkupNode *toc_list;        // the table of contents' list, once made
+    MarkupNode *footnote_list;   // the footnotes' list, once made
+    NodeList internal_refs;      // work arena: references to resolve at the end
+    NodeList footnote_refs;
+    NodeList footnote_defs;
+
+    TableState table;
+};
+
+//- tokens
+
+inline const MarkupToken *parser_token(const Parser *p, u64 index)
+{
+    return index < p->count ? &p->tokens[index] : nullptr;
+}
+inline Str parser_token_text(const Parser *p, const MarkupToken *t) { return token_text(p->text, t); }
+inline bool token_kind(const MarkupToken *t, u32 kind) { return t && (t->flags & kind) != 0; }
+inline bool token_unescaped(const MarkupToken *t, u32 kind) { return t && (t->flags & kind) && !(t->flags & TokenFlag_Escaped); }
+bool token_is_symbol(const Parser *p, const MarkupToken *t, char c);
+// Moves to token `index`, keeping line_begin right for every line break passed.
+void parser_advance_to(Parser *p, u64 index);
+
+//- records
+
+ParseRecord *parser_push(Parser *p, u32 state, MarkupNode *node, u32 flags = 0);
+void parser_pop(Parser *p);
+void parser_pop_above(Parser *p, ParseRecord *record);   // pops until `record` is the top
+void parser_pop_through(Parser *p, ParseRecord *record); // pops `record` too
+
+//- nodes and messages
+
+MarkupNode *parser_element(Parser *p, Str kind, u64 flags, u64 offset);
+MarkupNode *parser_text_node(Parser *p, MarkupNode *container, const MarkupToken *t, u64 extra_flags);
+void parser_message(Parser *p, const MarkupToken *t, u32 level, Str text);
+void parser_unexpected(Parser *p, const MarkupToken *t);
+
+//- the two halves
+
+void parse_line_start(Parser *p);
+void parse_line_end(Parser *p);           // at a line break (not consumed) or at the end of the tokens
+void parse_inline_token(Parser *p);
+void parse_inline_context_entry(Parser *p);
+MarkupNode *parser_container(Parser *p);  // the node inline content goes into
+bool parse_header_line(Parser *p, MarkupNode *parent, u8 indent, u32 record_flags, bool in_entry);
+
+//- tables
+
+bool table_is_separator(const Parser *p, const MarkupToken *t);
+void table_open(Parser *p, MarkupNode *parent, u8 indent);
+void table_line_start_token(Parser *p);
+void table_separator(Parser *p);
+void table_line_end(Parser *p);
+void table_mark_ticked(Parser *p);

@@ -1,0 +1,292 @@
+// markup/tokenizer.cpp: the single pass that makes MarkupTokens.
+#include "markup/tokenizer.h"
+
+//- byte classes
+
+enum ByteClass : u8 {
+    Byte_Control,      // no markup meaning: a one-byte symbol
+    Byte_Blank,        // tab, vertical tab, form feed, space
+    Byte_LineFeed,
+    Byte_Return,
+    Byte_Backslash,
+    Byte_Slash,
+    Byte_Equals,
+    Byte_Angle,        // < >
+    Byte_Bar,
+    Byte_OpenBracket,
+    Byte_CloseBracket,
+    Byte_Minus,
+    Byte_Semicolon,
+    Byte_At,
+    Byte_Underscore,
+    Byte_Backtick,
+    Byte_Tilde,
+    Byte_CloseBrace,
+    Byte_Letter,       // A-Z, a-z and every byte from 0x80 up
+    Byte_Digit,
+    Byte_Dot,
+    Byte_Quote,        // " '
+    Byte_Punctuation,  // the remaining one-byte symbols
+};
+
+struct ByteTables {
+    u8 klass[256];
+    u8 word[256];      // 1 when the byte continues a word
+};
+
+static constexpr ByteTables make_byte_tables()
+{
+    ByteTables t = {};
+    for (int c = 0; c < 256; c += 1) {
+        u8 k = Byte_Control;
+        if (c >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) k = Byte_Letter;
+        else if (c >= '0' && c <= '9') k = Byte_Digit;
+        t.klass[c] = k;
+        t.word[c] = k == Byte_Letter || k == Byte_Digit;
+    }
+    t.klass['\t'] = Byte_Blank;
+    t.klass['\v'] = Byte_Blank;
+    t.klass['\f'] = Byte_Blank;
+    t.klass[' '] = Byte_Blank;
+    t.klass['\n'] = Byte_LineFeed;
+    t.klass['\r'] = Byte_Return;
+    t.klass['\\'] = Byte_Backslash;
+    t.klass['/'] = Byte_Slash;
+    t.klass['='] = Byte_Equals;
+    t.klass['<'] = Byte_Angle;
+    t.klass['>'] = Byte_Angle;
+    t.klass['|'] = Byte_Bar;
+    t.klass['['] = Byte_OpenBracket;
+    t.klass[']'] = Byte_CloseBracket;
+    t.klass['-'] = Byte_Minus;
+    t.klass[';'] = Byte_Semicolon;
+    t.klass['@'] = Byte_At;
+    t.klass['_'] = Byte_Underscore;
+    t.klass['`'] = Byte_Backtick;
+    t.klass['~'] = Byte_Tilde;
+    t.klass['}'] = Byte_CloseBrace;
+    t.klass['.'] = Byte_Dot;
+    t.klass['"'] = Byte_Quote;
+    t.klass['\''] = Byte_Quote;
+    const char punctuation[] = "!#$%&()*+,:?^{";
+    for (const char *p = punctuation; *p; p += 1) t.klass[(u8)*p] = Byte_Punctuation;
+    return t;
+}
+
+static constexpr ByteTables byte_tables = make_byte_tables();
+
+static inline bool is_blank_byte(u8 c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; }
+static inline bool is_ascii_letter(u8 c) { return (u8)((c | 0x20) - 'a') < 26; }
+static inline bool is_digit(u8 c) { return (u8)(c - '0') < 10; }
+
+// Only markup that an escape can switch off takes the escaped bit; a word,
+// a symbol or a lone quote after a backslash is text anyway.
+static constexpr u32 escapable_flags = TokenFlag_Number | TokenFlag_StringClosed | TokenFlag_Mark | TokenFlag_Comment |
+                                       TokenFlag_Bar | TokenFlag_OpenBracket | TokenFlag_CloseBracket |
+                                       TokenFlag_Backtick | TokenFlag_DoubleBacktick | TokenFlag_TripleBacktick |
+                                       TokenFlag_Rule | TokenFlag_RawOpen | TokenFlag_RawClose | TokenFlag_Semicolon;
+
+static bool contains_url_hint(const u8 *s, u64 size)
+{
+    for (u64 i = 0; i + 4 <= size; i += 1) {
+        if (s[i] == 'w' && s[i + 1] == 'w' && s[i + 2] == 'w' && s[i + 3] == '.') return true;
+        if (s[i] == 'h' && s[i + 1] == 't' && s[i + 2] == 't' && s[i + 3] == 'p') return true;
+    }
+    return false;
+}
+
+//- the pass
+
+struct TokenChunk {
+    TokenChunk *next;
+    MarkupToken tokens[token_chunk_size];
+};
+
+TokenArray tokenize(Arena *arena, Str text)
+{
+    TokenArray result = {};
+    if (text.size == 0) return result;
+
+    TokenChunk *first = push_array_no_zero<TokenChunk>(arena, 1);
+    if (!first) return result;
+    first->next = nullptr;
+    TokenChunk *chunk = first;
+    u64 used = 0;
+    u64 total = 0;
+    u32 previous = 0;
+
+    const u8 *s = (const u8 *)text.str;
+    const u64 n = text.size;
+    u64 i = 0;
+    while (i < n) {
+        u8 c = s[i];
+        u64 end = i + 1;
+        u32 flags = 0;
+        switch ((ByteClass)byte_tables.klass[c]) {
+        case Byte_Letter:
+            while (end < n && byte_tables.word[s[end]]) end += 1;
+            flags = TokenFlag_Word;
+            break;
+        case Byte_Blank:
+            while (end < n && is_blank_byte(s[end])) end += 1;
+            flags = TokenFlag_Space;
+            break;
+        case Byte_LineFeed:
+            flags = TokenFlag_Newline;
+            break;
+        case Byte_Return:
+            if (end < n && s[end] == '\n') end += 1;
+            flags = TokenFlag_Newline;
+            break;
+        case Byte_Backslash:
+            flags = TokenFlag_Escape;
+            break;
+        case Byte_Slash:
+            if (end < n && s[end] == '/') {
+                end += 1;
+                flags = TokenFlag_Comment;
+            } else {
+                flags = TokenFlag_Symbol;
+            }
+            break;
+        case Byte_Equals: flags = TokenFlag_Equals; break;
+        case Byte_Angle: flags = TokenFlag_Mark; break;
+        case Byte_Bar: flags = TokenFlag_Bar; break;
+        case Byte_OpenBracket: flags = TokenFlag_OpenBracket; break;
+        case Byte_CloseBracket: flags = TokenFlag_CloseBracket; break;
+        case Byte_Minus:
+            if (i + 3 <= n && s[i + 1] == '-' && s[i + 2] == '-') {
+                end = i + 3;
+                flags = TokenFlag_Rule;
+            } else {
+                flags = TokenFlag_Mark;
+            }
+            break;
+        case Byte_Semicolon: flags = TokenFlag_Semicolon; break;
+        case Byte_At: flags = TokenFlag_Mark; break;
+        case Byte_Underscore:
+            if (end < n && s[end] == '_') end += 1;
+            flags = TokenFlag_Mark;
+            break;
+        case Byte_Backtick:
+            if (end < n && s[end] == '`') {
+                end += 1;
+                if (end < n && s[end] == '`') {
+                    end += 1;
+                    flags = TokenFlag_TripleBacktick;
+                } else {
+                    flags = TokenFlag_DoubleBacktick;
+                }
+            } else {
+                flags = TokenFlag_Backtick;
+            }
+            break;
+        case Byte_Tilde:
+            if (end < n && s[end] == '{') {
+                end += 1;
+                flags = TokenFlag_RawOpen;
+            } else {
+                flags = TokenFlag_Symbol;
+            }
+            break;
+        case Byte_CloseBrace:
+            if (end < n && s[end] == '~') {
+                end += 1;
+                flags = TokenFlag_RawClose;
+            } else {
+                flags = TokenFlag_Symbol;
+            }
+            break;
+        case Byte_Dot:
+            if (!(end < n && is_digit(s[end]))) {
+                flags = TokenFlag_Symbol;
+                break;
+            }
+            [[fallthrough]];
+        case Byte_Digit: {
+            // Letters belong to the number until its first inner dot: "3rd"
+            // and "640x480" stay whole, "1.x" is a number, a dot and a word.
+            bool dotted = false;
+            while (end < n) {
+                u8 d = s[end];
+                if (is_digit(d)) end += 1;
+                else if (d == '.') {
+                    dotted = true;
+                    end += 1;
+                } else if (!dotted && is_ascii_letter(d)) end += 1;
+                else break;
+            }
+            // A final dot ends a sentence or marks a list item: give it back.
+            if (s[end - 1] == '.' && end - i > 1) end -= 1;
+            flags = TokenFlag_Number;
+            break;
+        }
+        case Byte_Quote: {
+            u32 quote_flag = c == '"' ? TokenFlag_DoubleQuoted : TokenFlag_SingleQuoted;
+            u32 path_state = 0;
+            bool has_space = false;
+            u64 j = i + 1;
+            bool closed = false;
+            for (; j < n; j += 1) {
+                u8 d = s[j];
+                if (d == c) {
+                    closed = true;
+                    break;
+                }
+                if (d == '\n' || d == '`') break;
+                if (d == ' ') has_space = true;
+                if (path_state != 3) {
+                    if (d == '/') path_state = 1;
+                    else if (path_state == 1 && d == '.') path_state = 2;
+                    else if (path_state == 2 && is_ascii_letter(d)) path_state = 3;
+                }
+            }
+            flags = quote_flag;
+            if (has_space) flags |= TokenFlag_HasSpace;
+            if (path_state == 3) flags |= TokenFlag_PathLike;
+            if (contains_url_hint(s + i + 1, j - (i + 1))) flags |= TokenFlag_UrlLike;
+            if (closed) {
+                end = j + 1;
+                flags |= TokenFlag_StringClosed;
+            } else {
+                // The lone quote alone; what followed it is tokenized anew.
+                flags |= TokenFlag_Symbol;
+            }
+            break;
+        }
+        case Byte_Punctuation:
+        case Byte_Control:
+            flags = TokenFlag_Symbol;
+            break;
+        }
+
+        if ((previous & TokenFlag_Escape) && (flags & escapable_flags)) flags |= TokenFlag_Escaped;
+        previous = flags;
+        if (used == token_chunk_size) {
+            TokenChunk *next = push_array_no_zero<TokenChunk>(arena, 1);
+            if (!next) break;
+            next->next = nullptr;
+            chunk->next = next;
+            chunk = next;
+            used = 0;
+        }
+        MarkupToken *t = &chunk->tokens[used++];
+        t->begin = i;
+        t->end = end;
+        t->flags = flags;
+        total += 1;
+        i = end;
+    }
+
+    MarkupToken *tokens = push_array_no_zero<MarkupToken>(arena, total);
+    if (!tokens) return result;
+    u64 copied = 0;
+    for (TokenChunk *k = first; k && copied < total; k = k->next) {
+        u64 take = min_of<u64>(token_chunk_size, total - copied);
+        memcpy(tokens + copied, k->tokens, take * sizeof(MarkupToken));
+        copied += take;
+    }
+    result.tokens = tokens;
+    result.count = total;
+    return result;
+}

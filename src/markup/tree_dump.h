@@ -1,0 +1,20 @@
+// markup/tree_dump.h: a parsed document as indented text, for authors who
+// want to see how wyn read a file (the option tree=FILE) and for tests.
+//
+// One node per line, indented two blanks per level:
+//   <class> <name or "text"> #<number> 0x<flags> @<offset> [indent=] [before=] [after=] [max_level=]
+// then the footnotes tree (outside the document tree), the header values
+// the parser copied out (output paths, status, toc, title), and the
+// messages in the layout of a document's diagnostics. Text is quoted with
+// C escapes for line breaks, tabs, quotes, backslashes and control bytes.
+// Deep trees stop indenting at level 64 and print the level instead.
+#pragma once
+#include "markup/document.h"
+
+Str markup_tree_dump(Arena *arena, const ParsedDocument *doc, Str path, Str source);
+
+// The tree= command: reads `path`, parses it and prints the dump to
+// standard output. Returns the process exit code: 0, or 1 when the file
+// cannot be read. Sets the site layout from the current directory when
+// none is set, so paths resolve as in a build. Never starts the watch.
+int markup_tree_command(Str path);

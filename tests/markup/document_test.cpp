@@ -1,0 +1,255 @@
+// The node tree: construction, linking, searches, and the invariants every
+// mutation must keep.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "markup/document.h"
+
+namespace {
+
+struct DocumentTest : ::testing::Test {
+    Arena *arena = arena_alloc(MiB(8), KiB(64));
+    ~DocumentTest() override { arena_release(arena); }
+
+    MarkupNode *element(Str name, u64 offset = 0)
+    {
+        return node_new(arena, NodeClass_Element, 0, name, name, offset);
+    }
+};
+
+// first/last both nil or both set, child_count right, parents and
+// sibling links consistent in both directions.
+void expect_consistent(const MarkupNode *parent)
+{
+    if (node_is_nil(parent->first_child)) {
+        EXPECT_TRUE(node_is_nil(parent->last_child));
+        EXPECT_EQ(parent->child_count, 0u);
+        return;
+    }
+    u64 count = 0;
+    const MarkupNode *prev = &markup_nil;
+    for (const MarkupNode *c = parent->first_child; !node_is_nil(c); c = c->next) {
+        EXPECT_EQ(c->parent, parent);
+        EXPECT_EQ(c->prev, prev);
+        prev = c;
+        count += 1;
+    }
+    EXPECT_EQ(prev, parent->last_child);
+    EXPECT_EQ(count, parent->child_count);
+}
+
+std::string names(const MarkupNode *parent)
+{
+    std::string out;
+    for (const MarkupNode *c = parent->first_child; !node_is_nil(c); c = c->next)
+        out += std::string(c->name.str, c->name.size) + " ";
+    return out;
+}
+
+TEST(NilNode, LinksToItselfAndCountsAsAbsent)
+{
+    EXPECT_EQ(markup_nil.next, &markup_nil);
+    EXPECT_EQ(markup_nil.first_child, &markup_nil);
+    EXPECT_EQ(markup_nil.prev, &markup_nil);
+    EXPECT_EQ(markup_nil.last_child, &markup_nil);
+    EXPECT_EQ(markup_nil.parent, &markup_nil);
+    EXPECT_TRUE(node_is_nil(&markup_nil));
+    EXPECT_TRUE(node_is_nil(nullptr));
+    MarkupNode zero = {};
+    EXPECT_TRUE(node_is_nil(&zero));   // class 0 is absence too
+}
+
+TEST(NodeKindTable, HasThirtyNineRowsWithTheKnownNames)
+{
+    EXPECT_EQ(array_count(node_kind_table), 39u);
+    EXPECT_EQ(node_kind_table[0].node_class, (u32)NodeClass_Document);
+    EXPECT_EQ(std::string(node_kind_table[8].name.str), "heading");
+    EXPECT_EQ(node_kind_table[12].flags, 0x10000u);
+    EXPECT_EQ(std::string(node_kind_table[38].name.str), "toc");
+    for (const NodeKindInfo &row : node_kind_table) {
+        EXPECT_EQ(row.extra, 0u);
+        EXPECT_EQ(row.third_mark.size, 0u);
+    }
+}
+
+TEST_F(DocumentTest, NewNodesAreZeroWithNilLinks)
+{
+    MarkupNode *n = node_new(arena, NodeClass_Text, 0x20, str_lit("12"), str_lit("12"), 7);
+    EXPECT_EQ(n->node_class, (u32)NodeClass_Text);
+    EXPECT_EQ(n->flags, 0x20u);
+    EXPECT_EQ(n->offset, 7u);
+    EXPECT_EQ(n->child_count, 0u);
+    EXPECT_EQ(n->parent, &markup_nil);
+    EXPECT_EQ(n->first_child, &markup_nil);
+    EXPECT_EQ(n->next, &markup_nil);
+    EXPECT_EQ(n->field, nullptr);
+}
+
+TEST_F(DocumentTest, KnownElementNamesBecomeTheTableStrings)
+{
+    char heading[] = "heading";
+    Str name = Str{heading, 7};
+    MarkupNode *a = node_new(arena, NodeClass_Element, 0, name, name, 0);
+    EXPECT_EQ(a->name.str, node_kind_table[8].name.str);
+    EXPECT_EQ(a->text.str, node_kind_table[8].name.str);
+    // With a different text both strings stay as given.
+    MarkupNode *b = node_new(arena, NodeClass_Element, 0, name, str_empty(), 0);
+    EXPECT_EQ(b->name.str, heading);
+    EXPECT_EQ(b->text.size, 0u);
+    // Text nodes are never looked up.
+    MarkupNode *c = node_new(arena, NodeClass_Text, 0, name, name, 0);
+    EXPECT_EQ(c->name.str, heading);
+}
+
+TEST_F(DocumentTest, AppendDetachAndPrependKeepTheInvariants)
+{
+    MarkupNode *p = element(str_lit("paragraph"));
+    MarkupNode *a = element(str_lit("a")), *b = element(str_lit("b")), *c = element(str_lit("c"));
+    node_append_child(p, a);
+    node_append_child(p, b);
+    node_append_child(p, c);
+    expect_consistent(p);
+    EXPECT_EQ(names(p), "a b c ");
+
+    node_detach(b);
+    expect_consistent(p);
+    EXPECT_EQ(names(p), "a c ");
+    EXPECT_EQ(b->parent, &markup_nil);
+    EXPECT_EQ(b->next, &markup_nil);
+    EXPECT_EQ(b->prev, &markup_nil);
+
+    node_detach(a);
+    expect_consistent(p);
+    node_prepend_child(p, b);
+    expect_consistent(p);
+    EXPECT_EQ(names(p), "b c ");
+
+    node_detach(c);
+    node_detach(b);
+    expect_consistent(p);
+    EXPECT_EQ(p->child_count, 0u);
+    EXPECT_EQ(p->first_child, &markup_nil);
+    EXPECT_EQ(p->last_child, &markup_nil);
+}
+
+TEST_F(DocumentTest, OperationsOnNilDoNothing)
+{
+    MarkupNode *p = element(str_lit("p"));
+    node_append_child(p, &markup_nil);
+    node_append_child(&markup_nil, p);
+    node_prepend_child(p, nullptr);
+    node_detach(&markup_nil);
+    node_detach(p);   // no parent
+    EXPECT_EQ(p->child_count, 0u);
+    EXPECT_EQ(markup_nil.child_count, 0u);
+    EXPECT_EQ(markup_nil.first_child, &markup_nil);
+    EXPECT_EQ(p->parent, &markup_nil);
+}
+
+struct SearchTree : DocumentTest {
+    //  root
+    //    heading@1
+    //      paragraph@2
+    //        list_item@3
+    //      heading@4
+    //        paragraph@5
+    //    heading@6
+    MarkupNode *root, *h1, *p2, *i3, *h4, *p5, *h6;
+    void SetUp() override
+    {
+        root = node_new(arena, NodeClass_Document, 0, str_lit("src"), str_lit("src"), 0);
+        h1 = element(kind_heading, 1);
+        p2 = element(kind_paragraph, 2);
+        i3 = element(kind_list_item, 3);
+        h4 = element(kind_heading, 4);
+        p5 = element(kind_paragraph, 5);
+        h6 = element(kind_heading, 6);
+        node_append_child(root, h1);
+        node_append_child(h1, p2);
+        node_append_child(p2, i3);
+        node_append_child(h1, h4);
+        node_append_child(h4, p5);
+        node_append_child(root, h6);
+    }
+};
+
+TEST_F(SearchTree, PreorderWalkStaysInsideTheSubtree)
+{
+    std::vector<u64> seen;
+    for (MarkupNode *n = h1; !node_is_nil(n); n = node_preorder_next(n, h1)) seen.push_back(n->offset);
+    EXPECT_EQ(seen, (std::vector<u64>{1, 2, 3, 4, 5}));
+}
+
+TEST_F(SearchTree, FindFirstAndLast)
+{
+    EXPECT_EQ(node_find_descendant(root, kind_heading, 0, 0), h1);
+    EXPECT_EQ(node_find_descendant(root, kind_heading, 0, NodeFind_Last), h6);
+    EXPECT_EQ(node_find_descendant(h1, kind_heading, 0, NodeFind_Last), h4);
+    EXPECT_EQ(node_find_descendant(root, str_lit("PARAGRAPH"), StrMatch_CaseInsensitive, 0), p2);
+    EXPECT_EQ(node_find_descendant(root, str_lit("PARAGRAPH"), 0, 0), &markup_nil);
+    EXPECT_EQ(node_find_descendant(i3, kind_quote, 0, 0), &markup_nil);
+    EXPECT_EQ(node_find_descendant(&markup_nil, kind_quote, 0, 0), &markup_nil);
+}
+
+TEST_F(SearchTree, CollectInWalkOrder)
+{
+    NodeList list = {};
+    node_collect_descendants(arena, root, kind_paragraph, 0, &list);
+    ASSERT_EQ(list.count, 2u);
+    EXPECT_EQ(list.first->node, p2);
+    EXPECT_EQ(list.last->node, p5);
+}
+
+TEST_F(SearchTree, LastBlockParentPrefersParagraphs)
+{
+    EXPECT_EQ(node_find_last_block_parent(root), p5);
+    EXPECT_EQ(node_find_last_block_parent(h6), h6);
+    EXPECT_EQ(node_find_last_block_parent(i3), &markup_nil);
+}
+
+TEST_F(DocumentTest, DiagnosticsCarryTheNodeOffset)
+{
+    DiagnosticList list = {};
+    MarkupNode *anchor = node_new_message(arena, 42, 0x80, str_lit("]"));
+    EXPECT_EQ(anchor->node_class, (u32)NodeClass_Message);
+    EXPECT_EQ(anchor->parent, &markup_nil);
+    diag_push(arena, &list, anchor, DiagLevel_Error, str_lit("x"));
+    diag_push(arena, &list, &markup_nil, DiagLevel_Warning, str_lit("y"));
+    ASSERT_EQ(list.count, 2u);
+    EXPECT_EQ(list.first->offset, 42u);
+    EXPECT_EQ(list.first->node, anchor);
+    EXPECT_EQ(list.last->offset, 0u);
+    EXPECT_EQ(list.max_level, 3u);
+}
+
+TEST(NodeFlagsFromToken, OnlyFiveBitsPass)
+{
+    EXPECT_EQ(node_flags_from_token(TokenFlag_SingleQuoted), 0x4u);
+    EXPECT_EQ(node_flags_from_token(TokenFlag_DoubleQuoted | TokenFlag_StringClosed), 0x48u);
+    EXPECT_EQ(node_flags_from_token(TokenFlag_Number), 0x20u);
+    EXPECT_EQ(node_flags_from_token(TokenFlag_Symbol), 0x80u);
+    EXPECT_EQ(node_flags_from_token(TokenFlag_Word | TokenFlag_Escaped | TokenFlag_PathLike | TokenFlag_Bar), 0u);
+}
+
+TEST(HeaderFields, LookupIgnoresCaseButNotLength)
+{
+    EXPECT_EQ(array_count(header_field_table), 16u);
+    const HeaderFieldInfo *title = header_field_lookup(str_lit("TiTlE"));
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->id, 1u);
+    EXPECT_EQ(std::string(title->key.str), "title");
+    EXPECT_EQ(header_field_lookup(str_lit("titles")), nullptr);
+    EXPECT_EQ(header_field_lookup(str_lit("tit")), nullptr);
+    EXPECT_EQ(header_field_lookup(str_empty()), nullptr);
+    const HeaderFieldInfo *date = header_field_lookup(str_lit("last_modification_date"));
+    ASSERT_NE(date, nullptr);
+    EXPECT_EQ(date->id, 8u);
+    EXPECT_EQ(date->format, 0x2000u);
+    EXPECT_EQ(date->icon, 27u);
+    EXPECT_EQ(header_field_lookup(str_lit("toc"))->hidden, 1u);
+    EXPECT_EQ(header_field_lookup(str_lit("category"))->icon, 31u);
+}
+
+} // namespace

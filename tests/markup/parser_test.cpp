@@ -1,0 +1,378 @@
+// The parser as a whole: the record it fills, the hand-over of web
+// addresses, the table model, and hostile input of every shape (which must
+// parse completely, to a consistent tree, without deep recursion).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "markup/parser.h"
+#include "markup/tables.h"
+#include "markup/tree_dump.h"
+#include "site/command_line.h"
+
+namespace {
+
+struct Parsed {
+    Str text;
+    ParsedDocument doc;
+};
+
+struct ParserTest : ::testing::Test {
+    Arena *arena = arena_alloc(GiB(4), MiB(1));
+    ~ParserTest() override { arena_release(arena); }
+
+    Parsed parse(const std::string &source)
+    {
+        Parsed p = {};
+        p.text = str_copy(arena, Str{source.data(), source.size()});
+        TokenArray tokens = tokenize(arena, p.text);
+        parse_document(arena, arena, str_lit("t.wyn"), p.text, tokens, &p.doc);
+        return p;
+    }
+};
+
+std::string s(Str x) { return std::string(x.str, x.size); }
+
+struct Shape {
+    u64 nodes = 0;
+    u64 depth = 0;
+    bool consistent = true;
+};
+
+// Walks the tree without recursion and checks every link and count.
+Shape shape_of(const MarkupNode *root, u64 text_size)
+{
+    Shape shape;
+    const MarkupNode *n = root;
+    u64 depth = 0;
+    while (!node_is_nil(n)) {
+        shape.nodes += 1;
+        shape.depth = max_of(shape.depth, depth);
+        u64 children = 0;
+        const MarkupNode *prev = &markup_nil;
+        for (const MarkupNode *c = n->first_child; !node_is_nil(c); c = c->next) {
+            if (c->parent != n || c->prev != prev) shape.consistent = false;
+            prev = c;
+            children += 1;
+        }
+        if (prev != (node_is_nil(n->first_child) ? &markup_nil : n->last_child)) shape.consistent = false;
+        if (children != n->child_count) shape.consistent = false;
+        if (n->node_class == NodeClass_Text && children) shape.consistent = false;
+        if (n->node_class != NodeClass_Document && n->offset > text_size) shape.consistent = false;
+        if (!node_is_nil(n->first_child)) {
+            n = n->first_child;
+            depth += 1;
+            continue;
+        }
+        while (n != root && node_is_nil(n->next)) {
+            n = n->parent;
+            depth -= 1;
+        }
+        if (n == root) break;
+        n = n->next;
+    }
+    return shape;
+}
+
+void expect_sound(const Parsed &p)
+{
+    ASSERT_FALSE(node_is_nil(p.doc.root));
+    EXPECT_TRUE(shape_of(p.doc.root, p.text.size).consistent);
+    EXPECT_TRUE(shape_of(p.doc.footnotes, p.text.size).consistent);
+    EXPECT_EQ(p.doc.message_count, p.doc.messages.count);
+    EXPECT_EQ(p.doc.max_level, p.doc.messages.max_level);
+    EXPECT_EQ(p.doc.parse_ok, p.doc.max_level <= 3 ? 1u : 0u);
+    for (const Diagnostic *d = p.doc.messages.first; d; d = d->next) {
+        const MarkupNode *anchor = (const MarkupNode *)d->node;
+        EXPECT_EQ(anchor->node_class, (u32)NodeClass_Message);
+        EXPECT_EQ(anchor->offset, d->offset);
+        EXPECT_TRUE(node_is_nil(anchor->parent));
+    }
+}
+
+std::string repeat(const std::string &piece, u64 count)
+{
+    std::string out;
+    out.reserve(piece.size() * count);
+    for (u64 i = 0; i < count; i += 1) out += piece;
+    return out;
+}
+
+//- the parsed-document record
+
+TEST_F(ParserTest, EmptyDocumentHasARootAndNothingElse)
+{
+    Parsed p = parse("");
+    expect_sound(p);
+    EXPECT_EQ(p.doc.root->node_class, (u32)NodeClass_Document);
+    EXPECT_EQ(p.doc.root->child_count, 0u);
+    EXPECT_EQ(p.doc.message_count, 0u);
+    EXPECT_EQ(p.doc.parse_ok, 1u);
+    EXPECT_TRUE(node_is_nil(p.doc.title));
+    EXPECT_TRUE(node_is_nil(p.doc.context_document));
+    EXPECT_TRUE(node_is_nil(p.doc.footnotes));
+    EXPECT_EQ(p.doc.extra_list.count, 0u);
+}
+
+TEST_F(ParserTest, RootHoldsTheWholeSource)
+{
+    Parsed p = parse("a\n  b\n");
+    EXPECT_EQ(p.doc.root->name.str, p.text.str);
+    EXPECT_EQ(p.doc.root->name.size, p.text.size);
+    EXPECT_EQ(p.doc.root->text.size, p.text.size);
+}
+
+TEST_F(ParserTest, LineNodesKeepAnEmptyText)
+{
+    Parsed p = parse("Heading\n  paragraph\n");
+    MarkupNode *h = p.doc.root->first_child;
+    ASSERT_TRUE(node_is_element(h, kind_heading));
+    EXPECT_EQ(h->text.size, 0u);
+    EXPECT_EQ(h->last_child->text.size, 0u);
+    EXPECT_TRUE(node_is_element(h->last_child, kind_paragraph));
+}
+
+TEST_F(ParserTest, HeaderValuesReachTheRecord)
+{
+    SiteLayout layout = {};
+    layout.local_folder = str_lit("/s/local/");
+    SiteLayout saved = *site_layout();
+    site_layout_set(&layout);
+    Parsed p = parse("``\nTitle : One\ntitle: Two\nstatus:draft\ntoc: none\noutput_path: \"/html/a.html\" \"b.html\"\n``\n");
+    site_layout_set(&saved);
+    expect_sound(p);
+    ASSERT_FALSE(node_is_nil(p.doc.title));
+    EXPECT_EQ(p.doc.title->offset, 3u);   // the first title line, written in capitals
+    EXPECT_EQ(s(p.doc.title->name), "title");
+    ASSERT_NE(p.doc.title->field, nullptr);
+    EXPECT_EQ(p.doc.title->field->id, (u32)HeaderField_Title);
+    EXPECT_EQ(s(p.doc.status), "draft");
+    EXPECT_EQ(s(p.doc.toc_value), "none");
+    ASSERT_EQ(p.doc.output_paths.node_count, 2u);
+    EXPECT_EQ(s(p.doc.output_paths.first->string), "/s/local/html/a.html");
+    EXPECT_EQ(s(p.doc.output_paths.last->string), "/s/local/b.html");
+    EXPECT_EQ(p.doc.context_document->offset, 1u);
+    EXPECT_EQ(p.doc.context_document->child_count, 5u);
+}
+
+TEST_F(ParserTest, LinkListsFollowTheSource)
+{
+    Parsed p = parse("H\n  \"a/b.wyn\" \"https://x.org/p\" \"c/d.png\" \"http://y.org\" [#1]_ [#2]_\n");
+    expect_sound(p);
+    ASSERT_EQ(p.doc.file_links.count, 2u);
+    EXPECT_EQ(s(p.doc.file_links.first->node->first_child->name), "a/b.wyn");
+    EXPECT_EQ(s(p.doc.file_links.last->node->first_child->name), "c/d.png");
+    ASSERT_EQ(p.doc.web_links.count, 2u);
+    EXPECT_EQ(s(p.doc.web_links.first->node->first_child->name), "https://x.org/p");
+    ASSERT_EQ(p.doc.internal_links.count, 2u);
+    EXPECT_EQ(p.doc.internal_links.first->node->number, 1u);
+    EXPECT_EQ(p.doc.internal_links.last->node->number, 2u);
+}
+
+std::vector<std::string> handed_over;
+void record_address(Str address) { handed_over.push_back(s(address)); }
+
+TEST_F(ParserTest, WebAddressesAreHandedOverOnlyWhenInstalled)
+{
+    handed_over.clear();
+    parse("H\n  \"https://a.org/x\"\n");
+    EXPECT_TRUE(handed_over.empty());
+    markup_set_web_link_hand_over(record_address);
+    parse("H\n  \"https://a.org/x\" and \"https://b.org\" but not \"/c/d.wyn\"\n");
+    markup_set_web_link_hand_over(nullptr);
+    EXPECT_EQ(handed_over, (std::vector<std::string>{"https://a.org/x", "https://b.org"}));
+}
+
+TEST_F(ParserTest, LevelsPastTwoHundredFiftyFiveWrap)
+{
+    // 300 blanks wrap to 44: level 22, capped below the top heading to 2.
+    Parsed p = parse("Top\n" + std::string(300, ' ') + "deep\n[*300]\n");
+    expect_sound(p);
+    MarkupNode *top = p.doc.root->first_child;
+    MarkupNode *deep = top->last_child;
+    EXPECT_EQ(deep->indent, 44u);
+    EXPECT_EQ(deep->number, 2u);
+    // Footnote numbers are kept modulo 256.
+    MarkupNode *footnote = p.doc.footnotes->first_child->first_child->first_child;
+    EXPECT_EQ(footnote->number, 44u);
+}
+
+TEST_F(ParserTest, LastLineWithoutLineBreakIsFinished)
+{
+    Parsed p = parse("One\nTwo");
+    expect_sound(p);
+    MarkupNode *toc = node_find_descendant(p.doc.root, kind_toc, 0, 0);
+    ASSERT_FALSE(node_is_nil(toc));
+    EXPECT_EQ(toc->first_child->child_count, 2u);
+}
+
+//- the table model
+
+TEST_F(ParserTest, TablesIndexIntoGrids)
+{
+    Parsed p = parse("| _Name_ | [x] Done || Note |\n|---|---|---|\n| a | b | c |\n| d |  |  |\n| e |\nafter\n");
+    expect_sound(p);
+    MarkupNode *root = node_find_descendant(p.doc.root, kind_table_root, 0, 0);
+    ASSERT_FALSE(node_is_nil(root));
+    ASSERT_EQ(root->child_count, 2u);
+    document_index_tables(arena, &p.doc);
+    ASSERT_EQ(p.doc.extra_list.count, 2u);
+
+    NodeListCell *first = p.doc.extra_list.first;
+    EXPECT_EQ(first->node, root->first_child);
+    const MarkupTable *t = first->table;
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->column_count, 2u);
+    EXPECT_EQ(t->row_count, 3u);
+    EXPECT_EQ(s(t->headings[0].text), "Name");
+    EXPECT_EQ(s(t->headings[1].text), "Done");
+    EXPECT_TRUE(t->headings[1].cell->flags & NodeFlag_Ticked);
+    EXPECT_EQ(s(table_cell_at(t, 0, 0)->first_child->name), "a");
+    EXPECT_TRUE(table_cell_at(t, 0, 1)->flags & NodeFlag_Ticked);   // the ticked column
+    EXPECT_FALSE(table_cell_at(t, 0, 0)->flags & NodeFlag_Ticked);
+    EXPECT_EQ(table_cell_at(t, 1, 1)->child_count, 0u);
+    EXPECT_EQ(s(t->rows[1]->name), "table_row");
+    // "| e |" has as many separators as the group it ended in has columns
+    // (one), so it is a short row, not the end of the table.
+    EXPECT_EQ(s(table_cell_at(t, 2, 0)->first_child->name), "e");
+    EXPECT_TRUE(node_is_nil(table_cell_at(t, 2, 1)));
+    // The grid holds the rows now; the group node keeps no children.
+    EXPECT_EQ(root->first_child->child_count, 0u);
+    EXPECT_TRUE(node_is_nil(root->first_child->first_child));
+
+    const MarkupTable *second = p.doc.extra_list.last->table;
+    EXPECT_EQ(second->column_count, 1u);
+    EXPECT_EQ(second->row_count, 2u);
+    EXPECT_EQ(s(table_cell_at(second, 0, 0)->first_child->name), "c");
+    EXPECT_EQ(table_cell_at(second, 1, 0)->child_count, 0u);
+    // The line after the table is a heading again (the table of contents
+    // follows the first heading).
+    EXPECT_TRUE(node_is_element(root->next, kind_heading));
+}
+
+TEST_F(ParserTest, RaggedRowsLeaveNilPlaces)
+{
+    Parsed p = parse(";a;b;c\nx\ny;z\n");
+    expect_sound(p);
+    document_index_tables(arena, &p.doc);
+    ASSERT_EQ(p.doc.extra_list.count, 1u);
+    const MarkupTable *t = p.doc.extra_list.first->table;
+    EXPECT_EQ(t->column_count, 3u);
+    EXPECT_EQ(t->row_count, 2u);
+    EXPECT_EQ(s(table_cell_at(t, 0, 0)->first_child->name), "x");
+    EXPECT_TRUE(node_is_nil(table_cell_at(t, 0, 1)));
+    EXPECT_EQ(s(table_cell_at(t, 1, 1)->first_child->name), "z");
+    EXPECT_TRUE(node_is_nil(table_cell_at(t, 1, 2)));
+}
+
+//- hostile input
+
+TEST_F(ParserTest, AnyBytesParse)
+{
+    std::string bytes;
+    u64 state = 12345;
+    for (int i = 0; i < 200000; i += 1) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        bytes += (char)(state >> 56);
+    }
+    expect_sound(parse(bytes));
+    expect_sound(parse(std::string("a\0b\r\rc\xff\xfe\x80\n  \0[\0]\0", 16)));
+}
+
+TEST_F(ParserTest, MarkupSoupParses)
+{
+    const char *pieces[] = {"``", "`", "```", "[", "]", "(", ")", "_", "__", "|", ";", ">", "---", "~{", "}~",
+                            "\"", "'", "\\", "[*1]", "[#2]", "[#3]_", "[x]", ". ", "1. ", "\n", "  ", "    ", "a",
+                            "title:", "\"/a/b.png\"", "\"http://x.y\"", "//", "=", "#", "*"};
+    u64 state = 99;
+    std::string text;
+    for (int i = 0; i < 100000; i += 1) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        text += pieces[(state >> 33) % array_count(pieces)];
+    }
+    expect_sound(parse(text));
+}
+
+TEST_F(ParserTest, TenMegabyteLine)
+{
+    Parsed p = parse("Heading\n  " + std::string(10u << 20, 'x') + " end\n");
+    expect_sound(p);
+    MarkupNode *paragraph = p.doc.root->first_child->last_child;
+    ASSERT_TRUE(node_is_element(paragraph, kind_paragraph));
+    EXPECT_EQ(paragraph->first_child->name.size, 10u << 20);
+}
+
+TEST_F(ParserTest, MillionBlankLines)
+{
+    Parsed p = parse(std::string(1000000, '\n') + "Heading\n" + std::string(1000000, '\r'));
+    expect_sound(p);
+    EXPECT_EQ(p.doc.root->child_count, 2u);   // the heading and the table of contents
+}
+
+TEST_F(ParserTest, DeepFootnotesAndDescriptionsUseNoStack)
+{
+    // Each marker opens an empty footnote, so each one defines the next.
+    Parsed footnotes = parse("H\n" + repeat("[*1]", 100000) + "\n");
+    expect_sound(footnotes);
+    EXPECT_EQ(footnotes.doc.footnotes->first_child->child_count, 100000u);
+
+    Parsed descs = parse("H\n  x" + repeat("[#1](", 100000) + "\n");
+    expect_sound(descs);
+    EXPECT_GE(shape_of(descs.doc.root, descs.text.size).depth, 200000u);
+    EXPECT_EQ(descs.doc.message_count, 0u);   // an unclosed description is no error
+}
+
+TEST_F(ParserTest, ManyNestedQuotesContextsAndLists)
+{
+    // Every "``" line closes what the one before opened; lists and quotes
+    // nest as deep as indentation lets them, then fall back.
+    expect_sound(parse(repeat("``\n", 100000)));
+    expect_sound(parse(repeat("> ", 100000) + "x\n"));
+    std::string lists;
+    for (int i = 0; i < 100000; i += 1) lists += std::string((i % 200) * 2, ' ') + ". item\n";
+    Parsed p = parse("H\n" + lists);
+    expect_sound(p);
+    std::string contexts;
+    for (int i = 0; i < 100000; i += 1) contexts += std::string((i % 100) * 2, ' ') + "``\n" + std::string((i % 100) * 2, ' ') + ". x\n";
+    expect_sound(parse(contexts));
+    expect_sound(parse("H\n  " + repeat("``a | ", 100000) + "\n"));
+}
+
+TEST_F(ParserTest, RunsOfMarksStayLinear)
+{
+    expect_sound(parse("H\n  " + repeat("[", 100000) + "\n"));
+    expect_sound(parse("H\n  " + repeat("]", 100000) + "\n"));
+    expect_sound(parse("H\n  " + repeat("_", 100001) + "\n"));
+    expect_sound(parse("H\n  " + repeat("`", 100001) + "\n"));
+    expect_sound(parse("H\n  " + repeat("\"", 100001) + "\n"));
+    expect_sound(parse("H\n  " + repeat("(", 100000) + "\n"));
+    expect_sound(parse("H\n  \"a.org/x.png\"(" + repeat("a ", 100000) + "\n"));
+    Parsed unclosed = parse("H\n  `code ~{raw ```fence " + repeat("word ", 10000));
+    expect_sound(unclosed);
+}
+
+TEST_F(ParserTest, TableWithTenThousandSeparators)
+{
+    Parsed p = parse(repeat("| h ", 10000) + "|\n|" + repeat("-|", 10000) + "\n" + repeat("| c ", 20000) + "|\n");
+    expect_sound(p);
+    MarkupNode *root = node_find_descendant(p.doc.root, kind_table_root, 0, 0);
+    ASSERT_FALSE(node_is_nil(root));
+    MarkupNode *header = root->first_child->first_child;
+    EXPECT_EQ(header->child_count, 10000u);
+    MarkupNode *row = root->first_child->last_child->first_child;
+    EXPECT_EQ(row->child_count, 10000u);   // separators past the last column are ignored
+    document_index_tables(arena, &p.doc);
+    EXPECT_EQ(p.doc.extra_list.first->table->column_count, 10000u);
+}
+
+TEST_F(ParserTest, DumpOfADeepTreeStopsIndenting)
+{
+    Parsed p = parse("H\n  x" + repeat("[#1](", 2000) + "\n");
+    Str dump = markup_tree_dump(arena, &p.doc, str_lit("t.wyn"), p.text);
+    std::string text = s(dump);
+    EXPECT_NE(text.find("(3000) element"), std::string::npos);
+    EXPECT_EQ(text.find(std::string(2 * 65, ' ')), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,86 @@
+// The text rules for link strings, and site paths on POSIX.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "markup/paths.h"
+#include "site/command_line.h"
+
+namespace {
+
+std::string s(Str x) { return std::string(x.str, x.size); }
+
+struct SitePaths : ::testing::Test {
+    Arena *arena = arena_alloc(MiB(1), KiB(4));
+    SiteLayout saved = *site_layout();
+    void use_local_folder(Str local)
+    {
+        SiteLayout layout = {};
+        layout.local_folder = local;
+        site_layout_set(&layout);
+    }
+    ~SitePaths() override
+    {
+        site_layout_set(&saved);
+        arena_release(arena);
+    }
+};
+
+TEST(LinkText, FileLinkTextRefusesOnlyEmptyAndBlanks)
+{
+    EXPECT_FALSE(is_file_link_text(str_empty()));
+    EXPECT_FALSE(is_file_link_text(str_lit("a b.wyn")));
+    EXPECT_TRUE(is_file_link_text(str_lit("a.wyn")));
+    EXPECT_TRUE(is_file_link_text(str_lit("C:/x?*:y")));
+}
+
+TEST(LinkText, Extension)
+{
+    EXPECT_EQ(s(extension(str_lit("a/b.tar.gz"))), "gz");
+    EXPECT_EQ(s(extension(str_lit("name."))), "");
+    EXPECT_EQ(s(extension(str_lit("name"))), "name");
+}
+
+TEST(LinkText, Unquote)
+{
+    EXPECT_EQ(s(unquote(str_lit("\"a\""))), "a");
+    EXPECT_EQ(s(unquote(str_lit("'a\""))), "a");
+    EXPECT_EQ(s(unquote(str_lit("\""))), "");
+    EXPECT_EQ(s(unquote(str_lit("a'"))), "a");
+    EXPECT_EQ(s(unquote(str_lit("a"))), "a");
+}
+
+TEST_F(SitePaths, RelativeAndRootedPathsGoBelowTheLocalFolder)
+{
+    use_local_folder(str_lit("/home/me/site/local/"));
+    EXPECT_EQ(s(to_site_path(arena, str_lit("notes/a.wyn"), 1)), "/home/me/site/local/notes/a.wyn");
+    EXPECT_EQ(s(to_site_path(arena, str_lit("/html/a.html"), 1)), "/home/me/site/local/html/a.html");
+    EXPECT_EQ(s(to_site_path(arena, str_lit("\"./x/../y.png\""), 1)), "/home/me/site/local/y.png");
+    EXPECT_EQ(s(to_site_path(arena, str_lit("a\\b.txt"), 1)), "/home/me/site/local/a/b.txt");
+    Str made = to_site_path(arena, str_lit("q.wyn"), 1);
+    EXPECT_EQ(made.str[made.size], 0);   // NUL-terminated for system calls
+}
+
+TEST_F(SitePaths, AbsolutePathsStayAsTheyAre)
+{
+    use_local_folder(str_lit("/home/me/site/local/"));
+    // On POSIX an absolute path is one that already starts at the local folder.
+    Str posix = str_lit("/home/me/site/local/wyn_files/a.wyn");
+    EXPECT_EQ(to_site_path(arena, posix, 1).str, posix.str);
+    Str drive = str_lit("C:/site/a.wyn");
+    EXPECT_EQ(to_site_path(arena, drive, 1).str, drive.str);
+    EXPECT_EQ(s(to_site_path(arena, str_lit("\"D:/x.wyn\""), 1)), "D:/x.wyn");
+    EXPECT_EQ(s(to_site_path(arena, str_empty(), 1)), "");
+    // Asked for a root-relative path, a rooted one is already right.
+    Str rooted = str_lit("/html/a.html");
+    EXPECT_EQ(to_site_path(arena, rooted, 2).str, rooted.str);
+}
+
+TEST_F(SitePaths, WithoutALayoutPathsStayRootedAtTheSite)
+{
+    use_local_folder(str_empty());
+    EXPECT_EQ(s(to_site_path(arena, str_lit("notes/a.wyn"), 1)), "/notes/a.wyn");
+    EXPECT_EQ(s(to_site_path(arena, str_lit("/../../a.wyn"), 1)), "/a.wyn");
+}
+
+} // namespace
