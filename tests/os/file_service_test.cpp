@@ -150,6 +150,48 @@ TEST_F(FileServiceTest, ThreadsAskingForNewPathsTogetherCreateOneEntryAndOneLoad
     }
 }
 
+TEST_F(FileServiceTest, APrefetchStartsTheLoadAndAReaderThenFindsIt)
+{
+    std::string path = dir.at("ahead.wyn");
+    write_in_place(path, "loaded ahead");
+    u64 entries = entry_count(fs);
+    u64 before = fs_generation();
+    fs_prefetch(as_str(path));
+    EXPECT_EQ(entry_count(fs), entries + 1);   // registered at once, loaded in the background
+    EXPECT_TRUE(wait_for([&] { return fs_generation() == before + 1; }));
+    FsResult r = fs_get(as_str(path), u64_max);
+    EXPECT_EQ(s(content_get(r.key)), "loaded ahead");
+    fs_prefetch(as_str(path));   // known already: no second load
+    EXPECT_EQ(text_of(path), "loaded ahead");
+    EXPECT_TRUE(wait_full_passes(fs, 1));
+    EXPECT_EQ(fs_generation(), before + 1);
+    EXPECT_EQ(entry_count(fs), entries + 1);
+}
+
+TEST_F(FileServiceTest, AReaderWhoseDeadlinePassesGetsNoKeyButTheLoadGoesOn)
+{
+    // Large files keep their first load busy long after the deadline; a
+    // reader gives up with no key (never another file's), the load still
+    // completes, and the next reader without a deadline gets the bytes.
+    u64 not_loaded = 0;
+    for (int i = 0; i < 5 && not_loaded == 0; i += 1) {
+        std::string path = dir.at("late" + std::to_string(i) + ".wyn");
+        std::string text(32u << 20, (char)('a' + i));
+        write_in_place(path, text);
+        FsResult early = fs_get(as_str(path), now_us());   // already due
+        if (!early.loaded) {
+            not_loaded += 1;
+            EXPECT_TRUE(content_key_is_zero(early.key));
+        } else {
+            EXPECT_EQ(content_get(early.key).size, text.size());
+        }
+        FsResult later = fs_get(as_str(path), u64_max);
+        EXPECT_TRUE(later.loaded);
+        EXPECT_TRUE(content_key_eq(later.key, content_key_of(as_str(text))));
+    }
+    EXPECT_EQ(not_loaded, 1u);
+}
+
 //- watching
 
 TEST_F(FileServiceTest, ASavedFileIsReloadedAndRaisesTheGenerationOnce)
