@@ -60,17 +60,6 @@ const NodeKindInfo node_kind_table[node_kind_count] = {
 #undef LF
 #undef NONE
 
-u64 node_flags_from_token(u32 token_flags)
-{
-    u64 flags = 0;
-    if (token_flags & TokenFlag_SingleQuoted) flags |= NodeFlag_SingleQuoted;
-    if (token_flags & TokenFlag_DoubleQuoted) flags |= NodeFlag_DoubleQuoted;
-    if (token_flags & TokenFlag_Number) flags |= NodeFlag_Number;
-    if (token_flags & TokenFlag_StringClosed) flags |= NodeFlag_ClosedString;
-    if (token_flags & TokenFlag_Symbol) flags |= NodeFlag_Symbol;
-    return flags;
-}
-
 //- construction
 
 MarkupNode *node_new(Arena *arena, u32 node_class, u64 flags, Str name, Str text, u64 offset)
@@ -100,18 +89,6 @@ MarkupNode *node_new(Arena *arena, u32 node_class, u64 flags, Str name, Str text
 MarkupNode *node_new_message(Arena *arena, u64 offset, u64 flags, Str text)
 {
     return node_new(arena, NodeClass_Message, flags, text, text, offset);
-}
-
-void node_append_child(MarkupNode *parent, MarkupNode *child)
-{
-    if (node_is_nil(parent) || node_is_nil(child)) return;
-    child->parent = parent;
-    child->next = &markup_nil;
-    child->prev = parent->last_child;
-    if (node_is_nil(parent->last_child)) parent->first_child = child;
-    else parent->last_child->next = child;
-    parent->last_child = child;
-    parent->child_count += 1;
 }
 
 void node_prepend_child(MarkupNode *parent, MarkupNode *child)

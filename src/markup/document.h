@@ -51,7 +51,16 @@ constexpr u64 NodeFlag_EmphasisMarks =
     NodeFlag_StrongOpen | NodeFlag_StrongClose | NodeFlag_EmphasisOpen | NodeFlag_EmphasisClose;
 
 // The only token bits that reach a node, by one fixed mapping.
-u64 node_flags_from_token(u32 token_flags);
+inline u64 node_flags_from_token(u32 token_flags)
+{
+    u64 flags = 0;
+    if (token_flags & TokenFlag_SingleQuoted) flags |= NodeFlag_SingleQuoted;
+    if (token_flags & TokenFlag_DoubleQuoted) flags |= NodeFlag_DoubleQuoted;
+    if (token_flags & TokenFlag_Number) flags |= NodeFlag_Number;
+    if (token_flags & TokenFlag_StringClosed) flags |= NodeFlag_ClosedString;
+    if (token_flags & TokenFlag_Symbol) flags |= NodeFlag_Symbol;
+    return flags;
+}
 
 //- the node
 
@@ -97,35 +106,37 @@ struct NodeKindInfo {
 constexpr u64 node_kind_count = 39;
 extern const NodeKindInfo node_kind_table[node_kind_count];
 
-// Names of the element kinds the parser makes.
-inline constexpr Str kind_desc = str_lit("desc");
-inline constexpr Str kind_checkbox = str_lit("checkbox");
-inline constexpr Str kind_heading = str_lit("heading");
-inline constexpr Str kind_paragraph = str_lit("paragraph");
-inline constexpr Str kind_link_http = str_lit("link_http");
-inline constexpr Str kind_link_file = str_lit("link_file");
-inline constexpr Str kind_quote = str_lit("quote");
-inline constexpr Str kind_footnote_ref = str_lit("footnote_ref");
-inline constexpr Str kind_footnote = str_lit("footnote");
-inline constexpr Str kind_internal_link = str_lit("internal_link");
-inline constexpr Str kind_internal_link_ref = str_lit("internal_link_ref");
-inline constexpr Str kind_block = str_lit("block");
-inline constexpr Str kind_raw = str_lit("raw");
-inline constexpr Str kind_unformated_text = str_lit("unformated_text");
-inline constexpr Str kind_context = str_lit("context");
-inline constexpr Str kind_context_document = str_lit("context_document");
-inline constexpr Str kind_list_alpha = str_lit("list_alpha");
-inline constexpr Str kind_list_numeric = str_lit("list_numeric");
-inline constexpr Str kind_list_unordered = str_lit("list_unordered");
-inline constexpr Str kind_list_item = str_lit("list_item");
-inline constexpr Str kind_separator = str_lit("separator");
-inline constexpr Str kind_table_root = str_lit("table_root");
-inline constexpr Str kind_table = str_lit("table");
-inline constexpr Str kind_table_cell = str_lit("table_cell");
-inline constexpr Str kind_table_cell_col = str_lit("table_cell_col");
-inline constexpr Str kind_table_root_entry = str_lit("table_root_entry");
-inline constexpr Str kind_table_header = str_lit("table_header");
-inline constexpr Str kind_toc = str_lit("toc");
+// Names of the element kinds the parser makes. Those with a row are the
+// row's own static string, so a node made by the parser can be told by the
+// address of its name as well as by its bytes.
+inline const Str &kind_desc = node_kind_table[6].name;
+inline const Str &kind_checkbox = node_kind_table[7].name;
+inline const Str &kind_heading = node_kind_table[8].name;
+inline const Str &kind_paragraph = node_kind_table[9].name;
+inline const Str &kind_link_http = node_kind_table[11].name;
+inline const Str &kind_link_file = node_kind_table[13].name;
+inline const Str &kind_quote = node_kind_table[15].name;
+inline const Str &kind_footnote_ref = node_kind_table[16].name;
+inline const Str &kind_footnote = node_kind_table[17].name;
+inline const Str &kind_internal_link = node_kind_table[18].name;
+inline const Str &kind_internal_link_ref = node_kind_table[19].name;
+inline const Str &kind_block = node_kind_table[20].name;
+inline const Str &kind_raw = node_kind_table[21].name;
+inline const Str &kind_unformated_text = node_kind_table[22].name;
+inline const Str &kind_context = node_kind_table[23].name;
+inline const Str &kind_context_document = node_kind_table[25].name;
+inline const Str &kind_list_alpha = node_kind_table[27].name;
+inline const Str &kind_list_numeric = node_kind_table[28].name;
+inline const Str &kind_list_unordered = node_kind_table[29].name;
+inline const Str &kind_list_item = node_kind_table[30].name;
+inline const Str &kind_separator = node_kind_table[31].name;
+inline const Str &kind_table_root = node_kind_table[32].name;
+inline const Str &kind_table = node_kind_table[33].name;
+inline const Str &kind_table_cell = node_kind_table[34].name;
+inline const Str &kind_table_cell_col = node_kind_table[35].name;
+inline const Str &kind_table_root_entry = node_kind_table[36].name;
+inline const Str &kind_table_header = node_kind_table[37].name;
+inline const Str &kind_toc = node_kind_table[38].name;
 // Produced by the parser without a row of their own in the kind table.
 inline constexpr Str kind_context_heading = str_lit("context_heading");
 inline constexpr Str kind_context_paragraph = str_lit("context_paragraph");
@@ -138,7 +149,9 @@ inline constexpr Str kind_table_row = str_lit("table_row");
 
 inline bool node_is_element(const MarkupNode *node, Str kind)
 {
-    return !node_is_nil(node) && node->node_class == NodeClass_Element && str_eq(node->name, kind);
+    if (node_is_nil(node) || node->node_class != NodeClass_Element) return false;
+    if (node->name.str == kind.str) return node->name.size == kind.size;
+    return node->name.size == kind.size && memcmp(node->name.str, kind.str, kind.size) == 0;
 }
 inline bool node_is_list(const MarkupNode *node)
 {
@@ -195,7 +208,17 @@ struct ParsedDocument {
 MarkupNode *node_new(Arena *arena, u32 node_class, u64 flags, Str name, Str text, u64 offset);
 // A detached message anchor: it carries the offset and the token flags.
 MarkupNode *node_new_message(Arena *arena, u64 offset, u64 flags, Str text);
-void node_append_child(MarkupNode *parent, MarkupNode *child);
+inline void node_append_child(MarkupNode *parent, MarkupNode *child)
+{
+    if (node_is_nil(parent) || node_is_nil(child)) return;
+    child->parent = parent;
+    child->next = &markup_nil;
+    child->prev = parent->last_child;
+    if (node_is_nil(parent->last_child)) parent->first_child = child;
+    else parent->last_child->next = child;
+    parent->last_child = child;
+    parent->child_count += 1;
+}
 void node_prepend_child(MarkupNode *parent, MarkupNode *child);
 void node_detach(MarkupNode *node);
 

@@ -115,13 +115,14 @@ static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, cons
         str_list_push(p->arena, &p->out->output_paths, to_site_path(p->arena, target, 1));
         return;
     }
-    // "file.wyn[#3]" names numbered anchor 3 of another document.
+    // "file.wyn[#3]" names numbered anchor 3 of another document: the
+    // first "[", the first "#" and the first "]" come in that order.
     Str path = target;
     bool anchored = false;
     u64 open = str_find_byte(target, '[', 0);
-    u64 hash = str_find_byte(target, '#', open);
-    u64 close = str_find_byte(target, ']', hash);
-    if (open < target.size && hash < target.size && close < target.size) {
+    u64 hash = str_find_byte(target, '#', 0);
+    u64 close = str_find_byte(target, ']', 0);
+    if (open < hash && hash < close && close < target.size) {
         path = str_prefix(target, open);
         anchored = true;
     }
@@ -161,17 +162,24 @@ static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, cons
     // An image's description is a comma-separated list: a caption in
     // quotes and size parts such as 640x480.
     u64 k = p->i + 1;
+    bool escaped = false;
     for (; k < p->count; k += 1) {
         const MarkupToken *t = &p->tokens[k];
         if (t->flags & TokenFlag_Newline) break;
-        if (token_is_symbol(p, t, ')')) {
+        bool plain = escaped;
+        escaped = false;
+        if ((t->flags & TokenFlag_Escape) && !plain) {
+            escaped = true;   // "\," keeps its comma
+            continue;
+        }
+        if (!plain && token_is_symbol(p, t, ')')) {
             k += 1;
             break;
         }
         if (t->flags & TokenFlag_Space) continue;
-        if (token_is_symbol(p, t, ',')) continue;
+        if (!plain && token_is_symbol(p, t, ',')) continue;
         Str s2 = parser_token_text(p, t);
-        node_append_child(desc, node_new(p->arena, NodeClass_Text, node_flags_from_token(t->flags), s2, s2, t->begin));
+        node_append_child(desc, parser_node(p, NodeClass_Text, node_flags_from_token(t->flags), s2, s2, t->begin));
     }
     p->i = k;
 }
@@ -318,7 +326,7 @@ static void open_bracket(Parser *p, MarkupNode *container, const MarkupToken *op
 static MarkupNode *verbatim_child(Parser *p, MarkupNode *parent, const MarkupToken *t, u64 skip)
 {
     Str s = str_skip(parser_token_text(p, t), skip);
-    MarkupNode *n = node_new(p->arena, NodeClass_Text, node_flags_from_token(t->flags), s, s, t->begin + skip);
+    MarkupNode *n = parser_node(p, NodeClass_Text, node_flags_from_token(t->flags), s, s, t->begin + skip);
     node_append_child(parent, n);
     return n;
 }
@@ -353,7 +361,7 @@ static void raw_text(Parser *p, MarkupNode *container, const MarkupToken *t)
     while (k < p->count && !token_unescaped(&p->tokens[k], TokenFlag_RawClose)) k += 1;
     u64 end = k < p->count ? p->tokens[k].begin : p->text.size;
     Str s = str_substr(p->text, t->end, end);
-    node_append_child(raw, node_new(p->arena, NodeClass_Text, 0, s, s, t->end));
+    node_append_child(raw, parser_node(p, NodeClass_Text, 0, s, s, t->end));
     parser_advance_to(p, k < p->count ? k + 1 : k);
 }
 
@@ -457,7 +465,7 @@ void parse_inline_context_entry(Parser *p)
     if (token_unescaped(t, TokenFlag_Comment)) return hide_comment(p, p->top);
     MarkupNode *context = p->top->node;
     if (parse_header_line(p, context, 0, 0, true)) return;
-    MarkupNode *entry = node_new(p->arena, NodeClass_Element, 0, kind_context_heading, str_empty(), t->begin);
+    MarkupNode *entry = parser_node(p, NodeClass_Element, 0, kind_context_heading, str_empty(), t->begin);
     node_append_child(context, entry);
     parser_push(p, ParseState_Inline, entry);
 }
@@ -484,6 +492,33 @@ static void bar_token(Parser *p, const MarkupToken *t, MarkupNode *container)
 
 //- one token of inline content
 
+// Words, numbers, blanks and plain symbols are most of any line: they are
+// made into runs here in one loop. Returns false, with nothing consumed,
+// when the token at hand needs the rules below.
+static bool plain_run(Parser *p, MarkupNode *container, ParseRecord *r)
+{
+    const bool in_desc = is_kind(r->node, kind_desc);
+    u64 i = p->i;
+    const u64 count = p->count;
+    while (i < count) {
+        const MarkupToken *t = &p->tokens[i];
+        u32 f = t->flags;
+        if (f == TokenFlag_Space) {
+            MarkupNode *last = container->last_child;
+            if (last != &markup_nil) last->space_after = (u8)(t->end - t->begin);
+        } else if (f == TokenFlag_Word || f == TokenFlag_Number || f == TokenFlag_Equals ||
+                   (f == TokenFlag_Symbol && !(in_desc && (p->text.str[t->begin] == '(' || p->text.str[t->begin] == ')')))) {
+            parser_text_node(p, container, t, 0);
+        } else {
+            break;
+        }
+        i += 1;
+    }
+    bool consumed = i != p->i;
+    p->i = i;
+    return consumed;
+}
+
 void parse_inline_token(Parser *p)
 {
     ParseRecord *r = p->top;
@@ -497,6 +532,7 @@ void parse_inline_token(Parser *p)
     if (f & TokenFlag_Newline) return parse_line_end(p);
     if (r == p->table.record && p->table.line_start) return table_line_start_token(p);
     MarkupNode *container = parser_container(p);
+    if (plain_run(p, container, r)) return;
 
     if (f & TokenFlag_Space) {
         if (!node_is_nil(container->last_child)) container->last_child->space_after = (u8)(t->end - t->begin);
@@ -523,7 +559,7 @@ void parse_inline_token(Parser *p)
     if (f & TokenFlag_Mark) return mark_token(p, container, t);
     if (f & TokenFlag_Quoted) return string_token(p, container, t);
     if (f & TokenFlag_Symbol) {
-        if (node_is_element(r->node, kind_desc)) {
+        if (is_kind(r->node, kind_desc)) {
             if (token_is_symbol(p, t, '(')) r->open_parens += 1;
             if (token_is_symbol(p, t, ')')) {
                 if (r->open_parens == 0) {
@@ -612,7 +648,7 @@ bool parse_header_line(Parser *p, MarkupNode *parent, u8 indent, u32 record_flag
     const HeaderFieldInfo *row = header_field_lookup(key);
     if (!row) return false;
 
-    MarkupNode *field = node_new(p->arena, NodeClass_HeaderField, node_flags_from_token(t->flags), row->key, row->key, t->begin);
+    MarkupNode *field = parser_node(p, NodeClass_HeaderField, node_flags_from_token(t->flags), row->key, row->key, t->begin);
     field->indent = indent;
     field->field = push_array_no_zero<HeaderFieldInfo>(p->arena, 1);
     *field->field = *row;

@@ -49,9 +49,9 @@ ParseRecord *parser_push(Parser *p, u32 state, MarkupNode *node, u32 flags)
     r->quote = state == ParseState_Quote ? r : below ? below->quote : nullptr;
     bool context = state == ParseState_Context || state == ParseState_InlineContext;
     r->context = context ? r : below ? below->context : nullptr;
-    bool line = state == ParseState_Inline && !node_is_element(node, kind_desc);
+    bool line = state == ParseState_Inline && !is_kind(node, kind_desc);
     r->line = line ? r : below ? below->line : nullptr;
-    bool top_heading = node_is_element(node, kind_heading) && node->number == 0;
+    bool top_heading = is_kind(node, kind_heading) && node->number == 0;
     r->heading0 = top_heading ? node : below ? below->heading0 : nullptr;
     r->open_brackets = 0;
     r->open_parens = 0;
@@ -98,36 +98,6 @@ static ParseRecord *innermost_context(const Parser *p)
 
 //- nodes and messages
 
-MarkupNode *parser_element(Parser *p, Str kind, u64 flags, u64 offset)
-{
-    return node_new(p->arena, NodeClass_Element, flags, kind, kind, offset);
-}
-
-// Kinds after which a blank still counts as spacing before the next text.
-static bool keeps_space_before(const MarkupNode *last)
-{
-    if (node_is_nil(last) || last->node_class == NodeClass_Text) return true;
-    if (last->node_class != NodeClass_Element) return false;
-    return str_eq(last->name, kind_unformated_text) || str_eq(last->name, kind_raw) ||
-           str_eq(last->name, kind_internal_link_ref) || str_eq(last->name, kind_block) ||
-           str_eq(last->name, kind_link_http);
-}
-
-MarkupNode *parser_text_node(Parser *p, MarkupNode *container, const MarkupToken *t, u64 extra_flags)
-{
-    Str s = parser_token_text(p, t);
-    MarkupNode *n = node_new(p->arena, NodeClass_Text, node_flags_from_token(t->flags) | extra_flags, s, s, t->begin);
-    MarkupNode *last = container->last_child;
-    if (t > p->tokens && (t[-1].flags & TokenFlag_Space) && keeps_space_before(last)) n->space_before = 1;
-    // A span runs over the following siblings until its closing mark.
-    if (!(n->flags & NodeFlag_StrongClose) && (last->flags & (NodeFlag_StrongOpen | NodeFlag_StrongInside)))
-        n->flags |= NodeFlag_StrongInside;
-    if (!(n->flags & NodeFlag_EmphasisClose) && (last->flags & (NodeFlag_EmphasisOpen | NodeFlag_EmphasisInside)))
-        n->flags |= NodeFlag_EmphasisInside;
-    node_append_child(container, n);
-    return n;
-}
-
 void parser_message(Parser *p, const MarkupToken *t, u32 level, Str text)
 {
     MarkupNode *anchor = node_new_message(p->work, t->begin, node_flags_from_token(t->flags), parser_token_text(p, t));
@@ -144,8 +114,8 @@ void parser_unexpected(Parser *p, const MarkupToken *t)
 
 static bool is_line_level(const MarkupNode *n)
 {
-    return node_is_element(n, kind_heading) || node_is_element(n, kind_paragraph) ||
-           node_is_element(n, kind_list_item);
+    return is_kind(n, kind_heading) || is_kind(n, kind_paragraph) ||
+           is_kind(n, kind_list_item);
 }
 
 static bool descends_from(const MarkupNode *n, const MarkupNode *ancestor)
@@ -162,8 +132,8 @@ static bool descends_from(const MarkupNode *n, const MarkupNode *ancestor)
 // short heading chain above it.
 static MarkupNode *last_block_parent(Parser *p, MarkupNode *top)
 {
-    if (node_is_element(top, kind_paragraph)) return top;
-    bool heading = node_is_element(top, kind_heading);
+    if (is_kind(top, kind_paragraph)) return top;
+    bool heading = is_kind(top, kind_heading);
     if (!heading && top != p->root) return &markup_nil;
     if (p->last_paragraph && descends_from(p->last_paragraph, top)) return p->last_paragraph;
     if (p->last_heading && (p->last_heading == top || descends_from(p->last_heading, top))) return p->last_heading;
@@ -189,7 +159,7 @@ static MarkupNode *block_parent(Parser *p)
         return q->node;
     }
     MarkupNode *top = p->top->node;
-    if (node_is_list(top)) return top->last_child;
+    if (is_list_kind(top)) return top->last_child;
     if (p->top->state == ParseState_Context) return top;
     MarkupNode *parent = last_block_parent(p, top);
     return node_is_nil(parent) ? top : parent;
@@ -220,7 +190,7 @@ static void toc_enter(Parser *p, MarkupNode *heading)
         memset(bytes + c->text.size, ' ', spaces);
         bytes[c->text.size + spaces] = 0;
         Str s = Str{bytes, c->text.size + spaces};
-        node_append_child(copy, node_new(p->arena, NodeClass_Text, c->flags, s, s, c->offset));
+        node_append_child(copy, parser_node(p, NodeClass_Text, c->flags, s, s, c->offset));
     }
     node_append_child(item, copy);
     node_append_child(p->toc_list, item);
@@ -230,15 +200,15 @@ static void toc_enter(Parser *p, MarkupNode *heading)
 
 static void finish_line(Parser *p, MarkupNode *line)
 {
-    if (node_is_element(line, kind_list_item)) {
+    if (is_kind(line, kind_list_item)) {
         // An item's trailing blanks are not spacing: the next line may continue it.
         if (!node_is_nil(line->last_child)) line->last_child->space_after = 0;
         return;
     }
-    if (node_is_element(line, kind_heading)) toc_enter(p, line);
+    if (is_kind(line, kind_heading)) toc_enter(p, line);
     ParseRecord *below = p->top;
     if (below->state == ParseState_Context || below->state == ParseState_InlineContext) return;
-    if (node_is_element(below->node, kind_quote) || line->node_class == NodeClass_HeaderField) return;
+    if (is_kind(below->node, kind_quote) || line->node_class == NodeClass_HeaderField) return;
     parser_push(p, ParseState_NextLine, line);
 }
 
@@ -314,10 +284,10 @@ static ListKind list_marker(const Parser *p, u64 index, u8 *first_number, u64 *m
 static MarkupNode *deepest_last_list(MarkupNode *container)
 {
     MarkupNode *list = container->last_child;
-    if (!node_is_list(list)) return &markup_nil;
+    if (!is_list_kind(list)) return &markup_nil;
     for (;;) {
         MarkupNode *item = list->last_child;
-        if (!node_is_element(item, kind_list_item) || !node_is_list(item->last_child)) return list;
+        if (!is_kind(item, kind_list_item) || !is_list_kind(item->last_child)) return list;
         list = item->last_child;
     }
 }
@@ -326,7 +296,7 @@ static void list_item(Parser *p, const MarkupToken *t, u8 column, ListKind kind,
 {
     MarkupNode *candidate = &markup_nil;
     MarkupNode *container = &markup_nil;
-    if (node_is_list(p->top->node)) {
+    if (is_list_kind(p->top->node)) {
         candidate = p->top->node;
     } else {
         ParseRecord *q = innermost_quote(p);
@@ -351,10 +321,10 @@ static void list_item(Parser *p, const MarkupToken *t, u8 column, ListKind kind,
     MarkupNode *parent = container;
     u8 depth = 0;
     for (MarkupNode *cur = candidate; !node_is_nil(cur);) {
-        bool unordered = str_eq(cur->name, kind_list_unordered);
+        bool unordered = is_kind(cur, kind_list_unordered);
         bool fits = cur->indent == column || (unordered && column == (u8)(cur->indent + 1));
         if (fits) {
-            if (str_eq(cur->name, name)) list = cur;
+            if (is_kind(cur, name)) list = cur;
             parent = cur->parent;
             depth = cur->number;
             break;
@@ -365,7 +335,7 @@ static void list_item(Parser *p, const MarkupToken *t, u8 column, ListKind kind,
             break;
         }
         MarkupNode *up = cur->parent;
-        if (node_is_element(up, kind_list_item) && node_is_list(up->parent)) {
+        if (is_kind(up, kind_list_item) && is_list_kind(up->parent)) {
             cur = up->parent;
             continue;
         }
@@ -388,7 +358,7 @@ static void list_item(Parser *p, const MarkupToken *t, u8 column, ListKind kind,
     else item->number = (u8)(previous->number + 1);
     node_append_child(list, item);
 
-    if (node_is_list(p->top->node)) parser_pop(p);
+    if (is_list_kind(p->top->node)) parser_pop(p);
     parser_push(p, ParseState_List, list);
     parser_push(p, ParseState_Inline, item, ParseRecord_LineOwner);
     parser_advance_to(p, p->i + marker_tokens);
@@ -435,14 +405,14 @@ static void quote_line(Parser *p, const MarkupToken *t, u8 column)
             enter_quote_lines(p, q);
         } else {
             MarkupNode *below = p->top->node;
-            bool context = p->top->state == ParseState_Context || node_is_element(below, kind_context) ||
-                           node_is_element(below, kind_context_document);
+            bool context = p->top->state == ParseState_Context || is_kind(below, kind_context) ||
+                           is_kind(below, kind_context_document);
             quote->number = context ? 0 : below->number;
             for (;;) {
                 ParseRecord *r = p->top;
                 MarkupNode *n = r->node;
                 if (r->state == ParseState_Root || n == p->root || r->state == ParseState_Context) break;
-                if (node_is_element(n, kind_heading) && n->number < quote->number) break;
+                if (is_kind(n, kind_heading) && n->number < quote->number) break;
                 parser_pop(p);
             }
         }
@@ -493,7 +463,7 @@ static void separator_line(Parser *p, const MarkupToken *t, u8 column)
         ParseRecord *r = p->top;
         MarkupNode *n = r->node;
         if (r->state == ParseState_Root || n == p->root || r->state == ParseState_Context) break;
-        if (node_is_element(n, kind_heading) || node_is_element(n, kind_quote)) break;
+        if (is_kind(n, kind_heading) || is_kind(n, kind_quote)) break;
         parser_pop(p);
     }
     MarkupNode *separator = parser_element(p, kind_separator, 0, t->begin);
@@ -533,7 +503,7 @@ static MarkupNode *quoted_context_parent(MarkupNode *context, u8 level, bool hea
     MarkupNode *n = context;
     for (;;) {
         MarkupNode *c = n->last_child;
-        if (!node_is_element(c, kind_context_heading)) return context;
+        if (!is_kind(c, kind_context_heading)) return context;
         if (c->number == target) return c;
         if (c->number > target) return context;
         n = c;
@@ -545,7 +515,7 @@ static void ordinary_line(Parser *p, const MarkupToken *t, u8 column)
     ParseRecord *q = innermost_quote(p);
     if (q) {
         enter_quote_lines(p, q);
-        MarkupNode *line = node_new(p->arena, NodeClass_Element, 0, kind_quote_paragraph, kind_quote_paragraph, t->begin);
+        MarkupNode *line = parser_node(p, NodeClass_Element, 0, kind_quote_paragraph, kind_quote_paragraph, t->begin);
         line->number = 1;
         line->indent = column;
         node_append_child(q->node, line);
@@ -569,7 +539,7 @@ static void ordinary_line(Parser *p, const MarkupToken *t, u8 column)
     }
     bool heading = level % 2 == 0;
     Str name = c ? (heading ? kind_context_heading : kind_context_paragraph) : (heading ? kind_heading : kind_paragraph);
-    MarkupNode *line = node_new(p->arena, NodeClass_Element, 0, name, str_empty(), t->begin);
+    MarkupNode *line = parser_node(p, NodeClass_Element, 0, name, str_empty(), t->begin);
     line->number = level;
     line->indent = column;
 
@@ -582,7 +552,7 @@ static void ordinary_line(Parser *p, const MarkupToken *t, u8 column)
             ParseRecord *r = p->top;
             MarkupNode *n = r->node;
             if (r->state == ParseState_Root || n == p->root || r->state == ParseState_Context) break;
-            if (node_is_element(n, kind_heading) && n->number < level) break;
+            if (is_kind(n, kind_heading) && n->number < level) break;
             parser_pop(p);
         }
         parent = p->top->node;
@@ -639,7 +609,7 @@ void parse_line_start(Parser *p)
 
     u8 column = token_column(p, t);
     close_quotes(p, t, column);
-    if (node_is_list(p->top->node) && list_continues(p, t, column)) return;
+    if (is_list_kind(p->top->node) && list_continues(p, t, column)) return;
 
     if (token_unescaped(t, TokenFlag_DoubleBacktick)) return context_line(p, t, column);
     if (is_quote_mark(p, t)) return quote_line(p, t, column);
@@ -704,7 +674,7 @@ void parse_document(Arena *work_arena, Arena *arena, Str path, Str text, TokenAr
     out->context_document = &markup_nil;
     out->footnotes = &markup_nil;
 
-    p.root = node_new(arena, NodeClass_Document, 0, text, text, 0);
+    p.root = parser_node(&p, NodeClass_Document, 0, text, text, 0);
     parser_push(&p, ParseState_Root, p.root);
     parser_push(&p, ParseState_NextLine, p.root);
     p.at_line_start = true;

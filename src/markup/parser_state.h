@@ -81,6 +81,9 @@ struct Parser {
     NodeList footnote_defs;
 
     TableState table;
+
+    MarkupNode *node_pool;       // nodes are taken from the arena 32 at a time
+    u64 node_pool_left;
 };
 
 //- tokens
@@ -105,8 +108,85 @@ void parser_pop_through(Parser *p, ParseRecord *record); // pops `record` too
 
 //- nodes and messages
 
-MarkupNode *parser_element(Parser *p, Str kind, u64 flags, u64 offset);
-MarkupNode *parser_text_node(Parser *p, MarkupNode *container, const MarkupToken *t, u64 extra_flags);
+constexpr u64 parser_node_batch = 32;
+
+inline const MarkupNode parser_blank_node = {
+    &markup_nil, &markup_nil, &markup_nil, &markup_nil, &markup_nil, nullptr, 0, 0, 0, {"", 0}, {"", 0}, 0, 0, 0, 0, 0, 0,
+};
+
+// A node as node_new makes it, without the kind lookup: the parser names
+// elements only with the kind_* strings, which are the table's own.
+inline MarkupNode *parser_node(Parser *p, u32 node_class, u64 flags, Str name, Str text, u64 offset)
+{
+    if (p->node_pool_left == 0) {
+        p->node_pool = push_array_no_zero<MarkupNode>(p->arena, parser_node_batch);
+        p->node_pool_left = parser_node_batch;
+    }
+    MarkupNode *n = p->node_pool++;
+    p->node_pool_left -= 1;
+    // One block copy of a blank node, then the five fields that differ.
+    *n = parser_blank_node;
+    n->node_class = node_class;
+    n->flags = flags;
+    n->name = name;
+    n->text = text;
+    n->offset = offset;
+    return n;
+}
+
+inline MarkupNode *parser_element(Parser *p, Str kind, u64 flags, u64 offset)
+{
+    return parser_node(p, NodeClass_Element, flags, kind, kind, offset);
+}
+
+// Every element the parser makes is named by a kind_* string, so within a
+// parse a kind is told by the address of its name.
+inline bool is_kind(const MarkupNode *n, const Str &kind)
+{
+    return n->name.str == kind.str && n->node_class == NodeClass_Element;
+}
+inline bool is_list_kind(const MarkupNode *n)
+{
+    return is_kind(n, kind_list_unordered) || is_kind(n, kind_list_numeric) || is_kind(n, kind_list_alpha);
+}
+
+// Links `child` as the last child of `parent`; both are real nodes.
+inline void parser_append(MarkupNode *parent, MarkupNode *child)
+{
+    child->parent = parent;
+    child->prev = parent->last_child;
+    if (parent->last_child == &markup_nil) parent->first_child = child;
+    else parent->last_child->next = child;
+    parent->last_child = child;
+    parent->child_count += 1;
+}
+
+// Kinds after which a blank still counts as spacing before the next text.
+inline bool keeps_space_before(const MarkupNode *last)
+{
+    if (last == &markup_nil || last->node_class == NodeClass_Text) return true;
+    return is_kind(last, kind_unformated_text) || is_kind(last, kind_raw) || is_kind(last, kind_internal_link_ref) ||
+           is_kind(last, kind_block) || is_kind(last, kind_link_http);
+}
+
+// A text run made from token `t`, appended to `container`: spacing from the
+// blank before it, and the span flags of the run before it (a span runs
+// over the following siblings until its closing mark).
+inline MarkupNode *parser_text_node(Parser *p, MarkupNode *container, const MarkupToken *t, u64 extra_flags)
+{
+    Str s = parser_token_text(p, t);
+    u64 flags = node_flags_from_token(t->flags) | extra_flags;
+    MarkupNode *last = container->last_child;
+    if (!(flags & NodeFlag_StrongClose) && (last->flags & (NodeFlag_StrongOpen | NodeFlag_StrongInside)))
+        flags |= NodeFlag_StrongInside;
+    if (!(flags & NodeFlag_EmphasisClose) && (last->flags & (NodeFlag_EmphasisOpen | NodeFlag_EmphasisInside)))
+        flags |= NodeFlag_EmphasisInside;
+    MarkupNode *n = parser_node(p, NodeClass_Text, flags, s, s, t->begin);
+    if (t > p->tokens && (t[-1].flags & TokenFlag_Space) && keeps_space_before(last)) n->space_before = 1;
+    parser_append(container, n);
+    return n;
+}
+
 void parser_message(Parser *p, const MarkupToken *t, u32 level, Str text);
 void parser_unexpected(Parser *p, const MarkupToken *t);
 

@@ -47,7 +47,7 @@ static void new_body_cell(Parser *p, u64 offset)
     TableState *tb = &p->table;
     if (node_is_nil(tb->row)) {
         MarkupNode *entry = tb->group_node->last_child;
-        if (!node_is_element(entry, kind_table_root_entry)) {
+        if (!is_kind(entry, kind_table_root_entry)) {
             entry = parser_element(p, kind_table_root_entry, 0, offset);
             node_append_child(tb->group_node, entry);
         }

@@ -59,7 +59,9 @@ Shape shape_of(const MarkupNode *root, u64 text_size)
         if (prev != (node_is_nil(n->first_child) ? &markup_nil : n->last_child)) shape.consistent = false;
         if (children != n->child_count) shape.consistent = false;
         if (n->node_class == NodeClass_Text && children) shape.consistent = false;
-        if (n->node_class != NodeClass_Document && n->offset > text_size) shape.consistent = false;
+        // Only text is sure to lie in the source: the table of contents, the
+        // footnotes and the document context take synthetic offsets.
+        if (n->node_class == NodeClass_Text && n->offset > text_size) shape.consistent = false;
         if (!node_is_nil(n->first_child)) {
             n = n->first_child;
             depth += 1;

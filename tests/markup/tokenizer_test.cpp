@@ -174,13 +174,8 @@ TEST_F(TokenizerTest, EscapedMarkupButNotText)
     EXPECT_EQ(tokens("\\= \\."), "escape:\\ | equals:= | space:  | escape:\\ | symbol:.");
 }
 
-TEST_F(TokenizerTest, TokensCoverEveryByteInOrder)
+void expect_cover(TokenArray array, Str s)
 {
-    std::string text;
-    for (int i = 0; i < 20000; i += 1) text += (char)((i * 7919) % 256);
-    Str s = str_copy(arena, Str{text.data(), text.size()});
-    TokenArray array = tokenize(arena, s);
-    ASSERT_GT(array.count, token_chunk_size);   // spans several chunks
     u64 at = 0;
     for (u64 i = 0; i < array.count; i += 1) {
         ASSERT_EQ(array.tokens[i].begin, at);
@@ -188,6 +183,33 @@ TEST_F(TokenizerTest, TokensCoverEveryByteInOrder)
         at = array.tokens[i].end;
     }
     EXPECT_EQ(at, s.size);
+}
+
+TEST_F(TokenizerTest, TokensCoverEveryByteInOrder)
+{
+    std::string text;
+    for (int i = 0; i < 60000; i += 1) text += (char)((i * 7919) % 256);
+    Str s = str_copy(arena, Str{text.data(), text.size()});
+    TokenArray array = tokenize(arena, s);
+    ASSERT_GT(array.count, 3 * token_chunk_size);   // spans several chunks
+    expect_cover(array, s);
+    // Chunks in blocks of their own are copied into one array instead.
+    Arena *small = arena_alloc(KiB(64), KiB(4));
+    TokenArray copied = tokenize(small, s);
+    ASSERT_EQ(copied.count, array.count);
+    EXPECT_EQ(memcmp(copied.tokens, array.tokens, array.count * sizeof(MarkupToken)), 0);
+    arena_release(small);
+}
+
+TEST_F(TokenizerTest, TheArrayIsTheArenasLastPush)
+{
+    // Nothing past the array is left allocated: the unused chunk tail is given back.
+    Str s = str_lit("one two three");
+    u64 before = arena_pos(arena);
+    TokenArray array = tokenize(arena, s);
+    EXPECT_EQ(array.count, 5u);
+    EXPECT_EQ((u8 *)(array.tokens + array.count) - (u8 *)array.tokens, (s64)(5 * sizeof(MarkupToken)));
+    EXPECT_LE(arena_pos(arena) - before, 5 * sizeof(MarkupToken) + 8);
 }
 
 TEST_F(TokenizerTest, LongRunsAreOneToken)

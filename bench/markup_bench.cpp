@@ -1,0 +1,147 @@
+// Markup costs on the synthetic site of bench/gen_site.py (10,000 documents
+// of about 4 KB, seed 1): the tokenizer alone, and tokenize plus parse,
+// once on the whole corpus as one text and once document by document (as
+// the parser workers see it). One thread, figures in bytes per second.
+//
+// The corpus is generated on first use into /tmp/wyn-bench-site-1-10000
+// (python3 is needed once); WYN_BENCH_SITE names another generated site.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "markup/parser.h"
+
+namespace {
+
+struct Corpus {
+    std::vector<std::string> documents;
+    std::string all;
+};
+
+Corpus load_corpus()
+{
+    Corpus corpus;
+    const char *env = std::getenv("WYN_BENCH_SITE");
+    std::string site = env ? env : "/tmp/wyn-bench-site-1-10000";
+    std::string folder = site + "/local/wyn_files";
+    if (!std::filesystem::exists(folder)) {
+        std::string command = std::string("python3 '") + WYN_SOURCE_DIR + "/bench/gen_site.py' --out '" + site +
+                              "' --count 10000 --seed 1";
+        if (std::system(command.c_str()) != 0) return corpus;
+    }
+    std::vector<std::string> paths;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(folder))
+        if (entry.is_regular_file() && entry.path().extension() == ".wyn") paths.push_back(entry.path().string());
+    std::sort(paths.begin(), paths.end());
+    for (const std::string &path : paths) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        corpus.documents.push_back(text.str());
+        corpus.all += corpus.documents.back();
+    }
+    return corpus;
+}
+
+const Corpus &corpus()
+{
+    static Corpus c = load_corpus();
+    return c;
+}
+
+Str as_str(const std::string &s) { return Str{s.data(), s.size()}; }
+
+// The first pass over fresh memory pays for page faults, not for markup:
+// one untimed pass touches the pages the timed ones reuse.
+template <typename Work>
+void warm_up(Arena *arena, Work work)
+{
+    ArenaTemp t = temp_begin(arena);
+    work();
+    temp_end(t);
+}
+
+void TokenizeCorpus(benchmark::State &state)
+{
+    const Corpus &c = corpus();
+    Arena *arena = arena_alloc(GiB(16), MiB(64));
+    warm_up(arena, [&] { tokenize(arena, as_str(c.all)); });
+    for (auto _ : state) {
+        ArenaTemp t = temp_begin(arena);
+        TokenArray tokens = tokenize(arena, as_str(c.all));
+        benchmark::DoNotOptimize(tokens.tokens);
+        temp_end(t);
+    }
+    state.SetBytesProcessed((int64_t)(state.iterations() * c.all.size()));
+    arena_release(arena);
+}
+BENCHMARK(TokenizeCorpus)->Unit(benchmark::kMillisecond);
+
+void ParseCorpus(benchmark::State &state)
+{
+    const Corpus &c = corpus();
+    Arena *arena = arena_alloc(GiB(16), MiB(64));
+    warm_up(arena, [&] {
+        ParsedDocument doc = {};
+        parse_document(arena, arena, str_lit("corpus.wyn"), as_str(c.all), tokenize(arena, as_str(c.all)), &doc);
+    });
+    for (auto _ : state) {
+        ArenaTemp t = temp_begin(arena);
+        TokenArray tokens = tokenize(arena, as_str(c.all));
+        ParsedDocument doc = {};
+        parse_document(arena, arena, str_lit("corpus.wyn"), as_str(c.all), tokens, &doc);
+        benchmark::DoNotOptimize(doc.root);
+        temp_end(t);
+    }
+    state.SetBytesProcessed((int64_t)(state.iterations() * c.all.size()));
+    arena_release(arena);
+}
+BENCHMARK(ParseCorpus)->Unit(benchmark::kMillisecond);
+
+void TokenizeDocuments(benchmark::State &state)
+{
+    const Corpus &c = corpus();
+    Arena *arena = arena_alloc(GiB(1), MiB(1));
+    for (auto _ : state) {
+        for (const std::string &d : c.documents) {
+            ArenaTemp t = temp_begin(arena);
+            TokenArray tokens = tokenize(arena, as_str(d));
+            benchmark::DoNotOptimize(tokens.tokens);
+            temp_end(t);
+        }
+    }
+    state.SetBytesProcessed((int64_t)(state.iterations() * c.all.size()));
+    state.SetItemsProcessed((int64_t)(state.iterations() * c.documents.size()));
+    arena_release(arena);
+}
+BENCHMARK(TokenizeDocuments)->Unit(benchmark::kMillisecond);
+
+void ParseDocuments(benchmark::State &state)
+{
+    const Corpus &c = corpus();
+    Arena *arena = arena_alloc(GiB(1), MiB(1));
+    for (auto _ : state) {
+        for (const std::string &d : c.documents) {
+            ArenaTemp t = temp_begin(arena);
+            TokenArray tokens = tokenize(arena, as_str(d));
+            ParsedDocument doc = {};
+            parse_document(arena, arena, str_lit("doc.wyn"), as_str(d), tokens, &doc);
+            benchmark::DoNotOptimize(doc.root);
+            temp_end(t);
+        }
+    }
+    state.SetBytesProcessed((int64_t)(state.iterations() * c.all.size()));
+    state.SetItemsProcessed((int64_t)(state.iterations() * c.documents.size()));
+    arena_release(arena);
+}
+BENCHMARK(ParseDocuments)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
