@@ -66,6 +66,12 @@ bool wait_cs(CondVar *cv, CriticalSection *cs, u64 deadline_us);        // [back
 bool wait_srw_shared(CondVar *cv, SrwLock *lock, u64 deadline_us);      // [backend]
 bool wait_srw_exclusive(CondVar *cv, SrwLock *lock, u64 deadline_us);   // [backend]
 
+//- memory protection
+
+// Makes the pages that hold [base, base + size) read-only; the range is
+// widened to whole pages. False when the system refuses.
+bool memory_protect_read_only(void *base, u64 size);   // [backend]
+
 //- process
 
 struct SystemInfo {
@@ -109,6 +115,7 @@ enum FileWriteFlags : u32 {
 struct FileProperties {
     u64 size;
     u64 last_write_time;
+    u64 file_id;     // tells two files at one path apart (the inode); 0 when missing
     b32 exists;
     b32 is_folder;
 };
@@ -139,3 +146,42 @@ FolderListing folder_list(Arena *arena, Str folder);          // [backend] "." a
 // Device and inode of a folder, so a walk can stop at link cycles; false
 // when the folder cannot be read.
 bool folder_identity(Str folder, u64 out_identity[2]);        // [backend]
+
+//- change notifications
+//
+// A FolderWatch reports, without waiting, the names of files that changed,
+// appeared or went inside the folders it watches (not below them). It only
+// narrows down what is worth a look: callers compare the files themselves,
+// and still look at everything now and then, because notifications can be
+// lost (an overflowed queue) or never come (network folders). A backend
+// without notifications returns null from folder_watch_open. One thread
+// uses a watch at a time.
+
+struct FolderWatch;   // opaque
+
+enum FolderChangeKind : u32 {
+    FolderChange_File = 1,       // `name` in the folder of `watch_id` changed
+    FolderChange_Lost = 2,       // the folder's watch ended (deleted, moved): watch it again by path
+    FolderChange_Overflow = 3,   // notifications were dropped: compare everything
+};
+
+struct FolderChange {
+    FolderChange *next;
+    s64 watch_id;
+    u32 kind;
+    Str name;
+};
+
+struct FolderChangeList {
+    FolderChange *first;
+    FolderChange *last;
+    u64 count;
+};
+
+FolderWatch *folder_watch_open(void);                          // [backend] null without notifications
+// The id of the folder's watch (the same id for a folder watched twice),
+// or -1 when it cannot be watched (missing, or the system's limit reached).
+s64 folder_watch_add(FolderWatch *watch, Str folder);          // [backend]
+void folder_watch_remove(FolderWatch *watch, s64 watch_id);    // [backend]
+// The changes that arrived since the last call, on `arena`; never waits.
+FolderChangeList folder_watch_read(FolderWatch *watch, Arena *arena);   // [backend]

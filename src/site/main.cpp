@@ -6,7 +6,8 @@
 // Start-up runs on the main thread in a fixed order; after it the main
 // thread only sleeps.
 #include "markup/tree_dump.h"
-#include "os/platform.h"
+#include "os/file_service.h"
+#include "site/build.h"
 #include "site/command_line.h"
 
 #include <cstdio>
@@ -62,10 +63,9 @@ struct MessageLog {
     bool print_todos = cmd_line_has_flag(cmd, str_lit("print_todos"));
     bool deploy = cmd_line_has_flag(cmd, str_lit("deploy"));
     bool no_file_path_check = cmd_line_has_flag(cmd, str_lit("no_file_path_check"));
-    (void)js;
-    (void)no_file_path_check;
 
     build_settings_create(check_urls, print_todos, deploy);
+    site_build_start(layout.local_folder, !deploy && !no_file_path_check, check_urls, js);
 
     // The document list: every file below the target folder, or the one
     // file the target names.
@@ -73,14 +73,19 @@ struct MessageLog {
     bool single_file = layout.target.size && !char_is_slash((u8)layout.target.str[layout.target.size - 1]);
     if (single_file) str_list_push(arena, &files, layout.target);
     else site_list_files(arena, &files, layout.target);
-    u64 documents = 0;
     for (StrNode *n = files.first; n; n = n->next) {
         Str path = n->string;
         if (!str_eq(path_extension(path), str_lit("wyn"))) continue;   // Page.WYN is not a source
         if (str_eq(path_file_name(path), str_lit("index.wyn"))) continue;
-        documents += 1;
+        if (!site_build_submit(path)) {
+            // Waiting for queue room that can never come would stop the
+            // whole start-up; the document is skipped and the user told.
+            Str shown = path.size > 160 ? str_pushf(log.arena, "%S...", str_prefix(path, 160)) : path;
+            Str text = str_pushf(log.arena, "%S is too long to build: a document path may have at most %I64u bytes",
+                                 shown, queue_payload_limit(site_build()->parse_queue));
+            diag_push_at(log.arena, &log.list, nullptr, 0, DiagLevel_Warning, text);
+        }
     }
-    (void)documents;
 
     diag_print_log(&log.list);
     for (;;) sleep_ms(100);
@@ -113,5 +118,7 @@ int main(int argc, char **argv)
     if (cmd_line_option(cmd, str_lit("tree"))) return markup_tree_command(cmd_line_value(cmd, str_lit("tree")));
 
     process_start();
+    content_cache_create();
+    fs_start();
     site_run(cmd);
 }

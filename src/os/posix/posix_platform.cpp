@@ -49,6 +49,15 @@ void os_memory_reset(void *base, u64 size)
 
 void os_memory_release(void *base, u64 size) { munmap(base, size); }
 
+bool memory_protect_read_only(void *base, u64 size)
+{
+    if (size == 0) return true;
+    u64 page = os_memory_page_size();
+    u64 start = (u64)(uintptr_t)base & ~(page - 1);
+    u64 end = align_up_pow2((u64)(uintptr_t)base + size, page);
+    return mprotect((void *)(uintptr_t)start, end - start, PROT_READ) == 0;
+}
+
 u64 os_memory_page_size(void)
 {
     static const u64 page = (u64)sysconf(_SC_PAGESIZE);
@@ -385,17 +394,21 @@ Str file_read_all(Arena *arena, Str path, FileProperties *out_properties)
     const char *cpath = path_cstring(scratch.arena, path);
     Str result = str_empty();
     FileProperties props = {};
-    int fd = open(cpath, O_RDONLY | O_CLOEXEC);
+    // Only regular files are read: opening a named pipe would wait for a
+    // writer for ever, and a device such as /dev/zero never ends. The open
+    // does not wait, and regular files ignore the flag.
+    int fd = open(cpath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     scratch_end(scratch);
     if (fd < 0) {
         if (out_properties) *out_properties = props;
         return result;
     }
     struct stat st;
-    if (fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         props.exists = 1;
         props.size = (u64)st.st_size;
         props.last_write_time = mtime_ns(&st);
+        props.file_id = (u64)st.st_ino;
         // The file may grow or shrink while it is read: read to the end, in
         // pieces, and keep what arrived.
         u64 capacity = props.size + 1;
@@ -506,6 +519,7 @@ FileProperties file_properties(Str path)
         props.is_folder = S_ISDIR(st.st_mode);
         props.size = (u64)st.st_size;
         props.last_write_time = mtime_ns(&st);
+        props.file_id = (u64)st.st_ino;
     }
     scratch_end(scratch);
     return props;

@@ -1,0 +1,125 @@
+// os/content_cache.cpp: the content-addressed store of loaded files.
+#include "os/content_cache.h"
+
+#include <xxhash.h>
+
+//- the process-wide cache
+
+// Made once; a function-local static makes a late first use from two
+// threads safe as well (tests and tools may skip the main thread's call).
+static std::atomic<ContentCache *> g_content_cache;
+
+static ContentCache *content_cache_build(void)
+{
+    ContentCache *cache = push_struct<ContentCache>(process_arena());
+    striped_table_init(process_arena(), &cache->table, content_bucket_count, content_stripe_count,
+                       StripeLock_Section, MiB(64), KiB(64));
+    g_content_cache.store(cache, std::memory_order_release);
+    return cache;
+}
+
+ContentCache *content_cache_create(void)
+{
+    static ContentCache *cache = content_cache_build();
+    return cache;
+}
+
+ContentCache *content_cache(void) { return g_content_cache.load(std::memory_order_acquire); }
+
+//- keys and lookups
+
+ContentKey content_key_of(Str bytes)
+{
+    // Keys never leave the process, so any 128-bit hash with a negligible
+    // collision rate will do; XXH3 is the fastest at hand.
+    XXH128_hash_t h = XXH3_128bits(bytes.str, bytes.size);
+    ContentKey key = {{h.low64, h.high64}};
+    return key;
+}
+
+static ContentBucket *bucket_of(ContentCache *cache, ContentKey key, TableStripe **out_stripe)
+{
+    u64 index = striped_bucket_of(&cache->table, key.half[1]);
+    *out_stripe = striped_stripe_of(&cache->table, index);
+    return &cache->buckets[index];
+}
+
+// The caller holds the stripe's critical section.
+static ContentEntry *bucket_find(ContentBucket *bucket, ContentKey key)
+{
+    for (ContentEntry *e = bucket->first; e; e = e->next)
+        if (content_key_eq(e->key, key)) return e;
+    return nullptr;
+}
+
+static void bucket_append(TableStripe *stripe, ContentBucket *bucket, ContentKey key, Str value)
+{
+    ContentEntry *entry = push_struct<ContentEntry>(stripe->arena);
+    if (!entry) return;   // refused memory: the content is simply not cached
+    entry->key = key;
+    entry->value = value;
+    entry->prev = bucket->last;
+    if (bucket->last) bucket->last->next = entry;
+    else bucket->first = entry;
+    bucket->last = entry;
+}
+
+//- put, insert, get
+
+ContentKey content_put(Str bytes, Arena *bytes_arena)
+{
+    ContentCache *cache = content_cache_create();
+    ContentKey key = content_key_of(bytes);
+    TableStripe *stripe = nullptr;
+    ContentBucket *bucket = bucket_of(cache, key, &stripe);
+    cs_enter(stripe->section);
+    if (bucket_find(bucket, key)) {
+        cs_leave(stripe->section);
+        // The cached copy is identical: keep one.
+        arena_release(bytes_arena);
+        return key;
+    }
+    if (bytes.size >= content_protect_min_size) memory_protect_read_only((void *)bytes.str, bytes.size);
+    bucket_append(stripe, bucket, key, bytes);
+    cs_leave(stripe->section);
+    cv_broadcast(stripe->condition);
+    return key;
+}
+
+void content_insert(ContentKey key, Str value)
+{
+    ContentCache *cache = content_cache_create();
+    TableStripe *stripe = nullptr;
+    ContentBucket *bucket = bucket_of(cache, key, &stripe);
+    cs_enter(stripe->section);
+    if (!bucket_find(bucket, key)) bucket_append(stripe, bucket, key, value);
+    cs_leave(stripe->section);
+    cv_broadcast(stripe->condition);
+}
+
+Str content_get(ContentKey key)
+{
+    ContentCache *cache = content_cache();
+    if (!cache || content_key_is_zero(key)) return str_empty();
+    TableStripe *stripe = nullptr;
+    ContentBucket *bucket = bucket_of(cache, key, &stripe);
+    cs_enter(stripe->section);
+    ContentEntry *entry = bucket_find(bucket, key);
+    Str value = entry ? entry->value : str_empty();
+    cs_leave(stripe->section);
+    return value;
+}
+
+u64 content_entry_count(void)
+{
+    ContentCache *cache = content_cache();
+    if (!cache) return 0;
+    u64 count = 0;
+    for (u64 b = 0; b < content_bucket_count; b += 1) {
+        TableStripe *stripe = striped_stripe_of(&cache->table, b);
+        cs_enter(stripe->section);
+        for (ContentEntry *e = cache->buckets[b].first; e; e = e->next) count += 1;
+        cs_leave(stripe->section);
+    }
+    return count;
+}

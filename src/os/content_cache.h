@@ -1,0 +1,64 @@
+// os/content_cache.h: the process-wide, content-addressed store of loaded
+// files.
+//
+// A file's bytes are filed under the 128-bit XXH3 hash of the bytes, so two
+// files with identical bytes share one entry and a changed file gets a new
+// key while readers of the old key keep valid bytes: entries are never
+// evicted or changed. The bytes a streamer loads live in an arena of their
+// own; the cache keeps that arena for ever, or releases it at once when the
+// same bytes are already cached. Readers share the bytes without copies.
+//
+// The cache is created once by the main thread before other threads start;
+// after that any thread may put and get. Each of its 128 stripes has a
+// critical section that guards its 8 buckets.
+#pragma once
+#include "os/work_queue.h"
+
+struct ContentKey {
+    u64 half[2];   // half[1] picks the bucket
+};
+
+inline bool content_key_eq(ContentKey a, ContentKey b) { return a.half[0] == b.half[0] && a.half[1] == b.half[1]; }
+inline bool content_key_is_zero(ContentKey k) { return (k.half[0] | k.half[1]) == 0; }
+
+struct ContentEntry {
+    ContentEntry *next;
+    ContentEntry *prev;
+    ContentKey key;
+    Str value;
+};
+
+struct ContentBucket {
+    ContentEntry *first;
+    ContentEntry *last;
+};
+
+constexpr u64 content_bucket_count = 1024;
+constexpr u64 content_stripe_count = content_bucket_count / 8;
+
+struct ContentCache {
+    StripedTable table;                        // critical section per stripe
+    ContentBucket buckets[content_bucket_count];
+};
+
+// Contents at least this large sit in a mapping of their own and are made
+// read-only, so a stray write into shared bytes faults at once. Smaller ones
+// share the arena slabs with other arenas, and protecting a piece of a slab
+// splits its mapping: 100,000 small files would pass the kernel's limit on
+// mappings per process.
+constexpr u64 content_protect_min_size = MiB(4);
+
+ContentCache *content_cache_create(void);   // main thread, once; later calls return the same cache
+ContentCache *content_cache(void);          // null before creation
+
+ContentKey content_key_of(Str bytes);
+// Files freshly loaded bytes. `bytes_arena` holds only these bytes (or is
+// null for empty bytes): it is kept for ever when the key is new and
+// released when the key is already cached.
+ContentKey content_put(Str bytes, Arena *bytes_arena);
+// Files `value` under `key` when the key is absent; the value must live for
+// ever. An existing entry is left as it is.
+void content_insert(ContentKey key, Str value);
+// The bytes of a key, or an empty Str (a key never stored, or the zero key).
+Str content_get(ContentKey key);
+u64 content_entry_count(void);   // a snapshot, for tests and tools

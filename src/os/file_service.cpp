@@ -1,0 +1,558 @@
+// os/file_service.cpp: the file table, the streamers and the scanner.
+#include "os/file_service.h"
+
+//- the process-wide service
+
+static std::atomic<FileService *> g_file_service;
+
+FileService *file_service(void) { return g_file_service.load(std::memory_order_acquire); }
+
+u64 fs_generation(void)
+{
+    FileService *fs = file_service();
+    return fs ? atomic_load_u64(&fs->generation) : 0;
+}
+
+//- the file table
+
+static FileBucket *fs_bucket(FileService *fs, u64 hash, TableStripe **out_stripe)
+{
+    u64 index = striped_bucket_of(&fs->table, hash);
+    *out_stripe = striped_stripe_of(&fs->table, index);
+    return &fs->buckets[index];
+}
+
+// The caller holds the stripe's lock, shared or exclusive.
+static FileEntry *bucket_find(FileBucket *bucket, Str path, u64 hash)
+{
+    for (FileEntry *e = bucket->first; e; e = e->next)
+        if (e->path_hash == hash && str_eq(e->path, path)) return e;
+    return nullptr;
+}
+
+// Looks a path up under the stripe's shared lock; entries are never removed,
+// so the pointer stays valid after the lock is released.
+static FileEntry *fs_find(FileService *fs, Str path)
+{
+    u64 hash = str_hash(path);
+    TableStripe *stripe = nullptr;
+    FileBucket *bucket = fs_bucket(fs, hash, &stripe);
+    srw_lock_shared(stripe->slim);
+    FileEntry *entry = bucket_find(bucket, path, hash);
+    srw_unlock_shared(stripe->slim);
+    return entry;
+}
+
+// Hands a new entry to the scanner without a lock: entries are pushed once
+// and only the scanner takes them.
+static void pending_push(FileService *fs, FileEntry *entry)
+{
+    std::atomic_ref<FileEntry *> head(fs->pending);
+    FileEntry *old = head.load(std::memory_order_relaxed);
+    do {
+        entry->pending_next = old;
+    } while (!head.compare_exchange_weak(old, entry, std::memory_order_release, std::memory_order_relaxed));
+}
+
+static FileEntry *pending_take_all(FileService *fs)
+{
+    return std::atomic_ref<FileEntry *>(fs->pending).exchange(nullptr, std::memory_order_acquire);
+}
+
+//- fs_get and fs_request
+
+bool fs_request(Str path, u64 deadline_us)
+{
+    FileService *fs = file_service();
+    if (!fs) return false;
+    return queue_push(fs->requests, path, deadline_us);
+}
+
+// Creates the entry of a path the table does not know yet, marked as
+// waiting for its first load, and hands it to the scanner. True when this
+// call created it.
+static bool fs_register(FileService *fs, TableStripe *stripe, FileBucket *bucket, Str path, u64 hash)
+{
+    srw_lock_exclusive(stripe->slim);
+    bool created = false;
+    if (!bucket_find(bucket, path, hash)) {
+        FileEntry *fresh = push_struct<FileEntry>(stripe->arena);
+        if (fresh) {
+            fresh->path = str_copy(stripe->arena, path);
+            fresh->path_hash = hash;
+            // Busy until the first load: a reader woken by another entry's
+            // load must not take the all-zero key.
+            fresh->busy = FileBusy_New;
+            if (bucket->last) bucket->last->next = fresh;
+            else bucket->first = fresh;
+            bucket->last = fresh;
+            pending_push(fs, fresh);
+            created = true;
+        }
+    }
+    srw_unlock_exclusive(stripe->slim);
+    return created;
+}
+
+void fs_prefetch(Str path)
+{
+    FileService *fs = file_service();
+    if (!fs || path.size > queue_payload_limit(fs->requests)) return;
+    u64 hash = str_hash(path);
+    TableStripe *stripe = nullptr;
+    FileBucket *bucket = fs_bucket(fs, hash, &stripe);
+    srw_lock_shared(stripe->slim);
+    bool known = bucket_find(bucket, path, hash) != nullptr;
+    srw_unlock_shared(stripe->slim);
+    if (!known && fs_register(fs, stripe, bucket, path, hash)) fs_request(path, u64_max);
+}
+
+FsResult fs_get(Str path, u64 deadline_us)
+{
+    FsResult result = {};
+    FileService *fs = file_service();
+    // A path the request queue can never carry could never be loaded; an
+    // entry for it would only make every reader wait.
+    if (!fs || path.size > queue_payload_limit(fs->requests)) return result;
+    u64 hash = str_hash(path);
+    TableStripe *stripe = nullptr;
+    FileBucket *bucket = fs_bucket(fs, hash, &stripe);
+    bool first_pass = true;
+    srw_lock_shared(stripe->slim);
+    for (;;) {
+        FileEntry *entry = bucket_find(bucket, path, hash);
+        if (entry && atomic_load_u64(&entry->busy) == FileBusy_Idle) {
+            result.key = entry->key;
+            result.last_write_time = entry->last_write_time;
+            // Read under the same lock as the key: a later load of this file
+            // cannot have been counted yet.
+            result.generation = atomic_load_u64(&fs->generation);
+            result.loaded = 1;
+            break;
+        }
+        if (!entry && !first_pass) break;   // the table refused memory for it
+        if (!entry) {
+            first_pass = false;
+            srw_unlock_shared(stripe->slim);
+            bool created = fs_register(fs, stripe, bucket, path, hash);
+            // No stripe lock is held while the push may wait for room: the
+            // streamers that make room need these locks to finish.
+            if (created) fs_request(path, deadline_us);
+            srw_lock_shared(stripe->slim);
+            continue;
+        }
+        if (deadline_us != u64_max && now_us() >= deadline_us) {
+            // Too late for the load in progress: the last complete load (if
+            // any) is still better than nothing, and `loaded` says so.
+            result.key = entry->key;
+            result.last_write_time = entry->last_write_time;
+            result.generation = atomic_load_u64(&fs->generation);
+            break;
+        }
+        wait_srw_shared(stripe->condition, stripe->slim, deadline_us);
+    }
+    srw_unlock_shared(stripe->slim);
+    return result;
+}
+
+//- streamers
+
+// Reads the whole file onto an arena sized for it. Only the bytes live on
+// that arena, so the content cache can keep or release it as a whole.
+static Str streamer_read(Str path, Arena **out_arena, FileProperties *out_props)
+{
+    *out_arena = nullptr;
+    *out_props = file_properties(path);
+    if (!out_props->exists || out_props->is_folder || out_props->size == 0) return str_empty();
+    // Reservations cost address space only; sized to the file they stay
+    // cut from the shared slabs for all but large files.
+    Arena *arena = arena_alloc(out_props->size + arena_header_size + 64, KiB(4));
+    if (!arena) return str_empty();
+    // The properties of the handle that was read belong with these bytes.
+    Str bytes = file_read_all(arena, path, out_props);
+    if (bytes.size == 0) {
+        arena_release(arena);
+        return str_empty();
+    }
+    *out_arena = arena;
+    return bytes;
+}
+
+static bool entry_matches(const FileEntry *entry, const FileProperties *props)
+{
+    return entry->last_write_time == props->last_write_time && entry->size == props->size &&
+           entry->file_id == props->file_id;
+}
+
+void fs_streamer(u64 index)
+{
+    thread_set_name("[FS] Streamer #%I64u", index);
+    FileService *fs = file_service();
+    for (;;) {
+        ArenaTemp scratch = scratch_begin(nullptr, 0);
+        Str path = queue_pop(fs->requests, scratch.arena);
+        FileEntry *entry = fs_find(fs, path);
+        bool claimed = entry && (atomic_cas_u64(&entry->busy, FileBusy_Idle, FileBusy_Loading) ||
+                                 atomic_cas_u64(&entry->busy, FileBusy_New, FileBusy_Loading));
+        if (!claimed) {
+            // Another streamer is loading it; the scanner asks again if the
+            // file changed after that load read it.
+            atomic_add_u64(&fs->dropped_requests, 1);
+            scratch_end(scratch);
+            continue;
+        }
+        Arena *bytes_arena = nullptr;
+        FileProperties props = {};
+        Str bytes = streamer_read(entry->path, &bytes_arena, &props);
+        ContentKey key = content_put(bytes, bytes_arena);
+
+        TableStripe *stripe = nullptr;
+        fs_bucket(fs, entry->path_hash, &stripe);
+        srw_lock_exclusive(stripe->slim);
+        entry->key = key;
+        entry->last_write_time = props.last_write_time;
+        entry->size = props.exists ? props.size : 0;
+        entry->file_id = props.file_id;
+        entry->load_count += 1;
+        atomic_add_u64(&fs->generation, 1);   // every load counts, changed bytes or not
+        atomic_store_u64(&entry->busy, FileBusy_Idle);
+        srw_unlock_exclusive(stripe->slim);
+        cv_broadcast(stripe->condition);
+        scratch_end(scratch);
+    }
+}
+
+//- the scanner
+//
+// Each tick (100 ms): take the entries created since the last tick and
+// watch their folders; turn notifications into suspects; look at every
+// suspect; every few seconds, or when notifications were lost, look at
+// every entry instead. A suspect stays on the list until it is idle and its
+// stored last-write time matches the file, so a change that lands while the
+// file is loading is not lost.
+
+enum ScanMark : u64 {
+    ScanMark_Suspect = 1,     // on the suspect list
+    ScanMark_Requested = 2,   // a load was requested at scan_request_count
+    ScanMark_SeenNew = 4,     // was still waiting for its first load at the last full pass
+};
+
+struct ScanMember {
+    ScanMember *next;
+    FileEntry *entry;
+};
+
+struct ScanFolder {
+    ScanFolder *next_by_path;
+    ScanFolder *next_by_id;
+    ScanFolder *next_all;
+    Str prefix;          // the entries' text up to and with their last "/" ("" for none)
+    s64 watch_id;        // -1 while unwatched
+    ScanMember *members;
+};
+
+constexpr u64 scan_path_buckets = 1024;
+constexpr u64 scan_id_buckets = 256;
+
+struct FileScanner {
+    Arena *arena;
+    FolderWatch *watch;   // null: no notifications, every tick is a full pass
+    ScanFolder *by_path[scan_path_buckets];
+    ScanFolder *by_id[scan_id_buckets];
+    ScanFolder *folders;
+    u64 unwatched_count;
+    FileEntry *suspects;  // through scan_next
+    u64 next_full_pass_us;
+    b32 full_pass_due;
+};
+
+static void suspect_add(FileScanner *sc, FileEntry *entry)
+{
+    if (entry->scan_mark & ScanMark_Suspect) return;
+    entry->scan_mark |= ScanMark_Suspect;
+    entry->scan_next = sc->suspects;
+    sc->suspects = entry;
+}
+
+static u64 scan_id_slot(s64 id) { return (u64)id % scan_id_buckets; }
+
+static void folder_map_id(FileScanner *sc, ScanFolder *folder)
+{
+    u64 slot = scan_id_slot(folder->watch_id);
+    folder->next_by_id = sc->by_id[slot];
+    sc->by_id[slot] = folder;
+}
+
+static void folder_unmap_id(FileScanner *sc, ScanFolder *folder)
+{
+    ScanFolder **link = &sc->by_id[scan_id_slot(folder->watch_id)];
+    while (*link && *link != folder) link = &(*link)->next_by_id;
+    if (*link) *link = folder->next_by_id;
+    folder->next_by_id = nullptr;
+}
+
+// What to hand the system for a prefix: the folder itself, "/" for the
+// root, "." for relative names without a folder.
+static Str folder_watch_path(Str prefix)
+{
+    if (prefix.size == 0) return str_lit(".");
+    if (prefix.size == 1) return prefix;   // "/"
+    return str_prefix(prefix, prefix.size - 1);
+}
+
+static void folder_try_watch(FileService *fs, FileScanner *sc, ScanFolder *folder)
+{
+    if (!sc->watch || folder->watch_id >= 0) return;
+    s64 id = folder_watch_add(sc->watch, folder_watch_path(folder->prefix));
+    if (id < 0) return;
+    folder->watch_id = id;
+    folder_map_id(sc, folder);
+    sc->unwatched_count -= 1;
+    if (sc->unwatched_count == 0) atomic_store_u64(&fs->watching, 1);
+}
+
+static void folder_lost(FileService *fs, FileScanner *sc, ScanFolder *folder)
+{
+    if (folder->watch_id < 0) return;
+    folder_unmap_id(sc, folder);
+    folder_watch_remove(sc->watch, folder->watch_id);
+    folder->watch_id = -1;
+    sc->unwatched_count += 1;
+    atomic_store_u64(&fs->watching, 0);
+}
+
+static ScanFolder *folder_for(FileService *fs, FileScanner *sc, Str path)
+{
+    u64 slash = str_find_last_byte(path, '/');
+    Str prefix = slash < path.size ? str_prefix(path, slash + 1) : str_prefix(path, 0);
+    u64 slot = str_hash(prefix) % scan_path_buckets;
+    for (ScanFolder *f = sc->by_path[slot]; f; f = f->next_by_path)
+        if (str_eq(f->prefix, prefix)) return f;
+    ScanFolder *folder = push_struct<ScanFolder>(sc->arena);
+    if (!folder) return nullptr;
+    folder->prefix = str_copy(sc->arena, prefix);
+    folder->watch_id = -1;
+    folder->next_by_path = sc->by_path[slot];
+    sc->by_path[slot] = folder;
+    folder->next_all = sc->folders;
+    sc->folders = folder;
+    sc->unwatched_count += 1;
+    atomic_store_u64(&fs->watching, 0);
+    folder_try_watch(fs, sc, folder);
+    return folder;
+}
+
+static void scanner_register(FileService *fs, FileScanner *sc, FileEntry *entry)
+{
+    ScanFolder *folder = folder_for(fs, sc, entry->path);
+    if (folder) {
+        ScanMember *member = push_struct<ScanMember>(sc->arena);
+        if (member) {
+            member->entry = entry;
+            member->next = folder->members;
+            folder->members = member;
+        }
+    }
+    // An entry still waiting for its first load is read after its folder's
+    // watch began, so changes from now on are seen. Any other entry may
+    // have been read before: look at it once.
+    if (atomic_load_u64(&entry->busy) != FileBusy_New) suspect_add(sc, entry);
+}
+
+// Decides about one entry from what its record and its file say; keeps the
+// scanner's marks. True: request a load now.
+static bool scan_decide(FileScanner *sc, FileEntry *entry, u64 busy, bool same, u64 load_count, bool full_pass)
+{
+    if (busy == FileBusy_Loading) {
+        // The load may have read the file before its latest change.
+        suspect_add(sc, entry);
+        return false;
+    }
+    if (busy == FileBusy_New) {
+        // Its first load is queued. Only a request lost on the way (a reader
+        // whose deadline passed while the queue was full) leaves it waiting
+        // across two full passes.
+        if (!full_pass) return false;
+        if (entry->scan_mark & ScanMark_SeenNew) {
+            entry->scan_mark &= ~(u64)ScanMark_SeenNew;
+            return true;
+        }
+        entry->scan_mark |= ScanMark_SeenNew;
+        return false;
+    }
+    entry->scan_mark &= ~(u64)ScanMark_SeenNew;
+    if (same) {
+        entry->scan_mark &= ~(u64)ScanMark_Requested;
+        return false;
+    }
+    suspect_add(sc, entry);
+    // A request is outstanding until a load completes; asking again before
+    // that would only queue the same work twice.
+    if ((entry->scan_mark & ScanMark_Requested) && entry->scan_request_count == load_count) return false;
+    entry->scan_mark |= ScanMark_Requested;
+    entry->scan_request_count = load_count;
+    return true;
+}
+
+static void scan_full_pass(FileService *fs, FileScanner *sc)
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    for (u64 b = 0; b < file_bucket_count; b += 1) {
+        TableStripe *stripe = striped_stripe_of(&fs->table, b);
+        StrList requests = {};
+        srw_lock_shared(stripe->slim);
+        for (FileEntry *e = fs->buckets[b].first; e; e = e->next) {
+            u64 busy = atomic_load_u64(&e->busy);
+            bool same = true;
+            if (busy == FileBusy_Idle) {
+                FileProperties props = file_properties(e->path);
+                same = entry_matches(e, &props);
+            }
+            if (scan_decide(sc, e, busy, same, e->load_count, true))
+                str_list_push(scratch.arena, &requests, e->path);
+        }
+        srw_unlock_shared(stripe->slim);
+        for (StrNode *n = requests.first; n; n = n->next) fs_request(n->string, u64_max);
+    }
+    scratch_end(scratch);
+}
+
+static void scan_suspects(FileService *fs, FileScanner *sc)
+{
+    FileEntry *list = sc->suspects;
+    sc->suspects = nullptr;
+    for (FileEntry *e = list; e; e = e->scan_next) e->scan_mark &= ~(u64)ScanMark_Suspect;
+    for (FileEntry *e = list, *next = nullptr; e; e = next) {
+        next = e->scan_next;
+        // The file first, then the record: a load that completes in between
+        // leaves a newer record, which only costs one more look.
+        FileProperties props = file_properties(e->path);
+        TableStripe *stripe = nullptr;
+        fs_bucket(fs, e->path_hash, &stripe);
+        srw_lock_shared(stripe->slim);
+        u64 busy = atomic_load_u64(&e->busy);
+        bool same = entry_matches(e, &props);
+        u64 load_count = e->load_count;
+        srw_unlock_shared(stripe->slim);
+        if (scan_decide(sc, e, busy, same, load_count, false)) fs_request(e->path, u64_max);
+    }
+}
+
+static void scan_changes(FileService *fs, FileScanner *sc, Arena *arena)
+{
+    FolderChangeList changes = folder_watch_read(sc->watch, arena);
+    for (FolderChange *c = changes.first; c; c = c->next) {
+        if (c->kind == FolderChange_Overflow) {
+            sc->full_pass_due = 1;
+            continue;
+        }
+        ScanFolder *next = nullptr;
+        for (ScanFolder *f = sc->by_id[scan_id_slot(c->watch_id)]; f; f = next) {
+            next = f->next_by_id;
+            if (f->watch_id != c->watch_id) continue;
+            if (c->kind == FolderChange_Lost) {
+                folder_lost(fs, sc, f);
+                continue;
+            }
+            Str path = str_pushf(arena, "%S%S", f->prefix, c->name);
+            FileEntry *entry = fs_find(fs, path);
+            if (entry) suspect_add(sc, entry);
+        }
+    }
+}
+
+static void scanner_tick(FileService *fs, FileScanner *sc)
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    for (FileEntry *e = pending_take_all(fs), *next = nullptr; e; e = next) {
+        next = e->pending_next;
+        scanner_register(fs, sc, e);
+    }
+    if (sc->watch) scan_changes(fs, sc, scratch.arena);
+    if (sc->unwatched_count) {
+        // An unwatched folder is polled: its entries are looked at on every
+        // tick, and its watch is tried again (the folder may be back).
+        for (ScanFolder *f = sc->folders; f; f = f->next_all) {
+            if (f->watch_id >= 0) continue;
+            folder_try_watch(fs, sc, f);
+            for (ScanMember *m = f->members; m; m = m->next) suspect_add(sc, m->entry);
+        }
+    }
+    u64 now = now_us();
+    if (!sc->watch || sc->full_pass_due || now >= sc->next_full_pass_us) {
+        scan_full_pass(fs, sc);
+        atomic_add_u64(&fs->full_passes, 1);
+        sc->full_pass_due = 0;
+        sc->next_full_pass_us = now + fs->config.full_pass_ms * 1000;
+    } else {
+        scan_suspects(fs, sc);
+    }
+    scratch_end(scratch);
+    atomic_add_u64(&fs->scan_ticks, 1);
+}
+
+void fs_scanner(u64)
+{
+    thread_set_name("[FS] Scanner");
+    FileService *fs = file_service();
+    FileScanner *sc = fs->scanner;
+    sc->next_full_pass_us = now_us() + fs->config.full_pass_ms * 1000;
+    for (;;) {
+        scanner_tick(fs, sc);
+        sleep_ms(fs->config.tick_ms);
+    }
+}
+
+u64 fs_count_changed(FileService *fs)
+{
+    u64 changed = 0;
+    for (u64 b = 0; b < file_bucket_count; b += 1) {
+        TableStripe *stripe = striped_stripe_of(&fs->table, b);
+        srw_lock_shared(stripe->slim);
+        for (FileEntry *e = fs->buckets[b].first; e; e = e->next) {
+            FileProperties props = file_properties(e->path);
+            if (!entry_matches(e, &props)) changed += 1;
+        }
+        srw_unlock_shared(stripe->slim);
+    }
+    return changed;
+}
+
+//- start
+
+FileService *fs_start_with(const FileServiceConfig *config)
+{
+    if (FileService *existing = file_service()) return existing;
+    Arena *arena = arena_alloc(GiB(8), KiB(4));
+    FileService *fs = push_struct<FileService>(arena);
+    fs->arena = arena;
+    fs->config = *config;
+    if (fs->config.streamer_count == 0) {
+        u64 processors = system_info()->processor_count;
+        fs->config.streamer_count = max_of<u64>(processors > 1 ? processors - 1 : 1, 2);
+    }
+    if (fs->config.tick_ms == 0) fs->config.tick_ms = 100;
+    if (fs->config.full_pass_ms == 0) fs->config.full_pass_ms = 4000;
+    fs->requests = queue_alloc(arena, work_queue_default_capacity);
+    striped_table_init(arena, &fs->table, file_bucket_count, file_stripe_count, StripeLock_Slim, GiB(8), KiB(4));
+    content_cache_create();
+
+    FileScanner *sc = push_struct<FileScanner>(arena);
+    sc->arena = arena_alloc(GiB(1), KiB(64));
+    sc->watch = fs->config.no_notifications ? nullptr : folder_watch_open();
+    fs->scanner = sc;
+    fs->watching = sc->watch ? 1 : 0;
+    g_file_service.store(fs, std::memory_order_release);
+
+    fs->streamer_count = fs->config.streamer_count;
+    fs->streamers = push_array<ThreadRecord *>(arena, fs->streamer_count);
+    for (u64 i = 0; i < fs->streamer_count; i += 1) fs->streamers[i] = thread_start(i, fs_streamer);
+    fs->scanner_thread = thread_start(0, fs_scanner);
+    return fs;
+}
+
+FileService *fs_start(void)
+{
+    FileServiceConfig config = {};
+    return fs_start_with(&config);
+}

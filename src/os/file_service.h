@@ -1,0 +1,136 @@
+// os/file_service.h: the watched file table, its loader threads and the
+// generation counter.
+//
+// Every source, template and style input is read through one process-wide
+// FileService. A reader asks for a path with fs_get; the first request
+// creates the path's FileEntry and queues a load; a streamer thread reads
+// the file into the content cache and stores the content key and the
+// file's last-write time; the reader then takes the bytes with content_get.
+// Every completed load raises the generation by one, changed bytes or not;
+// builds compare themselves against it to know they are out of date.
+//
+// Watching. The scanner thread wakes every 100 ms. It does not stat every
+// file on every wake-up: the system's change notifications (inotify on
+// Linux, one watch per folder) name the files worth a look, and only those
+// are compared against their stored last-write time. A full pass over every
+// entry still runs every few seconds as the safety net for what
+// notifications miss (network folders, an overflowed event queue, a folder
+// replaced under its watch). Folders that cannot be watched are polled on
+// every wake-up. So a changed file is reloaded within about 100 ms, and an
+// idle watch costs almost nothing.
+//
+// A new entry counts as busy until its first load completes: a reader never
+// receives the all-zero key of a file that was never loaded, unless its own
+// deadline passes first.
+//
+// Threads: any thread may call fs_get, fs_request and fs_generation. The
+// file table is a StripedTable (1,024 buckets, 64 stripes) with a slim lock
+// per stripe: shared for lookups and the scanner, exclusive for creating
+// entries and storing load results. The request queue's lock is never held
+// while a stripe lock is taken, and no stripe lock is held while a push may
+// wait for room. Failure: a file that cannot be read loads as empty content;
+// a path too long for the request queue is refused (fs_get reports it as
+// not loaded).
+#pragma once
+#include "os/content_cache.h"
+
+//- records
+
+enum FileBusy : u64 {
+    FileBusy_Idle = 0,
+    FileBusy_Loading = 1,    // a streamer holds the entry
+    FileBusy_New = 2,        // created, first load not yet done
+};
+
+struct FileEntry {
+    FileEntry *next;
+    Str path;                // copied, NUL-terminated
+    u64 path_hash;           // str_hash of the path, compared before the bytes
+    ContentKey key;          // all zero until the first load
+    u64 last_write_time;     // nanoseconds since the epoch; 0 until the first load or for a missing file
+    // Compared with the time: two saves within one tick of the file
+    // system's clock still differ in size or, when saved by a rename, in
+    // the file itself.
+    u64 size;
+    u64 file_id;
+    u64 busy;                // FileBusy, atomic
+    u64 load_count;          // completed loads of this entry, stored with the key
+    FileEntry *pending_next; // the service's list of entries the scanner has not taken yet
+    // Touched by the scanner thread only.
+    u64 scan_mark;           // ScanMark bits
+    u64 scan_request_count;  // load_count when the scanner last requested a load
+    FileEntry *scan_next;    // the scanner's list of entries to look at
+};
+
+struct FileBucket {
+    FileEntry *first;
+    FileEntry *last;
+};
+
+constexpr u64 file_bucket_count = 1024;
+constexpr u64 file_stripe_count = 64;
+
+struct FileServiceConfig {
+    u64 streamer_count;       // 0: processors - 1, at least 2
+    u64 tick_ms;              // 0: 100, the scanner's wake-up period
+    u64 full_pass_ms;         // 0: 4,000, the safety-net pass over every entry
+    b32 no_notifications;     // poll every entry on every tick, as without inotify
+};
+
+struct FileScanner;   // the scanner's private state
+
+struct FileService {
+    Arena *arena;
+    WorkQueue *requests;      // file paths, popped by the streamers
+    StripedTable table;       // slim lock per stripe
+    FileBucket buckets[file_bucket_count];
+    u64 streamer_count;
+    ThreadRecord **streamers;
+    ThreadRecord *scanner_thread;
+    u64 generation;           // atomic; raised by every completed load
+    FileServiceConfig config;
+    FileScanner *scanner;     // touched by the scanner thread only
+    FileEntry *pending;       // atomic: new entries the scanner has not taken yet
+    u64 watching;             // atomic: 1 while every watched folder has a working notification
+    u64 dropped_requests;     // atomic: requests that found their entry busy (or no entry)
+    u64 scan_ticks;           // atomic: completed scanner wake-ups
+    u64 full_passes;          // atomic: completed full passes
+};
+
+struct FsResult {
+    ContentKey key;
+    u64 last_write_time;
+    u64 generation;   // read together with the key: no load of this file after it is counted
+    b32 loaded;       // false: the deadline passed first or the path was refused
+};
+
+//- the service
+
+FileService *fs_start(void);                                   // main thread, once
+FileService *fs_start_with(const FileServiceConfig *config);   // tests and tools
+FileService *file_service(void);                               // null before fs_start
+
+// The key, last-write time and the generation seen with them; waits until
+// the file's first load is done, or until the deadline.
+FsResult fs_get(Str path, u64 deadline_us);
+// Queues a load of the path; false when the deadline passed or the path
+// can never fit in the request queue.
+bool fs_request(Str path, u64 deadline_us);
+u64 fs_generation(void);
+// Starts the first load of a path nobody asked for yet, without waiting for
+// it: a reader that comes later finds it loaded or loading. Waits only
+// while the request queue is full.
+void fs_prefetch(Str path);
+
+// Thread entries.
+void fs_streamer(u64 index);
+void fs_scanner(u64 unused);
+
+//- for tools and benchmarks
+
+// The work of one full pass without its effects: under the stripes' shared
+// locks, compares every entry with its file (last-write time, size,
+// identity) and counts the differences. Safe on any thread.
+u64 fs_count_changed(FileService *fs);
+// Whether change notifications cover every watched folder right now.
+inline bool fs_notifications_active(FileService *fs) { return atomic_load_u64(&fs->watching) != 0; }

@@ -1,0 +1,132 @@
+// test-label: concurrency
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "os/content_cache.h"
+
+static std::string s(Str x) { return std::string(x.str, x.size); }
+
+// Bytes on an arena of their own, as a streamer hands them over.
+static Str loaded_bytes(const std::string &text, Arena **out_arena)
+{
+    Arena *arena = arena_alloc(text.size() + 4096, KiB(4));
+    char *bytes = push_array_no_zero<char>(arena, text.size() + 1);
+    memcpy(bytes, text.data(), text.size());
+    bytes[text.size()] = 0;
+    *out_arena = arena;
+    return Str{bytes, text.size()};
+}
+
+TEST(ContentCache, IdenticalBytesShareOneEntryAndTheSecondCopyIsReleased)
+{
+    content_cache_create();
+    u64 before = content_entry_count();
+    Arena *a1 = nullptr, *a2 = nullptr;
+    Str first = loaded_bytes("identical bytes", &a1);
+    Str second = loaded_bytes("identical bytes", &a2);
+    ContentKey k1 = content_put(first, a1);
+    ContentKey k2 = content_put(second, a2);
+    EXPECT_TRUE(content_key_eq(k1, k2));
+    EXPECT_EQ(content_entry_count(), before + 1);
+    Str cached = content_get(k1);
+    EXPECT_EQ(cached.str, first.str);   // the first copy is the one kept
+    EXPECT_EQ(s(cached), "identical bytes");
+    // The released arena's block is handed out again to the next arena of
+    // its size: it no longer belongs to the cache.
+    Arena *again = arena_alloc(std::string("identical bytes").size() + 4096, KiB(4));
+    EXPECT_EQ((void *)again, (void *)a2);
+    arena_release(again);
+}
+
+TEST(ContentCache, DifferentBytesGetDifferentKeysAndBothStay)
+{
+    content_cache_create();
+    Arena *a1 = nullptr, *a2 = nullptr;
+    ContentKey k1 = content_put(loaded_bytes("version one", &a1), a1);
+    ContentKey k2 = content_put(loaded_bytes("version two", &a2), a2);
+    EXPECT_FALSE(content_key_eq(k1, k2));
+    EXPECT_EQ(s(content_get(k1)), "version one");   // the old content stays readable
+    EXPECT_EQ(s(content_get(k2)), "version two");
+    EXPECT_TRUE(content_key_eq(k1, content_key_of(str_lit("version one"))));
+}
+
+TEST(ContentCache, UnknownAndZeroKeysGiveEmptyBytes)
+{
+    content_cache_create();
+    ContentKey never = content_key_of(str_lit("never stored anywhere"));
+    EXPECT_EQ(content_get(never).size, 0u);
+    ContentKey zero = {};
+    EXPECT_TRUE(content_key_is_zero(zero));
+    EXPECT_EQ(content_get(zero).size, 0u);
+}
+
+TEST(ContentCache, EmptyContentIsAnEntryWithANonZeroKey)
+{
+    content_cache_create();
+    ContentKey k = content_put(str_empty(), nullptr);
+    EXPECT_FALSE(content_key_is_zero(k));
+    EXPECT_EQ(content_get(k).size, 0u);
+    EXPECT_TRUE(content_key_eq(k, content_put(str_empty(), nullptr)));
+}
+
+TEST(ContentCache, InsertKeepsAnExistingValue)
+{
+    content_cache_create();
+    ContentKey key = {{0x1234, 0x5678}};
+    content_insert(key, str_lit("first"));
+    content_insert(key, str_lit("second"));
+    EXPECT_EQ(s(content_get(key)), "first");
+}
+
+TEST(ContentCache, KeysDifferingInOneHalfAreDifferentKeys)
+{
+    content_cache_create();
+    // Same bucket (second half), different first half.
+    ContentKey a = {{1, 0x777}}, b = {{2, 0x777}};
+    content_insert(a, str_lit("a"));
+    content_insert(b, str_lit("b"));
+    EXPECT_EQ(s(content_get(a)), "a");
+    EXPECT_EQ(s(content_get(b)), "b");
+}
+
+TEST(ContentCacheDeathTest, LargeContentIsReadOnly)
+{
+    content_cache_create();
+    std::string big(content_protect_min_size + 100, 'x');
+    Arena *arena = nullptr;
+    Str bytes = loaded_bytes(big, &arena);
+    ContentKey key = content_put(bytes, arena);
+    Str cached = content_get(key);
+    ASSERT_EQ(cached.size, big.size());
+    EXPECT_EQ(cached.str[cached.size - 1], 'x');   // still readable
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // A stray write into shared bytes faults at once instead of silently
+    // changing every reader's view.
+    EXPECT_DEATH(((volatile char *)cached.str)[10] = 'y', "");
+}
+
+TEST(ContentCache, ConcurrentPutsOfTheSameBytesKeepOneEntry)
+{
+    content_cache_create();
+    static std::atomic<u64> keys_agree{0};
+    static ContentKey expected;
+    expected = content_key_of(str_lit("shared by every thread"));
+    u64 before = content_entry_count();
+    std::vector<ThreadRecord *> threads;
+    for (u64 t = 0; t < 6; t += 1) {
+        threads.push_back(thread_start(t, [](u64) {
+            for (int i = 0; i < 200; i += 1) {
+                Arena *arena = nullptr;
+                ContentKey k = content_put(loaded_bytes("shared by every thread", &arena), arena);
+                if (content_key_eq(k, expected) && content_get(k).size == 22) keys_agree.fetch_add(1);
+            }
+        }));
+    }
+    for (ThreadRecord *t : threads) thread_join(t);
+    EXPECT_EQ(keys_agree.load(), 6u * 200u);
+    EXPECT_EQ(content_entry_count(), before + 1);
+}

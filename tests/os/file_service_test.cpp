@@ -1,0 +1,437 @@
+// test-label: concurrency
+//
+// The file service against real files in a temporary folder. Every wait has
+// a generous deadline and checks an outcome (the content changed, the
+// generation rose, the scanner completed full passes); none sleeps and hopes.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "os/file_service.h"
+
+static std::string s(Str x) { return std::string(x.str, x.size); }
+static Str as_str(const std::string &x) { return Str{x.data(), x.size()}; }
+
+struct TempFolder {
+    std::string path;
+    TempFolder()
+    {
+        char pattern[] = "/tmp/wyn-fs-XXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~TempFolder() { std::system(("rm -rf '" + path + "'").c_str()); }
+    std::string at(const std::string &rest) const { return path + "/" + rest; }
+};
+
+// Writes in place (truncate, then write), as many editors and tools do.
+static void write_in_place(const std::string &path, const std::string &text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+static std::string text_of(const std::string &path)
+{
+    FsResult r = fs_get(as_str(path), u64_max);
+    return s(content_get(r.key));
+}
+
+template <typename Pred>
+static bool wait_for(Pred pred, int seconds = 20)
+{
+    u64 deadline = now_us() + (u64)seconds * 1000000;
+    while (now_us() < deadline) {
+        if (pred()) return true;
+        sleep_ms(5);
+    }
+    return pred();
+}
+
+static u64 entry_count(FileService *fs)
+{
+    u64 count = 0;
+    for (u64 b = 0; b < file_bucket_count; b += 1) {
+        TableStripe *stripe = striped_stripe_of(&fs->table, b);
+        srw_lock_shared(stripe->slim);
+        for (FileEntry *e = fs->buckets[b].first; e; e = e->next) count += 1;
+        srw_unlock_shared(stripe->slim);
+    }
+    return count;
+}
+
+// Waits until the scanner has completed `count` more full passes: long
+// enough for any change it would see to have been requested and loaded.
+static bool wait_full_passes(FileService *fs, u64 count)
+{
+    u64 target = atomic_load_u64(&fs->full_passes) + count;
+    return wait_for([&] { return atomic_load_u64(&fs->full_passes) >= target; });
+}
+
+// One service per process; when the tests share a process, each gets its
+// own subfolder and the folders are removed only at the end, so one test's
+// clean-up is never a change that another test's counts see.
+struct FileServiceTest : ::testing::Test {
+    static TempFolder *root;
+    static int serial;
+    FileService *fs = nullptr;
+    struct {
+        std::string path;
+        std::string at(const std::string &rest) const { return path + "/" + rest; }
+    } dir;
+    static void SetUpTestSuite() { root = new TempFolder(); }
+    static void TearDownTestSuite()
+    {
+        delete root;
+        root = nullptr;
+    }
+    void SetUp() override
+    {
+        FileServiceConfig config = {};
+        config.full_pass_ms = 300;   // short, so tests can wait for passes
+        fs = fs_start_with(&config);
+        dir.path = root->at("t" + std::to_string(serial++));
+        ASSERT_EQ(mkdir(dir.path.c_str(), 0777), 0);
+    }
+};
+TempFolder *FileServiceTest::root;
+int FileServiceTest::serial;
+
+//- first loads
+
+TEST_F(FileServiceTest, AFirstRequestLoadsTheFileWithItsTime)
+{
+    std::string path = dir.at("page.wyn");
+    write_in_place(path, "hello");
+    u64 before = fs_generation();
+    FsResult r = fs_get(as_str(path), u64_max);
+    EXPECT_TRUE(r.loaded);
+    EXPECT_EQ(s(content_get(r.key)), "hello");
+    EXPECT_EQ(r.last_write_time, file_properties(as_str(path)).last_write_time);
+    EXPECT_NE(r.last_write_time, 0u);
+    EXPECT_GE(fs_generation(), before + 1);
+    EXPECT_GE(r.generation, before + 1);   // counts its own load
+}
+
+TEST_F(FileServiceTest, ThreadsAskingForNewPathsTogetherCreateOneEntryAndOneLoadEach)
+{
+    constexpr int files = 24, threads = 4;
+    static std::vector<std::string> paths;
+    static std::atomic<int> ready{0};
+    static ContentKey keys[threads][files];
+    paths.clear();
+    for (int i = 0; i < files; i += 1) {
+        paths.push_back(dir.at("same_" + std::to_string(i) + ".wyn"));
+        write_in_place(paths.back(), "content " + std::to_string(i));
+    }
+    u64 entries_before = entry_count(fs);
+    u64 generation_before = fs_generation();
+    std::vector<ThreadRecord *> started;
+    for (u64 t = 0; t < threads; t += 1) {
+        started.push_back(thread_start(t, [](u64 index) {
+            ready.fetch_add(1);
+            while (ready.load() < threads) {
+            }
+            for (int i = 0; i < files; i += 1) keys[index][i] = fs_get(as_str(paths[i]), u64_max).key;
+        }));
+    }
+    for (ThreadRecord *t : started) thread_join(t);
+    EXPECT_EQ(entry_count(fs), entries_before + files);
+    EXPECT_EQ(fs_generation(), generation_before + files);   // one load per path
+    for (int i = 0; i < files; i += 1) {
+        EXPECT_EQ(s(content_get(keys[0][i])), "content " + std::to_string(i));
+        for (int t = 1; t < threads; t += 1) EXPECT_TRUE(content_key_eq(keys[t][i], keys[0][i]));
+    }
+}
+
+TEST_F(FileServiceTest, APrefetchStartsTheLoadAndAReaderThenFindsIt)
+{
+    std::string path = dir.at("ahead.wyn");
+    write_in_place(path, "loaded ahead");
+    u64 entries = entry_count(fs);
+    u64 before = fs_generation();
+    fs_prefetch(as_str(path));
+    EXPECT_EQ(entry_count(fs), entries + 1);   // registered at once, loaded in the background
+    EXPECT_TRUE(wait_for([&] { return fs_generation() == before + 1; }));
+    FsResult r = fs_get(as_str(path), u64_max);
+    EXPECT_EQ(s(content_get(r.key)), "loaded ahead");
+    fs_prefetch(as_str(path));   // known already: no second load
+    EXPECT_EQ(text_of(path), "loaded ahead");
+    EXPECT_TRUE(wait_full_passes(fs, 1));
+    EXPECT_EQ(fs_generation(), before + 1);
+    EXPECT_EQ(entry_count(fs), entries + 1);
+}
+
+TEST_F(FileServiceTest, AReaderWhoseDeadlinePassesGetsNoKeyButTheLoadGoesOn)
+{
+    // Large files keep their first load busy long after the deadline; a
+    // reader gives up with no key (never another file's), the load still
+    // completes, and the next reader without a deadline gets the bytes.
+    u64 not_loaded = 0;
+    for (int i = 0; i < 5 && not_loaded == 0; i += 1) {
+        std::string path = dir.at("late" + std::to_string(i) + ".wyn");
+        std::string text(32u << 20, (char)('a' + i));
+        write_in_place(path, text);
+        FsResult early = fs_get(as_str(path), now_us());   // already due
+        if (!early.loaded) {
+            not_loaded += 1;
+            EXPECT_TRUE(content_key_is_zero(early.key));
+        } else {
+            EXPECT_EQ(content_get(early.key).size, text.size());
+        }
+        FsResult later = fs_get(as_str(path), u64_max);
+        EXPECT_TRUE(later.loaded);
+        EXPECT_TRUE(content_key_eq(later.key, content_key_of(as_str(text))));
+    }
+    EXPECT_EQ(not_loaded, 1u);
+}
+
+//- watching
+
+TEST_F(FileServiceTest, ASavedFileIsReloadedAndRaisesTheGenerationOnce)
+{
+    std::string path = dir.at("doc.wyn");
+    write_in_place(path, "first version");
+    ASSERT_EQ(text_of(path), "first version");
+    ASSERT_TRUE(wait_full_passes(fs, 1));
+    u64 before = fs_generation();
+    write_in_place(path, "second version, longer");
+    EXPECT_TRUE(wait_for([&] { return text_of(path) == "second version, longer"; }));
+    EXPECT_TRUE(wait_full_passes(fs, 3));
+    EXPECT_EQ(fs_generation(), before + 1);
+    EXPECT_EQ(fs_get(as_str(path), u64_max).last_write_time, file_properties(as_str(path)).last_write_time);
+}
+
+TEST_F(FileServiceTest, ASaveByRenameIsSeen)
+{
+    std::string path = dir.at("renamed.wyn");
+    write_in_place(path, "old");
+    ASSERT_EQ(text_of(path), "old");
+    std::string temp = dir.at(".renamed.wyn.swp");
+    write_in_place(temp, "new");
+    ASSERT_EQ(rename(temp.c_str(), path.c_str()), 0);
+    EXPECT_TRUE(wait_for([&] { return text_of(path) == "new"; }));
+}
+
+TEST_F(FileServiceTest, TouchingWithoutChangingBytesReloadsUnderTheSameKey)
+{
+    std::string path = dir.at("touched.wyn");
+    write_in_place(path, "unchanged bytes");
+    FsResult first = fs_get(as_str(path), u64_max);
+    ASSERT_TRUE(wait_full_passes(fs, 1));
+    u64 before = fs_generation();
+    struct timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 123456789}};   // a new last-write time
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    EXPECT_TRUE(wait_for([&] { return fs_generation() > before; }));
+    FsResult second = fs_get(as_str(path), u64_max);
+    EXPECT_TRUE(content_key_eq(first.key, second.key));
+    EXPECT_EQ(second.last_write_time, 1700000000ull * 1000000000ull + 123456789ull);
+    EXPECT_TRUE(wait_full_passes(fs, 2));
+    EXPECT_EQ(fs_generation(), before + 1);
+}
+
+TEST_F(FileServiceTest, AnEmptyFileKeepsItsRealTimeAndIsNotReloadedOnEveryPass)
+{
+    std::string path = dir.at("empty.wyn");
+    write_in_place(path, "");
+    FsResult r = fs_get(as_str(path), u64_max);
+    EXPECT_TRUE(r.loaded);
+    EXPECT_EQ(content_get(r.key).size, 0u);
+    EXPECT_FALSE(content_key_is_zero(r.key));
+    EXPECT_NE(r.last_write_time, 0u);
+    EXPECT_EQ(r.last_write_time, file_properties(as_str(path)).last_write_time);
+    u64 before = fs_generation();
+    EXPECT_TRUE(wait_full_passes(fs, 3));
+    EXPECT_EQ(fs_generation(), before);
+}
+
+TEST_F(FileServiceTest, ADeletedFileTurnsEmpty)
+{
+    std::string path = dir.at("deleted.wyn");
+    write_in_place(path, "here for now");
+    ASSERT_EQ(text_of(path), "here for now");
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    EXPECT_TRUE(wait_for([&] {
+        FsResult r = fs_get(as_str(path), u64_max);
+        return content_get(r.key).size == 0 && r.last_write_time == 0;
+    }));
+}
+
+TEST_F(FileServiceTest, AFileMissingAtFirstAppearsOnceWritten)
+{
+    // Files that vanish between listing and loading load as empty; when
+    // they come back they are picked up, in a watched folder and in a
+    // folder that did not exist yet (polled until it can be watched).
+    std::string path = dir.at("later.wyn");
+    std::string deep = dir.at("new_folder/deeper.wyn");
+    FsResult r = fs_get(as_str(path), u64_max);
+    EXPECT_TRUE(r.loaded);
+    EXPECT_EQ(content_get(r.key).size, 0u);
+    EXPECT_EQ(r.last_write_time, 0u);
+    EXPECT_EQ(text_of(deep), "");
+    write_in_place(path, "now it exists");
+    ASSERT_EQ(mkdir(dir.at("new_folder").c_str(), 0777), 0);
+    write_in_place(deep, "deep too");
+    EXPECT_TRUE(wait_for([&] { return text_of(path) == "now it exists"; }));
+    EXPECT_TRUE(wait_for([&] { return text_of(deep) == "deep too"; }));
+    EXPECT_TRUE(wait_for([&] { return fs_notifications_active(fs); }));   // the new folder got its watch
+    write_in_place(deep, "changed under the new watch");
+    EXPECT_TRUE(wait_for([&] { return text_of(deep) == "changed under the new watch"; }));
+}
+
+TEST_F(FileServiceTest, AFolderRemovedAndMadeAgainIsWatchedAgain)
+{
+    ASSERT_EQ(mkdir(dir.at("sub").c_str(), 0777), 0);
+    std::string path = dir.at("sub/a.wyn");
+    write_in_place(path, "one");
+    ASSERT_EQ(text_of(path), "one");
+    ASSERT_EQ(std::system(("rm -rf '" + dir.at("sub") + "'").c_str()), 0);
+    EXPECT_TRUE(wait_for([&] { return text_of(path).empty(); }));
+    ASSERT_EQ(mkdir(dir.at("sub").c_str(), 0777), 0);
+    write_in_place(path, "two");
+    EXPECT_TRUE(wait_for([&] { return text_of(path) == "two"; }));
+    EXPECT_TRUE(wait_for([&] { return fs_notifications_active(fs); }));
+    write_in_place(path, "three");
+    EXPECT_TRUE(wait_for([&] { return text_of(path) == "three"; }));
+}
+
+//- bad input
+
+TEST_F(FileServiceTest, FoldersAndPipesLoadAsEmptyWithoutWaiting)
+{
+    std::string folder = dir.at("folder.wyn");
+    std::string pipe = dir.at("pipe.wyn");
+    ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0666), 0);   // opening it for reading would wait for a writer
+    FsResult a = fs_get(as_str(folder), u64_max);
+    FsResult b = fs_get(as_str(pipe), u64_max);
+    EXPECT_TRUE(a.loaded);
+    EXPECT_TRUE(b.loaded);
+    EXPECT_EQ(content_get(a.key).size, 0u);
+    EXPECT_EQ(content_get(b.key).size, 0u);
+    // Neither is reloaded on every pass.
+    u64 before = fs_generation();
+    EXPECT_TRUE(wait_full_passes(fs, 2));
+    EXPECT_EQ(fs_generation(), before);
+}
+
+TEST_F(FileServiceTest, AnUnreadableFileLoadsAsEmpty)
+{
+    if (geteuid() == 0) GTEST_SKIP() << "root reads files without read permission";
+    std::string path = dir.at("secret.wyn");
+    write_in_place(path, "hidden");
+    ASSERT_EQ(chmod(path.c_str(), 0), 0);
+    EXPECT_EQ(text_of(path), "");
+}
+
+TEST_F(FileServiceTest, APathPastTheRequestLimitIsRefusedAtOnce)
+{
+    u64 limit = queue_payload_limit(fs->requests);
+    std::string at_limit = dir.path + "/" + std::string(limit - dir.path.size() - 1, 'a');
+    std::string too_long = at_limit + "b";
+    ASSERT_EQ(at_limit.size(), limit);
+    u64 entries = entry_count(fs);
+    FsResult refused = fs_get(as_str(too_long), u64_max);   // would block for ever if it were queued
+    EXPECT_FALSE(refused.loaded);
+    EXPECT_TRUE(content_key_is_zero(refused.key));
+    EXPECT_EQ(entry_count(fs), entries);
+    EXPECT_FALSE(fs_request(as_str(too_long), u64_max));
+    FsResult fits = fs_get(as_str(at_limit), u64_max);   // no such file: empty, but loaded
+    EXPECT_TRUE(fits.loaded);
+    EXPECT_EQ(content_get(fits.key).size, 0u);
+    EXPECT_EQ(entry_count(fs), entries + 1);
+}
+
+TEST_F(FileServiceTest, AHundredMegabyteFileLoadsWhole)
+{
+    std::string path = dir.at("big.wyn");
+    std::string big(100u << 20, 0);
+    for (size_t i = 0; i < big.size(); i += 1) big[i] = (char)('a' + (i * 7919) % 26);
+    write_in_place(path, big);
+    FsResult r = fs_get(as_str(path), u64_max);
+    Str bytes = content_get(r.key);
+    ASSERT_EQ(bytes.size, big.size());
+    EXPECT_TRUE(content_key_eq(r.key, content_key_of(as_str(big))));
+    EXPECT_EQ(memcmp(bytes.str, big.data(), big.size()), 0);
+}
+
+//- readers during rewrites
+
+static std::string version_text(int version)
+{
+    // Each version has its own length and bytes, so a mix of two is visible.
+    char head[16];
+    snprintf(head, sizeof(head), "v%04d|", version);
+    std::string text;
+    while (text.size() < (size_t)(3000 + version)) text += head;
+    text.resize((size_t)(3000 + version));
+    return text;
+}
+
+TEST_F(FileServiceTest, ReadersOfAFileRewrittenRepeatedlySeeWholeVersionsInOrder)
+{
+    static std::string path;
+    static std::atomic<int> writer_done{0};
+    static std::atomic<u64> torn{0}, backwards{0}, reads{0};
+    constexpr int versions = 150;
+    path = dir.at("rewritten.wyn");
+    std::string first = version_text(0);
+    ASSERT_TRUE(file_write_all(as_str(path), as_str(first), FileWrite_Replace));
+    ASSERT_EQ(text_of(path), first);
+    std::vector<ThreadRecord *> readers;
+    for (u64 t = 0; t < 3; t += 1) {
+        readers.push_back(thread_start(t, [](u64) {
+            int last = 0;
+            while (!writer_done.load()) {
+                std::string text = text_of(path);
+                int version = atoi(text.c_str() + 1);
+                if (text != version_text(version)) torn.fetch_add(1);
+                else if (version < last) backwards.fetch_add(1);
+                else last = version;
+                reads.fetch_add(1);
+            }
+        }));
+    }
+    for (int v = 1; v <= versions; v += 1) {
+        std::string text = version_text(v);
+        ASSERT_TRUE(file_write_all(as_str(path), as_str(text), FileWrite_Replace));   // atomic replace
+        if (v % 10 == 0) sleep_ms(20);   // let some versions be loaded on the way
+    }
+    std::string last = version_text(versions);
+    EXPECT_TRUE(wait_for([&] { return text_of(path) == last; }));
+    writer_done.store(1);
+    for (ThreadRecord *t : readers) thread_join(t);
+    EXPECT_EQ(torn.load(), 0u);
+    EXPECT_EQ(backwards.load(), 0u);
+    EXPECT_GT(reads.load(), 0u);
+}
+
+//- without notifications
+
+TEST(FileServicePolling, ChangesAreSeenByFullPassesAlone)
+{
+    // A system without notifications (or a folder that cannot be watched)
+    // falls back to a full pass on every tick. This test must start its own
+    // process's service, as ctest runs it.
+    FileServiceConfig config = {};
+    config.no_notifications = 1;
+    FileService *fs = fs_start_with(&config);
+    if (!fs->config.no_notifications) GTEST_SKIP() << "the service was started by an earlier test";
+    TempFolder dir;
+    std::string path = dir.at("polled.wyn");
+    write_in_place(path, "before");
+    ASSERT_EQ(text_of(path), "before");
+    EXPECT_FALSE(fs_notifications_active(fs));
+    write_in_place(path, "after the change");
+    EXPECT_TRUE(wait_for([&] { return text_of(path) == "after the change"; }));
+    // Every tick is a full pass.
+    u64 ticks = atomic_load_u64(&fs->scan_ticks);
+    EXPECT_TRUE(wait_for([&] { return atomic_load_u64(&fs->scan_ticks) >= ticks + 3; }));
+    EXPECT_GE(atomic_load_u64(&fs->full_passes), ticks + 2);
+}
