@@ -162,11 +162,16 @@ inline void parser_append(MarkupNode *parent, MarkupNode *child)
 }
 
 // Kinds after which a blank still counts as spacing before the next text.
+// A blank between a footnote marker or a tick box and the next word is
+// kept, so the two are not glued together on the page (the blank is
+// recorded on the element, which pages do not print). Links need no help:
+// their own text carries the blank.
 inline bool keeps_space_before(const MarkupNode *last)
 {
     if (last == &markup_nil || last->node_class == NodeClass_Text) return true;
     return is_kind(last, kind_unformated_text) || is_kind(last, kind_raw) || is_kind(last, kind_internal_link_ref) ||
-           is_kind(last, kind_block) || is_kind(last, kind_link_http);
+           is_kind(last, kind_block) || is_kind(last, kind_link_http) ||
+           is_kind(last, kind_footnote_ref) || is_kind(last, kind_checkbox);
 }
 
 // A text run made from token `t`, appended to `container`: spacing from the
