@@ -221,11 +221,12 @@ static_assert(void_rows_are_exactly_void(), "a void row holds exactly the void b
 
 //- lookups
 
+// Ids equal positions plus one (the static_assert above), so the
+// first row with an id is the row at that place: no scan is needed.
 const HtmlTagInfo *html_tag_from_id(u32 id)
 {
-    for (const HtmlTagInfo &row : html_tag_table)
-        if (row.id == id) return &row;
-    return &html_tag_empty;
+    if (id == 0 || id > array_count(html_tag_table)) return &html_tag_empty;
+    return &html_tag_table[id - 1];
 }
 
 const HtmlTagInfo *html_tag_from_name(Str name)
@@ -262,11 +263,11 @@ const HtmlAttrInfo *html_attr_from_name(Str name)
     return data_row;
 }
 
+// Ids equal positions (the static_assert above).
 const HtmlAttrInfo *html_attr_from_id(u32 id)
 {
-    for (const HtmlAttrInfo &row : html_attr_table)
-        if (row.id == id) return &row;
-    return &html_attr_empty;
+    if (id >= array_count(html_attr_table)) return &html_attr_empty;
+    return &html_attr_table[id];
 }
 
 StrList html_tag_parents(Arena *arena, u32 tag_id)
