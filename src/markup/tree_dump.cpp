@@ -109,13 +109,7 @@ int markup_tree_command(Str path)
 {
     Arena *arena = arena_alloc(GiB(8), MiB(1));
     if (site_layout()->local_folder.size == 0) {
-        SiteLayout layout = {};
-        Str cwd = current_directory(arena);
-        char *forward = (char *)arena_push(arena, cwd.size + 1, 1);
-        for (u64 i = 0; i < cwd.size; i += 1) forward[i] = (char)char_to_forward_slash((u8)cwd.str[i]);
-        forward[cwd.size] = 0;
-        layout.current_directory = Str{forward, cwd.size};
-        layout.local_folder = str_pushf(arena, "%S/local/", layout.current_directory);
+        SiteLayout layout = site_layout_from_directory(arena, current_directory(arena));
         site_layout_set(&layout);
     }
     FileProperties properties = {};

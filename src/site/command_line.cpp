@@ -149,6 +149,18 @@ Str cmd_line_path(Arena *arena, const CommandLine *cmd, Str name, Str current_di
 static SiteLayout g_site_layout;
 static BuildSettings *g_build_settings;
 
+SiteLayout site_layout_from_directory(Arena *arena, Str current_directory)
+{
+    SiteLayout layout = {};
+    char *forward = (char *)arena_push(arena, current_directory.size + 1, 1);
+    for (u64 i = 0; i < current_directory.size; i += 1)
+        forward[i] = (char)char_to_forward_slash((u8)current_directory.str[i]);
+    forward[current_directory.size] = 0;
+    layout.current_directory = Str{forward, current_directory.size};
+    layout.local_folder = str_pushf(arena, "%S/local/", layout.current_directory);
+    return layout;
+}
+
 void site_layout_set(const SiteLayout *layout) { g_site_layout = *layout; }
 
 const SiteLayout *site_layout(void) { return &g_site_layout; }

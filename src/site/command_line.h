@@ -70,6 +70,11 @@ struct BuildSettings {
     u32 deploy;
 };
 
+// The folders of a site run from `current_directory`: backslashes become
+// forward slashes and the local folder is "<directory>/local/". The target
+// is left empty for cmd_line_path to fill.
+SiteLayout site_layout_from_directory(Arena *arena, Str current_directory);
+
 // Set once by the main thread before any worker starts; read-only after.
 void site_layout_set(const SiteLayout *layout);
 const SiteLayout *site_layout(void);

@@ -127,6 +127,16 @@ TEST_F(CommandLineTest, TargetResolutionLogsTheNote)
     EXPECT_EQ(log.count, 5u);
 }
 
+TEST_F(CommandLineTest, LayoutFromTheCurrentDirectory)
+{
+    SiteLayout windows = site_layout_from_directory(arena, str_lit("C:\\site\\a"));
+    EXPECT_EQ(s(windows.current_directory), "C:/site/a");
+    EXPECT_EQ(s(windows.local_folder), "C:/site/a/local/");
+    SiteLayout posix = site_layout_from_directory(arena, str_lit("/home/me/site"));
+    EXPECT_EQ(s(posix.local_folder), "/home/me/site/local/");
+    EXPECT_EQ(posix.target.size, 0u);
+}
+
 TEST(SiteRelativePath, FirstRuleThatAppliesWins)
 {
     Str local = str_lit("C:/site/local/");

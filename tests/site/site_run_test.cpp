@@ -14,69 +14,7 @@
 #include <unistd.h>
 
 #include "base/types.h"
-
-// wyn started in `cwd`, its standard output collected.
-struct Watch {
-    pid_t pid = -1;
-    int out = -1;
-    std::string text;
-
-    Watch(const std::string &cwd, std::vector<std::string> args)
-    {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid = fork();
-        if (pid == 0) {
-            dup2(fds[1], 1);
-            close(fds[0]);
-            close(fds[1]);
-            if (chdir(cwd.c_str()) != 0) _exit(127);
-            std::vector<char *> argv;
-            argv.push_back((char *)WYN_BINARY);
-            for (std::string &a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(WYN_BINARY, argv.data());
-            _exit(127);
-        }
-        close(fds[1]);
-        out = fds[0];
-    }
-    ~Watch()
-    {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        if (out >= 0) close(out);
-    }
-    // Reads until every needle has appeared or the generous deadline passes.
-    bool read_until(const std::vector<std::string> &needles, int seconds = 60)
-    {
-        auto all_there = [&] {
-            for (const std::string &n : needles)
-                if (text.find(n) == std::string::npos) return false;
-            return true;
-        };
-        for (int waited = 0; waited < seconds * 10; waited += 1) {
-            if (all_there()) return true;
-            struct pollfd p = {out, POLLIN, 0};
-            if (poll(&p, 1, 100) > 0) {
-                char buffer[65536];
-                ssize_t n = read(out, buffer, sizeof(buffer));
-                if (n <= 0) break;
-                text.append(buffer, (size_t)n);
-            }
-        }
-        return all_there();
-    }
-    bool running() { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
-    size_t count(const std::string &needle) const
-    {
-        size_t n = 0;
-        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) n += 1;
-        return n;
-    }
-};
+#include "wyn_process.h"
 
 struct SiteRun : ::testing::Test {
     std::string root;
@@ -111,7 +49,7 @@ TEST_F(SiteRun, EveryDocumentIsBuiltAndItsDiagnosticsPrintedThenTheLog)
     write("clean.wyn", "nothing wrong here\n");
     write("index.wyn", bad_document);        // never submitted: change detection makes it
     write("notes/Shouting.WYN", bad_document);   // not a source: the extension is case-sensitive
-    Watch wyn(root, {});
+    WynProcess wyn(root, {});
     std::string bad = docs + "/notes/bad.wyn";
     std::string also = docs + "/notes/deeper/also_bad.wyn";
     ASSERT_TRUE(wyn.read_until({bad_record(bad), bad_record(also), "note: \n  target: " + docs + "/\n"})) << wyn.text;
@@ -126,7 +64,7 @@ TEST_F(SiteRun, ManyDocumentsAreAllBuilt)
 {
     constexpr int documents = 300;
     for (int i = 0; i < documents; i += 1) write("notes/d" + std::to_string(i) + ".wyn", bad_document);
-    Watch wyn(root, {});
+    WynProcess wyn(root, {});
     std::vector<std::string> needles;
     for (int i = 0; i < documents; i += 1) needles.push_back(bad_record(docs + "/notes/d" + std::to_string(i) + ".wyn"));
     EXPECT_TRUE(wyn.read_until(needles)) << wyn.text.size();
