@@ -17,32 +17,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "bench_support.h"
 #include "os/file_service.h"
 
-static Str as_str(const std::string &x) { return Str{x.data(), x.size()}; }
-
 // Runs `work` in a child process; returns the numbers it reported.
-static std::vector<double> run_in_child(const std::function<std::vector<double>()> &work)
-{
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        std::vector<double> figures = work();
-        ssize_t ignored = write(fds[1], figures.data(), figures.size() * sizeof(double));
-        (void)ignored;
-        _exit(0);
-    }
-    close(fds[1]);
-    std::vector<double> figures;
-    double value;
-    while (read(fds[0], &value, sizeof(value)) == (ssize_t)sizeof(value)) figures.push_back(value);
-    close(fds[0]);
-    waitpid(pid, nullptr, 0);
-    return figures;
-}
-
 // 10,000 files of about 4 KB in 100 folders, as a mid-sized site.
 struct WatchedSite {
     std::string root;

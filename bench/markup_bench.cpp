@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "markup/parser.h"
 
 namespace {
@@ -27,25 +28,8 @@ struct Corpus {
 Corpus load_corpus()
 {
     Corpus corpus;
-    const char *env = std::getenv("WYN_BENCH_SITE");
-    std::string site = env ? env : "/tmp/wyn-bench-site-1-10000";
-    std::string folder = site + "/local/wyn_files";
-    if (!std::filesystem::exists(folder)) {
-        std::string command = std::string("python3 '") + WYN_SOURCE_DIR + "/bench/gen_site.py' --out '" + site +
-                              "' --count 10000 --seed 1";
-        if (std::system(command.c_str()) != 0) return corpus;
-    }
-    std::vector<std::string> paths;
-    for (const auto &entry : std::filesystem::recursive_directory_iterator(folder))
-        if (entry.is_regular_file() && entry.path().extension() == ".wyn") paths.push_back(entry.path().string());
-    std::sort(paths.begin(), paths.end());
-    for (const std::string &path : paths) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        corpus.documents.push_back(text.str());
-        corpus.all += corpus.documents.back();
-    }
+    corpus.documents = bench_corpus_documents(bench_corpus_site());
+    for (const std::string &d : corpus.documents) corpus.all += d;
     return corpus;
 }
 
@@ -54,8 +38,6 @@ const Corpus &corpus()
     static Corpus c = load_corpus();
     return c;
 }
-
-Str as_str(const std::string &s) { return Str{s.data(), s.size()}; }
 
 // The first pass over fresh memory pays for page faults, not for markup:
 // one untimed pass touches the pages the timed ones reuse.

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "../tests/render/render_page.h"
+#include "bench_support.h"
 #include "site/command_line.h"
 
 namespace {
@@ -42,35 +43,17 @@ struct Corpus {
     u64 html_bytes = 0;                  // serialized b_w and bottom of every desktop page
 };
 
-Str as_str(const std::string &s) { return Str{s.data(), s.size()}; }
-
 Corpus load_corpus()
 {
     Corpus corpus;
-    const char *env = std::getenv("WYN_BENCH_SITE");
-    std::string site = env ? env : "/tmp/wyn-bench-site-1-10000";
-    std::string folder = site + "/local/wyn_files";
-    if (!std::filesystem::exists(folder)) {
-        std::string command = std::string("python3 '") + WYN_SOURCE_DIR + "/bench/gen_site.py' --out '" + site +
-                              "' --count 10000 --seed 1";
-        if (std::system(command.c_str()) != 0) return corpus;
-    }
+    std::string site = bench_corpus_site();
     static SiteLayout layout = {};
     static std::string local = site + "/local/";
     layout.local_folder = as_str(local);
     site_layout_set(&layout);
 
-    std::vector<std::string> paths;
-    for (const auto &entry : std::filesystem::recursive_directory_iterator(folder))
-        if (entry.is_regular_file() && entry.path().extension() == ".wyn") paths.push_back(entry.path().string());
-    std::sort(paths.begin(), paths.end());
-    for (const std::string &path : paths) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        corpus.documents.push_back(text.str());
-        corpus.bytes += corpus.documents.back().size();
-    }
+    corpus.documents = bench_corpus_documents(site);
+    for (const std::string &d : corpus.documents) corpus.bytes += d.size();
     corpus.arena = arena_alloc(GiB(16), MiB(64));
     for (const std::string &d : corpus.documents) corpus.parsed.push_back(test_parse(corpus.arena, as_str(d)));
 
