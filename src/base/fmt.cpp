@@ -44,7 +44,7 @@ inline void out_fill(Out *out, char c, u64 n)
     out->count += n;
 }
 
-//- conversion specification
+//- one conversion: flags, width, precision, letter
 
 enum : u32 {
     Flag_Left = 1 << 0,
