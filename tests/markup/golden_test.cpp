@@ -18,27 +18,15 @@
 #include "markup/parser.h"
 #include "markup/tree_dump.h"
 #include "site/command_line.h"
+#include "../golden_cases.h"
 
 namespace {
 
 const std::string cases_folder = std::string(WYN_SOURCE_DIR) + "/tests/markup/cases";
 
-std::vector<std::string> case_names()
-{
-    std::vector<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(cases_folder))
-        if (entry.path().extension() == ".wyn") names.push_back(entry.path().stem().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+std::vector<std::string> case_names() { return golden_case_names(cases_folder); }
 
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
+std::string read_file(const std::string &path) { return golden_read_file(path); }
 
 struct Golden : ::testing::TestWithParam<std::string> {
     Arena *arena = arena_alloc(MiB(64), KiB(64));

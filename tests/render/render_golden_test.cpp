@@ -29,28 +29,16 @@
 
 #include "render_page.h"
 #include "site/command_line.h"
+#include "../golden_cases.h"
 
 namespace {
 
 const std::string cases_folder = std::string(WYN_SOURCE_DIR) + "/tests/render/cases";
 const std::string local_folder = cases_folder + "/site/";
 
-std::vector<std::string> case_names()
-{
-    std::vector<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(cases_folder))
-        if (entry.path().extension() == ".wyn") names.push_back(entry.path().stem().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+std::vector<std::string> case_names() { return golden_case_names(cases_folder); }
 
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
+std::string read_file(const std::string &path) { return golden_read_file(path); }
 
 std::string replace_all(std::string text, const std::string &from, const std::string &to)
 {
