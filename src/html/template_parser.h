@@ -13,8 +13,8 @@
 // its diagnostics live on the arena passed in, which also gets a copy of the
 // source, so the tree does not depend on the caller's buffer.
 #pragma once
-#include "render/html_tree.h"
-#include "site/diagnostics.h"
+#include "html/html_tree.h"
+#include "base/diagnostics.h"
 
 //- tokens
 
@@ -67,7 +67,7 @@ enum HtmlParseOptions : u32 {
     HtmlParse_ReportParents = 0x10,
     HtmlParse_Skeleton = 0x20,              // not offered: accepted and ignored
     HtmlParse_LenientLessThan = 0x40,       // a "<" that starts no tag becomes the text "&lt;"
-    HtmlParse_Quiet = 0x80,                 // leave the diagnostics in the result, print nothing
+    HtmlParse_Quiet = 0x80,                 // accepted: nothing here prints, diagnostics stay in the result
 };
 
 //- frames and result

@@ -179,8 +179,5 @@ HtmlParseResult html_parse_template(Arena *arena, Str source, Str path, u32 opti
     result = html_build_tree(arena, path, source, tokens, options);
     scratch_end(scratch);
     if (options & HtmlParse_Validate) html_validate(arena, &result, path, source);
-    if (options & HtmlParse_Quiet) return result;
-    diag_print_template(&result.diagnostics, path, source);
-    result.diagnostics = DiagnosticList{};
     return result;
 }

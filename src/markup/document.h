@@ -15,7 +15,7 @@
 #pragma once
 #include "markup/header_fields.h"
 #include "markup/tokenizer.h"
-#include "site/diagnostics.h"
+#include "base/diagnostics.h"
 
 //- classes and flags
 

@@ -6,7 +6,7 @@
 // its own arena. jpeg_info reads a file and never reads past its bytes,
 // whatever they hold.
 #pragma once
-#include "render/html_tree.h"
+#include "html/html_tree.h"
 
 //- icons
 //

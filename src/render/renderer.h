@@ -42,7 +42,7 @@
 // each cell into the cell it builds.
 #pragma once
 #include "markup/document.h"
-#include "render/html_tree.h"
+#include "html/html_tree.h"
 #include "render/page_variant.h"
 
 // Renders the subtree of `start` (its siblings are not visited) into the

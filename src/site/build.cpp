@@ -1,5 +1,6 @@
 // site/build.cpp: the document table, the parse queue and the parser workers.
 #include "site/build.h"
+#include "site/diagnostics.h"
 
 #include "markup/parser.h"
 #include "markup/tables.h"

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "site/diagnostics.h"
 #include "tree_dump.h"
 
 typedef std::vector<std::pair<std::string, u32>> TokenDump;

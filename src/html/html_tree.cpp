@@ -1,6 +1,6 @@
-// render/html_tree.cpp: nodes, structure, lookups, attributes and the
+// html/html_tree.cpp: nodes, structure, lookups, attributes and the
 // serializer of the HTML element tree.
-#include "render/html_tree.h"
+#include "html/html_tree.h"
 
 //- the none node and the none attribute
 //

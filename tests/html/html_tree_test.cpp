@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "render/html_tree.h"
+#include "html/html_tree.h"
 
 static std::string s(Str x) { return std::string(x.str, x.size); }
 

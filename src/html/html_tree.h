@@ -1,4 +1,4 @@
-// render/html_tree.h: the HTML element tree every page is built as, and its
+// html/html_tree.h: the HTML element tree every page is built as, and its
 // serializer.
 //
 // The renderer, the page shell and the template parser all build the same
