@@ -71,13 +71,13 @@ void ParseCorpus(benchmark::State &state)
     Arena *arena = arena_alloc(GiB(16), MiB(64));
     warm_up(arena, [&] {
         ParsedDocument doc = {};
-        parse_document(arena, arena, str_lit("corpus.wyn"), as_str(c.all), tokenize(arena, as_str(c.all)), &doc);
+        parse_document(arena, arena, str_lit("corpus.wyn"), as_str(c.all), tokenize(arena, as_str(c.all)), nullptr, &doc);
     });
     for (auto _ : state) {
         ArenaTemp t = temp_begin(arena);
         TokenArray tokens = tokenize(arena, as_str(c.all));
         ParsedDocument doc = {};
-        parse_document(arena, arena, str_lit("corpus.wyn"), as_str(c.all), tokens, &doc);
+        parse_document(arena, arena, str_lit("corpus.wyn"), as_str(c.all), tokens, nullptr, &doc);
         benchmark::DoNotOptimize(doc.root);
         temp_end(t);
     }
@@ -113,7 +113,7 @@ void ParseDocuments(benchmark::State &state)
             ArenaTemp t = temp_begin(arena);
             TokenArray tokens = tokenize(arena, as_str(d));
             ParsedDocument doc = {};
-            parse_document(arena, arena, str_lit("doc.wyn"), as_str(d), tokens, &doc);
+            parse_document(arena, arena, str_lit("doc.wyn"), as_str(d), tokens, nullptr, &doc);
             benchmark::DoNotOptimize(doc.root);
             temp_end(t);
         }

@@ -31,7 +31,6 @@
 
 #include "../tests/render/render_page.h"
 #include "bench_support.h"
-#include "site/command_line.h"
 
 namespace {
 
@@ -40,6 +39,8 @@ struct Corpus {
     u64 bytes = 0;
     Arena *arena = nullptr;              // the parsed documents, kept for the render benchmarks
     std::vector<ParsedDocument> parsed;
+    RenderOptions render_options;
+    ParseOptions parse_options;
     u64 html_bytes = 0;                  // serialized b_w and bottom of every desktop page
 };
 
@@ -47,22 +48,22 @@ Corpus load_corpus()
 {
     Corpus corpus;
     std::string site = bench_corpus_site();
-    static SiteLayout layout = {};
     static std::string local = site + "/local/";
-    layout.local_folder = as_str(local);
-    site_layout_set(&layout);
+    corpus.render_options = {as_str(local), 0};
+    corpus.parse_options = {as_str(local), 0, nullptr, nullptr};
 
     corpus.documents = bench_corpus_documents(site);
     for (const std::string &d : corpus.documents) corpus.bytes += d.size();
     corpus.arena = arena_alloc(GiB(16), MiB(64));
-    for (const std::string &d : corpus.documents) corpus.parsed.push_back(test_parse(corpus.arena, as_str(d)));
+    for (const std::string &d : corpus.documents)
+        corpus.parsed.push_back(test_parse(corpus.arena, as_str(d), &corpus.parse_options));
 
     Arena *scratch = arena_alloc(GiB(1), MiB(1));
     for (const ParsedDocument &doc : corpus.parsed) {
         ArenaTemp t = temp_begin(scratch);
         TestPage page = test_page_make(scratch);
-        render_document(scratch, doc.root, page.document, nullptr);
-        if (!node_is_nil(doc.footnotes)) render_document(scratch, doc.footnotes, page.b_w, nullptr);
+        render_document(scratch, doc.root, page.document, nullptr, &corpus.render_options);
+        if (!node_is_nil(doc.footnotes)) render_document(scratch, doc.footnotes, page.b_w, nullptr, &corpus.render_options);
         StrList out = {};
         html_serialize(scratch, page.b_w, &out);
         html_serialize(scratch, page.bottom, &out);
@@ -100,8 +101,8 @@ BENCHMARK(TokenizeParseDocuments)->Unit(benchmark::kMillisecond);
 void render_page(Arena *arena, const ParsedDocument &doc, const PageVariant *variant, bool serialize)
 {
     TestPage page = test_page_make(arena);
-    render_document(arena, doc.root, page.document, variant);
-    if (!node_is_nil(doc.footnotes)) render_document(arena, doc.footnotes, page.b_w, variant);
+    render_document(arena, doc.root, page.document, variant, &test_render_options);
+    if (!node_is_nil(doc.footnotes)) render_document(arena, doc.footnotes, page.b_w, variant, &test_render_options);
     if (serialize) {
         StrList out = {};
         html_serialize(arena, page.document, &out);

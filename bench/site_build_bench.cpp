@@ -22,7 +22,7 @@
 #include "bench_support.h"
 #include "os/file_service.h"
 #include "site/build.h"
-#include "site/command_line.h"
+#include "site/discovery.h"
 
 //- the generated site
 
@@ -97,7 +97,11 @@ static std::vector<double> build_site(const GeneratedSite &site, u64 workers)
     SiteBuildConfig config = {};
     config.worker_count = workers;
     config.quiet = 1;
-    SiteBuild *build = site_build_start_with(as_str(site.root + "/local/"), 1, 0, 0, &config);
+    SiteConfig site_config = {};
+    std::string local = site.root + "/local/";
+    site_config.layout.local_folder = as_str(local);
+    site_config.file_path_checks = 1;
+    SiteBuild *build = site_build_start(&site_config, &config);
 
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     StrList files = {};

@@ -37,3 +37,26 @@ struct DiagnosticList {
 Diagnostic *diag_push_at(Arena *arena, DiagnosticList *list, const void *node, u64 offset, u32 level, Str text);
 Str diag_level_name(u32 level);   // empty for a level without a name
 
+
+//- the three layouts
+
+enum DiagLayout : u32 {
+    DiagLayout_Log = 0,        // "<level>: " then "  <text>", no location
+    DiagLayout_Document = 1,   // as Log plus "  <path>:<line>:<column>"
+    DiagLayout_Template = 2,   // "<level>: ", "token: <text>", "<path>:<line>:<column>"
+};
+
+// A path as it may be printed: control bytes (a line feed or an escape in a
+// file name) are written as \n, \t, \r, \e or \xHH, so a name can neither
+// split a record nor drive the terminal.
+Str diag_shown_path(Arena *arena, Str path);
+
+// One record in `layout`; `shown_path` comes from diag_shown_path and
+// `lines` indexes the source the offsets point into.
+Str diag_format_record(Arena *arena, const Diagnostic *d, u32 layout, Str shown_path, const LineIndex *lines);
+
+// The printed text of a whole list, for tools and tests. The source's line
+// starts are found once, so formatting is linear in the list and source.
+Str diag_format_log(Arena *arena, const DiagnosticList *list);
+Str diag_format_document(Arena *arena, const DiagnosticList *list, Str path, Str source);
+Str diag_format_template(Arena *arena, const DiagnosticList *list, Str path, Str source);

@@ -461,18 +461,60 @@ u64 u64_from_str(Str s, u32 radix)
     return value;
 }
 
+// A line ends at a line feed, or at a carriage return that no line feed
+// follows: files saved with old Mac line ends count lines as their editor
+// shows them.
+static bool ends_line(Str s, u64 i)
+{
+    return s.str[i] == '\n' || (s.str[i] == '\r' && (i + 1 == s.size || s.str[i + 1] != '\n'));
+}
+
 LineCol line_col_of(Str s, u64 offset)
 {
     LineCol at = {1, 1};
     u64 end = min_of(offset, s.size);
     for (u64 i = 0; i < end; i += 1) {
-        if (s.str[i] == '\n') {
+        if (ends_line(s, i)) {
             at.line += 1;
             at.column = 1;
         } else {
             at.column += 1;
         }
     }
+    return at;
+}
+
+LineIndex line_index_build(Arena *arena, Str s)
+{
+    LineIndex index = {};
+    u64 count = 1;
+    for (u64 i = 0; i < s.size; i += 1) count += ends_line(s, i);
+    u64 *starts = push_array_no_zero<u64>(arena, count);
+    if (!starts) return index;
+    starts[0] = 0;
+    u64 n = 1;
+    for (u64 i = 0; i < s.size; i += 1)
+        if (ends_line(s, i)) starts[n++] = i + 1;
+    index.starts = starts;
+    index.count = count;
+    index.size = s.size;
+    return index;
+}
+
+LineCol line_index_find(const LineIndex *index, u64 offset)
+{
+    LineCol at = {1, 1};
+    if (index->count == 0) return at;
+    offset = min_of(offset, index->size);
+    // The last line start at or before the offset.
+    u64 low = 0, high = index->count;
+    while (high - low > 1) {
+        u64 mid = low + (high - low) / 2;
+        if (index->starts[mid] <= offset) low = mid;
+        else high = mid;
+    }
+    at.line = low + 1;
+    at.column = offset - index->starts[low] + 1;
     return at;
 }
 

@@ -174,7 +174,18 @@ inline bool char_is_slash(u8 c) { return c == '/' || c == '\\'; }
 
 Str str_from_u64(Arena *arena, u64 value, u32 radix, u8 min_digits, u8 separator);
 u64 u64_from_str(Str s, u32 radix);
+// Lines end at a line feed or at a carriage return no line feed follows;
+// columns count bytes from 1. line_col_of scans from the start: for many
+// offsets into one text, build a LineIndex once.
 LineCol line_col_of(Str s, u64 offset);
+
+struct LineIndex {
+    const u64 *starts;   // the offset of each line's first byte
+    u64 count;
+    u64 size;            // the text's size: later offsets are clamped to it
+};
+LineIndex line_index_build(Arena *arena, Str s);
+LineCol line_index_find(const LineIndex *index, u64 offset);   // as line_col_of, in log time
 
 //- Unicode
 

@@ -112,7 +112,7 @@ static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, cons
 {
     Str target = unquote(parser_token_text(p, s));
     if (is_output_path_value(container)) {
-        str_list_push(p->arena, &p->out->output_paths, to_site_path(p->arena, target, 1));
+        str_list_push(p->arena, &p->out->output_paths, to_site_path(p->arena, p->options->local_folder, target, 1));
         return;
     }
     // "file.wyn[#3]" names numbered anchor 3 of another document: the
@@ -670,9 +670,9 @@ bool parse_header_line(Parser *p, MarkupNode *parent, u8 indent, u32 record_flag
     if (row->id == HeaderField_OutputPath && line_value.size && !memchr(line_value.str, '"', line_value.size) &&
         !memchr(line_value.str, '\'', line_value.size)) {
         // An unquoted path is still the path the author meant.
-        str_list_push(p->arena, &p->out->output_paths, to_site_path(p->arena, line_value, 1));
+        str_list_push(p->arena, &p->out->output_paths, to_site_path(p->arena, p->options->local_folder, line_value, 1));
     }
-    if (row->id == HeaderField_Todo && p->print_todos) {
+    if (row->id == HeaderField_Todo && p->options->print_todos) {
         MarkupNode *anchor = node_new_message(p->work, t->begin, 0, row->key);
         diag_push(p->work, &p->out->messages, anchor, DiagLevel_Note, str_pushf(p->work, "todo: %S", line_value));
     }

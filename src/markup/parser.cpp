@@ -8,11 +8,7 @@
 // so a document parses in linear time however deep it nests.
 #include "markup/paths.h"
 #include "markup/parser_state.h"
-#include "site/command_line.h"
 
-static MarkupWebLinkHandOver *web_link_hand_over;
-
-void markup_set_web_link_hand_over(MarkupWebLinkHandOver *hand_over) { web_link_hand_over = hand_over; }
 
 //- tokens
 
@@ -657,8 +653,11 @@ static void resolve_references(NodeList *refs, NodeList *defs)
     }
 }
 
-void parse_document(Arena *work_arena, Arena *arena, Str path, Str text, TokenArray tokens, ParsedDocument *out)
+void parse_document(Arena *work_arena, Arena *arena, Str path, Str text, TokenArray tokens,
+                    const ParseOptions *options, ParsedDocument *out)
 {
+    static const ParseOptions defaults = {};
+    if (!options) options = &defaults;
     (void)path;
     out->parse_ok = 1;
     Parser p = {};
@@ -668,8 +667,7 @@ void parse_document(Arena *work_arena, Arena *arena, Str path, Str text, TokenAr
     p.tokens = tokens.tokens;
     p.count = tokens.count;
     p.out = out;
-    const BuildSettings *settings = build_settings();
-    p.print_todos = settings && settings->print_todos;
+    p.options = options;
     out->title = &markup_nil;
     out->context_document = &markup_nil;
     out->footnotes = &markup_nil;
@@ -692,8 +690,8 @@ void parse_document(Arena *work_arena, Arena *arena, Str path, Str text, TokenAr
     out->max_level = out->messages.max_level;
     out->parse_ok = out->max_level <= DiagLevel_Error ? 1 : 0;
 
-    if (web_link_hand_over) {
+    if (options->web_links) {
         for (NodeListCell *cell = out->web_links.first; cell; cell = cell->next)
-            web_link_hand_over(cell->node->first_child->name);
+            options->web_links(options->web_links_user, cell->node->first_child->name);
     }
 }

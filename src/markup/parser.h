@@ -11,20 +11,26 @@
 // arena); the parser's state records and the messages with their anchors
 // and texts go to `work_arena` (it may be the same arena). The caller keeps
 // the source text alive as long as the tree: node strings point into it.
-// Reentrant: workers parse different documents at the same time; the only
-// process-wide inputs are read-only (site layout, build settings, the
-// web-link hand-over below).
+// Reentrant: workers parse different documents at the same time; all that
+// a parse reads besides its text comes in through ParseOptions.
 #pragma once
 #include "markup/document.h"
 
-// `out` must be zero-filled; it is filled completely.
-void parse_document(Arena *work_arena, Arena *arena, Str path, Str text, TokenArray tokens, ParsedDocument *out);
-
 // Web addresses leave the parser here. At the end of each parse, the text
 // of every "link_http" of the document (the address without quotes) is
-// passed to the installed hand-over, in source order. The site build
-// installs the URL check service's submit once at start-up, before any
-// parser runs, and only when URL checks are on for the run; with nothing
-// installed (tests, tree=, URL checks off) addresses stay in web_links.
-typedef void MarkupWebLinkHandOver(Str address);
-void markup_set_web_link_hand_over(MarkupWebLinkHandOver *hand_over);
+// passed to the hand-over, in source order. The site build passes the URL
+// check service's submit only when URL checks are on for the run; without
+// one (tests, tree=, URL checks off) addresses stay in web_links.
+typedef void MarkupWebLinkHandOver(void *user, Str address);
+
+struct ParseOptions {
+    Str local_folder;                  // where site paths are rooted; empty: at "/"
+    b32 print_todos;                   // "todo" header lines become notes
+    MarkupWebLinkHandOver *web_links;  // null: web addresses are not handed over
+    void *web_links_user;
+};
+
+// `out` must be zero-filled; it is filled completely. A null `options`
+// parses with every option off.
+void parse_document(Arena *work_arena, Arena *arena, Str path, Str text, TokenArray tokens,
+                    const ParseOptions *options, ParsedDocument *out);

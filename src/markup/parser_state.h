@@ -69,7 +69,7 @@ struct Parser {
     ParseRecord *free_records;
     bool at_line_start;
     u64 line_begin;            // offset of the first byte of the current physical line
-    bool print_todos;
+    const ParseOptions *options;
     bool line_after_short_row;   // a short line just ended a table: it is text, not a new table
 
     MarkupNode *last_paragraph;  // the latest "paragraph" made

@@ -1,7 +1,6 @@
 // markup/paths.cpp: link text tests and site paths.
 #include "markup/paths.h"
 
-#include "site/command_line.h"
 
 bool is_file_link_text(Str text)
 {
@@ -25,22 +24,15 @@ Str extension(Str text)
     return str_skip(text, dot + 1);
 }
 
-static Str local_folder(void)
-{
-    const SiteLayout *layout = site_layout();
-    return layout ? layout->local_folder : str_empty();
-}
-
 static bool is_already_absolute(Str path, Str local, u32 wanted_kind)
 {
     if (path_kind(path) == 1) return true;
     return wanted_kind == 1 && local.size && str_match(local, path, StrMatch_Prefix);
 }
 
-Str to_site_path(Arena *arena, Str path, u32 wanted_kind)
+Str to_site_path(Arena *arena, Str local, Str path, u32 wanted_kind)
 {
     if (path.size == 0 || path_kind(path) == wanted_kind) return path;
-    Str local = local_folder();
     if (is_already_absolute(path, local, wanted_kind)) return path;
     Str text = unquote(path);
     if (is_already_absolute(text, local, wanted_kind)) return text;
@@ -49,4 +41,30 @@ Str to_site_path(Arena *arena, Str path, u32 wanted_kind)
     Str result = path_resolve_segments(arena, local, rooted);
     scratch_end(scratch);
     return result;
+}
+
+Str site_relative_path(Str local_folder, Str path)
+{
+    Str area = path;
+    if (local_folder.size > 1 && str_match(local_folder, path, StrMatch_Prefix)) area = str_skip(path, local_folder.size - 1);
+    struct Rule {
+        Str needle;
+        u64 skip;   // bytes of the needle dropped from the result
+    };
+    static const Rule rules[] = {
+        {str_lit("/html/"), 5},
+        {str_lit("/shared/"), 0},
+        {str_lit("/assets/images/"), 0},
+        {str_lit("/assets/files/"), 0},
+        {str_lit("/assets/builds/"), 0},
+    };
+    for (const Rule &rule : rules) {
+        u64 at = str_find(area, rule.needle, 0, 0);
+        if (at < area.size) return str_skip(area, at + rule.skip);
+    }
+    if (local_folder.size) {
+        u64 at = str_find(path, local_folder, 0, 0);
+        if (at < path.size) return str_skip(path, at + local_folder.size - 1);
+    }
+    return path;
 }

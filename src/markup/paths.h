@@ -1,10 +1,8 @@
 // markup/paths.h: the text rules for strings that may be links.
 //
 // Pure functions on Str values; only to_site_path allocates (its result,
-// on `arena`). The site's local folder comes from site_layout(), which the
-// main thread sets before any worker starts; with no layout set (tests,
-// tools) the local folder is empty and site paths stay rooted at "/".
-// Safe on any thread.
+// on `arena`). The site's local folder is passed in; an empty one (tools
+// run outside a site) keeps site paths rooted at "/". Safe on any thread.
 #pragma once
 #include "base/str.h"
 
@@ -20,7 +18,7 @@ bool is_file_link_text(Str text);
 // each end, a "/" is put in front, and the path is resolved below the
 // local folder: "." segments dropped, ".." removing the segment before.
 // The result is NUL-terminated on `arena`.
-Str to_site_path(Arena *arena, Str path, u32 wanted_kind);
+Str to_site_path(Arena *arena, Str local_folder, Str path, u32 wanted_kind);
 
 // The text after the last "."; the whole text when there is no ".".
 Str extension(Str text);
@@ -28,3 +26,10 @@ Str extension(Str text);
 // Drops a leading double or single quote, then a trailing one; the two
 // need not match.
 Str unquote(Str text);
+
+// The web path of a local file (a slice of `path`): "/html/" drops the
+// html folder, "/shared/" and the "/assets/..." folders stay, anything
+// else under the local folder starts at the local folder's final "/".
+// Searches start at the local folder when the path lies under it, so a
+// site kept under a folder named html or shared still gets the right path.
+Str site_relative_path(Str local_folder, Str path);

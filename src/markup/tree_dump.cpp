@@ -3,7 +3,6 @@
 
 #include "markup/parser.h"
 #include "os/platform.h"
-#include "site/command_line.h"
 
 static Str node_class_name(u32 node_class)
 {
@@ -103,24 +102,4 @@ Str markup_tree_dump(Arena *arena, const ParsedDocument *doc, Str path, Str sour
     Str result = str_list_join_plain(arena, &out);
     scratch_end(scratch);
     return result;
-}
-
-int markup_tree_command(Str path)
-{
-    Arena *arena = arena_alloc(GiB(8), MiB(1));
-    if (site_layout()->local_folder.size == 0) {
-        SiteLayout layout = site_layout_from_directory(arena, current_directory(arena));
-        site_layout_set(&layout);
-    }
-    FileProperties properties = {};
-    Str source = file_read_all(arena, path, &properties);
-    if (!properties.exists) {
-        console_write(str_pushf(arena, "wyn: cannot read %S\n", path));
-        return 1;
-    }
-    TokenArray tokens = tokenize(arena, source);
-    ParsedDocument doc = {};
-    parse_document(arena, arena, path, source, tokens, &doc);
-    console_write(markup_tree_dump(arena, &doc, path, source));
-    return 0;
 }

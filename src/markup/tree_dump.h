@@ -12,9 +12,3 @@
 #include "markup/document.h"
 
 Str markup_tree_dump(Arena *arena, const ParsedDocument *doc, Str path, Str source);
-
-// The tree= command: reads `path`, parses it and prints the dump to
-// standard output. Returns the process exit code: 0, or 1 when the file
-// cannot be read. Sets the site layout from the current directory when
-// none is set, so paths resolve as in a build. Never starts the watch.
-int markup_tree_command(Str path);

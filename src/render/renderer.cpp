@@ -4,7 +4,6 @@
 #include "markup/paths.h"
 #include "render/icons.h"
 #include "render/render_rules.h"
-#include "site/command_line.h"
 
 //- node kinds
 //
@@ -1046,7 +1045,7 @@ static void render_image(RenderState *s, MarkupNode *run, MarkupNode *link, Html
 {
     Arena *arena = s->arena;
     Str name = run->name;
-    Str local_path = to_site_path(arena, name, 1);
+    Str local_path = to_site_path(arena, s->local_folder, name, 1);
     Str src = s->deploy ? site_relative_path(s->local_folder, name) : render_file_address(arena, local_path);
 
     Str caption = str_empty();
@@ -1105,7 +1104,7 @@ static void render_link_target(RenderState *s, MarkupNode *run, MarkupNode *link
                 StrJoin join = {str_empty(), str_lit("/"), str_empty()};
                 where = str_list_join(arena, &parts, &join);
             } else {
-                where = render_file_address(arena, to_site_path(arena, name, 1));
+                where = render_file_address(arena, to_site_path(arena, s->local_folder, name, 1));
             }
             html_remove_attribute(element, HtmlAttr_Title);
             set_text_attribute(s, element, HtmlAttr_Title, where);
@@ -1256,8 +1255,11 @@ static HtmlElement *render_text(RenderState *s, MarkupNode *run, RenderFrame *pf
 
 //- the walk
 
-b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const PageVariant *variant)
+b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const PageVariant *variant,
+                    const RenderOptions *options)
 {
+    static const RenderOptions defaults = {};
+    if (!options) options = &defaults;
     if (node_is_nil(start) || html_is_none(target)) return 0;
     ArenaTemp scratch = scratch_begin(arena);
     RenderState state = {};
@@ -1265,9 +1267,8 @@ b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const 
     s->arena = arena;
     s->scratch = scratch.arena;
     s->smartphone = page_variant_is_smartphone(variant);
-    const BuildSettings *settings = build_settings();
-    s->deploy = settings && settings->deploy;
-    s->local_folder = site_layout()->local_folder;
+    s->deploy = options->deploy;
+    s->local_folder = options->local_folder;
     s->target = target;
     s->current = target;
     s->title = &html_none;

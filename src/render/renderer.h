@@ -52,7 +52,13 @@
 // container and `b_w`, and with each table cell and the element made for it.
 // A null `variant` renders the desktop page. Returns 0 when the page has no
 // element the document could go into (nothing is rendered then), else 1.
-b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const PageVariant *variant);
+struct RenderOptions {
+    Str local_folder;   // where site paths are rooted; empty: at "/"
+    b32 deploy;         // site paths instead of file addresses
+};
+// A null `options` renders with an empty local folder and file addresses.
+b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const PageVariant *variant,
+                    const RenderOptions *options);
 
 // The element icon_element makes (a span styled and classed for the icon;
 // the none node for Nil), built without formatting its class name or

@@ -93,27 +93,197 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
             }
         }
     }
-    if (claimed) {
-        // The result is about to be rolled back with the arena: readers get
-        // no result rather than one being overwritten.
-        record->parsed = ParsedDocument{};
-    }
     srw_unlock_exclusive(stripe->slim);
     return claimed ? record : nullptr;
 }
+
+static DocumentSummary *summary_block_alloc(u64 size);
+static void summary_block_free(DocumentSummary *summary);
+static void summary_copy_into(DocumentSummary *to, const DocumentSummary *from);
 
 void doc_store(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, u64 generation)
 {
     TableStripe *stripe = nullptr;
     doc_bucket(build, record->path_hash, &stripe);
+    // The summary is made outside the lock, on scratch, then copied into a
+    // block of its own; only the pointer swap happens under the lock.
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    DocumentSummary *made = doc_summary_make(scratch.arena, parsed, generation);
+    DocumentSummary *published = made ? summary_block_alloc(made->size) : nullptr;
+    if (published) summary_copy_into(published, made);
+    scratch_end(scratch);
+
     srw_lock_exclusive(stripe->slim);
-    record->parsed = *parsed;
+    DocumentSummary *old = record->summary;
+    if (published) record->summary = published;
     record->built_generation = generation;
     record->build_count += 1;
     atomic_store_u64(&record->busy, 0);
     srw_unlock_exclusive(stripe->slim);
+    // Readers copy under the shared lock, so once the swap is done nobody
+    // holds the old block.
+    if (published && old) summary_block_free(old);
     cv_broadcast(stripe->condition);
     atomic_add_u64(&build->completed_builds, 1);
+}
+
+//- summaries
+
+// Summary blocks come from free lists by power-of-two size (256 bytes up),
+// so a rebuild reuses the block its previous summary gave back and a long
+// watch does not grow. The lock is held for a list operation only.
+namespace {
+constexpr u32 summary_class_count = 24;   // 256 B .. 2 GiB
+constexpr u64 summary_min_block = 256;
+struct SummaryFree {
+    SummaryFree *next;
+};
+struct SummaryPool {
+    CriticalSection *lock;
+    Arena *arena;
+    SummaryFree *free[summary_class_count];
+};
+SummaryPool g_summary_pool;
+
+u32 summary_class_of(u64 size)
+{
+    u32 index = 0;
+    for (u64 c = summary_min_block; c < size && index + 1 < summary_class_count; c <<= 1) index += 1;
+    return index;
+}
+} // namespace
+
+static DocumentSummary *summary_block_alloc(u64 size)
+{
+    SummaryPool *pool = &g_summary_pool;
+    u32 index = summary_class_of(size);
+    if ((summary_min_block << index) < size) return nullptr;
+    cs_enter(pool->lock);
+    void *block = pool->free[index];
+    if (block) pool->free[index] = pool->free[index]->next;
+    else block = arena_push(pool->arena, summary_min_block << index, 16);
+    cs_leave(pool->lock);
+    return (DocumentSummary *)block;
+}
+
+static void summary_block_free(DocumentSummary *summary)
+{
+    SummaryPool *pool = &g_summary_pool;
+    u32 index = summary_class_of(summary->size);
+    SummaryFree *block = (SummaryFree *)summary;
+    cs_enter(pool->lock);
+    block->next = pool->free[index];
+    pool->free[index] = block;
+    cs_leave(pool->lock);
+}
+
+// A summary's pointers all point inside its own block: a copy moves them
+// by the distance between the blocks.
+template <typename T>
+static T *moved(T *pointer, const void *from, void *to)
+{
+    if (!pointer) return nullptr;
+    return (T *)((u8 *)to + ((const u8 *)pointer - (const u8 *)from));
+}
+
+static void summary_copy_into(DocumentSummary *to, const DocumentSummary *from)
+{
+    memcpy((void *)to, (const void *)from, from->size);
+    to->status.str = moved(from->status.str, from, to);
+    to->title.str = moved(from->title.str, from, to);
+    to->output_paths = moved(from->output_paths, from, to);
+    for (u64 i = 0; i < to->output_path_count; i += 1)
+        to->output_paths[i].str = moved(from->output_paths[i].str, from, to);
+    to->anchors = moved(from->anchors, from, to);
+}
+
+DocumentSummary *doc_summary_copy(Arena *arena, Str path)
+{
+    SiteBuild *build = site_build();
+    if (!build) return nullptr;
+    u64 hash = str_hash(path);
+    TableStripe *stripe = nullptr;
+    doc_bucket(build, hash, &stripe);
+    srw_lock_shared(stripe->slim);
+    DocumentRecord *record = doc_index_find(build, path, hash);
+    DocumentSummary *copy = nullptr;
+    if (record && record->summary) {
+        copy = (DocumentSummary *)arena_push(arena, record->summary->size, 16);
+        if (copy) summary_copy_into(copy, record->summary);
+    }
+    srw_unlock_shared(stripe->slim);
+    return copy;
+}
+
+static bool status_hides(Str status)
+{
+    return str_match(status, str_lit("draft"), StrMatch_CaseInsensitive) ||
+           str_match(status, str_lit("personal"), StrMatch_CaseInsensitive);
+}
+
+// The title as pages and the index show it: each text piece of the title
+// field but the emphasis marks, followed by the blanks recorded after it.
+// (Adding the blanks recorded before a piece as well would double every
+// blank between two words, and dropping the pieces inside an emphasis as
+// well as its marks would drop the emphasised words from the title.)
+static Str summary_title(Arena *arena, const ParsedDocument *doc)
+{
+    if (node_is_nil(doc->title)) return str_empty();
+    StrList pieces = {};
+    for (MarkupNode *c = doc->title->first_child; !node_is_nil(c); c = c->next) {
+        if (c->node_class != NodeClass_Text || (c->flags & NodeFlag_EmphasisMarks)) continue;
+        str_list_pushf(arena, &pieces, "%S%*s", c->name, (int)min_of<u8>(c->space_after, 36), "");
+    }
+    return str_trim(str_list_join_plain(arena, &pieces));
+}
+
+DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, u64 generation)
+{
+    // The first valid definition of each number, ascending: numbers are
+    // one byte, so a 256-slot table orders them for free.
+    MarkupNode *by_number[256] = {};
+    u64 anchor_count = 0;
+    for (NodeListCell *cell = doc->internal_links.first; cell; cell = cell->next) {
+        MarkupNode *d = cell->node;
+        if ((d->flags & NodeFlag_Unresolved) || by_number[d->number]) continue;
+        by_number[d->number] = d;
+        anchor_count += 1;
+    }
+    Str title = summary_title(arena, doc);
+    u64 size = align_up_pow2(sizeof(DocumentSummary), 16);
+    size += align_up_pow2(anchor_count * sizeof(DocumentAnchor), 16);
+    size += align_up_pow2(doc->output_paths.node_count * sizeof(Str), 16);
+    size += doc->status.size + title.size + 2;
+    for (StrNode *n = doc->output_paths.first; n; n = n->next) size += n->string.size + 1;
+
+    u8 *block = (u8 *)arena_push(arena, size, 16);
+    if (!block) return nullptr;
+    memset(block, 0, size);
+    DocumentSummary *s = (DocumentSummary *)block;
+    u8 *at = block + align_up_pow2(sizeof(DocumentSummary), 16);
+    s->size = size;
+    s->generation = generation;
+    s->anchors = (DocumentAnchor *)at;
+    for (u32 n = 0; n < 256; n += 1)
+        if (by_number[n]) s->anchors[s->anchor_count++] = DocumentAnchor{n, by_number[n]->offset};
+    at += align_up_pow2(anchor_count * sizeof(DocumentAnchor), 16);
+    s->output_paths = (Str *)at;
+    at += align_up_pow2(doc->output_paths.node_count * sizeof(Str), 16);
+    auto put = [&](Str text) {
+        memcpy(at, text.str, text.size);
+        Str copy = Str{(const char *)at, text.size};
+        at += text.size + 1;   // NUL-terminated: the block was cleared
+        return copy;
+    };
+    for (StrNode *n = doc->output_paths.first; n; n = n->next) s->output_paths[s->output_path_count++] = put(n->string);
+    s->status = put(doc->status);
+    s->title = put(title);
+    s->message_count = doc->messages.count;
+    s->max_level = doc->messages.max_level;
+    s->published = !status_hides(doc->status);
+    s->has_context_document = !node_is_nil(doc->context_document);
+    s->table_count = doc->extra_list.count;
+    return s;
 }
 
 //- one document
@@ -160,7 +330,7 @@ static void document_build(SiteBuild *build, Str path, Arena *scratch)
     // appends to the same list later), so that is the document's arena too.
     TokenArray tokens = tokenize(scratch, source.text);
     ParsedDocument doc = {};
-    parse_document(record->arena, record->arena, record->path, source.text, tokens, &doc);
+    parse_document(record->arena, record->arena, record->path, source.text, tokens, &build->parse_options, &doc);
 
     // Link validation, first pass (file links) belongs here.
 
@@ -194,18 +364,27 @@ void parser_worker(u64 argument)
 
 //- start and submit
 
-SiteBuild *site_build_start_with(Str local_folder, b32 file_path_checks, b32 url_checks, b32 js,
-                                 const SiteBuildConfig *config)
+SiteBuild *site_build_start(const SiteConfig *site, const SiteBuildConfig *tuning)
 {
     if (SiteBuild *existing = site_build()) return existing;
-    Arena *arena = arena_alloc(GiB(8), MiB(64));
-    SiteBuild *build = push_struct<SiteBuild>(arena);
+    static const SiteBuildConfig defaults = {};
+    if (!tuning) tuning = &defaults;
+    Arena *arena = arena_alloc(MiB(64), MiB(1));
+    SiteBuild *build = arena ? push_struct<SiteBuild>(arena) : nullptr;
+    if (!build) return nullptr;
     build->arena = arena;
-    build->local_folder = str_copy(arena, local_folder);
-    build->file_path_checks = file_path_checks ? 1 : 0;
-    build->url_checks = url_checks ? 1 : 0;
-    build->js = js ? 1 : 0;
-    build->config = *config;
+    build->site = *site;
+    build->site.layout.local_folder = str_copy(arena, site->layout.local_folder);
+    build->site.layout.target = str_copy(arena, site->layout.target);
+    build->site.layout.current_directory = str_copy(arena, site->layout.current_directory);
+    build->parse_options.local_folder = build->site.layout.local_folder;
+    build->parse_options.print_todos = site->print_todos;
+    build->render_options.local_folder = build->site.layout.local_folder;
+    build->render_options.deploy = site->deploy;
+    build->config = *tuning;
+
+    g_summary_pool.lock = cs_alloc();
+    g_summary_pool.arena = arena_alloc(MiB(64), KiB(64));
 
     // The page variants and the site's style sheets are set up here once
     // they exist.
@@ -217,18 +396,12 @@ SiteBuild *site_build_start_with(Str local_folder, b32 file_path_checks, b32 url
     build->parse_queue = queue_alloc(arena, KiB(64));
     g_site_build.store(build, std::memory_order_release);
 
-    u64 workers = config->worker_count ? config->worker_count : site_build_worker_count(processors);
+    u64 workers = tuning->worker_count ? tuning->worker_count : site_build_worker_count(processors);
     build->worker_count = clamp_of<u64>(1, workers, site_build_max_workers);
     for (u64 i = 0; i < build->worker_count; i += 1) build->workers[i] = thread_start(i, parser_worker);
 
     // The change-detection thread starts here once it exists.
     return build;
-}
-
-SiteBuild *site_build_start(Str local_folder, b32 file_path_checks, b32 url_checks, b32 js)
-{
-    SiteBuildConfig config = {};
-    return site_build_start_with(local_folder, file_path_checks, url_checks, js, &config);
 }
 
 bool site_build_submit(Str path)

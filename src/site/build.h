@@ -13,10 +13,14 @@
 // with the file-system generation the source was read at.
 //
 // Memory: each document owns an arena that every build rolls back to its
-// start, so a rebuild reuses the memory of the previous one. A record's
-// parse result lives on that arena; it is cleared when a worker claims the
-// document, so other threads see either a complete result or none, never
-// one being overwritten. Records are never removed.
+// start, so a rebuild reuses the memory of the previous one. The tree on
+// that arena belongs to the worker building the document and to nobody
+// else: what other documents need to know of it (status, title, output
+// paths, anchors) is published as a DocumentSummary when a build completes,
+// a self-contained copy that replaces the previous one under the stripe's
+// exclusive lock. Readers copy a summary out under the shared lock and
+// never keep a pointer into another document's memory. Records are never
+// removed.
 //
 // Locks: the document table is a StripedTable (32 buckets, min(32,
 // processors) stripes) with a slim lock per stripe: shared for lookups,
@@ -29,17 +33,45 @@
 // document back on the queue), page writing, the page variants and style
 // sheets, and the change-detection thread.
 #pragma once
-#include "markup/document.h"
+#include "markup/parser.h"
 #include "os/work_queue.h"
+#include "render/renderer.h"
+#include "site/options.h"
 
 //- records
+
+// A numbered anchor another document may link to: the first valid
+// definition of each number.
+struct DocumentAnchor {
+    u64 number;
+    u64 offset;
+};
+
+// What a completed build tells other documents. One block of memory that
+// holds every string and array it points to, so publishing is one pointer
+// swap and copying it out is one copy.
+struct DocumentSummary {
+    u64 size;                   // bytes of the whole block
+    u64 generation;             // file-system generation of the build
+    Str status;                 // the header's status value, as written
+    Str title;                  // the title's text pieces joined with their spaces
+    Str *output_paths;          // absolute, in header order
+    u64 output_path_count;
+    DocumentAnchor *anchors;    // ascending by number
+    u64 anchor_count;
+    u64 message_count;
+    u32 max_level;              // of the document's own diagnostics
+    b32 published;              // status neither "draft" nor "personal" (any case)
+    b32 has_context_document;   // the tree holds a "context_document" element
+    u64 table_count;
+};
 
 struct DocumentRecord {
     DocumentRecord *next;
     DocumentRecord *index_next;  // the next record of its lookup slot
     Arena *arena;              // the document's own; every build starts at arena_start
     u64 arena_start;
-    ParsedDocument parsed;     // the last complete build's result; empty while a build runs
+    DocumentSummary *summary;  // the last complete build's; null before the first. Stripe lock.
     Str path;                  // copied, NUL-terminated
     u64 path_hash;             // str_hash of the path: chains are long, most compares stop here
     u64 busy;                  // atomic: 1 while a worker holds the document
@@ -73,10 +105,9 @@ struct SiteBuild {
     DiagnosticList messages;          // link warnings about other documents
     u64 submitted_count;
     StrList submitted;                // paths submitted by the main thread, copied
-    Str local_folder;
-    u32 file_path_checks;
-    u32 url_checks;
-    u32 js;
+    SiteConfig site;                  // copied at start; read-only after
+    ParseOptions parse_options;       // from the site configuration
+    RenderOptions render_options;
     StripedTable documents;           // slim lock per stripe
     DocumentBucket buckets[document_bucket_count];
     DocumentRecord **index_slots;     // document_index_slots heads, through index_next
@@ -92,10 +123,8 @@ struct SiteBuild {
 //- the build
 
 // Main thread, once: creates the build and starts the workers. Later calls
-// return the build already started.
-SiteBuild *site_build_start(Str local_folder, b32 file_path_checks, b32 url_checks, b32 js);
-SiteBuild *site_build_start_with(Str local_folder, b32 file_path_checks, b32 url_checks, b32 js,
-                                 const SiteBuildConfig *config);
+// return the build already started. A null `tuning` takes the defaults.
+SiteBuild *site_build_start(const SiteConfig *site, const SiteBuildConfig *tuning);
 SiteBuild *site_build(void);   // null before the start
 u64 site_build_worker_count(u64 processor_count);
 
@@ -103,13 +132,19 @@ u64 site_build_worker_count(u64 processor_count);
 // is full. False when the path is too long for the parse queue (it can
 // never be built; the caller reports it).
 bool site_build_submit(Str path);
-// The record of a path, or null when no build has seen it.
+// The record of a path, or null when no build has seen it. Its fields other
+// than `path` belong to the stripe lock: read them through the calls below.
 DocumentRecord *doc_find(Str path);
+// A copy, on `arena`, of the summary the last complete build of `path`
+// published; null when the path has no record or was never built.
+DocumentSummary *doc_summary_copy(Arena *arena, Str path);
+// The summary of a parsed document, built on `arena` as one block.
+DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, u64 generation);
 // Claims the record of a path for building, creating it when missing; null
 // when another worker holds it. The caller releases it with doc_store.
 DocumentRecord *doc_claim(SiteBuild *build, Str path);
-// Stores a build's result, the generation its source was read at, and
-// releases the record.
+// Publishes a build's summary (copied; the generation is the one its
+// source was read at) and releases the record.
 void doc_store(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, u64 generation);
 
 // Thread entry; `argument` is the worker's index.

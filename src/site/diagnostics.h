@@ -11,8 +11,3 @@ void diag_print_log(const DiagnosticList *list);
 void diag_print_document(const DiagnosticList *list, Str path, Str source);
 // Layout C: "<level>: ", "token: <text>", "<path>:<line>:<column>".
 void diag_print_template(const DiagnosticList *list, Str path, Str source);
-
-// The printed text of a list, for tools and tests that want it as a string.
-Str diag_format_log(Arena *arena, const DiagnosticList *list);
-Str diag_format_document(Arena *arena, const DiagnosticList *list, Str path, Str source);
-Str diag_format_template(Arena *arena, const DiagnosticList *list, Str path, Str source);

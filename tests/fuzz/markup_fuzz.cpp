@@ -11,7 +11,6 @@
 #include "markup/tables.h"
 #include "markup/tree_dump.h"
 #include "render/render_rules.h"
-#include "site/command_line.h"
 
 static void check_tree(const MarkupNode *root, u64 text_size)
 {
@@ -77,8 +76,9 @@ static void render_both(Arena *arena, const ParsedDocument *doc)
         TestPage page = test_page_make(arena);
         PageVariant variant = {};
         variant.kind = kind;
-        if (!render_document(arena, doc->root, page.document, &variant)) abort();
-        if (!node_is_nil(doc->footnotes)) render_document(arena, doc->footnotes, page.b_w, &variant);
+        static const RenderOptions options = {str_lit("/nonexistent-wyn-fuzz/local/"), 0};
+        if (!render_document(arena, doc->root, page.document, &variant, &options)) abort();
+        if (!node_is_nil(doc->footnotes)) render_document(arena, doc->footnotes, page.b_w, &variant, &options);
         check_page(page);
         StrList out = {};
         html_serialize(arena, page.document, &out);
@@ -99,15 +99,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (covered != size) abort();
 
     ParsedDocument doc = {};
-    parse_document(arena, arena, str_lit("fuzz.wyn"), text, tokens, &doc);
+    static const ParseOptions options = {str_lit("/nonexistent-wyn-fuzz/local/"), 0, nullptr, nullptr};
+    parse_document(arena, arena, str_lit("fuzz.wyn"), text, tokens, &options, &doc);
     check_tree(doc.root, size);
     check_tree(doc.footnotes, size);
     if (doc.message_count != doc.messages.count || doc.max_level != doc.messages.max_level) abort();
     markup_tree_dump(arena, &doc, str_lit("fuzz.wyn"), text);
     // Pages render from the tree as parsed and, as in a build, after the
     // tables were handed to the table model.
-    static SiteLayout layout = {str_lit("/nonexistent-wyn-fuzz"), str_lit("/nonexistent-wyn-fuzz/local/"), str_empty()};
-    site_layout_set(&layout);
     render_both(arena, &doc);
     document_index_tables(arena, &doc);
     render_both(arena, &doc);

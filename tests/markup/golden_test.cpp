@@ -17,7 +17,6 @@
 
 #include "markup/parser.h"
 #include "markup/tree_dump.h"
-#include "site/command_line.h"
 #include "../golden_cases.h"
 
 namespace {
@@ -30,18 +29,8 @@ std::string read_file(const std::string &path) { return golden_read_file(path); 
 
 struct Golden : ::testing::TestWithParam<std::string> {
     Arena *arena = arena_alloc(MiB(64), KiB(64));
-    SiteLayout saved = *site_layout();
-    Golden()
-    {
-        SiteLayout layout = {};
-        layout.local_folder = str_lit("/site/local/");
-        site_layout_set(&layout);
-    }
-    ~Golden() override
-    {
-        site_layout_set(&saved);
-        arena_release(arena);
-    }
+    ParseOptions options = {str_lit("/site/local/"), 0, nullptr, nullptr};
+    ~Golden() override { arena_release(arena); }
 };
 
 TEST_P(Golden, TreeMatchesTheHandWrittenOne)
@@ -54,7 +43,7 @@ TEST_P(Golden, TreeMatchesTheHandWrittenOne)
     ParsedDocument doc = {};
     std::string path = name + ".wyn";
     Str path_str = Str{path.data(), path.size()};
-    parse_document(arena, arena, path_str, text, tokens, &doc);
+    parse_document(arena, arena, path_str, text, tokens, &options, &doc);
     Str dump = markup_tree_dump(arena, &doc, path_str, text);
     std::string got(dump.str, dump.size);
     if (const char *drafts = std::getenv("WYN_GOLDEN_DRAFTS")) {

@@ -9,7 +9,6 @@
 #include "markup/parser.h"
 #include "markup/tables.h"
 #include "markup/tree_dump.h"
-#include "site/command_line.h"
 
 namespace {
 
@@ -22,12 +21,12 @@ struct ParserTest : ::testing::Test {
     Arena *arena = arena_alloc(GiB(4), MiB(1));
     ~ParserTest() override { arena_release(arena); }
 
-    Parsed parse(const std::string &source)
+    Parsed parse(const std::string &source, const ParseOptions *options = nullptr)
     {
         Parsed p = {};
         p.text = str_copy(arena, Str{source.data(), source.size()});
         TokenArray tokens = tokenize(arena, p.text);
-        parse_document(arena, arena, str_lit("t.wyn"), p.text, tokens, &p.doc);
+        parse_document(arena, arena, str_lit("t.wyn"), p.text, tokens, options, &p.doc);
         return p;
     }
 };
@@ -137,12 +136,9 @@ TEST_F(ParserTest, LineNodesKeepAnEmptyText)
 
 TEST_F(ParserTest, HeaderValuesReachTheRecord)
 {
-    SiteLayout layout = {};
-    layout.local_folder = str_lit("/s/local/");
-    SiteLayout saved = *site_layout();
-    site_layout_set(&layout);
-    Parsed p = parse("``\nTitle : One\ntitle: Two\nstatus:draft\ntoc: none\noutput_path: \"/html/a.html\" \"b.html\"\n``\n");
-    site_layout_set(&saved);
+    ParseOptions options = {str_lit("/s/local/"), 0, nullptr, nullptr};
+    Parsed p = parse("``\nTitle : One\ntitle: Two\nstatus:draft\ntoc: none\noutput_path: \"/html/a.html\" \"b.html\"\n``\n",
+                     &options);
     expect_sound(p);
     ASSERT_FALSE(node_is_nil(p.doc.title));
     EXPECT_EQ(p.doc.title->offset, 3u);   // the first title line, written in capitals
@@ -172,17 +168,15 @@ TEST_F(ParserTest, LinkListsFollowTheSource)
     EXPECT_EQ(p.doc.internal_links.last->node->number, 2u);
 }
 
-std::vector<std::string> handed_over;
-void record_address(Str address) { handed_over.push_back(s(address)); }
+void record_address(void *user, Str address) { ((std::vector<std::string> *)user)->push_back(s(address)); }
 
-TEST_F(ParserTest, WebAddressesAreHandedOverOnlyWhenInstalled)
+TEST_F(ParserTest, WebAddressesAreHandedOverOnlyWhenAsked)
 {
-    handed_over.clear();
-    parse("H\n  \"https://a.org/x\"\n");
-    EXPECT_TRUE(handed_over.empty());
-    markup_set_web_link_hand_over(record_address);
-    parse("H\n  \"https://a.org/x\" and \"https://b.org\" but not \"/c/d.wyn\"\n");
-    markup_set_web_link_hand_over(nullptr);
+    std::vector<std::string> handed_over;
+    Parsed quiet = parse("H\n  \"https://a.org/x\"\n");
+    EXPECT_EQ(quiet.doc.web_links.count, 1u);   // found, and kept, but nobody was asked
+    ParseOptions options = {str_empty(), 0, record_address, &handed_over};
+    parse("H\n  \"https://a.org/x\" and \"https://b.org\" but not \"/c/d.wyn\"\n", &options);
     EXPECT_EQ(handed_over, (std::vector<std::string>{"https://a.org/x", "https://b.org"}));
 }
 

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "markup/paths.h"
-#include "site/command_line.h"
 
 namespace {
 
@@ -12,18 +11,9 @@ std::string s(Str x) { return std::string(x.str, x.size); }
 
 struct SitePaths : ::testing::Test {
     Arena *arena = arena_alloc(MiB(1), KiB(4));
-    SiteLayout saved = *site_layout();
-    void use_local_folder(Str local)
-    {
-        SiteLayout layout = {};
-        layout.local_folder = local;
-        site_layout_set(&layout);
-    }
-    ~SitePaths() override
-    {
-        site_layout_set(&saved);
-        arena_release(arena);
-    }
+    Str local = str_empty();
+    void use_local_folder(Str folder) { local = folder; }
+    ~SitePaths() override { arena_release(arena); }
 };
 
 TEST(LinkText, FileLinkTextRefusesOnlyEmptyAndBlanks)
@@ -53,11 +43,11 @@ TEST(LinkText, Unquote)
 TEST_F(SitePaths, RelativeAndRootedPathsGoBelowTheLocalFolder)
 {
     use_local_folder(str_lit("/home/me/site/local/"));
-    EXPECT_EQ(s(to_site_path(arena, str_lit("notes/a.wyn"), 1)), "/home/me/site/local/notes/a.wyn");
-    EXPECT_EQ(s(to_site_path(arena, str_lit("/html/a.html"), 1)), "/home/me/site/local/html/a.html");
-    EXPECT_EQ(s(to_site_path(arena, str_lit("\"./x/../y.png\""), 1)), "/home/me/site/local/y.png");
-    EXPECT_EQ(s(to_site_path(arena, str_lit("a\\b.txt"), 1)), "/home/me/site/local/a/b.txt");
-    Str made = to_site_path(arena, str_lit("q.wyn"), 1);
+    EXPECT_EQ(s(to_site_path(arena, local, str_lit("notes/a.wyn"), 1)), "/home/me/site/local/notes/a.wyn");
+    EXPECT_EQ(s(to_site_path(arena, local, str_lit("/html/a.html"), 1)), "/home/me/site/local/html/a.html");
+    EXPECT_EQ(s(to_site_path(arena, local, str_lit("\"./x/../y.png\""), 1)), "/home/me/site/local/y.png");
+    EXPECT_EQ(s(to_site_path(arena, local, str_lit("a\\b.txt"), 1)), "/home/me/site/local/a/b.txt");
+    Str made = to_site_path(arena, local, str_lit("q.wyn"), 1);
     EXPECT_EQ(made.str[made.size], 0);   // NUL-terminated for system calls
 }
 
@@ -66,21 +56,21 @@ TEST_F(SitePaths, AbsolutePathsStayAsTheyAre)
     use_local_folder(str_lit("/home/me/site/local/"));
     // On POSIX an absolute path is one that already starts at the local folder.
     Str posix = str_lit("/home/me/site/local/wyn_files/a.wyn");
-    EXPECT_EQ(to_site_path(arena, posix, 1).str, posix.str);
+    EXPECT_EQ(to_site_path(arena, local, posix, 1).str, posix.str);
     Str drive = str_lit("C:/site/a.wyn");
-    EXPECT_EQ(to_site_path(arena, drive, 1).str, drive.str);
-    EXPECT_EQ(s(to_site_path(arena, str_lit("\"D:/x.wyn\""), 1)), "D:/x.wyn");
-    EXPECT_EQ(s(to_site_path(arena, str_empty(), 1)), "");
+    EXPECT_EQ(to_site_path(arena, local, drive, 1).str, drive.str);
+    EXPECT_EQ(s(to_site_path(arena, local, str_lit("\"D:/x.wyn\""), 1)), "D:/x.wyn");
+    EXPECT_EQ(s(to_site_path(arena, local, str_empty(), 1)), "");
     // Asked for a root-relative path, a rooted one is already right.
     Str rooted = str_lit("/html/a.html");
-    EXPECT_EQ(to_site_path(arena, rooted, 2).str, rooted.str);
+    EXPECT_EQ(to_site_path(arena, local, rooted, 2).str, rooted.str);
 }
 
 TEST_F(SitePaths, WithoutALayoutPathsStayRootedAtTheSite)
 {
     use_local_folder(str_empty());
-    EXPECT_EQ(s(to_site_path(arena, str_lit("notes/a.wyn"), 1)), "/notes/a.wyn");
-    EXPECT_EQ(s(to_site_path(arena, str_lit("/../../a.wyn"), 1)), "/a.wyn");
+    EXPECT_EQ(s(to_site_path(arena, local, str_lit("notes/a.wyn"), 1)), "/notes/a.wyn");
+    EXPECT_EQ(s(to_site_path(arena, local, str_lit("/../../a.wyn"), 1)), "/a.wyn");
 }
 
 } // namespace

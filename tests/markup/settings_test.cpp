@@ -1,27 +1,26 @@
-// What the parser reads from the build settings. The settings are created
-// once per process, so these tests live in their own executable.
+// What the parser reads from its options.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "markup/parser.h"
-#include "site/command_line.h"
+#include "site/diagnostics.h"
 
 namespace {
 
-TEST(BuildSettings, ToDoLinesBecomeNotesOnlyWhenAsked)
+TEST(ParseOptions, ToDoLinesBecomeNotesOnlyWhenAsked)
 {
     Arena *arena = arena_alloc(MiB(8), KiB(64));
     Str text = str_lit("``\ntodo: finish the intro\nTODO:\n``\nHeading\n");
     TokenArray tokens = tokenize(arena, text);
 
     ParsedDocument quiet = {};
-    parse_document(arena, arena, str_lit("a.wyn"), text, tokens, &quiet);   // no settings yet: off
+    parse_document(arena, arena, str_lit("a.wyn"), text, tokens, nullptr, &quiet);   // no options: off
     EXPECT_EQ(quiet.message_count, 0u);
 
-    build_settings_create(0, 1, 0);
+    ParseOptions options = {str_empty(), 1, nullptr, nullptr};
     ParsedDocument loud = {};
-    parse_document(arena, arena, str_lit("a.wyn"), text, tokens, &loud);
+    parse_document(arena, arena, str_lit("a.wyn"), text, tokens, &options, &loud);
     ASSERT_EQ(loud.message_count, 2u);
     EXPECT_EQ(loud.max_level, 1u);
     EXPECT_EQ(loud.parse_ok, 1u);

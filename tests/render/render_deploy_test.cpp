@@ -1,30 +1,17 @@
 // Rendering for a deployed site: addresses are web paths of the site, not
-// file addresses. Build settings are made once per process, so deploy mode
-// has an executable of its own.
+// file addresses.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "render_page.h"
-#include "site/command_line.h"
 
 namespace {
 
 struct DeployRender : ::testing::Test {
     Arena *arena = arena_alloc(MiB(16), KiB(64));
-    SiteLayout saved = *site_layout();
-    DeployRender()
-    {
-        build_settings_create(0, 0, 1);
-        SiteLayout layout = {};
-        layout.local_folder = str_lit("/site/local/");
-        site_layout_set(&layout);
-    }
-    ~DeployRender() override
-    {
-        site_layout_set(&saved);
-        arena_release(arena);
-    }
+    RenderOptions deploy_options = {str_lit("/site/local/"), 1};
+    ~DeployRender() override { arena_release(arena); }
     MarkupNode *link_in_paragraph(Str kind, u64 flags, const char *target)
     {
         MarkupNode *root = node_new(arena, NodeClass_Document, 0, str_lit("s"), str_lit("s"), 0);
@@ -42,14 +29,13 @@ struct DeployRender : ::testing::Test {
     std::string render(MarkupNode *root)
     {
         TestPage page = test_page_make(arena);
-        render_document(arena, root, page.document, nullptr);
+        render_document(arena, root, page.document, nullptr, &deploy_options);
         return test_serialize(arena, page.b_w);
     }
 };
 
 TEST_F(DeployRender, BrokenFileLinkTitleIsThePathWithForwardSlashes)
 {
-    ASSERT_TRUE(build_settings() && build_settings()->deploy);
     std::string html = render(link_in_paragraph(kind_link_file, NodeFlag_Unresolved, "wyn_files\\notes/gone.wyn"));
     EXPECT_NE(html.find("<span class=\"Ma _4\" title=\"wyn_files/notes/gone.wyn\">wyn_files\\notes/gone.wyn</span>"),
               std::string::npos)

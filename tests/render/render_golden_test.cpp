@@ -28,7 +28,6 @@
 #include <vector>
 
 #include "render_page.h"
-#include "site/command_line.h"
 #include "../golden_cases.h"
 
 namespace {
@@ -121,18 +120,8 @@ std::string draft_lines(const std::string &html)
 
 struct RenderGolden : ::testing::TestWithParam<std::string> {
     Arena *arena = arena_alloc(MiB(64), KiB(64));
-    SiteLayout saved = *site_layout();
-    RenderGolden()
-    {
-        SiteLayout layout = {};
-        layout.local_folder = str(local_folder.data(), local_folder.size());
-        site_layout_set(&layout);
-    }
-    ~RenderGolden() override
-    {
-        site_layout_set(&saved);
-        arena_release(arena);
-    }
+    RenderOptions options = {str(local_folder.data(), local_folder.size()), 0};
+    ~RenderGolden() override { arena_release(arena); }
 };
 
 HtmlElement *region_of(const TestPage &page, const std::string &region)
@@ -149,8 +138,8 @@ TEST_P(RenderGolden, RegionsMatchTheHandWrittenHtml)
     std::vector<Section> sections = read_sections(read_file(cases_folder + "/" + name + ".html"));
     ASSERT_FALSE(sections.empty()) << "case " << name << " has no section";
 
-    TestPage desktop = test_render(arena, source, PageVariant_Desktop, mark_broken_links);
-    TestPage smartphone = test_render(arena, source, PageVariant_Smartphone, mark_broken_links);
+    TestPage desktop = test_render(arena, source, PageVariant_Desktop, mark_broken_links, nullptr, &options);
+    TestPage smartphone = test_render(arena, source, PageVariant_Smartphone, mark_broken_links, nullptr, &options);
     if (const char *drafts = std::getenv("WYN_GOLDEN_DRAFTS")) {
         std::ofstream out(std::string(drafts) + "/" + name + ".html", std::ios::binary);
         for (const char *variant : {"desktop", "smartphone"})

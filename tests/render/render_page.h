@@ -8,6 +8,11 @@
 #include "markup/parser.h"
 #include "render/renderer.h"
 
+// Tests render as a site whose local folder is /site/local/, with file
+// addresses unless a test asks for deploy.
+inline const RenderOptions test_render_options = {str_lit("/site/local/"), 0};
+inline const ParseOptions test_parse_options = {str_lit("/site/local/"), 0, nullptr, nullptr};
+
 struct TestPage {
     HtmlElement *document;
     HtmlElement *html;
@@ -47,11 +52,11 @@ inline std::string test_serialize(Arena *arena, HtmlElement *root)
     return std::string(text.str, text.size);
 }
 
-inline ParsedDocument test_parse(Arena *arena, Str text)
+inline ParsedDocument test_parse(Arena *arena, Str text, const ParseOptions *options = &test_parse_options)
 {
     ParsedDocument doc = {};
     TokenArray tokens = tokenize(arena, text);
-    parse_document(arena, arena, str_lit("test.wyn"), text, tokens, &doc);
+    parse_document(arena, arena, str_lit("test.wyn"), text, tokens, options, &doc);
     return doc;
 }
 
@@ -61,16 +66,17 @@ typedef void TestPrepare(ParsedDocument *doc);
 // page assembly would: the document, then its footnotes into `b_w`.
 // `prepare` runs between the two, where the link check would.
 inline TestPage test_render(Arena *arena, const std::string &source, u32 variant_kind, TestPrepare *prepare = nullptr,
-                            ParsedDocument *out = nullptr)
+                            ParsedDocument *out = nullptr, const RenderOptions *options = &test_render_options)
 {
     Str text = str_copy(arena, Str{source.data(), source.size()});
-    ParsedDocument doc = test_parse(arena, text);
+    ParseOptions parse_options = {options->local_folder, 0, nullptr, nullptr};
+    ParsedDocument doc = test_parse(arena, text, &parse_options);
     if (prepare) prepare(&doc);
     TestPage page = test_page_make(arena);
     PageVariant variant = {};
     variant.kind = variant_kind;
-    render_document(arena, doc.root, page.document, &variant);
-    if (!node_is_nil(doc.footnotes)) render_document(arena, doc.footnotes, page.b_w, &variant);
+    render_document(arena, doc.root, page.document, &variant, options);
+    if (!node_is_nil(doc.footnotes)) render_document(arena, doc.footnotes, page.b_w, &variant, options);
     if (out) *out = doc;
     return page;
 }

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "render_page.h"
-#include "site/command_line.h"
 
 namespace {
 
@@ -31,10 +30,6 @@ std::string render_text(Arena *arena, const char *source, u32 kind)
 
 TEST(RenderThreads, PagesRenderedTogetherMatchPagesRenderedAlone)
 {
-    SiteLayout saved = *site_layout();
-    SiteLayout layout = {};
-    layout.local_folder = str_lit("/site/local/");
-    site_layout_set(&layout);
 
     const u32 threads = 4;
     const u32 rounds = 20;
@@ -62,7 +57,6 @@ TEST(RenderThreads, PagesRenderedTogetherMatchPagesRenderedAlone)
     for (const char *d : documents)
         for (u32 kind : {(u32)PageVariant_Desktop, (u32)PageVariant_Smartphone}) alone.push_back(render_text(arena, d, kind));
     arena_release(arena);
-    site_layout_set(&saved);
 
     for (u32 t = 0; t < threads; t += 1) {
         ASSERT_EQ(results[t].size(), rounds * alone.size());

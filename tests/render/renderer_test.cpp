@@ -9,24 +9,12 @@
 #include "markup/tables.h"
 #include "render/icons.h"
 #include "render_page.h"
-#include "site/command_line.h"
 
 namespace {
 
 struct RenderTest : ::testing::Test {
     Arena *arena = arena_alloc(MiB(256), KiB(64));
-    SiteLayout saved = *site_layout();
-    RenderTest()
-    {
-        SiteLayout layout = {};
-        layout.local_folder = str_lit("/site/local/");
-        site_layout_set(&layout);
-    }
-    ~RenderTest() override
-    {
-        site_layout_set(&saved);
-        arena_release(arena);
-    }
+    ~RenderTest() override { arena_release(arena); }
 
     MarkupNode *document()
     {
@@ -51,7 +39,7 @@ struct RenderTest : ::testing::Test {
         TestPage page = test_page_make(arena);
         PageVariant variant = {};
         variant.kind = kind;
-        render_document(arena, root, page.document, &variant);
+        render_document(arena, root, page.document, &variant, &test_render_options);
         if (b_w) *b_w = page.b_w;
         return test_serialize(arena, page.b_w);
     }
@@ -175,11 +163,11 @@ TEST_F(RenderTest, TextRunWhoseContainerCannotBeFoundGoesWhereTheCallerPointed)
     MarkupNode *run = text(p, "orphan", 51);
     // Into an element that was not made for the paragraph.
     HtmlElement *div = html_element_from_tag(arena, HtmlTag_Div);
-    EXPECT_EQ(render_document(arena, run, div, nullptr), 1u);
+    EXPECT_EQ(render_document(arena, run, div, nullptr, &test_render_options), 1u);
     EXPECT_EQ(test_serialize(arena, div), "<div>orphan</div>");
     // Into a page: the document region.
     TestPage page = test_page_make(arena);
-    EXPECT_EQ(render_document(arena, run, page.document, nullptr), 1u);
+    EXPECT_EQ(render_document(arena, run, page.document, nullptr, &test_render_options), 1u);
     EXPECT_EQ(test_serialize(arena, page.b_w), "<div id=\"b_w\">orphan</div>");
 }
 
@@ -212,7 +200,7 @@ TEST_F(RenderTest, SiblingsOfTheStartNodeAreNotVisited)
     text(first, "one", 2);
     text(add(heading, kind_paragraph, 8, 1), "two", 8);
     TestPage page = test_page_make(arena);
-    render_document(arena, first, page.document, nullptr);
+    render_document(arena, first, page.document, nullptr, &test_render_options);
     EXPECT_EQ(test_serialize(arena, page.b_w), "<div id=\"b_w\"><p class=\"Ba _2\">one</p></div>");
 }
 
@@ -221,9 +209,9 @@ TEST_F(RenderTest, PageWithoutAnyElementRendersNothing)
     MarkupNode *root = document();
     text(add(root, kind_heading, 0), "lost?", 0);
     HtmlElement *bare = html_node_create(arena, HtmlNode_Document, 0, str_empty(), str_empty(), 0);
-    EXPECT_EQ(render_document(arena, root, bare, nullptr), 0u);
+    EXPECT_EQ(render_document(arena, root, bare, nullptr, &test_render_options), 0u);
     EXPECT_TRUE(html_is_none(bare->first_child));
-    EXPECT_EQ(render_document(arena, &markup_nil, bare, nullptr), 0u);
+    EXPECT_EQ(render_document(arena, &markup_nil, bare, nullptr, &test_render_options), 0u);
 }
 
 TEST_F(RenderTest, MissingRegionsFallBackToTheDocumentRegion)
@@ -239,8 +227,8 @@ TEST_F(RenderTest, MissingRegionsFallBackToTheDocumentRegion)
     html_append_content(html, body);
     HtmlElement *b_w = test_page_region(arena, body, str_lit("b_w"));
     PageVariant smartphone = {PageVariant_Smartphone, {}};
-    render_document(arena, doc.root, document, &smartphone);
-    render_document(arena, doc.footnotes, b_w, &smartphone);
+    render_document(arena, doc.root, document, &smartphone, &test_render_options);
+    render_document(arena, doc.footnotes, b_w, &smartphone, &test_render_options);
     std::string out = test_serialize(arena, b_w);
     EXPECT_EQ(out.rfind("<div id=\"b_w\" class=\"_0\"><h1 style=\"font-family:'Noto Serif Bold'; margin:0;", 0), 0u) << out;
     EXPECT_TRUE(contains(out, "<div class=\"Ya _1\">")) << out;
@@ -250,7 +238,7 @@ TEST_F(RenderTest, MissingRegionsFallBackToTheDocumentRegion)
     html_detach(page.top_middle);
     html_detach(page.b_w);
     html_detach(page.bottom);
-    render_document(arena, doc.root, page.document, nullptr);
+    render_document(arena, doc.root, page.document, nullptr, &test_render_options);
     EXPECT_TRUE(contains(test_serialize(arena, page.body), "<body class=\"_0\"><h1")) << test_serialize(arena, page.body);
 }
 
@@ -268,7 +256,7 @@ TEST_F(RenderTest, TableCellRendersIntoTheCellTheAssemblyMade)
     td->offset = cell->offset;
     html_set_attribute(arena, td, HtmlAttr_Class, str_lit("Cb"));
     html_append_content(tr, td);
-    EXPECT_EQ(render_document(arena, cell, td, nullptr), 1u);
+    EXPECT_EQ(render_document(arena, cell, td, nullptr, &test_render_options), 1u);
     EXPECT_EQ(test_serialize(arena, tr), "<tr><td class=\"Cb _6\">1</td></tr>");
 
     // A heading cell: its content from the first child, into the th whose
@@ -277,7 +265,7 @@ TEST_F(RenderTest, TableCellRendersIntoTheCellTheAssemblyMade)
     MarkupNode *heading_text = text(col, "Name", 21);
     HtmlElement *th = html_element_from_tag(arena, HtmlTag_Th);
     html_set_attribute(arena, th, HtmlAttr_Class, str_lit("Fb"));
-    render_document(arena, heading_text, th, nullptr);
+    render_document(arena, heading_text, th, nullptr, &test_render_options);
     EXPECT_EQ(test_serialize(arena, th), "<th class=\"Fb\">Name</th>");
 }
 
@@ -287,11 +275,11 @@ TEST_F(RenderTest, TablesRenderTheSameBeforeAndAfterTheSiteBuildIndexesThem)
     Str text = str_copy(arena, str(source.data(), source.size()));
     ParsedDocument doc = test_parse(arena, text);
     TestPage before = test_page_make(arena);
-    render_document(arena, doc.root, before.document, nullptr);
+    render_document(arena, doc.root, before.document, nullptr, &test_render_options);
     document_index_tables(arena, &doc);
     ASSERT_EQ(doc.extra_list.count, 1u);
     TestPage after = test_page_make(arena);
-    render_document(arena, doc.root, after.document, nullptr);
+    render_document(arena, doc.root, after.document, nullptr, &test_render_options);
     std::string html = test_serialize(arena, after.b_w);
     EXPECT_EQ(test_serialize(arena, before.b_w), html);
     EXPECT_TRUE(contains(html, "<table class=\"Ab _7\"></table></div><p class=\"Ba _")) << html;

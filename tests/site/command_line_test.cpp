@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include "os/platform.h"
-#include "site/command_line.h"
+#include "markup/paths.h"
+#include "site/discovery.h"
+#include "site/options.h"
 
 static std::string s(Str x) { return std::string(x.str, x.size); }
 

@@ -1,0 +1,164 @@
+// site/options.cpp: the option table, folders and the site configuration.
+#include "site/options.h"
+
+#include "os/platform.h"
+
+//- the option table
+
+// Rows sit at their id's position: code indexes the table by OptionId.
+const OptionInfo option_table[Option_Count] = {
+    {Option_None, 0, str_lit(""), str_lit(""), str_lit("")},
+    {Option_Target, OptionKind_Value, str_lit("target"), str_lit("PATH"),
+     str_lit("folder of source documents, or one .wyn file (default ./local/wyn_files/)")},
+    {Option_Js, OptionKind_Flag, str_lit("js"), str_lit(""), str_lit("pages load the site's shared script")},
+    {Option_CheckUrls, OptionKind_Flag, str_lit("check_urls"), str_lit(""),
+     str_lit("check every web address over HTTP (dropped without a network)")},
+    {Option_NoFilePathCheck, OptionKind_Flag, str_lit("no_file_path_check"), str_lit(""),
+     str_lit("do not check links to local files")},
+    {Option_PrintTodos, OptionKind_Flag, str_lit("print_todos"), str_lit(""),
+     str_lit("report to-do markers found in documents")},
+    {Option_Deploy, OptionKind_Flag, str_lit("deploy"), str_lit(""),
+     str_lit("write web paths for assets and links; no file-path checks")},
+    {Option_Probe, OptionKind_Value, str_lit("probe"), str_lit("URL"),
+     str_lit("address asked at start to tell whether the network is usable (with check_urls)")},
+    {Option_Tree, OptionKind_Value, str_lit("tree"), str_lit("FILE"),
+     str_lit("print how FILE parses (node tree and messages) and exit")},
+    {Option_Help, OptionKind_Flag, str_lit("help"), str_lit(""), str_lit("print this text and exit")},
+    {Option_Version, OptionKind_Flag, str_lit("version"), str_lit(""), str_lit("print the version and exit")},
+};
+
+static bool rows_sit_at_their_ids(void)
+{
+    for (u32 i = 0; i < Option_Count; i += 1)
+        if (option_table[i].id != i) return false;
+    return true;
+}
+
+Str options_usage_text(Arena *arena)
+{
+    ArenaTemp scratch = scratch_begin(&arena, 1);
+    StrList out = {};
+    str_list_push(scratch.arena, &out,
+                  str_lit("wyn: a static web-site generator that watches its sources and rebuilds on change.\n"
+                          "\n"
+                          "usage: wyn [option ...]     (run in the folder that holds the site's local/ folder)\n"
+                          "\n"
+                          "options (name, -name or --name; values with name=value or name:value):\n"));
+    for (u32 i = 1; i < Option_Count; i += 1) {
+        const OptionInfo *row = &option_table[i];
+        Str shown = row->argument.size ? str_pushf(scratch.arena, "%S=%S", row->name, row->argument) : row->name;
+        str_list_pushf(scratch.arena, &out, "  %-20.*s %.*s\n", (int)shown.size, shown.str, (int)row->help.size,
+                       row->help.str);
+    }
+    str_list_push(scratch.arena, &out,
+                  str_lit("\n"
+                          "A flag is on alone, as flag=true or flag=1; any other value leaves it off.\n"
+                          "\n"
+                          "site layout:\n"
+                          "  local/wyn_files/     source documents (*.wyn); index.wyn is generated\n"
+                          "  local/html/          written pages: desktop, _smartphone and raw_ pages\n"
+                          "  local/shared/        templates (html/), style sheets (css/, css/wyn/), fonts/, images/\n"
+                          "  local/assets/        images/, files/ and builds/ that pages link to\n"));
+    Str result = str_list_join_plain(arena, &out);
+    scratch_end(scratch);
+    return result;
+}
+
+//- paths
+
+Str path_absolute_from(Arena *arena, Str path, Str current_directory)
+{
+    if (path.size == 0) return str_empty();
+    if (path_kind(path) != 0) return str_copy(arena, path);   // "/x" (POSIX) and "C:x" stand as they are
+    return path_resolve_segments(arena, current_directory, path);
+}
+
+Str path_absolute(Arena *arena, Str path)
+{
+    ArenaTemp scratch = scratch_begin(arena);
+    Str cwd = current_directory(scratch.arena);
+    Str result = path_absolute_from(arena, path, cwd);
+    scratch_end(scratch);
+    return result;
+}
+
+Str cmd_line_path(Arena *arena, const CommandLine *cmd, Str name, Str current_directory, Arena *log_arena,
+                  DiagnosticList *log)
+{
+    ArenaTemp scratch = scratch_begin(arena);
+    Str value = cmd_line_value(cmd, name);
+    if (value.size == 0 && str_eq(name, str_lit("target"))) value = str_lit("./local/wyn_files/");
+    Str absolute = path_absolute_from(scratch.arena, value, current_directory);
+    FileProperties props = file_properties(absolute);
+    bool single_file = props.exists && !props.is_folder;
+    if (!single_file && (absolute.size == 0 || !char_is_slash((u8)absolute.str[absolute.size - 1])))
+        absolute = str_pushf(scratch.arena, "%S/", absolute);
+    Str result = path_collapse_slashes(arena, absolute, false);
+    scratch_end(scratch);
+    if (log) diag_push_at(log_arena, log, nullptr, 0, DiagLevel_Note, str_pushf(log_arena, "%S: %S", name, result));
+    return result;
+}
+
+//- site layout
+
+SiteLayout site_layout_from_directory(Arena *arena, Str current_directory)
+{
+    SiteLayout layout = {};
+    char *forward = (char *)arena_push(arena, current_directory.size + 1, 1);
+    for (u64 i = 0; i < current_directory.size; i += 1)
+        forward[i] = (char)char_to_forward_slash((u8)current_directory.str[i]);
+    forward[current_directory.size] = 0;
+    layout.current_directory = Str{forward, current_directory.size};
+    layout.local_folder = str_pushf(arena, "%S/local/", layout.current_directory);
+    return layout;
+}
+
+//- the site configuration
+
+static bool flag_of(const CommandLine *cmd, u32 id) { return cmd_line_has_flag(cmd, option_table[id].name); }
+static Str value_of(const CommandLine *cmd, u32 id) { return cmd_line_value(cmd, option_table[id].name); }
+
+// A target that cannot give a single document is almost always a typo or a
+// wrong folder; the build still runs (and finds nothing), but the author
+// must hear why the site stays empty.
+static void check_target(Arena *log_arena, DiagnosticList *log, Str target)
+{
+    if (!log || target.size == 0) return;
+    bool folder = char_is_slash((u8)target.str[target.size - 1]);
+    FileProperties props = file_properties(folder ? str_chop(target, 1) : target);
+    Str problem = str_empty();
+    if (!props.exists) problem = str_lit("does not exist");
+    else if (folder && !props.is_folder) problem = str_lit("is not a folder");
+    else if (!folder && !str_eq(path_extension(target), str_lit("wyn"))) problem = str_lit("is not a .wyn document");
+    else if (folder) {
+        u64 identity[2];
+        if (!folder_identity(target, identity)) problem = str_lit("cannot be read");
+    } else if (!file_exists(target)) {
+        problem = str_lit("cannot be read");
+    }
+    if (problem.size)
+        diag_push_at(log_arena, log, nullptr, 0, DiagLevel_Warning, str_pushf(log_arena, "target %S %S", target, problem));
+}
+
+SiteConfig site_config_from_command_line(Arena *arena, const CommandLine *cmd, Str current_directory,
+                                         Arena *log_arena, DiagnosticList *log)
+{
+    static const bool table_ok = rows_sit_at_their_ids();
+    (void)table_ok;
+    SiteConfig config = {};
+    config.help = flag_of(cmd, Option_Help);
+    config.version = flag_of(cmd, Option_Version);
+    config.tree = str_copy(arena, value_of(cmd, Option_Tree));
+    config.js = flag_of(cmd, Option_Js);
+    config.check_urls = flag_of(cmd, Option_CheckUrls);
+    config.print_todos = flag_of(cmd, Option_PrintTodos);
+    config.deploy = flag_of(cmd, Option_Deploy);
+    config.file_path_checks = !config.deploy && !flag_of(cmd, Option_NoFilePathCheck);
+    config.probe = str_copy(arena, value_of(cmd, Option_Probe));
+    config.layout = site_layout_from_directory(arena, current_directory);
+    if (config.help || config.version || config.tree.size) return config;
+    config.layout.target = cmd_line_path(arena, cmd, option_table[Option_Target].name, config.layout.current_directory,
+                                         log_arena, log);
+    check_target(log_arena, log, config.layout.target);
+    return config;
+}

@@ -1,0 +1,29 @@
+// site/tree_command.cpp: the tree= option.
+#include "site/tree_command.h"
+
+#include "markup/parser.h"
+#include "markup/tree_dump.h"
+#include "os/platform.h"
+
+int markup_tree_command(Str path, const SiteConfig *config)
+{
+    Arena *arena = arena_alloc(MiB(64), MiB(1));
+    if (!arena) {
+        console_write(str_lit("wyn: cannot reserve memory for the tree\n"));
+        return 1;
+    }
+    FileProperties properties = {};
+    Str source = file_read_all(arena, path, &properties);
+    if (!properties.exists) {
+        console_write(str_pushf(arena, "wyn: cannot read %S\n", path));
+        return 1;
+    }
+    TokenArray tokens = tokenize(arena, source);
+    ParsedDocument doc = {};
+    ParseOptions options = {};
+    options.local_folder = config->layout.local_folder;
+    options.print_todos = config->print_todos;
+    parse_document(arena, arena, path, source, tokens, &options, &doc);
+    console_write(markup_tree_dump(arena, &doc, path, source));
+    return 0;
+}
