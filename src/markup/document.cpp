@@ -57,6 +57,65 @@ const NodeKindInfo node_kind_table[node_kind_count] = {
     {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("toc")},
 };
 
+const MarkupKindInfo markup_kind_table[MarkupKind_Count] = {
+    {MarkupKind_None, NodeClass_Nil, NONE, NONE, NONE},
+    {MarkupKind_Desc, NodeClass_Element, str_lit("("), str_lit(")"), str_lit("desc")},
+    {MarkupKind_Checkbox, NodeClass_Element, NONE, NONE, str_lit("checkbox")},
+    {MarkupKind_Heading, NodeClass_Element, LF, LF, str_lit("heading")},
+    {MarkupKind_Paragraph, NodeClass_Element, LF, LF, str_lit("paragraph")},
+    {MarkupKind_Word, NodeClass_Element, NONE, LF, str_lit("Word")},
+    {MarkupKind_LinkHttp, NodeClass_Element, NONE, LF, str_lit("link_http")},
+    {MarkupKind_LinkFile, NodeClass_Element, NONE, LF, str_lit("link_file")},
+    {MarkupKind_Quote, NodeClass_Element, str_lit(">"), NONE, str_lit("quote")},
+    {MarkupKind_FootnoteRef, NodeClass_Element, str_lit("[*"), str_lit("]"), str_lit("footnote_ref")},
+    {MarkupKind_Footnote, NodeClass_Element, str_lit("[*"), str_lit("]"), str_lit("footnote")},
+    {MarkupKind_InternalLink, NodeClass_Element, str_lit("[#"), str_lit("]_"), str_lit("internal_link")},
+    {MarkupKind_InternalLinkRef, NodeClass_Element, str_lit("[#"), str_lit("]"), str_lit("internal_link_ref")},
+    {MarkupKind_Block, NodeClass_Element, str_lit("\n```"), str_lit("```\n"), str_lit("block")},
+    {MarkupKind_Raw, NodeClass_Element, str_lit("~{"), str_lit("}~"), str_lit("raw")},
+    {MarkupKind_UnformatedText, NodeClass_Element, str_lit("`"), str_lit("`"), str_lit("unformated_text")},
+    {MarkupKind_Context, NodeClass_Element, str_lit("\n``"), str_lit("``\n"), str_lit("context")},
+    {MarkupKind_ContextInlined, NodeClass_Element, str_lit("``"), str_lit("``"), str_lit("context_inlined")},
+    {MarkupKind_ContextDocument, NodeClass_Element, str_lit("\n``\n"), str_lit("\n``\n"), str_lit("context_document")},
+    {MarkupKind_List, NodeClass_Element, NONE, NONE, str_lit("list")},
+    {MarkupKind_ListAlpha, NodeClass_Element, NONE, NONE, str_lit("list_alpha")},
+    {MarkupKind_ListNumeric, NodeClass_Element, NONE, NONE, str_lit("list_numeric")},
+    {MarkupKind_ListUnordered, NodeClass_Element, NONE, NONE, str_lit("list_unordered")},
+    {MarkupKind_ListItem, NodeClass_Element, NONE, LF, str_lit("list_item")},
+    {MarkupKind_Separator, NodeClass_Element, str_lit("\n---"), LF, str_lit("separator")},
+    {MarkupKind_TableRoot, NodeClass_Element, NONE, NONE, str_lit("table_root")},
+    {MarkupKind_Table, NodeClass_Element, NONE, NONE, str_lit("table")},
+    {MarkupKind_TableCell, NodeClass_Element, NONE, NONE, str_lit("table_cell")},
+    {MarkupKind_TableCellCol, NodeClass_Element, NONE, NONE, str_lit("table_cell_col")},
+    {MarkupKind_TableRootEntry, NodeClass_Element, NONE, NONE, str_lit("table_root_entry")},
+    {MarkupKind_TableHeader, NodeClass_Element, NONE, NONE, str_lit("table_header")},
+    {MarkupKind_Toc, NodeClass_Element, NONE, NONE, str_lit("toc")},
+    {MarkupKind_ContextHeading, NodeClass_Element, NONE, NONE, str_lit("context_heading")},
+    {MarkupKind_ContextParagraph, NodeClass_Element, NONE, NONE, str_lit("context_paragraph")},
+    {MarkupKind_QuoteParagraph, NodeClass_Element, NONE, NONE, str_lit("quote_paragraph")},
+    {MarkupKind_Reference, NodeClass_Element, NONE, NONE, str_lit("reference")},
+    {MarkupKind_Footnotes, NodeClass_Element, NONE, NONE, str_lit("footnotes")},
+    {MarkupKind_FootnoteItem, NodeClass_Element, NONE, NONE, str_lit("footnote_item")},
+    {MarkupKind_TocItem, NodeClass_Element, NONE, NONE, str_lit("toc_item")},
+    {MarkupKind_TableRow, NodeClass_Element, NONE, NONE, str_lit("table_row")},
+};
+
+static bool rows_sit_at_their_kinds(void)
+{
+    for (u32 i = 0; i < MarkupKind_Count; i += 1)
+        if (markup_kind_table[i].kind != i) return false;
+    return true;
+}
+static const bool kind_rows_ok = rows_sit_at_their_kinds();
+
+u32 markup_kind_from_name(Str name)
+{
+    (void)kind_rows_ok;
+    for (u32 i = 1; i < MarkupKind_Count; i += 1)
+        if (str_eq(markup_kind_table[i].name, name)) return i;
+    return MarkupKind_None;
+}
+
 #undef LF
 #undef NONE
 
@@ -73,15 +132,10 @@ MarkupNode *node_new(Arena *arena, u32 node_class, u64 flags, Str name, Str text
     node->name = name;
     node->text = text;
     node->offset = offset;
-    if (node_class == NodeClass_Element && name.size == text.size) {
-        for (const NodeKindInfo &row : node_kind_table) {
-            if (row.node_class != NodeClass_Element || row.name.size != name.size) continue;
-            if (str_eq(row.name, name) && str_eq(row.name, text)) {
-                node->name = row.name;
-                node->text = row.name;
-                break;
-            }
-        }
+    if (node_class == NodeClass_Element) {
+        node->kind = markup_kind_from_name(name);
+        // Named by a kind: the table's own strings, which live for ever.
+        if (node->kind && str_eq(name, text)) node->name = node->text = markup_kind_table[node->kind].name;
     }
     return node;
 }
@@ -151,9 +205,12 @@ void node_collect_descendants(Arena *arena, MarkupNode *root, Str name, u32 matc
 
 MarkupNode *node_find_last_block_parent(MarkupNode *root)
 {
-    MarkupNode *paragraph = node_find_descendant(root, kind_paragraph, 0, NodeFind_Last);
-    if (!node_is_nil(paragraph)) return paragraph;
-    return node_find_descendant(root, kind_heading, 0, NodeFind_Last);
+    MarkupNode *paragraph = &markup_nil, *heading = &markup_nil;
+    for (MarkupNode *n = root; !node_is_nil(n); n = node_preorder_next(n, root)) {
+        if (node_is_element(n, MarkupKind_Paragraph)) paragraph = n;
+        else if (node_is_element(n, MarkupKind_Heading)) heading = n;
+    }
+    return node_is_nil(paragraph) ? heading : paragraph;
 }
 
 //- lists and messages

@@ -82,6 +82,7 @@ struct MarkupNode {
     u8 space_after;
     u8 max_heading_level;     // top headings: the deepest level given below them so far
     u64 child_count;
+    u32 kind;                 // MarkupKind of an element; 0 for other classes and unknown names
 };
 
 extern MarkupNode markup_nil;
@@ -106,57 +107,119 @@ struct NodeKindInfo {
 constexpr u64 node_kind_count = 39;
 extern const NodeKindInfo node_kind_table[node_kind_count];
 
-// Names of the element kinds the parser makes. Those with a row are the
-// row's own static string, so a node made by the parser can be told by the
-// address of its name as well as by its bytes.
-inline const Str &kind_desc = node_kind_table[6].name;
-inline const Str &kind_checkbox = node_kind_table[7].name;
-inline const Str &kind_heading = node_kind_table[8].name;
-inline const Str &kind_paragraph = node_kind_table[9].name;
-inline const Str &kind_link_http = node_kind_table[11].name;
-inline const Str &kind_link_file = node_kind_table[13].name;
-inline const Str &kind_quote = node_kind_table[15].name;
-inline const Str &kind_footnote_ref = node_kind_table[16].name;
-inline const Str &kind_footnote = node_kind_table[17].name;
-inline const Str &kind_internal_link = node_kind_table[18].name;
-inline const Str &kind_internal_link_ref = node_kind_table[19].name;
-inline const Str &kind_block = node_kind_table[20].name;
-inline const Str &kind_raw = node_kind_table[21].name;
-inline const Str &kind_unformated_text = node_kind_table[22].name;
-inline const Str &kind_context = node_kind_table[23].name;
-inline const Str &kind_context_document = node_kind_table[25].name;
-inline const Str &kind_list_alpha = node_kind_table[27].name;
-inline const Str &kind_list_numeric = node_kind_table[28].name;
-inline const Str &kind_list_unordered = node_kind_table[29].name;
-inline const Str &kind_list_item = node_kind_table[30].name;
-inline const Str &kind_separator = node_kind_table[31].name;
-inline const Str &kind_table_root = node_kind_table[32].name;
-inline const Str &kind_table = node_kind_table[33].name;
-inline const Str &kind_table_cell = node_kind_table[34].name;
-inline const Str &kind_table_cell_col = node_kind_table[35].name;
-inline const Str &kind_table_root_entry = node_kind_table[36].name;
-inline const Str &kind_table_header = node_kind_table[37].name;
-inline const Str &kind_toc = node_kind_table[38].name;
-// Produced by the parser without a row of their own in the kind table.
-inline constexpr Str kind_context_heading = str_lit("context_heading");
-inline constexpr Str kind_context_paragraph = str_lit("context_paragraph");
-inline constexpr Str kind_quote_paragraph = str_lit("quote_paragraph");
-inline constexpr Str kind_reference = str_lit("reference");
-inline constexpr Str kind_footnotes = str_lit("footnotes");
-inline constexpr Str kind_footnote_item = str_lit("footnote_item");
-inline constexpr Str kind_toc_item = str_lit("toc_item");
-inline constexpr Str kind_table_row = str_lit("table_row");
+// Every element kind has a number and one row; a node carries the number
+// beside its name, and code tells kinds apart by the number. The parser
+// numbers the nodes it makes; node_new numbers a node by its name, so trees
+// built by hand (the index document, tests) are numbered alike. Kinds that
+// code asks about as a group stand together: the lists, the contexts.
+enum MarkupKind : u32 {
+    MarkupKind_None = 0,   // not an element, or a name no kind has
+    MarkupKind_Desc,
+    MarkupKind_Checkbox,
+    MarkupKind_Heading,
+    MarkupKind_Paragraph,
+    MarkupKind_Word,
+    MarkupKind_LinkHttp,
+    MarkupKind_LinkFile,
+    MarkupKind_Quote,
+    MarkupKind_FootnoteRef,
+    MarkupKind_Footnote,
+    MarkupKind_InternalLink,
+    MarkupKind_InternalLinkRef,
+    MarkupKind_Block,
+    MarkupKind_Raw,
+    MarkupKind_UnformatedText,
+    MarkupKind_Context,
+    MarkupKind_ContextInlined,
+    MarkupKind_ContextDocument,
+    MarkupKind_List,
+    MarkupKind_ListAlpha,
+    MarkupKind_ListNumeric,
+    MarkupKind_ListUnordered,
+    MarkupKind_ListItem,
+    MarkupKind_Separator,
+    MarkupKind_TableRoot,
+    MarkupKind_Table,
+    MarkupKind_TableCell,
+    MarkupKind_TableCellCol,
+    MarkupKind_TableRootEntry,
+    MarkupKind_TableHeader,
+    MarkupKind_Toc,
+    MarkupKind_ContextHeading,
+    MarkupKind_ContextParagraph,
+    MarkupKind_QuoteParagraph,
+    MarkupKind_Reference,
+    MarkupKind_Footnotes,
+    MarkupKind_FootnoteItem,
+    MarkupKind_TocItem,
+    MarkupKind_TableRow,
+    MarkupKind_Count,
+    MarkupKind_FirstList = MarkupKind_ListAlpha,
+    MarkupKind_LastList = MarkupKind_ListUnordered,
+};
 
-inline bool node_is_element(const MarkupNode *node, Str kind)
+struct MarkupKindInfo {
+    u32 kind;         // MarkupKind: the row's position
+    u32 node_class;
+    Str open_mark;    // the surface syntax, for readers of the table
+    Str close_mark;
+    Str name;         // the node's name as the data model writes it
+};
+
+extern const MarkupKindInfo markup_kind_table[MarkupKind_Count];
+
+// The kind a name belongs to; MarkupKind_None for any other name.
+u32 markup_kind_from_name(Str name);
+inline Str markup_kind_name(u32 kind) { return kind < MarkupKind_Count ? markup_kind_table[kind].name : Str{"", 0}; }
+
+// The kinds' names, for code that builds nodes by name.
+inline const Str &kind_desc = markup_kind_table[MarkupKind_Desc].name;
+inline const Str &kind_checkbox = markup_kind_table[MarkupKind_Checkbox].name;
+inline const Str &kind_heading = markup_kind_table[MarkupKind_Heading].name;
+inline const Str &kind_paragraph = markup_kind_table[MarkupKind_Paragraph].name;
+inline const Str &kind_link_http = markup_kind_table[MarkupKind_LinkHttp].name;
+inline const Str &kind_link_file = markup_kind_table[MarkupKind_LinkFile].name;
+inline const Str &kind_quote = markup_kind_table[MarkupKind_Quote].name;
+inline const Str &kind_footnote_ref = markup_kind_table[MarkupKind_FootnoteRef].name;
+inline const Str &kind_footnote = markup_kind_table[MarkupKind_Footnote].name;
+inline const Str &kind_internal_link = markup_kind_table[MarkupKind_InternalLink].name;
+inline const Str &kind_internal_link_ref = markup_kind_table[MarkupKind_InternalLinkRef].name;
+inline const Str &kind_block = markup_kind_table[MarkupKind_Block].name;
+inline const Str &kind_raw = markup_kind_table[MarkupKind_Raw].name;
+inline const Str &kind_unformated_text = markup_kind_table[MarkupKind_UnformatedText].name;
+inline const Str &kind_context = markup_kind_table[MarkupKind_Context].name;
+inline const Str &kind_context_inlined = markup_kind_table[MarkupKind_ContextInlined].name;
+inline const Str &kind_context_document = markup_kind_table[MarkupKind_ContextDocument].name;
+inline const Str &kind_list = markup_kind_table[MarkupKind_List].name;
+inline const Str &kind_list_alpha = markup_kind_table[MarkupKind_ListAlpha].name;
+inline const Str &kind_list_numeric = markup_kind_table[MarkupKind_ListNumeric].name;
+inline const Str &kind_list_unordered = markup_kind_table[MarkupKind_ListUnordered].name;
+inline const Str &kind_list_item = markup_kind_table[MarkupKind_ListItem].name;
+inline const Str &kind_separator = markup_kind_table[MarkupKind_Separator].name;
+inline const Str &kind_table_root = markup_kind_table[MarkupKind_TableRoot].name;
+inline const Str &kind_table = markup_kind_table[MarkupKind_Table].name;
+inline const Str &kind_table_cell = markup_kind_table[MarkupKind_TableCell].name;
+inline const Str &kind_table_cell_col = markup_kind_table[MarkupKind_TableCellCol].name;
+inline const Str &kind_table_root_entry = markup_kind_table[MarkupKind_TableRootEntry].name;
+inline const Str &kind_table_header = markup_kind_table[MarkupKind_TableHeader].name;
+inline const Str &kind_toc = markup_kind_table[MarkupKind_Toc].name;
+inline const Str &kind_context_heading = markup_kind_table[MarkupKind_ContextHeading].name;
+inline const Str &kind_context_paragraph = markup_kind_table[MarkupKind_ContextParagraph].name;
+inline const Str &kind_quote_paragraph = markup_kind_table[MarkupKind_QuoteParagraph].name;
+inline const Str &kind_reference = markup_kind_table[MarkupKind_Reference].name;
+inline const Str &kind_footnotes = markup_kind_table[MarkupKind_Footnotes].name;
+inline const Str &kind_footnote_item = markup_kind_table[MarkupKind_FootnoteItem].name;
+inline const Str &kind_toc_item = markup_kind_table[MarkupKind_TocItem].name;
+inline const Str &kind_table_row = markup_kind_table[MarkupKind_TableRow].name;
+
+inline bool node_is_element(const MarkupNode *node, u32 kind)
 {
-    if (node_is_nil(node) || node->node_class != NodeClass_Element) return false;
-    if (node->name.str == kind.str) return node->name.size == kind.size;
-    return node->name.size == kind.size && memcmp(node->name.str, kind.str, kind.size) == 0;
+    return !node_is_nil(node) && node->node_class == NodeClass_Element && node->kind == kind;
 }
+inline bool kind_is_list(u32 kind) { return kind >= MarkupKind_FirstList && kind <= MarkupKind_LastList; }
 inline bool node_is_list(const MarkupNode *node)
 {
-    return node_is_element(node, kind_list_unordered) || node_is_element(node, kind_list_numeric) ||
-           node_is_element(node, kind_list_alpha);
+    return !node_is_nil(node) && node->node_class == NodeClass_Element && kind_is_list(node->kind);
 }
 
 //- node lists

@@ -126,13 +126,13 @@ static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, cons
         path = str_prefix(target, open);
         anchored = true;
     }
-    Str kind = str_empty();
+    u32 kind = MarkupKind_None;
     NodeList *list = nullptr;
     if (!anchored && !has_blank(target) && is_web_address(target)) {
-        kind = kind_link_http;
+        kind = MarkupKind_LinkHttp;
         list = &p->out->web_links;
     } else if (is_file_link_text(path)) {
-        kind = kind_link_file;
+        kind = MarkupKind_LinkFile;
         list = &p->out->file_links;
     }
     if (!list) return;
@@ -152,7 +152,7 @@ static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, cons
     const MarkupToken *open_paren = parser_token(p, p->i);
     if (!token_is_symbol(p, open_paren, '(')) return;
     const MarkupToken *first = parser_token(p, p->i + 1);
-    MarkupNode *desc = parser_element(p, kind_desc, 0, first ? first->begin : open_paren->end);
+    MarkupNode *desc = parser_element(p, MarkupKind_Desc, 0, first ? first->begin : open_paren->end);
     node_append_child(link, desc);
     if (!embedded) {
         parser_push(p, ParseState_Inline, desc);
@@ -221,11 +221,11 @@ static u8 number_value(Str digits)
     return value;
 }
 
-static MarkupNode *reference_node(Parser *p, MarkupNode *container, Str kind, const MarkupToken *open, u8 number)
+static MarkupNode *reference_node(Parser *p, MarkupNode *container, u32 kind, const MarkupToken *open, u8 number)
 {
     MarkupNode *ref = parser_element(p, kind, 0, open->begin);
     ref->number = number;
-    node_append_child(ref, parser_element(p, kind_reference, 0, open->begin));
+    node_append_child(ref, parser_element(p, MarkupKind_Reference, 0, open->begin));
     node_append_child(bracket_anchor(container), ref);
     return ref;
 }
@@ -234,17 +234,17 @@ static void internal_link_marker(Parser *p, MarkupNode *container, const MarkupT
 {
     const MarkupToken *next = parser_token(p, p->i);
     if (token_unescaped(next, TokenFlag_Mark) && token_text_is(p, next, str_lit("_"))) {
-        MarkupNode *def = parser_element(p, kind_internal_link, 0, open->begin);
+        MarkupNode *def = parser_element(p, MarkupKind_InternalLink, 0, open->begin);
         def->number = number;
         node_append_child(bracket_anchor(container), def);
         node_list_push(p->arena, &p->out->internal_links, def);
         p->i += 1;
         return;
     }
-    MarkupNode *ref = reference_node(p, container, kind_internal_link_ref, open, number);
+    MarkupNode *ref = reference_node(p, container, MarkupKind_InternalLinkRef, open, number);
     node_list_push(p->work, &p->internal_refs, ref);
     if (token_is_symbol(p, next, '(')) {
-        MarkupNode *desc = parser_element(p, kind_desc, node_flags_from_token(open->flags), next->begin);
+        MarkupNode *desc = parser_element(p, MarkupKind_Desc, node_flags_from_token(open->flags), next->begin);
         node_append_child(ref, desc);
         parser_push(p, ParseState_Inline, desc);
         p->i += 1;
@@ -256,18 +256,18 @@ static void internal_link_marker(Parser *p, MarkupNode *container, const MarkupT
 static void footnote_marker(Parser *p, MarkupNode *container, const MarkupToken *open, u8 number)
 {
     if (!node_is_nil(container->last_child)) {
-        MarkupNode *ref = reference_node(p, container, kind_footnote_ref, open, number);
+        MarkupNode *ref = reference_node(p, container, MarkupKind_FootnoteRef, open, number);
         node_list_push(p->work, &p->footnote_refs, ref);
         return;
     }
     if (!p->footnote_list) {
-        MarkupNode *footnotes = parser_element(p, kind_footnotes, 0, 1);
-        p->footnote_list = parser_element(p, kind_list_unordered, 0, 2);
+        MarkupNode *footnotes = parser_element(p, MarkupKind_Footnotes, 0, 1);
+        p->footnote_list = parser_element(p, MarkupKind_ListUnordered, 0, 2);
         node_append_child(footnotes, p->footnote_list);
         p->out->footnotes = footnotes;
     }
-    MarkupNode *item = parser_element(p, kind_footnote_item, 0, open->begin);
-    MarkupNode *footnote = parser_element(p, kind_footnote, 0, open->begin);
+    MarkupNode *item = parser_element(p, MarkupKind_FootnoteItem, 0, open->begin);
+    MarkupNode *footnote = parser_element(p, MarkupKind_Footnote, 0, open->begin);
     footnote->number = number;
     node_append_child(item, footnote);
     node_append_child(p->footnote_list, item);
@@ -285,13 +285,13 @@ static void open_bracket(Parser *p, MarkupNode *container, const MarkupToken *op
         const MarkupToken *b = skip_blanks(p, &k);
         if (token_unescaped(b, TokenFlag_CloseBracket)) {
             if (in_table) table_mark_ticked(p);
-            else node_append_child(container, parser_element(p, kind_checkbox, NodeFlag_Ticked, open->begin));
+            else node_append_child(container, parser_element(p, MarkupKind_Checkbox, NodeFlag_Ticked, open->begin));
             p->i = k + 1;
             return;
         }
     }
     if (token_unescaped(a, TokenFlag_CloseBracket)) {
-        if (!in_table) node_append_child(container, parser_element(p, kind_checkbox, 0, open->begin));
+        if (!in_table) node_append_child(container, parser_element(p, MarkupKind_Checkbox, 0, open->begin));
         p->i = j + 1;
         return;
     }
@@ -338,7 +338,7 @@ static void inline_code(Parser *p, MarkupNode *container, const MarkupToken *t)
     if (last->flags & (NodeFlag_StrongOpen | NodeFlag_StrongInside)) flags |= NodeFlag_StrongInside;
     if (last->flags & (NodeFlag_EmphasisOpen | NodeFlag_EmphasisInside)) flags |= NodeFlag_EmphasisInside;
     if (p->top == p->table.record && (container->flags & NodeFlag_Ticked)) flags |= NodeFlag_StrongInside;
-    MarkupNode *code = parser_element(p, kind_unformated_text, flags, t->begin);
+    MarkupNode *code = parser_element(p, MarkupKind_UnformatedText, flags, t->begin);
     node_append_child(container, code);
     u64 k = p->i + 1;
     for (; k < p->count; k += 1) {
@@ -355,7 +355,7 @@ static void inline_code(Parser *p, MarkupNode *container, const MarkupToken *t)
 
 static void raw_text(Parser *p, MarkupNode *container, const MarkupToken *t)
 {
-    MarkupNode *raw = parser_element(p, kind_raw, node_flags_from_token(t->flags), t->begin);
+    MarkupNode *raw = parser_element(p, MarkupKind_Raw, node_flags_from_token(t->flags), t->begin);
     node_append_child(container, raw);
     u64 k = p->i + 1;
     while (k < p->count && !token_unescaped(&p->tokens[k], TokenFlag_RawClose)) k += 1;
@@ -421,7 +421,7 @@ static void inline_context_mark(Parser *p, const MarkupToken *t)
     ParseRecord *line = p->top->line;
     MarkupNode *attach = line ? line->node : p->top->node;
     if (line && line == p->table.record) attach = parser_container(p);
-    MarkupNode *context = parser_element(p, kind_context, node_flags_from_token(t->flags) | NodeFlag_Inline, t->begin);
+    MarkupNode *context = parser_element(p, MarkupKind_Context, node_flags_from_token(t->flags) | NodeFlag_Inline, t->begin);
     node_append_child(attach, context);
     parser_push(p, ParseState_InlineContext, context);
     p->i += 1;
@@ -465,7 +465,7 @@ void parse_inline_context_entry(Parser *p)
     if (token_unescaped(t, TokenFlag_Comment)) return hide_comment(p, p->top);
     MarkupNode *context = p->top->node;
     if (parse_header_line(p, context, 0, 0, true)) return;
-    MarkupNode *entry = parser_node(p, NodeClass_Element, 0, kind_context_heading, str_empty(), t->begin);
+    MarkupNode *entry = parser_line_element(p, MarkupKind_ContextHeading, t->begin);
     node_append_child(context, entry);
     parser_push(p, ParseState_Inline, entry);
 }
@@ -497,7 +497,7 @@ static void bar_token(Parser *p, const MarkupToken *t, MarkupNode *container)
 // when the token at hand needs the rules below.
 static bool plain_run(Parser *p, MarkupNode *container, ParseRecord *r)
 {
-    const bool in_desc = is_kind(r->node, kind_desc);
+    const bool in_desc = is_kind(r->node, MarkupKind_Desc);
     u64 i = p->i;
     const u64 count = p->count;
     while (i < count) {
@@ -559,7 +559,7 @@ void parse_inline_token(Parser *p)
     if (f & TokenFlag_Mark) return mark_token(p, container, t);
     if (f & TokenFlag_Quoted) return string_token(p, container, t);
     if (f & TokenFlag_Symbol) {
-        if (is_kind(r->node, kind_desc)) {
+        if (is_kind(r->node, MarkupKind_Desc)) {
             if (token_is_symbol(p, t, '(')) r->open_parens += 1;
             if (token_is_symbol(p, t, ')')) {
                 if (r->open_parens == 0) {
@@ -592,7 +592,7 @@ void parse_inline_token(Parser *p)
     if (f & TokenFlag_DoubleBacktick) return inline_context_mark(p, t);
     if (f & TokenFlag_TripleBacktick) {
         u64 flags = node_flags_from_token(t->flags) | NodeFlag_Inline;
-        MarkupNode *block = parser_element(p, kind_block, flags, t->begin);
+        MarkupNode *block = parser_element(p, MarkupKind_Block, flags, t->begin);
         node_append_child(container, block);
         return parse_fence_body(p, block, p->i + 1, 0);
     }

@@ -45,9 +45,9 @@ ParseRecord *parser_push(Parser *p, u32 state, MarkupNode *node, u32 flags)
     r->quote = state == ParseState_Quote ? r : below ? below->quote : nullptr;
     bool context = state == ParseState_Context || state == ParseState_InlineContext;
     r->context = context ? r : below ? below->context : nullptr;
-    bool line = state == ParseState_Inline && !is_kind(node, kind_desc);
+    bool line = state == ParseState_Inline && !is_kind(node, MarkupKind_Desc);
     r->line = line ? r : below ? below->line : nullptr;
-    bool top_heading = is_kind(node, kind_heading) && node->number == 0;
+    bool top_heading = is_kind(node, MarkupKind_Heading) && node->number == 0;
     r->heading0 = top_heading ? node : below ? below->heading0 : nullptr;
     r->open_brackets = 0;
     r->open_parens = 0;
@@ -110,8 +110,8 @@ void parser_unexpected(Parser *p, const MarkupToken *t)
 
 static bool is_line_level(const MarkupNode *n)
 {
-    return is_kind(n, kind_heading) || is_kind(n, kind_paragraph) ||
-           is_kind(n, kind_list_item);
+    return is_kind(n, MarkupKind_Heading) || is_kind(n, MarkupKind_Paragraph) ||
+           is_kind(n, MarkupKind_ListItem);
 }
 
 static bool descends_from(const MarkupNode *n, const MarkupNode *ancestor)
@@ -128,8 +128,8 @@ static bool descends_from(const MarkupNode *n, const MarkupNode *ancestor)
 // short heading chain above it.
 static MarkupNode *last_block_parent(Parser *p, MarkupNode *top)
 {
-    if (is_kind(top, kind_paragraph)) return top;
-    bool heading = is_kind(top, kind_heading);
+    if (is_kind(top, MarkupKind_Paragraph)) return top;
+    bool heading = is_kind(top, MarkupKind_Heading);
     if (!heading && top != p->root) return &markup_nil;
     if (p->last_paragraph && descends_from(p->last_paragraph, top)) return p->last_paragraph;
     if (p->last_heading && (p->last_heading == top || descends_from(p->last_heading, top))) return p->last_heading;
@@ -166,17 +166,17 @@ static MarkupNode *block_parent(Parser *p)
 static void toc_enter(Parser *p, MarkupNode *heading)
 {
     if (!p->toc_list) {
-        MarkupNode *toc = parser_element(p, kind_toc, 0, 1);
-        p->toc_list = parser_element(p, kind_list_unordered, 0, 2);
+        MarkupNode *toc = parser_element(p, MarkupKind_Toc, 0, 1);
+        p->toc_list = parser_element(p, MarkupKind_ListUnordered, 0, 2);
         node_append_child(toc, p->toc_list);
         node_append_child(p->root, toc);
     }
     MarkupNode *last = p->toc_list->last_child;
     if (!node_is_nil(last) && last->first_child->offset == heading->offset) return;
     u64 entries = p->toc_list->child_count;
-    MarkupNode *item = parser_element(p, kind_list_item, 0, heading->offset + 1 + entries);
+    MarkupNode *item = parser_element(p, MarkupKind_ListItem, 0, heading->offset + 1 + entries);
     item->number = (u8)entries;
-    MarkupNode *copy = parser_element(p, kind_toc_item, heading->flags, heading->offset);
+    MarkupNode *copy = parser_element(p, MarkupKind_TocItem, heading->flags, heading->offset);
     copy->number = heading->number;
     for (MarkupNode *c = heading->first_child; !node_is_nil(c); c = c->next) {
         if (c->node_class != NodeClass_Text) continue;
@@ -196,15 +196,15 @@ static void toc_enter(Parser *p, MarkupNode *heading)
 
 static void finish_line(Parser *p, MarkupNode *line)
 {
-    if (is_kind(line, kind_list_item)) {
+    if (is_kind(line, MarkupKind_ListItem)) {
         // An item's trailing blanks are not spacing: the next line may continue it.
         if (!node_is_nil(line->last_child)) line->last_child->space_after = 0;
         return;
     }
-    if (is_kind(line, kind_heading)) toc_enter(p, line);
+    if (is_kind(line, MarkupKind_Heading)) toc_enter(p, line);
     ParseRecord *below = p->top;
     if (below->state == ParseState_Context || below->state == ParseState_InlineContext) return;
-    if (is_kind(below->node, kind_quote) || line->node_class == NodeClass_HeaderField) return;
+    if (is_kind(below->node, MarkupKind_Quote) || line->node_class == NodeClass_HeaderField) return;
     parser_push(p, ParseState_NextLine, line);
 }
 
@@ -238,11 +238,11 @@ void parse_line_end(Parser *p)
 
 enum ListKind { ListKind_None, ListKind_Numeric, ListKind_Alpha, ListKind_Unordered };
 
-static Str list_kind_name(ListKind kind)
+static u32 list_kind_of(ListKind kind)
 {
-    if (kind == ListKind_Numeric) return kind_list_numeric;
-    if (kind == ListKind_Alpha) return kind_list_alpha;
-    return kind_list_unordered;
+    if (kind == ListKind_Numeric) return MarkupKind_ListNumeric;
+    if (kind == ListKind_Alpha) return MarkupKind_ListAlpha;
+    return MarkupKind_ListUnordered;
 }
 
 static bool ends_marker(const MarkupToken *t) { return !t || (t->flags & (TokenFlag_Space | TokenFlag_Newline)); }
@@ -283,7 +283,7 @@ static MarkupNode *deepest_last_list(MarkupNode *container)
     if (!is_list_kind(list)) return &markup_nil;
     for (;;) {
         MarkupNode *item = list->last_child;
-        if (!is_kind(item, kind_list_item) || !is_list_kind(item->last_child)) return list;
+        if (!is_kind(item, MarkupKind_ListItem) || !is_list_kind(item->last_child)) return list;
         list = item->last_child;
     }
 }
@@ -312,12 +312,12 @@ static void list_item(Parser *p, const MarkupToken *t, u8 column, ListKind kind,
     // Climb from the candidate to the list this item fits: the same
     // indentation and kind continues a list, a deeper one nests below its
     // last item, a shallower one returns to an enclosing list.
-    Str name = list_kind_name(kind);
+    u32 name = list_kind_of(kind);
     MarkupNode *list = &markup_nil;
     MarkupNode *parent = container;
     u8 depth = 0;
     for (MarkupNode *cur = candidate; !node_is_nil(cur);) {
-        bool unordered = is_kind(cur, kind_list_unordered);
+        bool unordered = is_kind(cur, MarkupKind_ListUnordered);
         bool fits = cur->indent == column || (unordered && column == (u8)(cur->indent + 1));
         if (fits) {
             if (is_kind(cur, name)) list = cur;
@@ -331,7 +331,7 @@ static void list_item(Parser *p, const MarkupToken *t, u8 column, ListKind kind,
             break;
         }
         MarkupNode *up = cur->parent;
-        if (is_kind(up, kind_list_item) && is_list_kind(up->parent)) {
+        if (is_kind(up, MarkupKind_ListItem) && is_list_kind(up->parent)) {
             cur = up->parent;
             continue;
         }
@@ -346,7 +346,7 @@ static void list_item(Parser *p, const MarkupToken *t, u8 column, ListKind kind,
         node_append_child(parent, list);
     }
 
-    MarkupNode *item = parser_element(p, kind_list_item, 0, t->begin + 1);
+    MarkupNode *item = parser_element(p, MarkupKind_ListItem, 0, t->begin + 1);
     item->indent = column;
     MarkupNode *previous = list->last_child;
     if (node_is_nil(previous)) item->number = kind == ListKind_Alpha ? first_number : 0;
@@ -394,21 +394,21 @@ static void quote_line(Parser *p, const MarkupToken *t, u8 column)
     if (q && column == q->node->indent) {
         enter_quote_lines(p, q);
     } else {
-        MarkupNode *quote = parser_element(p, kind_quote, node_flags_from_token(t->flags), t->begin);
+        MarkupNode *quote = parser_element(p, MarkupKind_Quote, node_flags_from_token(t->flags), t->begin);
         quote->indent = column;
         if (q) {
             quote->number = (u8)(q->node->number + 1);
             enter_quote_lines(p, q);
         } else {
             MarkupNode *below = p->top->node;
-            bool context = p->top->state == ParseState_Context || is_kind(below, kind_context) ||
-                           is_kind(below, kind_context_document);
+            bool context = p->top->state == ParseState_Context || is_kind(below, MarkupKind_Context) ||
+                           is_kind(below, MarkupKind_ContextDocument);
             quote->number = context ? 0 : below->number;
             for (;;) {
                 ParseRecord *r = p->top;
                 MarkupNode *n = r->node;
                 if (r->state == ParseState_Root || n == p->root || r->state == ParseState_Context) break;
-                if (is_kind(n, kind_heading) && n->number < quote->number) break;
+                if (is_kind(n, MarkupKind_Heading) && n->number < quote->number) break;
                 parser_pop(p);
             }
         }
@@ -435,12 +435,12 @@ static void context_line(Parser *p, const MarkupToken *t, u8 column)
     u64 flags = node_flags_from_token(t->flags);
     MarkupNode *context;
     if (p->top->node == p->root && node_is_nil(p->out->context_document)) {
-        context = parser_element(p, kind_context_document, flags, 1);
+        context = parser_element(p, MarkupKind_ContextDocument, flags, 1);
         context->indent = column;
         node_append_child(p->root, context);
         p->out->context_document = context;
     } else {
-        context = parser_element(p, kind_context, flags, t->begin);
+        context = parser_element(p, MarkupKind_Context, flags, t->begin);
         context->indent = column;
         MarkupNode *parent = block_parent(p);
         if (is_line_level(parent) && parent->indent != column) {
@@ -459,10 +459,10 @@ static void separator_line(Parser *p, const MarkupToken *t, u8 column)
         ParseRecord *r = p->top;
         MarkupNode *n = r->node;
         if (r->state == ParseState_Root || n == p->root || r->state == ParseState_Context) break;
-        if (is_kind(n, kind_heading) || is_kind(n, kind_quote)) break;
+        if (is_kind(n, MarkupKind_Heading) || is_kind(n, MarkupKind_Quote)) break;
         parser_pop(p);
     }
-    MarkupNode *separator = parser_element(p, kind_separator, 0, t->begin);
+    MarkupNode *separator = parser_element(p, MarkupKind_Separator, 0, t->begin);
     separator->indent = column;
     node_append_child(p->top->node, separator);
     u64 k = p->i + 1;
@@ -474,7 +474,7 @@ void parse_fence_body(Parser *p, MarkupNode *block, u64 start, u8 fence_indent);
 
 static void fence_line(Parser *p, const MarkupToken *t, u8 column)
 {
-    MarkupNode *block = parser_element(p, kind_block, node_flags_from_token(t->flags), t->begin);
+    MarkupNode *block = parser_element(p, MarkupKind_Block, node_flags_from_token(t->flags), t->begin);
     block->indent = column;
     node_append_child(block_parent(p), block);
     // The rest of the opening line (a language name, say) is not code, nor
@@ -499,7 +499,7 @@ static MarkupNode *quoted_context_parent(MarkupNode *context, u8 level, bool hea
     MarkupNode *n = context;
     for (;;) {
         MarkupNode *c = n->last_child;
-        if (!is_kind(c, kind_context_heading)) return context;
+        if (!is_kind(c, MarkupKind_ContextHeading)) return context;
         if (c->number == target) return c;
         if (c->number > target) return context;
         n = c;
@@ -511,7 +511,7 @@ static void ordinary_line(Parser *p, const MarkupToken *t, u8 column)
     ParseRecord *q = innermost_quote(p);
     if (q) {
         enter_quote_lines(p, q);
-        MarkupNode *line = parser_node(p, NodeClass_Element, 0, kind_quote_paragraph, kind_quote_paragraph, t->begin);
+        MarkupNode *line = parser_element(p, MarkupKind_QuoteParagraph, 0, t->begin);
         line->number = 1;
         line->indent = column;
         node_append_child(q->node, line);
@@ -534,8 +534,9 @@ static void ordinary_line(Parser *p, const MarkupToken *t, u8 column)
         top_heading->max_heading_level = level;
     }
     bool heading = level % 2 == 0;
-    Str name = c ? (heading ? kind_context_heading : kind_context_paragraph) : (heading ? kind_heading : kind_paragraph);
-    MarkupNode *line = parser_node(p, NodeClass_Element, 0, name, str_empty(), t->begin);
+    u32 kind = c ? (heading ? MarkupKind_ContextHeading : MarkupKind_ContextParagraph)
+                 : (heading ? MarkupKind_Heading : MarkupKind_Paragraph);
+    MarkupNode *line = parser_line_element(p, kind, t->begin);
     line->number = level;
     line->indent = column;
 
@@ -548,7 +549,7 @@ static void ordinary_line(Parser *p, const MarkupToken *t, u8 column)
             ParseRecord *r = p->top;
             MarkupNode *n = r->node;
             if (r->state == ParseState_Root || n == p->root || r->state == ParseState_Context) break;
-            if (is_kind(n, kind_heading) && n->number < level) break;
+            if (is_kind(n, MarkupKind_Heading) && n->number < level) break;
             parser_pop(p);
         }
         parent = p->top->node;

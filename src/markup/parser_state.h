@@ -134,20 +134,26 @@ inline MarkupNode *parser_node(Parser *p, u32 node_class, u64 flags, Str name, S
     return n;
 }
 
-inline MarkupNode *parser_element(Parser *p, Str kind, u64 flags, u64 offset)
+inline MarkupNode *parser_element(Parser *p, u32 kind, u64 flags, u64 offset)
 {
-    return parser_node(p, NodeClass_Element, flags, kind, kind, offset);
+    Str name = markup_kind_table[kind].name;
+    MarkupNode *n = parser_node(p, NodeClass_Element, flags, name, name, offset);
+    n->kind = kind;
+    return n;
 }
 
-// Every element the parser makes is named by a kind_* string, so within a
-// parse a kind is told by the address of its name.
-inline bool is_kind(const MarkupNode *n, const Str &kind)
+// A line-level element: its name is its kind, its text stays empty.
+inline MarkupNode *parser_line_element(Parser *p, u32 kind, u64 offset)
 {
-    return n->name.str == kind.str && n->node_class == NodeClass_Element;
+    MarkupNode *n = parser_node(p, NodeClass_Element, 0, markup_kind_table[kind].name, Str{"", 0}, offset);
+    n->kind = kind;
+    return n;
 }
+
+inline bool is_kind(const MarkupNode *n, u32 kind) { return node_is_element(n, kind); }
 inline bool is_list_kind(const MarkupNode *n)
 {
-    return is_kind(n, kind_list_unordered) || is_kind(n, kind_list_numeric) || is_kind(n, kind_list_alpha);
+    return is_kind(n, MarkupKind_ListUnordered) || is_kind(n, MarkupKind_ListNumeric) || is_kind(n, MarkupKind_ListAlpha);
 }
 
 // Links `child` as the last child of `parent`; both are real nodes.
@@ -169,9 +175,9 @@ inline void parser_append(MarkupNode *parent, MarkupNode *child)
 inline bool keeps_space_before(const MarkupNode *last)
 {
     if (last == &markup_nil || last->node_class == NodeClass_Text) return true;
-    return is_kind(last, kind_unformated_text) || is_kind(last, kind_raw) || is_kind(last, kind_internal_link_ref) ||
-           is_kind(last, kind_block) || is_kind(last, kind_link_http) ||
-           is_kind(last, kind_footnote_ref) || is_kind(last, kind_checkbox);
+    return is_kind(last, MarkupKind_UnformatedText) || is_kind(last, MarkupKind_Raw) || is_kind(last, MarkupKind_InternalLinkRef) ||
+           is_kind(last, MarkupKind_Block) || is_kind(last, MarkupKind_LinkHttp) ||
+           is_kind(last, MarkupKind_FootnoteRef) || is_kind(last, MarkupKind_Checkbox);
 }
 
 // A text run made from token `t`, appended to `container`: spacing from the

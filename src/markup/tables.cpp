@@ -22,9 +22,9 @@ static MarkupNode *group_header(MarkupNode *group) { return group->first_child; 
 static void open_group(Parser *p, u64 offset)
 {
     TableState *tb = &p->table;
-    MarkupNode *group = parser_element(p, kind_table, 0, offset);
+    MarkupNode *group = parser_element(p, MarkupKind_Table, 0, offset);
     group->number = (u8)tb->root->child_count;
-    node_append_child(group, parser_element(p, kind_table_header, 0, offset));
+    node_append_child(group, parser_element(p, MarkupKind_TableHeader, 0, offset));
     node_append_child(tb->root, group);
     tb->group = tb->root->child_count - 1;
     tb->group_node = group;
@@ -35,7 +35,7 @@ static void open_group(Parser *p, u64 offset)
 static void new_header_cell(Parser *p, u64 offset)
 {
     TableState *tb = &p->table;
-    MarkupNode *cell = parser_element(p, kind_table_cell_col, 0, offset);
+    MarkupNode *cell = parser_element(p, MarkupKind_TableCellCol, 0, offset);
     cell->number = (u8)tb->column;
     node_append_child(group_header(tb->group_node), cell);
     tb->header_cell = cell;
@@ -47,15 +47,15 @@ static void new_body_cell(Parser *p, u64 offset)
     TableState *tb = &p->table;
     if (node_is_nil(tb->row)) {
         MarkupNode *entry = tb->group_node->last_child;
-        if (!is_kind(entry, kind_table_root_entry)) {
-            entry = parser_element(p, kind_table_root_entry, 0, offset);
+        if (!is_kind(entry, MarkupKind_TableRootEntry)) {
+            entry = parser_element(p, MarkupKind_TableRootEntry, 0, offset);
             node_append_child(tb->group_node, entry);
         }
-        tb->row = parser_element(p, kind_table_row, 0, offset);
+        tb->row = parser_element(p, MarkupKind_TableRow, 0, offset);
         tb->row->number = (u8)entry->child_count;
         node_append_child(entry, tb->row);
     }
-    MarkupNode *cell = parser_element(p, kind_table_cell, 0, offset);
+    MarkupNode *cell = parser_element(p, MarkupKind_TableCell, 0, offset);
     cell->number = (u8)tb->column;
     // A ticked heading ticks its whole column.
     if (tb->header_cell->flags & NodeFlag_Ticked) cell->flags |= NodeFlag_Ticked;
@@ -74,7 +74,7 @@ static void continuation_cell(Parser *p, u64 offset)
 void table_open(Parser *p, MarkupNode *parent, u8 indent)
 {
     const MarkupToken *t = &p->tokens[p->i];
-    MarkupNode *root = parser_element(p, kind_table_root, node_flags_from_token(t->flags), t->begin);
+    MarkupNode *root = parser_element(p, MarkupKind_TableRoot, node_flags_from_token(t->flags), t->begin);
     root->indent = indent;
     node_append_child(parent, root);
     ParseRecord *record = parser_push(p, ParseState_Inline, root, ParseRecord_LineOwner);
@@ -289,8 +289,8 @@ static void index_table(Arena *arena, ParsedDocument *doc, MarkupNode *table)
     MarkupNode *header = &markup_nil;
     MarkupNode *entry = &markup_nil;
     for (MarkupNode *c = table->first_child; !node_is_nil(c); c = c->next) {
-        if (node_is_element(c, kind_table_header)) header = c;
-        if (node_is_element(c, kind_table_root_entry)) entry = c;
+        if (node_is_element(c, MarkupKind_TableHeader)) header = c;
+        if (node_is_element(c, MarkupKind_TableRootEntry)) entry = c;
     }
     MarkupTable *record = push_struct<MarkupTable>(arena);
     record->table = table;
@@ -328,12 +328,12 @@ static void index_tree(Arena *arena, ParsedDocument *doc, MarkupNode *tree)
 {
     MarkupNode *n = tree;
     while (!node_is_nil(n)) {
-        if (!node_is_element(n, kind_table_root)) {
+        if (!node_is_element(n, MarkupKind_TableRoot)) {
             n = node_preorder_next(n, tree);
             continue;
         }
         for (MarkupNode *t = n->first_child; !node_is_nil(t); t = t->next)
-            if (node_is_element(t, kind_table)) index_table(arena, doc, t);
+            if (node_is_element(t, MarkupKind_Table)) index_table(arena, doc, t);
         // Tables do not nest: go on after the table.
         MarkupNode *next = &markup_nil;
         for (MarkupNode *x = n; !node_is_nil(x) && x != tree; x = x->parent) {

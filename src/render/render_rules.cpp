@@ -11,94 +11,94 @@
 // listed; nothing reads the markers.
 
 constexpr RenderRule render_rule_table[render_rule_count] = {
-    {1, str_lit(""), 0, str_lit("b_w"), str_lit(""), HtmlTag_Div, 0, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 1
-    {2, str_lit(""), 0, str_lit("erm"), str_lit(""), HtmlTag_None, 0, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 2
-    {3, str_lit("context"), 0x20000, str_lit("aa"), str_lit("font-family:'IBM Plex Mono';font-size:0.9rem;display:inline;"), HtmlTag_Span, 0, Icon_Info, str_lit(""), str_lit("``"), str_lit("``"), 0},  // 3
-    {3, str_lit("context"), 0, str_lit("ba"), str_lit("width:fit-content;font-family:'IBM Plex Mono';font-size:0.9rem;display:inline;"), HtmlTag_Span, 0, Icon_Info, str_lit(""), str_lit("``"), str_lit("``"), 1},  // 4
-    {3, str_lit("context_heading"), 0, str_lit("ca"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:0.5rem;"), HtmlTag_Span, 0, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 5
-    {3, str_lit("context_heading"), 0, str_lit("da"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:0.8rem;"), HtmlTag_Span, 2, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 6
-    {3, str_lit("context_heading"), 0, str_lit("ea"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:1rem;"), HtmlTag_Span, 4, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 7
-    {3, str_lit("context_heading"), 0, str_lit("fa"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:1.2rem;"), HtmlTag_Span, 6, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 8
-    {3, str_lit("context_paragraph"), 0, str_lit("ga"), str_lit("margin-left:0.7rem;"), HtmlTag_Span, 1, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 9
-    {3, str_lit("context_paragraph"), 0, str_lit("ha"), str_lit("margin-left:1rem;"), HtmlTag_Span, 3, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 10
-    {3, str_lit("context_paragraph"), 0, str_lit("ia"), str_lit("margin-left:1.2rem;"), HtmlTag_Span, 5, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 11
-    {3, str_lit("context_paragraph"), 0, str_lit("ja"), str_lit("margin-left:1.4rem;"), HtmlTag_Span, 7, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 12
-    {3, str_lit("context_document"), 0, str_lit("ka"), str_lit("font-family:'Source Sans 3';border:1px solid #afa85d !important;background-color:#f8eee5;border-left:none !important;z-index:1;"), HtmlTag_Div, 0, Icon_Info, str_lit(""), str_lit("``"), str_lit("``"), 1},  // 13
-    {6, str_lit(""), 0, str_lit("la"), str_lit("font-size:1rem;border-left:0.3em solid #d1d1d1;border-bottom: 0.3em solid #d1d1d1;"), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 14
-    {3, str_lit("desc"), 0, str_lit("ma"), str_lit(""), HtmlTag_None, 0, Icon_Nil, str_lit(""), str_lit("("), str_lit(")"), 0},  // 15
-    {3, str_lit("checkbox"), 0x40000, str_lit("na"), str_lit(""), HtmlTag_Span, 0, Icon_Check, str_lit(""), str_lit("["), str_lit("]"), 0},  // 16
-    {3, str_lit("checkbox"), 0, str_lit("oa"), str_lit(""), HtmlTag_Span, 0, Icon_CheckEmpty, str_lit(""), str_lit("[x"), str_lit("]"), 0},  // 17
-    {3, str_lit("heading"), 0, str_lit("pa"), str_lit("margin-left:1rem;"), HtmlTag_H2, 0, Icon_Nil, str_lit("context"), str_lit(""), str_lit(""), 1},  // 18
-    {3, str_lit("heading"), 0, str_lit("qa"), str_lit("margin-left:1.3rem;"), HtmlTag_H3, 2, Icon_Nil, str_lit("context"), str_lit(""), str_lit(""), 1},  // 19
-    {3, str_lit("heading"), 0, str_lit("ra"), str_lit("margin-left:1.7rem;"), HtmlTag_H4, 4, Icon_Nil, str_lit("context"), str_lit(""), str_lit(""), 1},  // 20
-    {3, str_lit("heading"), 0, str_lit("sa"), str_lit("margin-left:2rem;"), HtmlTag_H5, 6, Icon_Nil, str_lit("context"), str_lit(""), str_lit(""), 1},  // 21
-    {3, str_lit("heading"), 0, str_lit("ta"), str_lit("font-size:1.2rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:1rem;"), HtmlTag_H2, 0, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 22
-    {3, str_lit("heading"), 0, str_lit("ua"), str_lit("font-size:1.1rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:1.3rem;"), HtmlTag_H3, 2, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 23
-    {3, str_lit("heading"), 0, str_lit("va"), str_lit("font-size:1rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:1.7rem;"), HtmlTag_H4, 4, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 24
-    {3, str_lit("heading"), 0, str_lit("wa"), str_lit("font-size:0.9rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:2rem;"), HtmlTag_H5, 6, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 25
-    {3, str_lit("paragraph"), 0, str_lit("xa"), str_lit(""), HtmlTag_Span, 1, Icon_Nil, str_lit("context"), str_lit(""), str_lit(""), 1},  // 26
-    {3, str_lit("paragraph"), 0, str_lit("ya"), str_lit(""), HtmlTag_Span, 3, Icon_Nil, str_lit("context"), str_lit(""), str_lit(""), 1},  // 27
-    {3, str_lit("paragraph"), 0, str_lit("za"), str_lit(""), HtmlTag_Span, 5, Icon_Nil, str_lit("context"), str_lit(""), str_lit(""), 1},  // 28
-    {3, str_lit("paragraph"), 0, str_lit("Aa"), str_lit(""), HtmlTag_Span, 7, Icon_Nil, str_lit("context"), str_lit(""), str_lit(""), 1},  // 29
-    {3, str_lit("paragraph"), 0, str_lit("Ba"), str_lit("max-width:35rem;margin-left:1.3rem;font-size:1rem;"), HtmlTag_P, 1, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 30
-    {3, str_lit("paragraph"), 0, str_lit("Ca"), str_lit("max-width:35rem;margin-left:1.7rem;font-size:1rem;"), HtmlTag_P, 3, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 31
-    {3, str_lit("paragraph"), 0, str_lit("Da"), str_lit("max-width:35rem;margin-left:2rem;font-size:1rem;"), HtmlTag_P, 5, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 32
-    {3, str_lit("paragraph"), 0, str_lit("Ea"), str_lit("max-width:35rem;margin-left:2.3rem;"), HtmlTag_P, 7, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 33
-    {5, str_lit(""), 0x4, str_lit("Fa"), str_lit(""), HtmlTag_None, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 34
-    {5, str_lit(""), 0x1000, str_lit("Ga"), str_lit("font-family:'Source Sans 3 Bold';"), HtmlTag_None, 255, Icon_Nil, str_lit(""), str_lit("__"), str_lit("__"), 0},  // 35
-    {5, str_lit(""), 0x2000, str_lit("Ha"), str_lit("font-family:'Source Sans 3 Italic';"), HtmlTag_None, 255, Icon_Nil, str_lit(""), str_lit("_"), str_lit("_"), 0},  // 36
-    {5, str_lit(""), 0x8, str_lit("Ia"), str_lit("font-family:'Source Sans 3 Italic';"), HtmlTag_None, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 37
-    {5, str_lit(""), 0, str_lit("Ja"), str_lit(""), HtmlTag_None, 255, Icon_Nil, str_lit("link_file"), str_lit("\""), str_lit("\""), 0},  // 38
-    {5, str_lit(""), 0, str_lit("Ka"), str_lit(""), HtmlTag_None, 255, Icon_Nil, str_lit("link_http"), str_lit("\""), str_lit("\""), 0},  // 39
-    {5, str_lit(""), 0, str_lit("La"), str_lit(""), HtmlTag_None, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 40
-    {3, str_lit("link_file"), 0x10000, str_lit("Ma"), str_lit("border-bottom:solid 1px #d5cfc7;cursor:pointer;color:#541818 !important;"), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 41
-    {3, str_lit("link_file"), 0x8000, str_lit("Na"), str_lit(""), HtmlTag_A, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 42
-    {3, str_lit("link_file"), 0, str_lit("Oa"), str_lit("border-bottom:solid 1px #d5cfc7;"), HtmlTag_A, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 43
-    {3, str_lit("link_http"), 0x10000, str_lit("Pa"), str_lit("border-bottom:solid 1px #d5cfc7;cursor:pointer;color:#541818 !important;"), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 44
-    {3, str_lit("link_http"), 0x8000, str_lit("Qa"), str_lit("color:#541818 !important;"), HtmlTag_A, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 45
-    {3, str_lit("link_http"), 0, str_lit("Ra"), str_lit("border-bottom:solid 1px #d5cfc7;"), HtmlTag_A, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 46
-    {5, str_lit(""), 0x20, str_lit("Sa"), str_lit("font-style:initial;color:#680707;"), HtmlTag_None, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 47
-    {3, str_lit("quote"), 0, str_lit("Ta"), str_lit(""), HtmlTag_Div, 255, Icon_Nil, str_lit(""), str_lit(">"), str_lit(""), 1},  // 48
-    {3, str_lit("quote_paragraph"), 0, str_lit("Ua"), str_lit(""), HtmlTag_Span, 1, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 49
-    {3, str_lit("reference"), 0x10000, str_lit("Va"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 50
-    {3, str_lit("reference"), 0, str_lit("Wa"), str_lit(""), HtmlTag_None, 255, Icon_Nil, str_lit("link_file"), str_lit(""), str_lit(""), 0},  // 51
-    {3, str_lit("reference"), 0, str_lit("Xa"), str_lit(""), HtmlTag_A, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 52
-    {3, str_lit("footnotes"), 0, str_lit("Ya"), str_lit("font-size:0.9rem;display:inline-block;padding:1rem 0;"), HtmlTag_Div, 0, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 53
-    {3, str_lit("footnote_ref"), 0, str_lit("Za"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit("[*"), str_lit("]"), 0},  // 54
-    {3, str_lit("footnote_item"), 0, str_lit("ab"), str_lit("font-size:0.9rem;display:inline-block;margin-top:1rem;"), HtmlTag_Li, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 55
-    {3, str_lit("footnote"), 0, str_lit("bb"), str_lit("font-size:0.9rem;display:inline-block;font-style:italic;"), HtmlTag_Sup, 255, Icon_Nil, str_lit(""), str_lit("[*"), str_lit("]"), 0},  // 56
-    {3, str_lit("internal_link_ref"), 0x10000, str_lit("cb"), str_lit("cursor:pointer;color:#541818 !important;"), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit("[#"), str_lit("]"), 0},  // 57
-    {3, str_lit("internal_link_ref"), 0, str_lit("db"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit("[#"), str_lit("]"), 0},  // 58
-    {3, str_lit("internal_link"), 0, str_lit("eb"), str_lit(""), HtmlTag_Sup, 255, Icon_Nil, str_lit(""), str_lit("[#"), str_lit("]_"), 0},  // 59
-    {3, str_lit("block"), 0, str_lit("fb"), str_lit("overflow:auto;color:#000000;background-color:#e7e1dc;border:1px solid #ddd;border-radius:4px;padding:0.4rem 0.4rem;white-space:pre;font-family:'IBM Plex Mono';font-size:1rem;"), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit("```"), str_lit("```"), 1},  // 60
-    {3, str_lit("block"), 0x20000, str_lit("gb"), str_lit("overflow:auto;vertical-align:text-bottom;line-height:1em;color:#000000;background-color:#e7e1dc;border:1px solid #ddd;border-radius:4px;padding:0 0.3em;white-space:pre;font-family:'IBM Plex Mono';font-size:1rem;display:inline-block;"), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit("```"), str_lit("```"), 0},  // 61
-    {3, str_lit("unformated_text"), 0, str_lit("hb"), str_lit("font-family:'IBM Plex Mono';display:inline-block;background-color:#e7e1dc;width:fit-content;font-size:0.8rem;padding:0 0.4rem;white-space:pre-wrap;height:100%;"), HtmlTag_Code, 255, Icon_Nil, str_lit(""), str_lit("`"), str_lit("`"), 0},  // 62
-    {3, str_lit("unformated_text"), 0x1000, str_lit("ib"), str_lit("font-family:'IBM Plex Mono';display:inline;background-color:#e7e1dc;width:fit-content;font-size:0.8em;padding:0 0.2em;white-space:pre;display:inline-block;height:100%;"), HtmlTag_Code, 255, Icon_Nil, str_lit(""), str_lit("`"), str_lit("`"), 0},  // 63
-    {3, str_lit("unformated_text"), 0x2000, str_lit("jb"), str_lit("font-family:'IBM Plex Mono';display:inline;background-color:#e7e1dc;width:fit-content;font-size:0.9em;padding:0 0.2em;white-space:pre;display:inline-block;height:100%;"), HtmlTag_Code, 255, Icon_Nil, str_lit(""), str_lit("`"), str_lit("`"), 0},  // 64
-    {3, str_lit("toc"), 0, str_lit("kb"), str_lit("background-color:#f6e8db;"), HtmlTag_Div, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 65
-    {3, str_lit("toc_item"), 0, str_lit("lb"), str_lit("font-size:1rem;margin-left:0em;color:#363532;"), HtmlTag_A, 0, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 66
-    {3, str_lit("toc_item"), 0, str_lit("mb"), str_lit("font-size:0.9rem;margin-left:0.5em;color:#4c3d3d;"), HtmlTag_A, 2, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 67
-    {3, str_lit("toc_item"), 0, str_lit("nb"), str_lit("font-size:0.9rem;margin-left:0.5em;color:#4c3d3d;"), HtmlTag_A, 4, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 68
-    {3, str_lit("toc_item"), 0, str_lit("ob"), str_lit("font-size:0.9rem;margin-left:0.5em;color:#4c3d3d;"), HtmlTag_A, 6, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 69
-    {3, str_lit("list_numeric"), 0x20000, str_lit("pb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 70
-    {3, str_lit("list_numeric"), 0, str_lit("qb"), str_lit("margin-left:1em;"), HtmlTag_Ol, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 71
-    {3, str_lit("list_unordered"), 0x20000, str_lit("rb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 72
-    {3, str_lit("list_unordered"), 0, str_lit("sb"), str_lit("margin-left:1em;"), HtmlTag_Ul, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 73
-    {3, str_lit("list_alpha"), 0x20000, str_lit("tb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 74
-    {3, str_lit("list_alpha"), 0, str_lit("ub"), str_lit("margin-left:1em;"), HtmlTag_Ol, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 75
-    {3, str_lit("list_item"), 0x20000, str_lit("vb"), str_lit("max-width:35rem;margin-left:0.2em;"), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 76
-    {3, str_lit("list_item"), 0, str_lit("wb"), str_lit("max-width:35rem;"), HtmlTag_Li, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 77
-    {3, str_lit("separator"), 0, str_lit("xb"), str_lit("max-width:35rem;font-family:'Source Sans 3';"), HtmlTag_Hr, 255, Icon_Nil, str_lit(""), str_lit("---"), str_lit(""), 1},  // 78
-    {3, str_lit("table_root"), 0, str_lit("yb"), str_lit("overflow:auto;font-family:'IBM Plex Mono';display:flex;flex-direction:row;gap:0.5rem;font-size:0.9rem;"), HtmlTag_Div, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 79
-    {3, str_lit("table_root_entry"), 0, str_lit("zb"), str_lit("font-family:'IBM Plex Mono';display:flex;flex-direction:row;"), HtmlTag_Div, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 1},  // 80
-    {3, str_lit("table"), 0, str_lit("Ab"), str_lit("overflow:auto;font-family:'IBM Plex Mono';"), HtmlTag_Table, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 81
-    {3, str_lit("table_row"), 0, str_lit("Bb"), str_lit("font-family:'IBM Plex Mono';"), HtmlTag_None, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 82
-    {3, str_lit("table_cell"), 0x40000, str_lit("Cb"), str_lit("font-family:'IBM Plex Mono';border: black solid 1px;border-left-width:1px !important;border-left-color:black !important;border-left-style:solid !important;"), HtmlTag_Td, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 83
-    {3, str_lit("table_cell"), 0, str_lit("Db"), str_lit("font-family:'IBM Plex Mono';"), HtmlTag_Td, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 84
-    {3, str_lit("table_cell_col"), 0x40000, str_lit("Eb"), str_lit("font-family:'IBM Plex Mono';border: black solid 1px;border-left-width:1px !important;border-left-color:black !important;border-left-style:solid !important;"), HtmlTag_Th, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 85
-    {3, str_lit("table_cell_col"), 0, str_lit("Fb"), str_lit("font-family:'IBM Plex Mono';"), HtmlTag_Th, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 86
-    {3, str_lit("table_header"), 0, str_lit("Ib"), str_lit(""), HtmlTag_Thead, 255, Icon_Nil, str_lit(""), str_lit(""), str_lit(""), 0},  // 87
-    {3, str_lit("raw"), 0, str_lit("Jb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, str_lit(""), str_lit("~{"), str_lit("~}"), 0},  // 88
+    {1, MarkupKind_None, 0, str_lit("b_w"), str_lit(""), HtmlTag_Div, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 1
+    {2, MarkupKind_None, 0, str_lit("erm"), str_lit(""), HtmlTag_None, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 2
+    {3, MarkupKind_Context, 0x20000, str_lit("aa"), str_lit("font-family:'IBM Plex Mono';font-size:0.9rem;display:inline;"), HtmlTag_Span, 0, Icon_Info, MarkupKind_None, str_lit("``"), str_lit("``"), 0},  // 3
+    {3, MarkupKind_Context, 0, str_lit("ba"), str_lit("width:fit-content;font-family:'IBM Plex Mono';font-size:0.9rem;display:inline;"), HtmlTag_Span, 0, Icon_Info, MarkupKind_None, str_lit("``"), str_lit("``"), 1},  // 4
+    {3, MarkupKind_ContextHeading, 0, str_lit("ca"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:0.5rem;"), HtmlTag_Span, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 5
+    {3, MarkupKind_ContextHeading, 0, str_lit("da"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:0.8rem;"), HtmlTag_Span, 2, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 6
+    {3, MarkupKind_ContextHeading, 0, str_lit("ea"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:1rem;"), HtmlTag_Span, 4, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 7
+    {3, MarkupKind_ContextHeading, 0, str_lit("fa"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:1.2rem;"), HtmlTag_Span, 6, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 8
+    {3, MarkupKind_ContextParagraph, 0, str_lit("ga"), str_lit("margin-left:0.7rem;"), HtmlTag_Span, 1, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 9
+    {3, MarkupKind_ContextParagraph, 0, str_lit("ha"), str_lit("margin-left:1rem;"), HtmlTag_Span, 3, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 10
+    {3, MarkupKind_ContextParagraph, 0, str_lit("ia"), str_lit("margin-left:1.2rem;"), HtmlTag_Span, 5, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 11
+    {3, MarkupKind_ContextParagraph, 0, str_lit("ja"), str_lit("margin-left:1.4rem;"), HtmlTag_Span, 7, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 12
+    {3, MarkupKind_ContextDocument, 0, str_lit("ka"), str_lit("font-family:'Source Sans 3';border:1px solid #afa85d !important;background-color:#f8eee5;border-left:none !important;z-index:1;"), HtmlTag_Div, 0, Icon_Info, MarkupKind_None, str_lit("``"), str_lit("``"), 1},  // 13
+    {6, MarkupKind_None, 0, str_lit("la"), str_lit("font-size:1rem;border-left:0.3em solid #d1d1d1;border-bottom: 0.3em solid #d1d1d1;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 14
+    {3, MarkupKind_Desc, 0, str_lit("ma"), str_lit(""), HtmlTag_None, 0, Icon_Nil, MarkupKind_None, str_lit("("), str_lit(")"), 0},  // 15
+    {3, MarkupKind_Checkbox, 0x40000, str_lit("na"), str_lit(""), HtmlTag_Span, 0, Icon_Check, MarkupKind_None, str_lit("["), str_lit("]"), 0},  // 16
+    {3, MarkupKind_Checkbox, 0, str_lit("oa"), str_lit(""), HtmlTag_Span, 0, Icon_CheckEmpty, MarkupKind_None, str_lit("[x"), str_lit("]"), 0},  // 17
+    {3, MarkupKind_Heading, 0, str_lit("pa"), str_lit("margin-left:1rem;"), HtmlTag_H2, 0, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 18
+    {3, MarkupKind_Heading, 0, str_lit("qa"), str_lit("margin-left:1.3rem;"), HtmlTag_H3, 2, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 19
+    {3, MarkupKind_Heading, 0, str_lit("ra"), str_lit("margin-left:1.7rem;"), HtmlTag_H4, 4, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 20
+    {3, MarkupKind_Heading, 0, str_lit("sa"), str_lit("margin-left:2rem;"), HtmlTag_H5, 6, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 21
+    {3, MarkupKind_Heading, 0, str_lit("ta"), str_lit("font-size:1.2rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:1rem;"), HtmlTag_H2, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 22
+    {3, MarkupKind_Heading, 0, str_lit("ua"), str_lit("font-size:1.1rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:1.3rem;"), HtmlTag_H3, 2, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 23
+    {3, MarkupKind_Heading, 0, str_lit("va"), str_lit("font-size:1rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:1.7rem;"), HtmlTag_H4, 4, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 24
+    {3, MarkupKind_Heading, 0, str_lit("wa"), str_lit("font-size:0.9rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:2rem;"), HtmlTag_H5, 6, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 25
+    {3, MarkupKind_Paragraph, 0, str_lit("xa"), str_lit(""), HtmlTag_Span, 1, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 26
+    {3, MarkupKind_Paragraph, 0, str_lit("ya"), str_lit(""), HtmlTag_Span, 3, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 27
+    {3, MarkupKind_Paragraph, 0, str_lit("za"), str_lit(""), HtmlTag_Span, 5, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 28
+    {3, MarkupKind_Paragraph, 0, str_lit("Aa"), str_lit(""), HtmlTag_Span, 7, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 29
+    {3, MarkupKind_Paragraph, 0, str_lit("Ba"), str_lit("max-width:35rem;margin-left:1.3rem;font-size:1rem;"), HtmlTag_P, 1, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 30
+    {3, MarkupKind_Paragraph, 0, str_lit("Ca"), str_lit("max-width:35rem;margin-left:1.7rem;font-size:1rem;"), HtmlTag_P, 3, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 31
+    {3, MarkupKind_Paragraph, 0, str_lit("Da"), str_lit("max-width:35rem;margin-left:2rem;font-size:1rem;"), HtmlTag_P, 5, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 32
+    {3, MarkupKind_Paragraph, 0, str_lit("Ea"), str_lit("max-width:35rem;margin-left:2.3rem;"), HtmlTag_P, 7, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 33
+    {5, MarkupKind_None, 0x4, str_lit("Fa"), str_lit(""), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 34
+    {5, MarkupKind_None, 0x1000, str_lit("Ga"), str_lit("font-family:'Source Sans 3 Bold';"), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit("__"), str_lit("__"), 0},  // 35
+    {5, MarkupKind_None, 0x2000, str_lit("Ha"), str_lit("font-family:'Source Sans 3 Italic';"), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit("_"), str_lit("_"), 0},  // 36
+    {5, MarkupKind_None, 0x8, str_lit("Ia"), str_lit("font-family:'Source Sans 3 Italic';"), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 37
+    {5, MarkupKind_None, 0, str_lit("Ja"), str_lit(""), HtmlTag_None, 255, Icon_Nil, MarkupKind_LinkFile, str_lit("\""), str_lit("\""), 0},  // 38
+    {5, MarkupKind_None, 0, str_lit("Ka"), str_lit(""), HtmlTag_None, 255, Icon_Nil, MarkupKind_LinkHttp, str_lit("\""), str_lit("\""), 0},  // 39
+    {5, MarkupKind_None, 0, str_lit("La"), str_lit(""), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 40
+    {3, MarkupKind_LinkFile, 0x10000, str_lit("Ma"), str_lit("border-bottom:solid 1px #d5cfc7;cursor:pointer;color:#541818 !important;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 41
+    {3, MarkupKind_LinkFile, 0x8000, str_lit("Na"), str_lit(""), HtmlTag_A, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 42
+    {3, MarkupKind_LinkFile, 0, str_lit("Oa"), str_lit("border-bottom:solid 1px #d5cfc7;"), HtmlTag_A, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 43
+    {3, MarkupKind_LinkHttp, 0x10000, str_lit("Pa"), str_lit("border-bottom:solid 1px #d5cfc7;cursor:pointer;color:#541818 !important;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 44
+    {3, MarkupKind_LinkHttp, 0x8000, str_lit("Qa"), str_lit("color:#541818 !important;"), HtmlTag_A, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 45
+    {3, MarkupKind_LinkHttp, 0, str_lit("Ra"), str_lit("border-bottom:solid 1px #d5cfc7;"), HtmlTag_A, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 46
+    {5, MarkupKind_None, 0x20, str_lit("Sa"), str_lit("font-style:initial;color:#680707;"), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 47
+    {3, MarkupKind_Quote, 0, str_lit("Ta"), str_lit(""), HtmlTag_Div, 255, Icon_Nil, MarkupKind_None, str_lit(">"), str_lit(""), 1},  // 48
+    {3, MarkupKind_QuoteParagraph, 0, str_lit("Ua"), str_lit(""), HtmlTag_Span, 1, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 49
+    {3, MarkupKind_Reference, 0x10000, str_lit("Va"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 50
+    {3, MarkupKind_Reference, 0, str_lit("Wa"), str_lit(""), HtmlTag_None, 255, Icon_Nil, MarkupKind_LinkFile, str_lit(""), str_lit(""), 0},  // 51
+    {3, MarkupKind_Reference, 0, str_lit("Xa"), str_lit(""), HtmlTag_A, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 52
+    {3, MarkupKind_Footnotes, 0, str_lit("Ya"), str_lit("font-size:0.9rem;display:inline-block;padding:1rem 0;"), HtmlTag_Div, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 53
+    {3, MarkupKind_FootnoteRef, 0, str_lit("Za"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("[*"), str_lit("]"), 0},  // 54
+    {3, MarkupKind_FootnoteItem, 0, str_lit("ab"), str_lit("font-size:0.9rem;display:inline-block;margin-top:1rem;"), HtmlTag_Li, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 55
+    {3, MarkupKind_Footnote, 0, str_lit("bb"), str_lit("font-size:0.9rem;display:inline-block;font-style:italic;"), HtmlTag_Sup, 255, Icon_Nil, MarkupKind_None, str_lit("[*"), str_lit("]"), 0},  // 56
+    {3, MarkupKind_InternalLinkRef, 0x10000, str_lit("cb"), str_lit("cursor:pointer;color:#541818 !important;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("[#"), str_lit("]"), 0},  // 57
+    {3, MarkupKind_InternalLinkRef, 0, str_lit("db"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("[#"), str_lit("]"), 0},  // 58
+    {3, MarkupKind_InternalLink, 0, str_lit("eb"), str_lit(""), HtmlTag_Sup, 255, Icon_Nil, MarkupKind_None, str_lit("[#"), str_lit("]_"), 0},  // 59
+    {3, MarkupKind_Block, 0, str_lit("fb"), str_lit("overflow:auto;color:#000000;background-color:#e7e1dc;border:1px solid #ddd;border-radius:4px;padding:0.4rem 0.4rem;white-space:pre;font-family:'IBM Plex Mono';font-size:1rem;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("```"), str_lit("```"), 1},  // 60
+    {3, MarkupKind_Block, 0x20000, str_lit("gb"), str_lit("overflow:auto;vertical-align:text-bottom;line-height:1em;color:#000000;background-color:#e7e1dc;border:1px solid #ddd;border-radius:4px;padding:0 0.3em;white-space:pre;font-family:'IBM Plex Mono';font-size:1rem;display:inline-block;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("```"), str_lit("```"), 0},  // 61
+    {3, MarkupKind_UnformatedText, 0, str_lit("hb"), str_lit("font-family:'IBM Plex Mono';display:inline-block;background-color:#e7e1dc;width:fit-content;font-size:0.8rem;padding:0 0.4rem;white-space:pre-wrap;height:100%;"), HtmlTag_Code, 255, Icon_Nil, MarkupKind_None, str_lit("`"), str_lit("`"), 0},  // 62
+    {3, MarkupKind_UnformatedText, 0x1000, str_lit("ib"), str_lit("font-family:'IBM Plex Mono';display:inline;background-color:#e7e1dc;width:fit-content;font-size:0.8em;padding:0 0.2em;white-space:pre;display:inline-block;height:100%;"), HtmlTag_Code, 255, Icon_Nil, MarkupKind_None, str_lit("`"), str_lit("`"), 0},  // 63
+    {3, MarkupKind_UnformatedText, 0x2000, str_lit("jb"), str_lit("font-family:'IBM Plex Mono';display:inline;background-color:#e7e1dc;width:fit-content;font-size:0.9em;padding:0 0.2em;white-space:pre;display:inline-block;height:100%;"), HtmlTag_Code, 255, Icon_Nil, MarkupKind_None, str_lit("`"), str_lit("`"), 0},  // 64
+    {3, MarkupKind_Toc, 0, str_lit("kb"), str_lit("background-color:#f6e8db;"), HtmlTag_Div, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 65
+    {3, MarkupKind_TocItem, 0, str_lit("lb"), str_lit("font-size:1rem;margin-left:0em;color:#363532;"), HtmlTag_A, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 66
+    {3, MarkupKind_TocItem, 0, str_lit("mb"), str_lit("font-size:0.9rem;margin-left:0.5em;color:#4c3d3d;"), HtmlTag_A, 2, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 67
+    {3, MarkupKind_TocItem, 0, str_lit("nb"), str_lit("font-size:0.9rem;margin-left:0.5em;color:#4c3d3d;"), HtmlTag_A, 4, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 68
+    {3, MarkupKind_TocItem, 0, str_lit("ob"), str_lit("font-size:0.9rem;margin-left:0.5em;color:#4c3d3d;"), HtmlTag_A, 6, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 69
+    {3, MarkupKind_ListNumeric, 0x20000, str_lit("pb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 70
+    {3, MarkupKind_ListNumeric, 0, str_lit("qb"), str_lit("margin-left:1em;"), HtmlTag_Ol, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 71
+    {3, MarkupKind_ListUnordered, 0x20000, str_lit("rb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 72
+    {3, MarkupKind_ListUnordered, 0, str_lit("sb"), str_lit("margin-left:1em;"), HtmlTag_Ul, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 73
+    {3, MarkupKind_ListAlpha, 0x20000, str_lit("tb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 74
+    {3, MarkupKind_ListAlpha, 0, str_lit("ub"), str_lit("margin-left:1em;"), HtmlTag_Ol, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 75
+    {3, MarkupKind_ListItem, 0x20000, str_lit("vb"), str_lit("max-width:35rem;margin-left:0.2em;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 76
+    {3, MarkupKind_ListItem, 0, str_lit("wb"), str_lit("max-width:35rem;"), HtmlTag_Li, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 77
+    {3, MarkupKind_Separator, 0, str_lit("xb"), str_lit("max-width:35rem;font-family:'Source Sans 3';"), HtmlTag_Hr, 255, Icon_Nil, MarkupKind_None, str_lit("---"), str_lit(""), 1},  // 78
+    {3, MarkupKind_TableRoot, 0, str_lit("yb"), str_lit("overflow:auto;font-family:'IBM Plex Mono';display:flex;flex-direction:row;gap:0.5rem;font-size:0.9rem;"), HtmlTag_Div, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 79
+    {3, MarkupKind_TableRootEntry, 0, str_lit("zb"), str_lit("font-family:'IBM Plex Mono';display:flex;flex-direction:row;"), HtmlTag_Div, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 80
+    {3, MarkupKind_Table, 0, str_lit("Ab"), str_lit("overflow:auto;font-family:'IBM Plex Mono';"), HtmlTag_Table, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 81
+    {3, MarkupKind_TableRow, 0, str_lit("Bb"), str_lit("font-family:'IBM Plex Mono';"), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 82
+    {3, MarkupKind_TableCell, 0x40000, str_lit("Cb"), str_lit("font-family:'IBM Plex Mono';border: black solid 1px;border-left-width:1px !important;border-left-color:black !important;border-left-style:solid !important;"), HtmlTag_Td, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 83
+    {3, MarkupKind_TableCell, 0, str_lit("Db"), str_lit("font-family:'IBM Plex Mono';"), HtmlTag_Td, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 84
+    {3, MarkupKind_TableCellCol, 0x40000, str_lit("Eb"), str_lit("font-family:'IBM Plex Mono';border: black solid 1px;border-left-width:1px !important;border-left-color:black !important;border-left-style:solid !important;"), HtmlTag_Th, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 85
+    {3, MarkupKind_TableCellCol, 0, str_lit("Fb"), str_lit("font-family:'IBM Plex Mono';"), HtmlTag_Th, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 86
+    {3, MarkupKind_TableHeader, 0, str_lit("Ib"), str_lit(""), HtmlTag_Thead, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 87
+    {3, MarkupKind_Raw, 0, str_lit("Jb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("~{"), str_lit("~}"), 0},  // 88
 };
 static_assert(array_count(render_rule_table) == render_rule_count, "the render rule table has 88 rows");
 
@@ -109,45 +109,17 @@ const RenderRule render_rule_none = {};
 // Every element of every page is looked up, so the table carries a
 // compile-time index. Rows of class 3 (elements) always name their kind and
 // each kind's rows stand together, so the first matching row lies in the
-// run of rows of the node's kind: a hash of the kind finds the run. Rows of
-// other classes are few and are tried in order. The static_asserts keep the
-// index honest if the table ever changes.
-
-// Kind names of nodes are mostly the same constant text as the table's, so
-// the address often settles it before the bytes are compared.
-static inline bool same_name(Str a, Str b)
-{
-    if (a.size != b.size) return false;
-    if (a.str == b.str || a.size == 0) return true;
-    return a.str[0] == b.str[0] && memcmp(a.str, b.str, a.size) == 0;
-}
-
-// Kinds differ in length and in their first and last letters often enough
-// for a table of 128 slots; the probe compares the whole name anyway.
-static constexpr u64 kind_hash(Str kind)
-{
-    if (kind.size == 0) return 0;
-    return kind.size * 31 + (u8)kind.str[0] * 7 + (u8)kind.str[kind.size - 1] * 3 + (u8)kind.str[kind.size / 2];
-}
-
-static constexpr bool kind_equal(Str a, Str b)
-{
-    if (a.size != b.size) return false;
-    for (u64 i = 0; i < a.size; i += 1)
-        if (a.str[i] != b.str[i]) return false;
-    return true;
-}
+// run of rows of the node's kind, found by the kind's number. Rows of other
+// classes are few and are tried in order. The static_assert keeps the index
+// honest if the table ever changes.
 
 struct KindRun {
-    Str kind;    // empty: a free slot
     u8 first;    // row index of the kind's first row
-    u8 count;    // rows of the kind, all consecutive
+    u8 count;    // rows of the kind, all consecutive; 0: the kind has none
 };
 
-constexpr u64 kind_slot_count = 128;   // a power of two, well above the ~40 kinds
-
 struct RuleIndex {
-    KindRun kinds[kind_slot_count];
+    KindRun kinds[MarkupKind_Count];
     u8 other_rows[render_rule_count];   // rows of classes other than 3, in table order
     u8 other_count;
     bool valid;                         // every class-3 row names a kind and kinds stand together
@@ -163,21 +135,20 @@ static constexpr RuleIndex build_rule_index()
             index.other_rows[index.other_count++] = (u8)row;
             continue;
         }
-        if (rule.kind.size == 0) index.valid = false;
+        if (rule.kind == MarkupKind_None || rule.kind >= MarkupKind_Count) {
+            index.valid = false;
+            continue;
+        }
         if (row > 0 && render_rule_table[row - 1].node_class == NodeClass_Element &&
-            kind_equal(render_rule_table[row - 1].kind, rule.kind)) {
+            render_rule_table[row - 1].kind == rule.kind) {
             continue;   // counted with its run below
         }
-        u64 slot = kind_hash(rule.kind) & (kind_slot_count - 1);
-        while (index.kinds[slot].kind.size) {
-            if (kind_equal(index.kinds[slot].kind, rule.kind)) index.valid = false;   // a kind split in two runs
-            slot = (slot + 1) & (kind_slot_count - 1);
-        }
+        if (index.kinds[rule.kind].count) index.valid = false;   // a kind split in two runs
         u8 count = 0;
         while (row + count < render_rule_count && render_rule_table[row + count].node_class == NodeClass_Element &&
-               kind_equal(render_rule_table[row + count].kind, rule.kind))
+               render_rule_table[row + count].kind == rule.kind)
             count += 1;
-        index.kinds[slot] = KindRun{rule.kind, (u8)row, count};
+        index.kinds[rule.kind] = KindRun{(u8)row, count};
     }
     return index;
 }
@@ -185,39 +156,41 @@ static constexpr RuleIndex build_rule_index()
 static constexpr RuleIndex rule_index = build_rule_index();
 static_assert(rule_index.valid, "element rows name their kind, and a kind's rows stand together");
 
-static bool rule_fits(const RenderRule *rule, u32 node_class, Str name, u8 number, u64 flags, const MarkupNode *parent)
+static u32 parent_kind_of(const MarkupNode *parent)
+{
+    if (node_is_nil(parent) || parent->node_class != NodeClass_Element) return MarkupKind_None;
+    return parent->kind;
+}
+
+static bool rule_fits(const RenderRule *rule, u32 node_class, u32 kind, u8 number, u64 flags, const MarkupNode *parent)
 {
     if (rule->node_class != node_class) return false;
     if (rule->level != render_level_any && rule->level != number) return false;
     if (rule->flags_mask && !(rule->flags_mask & flags)) return false;
-    if (rule->kind.size && !same_name(rule->kind, name)) return false;
-    if (rule->parent_kind.size && (node_is_nil(parent) || !same_name(rule->parent_kind, parent->name))) return false;
+    if (rule->kind && rule->kind != kind) return false;
+    if (rule->parent_kind && rule->parent_kind != parent_kind_of(parent)) return false;
     return true;
 }
 
-static const RenderRule *rule_search(u32 node_class, Str name, u8 number, u64 flags, const MarkupNode *parent)
+static const RenderRule *rule_search(u32 node_class, u32 kind, u8 number, u64 flags, const MarkupNode *parent)
 {
     if (node_class == NodeClass_Element) {
-        u64 slot = kind_hash(name) & (kind_slot_count - 1);
-        for (; rule_index.kinds[slot].kind.size; slot = (slot + 1) & (kind_slot_count - 1)) {
-            const KindRun &run = rule_index.kinds[slot];
-            if (!same_name(run.kind, name)) continue;
-            // The run's rows all have this kind and class: only level, flags
-            // and parent remain to be tried.
-            for (u8 i = 0; i < run.count; i += 1) {
-                const RenderRule *rule = &render_rule_table[run.first + i];
-                if (rule->level != render_level_any && rule->level != number) continue;
-                if (rule->flags_mask && !(rule->flags_mask & flags)) continue;
-                if (rule->parent_kind.size && (node_is_nil(parent) || !same_name(rule->parent_kind, parent->name))) continue;
-                return rule;
-            }
-            break;
+        if (kind == MarkupKind_None || kind >= MarkupKind_Count) return &render_rule_none;
+        const KindRun &run = rule_index.kinds[kind];
+        // The run's rows all have this kind and class: only level, flags and
+        // parent remain to be tried.
+        for (u8 i = 0; i < run.count; i += 1) {
+            const RenderRule *rule = &render_rule_table[run.first + i];
+            if (rule->level != render_level_any && rule->level != number) continue;
+            if (rule->flags_mask && !(rule->flags_mask & flags)) continue;
+            if (rule->parent_kind && rule->parent_kind != parent_kind_of(parent)) continue;
+            return rule;
         }
         return &render_rule_none;
     }
     for (u8 i = 0; i < rule_index.other_count; i += 1) {
         const RenderRule *rule = &render_rule_table[rule_index.other_rows[i]];
-        if (rule_fits(rule, node_class, name, number, flags, parent)) return rule;
+        if (rule_fits(rule, node_class, kind, number, flags, parent)) return rule;
     }
     return &render_rule_none;
 }
@@ -225,10 +198,11 @@ static const RenderRule *rule_search(u32 node_class, Str name, u8 number, u64 fl
 const RenderRule *render_rule_find(const MarkupNode *node)
 {
     if (node_is_nil(node)) return &render_rule_none;
-    return rule_search(node->node_class, node->name, node->number, node->flags, node->parent);
+    u32 kind = node->node_class == NodeClass_Element ? node->kind : MarkupKind_None;
+    return rule_search(node->node_class, kind, node->number, node->flags, node->parent);
 }
 
-const RenderRule *render_rule_lookup(u32 node_class, Str kind, u8 number, u64 flags)
+const RenderRule *render_rule_lookup(u32 node_class, u32 kind, u8 number, u64 flags)
 {
     return rule_search(node_class, kind, number, flags, &markup_nil);
 }

@@ -12,14 +12,14 @@
 
 struct RenderRule {
     u32 node_class;     // NodeClass this row applies to
-    Str kind;           // the node's name; empty: any name
+    u32 kind;           // MarkupKind of the node; MarkupKind_None: any
     u64 flags_mask;     // applies when the node's flags share a bit with it; 0: any flags
     Str class_name;     // CSS class of the element ("aa" to "Jb"; the root gets "b_w")
     Str style;          // declarations of that class, written by the style sheets
     u32 tag;            // HtmlTagId of the element; 0: no element of its own
     u8 level;           // the node's `number` must equal it; 255: any
     u32 icon;           // IconId appended to the element; 0: none
-    Str parent_kind;    // the parent's name must equal it; empty: any parent
+    u32 parent_kind;    // MarkupKind the parent must have; MarkupKind_None: any parent
     Str open_marker;    // the markup delimiters, for readers of the table;
     Str close_marker;   // the renderer does not read them
     u64 block;          // 1 for block-level kinds; descriptive
@@ -37,7 +37,7 @@ inline bool render_rule_is_none(const RenderRule *rule) { return !rule || rule->
 const RenderRule *render_rule_find(const MarkupNode *node);
 // The same for a made-up node without parent: how other code learns the
 // class name of a kind ("heading" of level 2 gives "ua").
-const RenderRule *render_rule_lookup(u32 node_class, Str kind, u8 number, u64 flags);
+const RenderRule *render_rule_lookup(u32 node_class, u32 kind, u8 number, u64 flags);
 
 // A CSS length read out of a list of declarations.
 struct CssLength {

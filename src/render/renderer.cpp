@@ -7,113 +7,14 @@
 
 //- node kinds
 //
-// The rules ask about a node's kind many times over; its name is compared
-// once, when the walk meets it, and the rest of the walk compares numbers.
-
-enum RenderKind : u32 {
-    Kind_Other = 0,   // text, header fields, and names no rule below asks about
-    Kind_Toc,
-    Kind_TocItem,
-    Kind_Quote,
-    Kind_Context,
-    Kind_ContextDocument,
-    Kind_ListItem,
-    Kind_ListAlpha,
-    Kind_ListNumeric,
-    Kind_ListUnordered,
-    Kind_LinkHttp,
-    Kind_LinkFile,
-    Kind_Raw,
-    Kind_Desc,
-    Kind_Heading,
-    Kind_Paragraph,
-    Kind_Block,
-    Kind_Separator,
-    Kind_TableRoot,
-    Kind_Table,
-    Kind_TableHeader,
-    Kind_TableRootEntry,
-    Kind_Reference,
-    Kind_Footnote,
-    Kind_Footnotes,
-    Kind_InternalLink,
-};
-
-struct RenderKindName {
-    Str name;
-    u32 kind;
-};
-
-// The names as the parser writes them (the kind_* names of document.h).
-static constexpr RenderKindName render_kind_table[] = {
-    {str_lit("toc"), Kind_Toc},
-    {str_lit("toc_item"), Kind_TocItem},
-    {str_lit("quote"), Kind_Quote},
-    {str_lit("context"), Kind_Context},
-    {str_lit("context_document"), Kind_ContextDocument},
-    {str_lit("list_item"), Kind_ListItem},
-    {str_lit("list_alpha"), Kind_ListAlpha},
-    {str_lit("list_numeric"), Kind_ListNumeric},
-    {str_lit("list_unordered"), Kind_ListUnordered},
-    {str_lit("link_http"), Kind_LinkHttp},
-    {str_lit("link_file"), Kind_LinkFile},
-    {str_lit("raw"), Kind_Raw},
-    {str_lit("desc"), Kind_Desc},
-    {str_lit("heading"), Kind_Heading},
-    {str_lit("paragraph"), Kind_Paragraph},
-    {str_lit("block"), Kind_Block},
-    {str_lit("separator"), Kind_Separator},
-    {str_lit("table_root"), Kind_TableRoot},
-    {str_lit("table"), Kind_Table},
-    {str_lit("table_header"), Kind_TableHeader},
-    {str_lit("table_root_entry"), Kind_TableRootEntry},
-    {str_lit("reference"), Kind_Reference},
-    {str_lit("footnote"), Kind_Footnote},
-    {str_lit("footnotes"), Kind_Footnotes},
-    {str_lit("internal_link"), Kind_InternalLink},
-};
-
-// Every element of every page is classified: a compile-time hash table on
-// length and three letters finds the one candidate to compare.
-static constexpr u64 kind_slot_count = 64;
-
-static constexpr u64 kind_name_hash(Str name)
-{
-    return (name.size * 31 + (u8)name.str[0] * 7 + (u8)name.str[name.size - 1] * 3 + (u8)name.str[name.size / 2]) &
-           (kind_slot_count - 1);
-}
-
-struct KindSlots {
-    u8 row_plus_one[kind_slot_count];   // 0: free
-};
-
-static constexpr KindSlots build_kind_slots()
-{
-    KindSlots slots = {};
-    for (u64 row = 0; row < array_count(render_kind_table); row += 1) {
-        u64 slot = kind_name_hash(render_kind_table[row].name);
-        while (slots.row_plus_one[slot]) slot = (slot + 1) & (kind_slot_count - 1);
-        slots.row_plus_one[slot] = (u8)(row + 1);
-    }
-    return slots;
-}
-
-static constexpr KindSlots kind_slots = build_kind_slots();
+// The parser numbers every element by its kind; the walk switches on that
+// number and never compares a name.
 
 static u32 kind_of(const MarkupNode *node)
 {
-    if (node_is_nil(node) || node->node_class != NodeClass_Element) return Kind_Other;
-    Str name = node->name;
-    if (name.size == 0) return Kind_Other;
-    for (u64 slot = kind_name_hash(name); kind_slots.row_plus_one[slot]; slot = (slot + 1) & (kind_slot_count - 1)) {
-        const RenderKindName &row = render_kind_table[kind_slots.row_plus_one[slot] - 1];
-        if (row.name.size == name.size && (row.name.str == name.str || memcmp(row.name.str, name.str, name.size) == 0))
-            return row.kind;
-    }
-    return Kind_Other;
+    if (node_is_nil(node) || node->node_class != NodeClass_Element) return MarkupKind_None;
+    return node->kind;
 }
-
-static bool kind_is_list(u32 kind) { return kind == Kind_ListAlpha || kind == Kind_ListNumeric || kind == Kind_ListUnordered; }
 
 //- walk state
 
@@ -194,7 +95,7 @@ static_assert(sizeof(blank_run) - 1 == max_run_blanks, "36 blanks");
 
 static bool is_element(const HtmlElement *e) { return !html_is_none(e) && e->type == HtmlNode_Element; }
 
-static MarkupNode *child_element_named(MarkupNode *node, Str kind)
+static MarkupNode *child_element_named(MarkupNode *node, u32 kind)
 {
     for (MarkupNode *c = node->first_child; !node_is_nil(c); c = c->next)
         if (node_is_element(c, kind)) return c;
@@ -602,14 +503,14 @@ static void frame_push(RenderState *s, const RenderFrame *frame)
 static void frame_note(RenderFrame *frame, MarkupNode *node, u32 kind)
 {
     switch (kind) {
-    case Kind_Toc: frame->toc = node; break;
-    case Kind_Quote: frame->quote = node; break;
-    case Kind_Context: frame->context = node; break;
-    case Kind_ListItem: frame->list_item = node; break;
-    case Kind_LinkHttp: frame->link_http = node; break;
-    case Kind_LinkFile: frame->link_file = node; break;
-    case Kind_Raw: frame->raw = node; break;
-    case Kind_Desc: frame->desc = node; break;
+    case MarkupKind_Toc: frame->toc = node; break;
+    case MarkupKind_Quote: frame->quote = node; break;
+    case MarkupKind_Context: frame->context = node; break;
+    case MarkupKind_ListItem: frame->list_item = node; break;
+    case MarkupKind_LinkHttp: frame->link_http = node; break;
+    case MarkupKind_LinkFile: frame->link_file = node; break;
+    case MarkupKind_Raw: frame->raw = node; break;
+    case MarkupKind_Desc: frame->desc = node; break;
     default: break;
     }
 }
@@ -708,16 +609,16 @@ static HtmlElement *placement_for(HtmlElement *container, u32 tag)
 static bool lifted_from_paragraph(MarkupNode *node, u32 kind)
 {
     bool inline_block = (node->flags & NodeFlag_Inline) != 0;
-    if ((kind_is_list(kind) || kind == Kind_Block) && !inline_block) return true;
-    return kind == Kind_Quote || kind == Kind_TableRoot;
+    if ((kind_is_list(kind) || kind == MarkupKind_Block) && !inline_block) return true;
+    return kind == MarkupKind_Quote || kind == MarkupKind_TableRoot;
 }
 
 static bool lifted_from_heading(MarkupNode *node, u32 kind)
 {
     bool inline_block = (node->flags & NodeFlag_Inline) != 0;
-    if (kind == Kind_Paragraph || kind == Kind_Heading) return true;
-    if ((kind_is_list(kind) || kind == Kind_Block) && !inline_block) return true;
-    return kind == Kind_Separator || kind == Kind_Quote || kind == Kind_TableRoot;
+    if (kind == MarkupKind_Paragraph || kind == MarkupKind_Heading) return true;
+    if ((kind_is_list(kind) || kind == MarkupKind_Block) && !inline_block) return true;
+    return kind == MarkupKind_Separator || kind == MarkupKind_Quote || kind == MarkupKind_TableRoot;
 }
 
 //- computed styles
@@ -731,8 +632,8 @@ static void set_indentation(RenderState *s, HtmlElement *element, RenderFrame *p
     // rule and walk.
     const RenderRule *rule = nullptr;
     MarkupNode *parent = pf->node;
-    if (pf->kind == Kind_Heading || pf->kind == Kind_Paragraph)
-        rule = render_rule_lookup(NodeClass_Element, parent->name, parent->number, parent->flags);
+    if (pf->kind == MarkupKind_Heading || pf->kind == MarkupKind_Paragraph)
+        rule = render_rule_lookup(NodeClass_Element, parent->kind, parent->number, parent->flags);
     for (u32 i = 0; i < s->indent_count; i += 1)
         if (s->indent_rules[i] == rule) {
             set_attr(s->arena, element, HtmlAttr_Style, s->indent_styles[i]);
@@ -774,9 +675,9 @@ static Str alpha_marker(Arena *arena, u64 number)
 static void append_list_marker(RenderState *s, HtmlElement *element, MarkupNode *item, u32 list_kind)
 {
     Str marker = {};
-    if (list_kind == Kind_ListAlpha) marker = alpha_marker(s->arena, item->number);
-    else if (list_kind == Kind_ListNumeric) marker = str_cat(s->arena, str_from_u64(s->arena, (u64)item->number + 1, 10, 0, 0), str_lit("."));
-    else if (list_kind == Kind_ListUnordered) marker = str_lit(".");
+    if (list_kind == MarkupKind_ListAlpha) marker = alpha_marker(s->arena, item->number);
+    else if (list_kind == MarkupKind_ListNumeric) marker = str_cat(s->arena, str_from_u64(s->arena, (u64)item->number + 1, 10, 0, 0), str_lit("."));
+    else if (list_kind == MarkupKind_ListUnordered) marker = str_lit(".");
     else return;   // an item outside a list has nothing to count
     HtmlElement *span = styled_element(s->arena, HtmlTag_Span,
                                        str_lit("margin-right:0.2rem;color:#343232;font-size:0.9em;font-family:'IBM Plex Mono';"));
@@ -824,12 +725,12 @@ static void render_reference(RenderState *s, MarkupNode *node, MarkupNode *paren
     // footnote_ref points at a footnote, internal_link_ref at an
     // internal_link: the definition's id is its class and offset, which the
     // reference carries.
-    Str kind = parent->name;
-    u64 cut = str_find(kind, str_lit("_ref"), 0, StrMatch_CaseInsensitive);
-    kind = str_prefix(kind, cut);
+    u32 kind = parent->kind == MarkupKind_FootnoteRef       ? (u32)MarkupKind_Footnote
+               : parent->kind == MarkupKind_InternalLinkRef ? (u32)MarkupKind_InternalLink
+                                                            : parent->kind;
     Str cls = render_rule_lookup(NodeClass_Element, kind, node->number, 0)->class_name;
     set_attr(s->arena, element, HtmlAttr_Href, str_cat(s->arena, str_lit("#"), offset_name(s->arena, cls, node->offset)));
-    if (!node_is_nil(child_element_named(parent, kind_desc))) return;
+    if (!node_is_nil(child_element_named(parent, MarkupKind_Desc))) return;
     HtmlElement *sup = styled_element(s->arena, HtmlTag_Sup, str_lit("font-size:0.6rem;line-height:1;"));
     html_append_content(element, sup);
     set_attr(s->arena, element, HtmlAttr_Style, str_lit("padding:0 0.1em;"));
@@ -843,25 +744,25 @@ static void render_by_kind(RenderState *s, MarkupNode *node, u32 kind, RenderFra
 {
     Arena *arena = s->arena;
     switch (kind) {
-    case Kind_TocItem: {
-        Str cls = render_rule_lookup(NodeClass_Element, kind_heading, node->number, 0)->class_name;
+    case MarkupKind_TocItem: {
+        Str cls = render_rule_lookup(NodeClass_Element, MarkupKind_Heading, node->number, 0)->class_name;
         set_attr(arena, element, HtmlAttr_Href, str_cat(arena, str_lit("#"), offset_name(arena, cls, node->offset)));
     } break;
-    case Kind_Heading:
-    case Kind_InternalLink:
+    case MarkupKind_Heading:
+    case MarkupKind_InternalLink:
         set_attr(arena, element, HtmlAttr_Id, offset_name(arena, rule->class_name, node->offset));
         break;
-    case Kind_Reference:
+    case MarkupKind_Reference:
         render_reference(s, node, pf->node, element);
         break;
-    case Kind_Footnote: {
+    case MarkupKind_Footnote: {
         set_attr(arena, element, HtmlAttr_Id, offset_name(arena, rule->class_name, node->offset));
         HtmlElement *number = styled_element(arena, HtmlTag_Span, str_lit("font-size:0.7rem;vertical-align:super;margin-right:0.4rem;"));
         html_append_text(arena, number, str_from_u64(arena, node->number, 10, 0, 0));
         html_append_content(element, number);
     } break;
-    case Kind_LinkHttp:
-    case Kind_LinkFile:
+    case MarkupKind_LinkHttp:
+    case MarkupKind_LinkFile:
         if (node->flags & NodeFlag_Unresolved) {
             // A link that cannot be followed shows where it pointed. The
             // first child may be a reference the link check inserted.
@@ -870,21 +771,21 @@ static void render_by_kind(RenderState *s, MarkupNode *node, u32 kind, RenderFra
             html_set_tag(element, HtmlTag_Img);
         }
         break;
-    case Kind_ListAlpha:
-    case Kind_ListNumeric:
-    case Kind_ListUnordered:
-    case Kind_Block:
+    case MarkupKind_ListAlpha:
+    case MarkupKind_ListNumeric:
+    case MarkupKind_ListUnordered:
+    case MarkupKind_Block:
         // A list or block written inside a line stays in the line's flow;
         // a margin would push it away from the words around it.
         if (node_is_nil(pf->toc) && !(node->flags & NodeFlag_Inline)) set_indentation(s, element, pf);
         break;
-    case Kind_ListItem:
+    case MarkupKind_ListItem:
         if (node_is_nil(pf->toc)) append_list_marker(s, element, node, pf->kind);
         break;
-    case Kind_TableRoot:
+    case MarkupKind_TableRoot:
         set_indentation(s, element, pf);
         break;
-    case Kind_Quote:
+    case MarkupKind_Quote:
         if (!node_is_nil(pf->quote))
             set_attr(arena, element, HtmlAttr_Style, str_pushf(arena, "margin-left:%.1frem;", node->number * 0.2));
         else
@@ -909,7 +810,7 @@ static bool render_named(RenderState *s, MarkupNode *node, u32 kind, RenderFrame
     // the rows and renders each cell into the cell it makes. The site build
     // hands tables over already emptied; a tree that still holds them
     // renders the same.
-    if (parent_kind == Kind_Table && (kind == Kind_TableHeader || kind == Kind_TableRootEntry)) {
+    if (parent_kind == MarkupKind_Table && (kind == MarkupKind_TableHeader || kind == MarkupKind_TableRootEntry)) {
         *element_out = &html_none;
         return false;
     }
@@ -922,11 +823,11 @@ static bool render_named(RenderState *s, MarkupNode *node, u32 kind, RenderFrame
     HtmlElement *container;
     if (!node_is_nil(parent) && parent->node_class == NodeClass_Document) {
         container = region_b_w(s);
-    } else if (parent_kind == Kind_Paragraph && lifted_from_paragraph(node, kind)) {
+    } else if (parent_kind == MarkupKind_Paragraph && lifted_from_paragraph(node, kind)) {
         container = region_b_w(s);
-    } else if (parent_kind == Kind_Heading && lifted_from_heading(node, kind)) {
+    } else if (parent_kind == MarkupKind_Heading && lifted_from_heading(node, kind)) {
         container = region_b_w(s);
-    } else if (kind == Kind_Desc && parent_kind != Kind_Heading) {
+    } else if (kind == MarkupKind_Desc && parent_kind != MarkupKind_Heading) {
         // A description makes no element: it marks the element it describes
         // (the link, the reference) and its text lands there.
         HtmlElement *holder = element_at_or_above(s->current);
@@ -936,10 +837,10 @@ static bool render_named(RenderState *s, MarkupNode *node, u32 kind, RenderFrame
         *element_out = holder;
         // An image's description gave its caption and size; as text it
         // would print after the image, since an img has no end tag.
-        bool image = (parent_kind == Kind_LinkFile || parent_kind == Kind_LinkHttp) &&
+        bool image = (parent_kind == MarkupKind_LinkFile || parent_kind == MarkupKind_LinkHttp) &&
                      (parent->flags & NodeFlag_Embedded) && !(parent->flags & NodeFlag_Unresolved);
         return !image;
-    } else if (kind == Kind_Footnotes && parent_kind != Kind_Heading) {
+    } else if (kind == MarkupKind_Footnotes && parent_kind != MarkupKind_Heading) {
         find_regions(s);
         container = s->bottom;
     } else {
@@ -1052,7 +953,7 @@ static void render_image(RenderState *s, MarkupNode *run, MarkupNode *link, Html
     Str width = str_empty(), height = str_empty();
     bool jpeg_read = false;
     JpegInfo jpeg = {};
-    MarkupNode *desc = child_element_named(link, kind_desc);
+    MarkupNode *desc = child_element_named(link, MarkupKind_Desc);
     for (MarkupNode *c = desc->first_child; !node_is_nil(c); c = c->next) {
         if (c->node_class != NodeClass_Text) continue;
         if (c->flags & NodeFlag_ClosedString) {
@@ -1092,7 +993,7 @@ static void render_link_target(RenderState *s, MarkupNode *run, MarkupNode *link
 {
     Arena *arena = s->arena;
     Str name = run->name;
-    bool is_file = node_is_element(link, kind_link_file);
+    bool is_file = node_is_element(link, MarkupKind_LinkFile);
     bool image = false;
     if (link->flags & NodeFlag_Unresolved) {
         // The link check marks the link, not its text. A web address is
@@ -1113,17 +1014,17 @@ static void render_link_target(RenderState *s, MarkupNode *run, MarkupNode *link
         image = true;
         render_image(s, run, link, element);
     } else if (is_file) {
-        MarkupNode *reference = child_element_named(link, kind_reference);
+        MarkupNode *reference = child_element_named(link, MarkupKind_Reference);
         Str href = name;
         if (!node_is_nil(reference)) {
-            Str cls = render_rule_lookup(NodeClass_Element, kind_internal_link, reference->number, 0)->class_name;
+            Str cls = render_rule_lookup(NodeClass_Element, MarkupKind_InternalLink, reference->number, 0)->class_name;
             href = str_cat(arena, str_cat(arena, name, str_lit("#")), offset_name(arena, cls, reference->offset));
         }
         set_text_attribute(s, element, HtmlAttr_Href, href);
     } else {
         set_text_attribute(s, element, HtmlAttr_Href, name);
     }
-    if (!image && node_is_nil(child_element_named(link, kind_desc)))
+    if (!image && node_is_nil(child_element_named(link, MarkupKind_Desc)))
         html_append_text(arena, element, escape_text(arena, name));
 }
 
@@ -1189,9 +1090,9 @@ static HtmlElement *render_text(RenderState *s, MarkupNode *run, RenderFrame *pf
         flush_text(s);
         bool em = (flags & NodeFlag_EmphasisOpen) != 0;
         u64 inside = em ? NodeFlag_EmphasisInside : NodeFlag_StrongInside;
-        own = styled_element(arena, em ? HtmlTag_Em : HtmlTag_Strong, render_rule_lookup(NodeClass_Text, str_empty(), 0, inside)->style);
+        own = styled_element(arena, em ? HtmlTag_Em : HtmlTag_Strong, render_rule_lookup(NodeClass_Text, MarkupKind_None, 0, inside)->style);
         own->offset = run->offset;
-        if (pf->kind == Kind_ContextDocument) html_append_content(own, render_icon(arena, Icon_Info));
+        if (pf->kind == MarkupKind_ContextDocument) html_append_content(own, render_icon(arena, Icon_Info));
         if (flags & NodeFlag_Unresolved) {
             HtmlElement *unlink = render_icon(arena, Icon_Unlink);
             set_attr(arena, unlink, HtmlAttr_Style, str_lit("color:#440202;font-size:0.9em;"));
@@ -1233,7 +1134,7 @@ static HtmlElement *render_text(RenderState *s, MarkupNode *run, RenderFrame *pf
 
     bool last = node_is_nil(run->next);
     if (last && !node_is_nil(pf->toc) && !node_is_nil(pf->list_item) &&
-        !node_is_nil(child_element_named(pf->list_item, kind_list_unordered))) {
+        !node_is_nil(child_element_named(pf->list_item, MarkupKind_ListUnordered))) {
         flush_text(s);
         HtmlElement *down = render_icon(arena, Icon_DownDir);
         set_attr(arena, down, HtmlAttr_Style, str_lit("color:grey;"));
@@ -1286,7 +1187,7 @@ b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const 
         RenderFrame *pf = frame_top(s);
         HtmlElement *element = &html_none;
         bool descend = true;
-        u32 kind = Kind_Other;
+        u32 kind = MarkupKind_None;
         switch (node->node_class) {
         case NodeClass_Nil:
             descend = false;

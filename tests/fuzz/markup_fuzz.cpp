@@ -40,7 +40,7 @@ static bool holds_byte(Str s, char byte) { return str_find_byte(s, byte, 0) < s.
 // says stays text. The walk tracks how many raw elements enclose the node.
 static void check_page(const TestPage &page)
 {
-    Str raw_class = render_rule_lookup(NodeClass_Element, str_lit("raw"), 0, 0)->class_name;
+    Str raw_class = render_rule_lookup(NodeClass_Element, MarkupKind_Raw, 0, 0)->class_name;
     HtmlElement *root = page.document;
     u64 raw_depth = 0;
     HtmlElement *n = root;

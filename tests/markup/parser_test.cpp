@@ -128,10 +128,10 @@ TEST_F(ParserTest, LineNodesKeepAnEmptyText)
 {
     Parsed p = parse("Heading\n  paragraph\n");
     MarkupNode *h = p.doc.root->first_child;
-    ASSERT_TRUE(node_is_element(h, kind_heading));
+    ASSERT_TRUE(node_is_element(h, MarkupKind_Heading));
     EXPECT_EQ(h->text.size, 0u);
     EXPECT_EQ(h->last_child->text.size, 0u);
-    EXPECT_TRUE(node_is_element(h->last_child, kind_paragraph));
+    EXPECT_TRUE(node_is_element(h->last_child, MarkupKind_Paragraph));
 }
 
 TEST_F(ParserTest, HeaderValuesReachTheRecord)
@@ -244,7 +244,7 @@ TEST_F(ParserTest, TablesIndexIntoGrids)
     EXPECT_EQ(table_cell_at(second, 1, 0)->child_count, 0u);
     // The line after the table is a heading again (the table of contents
     // follows the first heading).
-    EXPECT_TRUE(node_is_element(root->next, kind_heading));
+    EXPECT_TRUE(node_is_element(root->next, MarkupKind_Heading));
 }
 
 TEST_F(ParserTest, RaggedRowsLeaveNilPlaces)
@@ -295,7 +295,7 @@ TEST_F(ParserTest, TenMegabyteLine)
     Parsed p = parse("Heading\n  " + std::string(10u << 20, 'x') + " end\n");
     expect_sound(p);
     MarkupNode *paragraph = p.doc.root->first_child->last_child;
-    ASSERT_TRUE(node_is_element(paragraph, kind_paragraph));
+    ASSERT_TRUE(node_is_element(paragraph, MarkupKind_Paragraph));
     EXPECT_EQ(paragraph->first_child->name.size, 10u << 20);
 }
 

@@ -60,8 +60,9 @@ TEST(RenderRuleFind, IndexAnswersAsTheRowsInOrder)
     std::set<std::string> kinds = {"", "no_such_kind", "toc_itemx", "heading "};
     std::set<std::string> parents = {"", "nothing"};
     for (const RenderRule &rule : render_rule_table) {
-        kinds.insert(std::string(rule.kind.str, rule.kind.size));
-        parents.insert(std::string(rule.parent_kind.str, rule.parent_kind.size));
+        Str kind = markup_kind_name(rule.kind), parent = markup_kind_name(rule.parent_kind);
+        kinds.insert(std::string(kind.str, kind.size));
+        parents.insert(std::string(parent.str, parent.size));
     }
     const u64 flag_sets[] = {0, 0x4, 0x8, 0x20, 0x1000, 0x2000, 0x3000, 0x4000, 0x8000, 0xC000, 0x10000, 0x18000, 0x20000, 0x40000};
     const u32 classes[] = {1, 2, 3, 4, 5, 6};
@@ -79,8 +80,9 @@ TEST(RenderRuleFind, IndexAnswersAsTheRowsInOrder)
                         for (const RenderRule &rule : render_rule_table) {
                             bool fits = rule.node_class == node_class &&
                                         (rule.level == render_level_any || rule.level == level) &&
-                                        (rule.kind.size == 0 || str_eq(rule.kind, node->name)) &&
-                                        (rule.parent_kind.size == 0 || (!node_is_nil(parent) && str_eq(rule.parent_kind, parent->name))) &&
+                                        (rule.kind == 0 || str_eq(markup_kind_name(rule.kind), node->name)) &&
+                                        (rule.parent_kind == 0 ||
+                                         (!node_is_nil(parent) && str_eq(markup_kind_name(rule.parent_kind), parent->name))) &&
                                         (rule.flags_mask == 0 || (rule.flags_mask & flags));
                             if (fits) {
                                 expected = &rule;
@@ -90,7 +92,7 @@ TEST(RenderRuleFind, IndexAnswersAsTheRowsInOrder)
                         ASSERT_EQ(render_rule_find(node), expected) << "class " << node_class << " kind " << kind << " parent "
                                                                     << parent_kind << " level " << (int)level << " flags " << flags;
                         if (node_is_nil(parent)) {
-                            ASSERT_EQ(render_rule_lookup(node_class, node->name, level, flags), expected);
+                            ASSERT_EQ(render_rule_lookup(node_class, node->kind, level, flags), expected);
                         }
                         checked += 1;
                     }
@@ -183,12 +185,12 @@ TEST(RenderRuleFind, OtherClassesAndAbsentNodes)
 
 TEST(RenderRuleLookup, MadeUpNodesHaveNoParent)
 {
-    EXPECT_EQ(cls(render_rule_lookup(NodeClass_Element, kind_heading, 2, 0)), "ua");   // not qa
-    EXPECT_EQ(cls(render_rule_lookup(NodeClass_Element, kind_footnote, 1, 0)), "bb");
-    EXPECT_EQ(cls(render_rule_lookup(NodeClass_Element, kind_internal_link, 0, 0)), "eb");
-    EXPECT_EQ(cls(render_rule_lookup(NodeClass_Element, kind_reference, 0, 0)), "Xa");   // not Wa
-    EXPECT_EQ(cls(render_rule_lookup(NodeClass_Text, str_empty(), 0, NodeFlag_EmphasisInside)), "Ha");
-    EXPECT_EQ(cls(render_rule_lookup(NodeClass_Element, kind_table_cell_col, 0, NodeFlag_Ticked)), "Eb");
+    EXPECT_EQ(cls(render_rule_lookup(NodeClass_Element, MarkupKind_Heading, 2, 0)), "ua");   // not qa
+    EXPECT_EQ(cls(render_rule_lookup(NodeClass_Element, MarkupKind_Footnote, 1, 0)), "bb");
+    EXPECT_EQ(cls(render_rule_lookup(NodeClass_Element, MarkupKind_InternalLink, 0, 0)), "eb");
+    EXPECT_EQ(cls(render_rule_lookup(NodeClass_Element, MarkupKind_Reference, 0, 0)), "Xa");   // not Wa
+    EXPECT_EQ(cls(render_rule_lookup(NodeClass_Text, MarkupKind_None, 0, NodeFlag_EmphasisInside)), "Ha");
+    EXPECT_EQ(cls(render_rule_lookup(NodeClass_Element, MarkupKind_TableCellCol, 0, NodeFlag_Ticked)), "Eb");
 }
 
 struct LengthCase {
