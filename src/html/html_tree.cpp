@@ -459,6 +459,20 @@ static void writer_text(HtmlWriter *w, Str text)
 // written under the name it was written with, not as an empty "<>".
 static inline Str element_name(const HtmlElement *e) { return e->tag->id ? e->tag->name : e->name; }
 
+// Values are written between double quotes. A quote inside one (from a
+// document's text, or a template value written in single quotes) would end
+// the value and let the rest pass as attributes of their own.
+static void writer_attribute_value(HtmlWriter *w, Str value)
+{
+    u64 start = 0;
+    for (u64 at = str_find_byte(value, '"', 0); at < value.size; at = str_find_byte(value, '"', at + 1)) {
+        writer_str(w, str_substr(value, start, at));
+        writer_put(w, "&quot;", 6);
+        start = at + 1;
+    }
+    writer_str(w, start ? str_skip(value, start) : value);
+}
+
 static void write_open(HtmlWriter *w, const HtmlElement *e)
 {
     writer_byte(w, '<');
@@ -471,7 +485,7 @@ static void write_open(HtmlWriter *w, const HtmlElement *e)
         writer_put(w, "=\"", 2);
         bool style = a->info->id == HtmlAttr_Style;
         for (StrNode *v = a->values.first; v; v = v->next) {
-            writer_str(w, v->string);
+            writer_attribute_value(w, v->string);
             if (style && str_find_byte(v->string, ';', 0) == v->string.size) writer_byte(w, ';');
             if (v->next) writer_byte(w, ' ');
         }

@@ -72,3 +72,13 @@ inline bool token_is(const MarkupToken *t, u32 kind) { return (t->flags & kind) 
 inline bool token_is_escaped(const MarkupToken *t) { return (t->flags & TokenFlag_Escaped) != 0; }
 inline bool token_is_string(const MarkupToken *t) { return (t->flags & TokenFlag_Quoted) != 0; }
 inline bool token_is_closed_string(const MarkupToken *t) { return (t->flags & TokenFlag_StringClosed) != 0; }
+
+// The text of a source without the UTF-8 byte-order mark some editors put
+// first: left in, it would be part of the first word, and a document header
+// on the first line would never be seen.
+inline Str markup_source_text(Str text)
+{
+    if (text.size >= 3 && (u8)text.str[0] == 0xEF && (u8)text.str[1] == 0xBB && (u8)text.str[2] == 0xBF)
+        return Str{text.str + 3, text.size - 3};
+    return text;
+}

@@ -313,27 +313,11 @@ static inline void queue_text(RenderState *s, HtmlElement *container, Str piece,
     if (escape) s->escape_bytes += piece.size;
 }
 
-// Attribute values are written between double quotes; a quote taken from a
-// document would end the value and let the rest of the text pass as
-// attributes of its own.
-static Str escape_attribute(Arena *arena, Str text)
-{
-    if (str_find_byte(text, '"', 0) >= text.size) return text;
-    StrList parts = {};
-    u64 start = 0;
-    for (u64 i = 0; i < text.size; i += 1) {
-        if (text.str[i] != '"') continue;
-        str_list_push(arena, &parts, str_substr(text, start, i));
-        str_list_push(arena, &parts, str_lit("&quot;"));
-        start = i + 1;
-    }
-    str_list_push(arena, &parts, str_substr(text, start, text.size));
-    return str_list_join_plain(arena, &parts);
-}
-
+// A quote in a value taken from a document is escaped by the serializer,
+// like every attribute value of every page.
 static void set_text_attribute(RenderState *s, HtmlElement *element, u32 attr_id, Str value)
 {
-    set_attr(s->arena, element, attr_id, escape_attribute(s->arena, value));
+    set_attr(s->arena, element, attr_id, value);
 }
 
 static HtmlElement *styled_element(Arena *arena, u32 tag_id, Str style)

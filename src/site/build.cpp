@@ -324,16 +324,32 @@ static void document_build(SiteBuild *build, Str path, Arena *scratch)
     }
     arena_pop_to(record->arena, record->arena_start);
     DocumentSource source = document_read(record);
+    source.text = markup_source_text(source.text);
+    ParsedDocument doc = {};
+    if (source.text.size > document_size_limit) {
+        // Every byte may become a node: a huge file would take the machine's
+        // memory. It is built as an empty document, and the author told.
+        Str text = str_pushf(record->arena, "%S is larger than %I64u MiB, the limit for a source document; it is not built",
+                             record->path, document_size_limit >> 20);
+        source.text = str_empty();
+        diag_push_at(record->arena, &doc.messages, nullptr, 0, DiagLevel_Warning, text);
+    }
 
     // Tokens are only read by the parse: scratch. The parser's messages live
     // on its work arena, and they belong to the result (link validation
     // appends to the same list later), so that is the document's arena too.
     TokenArray tokens = tokenize(scratch, source.text);
-    ParsedDocument doc = {};
+    DiagnosticList refused = doc.messages;
+    doc = ParsedDocument{};
     parse_document(record->arena, record->arena, record->path, source.text, tokens, &build->parse_options, &doc);
 
     // Link validation, first pass (file links) belongs here.
 
+    if (refused.count) {
+        doc.messages = refused;
+        doc.message_count = refused.count;
+        doc.max_level = refused.max_level;
+    }
     document_index_tables(record->arena, &doc);
 
     // Link validation, second and third passes (web links, unresolved

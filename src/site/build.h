@@ -94,6 +94,7 @@ constexpr u64 document_bucket_count = 32;
 constexpr u64 document_index_slots = 65536;
 static_assert(document_index_slots % document_bucket_count == 0, "a slot must lie inside one bucket");
 constexpr u64 site_build_max_workers = 4;
+constexpr u64 document_size_limit = MiB(32);   // larger sources are refused with a warning
 
 struct SiteBuildConfig {
     u64 worker_count;   // 0: processors - 1, from 1 to 4

@@ -18,6 +18,7 @@ int markup_tree_command(Str path, const SiteConfig *config)
         console_write(str_pushf(arena, "wyn: cannot read %S\n", path));
         return 1;
     }
+    source = markup_source_text(source);
     TokenArray tokens = tokenize(arena, source);
     ParsedDocument doc = {};
     ParseOptions options = {};

@@ -332,3 +332,16 @@ TEST_F(TemplateParserTest, HundredThousandUnclosedTags)
     html_serialize(arena, r.root, &out);
     EXPECT_EQ(out.total_size, 100000u * 11);
 }
+
+TEST_F(TemplateParserTest, AQuoteInsideASingleQuotedValueIsEscapedWhenWritten)
+{
+    HtmlParseResult r = parse("<div id='a\"b' title=\"x\">t</div>");
+    StrList out = {};
+    html_serialize(arena, r.root, &out);
+    Str html = str_list_join_plain(arena, &out);
+    std::string written(html.str, html.size);
+    // The value keeps its quote, and the page keeps its attributes apart.
+    EXPECT_NE(written.find("id=\"a&quot;b\""), std::string::npos) << written;
+    EXPECT_EQ(written.find("id=\"a\"b\""), std::string::npos) << written;
+    EXPECT_NE(written.find("title=\"x\""), std::string::npos) << written;
+}

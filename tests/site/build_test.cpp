@@ -360,3 +360,35 @@ TEST_F(SiteBuildTest, ReadersCopySummariesWhileTheirDocumentsAreRebuilt)
     EXPECT_GT(copies.load(), 0u);
     EXPECT_EQ(torn.load(), 0u);
 }
+
+TEST_F(SiteBuildTest, AByteOrderMarkDoesNotHideTheHeader)
+{
+    std::string path = at("bom.wyn");
+    write_file(path, "\xEF\xBB\xBF``\nstatus: draft\ntitle: Marked\n``\nH\n");
+    ASSERT_TRUE(site_build_submit(as_str(path)));
+    ASSERT_TRUE(wait_for([&] { return view(as_str(path)).build_count == 1; }));
+    Arena *arena = arena_alloc(MiB(1), KiB(4));
+    DocumentSummary *summary = doc_summary_copy(arena, as_str(path));
+    ASSERT_NE(summary, nullptr);
+    EXPECT_FALSE(summary->published);   // a draft stays a draft
+    EXPECT_EQ(std::string(summary->title.str, summary->title.size), "Marked");
+    EXPECT_EQ(summary->message_count, 0u);
+    arena_release(arena);
+}
+
+TEST_F(SiteBuildTest, ASourceOverTheSizeLimitIsRefusedWithAWarning)
+{
+    std::string path = at("huge.wyn");
+    write_file(path, std::string(document_size_limit + 1, '\0'));
+    ASSERT_TRUE(site_build_submit(as_str(path)));
+    ASSERT_TRUE(wait_for([&] { return view(as_str(path)).build_count == 1; }, 60));
+    RecordView record = view(as_str(path));
+    EXPECT_EQ(record.message_count, 1u);
+    Arena *arena = arena_alloc(MiB(1), KiB(4));
+    DocumentSummary *summary = doc_summary_copy(arena, as_str(path));
+    ASSERT_NE(summary, nullptr);
+    EXPECT_EQ(summary->max_level, (u32)DiagLevel_Warning);
+    // Nothing of it was parsed: the document arena holds no tree of 32 MiB.
+    EXPECT_LT(record.arena_used, MiB(1));
+    arena_release(arena);
+}

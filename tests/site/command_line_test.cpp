@@ -231,3 +231,60 @@ TEST_F(SiteFolder, UnreadableFoldersAreSkipped)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "2: could not become an ordinary user";
 }
+
+//- the site configuration
+
+TEST_F(CommandLineTest, FlagsGivenAValueAreReadByTheValue)
+{
+    DiagnosticList log = {};
+    SiteConfig off = site_config_from_command_line(arena, parse({"help=false", "version=0", "js=no", "deploy=FALSE"}),
+                                                   str_lit("/nowhere"), arena, &log);
+    EXPECT_FALSE(off.help);
+    EXPECT_FALSE(off.version);
+    EXPECT_FALSE(off.js);
+    EXPECT_FALSE(off.deploy);
+    EXPECT_TRUE(off.file_path_checks);
+    SiteConfig on = site_config_from_command_line(arena, parse({"--js=TRUE", "deploy=1", "check_urls", "probe=http://127.0.0.1:9/"}),
+                                                  str_lit("/nowhere"), arena, &log);
+    EXPECT_TRUE(on.js);
+    EXPECT_TRUE(on.deploy);
+    EXPECT_TRUE(on.check_urls);
+    EXPECT_FALSE(on.file_path_checks);   // deploy turns file-path checks off
+    EXPECT_EQ(s(on.probe), "http://127.0.0.1:9/");
+    EXPECT_EQ(s(on.layout.local_folder), "/nowhere/local/");
+}
+
+TEST_F(CommandLineTest, ATargetThatCannotGiveADocumentIsReported)
+{
+    char pattern[] = "/tmp/wyn-target-XXXXXX";
+    std::string root = mkdtemp(pattern);
+    std::system(("mkdir -p '" + root + "/local/wyn_files' && touch '" + root + "/notes.txt' '" + root + "/a.wyn'").c_str());
+    auto warnings = [&](std::vector<const char *> argv) {
+        DiagnosticList log = {};
+        site_config_from_command_line(arena, parse(argv), str(root.data(), root.size()), arena, &log);
+        std::string out;
+        for (Diagnostic *d = log.first; d; d = d->next)
+            if (d->level == DiagLevel_Warning) out += s(d->text) + "\n";
+        return out;
+    };
+    EXPECT_EQ(warnings({}), "");   // the default folder exists
+    EXPECT_EQ(warnings({"target=a.wyn"}), "");
+    EXPECT_EQ(warnings({"target=missing/"}), "target " + root + "/missing/ does not exist\n");
+    EXPECT_EQ(warnings({"target=notes.txt"}), "target " + root + "/notes.txt is not a .wyn document\n");
+    if (geteuid() != 0) {   // root reads every folder
+        std::system(("chmod 000 '" + root + "/local/wyn_files'").c_str());
+        EXPECT_EQ(warnings({}), "target " + root + "/local/wyn_files/ cannot be read\n");
+        std::system(("chmod 755 '" + root + "/local/wyn_files'").c_str());
+    }
+    std::system(("rm -rf '" + root + "'").c_str());
+}
+
+TEST_F(CommandLineTest, TheUsageTextListsEveryOptionOfTheTable)
+{
+    std::string usage = s(options_usage_text(arena));
+    for (u32 id = 1; id < Option_Count; id += 1) {
+        std::string name = s(option_table[id].name);
+        EXPECT_NE(usage.find("\n  " + name), std::string::npos) << name;
+        EXPECT_NE(usage.find(s(option_table[id].help)), std::string::npos) << name;
+    }
+}

@@ -81,3 +81,43 @@ TEST_F(DiagnosticsTest, PrintingWritesTheFormattedText)
     diag_print_template(&list, str_lit("t.html"), str_lit("abc"));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "warning: \ntoken: w\nt.html:1:1\n");
 }
+
+TEST_F(DiagnosticsTest, ControlBytesInAPathArePrintedEscaped)
+{
+    DiagnosticList list = {};
+    diag_push_at(arena, &list, nullptr, 2, DiagLevel_Warning, str_lit("w"));
+    Str path = str_lit("/site/a\nb\x1b[31m\x7f.wyn");
+    std::string out = s(diag_format_document(arena, &list, path, str_lit("ab")));
+    EXPECT_EQ(out, "warning: \n  w\n  /site/a\\nb\\e[31m\\x7f.wyn:1:3\n");
+    EXPECT_EQ(out.find('\x1b'), std::string::npos);
+}
+
+TEST_F(DiagnosticsTest, LinesEndAtLineFeedsAndLoneCarriageReturns)
+{
+    Str source = str_lit("a\r\nb\rc\nd");
+    LineIndex lines = line_index_build(arena, source);
+    for (u64 offset = 0; offset <= source.size + 2; offset += 1) {
+        LineCol fast = line_index_find(&lines, offset);
+        LineCol slow = line_col_of(source, offset);
+        EXPECT_EQ(fast.line, slow.line) << offset;
+        EXPECT_EQ(fast.column, slow.column) << offset;
+    }
+    EXPECT_EQ(line_col_of(source, 3).line, 2u);   // after "\r\n": one line end, not two
+    EXPECT_EQ(line_col_of(source, 5).line, 3u);   // after a lone "\r"
+    EXPECT_EQ(line_col_of(source, 7).line, 4u);
+    EXPECT_EQ(line_col_of(source, 7).column, 1u);
+}
+
+TEST_F(DiagnosticsTest, ManyMessagesInOneTextKeepTheirPlaces)
+{
+    std::string text;
+    DiagnosticList list = {};
+    for (int i = 0; i < 2000; i += 1) {
+        diag_push_at(arena, &list, nullptr, text.size() + 1, DiagLevel_Note, str_lit("n"));
+        text += "xy\n";
+    }
+    std::string out = s(diag_format_document(arena, &list, str_lit("p"), str(text.data(), text.size())));
+    EXPECT_NE(out.find("  p:1:2\n"), std::string::npos);
+    EXPECT_NE(out.find("  p:2000:2\n"), std::string::npos);
+    EXPECT_EQ(out.find("  p:2001:"), std::string::npos);
+}
