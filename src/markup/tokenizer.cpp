@@ -77,7 +77,9 @@ static constexpr ByteTables make_byte_tables()
 
 static constexpr ByteTables byte_tables = make_byte_tables();
 
-static inline bool is_blank_byte(u8 c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; }
+// A carriage return is a line end of its own (old Mac files) or the first
+// half of one, never a blank: a blank run must not swallow a line break.
+static inline bool is_blank_byte(u8 c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 static inline bool is_ascii_letter(u8 c) { return (u8)((c | 0x20) - 'a') < 26; }
 static inline bool is_digit(u8 c) { return (u8)(c - '0') < 10; }
 
@@ -304,7 +306,7 @@ TokenArray tokenize(Arena *arena, Str text)
                     closed = true;
                     break;
                 }
-                if (d == '\n' || d == '`') break;
+                if (d == '\n' || d == '\r' || d == '`') break;   // a string never runs across a line end
                 window = (window << 8) | d;
                 if (window == 0x7777772Eu || window == 0x68747470u) url = true;
                 if (d == ' ') has_space = true;

@@ -150,9 +150,13 @@ TEST_F(TokenizerTest, BlanksAndLineBreaks)
 {
     EXPECT_EQ(tokens("a \t\v\fb"), "word:a | space: \\t\v\f | word:b");
     EXPECT_EQ(tokens("a\r\nb\rc\nd"), "word:a | newline:\\r\\n | word:b | newline:\\r | word:c | newline:\\n | word:d");
-    // A carriage return inside a run of blanks belongs to the run.
-    EXPECT_EQ(tokens("a \r\nb"), "word:a | space: \\r | newline:\\n | word:b");
+    // A carriage return ends the line even after blanks; a lone one is a
+    // line end of its own.
+    EXPECT_EQ(tokens("a \r\nb"), "word:a | space:  | newline:\\r\\n | word:b");
+    EXPECT_EQ(tokens("a \rb"), "word:a | space:  | newline:\\r | word:b");
     EXPECT_EQ(tokens("\r\r\n"), "newline:\\r | newline:\\r\\n");
+    // A quoted string does not run across a lone carriage return.
+    EXPECT_EQ(tokens("\"a\rb\""), "symbol+double:\" | word:a | newline:\\r | word:b | symbol+double:\"");
 }
 
 TEST_F(TokenizerTest, ControlBytesAreSymbols)
