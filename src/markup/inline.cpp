@@ -111,10 +111,7 @@ static bool is_output_path_value(const MarkupNode *container)
 static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, const MarkupToken *s, bool embedded)
 {
     Str target = unquote(parser_token_text(p, s));
-    if (is_output_path_value(container)) {
-        str_list_push(p->arena, &p->out->output_paths, to_site_path(p->arena, p->options->local_folder, target, 1));
-        return;
-    }
+    if (is_output_path_value(container)) return;   // the header line took its values already
     // "file.wyn[#3]" names numbered anchor 3 of another document: the
     // first "[", the first "#" and the first "]" come in that order.
     Str path = target;
@@ -622,6 +619,48 @@ static Str header_value_text(const Parser *p, u64 colon, bool in_entry)
     return str_trim(str_substr(p->text, colon + 1, end));
 }
 
+static void output_path_warning(Parser *p, u64 offset, Str text)
+{
+    MarkupNode *anchor = node_new_message(p->work, offset, 0, text);
+    diag_push(p->work, &p->out->messages, anchor, DiagLevel_Warning, text);
+}
+
+// Every value of an output_path line: a quoted one runs to its matching
+// quote, an unquoted one to the next blank (an apostrophe inside it is part
+// of the name). A value that cannot name a page is reported where it
+// stands and adds nothing.
+static void output_path_values(Parser *p, Str line)
+{
+    u64 i = 0;
+    while (i < line.size) {
+        u8 c = (u8)line.str[i];
+        if (char_is_space(c)) {
+            i += 1;
+            continue;
+        }
+        u64 start = i;
+        u64 offset = (u64)(line.str - p->text.str) + start;
+        Str value;
+        if (c == '"' || c == '\'') {
+            u64 close = str_find_byte(line, (char)c, start + 1);
+            if (close >= line.size) {
+                output_path_warning(p, offset, str_pushf(p->work, "output_path value %S has no closing quote", str_skip(line, start)));
+                return;
+            }
+            value = str_substr(line, start + 1, close);
+            i = close + 1;
+        } else {
+            while (i < line.size && !char_is_space((u8)line.str[i])) i += 1;
+            value = str_substr(line, start, i);
+        }
+        if (str_trim(value).size == 0) {
+            output_path_warning(p, offset, str_lit("output_path value is empty: no page is written for it"));
+            continue;
+        }
+        str_list_push(p->arena, &p->out->output_paths, to_site_path(p->arena, p->options->local_folder, value, 1));
+    }
+}
+
 bool parse_header_line(Parser *p, MarkupNode *parent, u8 indent, u32 record_flags, bool in_entry)
 {
     const MarkupToken *t = &p->tokens[p->i];
@@ -667,11 +706,7 @@ bool parse_header_line(Parser *p, MarkupNode *parent, u8 indent, u32 record_flag
     else if (row->id == HeaderField_Toc) p->out->toc_value = value_text;
 
     Str line_value = header_value_text(p, colon, in_entry);
-    if (row->id == HeaderField_OutputPath && line_value.size && !memchr(line_value.str, '"', line_value.size) &&
-        !memchr(line_value.str, '\'', line_value.size)) {
-        // An unquoted path is still the path the author meant.
-        str_list_push(p->arena, &p->out->output_paths, to_site_path(p->arena, p->options->local_folder, line_value, 1));
-    }
+    if (row->id == HeaderField_OutputPath) output_path_values(p, line_value);
     if (row->id == HeaderField_Todo && p->options->print_todos) {
         MarkupNode *anchor = node_new_message(p->work, t->begin, 0, row->key);
         diag_push(p->work, &p->out->messages, anchor, DiagLevel_Note, str_pushf(p->work, "todo: %S", line_value));

@@ -372,3 +372,28 @@ TEST_F(ParserTest, DumpOfADeepTreeStopsIndenting)
 }
 
 } // namespace
+
+TEST_F(ParserTest, EveryOutputPathValueOfALineIsTaken)
+{
+    ParseOptions options = {str_lit("/s/local/"), 0, nullptr, nullptr};
+    auto paths = [&](const std::string &line, std::vector<std::string> *warnings = nullptr) {
+        Parsed p = parse("``\noutput_path: " + line + "\n``\nH\n", &options);
+        std::vector<std::string> out;
+        for (StrNode *n = p.doc.output_paths.first; n; n = n->next) out.push_back(s(n->string));
+        if (warnings)
+            for (Diagnostic *d = p.doc.messages.first; d; d = d->next)
+                warnings->push_back(s(d->text) + " @" + std::to_string(d->offset));
+        return out;
+    };
+    using V = std::vector<std::string>;
+    EXPECT_EQ(paths("\"/html/a.html\" b.html"), (V{"/s/local/html/a.html", "/s/local/b.html"}));
+    EXPECT_EQ(paths("a.html b.html"), (V{"/s/local/a.html", "/s/local/b.html"}));
+    EXPECT_EQ(paths("it's.html"), (V{"/s/local/it's.html"}));
+    EXPECT_EQ(paths("'/x y.html'"), (V{"/s/local/x y.html"}));
+    V warnings;
+    EXPECT_EQ(paths("\"\" c.html \"open.html", &warnings), (V{"/s/local/c.html"}));
+    ASSERT_EQ(warnings.size(), 2u);
+    // Positions point at the value: "``\noutput_path: " is 16 bytes.
+    EXPECT_EQ(warnings[0], "output_path value is empty: no page is written for it @16");
+    EXPECT_EQ(warnings[1], "output_path value \"open.html has no closing quote @26");
+}
