@@ -33,18 +33,14 @@ def png_bytes(width, height, pixel):
 
 
 def favicon(x, y):
-    # A white "w" on the site's warm brown, in a 32 x 32 square.
+    # A light "w" on the site's warm brown, in a 32 x 32 square.
     background, ink = (0x8a, 0x5a, 0x2b), (0xfd, 0xfb, 0xf7)
-    if y < 8 or y > 24 or x < 4 or x > 27:
-        return background
-    t = (y - 8) / 16.0
-    for base in (4, 12, 20):
-        left = base + 2 * t
-        right = base + 8 - 2 * t
-        if abs(x - left) < 1.6 or (base < 20 and abs(x - right) < 1.6):
+    stroke = ((4, 8), (10, 25), (16, 12), (22, 25), (28, 8))
+    for (ax, ay), (bx, by) in zip(stroke, stroke[1:]):
+        dx, dy = bx - ax, by - ay
+        t = max(0.0, min(1.0, ((x + 0.5 - ax) * dx + (y + 0.5 - ay) * dy) / (dx * dx + dy * dy)))
+        if math.hypot(x + 0.5 - ax - t * dx, y + 0.5 - ay - t * dy) < 1.9:
             return ink
-    if abs(x - (28 - 2 * t)) < 1.6:
-        return ink
     return background
 
 
