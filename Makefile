@@ -29,7 +29,7 @@ fonts: deps
 run: build fonts
 	cd examples/demo && ../../build/release/wyn
 
-test: deps
+test: deps fonts
 	cmake -S . -B build/asan $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DWYN_SANITIZE=address,undefined
 	cmake --build build/asan -j $(JOBS)
 	cd build/asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
