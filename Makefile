@@ -6,13 +6,15 @@
 #   make bench   build optimised, run the benchmarks
 #   make fuzz    run every fuzz target for FUZZ_SECONDS (default 60)
 #   make deps    only install (or name) the missing packages
+#   make fonts   put the demo site's fonts, icon font and pictures in place
+#   make screenshots  photograph the demo's pages in headless Chromium
 
 SHELL := /bin/bash
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
 CMAKE_FLAGS := -G Ninja
 
-.PHONY: run build test tsan bench fuzz deps clean
+.PHONY: run build test tsan bench fuzz deps fonts screenshots clean
 
 deps:
 	@./tools/deps.sh
@@ -21,10 +23,13 @@ build: deps
 	cmake -S . -B build/release $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DWYN_TESTS=OFF
 	cmake --build build/release -j $(JOBS) --target wyn
 
-run: build
+fonts: deps
+	./tools/fonts.sh
+
+run: build fonts
 	cd examples/demo && ../../build/release/wyn
 
-test: deps
+test: deps fonts
 	cmake -S . -B build/asan $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DWYN_SANITIZE=address,undefined
 	cmake --build build/asan -j $(JOBS)
 	cd build/asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
@@ -48,6 +53,9 @@ fuzz: deps
 	  mkdir -p $$work; echo "== $$name for $(FUZZ_SECONDS) s"; \
 	  ASAN_OPTIONS=detect_leaks=0 $$f -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=4096 \
 	    -print_final_stats=1 $$work $$corpus || exit 1; done
+
+screenshots: fonts
+	/usr/bin/python3 tools/screenshots.py examples/demo/local/html build/screenshots
 
 clean:
 	rm -rf build

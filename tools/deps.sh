@@ -5,10 +5,16 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang python3 libgtest-dev libbenchmark-dev libcurl4-openssl-dev libxxhash-dev)
+# The demo site's fonts and pictures (tools/fonts.sh) and the page checks in
+# headless Chromium.
+packages+=(fonts-noto-core fonts-firacode fonts-font-awesome python3-fonttools python3-brotli
+           python3-websocket chromium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# npm may come with another Node.js build than Debian's; any npm will do.
+command -v npm >/dev/null || missing+=(npm)
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
