@@ -56,6 +56,7 @@ struct RenderState {
     bool smartphone;
     bool deploy;
     Str local_folder;
+    const RenderOptions *options;
 
     HtmlElement *target;
     bool regions_found;   // regions are looked up on first use: a table cell never needs them
@@ -901,16 +902,6 @@ static void close_emphasis(RenderFrame *pf, u64 flags)
     if (flags & NodeFlag_EmphasisClose) close_span(pf, NodeFlag_EmphasisClose);
 }
 
-static bool extension_is_jpeg(Str path)
-{
-    static const Str jpeg_extensions[] = {str_lit("jpeg"), str_lit("jpg"), str_lit("jpe"),
-                                          str_lit("jfif"), str_lit("jif"), str_lit("jfi")};
-    Str ext = extension(path);
-    for (Str e : jpeg_extensions)
-        if (str_eq(ext, e)) return true;
-    return false;
-}
-
 static bool is_decimal(Str text)
 {
     if (text.size == 0) return false;
@@ -951,8 +942,8 @@ static void render_image(RenderState *s, MarkupNode *run, MarkupNode *link, Html
             width = pieces.first->string;
             height = pieces.last->string;
         }
-        if (!jpeg_read && extension_is_jpeg(name)) {
-            jpeg = jpeg_info(arena, local_path);
+        if (!jpeg_read && (link->flags & NodeFlag_Jpeg) && s->options->image_info) {
+            jpeg = s->options->image_info(s->options->image_info_user, arena, local_path);
             jpeg_read = true;
         }
     }
@@ -1152,6 +1143,7 @@ b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const 
     s->arena = arena;
     s->scratch = scratch.arena;
     s->smartphone = page_variant_is_smartphone(variant);
+    s->options = options;
     s->deploy = options->deploy;
     s->local_folder = options->local_folder;
     s->target = target;

@@ -43,6 +43,7 @@
 #pragma once
 #include "markup/document.h"
 #include "html/html_tree.h"
+#include "render/icons.h"
 #include "render/page_variant.h"
 
 // Renders the subtree of `start` (its siblings are not visited) into the
@@ -52,9 +53,17 @@
 // container and `b_w`, and with each table cell and the element made for it.
 // A null `variant` renders the desktop page. Returns 0 when the page has no
 // element the document could go into (nothing is rendered then), else 1.
+// The size and density of a JPEG a page embeds, by its absolute path. The
+// site answers through the file service, so an edited image is seen by the
+// watch and each image is read once, not once per page; the renderer itself
+// never reads a file. The ratio goes to `arena`.
+typedef JpegInfo RenderImageInfo(void *user, Arena *arena, Str path);
+
 struct RenderOptions {
-    Str local_folder;   // where site paths are rooted; empty: at "/"
-    b32 deploy;         // site paths instead of file addresses
+    Str local_folder;             // where site paths are rooted; empty: at "/"
+    b32 deploy;                   // site paths instead of file addresses
+    RenderImageInfo *image_info;  // null: sizes only from the document's own text
+    void *image_info_user;
 };
 // A null `options` renders with an empty local folder and file addresses.
 b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const PageVariant *variant,

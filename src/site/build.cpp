@@ -286,6 +286,49 @@ DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, u64 g
     return s;
 }
 
+//- image sizes
+
+// Pages ask for the size of every JPEG they embed. The bytes come through
+// the file service (so the watch sees an edited image) and the answer is
+// kept by content key, so one picture on a thousand pages is read once.
+struct ImageSizeCache {
+    CriticalSection *lock;
+    Arena *arena;
+    StrMap by_key;   // the content key's bytes -> a JpegInfo on `arena`
+};
+static ImageSizeCache g_image_sizes;
+
+static JpegInfo site_image_info(void *user, Arena *arena, Str path)
+{
+    (void)user;
+    JpegInfo info = {};
+    FsResult file = fs_get(path, now_us() + 2000000);
+    if (!file.loaded) return info;
+    Str key = Str{(const char *)&file.key, sizeof file.key};
+    ImageSizeCache *cache = &g_image_sizes;
+    cs_enter(cache->lock);
+    StrMapNode *found = str_map_lookup(&cache->by_key, key);
+    if (found) info = *(const JpegInfo *)found->value;
+    cs_leave(cache->lock);
+    if (!found) {
+        info = jpeg_info_from_bytes(arena, content_get(file.key));
+        cs_enter(cache->lock);
+        if (!str_map_lookup(&cache->by_key, key)) {
+            JpegInfo *kept = push_struct<JpegInfo>(cache->arena);
+            if (kept) {
+                *kept = info;
+                kept->ratio = str_copy(cache->arena, info.ratio);
+                str_map_insert(cache->arena, &cache->by_key, key, (u64)kept);
+            }
+        }
+        cs_leave(cache->lock);
+    }
+    info.ratio = str_copy(arena, info.ratio);
+    return info;
+}
+
+JpegInfo site_build_image_info(Arena *arena, Str path) { return site_image_info(nullptr, arena, path); }
+
 //- one document
 
 // The source and the file-system generation it belongs to. The generation
@@ -401,6 +444,10 @@ SiteBuild *site_build_start(const SiteConfig *site, const SiteBuildConfig *tunin
 
     g_summary_pool.lock = cs_alloc();
     g_summary_pool.arena = arena_alloc(MiB(64), KiB(64));
+    g_image_sizes.lock = cs_alloc();
+    g_image_sizes.arena = arena_alloc(MiB(16), KiB(64));
+    g_image_sizes.by_key = str_map_alloc(g_image_sizes.arena, 1024);
+    build->render_options.image_info = site_image_info;
 
     // The page variants and the site's style sheets are set up here once
     // they exist.

@@ -148,5 +148,9 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path);
 // source was read at) and releases the record.
 void doc_store(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, u64 generation);
 
+// The size of a JPEG as pages show it, through the file service and kept by
+// content key (what the build's render options ask).
+JpegInfo site_build_image_info(Arena *arena, Str path);
+
 // Thread entry; `argument` is the worker's index.
 void parser_worker(u64 argument);

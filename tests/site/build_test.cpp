@@ -392,3 +392,34 @@ TEST_F(SiteBuildTest, ASourceOverTheSizeLimitIsRefusedWithAWarning)
     EXPECT_LT(record.arena_used, MiB(1));
     arena_release(arena);
 }
+
+// A JPEG with only a start-of-frame segment: enough to carry a size.
+static std::string small_jpeg(u16 width, u16 height)
+{
+    std::string b = "\xFF\xD8\xFF\xC0";
+    b += std::string("\x00\x11\x08", 3);
+    b += (char)(height >> 8);
+    b += (char)height;
+    b += (char)(width >> 8);
+    b += (char)width;
+    b += std::string("\x03\x01\x22\x00", 4);
+    return b + "\xFF\xD9";
+}
+
+TEST_F(SiteBuildTest, ImageSizesComeThroughTheFileServiceAndFollowAnEdit)
+{
+    std::string path = at("photo.jpg");
+    write_file(path, small_jpeg(640, 480));
+    Arena *arena = arena_alloc(MiB(1), KiB(4));
+    JpegInfo first = site_build_image_info(arena, as_str(path));
+    EXPECT_EQ(first.width, 640);
+    EXPECT_EQ(first.height, 480);
+    EXPECT_EQ(site_build_image_info(arena, as_str(path)).width, 640);   // answered from the cache
+    // The picture is replaced: the watch reloads it and the new size shows.
+    std::string bigger = small_jpeg(1280, 960) + "padding so the size differs";
+    write_file(path, bigger);
+    EXPECT_TRUE(wait_for([&] { return site_build_image_info(arena, as_str(path)).width == 1280; }));
+    EXPECT_EQ(site_build_image_info(arena, as_str(path)).height, 960);
+    EXPECT_EQ(site_build_image_info(arena, as_str(at("none.jpg"))).width, 0);
+    arena_release(arena);
+}
