@@ -51,8 +51,10 @@ struct TempSite {
 
 inline ShellSettings shell_settings_for(const std::string &local, bool js, bool deploy)
 {
+    // The folder text must outlive the settings, whatever the caller passed.
+    static Arena *keep = arena_alloc(MiB(1), KiB(4));
     ShellSettings s = {};
-    s.local_folder = shell_str(local);
+    s.local_folder = str_copy(keep, shell_str(local));
     s.js = js;
     s.deploy = deploy;
     s.web_path = site_relative_path;
