@@ -167,6 +167,29 @@ HtmlElement *menu_template_prepare(Arena *arena, const ShellSettings *settings, 
 
 //- template slots
 
+// The template parser keeps raw text (a head's whole style sheet) as one
+// text node per token: thousands of nodes every page would copy. Runs of
+// childless text siblings serialize as their texts one after the other, so
+// one node with the joined text writes the same bytes.
+static void template_compact(Arena *arena, HtmlElement *root)
+{
+    ArenaTemp scratch = scratch_begin(arena);
+    for (HtmlElement *n = root; !html_is_none(n); n = html_walk_next(n, root)) {
+        if (!html_is_text(n) || !html_is_none(n->first_child)) continue;
+        HtmlElement *last = n->next;
+        if (!html_is_text(last) || !html_is_none(last->first_child)) continue;
+        StrList texts = {};
+        str_list_push(scratch.arena, &texts, n->text);
+        while (html_is_text(n->next) && html_is_none(n->next->first_child)) {
+            HtmlElement *next = n->next;
+            str_list_push(scratch.arena, &texts, next->text);
+            html_detach(next);
+        }
+        n->text = str_list_join_plain(arena, &texts);
+    }
+    scratch_end(scratch);
+}
+
 // The tree of a template as it stands on disk, parsed once per content.
 // Returns the shared tree: callers copy it before changing anything.
 static HtmlElement *template_current(Arena *arena, Shell *shell, ShellTemplate *slot, bool menu, ShellMessages *messages)
@@ -187,6 +210,7 @@ static HtmlElement *template_current(Arena *arena, Shell *shell, ShellTemplate *
             diagnostics = parsed.diagnostics;
             element = first_element_child(parsed.root);
         }
+        template_compact(keep, element);
         slot->element = element;
         slot->key = key;
         slot->loaded = 1;

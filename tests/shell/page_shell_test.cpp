@@ -86,7 +86,11 @@ TEST_F(ShellFixture, AnEmptyPageGetsTheWholeFrameInOrder)
                         "Ada Writer (email)<img style=\"margin-left:0.5rem; width:1.2rem; height:1.2rem;\" src=\"" +
                         site.local + "shared/images/favicon-32x32.png\" alt=\"favicon\" draggable=\"false\"></a></address></footer>"),
               std::string::npos);
-    // The head is the generated template: its style sheet is in the page.
+    // The head is the generated template, byte for byte, before the
+    // viewport the frame adds.
+    std::string head = read_bytes(site.path("shared/html/default_head_desktop.html"));
+    ASSERT_GT(head.size(), 1000u);
+    EXPECT_NE(text.find(head.substr(0, head.size() - 7) + "<meta name=\"viewport\""), std::string::npos);
     EXPECT_EQ(count_of(text, "<style class=\"wyn_generated\">"), 1u);
     EXPECT_EQ(text.find("<script"), std::string::npos);
 }
