@@ -116,7 +116,9 @@ void parse_render(benchmark::State &state, bool desktop, bool smartphone, bool s
 {
     const Corpus &c = corpus();
     Arena *arena = arena_alloc(GiB(1), MiB(1));
-    PageVariant variants[2] = {{PageVariant_Desktop, {}}, {PageVariant_Smartphone, {}}};
+    PageVariant variants[2] = {};
+    variants[0].kind = PageVariant_Desktop;
+    variants[1].kind = PageVariant_Smartphone;
     for (auto _ : state) {
         for (const std::string &d : c.documents) {
             ArenaTemp t = temp_begin(arena);
@@ -144,7 +146,8 @@ void RenderDesktopCold(benchmark::State &state)
 {
     const Corpus &c = corpus();
     Arena *arena = arena_alloc(GiB(1), MiB(1));
-    PageVariant variant = {PageVariant_Desktop, {}};
+    PageVariant variant = {};
+    variant.kind = PageVariant_Desktop;
     for (auto _ : state) {
         for (const ParsedDocument &doc : c.parsed) {
             ArenaTemp t = temp_begin(arena);

@@ -226,7 +226,8 @@ TEST_F(RenderTest, MissingRegionsFallBackToTheDocumentRegion)
     HtmlElement *body = html_element_from_tag(arena, HtmlTag_Body);
     html_append_content(html, body);
     HtmlElement *b_w = test_page_region(arena, body, str_lit("b_w"));
-    PageVariant smartphone = {PageVariant_Smartphone, {}};
+    PageVariant smartphone = {};
+    smartphone.kind = PageVariant_Smartphone;
     render_document(arena, doc.root, document, &smartphone, &test_render_options);
     render_document(arena, doc.footnotes, b_w, &smartphone, &test_render_options);
     std::string out = test_serialize(arena, b_w);
@@ -387,20 +388,13 @@ TEST(RenderIcon, SerializesAsTheSharedIconBuilder)
     arena_release(arena);
 }
 
-TEST(PageVariantSlots, CountsSpanTwoSlotsWithoutTouchingTheirNeighbours)
+TEST(PageVariantKind, OnlyTheSmartphoneKindIsTheSmartphone)
 {
     PageVariant variant = {};
+    EXPECT_FALSE(page_variant_is_smartphone(&variant));
+    variant.kind = PageVariant_Desktop;
+    EXPECT_FALSE(page_variant_is_smartphone(&variant));
     variant.kind = PageVariant_Smartphone;
-    page_variant_set_number(&variant, 1, 1440.0f);
-    page_variant_set_number(&variant, 4, 130.0f);
-    page_variant_set_count(&variant, 2, 0x1122334455667788ull);
-    EXPECT_EQ(page_variant_count(&variant, 2), 0x1122334455667788ull);
-    EXPECT_EQ(page_variant_number(&variant, 1), 1440.0f);
-    EXPECT_EQ(page_variant_number(&variant, 4), 130.0f);
-    page_variant_set_number(&variant, 45, 5.5f);
-    page_variant_set_count(&variant, 45, 7);   // would run past the last slot: ignored
-    EXPECT_EQ(page_variant_number(&variant, 45), 5.5f);
-    EXPECT_EQ(page_variant_number(&variant, 46), 0.0f);
     EXPECT_TRUE(page_variant_is_smartphone(&variant));
     EXPECT_FALSE(page_variant_is_smartphone(nullptr));
 }

@@ -1,0 +1,30 @@
+// os/file_replace.h: writing one output file so that a rebuild that changes
+// nothing touches nothing, and a failed write says why.
+//
+// file_replace compares the bytes with what is on disk (size first, then the
+// bytes, read in pieces without an allocation) and skips the write when they
+// are equal, so modification times stay put and a browser or a file watcher
+// sees no change. Otherwise the bytes go through file_write_all: a temporary
+// file beside the target renamed over it, missing folders created, the old
+// file never deleted first. On failure the old file is left as it was and
+// the result carries a short reason on the caller's arena. Any thread may
+// call it; two writers of one path race and the last rename wins.
+#pragma once
+#include "os/platform.h"
+
+enum FileReplaceStatus : u32 {
+    FileReplace_None = 0,
+    FileReplace_Written = 1,
+    FileReplace_Unchanged = 2,   // the file already held exactly these bytes
+    FileReplace_Failed = 3,
+};
+
+struct FileReplaceResult {
+    u32 status;    // FileReplaceStatus
+    Str reason;    // set when the write failed, e.g. "a folder stands at this path"
+};
+
+FileReplaceResult file_replace(Arena *arena, Str path, Str bytes);   // [backend]
+// Whether the file at `path` holds exactly `bytes`; false when it is missing
+// or is not a regular file.
+bool file_holds_bytes(Str path, Str bytes);                          // [backend]

@@ -1,0 +1,118 @@
+// shell/page_shell.h: the frame every page gets (doctype, html, head, the
+// shared script, the viewport, the layout regions, the menu and the footer),
+// and the setup that prepares the templates it comes from.
+//
+// A Shell is made once by the site build (shell_create, then shell_setup)
+// before any page is written, and lives for the rest of the run. Templates
+// are parsed once per content, not once per page: the shell keeps, per
+// variant, the parsed head and the prepared menu together with the content
+// key they were made from, and every page gets a copy of that tree on its
+// own arena. When a template's content changes on disk (the file service
+// reloads it), the next page re-parses it, once, and the caller receives
+// that load's messages to print. The author's menu template is read, never
+// written: its prepared form (links rewritten for the mode) lives only here.
+//
+// Threads: page_shell_apply may run on every parser worker at once; the
+// template slots are guarded by one lock, held only to look a template up
+// or to parse a changed one, never while a page's tree is built. Trees handed
+// out are never changed afterwards. shell_setup and shell_refresh run on one
+// thread (the build's setup, later the watch).
+#pragma once
+#include "os/platform.h"
+#include "shell/settings.h"
+#include "render/page_variant.h"
+#include "html/html_tree.h"
+
+// Region keys of the page layout; the region's id is its name.
+enum ShellRegion : u32 {
+    ShellRegion_TopMiddle = 0,
+    ShellRegion_TopLeft,
+    ShellRegion_TopRight,
+    ShellRegion_Right,
+    ShellRegion_Left,
+    ShellRegion_BW,
+    ShellRegion_Bottom,
+    ShellRegion_Menu,
+    ShellRegion_Footer,
+    ShellRegion_Count,
+};
+extern const Str shell_region_name_table[ShellRegion_Count];
+
+struct ShellTemplate {
+    Str path;               // local path
+    ContentKey key;         // the content `element` was made from
+    b32 loaded;
+    HtmlElement *element;   // the template's first element (prepared, for menus); none when it has none
+    u64 load_count;         // parses so far, for tests and tools
+};
+
+enum ShellInput : u32 {
+    ShellInput_FontsCss = 0,
+    ShellInput_IconsCss,
+    ShellInput_SiteCss,
+    ShellInput_Count,
+};
+
+struct Shell {
+    Arena *arena;                 // settings, parsed templates; never rolled back
+    CriticalSection *lock;        // guards heads and menus
+    ShellSettings settings;       // a copy; strings on `arena`
+    PageVariant variants[2];      // desktop, smartphone
+    ShellTemplate heads[2];
+    ShellTemplate menus[2];
+    Str input_paths[ShellInput_Count];
+    Str output_paths[2];          // the rewritten copies of fonts.css and icons.css
+    ContentKey input_keys[ShellInput_Count];   // what the outputs were last made from
+    b32 inputs_seen[ShellInput_Count];
+    ContentKey head_keys[2];      // the bytes of the head templates as last written
+};
+
+//- paths
+
+Str shell_head_template_path(Arena *arena, const ShellSettings *settings, u32 variant_kind);
+Str shell_menu_template_path(Arena *arena, const ShellSettings *settings, u32 variant_kind);
+
+//- the shell
+
+// Copies the settings and fills the two page variants; reads no file.
+Shell *shell_create(const ShellSettings *settings);
+// In this order: the rewritten copies of fonts.css and icons.css, the two
+// head templates, the two menus (prepared in memory). Warnings and template
+// messages go to `messages` on `arena`.
+void shell_setup(Shell *shell, Arena *arena, ShellMessages *messages);
+// Regenerates what depends on an input whose content changed since it was
+// last used: the style-sheet copies (fonts.css, icons.css), the head
+// templates (css_wyn.css, or a head template changed by hand), and the
+// prepared menus (a menu template). Returns how many outputs were
+// regenerated. Cheap when nothing changed: one content lookup per input.
+u32 shell_refresh(Shell *shell, Arena *arena, ShellMessages *messages);
+
+// The variant record of a kind; the desktop record for any other value.
+const PageVariant *shell_variant(const Shell *shell, u32 variant_kind);
+
+//- menus
+
+// The prepared menu of a template's text: its first element without its
+// `style`, or the default menu (a `nav` with id "menu" and a Home link)
+// when the text has no element; the links of the first `ul`'s items
+// rewritten for the mode. Parse messages go to `diagnostics`.
+HtmlElement *menu_template_prepare_text(Arena *arena, const ShellSettings *settings, Str text, Str path,
+                                        DiagnosticList *diagnostics);
+// The same, read from the template's local path; the file is not changed.
+HtmlElement *menu_template_prepare(Arena *arena, const ShellSettings *settings, Str path, ShellMessages *messages);
+// One menu link as the mode wants it: "/" is the index page; site paths and
+// file addresses become file addresses (or web paths with deploy); any other
+// scheme or a relative link is returned as it is.
+Str menu_link_rewrite(Arena *arena, const ShellSettings *settings, Str href);
+
+//- pages
+
+// Puts the frame around a page tree and returns its document node (created
+// when `document` is none). Runs on the calling worker's arena. When a
+// template was (re)loaded by this call, its messages go to `messages` (may
+// be null).
+HtmlElement *page_shell_apply(Arena *arena, Shell *shell, HtmlElement *document, const PageVariant *variant,
+                              ShellMessages *messages);
+
+// A deep copy of a subtree on `arena`; attribute values and texts are shared.
+HtmlElement *html_copy_tree(Arena *arena, HtmlElement *root);

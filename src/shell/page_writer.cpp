@@ -1,0 +1,34 @@
+// shell/page_writer.cpp: one output file, written whole or not at all.
+#include "shell/page_writer.h"
+
+u32 page_write(Arena *arena, Str path, Str bytes, DiagnosticList *warnings)
+{
+    if (bytes.size == 0) return FileReplace_Unchanged;
+    FileReplaceResult result = file_replace(arena, path, bytes);
+    if (result.status == FileReplace_Failed && warnings) {
+        Str text = str_pushf(arena, "could not write %S: %S", path, result.reason);
+        diag_push_at(arena, warnings, nullptr, 0, DiagLevel_Warning, text);
+    }
+    return result.status;
+}
+
+Str html_text_of(Arena *arena, HtmlElement *root)
+{
+    ArenaTemp scratch = scratch_begin(arena);
+    StrList pieces = {};
+    html_serialize(scratch.arena, root, &pieces);
+    Str text = str_list_join_plain(arena, &pieces);
+    scratch_end(scratch);
+    return text;
+}
+
+u32 page_write_tree(Arena *arena, Str path, HtmlElement *root, DiagnosticList *warnings)
+{
+    ArenaTemp scratch = scratch_begin(arena);
+    StrList pieces = {};
+    html_serialize(scratch.arena, root, &pieces);
+    Str text = str_list_join_plain(scratch.arena, &pieces);
+    u32 status = page_write(arena, path, text, warnings);
+    scratch_end(scratch);
+    return status;
+}

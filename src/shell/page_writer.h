@@ -1,0 +1,20 @@
+// shell/page_writer.h: writes one output file (a page, a head template, a
+// style-sheet copy) and turns a failure into a warning.
+//
+// The write is an atomic replace that is skipped when the file already
+// holds the same bytes (os/file_replace.h), so a rebuild that changes
+// nothing touches no file. A failed write leaves the old file as it was and
+// pushes the warning "could not write <path>: <reason>" onto `warnings`
+// (when given) on `arena`. Any thread may call these with its own arena.
+#pragma once
+#include "html/html_tree.h"
+#include "base/diagnostics.h"
+#include "os/file_replace.h"
+
+// Returns the FileReplaceStatus. Empty bytes write nothing and count as
+// unchanged: an empty page is never worth a file.
+u32 page_write(Arena *arena, Str path, Str bytes, DiagnosticList *warnings);
+// Serializes the tree and writes it with page_write.
+u32 page_write_tree(Arena *arena, Str path, HtmlElement *root, DiagnosticList *warnings);
+// The serialized text of a tree, joined once, on `arena`.
+Str html_text_of(Arena *arena, HtmlElement *root);
