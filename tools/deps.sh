@@ -4,7 +4,7 @@
 # about the machine.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang python3 libgtest-dev libbenchmark-dev libcurl4-openssl-dev libxxhash-dev)
+packages=(cmake ninja-build g++ clang python3 libgtest-dev libbenchmark-dev libcurl4-openssl-dev libxxhash-dev openssl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
