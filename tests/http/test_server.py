@@ -16,8 +16,9 @@ Paths (the query string is ignored unless named):
     /hang               reads the request, never answers
     /busy?after=N       429 with Retry-After: N on its first request, 200 afterwards
     /slow?ms=N          200 after N milliseconds
-    /__stats            JSON: requests per path (with query) and the most
+    /__stats            JSON: requests per path (with query), the most
                         connections each local address served at once
+                        ("most") and all addresses together ("all")
     /__reset            forgets the statistics
 Every answer closes its connection. Statistics leave out /__ paths.
 """
@@ -34,6 +35,7 @@ requests = {}        # path with query -> count
 open_now = {}        # local address -> connections being served
 open_most = {}       # local address -> highest count seen
 busy_seen = set()
+total = {"now": 0, "most": 0}   # connections being served on all addresses
 
 
 def make_certificate(folder, hosts):
@@ -73,6 +75,8 @@ async def serve(reader, writer):
             requests[target] = requests.get(target, 0) + 1
             open_now[local] = open_now.get(local, 0) + 1
             open_most[local] = max(open_most.get(local, 0), open_now[local])
+            total["now"] += 1
+            total["most"] = max(total["most"], total["now"])
         if path == "/ok":
             reply = answer(200, "OK", b"fine\n")
         elif path == "/echo":
@@ -113,11 +117,12 @@ async def serve(reader, writer):
             await asyncio.sleep(int(query.get("ms", ["100"])[0]) / 1000)
             reply = answer(200, "OK", b"fine\n")
         elif path == "/__stats":
-            body = json.dumps({"requests": requests, "most": open_most}).encode()
+            body = json.dumps({"requests": requests, "most": open_most, "all": total["most"]}).encode()
             reply = answer(200, "OK", body, "Content-Type: application/json\r\n")
         elif path == "/__reset":
             requests.clear()
             open_most.clear()
+            total["most"] = total["now"]
             busy_seen.clear()
             reply = answer(200, "OK")
         else:
@@ -125,6 +130,7 @@ async def serve(reader, writer):
         # The connection counts as served once its answer is decided.
         if counted:
             open_now[local] -= 1
+            total["now"] -= 1
             counted = False
         writer.write(reply)
         await writer.drain()
@@ -135,6 +141,7 @@ async def serve(reader, writer):
     finally:
         if counted:
             open_now[local] -= 1
+            total["now"] -= 1
         writer.close()
 
 
