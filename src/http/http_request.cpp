@@ -91,6 +91,7 @@ static size_t on_header(char *data, size_t size, size_t count, void *user)
 {
     HttpTransfer *t = (HttpTransfer *)user;
     u64 n = (u64)size * count;
+    if (t->head_done) return n;   // trailers after a body read are not part of the head
     Str line = {data, n};
     if (str_match(str_lit("HTTP/"), line, StrMatch_Prefix)) t->head_size = 0;
     u64 room = http_head_capacity - t->head_size;
@@ -195,6 +196,9 @@ void http_transfer_begin(HttpTransfer *t, HttpSession *session, Str address, Str
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_DEFAULT_PROTOCOL, "https");
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // No proxy, whatever the environment says: a check speaks to the host
+    // itself, and a test's loopback traffic must never be routed elsewhere.
+    curl_easy_setopt(easy, CURLOPT_PROXY, "");
     curl_easy_setopt(easy, CURLOPT_PRIVATE, (void *)t);
     // One request per connection keeps the per-host counts honest and lets
     // an aborted read simply drop its connection.

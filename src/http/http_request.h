@@ -5,7 +5,8 @@
 // handle (the HttpTransfer calls), which is how the URL check service keeps
 // many requests in flight on one thread. Both use the same setup, so both
 // obey the same rules:
-// - only http and https are spoken, also after a redirect;
+// - only http and https are spoken, also after a redirect, and never through
+//   a proxy, whatever the environment names;
 // - unless the request is plain, every address goes over TLS (an http://
 //   address is tried over TLS on its own port and fails with a secure channel
 //   failure) and redirects are followed, at most `max_redirects` of them;

@@ -161,6 +161,19 @@ TEST_F(HttpRequestTest, AnUntrustedCertificateIsASecureChannelFailure)
     EXPECT_EQ(r.failure, (u32)HttpFailure_SecureChannel);
 }
 
+TEST_F(HttpRequestTest, AProxyNamedByTheEnvironmentIsNotUsed)
+{
+    std::string nowhere = "http://127.0.0.1:" + std::to_string(closed_port());
+    setenv("https_proxy", nowhere.c_str(), 1);
+    setenv("http_proxy", nowhere.c_str(), 1);
+    HttpResponse secure = get(server->https("/ok"));
+    HttpResponse plain = get(server->http("/ok"), true);
+    unsetenv("https_proxy");
+    unsetenv("http_proxy");
+    EXPECT_EQ(http_parse_head(secure.head).status, 200u) << secure.curl_code;
+    EXPECT_EQ(http_parse_head(plain.head).status, 200u) << plain.curl_code;
+}
+
 TEST_F(HttpRequestTest, ARefusedPortIsAConnectionError)
 {
     HttpResponse r = get("https://127.0.0.1:" + std::to_string(closed_port()) + "/ok");
