@@ -1,0 +1,350 @@
+// http/http_request.cpp: one HTTP(S) request on libcurl, and the reader of a
+// response head.
+#include "http/http_request.h"
+
+#include <ctime>
+#include <mutex>
+#include <curl/curl.h>
+
+#include "os/platform.h"
+
+const HttpLimits http_default_limits = {2000, 5000, 2000, 15000, 10};
+const Str http_default_user_agent = str_lit("Mozilla/5.0 (Windows NT 10.0; rv:109.0) Gecko/20100101 Firefox/115.0");
+
+static const Str http_method_table[] = {
+    str_lit("GET"),     str_lit("HEAD"),    str_lit("POST"),  str_lit("PUT"),   str_lit("DELETE"),
+    str_lit("CONNECT"), str_lit("OPTIONS"), str_lit("TRACE"), str_lit("PATCH"),
+};
+static_assert(array_count(http_method_table) == HttpMethod_Count, "one name per method");
+
+//- failure kinds
+
+u32 http_failure_from_curl(int curl_code)
+{
+    switch (curl_code) {
+    case CURLE_OK: return HttpFailure_None;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_USE_SSL_FAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_CLIENTCERT: return HttpFailure_SecureChannel;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST: return HttpFailure_NotResolved;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_GOT_NOTHING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_BAD_CONTENT_ENCODING: return HttpFailure_InvalidResponse;
+    case CURLE_OPERATION_TIMEDOUT: return HttpFailure_Timeout;
+    default: return HttpFailure_Connection;
+    }
+}
+
+//- session
+
+static std::once_flag curl_once;
+
+HttpSession *http_session_open(Arena *arena, const HttpSessionOptions *options)
+{
+    HttpSession *session = push_struct<HttpSession>(arena);
+    if (!session) return nullptr;
+    session->arena = arena;
+    HttpLimits limits = options ? options->limits : HttpLimits{};
+    const HttpLimits &d = http_default_limits;
+    session->limits.resolve_ms = limits.resolve_ms ? limits.resolve_ms : d.resolve_ms;
+    session->limits.connect_ms = limits.connect_ms ? limits.connect_ms : d.connect_ms;
+    session->limits.stall_ms = limits.stall_ms ? limits.stall_ms : d.stall_ms;
+    session->limits.total_ms = limits.total_ms ? limits.total_ms : d.total_ms;
+    session->limits.max_redirects = limits.max_redirects ? limits.max_redirects : d.max_redirects;
+    if (options && options->ca_file.size) session->ca_file = str_cstring(arena, options->ca_file);
+
+    static bool curl_ready = false;
+    std::call_once(curl_once, [] { curl_ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+    session->opened = curl_ready;
+    const curl_version_info_data *info = curl_version_info(CURLVERSION_NOW);
+    // A blocking resolver ignores every limit (signals are off in a threaded
+    // program), so a dead name server would hold a request for minutes.
+    session->resolve_limited = info && (info->features & CURL_VERSION_ASYNCHDNS) != 0;
+    return session;
+}
+
+//- callbacks
+
+static bool head_is_redirect(u32 status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Keeps the head of the last response only, and ends the transfer once the
+// final head is complete unless the body is wanted.
+static size_t on_header(char *data, size_t size, size_t count, void *user)
+{
+    HttpTransfer *t = (HttpTransfer *)user;
+    u64 n = (u64)size * count;
+    if (t->head_done) return n;   // trailers after a body read are not part of the head
+    Str line = {data, n};
+    if (str_match(str_lit("HTTP/"), line, StrMatch_Prefix)) t->head_size = 0;
+    u64 room = http_head_capacity - t->head_size;
+    u64 take = min_of(room, n);
+    memcpy(t->head + t->head_size, data, take);
+    t->head_size += take;
+    if (str_trim(line).size == 0) {
+        HttpHead head = http_parse_head(Str{t->head, t->head_size});
+        if (head.status >= 100 && head.status < 200) return n;   // an interim answer; the real one follows
+        // libcurl reads past a redirect's head by itself; if it cannot follow
+        // (too many, a refused protocol) it says so with its own error.
+        if (t->follow && head_is_redirect(head.status) && http_head_field(head.lines, str_lit("Location")).size)
+            return n;
+        t->head_done = 1;
+        if (!t->read_body) return 0;   // stop here: the answer is known
+    }
+    return n;
+}
+
+static size_t on_body(char *data, size_t size, size_t count, void *user)
+{
+    HttpTransfer *t = (HttpTransfer *)user;
+    u64 n = (u64)size * count;
+    if (!t->read_body) return 0;
+    if (t->body_arena) str_list_push(t->body_arena, &t->body, str_copy(t->body_arena, Str{data, n}));
+    return n;
+}
+
+//- transfers
+
+// Without the plain flag an http:// address is still spoken to over TLS, on
+// the port it names or implies; the TLS handshake with a plain server then
+// fails, which is how such an address is reported.
+static Str address_for_tls(Arena *arena, Str address)
+{
+    CURLU *url = curl_url();
+    if (!url) return address;
+    Str result = address;
+    ArenaTemp scratch = scratch_begin(arena);
+    const char *text = str_cstring(scratch.arena, address);
+    if (curl_url_set(url, CURLUPART_URL, text, CURLU_DEFAULT_SCHEME) == CURLUE_OK) {
+        char *scheme = nullptr;
+        char *port = nullptr;
+        char *full = nullptr;
+        if (curl_url_get(url, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK && str_eq(str_from_cstring(scheme), str_lit("http")) &&
+            curl_url_get(url, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK &&
+            curl_url_set(url, CURLUPART_PORT, port, 0) == CURLUE_OK &&
+            curl_url_set(url, CURLUPART_SCHEME, "https", 0) == CURLUE_OK &&
+            curl_url_get(url, CURLUPART_URL, &full, 0) == CURLUE_OK)
+            result = str_copy(arena, str_from_cstring(full));
+        curl_free(scheme);
+        curl_free(port);
+        curl_free(full);
+    }
+    scratch_end(scratch);
+    curl_url_cleanup(url);
+    return result;
+}
+
+static curl_slist *header_list_append(curl_slist *list, Arena *scratch, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    Str line = str_pushfv(scratch, format, args);
+    va_end(args);
+    curl_slist *grown = curl_slist_append(list, line.str);
+    return grown ? grown : list;
+}
+
+void http_transfer_begin(HttpTransfer *t, HttpSession *session, Str address, Str body, const HttpRequest *request,
+                         Arena *body_arena)
+{
+    t->session = session;
+    t->body_arena = body_arena;
+    t->body = StrList{};
+    t->address = address;
+    t->start_us = now_us();
+    t->setup_failure = 0;
+    t->follow = !request->plain;
+    t->read_body = request->read_body;
+    t->head_done = 0;
+    t->head_size = 0;
+    if (t->header_list) curl_slist_free_all((curl_slist *)t->header_list);
+    t->header_list = nullptr;
+    if (!session || !session->opened) {
+        t->setup_failure = HttpFailure_Connection;
+        return;
+    }
+    CURL *easy = (CURL *)t->easy;
+    if (easy) curl_easy_reset(easy);
+    else easy = curl_easy_init();
+    t->easy = easy;
+    if (!easy) {
+        t->setup_failure = HttpFailure_Connection;
+        return;
+    }
+
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    Str target = request->plain ? address : address_for_tls(scratch.arena, address);
+    curl_easy_setopt(easy, CURLOPT_URL, str_cstring(scratch.arena, target));
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_DEFAULT_PROTOCOL, "https");
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // No proxy, whatever the environment says: a check speaks to the host
+    // itself, and a test's loopback traffic must never be routed elsewhere.
+    curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, (void *)t);
+    // One request per connection keeps the per-host counts honest and lets
+    // an aborted read simply drop its connection.
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, (long)CURL_HTTP_VERSION_1_1);
+    if (t->follow) {
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, (long)session->limits.max_redirects);
+    }
+
+    const HttpLimits &limits = session->limits;
+    u64 total_ms = request->limit_ms ? request->limit_ms : limits.total_ms;
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, (long)total_ms);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, (long)(limits.resolve_ms + limits.connect_ms));
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, (long)max_of<u64>(1, (limits.stall_ms + 999) / 1000));
+    if (session->ca_file) curl_easy_setopt(easy, CURLOPT_CAINFO, session->ca_file);
+
+    u32 method = request->method < HttpMethod_Count ? request->method : HttpMethod_Get;
+    if (method == HttpMethod_Head) curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    else if (method != HttpMethod_Get) {
+        if (method == HttpMethod_Post) curl_easy_setopt(easy, CURLOPT_POST, 1L);
+        else curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, http_method_table[method].str);
+    }
+    if (body.size || method == HttpMethod_Post) {
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, (curl_off_t)body.size);
+        curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, body.size ? str_cstring(scratch.arena, body) : "");
+    }
+
+    Str agent = request->user_agent.size ? request->user_agent : http_default_user_agent;
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, str_cstring(scratch.arena, agent));
+    curl_slist *headers = nullptr;
+    if (request->content_type.size)
+        headers = header_list_append(headers, scratch.arena, "Content-Type: %S", request->content_type);
+    headers = header_list_append(headers, scratch.arena, "Accept: %S",
+                                 request->accept.size ? request->accept : str_lit("*/*"));
+    StrList extra = str_split(scratch.arena, http_parse_head(request->extra_headers).lines, str_lit("\r\n"), 0);
+    for (StrNode *n = extra.first; n; n = n->next)
+        if (str_trim(n->string).size) headers = header_list_append(headers, scratch.arena, "%S", n->string);
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    t->header_list = headers;
+
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, on_header);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, (void *)t);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, on_body);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, (void *)t);
+    scratch_end(scratch);
+}
+
+HttpResponse http_transfer_end(HttpTransfer *t, Arena *arena, int curl_code)
+{
+    HttpResponse response = {};
+    response.address = str_copy(arena, t->address);
+    response.final_address = response.address;
+    response.head = str_empty();
+    response.body = str_empty();
+    u64 end_us = now_us();
+    response.elapsed_ms = (end_us - t->start_us) / 1000;
+    if (t->setup_failure) {
+        response.failure = t->setup_failure;
+        response.curl_code = CURLE_FAILED_INIT;
+        return response;
+    }
+    // Ending the read at the head is our own doing, not a fault.
+    if (curl_code == CURLE_WRITE_ERROR && t->head_done && !t->read_body) curl_code = CURLE_OK;
+    response.curl_code = (u32)curl_code;
+    response.failure = http_failure_from_curl(curl_code);
+    CURL *easy = (CURL *)t->easy;
+    char *final_address = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &final_address) == CURLE_OK && final_address)
+        response.final_address = str_copy(arena, str_from_cstring(final_address));
+    if (response.failure == HttpFailure_None) {
+        response.head = str_copy(arena, Str{t->head, t->head_size});
+        if (t->read_body) response.body = str_list_join_plain(arena, &t->body);
+    }
+    return response;
+}
+
+void http_transfer_release(HttpTransfer *t)
+{
+    if (t->header_list) curl_slist_free_all((curl_slist *)t->header_list);
+    if (t->easy) curl_easy_cleanup((CURL *)t->easy);
+    t->header_list = nullptr;
+    t->easy = nullptr;
+}
+
+HttpResponse http_request(HttpSession *session, Arena *arena, Str address, Str body, const HttpRequest *request)
+{
+    ArenaTemp scratch = scratch_begin(arena);
+    HttpTransfer *t = push_struct<HttpTransfer>(scratch.arena);
+    http_transfer_begin(t, session, address, body, request, arena);
+    int code = CURLE_FAILED_INIT;
+    if (!t->setup_failure) code = curl_easy_perform((CURL *)t->easy);
+    HttpResponse response = http_transfer_end(t, arena, code);
+    http_transfer_release(t);
+    scratch_end(scratch);
+    return response;
+}
+
+//- heads
+
+HttpHead http_parse_head(Str text)
+{
+    HttpHead head = {0, str_empty(), str_empty()};
+    text = str_trim_left(text);
+    u64 line_end = str_find(text, str_lit("\r\n"), 0, 0);
+    Str status_line = str_prefix(text, line_end);
+    head.lines = str_skip(text, line_end + 2);
+    u64 at = str_find(status_line, str_lit("HTTP/"), 0, 0);
+    if (at >= status_line.size) return head;
+    Str rest = str_skip(status_line, at + 5);
+    u64 blank = str_find_byte(rest, ' ', 0);
+    head.version = str_prefix(rest, blank);
+    Str after = str_skip(rest, blank + 1);
+    Str code = str_prefix(after, str_find_byte(after, ' ', 0));
+    u32 status = 0;
+    for (u64 i = 0; i < code.size && char_is_digit((u8)code.str[i]) && status < 100000; i += 1)
+        status = status * 10 + (u32)(code.str[i] - '0');
+    head.status = status;
+    return head;
+}
+
+Str http_head_field(Str lines, Str name)
+{
+    u64 at = 0;
+    while (at < lines.size) {
+        u64 end = str_find_byte(lines, '\n', at);
+        Str line = str_substr(lines, at, end);
+        u64 colon = str_find_byte(line, ':', 0);
+        if (colon < line.size && str_match(str_trim(str_prefix(line, colon)), name, StrMatch_CaseInsensitive))
+            return str_trim(str_skip(line, colon + 1));
+        at = end + 1;
+    }
+    return str_empty();
+}
+
+u64 http_retry_after_ms(Str lines)
+{
+    Str value = http_head_field(lines, str_lit("Retry-After"));
+    if (value.size == 0) return u64_max;
+    bool digits = true;
+    for (u64 i = 0; i < value.size; i += 1) digits = digits && char_is_digit((u8)value.str[i]);
+    if (digits) return value.size > 9 ? u64_max : u64_from_str(value, 10) * 1000;
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    time_t when = curl_getdate(str_cstring(scratch.arena, value), nullptr);
+    scratch_end(scratch);
+    if (when == (time_t)-1) return u64_max;
+    time_t now = time(nullptr);
+    return when <= now ? 0 : (u64)(when - now) * 1000;
+}

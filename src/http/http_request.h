@@ -1,0 +1,154 @@
+// http/http_request.h: one HTTP(S) request on libcurl, and the reader of a
+// response head.
+//
+// A request is synchronous (http_request) or driven by a caller's curl multi
+// handle (the HttpTransfer calls), which is how the URL check service keeps
+// many requests in flight on one thread. Both use the same setup, so both
+// obey the same rules:
+// - only http and https are spoken, also after a redirect, and never through
+//   a proxy, whatever the environment names;
+// - unless the request is plain, every address goes over TLS (an http://
+//   address is tried over TLS on its own port and fails with a secure channel
+//   failure) and redirects are followed, at most `max_redirects` of them;
+// - limits: resolving and connecting together within resolve_ms + connect_ms
+//   (the threaded resolver lets that limit cut a hanging look-up short), no
+//   byte moving for stall_ms (whole seconds), the whole call within total_ms;
+// - without the read-body flag, reading stops once the final status line and
+//   headers are in, and that counts as success: a page that trickles its body
+//   is still reachable.
+// The address goes to libcurl whole; wyn never splits it itself.
+//
+// Memory: the strings of a response live on the arena given to the call;
+// temporaries on the calling thread's scratch. The session is one per
+// process (or per test), read-only after http_session_open, and shared by
+// every thread. Nothing here stops the program: a failed request gives an
+// empty head (status 0) and a failure kind.
+#pragma once
+#include "base/str.h"
+
+//- kinds
+
+enum HttpMethod : u32 {
+    HttpMethod_Get = 0,
+    HttpMethod_Head = 1,
+    HttpMethod_Post = 2,
+    HttpMethod_Put = 3,
+    HttpMethod_Delete = 4,
+    HttpMethod_Connect = 5,
+    HttpMethod_Options = 6,
+    HttpMethod_Trace = 7,
+    HttpMethod_Patch = 8,
+    HttpMethod_Count,            // any value from here on means GET
+};
+
+enum HttpFailure : u32 {
+    HttpFailure_None = 0,
+    HttpFailure_SecureChannel = 1,     // TLS and certificate errors
+    HttpFailure_NotResolved = 2,
+    HttpFailure_InvalidResponse = 3,   // malformed or empty reply
+    HttpFailure_Connection = 4,        // refused, reset, and every failure without a kind of its own
+    HttpFailure_Timeout = 5,
+};
+
+//- records
+
+struct HttpLimits {
+    u64 resolve_ms;       // 2,000
+    u64 connect_ms;       // 5,000
+    u64 stall_ms;         // 2,000; rounded up to whole seconds
+    u64 total_ms;         // 15,000: the whole call, redirects included
+    u32 max_redirects;    // 10
+};
+extern const HttpLimits http_default_limits;
+
+struct HttpSessionOptions {
+    Str ca_file;          // certificates trusted besides the system's folder (a test's own CA)
+    HttpLimits limits;    // a zero field takes its default
+};
+
+struct HttpSession {
+    Arena *arena;
+    HttpLimits limits;
+    const char *ca_file;      // null: the system's certificates only
+    b32 opened;               // false: every request fails with HttpFailure_Connection
+    b32 resolve_limited;      // libcurl resolves on a thread of its own, so the limits cover look-ups
+};
+
+struct HttpRequest {
+    u32 method;               // HttpMethod
+    Str user_agent;           // empty: http_default_user_agent
+    Str content_type;         // may be empty
+    Str accept;               // empty: "*/*"
+    Str extra_headers;        // read like a response head: the first line is not sent
+    b32 plain;                // no TLS unless https://, redirects not followed
+    b32 read_body;
+    u64 limit_ms;             // overall limit of this call; 0 takes the session's total_ms
+};
+
+struct HttpResponse {
+    Str head;                 // status line and header lines of the last response, each with "\r\n"
+    Str body;                 // only with read_body
+    Str address;              // as requested
+    u32 failure;              // HttpFailure
+    u32 curl_code;            // libcurl's own code, for messages and tests
+    u64 elapsed_ms;
+    Str final_address;        // after redirects
+};
+
+struct HttpHead {
+    u32 status;               // 0 when none
+    Str version;              // "1.1"
+    Str lines;                // everything after the status line's "\r\n"
+};
+
+extern const Str http_default_user_agent;
+
+//- session and requests
+
+// Options may be null. Initialises libcurl once per process.
+HttpSession *http_session_open(Arena *arena, const HttpSessionOptions *options);
+HttpResponse http_request(HttpSession *session, Arena *arena, Str address, Str body, const HttpRequest *request);
+
+//- transfers on a caller's multi handle
+//
+// The record is the caller's (reused from a free list, say); begin fills it
+// and prepares its easy handle, which the caller adds to its multi; once the
+// multi reports the transfer done, end turns it into a response. The easy
+// handle is kept for the next begin and closed by release. `body_arena`
+// receives the body with read_body and may be null otherwise.
+
+constexpr u64 http_head_capacity = KiB(16);   // a longer head is cut, its status line kept
+
+struct HttpTransfer {
+    void *easy;               // CURL *
+    void *header_list;        // curl_slist *
+    HttpSession *session;
+    Arena *body_arena;
+    StrList body;
+    Str address;              // on the caller's arena, as given
+    void *user;               // the caller's, untouched
+    u64 start_us;
+    u32 setup_failure;        // the address could not even be handed over
+    b32 follow;
+    b32 read_body;
+    b32 head_done;            // the final head is complete
+    u64 head_size;
+    char head[http_head_capacity];
+};
+
+void http_transfer_begin(HttpTransfer *transfer, HttpSession *session, Str address, Str body,
+                         const HttpRequest *request, Arena *body_arena);
+HttpResponse http_transfer_end(HttpTransfer *transfer, Arena *arena, int curl_code);
+void http_transfer_release(HttpTransfer *transfer);
+
+//- heads
+
+// Slices of `text`; allocates nothing.
+HttpHead http_parse_head(Str text);
+// The trimmed value of the first header line called `name` (ASCII case
+// ignored) in `lines`; empty when there is none.
+Str http_head_field(Str lines, Str name);
+// The wait a Retry-After field asks for, in milliseconds (seconds or an HTTP
+// date); u64_max when the head has none or it cannot be read.
+u64 http_retry_after_ms(Str lines);
+u32 http_failure_from_curl(int curl_code);

@@ -1,0 +1,235 @@
+// The request engine against a real local server on 127.0.0.1, over plain
+// HTTP and over HTTPS with a certificate made for the test run.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "http/http_request.h"
+#include "test_server.h"
+
+static std::string s(Str x) { return std::string(x.str, x.size); }
+static Str as_str(const std::string &x) { return Str{x.data(), x.size()}; }
+
+//- heads
+
+TEST(HttpHead, ReadsStatusVersionAndLines)
+{
+    HttpHead h = http_parse_head(str_lit("  HTTP/1.1 404 Not Found\r\nServer: x\r\nRetry-After: 7\r\n\r\n"));
+    EXPECT_EQ(h.status, 404u);
+    EXPECT_EQ(s(h.version), "1.1");
+    EXPECT_EQ(s(h.lines), "Server: x\r\nRetry-After: 7\r\n\r\n");
+    EXPECT_EQ(s(http_head_field(h.lines, str_lit("retry-after"))), "7");
+    EXPECT_EQ(http_head_field(h.lines, str_lit("Location")).size, 0u);
+    EXPECT_EQ(http_retry_after_ms(h.lines), 7000u);
+}
+
+TEST(HttpHead, WithoutAStatusLineThereIsNoStatus)
+{
+    EXPECT_EQ(http_parse_head(str_empty()).status, 0u);
+    EXPECT_EQ(http_parse_head(str_lit("garbage\r\nA: b\r\n")).status, 0u);
+    EXPECT_EQ(s(http_parse_head(str_lit("HTTP/2 200")).version), "2");
+    EXPECT_EQ(http_parse_head(str_lit("HTTP/2 200")).status, 200u);
+}
+
+TEST(HttpHead, RetryAfterTakesSecondsOrADate)
+{
+    EXPECT_EQ(http_retry_after_ms(str_lit("Retry-After: 0\r\n")), 0u);
+    EXPECT_EQ(http_retry_after_ms(str_lit("Other: 1\r\n")), u64_max);
+    EXPECT_EQ(http_retry_after_ms(str_lit("Retry-After: soon\r\n")), u64_max);
+    // A date in the past asks for no wait at all.
+    EXPECT_EQ(http_retry_after_ms(str_lit("Retry-After: Wed, 21 Oct 2015 07:28:00 GMT\r\n")), 0u);
+    u64 later = http_retry_after_ms(str_lit("Retry-After: Fri, 01 Jan 2100 00:00:00 GMT\r\n"));
+    EXPECT_GT(later, 1000ull * 3600 * 24 * 365 * 50);
+    EXPECT_NE(later, u64_max);
+}
+
+TEST(HttpFailures, LibraryCodesMapOntoTheFiveKinds)
+{
+    EXPECT_EQ(http_failure_from_curl(0), (u32)HttpFailure_None);
+    EXPECT_EQ(http_failure_from_curl(35), (u32)HttpFailure_SecureChannel);   // TLS connect error
+    EXPECT_EQ(http_failure_from_curl(60), (u32)HttpFailure_SecureChannel);   // peer not verified
+    EXPECT_EQ(http_failure_from_curl(6), (u32)HttpFailure_NotResolved);
+    EXPECT_EQ(http_failure_from_curl(52), (u32)HttpFailure_InvalidResponse); // empty reply
+    EXPECT_EQ(http_failure_from_curl(7), (u32)HttpFailure_Connection);       // refused
+    EXPECT_EQ(http_failure_from_curl(47), (u32)HttpFailure_Connection);      // too many redirects
+    EXPECT_EQ(http_failure_from_curl(28), (u32)HttpFailure_Timeout);
+}
+
+//- requests against the local server
+
+struct HttpRequestTest : ::testing::Test {
+    static LocalServer *server;
+    Arena *arena = arena_alloc(MiB(8), KiB(4));
+    HttpSession *session = nullptr;
+
+    static void SetUpTestSuite() { server = new LocalServer(); }
+    static void TearDownTestSuite()
+    {
+        delete server;
+        server = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_EQ(server->failure, "");
+        HttpSessionOptions options = {};
+        options.ca_file = as_str(server->ca_file);
+        options.limits.stall_ms = 1000;
+        options.limits.total_ms = 4000;
+        session = http_session_open(arena, &options);
+        ASSERT_TRUE(session && session->opened);
+    }
+    ~HttpRequestTest() override { arena_release(arena); }
+
+    HttpResponse get(const std::string &address, bool plain = false, bool read_body = false)
+    {
+        HttpRequest request = {};
+        request.plain = plain;
+        request.read_body = read_body;
+        return http_request(session, arena, as_str(address), str_empty(), &request);
+    }
+};
+LocalServer *HttpRequestTest::server = nullptr;
+
+TEST_F(HttpRequestTest, TheThreadedResolverIsThere)
+{
+    EXPECT_TRUE(session->resolve_limited);   // else look-ups ignore every limit
+}
+
+TEST_F(HttpRequestTest, OkAndMissingBothGiveTheirStatus)
+{
+    HttpResponse ok = get(server->https("/ok"));
+    EXPECT_EQ(ok.failure, 0u) << ok.curl_code;
+    EXPECT_EQ(http_parse_head(ok.head).status, 200u);
+    EXPECT_EQ(ok.body.size, 0u);   // bodies are read only on request
+    HttpResponse missing = get(server->https("/missing"));
+    EXPECT_EQ(missing.failure, 0u);
+    EXPECT_EQ(http_parse_head(missing.head).status, 404u);
+    HttpResponse plain = get(server->http("/ok"), true, true);
+    EXPECT_EQ(http_parse_head(plain.head).status, 200u);
+    EXPECT_EQ(s(plain.body), "fine\n");
+}
+
+TEST_F(HttpRequestTest, ARedirectIsFollowedToTheFinalPage)
+{
+    HttpResponse r = get(server->https("/redirect?to=/ok"));
+    EXPECT_EQ(r.failure, 0u);
+    EXPECT_EQ(http_parse_head(r.head).status, 200u);
+    EXPECT_EQ(s(r.final_address), server->https("/ok"));
+    EXPECT_EQ(s(r.address), server->https("/redirect?to=/ok"));
+}
+
+TEST_F(HttpRequestTest, ThePlainFlagReturnsTheRedirectItself)
+{
+    HttpResponse r = get(server->http("/redirect?to=/ok"), true);
+    EXPECT_EQ(r.failure, 0u);
+    HttpHead head = http_parse_head(r.head);
+    EXPECT_EQ(head.status, 302u);
+    EXPECT_EQ(s(http_head_field(head.lines, str_lit("location"))), "/ok");
+    EXPECT_EQ(s(r.final_address), server->http("/redirect?to=/ok"));
+}
+
+TEST_F(HttpRequestTest, ARedirectLoopFailsAfterTenHops)
+{
+    std::string before = server->stats(session);
+    HttpResponse r = get(server->https("/loop"));
+    EXPECT_EQ(r.failure, (u32)HttpFailure_Connection);
+    EXPECT_EQ(http_parse_head(r.head).status, 0u);
+    long asked = json_number(server->stats(session), "/loop") - std::max(0L, json_number(before, "/loop"));
+    EXPECT_EQ(asked, 11);   // the first request and ten redirects
+}
+
+TEST_F(HttpRequestTest, ARedirectToAnotherProtocolIsRefused)
+{
+    HttpResponse r = get(server->https("/redirect?to=ftp://127.0.0.1/x"));
+    EXPECT_EQ(r.failure, (u32)HttpFailure_Connection);
+    EXPECT_EQ(r.curl_code, 1u);   // unsupported protocol: never spoken
+}
+
+TEST_F(HttpRequestTest, APlainAddressWithoutThePlainFlagFailsTheTlsHandshake)
+{
+    HttpResponse r = get(server->http("/ok"));
+    EXPECT_EQ(r.failure, (u32)HttpFailure_SecureChannel) << r.curl_code;
+    EXPECT_EQ(r.head.size, 0u);
+}
+
+TEST_F(HttpRequestTest, AnUntrustedCertificateIsASecureChannelFailure)
+{
+    HttpSession *bare = http_session_open(arena, nullptr);
+    HttpRequest request = {};
+    std::string address = server->https("/ok");
+    HttpResponse r = http_request(bare, arena, as_str(address), str_empty(), &request);
+    EXPECT_EQ(r.failure, (u32)HttpFailure_SecureChannel);
+}
+
+TEST_F(HttpRequestTest, AProxyNamedByTheEnvironmentIsNotUsed)
+{
+    std::string nowhere = "http://127.0.0.1:" + std::to_string(closed_port());
+    setenv("https_proxy", nowhere.c_str(), 1);
+    setenv("http_proxy", nowhere.c_str(), 1);
+    HttpResponse secure = get(server->https("/ok"));
+    HttpResponse plain = get(server->http("/ok"), true);
+    unsetenv("https_proxy");
+    unsetenv("http_proxy");
+    EXPECT_EQ(http_parse_head(secure.head).status, 200u) << secure.curl_code;
+    EXPECT_EQ(http_parse_head(plain.head).status, 200u) << plain.curl_code;
+}
+
+TEST_F(HttpRequestTest, ARefusedPortIsAConnectionError)
+{
+    HttpResponse r = get("https://127.0.0.1:" + std::to_string(closed_port()) + "/ok");
+    EXPECT_EQ(r.failure, (u32)HttpFailure_Connection);
+    EXPECT_LT(r.elapsed_ms, 2000u);
+}
+
+TEST_F(HttpRequestTest, AServerThatNeverAnswersTimesOutAtTheStallLimit)
+{
+    HttpResponse r = get(server->https("/hang"));
+    EXPECT_EQ(r.failure, (u32)HttpFailure_Timeout);
+    EXPECT_GE(r.elapsed_ms, 900u);
+    EXPECT_LT(r.elapsed_ms, 3500u);
+}
+
+TEST_F(HttpRequestTest, ATricklingBodyEndsAtTheHeadAsASuccess)
+{
+    HttpResponse r = get(server->https("/trickle-body"));
+    EXPECT_EQ(r.failure, 0u) << r.curl_code;
+    EXPECT_EQ(http_parse_head(r.head).status, 200u);
+    EXPECT_LT(r.elapsed_ms, 900u);   // before the first trickled byte
+}
+
+TEST_F(HttpRequestTest, ATricklingHeadEndsAtTheOverallLimit)
+{
+    // A byte a second is progress, so only the overall limit ends it.
+    HttpSessionOptions options = {};
+    options.ca_file = as_str(server->ca_file);
+    options.limits.stall_ms = 10000;
+    options.limits.total_ms = 20000;
+    HttpSession *patient = http_session_open(arena, &options);
+    HttpRequest request = {};
+    request.limit_ms = 2500;   // a single call's own limit wins over the session's
+    std::string address = server->https("/trickle-head");
+    HttpResponse r = http_request(patient, arena, as_str(address), str_empty(), &request);
+    EXPECT_EQ(r.failure, (u32)HttpFailure_Timeout);
+    EXPECT_GE(r.elapsed_ms, 2400u);
+    EXPECT_LT(r.elapsed_ms, 3500u);
+}
+
+TEST_F(HttpRequestTest, APostCarriesItsBodyAndHeaders)
+{
+    HttpRequest request = {};
+    request.method = HttpMethod_Post;
+    request.plain = 1;
+    request.extra_headers = str_lit("Host: not sent\r\nX-One: 1\r\n\r\nX-Two: 2");
+    request.read_body = 1;
+    std::string address = server->http("/echo");
+    HttpResponse r = http_request(session, arena, as_str(address), str_lit("a=1&b=2"), &request);
+    ASSERT_EQ(r.failure, 0u);
+    std::string echo = s(r.body);
+    EXPECT_EQ(echo.rfind("POST /echo HTTP/1.1\r\n", 0), 0u) << echo;
+    EXPECT_NE(echo.find("\r\nUser-Agent: " + s(http_default_user_agent) + "\r\n"), std::string::npos) << echo;
+    EXPECT_NE(echo.find("\r\nAccept: */*\r\n"), std::string::npos) << echo;
+    EXPECT_NE(echo.find("\r\nX-One: 1\r\n"), std::string::npos) << echo;
+    EXPECT_NE(echo.find("\r\nX-Two: 2\r\n"), std::string::npos) << echo;
+    EXPECT_EQ(echo.find("not sent"), std::string::npos) << echo;   // the block's first line stays home
+    EXPECT_EQ(echo.substr(echo.size() - 11), "\r\n\r\na=1&b=2") << echo;
+}
