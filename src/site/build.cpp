@@ -4,6 +4,7 @@
 
 #include "markup/parser.h"
 #include "markup/tables.h"
+#include "http/url_check.h"
 #include "os/file_service.h"
 
 //- the process-wide build
@@ -423,6 +424,10 @@ void parser_worker(u64 argument)
 
 //- start and submit
 
+// Every web address a parse finds goes to the URL check service, which asks
+// each distinct address once however many documents name it.
+static void submit_web_address(void *user, Str address) { url_check_submit((UrlCheckService *)user, address); }
+
 SiteBuild *site_build_start(const SiteConfig *site, const SiteBuildConfig *tuning)
 {
     if (SiteBuild *existing = site_build()) return existing;
@@ -441,6 +446,10 @@ SiteBuild *site_build_start(const SiteConfig *site, const SiteBuildConfig *tunin
     build->render_options.local_folder = build->site.layout.local_folder;
     build->render_options.deploy = site->deploy;
     build->config = *tuning;
+    if (tuning->url_checks) {
+        build->parse_options.web_links = submit_web_address;
+        build->parse_options.web_links_user = tuning->url_checks;
+    }
 
     g_summary_pool.lock = cs_alloc();
     g_summary_pool.arena = arena_alloc(MiB(64), KiB(64));

@@ -96,9 +96,12 @@ static_assert(document_index_slots % document_bucket_count == 0, "a slot must li
 constexpr u64 site_build_max_workers = 4;
 constexpr u64 document_size_limit = MiB(32);   // larger sources are refused with a warning
 
+struct UrlCheckService;
+
 struct SiteBuildConfig {
-    u64 worker_count;   // 0: processors - 1, from 1 to 4
-    b32 quiet;          // print no diagnostics (benchmarks)
+    u64 worker_count;             // 0: processors - 1, from 1 to 4
+    b32 quiet;                    // print no diagnostics (benchmarks)
+    UrlCheckService *url_checks;  // null: web addresses are not checked
 };
 
 struct SiteBuild {

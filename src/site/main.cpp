@@ -5,6 +5,7 @@
 // SIGTERM, default action; every write is atomic, so nothing is lost).
 // Start-up runs on the main thread in a fixed order; after it the main
 // thread only sleeps.
+#include "http/url_check.h"
 #include "os/file_service.h"
 #include "site/build.h"
 #include "site/diagnostics.h"
@@ -25,7 +26,27 @@ struct MessageLog {
 {
     Arena *arena = process_arena();
     const SiteLayout &layout = config->layout;
-    site_build_start(config, nullptr);
+    SiteConfig run = *config;
+    SiteBuildConfig tuning = {};
+    if (run.check_urls) {
+        // The probe tells at start whether addresses can be checked at all;
+        // without a network every check would fail and every page would
+        // show its web links broken.
+        UrlCheckConfig checks = {};
+        checks.probe = 1;
+        checks.probe_address = run.probe;
+        UrlCheckStart start = {};
+        tuning.url_checks = url_check_start(&checks, &start);
+        if (!tuning.url_checks || !start.network_usable) {
+            Str text = start.warning.size ? start.warning : url_check_no_network_warning;
+            diag_push_at(log->arena, &log->list, nullptr, 0, DiagLevel_Warning, text);
+            diag_print_log(&log->list);
+            log->list = DiagnosticList{};
+            run.check_urls = 0;
+            tuning.url_checks = nullptr;
+        }
+    }
+    site_build_start(&run, &tuning);
 
     // The document list: every file below the target folder, or the one
     // file the target names.

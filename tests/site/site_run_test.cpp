@@ -70,3 +70,22 @@ TEST_F(SiteRun, ManyDocumentsAreAllBuilt)
     EXPECT_TRUE(wyn.read_until(needles)) << wyn.text.size();
     EXPECT_EQ(wyn.count("\n  Unexpected \"]\" token.\n"), (size_t)documents);   // each exactly once, each record whole
 }
+
+TEST_F(SiteRun, WithoutANetworkUrlChecksAreDroppedWithOneWarningAtStart)
+{
+    write("links.wyn", "Links\n  see \"https://example.org/page\" now\n");
+    // Nothing listens on port 1 of the loopback: the probe fails at once.
+    WynProcess wyn(root, {"check_urls", "probe=http://127.0.0.1:1/"});
+    std::string warning = "warning: \n  wanted to check uris but no network connection found, uris checks skipped.\n";
+    ASSERT_TRUE(wyn.read_until({warning, "note: \n  target: " + docs + "/\n"})) << wyn.text;
+    EXPECT_TRUE(wyn.running());
+    EXPECT_EQ(wyn.count(warning), 1u);
+}
+
+TEST_F(SiteRun, WithoutCheckUrlsNoProbeIsMadeAndNothingIsSaid)
+{
+    write("links.wyn", "Links\n  see \"https://example.org/page\" now\n");
+    WynProcess wyn(root, {"probe=http://127.0.0.1:1/"});
+    ASSERT_TRUE(wyn.read_until({"note: \n  target: " + docs + "/\n"})) << wyn.text;
+    EXPECT_EQ(wyn.text.find("uris checks skipped"), std::string::npos);
+}
