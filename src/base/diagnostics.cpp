@@ -30,9 +30,7 @@ Diagnostic *diag_push_at(Arena *arena, DiagnosticList *list, const void *node, u
     d->offset = offset;
     d->level = level;
     d->text = text;
-    if (list->last) list->last->next = d;
-    else list->first = d;
-    list->last = d;
+    list_append(list, d);
     list->count += 1;
     if (level > list->max_level) list->max_level = level;
     return d;

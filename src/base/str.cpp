@@ -184,9 +184,7 @@ void str_list_push(Arena *arena, StrList *list, Str s)
     if (!node) return;
     node->next = nullptr;
     node->string = s;
-    if (list->last) list->last->next = node;
-    else list->first = node;
-    list->last = node;
+    list_append(list, node);
     list->node_count += 1;
     list->total_size += s.size;
 }
@@ -289,9 +287,7 @@ StrMapNode *str_map_insert(Arena *arena, StrMap *map, Str key, u64 value)
     if (!node) return nullptr;
     node->key = str_copy(arena, key);
     node->value = value;
-    if (bucket->last) bucket->last->next = node;
-    else bucket->first = node;
-    bucket->last = node;
+    list_append(bucket, node);
     return node;
 }
 

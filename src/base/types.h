@@ -37,3 +37,14 @@ constexpr T clamp_of(T lo, T v, T hi) { return v < lo ? lo : (v > hi ? hi : v); 
 
 // Rounds `x` up to a multiple of `align`, which must be a power of two.
 constexpr u64 align_up_pow2(u64 x, u64 align) { return (x + align - 1) & ~(align - 1); }
+
+// Appends `node` to a singly linked list that keeps `first` and `last` (a
+// bucket, a message list, a string list). Counts are the caller's.
+template <typename List, typename Node>
+inline void list_append(List *list, Node *node)
+{
+    node->next = nullptr;
+    if (list->last) list->last->next = node;
+    else list->first = node;
+    list->last = node;
+}

@@ -240,9 +240,7 @@ void html_element_list_push(Arena *arena, HtmlElementList *list, HtmlElement *el
     HtmlElementNode *node = push_struct<HtmlElementNode>(arena);
     if (!node) return;
     node->element = element;
-    if (list->last) list->last->next = node;
-    else list->first = node;
-    list->last = node;
+    list_append(list, node);
     list->count += 1;
 }
 
@@ -298,9 +296,7 @@ HtmlAttribute *html_attribute_append(Arena *arena, HtmlElement *element, const H
     if (!node) return &html_attribute_none;
     node->attribute.info = info;
     HtmlAttributeList *list = element->attributes;
-    if (list->last) list->last->next = node;
-    else list->first = node;
-    list->last = node;
+    list_append(list, node);
     list->count += 1;
     return &node->attribute;
 }

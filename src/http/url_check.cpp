@@ -119,9 +119,7 @@ u32 url_check_submit(UrlCheckService *s, Str address)
             e->hash = hash;
             e->elapsed_ms = u64_max;
             UrlBucket *bucket = &s->buckets[hash % url_check_bucket_count];
-            if (bucket->last) bucket->last->next = e;
-            else bucket->first = e;
-            bucket->last = e;
+            list_append(bucket, e);
             queue_it = true;
         }
     } else if (entry_expired(s, e, now)) {

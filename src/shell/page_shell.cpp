@@ -55,9 +55,7 @@ static HtmlElement *node_copy(Arena *arena, const HtmlElement *src)
         // Values stay shared; only the list nodes are the copy's own, so a
         // page may set or remove attributes without touching the template.
         for (StrNode *v = a->attribute.values.first; v; v = v->next) str_list_push(arena, &c->attribute.values, v->string);
-        if (list->last) list->last->next = c;
-        else list->first = c;
-        list->last = c;
+        list_append(list, c);
         list->count += 1;
     }
     return n;

@@ -18,9 +18,7 @@ void shell_messages_add_template(Arena *arena, ShellMessages *messages, Str path
     m->path = path;
     m->source = source;
     m->diagnostics = *diagnostics;
-    if (messages->last) messages->last->next = m;
-    else messages->first = m;
-    messages->last = m;
+    list_append(messages, m);
     messages->template_count += 1;
 }
 

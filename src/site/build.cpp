@@ -82,9 +82,7 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
                 record->path = str_copy(stripe->arena, path);
                 record->path_hash = hash;
                 record->busy = 1;
-                if (bucket->last) bucket->last->next = record;
-                else bucket->first = record;
-                bucket->last = record;
+                list_append(bucket, record);
                 DocumentRecord **slot = &build->index_slots[hash % document_index_slots];
                 record->index_next = *slot;
                 *slot = record;
@@ -271,7 +269,7 @@ DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, u64 g
     s->output_paths = (Str *)at;
     at += align_up_pow2(doc->output_paths.node_count * sizeof(Str), 16);
     auto put = [&](Str text) {
-        memcpy(at, text.str, text.size);
+        if (text.size) memcpy(at, text.str, text.size);
         Str copy = Str{(const char *)at, text.size};
         at += text.size + 1;   // NUL-terminated: the block was cleared
         return copy;

@@ -33,9 +33,7 @@ static CommandLineOption *option_append(Arena *arena, CommandLine *cmd, Str name
     CommandLineOption *option = push_struct<CommandLineOption>(arena);
     option->name = name;
     CommandLineBucket *bucket = &cmd->buckets[str_hash(name) % cmd_line_bucket_count];
-    if (bucket->last) bucket->last->next = option;
-    else bucket->first = option;
-    bucket->last = option;
+    list_append(bucket, option);
     return option;
 }
 
