@@ -49,7 +49,7 @@ Corpus load_corpus()
     Corpus corpus;
     std::string site = bench_corpus_site();
     static std::string local = site + "/local/";
-    corpus.render_options = {as_str(local), 0};
+    corpus.render_options = {as_str(local), 0, nullptr, nullptr};
     corpus.parse_options = {as_str(local), 0, nullptr, nullptr};
 
     corpus.documents = bench_corpus_documents(site);

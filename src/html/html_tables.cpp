@@ -270,6 +270,66 @@ const HtmlAttrInfo *html_attr_from_id(u32 id)
     return &html_attr_table[id];
 }
 
+//- allowed parents
+
+namespace {
+
+struct ParentSet {
+    u64 bits[2];   // bit n: tag id n may be the parent
+    bool root;     // may stand at the top level
+};
+static_assert(HtmlTag_Count < 128, "two words hold a bit per tag");
+
+struct ParentSets {
+    ParentSet sets[HtmlTag_Count + 1];
+};
+
+constexpr u8 lower(char c) { return (u8)(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); }
+
+constexpr bool same_name_any_case(const char *a, u64 a_size, Str b)
+{
+    if (a_size != b.size) return false;
+    for (u64 i = 0; i < a_size; i += 1)
+        if (lower(a[i]) != lower(b.str[i])) return false;
+    return true;
+}
+
+constexpr ParentSets build_parent_sets()
+{
+    ParentSets out = {};
+    for (u32 child = 1; child <= HtmlTag_Count; child += 1) {
+        Str parents = html_tag_table[child - 1].parents;
+        u64 start = 0;
+        for (u64 i = 0; i <= parents.size; i += 1) {
+            if (i < parents.size && parents.str[i] != ';') continue;
+            const char *piece = parents.str + start;
+            u64 size = i - start;
+            start = i + 1;
+            if (size == 0) continue;
+            if (same_name_any_case(piece, size, Str{"root", 4})) out.sets[child].root = true;
+            for (u32 parent = 1; parent <= HtmlTag_Count; parent += 1)
+                if (same_name_any_case(piece, size, html_tag_table[parent - 1].name))
+                    out.sets[child].bits[parent >> 6] |= 1ull << (parent & 63);
+        }
+    }
+    return out;
+}
+
+constexpr ParentSets parent_sets = build_parent_sets();
+
+} // namespace
+
+bool html_tag_allows_parent(u32 child_tag, u32 parent_tag)
+{
+    if (child_tag == 0 || child_tag > HtmlTag_Count || parent_tag == 0 || parent_tag > HtmlTag_Count) return false;
+    return (parent_sets.sets[child_tag].bits[parent_tag >> 6] >> (parent_tag & 63)) & 1;
+}
+
+bool html_tag_allows_root(u32 child_tag)
+{
+    return child_tag && child_tag <= HtmlTag_Count && parent_sets.sets[child_tag].root;
+}
+
 StrList html_tag_parents(Arena *arena, u32 tag_id)
 {
     StrList list = {};

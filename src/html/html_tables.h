@@ -259,6 +259,15 @@ const HtmlTagInfo *html_tag_from_name_exact(Str name);     // byte for byte
 const HtmlAttrInfo *html_attr_from_name(Str name);         // byte for byte; unknown names give the "data-* " row
 const HtmlAttrInfo *html_attr_from_id(u32 id);             // html_attr_empty for an id not in the table
 
+// Whether an element of tag `child_tag` may stand directly in one of tag
+// `parent_tag` (ASCII case ignored, as the validator reads the table), and
+// whether it may stand at a template's top level ("root"). Answered from
+// sets built at compile time out of the rows' texts: asked for every
+// element of every page, never by splitting text. Tag 0 (unknown) is never
+// an allowed parent and allows none.
+bool html_tag_allows_parent(u32 child_tag, u32 parent_tag);
+bool html_tag_allows_root(u32 child_tag);
+
 // The allowed parents of a tag cut at each ";": an empty piece between two
 // ";" is kept, a final ";" adds nothing. Empty for an id not in the table.
 StrList html_tag_parents(Arena *arena, u32 tag_id);

@@ -32,19 +32,9 @@ static void report(Arena *arena, DiagnosticList *list, Str marker_text, u64 offs
 
 static bool parent_allowed(HtmlElement *element, HtmlElement *parent_element)
 {
-    Str parents = element->tag->parents;
-    Str parent_name = parent_element->tag->name;
     bool at_top = element->parent->type == HtmlNode_Document;
-    u64 piece_start = 0;
-    for (u64 i = 0; i < parents.size; i += 1) {
-        bool last = i + 1 == parents.size;
-        if (parents.str[i] != ';' && !last) continue;
-        Str piece = str_substr(parents, piece_start, parents.str[i] == ';' ? i : i + 1);
-        piece_start = i + 1;
-        if (at_top && str_match(piece, str_lit("root"), StrMatch_CaseInsensitive)) return true;
-        if (str_match(piece, parent_name, StrMatch_CaseInsensitive)) return true;
-    }
-    return false;
+    if (at_top && html_tag_allows_root(element->tag->id)) return true;
+    return html_tag_allows_parent(element->tag->id, parent_element->tag->id);
 }
 
 static void check_element(Arena *arena, DiagnosticList *list, HtmlElement *e, u32 options)

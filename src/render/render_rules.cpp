@@ -11,94 +11,94 @@
 // listed; nothing reads the markers.
 
 constexpr RenderRule render_rule_table[render_rule_count] = {
-    {1, MarkupKind_None, 0, str_lit("b_w"), str_lit(""), HtmlTag_Div, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 1
-    {2, MarkupKind_None, 0, str_lit("erm"), str_lit(""), HtmlTag_None, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 2
-    {3, MarkupKind_Context, 0x20000, str_lit("aa"), str_lit("font-family:'IBM Plex Mono';font-size:0.9rem;display:inline;"), HtmlTag_Span, 0, Icon_Info, MarkupKind_None, str_lit("``"), str_lit("``"), 0},  // 3
-    {3, MarkupKind_Context, 0, str_lit("ba"), str_lit("width:fit-content;font-family:'IBM Plex Mono';font-size:0.9rem;display:inline;"), HtmlTag_Span, 0, Icon_Info, MarkupKind_None, str_lit("``"), str_lit("``"), 1},  // 4
-    {3, MarkupKind_ContextHeading, 0, str_lit("ca"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:0.5rem;"), HtmlTag_Span, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 5
-    {3, MarkupKind_ContextHeading, 0, str_lit("da"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:0.8rem;"), HtmlTag_Span, 2, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 6
-    {3, MarkupKind_ContextHeading, 0, str_lit("ea"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:1rem;"), HtmlTag_Span, 4, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 7
-    {3, MarkupKind_ContextHeading, 0, str_lit("fa"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:1.2rem;"), HtmlTag_Span, 6, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 8
-    {3, MarkupKind_ContextParagraph, 0, str_lit("ga"), str_lit("margin-left:0.7rem;"), HtmlTag_Span, 1, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 9
-    {3, MarkupKind_ContextParagraph, 0, str_lit("ha"), str_lit("margin-left:1rem;"), HtmlTag_Span, 3, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 10
-    {3, MarkupKind_ContextParagraph, 0, str_lit("ia"), str_lit("margin-left:1.2rem;"), HtmlTag_Span, 5, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 11
-    {3, MarkupKind_ContextParagraph, 0, str_lit("ja"), str_lit("margin-left:1.4rem;"), HtmlTag_Span, 7, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 12
-    {3, MarkupKind_ContextDocument, 0, str_lit("ka"), str_lit("font-family:'Source Sans 3';border:1px solid #afa85d !important;background-color:#f8eee5;border-left:none !important;z-index:1;"), HtmlTag_Div, 0, Icon_Info, MarkupKind_None, str_lit("``"), str_lit("``"), 1},  // 13
-    {6, MarkupKind_None, 0, str_lit("la"), str_lit("font-size:1rem;border-left:0.3em solid #d1d1d1;border-bottom: 0.3em solid #d1d1d1;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 14
-    {3, MarkupKind_Desc, 0, str_lit("ma"), str_lit(""), HtmlTag_None, 0, Icon_Nil, MarkupKind_None, str_lit("("), str_lit(")"), 0},  // 15
-    {3, MarkupKind_Checkbox, 0x40000, str_lit("na"), str_lit(""), HtmlTag_Span, 0, Icon_Check, MarkupKind_None, str_lit("["), str_lit("]"), 0},  // 16
-    {3, MarkupKind_Checkbox, 0, str_lit("oa"), str_lit(""), HtmlTag_Span, 0, Icon_CheckEmpty, MarkupKind_None, str_lit("[x"), str_lit("]"), 0},  // 17
-    {3, MarkupKind_Heading, 0, str_lit("pa"), str_lit("margin-left:1rem;"), HtmlTag_H2, 0, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 18
-    {3, MarkupKind_Heading, 0, str_lit("qa"), str_lit("margin-left:1.3rem;"), HtmlTag_H3, 2, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 19
-    {3, MarkupKind_Heading, 0, str_lit("ra"), str_lit("margin-left:1.7rem;"), HtmlTag_H4, 4, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 20
-    {3, MarkupKind_Heading, 0, str_lit("sa"), str_lit("margin-left:2rem;"), HtmlTag_H5, 6, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 21
-    {3, MarkupKind_Heading, 0, str_lit("ta"), str_lit("font-size:1.2rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:1rem;"), HtmlTag_H2, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 22
-    {3, MarkupKind_Heading, 0, str_lit("ua"), str_lit("font-size:1.1rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:1.3rem;"), HtmlTag_H3, 2, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 23
-    {3, MarkupKind_Heading, 0, str_lit("va"), str_lit("font-size:1rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:1.7rem;"), HtmlTag_H4, 4, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 24
-    {3, MarkupKind_Heading, 0, str_lit("wa"), str_lit("font-size:0.9rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:2rem;"), HtmlTag_H5, 6, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 25
-    {3, MarkupKind_Paragraph, 0, str_lit("xa"), str_lit(""), HtmlTag_Span, 1, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 26
-    {3, MarkupKind_Paragraph, 0, str_lit("ya"), str_lit(""), HtmlTag_Span, 3, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 27
-    {3, MarkupKind_Paragraph, 0, str_lit("za"), str_lit(""), HtmlTag_Span, 5, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 28
-    {3, MarkupKind_Paragraph, 0, str_lit("Aa"), str_lit(""), HtmlTag_Span, 7, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 29
-    {3, MarkupKind_Paragraph, 0, str_lit("Ba"), str_lit("max-width:35rem;margin-left:1.3rem;font-size:1rem;"), HtmlTag_P, 1, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 30
-    {3, MarkupKind_Paragraph, 0, str_lit("Ca"), str_lit("max-width:35rem;margin-left:1.7rem;font-size:1rem;"), HtmlTag_P, 3, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 31
-    {3, MarkupKind_Paragraph, 0, str_lit("Da"), str_lit("max-width:35rem;margin-left:2rem;font-size:1rem;"), HtmlTag_P, 5, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 32
-    {3, MarkupKind_Paragraph, 0, str_lit("Ea"), str_lit("max-width:35rem;margin-left:2.3rem;"), HtmlTag_P, 7, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 33
-    {5, MarkupKind_None, 0x4, str_lit("Fa"), str_lit(""), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 34
-    {5, MarkupKind_None, 0x1000, str_lit("Ga"), str_lit("font-family:'Source Sans 3 Bold';"), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit("__"), str_lit("__"), 0},  // 35
-    {5, MarkupKind_None, 0x2000, str_lit("Ha"), str_lit("font-family:'Source Sans 3 Italic';"), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit("_"), str_lit("_"), 0},  // 36
-    {5, MarkupKind_None, 0x8, str_lit("Ia"), str_lit("font-family:'Source Sans 3 Italic';"), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 37
-    {5, MarkupKind_None, 0, str_lit("Ja"), str_lit(""), HtmlTag_None, 255, Icon_Nil, MarkupKind_LinkFile, str_lit("\""), str_lit("\""), 0},  // 38
-    {5, MarkupKind_None, 0, str_lit("Ka"), str_lit(""), HtmlTag_None, 255, Icon_Nil, MarkupKind_LinkHttp, str_lit("\""), str_lit("\""), 0},  // 39
-    {5, MarkupKind_None, 0, str_lit("La"), str_lit(""), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 40
-    {3, MarkupKind_LinkFile, 0x10000, str_lit("Ma"), str_lit("border-bottom:solid 1px #d5cfc7;cursor:pointer;color:#541818 !important;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 41
-    {3, MarkupKind_LinkFile, 0x8000, str_lit("Na"), str_lit(""), HtmlTag_A, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 42
-    {3, MarkupKind_LinkFile, 0, str_lit("Oa"), str_lit("border-bottom:solid 1px #d5cfc7;"), HtmlTag_A, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 43
-    {3, MarkupKind_LinkHttp, 0x10000, str_lit("Pa"), str_lit("border-bottom:solid 1px #d5cfc7;cursor:pointer;color:#541818 !important;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 44
-    {3, MarkupKind_LinkHttp, 0x8000, str_lit("Qa"), str_lit("color:#541818 !important;"), HtmlTag_A, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 45
-    {3, MarkupKind_LinkHttp, 0, str_lit("Ra"), str_lit("border-bottom:solid 1px #d5cfc7;"), HtmlTag_A, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 46
-    {5, MarkupKind_None, 0x20, str_lit("Sa"), str_lit("font-style:initial;color:#680707;"), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 47
-    {3, MarkupKind_Quote, 0, str_lit("Ta"), str_lit(""), HtmlTag_Div, 255, Icon_Nil, MarkupKind_None, str_lit(">"), str_lit(""), 1},  // 48
-    {3, MarkupKind_QuoteParagraph, 0, str_lit("Ua"), str_lit(""), HtmlTag_Span, 1, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 49
-    {3, MarkupKind_Reference, 0x10000, str_lit("Va"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 50
-    {3, MarkupKind_Reference, 0, str_lit("Wa"), str_lit(""), HtmlTag_None, 255, Icon_Nil, MarkupKind_LinkFile, str_lit(""), str_lit(""), 0},  // 51
-    {3, MarkupKind_Reference, 0, str_lit("Xa"), str_lit(""), HtmlTag_A, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 52
-    {3, MarkupKind_Footnotes, 0, str_lit("Ya"), str_lit("font-size:0.9rem;display:inline-block;padding:1rem 0;"), HtmlTag_Div, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 53
-    {3, MarkupKind_FootnoteRef, 0, str_lit("Za"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("[*"), str_lit("]"), 0},  // 54
-    {3, MarkupKind_FootnoteItem, 0, str_lit("ab"), str_lit("font-size:0.9rem;display:inline-block;margin-top:1rem;"), HtmlTag_Li, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 55
-    {3, MarkupKind_Footnote, 0, str_lit("bb"), str_lit("font-size:0.9rem;display:inline-block;font-style:italic;"), HtmlTag_Sup, 255, Icon_Nil, MarkupKind_None, str_lit("[*"), str_lit("]"), 0},  // 56
-    {3, MarkupKind_InternalLinkRef, 0x10000, str_lit("cb"), str_lit("cursor:pointer;color:#541818 !important;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("[#"), str_lit("]"), 0},  // 57
-    {3, MarkupKind_InternalLinkRef, 0, str_lit("db"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("[#"), str_lit("]"), 0},  // 58
-    {3, MarkupKind_InternalLink, 0, str_lit("eb"), str_lit(""), HtmlTag_Sup, 255, Icon_Nil, MarkupKind_None, str_lit("[#"), str_lit("]_"), 0},  // 59
-    {3, MarkupKind_Block, 0, str_lit("fb"), str_lit("overflow:auto;color:#000000;background-color:#e7e1dc;border:1px solid #ddd;border-radius:4px;padding:0.4rem 0.4rem;white-space:pre;font-family:'IBM Plex Mono';font-size:1rem;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("```"), str_lit("```"), 1},  // 60
-    {3, MarkupKind_Block, 0x20000, str_lit("gb"), str_lit("overflow:auto;vertical-align:text-bottom;line-height:1em;color:#000000;background-color:#e7e1dc;border:1px solid #ddd;border-radius:4px;padding:0 0.3em;white-space:pre;font-family:'IBM Plex Mono';font-size:1rem;display:inline-block;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("```"), str_lit("```"), 0},  // 61
-    {3, MarkupKind_UnformatedText, 0, str_lit("hb"), str_lit("font-family:'IBM Plex Mono';display:inline-block;background-color:#e7e1dc;width:fit-content;font-size:0.8rem;padding:0 0.4rem;white-space:pre-wrap;height:100%;"), HtmlTag_Code, 255, Icon_Nil, MarkupKind_None, str_lit("`"), str_lit("`"), 0},  // 62
-    {3, MarkupKind_UnformatedText, 0x1000, str_lit("ib"), str_lit("font-family:'IBM Plex Mono';display:inline;background-color:#e7e1dc;width:fit-content;font-size:0.8em;padding:0 0.2em;white-space:pre;display:inline-block;height:100%;"), HtmlTag_Code, 255, Icon_Nil, MarkupKind_None, str_lit("`"), str_lit("`"), 0},  // 63
-    {3, MarkupKind_UnformatedText, 0x2000, str_lit("jb"), str_lit("font-family:'IBM Plex Mono';display:inline;background-color:#e7e1dc;width:fit-content;font-size:0.9em;padding:0 0.2em;white-space:pre;display:inline-block;height:100%;"), HtmlTag_Code, 255, Icon_Nil, MarkupKind_None, str_lit("`"), str_lit("`"), 0},  // 64
-    {3, MarkupKind_Toc, 0, str_lit("kb"), str_lit("background-color:#f6e8db;"), HtmlTag_Div, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 65
-    {3, MarkupKind_TocItem, 0, str_lit("lb"), str_lit("font-size:1rem;margin-left:0em;color:#363532;"), HtmlTag_A, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 66
-    {3, MarkupKind_TocItem, 0, str_lit("mb"), str_lit("font-size:0.9rem;margin-left:0.5em;color:#4c3d3d;"), HtmlTag_A, 2, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 67
-    {3, MarkupKind_TocItem, 0, str_lit("nb"), str_lit("font-size:0.9rem;margin-left:0.5em;color:#4c3d3d;"), HtmlTag_A, 4, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 68
-    {3, MarkupKind_TocItem, 0, str_lit("ob"), str_lit("font-size:0.9rem;margin-left:0.5em;color:#4c3d3d;"), HtmlTag_A, 6, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 69
-    {3, MarkupKind_ListNumeric, 0x20000, str_lit("pb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 70
-    {3, MarkupKind_ListNumeric, 0, str_lit("qb"), str_lit("margin-left:1em;"), HtmlTag_Ol, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 71
-    {3, MarkupKind_ListUnordered, 0x20000, str_lit("rb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 72
-    {3, MarkupKind_ListUnordered, 0, str_lit("sb"), str_lit("margin-left:1em;"), HtmlTag_Ul, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 73
-    {3, MarkupKind_ListAlpha, 0x20000, str_lit("tb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 74
-    {3, MarkupKind_ListAlpha, 0, str_lit("ub"), str_lit("margin-left:1em;"), HtmlTag_Ol, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 75
-    {3, MarkupKind_ListItem, 0x20000, str_lit("vb"), str_lit("max-width:35rem;margin-left:0.2em;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 76
-    {3, MarkupKind_ListItem, 0, str_lit("wb"), str_lit("max-width:35rem;"), HtmlTag_Li, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 77
-    {3, MarkupKind_Separator, 0, str_lit("xb"), str_lit("max-width:35rem;font-family:'Source Sans 3';"), HtmlTag_Hr, 255, Icon_Nil, MarkupKind_None, str_lit("---"), str_lit(""), 1},  // 78
-    {3, MarkupKind_TableRoot, 0, str_lit("yb"), str_lit("overflow:auto;font-family:'IBM Plex Mono';display:flex;flex-direction:row;gap:0.5rem;font-size:0.9rem;"), HtmlTag_Div, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 79
-    {3, MarkupKind_TableRootEntry, 0, str_lit("zb"), str_lit("font-family:'IBM Plex Mono';display:flex;flex-direction:row;"), HtmlTag_Div, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 80
-    {3, MarkupKind_Table, 0, str_lit("Ab"), str_lit("overflow:auto;font-family:'IBM Plex Mono';"), HtmlTag_Table, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 81
-    {3, MarkupKind_TableRow, 0, str_lit("Bb"), str_lit("font-family:'IBM Plex Mono';"), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 82
-    {3, MarkupKind_TableCell, 0x40000, str_lit("Cb"), str_lit("font-family:'IBM Plex Mono';border: black solid 1px;border-left-width:1px !important;border-left-color:black !important;border-left-style:solid !important;"), HtmlTag_Td, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 83
-    {3, MarkupKind_TableCell, 0, str_lit("Db"), str_lit("font-family:'IBM Plex Mono';"), HtmlTag_Td, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 84
-    {3, MarkupKind_TableCellCol, 0x40000, str_lit("Eb"), str_lit("font-family:'IBM Plex Mono';border: black solid 1px;border-left-width:1px !important;border-left-color:black !important;border-left-style:solid !important;"), HtmlTag_Th, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 85
-    {3, MarkupKind_TableCellCol, 0, str_lit("Fb"), str_lit("font-family:'IBM Plex Mono';"), HtmlTag_Th, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 86
-    {3, MarkupKind_TableHeader, 0, str_lit("Ib"), str_lit(""), HtmlTag_Thead, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 87
-    {3, MarkupKind_Raw, 0, str_lit("Jb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("~{"), str_lit("~}"), 0},  // 88
+    {NodeClass_Document, MarkupKind_None, 0, str_lit("b_w"), str_lit(""), HtmlTag_Div, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 1
+    {NodeClass_Message, MarkupKind_None, 0, str_lit("erm"), str_lit(""), HtmlTag_None, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 2
+    {NodeClass_Element, MarkupKind_Context, NodeFlag_Inline, str_lit("aa"), str_lit("font-family:'IBM Plex Mono';font-size:0.9rem;display:inline;"), HtmlTag_Span, 0, Icon_Info, MarkupKind_None, str_lit("``"), str_lit("``"), 0},  // 3
+    {NodeClass_Element, MarkupKind_Context, 0, str_lit("ba"), str_lit("width:fit-content;font-family:'IBM Plex Mono';font-size:0.9rem;display:inline;"), HtmlTag_Span, 0, Icon_Info, MarkupKind_None, str_lit("``"), str_lit("``"), 1},  // 4
+    {NodeClass_Element, MarkupKind_ContextHeading, 0, str_lit("ca"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:0.5rem;"), HtmlTag_Span, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 5
+    {NodeClass_Element, MarkupKind_ContextHeading, 0, str_lit("da"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:0.8rem;"), HtmlTag_Span, 2, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 6
+    {NodeClass_Element, MarkupKind_ContextHeading, 0, str_lit("ea"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:1rem;"), HtmlTag_Span, 4, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 7
+    {NodeClass_Element, MarkupKind_ContextHeading, 0, str_lit("fa"), str_lit("font-family:'IBM Plex Mono Bold';margin-left:1.2rem;"), HtmlTag_Span, 6, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 8
+    {NodeClass_Element, MarkupKind_ContextParagraph, 0, str_lit("ga"), str_lit("margin-left:0.7rem;"), HtmlTag_Span, 1, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 9
+    {NodeClass_Element, MarkupKind_ContextParagraph, 0, str_lit("ha"), str_lit("margin-left:1rem;"), HtmlTag_Span, 3, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 10
+    {NodeClass_Element, MarkupKind_ContextParagraph, 0, str_lit("ia"), str_lit("margin-left:1.2rem;"), HtmlTag_Span, 5, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 11
+    {NodeClass_Element, MarkupKind_ContextParagraph, 0, str_lit("ja"), str_lit("margin-left:1.4rem;"), HtmlTag_Span, 7, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 12
+    {NodeClass_Element, MarkupKind_ContextDocument, 0, str_lit("ka"), str_lit("font-family:'Source Sans 3';border:1px solid #afa85d !important;background-color:#f8eee5;border-left:none !important;z-index:1;"), HtmlTag_Div, 0, Icon_Info, MarkupKind_None, str_lit("``"), str_lit("``"), 1},  // 13
+    {NodeClass_HeaderField, MarkupKind_None, 0, str_lit("la"), str_lit("font-size:1rem;border-left:0.3em solid #d1d1d1;border-bottom: 0.3em solid #d1d1d1;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 14
+    {NodeClass_Element, MarkupKind_Desc, 0, str_lit("ma"), str_lit(""), HtmlTag_None, 0, Icon_Nil, MarkupKind_None, str_lit("("), str_lit(")"), 0},  // 15
+    {NodeClass_Element, MarkupKind_Checkbox, NodeFlag_Ticked, str_lit("na"), str_lit(""), HtmlTag_Span, 0, Icon_Check, MarkupKind_None, str_lit("["), str_lit("]"), 0},  // 16
+    {NodeClass_Element, MarkupKind_Checkbox, 0, str_lit("oa"), str_lit(""), HtmlTag_Span, 0, Icon_CheckEmpty, MarkupKind_None, str_lit("[x"), str_lit("]"), 0},  // 17
+    {NodeClass_Element, MarkupKind_Heading, 0, str_lit("pa"), str_lit("margin-left:1rem;"), HtmlTag_H2, 0, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 18
+    {NodeClass_Element, MarkupKind_Heading, 0, str_lit("qa"), str_lit("margin-left:1.3rem;"), HtmlTag_H3, 2, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 19
+    {NodeClass_Element, MarkupKind_Heading, 0, str_lit("ra"), str_lit("margin-left:1.7rem;"), HtmlTag_H4, 4, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 20
+    {NodeClass_Element, MarkupKind_Heading, 0, str_lit("sa"), str_lit("margin-left:2rem;"), HtmlTag_H5, 6, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 21
+    {NodeClass_Element, MarkupKind_Heading, 0, str_lit("ta"), str_lit("font-size:1.2rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:1rem;"), HtmlTag_H2, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 22
+    {NodeClass_Element, MarkupKind_Heading, 0, str_lit("ua"), str_lit("font-size:1.1rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:1.3rem;"), HtmlTag_H3, 2, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 23
+    {NodeClass_Element, MarkupKind_Heading, 0, str_lit("va"), str_lit("font-size:1rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:1.7rem;"), HtmlTag_H4, 4, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 24
+    {NodeClass_Element, MarkupKind_Heading, 0, str_lit("wa"), str_lit("font-size:0.9rem;line-height:1.2;font-family:'Noto Serif Bold';margin-left:2rem;"), HtmlTag_H5, 6, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 25
+    {NodeClass_Element, MarkupKind_Paragraph, 0, str_lit("xa"), str_lit(""), HtmlTag_Span, 1, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 26
+    {NodeClass_Element, MarkupKind_Paragraph, 0, str_lit("ya"), str_lit(""), HtmlTag_Span, 3, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 27
+    {NodeClass_Element, MarkupKind_Paragraph, 0, str_lit("za"), str_lit(""), HtmlTag_Span, 5, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 28
+    {NodeClass_Element, MarkupKind_Paragraph, 0, str_lit("Aa"), str_lit(""), HtmlTag_Span, 7, Icon_Nil, MarkupKind_Context, str_lit(""), str_lit(""), 1},  // 29
+    {NodeClass_Element, MarkupKind_Paragraph, 0, str_lit("Ba"), str_lit("max-width:35rem;margin-left:1.3rem;font-size:1rem;"), HtmlTag_P, 1, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 30
+    {NodeClass_Element, MarkupKind_Paragraph, 0, str_lit("Ca"), str_lit("max-width:35rem;margin-left:1.7rem;font-size:1rem;"), HtmlTag_P, 3, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 31
+    {NodeClass_Element, MarkupKind_Paragraph, 0, str_lit("Da"), str_lit("max-width:35rem;margin-left:2rem;font-size:1rem;"), HtmlTag_P, 5, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 32
+    {NodeClass_Element, MarkupKind_Paragraph, 0, str_lit("Ea"), str_lit("max-width:35rem;margin-left:2.3rem;"), HtmlTag_P, 7, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 33
+    {NodeClass_Text, MarkupKind_None, NodeFlag_SingleQuoted, str_lit("Fa"), str_lit(""), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 34
+    {NodeClass_Text, MarkupKind_None, NodeFlag_StrongInside, str_lit("Ga"), str_lit("font-family:'Source Sans 3 Bold';"), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit("__"), str_lit("__"), 0},  // 35
+    {NodeClass_Text, MarkupKind_None, NodeFlag_EmphasisInside, str_lit("Ha"), str_lit("font-family:'Source Sans 3 Italic';"), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit("_"), str_lit("_"), 0},  // 36
+    {NodeClass_Text, MarkupKind_None, NodeFlag_DoubleQuoted, str_lit("Ia"), str_lit("font-family:'Source Sans 3 Italic';"), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 37
+    {NodeClass_Text, MarkupKind_None, 0, str_lit("Ja"), str_lit(""), HtmlTag_None, 255, Icon_Nil, MarkupKind_LinkFile, str_lit("\""), str_lit("\""), 0},  // 38
+    {NodeClass_Text, MarkupKind_None, 0, str_lit("Ka"), str_lit(""), HtmlTag_None, 255, Icon_Nil, MarkupKind_LinkHttp, str_lit("\""), str_lit("\""), 0},  // 39
+    {NodeClass_Text, MarkupKind_None, 0, str_lit("La"), str_lit(""), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 40
+    {NodeClass_Element, MarkupKind_LinkFile, NodeFlag_Unresolved, str_lit("Ma"), str_lit("border-bottom:solid 1px #d5cfc7;cursor:pointer;color:#541818 !important;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 41
+    {NodeClass_Element, MarkupKind_LinkFile, NodeFlag_Embedded, str_lit("Na"), str_lit(""), HtmlTag_A, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 42
+    {NodeClass_Element, MarkupKind_LinkFile, 0, str_lit("Oa"), str_lit("border-bottom:solid 1px #d5cfc7;"), HtmlTag_A, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 43
+    {NodeClass_Element, MarkupKind_LinkHttp, NodeFlag_Unresolved, str_lit("Pa"), str_lit("border-bottom:solid 1px #d5cfc7;cursor:pointer;color:#541818 !important;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 44
+    {NodeClass_Element, MarkupKind_LinkHttp, NodeFlag_Embedded, str_lit("Qa"), str_lit("color:#541818 !important;"), HtmlTag_A, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 45
+    {NodeClass_Element, MarkupKind_LinkHttp, 0, str_lit("Ra"), str_lit("border-bottom:solid 1px #d5cfc7;"), HtmlTag_A, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 46
+    {NodeClass_Text, MarkupKind_None, NodeFlag_Number, str_lit("Sa"), str_lit("font-style:initial;color:#680707;"), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 47
+    {NodeClass_Element, MarkupKind_Quote, 0, str_lit("Ta"), str_lit(""), HtmlTag_Div, 255, Icon_Nil, MarkupKind_None, str_lit(">"), str_lit(""), 1},  // 48
+    {NodeClass_Element, MarkupKind_QuoteParagraph, 0, str_lit("Ua"), str_lit(""), HtmlTag_Span, 1, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 49
+    {NodeClass_Element, MarkupKind_Reference, NodeFlag_Unresolved, str_lit("Va"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 50
+    {NodeClass_Element, MarkupKind_Reference, 0, str_lit("Wa"), str_lit(""), HtmlTag_None, 255, Icon_Nil, MarkupKind_LinkFile, str_lit(""), str_lit(""), 0},  // 51
+    {NodeClass_Element, MarkupKind_Reference, 0, str_lit("Xa"), str_lit(""), HtmlTag_A, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 52
+    {NodeClass_Element, MarkupKind_Footnotes, 0, str_lit("Ya"), str_lit("font-size:0.9rem;display:inline-block;padding:1rem 0;"), HtmlTag_Div, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 53
+    {NodeClass_Element, MarkupKind_FootnoteRef, 0, str_lit("Za"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("[*"), str_lit("]"), 0},  // 54
+    {NodeClass_Element, MarkupKind_FootnoteItem, 0, str_lit("ab"), str_lit("font-size:0.9rem;display:inline-block;margin-top:1rem;"), HtmlTag_Li, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 55
+    {NodeClass_Element, MarkupKind_Footnote, 0, str_lit("bb"), str_lit("font-size:0.9rem;display:inline-block;font-style:italic;"), HtmlTag_Sup, 255, Icon_Nil, MarkupKind_None, str_lit("[*"), str_lit("]"), 0},  // 56
+    {NodeClass_Element, MarkupKind_InternalLinkRef, NodeFlag_Unresolved, str_lit("cb"), str_lit("cursor:pointer;color:#541818 !important;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("[#"), str_lit("]"), 0},  // 57
+    {NodeClass_Element, MarkupKind_InternalLinkRef, 0, str_lit("db"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("[#"), str_lit("]"), 0},  // 58
+    {NodeClass_Element, MarkupKind_InternalLink, 0, str_lit("eb"), str_lit(""), HtmlTag_Sup, 255, Icon_Nil, MarkupKind_None, str_lit("[#"), str_lit("]_"), 0},  // 59
+    {NodeClass_Element, MarkupKind_Block, 0, str_lit("fb"), str_lit("overflow:auto;color:#000000;background-color:#e7e1dc;border:1px solid #ddd;border-radius:4px;padding:0.4rem 0.4rem;white-space:pre;font-family:'IBM Plex Mono';font-size:1rem;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("```"), str_lit("```"), 1},  // 60
+    {NodeClass_Element, MarkupKind_Block, NodeFlag_Inline, str_lit("gb"), str_lit("overflow:auto;vertical-align:text-bottom;line-height:1em;color:#000000;background-color:#e7e1dc;border:1px solid #ddd;border-radius:4px;padding:0 0.3em;white-space:pre;font-family:'IBM Plex Mono';font-size:1rem;display:inline-block;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("```"), str_lit("```"), 0},  // 61
+    {NodeClass_Element, MarkupKind_UnformatedText, 0, str_lit("hb"), str_lit("font-family:'IBM Plex Mono';display:inline-block;background-color:#e7e1dc;width:fit-content;font-size:0.8rem;padding:0 0.4rem;white-space:pre-wrap;height:100%;"), HtmlTag_Code, 255, Icon_Nil, MarkupKind_None, str_lit("`"), str_lit("`"), 0},  // 62
+    {NodeClass_Element, MarkupKind_UnformatedText, NodeFlag_StrongInside, str_lit("ib"), str_lit("font-family:'IBM Plex Mono';display:inline;background-color:#e7e1dc;width:fit-content;font-size:0.8em;padding:0 0.2em;white-space:pre;display:inline-block;height:100%;"), HtmlTag_Code, 255, Icon_Nil, MarkupKind_None, str_lit("`"), str_lit("`"), 0},  // 63
+    {NodeClass_Element, MarkupKind_UnformatedText, NodeFlag_EmphasisInside, str_lit("jb"), str_lit("font-family:'IBM Plex Mono';display:inline;background-color:#e7e1dc;width:fit-content;font-size:0.9em;padding:0 0.2em;white-space:pre;display:inline-block;height:100%;"), HtmlTag_Code, 255, Icon_Nil, MarkupKind_None, str_lit("`"), str_lit("`"), 0},  // 64
+    {NodeClass_Element, MarkupKind_Toc, 0, str_lit("kb"), str_lit("background-color:#f6e8db;"), HtmlTag_Div, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 65
+    {NodeClass_Element, MarkupKind_TocItem, 0, str_lit("lb"), str_lit("font-size:1rem;margin-left:0em;color:#363532;"), HtmlTag_A, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 66
+    {NodeClass_Element, MarkupKind_TocItem, 0, str_lit("mb"), str_lit("font-size:0.9rem;margin-left:0.5em;color:#4c3d3d;"), HtmlTag_A, 2, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 67
+    {NodeClass_Element, MarkupKind_TocItem, 0, str_lit("nb"), str_lit("font-size:0.9rem;margin-left:0.5em;color:#4c3d3d;"), HtmlTag_A, 4, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 68
+    {NodeClass_Element, MarkupKind_TocItem, 0, str_lit("ob"), str_lit("font-size:0.9rem;margin-left:0.5em;color:#4c3d3d;"), HtmlTag_A, 6, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 69
+    {NodeClass_Element, MarkupKind_ListNumeric, NodeFlag_Inline, str_lit("pb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 70
+    {NodeClass_Element, MarkupKind_ListNumeric, 0, str_lit("qb"), str_lit("margin-left:1em;"), HtmlTag_Ol, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 71
+    {NodeClass_Element, MarkupKind_ListUnordered, NodeFlag_Inline, str_lit("rb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 72
+    {NodeClass_Element, MarkupKind_ListUnordered, 0, str_lit("sb"), str_lit("margin-left:1em;"), HtmlTag_Ul, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 73
+    {NodeClass_Element, MarkupKind_ListAlpha, NodeFlag_Inline, str_lit("tb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 74
+    {NodeClass_Element, MarkupKind_ListAlpha, 0, str_lit("ub"), str_lit("margin-left:1em;"), HtmlTag_Ol, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 75
+    {NodeClass_Element, MarkupKind_ListItem, NodeFlag_Inline, str_lit("vb"), str_lit("max-width:35rem;margin-left:0.2em;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 76
+    {NodeClass_Element, MarkupKind_ListItem, 0, str_lit("wb"), str_lit("max-width:35rem;"), HtmlTag_Li, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 77
+    {NodeClass_Element, MarkupKind_Separator, 0, str_lit("xb"), str_lit("max-width:35rem;font-family:'Source Sans 3';"), HtmlTag_Hr, 255, Icon_Nil, MarkupKind_None, str_lit("---"), str_lit(""), 1},  // 78
+    {NodeClass_Element, MarkupKind_TableRoot, 0, str_lit("yb"), str_lit("overflow:auto;font-family:'IBM Plex Mono';display:flex;flex-direction:row;gap:0.5rem;font-size:0.9rem;"), HtmlTag_Div, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 79
+    {NodeClass_Element, MarkupKind_TableRootEntry, 0, str_lit("zb"), str_lit("font-family:'IBM Plex Mono';display:flex;flex-direction:row;"), HtmlTag_Div, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 80
+    {NodeClass_Element, MarkupKind_Table, 0, str_lit("Ab"), str_lit("overflow:auto;font-family:'IBM Plex Mono';"), HtmlTag_Table, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 81
+    {NodeClass_Element, MarkupKind_TableRow, 0, str_lit("Bb"), str_lit("font-family:'IBM Plex Mono';"), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 82
+    {NodeClass_Element, MarkupKind_TableCell, NodeFlag_Ticked, str_lit("Cb"), str_lit("font-family:'IBM Plex Mono';border: black solid 1px;border-left-width:1px !important;border-left-color:black !important;border-left-style:solid !important;"), HtmlTag_Td, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 83
+    {NodeClass_Element, MarkupKind_TableCell, 0, str_lit("Db"), str_lit("font-family:'IBM Plex Mono';"), HtmlTag_Td, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 84
+    {NodeClass_Element, MarkupKind_TableCellCol, NodeFlag_Ticked, str_lit("Eb"), str_lit("font-family:'IBM Plex Mono';border: black solid 1px;border-left-width:1px !important;border-left-color:black !important;border-left-style:solid !important;"), HtmlTag_Th, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 85
+    {NodeClass_Element, MarkupKind_TableCellCol, 0, str_lit("Fb"), str_lit("font-family:'IBM Plex Mono';"), HtmlTag_Th, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 86
+    {NodeClass_Element, MarkupKind_TableHeader, 0, str_lit("Ib"), str_lit(""), HtmlTag_Thead, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 87
+    {NodeClass_Element, MarkupKind_Raw, 0, str_lit("Jb"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("~{"), str_lit("~}"), 0},  // 88
 };
 static_assert(array_count(render_rule_table) == render_rule_count, "the render rule table has 88 rows");
 

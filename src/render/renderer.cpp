@@ -334,31 +334,6 @@ Str render_file_address(Arena *arena, Str absolute_path)
     return str_pushf(arena, "file:///%S", absolute_path);
 }
 
-// Tag rows are numbered by their position plus one; the lookup by id is a
-// scan, and placement asks for every element.
-static const HtmlTagInfo *tag_row(u32 tag_id)
-{
-    if (tag_id >= 1 && tag_id <= HtmlTag_Count && html_tag_table[tag_id - 1].id == tag_id) return &html_tag_table[tag_id - 1];
-    return html_tag_from_id(tag_id);
-}
-
-// Whether an element with tag `child_tag` may stand in `parent`: the
-// parent's tag name is one of the pieces of the child's allowed-parents
-// text, compared exactly. Scanned in place: placement must not allocate.
-static bool tag_allows_parent(u32 child_tag, const HtmlElement *parent)
-{
-    if (!is_element(parent) || parent->tag->id == 0) return false;
-    Str parents = tag_row(child_tag)->parents;
-    Str name = parent->tag->name;
-    u64 start = 0;
-    for (u64 i = 0; i <= parents.size; i += 1) {
-        if (i < parents.size && parents.str[i] != ';') continue;
-        if (i - start == name.size && memcmp(parents.str + start, name.str, name.size) == 0) return true;
-        start = i + 1;
-    }
-    return false;
-}
-
 // The closest element at or above `node`, never leaving the tree.
 static HtmlElement *element_at_or_above(HtmlElement *node)
 {
@@ -382,36 +357,11 @@ HtmlElement *render_icon(Arena *arena, u32 icon_id)
     return span;
 }
 
-//- remembered answers
-
-// Whether a tag may stand in another, for every pair of tags: asked for
-// every element of every page. The tag table is constant, so the answers
-// are worked out once, on first use (the initialisation of a function-local
-// static is safe when workers race to it), and only read afterwards.
-struct AllowedParents {
-    bool allowed[HtmlTag_Count + 1][HtmlTag_Count + 1];
-};
-
-static AllowedParents allowed_parents_build()
-{
-    AllowedParents table = {};
-    for (u32 child = 1; child <= HtmlTag_Count; child += 1)
-        for (u32 parent = 1; parent <= HtmlTag_Count; parent += 1) {
-            HtmlElement probe = html_none;
-            probe.type = HtmlNode_Element;
-            probe.tag = tag_row(parent);
-            table.allowed[child][parent] = probe.tag->id == parent && tag_allows_parent(child, &probe);
-        }
-    return table;
-}
+//- allowed parents
 
 static bool allows(u32 child_tag, const HtmlElement *parent)
 {
-    static const AllowedParents table = allowed_parents_build();
-    u32 parent_tag = is_element(parent) ? parent->tag->id : 0;
-    if (child_tag == 0 || child_tag > HtmlTag_Count || parent_tag == 0 || parent_tag > HtmlTag_Count)
-        return tag_allows_parent(child_tag, parent);
-    return table.allowed[child_tag][parent_tag];
+    return is_element(parent) && html_tag_allows_parent(child_tag, parent->tag->id);
 }
 
 //- regions

@@ -185,3 +185,27 @@ TEST_F(ValidatorTest, LoadingLeavesTheMessagesToTheCaller)
     EXPECT_EQ(empty.diagnostics.count, 0u);
     EXPECT_EQ(empty.flags, 0x01u);
 }
+
+// The allowed parents come from the rows' texts: what the rows say shows in
+// which parent messages a template gets. Here the inner element is allowed
+// by its row (footer in nav, a in th, input in p) and only the outer one,
+// which may not stand at the top, is reported; input in a div is not.
+TEST_F(ValidatorTest, QuirkyParentRowsDecideWhichParentMessagesAppear)
+{
+    auto parent_messages = [&](const char *source) {
+        HtmlParseResult r = html_parse_template(arena, str_from_cstring(source), str_lit("t.html"), 0x11);
+        std::string out;
+        for (Diagnostic *d = r.diagnostics.first; d; d = d->next) {
+            std::string text(d->text.str, d->text.size);
+            if (text.find("allowed parent") != std::string::npos) out += text.substr(0, text.find(" does")) + "@" + std::to_string(d->offset) + "\n";
+        }
+        return out;
+    };
+    EXPECT_EQ(parent_messages("<nav><footer>x</footer></nav>"), "Structure: nav@1\n");
+    EXPECT_EQ(parent_messages("<table><tr><th><a>x</a></th></tr></table>"), "Structure: table@1\n");
+    EXPECT_EQ(parent_messages("<p><input></p>"), "Structure: p@1\n");
+    EXPECT_EQ(parent_messages("<div><input></div>"), "Structure: div@1\nStructure: input@6\n");
+    EXPECT_EQ(parent_messages("<body><div><input></div></body>"), "Structure: body@1\nStructure: input@12\n");
+    EXPECT_FALSE(html_tag_allows_parent(HtmlTag_Div, 0));   // an unknown tag is no parent
+    EXPECT_FALSE(html_tag_allows_parent(0, HtmlTag_Div));
+}
