@@ -629,3 +629,31 @@ Str str_from_str16(Arena *arena, Str16 s)
     if (start >= before) arena_pop_to(arena, start + n + 1);
     return Str{(const char *)out, n};
 }
+
+Str str_cat(Arena *arena, Str a, Str b)
+{
+    char *out = push_array_no_zero<char>(arena, a.size + b.size + 1);
+    if (!out) return str_empty();
+    if (a.size) memcpy(out, a.str, a.size);
+    if (b.size) memcpy(out + a.size, b.str, b.size);
+    out[a.size + b.size] = 0;
+    return Str{out, a.size + b.size};
+}
+
+Str str_numbered(Arena *arena, Str prefix, u64 number)
+{
+    char digits[20];
+    u64 count = 0;
+    do {
+        digits[sizeof digits - 1 - count] = (char)('0' + number % 10);
+        number /= 10;
+        count += 1;
+    } while (number);
+    char *out = push_array_no_zero<char>(arena, prefix.size + 1 + count + 1);
+    if (!out) return str_empty();
+    if (prefix.size) memcpy(out, prefix.str, prefix.size);
+    out[prefix.size] = '_';
+    memcpy(out + prefix.size + 1, digits + sizeof digits - count, count);
+    out[prefix.size + 1 + count] = 0;
+    return Str{out, prefix.size + 1 + count};
+}

@@ -179,6 +179,12 @@ u64 u64_from_str(Str s, u32 radix);
 // offsets into one text, build a LineIndex once.
 LineCol line_col_of(Str s, u64 offset);
 
+// `a` then `b`, NUL-terminated: cheaper than formatting for a join of two.
+Str str_cat(Arena *arena, Str a, Str b);
+// "<prefix>_<number>" in decimal, NUL-terminated: ids and classes made of
+// a name and a source offset, written for every element of every page.
+Str str_numbered(Arena *arena, Str prefix, u64 number);
+
 struct LineIndex {
     const u64 *starts;   // the offset of each line's first byte
     u64 count;

@@ -318,6 +318,29 @@ static Str declaration_trim(Str s)
     return str_substr(s, first, opl);
 }
 
+void html_add_style(Arena *arena, HtmlElement *element, Str style)
+{
+    if (html_is_none(element)) return;
+    HtmlAttribute *a = html_get_attribute(element, HtmlAttr_Style);
+    if (html_attribute_is_none(a)) a = html_attribute_append(arena, element, html_attr_from_id(HtmlAttr_Style));
+    if (html_attribute_is_none(a)) return;
+    // Compared with the declarations there before this call: one text never
+    // repeats a declaration of its own.
+    StrNode *existing = a->values.first;
+    u64 existing_count = a->values.node_count;
+    u64 start = 0;
+    for (u64 i = 0; i <= style.size; i += 1) {
+        if (i < style.size && style.str[i] != ';') continue;
+        Str piece = declaration_trim(str_substr(style, start, i));
+        start = i + 1;
+        if (piece.size == 0) continue;
+        bool present = false;
+        StrNode *v = existing;
+        for (u64 k = 0; k < existing_count && !present; k += 1, v = v->next) present = str_eq(v->string, piece);
+        if (!present) str_list_push(arena, &a->values, piece);
+    }
+}
+
 void html_set_attribute_list(Arena *arena, HtmlElement *element, u32 attr_id, StrList *values)
 {
     if (html_is_none(element) || !values) return;
@@ -346,9 +369,19 @@ void html_set_attribute_list(Arena *arena, HtmlElement *element, u32 attr_id, St
 
 void html_set_attribute(Arena *arena, HtmlElement *element, u32 attr_id, Str value)
 {
-    StrList values = {};
-    str_list_push(arena, &values, value);
-    html_set_attribute_list(arena, element, attr_id, &values);
+    if (attr_id == HtmlAttr_Style) {
+        StrList values = {};
+        str_list_push(arena, &values, value);
+        html_set_attribute_list(arena, element, attr_id, &values);
+        return;
+    }
+    // Every element of every page gets several: no list is made on the way.
+    if (html_is_none(element)) return;
+    HtmlAttribute *a = html_get_attribute(element, attr_id);
+    if (html_attribute_is_none(a)) a = html_attribute_append(arena, element, html_attr_from_id(attr_id));
+    if (html_attribute_is_none(a)) return;
+    if (attr_id == HtmlAttr_As || (a->info->flags & HtmlAttrFlag_SingleValued)) a->values = StrList{};
+    str_list_push(arena, &a->values, value);
 }
 
 void html_remove_attribute(HtmlElement *element, u32 attr_id)

@@ -167,6 +167,11 @@ HtmlAttribute *html_attribute_append(Arena *arena, HtmlElement *element, const H
 // `values` is left empty.
 void html_set_attribute_list(Arena *arena, HtmlElement *element, u32 attr_id, StrList *values);
 void html_set_attribute(Arena *arena, HtmlElement *element, u32 attr_id, Str value);
+// Adds style declarations (cut at ";", trimmed, each kept once, a present
+// one keeping its place) WITHOUT copying them: the pieces are slices of
+// `style`, which must live as long as the element (constant text or the
+// page's arena). html_set_attribute copies; this is for text that lives.
+void html_add_style(Arena *arena, HtmlElement *element, Str style);
 // Removes every attribute with that id.
 void html_remove_attribute(HtmlElement *element, u32 attr_id);
 void str_list_push_unique(Arena *arena, StrList *list, Str s);

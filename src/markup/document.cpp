@@ -5,7 +5,7 @@
 // nil node stays on it instead of reading through a null pointer.
 MarkupNode markup_nil = {
     &markup_nil, &markup_nil, &markup_nil, &markup_nil, &markup_nil, nullptr, 0, NodeClass_Nil, 0,
-    {"", 0},     {"", 0},     0,           0,           0,           0,       0, 0,
+    {"", 0},     {"", 0},     0,           0,           0,           0,       0, 0, 0,
 };
 
 #define LF str_lit("\n")

@@ -110,60 +110,11 @@ static MarkupNode *first_text_child(MarkupNode *node)
     return &markup_nil;
 }
 
-// Attribute rows are numbered by their position. An attribute the element
-// does not have yet is added from its row directly, so setting it costs no
-// search of the attribute table.
-static const HtmlAttrInfo *attr_row(u32 attr_id)
-{
-    if (attr_id < HtmlAttr_Count && html_attr_table[attr_id].id == attr_id) return &html_attr_table[attr_id];
-    return html_attr_from_id(attr_id);
-}
-
-static bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
-
-// Style declarations are cut at ";", trimmed, and each kept once, as
-// html_set_attribute does; the pieces are slices of `style`, which lives as
-// long as the page (constant text or the page's arena), so nothing is copied.
-// A declaration already present keeps its place.
-static void set_style(Arena *arena, HtmlElement *element, Str style)
-{
-    HtmlAttribute *a = html_get_attribute(element, HtmlAttr_Style);
-    if (html_attribute_is_none(a)) a = html_attribute_append(arena, element, attr_row(HtmlAttr_Style));
-    if (html_attribute_is_none(a)) return;
-    // Compared with the declarations already there; the callers' own texts
-    // never repeat a declaration.
-    StrNode *existing = a->values.first;
-    u64 existing_count = a->values.node_count;
-    u64 start = 0;
-    for (u64 i = 0; i <= style.size; i += 1) {
-        if (i < style.size && style.str[i] != ';') continue;
-        u64 first = start, opl = i;
-        start = i + 1;
-        while (first < opl && is_blank(style.str[first])) first += 1;
-        while (opl > first && is_blank(style.str[opl - 1])) opl -= 1;
-        if (first == opl) continue;
-        Str piece = str_substr(style, first, opl);
-        bool present = false;
-        StrNode *v = existing;
-        for (u64 k = 0; k < existing_count && !present; k += 1, v = v->next)
-            present = v->string.size == piece.size && memcmp(v->string.str, piece.str, piece.size) == 0;
-        if (!present) str_list_push(arena, &a->values, piece);
-    }
-}
-
 static void set_attr(Arena *arena, HtmlElement *element, u32 attr_id, Str value)
 {
-    if (attr_id == HtmlAttr_Style) {
-        set_style(arena, element, value);
-        return;
-    }
-    // What html_set_attribute does for an attribute other than style, without
-    // searching the attribute table for a row the id already names.
-    HtmlAttribute *a = html_get_attribute(element, attr_id);
-    if (html_attribute_is_none(a)) a = html_attribute_append(arena, element, attr_row(attr_id));
-    if (html_attribute_is_none(a)) return;
-    if (attr_id == HtmlAttr_As || (a->info->flags & HtmlAttrFlag_SingleValued)) a->values = StrList{};
-    str_list_push(arena, &a->values, value);
+    // The renderer's styles are constant text or live on the page's arena.
+    if (attr_id == HtmlAttr_Style) html_add_style(arena, element, value);
+    else html_set_attribute(arena, element, attr_id, value);
 }
 
 // Class values stay unique: an element chosen twice (the root region, a
@@ -174,40 +125,9 @@ static void add_class(Arena *arena, HtmlElement *element, Str name)
     set_attr(arena, element, HtmlAttr_Class, name);
 }
 
-// "<prefix>_<offset>": the class every element gets and the ids and anchors
-// made of a rule's class. Written by hand: it is made for every element.
-static Str offset_name(Arena *arena, Str prefix, u64 offset)
-{
-    char digits[20];
-    u64 count = 0;
-    do {
-        digits[sizeof digits - 1 - count] = (char)('0' + offset % 10);
-        offset /= 10;
-        count += 1;
-    } while (offset);
-    char *out = push_array_no_zero<char>(arena, prefix.size + 1 + count + 1);
-    if (!out) return str_empty();
-    if (prefix.size) memcpy(out, prefix.str, prefix.size);
-    out[prefix.size] = '_';
-    memcpy(out + prefix.size + 1, digits + sizeof digits - count, count);
-    out[prefix.size + 1 + count] = 0;
-    return str(out, prefix.size + 1 + count);
-}
-
-// `a` then `b` in one new string.
-static Str str_cat(Arena *arena, Str a, Str b)
-{
-    char *out = push_array_no_zero<char>(arena, a.size + b.size + 1);
-    if (!out) return str_empty();
-    memcpy(out, a.str, a.size);
-    memcpy(out + a.size, b.str, b.size);
-    out[a.size + b.size] = 0;
-    return str(out, a.size + b.size);
-}
-
 static void add_offset_class(Arena *arena, HtmlElement *element, u64 offset)
 {
-    add_class(arena, element, offset_name(arena, str_empty(), offset));
+    add_class(arena, element, str_numbered(arena, str_empty(), offset));
 }
 
 // Text becomes HTML here and nowhere later: the serializer writes text nodes
@@ -347,8 +267,8 @@ HtmlElement *render_icon(Arena *arena, u32 icon_id)
     Str name = icon_name(icon_id);
     if (name.size == 0 || str_eq(name, str_lit("Nil"))) return &html_none;
     HtmlElement *span = html_element_from_tag(arena, HtmlTag_Span);
-    set_style(arena, span, str_lit("vertical-align:baseline;"));
-    HtmlAttribute *classes = html_attribute_append(arena, span, attr_row(HtmlAttr_Class));
+    html_add_style(arena, span, str_lit("vertical-align:baseline;"));
+    HtmlAttribute *classes = html_attribute_append(arena, span, html_attr_from_id(HtmlAttr_Class));
     StrNode *names = push_array_no_zero<StrNode>(arena, 2);
     if (!names || html_attribute_is_none(classes)) return span;
     names[0] = {&names[1], str_cat(arena, str_lit("icon-"), name)};
@@ -664,7 +584,7 @@ static void render_reference(RenderState *s, MarkupNode *node, MarkupNode *paren
                : parent->kind == MarkupKind_InternalLinkRef ? (u32)MarkupKind_InternalLink
                                                             : parent->kind;
     Str cls = render_rule_lookup(NodeClass_Element, kind, node->number, 0)->class_name;
-    set_attr(s->arena, element, HtmlAttr_Href, str_cat(s->arena, str_lit("#"), offset_name(s->arena, cls, node->offset)));
+    set_attr(s->arena, element, HtmlAttr_Href, str_cat(s->arena, str_lit("#"), str_numbered(s->arena, cls, node->offset)));
     if (!node_is_nil(child_element_named(parent, MarkupKind_Desc))) return;
     HtmlElement *sup = styled_element(s->arena, HtmlTag_Sup, str_lit("font-size:0.6rem;line-height:1;"));
     html_append_content(element, sup);
@@ -681,17 +601,17 @@ static void render_by_kind(RenderState *s, MarkupNode *node, u32 kind, RenderFra
     switch (kind) {
     case MarkupKind_TocItem: {
         Str cls = render_rule_lookup(NodeClass_Element, MarkupKind_Heading, node->number, 0)->class_name;
-        set_attr(arena, element, HtmlAttr_Href, str_cat(arena, str_lit("#"), offset_name(arena, cls, node->offset)));
+        set_attr(arena, element, HtmlAttr_Href, str_cat(arena, str_lit("#"), str_numbered(arena, cls, node->offset)));
     } break;
     case MarkupKind_Heading:
     case MarkupKind_InternalLink:
-        set_attr(arena, element, HtmlAttr_Id, offset_name(arena, rule->class_name, node->offset));
+        set_attr(arena, element, HtmlAttr_Id, str_numbered(arena, rule->class_name, node->offset));
         break;
     case MarkupKind_Reference:
         render_reference(s, node, pf->node, element);
         break;
     case MarkupKind_Footnote: {
-        set_attr(arena, element, HtmlAttr_Id, offset_name(arena, rule->class_name, node->offset));
+        set_attr(arena, element, HtmlAttr_Id, str_numbered(arena, rule->class_name, node->offset));
         HtmlElement *number = styled_element(arena, HtmlTag_Span, str_lit("font-size:0.7rem;vertical-align:super;margin-right:0.4rem;"));
         html_append_text(arena, number, str_from_u64(arena, node->number, 10, 0, 0));
         html_append_content(element, number);
@@ -809,11 +729,11 @@ static bool render_named(RenderState *s, MarkupNode *node, u32 kind, RenderFrame
     element->level = node->number;
     // The rule's class, then the node's own "_<offset>" class, which is given
     // after the node; nothing in between adds a class, so both go in at once.
-    HtmlAttribute *classes = html_attribute_append(arena, element, attr_row(HtmlAttr_Class));
+    HtmlAttribute *classes = html_attribute_append(arena, element, html_attr_from_id(HtmlAttr_Class));
     StrNode *names = push_array_no_zero<StrNode>(arena, 2);
     if (names && !html_attribute_is_none(classes)) {
         names[0] = {&names[1], rule->class_name};
-        names[1] = {nullptr, offset_name(arena, str_empty(), node->offset)};
+        names[1] = {nullptr, str_numbered(arena, str_empty(), node->offset)};
         StrNode *first = rule->class_name.size ? &names[0] : &names[1];
         classes->values = {first, &names[1], rule->class_name.size ? 2u : 1u, rule->class_name.size + names[1].string.size};
     }
@@ -943,7 +863,7 @@ static void render_link_target(RenderState *s, MarkupNode *run, MarkupNode *link
         Str href = name;
         if (!node_is_nil(reference)) {
             Str cls = render_rule_lookup(NodeClass_Element, MarkupKind_InternalLink, reference->number, 0)->class_name;
-            href = str_cat(arena, str_cat(arena, name, str_lit("#")), offset_name(arena, cls, reference->offset));
+            href = str_cat(arena, str_cat(arena, name, str_lit("#")), str_numbered(arena, cls, reference->offset));
         }
         set_text_attribute(s, element, HtmlAttr_Href, href);
     } else {
