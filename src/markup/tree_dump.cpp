@@ -107,7 +107,11 @@ Str markup_tree_dump(Arena *arena, const ParsedDocument *doc, Str path, Str sour
 
 int markup_tree_command(Str path)
 {
-    Arena *arena = arena_alloc(GiB(8), MiB(1));
+    Arena *arena = arena_alloc(MiB(64), MiB(1));
+    if (!arena) {
+        arena_report_refused("the document tree", MiB(64));
+        return 1;
+    }
     if (site_layout()->local_folder.size == 0) {
         SiteLayout layout = site_layout_from_directory(arena, current_directory(arena));
         site_layout_set(&layout);

@@ -198,8 +198,9 @@ SiteBuild *site_build_start_with(Str local_folder, b32 file_path_checks, b32 url
                                  const SiteBuildConfig *config)
 {
     if (SiteBuild *existing = site_build()) return existing;
-    Arena *arena = arena_alloc(GiB(8), MiB(64));
-    SiteBuild *build = push_struct<SiteBuild>(arena);
+    Arena *arena = arena_alloc(MiB(64), MiB(1));
+    SiteBuild *build = arena ? push_struct<SiteBuild>(arena) : nullptr;
+    if (!build) process_exit_refused("the site build", MiB(64));
     build->arena = arena;
     build->local_folder = str_copy(arena, local_folder);
     build->file_path_checks = file_path_checks ? 1 : 0;
