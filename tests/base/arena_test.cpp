@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
+#include <sys/mman.h>
 
 #include "base/arena.h"
 
@@ -83,6 +85,82 @@ TEST(Arena, PopIntoAnOlderBlockReleasesNewerBlocks)
     arena_clear(arena);
     EXPECT_EQ(arena_pos(arena), arena_header_size);   // popping to 0 stops at 64
     arena_release(arena);
+}
+
+// Whether any page of [p, p + size) is still mapped in this process.
+static bool is_mapped(void *p, u64 size)
+{
+    return msync(p, size, MS_ASYNC) == 0 || errno != ENOMEM;
+}
+
+TEST(Arena, RollingBackAcrossABlockBoundaryReturnsToTheFirstBlockAndFreesTheSecond)
+{
+    // Blocks this large are mappings of their own, so "freed" is visible.
+    Arena *arena = arena_alloc(MiB(8), KiB(64));
+    Arena *first = arena->current;
+    arena_push(arena, MiB(5), 8);
+    u64 inside_first = arena_pos(arena);
+    u8 *later = (u8 *)arena_push(arena, MiB(5), 8);   // does not fit: a second block
+    ASSERT_NE(later, nullptr);
+    Arena *second = arena->current;
+    ASSERT_NE(second, first);
+    EXPECT_EQ(second->base_pos, first->reserved);
+    memset(later, 7, MiB(5));
+    u64 second_size = second->reserved;
+    ASSERT_TRUE(is_mapped(second, second_size));
+
+    arena_pop_to(arena, inside_first);
+    EXPECT_EQ(arena->current, first);
+    EXPECT_EQ(block_count(arena), 1u);
+    EXPECT_EQ(arena_pos(arena), inside_first);
+    EXPECT_FALSE(is_mapped(second, second_size));   // given back, not kept
+
+    // Exactly at the boundary: the position where the second block began
+    // belongs to the end of the first.
+    arena_push(arena, MiB(5), 8);
+    ASSERT_EQ(block_count(arena), 2u);
+    u64 boundary = arena->current->base_pos;
+    arena_pop_to(arena, boundary);
+    EXPECT_EQ(block_count(arena), 1u);
+    EXPECT_EQ(arena->current, first);
+    EXPECT_LE(arena_pos(arena), boundary);   // the first block's unused tail is not claimed
+    arena_release(arena);
+}
+
+TEST(Arena, PoppingInsideOneBlockMovesThePositionExactly)
+{
+    Arena *arena = arena_alloc(KiB(64), KiB(4));
+    u64 start = arena_pos(arena);
+    arena_push(arena, 100, 1);
+    u64 mark = arena_pos(arena);
+    EXPECT_EQ(mark, start + 100);
+    arena_push(arena, 300, 1);
+    arena_pop_to(arena, mark);
+    EXPECT_EQ(arena_pos(arena), mark);
+    arena_pop(arena, 40);
+    EXPECT_EQ(arena_pos(arena), mark - 40);
+    u8 *next = (u8 *)arena_push(arena, 1, 1);
+    EXPECT_EQ(next, (u8 *)arena + (mark - 40));   // the very byte popped
+    arena_pop_to(arena, mark + 500);   // above the position: nothing moves
+    EXPECT_EQ(arena_pos(arena), mark - 39);
+    arena_release(arena);
+}
+
+TEST(Arena, ReservationsOfEverySizeClassHoldWhatTheyPromise)
+{
+    // A block rounded down below its request would hand out memory past
+    // its end: fill each one to its last byte.
+    for (u64 reserve : {KiB(16), KiB(16) + 1, KiB(40), KiB(64), MiB(1) - 100, MiB(4), MiB(4) + 1}) {
+        Arena *arena = arena_alloc(reserve, KiB(4));
+        ASSERT_NE(arena, nullptr);
+        EXPECT_GE(arena->reserved, reserve) << reserve;
+        u64 room = arena->reserved - arena_header_size;
+        u8 *all = (u8 *)arena_push(arena, room, 1);
+        ASSERT_NE(all, nullptr);
+        memset(all, 0x5A, room);
+        EXPECT_EQ(block_count(arena), 1u) << reserve;
+        arena_release(arena);
+    }
 }
 
 TEST(Arena, MemoryReusedAfterAPopIsClearedByTypedPushes)
