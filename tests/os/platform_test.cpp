@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "os/platform.h"
@@ -95,6 +96,25 @@ TEST_F(PlatformTest, AFileLongerThanItsReportedSizeIsReadToItsEnd)
     EXPECT_NE(text.find("[stack]"), std::string::npos);   // the stack's mapping is among the last
 }
 
+TEST_F(PlatformTest, ARewriteKeepsTheFilesModeAndANewFileGetsTheUsualOne)
+{
+    // A replace goes through a new file: without care a script would lose
+    // its executable bit at every write.
+    Str script = dir.at(arena, "run.sh");
+    ASSERT_TRUE(file_write_all(script, str_lit("#!/bin/sh\n"), FileWrite_Replace));
+    ASSERT_EQ(chmod(script.str, 0750), 0);
+    ASSERT_TRUE(file_write_all(script, str_lit("#!/bin/sh\necho\n"), 0));
+    struct stat st;
+    ASSERT_EQ(stat(script.str, &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0750u);
+    Str fresh = dir.at(arena, "fresh.txt");
+    mode_t old_mask = umask(022);
+    ASSERT_TRUE(file_write_all(fresh, str_lit("x"), FileWrite_Replace));
+    umask(old_mask);
+    ASSERT_EQ(stat(fresh.str, &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
 TEST_F(PlatformTest, MissingFilesGiveEmptyResults)
 {
     Str missing = dir.at(arena, "nope.wyn");
@@ -140,6 +160,19 @@ TEST(Platform, CurrentDirectoryHasNoTrailingSlash)
     if (cwd.size > 1) {
         EXPECT_NE(cwd.str[cwd.size - 1], '/');
     }
+    arena_release(arena);
+}
+
+TEST(Platform, TheRootFolderIsASlashNotNothing)
+{
+    char before[4096];
+    ASSERT_NE(getcwd(before, sizeof(before)), nullptr);
+    ASSERT_EQ(chdir("/"), 0);
+    Arena *arena = arena_alloc(KiB(64), KiB(4));
+    Str cwd = current_directory(arena);
+    std::string seen(cwd.str, cwd.size);
+    ASSERT_EQ(chdir(before), 0);
+    EXPECT_EQ(seen, "/");
     arena_release(arena);
 }
 
