@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "os/content_cache.h"
@@ -113,10 +114,11 @@ TEST(ContentCacheDeathTest, LargeContentIsReadOnly)
 TEST(ContentCache, ConcurrentPutsOfTheSameBytesKeepOneEntry)
 {
     // Streamers that load identical files race to file them. Every thread
-    // makes all its copies first and the threads are then released together,
-    // so each round's first puts really meet inside content_put: a missing
-    // lock shows as a second entry (and as a race under TSan).
-    constexpr u64 threads = 6, rounds = 64;
+    // makes all its copies first; then, round after round, the threads meet
+    // at a barrier and put the same bytes at once, so the first puts of a
+    // round really overlap inside content_put: a missing lock shows as a
+    // second entry (and as a data race under TSan).
+    constexpr u64 threads = 4, rounds = 200;
     struct Copy {
         Str bytes;
         Arena *arena;
@@ -124,34 +126,38 @@ TEST(ContentCache, ConcurrentPutsOfTheSameBytesKeepOneEntry)
     static Copy copies[threads][rounds];
     static ContentKey results[threads][rounds];
     static std::atomic<u64> arrived{0};
-    static std::atomic<u64> released{0};
+    static std::atomic<u64> timed_out{0};
     content_cache_create();
     arrived = 0;
-    released = 0;
+    timed_out = 0;
     u64 before = content_entry_count();
     std::vector<TestThread *> started;
     for (u64 t = 0; t < threads; t += 1) {
         started.push_back(test_thread_start(t, [](u64 index) {
             for (u64 r = 0; r < rounds; r += 1)
                 copies[index][r].bytes = loaded_bytes("raced round " + std::to_string(r), &copies[index][r].arena);
-            arrived.fetch_add(1);
             u64 deadline = test_deadline();
-            while (!released.load(std::memory_order_acquire) && now_us() < deadline) {
+            for (u64 r = 0; r < rounds; r += 1) {
+                // Round r starts when every thread has arrived r + 1 times.
+                arrived.fetch_add(1);
+                while (arrived.load() < threads * (r + 1)) {
+                    if (now_us() > deadline) {
+                        timed_out.fetch_add(1);
+                        return;
+                    }
+                    std::this_thread::yield();
+                }
+                results[index][r] = content_put(copies[index][r].bytes, copies[index][r].arena);
             }
-            for (u64 r = 0; r < rounds; r += 1) results[index][r] = content_put(copies[index][r].bytes, copies[index][r].arena);
         }));
     }
-    u64 deadline = test_deadline();
-    while (arrived.load() < threads && now_us() < deadline) sleep_ms(1);
-    ASSERT_EQ(arrived.load(), threads) << "not every thread made its copies";
-    released.store(1, std::memory_order_release);
     for (TestThread *t : started) ASSERT_TRUE(test_thread_join(t)) << "a putting thread never finished";
+    ASSERT_EQ(timed_out.load(), 0u) << "the threads never all met at a barrier";
     EXPECT_EQ(content_entry_count(), before + rounds);
     for (u64 r = 0; r < rounds; r += 1) {
         std::string text = "raced round " + std::to_string(r);
         ContentKey expected = content_key_of(Str{text.data(), text.size()});
-        Str cached = content_get(expected);
-        EXPECT_EQ(s(cached), text);
+        EXPECT_EQ(s(content_get(expected)), text);
         for (u64 t = 0; t < threads; t += 1) EXPECT_TRUE(content_key_eq(results[t][r], expected));
     }
 }
