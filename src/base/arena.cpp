@@ -1,6 +1,7 @@
 // base/arena.cpp: arena blocks, pushes, pops and scratch selection.
 #include "base/arena.h"
 
+#include <cstdio>
 #include <mutex>
 
 //- block memory
@@ -14,7 +15,10 @@ namespace {
 
 constexpr u64 pool_min_class = KiB(16);
 constexpr u64 pool_max_class = MiB(4);
-constexpr u64 pool_slab_size = MiB(256);
+// 64 MiB: a site of 100,000 documents (256 KiB each) needs some 400 slabs,
+// far below the mapping limit, while a small site under an address-space
+// limit does not give a quarter of a gigabyte to its first few arenas.
+constexpr u64 pool_slab_size = MiB(64);
 constexpr u32 pool_class_count = 9;   // 16 KiB .. 4 MiB
 
 struct PoolFree {
@@ -67,7 +71,10 @@ void *block_reserve(u64 size)
         // The tail of the old slab is abandoned: at most 4 MiB of address
         // space, never touched, so it costs no memory.
         u8 *slab = (u8 *)os_memory_reserve(pool_slab_size);
-        if (!slab) return nullptr;
+        // Under an address-space limit a whole slab may be refused where one
+        // block still fits. A block of its own mapping recycles through the
+        // free list like any other: it is never unmapped.
+        if (!slab) return os_memory_reserve(class_size);
         pool.slab = slab;
         pool.slab_used = 0;
     }
@@ -99,15 +106,31 @@ u64 rounding_unit()
     return large ? large : 4096;
 }
 
-Arena *block_create(u64 reserve, u64 commit, u64 requested_reserve, u64 requested_commit)
+// A reservation is a guess at how far the block will grow, not a need: when
+// the system refuses it (an address-space limit, strict overcommit), a
+// smaller block down to `minimum` serves as well, and the arena chains more
+// of them. Null only when not even `minimum` can be had.
+Arena *block_create(u64 reserve, u64 commit, u64 minimum, u64 requested_reserve, u64 requested_commit)
 {
     u64 unit = rounding_unit();
     reserve = block_round(align_up_pow2(max_of<u64>(reserve, arena_header_size), unit));
+    minimum = block_round(align_up_pow2(max_of<u64>(minimum, arena_header_size), unit));
+    if (minimum > reserve) minimum = reserve;
+    void *base = block_reserve(reserve);
+    // Not the largest block that still fits: that would leave nothing for
+    // the next arena or thread stack. Step down to a modest block, then
+    // halve while even that is refused.
+    u64 next = min_of<u64>(reserve / 2, arena_fallback_block);
+    while (!base && reserve > minimum) {
+        reserve = max_of<u64>(block_round(align_up_pow2(next, unit)), minimum);
+        base = block_reserve(reserve);
+        next = reserve / 2;
+    }
+    if (!base) return nullptr;
+    if (reserve < requested_reserve) requested_reserve = reserve;
     commit = align_up_pow2(max_of<u64>(commit, arena_header_size), unit);
     commit = align_up_pow2(commit, os_memory_page_size());
     if (commit > reserve) commit = reserve;
-    void *base = block_reserve(reserve);
-    if (!base) return nullptr;
     os_memory_commit(base, commit);
     Arena *block = (Arena *)base;
     block->prev = nullptr;
@@ -130,7 +153,8 @@ Arena *arena_alloc(u64 reserve_size, u64 commit_size)
 {
     if (reserve_size == 0) reserve_size = arena_default_reserve;
     if (commit_size == 0) commit_size = arena_default_commit;
-    return block_create(reserve_size, commit_size, reserve_size, commit_size);
+    return block_create(reserve_size, commit_size, min_of<u64>(reserve_size, arena_min_block), reserve_size,
+                        commit_size);
 }
 
 void arena_release(Arena *arena)
@@ -142,6 +166,26 @@ void arena_release(Arena *arena)
         block_release(block, block->reserved);
         block = prev;
     }
+}
+
+void arena_report_refused(const char *what, u64 size)
+{
+    static const char *const units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
+    double shown = (double)size;
+    u32 unit = 0;
+    while (shown >= 1024.0 && unit + 1 < array_count(units)) {
+        shown /= 1024.0;
+        unit += 1;
+    }
+    // One write, so messages of two threads do not interleave mid-line.
+    char line[256];
+    if (size == 0) snprintf(line, sizeof(line), "wyn: out of address space: cannot reserve memory for %s\n", what);
+    else if (unit == 0) snprintf(line, sizeof(line), "wyn: out of address space: cannot reserve %llu bytes for %s\n",
+                            (unsigned long long)size, what);
+    else snprintf(line, sizeof(line), "wyn: out of address space: cannot reserve %.1f %s for %s\n", shown,
+                  units[unit], what);
+    fputs(line, stderr);
+    fflush(stderr);
 }
 
 //- pushes and pops
@@ -159,12 +203,17 @@ void *arena_push(Arena *arena, u64 size, u64 align)
         // Pushes larger than the arena's reservation get a block sized for
         // them; the extra alignment keeps an over-aligned push from missing.
         u64 needed = size + arena_header_size + (align > arena_header_size ? align : 0);
+        if (needed < size) return nullptr;   // wrapped: no block can hold it
         if (needed > reserve) {
             reserve = needed;
             commit = needed;
         }
-        Arena *fresh = block_create(reserve, commit, arena->reserve_size, arena->commit_size);
+        Arena *fresh = block_create(reserve, commit, max_of<u64>(needed, arena_min_block), arena->reserve_size,
+                                    arena->commit_size);
         if (!fresh) return nullptr;
+        // A block cut short by the system sets the size of the ones after
+        // it, so later blocks do not ask again for what was refused.
+        if (fresh->reserve_size < arena->reserve_size) arena->reserve_size = fresh->reserve_size;
         fresh->base_pos = block->base_pos + block->reserved;
         fresh->prev = block;
         arena->current = fresh;

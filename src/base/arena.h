@@ -3,8 +3,16 @@
 // A push is a pointer bump inside a large reservation; memory is committed
 // as pushes reach it. Nothing is freed object by object: an owner rolls its
 // arena back (a document at each rebuild) and scratch is popped by position.
-// An arena belongs to one thread at a time. arena_push returns null only
-// when the system refuses to reserve; callers treat that as an empty result.
+// An arena belongs to one thread at a time.
+//
+// A reservation is a block size, not a limit: pushes past it chain another
+// block. When the system refuses a reservation (an address-space limit such
+// as `ulimit -v`, or strict overcommit, where even untouched reservations
+// count), the block is made smaller: 16 MiB, then halved down to 64 KiB or
+// what one push needs.
+// arena_alloc returns null, and arena_push null, only when not even that can
+// be had; callers treat a null push as an empty result, and say what failed
+// with arena_report_refused where the failure matters.
 //
 // An arena is a chain of blocks. Each block starts with its 64-byte header,
 // so the first usable position of a block is 64; positions are arena-wide
@@ -34,6 +42,11 @@ struct ArenaTemp {
 constexpr u64 arena_header_size = 64;
 constexpr u64 arena_default_reserve = MiB(64);
 constexpr u64 arena_default_commit = KiB(64);
+// The smallest block an arena falls back to when the system refuses the
+// reservation it asked for.
+constexpr u64 arena_min_block = KiB(64);
+// The first smaller size tried after a refusal.
+constexpr u64 arena_fallback_block = MiB(16);
 
 //- arena lifetime and pushes
 
@@ -60,6 +73,12 @@ T *push_array_no_zero(Arena *arena, u64 count)
 }
 template <typename T>
 T *push_struct(Arena *arena) { return push_array<T>(arena, 1); }
+
+// Tells the user on standard error which reservation the system refused,
+// e.g. "wyn: out of address space: cannot reserve 8.0 GiB for the file
+// table"; a size of 0 leaves the size out. Callers then take their own
+// failure path.
+void arena_report_refused(const char *what, u64 size);
 
 //- temporary positions and scratch
 

@@ -12,8 +12,14 @@ static std::atomic<ContentCache *> g_content_cache;
 static ContentCache *content_cache_build(void)
 {
     ContentCache *cache = push_struct<ContentCache>(process_arena());
-    striped_table_init(process_arena(), &cache->table, content_bucket_count, content_stripe_count,
-                       StripeLock_Section, MiB(64), KiB(64));
+    // Every reader of a file goes through the cache: there is no going on
+    // without it.
+    if (!cache) process_exit_refused("the content cache", sizeof(ContentCache));
+    // An entry is a few dozen bytes (the bytes live in arenas of their own):
+    // 100,000 files fill some 40 KiB per stripe, and more chains blocks.
+    if (!striped_table_init(process_arena(), &cache->table, content_bucket_count, content_stripe_count,
+                            StripeLock_Section, KiB(64), KiB(4)))
+        process_exit_refused("the content cache", content_stripe_count * KiB(64));
     g_content_cache.store(cache, std::memory_order_release);
     return cache;
 }

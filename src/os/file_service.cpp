@@ -167,7 +167,15 @@ static Str streamer_read(Str path, Arena **out_arena, FileProperties *out_props)
     // Reservations cost address space only; sized to the file they stay
     // cut from the shared slabs for all but large files.
     Arena *arena = arena_alloc(out_props->size + arena_header_size + 64, KiB(4));
-    if (!arena) return str_empty();
+    if (!arena) {
+        // The reader sees empty content, as for an unreadable file; the user
+        // learns why.
+        ArenaTemp scratch = scratch_begin(nullptr, 0);
+        Str what = str_pushf(scratch.arena, "loading %S", path);
+        arena_report_refused(what.size ? what.str : "loading a file", out_props->size);
+        scratch_end(scratch);
+        return str_empty();
+    }
     // The properties of the handle that was read belong with these bytes.
     Str bytes = file_read_all(arena, path, out_props);
     if (bytes.size == 0) {
@@ -523,8 +531,12 @@ u64 fs_count_changed(FileService *fs)
 FileService *fs_start_with(const FileServiceConfig *config)
 {
     if (FileService *existing = file_service()) return existing;
-    Arena *arena = arena_alloc(GiB(8), KiB(4));
-    FileService *fs = push_struct<FileService>(arena);
+    // The record, the request ring and the stripe array: well under 1 MiB.
+    Arena *arena = arena_alloc(MiB(1), KiB(4));
+    FileService *fs = arena ? push_struct<FileService>(arena) : nullptr;
+    // Every file of the site is read through the service: without it there
+    // is nothing to build or watch.
+    if (!fs) process_exit_refused("the file service", MiB(1));
     fs->arena = arena;
     fs->config = *config;
     if (fs->config.streamer_count == 0) {
@@ -534,11 +546,16 @@ FileService *fs_start_with(const FileServiceConfig *config)
     if (fs->config.tick_ms == 0) fs->config.tick_ms = 100;
     if (fs->config.full_pass_ms == 0) fs->config.full_pass_ms = 4000;
     fs->requests = queue_alloc(arena, work_queue_default_capacity);
-    striped_table_init(arena, &fs->table, file_bucket_count, file_stripe_count, StripeLock_Slim, GiB(8), KiB(4));
+    // An entry and its path take some 200 bytes: a stripe of a site with
+    // 100,000 files holds about 300 KiB, so a stripe chains a block or two
+    // rather than reserving gigabytes it never touches.
+    bool table_ok = fs->requests && striped_table_init(arena, &fs->table, file_bucket_count, file_stripe_count,
+                                                       StripeLock_Slim, KiB(256), KiB(4));
+    FileScanner *sc = table_ok ? push_struct<FileScanner>(arena) : nullptr;
+    if (sc) sc->arena = arena_alloc(MiB(4), KiB(64));
+    if (!sc || !sc->arena) process_exit_refused("the file table", file_stripe_count * KiB(256));
     content_cache_create();
 
-    FileScanner *sc = push_struct<FileScanner>(arena);
-    sc->arena = arena_alloc(GiB(1), KiB(64));
     sc->watch = fs->config.no_notifications ? nullptr : folder_watch_open();
     fs->scanner = sc;
     fs->watching = sc->watch ? 1 : 0;
@@ -546,8 +563,15 @@ FileService *fs_start_with(const FileServiceConfig *config)
 
     fs->streamer_count = fs->config.streamer_count;
     fs->streamers = push_array<ThreadRecord *>(arena, fs->streamer_count);
-    for (u64 i = 0; i < fs->streamer_count; i += 1) fs->streamers[i] = thread_start(i, fs_streamer);
+    u64 started = 0;
+    for (u64 i = 0; fs->streamers && i < fs->streamer_count; i += 1) {
+        fs->streamers[i] = thread_start(i, fs_streamer);
+        if (fs->streamers[i]) started += 1;
+    }
     fs->scanner_thread = thread_start(0, fs_scanner);
+    // Fewer streamers only load more slowly; none would leave every reader
+    // waiting for ever.
+    if (started == 0) process_exit_refused("the file streamer threads", 0);
     return fs;
 }
 

@@ -106,6 +106,8 @@ struct FsResult {
 
 //- the service
 
+// Ends the process with a message when its memory or every streamer thread
+// is refused: nothing can be built or watched without the service.
 FileService *fs_start(void);                                   // main thread, once
 FileService *fs_start_with(const FileServiceConfig *config);   // tests and tools
 FileService *file_service(void);                               // null before fs_start

@@ -20,3 +20,40 @@ bool folder_create_all(Str path)
     scratch_end(scratch);
     return ok;
 }
+
+u64 thread_short_name(Str name, char out[thread_short_name_capacity])
+{
+    constexpr u64 limit = thread_short_name_capacity - 1;
+    // Drop the decoration, keep single spaces between words.
+    char plain[64];
+    u64 size = 0;
+    for (u64 i = 0; i < name.size && size < sizeof(plain); i += 1) {
+        char c = name.str[i];
+        if (c == '[' || c == ']' || c == '#') continue;
+        if (c == ' ' && (size == 0 || plain[size - 1] == ' ')) continue;
+        plain[size++] = c;
+    }
+    while (size > 0 && plain[size - 1] == ' ') size -= 1;
+    if (size <= limit) {
+        memcpy(out, plain, size);
+        out[size] = 0;
+        return size;
+    }
+    // Too long: the index is what tells threads of one role apart, so the
+    // words give way, not the number.
+    u64 digits = 0;
+    while (digits < size && char_is_digit((u8)plain[size - 1 - digits])) digits += 1;
+    u64 tail = digits ? digits + 1 : 0;   // the index with the space before it
+    if (tail > limit) tail = 0;           // only a number: cut it like words
+    u64 head = limit - tail;
+    while (head > 0 && plain[head - 1] == ' ') head -= 1;
+    memcpy(out, plain, head);
+    u64 at = head;
+    if (tail) {
+        out[at++] = ' ';
+        memcpy(out + at, plain + size - digits, digits);
+        at += digits;
+    }
+    out[at] = 0;
+    return at;
+}

@@ -18,17 +18,34 @@
 
 //- thread contexts
 
+// Scratch blocks are sized for a large document's tokens and pages; more
+// chains further blocks. A few dozen threads must fit in the address space
+// a container or `ulimit -v` allows, so these are not gigabytes.
+constexpr u64 thread_scratch_reserve = MiB(32);
+constexpr u64 thread_arena_reserve = KiB(64);
+
 struct ThreadContext {
-    Arena *scratch[2];      // reserve 8 GiB each
+    Arena *scratch[2];      // reserve thread_scratch_reserve each
     char name[64];
     u64 name_size;          // at most 64
     u32 is_main;
-    Arena *arena;           // the thread's general arena, reserve 64 MiB
+    Arena *arena;           // the thread's general arena
 };
 
+// Both end the process with a message when the memory of the context is
+// refused: no thread can work without it.
 ThreadContext *thread_context_create(void);    // for the calling thread
 ThreadContext *thread_context(void);           // creates one on first use
-void thread_set_name(const char *format, ...); // [backend] tells the system too
+// The context keeps the first 64 bytes of the name; the system gets the
+// whole name, or its short form where it keeps only a few bytes.
+void thread_set_name(const char *format, ...); // [backend]
+
+// The short form of a thread name for systems that keep 15 bytes (Linux):
+// brackets and "#" dropped ("[FS] Streamer #1" becomes "FS Streamer 1"),
+// and when still too long the text is cut before the trailing index, never
+// the index itself. Writes a NUL-terminated name; returns its length.
+constexpr u64 thread_short_name_capacity = 16;
+u64 thread_short_name(Str name, char out[thread_short_name_capacity]);
 
 //- threads
 
@@ -85,6 +102,9 @@ struct SystemInfo {
 };
 
 void process_start(void);                  // main thread, once, before other threads
+// For memory the program cannot go on without: says on standard error what
+// was refused and ends the process with status 1.
+[[noreturn]] void process_exit_refused(const char *what, u64 size);   // [backend]
 const SystemInfo *system_info(void);
 Arena *process_arena(void);
 

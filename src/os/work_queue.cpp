@@ -119,17 +119,23 @@ u64 queue_used_bytes(WorkQueue *queue)
 
 //- striped tables
 
-void striped_table_init(Arena *arena, StripedTable *table, u64 bucket_count, u64 stripe_count, u32 lock_kinds,
+bool striped_table_init(Arena *arena, StripedTable *table, u64 bucket_count, u64 stripe_count, u32 lock_kinds,
                         u64 stripe_reserve, u64 stripe_commit)
 {
     table->bucket_count = max_of<u64>(bucket_count, 1);
     table->stripe_count = clamp_of<u64>(1, stripe_count, table->bucket_count);
     table->stripes = push_array<TableStripe>(arena, table->stripe_count);
+    if (!table->stripes) {
+        table->stripe_count = 0;
+        return false;
+    }
     for (u64 i = 0; i < table->stripe_count; i += 1) {
         TableStripe *stripe = &table->stripes[i];
         if (lock_kinds & StripeLock_Slim) stripe->slim = srw_alloc();
         if (lock_kinds & StripeLock_Section) stripe->section = cs_alloc();
         stripe->condition = cv_alloc();
         stripe->arena = arena_alloc(stripe_reserve, stripe_commit);
+        if (!stripe->arena) return false;
     }
+    return true;
 }

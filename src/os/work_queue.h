@@ -87,8 +87,11 @@ struct StripedTable {
 };
 
 // Fills `table` with `stripe_count` stripes pushed on `arena`, each with the
-// locks of `lock_kinds`, a condition variable and an arena of its own.
-void striped_table_init(Arena *arena, StripedTable *table, u64 bucket_count, u64 stripe_count, u32 lock_kinds,
+// locks of `lock_kinds`, a condition variable and an arena of its own whose
+// blocks are `stripe_reserve` bytes: size it for what a stripe holds, since
+// there are many stripes and each grows by chaining blocks. False when
+// memory was refused (the table must not be used).
+bool striped_table_init(Arena *arena, StripedTable *table, u64 bucket_count, u64 stripe_count, u32 lock_kinds,
                         u64 stripe_reserve, u64 stripe_commit);
 inline u64 striped_bucket_of(const StripedTable *table, u64 hash) { return hash % table->bucket_count; }
 inline TableStripe *striped_stripe_of(const StripedTable *table, u64 bucket)

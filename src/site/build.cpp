@@ -433,7 +433,7 @@ SiteBuild *site_build_start(const SiteConfig *site, const SiteBuildConfig *tunin
     if (!tuning) tuning = &defaults;
     Arena *arena = arena_alloc(MiB(64), MiB(1));
     SiteBuild *build = arena ? push_struct<SiteBuild>(arena) : nullptr;
-    if (!build) return nullptr;
+    if (!build) process_exit_refused("the site build", MiB(64));
     build->arena = arena;
     build->site = *site;
     build->site.layout.local_folder = str_copy(arena, site->layout.local_folder);

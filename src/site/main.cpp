@@ -86,7 +86,7 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; i += 1) str_list_push(arena, &args, str_from_cstring(argv[i]));
     CommandLine *cmd = cmd_line_parse(arena, args);
     MessageLog log = {};
-    log.arena = arena;
+    log.arena = arena;   // the main thread's scratch, never rolled back below it
     SiteConfig config = site_config_from_command_line(arena, cmd, current_directory(arena), log.arena, &log.list);
 
     if (config.help) {

@@ -9,7 +9,7 @@ int markup_tree_command(Str path, const SiteConfig *config)
 {
     Arena *arena = arena_alloc(MiB(64), MiB(1));
     if (!arena) {
-        console_write(str_lit("wyn: cannot reserve memory for the tree\n"));
+        arena_report_refused("the document tree", MiB(64));
         return 1;
     }
     FileProperties properties = {};

@@ -190,6 +190,14 @@ TEST(Format, WynOwnConversions)
     EXPECT_EQ(ours("%$$$d", 2048), "2.0 K");
     EXPECT_EQ(ours("%$d", 999), "999");
     EXPECT_EQ(ours("%$.1f", 1500.0), "1.5 K");
+    // Exactly at the base a value takes the next letter; one below does not.
+    EXPECT_EQ(ours("%$d", 1000), "1.0 K");
+    EXPECT_EQ(ours("%$d", -1000), "-1.0 K");
+    EXPECT_EQ(ours("%$$d", 1024), "1.0 Ki");
+    EXPECT_EQ(ours("%$$d", 1023), "1023");
+    EXPECT_EQ(ours("%$$$d", 1024), "1.0 K");
+    EXPECT_EQ(ours("%$d", 1000000), "1.0 M");
+    EXPECT_EQ(ours("%$$.0d", 1048576), "1 Mi");
     int written = -1;
     EXPECT_EQ(ours("abc%nde", &written), "abcde");
     EXPECT_EQ(written, 3);

@@ -34,6 +34,10 @@ TEST(Str, SlicingClampsItsIndices)
     EXPECT_EQ(s(str_trim_left(str_lit("  a "))), "a ");
     EXPECT_EQ(s(str_trim_right(str_lit("  a "))), "  a");
     EXPECT_EQ(s(str_trim(str_lit("   "))), "");
+    // Each side alone trims a string that is only whitespace to nothing.
+    EXPECT_EQ(s(str_trim_right(str_lit(" \t "))), "");
+    EXPECT_EQ(s(str_trim_left(str_lit(" \t "))), "");
+    EXPECT_EQ(s(str_trim_right(str_lit("x\n"))), "x");
 }
 
 TEST(Str, MatchFlags)

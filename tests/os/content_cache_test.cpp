@@ -4,9 +4,11 @@
 #include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "os/content_cache.h"
+#include "test_wait.h"
 
 static std::string s(Str x) { return std::string(x.str, x.size); }
 
@@ -111,22 +113,51 @@ TEST(ContentCacheDeathTest, LargeContentIsReadOnly)
 
 TEST(ContentCache, ConcurrentPutsOfTheSameBytesKeepOneEntry)
 {
+    // Streamers that load identical files race to file them. Every thread
+    // makes all its copies first; then, round after round, the threads meet
+    // at a barrier and put the same bytes at once, so the first puts of a
+    // round really overlap inside content_put: a missing lock shows as a
+    // second entry (and as a data race under TSan).
+    constexpr u64 threads = 4, rounds = 200;
+    struct Copy {
+        Str bytes;
+        Arena *arena;
+    };
+    static Copy copies[threads][rounds];
+    static ContentKey results[threads][rounds];
+    static std::atomic<u64> arrived{0};
+    static std::atomic<u64> timed_out{0};
     content_cache_create();
-    static std::atomic<u64> keys_agree{0};
-    static ContentKey expected;
-    expected = content_key_of(str_lit("shared by every thread"));
+    arrived = 0;
+    timed_out = 0;
     u64 before = content_entry_count();
-    std::vector<ThreadRecord *> threads;
-    for (u64 t = 0; t < 6; t += 1) {
-        threads.push_back(thread_start(t, [](u64) {
-            for (int i = 0; i < 200; i += 1) {
-                Arena *arena = nullptr;
-                ContentKey k = content_put(loaded_bytes("shared by every thread", &arena), arena);
-                if (content_key_eq(k, expected) && content_get(k).size == 22) keys_agree.fetch_add(1);
+    std::vector<TestThread *> started;
+    for (u64 t = 0; t < threads; t += 1) {
+        started.push_back(test_thread_start(t, [](u64 index) {
+            for (u64 r = 0; r < rounds; r += 1)
+                copies[index][r].bytes = loaded_bytes("raced round " + std::to_string(r), &copies[index][r].arena);
+            u64 deadline = test_deadline();
+            for (u64 r = 0; r < rounds; r += 1) {
+                // Round r starts when every thread has arrived r + 1 times.
+                arrived.fetch_add(1);
+                while (arrived.load() < threads * (r + 1)) {
+                    if (now_us() > deadline) {
+                        timed_out.fetch_add(1);
+                        return;
+                    }
+                    std::this_thread::yield();
+                }
+                results[index][r] = content_put(copies[index][r].bytes, copies[index][r].arena);
             }
         }));
     }
-    for (ThreadRecord *t : threads) thread_join(t);
-    EXPECT_EQ(keys_agree.load(), 6u * 200u);
-    EXPECT_EQ(content_entry_count(), before + 1);
+    for (TestThread *t : started) ASSERT_TRUE(test_thread_join(t)) << "a putting thread never finished";
+    ASSERT_EQ(timed_out.load(), 0u) << "the threads never all met at a barrier";
+    EXPECT_EQ(content_entry_count(), before + rounds);
+    for (u64 r = 0; r < rounds; r += 1) {
+        std::string text = "raced round " + std::to_string(r);
+        ContentKey expected = content_key_of(Str{text.data(), text.size()});
+        EXPECT_EQ(s(content_get(expected)), text);
+        for (u64 t = 0; t < threads; t += 1) EXPECT_TRUE(content_key_eq(results[t][r], expected));
+    }
 }

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "os/file_service.h"
+#include "test_wait.h"
 
 static std::string s(Str x) { return std::string(x.str, x.size); }
 static Str as_str(const std::string &x) { return Str{x.data(), x.size()}; }
@@ -37,11 +38,16 @@ static void write_in_place(const std::string &path, const std::string &text)
     out << text;
 }
 
-static std::string text_of(const std::string &path)
+// Every read has a deadline: a lost load fails the test with the path
+// named instead of hanging it.
+static FsResult get(const std::string &path)
 {
-    FsResult r = fs_get(as_str(path), u64_max);
-    return s(content_get(r.key));
+    FsResult r = fs_get(as_str(path), test_deadline());
+    EXPECT_TRUE(r.loaded) << path << " was not loaded within " << test_wait_seconds << " s";
+    return r;
 }
+
+static std::string text_of(const std::string &path) { return s(content_get(get(path).key)); }
 
 template <typename Pred>
 static bool wait_for(Pred pred, int seconds = 20)
@@ -110,7 +116,7 @@ TEST_F(FileServiceTest, AFirstRequestLoadsTheFileWithItsTime)
     std::string path = dir.at("page.wyn");
     write_in_place(path, "hello");
     u64 before = fs_generation();
-    FsResult r = fs_get(as_str(path), u64_max);
+    FsResult r = get(path);
     EXPECT_TRUE(r.loaded);
     EXPECT_EQ(s(content_get(r.key)), "hello");
     EXPECT_EQ(r.last_write_time, file_properties(as_str(path)).last_write_time);
@@ -132,16 +138,17 @@ TEST_F(FileServiceTest, ThreadsAskingForNewPathsTogetherCreateOneEntryAndOneLoad
     }
     u64 entries_before = entry_count(fs);
     u64 generation_before = fs_generation();
-    std::vector<ThreadRecord *> started;
+    std::vector<TestThread *> started;
     for (u64 t = 0; t < threads; t += 1) {
-        started.push_back(thread_start(t, [](u64 index) {
+        started.push_back(test_thread_start(t, [](u64 index) {
             ready.fetch_add(1);
-            while (ready.load() < threads) {
+            u64 deadline = test_deadline();
+            while (ready.load() < threads && now_us() < deadline) {
             }
-            for (int i = 0; i < files; i += 1) keys[index][i] = fs_get(as_str(paths[i]), u64_max).key;
+            for (int i = 0; i < files; i += 1) keys[index][i] = get(paths[i]).key;
         }));
     }
-    for (ThreadRecord *t : started) thread_join(t);
+    for (TestThread *t : started) ASSERT_TRUE(test_thread_join(t)) << "a reader of new paths never finished";
     EXPECT_EQ(entry_count(fs), entries_before + files);
     EXPECT_EQ(fs_generation(), generation_before + files);   // one load per path
     for (int i = 0; i < files; i += 1) {
@@ -159,7 +166,7 @@ TEST_F(FileServiceTest, APrefetchStartsTheLoadAndAReaderThenFindsIt)
     fs_prefetch(as_str(path));
     EXPECT_EQ(entry_count(fs), entries + 1);   // registered at once, loaded in the background
     EXPECT_TRUE(wait_for([&] { return fs_generation() == before + 1; }));
-    FsResult r = fs_get(as_str(path), u64_max);
+    FsResult r = get(path);
     EXPECT_EQ(s(content_get(r.key)), "loaded ahead");
     fs_prefetch(as_str(path));   // known already: no second load
     EXPECT_EQ(text_of(path), "loaded ahead");
@@ -185,7 +192,7 @@ TEST_F(FileServiceTest, AReaderWhoseDeadlinePassesGetsNoKeyButTheLoadGoesOn)
         } else {
             EXPECT_EQ(content_get(early.key).size, text.size());
         }
-        FsResult later = fs_get(as_str(path), u64_max);
+        FsResult later = get(path);
         EXPECT_TRUE(later.loaded);
         EXPECT_TRUE(content_key_eq(later.key, content_key_of(as_str(text))));
     }
@@ -205,7 +212,38 @@ TEST_F(FileServiceTest, ASavedFileIsReloadedAndRaisesTheGenerationOnce)
     EXPECT_TRUE(wait_for([&] { return text_of(path) == "second version, longer"; }));
     EXPECT_TRUE(wait_full_passes(fs, 3));
     EXPECT_EQ(fs_generation(), before + 1);
-    EXPECT_EQ(fs_get(as_str(path), u64_max).last_write_time, file_properties(as_str(path)).last_write_time);
+    EXPECT_EQ(get(path).last_write_time, file_properties(as_str(path)).last_write_time);
+}
+
+// Sets a file's modification time back to what it was.
+static void restore_mtime(const std::string &path, const struct stat &old)
+{
+    struct timespec times[2] = {old.st_atim, old.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+TEST_F(FileServiceTest, AChangeUnderTheOldModificationTimeIsSeenBySizeOrIdentity)
+{
+    // Two saves within one tick of a coarse file-system clock, or a tool
+    // that restores the time, leave the time as it was: the size or the
+    // file itself still tells.
+    std::string path = dir.at("same_time.wyn");
+    write_in_place(path, "short");
+    ASSERT_EQ(text_of(path), "short");
+    struct stat old;
+    ASSERT_EQ(stat(path.c_str(), &old), 0);
+
+    write_in_place(path, "a longer text, same inode");
+    restore_mtime(path, old);
+    EXPECT_TRUE(wait_for([&] { return text_of(path) == "a longer text, same inode"; })) << "size change missed";
+
+    // Same size, same time, another file renamed over it.
+    ASSERT_EQ(stat(path.c_str(), &old), 0);
+    std::string other = dir.at("same_time.tmp");
+    write_in_place(other, "a longer text, next inode");   // as long as the text before
+    restore_mtime(other, old);
+    ASSERT_EQ(rename(other.c_str(), path.c_str()), 0);
+    EXPECT_TRUE(wait_for([&] { return text_of(path) == "a longer text, next inode"; })) << "identity change missed";
 }
 
 TEST_F(FileServiceTest, ASaveByRenameIsSeen)
@@ -223,13 +261,13 @@ TEST_F(FileServiceTest, TouchingWithoutChangingBytesReloadsUnderTheSameKey)
 {
     std::string path = dir.at("touched.wyn");
     write_in_place(path, "unchanged bytes");
-    FsResult first = fs_get(as_str(path), u64_max);
+    FsResult first = get(path);
     ASSERT_TRUE(wait_full_passes(fs, 1));
     u64 before = fs_generation();
     struct timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 123456789}};   // a new last-write time
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     EXPECT_TRUE(wait_for([&] { return fs_generation() > before; }));
-    FsResult second = fs_get(as_str(path), u64_max);
+    FsResult second = get(path);
     EXPECT_TRUE(content_key_eq(first.key, second.key));
     EXPECT_EQ(second.last_write_time, 1700000000ull * 1000000000ull + 123456789ull);
     EXPECT_TRUE(wait_full_passes(fs, 2));
@@ -240,7 +278,7 @@ TEST_F(FileServiceTest, AnEmptyFileKeepsItsRealTimeAndIsNotReloadedOnEveryPass)
 {
     std::string path = dir.at("empty.wyn");
     write_in_place(path, "");
-    FsResult r = fs_get(as_str(path), u64_max);
+    FsResult r = get(path);
     EXPECT_TRUE(r.loaded);
     EXPECT_EQ(content_get(r.key).size, 0u);
     EXPECT_FALSE(content_key_is_zero(r.key));
@@ -258,7 +296,7 @@ TEST_F(FileServiceTest, ADeletedFileTurnsEmpty)
     ASSERT_EQ(text_of(path), "here for now");
     ASSERT_EQ(unlink(path.c_str()), 0);
     EXPECT_TRUE(wait_for([&] {
-        FsResult r = fs_get(as_str(path), u64_max);
+        FsResult r = get(path);
         return content_get(r.key).size == 0 && r.last_write_time == 0;
     }));
 }
@@ -270,7 +308,7 @@ TEST_F(FileServiceTest, AFileMissingAtFirstAppearsOnceWritten)
     // folder that did not exist yet (polled until it can be watched).
     std::string path = dir.at("later.wyn");
     std::string deep = dir.at("new_folder/deeper.wyn");
-    FsResult r = fs_get(as_str(path), u64_max);
+    FsResult r = get(path);
     EXPECT_TRUE(r.loaded);
     EXPECT_EQ(content_get(r.key).size, 0u);
     EXPECT_EQ(r.last_write_time, 0u);
@@ -309,8 +347,8 @@ TEST_F(FileServiceTest, FoldersAndPipesLoadAsEmptyWithoutWaiting)
     std::string pipe = dir.at("pipe.wyn");
     ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
     ASSERT_EQ(mkfifo(pipe.c_str(), 0666), 0);   // opening it for reading would wait for a writer
-    FsResult a = fs_get(as_str(folder), u64_max);
-    FsResult b = fs_get(as_str(pipe), u64_max);
+    FsResult a = get(folder);
+    FsResult b = get(pipe);
     EXPECT_TRUE(a.loaded);
     EXPECT_TRUE(b.loaded);
     EXPECT_EQ(content_get(a.key).size, 0u);
@@ -337,12 +375,12 @@ TEST_F(FileServiceTest, APathPastTheRequestLimitIsRefusedAtOnce)
     std::string too_long = at_limit + "b";
     ASSERT_EQ(at_limit.size(), limit);
     u64 entries = entry_count(fs);
-    FsResult refused = fs_get(as_str(too_long), u64_max);   // would block for ever if it were queued
+    FsResult refused = fs_get(as_str(too_long), test_deadline());   // waits to the deadline if it were queued
     EXPECT_FALSE(refused.loaded);
     EXPECT_TRUE(content_key_is_zero(refused.key));
     EXPECT_EQ(entry_count(fs), entries);
     EXPECT_FALSE(fs_request(as_str(too_long), u64_max));
-    FsResult fits = fs_get(as_str(at_limit), u64_max);   // no such file: empty, but loaded
+    FsResult fits = get(at_limit);   // no such file: empty, but loaded
     EXPECT_TRUE(fits.loaded);
     EXPECT_EQ(content_get(fits.key).size, 0u);
     EXPECT_EQ(entry_count(fs), entries + 1);
@@ -354,7 +392,7 @@ TEST_F(FileServiceTest, AHundredMegabyteFileLoadsWhole)
     std::string big(100u << 20, 0);
     for (size_t i = 0; i < big.size(); i += 1) big[i] = (char)('a' + (i * 7919) % 26);
     write_in_place(path, big);
-    FsResult r = fs_get(as_str(path), u64_max);
+    FsResult r = get(path);
     Str bytes = content_get(r.key);
     ASSERT_EQ(bytes.size, big.size());
     EXPECT_TRUE(content_key_eq(r.key, content_key_of(as_str(big))));
@@ -384,9 +422,9 @@ TEST_F(FileServiceTest, ReadersOfAFileRewrittenRepeatedlySeeWholeVersionsInOrder
     std::string first = version_text(0);
     ASSERT_TRUE(file_write_all(as_str(path), as_str(first), FileWrite_Replace));
     ASSERT_EQ(text_of(path), first);
-    std::vector<ThreadRecord *> readers;
+    std::vector<TestThread *> readers;
     for (u64 t = 0; t < 3; t += 1) {
-        readers.push_back(thread_start(t, [](u64) {
+        readers.push_back(test_thread_start(t, [](u64) {
             int last = 0;
             while (!writer_done.load()) {
                 std::string text = text_of(path);
@@ -406,7 +444,7 @@ TEST_F(FileServiceTest, ReadersOfAFileRewrittenRepeatedlySeeWholeVersionsInOrder
     std::string last = version_text(versions);
     EXPECT_TRUE(wait_for([&] { return text_of(path) == last; }));
     writer_done.store(1);
-    for (ThreadRecord *t : readers) thread_join(t);
+    for (TestThread *t : readers) ASSERT_TRUE(test_thread_join(t)) << "a reader never saw the writer finish";
     EXPECT_EQ(torn.load(), 0u);
     EXPECT_EQ(backwards.load(), 0u);
     EXPECT_GT(reads.load(), 0u);

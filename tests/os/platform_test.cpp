@@ -3,10 +3,16 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
 #include <string>
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "os/platform.h"
+#include "test_wait.h"
 
 static std::string s(Str x) { return std::string(x.str, x.size); }
 
@@ -54,6 +60,59 @@ TEST_F(PlatformTest, ReplaceLeavesOnlyTheNewContentAndNoTemporaryFiles)
     EXPECT_EQ(s(file_read_all(arena, path)), "no");
     FolderListing listing = folder_list(arena, str_from_cstring(dir.path.c_str()));
     EXPECT_EQ(listing.count, 1u);
+}
+
+TEST_F(PlatformTest, ReadingAFileTakesItsSizeFromTheArenaAndNoMore)
+{
+    // Loads of every source go through here: a read must not touch twice
+    // the file's size of arena memory to find the end.
+    Str path = dir.at(arena, "sized.wyn");
+    std::string text(KiB(300) + 5, 'q');
+    ASSERT_TRUE(file_write_all(path, Str{text.data(), text.size()}, FileWrite_Replace));
+    u64 before = arena_pos(arena);
+    Str bytes = file_read_all(arena, path);
+    ASSERT_EQ(bytes.size, text.size());
+    EXPECT_EQ(bytes.str[bytes.size], 0);
+    EXPECT_LE(arena_pos(arena) - before, text.size() + 8 + 1);
+    Str empty_path = dir.at(arena, "empty.wyn");
+    ASSERT_TRUE(file_write_all(empty_path, str_empty(), FileWrite_Replace));
+    before = arena_pos(arena);
+    FileProperties props = {};
+    Str empty = file_read_all(arena, empty_path, &props);
+    EXPECT_EQ(empty.size, 0u);
+    EXPECT_TRUE(props.exists);
+    EXPECT_LE(arena_pos(arena) - before, 8u);
+}
+
+TEST_F(PlatformTest, AFileLongerThanItsReportedSizeIsReadToItsEnd)
+{
+    // Files under /proc report a size of 0 and are longer: the read must
+    // go past the size it was told, through more than one probe.
+    Str maps = file_read_all(arena, str_lit("/proc/self/smaps"));
+    std::string text(maps.str, maps.size);
+    ASSERT_GT(text.size(), 3 * 4096u);
+    EXPECT_EQ(maps.str[maps.size], 0);
+    EXPECT_EQ(text.back(), '\n');
+    EXPECT_NE(text.find("[stack]"), std::string::npos);   // the stack's mapping is among the last
+}
+
+TEST_F(PlatformTest, ARewriteKeepsTheFilesModeAndANewFileGetsTheUsualOne)
+{
+    // A replace goes through a new file: without care a script would lose
+    // its executable bit at every write.
+    Str script = dir.at(arena, "run.sh");
+    ASSERT_TRUE(file_write_all(script, str_lit("#!/bin/sh\n"), FileWrite_Replace));
+    ASSERT_EQ(chmod(script.str, 0750), 0);
+    ASSERT_TRUE(file_write_all(script, str_lit("#!/bin/sh\necho\n"), 0));
+    struct stat st;
+    ASSERT_EQ(stat(script.str, &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0750u);
+    Str fresh = dir.at(arena, "fresh.txt");
+    mode_t old_mask = umask(022);
+    ASSERT_TRUE(file_write_all(fresh, str_lit("x"), FileWrite_Replace));
+    umask(old_mask);
+    ASSERT_EQ(stat(fresh.str, &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
 }
 
 TEST_F(PlatformTest, MissingFilesGiveEmptyResults)
@@ -104,6 +163,19 @@ TEST(Platform, CurrentDirectoryHasNoTrailingSlash)
     arena_release(arena);
 }
 
+TEST(Platform, TheRootFolderIsASlashNotNothing)
+{
+    char before[4096];
+    ASSERT_NE(getcwd(before, sizeof(before)), nullptr);
+    ASSERT_EQ(chdir("/"), 0);
+    Arena *arena = arena_alloc(KiB(64), KiB(4));
+    Str cwd = current_directory(arena);
+    std::string seen(cwd.str, cwd.size);
+    ASSERT_EQ(chdir(before), 0);
+    EXPECT_EQ(seen, "/");
+    arena_release(arena);
+}
+
 TEST(Platform, ClockMovesForwardAndDatesAreCurrent)
 {
     u64 a = now_us();
@@ -132,9 +204,69 @@ static void name_entry(u64 argument)
 
 TEST(Threads, NamesKeepTheirFirstSixtyFourBytes)
 {
-    ThreadRecord *t = thread_start(7, name_entry);
-    ASSERT_NE(t, nullptr);
-    thread_join(t);
+    TestThread *t = test_thread_start(7, name_entry);
+    ASSERT_TRUE(test_thread_join(t)) << "the naming thread never finished";
+}
+
+static std::atomic<int> g_named{0};
+static std::atomic<int> g_release{0};
+
+static void streamer_name_entry(u64 index)
+{
+    thread_set_name("[FS] Streamer #%I64u", index);
+    ThreadContext *context = thread_context();
+    if (std::string(context->name, context->name_size) == "[FS] Streamer #" + std::to_string(index)) g_named.fetch_add(1);
+    u64 deadline = test_deadline();
+    while (!g_release.load() && now_us() < deadline) sleep_ms(1);
+}
+
+// What the kernel shows for each thread of this process.
+static std::set<std::string> kernel_thread_names()
+{
+    std::set<std::string> names;
+    DIR *tasks = opendir("/proc/self/task");
+    if (!tasks) return names;
+    while (struct dirent *task = readdir(tasks)) {
+        if (task->d_name[0] == '.') continue;
+        std::ifstream comm(std::string("/proc/self/task/") + task->d_name + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        names.insert(name);
+    }
+    closedir(tasks);
+    return names;
+}
+
+TEST(Threads, TheKernelGetsAShortNameThatKeepsTheIndex)
+{
+    g_named = 0;
+    g_release = 0;
+    TestThread *threads[2] = {test_thread_start(1, streamer_name_entry), test_thread_start(12, streamer_name_entry)};
+    u64 deadline = test_deadline();
+    while (g_named.load() < 2 && now_us() < deadline) sleep_ms(1);
+    std::set<std::string> names = kernel_thread_names();
+    g_release = 1;
+    for (TestThread *t : threads) ASSERT_TRUE(test_thread_join(t)) << "a named thread never finished";
+    EXPECT_EQ(g_named.load(), 2) << "the context keeps the whole name";
+    EXPECT_EQ(names.count("FS Streamer 1"), 1u);
+    EXPECT_EQ(names.count("FS Streamer 12"), 1u);
+}
+
+TEST(Threads, ShortNamesGiveWayInTheWordsNotTheIndex)
+{
+    auto short_of = [](const char *name) {
+        char out[thread_short_name_capacity];
+        u64 n = thread_short_name(str_from_cstring(name), out);
+        EXPECT_EQ(n, strlen(out));
+        EXPECT_LE(n, thread_short_name_capacity - 1);
+        return std::string(out);
+    };
+    EXPECT_EQ(short_of("[WYN] Parser #2"), "WYN Parser 2");
+    EXPECT_EQ(short_of("[HTTP] Request #12"), "HTTP Request 12");    // exactly 15 bytes
+    EXPECT_EQ(short_of("[HTTP] Request #123"), "HTTP Reques 123");   // one too many: a letter goes
+    EXPECT_EQ(short_of("[WYN] evictor/detector thread"), "WYN evictor/det");
+    EXPECT_EQ(short_of("[Main Thread]"), "Main Thread");
+    EXPECT_EQ(short_of("a very long name with 1234567890123456789"), "a very long nam");
 }
 
 struct Counter {
@@ -162,14 +294,14 @@ TEST(Threads, LocksAndConditionVariablesCoordinateThreads)
     g_counter.cv = cv_alloc();
     g_counter.value = 0;
     g_counter.target = 4000;
-    ThreadRecord *threads[4];
-    for (u64 i = 0; i < 4; i += 1) threads[i] = thread_start(i, count_entry);
+    TestThread *threads[4];
+    for (u64 i = 0; i < 4; i += 1) threads[i] = test_thread_start(i, count_entry);
     cs_enter(g_counter.cs);
     u64 deadline = now_us() + 30 * 1000000ull;
     while (g_counter.value < g_counter.target && now_us() < deadline) wait_cs(g_counter.cv, g_counter.cs, deadline);
     EXPECT_EQ(g_counter.value, 4000u);
     cs_leave(g_counter.cs);
-    for (ThreadRecord *t : threads) thread_join(t);
+    for (TestThread *t : threads) ASSERT_TRUE(test_thread_join(t)) << "a counting thread never finished";
 }
 
 TEST(Threads, WaitsHonourTheirDeadlines)
@@ -205,8 +337,8 @@ static void scratch_entry(u64)
 
 TEST(Threads, EveryThreadHasItsOwnScratch)
 {
-    ThreadRecord *threads[3];
-    for (u64 i = 0; i < 3; i += 1) threads[i] = thread_start(i, scratch_entry);
-    for (ThreadRecord *t : threads) thread_join(t);
+    TestThread *threads[3];
+    for (u64 i = 0; i < 3; i += 1) threads[i] = test_thread_start(i, scratch_entry);
+    for (TestThread *t : threads) ASSERT_TRUE(test_thread_join(t)) << "a scratch thread never finished";
     EXPECT_EQ(g_scratch_ok.load(), 600);
 }

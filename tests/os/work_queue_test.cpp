@@ -7,8 +7,17 @@
 #include <vector>
 
 #include "os/work_queue.h"
+#include "test_wait.h"
 
 static std::string s(Str x) { return std::string(x.str, x.size); }
+
+// A pop that fails the test, rather than hanging it, when no message comes.
+static Str pop(WorkQueue *q, Arena *arena)
+{
+    Str out = str_lit("<no message>");
+    EXPECT_TRUE(queue_pop_within(q, arena, &out)) << "no message arrived within " << test_wait_seconds << " s";
+    return out;
+}
 
 struct QueueTest : ::testing::Test {
     Arena *arena = arena_alloc(MiB(4), KiB(4));
@@ -22,14 +31,14 @@ TEST_F(QueueTest, AHeaderEightBytesBeforeTheEndWritesItsPayloadFromTheStart)
     WorkQueue *q = queue_alloc(arena, 64);
     ASSERT_EQ(q->capacity, 64u);
     std::string first(48, 'a');   // 8 + 48: the next header starts at 56
-    ASSERT_TRUE(queue_push(q, str(first.data(), first.size()), u64_max));
-    EXPECT_EQ(s(queue_pop(q, arena)), first);
-    ASSERT_TRUE(queue_push(q, str_lit("0123456789abcdefghij"), u64_max));
+    ASSERT_TRUE(queue_push(q, str(first.data(), first.size()), test_deadline()));
+    EXPECT_EQ(s(pop(q, arena)), first);
+    ASSERT_TRUE(queue_push(q, str_lit("0123456789abcdefghij"), test_deadline()));
     u64 header = 0;
     memcpy(&header, q->buffer + 56, 8);
     EXPECT_EQ(header, 20u);
     EXPECT_EQ(std::string((const char *)q->buffer, 20), "0123456789abcdefghij");
-    Str popped = queue_pop(q, arena);
+    Str popped = pop(q, arena);
     EXPECT_EQ(s(popped), "0123456789abcdefghij");
     EXPECT_EQ(popped.str[popped.size], 0);   // NUL-terminated for system calls
     EXPECT_EQ(q->read_pos, q->write_pos);
@@ -43,18 +52,18 @@ TEST_F(QueueTest, PayloadsStraddlingTheEndComeBackWhole)
     for (int round = 0; round < 200; round += 1) {
         std::string payload(1 + round % 29, (char)('a' + round % 26));
         payload[0] = (char)('0' + round % 10);
-        ASSERT_TRUE(queue_push(q, str(payload.data(), payload.size()), u64_max));
-        ASSERT_EQ(s(queue_pop(q, arena)), payload) << "round " << round;
+        ASSERT_TRUE(queue_push(q, str(payload.data(), payload.size()), test_deadline()));
+        ASSERT_EQ(s(pop(q, arena)), payload) << "round " << round;
     }
 }
 
 TEST_F(QueueTest, EmptyPayloadsAreMessagesToo)
 {
     WorkQueue *q = queue_alloc(arena, 64);
-    ASSERT_TRUE(queue_push(q, str_empty(), u64_max));
-    ASSERT_TRUE(queue_push(q, str_lit("x"), u64_max));
-    EXPECT_EQ(queue_pop(q, arena).size, 0u);
-    EXPECT_EQ(s(queue_pop(q, arena)), "x");
+    ASSERT_TRUE(queue_push(q, str_empty(), test_deadline()));
+    ASSERT_TRUE(queue_push(q, str_lit("x"), test_deadline()));
+    EXPECT_EQ(pop(q, arena).size, 0u);
+    EXPECT_EQ(s(pop(q, arena)), "x");
 }
 
 //- limits and deadlines
@@ -65,31 +74,31 @@ TEST_F(QueueTest, APayloadThatCanNeverFitIsRefusedAtOnce)
     std::string fits(queue_payload_limit(q), 'f');
     std::string never(queue_payload_limit(q) + 1, 'n');
     // Without a deadline this would wait for ever if it waited at all.
-    EXPECT_FALSE(queue_push(q, str(never.data(), never.size()), u64_max));
+    EXPECT_FALSE(queue_push(q, str(never.data(), never.size()), test_deadline()));
     EXPECT_EQ(queue_used_bytes(q), 0u);
-    ASSERT_TRUE(queue_push(q, str(fits.data(), fits.size()), u64_max));
+    ASSERT_TRUE(queue_push(q, str(fits.data(), fits.size()), test_deadline()));
     EXPECT_EQ(queue_used_bytes(q), 64u);
-    EXPECT_EQ(s(queue_pop(q, arena)), fits);
+    EXPECT_EQ(s(pop(q, arena)), fits);
 }
 
 TEST_F(QueueTest, APastDeadlineOnAFullQueueFailsAtOnceAndChangesNothing)
 {
     WorkQueue *q = queue_alloc(arena, 32);
-    ASSERT_TRUE(queue_push(q, str_lit("12345678"), u64_max));
-    ASSERT_TRUE(queue_push(q, str_lit("abc"), u64_max));
+    ASSERT_TRUE(queue_push(q, str_lit("12345678"), test_deadline()));
+    ASSERT_TRUE(queue_push(q, str_lit("abc"), test_deadline()));
     u64 used = queue_used_bytes(q);
     EXPECT_EQ(used, 32u);
     EXPECT_FALSE(queue_push(q, str_lit("z"), 0));
     EXPECT_FALSE(queue_push(q, str_lit("z"), now_us() - 1));
     EXPECT_EQ(queue_used_bytes(q), used);
-    EXPECT_EQ(s(queue_pop(q, arena)), "12345678");
-    EXPECT_EQ(s(queue_pop(q, arena)), "abc");
+    EXPECT_EQ(s(pop(q, arena)), "12345678");
+    EXPECT_EQ(s(pop(q, arena)), "abc");
 }
 
 TEST_F(QueueTest, ADeadlineThatPassesWhileWaitingGivesUpAfterIt)
 {
     WorkQueue *q = queue_alloc(arena, 16);
-    ASSERT_TRUE(queue_push(q, str_lit("full"), u64_max));
+    ASSERT_TRUE(queue_push(q, str_lit("full"), test_deadline()));
     u64 deadline = now_us() + 30000;
     EXPECT_FALSE(queue_push(q, str_lit("late"), deadline));
     EXPECT_GE(now_us(), deadline);   // it waited, then gave up
@@ -107,20 +116,20 @@ TEST_F(QueueTest, ADeadlineThatPassesWhileWaitingGivesUpAfterIt)
 TEST_F(QueueTest, AWaitingProducerIsServedByAPop)
 {
     WorkQueue *q = queue_alloc(arena, 16);
-    ASSERT_TRUE(queue_push(q, str_lit("first"), u64_max));
+    ASSERT_TRUE(queue_push(q, str_lit("first"), test_deadline()));
     struct Args {
         WorkQueue *q;
         std::atomic<int> done;
     } args = {q, {0}};
-    ThreadRecord *producer = thread_start((u64)&args, [](u64 raw) {
+    TestThread *producer = test_thread_start((u64)&args, [](u64 raw) {
         Args *a = (Args *)raw;
-        bool ok = queue_push(a->q, str_lit("second"), u64_max);   // waits for room
+        bool ok = queue_push(a->q, str_lit("second"), test_deadline());   // waits for room
         a->done.store(ok ? 1 : 2);
     });
     Arena *local = arena_alloc(KiB(64), KiB(4));
-    EXPECT_EQ(s(queue_pop(q, local)), "first");
-    EXPECT_EQ(s(queue_pop(q, local)), "second");   // only there once the producer got room
-    thread_join(producer);
+    EXPECT_EQ(s(pop(q, local)), "first");
+    EXPECT_EQ(s(pop(q, local)), "second");   // only there once the producer got room
+    ASSERT_TRUE(test_thread_join(producer)) << "the waiting producer was never served";
     EXPECT_EQ(args.done.load(), 1);
     arena_release(local);
 }
@@ -157,24 +166,28 @@ TEST(QueueStress, ManyProducersAndConsumersDeliverEveryMessageOnceAndWhole)
     std::vector<std::atomic<u32>> seen(producers * per_producer);
     shared.seen = &seen;
 
-    std::vector<ThreadRecord *> threads;
+    std::vector<TestThread *> threads;
     static StressShared *g;
     g = &shared;
     for (u64 p = 0; p < producers; p += 1) {
-        threads.push_back(thread_start(p, [](u64 producer) {
+        threads.push_back(test_thread_start(p, [](u64 producer) {
             for (u64 i = 0; i < g->per_producer; i += 1) {
                 std::string payload = stress_payload(producer, i);
-                queue_push(g->queue, str(payload.data(), payload.size()), u64_max);
+                queue_push(g->queue, str(payload.data(), payload.size()), test_deadline());
             }
         }));
     }
-    std::vector<ThreadRecord *> consumer_threads;
+    std::vector<TestThread *> consumer_threads;
     for (u64 c = 0; c < consumers; c += 1) {
-        consumer_threads.push_back(thread_start(c, [](u64) {
+        consumer_threads.push_back(test_thread_start(c, [](u64) {
             Arena *local = arena_alloc(MiB(1), KiB(4));
             for (;;) {
                 ArenaTemp temp = temp_begin(local);
-                Str message = queue_pop(g->queue, local);
+                Str message = str_empty();
+                if (!queue_pop_within(g->queue, local, &message)) {
+                    g->corrupt.fetch_add(1);   // starved: counted, and the thread ends
+                    break;
+                }
                 if (message.size == 0) break;   // the stop message
                 unsigned long long producer = 0, sequence = 0;
                 if (sscanf(message.str, "%llu:%llu:", &producer, &sequence) != 2 || producer >= 4 ||
@@ -188,9 +201,9 @@ TEST(QueueStress, ManyProducersAndConsumersDeliverEveryMessageOnceAndWhole)
             arena_release(local);
         }));
     }
-    for (ThreadRecord *t : threads) thread_join(t);
-    for (u64 c = 0; c < consumers; c += 1) ASSERT_TRUE(queue_push(shared.queue, str_empty(), u64_max));
-    for (ThreadRecord *t : consumer_threads) thread_join(t);
+    for (TestThread *t : threads) ASSERT_TRUE(test_thread_join(t)) << "a producer never got all its messages in";
+    for (u64 c = 0; c < consumers; c += 1) ASSERT_TRUE(queue_push(shared.queue, str_empty(), test_deadline()));
+    for (TestThread *t : consumer_threads) ASSERT_TRUE(test_thread_join(t)) << "a consumer never saw its stop message";
 
     EXPECT_EQ(shared.corrupt.load(), 0u);
     u64 missing = 0, doubled = 0;
@@ -214,9 +227,9 @@ TEST(QueueStress, ProducersWithDeadlinesEitherWriteOrLeaveNoTrace)
     static std::atomic<u64> accepted[3 * 400];
     q = queue_alloc(arena, 64);
     for (auto &a : accepted) a.store(0);
-    std::vector<ThreadRecord *> threads;
+    std::vector<TestThread *> threads;
     for (u64 p = 0; p < producers; p += 1) {
-        threads.push_back(thread_start(p, [](u64 producer) {
+        threads.push_back(test_thread_start(p, [](u64 producer) {
             for (u64 i = 0; i < per_producer; i += 1) {
                 std::string payload = stress_payload(producer, i);
                 bool ok = queue_push(q, str(payload.data(), payload.size()), now_us() + (i % 3) * 200);
@@ -231,11 +244,17 @@ TEST(QueueStress, ProducersWithDeadlinesEitherWriteOrLeaveNoTrace)
     // Pop until every producer is done and the ring is empty.
     static std::atomic<u64> *done_count;
     done_count = &finished;
-    ThreadRecord *joiner = thread_start((u64)&threads, [](u64 raw) {
-        for (ThreadRecord *t : *(std::vector<ThreadRecord *> *)raw) thread_join(t);
+    static std::atomic<u64> producers_ended{0};
+    producers_ended = 0;
+    TestThread *joiner = test_thread_start((u64)&threads, [](u64 raw) {
+        u64 ended = 0;
+        for (TestThread *t : *(std::vector<TestThread *> *)raw) ended += test_thread_join(t) ? 1 : 0;
+        producers_ended.store(ended);
         done_count->store(1);
     });
+    u64 give_up = test_deadline();
     for (;;) {
+        ASSERT_LT(now_us(), give_up) << "the producers never finished";
         Str m = str_empty();
         if (!queue_pop_until(q, local, now_us() + 2000, &m)) {
             if (finished.load() && queue_used_bytes(q) == 0) break;
@@ -249,7 +268,8 @@ TEST(QueueStress, ProducersWithDeadlinesEitherWriteOrLeaveNoTrace)
         }
         popped[producer * per_producer + sequence] += 1;
     }
-    thread_join(joiner);
+    ASSERT_TRUE(test_thread_join(joiner)) << "the joining thread never finished";
+    EXPECT_EQ(producers_ended.load(), producers);
     EXPECT_EQ(corrupt, 0u);
     u64 mismatched = 0, written = 0;
     for (u64 i = 0; i < popped.size(); i += 1) {

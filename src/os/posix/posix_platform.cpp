@@ -94,11 +94,17 @@ thread_local ContextOwner tls_owner;
 ThreadContext *thread_context_create(void)
 {
     if (tls_context) return tls_context;
-    Arena *arena = arena_alloc(MiB(64), KiB(4));
-    ThreadContext *context = push_struct<ThreadContext>(arena);
+    // No thread can work without its scratch memory, and every caller
+    // relies on getting a context: a refusal ends the process, with a
+    // message, before anything half-built is used.
+    Arena *arena = arena_alloc(thread_arena_reserve, KiB(4));
+    ThreadContext *context = arena ? push_struct<ThreadContext>(arena) : nullptr;
+    if (!context) process_exit_refused("the memory of a new thread", thread_arena_reserve);
     context->arena = arena;
-    context->scratch[0] = arena_alloc(GiB(8), KiB(4));
-    context->scratch[1] = arena_alloc(GiB(8), KiB(4));
+    for (u32 i = 0; i < 2; i += 1) {
+        context->scratch[i] = arena_alloc(thread_scratch_reserve, KiB(4));
+        if (!context->scratch[i]) process_exit_refused("the scratch memory of a new thread", thread_scratch_reserve);
+    }
     tls_context = context;
     tls_owner.context = context;
     return context;
@@ -122,11 +128,10 @@ void thread_set_name(const char *format, ...)
     u64 kept = min_of<u64>(name.size, sizeof(context->name));
     memcpy(context->name, name.str, kept);
     context->name_size = kept;
-    // The kernel keeps 15 bytes; the context keeps the first 64.
-    char short_name[16];
-    u64 n = min_of<u64>(name.size, 15);
-    memcpy(short_name, name.str, n);
-    short_name[n] = 0;
+    // The kernel keeps 15 bytes: give it a short form that keeps the index,
+    // so tools that list threads still tell the streamers apart.
+    char short_name[thread_short_name_capacity];
+    thread_short_name(name, short_name);
     pthread_setname_np(pthread_self(), short_name);
     scratch_end(scratch);
 }
@@ -182,6 +187,8 @@ T *pool_take(Pool *pool)
     std::lock_guard<std::mutex> guard(pool->lock);
     if (!pool->arena) pool->arena = arena_alloc(KiB(256), KiB(4));
     void *memory = arena_push(pool->arena, sizeof(T), alignof(T));
+    // Callers take locks for granted; without one nothing can go on safely.
+    if (!memory) process_exit_refused("a lock or thread record", KiB(256));
     return new (memory) T();
 }
 
@@ -203,7 +210,13 @@ ThreadRecord *thread_start(u64 argument, ThreadEntry *entry)
     record->argument = argument;
     record->entry = entry;
     record->thread_id = thread_counter.fetch_add(1) + 1;
-    if (pthread_create(&record->handle, nullptr, thread_trampoline, record) != 0) return nullptr;
+    int failure = pthread_create(&record->handle, nullptr, thread_trampoline, record);
+    if (failure != 0) {
+        // Usually the stack's reservation was refused; the caller decides
+        // whether it can go on with fewer threads.
+        fprintf(stderr, "wyn: cannot start a thread: %s\n", strerror(failure));
+        return nullptr;
+    }
     return record;
 }
 
@@ -296,6 +309,7 @@ void process_start(void)
     info->large_page_minimum = os_memory_large_page_size();
     info->process_id = (u64)getpid();
     if (!g_process_arena) g_process_arena = arena_alloc(MiB(64), KiB(64));
+    if (!g_process_arena) process_exit_refused("the process's memory", MiB(64));
     // There is no timer resolution to ask for: sleeps are as fine as the
     // kernel's timers.
     info->timer_resolution_granted = 1;
@@ -317,6 +331,15 @@ Arena *process_arena(void)
 {
     system_info();
     return g_process_arena;
+}
+
+void process_exit_refused(const char *what, u64 size)
+{
+    arena_report_refused(what, size);
+    fflush(stdout);
+    // Not exit(): other threads may still run, and static destructors would
+    // pull their locks away from under them.
+    _exit(1);
 }
 
 //- console
@@ -410,28 +433,34 @@ Str file_read_all(Arena *arena, Str path, FileProperties *out_properties)
         props.last_write_time = mtime_ns(&st);
         props.file_id = (u64)st.st_ino;
         // The file may grow or shrink while it is read: read to the end, in
-        // pieces, and keep what arrived.
-        u64 capacity = props.size + 1;
-        char *buffer = (char *)arena_push(arena, capacity, 8);
+        // pieces, and keep what arrived. The buffer holds the size fstat
+        // gave (and the NUL); a small probe past it finds the end without
+        // touching more of the arena, so a file that did not grow costs
+        // exactly its size. Only a file that did grow moves.
+        u64 capacity = props.size;
+        char *buffer = (char *)arena_push(arena, capacity + 1, 8);
         u64 used = 0;
         while (buffer) {
-            if (used + 1 >= capacity) {
-                // Grown since fstat: move to a larger buffer.
-                u64 bigger = capacity * 2;
-                char *moved = (char *)arena_push(arena, bigger, 8);
-                if (!moved) break;
-                memcpy(moved, buffer, used);
-                buffer = moved;
-                capacity = bigger;
+            if (used < capacity) {
+                u64 want = min_of<u64>(capacity - used, 0x7FFFF000ull);
+                ssize_t n = read(fd, buffer + used, want);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) break;
+                used += (u64)n;
+                continue;
             }
-            u64 want = min_of<u64>(capacity - 1 - used, 0x7FFFF000ull);
-            ssize_t n = read(fd, buffer + used, want);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                break;
-            }
-            if (n == 0) break;
+            char probe[4096];
+            ssize_t n = read(fd, probe, sizeof(probe));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            u64 bigger = max_of<u64>(capacity * 2, capacity + sizeof(probe));
+            char *moved = (char *)arena_push(arena, bigger + 1, 8);
+            if (!moved) break;
+            memcpy(moved, buffer, used);
+            memcpy(moved + used, probe, (u64)n);
             used += (u64)n;
+            buffer = moved;
+            capacity = bigger;
         }
         if (buffer) {
             buffer[used] = 0;
