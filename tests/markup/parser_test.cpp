@@ -154,6 +154,73 @@ TEST_F(ParserTest, HeaderValuesReachTheRecord)
     EXPECT_EQ(p.doc.context_document->child_count, 5u);
 }
 
+// The text node whose text is `text`, in pre-order; nil when none.
+MarkupNode *text_node(MarkupNode *root, const std::string &text)
+{
+    MarkupNode *n = root;
+    while (!node_is_nil(n)) {
+        if (n->node_class == NodeClass_Text && s(n->text) == text) return n;
+        if (!node_is_nil(n->first_child)) {
+            n = n->first_child;
+            continue;
+        }
+        while (n != root && node_is_nil(n->next)) n = n->parent;
+        if (n == root) break;
+        n = n->next;
+    }
+    return &markup_nil;
+}
+
+bool inside_kind(const MarkupNode *n, u32 kind)
+{
+    for (; !node_is_nil(n); n = n->parent)
+        if (node_is_element(n, (MarkupKind)kind)) return true;
+    return false;
+}
+
+TEST_F(ParserTest, AContextMarkInsideAContextClosesIt)
+{
+    // However deep the closing mark is indented, it closes the open context:
+    // the lines after it are the heading's again.
+    for (const char *closing : {"  ``\n", "    ``\n", "        ``\n", "``\n"}) {
+        Parsed p = parse(std::string("H\n  A paragraph\n  ``\n  inside\n") + closing + "  After\n");
+        expect_sound(p);
+        MarkupNode *inside = text_node(p.doc.root, "inside");
+        MarkupNode *after = text_node(p.doc.root, "After");
+        ASSERT_FALSE(node_is_nil(inside)) << closing;
+        ASSERT_FALSE(node_is_nil(after)) << closing;
+        EXPECT_TRUE(inside_kind(inside, MarkupKind_Context)) << closing;
+        EXPECT_FALSE(inside_kind(after, MarkupKind_Context)) << "closing mark: " << closing;
+        EXPECT_TRUE(node_is_element(after->parent, MarkupKind_Paragraph)) << closing;
+    }
+    // A context still opens inside a quote that sits in a context.
+    Parsed quoted = parse("H\n  P\n  ``\n  > q\n    ``\n    deep\n    ``\n  ``\n  After\n");
+    expect_sound(quoted);
+    MarkupNode *deep = text_node(quoted.doc.root, "deep");
+    ASSERT_FALSE(node_is_nil(deep));
+    EXPECT_TRUE(inside_kind(deep, MarkupKind_Quote));
+    EXPECT_TRUE(inside_kind(deep->parent, MarkupKind_Context));
+    EXPECT_FALSE(inside_kind(text_node(quoted.doc.root, "After"), MarkupKind_Context));
+}
+
+TEST_F(ParserTest, FencedLinesLoseTheFenceIndentationOnly)
+{
+    auto code = [&](const std::string &source) {
+        Parsed p = parse(source);
+        expect_sound(p);
+        MarkupNode *block = node_find_descendant(p.doc.root, str_lit("block"), 0, 0);
+        std::string text;
+        for (MarkupNode *c = block->first_child; !node_is_nil(c); c = c->next) text += s(c->text);
+        return text;
+    };
+    EXPECT_EQ(code("H\n  P\n  ```cpp\n    int main()\n      return 0;\n  ```\n"), "  int main()\n    return 0;");
+    EXPECT_EQ(code("H\n  P\n  ```\n  flush\n      deeper\n  ```\n"), "flush\n    deeper");
+    EXPECT_EQ(code("```\n   three\n one\n```\n"), "   three\n one");
+    // A line left of the fence keeps what it has; inside a line nothing is cut.
+    EXPECT_EQ(code("H\n  P\n    ```\n  left\n      right\n    ```\n"), "left\n  right");
+    EXPECT_EQ(code("H\n  text ```  a\n  b```\n"), "  a\n  b");
+}
+
 TEST_F(ParserTest, LinkListsFollowTheSource)
 {
     Parsed p = parse("H\n  \"a/b.wyn\" \"https://x.org/p\" \"c/d.png\" \"http://y.org\" [#1]_ [#2]_\n");
@@ -396,4 +463,36 @@ TEST_F(ParserTest, EveryOutputPathValueOfALineIsTaken)
     // Positions point at the value: "``\noutput_path: " is 16 bytes.
     EXPECT_EQ(warnings[0], "output_path value is empty: no page is written for it @16");
     EXPECT_EQ(warnings[1], "output_path value \"open.html has no closing quote @26");
+}
+
+// A hostile document must not cost many times its own size: tokens, nodes
+// and the parser's own records together stay under 64 bytes per input byte,
+// whatever the bytes are. Runs of symbols would otherwise make one node each.
+TEST(ParserMemory, HostileBytesCostAtMostSixtyFourTimesTheirSize)
+{
+    const u64 size = MiB(4);
+    std::string nuls(size, '\0');
+    std::string punctuation;
+    const char marks[] = "!?%&$*+,.:/#(){}^~";
+    for (u64 i = 0; punctuation.size() < size; i += 1) punctuation += marks[(i * 7 + i / 31) % (sizeof(marks) - 1)];
+    std::string mixed;
+    u64 seed = 0x9E3779B97F4A7C15ull;
+    while (mixed.size() < size) {
+        seed ^= seed << 13, seed ^= seed >> 7, seed ^= seed << 17;
+        mixed += (char)(seed >> 56);
+    }
+
+    struct Case { const char *name; const std::string *text; };
+    for (Case c : {Case{"NUL bytes", &nuls}, Case{"punctuation", &punctuation}, Case{"random bytes", &mixed}}) {
+        Arena *nodes = arena_alloc(GiB(4), MiB(1));
+        Arena *work = arena_alloc(GiB(4), MiB(1));
+        Str text = Str{c.text->data(), c.text->size()};
+        TokenArray tokens = tokenize(nodes, text);
+        ParsedDocument doc = {};
+        parse_document(work, nodes, str_lit("t.wyn"), text, tokens, nullptr, &doc);
+        u64 used = arena_pos(nodes) + arena_pos(work);
+        EXPECT_LE(used, 64 * text.size) << c.name << ": " << used / text.size << " bytes per input byte";
+        arena_release(work);
+        arena_release(nodes);
+    }
 }
