@@ -271,7 +271,7 @@ DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, u64 g
     s->output_paths = (Str *)at;
     at += align_up_pow2(doc->output_paths.node_count * sizeof(Str), 16);
     auto put = [&](Str text) {
-        memcpy(at, text.str, text.size);
+        if (text.size) memcpy(at, text.str, text.size);
         Str copy = Str{(const char *)at, text.size};
         at += text.size + 1;   // NUL-terminated: the block was cleared
         return copy;
