@@ -262,6 +262,27 @@ TEST_F(ParserTest, AReferenceBindsToTheFirstOfTwoDefinitions)
     EXPECT_FALSE(ref->flags & NodeFlag_Unresolved);
 }
 
+TEST_F(ParserTest, TableOfContentsEntriesKeepTheSpanMarksApart)
+{
+    Parsed p = parse("Plain _bold words_ and __soft__ end\n");
+    expect_sound(p);
+    MarkupNode *entry = node_find_descendant(p.doc.root, str_lit("toc_item"), 0, 0);
+    ASSERT_FALSE(node_is_nil(entry));
+    std::string text;
+    u32 marks = 0;
+    for (MarkupNode *c = entry->first_child; !node_is_nil(c); c = c->next) {
+        text += s(c->text);
+        if (c->flags & NodeFlag_EmphasisMarks) {
+            marks += 1;
+            EXPECT_TRUE(s(c->text).find_first_not_of("_ ") == std::string::npos) << s(c->text);
+        }
+    }
+    EXPECT_EQ(text, "Plain _bold words_ and __soft__ end");
+    EXPECT_EQ(marks, 4u);
+    // The words between the marks share one node each side.
+    EXPECT_LE(entry->child_count, 9u);
+}
+
 TEST_F(ParserTest, LinkListsFollowTheSource)
 {
     Parsed p = parse("H\n  \"a/b.wyn\" \"https://x.org/p\" \"c/d.png\" \"http://y.org\" [#1]_ [#2]_\n");
