@@ -372,10 +372,10 @@ static bool fence_closes_at(const Parser *p, u64 index)
 // The text of a fenced block, up to the closing fence or the end: each
 // line's indentation loses the fence's own, and the line break right
 // before the closing fence is not part of the text.
-void parse_fence_body(Parser *p, MarkupNode *block, u64 start, u8 fence_indent)
+void parse_fence_body(Parser *p, MarkupNode *block, u64 start, u8 fence_indent, bool at_line_start)
 {
     u64 k = start;
-    bool after_newline = false;
+    bool after_newline = at_line_start;
     for (; k < p->count; k += 1) {
         const MarkupToken *t = &p->tokens[k];
         if (token_unescaped(t, TokenFlag_TripleBacktick)) {
@@ -591,7 +591,7 @@ void parse_inline_token(Parser *p)
         u64 flags = node_flags_from_token(t->flags) | NodeFlag_Inline;
         MarkupNode *block = parser_element(p, MarkupKind_Block, flags, t->begin);
         node_append_child(container, block);
-        return parse_fence_body(p, block, p->i + 1, 0);
+        return parse_fence_body(p, block, p->i + 1, 0, false);
     }
     if (f & (TokenFlag_Bar | TokenFlag_Semicolon)) return bar_token(p, t, container);
     text_token(p, container);

@@ -178,15 +178,38 @@ static void toc_enter(Parser *p, MarkupNode *heading)
     item->number = (u8)entries;
     MarkupNode *copy = parser_element(p, MarkupKind_TocItem, heading->flags, heading->offset);
     copy->number = heading->number;
-    for (MarkupNode *c = heading->first_child; !node_is_nil(c); c = c->next) {
-        if (c->node_class != NodeClass_Text) continue;
-        u64 spaces = min_of<u64>(c->space_after, 36);
-        char *bytes = (char *)arena_push(p->arena, c->text.size + spaces + 1, 1);
-        memcpy(bytes, c->text.str, c->text.size);
-        memset(bytes + c->text.size, ' ', spaces);
-        bytes[c->text.size + spaces] = 0;
-        Str s = Str{bytes, c->text.size + spaces};
+    // Each run of text children inside the same spans (and holding no span
+    // mark) becomes one text node: the entry reads the same, and a long
+    // heading does not cost its node count twice.
+    const u64 spans = NodeFlag_EmphasisMarks | NodeFlag_StrongInside | NodeFlag_EmphasisInside;
+    auto same_run = [&](const MarkupNode *a, const MarkupNode *b) {
+        if (b->node_class != NodeClass_Text) return false;
+        if (a == b) return true;
+        return !(a->flags & NodeFlag_EmphasisMarks) && !(b->flags & NodeFlag_EmphasisMarks) &&
+               (a->flags & spans) == (b->flags & spans);
+    };
+    MarkupNode *c = heading->first_child;
+    while (!node_is_nil(c)) {
+        if (c->node_class != NodeClass_Text) {
+            c = c->next;
+            continue;
+        }
+        MarkupNode *end = c;
+        u64 size = 0;
+        for (; !node_is_nil(end) && same_run(c, end); end = end->next)
+            size += end->text.size + min_of<u64>(end->space_after, 36);
+        char *bytes = (char *)arena_push(p->arena, size + 1, 1);
+        u64 at = 0;
+        for (MarkupNode *r = c; r != end; r = r->next) {
+            u64 spaces = min_of<u64>(r->space_after, 36);
+            memcpy(bytes + at, r->text.str, r->text.size);
+            memset(bytes + at + r->text.size, ' ', spaces);
+            at += r->text.size + spaces;
+        }
+        bytes[size] = 0;
+        Str s = Str{bytes, size};
         node_append_child(copy, parser_node(p, NodeClass_Text, c->flags, s, s, c->offset));
+        c = end;
     }
     node_append_child(item, copy);
     node_append_child(p->toc_list, item);
@@ -422,12 +445,14 @@ static void quote_line(Parser *p, const MarkupToken *t, u8 column)
     parser_advance_to(p, next);
 }
 
-// A "``" no deeper than the open context closes it; any other opens a
-// context, nested when one is open.
+// A "``" met while a context is the innermost open block closes it,
+// whatever its indentation: taking a mis-indented closing mark for a new
+// context would swallow the rest of the document. Contexts still nest
+// inside a quote or a list item of a context.
 static void context_line(Parser *p, const MarkupToken *t, u8 column)
 {
     ParseRecord *open = innermost_context(p);
-    if (open && open->state == ParseState_Context && column <= open->node->indent) {
+    if (open && open->state == ParseState_Context) {
         parser_pop_through(p, open);
         parser_advance_to(p, p->i + 1);
         return;
@@ -470,21 +495,20 @@ static void separator_line(Parser *p, const MarkupToken *t, u8 column)
     parser_advance_to(p, k);
 }
 
-void parse_fence_body(Parser *p, MarkupNode *block, u64 start, u8 fence_indent);
+void parse_fence_body(Parser *p, MarkupNode *block, u64 start, u8 fence_indent, bool at_line_start);
 
 static void fence_line(Parser *p, const MarkupToken *t, u8 column)
 {
     MarkupNode *block = parser_element(p, MarkupKind_Block, node_flags_from_token(t->flags), t->begin);
     block->indent = column;
     node_append_child(block_parent(p), block);
-    // The rest of the opening line (a language name, say) is not code, nor
-    // is the indentation of the first code line.
+    // The rest of the opening line (a language name, say) is not code; the
+    // first code line loses the fence's indentation like every other line.
     u64 k = p->i + 1;
     while (k < p->count && !(p->tokens[k].flags & TokenFlag_Newline)) k += 1;
     if (k < p->count) k += 1;
-    if (token_kind(parser_token(p, k), TokenFlag_Space)) k += 1;
     parser_advance_to(p, k);
-    parse_fence_body(p, block, k, column);
+    parse_fence_body(p, block, k, column, true);
 }
 
 // Inside a context that sits in a quote, lines nest by level: a paragraph

@@ -111,7 +111,7 @@ void parser_pop_through(Parser *p, ParseRecord *record); // pops `record` too
 constexpr u64 parser_node_batch = 32;
 
 inline const MarkupNode parser_blank_node = {
-    &markup_nil, &markup_nil, &markup_nil, &markup_nil, &markup_nil, nullptr, 0, 0, 0, {"", 0}, {"", 0}, 0, 0, 0, 0, 0, 0,
+    &markup_nil, &markup_nil, &markup_nil, &markup_nil, &markup_nil, nullptr, 0, 0, 0, {"", 0}, {"", 0}, 0, 0, 0, 0, 0, 0, 0,
 };
 
 // A node as node_new makes it, without the kind lookup: the parser names
@@ -192,6 +192,16 @@ inline MarkupNode *parser_text_node(Parser *p, MarkupNode *container, const Mark
         flags |= NodeFlag_StrongInside;
     if (!(flags & NodeFlag_EmphasisClose) && (last->flags & (NodeFlag_EmphasisOpen | NodeFlag_EmphasisInside)))
         flags |= NodeFlag_EmphasisInside;
+    // A plain symbol glued to the plain symbols before it extends their run:
+    // one node per punctuation or control byte would cost a hundred times
+    // the input, and the run means the same on the page.
+    if (t->flags == TokenFlag_Symbol && last->node_class == NodeClass_Text && last->flags == flags &&
+        (last->flags & NodeFlag_Symbol) && last->space_after == 0 && last->name.str == last->text.str &&
+        last->name.size == last->text.size && last->text.str + last->text.size == s.str) {
+        last->name.size += s.size;
+        last->text = last->name;
+        return last;
+    }
     MarkupNode *n = parser_node(p, NodeClass_Text, flags, s, s, t->begin);
     if (t > p->tokens && (t[-1].flags & TokenFlag_Space) && keeps_space_before(last)) n->space_before = 1;
     parser_append(container, n);

@@ -84,6 +84,22 @@ TEST_F(ValidatorTest, TopLevelAndNamedParents)
               parent_error("1:2", "picture", "") + parent_error("1:11", "source", "audio;video;picture;"));
 }
 
+TEST_F(ValidatorTest, ALastParentWithoutSemicolonStillCounts)
+{
+    // Some parent lists end without ";": their last name is a parent all the same.
+    auto in_body = [](const std::string &inner) { return "<html><body>" + inner + "</body></html>"; };
+    EXPECT_EQ(messages(in_body("<nav><footer>x</footer></nav>"), 0x11), "");
+    EXPECT_EQ(messages(in_body("<table><tr><th><a href=\"x\">y</a></th></tr></table>"), 0x11), "");
+    EXPECT_EQ(messages(in_body("<p><input></p>"), 0x11), "");
+    // The same children elsewhere are reported with their whole list.
+    EXPECT_EQ(messages(in_body("<div><footer>x</footer></div>"), 0x11),
+              parent_error("1:19", "footer", "body;section;article;aside;nav"));
+    EXPECT_EQ(messages(in_body("<div><input></div>"), 0x11), parent_error("1:19", "input", "form;p"));
+    // A name is matched whole: the last "th" is not "thead".
+    EXPECT_NE(messages(in_body("<table><thead><a href=\"x\">y</a></thead></table>"), 0x11).find("a does not"),
+              std::string::npos);
+}
+
 TEST_F(ValidatorTest, HeadNeedsATitleSomewhereInItsContent)
 {
     std::string source = "\n\n<html><head><meta charset=\"utf-8\"></head></html>";
