@@ -355,6 +355,8 @@ static void toggle_make(Arena *arena, HtmlElement *block, Str style)
     html_set_tag(icon, HtmlTag_Input);
 }
 
+static Str escape_source(Arena *arena, Str text);
+
 PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *document, Str output_path,
                       const PageVariant *variant)
 {
@@ -375,7 +377,9 @@ PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *do
     // 2. The title.
     page.title = page_title(arena, document);
     HtmlElement *title = html_element_from_tag(arena, HtmlTag_Title);
-    html_append_text(arena, title, page.title);
+    // The serializer writes text as it stands: a title that holds "<" or
+    // "&" is escaped here, or it would open elements in the head.
+    html_append_text(arena, title, escape_source(arena, page.title));
     html_append_content(r.head, title);
 
     // 3. The document, then its footnotes: rendered before the tables and
