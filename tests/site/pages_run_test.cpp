@@ -51,11 +51,17 @@ std::map<std::string, fs::file_time_type> html_files(const FixtureSite &site)
     std::map<std::string, fs::file_time_type> files;
     fs::path html = site.local / "html";
     if (!fs::exists(html)) return files;
-    for (const auto &e : fs::recursive_directory_iterator(html)) {
-        if (!e.is_regular_file()) continue;
-        std::string relative = fs::relative(e.path(), html).string();
+    // wyn writes while this looks: a temporary file may vanish between the
+    // listing and the look at its time, so nothing here may throw.
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(html, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code file_ec;
+        if (!it->is_regular_file(file_ec)) continue;
+        std::string relative = fs::relative(it->path(), html, file_ec).string();
         if (relative == ".wyn_manifest" || relative.rfind("shared/", 0) == 0) continue;
-        files[relative] = e.last_write_time();
+        if (relative.find(".wyn-tmp") != std::string::npos) continue;
+        auto time = fs::last_write_time(it->path(), file_ec);
+        if (!file_ec) files[relative] = time;
     }
     return files;
 }
