@@ -256,6 +256,18 @@ void arena_pop_to(Arena *arena, u64 pos)
     if (local < block->pos) block->pos = local;
 }
 
+void arena_trim(Arena *arena, u64 pos, u64 keep)
+{
+    if (!arena) return;
+    arena_pop_to(arena, pos);
+    Arena *block = arena->current;
+    u64 page = os_memory_page_size();
+    u64 from = align_up_pow2(block->pos + keep, page);
+    if (from >= block->committed) return;
+    os_memory_reset((u8 *)block + from, block->committed - from);
+    block->committed = from;
+}
+
 void arena_pop(Arena *arena, u64 amount)
 {
     u64 pos = arena_pos(arena);

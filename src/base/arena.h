@@ -56,6 +56,10 @@ void *arena_push(Arena *arena, u64 size, u64 align);   // bytes are not cleared
 u64 arena_pos(Arena *arena);
 void arena_pop_to(Arena *arena, u64 pos);
 void arena_pop(Arena *arena, u64 amount);
+// Rolls back to `pos` like arena_pop_to, and gives the pages of the current
+// block beyond `pos` + `keep` back to the system: an arena that sits idle
+// (a built document's) then costs its kept bytes, not its high-water mark.
+void arena_trim(Arena *arena, u64 pos, u64 keep);
 inline void arena_clear(Arena *arena) { arena_pop_to(arena, 0); }
 
 // Typed pushes clear the records: memory reused after a pop is not zero.

@@ -1,6 +1,7 @@
 // site/build.cpp: the document table, the parse queue and the parser workers.
 #include "site/build.h"
 #include "site/diagnostics.h"
+#include "site/pages.h"
 
 #include "markup/parser.h"
 #include "markup/tables.h"
@@ -82,6 +83,7 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
                 record->path = str_copy(stripe->arena, path);
                 record->path_hash = hash;
                 record->busy = 1;
+                record->table_order = (striped_bucket_of(&build->documents, hash) << 40) | bucket->count++;
                 list_append(bucket, record);
                 DocumentRecord **slot = &build->index_slots[hash % document_index_slots];
                 record->index_next = *slot;
@@ -111,6 +113,9 @@ void doc_store(SiteBuild *build, DocumentRecord *record, const ParsedDocument *p
     DocumentSummary *published = made ? summary_block_alloc(made->size) : nullptr;
     if (published) summary_copy_into(published, made);
     scratch_end(scratch);
+    // The summary is all other documents read; the tree goes back, so a
+    // built document costs its source and its summary.
+    arena_trim(record->arena, record->arena_start, document_arena_keep);
 
     srw_lock_exclusive(stripe->slim);
     DocumentSummary *old = record->summary;
@@ -401,9 +406,10 @@ static void document_build(SiteBuild *build, Str path, Arena *scratch)
 
     if (!build->config.quiet) diag_print_document(&doc.messages, record->path, source.text);
 
-    // Page writing belongs here: unless the status is "draft" or
-    // "personal", the file links to documents are pointed at their pages
-    // and the desktop and smartphone pages are written.
+    // Page writing: unless the status is "draft" or "personal", the
+    // desktop and then the smartphone pages are written; pages this
+    // document no longer produces are removed.
+    if (!build->config.no_pages) site_pages_document(build, record, &doc, source.text, scratch);
 
     doc_store(build, record, &doc, source.generation);
 }
@@ -456,8 +462,8 @@ SiteBuild *site_build_start(const SiteConfig *site, const SiteBuildConfig *tunin
     g_image_sizes.by_key = str_map_alloc(g_image_sizes.arena, 1024);
     build->render_options.image_info = site_image_info;
 
-    // The page variants and the site's style sheets are set up here once
-    // they exist.
+    // The page variants, the site's style sheets and templates.
+    if (!tuning->no_pages) site_pages_setup(build);
 
     u64 processors = system_info()->processor_count;
     striped_table_init(arena, &build->documents, document_bucket_count, min_of<u64>(32, processors),

@@ -78,11 +78,13 @@ struct DocumentRecord {
     u64 built_generation;      // file-system generation the last complete build read; 0 = never built
     u64 last_requeue_us;       // set by change detection
     u64 build_count;           // completed builds of this document
+    u64 table_order;           // bucket index << 40 | place in the bucket: the table's order
 };
 
 struct DocumentBucket {
     DocumentRecord *first;
     DocumentRecord *last;
+    u64 count;
 };
 
 constexpr u64 document_bucket_count = 32;
@@ -95,12 +97,16 @@ constexpr u64 document_index_slots = 65536;
 static_assert(document_index_slots % document_bucket_count == 0, "a slot must lie inside one bucket");
 constexpr u64 site_build_max_workers = 4;
 constexpr u64 document_size_limit = MiB(32);   // larger sources are refused with a warning
+// What a built document keeps of its arena: its tree is given back once its
+// pages are written, and a small reservation stays for the next build.
+constexpr u64 document_arena_keep = KiB(16);
 
 struct UrlCheckService;
 
 struct SiteBuildConfig {
     u64 worker_count;             // 0: processors - 1, from 1 to 4
     b32 quiet;                    // print no diagnostics (benchmarks)
+    b32 no_pages;                 // write no page and set up no shell (tests of the table alone)
     UrlCheckService *url_checks;  // null: web addresses are not checked
 };
 

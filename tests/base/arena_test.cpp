@@ -294,3 +294,23 @@ TEST(Scratch, EndReturnsThePosition)
     scratch_end(t);
     EXPECT_EQ(arena_pos(t.arena), before);
 }
+
+TEST(Arena, TrimGivesPagesBackBeyondTheKeptBytes)
+{
+    Arena *arena = arena_alloc(MiB(1), KiB(4));
+    u64 start = arena_pos(arena);
+    u8 *first = (u8 *)arena_push(arena, KiB(512), 1);
+    ASSERT_NE(first, nullptr);
+    memset(first, 0xAB, KiB(512));
+    arena_trim(arena, start, KiB(16));
+    EXPECT_EQ(arena_pos(arena), start);
+    u8 *again = (u8 *)arena_push(arena, KiB(512), 1);
+    ASSERT_EQ(again, first);
+    // The kept bytes are still the old ones; past them the pages were
+    // returned and come back as zero pages.
+    EXPECT_EQ(again[0], 0xAB);
+    EXPECT_EQ(again[KiB(8)], 0xAB);
+    EXPECT_EQ(again[KiB(64)], 0);
+    EXPECT_EQ(again[KiB(511)], 0);
+    arena_release(arena);
+}

@@ -1,0 +1,638 @@
+// shell/page_build.cpp: page body assembly, raw-source pages and the
+// writing of a document's pages.
+#include "shell/page_build.h"
+
+#include "markup/parser.h"
+#include "markup/paths.h"
+#include "markup/tables.h"
+#include "render/render_rules.h"
+#include "shell/page_writer.h"
+
+//- output paths
+
+bool page_output_is_html(Str path)
+{
+    // The text after the last "." of the whole path, as a file name's
+    // extension would be taken: "a.HTML", "a.htm" and "a.html.txt" are not
+    // pages.
+    u64 dot = str_find_last_byte(path, '.');
+    if (dot == path.size) return false;
+    return str_eq(str_skip(path, dot + 1), str_lit("html"));
+}
+
+Str page_smartphone_path(Arena *arena, Str page_path)
+{
+    return str_pushf(arena, "%S_smartphone.html", path_chop_extension(page_path));
+}
+
+Str page_raw_path(Arena *arena, Str page_path)
+{
+    Str name = path_chop_extension(path_file_name(page_path));
+    return str_pushf(arena, "%S/raw_%S.html", path_folder(page_path), name);
+}
+
+Str page_raw_source_name(Arena *arena, Str source_path)
+{
+    Str name = path_chop_extension(path_file_name(source_path));
+    return str_pushf(arena, "%S/raw_%S.wyn", path_folder(source_path), name);
+}
+
+u64 page_bytes_hash(Str bytes)
+{
+    // FNV-1a over 8-byte words: a page of 30 KB hashes in a few µs, and a
+    // collision only keeps a page that wyn would otherwise remove.
+    u64 h = 0xcbf29ce484222325ull;
+    u64 i = 0;
+    for (; i + 8 <= bytes.size; i += 8) {
+        u64 word;
+        memcpy(&word, bytes.str + i, 8);
+        h = (h ^ word) * 0x100000001b3ull;
+        h ^= h >> 29;
+    }
+    for (; i < bytes.size; i += 1) h = (h ^ (u8)bytes.str[i]) * 0x100000001b3ull;
+    return h ^ bytes.size;
+}
+
+//- small tree helpers
+
+static Str rule_class(u32 kind, u64 flags)
+{
+    return render_rule_lookup(NodeClass_Element, kind, 0, flags)->class_name;
+}
+
+static bool has_class(HtmlElement *e, Str cls) { return html_has_attribute_value(e, HtmlAttr_Class, cls); }
+
+// The element keeps its other classes; `first` and `own` lead the list.
+static void set_toggle_classes(Arena *arena, HtmlElement *e, Str first, Str own)
+{
+    HtmlAttribute *a = html_get_attribute(e, HtmlAttr_Class);
+    StrList classes = {};
+    str_list_push(arena, &classes, first);
+    str_list_push(arena, &classes, own);
+    if (!html_attribute_is_none(a))
+        for (StrNode *v = a->values.first; v; v = v->next)
+            if (!str_eq(v->string, own) && !str_eq(v->string, first)) str_list_push(arena, &classes, v->string);
+    html_remove_attribute(e, HtmlAttr_Class);
+    html_set_attribute_list(arena, e, HtmlAttr_Class, &classes);
+}
+
+static HtmlElement *div_with_style(Arena *arena, Str style)
+{
+    HtmlElement *div = html_element_from_tag(arena, HtmlTag_Div);
+    html_set_attribute(arena, div, HtmlAttr_Style, style);
+    return div;
+}
+
+static bool is_inside(HtmlElement *node, HtmlElement *ancestor)
+{
+    for (HtmlElement *p = node->parent; !html_is_none(p); p = p->parent)
+        if (p == ancestor) return true;
+    return false;
+}
+
+static void clear_content(HtmlElement *element)
+{
+    HtmlElement *content = html_content_node(element);
+    if (!html_is_text(content) || html_nearest_element(content) != element) return;
+    while (!html_is_none(content->first_child)) html_detach(content->first_child);
+}
+
+struct PageRegions {
+    HtmlElement *head;
+    HtmlElement *body;
+    HtmlElement *at[ShellRegion_Count];
+};
+
+// One walk of the frame finds head, body and every region.
+static PageRegions regions_find(HtmlElement *document)
+{
+    PageRegions r = {};
+    r.head = r.body = &html_none;
+    for (u32 i = 0; i < ShellRegion_Count; i += 1) r.at[i] = &html_none;
+    u32 missing = ShellRegion_Count + 2;
+    for (HtmlElement *n = document; !html_is_none(n) && missing; n = html_walk_next(n, document)) {
+        if (n->type != HtmlNode_Element) continue;
+        if (n->tag->id == HtmlTag_Head && html_is_none(r.head)) r.head = n, missing -= 1;
+        if (n->tag->id == HtmlTag_Body && html_is_none(r.body)) r.body = n, missing -= 1;
+        HtmlAttribute *id = html_get_attribute(n, HtmlAttr_Id);
+        if (html_attribute_is_none(id) || !id->values.first) continue;
+        for (u32 i = 0; i < ShellRegion_Count; i += 1)
+            if (html_is_none(r.at[i]) && str_eq(id->values.first->string, shell_region_name_table[i])) {
+                r.at[i] = n;
+                missing -= 1;
+                break;
+            }
+    }
+    return r;
+}
+
+// A page without a shell (tools, tests of the body alone): html, head,
+// body and the regions, nothing else.
+static HtmlElement *bare_frame(Arena *arena)
+{
+    HtmlElement *document = html_node_create(arena, HtmlNode_Document, 0, str_empty(), str_empty(), 0);
+    HtmlElement *html = html_element_from_tag(arena, HtmlTag_Html);
+    html_append_child(document, html);
+    html_append_content(html, html_element_from_tag(arena, HtmlTag_Head));
+    HtmlElement *body = html_element_from_tag(arena, HtmlTag_Body);
+    html_append_content(html, body);
+    for (u32 i = 0; i < ShellRegion_Menu; i += 1) {
+        HtmlElement *div = html_element_from_tag(arena, HtmlTag_Div);
+        html_set_attribute(arena, div, HtmlAttr_Id, shell_region_name_table[i]);
+        html_append_content(body, div);
+    }
+    return document;
+}
+
+static HtmlElement *frame_make(Arena *arena, const PageSite *site, const PageVariant *variant)
+{
+    if (!site->shell) return bare_frame(arena);
+    return page_shell_apply(arena, site->shell, &html_none, variant, site->messages);
+}
+
+static Str address_of(Arena *arena, const PageSite *site, Str local_path)
+{
+    if (site->render->deploy) return site_relative_path(site->render->local_folder, local_path);
+    return render_file_address(arena, local_path);
+}
+
+//- the title
+
+static Str page_title(Arena *arena, const PageDocument *document)
+{
+    const ParsedDocument *doc = document->parsed;
+    StrList pieces = {};
+    if (!node_is_nil(doc->title)) {
+        for (MarkupNode *c = doc->title->first_child; !node_is_nil(c); c = c->next) {
+            if (c->node_class != NodeClass_Text || (c->flags & 0x3F00)) continue;
+            str_list_pushf(arena, &pieces, "%S%*s", c->text, (int)min_of<u8>(c->space_after, 36), "");
+        }
+    }
+    Str title = str_list_join_plain(arena, &pieces);
+    if (title.size) return title;
+    Str name = path_file_name(document->source_path);
+    return str_prefix(name, str_find_byte(name, '.', 0));
+}
+
+//- tables
+
+// Builds the head and body of every column group from the tables' records
+// (the site build indexed them into extra_list), and renders each cell
+// into the cell element made for it.
+static void tables_build(Arena *arena, const PageSite *site, const ParsedDocument *doc, HtmlElement *body,
+                         const PageVariant *variant)
+{
+    if (!doc->extra_list.count) return;
+    ArenaTemp scratch = scratch_begin(arena);
+    // The rendered "table" elements by source position: one walk for all
+    // tables instead of one search per table.
+    Str table_class = rule_class(MarkupKind_Table, 0);
+    StrMap by_offset = str_map_alloc(scratch.arena, 64);
+    for (HtmlElement *n = body; !html_is_none(n); n = html_walk_next(n, body)) {
+        if (n->type != HtmlNode_Element || n->tag->id != HtmlTag_Table || !has_class(n, table_class)) continue;
+        Str key = Str{(const char *)&n->offset, sizeof n->offset};
+        if (!str_map_lookup(&by_offset, key)) str_map_insert(scratch.arena, &by_offset, key, (u64)n);
+    }
+    Str head_class = rule_class(MarkupKind_TableHeader, 0);
+    Str row_class = rule_class(MarkupKind_TableRow, 0);
+    Str th_ticked = rule_class(MarkupKind_TableCellCol, NodeFlag_Ticked);
+    Str th_plain = rule_class(MarkupKind_TableCellCol, 0);
+    Str td_ticked = rule_class(MarkupKind_TableCell, NodeFlag_Ticked);
+    Str td_plain = rule_class(MarkupKind_TableCell, 0);
+    for (NodeListCell *cell = doc->extra_list.first; cell; cell = cell->next) {
+        const MarkupTable *t = cell->table;
+        if (!t || node_is_nil(t->table)) continue;
+        u64 offset = t->table->offset;
+        StrMapNode *found = str_map_lookup(&by_offset, Str{(const char *)&offset, sizeof offset});
+        if (!found) continue;
+        HtmlElement *table = (HtmlElement *)found->value;
+
+        HtmlElement *thead = html_element_from_tag(arena, HtmlTag_Thead);
+        html_set_attribute(arena, thead, HtmlAttr_Class, head_class);
+        HtmlElement *head_row = html_element_from_tag(arena, HtmlTag_Tr);
+        html_set_attribute(arena, head_row, HtmlAttr_Class, row_class);
+        html_append_content(thead, head_row);
+        html_append_content(table, thead);
+        for (u64 c = 0; c < t->column_count; c += 1) {
+            MarkupNode *heading = t->headings[c].cell;
+            HtmlElement *th = html_element_from_tag(arena, HtmlTag_Th);
+            th->level = (u8)c;
+            bool ticked = !node_is_nil(heading) && (heading->flags & NodeFlag_Ticked);
+            html_set_attribute(arena, th, HtmlAttr_Class, ticked ? th_ticked : th_plain);
+            html_append_content(head_row, th);
+            if (node_is_nil(heading)) continue;
+            th->offset = heading->offset;
+            render_document(arena, heading, th, variant, site->render);
+        }
+
+        HtmlElement *tbody = html_element_from_tag(arena, HtmlTag_Tbody);
+        html_append_content(table, tbody);
+        for (u64 r = 0; r < t->row_count; r += 1) {
+            HtmlElement *tr = html_element_from_tag(arena, HtmlTag_Tr);
+            html_set_attribute(arena, tr, HtmlAttr_Class, row_class);
+            tr->offset = t->rows[r]->offset;
+            html_append_content(tbody, tr);
+            for (u64 c = 0; c < t->column_count; c += 1) {
+                MarkupNode *node = table_cell_at(t, r, c);
+                HtmlElement *td = html_element_from_tag(arena, HtmlTag_Td);
+                bool ticked = !node_is_nil(node) && (node->flags & NodeFlag_Ticked);
+                html_set_attribute(arena, td, HtmlAttr_Class, ticked ? td_ticked : td_plain);
+                html_append_content(tr, td);
+                if (node_is_nil(node)) continue;
+                td->offset = node->offset;
+                render_document(arena, node, td, variant, site->render);
+            }
+        }
+    }
+    scratch_end(scratch);
+}
+
+//- file links
+
+// Points one file link at what it names: a source document's page (its
+// first HTML output), or the file itself. A link to a document that writes
+// no page cannot be followed and becomes a span of the broken-link class.
+static void file_link_point(Arena *arena, const PageSite *site, HtmlElement *a, bool smartphone)
+{
+    HtmlAttribute *href_attr = html_get_attribute(a, HtmlAttr_Href);
+    Str href = html_attribute_is_none(href_attr) || !href_attr->values.first ? str_empty()
+                                                                              : href_attr->values.first->string;
+    Str local = site->render->local_folder;
+    Str path = href, anchor = str_empty();
+    u64 hash = str_find_byte(href, '#', 0);
+    if (hash < href.size) {
+        path = str_prefix(href, hash);
+        anchor = str_skip(href, hash);
+    }
+    Str address = str_empty();
+    if (path.size) {
+        path = to_site_path(arena, local, path, 1);
+        bool document_page = false;
+        if (str_match(extension(path), str_lit("wyn"), StrMatch_CaseInsensitive) && site->linked_output) {
+            Str page = str_empty();
+            if (site->linked_output(site->user, arena, path, &page)) {
+                path = page;
+                document_page = page.size > 0;
+            }
+        }
+        if (path.size) address = address_of(arena, site, path);
+        // Only a document's page has a smartphone twin: a PDF, a picture
+        // or a folder keeps its own address on the smartphone page.
+        if (smartphone && document_page && address.size) address = page_smartphone_path(arena, address);
+    }
+    if (address.size) {
+        html_set_attribute(arena, a, HtmlAttr_Href, str_pushf(arena, "%S%S", address, anchor));
+        return;
+    }
+    html_remove_attribute(a, HtmlAttr_Class);
+    html_remove_attribute(a, HtmlAttr_Id);
+    html_remove_attribute(a, HtmlAttr_Href);
+    const RenderRule *broken = render_rule_lookup(NodeClass_Element, MarkupKind_LinkFile, 0, NodeFlag_Unresolved);
+    html_set_tag(a, broken->tag);
+    html_set_attribute(arena, a, HtmlAttr_Class, broken->class_name);
+}
+
+//- the page
+
+static bool is_site_index(const PageSite *site, Str source_path)
+{
+    Str local = site->render->local_folder;
+    if (!str_match(local, source_path, StrMatch_Prefix) || !local.size) return false;
+    return str_eq(str_skip(source_path, local.size), str_lit("wyn_files/index.wyn"));
+}
+
+// What the walk after rendering collects, in document order.
+struct PageParts {
+    HtmlElementList tocs;
+    HtmlElementList context_documents;
+    HtmlElementList contexts;
+    HtmlElementList inline_contexts;
+    HtmlElementList file_links;
+};
+
+static PageParts parts_collect(Arena *arena, HtmlElement *root)
+{
+    PageParts p = {};
+    Str toc = rule_class(MarkupKind_Toc, 0);
+    Str context_document = rule_class(MarkupKind_ContextDocument, 0);
+    Str context = rule_class(MarkupKind_Context, 0);
+    Str inline_context = rule_class(MarkupKind_Context, NodeFlag_Inline);
+    Str link_file = rule_class(MarkupKind_LinkFile, 0);
+    for (HtmlElement *n = root; !html_is_none(n); n = html_walk_next(n, root)) {
+        if (n->type != HtmlNode_Element) continue;
+        HtmlAttribute *a = html_get_attribute(n, HtmlAttr_Class);
+        if (html_attribute_is_none(a)) continue;
+        for (StrNode *v = a->values.first; v; v = v->next) {
+            Str c = v->string;
+            if (str_eq(c, toc)) html_element_list_push(arena, &p.tocs, n);
+            else if (str_eq(c, context_document)) html_element_list_push(arena, &p.context_documents, n);
+            else if (str_eq(c, context)) html_element_list_push(arena, &p.contexts, n);
+            else if (str_eq(c, inline_context)) html_element_list_push(arena, &p.inline_contexts, n);
+            else if (str_eq(c, link_file) && n->tag->id == HtmlTag_A) html_element_list_push(arena, &p.file_links, n);
+            else continue;
+            break;
+        }
+    }
+    return p;
+}
+
+static HtmlElement *first_icon(HtmlElement *root)
+{
+    for (HtmlElement *n = html_walk_next(root, root); !html_is_none(n); n = html_walk_next(n, root))
+        if (n->type == HtmlNode_Element && has_class(n, str_lit("icon"))) return n;
+    return &html_none;
+}
+
+static void toggle_make(Arena *arena, HtmlElement *block, Str style)
+{
+    HtmlElement *icon = first_icon(block);
+    if (html_is_none(icon)) return;
+    html_detach(icon);
+    html_set_attribute(arena, icon, HtmlAttr_Id, str_pushf(arena, "toggle-checkbox_%I64u", block->offset));
+    html_insert(block, icon, HtmlInsert_Before);
+    html_set_attribute(arena, icon, HtmlAttr_Style, style);
+    html_set_attribute(arena, icon, HtmlAttr_Type, str_lit("checkbox"));
+    html_set_tag(icon, HtmlTag_Input);
+}
+
+static Str escape_source(Arena *arena, Str text);
+
+PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *document, Str output_path,
+                      const PageVariant *variant)
+{
+    PageRecord page = {};
+    page.output_path = output_path;
+    const ParsedDocument *doc = document->parsed;
+    bool smartphone = page_variant_is_smartphone(variant);
+    Str toggle_class = smartphone ? str_lit("toggle-content_fixed") : str_lit("toggle-content_");
+
+    // 1. The frame.
+    page.document = frame_make(arena, site, variant);
+    PageRegions r = regions_find(page.document);
+    HtmlElement *b_w = r.at[ShellRegion_BW];
+    HtmlElement *top_right = r.at[ShellRegion_TopRight];
+    HtmlElement *top_left = r.at[ShellRegion_TopLeft];
+    HtmlElement *bottom = r.at[ShellRegion_Bottom];
+
+    // 2. The title.
+    page.title = page_title(arena, document);
+    HtmlElement *title = html_element_from_tag(arena, HtmlTag_Title);
+    // The serializer writes text as it stands: a title that holds "<" or
+    // "&" is escaped here, or it would open elements in the head.
+    html_append_text(arena, title, escape_source(arena, page.title));
+    html_append_content(r.head, title);
+
+    // 3. The document, then its footnotes: rendered before the tables and
+    // links are completed, so a table or a file link in a footnote gets the
+    // same treatment as one in the text.
+    render_document(arena, doc->root, page.document, variant, site->render);
+    if (!node_is_nil(doc->footnotes)) render_document(arena, doc->footnotes, b_w, variant, site->render);
+    tables_build(arena, site, doc, r.body, variant);
+
+    ArenaTemp scratch = scratch_begin(arena);
+    PageParts parts = parts_collect(scratch.arena, r.body);
+
+    // 4. Table of contents.
+    for (HtmlElementNode *n = parts.tocs.first; n; n = n->next) {
+        HtmlElement *toc = n->element;
+        HtmlElement *container = div_with_style(arena, str_lit("font-size:1.6rem;height:fit-content;"));
+        html_set_attribute(arena, container, HtmlAttr_Id, str_lit("toc_container"));
+        html_append_content(top_right, container);
+        set_toggle_classes(arena, toc, toggle_class, rule_class(MarkupKind_Toc, 0));
+        html_set_attribute(arena, toc, HtmlAttr_Style,
+                           str_pushf(arena, "border:#afa85d solid 1px;margin-top:0.2rem;overflow-y:scroll;"
+                                            "padding:0.5rem 1rem;max-height:%.1fvh;", 92.0));
+        html_detach(toc);
+        if (str_eq(doc->toc_value, str_lit("none"))) continue;
+        html_append_content(container, toc);
+        HtmlElement *toggle = icon_element(arena, Icon_ListNested);
+        html_set_tag(toggle, HtmlTag_Input);
+        html_set_attribute(arena, toggle, HtmlAttr_Id, str_lit("toggle-checkbox_"));
+        html_set_attribute(arena, toggle, HtmlAttr_Style, str_lit("font-size:1.8rem;color:#9f9480;"));
+        html_set_attribute(arena, toggle, HtmlAttr_Type, str_lit("checkbox"));
+        html_insert(toc, toggle, HtmlInsert_Before);
+        HtmlElement *p = html_element_from_tag(arena, HtmlTag_P);
+        html_set_attribute(arena, p, HtmlAttr_Style, str_lit("margin-bottom:1rem;font-size:1rem;"));
+        html_append_text(arena, p, str_lit("Table of content:"));
+        html_insert(toc, p, HtmlInsert_FirstContent);
+    }
+
+    // 5. Context documents, their toggles and the banner.
+    HtmlElement *context_holder =
+        div_with_style(arena, str_lit("font-size:1.4rem;height:fit-content;height:100%;min-height:100%;"));
+    html_append_content(top_left, context_holder);
+    Str embedded_class = rule_class(MarkupKind_LinkFile, NodeFlag_Embedded);
+    for (HtmlElementNode *n = parts.context_documents.first; n; n = n->next) {
+        HtmlElement *cd = n->element;
+        html_append_content(context_holder, cd);
+        set_toggle_classes(arena, cd, toggle_class, rule_class(MarkupKind_ContextDocument, 0));
+        toggle_make(arena, cd, str_lit("color:black;height:100%;min-height:100%;"));
+        HtmlElement *banner = &html_none;
+        HtmlElementList images = {};
+        for (HtmlElement *e = cd; !html_is_none(e); e = html_walk_next(e, cd))
+            if (e->type == HtmlNode_Element && e->tag->id == HtmlTag_Img && has_class(e, embedded_class))
+                html_element_list_push(scratch.arena, &images, e);
+        for (HtmlElementNode *i = images.first; i; i = i->next) {
+            if (html_is_none(banner)) {
+                banner = div_with_style(arena, str_lit("margin:1rem 0 0 1rem;display:flex;"));
+                html_set_attribute(arena, banner, HtmlAttr_Id, str_lit("banner"));
+                html_insert(b_w, banner, HtmlInsert_FirstContent);
+            }
+            html_append_content(banner, i->element);
+        }
+    }
+
+    // 6. Contexts and inline contexts.
+    for (HtmlElementNode *n = parts.contexts.first; n; n = n->next) {
+        set_toggle_classes(arena, n->element, str_lit("toggle-content_"), rule_class(MarkupKind_Context, 0));
+        toggle_make(arena, n->element, str_lit("color:#9f9480;"));
+    }
+    for (HtmlElementNode *n = parts.inline_contexts.first; n; n = n->next) {
+        set_toggle_classes(arena, n->element, str_lit("toggle-content_i"),
+                           rule_class(MarkupKind_Context, NodeFlag_Inline));
+        toggle_make(arena, n->element, str_lit("color:#9f9480;"));
+    }
+
+    // 8. File links.
+    for (HtmlElementNode *n = parts.file_links.first; n; n = n->next)
+        file_link_point(arena, site, n->element, smartphone);
+
+    // 9. A table of contents left in the body goes to the top right.
+    HtmlElement *stray = html_find_by_id(b_w, str_lit("toc_container"));
+    if (!html_is_none(stray) && is_inside(stray, b_w)) html_insert(top_right, stray, HtmlInsert_FirstContent);
+
+    // 10. The raw-source link: to the raw page of this very variant.
+    for (StrNode *o = doc->output_paths.first; o; o = o->next) {
+        if (!page_output_is_html(o->string)) continue;
+        Str page_path = smartphone ? page_smartphone_path(arena, o->string) : o->string;
+        HtmlElement *a = html_element_from_tag(arena, HtmlTag_A);
+        html_set_attribute(arena, a, HtmlAttr_Href, address_of(arena, site, page_raw_path(arena, page_path)));
+        html_set_attribute(arena, a, HtmlAttr_Target, str_lit("_blank"));
+        html_append_content(a, icon_element(arena, Icon_Pencil));
+        html_append_content(top_right, a);
+    }
+
+    // 12. Footnotes at the end of the body.
+    if (!is_site_index(site, document->source_path)) {
+        html_append_content(b_w, bottom);
+        scratch_end(scratch);
+        return page;
+    }
+
+    // 13. The site's index page.
+    clear_content(top_left);
+    HtmlElementList children = {};
+    html_collect_child_elements(scratch.arena, b_w, HtmlCollect_ChildElements, &children);
+    HtmlElement *group = &html_none;
+    for (HtmlElementNode *n = children.first; n; n = n->next) {
+        HtmlElement *e = n->element;
+        if (e->tag->id == HtmlTag_H3) {
+            group = div_with_style(arena, str_lit("display:flex;padding:0.4rem 0;border-bottom:1px #e1dfdf solid;"
+                                                  "border-top:1px #e1dfdf solid;"));
+            html_append_content(b_w, group);
+            html_set_attribute(arena, e, HtmlAttr_Style, str_lit("margin:0;font-size:1rem;"));
+            html_append_content(group, e);
+        } else if (e->tag->id == HtmlTag_Ul && !html_is_none(group)) {
+            html_append_content(group, e);
+        }
+    }
+    if (site->website_index_source) {
+        // Built from the website index's source text on this page's arena:
+        // never from the tree of that document, which another worker may be
+        // rebuilding.
+        Str path = str_pushf(arena, "%Swyn_files/website/website_index.wyn", site->render->local_folder);
+        Str text = site->website_index_source(site->user, arena, path);
+        if (text.size) {
+            ParsedDocument index = {};
+            ParseOptions options = {};
+            options.local_folder = site->render->local_folder;
+            TokenArray tokens = tokenize(scratch.arena, text);
+            parse_document(arena, arena, path, text, tokens, &options, &index);
+            document_index_tables(arena, &index);
+            PageDocument index_document = {&index, path, text};
+            PageSite inner = *site;
+            PageRecord index_page = page_build(arena, &inner, &index_document, output_path, variant);
+            HtmlElement *index_b_w = regions_find(index_page.document).at[ShellRegion_BW];
+            HtmlElementList moved = {};
+            html_collect_child_elements(scratch.arena, index_b_w, HtmlCollect_ChildElements, &moved);
+            for (HtmlElementNode *n = moved.first; n; n = n->next) html_append_content(b_w, n->element);
+        }
+    }
+    HtmlElement *left = r.at[ShellRegion_Left];
+    for (HtmlElement *e = left; !html_is_none(e); e = html_walk_next(e, left))
+        if (e->type == HtmlNode_Element && e->tag->id == HtmlTag_A)
+            html_set_attribute(arena, e, HtmlAttr_Style, str_lit("font-size:0.8rem;"));
+    html_append_content(b_w, bottom);
+    scratch_end(scratch);
+    return page;
+}
+
+//- raw-source pages
+
+static Str escape_source(Arena *arena, Str text)
+{
+    ArenaTemp scratch = scratch_begin(arena);
+    StrList pieces = {};
+    u64 run = 0;
+    for (u64 i = 0; i < text.size; i += 1) {
+        Str replacement;
+        switch (text.str[i]) {
+        case '&': replacement = str_lit("&amp;"); break;
+        case '<': replacement = str_lit("&lt;"); break;
+        case '>': replacement = str_lit("&gt;"); break;
+        default: continue;
+        }
+        if (i > run) str_list_push(scratch.arena, &pieces, str_substr(text, run, i));
+        str_list_push(scratch.arena, &pieces, replacement);
+        run = i + 1;
+    }
+    if (run < text.size) str_list_push(scratch.arena, &pieces, str_skip(text, run));
+    Str escaped = str_list_join_plain(arena, &pieces);
+    scratch_end(scratch);
+    return escaped;
+}
+
+PageRecord raw_page_build(Arena *arena, const PageSite *site, Str source_text, Str raw_page_path,
+                          const PageVariant *variant)
+{
+    PageRecord page = {};
+    Str escaped = escape_source(arena, source_text);
+    page.output_path = raw_page_path;
+    page.document = frame_make(arena, site, variant);
+    PageRegions r = regions_find(page.document);
+    html_detach(r.at[ShellRegion_Right]);
+    html_detach(r.at[ShellRegion_Left]);
+    HtmlElement *b_w = r.at[ShellRegion_BW];
+    html_set_attribute(arena, b_w, HtmlAttr_Style, str_lit("margin:0;"));
+    HtmlElement *pre = html_element_from_tag(arena, HtmlTag_Pre);
+    html_set_attribute(arena, pre, HtmlAttr_Style, str_lit("font-family:'Source Code Pro';font-size:0.8rem;"));
+    if (escaped.size) html_append_text(arena, pre, escaped);
+    html_append_content(b_w, pre);
+
+    // The rendered page beside this one: "/raw_" dropped from the path.
+    u64 at = str_find(raw_page_path, str_lit("/raw_"), 0, StrMatch_FindLast);
+    Str page_path = at < raw_page_path.size
+                        ? str_pushf(arena, "%S/%S", str_prefix(raw_page_path, at), str_skip(raw_page_path, at + 5))
+                        : raw_page_path;
+    HtmlElement *a = html_element_from_tag(arena, HtmlTag_A);
+    HtmlElement *icon = icon_element(arena, Icon_LeftDir);
+    html_set_attribute(arena, icon, HtmlAttr_Style, str_lit("padding:0.5rem 0.9rem;border-radius:0.3rem;"));
+    html_append_content(a, icon);
+    html_set_attribute(arena, a, HtmlAttr_Href, address_of(arena, site, page_path));
+    html_set_attribute(arena, a, HtmlAttr_Style, str_lit("font-size:1rem;margin:0;font-family:'Source Code Pro';"));
+    html_append_content(r.at[ShellRegion_TopLeft], a);
+    return page;
+}
+
+//- writing
+
+static void report_add(Arena *arena, PageWriteReport *report, Str path, Str bytes, u32 status)
+{
+    if (!report) return;
+    PageWritten *w = push_struct<PageWritten>(arena);
+    if (!w) return;
+    w->path = str_copy(arena, path);
+    w->hash = page_bytes_hash(bytes);
+    w->status = status;
+    if (report->last) report->last->next = w;
+    else report->first = w;
+    report->last = w;
+    if (status == FileReplace_Written) report->written += 1, report->bytes_written += bytes.size;
+    else if (status == FileReplace_Unchanged) report->unchanged += 1;
+    else report->failed += 1;
+}
+
+// Serializes and writes one page built on scratch; what is kept (the
+// warning, the report entry) goes to `arena`.
+static bool page_emit(Arena *arena, Arena *page_arena, PageRecord page, DiagnosticList *warnings,
+                      PageWriteReport *report)
+{
+    Str bytes = html_text_of(page_arena, page.document);
+    u32 status = page_write(arena, page.output_path, bytes, warnings);
+    report_add(arena, report, page.output_path, bytes, status);
+    return status != FileReplace_Failed;
+}
+
+bool pages_write(Arena *arena, const PageSite *site, const PageDocument *document, const StrList *output_paths,
+                 const PageVariant *variant, DiagnosticList *warnings, PageWriteReport *report)
+{
+    bool ok = true;
+    bool smartphone = page_variant_is_smartphone(variant);
+    for (StrNode *o = output_paths->first; o; o = o->next) {
+        if (!page_output_is_html(o->string)) continue;
+        // Each page is built, written and dropped before the next one, so a
+        // document with many outputs holds one page at a time.
+        Str page_path = smartphone ? page_smartphone_path(arena, o->string) : o->string;
+        Str raw_path = page_raw_path(arena, page_path);
+        ArenaTemp scratch = scratch_begin(arena);
+        PageRecord page = page_build(scratch.arena, site, document, page_path, variant);
+        ok = page_emit(arena, scratch.arena, page, warnings, report) && ok;
+        temp_end(scratch);
+
+        scratch = scratch_begin(arena);
+        PageRecord raw = raw_page_build(scratch.arena, site, document->source_text, raw_path, variant);
+        ok = page_emit(arena, scratch.arena, raw, warnings, report) && ok;
+        scratch_end(scratch);
+    }
+    return ok;
+}

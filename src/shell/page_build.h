@@ -1,0 +1,98 @@
+// shell/page_build.h: the pages of one document: the page body put into the
+// shell's frame (title, rendered document, table of contents, toggles,
+// banner, tables, file links, raw-source link, footnotes, the site index's
+// grouping), the raw-source pages, and writing them all.
+//
+// Pages are built on the caller's arena (the worker's page arena) and
+// dropped with it once written. A page needs to know a few things about
+// other documents (the page a linked source becomes, the website index's
+// source): those come through the callbacks of PageSite, which the site
+// build answers from published summaries and the content cache, so nothing
+// here ever reads another document's tree or memory.
+//
+// An output is a page when the text after its last "." is exactly "html"
+// (case-sensitive); every other output path produces nothing here, and
+// every test for "is this an HTML output" in wyn goes through
+// page_output_is_html.
+#pragma once
+#include "markup/document.h"
+#include "render/renderer.h"
+#include "shell/page_shell.h"
+
+struct PageRecord {
+    HtmlElement *document;   // the page tree's document node
+    Str output_path;
+    Str title;
+};
+
+// Whether the document whose source is `source_path` (absolute) has been
+// built; when it has, `*page` is its first HTML output path (on `arena`),
+// or empty when it writes no page (none named, draft, personal).
+typedef b32 PageLinkedOutput(void *user, Arena *arena, Str source_path, Str *page);
+// The source text of the website index, when the site has one that is
+// published; empty otherwise. The text must stay unchanged while the page is
+// built (a content-cache entry does).
+typedef Str PageWebsiteIndexSource(void *user, Arena *arena, Str source_path);
+
+struct PageSite {
+    Shell *shell;                     // the frame's templates; null: pages without frame (tests)
+    const RenderOptions *render;      // local folder, deploy, image sizes
+    PageLinkedOutput *linked_output;  // null: links to sources stay as written
+    PageWebsiteIndexSource *website_index_source;   // null: no website index part
+    void *user;
+    ShellMessages *messages;          // template loads' messages (may be null)
+};
+
+// What pages_write needs of the document: its tree and lists (already
+// indexed: tables in extra_list), its source path and text.
+struct PageDocument {
+    const ParsedDocument *parsed;
+    Str source_path;   // absolute
+    Str source_text;
+};
+
+//- output paths
+
+bool page_output_is_html(Str path);
+// "<path without extension>_smartphone.html".
+Str page_smartphone_path(Arena *arena, Str page_path);
+// "<folder>/raw_<name without extension>.html".
+Str page_raw_path(Arena *arena, Str page_path);
+// "<source folder>/raw_<source name without extension>.wyn".
+Str page_raw_source_name(Arena *arena, Str source_path);
+
+//- pages
+
+PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *document, Str output_path,
+                      const PageVariant *variant);
+PageRecord raw_page_build(Arena *arena, const PageSite *site, Str source_text, Str raw_page_path,
+                          const PageVariant *variant);
+
+// What pages_write did, for the caller's manifest and figures.
+struct PageWritten {
+    PageWritten *next;
+    Str path;          // on the caller's arena
+    u64 hash;          // of the bytes that are now on disk (when written or unchanged)
+    u32 status;        // FileReplaceStatus
+};
+
+struct PageWriteReport {
+    PageWritten *first;
+    PageWritten *last;
+    u64 written;
+    u64 unchanged;
+    u64 failed;
+    u64 bytes_written;
+};
+
+// For each path of `output_paths` that page_output_is_html accepts, in list
+// order: the variant's page and its raw page, serialized once and written
+// through page_write (atomic, skipped when the bytes are on disk already).
+// Failed writes become warnings on `warnings`; the other pages are still
+// written. Returns false when any write failed. `report` (may be null)
+// gets one entry per page on `arena`.
+bool pages_write(Arena *arena, const PageSite *site, const PageDocument *document, const StrList *output_paths,
+                 const PageVariant *variant, DiagnosticList *warnings, PageWriteReport *report);
+
+// The hash wyn keeps of a page's bytes.
+u64 page_bytes_hash(Str bytes);

@@ -1,0 +1,517 @@
+// site/pages.cpp: the shell's setup, each document's pages, output path
+// claims and the manifest of written pages.
+#include "site/pages.h"
+
+#include "markup/paths.h"
+#include "os/file_replace.h"
+#include "os/file_service.h"
+#include "shell/page_build.h"
+#include "site/diagnostics.h"
+
+#include <atomic>
+
+namespace {
+
+struct PageClaim {
+    Str owner;        // the source path of the document that holds the path; empty: free
+    u64 order;        // its place in the document table
+    u64 line_offset;  // of its output_path line, for the warning to it
+};
+
+struct ManifestEntry {
+    Str owner;   // empty: removed
+    u64 hash;
+};
+
+// What one document holds, so its next build finds what it gave up.
+struct OwnerEntry {
+    StrList claims;   // desktop output paths
+    StrList pages;    // every page path it produced
+};
+
+struct SitePages {
+    Arena *arena;
+    CriticalSection *lock;
+    Shell *shell;
+    RenderOptions render;
+    Str manifest_path;
+    StrMap claims;     // output path -> PageClaim*
+    StrMap manifest;   // page path -> ManifestEntry*
+    StrMap owners;     // source path -> OwnerEntry*
+    StrList manifest_order;   // page paths in first-written order, for a stable file
+    std::atomic<u64> manifest_changes;
+    u64 manifest_written;     // the change count last written; lock
+    ThreadRecord *writer;
+    std::atomic<u64> written, unchanged, failed, removed, bytes, manifest_writes;
+    b32 ready;
+};
+
+SitePages g_pages;
+
+constexpr Str manifest_name = str_lit(".wyn_manifest");
+constexpr Str manifest_header = str_lit("wyn pages 1\n");
+
+bool status_hides(Str status)
+{
+    return str_match(status, str_lit("draft"), StrMatch_CaseInsensitive) ||
+           str_match(status, str_lit("personal"), StrMatch_CaseInsensitive);
+}
+
+bool is_index_document(Str local_folder, Str path)
+{
+    return str_match(local_folder, path, StrMatch_Prefix) &&
+           str_eq(str_skip(path, local_folder.size), str_lit("wyn_files/index.wyn"));
+}
+
+} // namespace
+
+//- output paths
+
+// The path with "." and ".." segments resolved; empty when ".." climbs
+// above the root or the path is not absolute.
+static Str path_normalized(Arena *arena, Str path)
+{
+    if (!path.size || path.str[0] != '/') return str_empty();
+    ArenaTemp scratch = scratch_begin(arena);
+    StrList parts = str_split_path(scratch.arena, path);
+    Str *kept = push_array<Str>(scratch.arena, parts.node_count + 1);
+    u64 count = 0;
+    bool climbed_out = false;
+    for (StrNode *n = parts.first; n; n = n->next) {
+        if (!n->string.size || str_eq(n->string, str_lit("."))) continue;
+        if (str_eq(n->string, str_lit(".."))) {
+            if (!count) climbed_out = true;
+            else count -= 1;
+            continue;
+        }
+        kept[count++] = n->string;
+    }
+    StrList joined = {};
+    for (u64 i = 0; i < count; i += 1) str_list_pushf(scratch.arena, &joined, "/%S", kept[i]);
+    Str result = climbed_out ? str_empty() : str_list_join_plain(arena, &joined);
+    scratch_end(scratch);
+    return result;
+}
+
+static Str output_path_resolve(Arena *arena, Str local_folder, Str path, Str *reason)
+{
+    *reason = str_empty();
+    if (path.size >= 2 && char_is_alpha((u8)path.str[0]) && path.str[1] == ':') {
+        *reason = str_lit("a drive path names no place in this site");
+        return str_empty();
+    }
+    Str normal = path_normalized(arena, path);
+    if (!normal.size || !str_match(local_folder, normal, StrMatch_Prefix) || normal.size <= local_folder.size) {
+        *reason = str_pushf(arena, "it lies outside the local folder %S", local_folder);
+        return str_empty();
+    }
+    Str inside = str_skip(normal, local_folder.size);
+    static const Str watched[] = {str_lit("shared/"), str_lit("wyn_files/"), str_lit("assets/")};
+    for (Str w : watched) {
+        if (str_match(w, inside, StrMatch_Prefix)) {
+            *reason = str_pushf(arena, "pages may not be written into %S, which wyn reads", str_chop(w, 1));
+            return str_empty();
+        }
+    }
+    return normal;
+}
+
+Str site_output_path_refusal(Str local_folder, Str path)
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    Str reason;
+    output_path_resolve(scratch.arena, local_folder, path, &reason);
+    bool refused = reason.size > 0;
+    scratch_end(scratch);
+    // A constant answer, so the caller needs no arena.
+    return refused ? str_lit("refused") : str_empty();
+}
+
+// The offset of the output_path line that names `path` (the first
+// output_path line when none names it by file name).
+static u64 output_line_offset(const ParsedDocument *doc, Str source, Str path)
+{
+    u64 first = u64_max;
+    Str name = path_file_name(path);
+    for (MarkupNode *n = doc->root; !node_is_nil(n); n = node_preorder_next(n, doc->root)) {
+        if (n->node_class != NodeClass_HeaderField || !n->field || n->field->id != 4) continue;
+        if (first == u64_max) first = n->offset;
+        u64 end = str_find_byte(source, '\n', n->offset);
+        if (str_find(str_substr(source, n->offset, end), name, 0, 0) < end - n->offset) return n->offset;
+    }
+    return first == u64_max ? 0 : first;
+}
+
+//- callbacks for the page assembly
+
+static b32 linked_output(void *user, Arena *arena, Str source_path, Str *page)
+{
+    (void)user;
+    *page = str_empty();
+    DocumentSummary *summary = doc_summary_copy(arena, source_path);
+    if (!summary) return 0;
+    if (!summary->published) return 1;
+    for (u64 i = 0; i < summary->output_path_count; i += 1) {
+        Str reason;
+        if (!page_output_is_html(summary->output_paths[i])) continue;
+        Str resolved = output_path_resolve(arena, g_pages.render.local_folder, summary->output_paths[i], &reason);
+        if (resolved.size) {
+            *page = resolved;
+            break;
+        }
+    }
+    return 1;
+}
+
+static Str website_index_source(void *user, Arena *arena, Str source_path)
+{
+    (void)user;
+    DocumentSummary *summary = doc_summary_copy(arena, source_path);
+    if (!summary || !summary->published) return str_empty();
+    // The content cache keeps the bytes as loaded: another worker rebuilding
+    // that document does not change them under this page.
+    FsResult file = fs_get(source_path, now_us() + 2000000);
+    if (!file.loaded) return str_empty();
+    return markup_source_text(content_get(file.key));
+}
+
+//- the manifest
+
+static OwnerEntry *owner_entry(Str owner);
+
+static ManifestEntry *manifest_entry(Str page)
+{
+    StrMapNode *n = str_map_lookup(&g_pages.manifest, page);
+    return n ? (ManifestEntry *)n->value : nullptr;
+}
+
+// The lock is held.
+static void manifest_set(Str page, Str owner, u64 hash)
+{
+    ManifestEntry *e = manifest_entry(page);
+    if (e && str_eq(e->owner, owner) && e->hash == hash) return;
+    if (!e) {
+        e = push_struct<ManifestEntry>(g_pages.arena);
+        if (!e) return;
+        str_map_insert(g_pages.arena, &g_pages.manifest, page, (u64)e);
+        str_list_push(g_pages.arena, &g_pages.manifest_order, str_map_lookup(&g_pages.manifest, page)->key);
+    }
+    if (!str_eq(e->owner, owner)) e->owner = str_copy(g_pages.arena, owner);
+    e->hash = hash;
+    g_pages.manifest_changes.fetch_add(1);
+}
+
+static Str hex16(Arena *arena, u64 value)
+{
+    char *out = (char *)arena_push(arena, 16, 1);
+    if (!out) return str_empty();
+    for (int i = 15; i >= 0; i -= 1, value >>= 4) out[i] = "0123456789abcdef"[value & 15];
+    return Str{out, 16};
+}
+
+static bool line_is_clean(Str s) { return str_find_byte(s, '\n', 0) == s.size && str_find_byte(s, '\t', 0) == s.size; }
+
+static void manifest_load(Arena *arena)
+{
+    Str text = file_read_all(arena, g_pages.manifest_path);
+    if (!str_match(manifest_header, text, StrMatch_Prefix)) return;
+    StrList lines = str_split(arena, str_skip(text, manifest_header.size), str_lit("\n"), 0);
+    for (StrNode *n = lines.first; n; n = n->next) {
+        Str line = n->string;
+        u64 space = str_find_byte(line, ' ', 0);
+        u64 tab = str_find_byte(line, '\t', space);
+        if (space != 16 || tab >= line.size) continue;
+        u64 hash = u64_from_str(str_prefix(line, 16), 16);
+        Str page = str_skip(line, tab + 1);
+        Str owner = str_substr(line, 17, tab);
+        manifest_set(page, owner, hash);
+        OwnerEntry *held = owner_entry(owner);
+        if (held) str_list_push(g_pages.arena, &held->pages, str_copy(g_pages.arena, page));
+    }
+    g_pages.manifest_written = g_pages.manifest_changes.load();
+}
+
+void site_pages_flush(void)
+{
+    if (!g_pages.ready) return;
+    u64 changes = g_pages.manifest_changes.load();
+    cs_enter(g_pages.lock);
+    if (changes == g_pages.manifest_written) {
+        cs_leave(g_pages.lock);
+        return;
+    }
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    StrList lines = {};
+    str_list_push(scratch.arena, &lines, manifest_header);
+    for (StrNode *n = g_pages.manifest_order.first; n; n = n->next) {
+        ManifestEntry *e = manifest_entry(n->string);
+        if (!e || !e->owner.size || !line_is_clean(n->string) || !line_is_clean(e->owner)) continue;
+        str_list_pushf(scratch.arena, &lines, "%S %S\t%S\n", hex16(scratch.arena, e->hash),
+                       e->owner, n->string);
+    }
+    Str bytes = str_list_join_plain(scratch.arena, &lines);
+    g_pages.manifest_written = changes;
+    cs_leave(g_pages.lock);
+    FileReplaceResult result = file_replace(scratch.arena, g_pages.manifest_path, bytes);
+    if (result.status == FileReplace_Written) g_pages.manifest_writes.fetch_add(1);
+    scratch_end(scratch);
+}
+
+static void manifest_writer(u64 argument)
+{
+    (void)argument;
+    thread_set_name("[WYN] Page manifest");
+    for (;;) {
+        sleep_ms(100);
+        site_pages_flush();
+    }
+}
+
+// Removes a page wyn wrote for `owner`, when its bytes are still the ones
+// wyn wrote. The lock is held; a warning goes to `warnings`.
+static void page_remove(Arena *arena, Str page, Str owner, DiagnosticList *warnings)
+{
+    ManifestEntry *e = manifest_entry(page);
+    if (!e || !str_eq(e->owner, owner)) return;   // not ours, or taken over by another document
+    ArenaTemp scratch = scratch_begin(arena);
+    Str bytes = file_read_all(scratch.arena, page);
+    bool present = file_exists(page);
+    bool same = present && page_bytes_hash(bytes) == e->hash;
+    scratch_end(scratch);
+    if (!present || (same && file_delete(page))) {
+        if (present) g_pages.removed.fetch_add(1);
+        e->owner = str_empty();
+        g_pages.manifest_changes.fetch_add(1);
+        return;
+    }
+    Str text = same ? str_pushf(arena, "%S is no longer produced by %S, but it could not be removed", page, owner)
+                    : str_pushf(arena, "%S is no longer produced by %S, but it was changed since wyn wrote it; it is left in place",
+                                page, owner);
+    diag_push_at(arena, warnings, nullptr, 0, DiagLevel_Warning, text);
+    // Warned once: the file is the author's now.
+    e->owner = str_empty();
+    g_pages.manifest_changes.fetch_add(1);
+}
+
+//- setup
+
+static void shell_messages_print(ShellMessages *messages)
+{
+    if (messages->log.count) diag_print_log(&messages->log);
+    for (TemplateMessages *t = messages->first; t; t = t->next)
+        diag_print_template(&t->diagnostics, t->path, t->source);
+}
+
+void site_pages_setup(SiteBuild *build)
+{
+    SitePages *p = &g_pages;
+    p->arena = arena_alloc(GiB(1), MiB(1));
+    p->lock = cs_alloc();
+    p->render = build->render_options;
+    Str local = build->site.layout.local_folder;
+
+    ShellSettings settings = {};
+    settings.local_folder = local;
+    settings.js = build->site.js;
+    settings.deploy = build->site.deploy;
+    settings.web_path = site_relative_path;
+    p->shell = shell_create(&settings);
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    ShellMessages messages = {};
+    if (p->shell) shell_setup(p->shell, scratch.arena, &messages);
+    if (!build->config.quiet) shell_messages_print(&messages);
+
+    p->claims = str_map_alloc(p->arena, 16384);
+    p->manifest = str_map_alloc(p->arena, 65536);
+    p->owners = str_map_alloc(p->arena, 16384);
+    p->manifest_path = str_pushf(p->arena, "%Shtml/%S", local, manifest_name);
+    manifest_load(scratch.arena);
+
+    // The generated index owns the site's home page, whoever else names it.
+    PageClaim *home = push_struct<PageClaim>(p->arena);
+    home->owner = str_pushf(p->arena, "%Swyn_files/index.wyn", local);
+    str_map_insert(p->arena, &p->claims, str_pushf(scratch.arena, "%Shtml/index.html", local), (u64)home);
+
+    // Pages of documents whose sources went away while wyn was not running.
+    DiagnosticList warnings = {};
+    for (StrNode *n = p->manifest_order.first; n; n = n->next) {
+        ManifestEntry *e = manifest_entry(n->string);
+        if (!e || !e->owner.size || is_index_document(local, e->owner) || file_exists(e->owner)) continue;
+        page_remove(scratch.arena, n->string, e->owner, &warnings);
+    }
+    if (warnings.count && !build->config.quiet) diag_print_log(&warnings);
+    p->ready = 1;
+    scratch_end(scratch);
+    site_pages_flush();
+    p->writer = thread_start(0, manifest_writer);
+}
+
+//- one document
+
+static u64 document_order(Str local_folder, DocumentRecord *record)
+{
+    // The index is first of all; the others by the table's order.
+    return is_index_document(local_folder, record->path) ? 0 : record->table_order + 1;
+}
+
+static OwnerEntry *owner_entry(Str owner)
+{
+    StrMapNode *n = str_map_lookup(&g_pages.owners, owner);
+    if (n) return (OwnerEntry *)n->value;
+    OwnerEntry *e = push_struct<OwnerEntry>(g_pages.arena);
+    if (e) str_map_insert(g_pages.arena, &g_pages.owners, owner, (u64)e);
+    return e;
+}
+
+static bool list_has(const StrList *list, Str s)
+{
+    for (StrNode *n = list->first; n; n = n->next)
+        if (str_eq(n->string, s)) return true;
+    return false;
+}
+
+static bool lists_equal(const StrList *a, const StrList *b)
+{
+    if (a->node_count != b->node_count) return false;
+    StrNode *x = a->first, *y = b->first;
+    for (; x && y; x = x->next, y = y->next)
+        if (!str_eq(x->string, y->string)) return false;
+    return true;
+}
+
+static StrList list_copy(Arena *arena, const StrList *from)
+{
+    StrList to = {};
+    for (StrNode *n = from->first; n; n = n->next) str_list_push(arena, &to, str_copy(arena, n->string));
+    return to;
+}
+
+// A warning for another document, at its output_path line, printed with
+// its own source.
+static void warn_other(Arena *arena, Str owner, u64 offset, Str text)
+{
+    DiagnosticList list = {};
+    diag_push_at(arena, &list, nullptr, offset, DiagLevel_Warning, text);
+    FsResult file = fs_get(owner, now_us() + 1000000);
+    Str source = file.loaded ? markup_source_text(content_get(file.key)) : str_empty();
+    diag_print_document(&list, owner, source);
+}
+
+void site_pages_document(SiteBuild *build, DocumentRecord *record, const ParsedDocument *doc, Str source_text,
+                         Arena *arena)
+{
+    SitePages *p = &g_pages;
+    if (!p->ready) return;
+    Str local = build->site.layout.local_folder;
+    Str owner = record->path;
+    bool quiet = build->config.quiet;
+    bool published = !status_hides(doc->status);
+    DiagnosticList warnings = {};
+
+    // Which output paths this build may write.
+    StrList accepted = {};
+    if (published) {
+        for (StrNode *n = doc->output_paths.first; n; n = n->next) {
+            if (!page_output_is_html(n->string)) continue;
+            Str reason;
+            Str path = output_path_resolve(arena, local, n->string, &reason);
+            u64 line = output_line_offset(doc, source_text, n->string);
+            if (!path.size) {
+                Str text = str_pushf(arena, "output path %S is refused: %S; nothing is written for it", n->string, reason);
+                diag_push_at(arena, &warnings, nullptr, line, DiagLevel_Warning, text);
+                continue;
+            }
+            if (list_has(&accepted, path)) continue;
+            u64 order = document_order(local, record);
+            cs_enter(p->lock);
+            StrMapNode *found = str_map_lookup(&p->claims, path);
+            PageClaim *claim = found ? (PageClaim *)found->value : nullptr;
+            bool mine = true;
+            Str other = str_empty();
+            u64 other_line = 0;
+            if (!claim) {
+                claim = push_struct<PageClaim>(p->arena);
+                if (claim) str_map_insert(p->arena, &p->claims, path, (u64)claim);
+            } else if (claim->owner.size && !str_eq(claim->owner, owner)) {
+                other = str_copy(arena, claim->owner);
+                other_line = claim->line_offset;
+                mine = order < claim->order;
+            }
+            if (claim && mine) {
+                if (!str_eq(claim->owner, owner)) claim->owner = str_copy(p->arena, owner);
+                claim->order = order;
+                claim->line_offset = line;
+            }
+            cs_leave(p->lock);
+            if (other.size) {
+                Str keeper = mine ? owner : other;
+                Str text = str_pushf(arena, "output path %S is named by %S and %S; the page belongs to %S, the first in the document table",
+                                     path, owner, other, keeper);
+                diag_push_at(arena, &warnings, nullptr, line, DiagLevel_Warning, text);
+                if (!quiet) warn_other(arena, other, other_line, text);
+            }
+            if (mine) str_list_push(arena, &accepted, path);
+        }
+    }
+
+    // The pages: desktop, then smartphone, each followed by its raw page.
+    PageWriteReport report = {};
+    if (accepted.node_count) {
+        ShellMessages messages = {};
+        PageSite site = {};
+        site.shell = p->shell;
+        site.render = &build->render_options;
+        site.linked_output = linked_output;
+        site.website_index_source = website_index_source;
+        site.messages = &messages;
+        PageDocument document = {doc, record->path, source_text};
+        pages_write(arena, &site, &document, &accepted, shell_variant(p->shell, PageVariant_Desktop), &warnings, &report);
+        pages_write(arena, &site, &document, &accepted, shell_variant(p->shell, PageVariant_Smartphone), &warnings,
+                    &report);
+        if (!quiet) shell_messages_print(&messages);
+        p->written.fetch_add(report.written);
+        p->unchanged.fetch_add(report.unchanged);
+        p->failed.fetch_add(report.failed);
+        p->bytes.fetch_add(report.bytes_written);
+    }
+
+    // The manifest and what this document gave up.
+    StrList pages = {};
+    for (PageWritten *w = report.first; w; w = w->next) str_list_push(arena, &pages, w->path);
+    cs_enter(p->lock);
+    for (PageWritten *w = report.first; w; w = w->next)
+        if (w->status != FileReplace_Failed) manifest_set(w->path, owner, w->hash);
+    OwnerEntry *held = owner_entry(owner);
+    if (held) {
+        for (StrNode *n = held->claims.first; n; n = n->next) {
+            if (list_has(&accepted, n->string)) continue;
+            StrMapNode *found = str_map_lookup(&p->claims, n->string);
+            PageClaim *claim = found ? (PageClaim *)found->value : nullptr;
+            if (claim && str_eq(claim->owner, owner)) claim->owner = str_empty();
+        }
+        if (!lists_equal(&held->claims, &accepted)) held->claims = list_copy(p->arena, &accepted);
+    }
+    // Pages this document produced before (in this run, or in an earlier
+    // one by the manifest) and produces no more.
+    StrList gone = {};
+    if (held)
+        for (StrNode *n = held->pages.first; n; n = n->next)
+            if (!list_has(&pages, n->string)) str_list_push(arena, &gone, n->string);
+    for (StrNode *n = gone.first; n; n = n->next) page_remove(arena, n->string, owner, &warnings);
+    if (held && !lists_equal(&held->pages, &pages)) held->pages = list_copy(p->arena, &pages);
+    cs_leave(p->lock);
+
+    if (warnings.count && !quiet) diag_print_document(&warnings, record->path, source_text);
+}
+
+SitePagesCounts site_pages_counts(void)
+{
+    SitePagesCounts c = {};
+    c.pages_written = g_pages.written.load();
+    c.pages_unchanged = g_pages.unchanged.load();
+    c.pages_failed = g_pages.failed.load();
+    c.pages_removed = g_pages.removed.load();
+    c.bytes_written = g_pages.bytes.load();
+    c.manifest_writes = g_pages.manifest_writes.load();
+    return c;
+}

@@ -1,0 +1,246 @@
+// End to end: the real wyn builds the fixture site tests/sites/pages in a
+// temporary folder, and the tests look at what lands in local/html/.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "wyn_process.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FixtureSite {
+    fs::path root;
+    fs::path local;
+    explicit FixtureSite(const std::string &name)
+    {
+        char pattern[] = "/tmp/wyn-pages-XXXXXX";
+        root = mkdtemp(pattern);
+        fs::copy(fs::path(WYN_SOURCE_DIR) / "tests/sites" / name, root, fs::copy_options::recursive);
+        local = root / "local";
+    }
+    ~FixtureSite() { fs::remove_all(root); }
+    fs::path html(const std::string &relative) const { return local / "html" / relative; }
+};
+
+std::string read_file(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const fs::path &path, const std::string &text)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Every file under html/ (the manifest and the shared copies left out),
+// relative, with its modification time.
+std::map<std::string, fs::file_time_type> html_files(const FixtureSite &site)
+{
+    std::map<std::string, fs::file_time_type> files;
+    fs::path html = site.local / "html";
+    if (!fs::exists(html)) return files;
+    // wyn writes while this looks: a temporary file may vanish between the
+    // listing and the look at its time, so nothing here may throw.
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(html, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code file_ec;
+        if (!it->is_regular_file(file_ec)) continue;
+        std::string relative = fs::relative(it->path(), html, file_ec).string();
+        if (relative == ".wyn_manifest" || relative.rfind("shared/", 0) == 0) continue;
+        if (relative.find(".wyn-tmp") != std::string::npos) continue;
+        auto time = fs::last_write_time(it->path(), file_ec);
+        if (!file_ec) files[relative] = time;
+    }
+    return files;
+}
+
+// Takes what wyn printed so far without waiting, so its pipe never fills.
+void drain(WynProcess &wyn)
+{
+    for (;;) {
+        struct pollfd p = {wyn.out, POLLIN, 0};
+        if (poll(&p, 1, 0) <= 0) return;
+        char buffer[65536];
+        ssize_t n = read(wyn.out, buffer, sizeof buffer);
+        if (n <= 0) return;
+        wyn.text.append(buffer, (size_t)n);
+    }
+}
+
+// Runs wyn until the html folder and the manifest have not changed for a
+// second (wyn never stops by itself), then stops it. Fails after 60 s.
+std::string run_until_quiet(const FixtureSite &site)
+{
+    WynProcess wyn(site.root.string(), {});
+    EXPECT_GT(wyn.pid, 0);
+    auto manifest = site.html(".wyn_manifest");
+    std::map<std::string, fs::file_time_type> last;
+    std::string last_manifest;
+    int stable = 0;
+    for (int i = 0; i < 600 && stable < 10; i += 1) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        drain(wyn);
+        auto now = html_files(site);
+        std::string m = fs::exists(manifest) ? read_file(manifest) : "";
+        stable = (now == last && m == last_manifest && !m.empty()) ? stable + 1 : 0;
+        last = now;
+        last_manifest = m;
+    }
+    EXPECT_EQ(stable, 10) << "wyn did not settle within 60 s";
+    return wyn.text;
+}
+
+bool balanced(const fs::path &page)
+{
+    std::string command = "/usr/bin/python3 " + std::string(WYN_SOURCE_DIR) + "/tests/site/page_balanced.py " +
+                          page.string() + " > /dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
+const std::set<std::string> expected_pages = {
+    "handmade.html",
+    "home.html", "home_smartphone.html", "raw_home.html", "raw_home_smartphone.html",
+    "notes/second.html", "notes/second_smartphone.html", "notes/raw_second.html", "notes/raw_second_smartphone.html",
+    "refused_ok.html", "refused_ok_smartphone.html", "raw_refused_ok.html", "raw_refused_ok_smartphone.html",
+};
+
+std::set<std::string> names(const std::map<std::string, fs::file_time_type> &files)
+{
+    std::set<std::string> out;
+    for (const auto &[name, time] : files) out.insert(name);
+    return out;
+}
+
+} // namespace
+
+TEST(PagesRun, WritesExactlyThePagesOfPublishedDocumentsAndRefusesUnsafePaths)
+{
+    FixtureSite site("pages");
+    std::string out = run_until_quiet(site);
+    EXPECT_EQ(names(html_files(site)), expected_pages);
+    // Nothing outside html/ either: no drive folder, nothing above local.
+    EXPECT_FALSE(fs::exists(site.root / "outside.html"));
+    EXPECT_FALSE(fs::exists(site.root / "escape.html"));
+    EXPECT_FALSE(fs::exists(site.root / "C:"));
+    EXPECT_EQ(read_file(site.local / "shared/html/default_menu_desktop.html").find("Refused"), std::string::npos);
+    for (const char *line : {"refused.wyn:3:1", "refused.wyn:4:1", "refused.wyn:5:1", "refused.wyn:6:1"})
+        EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+    EXPECT_NE(out.find("drive path"), std::string::npos);
+    EXPECT_NE(out.find("into shared"), std::string::npos);
+    for (const auto &[name, time] : html_files(site))
+        EXPECT_TRUE(balanced(site.html(name))) << name << " does not parse into balanced elements";
+}
+
+TEST(PagesRun, PagesCarryTheBodyAndRawPagesEscapeAndLinkBack)
+{
+    FixtureSite site("pages");
+    run_until_quiet(site);
+    std::string desktop = read_file(site.html("home.html"));
+    std::string phone = read_file(site.html("home_smartphone.html"));
+    std::string local = site.local.string() + "/";
+    EXPECT_NE(desktop.find("<title>Home &amp; &lt;garden&gt;</title>"), std::string::npos);
+    // Tables from the table model, the ticked column marked.
+    EXPECT_NE(desktop.find("<thead class=\"Ib\"><tr class=\"Bb\"><th class=\"Fb"), std::string::npos);
+    EXPECT_NE(desktop.find("<th class=\"Eb"), std::string::npos);
+    EXPECT_NE(desktop.find("<td class=\"Cb"), std::string::npos);
+    // Toggles by variant, the table of contents in the top right.
+    EXPECT_NE(desktop.find("class=\"toggle-content_ kb"), std::string::npos);
+    EXPECT_NE(phone.find("class=\"toggle-content_fixed kb"), std::string::npos);
+    EXPECT_NE(desktop.find("id=\"toc_container\""), std::string::npos);
+    // A file that is not a page keeps its address on both pages.
+    std::string csv = "href=\"file://" + local + "assets/files/list.csv\"";
+    EXPECT_NE(desktop.find(csv), std::string::npos);
+    EXPECT_NE(phone.find(csv), std::string::npos);
+    // Each page links to its own raw page.
+    EXPECT_NE(desktop.find("href=\"file://" + local + "html/raw_home.html\""), std::string::npos);
+    EXPECT_NE(phone.find("href=\"file://" + local + "html/raw_home_smartphone.html\""), std::string::npos);
+    // Every link to a page on the smartphone page goes to a smartphone page.
+    for (size_t at = phone.find("href=\"file://"); at != std::string::npos; at = phone.find("href=\"file://", at + 1)) {
+        std::string href = phone.substr(at + 6, phone.find('"', at + 6) - at - 6);
+        std::string path = href.substr(0, href.find('#'));
+        if (path.size() > 5 && path.substr(path.size() - 5) == ".html" && path.find("/raw_") == std::string::npos) {
+            EXPECT_NE(path.find("_smartphone.html"), std::string::npos) << href;
+        }
+    }
+    std::string raw = read_file(site.html("raw_home.html"));
+    EXPECT_NE(raw.find("Tomatoes &amp; beans grow where a &lt; b and c &gt; d"), std::string::npos);
+    EXPECT_NE(raw.find("title: Home &amp; &lt;garden&gt;"), std::string::npos);
+    EXPECT_NE(raw.find("href=\"file://" + local + "html/home.html\""), std::string::npos);
+    std::string raw_phone = read_file(site.html("raw_home_smartphone.html"));
+    EXPECT_NE(raw_phone.find("href=\"file://" + local + "html/home_smartphone.html\""), std::string::npos);
+}
+
+TEST(PagesRun, ASecondRunChangesNothingAndRestoresWhatWasDeleted)
+{
+    FixtureSite site("pages");
+    run_until_quiet(site);
+    auto first = html_files(site);
+    auto manifest_time = fs::last_write_time(site.html(".wyn_manifest"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    run_until_quiet(site);
+    EXPECT_EQ(html_files(site), first) << "a run with nothing changed rewrote a page";
+    EXPECT_EQ(fs::last_write_time(site.html(".wyn_manifest")), manifest_time);
+
+    std::string before = read_file(site.html("notes/second.html"));
+    fs::remove(site.html("notes/second.html"));
+    write_file(site.html("refused_ok.html"), "edited by hand");
+    run_until_quiet(site);
+    EXPECT_EQ(read_file(site.html("notes/second.html")), before);
+    EXPECT_NE(read_file(site.html("refused_ok.html")), "edited by hand");
+}
+
+TEST(PagesRun, APageMadePersonalDisappearsButHandMadeFilesStay)
+{
+    FixtureSite site("pages");
+    run_until_quiet(site);
+    ASSERT_TRUE(fs::exists(site.html("notes/second.html")));
+    std::string source = read_file(site.local / "wyn_files/notes/second.wyn");
+    source.insert(source.find("output_path"), "status: personal\n");
+    write_file(site.local / "wyn_files/notes/second.wyn", source);
+    // A page of the refused document edited by hand, then its source gone.
+    write_file(site.html("refused_ok_smartphone.html"), "mine now");
+    fs::remove(site.local / "wyn_files/refused.wyn");
+    std::string out = run_until_quiet(site);
+    auto files = names(html_files(site));
+    for (const char *gone : {"notes/second.html", "notes/second_smartphone.html", "notes/raw_second.html",
+                             "notes/raw_second_smartphone.html", "refused_ok.html", "raw_refused_ok.html"})
+        EXPECT_EQ(files.count(gone), 0u) << gone;
+    EXPECT_EQ(read_file(site.html("refused_ok_smartphone.html")), "mine now");
+    EXPECT_NE(out.find("refused_ok_smartphone.html is no longer produced"), std::string::npos) << out;
+    EXPECT_TRUE(fs::exists(site.html("handmade.html")));
+    EXPECT_TRUE(fs::exists(site.html("home.html")));
+}
+
+TEST(PagesRun, AFailedWriteWarnsAndTheOtherPagesAreWritten)
+{
+    FixtureSite site("pages");
+    fs::create_directories(site.html("home_smartphone.html"));
+    std::string out = run_until_quiet(site);
+    EXPECT_NE(out.find("could not write " + site.html("home_smartphone.html").string()), std::string::npos) << out;
+    EXPECT_TRUE(fs::is_directory(site.html("home_smartphone.html")));
+    for (const char *page : {"home.html", "raw_home.html", "raw_home_smartphone.html", "notes/second.html"})
+        EXPECT_TRUE(fs::is_regular_file(site.html(page))) << page;
+}
+
+TEST(PagesRun, TwoDocumentsOneOutputPathWarnAtBothHeaderLines)
+{
+    FixtureSite site("pages");
+    write_file(site.local / "wyn_files/twin.wyn", "``\ntitle: Twin\noutput_path: \"/html/home.html\"\n``\nBody\n  Twin.\n");
+    std::string out = run_until_quiet(site);
+    EXPECT_NE(out.find("twin.wyn:3:1"), std::string::npos) << out;
+    EXPECT_NE(out.find("home.wyn:3:1"), std::string::npos) << out;
+    EXPECT_NE(out.find("html/home.html is named by"), std::string::npos) << out;
+    EXPECT_TRUE(fs::exists(site.html("home.html")));
+}
