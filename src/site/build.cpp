@@ -2,6 +2,7 @@
 #include "site/build.h"
 #include "site/diagnostics.h"
 #include "site/pages.h"
+#include "site/links.h"
 
 #include "markup/parser.h"
 #include "markup/tables.h"
@@ -50,6 +51,33 @@ DocumentRecord *doc_find(Str path)
     return record;
 }
 
+// Creates the record of a path at the end of its bucket; the caller holds
+// the stripe's exclusive lock and has looked for the path already.
+static DocumentRecord *doc_insert_locked(SiteBuild *build, TableStripe *stripe, DocumentBucket *bucket, Str path,
+                                         u64 hash, u64 busy)
+{
+    DocumentRecord *record = push_struct<DocumentRecord>(stripe->arena);
+    // One reservation holds a whole typical document (a 4 KB source
+    // parses into some 130 KiB of nodes), so a rebuild rolls back
+    // inside it and reuses its pages; a 32 KiB reservation would
+    // chain blocks that every rebuild gives back and faults in again
+    // (rebuilds measured five times slower). Reservations only cost
+    // address space.
+    Arena *arena = record ? arena_alloc(KiB(256), KiB(32)) : nullptr;
+    if (!arena) return nullptr;   // no memory: the job is dropped like a busy one
+    record->arena = arena;
+    record->arena_start = arena_pos(arena);
+    record->path = str_copy(stripe->arena, path);
+    record->path_hash = hash;
+    record->busy = busy;
+    record->table_order = (striped_bucket_of(&build->documents, hash) << 40) | bucket->count++;
+    list_append(bucket, record);
+    DocumentRecord **slot = &build->index_slots[hash % document_index_slots];
+    record->index_next = *slot;
+    *slot = record;
+    return record;
+}
+
 DocumentRecord *doc_claim(SiteBuild *build, Str path)
 {
     u64 hash = str_hash(path);
@@ -69,40 +97,41 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
         if (record) {
             claimed = atomic_cas_u64(&record->busy, 0, 1);
         } else {
-            record = push_struct<DocumentRecord>(stripe->arena);
-            // One reservation holds a whole typical document (a 4 KB source
-            // parses into some 130 KiB of nodes), so a rebuild rolls back
-            // inside it and reuses its pages; a 32 KiB reservation would
-            // chain blocks that every rebuild gives back and faults in again
-            // (rebuilds measured five times slower). Reservations only cost
-            // address space.
-            Arena *arena = record ? arena_alloc(KiB(256), KiB(32)) : nullptr;
-            if (arena) {
-                record->arena = arena;
-                record->arena_start = arena_pos(arena);
-                record->path = str_copy(stripe->arena, path);
-                record->path_hash = hash;
-                record->busy = 1;
-                record->table_order = (striped_bucket_of(&build->documents, hash) << 40) | bucket->count++;
-                list_append(bucket, record);
-                DocumentRecord **slot = &build->index_slots[hash % document_index_slots];
-                record->index_next = *slot;
-                *slot = record;
-                claimed = true;
-            } else {
-                record = nullptr;   // no memory: the job is dropped like a busy one
-            }
+            record = doc_insert_locked(build, stripe, bucket, path, hash, 1);
+            claimed = record != nullptr;
         }
     }
     srw_unlock_exclusive(stripe->slim);
     return claimed ? record : nullptr;
 }
 
+bool site_build_register(Str path)
+{
+    SiteBuild *build = site_build();
+    if (!build || path.size > queue_payload_limit(build->parse_queue)) return false;
+    u64 hash = str_hash(path);
+    TableStripe *stripe = nullptr;
+    DocumentBucket *bucket = doc_bucket(build, hash, &stripe);
+    srw_lock_exclusive(stripe->slim);
+    DocumentRecord *record = doc_index_find(build, path, hash);
+    if (!record) record = doc_insert_locked(build, stripe, bucket, path, hash, 0);
+    srw_unlock_exclusive(stripe->slim);
+    return record != nullptr;
+}
+
 static DocumentSummary *summary_block_alloc(u64 size);
 static void summary_block_free(DocumentSummary *summary);
 static void summary_copy_into(DocumentSummary *to, const DocumentSummary *from);
 
-void doc_store(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, u64 generation)
+static void parking_wake(SiteBuild *build, Str key);
+
+// Publishes the summary of a parse and releases the record. An incomplete
+// build publishes too (its status, anchors and output paths are final, and
+// a document that links back to it must not wait for it in turn), but
+// leaves the built generation and the build count alone: the document is
+// not built until its links are settled.
+static void doc_publish(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, u64 generation,
+                        bool complete)
 {
     TableStripe *stripe = nullptr;
     doc_bucket(build, record->path_hash, &stripe);
@@ -110,6 +139,7 @@ void doc_store(SiteBuild *build, DocumentRecord *record, const ParsedDocument *p
     // block of its own; only the pointer swap happens under the lock.
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     DocumentSummary *made = doc_summary_make(scratch.arena, parsed, generation);
+    if (made) made->complete = complete;
     DocumentSummary *published = made ? summary_block_alloc(made->size) : nullptr;
     if (published) summary_copy_into(published, made);
     scratch_end(scratch);
@@ -120,15 +150,24 @@ void doc_store(SiteBuild *build, DocumentRecord *record, const ParsedDocument *p
     srw_lock_exclusive(stripe->slim);
     DocumentSummary *old = record->summary;
     if (published) record->summary = published;
-    record->built_generation = generation;
-    record->build_count += 1;
+    if (complete) {
+        record->built_generation = generation;
+        record->build_count += 1;
+    }
     atomic_store_u64(&record->busy, 0);
     srw_unlock_exclusive(stripe->slim);
     // Readers copy under the shared lock, so once the swap is done nobody
     // holds the old block.
     if (published && old) summary_block_free(old);
     cv_broadcast(stripe->condition);
-    atomic_add_u64(&build->completed_builds, 1);
+    if (complete) atomic_add_u64(&build->completed_builds, 1);
+    // Documents parked for this one's summary can go on now.
+    parking_wake(build, record->path);
+}
+
+void doc_store(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, u64 generation)
+{
+    doc_publish(build, record, parsed, generation, true);
 }
 
 //- summaries
@@ -274,7 +313,7 @@ DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, u64 g
     s->output_paths = (Str *)at;
     at += align_up_pow2(doc->output_paths.node_count * sizeof(Str), 16);
     auto put = [&](Str text) {
-        if (text.size) memcpy(at, text.str, text.size);
+        if (text.size) memcpy(at, text.str, text.size);   // an absent value may have no bytes at all
         Str copy = Str{(const char *)at, text.size};
         at += text.size + 1;   // NUL-terminated: the block was cleared
         return copy;
@@ -333,6 +372,224 @@ static JpegInfo site_image_info(void *user, Arena *arena, Str path)
 
 JpegInfo site_build_image_info(Arena *arena, Str path) { return site_image_info(nullptr, arena, path); }
 
+//- parking
+//
+// A document whose links wait for something is parked under each thing it
+// waits for (a document path, a web address). A ticket stands for one
+// parking; every key holds a reference to it. The first key to arrive wakes
+// the document and queues it again; keys arriving later find the ticket
+// woken and only drop their reference. Every key arrives in the end (each
+// registered document publishes, each address gets a result within the
+// request limit), so no ticket is kept for ever.
+//
+// Lock order: the lot's lock, then a stripe lock (the re-check) or the
+// queue's lock (the re-queue). Nobody takes the lot's lock while holding
+// either.
+
+namespace {
+struct ParkTicket {
+    ParkTicket *next_free;
+    DocumentRecord *record;
+    u64 refs;
+    b32 woken;
+};
+struct ParkEntry {
+    ParkEntry *next;
+    ParkTicket *ticket;
+};
+struct ReadyEntry {
+    ReadyEntry *next;
+    DocumentRecord *record;
+};
+} // namespace
+
+struct ParkingLot {
+    CriticalSection *lock;
+    Arena *arena;
+    StrMap keys;   // key -> the first ParkEntry waiting for it
+    ParkTicket *free_tickets;
+    ParkEntry *free_entries;
+    ReadyEntry *ready_first;   // queued again while the parse queue was full
+    ReadyEntry *ready_last;
+    ReadyEntry *free_ready;
+};
+
+static ParkingLot *parking_alloc(Arena *arena)
+{
+    ParkingLot *lot = push_struct<ParkingLot>(arena);
+    if (!lot) return nullptr;
+    lot->lock = cs_alloc();
+    lot->arena = arena_alloc(MiB(64), KiB(64));
+    lot->keys = str_map_alloc(lot->arena, 4096);
+    return lot;
+}
+
+// The caller holds the lot's lock. A worker must never wait for queue room:
+// workers are the queue's only consumers. When the queue is full, the path
+// goes on the ready list, and then a marker is tried: if it fails too, the
+// queue holds messages pushed before this entry was listed, and the worker
+// that pops one looks at the ready list before its next pop.
+static void requeue_locked(SiteBuild *build, DocumentRecord *record)
+{
+    ParkingLot *lot = build->parking;
+    atomic_store_u64(&record->parked, 0);
+    atomic_add_u64(&build->requeue_count, 1);
+    if (queue_push(build->parse_queue, record->path, now_us())) return;
+    ReadyEntry *entry = lot->free_ready;
+    if (entry) lot->free_ready = entry->next;
+    else entry = push_struct<ReadyEntry>(lot->arena);
+    if (!entry) return;   // no memory: change detection finds the document out of date
+    entry->next = nullptr;
+    entry->record = record;
+    if (lot->ready_last) lot->ready_last->next = entry;
+    else lot->ready_first = entry;
+    lot->ready_last = entry;
+    queue_push(build->parse_queue, str_empty(), now_us());
+}
+
+static bool parking_take_ready(SiteBuild *build, Arena *arena, Str *out_path)
+{
+    ParkingLot *lot = build->parking;
+    cs_enter(lot->lock);
+    ReadyEntry *entry = lot->ready_first;
+    if (entry) {
+        lot->ready_first = entry->next;
+        if (!lot->ready_first) lot->ready_last = nullptr;
+        *out_path = str_copy(arena, entry->record->path);
+        entry->next = lot->free_ready;
+        lot->free_ready = entry;
+    }
+    cs_leave(lot->lock);
+    return entry != nullptr;
+}
+
+static void ticket_release_locked(ParkingLot *lot, ParkTicket *ticket)
+{
+    ticket->refs -= 1;
+    if (ticket->refs) return;
+    ticket->next_free = lot->free_tickets;
+    lot->free_tickets = ticket;
+}
+
+static void parking_wake(SiteBuild *build, Str key)
+{
+    ParkingLot *lot = build->parking;
+    if (!lot) return;
+    cs_enter(lot->lock);
+    StrMapNode *node = str_map_lookup(&lot->keys, key);
+    ParkEntry *entry = node ? (ParkEntry *)node->value : nullptr;
+    if (node) node->value = 0;
+    while (entry) {
+        ParkEntry *next = entry->next;
+        ParkTicket *ticket = entry->ticket;
+        if (!ticket->woken) {
+            ticket->woken = 1;
+            requeue_locked(build, ticket->record);
+        }
+        ticket_release_locked(lot, ticket);
+        entry->next = lot->free_entries;
+        lot->free_entries = entry;
+        entry = next;
+    }
+    cs_leave(lot->lock);
+}
+
+static bool wait_arrived(SiteBuild *build, Str key, bool is_document)
+{
+    if (is_document) {
+        ArenaTemp scratch = scratch_begin(nullptr, 0);
+        bool published = doc_summary_copy(scratch.arena, key) != nullptr;
+        scratch_end(scratch);
+        return published;
+    }
+    UrlCheckResult result = url_check_lookup(build->config.url_checks, key);
+    return !result.found || !result.pending;
+}
+
+// Parks the document under everything it waits for. What arrived between
+// the check and now is seen by the look after registering, under the lock
+// every waker takes, so no wake-up is lost: the document is queued at once.
+static void parking_park(SiteBuild *build, DocumentRecord *record, const LinkWaits *waits)
+{
+    ParkingLot *lot = build->parking;
+    cs_enter(lot->lock);
+    ParkTicket *ticket = lot->free_tickets;
+    if (ticket) lot->free_tickets = ticket->next_free;
+    else ticket = push_struct<ParkTicket>(lot->arena);
+    if (!ticket) {
+        requeue_locked(build, record);
+        cs_leave(lot->lock);
+        return;
+    }
+    *ticket = ParkTicket{};
+    ticket->record = record;
+    ticket->refs = 1;   // this call's own, dropped below
+    atomic_store_u64(&record->parked, 1);
+    atomic_add_u64(&build->park_count, 1);
+    bool arrived = false;
+    const StrList *lists[2] = {&waits->documents, &waits->addresses};
+    for (u32 l = 0; l < 2; l += 1) {
+        for (StrNode *n = lists[l]->first; n; n = n->next) {
+            StrMapNode *node = str_map_lookup(&lot->keys, n->string);
+            if (!node) node = str_map_insert(lot->arena, &lot->keys, n->string, 0);
+            ParkEntry *entry = lot->free_entries;
+            if (entry) lot->free_entries = entry->next;
+            else entry = push_struct<ParkEntry>(lot->arena);
+            if (!node || !entry) {
+                arrived = true;   // no memory to wait: try again at once
+                continue;
+            }
+            entry->ticket = ticket;
+            entry->next = (ParkEntry *)node->value;
+            node->value = (u64)entry;
+            ticket->refs += 1;
+            if (!arrived && wait_arrived(build, n->string, l == 0)) arrived = true;
+        }
+    }
+    if (arrived) {
+        ticket->woken = 1;
+        requeue_locked(build, record);
+    }
+    ticket_release_locked(lot, ticket);
+    cs_leave(lot->lock);
+}
+
+void site_build_url_result(void *user, Str address)
+{
+    (void)user;
+    SiteBuild *build = site_build();
+    if (build) parking_wake(build, address);
+}
+
+//- link checks
+
+static LinkTarget link_document_lookup(void *user, Arena *arena, Str path)
+{
+    (void)user;
+    LinkTarget target = {};
+    target.summary = doc_summary_copy(arena, path);
+    if (target.summary) target.state = LinkTarget_Published;
+    else if (doc_find(path)) target.state = LinkTarget_Pending;
+    return target;
+}
+
+static LinkCheckSettings link_settings(SiteBuild *build, Str path)
+{
+    LinkCheckSettings settings = {};
+    settings.local_folder = build->site.layout.local_folder;
+    settings.document_path = path;
+    settings.file_path_checks = build->site.file_path_checks;
+    settings.deploy = build->site.deploy;
+    settings.url_checks = build->config.url_checks;
+    settings.documents = link_document_lookup;
+    return settings;
+}
+
+static void str_list_copy_into(Arena *arena, StrList *to, const StrList *from)
+{
+    for (StrNode *n = from->first; n; n = n->next) str_list_push(arena, to, str_copy(arena, n->string));
+}
+
 //- one document
 
 // The source and the file-system generation it belongs to. The generation
@@ -390,19 +647,32 @@ static void document_build(SiteBuild *build, Str path, Arena *scratch)
     doc = ParsedDocument{};
     parse_document(record->arena, record->arena, record->path, source.text, tokens, &build->parse_options, &doc);
 
-    // Link validation, first pass (file links) belongs here.
-
     if (refused.count) {
         doc.messages = refused;
         doc.message_count = refused.count;
         doc.max_level = refused.max_level;
     }
-    document_index_tables(record->arena, &doc);
+    atomic_add_u64(&record->parse_count, 1);
 
-    // Link validation, second and third passes (web links, unresolved
-    // references) belong here; a document they find incomplete is stored
-    // without raising its built generation and pushed on the parse queue
-    // again instead of being printed and written.
+    // Links: file links first, since an embedded CSV file becomes a table
+    // that the indexing below must see; then web links and the report of
+    // what stayed unresolved.
+    LinkCheckSettings links = link_settings(build, record->path);
+    LinkWaits waits = {};
+    bool complete = links_check_files(record->arena, &doc, &links, &waits);
+    document_index_tables(record->arena, &doc);
+    complete = links_check_web(record->arena, &doc, &links, &waits) && complete;
+    if (complete) links_report_unresolved(record->arena, &doc, &links);
+    if (!complete) {
+        // The waits live on the document's arena, which the next build of
+        // the document rolls back once the record is released.
+        LinkWaits kept = {};
+        str_list_copy_into(scratch, &kept.documents, &waits.documents);
+        str_list_copy_into(scratch, &kept.addresses, &waits.addresses);
+        doc_publish(build, record, &doc, source.generation, false);
+        parking_park(build, record, &kept);
+        return;
+    }
 
     if (!build->config.quiet) diag_print_document(&doc.messages, record->path, source.text);
 
@@ -420,8 +690,11 @@ void parser_worker(u64 argument)
     SiteBuild *build = site_build();
     for (;;) {
         ArenaTemp scratch = scratch_begin(nullptr, 0);
-        Str path = queue_pop(build->parse_queue, scratch.arena);
-        document_build(build, path, scratch.arena);
+        // Documents queued again while the queue was full come first; an
+        // empty message only says to look at them.
+        Str path = {};
+        if (!parking_take_ready(build, scratch.arena, &path)) path = queue_pop(build->parse_queue, scratch.arena);
+        if (path.size) document_build(build, path, scratch.arena);
         scratch_end(scratch);
     }
 }
@@ -469,7 +742,8 @@ SiteBuild *site_build_start(const SiteConfig *site, const SiteBuildConfig *tunin
     striped_table_init(arena, &build->documents, document_bucket_count, min_of<u64>(32, processors),
                        StripeLock_Slim, KiB(32), KiB(8));
     build->index_slots = push_array<DocumentRecord *>(arena, document_index_slots);
-    build->parse_queue = queue_alloc(arena, KiB(64));
+    build->parse_queue = queue_alloc(arena, tuning->parse_queue_capacity ? tuning->parse_queue_capacity : KiB(64));
+    build->parking = parking_alloc(arena);
     g_site_build.store(build, std::memory_order_release);
 
     u64 workers = tuning->worker_count ? tuning->worker_count : site_build_worker_count(processors);

@@ -28,10 +28,17 @@
 // compare-exchange and released under the exclusive lock. No stripe lock is
 // held while pushing on the parse queue.
 //
-// Not built yet, with their places marked in build.cpp: link validation
-// (file links, web links, unresolved references, and putting an incomplete
-// document back on the queue), page writing, the page variants and style
-// sheets, and the change-detection thread.
+// Links are checked after the parse (site/links.h). A document whose links
+// need work not done yet (a linked document that has published nothing, a
+// web address without a result) publishes its summary marked incomplete,
+// prints nothing and is parked under what it waits for; when one of those
+// arrives (a summary published, a URL result stored) it goes back on the
+// queue. A worker never waits for it and it is not parsed in between. A
+// re-queue never blocks: when the queue is full, the path goes on a ready
+// list that workers take from before they pop.
+//
+// Not built yet, with their places marked in build.cpp: page writing, the
+// page variants and style sheets, and the change-detection thread.
 #pragma once
 #include "markup/parser.h"
 #include "os/work_queue.h"
@@ -64,6 +71,8 @@ struct DocumentSummary {
     b32 published;              // status neither "draft" nor "personal" (any case)
     b32 has_context_document;   // the tree holds a "context_document" element
     u64 table_count;
+    b32 complete;               // false: published by a build that waits for other documents or
+                                // web addresses; its parse (status, anchors, paths) is final
 };
 
 struct DocumentRecord {
@@ -79,6 +88,8 @@ struct DocumentRecord {
     u64 last_requeue_us;       // set by change detection
     u64 build_count;           // completed builds of this document
     u64 table_order;           // bucket index << 40 | place in the bucket: the table's order
+    u64 parse_count;           // atomic: parses, complete or parked
+    u64 parked;                // atomic: 1 while parked, waiting for what its links need
 };
 
 struct DocumentBucket {
@@ -108,7 +119,10 @@ struct SiteBuildConfig {
     b32 quiet;                    // print no diagnostics (benchmarks)
     b32 no_pages;                 // write no page and set up no shell (tests of the table alone)
     UrlCheckService *url_checks;  // null: web addresses are not checked
+    u64 parse_queue_capacity;     // 0: 64 KiB
 };
+
+struct ParkingLot;
 
 struct SiteBuild {
     Arena *arena;
@@ -128,6 +142,9 @@ struct SiteBuild {
     SiteBuildConfig config;
     u64 completed_builds;             // atomic
     u64 dropped_jobs;                 // atomic: jobs that found their document busy
+    ParkingLot *parking;              // incomplete documents, by what they wait for
+    u64 park_count;                   // atomic: documents parked so far
+    u64 requeue_count;                // atomic: parked documents queued again
 };
 
 //- the build
@@ -142,6 +159,14 @@ u64 site_build_worker_count(u64 processor_count);
 // is full. False when the path is too long for the parse queue (it can
 // never be built; the caller reports it).
 bool site_build_submit(Str path);
+// Main thread, before submitting: makes the path's record, so a document
+// that links it knows it will be built and waits for it, however far the
+// main thread has come with its submissions. False for a path too long for
+// the parse queue (it is never submitted, so nothing may wait for it).
+bool site_build_register(Str path);
+// The URL check service's result callback (UrlCheckConfig.on_result): the
+// documents parked for `address` go back on the queue. Never blocks.
+void site_build_url_result(void *user, Str address);
 // The record of a path, or null when no build has seen it. Its fields other
 // than `path` belong to the stripe lock: read them through the calls below.
 DocumentRecord *doc_find(Str path);

@@ -35,6 +35,10 @@ struct MessageLog {
         UrlCheckConfig checks = {};
         checks.probe = 1;
         checks.probe_address = run.probe;
+        checks.ca_file = run.ca_file;
+        // A document parked for an address goes back on the queue when its
+        // result is stored.
+        checks.on_result = site_build_url_result;
         UrlCheckStart start = {};
         tuning.url_checks = url_check_start(&checks, &start);
         if (!tuning.url_checks || !start.network_usable) {
@@ -54,10 +58,18 @@ struct MessageLog {
     bool single_file = layout.target.size && !char_is_slash((u8)layout.target.str[layout.target.size - 1]);
     if (single_file) str_list_push(arena, &files, layout.target);
     else site_list_files(arena, &files, layout.target);
+    StrList sources = {};
     for (StrNode *n = files.first; n; n = n->next) {
         Str path = n->string;
         if (!str_eq(path_extension(path), str_lit("wyn"))) continue;   // Page.WYN is not a source
         if (str_eq(path_file_name(path), str_lit("index.wyn"))) continue;
+        str_list_push(arena, &sources, path);
+    }
+    // Every source is known before the first is queued: a document that
+    // links another then waits for it only when it will be built.
+    for (StrNode *n = sources.first; n; n = n->next) site_build_register(n->string);
+    for (StrNode *n = sources.first; n; n = n->next) {
+        Str path = n->string;
         if (!site_build_submit(path)) {
             // Waiting for queue room that can never come would stop the
             // whole start-up; the document is skipped and the user told.

@@ -21,6 +21,8 @@ const OptionInfo option_table[Option_Count] = {
      str_lit("write web paths for assets and links; no file-path checks")},
     {Option_Probe, OptionKind_Value, str_lit("probe"), str_lit("URL"),
      str_lit("address asked at start to tell whether the network is usable (with check_urls)")},
+    {Option_CaFile, OptionKind_Value, str_lit("ca_file"), str_lit("FILE"),
+     str_lit("certificates trusted besides the system's when checking web addresses")},
     {Option_Tree, OptionKind_Value, str_lit("tree"), str_lit("FILE"),
      str_lit("print how FILE parses (node tree and messages) and exit")},
     {Option_Help, OptionKind_Flag, str_lit("help"), str_lit(""), str_lit("print this text and exit")},
@@ -155,6 +157,7 @@ SiteConfig site_config_from_command_line(Arena *arena, const CommandLine *cmd, S
     config.deploy = flag_of(cmd, Option_Deploy);
     config.file_path_checks = !config.deploy && !flag_of(cmd, Option_NoFilePathCheck);
     config.probe = str_copy(arena, value_of(cmd, Option_Probe));
+    config.ca_file = str_copy(arena, value_of(cmd, Option_CaFile));
     config.layout = site_layout_from_directory(arena, current_directory);
     if (config.help || config.version || config.tree.size) return config;
     config.layout.target = cmd_line_path(arena, cmd, option_table[Option_Target].name, config.layout.current_directory,

@@ -27,6 +27,7 @@ enum OptionId : u32 {
     Option_PrintTodos,
     Option_Deploy,
     Option_Probe,
+    Option_CaFile,
     Option_Tree,
     Option_Help,
     Option_Version,
@@ -85,6 +86,7 @@ struct SiteConfig {
     b32 deploy;             // web paths instead of file addresses
     b32 file_path_checks;   // off with deploy or no_file_path_check
     Str probe;              // the network probe's address; empty: the compiled-in default
+    Str ca_file;            // certificates trusted besides the system's for web checks; may be empty
     Str tree;               // tree=FILE: the file to dump; empty otherwise
     b32 help;
     b32 version;

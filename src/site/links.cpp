@@ -1,0 +1,290 @@
+// site/links.cpp: link validation of one parsed document.
+#include "site/links.h"
+
+#include "http/url_check.h"
+#include "markup/paths.h"
+#include "os/file_service.h"
+
+//- pieces
+
+LinkTargetText link_target_split(Str text)
+{
+    LinkTargetText t = {};
+    t.path = text;
+    u64 open = str_find_byte(text, '[', 0);
+    u64 hash = str_find_byte(text, '#', 0);
+    u64 close = str_find_byte(text, ']', 0);
+    if (open < hash && hash < close && close < text.size) {
+        t.path = str_prefix(text, open);
+        t.has_anchor = 1;
+        for (u64 i = hash + 1; i < close && char_is_digit((u8)text.str[i]); i += 1)
+            t.anchor = (t.anchor * 10 + (u64)(text.str[i] - '0')) & 0xff;
+    }
+    return t;
+}
+
+static bool extension_is(Str path, Str wanted) { return str_match(extension(path), wanted, StrMatch_CaseInsensitive); }
+
+Str link_type_folder(Str path, bool embedded)
+{
+    if (extension_is(path, str_lit("wyn"))) return str_lit("/wyn_files");
+    if (!embedded) return str_empty();
+    if (extension_is(path, str_lit("jpg")) || extension_is(path, str_lit("jpeg")) || extension_is(path, str_lit("png")))
+        return str_lit("/assets/images");
+    if (extension_is(path, str_lit("csv"))) return str_lit("/assets/files");
+    return str_empty();
+}
+
+Str link_resolve_path(Arena *arena, Str local_folder, Str path, bool embedded)
+{
+    ArenaTemp scratch = scratch_begin(arena);
+    Str folder = link_type_folder(path, embedded);
+    Str full = path;
+    if (folder.size && !str_contains(path, folder)) {
+        bool rooted = path.size && path.str[0] == '/';
+        full = rooted ? str_pushf(scratch.arena, "%S%S", folder, path) : str_pushf(scratch.arena, "%S/%S", folder, path);
+    }
+    Str resolved = to_site_path(arena, local_folder, full, 1);
+    // to_site_path hands back its input when it is absolute already; the
+    // result must outlive the scratch it may have come from.
+    if (resolved.str == full.str) resolved = str_copy(arena, resolved);
+    scratch_end(scratch);
+    return resolved;
+}
+
+//- messages
+
+static void push_warning(Arena *arena, ParsedDocument *doc, MarkupNode *at, Str text)
+{
+    diag_push(arena, &doc->messages, at, DiagLevel_Warning, text);
+    doc->message_count = doc->messages.count;
+    doc->max_level = doc->messages.max_level;
+}
+
+// Pass 2 and 3 warnings stand on a message anchor of their own, so the
+// record keeps the link's text and place whatever later rewrites the link.
+static void push_warning_anchored(Arena *arena, ParsedDocument *doc, MarkupNode *element, Str text)
+{
+    MarkupNode *first = element->first_child;
+    Str shown = node_is_nil(first) ? element->text : first->text;
+    push_warning(arena, doc, node_new_message(arena, element->offset, 0, shown), text);
+}
+
+//- pass 1: file links
+
+static MarkupNode *first_text_child(MarkupNode *link)
+{
+    for (MarkupNode *c = link->first_child; !node_is_nil(c); c = c->next)
+        if (c->node_class == NodeClass_Text) return c;
+    return &markup_nil;
+}
+
+static void node_replace(MarkupNode *old_node, MarkupNode *new_node)
+{
+    MarkupNode *parent = old_node->parent;
+    new_node->parent = parent;
+    new_node->prev = old_node->prev;
+    new_node->next = old_node->next;
+    if (node_is_nil(old_node->prev)) parent->first_child = new_node;
+    else old_node->prev->next = new_node;
+    if (node_is_nil(old_node->next)) parent->last_child = new_node;
+    else old_node->next->prev = new_node;
+    old_node->parent = old_node->prev = old_node->next = &markup_nil;
+}
+
+// The table of an embedded CSV file: the file's text parsed as a table
+// (";" opens one) on the document's arena, so its cells live as long as
+// the tree. The table root is kept, not only its table, so the build's
+// table indexing finds it like any table the author wrote.
+static MarkupNode *csv_table(Arena *arena, Str path, Str local_folder)
+{
+    FsResult file = fs_get(path, u64_max);
+    Str content = file.loaded ? content_get(file.key) : str_empty();
+    if (!content.size) return &markup_nil;
+    ArenaTemp scratch = scratch_begin(arena);
+    Str text = str_pushf(arena, ";%S", content);
+    TokenArray tokens = tokenize(scratch.arena, text);
+    ParseOptions options = {};
+    options.local_folder = local_folder;
+    ParsedDocument parsed = {};
+    parse_document(scratch.arena, arena, path, text, tokens, &options, &parsed);
+    MarkupNode *table = node_find_descendant(parsed.root, kind_table_root, 0, 0);
+    if (!node_is_nil(table)) node_detach(table);
+    scratch_end(scratch);
+    return table;
+}
+
+// A document's own numbered anchors, for links that point into it.
+static bool own_anchor(const ParsedDocument *doc, u64 number, u64 *out_offset)
+{
+    for (NodeListCell *cell = doc->internal_links.first; cell; cell = cell->next) {
+        MarkupNode *d = cell->node;
+        if ((d->flags & NodeFlag_Unresolved) || d->number != number) continue;
+        *out_offset = d->offset;
+        return true;
+    }
+    return false;
+}
+
+static bool summary_anchor(const DocumentSummary *s, u64 number, u64 *out_offset)
+{
+    for (u64 i = 0; i < s->anchor_count; i += 1)
+        if (s->anchors[i].number == number) {
+            *out_offset = s->anchors[i].offset;
+            return true;
+        }
+    return false;
+}
+
+bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits)
+{
+    bool complete = true;
+    Str index_path = str_pushf(arena, "%Swyn_files/index.wyn", settings->local_folder);
+    for (NodeListCell *cell = doc->file_links.first; cell; cell = cell->next) {
+        MarkupNode *link = cell->node;
+        MarkupNode *run = first_text_child(link);
+        if (node_is_nil(run)) continue;
+        bool embedded = (link->flags & NodeFlag_Embedded) != 0;
+        LinkTargetText target = link_target_split(run->text);
+        Str resolved = link_resolve_path(arena, settings->local_folder, target.path, embedded);
+        run->name = run->text = resolved;
+
+        if (str_eq(extension(resolved), str_lit("wyn"))) {
+            ArenaTemp scratch = scratch_begin(arena);
+            bool is_self = str_eq(resolved, settings->document_path);
+            LinkTarget found = {};
+            if (!is_self && settings->documents)
+                found = settings->documents(settings->documents_user, scratch.arena, resolved);
+            bool hidden = found.state == LinkTarget_Published && !found.summary->published;
+            bool anchor_found = false;
+            u64 anchor_offset = 0;
+            if (is_self) {
+                anchor_found = target.has_anchor && own_anchor(doc, target.anchor, &anchor_offset);
+            } else if (found.state == LinkTarget_Published) {
+                anchor_found = target.has_anchor && summary_anchor(found.summary, target.anchor, &anchor_offset);
+            }
+            scratch_end(scratch);
+
+            if (found.state == LinkTarget_Pending) {
+                // It will be built: wait for what it publishes, with file-path
+                // checks or without (a deploy build needs the status and the
+                // page of the linked document as much as a checked one).
+                str_list_push(arena, &waits->documents, resolved);
+                complete = false;
+            } else if (hidden) {
+                // A draft or personal document has no page: the link can
+                // never be followed, checked or not; the reason is told only
+                // when file paths are checked.
+                link->flags |= NodeFlag_Unresolved;
+                if (settings->file_path_checks)
+                    push_warning(arena, doc, link,
+                                 str_pushf(arena, "%S is referenced in a file but is hidden, the link will fail.", resolved));
+            } else if (found.state == LinkTarget_Unknown && !is_self && !str_eq(resolved, index_path)) {
+                // Not a document of this build (missing, outside the target
+                // folder): it will never have a page. The index document is
+                // made once the site is quiet, so it is known to come.
+                link->flags |= NodeFlag_Unresolved;
+            } else if (target.has_anchor) {
+                if (!anchor_found) {
+                    link->flags |= NodeFlag_Unresolved;
+                } else {
+                    MarkupNode *reference = node_new(arena, NodeClass_Element, 0, kind_reference, kind_reference,
+                                                     anchor_offset);
+                    reference->number = (u8)target.anchor;
+                    node_prepend_child(link, reference);
+                }
+            }
+        }
+
+        if (file_exists(resolved)) {
+            if (settings->deploy) run->name = run->text = site_relative_path(settings->local_folder, resolved);
+        } else if (settings->file_path_checks) {
+            link->flags |= NodeFlag_Unresolved;
+            push_warning(arena, doc, link, str_pushf(arena, "%S is missing", resolved));
+            continue;
+        }
+
+        // An embedded table takes the link's place; inside another link it
+        // would nest a table in an anchor, so the link stays as it is.
+        if (embedded && extension_is(resolved, str_lit("csv")) && !(link->flags & NodeFlag_Unresolved)) {
+            MarkupNode *parent = link->parent;
+            bool in_link = node_is_element(parent, MarkupKind_LinkFile) || node_is_element(parent, MarkupKind_LinkHttp);
+            if (node_is_nil(parent) || in_link) continue;
+            MarkupNode *table = csv_table(arena, resolved, settings->local_folder);
+            if (!node_is_nil(table)) node_replace(link, table);
+        }
+    }
+    return complete;
+}
+
+//- pass 2: web links
+
+bool links_check_web(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits)
+{
+    UrlCheckService *service = settings->url_checks;
+    if (!service) return true;
+    bool complete = true;
+    for (NodeListCell *cell = doc->web_links.first; cell; cell = cell->next) {
+        MarkupNode *link = cell->node;
+        MarkupNode *run = first_text_child(link);
+        if (node_is_nil(run)) continue;
+        Str address = run->text;
+        UrlCheckResult result = url_check_lookup(service, address);
+        if (!result.found) {
+            // The parse hands every address over; one it did not (a tree
+            // built another way) is asked for here.
+            url_check_submit(service, address);
+            result = url_check_lookup(service, address);
+        }
+        if (!result.found || result.pending) {
+            str_list_push(arena, &waits->addresses, str_copy(arena, address));
+            complete = false;
+            continue;
+        }
+        if (result.status != 0) continue;   // any answer, a 404 included, means the host is there
+        link->flags |= NodeFlag_Unresolved;
+        if (result.failure == UrlCheckFailure_TooLong) {
+            push_warning_anchored(arena, doc, link, url_check_refusal_text(arena, service, address));
+        } else if (result.failure == HttpFailure_SecureChannel) {
+            push_warning_anchored(arena, doc, link, str_lit("uri must be https."));
+        } else {
+            // No answer at all: not resolved, refused, reset, silent or
+            // looping. A reader cannot follow any of them.
+            push_warning_anchored(arena, doc, link, str_lit("uri fetch failed."));
+        }
+    }
+    return complete;
+}
+
+//- pass 3: unresolved references
+
+static Str unresolved_label(u32 kind)
+{
+    switch (kind) {
+    case MarkupKind_LinkFile: return str_lit("file path");
+    case MarkupKind_LinkHttp: return str_lit("uri");
+    case MarkupKind_FootnoteRef: return str_lit("footnote");
+    case MarkupKind_InternalLinkRef: return str_lit("internal link");
+    default: return str_empty();
+    }
+}
+
+void links_report_unresolved(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings)
+{
+    if (!settings->file_path_checks) return;
+    for (MarkupNode *n = doc->root; !node_is_nil(n); n = node_preorder_next(n, doc->root)) {
+        if (n->node_class != NodeClass_Element || !(n->flags & NodeFlag_Unresolved)) continue;
+        if (n->kind == MarkupKind_Reference) continue;
+        push_warning_anchored(arena, doc, n, str_pushf(arena, "%S not found", unresolved_label(n->kind)));
+    }
+}
+
+bool links_check(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits)
+{
+    bool complete = links_check_files(arena, doc, settings, waits);
+    // Web links are looked at even when a document is missing, so a parked
+    // document waits for everything it needs at once.
+    complete = links_check_web(arena, doc, settings, waits) && complete;
+    if (complete) links_report_unresolved(arena, doc, settings);
+    return complete;
+}

@@ -1,0 +1,90 @@
+// site/links.h: link validation of one parsed document.
+//
+// Runs on the worker that holds the document, after its parse. File links
+// are resolved against the site (a type folder by extension, then made
+// absolute under the local folder), links to other documents and to their
+// numbered anchors are checked against what those documents published
+// (their summaries; never their trees), embedded CSV files become tables,
+// web links read the URL check service's results, and references the
+// parser could not match are reported. A rejected link gets
+// NodeFlag_Unresolved, which the renderer shows as broken; every message
+// goes on the document's own list, so it is printed with the document's
+// other diagnostics, once per complete build.
+//
+// A check that depends on work not done yet (a linked document that will be
+// built but has published nothing, a web address without a final result)
+// leaves the document incomplete: the passes say so and name what the
+// document waits for, and the build parks it until one of those arrives.
+// A link to a source that will never be built (missing, outside the site's
+// documents) is not waited for: it is a link that cannot be followed.
+//
+// Memory: nodes, texts and messages go on the document's arena; lookups
+// copy on scratch. Reads no global: the build's lookups come in through
+// LinkCheckSettings.
+#pragma once
+#include "site/build.h"
+
+struct UrlCheckService;
+
+//- what the checker asks of the build
+
+enum LinkTargetState : u32 {
+    LinkTarget_Unknown = 0,     // no record: the path is not a document of this build
+    LinkTarget_Pending = 1,     // submitted, nothing published yet
+    LinkTarget_Published = 2,   // a summary is there
+};
+
+struct LinkTarget {
+    u32 state;                  // LinkTargetState
+    DocumentSummary *summary;   // with LinkTarget_Published, on the caller's arena
+};
+
+typedef LinkTarget LinkDocumentLookup(void *user, Arena *arena, Str path);
+
+struct LinkCheckSettings {
+    Str local_folder;              // ends in "/"
+    Str document_path;             // the document being checked: links to itself use its own anchors
+    b32 file_path_checks;          // off with deploy or no_file_path_check: nothing is reported
+    b32 deploy;                    // found files are shown by their web path
+    UrlCheckService *url_checks;   // null: web links are not checked
+    LinkDocumentLookup *documents;
+    void *documents_user;
+};
+
+// What an incomplete document waits for; every string is on the arena the
+// passes were given.
+struct LinkWaits {
+    StrList documents;   // linked documents that will publish a summary
+    StrList addresses;   // web addresses whose result is not stored yet
+};
+
+//- the passes
+
+// Pass 1: file links. Returns false when the document has to wait for a
+// linked document (named in `waits`).
+bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits);
+// Pass 2: web links. Returns false when an address has no final result yet
+// (named in `waits`).
+bool links_check_web(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits);
+// Pass 3: every element still flagged unresolved is reported "<what> not
+// found"; only with file-path checks on.
+void links_report_unresolved(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings);
+
+// The three passes in order, as the build runs them around the indexing of
+// the document's tables: pass 3 runs only for a complete document.
+bool links_check(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits);
+
+//- pieces, for the build and tests
+
+struct LinkTargetText {
+    Str path;          // the text before "[#N]", or the whole text
+    b32 has_anchor;
+    u64 anchor;        // the digits after "#", modulo 256 as the parser numbers anchors
+};
+
+LinkTargetText link_target_split(Str text);
+// The type folder a link's extension asks for ("/wyn_files", "/assets/images",
+// "/assets/files"), or empty; images and CSV files only when embedded.
+Str link_type_folder(Str path, bool embedded);
+// The absolute path a file link names, on `arena`.
+Str link_resolve_path(Arena *arena, Str local_folder, Str path, bool embedded);

@@ -1,0 +1,150 @@
+// Link validation pieces without a build: the target split, the type
+// folders and the resolution of a link's path, and the passes on parsed
+// documents with a lookup of the test's own.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "markup/parser.h"
+#include "site/links.h"
+
+static Str as_str(const std::string &x) { return Str{x.data(), x.size()}; }
+static std::string as_std(Str s) { return std::string(s.str, s.size); }
+
+TEST(LinkTarget, AnAnchorNeedsBracketHashAndBracketInThatOrder)
+{
+    LinkTargetText t = link_target_split(str_lit("pages/b.wyn[#12]"));
+    EXPECT_EQ(as_std(t.path), "pages/b.wyn");
+    EXPECT_TRUE(t.has_anchor);
+    EXPECT_EQ(t.anchor, 12u);
+    t = link_target_split(str_lit("pages/b#1.wyn[2]"));   // "#" before "["
+    EXPECT_FALSE(t.has_anchor);
+    EXPECT_EQ(as_std(t.path), "pages/b#1.wyn[2]");
+    t = link_target_split(str_lit("b.wyn[#300]"));   // numbered as the parser numbers anchors: one byte
+    EXPECT_EQ(t.anchor, 300u % 256);
+}
+
+TEST(LinkTarget, TypeFoldersByExtensionImagesAndTablesOnlyWhenEmbedded)
+{
+    EXPECT_EQ(as_std(link_type_folder(str_lit("a/b.WYN"), false)), "/wyn_files");
+    EXPECT_EQ(as_std(link_type_folder(str_lit("a/b.Png"), true)), "/assets/images");
+    EXPECT_EQ(as_std(link_type_folder(str_lit("a/b.jpeg"), false)), "");
+    EXPECT_EQ(as_std(link_type_folder(str_lit("a/b.csv"), true)), "/assets/files");
+    EXPECT_EQ(as_std(link_type_folder(str_lit("a/b.csv"), false)), "");
+    EXPECT_EQ(as_std(link_type_folder(str_lit("a/b.txt"), true)), "");
+}
+
+TEST(LinkTarget, PathsResolveBelowTheLocalFolderWithTheirTypeFolderOnce)
+{
+    Arena *arena = arena_alloc(MiB(1), KiB(16));
+    Str local = str_lit("/site/local/");
+    EXPECT_EQ(as_std(link_resolve_path(arena, local, str_lit("pages/intro.wyn"), false)),
+              "/site/local/wyn_files/pages/intro.wyn");
+    EXPECT_EQ(as_std(link_resolve_path(arena, local, str_lit("/wyn_files/pages/intro.wyn"), false)),
+              "/site/local/wyn_files/pages/intro.wyn");
+    EXPECT_EQ(as_std(link_resolve_path(arena, local, str_lit("/pics/a.png"), true)), "/site/local/assets/images/pics/a.png");
+    EXPECT_EQ(as_std(link_resolve_path(arena, local, str_lit("./notes/../x.txt"), false)), "/site/local/x.txt");
+    EXPECT_EQ(as_std(link_resolve_path(arena, local, str_lit("/site/local/wyn_files/a.wyn"), false)),
+              "/site/local/wyn_files/a.wyn");
+    arena_release(arena);
+}
+
+// A site of the test's own: one published document with anchor 4, one
+// draft, one that will publish later.
+static LinkTarget test_lookup(void *user, Arena *arena, Str path)
+{
+    (void)user;
+    LinkTarget t = {};
+    std::string p = as_std(path);
+    if (p == "/s/local/wyn_files/later.wyn") {
+        t.state = LinkTarget_Pending;
+        return t;
+    }
+    bool draft = p == "/s/local/wyn_files/draft.wyn";
+    if (p != "/s/local/wyn_files/page.wyn" && !draft) return t;
+    std::string source = draft ? "``\nstatus: Draft\n``\nD\n" : "P\n  anchor [#4]_ x\n";
+    char *copy = (char *)arena_push(arena, source.size() + 1, 1);
+    memcpy(copy, source.data(), source.size() + 1);
+    Str text = Str{copy, source.size()};
+    ParsedDocument doc = {};
+    parse_document(arena, arena, path, text, tokenize(arena, text), nullptr, &doc);
+    t.state = LinkTarget_Published;
+    t.summary = doc_summary_make(arena, &doc, 1);
+    return t;
+}
+
+struct LinkPasses : ::testing::Test {
+    Arena *arena = arena_alloc(MiB(4), KiB(64));
+    ParsedDocument doc = {};
+    LinkCheckSettings settings = {};
+    std::string source;
+    void SetUp() override
+    {
+        settings.local_folder = str_lit("/s/local/");
+        settings.document_path = str_lit("/s/local/wyn_files/self.wyn");
+        settings.file_path_checks = 1;
+        settings.documents = test_lookup;
+    }
+    void TearDown() override { arena_release(arena); }
+    void parse(const std::string &text)
+    {
+        source = text;
+        doc = ParsedDocument{};
+        parse_document(arena, arena, settings.document_path, as_str(source), tokenize(arena, as_str(source)), nullptr,
+                       &doc);
+    }
+    MarkupNode *file_link(u64 index)
+    {
+        NodeListCell *cell = doc.file_links.first;
+        for (u64 i = 0; i < index && cell; i += 1) cell = cell->next;
+        return cell ? cell->node : &markup_nil;
+    }
+    std::string messages() const
+    {
+        std::string all;
+        for (Diagnostic *d = doc.messages.first; d; d = d->next) all += as_std(d->text) + "@" + std::to_string(d->offset) + "\n";
+        return all;
+    }
+};
+
+TEST_F(LinkPasses, AnchorsComeFromTheSummaryAndAMissingOneIsUnresolved)
+{
+    // The files are not on disk: only the documents' summaries are checked.
+    settings.file_path_checks = 0;
+    LinkWaits waits = {};
+    parse("T\n  \"/page.wyn[#4]\" \"/page.wyn[#5]\" \"/self.wyn[#2]\" own [#2]_ here\n");
+    EXPECT_TRUE(links_check(arena, &doc, &settings, &waits));
+    MarkupNode *found = file_link(0);
+    EXPECT_FALSE(found->flags & NodeFlag_Unresolved);
+    ASSERT_TRUE(node_is_element(found->first_child, MarkupKind_Reference));
+    EXPECT_EQ(found->first_child->number, 4);
+    EXPECT_EQ(found->first_child->offset, 11u);   // where "[#4]" stands in page.wyn
+    EXPECT_TRUE(file_link(1)->flags & NodeFlag_Unresolved);
+    EXPECT_FALSE(file_link(2)->flags & NodeFlag_Unresolved) << "a link to its own anchor needs no summary";
+    EXPECT_EQ(messages(), "");
+}
+
+TEST_F(LinkPasses, ADocumentThatWillPublishIsWaitedForOneThatNeverWillIsNot)
+{
+    parse("T\n  \"/later.wyn\" \"/never.wyn\"\n");
+    LinkWaits waits = {};
+    EXPECT_FALSE(links_check(arena, &doc, &settings, &waits));
+    ASSERT_EQ(waits.documents.node_count, 1u);
+    EXPECT_EQ(as_std(waits.documents.first->string), "/s/local/wyn_files/later.wyn");
+    EXPECT_TRUE(file_link(1)->flags & NodeFlag_Unresolved);
+}
+
+TEST_F(LinkPasses, ADraftIsNeverFollowedButOnlyReportedWithFilePathChecks)
+{
+    for (int checks = 0; checks < 2; checks += 1) {
+        settings.file_path_checks = checks;
+        parse("T\n  \"/draft.wyn\"\n");
+        LinkWaits waits = {};
+        EXPECT_TRUE(links_check(arena, &doc, &settings, &waits));
+        EXPECT_TRUE(file_link(0)->flags & NodeFlag_Unresolved) << checks;
+        std::string expected = checks ? "/s/local/wyn_files/draft.wyn is referenced in a file but is hidden, the link "
+                                        "will fail.@4\n/s/local/wyn_files/draft.wyn is missing@4\nfile path not found@4\n"
+                                      : "";
+        EXPECT_EQ(messages(), expected) << checks;
+    }
+}

@@ -1,0 +1,109 @@
+// test-label: concurrency
+//
+// Parked documents under load: many documents link each other in a cycle
+// (each to the next one's numbered anchor), some also wait for slow web
+// addresses on the local server, and the parse queue holds only a handful of
+// paths. Every document must complete once, without being parsed over and
+// over while it waits, and every parking must end in a re-queue. Waits have
+// deadlines and say what was missing.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+#include <sys/stat.h>
+
+#include "../http/test_server.h"
+#include "http/url_check.h"
+#include "os/file_service.h"
+#include "site/build.h"
+
+static Str as_str(const std::string &x) { return Str{x.data(), x.size()}; }
+
+static void write_file(const std::string &path, const std::string &text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+TEST(ParkedDocuments, ACycleOfLinksAndSlowAddressesCompletesEveryDocumentOnceThroughASmallQueue)
+{
+    LocalServer server;
+    ASSERT_TRUE(server.failure.empty()) << server.failure;
+    char pattern[] = "/tmp/wyn-park-XXXXXX";
+    std::string root = mkdtemp(pattern);
+    std::string local = root + "/local/";
+    std::system(("mkdir -p '" + local + "wyn_files/cycle' '" + local + "assets/files'").c_str());
+    write_file(local + "assets/files/t.csv", "x,y\n1,2\n");
+
+    constexpr int documents = 60;
+    constexpr int slow_every = 10;
+    std::vector<std::string> paths;
+    for (int i = 0; i < documents; i += 1) {
+        std::string next = "cycle/d" + std::to_string((i + 1) % documents) + ".wyn";
+        std::string text = "D" + std::to_string(i) + "\n  anchor [#1]_ next \"" + next + "[#1]\"\n";
+        if (i % slow_every == 0)
+            text += "  slow \"" + server.https("/slow?ms=300&n=" + std::to_string(i / slow_every % 3)) + "\"\n";
+        if (i == 7) text += "  table _\"/assets/files/t.csv\"\n";
+        paths.push_back(local + "wyn_files/cycle/d" + std::to_string(i) + ".wyn");
+        write_file(paths.back(), text);
+    }
+
+    content_cache_create();
+    FileServiceConfig fs_config = {};
+    fs_start_with(&fs_config);
+    UrlCheckConfig checks = {};
+    checks.ca_file = as_str(server.ca_file);
+    checks.on_result = site_build_url_result;
+    UrlCheckStart started = {};
+    UrlCheckService *service = url_check_start(&checks, &started);
+    ASSERT_NE(service, nullptr);
+
+    SiteConfig site = {};
+    site.layout.local_folder = as_str(local);
+    site.file_path_checks = 1;
+    site.check_urls = 1;
+    SiteBuildConfig config = {};
+    config.worker_count = 3;
+    config.quiet = 1;
+    config.url_checks = service;
+    config.parse_queue_capacity = 256;   // room for four or five paths
+    SiteBuild *build = site_build_start(&site, &config);
+    ASSERT_NE(build, nullptr);
+    for (const std::string &p : paths) ASSERT_TRUE(site_build_register(as_str(p)));
+    for (const std::string &p : paths) ASSERT_TRUE(site_build_submit(as_str(p)));
+
+    u64 deadline = now_us() + 60000000;
+    while (atomic_load_u64(&build->completed_builds) < (u64)documents && now_us() < deadline) sleep_ms(5);
+    ASSERT_EQ(atomic_load_u64(&build->completed_builds), (u64)documents)
+        << "parked " << atomic_load_u64(&build->park_count) << ", queued again "
+        << atomic_load_u64(&build->requeue_count);
+
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    for (int i = 0; i < documents; i += 1) {
+        DocumentRecord *record = doc_find(as_str(paths[i]));
+        ASSERT_NE(record, nullptr) << i;
+        DocumentSummary *s = doc_summary_copy(scratch.arena, as_str(paths[i]));
+        ASSERT_NE(s, nullptr) << i;
+        EXPECT_TRUE(s->complete) << i;
+        EXPECT_EQ(s->message_count, 0u) << "d" << i << " reported a link that exists";
+        EXPECT_EQ(s->table_count, i == 7 ? 1u : 0u) << i;
+        EXPECT_EQ(atomic_load_u64(&record->parked), 0u) << i;
+        // One parse that parks, one that completes; a third only when a
+        // wake-up raced with a parking. A spinning document would count
+        // hundreds.
+        EXPECT_LE(atomic_load_u64(&record->parse_count), 3u) << i;
+    }
+    scratch_end(scratch);
+    // The documents with a slow address cannot finish at their first parse.
+    EXPECT_GE(atomic_load_u64(&build->park_count), (u64)(documents / slow_every));
+    EXPECT_EQ(atomic_load_u64(&build->requeue_count), atomic_load_u64(&build->park_count));
+
+    Arena *arena = arena_alloc(MiB(1), KiB(64));
+    HttpSession *session = http_session_open(arena, nullptr);
+    std::string stats = server.stats(session);
+    for (int n = 0; n < 3; n += 1) EXPECT_EQ(json_number(stats, "/slow?ms=300&n=" + std::to_string(n)), 1) << stats;
+    arena_release(arena);
+    std::system(("rm -rf '" + root + "'").c_str());
+}

@@ -1,0 +1,227 @@
+// End to end: link checks of the real wyn on the fixture sites
+// tests/sites/links (file links) and tests/sites/links_web (web links,
+// checked against the local servers of tests/http). Every address is on
+// the loopback; every wait has its own deadline.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../http/test_server.h"
+#include "wyn_process.h"
+
+namespace {
+
+std::string read_text(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_text(const std::string &path, const std::string &text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+void replace_all(std::string &text, const std::string &from, const std::string &to)
+{
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+// "path:line:column" of the first byte of `needle` in the file's text, as
+// the diagnostics print it (lines and columns from 1, bytes counted).
+std::string where(const std::string &path, const std::string &needle)
+{
+    std::string text = read_text(path);
+    size_t at = text.find(needle);
+    if (at == std::string::npos) return "<" + needle + " not in " + path + ">";
+    size_t line = 1, column = 1;
+    for (size_t i = 0; i < at; i += 1) {
+        if (text[i] == '\n') {
+            line += 1;
+            column = 1;
+        } else {
+            column += 1;
+        }
+    }
+    return path + ":" + std::to_string(line) + ":" + std::to_string(column);
+}
+
+std::string warning(const std::string &text, const std::string &location)
+{
+    return "warning: \n  " + text + "\n  " + location + "\n";
+}
+
+// A copy of a fixture site in a temporary folder, removed afterwards.
+struct FixtureSite {
+    std::string root;
+    explicit FixtureSite(const std::string &name)
+    {
+        char pattern[] = "/tmp/wyn-links-XXXXXX";
+        root = mkdtemp(pattern);
+        std::string from = std::string(WYN_SOURCE_DIR) + "/tests/sites/" + name + "/.";
+        std::system(("cp -r '" + from + "' '" + root + "'").c_str());
+    }
+    ~FixtureSite() { std::system(("rm -rf '" + root + "'").c_str()); }
+    std::string docs() const { return root + "/local/wyn_files"; }
+    std::string local() const { return root + "/local"; }
+};
+
+std::string target_note(const FixtureSite &site) { return "note: \n  target: " + site.docs() + "/\n"; }
+
+} // namespace
+
+//- file links
+
+struct FileLinks : ::testing::Test {
+    FixtureSite site{"links"};
+    std::string a() const { return site.docs() + "/a.wyn"; }
+    std::vector<std::string> expected() const
+    {
+        std::string d = site.docs();
+        return {
+            warning(d + "/pages/d.wyn is referenced in a file but is hidden, the link will fail.",
+                    where(a(), "\"pages/d.wyn[#3]\"")),
+            warning(d + "/pages/missing.wyn is missing", where(a(), "\"pages/missing.wyn\"")),
+            warning(site.local() + "/nothing.txt is missing", where(a(), "\"./nothing.txt\"")),
+            warning("file path not found", where(a(), "\"pages/b.wyn[#7]\"")),
+            warning("file path not found", where(a(), "\"pages/d.wyn[#3]\"")),
+            warning("file path not found", where(a(), "\"pages/missing.wyn\"")),
+            warning("file path not found", where(a(), "\"./nothing.txt\"")),
+            warning("internal link not found", where(a(), "[#9]")),
+        };
+    }
+};
+
+TEST_F(FileLinks, EachBrokenLinkIsReportedOnceWithItsReasonInTheDocumentsOwnList)
+{
+    WynProcess wyn(site.root, {});
+    std::vector<std::string> needles = expected();
+    std::string all;
+    for (const std::string &n : needles) all += n;
+    needles.push_back(target_note(site));
+    // Printed as one run: the detailed reasons, then what stayed unresolved,
+    // in the order the document names them.
+    ASSERT_TRUE(wyn.read_until({all, target_note(site)}, 30)) << wyn.text;
+    for (const std::string &n : expected()) EXPECT_EQ(wyn.count(n), 1u) << n;
+    // The anchor that exists, the document that exists, the embedded table
+    // and the other document (whose link back closes a cycle) say nothing.
+    EXPECT_EQ(wyn.count("warning: "), expected().size()) << wyn.text;
+    EXPECT_EQ(wyn.text.find("b.wyn:"), std::string::npos) << wyn.text;
+    EXPECT_EQ(wyn.text.find("t.csv"), std::string::npos) << wyn.text;
+    EXPECT_TRUE(wyn.running());
+}
+
+TEST_F(FileLinks, WithoutFilePathChecksNothingIsReported)
+{
+    for (const char *option : {"no_file_path_check", "deploy"}) {
+        WynProcess wyn(site.root, {option});
+        ASSERT_TRUE(wyn.read_until(target_note(site), 30)) << option << wyn.text;
+        // The note comes after every submission; the documents may still be
+        // building. Give them time to print what they would.
+        wyn.read_until("never printed", 2);
+        EXPECT_EQ(wyn.text.find("warning: "), std::string::npos) << option << wyn.text;
+        EXPECT_TRUE(wyn.running()) << option;
+    }
+}
+
+//- web links
+
+struct WebLinks : ::testing::Test {
+    LocalServer server;
+    FixtureSite site{"links_web"};
+    Arena *arena = nullptr;
+    HttpSession *session = nullptr;
+    int refused_port = closed_port();
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.failure.empty()) << server.failure;
+        arena = arena_alloc(MiB(4), KiB(64));
+        session = http_session_open(arena, nullptr);
+        std::string secure = "https://127.0.0.1:" + std::to_string(server.https_ports[0]);
+        std::string plain = "http://127.0.0.1:" + std::to_string(server.http_port);
+        std::string refused = "https://127.0.0.1:" + std::to_string(refused_port);
+        for (const char *name : {"web.wyn", "other.wyn"}) {
+            std::string path = site.docs() + "/" + name;
+            std::string text = read_text(path);
+            replace_all(text, "@S@", secure);
+            replace_all(text, "@P@", plain);
+            replace_all(text, "@R@", refused);
+            write_text(path, text);
+        }
+    }
+    void TearDown() override
+    {
+        if (arena) arena_release(arena);
+    }
+    std::string web() const { return site.docs() + "/web.wyn"; }
+    long requests(const std::string &path) const { return json_number(server.stats(session), path); }
+    std::vector<std::string> args_with(std::vector<std::string> extra) const
+    {
+        std::vector<std::string> args = {"ca_file=" + server.ca_file};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+};
+
+TEST_F(WebLinks, FailedAndInsecureAddressesAreReportedOnceEachAddressAskedOnce)
+{
+    WynProcess wyn(site.root, args_with({"check_urls", "probe=" + server.https("/ok?probe")}));
+    std::string loop = where(web(), "\"https://127.0.0.1:" + std::to_string(server.https_ports[0]) + "/loop\"");
+    std::string plain = where(web(), "\"http://");
+    std::string refused = where(web(), "\"https://127.0.0.1:" + std::to_string(refused_port) + "/ok\"");
+    std::string expected = warning("uri fetch failed.", loop) + warning("uri must be https.", plain) +
+                           warning("uri fetch failed.", refused) + warning("uri not found", loop) +
+                           warning("uri not found", plain) + warning("uri not found", refused);
+    // web.wyn waits for its slowest address (1.5 s) and is printed once
+    // every result is in.
+    ASSERT_TRUE(wyn.read_until({expected, target_note(site)}, 40)) << wyn.text;
+    EXPECT_EQ(wyn.count("warning: "), 6u) << wyn.text;
+    EXPECT_EQ(wyn.text.find("other.wyn"), std::string::npos) << wyn.text;
+    EXPECT_EQ(wyn.text.find("no network"), std::string::npos) << wyn.text;
+
+    // Two documents name /ok: one request. The redirect's target is asked
+    // by the redirect itself, once.
+    EXPECT_EQ(requests("/ok"), 1);
+    EXPECT_EQ(requests("/missing"), 1);
+    EXPECT_EQ(requests("/redirect?to=/ok?from=redirect"), 1);
+    EXPECT_EQ(requests("/ok?from=redirect"), 1);
+    EXPECT_EQ(requests("/slow?ms=1500"), 1);
+    EXPECT_EQ(requests("/ok?probe"), 1);
+    wyn.read_until("never printed", 1);
+    EXPECT_EQ(wyn.count("warning: "), 6u) << "printed again: " << wyn.text;
+}
+
+TEST_F(WebLinks, WithoutCheckUrlsNoRequestIsMade)
+{
+    WynProcess wyn(site.root, args_with({}));
+    ASSERT_TRUE(wyn.read_until(target_note(site), 30)) << wyn.text;
+    wyn.read_until("never printed", 2);
+    std::string stats = server.stats(session);
+    EXPECT_EQ(stats.find("\"/"), std::string::npos) << stats;
+    EXPECT_EQ(wyn.text.find("warning: "), std::string::npos) << wyn.text;
+}
+
+TEST_F(WebLinks, AProbeAtADeadPortDropsTheChecksAtOnceAndNothingIsAsked)
+{
+    std::string dead = "https://127.0.0.1:" + std::to_string(closed_port()) + "/";
+    u64 start = now_us();
+    WynProcess wyn(site.root, args_with({"check_urls", "probe=" + dead}));
+    std::string no_network = "warning: \n  wanted to check uris but no network connection found, uris checks skipped.\n";
+    ASSERT_TRUE(wyn.read_until({no_network, target_note(site)}, 30)) << wyn.text;
+    // A refused connection answers at once; waiting out a time-out would
+    // take seconds.
+    EXPECT_LT(now_us() - start, 5000000u);
+    wyn.read_until("never printed", 2);
+    std::string stats = server.stats(session);
+    EXPECT_EQ(stats.find("\"/"), std::string::npos) << stats;
+    EXPECT_EQ(wyn.count("warning: "), 1u) << wyn.text;
+}
