@@ -493,13 +493,11 @@ static inline Str element_name(const HtmlElement *e) { return e->tag->id ? e->ta
 // the value and let the rest pass as attributes of their own.
 static void writer_attribute_value(HtmlWriter *w, Str value)
 {
-    u64 start = 0;
-    for (u64 at = str_find_byte(value, '"', 0); at < value.size; at = str_find_byte(value, '"', at + 1)) {
-        writer_str(w, str_substr(value, start, at));
-        writer_put(w, "&quot;", 6);
-        start = at + 1;
+    if (str_find_byte(value, '"', 0) == value.size) {
+        writer_str(w, value);
+        return;
     }
-    writer_str(w, start ? str_skip(value, start) : value);
+    writer_str(w, html_escape(w->arena, value, HtmlEscape_Quote));
 }
 
 static void write_open(HtmlWriter *w, const HtmlElement *e)
@@ -561,4 +559,71 @@ void html_serialize(Arena *arena, HtmlElement *root, StrList *out)
             }
         }
     }
+}
+
+//- escaping
+
+struct HtmlEntity {
+    u32 mask;      // the HtmlEscapeBytes bit that asks for it; 0: never escaped
+    Str entity;
+};
+
+static constexpr HtmlEntity html_entity_of(u8 c)
+{
+    switch (c) {
+    case '<': return {HtmlEscape_Lt, str_lit("&lt;")};
+    case '>': return {HtmlEscape_Gt, str_lit("&gt;")};
+    case '&': return {HtmlEscape_Amp, str_lit("&amp;")};
+    case '"': return {HtmlEscape_Quote, str_lit("&quot;")};
+    default: return {0, str_lit("")};
+    }
+}
+
+struct HtmlEntityTable {
+    HtmlEntity byte[256];
+};
+
+static constexpr HtmlEntityTable build_entity_table()
+{
+    HtmlEntityTable t = {};
+    for (u32 c = 0; c < 256; c += 1) t.byte[c] = html_entity_of((u8)c);
+    return t;
+}
+
+static constexpr HtmlEntityTable html_entity_table = build_entity_table();
+
+u64 html_escaped_size(Str text, u32 mask)
+{
+    u64 size = text.size;
+    for (u64 i = 0; i < text.size; i += 1) {
+        const HtmlEntity &e = html_entity_table.byte[(u8)text.str[i]];
+        if (e.mask & mask) size += e.entity.size - 1;
+    }
+    return size;
+}
+
+u64 html_escape_into(char *out, Str text, u32 mask)
+{
+    u64 at = 0;
+    for (u64 i = 0; i < text.size; i += 1) {
+        const HtmlEntity &e = html_entity_table.byte[(u8)text.str[i]];
+        if (e.mask & mask) {
+            memcpy(out + at, e.entity.str, e.entity.size);
+            at += e.entity.size;
+        } else {
+            out[at++] = text.str[i];
+        }
+    }
+    return at;
+}
+
+Str html_escape(Arena *arena, Str text, u32 mask)
+{
+    u64 size = html_escaped_size(text, mask);
+    if (size == text.size) return text;
+    char *out = push_array_no_zero<char>(arena, size + 1);
+    if (!out) return str_empty();
+    u64 written = html_escape_into(out, text, mask);
+    out[written] = 0;
+    return Str{out, written};
 }

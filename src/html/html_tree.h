@@ -182,3 +182,27 @@ void str_list_push_unique(Arena *arena, StrList *list, Str s);
 // to 64 KiB copied onto `arena`; join them without separators. Nothing is
 // escaped: text nodes hold what the renderer and the template parser made.
 void html_serialize(Arena *arena, HtmlElement *root, StrList *out);
+
+//- escaping
+//
+// One routine and one table for every escape a page needs: text keeps "<"
+// from opening elements, raw source pages and titles escape "&", "<" and
+// ">", attribute values escape the quote that would end them. Which bytes
+// are escaped is the caller's mask; each byte has one entity.
+
+enum HtmlEscapeBytes : u32 {
+    HtmlEscape_Lt = 1,      // "<" as "&lt;"
+    HtmlEscape_Gt = 2,      // ">" as "&gt;"
+    HtmlEscape_Amp = 4,     // "&" as "&amp;"
+    HtmlEscape_Quote = 8,   // '"' as "&quot;"
+    HtmlEscape_Source = HtmlEscape_Lt | HtmlEscape_Gt | HtmlEscape_Amp,
+};
+
+// The bytes the escaped text takes (text.size when nothing is escaped).
+u64 html_escaped_size(Str text, u32 mask);
+// Writes the escaped text to `out`, which holds html_escaped_size bytes;
+// returns the bytes written.
+u64 html_escape_into(char *out, Str text, u32 mask);
+// The escaped text on `arena` (NUL-terminated); `text` itself when nothing
+// needs escaping.
+Str html_escape(Arena *arena, Str text, u32 mask);

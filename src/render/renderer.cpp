@@ -155,14 +155,7 @@ static Str run_text(Arena *arena, u64 before, Str text, u64 after, bool escape)
         memcpy(at, text.str, text.size);
         at += text.size;
     } else {
-        for (u64 i = 0; i < text.size; i += 1) {
-            if (text.str[i] == '<') {
-                memcpy(at, "&lt;", 4);
-                at += 4;
-            } else {
-                *at++ = text.str[i];
-            }
-        }
+        at += html_escape_into(at, text, HtmlEscape_Lt);
     }
     memset(at, ' ', after);
     at += after;
@@ -197,15 +190,7 @@ static void flush_text(RenderState *s)
                     }
                     continue;
                 }
-                for (u64 k = 0; k < piece.size; k += 1) {
-                    char c = piece.str[k];
-                    if (c == '<') {
-                        memcpy(out + at, "&lt;", 4);
-                        at += 4;
-                    } else {
-                        out[at++] = c;
-                    }
-                }
+                at += html_escape_into(out + at, piece, HtmlEscape_Lt);
             }
             out[at] = 0;
             // Give back what no "<" needed: the copy is the arena's last push.

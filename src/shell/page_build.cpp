@@ -529,28 +529,7 @@ PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *do
 
 //- raw-source pages
 
-static Str escape_source(Arena *arena, Str text)
-{
-    ArenaTemp scratch = scratch_begin(arena);
-    StrList pieces = {};
-    u64 run = 0;
-    for (u64 i = 0; i < text.size; i += 1) {
-        Str replacement;
-        switch (text.str[i]) {
-        case '&': replacement = str_lit("&amp;"); break;
-        case '<': replacement = str_lit("&lt;"); break;
-        case '>': replacement = str_lit("&gt;"); break;
-        default: continue;
-        }
-        if (i > run) str_list_push(scratch.arena, &pieces, str_substr(text, run, i));
-        str_list_push(scratch.arena, &pieces, replacement);
-        run = i + 1;
-    }
-    if (run < text.size) str_list_push(scratch.arena, &pieces, str_skip(text, run));
-    Str escaped = str_list_join_plain(arena, &pieces);
-    scratch_end(scratch);
-    return escaped;
-}
+static Str escape_source(Arena *arena, Str text) { return html_escape(arena, text, HtmlEscape_Source); }
 
 PageRecord raw_page_build(Arena *arena, const PageSite *site, Str source_text, Str raw_page_path,
                           const PageVariant *variant)

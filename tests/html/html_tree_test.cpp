@@ -511,3 +511,21 @@ TEST_F(HtmlTreeTest, HundredThousandNestedElementsNeedNoStack)
     EXPECT_EQ(all.count, depth - 1);
     EXPECT_EQ(html_nearest_element(at->first_child), at);
 }
+
+TEST(HtmlEscape, EachMaskEscapesItsBytesAndNothingElse)
+{
+    Arena *arena = arena_alloc(MiB(1), KiB(4));
+    Str text = str_lit("a<b>&\"c");
+    auto esc = [&](u32 mask) {
+        Str out = html_escape(arena, text, mask);
+        EXPECT_EQ(out.size, html_escaped_size(text, mask));
+        return std::string(out.str, out.size);
+    };
+    EXPECT_EQ(esc(HtmlEscape_Lt), "a&lt;b>&\"c");
+    EXPECT_EQ(esc(HtmlEscape_Source), "a&lt;b&gt;&amp;\"c");
+    EXPECT_EQ(esc(HtmlEscape_Quote), "a<b>&&quot;c");
+    EXPECT_EQ(esc(0), "a<b>&\"c");
+    Str plain = str_lit("nothing to do");
+    EXPECT_EQ(html_escape(arena, plain, HtmlEscape_Source).str, plain.str);   // no copy
+    arena_release(arena);
+}
