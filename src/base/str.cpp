@@ -657,3 +657,19 @@ Str str_numbered(Arena *arena, Str prefix, u64 number)
     out[prefix.size + 1 + count] = 0;
     return Str{out, prefix.size + 1 + count};
 }
+
+Str str_unquote(Str text)
+{
+    if (text.size && (text.str[0] == '"' || text.str[0] == '\'')) text = str_skip(text, 1);
+    if (text.size && (text.str[text.size - 1] == '"' || text.str[text.size - 1] == '\'')) text = str_chop(text, 1);
+    return text;
+}
+
+bool str_next_piece(Str text, char separator, u64 *cursor, Str *piece)
+{
+    if (text.size == 0 || *cursor > text.size) return false;
+    u64 end = str_find_byte(text, separator, *cursor);
+    *piece = str_substr(text, *cursor, end);
+    *cursor = end + 1;   // past the end after the last piece
+    return true;
+}

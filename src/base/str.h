@@ -179,6 +179,17 @@ u64 u64_from_str(Str s, u32 radix);
 // offsets into one text, build a LineIndex once.
 LineCol line_col_of(Str s, u64 offset);
 
+// Drops a leading double or single quote, then a trailing one; the two
+// need not match. Paths, attribute values and category lists all read
+// their quotes this way.
+Str str_unquote(Str text);
+
+// Walks the pieces of `text` cut at `separator` without allocating. Start
+// with *cursor = 0; each call puts the next piece into *piece (it may be
+// empty) and returns false when there is none left. n separators give n+1
+// pieces; an empty text gives none.
+bool str_next_piece(Str text, char separator, u64 *cursor, Str *piece);
+
 // `a` then `b`, NUL-terminated: cheaper than formatting for a join of two.
 Str str_cat(Arena *arena, Str a, Str b);
 // "<prefix>_<number>" in decimal, NUL-terminated: ids and classes made of

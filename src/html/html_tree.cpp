@@ -328,11 +328,9 @@ void html_add_style(Arena *arena, HtmlElement *element, Str style)
     // repeats a declaration of its own.
     StrNode *existing = a->values.first;
     u64 existing_count = a->values.node_count;
-    u64 start = 0;
-    for (u64 i = 0; i <= style.size; i += 1) {
-        if (i < style.size && style.str[i] != ';') continue;
-        Str piece = declaration_trim(str_substr(style, start, i));
-        start = i + 1;
+    Str piece;
+    for (u64 cursor = 0; str_next_piece(style, ';', &cursor, &piece);) {
+        piece = declaration_trim(piece);
         if (piece.size == 0) continue;
         bool present = false;
         StrNode *v = existing;
@@ -350,12 +348,9 @@ void html_set_attribute_list(Arena *arena, HtmlElement *element, u32 attr_id, St
     if (attr_id == HtmlAttr_As || (a->info->flags & HtmlAttrFlag_SingleValued)) a->values = StrList{};
     if (attr_id == HtmlAttr_Style) {
         for (StrNode *v = values->first; v; v = v->next) {
-            Str text = v->string;
-            u64 piece_start = 0;
-            for (u64 i = 0; i <= text.size; i += 1) {
-                if (i < text.size && text.str[i] != ';') continue;
-                Str piece = declaration_trim(str_substr(text, piece_start, i));
-                piece_start = i + 1;
+            Str piece;
+            for (u64 cursor = 0; str_next_piece(v->string, ';', &cursor, &piece);) {
+                piece = declaration_trim(piece);
                 // A declaration already present keeps its place.
                 if (piece.size && !values_contain(&a->values, piece))
                     str_list_push(arena, &a->values, str_copy(arena, piece));

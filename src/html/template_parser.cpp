@@ -165,13 +165,6 @@ HtmlTokenArray html_tokenize(Arena *arena, Str source)
     return result;
 }
 
-Str html_unquote(Str s)
-{
-    if (s.size && (s.str[0] == '"' || s.str[0] == '\'')) s = str_skip(s, 1);
-    if (s.size && (s.str[s.size - 1] == '"' || s.str[s.size - 1] == '\'')) s = str_chop(s, 1);
-    return s;
-}
-
 //- tree builder
 
 struct HtmlBuilder {
@@ -336,24 +329,22 @@ static void build_attribute_value(HtmlBuilder *b, u64 index)
     if (!node) return;
     HtmlAttribute *a = &node->attribute;
     if (a->info->flags & HtmlAttrFlag_SingleValued) {
-        str_list_push(b->arena, &a->values, html_unquote(text));
+        str_list_push(b->arena, &a->values, str_unquote(text));
     } else if (a->info->id == HtmlAttr_Style) {
         // Declarations are cut at ";", not at blanks: "color: red" is one
         // declaration, and cut at its blank it would be written back as the
         // broken "color:; red;".
-        Str value = html_unquote(text);
-        u64 piece_start = 0;
-        for (u64 i = 0; i <= value.size; i += 1) {
-            if (i < value.size && value.str[i] != ';') continue;
-            Str piece = str_trim(str_substr(value, piece_start, i));
-            piece_start = i + 1;
+        Str value = str_unquote(text);
+        Str piece;
+        for (u64 cursor = 0; str_next_piece(value, ';', &cursor, &piece);) {
+            piece = str_trim(piece);
             if (piece.size) str_list_push(b->arena, &a->values, piece);
         }
     } else {
         u64 piece_start = 0;
         for (u64 i = 0; i <= text.size; i += 1) {
             if (i < text.size && !char_is_space((u8)text.str[i])) continue;
-            if (i > piece_start) str_list_push(b->arena, &a->values, html_unquote(str_substr(text, piece_start, i)));
+            if (i > piece_start) str_list_push(b->arena, &a->values, str_unquote(str_substr(text, piece_start, i)));
             piece_start = i + 1;
         }
     }

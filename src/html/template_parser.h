@@ -102,6 +102,3 @@ HtmlTokenArray html_tokenize(Arena *arena, Str source);
 // Builds the tree of `source` from its tokens. Reads options 0x40 (0x20 is
 // not offered). `path` is carried for messages only.
 HtmlParseResult html_build_tree(Arena *arena, Str path, Str source, HtmlTokenArray tokens, u32 flags);
-// Drops one leading quote, then one trailing quote, double or single, each
-// end tested on its own.
-Str html_unquote(Str s);

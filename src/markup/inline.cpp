@@ -110,7 +110,7 @@ static bool is_output_path_value(const MarkupNode *container)
 // `text` is the run just made from the quoted string `s` (p->i is past it).
 static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, const MarkupToken *s, bool embedded)
 {
-    Str target = unquote(parser_token_text(p, s));
+    Str target = str_unquote(parser_token_text(p, s));
     if (is_output_path_value(container)) return;   // the header line took its values already
     // "file.wyn[#3]" names numbered anchor 3 of another document: the
     // first "[", the first "#" and the first "]" come in that order.

@@ -8,15 +8,6 @@ bool is_file_link_text(Str text)
     return memchr(text.str, ' ', text.size) == nullptr;
 }
 
-static bool is_quote(char c) { return c == '"' || c == '\''; }
-
-Str unquote(Str text)
-{
-    if (text.size && is_quote(text.str[0])) text = str_skip(text, 1);
-    if (text.size && is_quote(text.str[text.size - 1])) text = str_chop(text, 1);
-    return text;
-}
-
 Str extension(Str text)
 {
     u64 dot = str_find_last_byte(text, '.');
@@ -34,7 +25,7 @@ Str to_site_path(Arena *arena, Str local, Str path, u32 wanted_kind)
 {
     if (path.size == 0 || path_kind(path) == wanted_kind) return path;
     if (is_already_absolute(path, local, wanted_kind)) return path;
-    Str text = unquote(path);
+    Str text = str_unquote(path);
     if (is_already_absolute(text, local, wanted_kind)) return text;
     ArenaTemp scratch = scratch_begin(arena);
     Str rooted = text.size && text.str[0] == '/' ? text : str_pushf(scratch.arena, "/%S", text);

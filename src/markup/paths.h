@@ -23,9 +23,7 @@ Str to_site_path(Arena *arena, Str local_folder, Str path, u32 wanted_kind);
 // The text after the last "."; the whole text when there is no ".".
 Str extension(Str text);
 
-// Drops a leading double or single quote, then a trailing one; the two
-// need not match.
-Str unquote(Str text);
+// Quotes are dropped with str_unquote (base/str.h).
 
 // The web path of a local file (a slice of `path`): "/html/" drops the
 // html folder, "/shared/" and the "/assets/..." folders stay, anything

@@ -36,7 +36,6 @@ HtmlElement *icon_element(Arena *arena, u32 icon_id)
 
 //- pending text
 
-static bool byte_is_quote(u8 c) { return c == '"' || c == '\''; }
 static bool byte_is_blank(u8 c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 static Str trim_blanks(Str s)
@@ -49,15 +48,11 @@ static Str trim_blanks(Str s)
 
 static void flush_categories(Arena *arena, HtmlElement *container, Str text)
 {
-    text = trim_blanks(text);
-    if (text.size && byte_is_quote((u8)text.str[0])) text = str_skip(text, 1);
-    if (text.size && byte_is_quote((u8)text.str[text.size - 1])) text = str_chop(text, 1);
-    u64 piece_start = 0;
-    for (u64 i = 0; i <= text.size; i += 1) {
-        if (i < text.size && text.str[i] != ';') continue;
+    text = str_unquote(trim_blanks(text));
+    Str piece;
+    for (u64 cursor = 0; str_next_piece(text, ';', &cursor, &piece);) {
         // "red; blue" names the tag blue, not " blue".
-        Str piece = trim_blanks(str_substr(text, piece_start, i));
-        piece_start = i + 1;
+        piece = trim_blanks(piece);
         if (piece.size == 0) continue;
         HtmlElement *span = html_element_from_tag(arena, HtmlTag_Span);
         html_set_attribute(arena, span, HtmlAttr_Class, str_lit("cat-it"));

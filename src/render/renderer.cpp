@@ -860,12 +860,9 @@ static void render_link_target(RenderState *s, MarkupNode *run, MarkupNode *link
 
 static void render_categories(RenderState *s, MarkupNode *run, HtmlElement *container)
 {
-    Str text = unquote(run->name);
-    u64 start = 0;
-    for (u64 i = 0; i <= text.size; i += 1) {
-        if (i < text.size && text.str[i] != ';') continue;
-        Str piece = str_substr(text, start, i);
-        start = i + 1;
+    Str text = str_unquote(run->name);
+    Str piece;
+    for (u64 cursor = 0; str_next_piece(text, ';', &cursor, &piece);) {
         if (piece.size == 0) continue;
         HtmlElement *tag = styled_element(s->arena, HtmlTag_Span,
                                           str_lit("padding:0 0.1em;background-color:#ffffff;margin-left:0.2em;border:1px solid #cfcfcf;"));

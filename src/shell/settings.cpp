@@ -29,7 +29,7 @@ static bool has_drive(Str path)
 
 Str site_local_path(Arena *arena, const ShellSettings *settings, Str path)
 {
-    path = html_unquote(path);
+    path = str_unquote(path);
     Str local = settings->local_folder;
     if (has_drive(path)) return path;
     if (local.size > 1 && str_match(local, path, StrMatch_Prefix)) return path;

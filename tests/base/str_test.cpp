@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "base/str.h"
 
@@ -256,4 +257,39 @@ TEST_F(StrTest, Utf16RoundTripAndReplacement)
     EXPECT_EQ(utf16_encode(out16, 0x110000), 1u);
     EXPECT_EQ(out16[0], '?');
     EXPECT_EQ(utf16_encode(out16, 0x1F600), 2u);
+}
+
+TEST(StrPieces, UnquoteTestsEachEndOnItsOwn)
+{
+    auto u = [](const char *text) {
+        Str out = str_unquote(str_from_cstring(text));
+        return std::string(out.str, out.size);
+    };
+    EXPECT_EQ(u("\"a\""), "a");
+    EXPECT_EQ(u("\"a'"), "a");
+    EXPECT_EQ(u("a'"), "a");
+    EXPECT_EQ(u("'"), "");
+    EXPECT_EQ(u("\"\""), "");
+    EXPECT_EQ(u("\"\"\""), "\"");
+    EXPECT_EQ(u("x"), "x");
+}
+
+TEST(StrPieces, PiecesAreCutAtEverySeparatorWithoutCopies)
+{
+    auto pieces = [](const char *text) {
+        Str s = str_from_cstring(text);
+        std::vector<std::string> out;
+        Str piece;
+        for (u64 cursor = 0; str_next_piece(s, ';', &cursor, &piece);) {
+            EXPECT_TRUE(piece.size == 0 || (piece.str >= s.str && piece.str + piece.size <= s.str + s.size));
+            out.push_back(std::string(piece.str, piece.size));
+        }
+        return out;
+    };
+    using V = std::vector<std::string>;
+    EXPECT_EQ(pieces(""), V{});
+    EXPECT_EQ(pieces("a"), V{"a"});
+    EXPECT_EQ(pieces("a;b"), (V{"a", "b"}));
+    EXPECT_EQ(pieces("a;;b;"), (V{"a", "", "b", ""}));
+    EXPECT_EQ(pieces(";"), (V{"", ""}));
 }

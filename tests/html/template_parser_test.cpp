@@ -120,17 +120,6 @@ TEST_F(TemplateParserTest, TokensLargerThanOneChunkStayInOrder)
     EXPECT_EQ(array.tokens[4096].flags, (u32)HtmlToken_Identifier);
 }
 
-TEST_F(TemplateParserTest, UnquoteTestsEachEndOnItsOwn)
-{
-    EXPECT_EQ(dump_str(html_unquote(str_lit("\"a\""))), "a");
-    EXPECT_EQ(dump_str(html_unquote(str_lit("\"a'"))), "a");
-    EXPECT_EQ(dump_str(html_unquote(str_lit("a'"))), "a");
-    EXPECT_EQ(dump_str(html_unquote(str_lit("'"))), "");
-    EXPECT_EQ(dump_str(html_unquote(str_lit("\"\""))), "");
-    EXPECT_EQ(dump_str(html_unquote(str_lit("\"\"\""))), "\"");
-    EXPECT_EQ(dump_str(html_unquote(str_lit("x"))), "x");
-}
-
 //- tree builder: elements, attributes, text
 
 TEST_F(TemplateParserTest, ElementsAttributesAndText)

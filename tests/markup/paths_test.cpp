@@ -31,15 +31,6 @@ TEST(LinkText, Extension)
     EXPECT_EQ(s(extension(str_lit("name"))), "name");
 }
 
-TEST(LinkText, Unquote)
-{
-    EXPECT_EQ(s(unquote(str_lit("\"a\""))), "a");
-    EXPECT_EQ(s(unquote(str_lit("'a\""))), "a");
-    EXPECT_EQ(s(unquote(str_lit("\""))), "");
-    EXPECT_EQ(s(unquote(str_lit("a'"))), "a");
-    EXPECT_EQ(s(unquote(str_lit("a"))), "a");
-}
-
 TEST_F(SitePaths, RelativeAndRootedPathsGoBelowTheLocalFolder)
 {
     use_local_folder(str_lit("/home/me/site/local/"));
