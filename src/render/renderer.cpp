@@ -614,10 +614,14 @@ static void render_by_kind(RenderState *s, MarkupNode *node, u32 kind, RenderFra
     case MarkupKind_ListAlpha:
     case MarkupKind_ListNumeric:
     case MarkupKind_ListUnordered:
-    case MarkupKind_Block:
-        // A list or block written inside a line stays in the line's flow;
-        // a margin would push it away from the words around it.
+        // A list written inside a line stays in the line's flow, and the
+        // table of contents lays out its own lists.
         if (node_is_nil(pf->toc) && !(node->flags & NodeFlag_Inline)) set_indentation(s, element, pf);
+        break;
+    case MarkupKind_Block:
+        // Every code block is indented, wherever it was written: its lines
+        // keep their own layout, and the margin sets them off the text.
+        set_indentation(s, element, pf);
         break;
     case MarkupKind_ListItem:
         if (node_is_nil(pf->toc)) append_list_marker(s, element, node, pf->kind);
