@@ -89,15 +89,28 @@ static bool path_is_plain(Str path)
     return true;
 }
 
-static const HttpServerRoot *root_of(const HttpServerConfig *config, Str path)
+// The file under one root, or empty: a folder gives its index.html, and
+// where the file really is, links followed, must still be inside the root.
+static Str file_under_root(Arena *arena, const HttpServerRoot *root, Str path)
 {
-    const HttpServerRoot *fallback = nullptr;
-    for (u32 i = 0; i < config->root_count; i += 1) {
-        const HttpServerRoot *root = &config->roots[i];
-        if (str_eq(root->prefix, str_lit("/"))) fallback = root;
-        else if (str_match(root->prefix, path, StrMatch_Prefix)) return root;
+    if (!str_match(root->prefix, path, StrMatch_Prefix) || root->folder.size == 0) return str_empty();
+    ArenaTemp scratch = scratch_begin(arena);
+    Str rest = str_skip(path, root->prefix.size);
+    Str candidate = str_pushf(scratch.arena, "%S%S", root->folder, rest);
+    FileProperties props = file_properties(candidate);
+    if (props.exists && props.is_folder) {
+        candidate = str_pushf(scratch.arena, "%S%sindex.html", candidate,
+                              candidate.str[candidate.size - 1] == '/' ? "" : "/");
+        props = file_properties(candidate);
     }
-    return fallback;
+    Str result = str_empty();
+    Str real_root = path_real(scratch.arena, root->folder);
+    Str real_file = props.exists && !props.is_folder ? path_real(scratch.arena, candidate) : str_empty();
+    if (real_root.size && real_file.size > real_root.size + 1 && real_file.str[real_root.size] == '/' &&
+        str_match(real_root, real_file, StrMatch_Prefix))
+        result = str_copy(arena, real_file);
+    scratch_end(scratch);
+    return result;
 }
 
 Str http_request_file(Arena *arena, const HttpServerConfig *config, Str raw_path)
@@ -107,24 +120,9 @@ Str http_request_file(Arena *arena, const HttpServerConfig *config, Str raw_path
     ArenaTemp scratch = scratch_begin(arena);
     Str result = str_empty();
     Str path = {};
-    const HttpServerRoot *root = nullptr;
-    if (http_path_decode(scratch.arena, raw_path, &path) && path_is_plain(path)) root = root_of(config, path);
-    if (root && root->folder.size) {
-        Str rest = str_skip(path, root->prefix.size);
-        Str candidate = str_pushf(scratch.arena, "%S%S", root->folder, rest);
-        FileProperties props = file_properties(candidate);
-        if (props.exists && props.is_folder) {
-            candidate = str_pushf(scratch.arena, "%S%sindex.html", candidate,
-                                  candidate.str[candidate.size - 1] == '/' ? "" : "/");
-            props = file_properties(candidate);
-        }
-        // Where the file really is, links followed, must still be inside
-        // the published folder.
-        Str real_root = path_real(scratch.arena, root->folder);
-        Str real_file = props.exists && !props.is_folder ? path_real(scratch.arena, candidate) : str_empty();
-        if (real_root.size && real_file.size > real_root.size + 1 && real_file.str[real_root.size] == '/' &&
-            str_match(real_root, real_file, StrMatch_Prefix))
-            result = str_copy(arena, real_file);
+    if (http_path_decode(scratch.arena, raw_path, &path) && path_is_plain(path)) {
+        for (u32 i = 0; i < config->root_count && result.size == 0; i += 1)
+            result = file_under_root(arena, &config->roots[i], path);
     }
     scratch_end(scratch);
     return result;

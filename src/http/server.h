@@ -25,9 +25,10 @@
 #pragma once
 #include "base/str.h"
 
-// A published folder: requests whose path starts with `prefix` ("/shared/")
-// are served from `folder` (absolute, ending in "/"). The root "/" matches
-// every path no other prefix took.
+// A published folder: a request whose path starts with `prefix` ("/" or
+// "/shared/") may be served from `folder` (absolute, ending in "/") with
+// the prefix cut off. Roots are tried in order; the first that holds the
+// file serves it.
 struct HttpServerRoot {
     Str prefix;
     Str folder;

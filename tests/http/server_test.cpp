@@ -39,7 +39,8 @@ struct ServedSite {
         base = mkdtemp(pattern);
         local = base + "/local/";
         for (const char *folder : {"local", "local/html", "local/html/docs", "local/shared", "local/shared/css",
-                                   "local/shared/fonts", "local/assets", "local/assets/images"})
+                                   "local/shared/fonts", "local/assets", "local/assets/images", "local/html/shared",
+                                   "local/html/shared/css"})
             mkdir((base + "/" + folder).c_str(), 0755);
         write_file(base + "/secret.txt", "SECRET-BYTES");
         write_file(local + "secret.txt", "SECRET-BYTES");
@@ -47,6 +48,8 @@ struct ServedSite {
         write_file(local + "html/docs/index.html", "<html><body>docs</body></html>");
         write_file(local + "html/.wyn_manifest", "manifest");
         write_file(local + "shared/css/site.css", "p{color:red}");
+        write_file(local + "shared/css/fonts.css", "source");
+        write_file(local + "html/shared/css/fonts.css", "published copy");
         write_file(local + "shared/fonts/a.woff2", "wOF2....");
         write_file(local + "assets/images/p.png", "\x89PNG....");
         write_file(local + "assets/images/photo.JPG", "\xff\xd8\xff....");
@@ -56,9 +59,9 @@ struct ServedSite {
 
         HttpServerConfig config = {};
         config.live_reload = live_reload;
+        config.roots[config.root_count++] = {str_lit("/"), str_pushf(arena(), "%shtml/", local.c_str())};
         config.roots[config.root_count++] = {str_lit("/shared/"), str_pushf(arena(), "%sshared/", local.c_str())};
         config.roots[config.root_count++] = {str_lit("/assets/"), str_pushf(arena(), "%sassets/", local.c_str())};
-        config.roots[config.root_count++] = {str_lit("/"), str_pushf(arena(), "%shtml/", local.c_str())};
         Str error = {};
         server = http_server_start(arena(), &config, &error);
         port = http_server_port(server);
@@ -94,17 +97,20 @@ TEST(ServerPaths, DecodesEscapesAndRefusesBrokenOnes)
     arena_release(arena);
 }
 
-TEST(ServerPaths, MapsOntoTheRootWithTheLongestClaim)
+TEST(ServerPaths, TriesTheRootsInOrder)
 {
     ServedSite site(false);
     HttpServerConfig config = {};
-    config.roots[config.root_count++] = {str_lit("/shared/"), str_pushf(ServedSite::arena(), "%sshared/", site.local.c_str())};
     config.roots[config.root_count++] = {str_lit("/"), str_pushf(ServedSite::arena(), "%shtml/", site.local.c_str())};
+    config.roots[config.root_count++] = {str_lit("/shared/"), str_pushf(ServedSite::arena(), "%sshared/", site.local.c_str())};
     Arena *arena = arena_alloc();
     std::string real_local = as_string(path_real(arena, str_pushf(arena, "%s", site.local.c_str())));
     EXPECT_EQ(as_string(http_request_file(arena, &config, str_lit("/shared/css/site.css?v=2"))),
               real_local + "/shared/css/site.css");
     EXPECT_EQ(as_string(http_request_file(arena, &config, str_lit("/"))), real_local + "/html/index.html");
+    // The published copy of a sheet in html/ wins over its source.
+    EXPECT_EQ(as_string(http_request_file(arena, &config, str_lit("/shared/css/fonts.css"))),
+              real_local + "/html/shared/css/fonts.css");
     EXPECT_EQ(as_string(http_request_file(arena, &config, str_lit("/docs"))), real_local + "/html/docs/index.html");
     // A link that stays inside is followed.
     EXPECT_EQ(as_string(http_request_file(arena, &config, str_lit("/alias.html"))), real_local + "/html/index.html");
@@ -163,6 +169,7 @@ TEST(Server, ServesPagesAndAssetsWithTheirTypes)
     struct Case { const char *path, *type, *body; };
     const Case cases[] = {
         {"/shared/css/site.css", "text/css; charset=utf-8", "p{color:red}"},
+        {"/shared/css/fonts.css", "text/css; charset=utf-8", "published copy"},
         {"/shared/fonts/a.woff2", "font/woff2", "wOF2...."},
         {"/assets/images/p.png", "image/png", "\x89PNG...."},
         {"/assets/images/photo.JPG", "image/jpeg", "\xff\xd8\xff...."},
