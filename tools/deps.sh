@@ -4,7 +4,8 @@
 # about the machine.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang python3 libgtest-dev libbenchmark-dev libcurl4-openssl-dev libxxhash-dev openssl)
+packages=(cmake ninja-build g++ clang python3 libgtest-dev libbenchmark-dev libcurl4-openssl-dev libxxhash-dev openssl
+          libmicrohttpd-dev)
 # The demo site's fonts and pictures (tools/fonts.sh) and the page checks in
 # headless Chromium.
 packages+=(fonts-noto-core fonts-firacode fonts-font-awesome python3-fonttools python3-brotli

@@ -114,6 +114,9 @@ Arena *process_arena(void);
 // threads at once is never mixed. Standard output is line-buffered.
 void console_write(Str text);              // [backend]
 void console_setup(void);                  // [backend] line buffering, even into a pipe
+// True when standard output is a terminal: only then may wyn colour its
+// text or redraw a status line in place.
+bool console_is_terminal(void);            // [backend]
 
 //- time
 
@@ -163,6 +166,9 @@ FileProperties file_properties(Str path);                     // [backend]
 inline u64 file_last_write_time(Str path) { return file_properties(path).last_write_time; }
 Str current_directory(Arena *arena);                          // [backend] no trailing slash
 FolderListing folder_list(Arena *arena, Str folder);          // [backend] "." and ".." skipped
+// The path with every link followed and every "." and ".." resolved; empty
+// when some piece of it is missing. Tells where a link really leads.
+Str path_real(Arena *arena, Str path);                        // [backend]
 // Device and inode of a folder, so a walk can stop at link cycles; false
 // when the folder cannot be read.
 bool folder_identity(Str folder, u64 out_identity[2]);        // [backend]
@@ -205,3 +211,12 @@ s64 folder_watch_add(FolderWatch *watch, Str folder);          // [backend]
 void folder_watch_remove(FolderWatch *watch, s64 watch_id);    // [backend]
 // The changes that arrived since the last call, on `arena`; never waits.
 FolderChangeList folder_watch_read(FolderWatch *watch, Arena *arena);   // [backend]
+
+//- listening sockets
+//
+// A TCP socket bound to `address` (an IPv4 or IPv6 literal such as
+// "127.0.0.1" or "::1") and `port` (0: any free port), listening, close-on-
+// exec. Returns the descriptor, or -1 with the system's reason in `error`
+// (on `arena`). `out_port` receives the port actually bound.
+s64 net_listen(Arena *arena, Str address, u16 port, u16 *out_port, Str *error);   // [backend]
+void net_close(s64 socket);                                                     // [backend]

@@ -1,6 +1,15 @@
 // shell/page_writer.cpp: one output file, written whole or not at all.
 #include "shell/page_writer.h"
 
+static PageWriteObserver *write_observer;
+static void *write_observer_user;
+
+void page_write_observe(PageWriteObserver *observer, void *user)
+{
+    write_observer = observer;
+    write_observer_user = user;
+}
+
 u32 page_write(Arena *arena, Str path, Str bytes, DiagnosticList *warnings)
 {
     if (bytes.size == 0) return FileReplace_Unchanged;
@@ -9,6 +18,7 @@ u32 page_write(Arena *arena, Str path, Str bytes, DiagnosticList *warnings)
         Str text = str_pushf(arena, "could not write %S: %S", path, result.reason);
         diag_push_at(arena, warnings, nullptr, 0, DiagLevel_Warning, text);
     }
+    if (result.status == FileReplace_Written && write_observer) write_observer(write_observer_user, path);
     return result.status;
 }
 

@@ -11,6 +11,13 @@
 #include "base/diagnostics.h"
 #include "os/file_replace.h"
 
+// Told of every file actually rewritten (not of skipped identical bytes),
+// on the writing thread, after the rename: a preview server reloads what a
+// browser shows. Set once, before any thread writes; the observer must not
+// block. Null: nobody listens.
+typedef void PageWriteObserver(void *user, Str path);
+void page_write_observe(PageWriteObserver *observer, void *user);
+
 // Returns the FileReplaceStatus. Empty bytes write nothing and count as
 // unchanged: an empty page is never worth a file.
 u32 page_write(Arena *arena, Str path, Str bytes, DiagnosticList *warnings);

@@ -754,6 +754,29 @@ SiteBuild *site_build_start(const SiteConfig *site, const SiteBuildConfig *tunin
     return build;
 }
 
+SiteBuildProgress site_build_progress(void)
+{
+    SiteBuildProgress progress = {};
+    SiteBuild *build = site_build();
+    if (!build) return progress;
+    progress.submitted = build->submitted_count;
+    progress.completed = atomic_load_u64(&build->completed_builds);
+    // Requeues are counted after parks they end, so the difference never
+    // reads low for long; a negative glimpse counts as none.
+    u64 requeued = atomic_load_u64(&build->requeue_count);
+    u64 parked = atomic_load_u64(&build->park_count);
+    progress.parked = parked > requeued ? parked - requeued : 0;
+    progress.queued_bytes = queue_used_bytes(build->parse_queue);
+    if (build->config.url_checks) progress.url_checks_pending = url_check_outstanding(build->config.url_checks);
+    return progress;
+}
+
+bool site_build_quiet(const SiteBuildProgress *progress)
+{
+    return progress->completed >= progress->submitted && progress->parked == 0 && progress->queued_bytes == 0 &&
+           progress->url_checks_pending == 0;
+}
+
 bool site_build_submit(Str path)
 {
     SiteBuild *build = site_build();

@@ -182,6 +182,23 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path);
 // source was read at) and releases the record.
 void doc_store(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, u64 generation);
 
+// A snapshot of how far the build has come, for the status line and for
+// telling when the site is quiet. Counters are read without a lock: each is
+// exact, the set is not taken at one instant.
+struct SiteBuildProgress {
+    u64 submitted;            // documents the main thread submitted
+    u64 completed;            // complete builds so far (rebuilds count again)
+    u64 parked;               // documents waiting for others or for web addresses
+    u64 queued_bytes;         // of the parse queue
+    u64 url_checks_pending;   // web addresses without a result
+};
+SiteBuildProgress site_build_progress(void);
+// Nothing left to do that the build knows of: every submitted document
+// built, none parked, the queue empty, no web address pending. Callers look
+// twice a tick apart before they trust it, since the counters are not read
+// at one instant.
+bool site_build_quiet(const SiteBuildProgress *progress);
+
 // The size of a JPEG as pages show it, through the file service and kept by
 // content key (what the build's render options ask).
 JpegInfo site_build_image_info(Arena *arena, Str path);

@@ -1,7 +1,80 @@
-// site/diagnostics.cpp: the printed layouts.
+// site/diagnostics.cpp: the printed layouts and the status line.
 #include "site/diagnostics.h"
 
 #include "os/platform.h"
+#include "os/work_queue.h"
+
+#include <cstdlib>
+
+static DiagPrintSettings print_settings;
+static u64 status_showing;   // atomic: a status line is on the terminal
+
+// Erases the line and returns the cursor to its start.
+static const Str erase_line = str_lit("\r\x1b[K");
+
+DiagPrintSettings diag_print_settings_detect(b32 line_form)
+{
+    DiagPrintSettings settings = {};
+    settings.line_form = line_form;
+    bool terminal = console_is_terminal();
+    // NO_COLOR: present means no colour, whatever its value.
+    settings.colour = terminal && std::getenv("NO_COLOR") == nullptr;
+    settings.status = terminal;
+    return settings;
+}
+
+void diag_print_setup(const DiagPrintSettings *settings) { print_settings = *settings; }
+
+//- formatting
+
+static Str level_colour(u32 level)
+{
+    switch (level) {
+    case DiagLevel_Note: return str_lit("\x1b[1;36m");
+    case DiagLevel_Warning: return str_lit("\x1b[1;33m");
+    default: return str_lit("\x1b[1;31m");
+    }
+}
+
+static Str level_word(Arena *arena, u32 level, bool colour)
+{
+    Str name = diag_level_name(level);
+    if (!colour) return name;
+    return str_pushf(arena, "%S%S\x1b[0m", level_colour(level), name);
+}
+
+static Str format_record(Arena *arena, const Diagnostic *d, u32 layout, Str shown, const LineIndex *lines,
+                         const DiagPrintSettings *settings)
+{
+    if (!settings->line_form && !settings->colour) return diag_format_record(arena, d, layout, shown, lines);
+    Str level = level_word(arena, d->level, settings->colour);
+    if (settings->line_form) {
+        if (layout == DiagLayout_Log) return str_pushf(arena, "wyn: %S: %S\n", level, d->text);
+        LineCol at = line_index_find(lines, d->offset);
+        return str_pushf(arena, "%S:%I64d:%I64d: %S: %S\n", shown, (s64)at.line, (s64)at.column, level, d->text);
+    }
+    // The usual layout with only its first word coloured: the rest is what
+    // the plain layout prints after the level name.
+    Str plain = diag_format_record(arena, d, layout, shown, lines);
+    Str name = diag_level_name(d->level);
+    return str_pushf(arena, "%S%S", level, str_skip(plain, name.size));
+}
+
+Str diag_format_styled(Arena *arena, const DiagnosticList *list, u32 layout, Str path, Str source,
+                       const DiagPrintSettings *settings)
+{
+    ArenaTemp scratch = scratch_begin(&arena, 1);
+    LineIndex lines = layout == DiagLayout_Log ? LineIndex{} : line_index_build(scratch.arena, source);
+    Str shown = diag_shown_path(scratch.arena, path);
+    StrList out = {};
+    for (const Diagnostic *d = list->first; d; d = d->next)
+        str_list_push(scratch.arena, &out, format_record(scratch.arena, d, layout, shown, &lines, settings));
+    Str result = str_list_join_plain(arena, &out);
+    scratch_end(scratch);
+    return result;
+}
+
+//- printing
 
 static void print_list(const DiagnosticList *list, u32 layout, Str path, Str source)
 {
@@ -11,9 +84,16 @@ static void print_list(const DiagnosticList *list, u32 layout, Str path, Str sou
     Str shown = diag_shown_path(scratch.arena, path);
     for (const Diagnostic *d = list->first; d; d = d->next) {
         ArenaTemp record = temp_begin(scratch.arena);
+        Str text = format_record(scratch.arena, d, layout, shown, &lines, &print_settings);
+        // A record starts on a clean line: over the status line, which the
+        // next tick draws again below it.
+        if (print_settings.status && atomic_load_u64(&status_showing)) {
+            atomic_store_u64(&status_showing, 0);
+            text = str_pushf(scratch.arena, "%S%S", erase_line, text);
+        }
         // One write per record: records printed by two workers at the same
         // time stay whole.
-        console_write(diag_format_record(scratch.arena, d, layout, shown, &lines));
+        console_write(text);
         temp_end(record);
     }
     scratch_end(scratch);
@@ -29,4 +109,24 @@ void diag_print_document(const DiagnosticList *list, Str path, Str source)
 void diag_print_template(const DiagnosticList *list, Str path, Str source)
 {
     print_list(list, DiagLayout_Template, path, source);
+}
+
+//- the status line
+
+void progress_show(Str text)
+{
+    if (!print_settings.status) return;
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    // Marked first: a record printed meanwhile erases the line rather than
+    // continue it.
+    atomic_store_u64(&status_showing, 1);
+    console_write(str_pushf(scratch.arena, "%S%S", erase_line, text));
+    scratch_end(scratch);
+}
+
+void progress_clear(void)
+{
+    if (!print_settings.status) return;
+    if (atomic_load_u64(&status_showing)) console_write(erase_line);
+    atomic_store_u64(&status_showing, 0);
 }

@@ -10,6 +10,7 @@
 #include "site/build.h"
 #include "site/diagnostics.h"
 #include "site/discovery.h"
+#include "site/serve.h"
 #include "site/tree_command.h"
 
 #include <cstdio>
@@ -51,6 +52,10 @@ struct MessageLog {
         }
     }
     site_build_start(&run, &tuning);
+    // The server listens before the first page is written, so a browser
+    // opened early sees the site fill in.
+    static SiteWatch watch;
+    site_watch_start(&watch, arena, &run, log->arena, &log->list);
 
     // The document list: every file below the target folder, or the one
     // file the target names.
@@ -81,7 +86,10 @@ struct MessageLog {
     }
 
     diag_print_log(&log->list);
-    for (;;) sleep_ms(100);
+    for (;;) {
+        sleep_ms(100);
+        site_watch_tick(&watch);
+    }
 }
 
 int main(int argc, char **argv)
@@ -100,6 +108,8 @@ int main(int argc, char **argv)
     MessageLog log = {};
     log.arena = arena;   // the main thread's scratch, never rolled back below it
     SiteConfig config = site_config_from_command_line(arena, cmd, current_directory(arena), log.arena, &log.list);
+    DiagPrintSettings print = diag_print_settings_detect(config.diagnostics_line);
+    diag_print_setup(&print);
 
     if (config.help) {
         console_write(options_usage_text(arena));

@@ -25,6 +25,12 @@ const OptionInfo option_table[Option_Count] = {
      str_lit("certificates trusted besides the system's when checking web addresses")},
     {Option_Tree, OptionKind_Value, str_lit("tree"), str_lit("FILE"),
      str_lit("print how FILE parses (node tree and messages) and exit")},
+    {Option_Serve, OptionKind_Value, str_lit("serve"), str_lit("PORT"),
+     str_lit("also serve the site over HTTP with live reload (alone: port 8750; implies deploy)")},
+    {Option_Bind, OptionKind_Value, str_lit("bind"), str_lit("ADDRESS"),
+     str_lit("the address serve listens on (default 127.0.0.1, this machine only)")},
+    {Option_Diagnostics, OptionKind_Value, str_lit("diagnostics"), str_lit("line"),
+     str_lit("print each diagnostic as one line path:line:col: level: message")},
     {Option_Help, OptionKind_Flag, str_lit("help"), str_lit(""), str_lit("print this text and exit")},
     {Option_Version, OptionKind_Flag, str_lit("version"), str_lit(""), str_lit("print the version and exit")},
 };
@@ -142,6 +148,34 @@ static void check_target(Arena *log_arena, DiagnosticList *log, Str target)
         diag_push_at(log_arena, log, nullptr, 0, DiagLevel_Warning, str_pushf(log_arena, "target %S %S", target, problem));
 }
 
+// Pages must link by site paths to work over HTTP: a browser will not
+// follow a file address from a served page. So serving builds what deploy
+// builds.
+static void read_serve_options(Arena *arena, const CommandLine *cmd, SiteConfig *config, Arena *log_arena,
+                               DiagnosticList *log)
+{
+    Str form = value_of(cmd, Option_Diagnostics);
+    config->diagnostics_line = str_eq(form, str_lit("line"));
+    if (form.size && !config->diagnostics_line && log)
+        diag_push_at(log_arena, log, nullptr, 0, DiagLevel_Warning,
+                     str_pushf(log_arena, "diagnostics=%S is not a known form (line); the usual layouts are used", form));
+    config->bind = str_copy(arena, value_of(cmd, Option_Bind));
+    if (!cmd_line_option(cmd, option_table[Option_Serve].name)) return;
+    config->serve = 1;
+    config->deploy = 1;
+    config->serve_port = serve_default_port;
+    Str port = value_of(cmd, Option_Serve);
+    if (port.size == 0 || str_match(port, str_lit("true"), StrMatch_CaseInsensitive)) return;
+    bool digits = port.size <= 5;
+    for (u64 i = 0; i < port.size; i += 1) digits = digits && char_is_digit((u8)port.str[i]);
+    u64 number = digits ? u64_from_str(port, 10) : u64_max;
+    if (number <= 65535) config->serve_port = (u16)number;
+    else if (log)
+        diag_push_at(log_arena, log, nullptr, 0, DiagLevel_Warning,
+                     str_pushf(log_arena, "serve=%S is not a port number; serving on port %u", port,
+                               (u32)serve_default_port));
+}
+
 SiteConfig site_config_from_command_line(Arena *arena, const CommandLine *cmd, Str current_directory,
                                          Arena *log_arena, DiagnosticList *log)
 {
@@ -155,6 +189,7 @@ SiteConfig site_config_from_command_line(Arena *arena, const CommandLine *cmd, S
     config.check_urls = flag_of(cmd, Option_CheckUrls);
     config.print_todos = flag_of(cmd, Option_PrintTodos);
     config.deploy = flag_of(cmd, Option_Deploy);
+    read_serve_options(arena, cmd, &config, log_arena, log);
     config.file_path_checks = !config.deploy && !flag_of(cmd, Option_NoFilePathCheck);
     config.probe = str_copy(arena, value_of(cmd, Option_Probe));
     config.ca_file = str_copy(arena, value_of(cmd, Option_CaFile));

@@ -29,6 +29,9 @@ enum OptionId : u32 {
     Option_Probe,
     Option_CaFile,
     Option_Tree,
+    Option_Serve,
+    Option_Bind,
+    Option_Diagnostics,
     Option_Help,
     Option_Version,
     Option_Count,
@@ -43,6 +46,9 @@ struct OptionInfo {
 };
 
 extern const OptionInfo option_table[Option_Count];
+
+// `serve` alone listens here; the usage text names it.
+constexpr u16 serve_default_port = 8750;
 
 // The whole usage text: a synopsis, one line per option of the table, and
 // the site layout.
@@ -88,6 +94,10 @@ struct SiteConfig {
     Str probe;              // the network probe's address; empty: the compiled-in default
     Str ca_file;            // certificates trusted besides the system's for web checks; may be empty
     Str tree;               // tree=FILE: the file to dump; empty otherwise
+    b32 serve;              // preview over HTTP with live reload; implies deploy
+    u16 serve_port;         // 0: any free port (serve=0)
+    Str bind;               // the address served on; empty: 127.0.0.1
+    b32 diagnostics_line;   // diagnostics=line: one GNU-style line per record
     b32 help;
     b32 version;
 };

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -354,6 +355,8 @@ void console_write(Str text)
 
 void console_setup(void) { setvbuf(stdout, nullptr, _IOLBF, 0); }
 
+bool console_is_terminal(void) { return isatty(STDOUT_FILENO) == 1; }
+
 //- time
 
 u64 now_us(void)
@@ -609,6 +612,17 @@ FolderListing folder_list(Arena *arena, Str folder)
     closedir(dir);
     scratch_end(scratch);
     return listing;
+}
+
+Str path_real(Arena *arena, Str path)
+{
+    ArenaTemp scratch = scratch_begin(arena);
+    char *resolved = realpath(path_cstring(scratch.arena, path), nullptr);
+    scratch_end(scratch);
+    if (!resolved) return str_empty();
+    Str result = str_copy(arena, str_from_cstring(resolved));
+    free(resolved);   // realpath's own allocation
+    return result;
 }
 
 bool folder_identity(Str folder, u64 out_identity[2])

@@ -1,0 +1,381 @@
+// The preview server against real clients on 127.0.0.1 and real folders.
+// test-label: concurrency
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "http/server.h"
+#include "http_client.h"
+#include "os/platform.h"
+
+static void write_file(const std::string &path, const std::string &bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+static std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A site's published folders, a secret beside them, and links in and out.
+struct ServedSite {
+    std::string base, local;
+    HttpServer *server = nullptr;
+    int port = 0;
+
+    explicit ServedSite(bool live_reload = true)
+    {
+        char pattern[] = "/tmp/wyn-serve-XXXXXX";
+        base = mkdtemp(pattern);
+        local = base + "/local/";
+        for (const char *folder : {"local", "local/html", "local/html/docs", "local/shared", "local/shared/css",
+                                   "local/shared/fonts", "local/assets", "local/assets/images", "local/html/shared",
+                                   "local/html/shared/css"})
+            mkdir((base + "/" + folder).c_str(), 0755);
+        write_file(base + "/secret.txt", "SECRET-BYTES");
+        write_file(local + "secret.txt", "SECRET-BYTES");
+        write_file(local + "html/index.html", "<html><head><title>Home</title></head><body><p>home</p></body></html>");
+        write_file(local + "html/docs/index.html", "<html><body>docs</body></html>");
+        write_file(local + "html/.wyn_manifest", "manifest");
+        write_file(local + "shared/css/site.css", "p{color:red}");
+        write_file(local + "shared/css/fonts.css", "source");
+        write_file(local + "html/shared/css/fonts.css", "published copy");
+        write_file(local + "shared/fonts/a.woff2", "wOF2....");
+        write_file(local + "assets/images/p.png", "\x89PNG....");
+        write_file(local + "assets/images/photo.JPG", "\xff\xd8\xff....");
+        symlink((base + "/secret.txt").c_str(), (local + "html/out.html").c_str());
+        symlink(base.c_str(), (local + "html/up").c_str());
+        symlink((local + "html/index.html").c_str(), (local + "html/alias.html").c_str());
+
+        HttpServerConfig config = {};
+        config.live_reload = live_reload;
+        config.roots[config.root_count++] = {str_lit("/"), str_pushf(arena(), "%shtml/", local.c_str())};
+        config.roots[config.root_count++] = {str_lit("/shared/"), str_pushf(arena(), "%sshared/", local.c_str())};
+        config.roots[config.root_count++] = {str_lit("/assets/"), str_pushf(arena(), "%sassets/", local.c_str())};
+        Str error = {};
+        server = http_server_start(arena(), &config, &error);
+        port = http_server_port(server);
+    }
+    ~ServedSite()
+    {
+        http_server_stop(server);
+        std::string command = "rm -rf '" + base + "'";
+        (void)!system(command.c_str());
+    }
+    static Arena *arena()
+    {
+        static Arena *a = arena_alloc();
+        return a;
+    }
+};
+
+static std::string as_string(Str s) { return std::string(s.str, s.size); }
+
+//- request paths
+
+TEST(ServerPaths, DecodesEscapesAndRefusesBrokenOnes)
+{
+    Arena *arena = arena_alloc();
+    Str out = {};
+    ASSERT_TRUE(http_path_decode(arena, str_lit("/a%20b/%2e%2E/%41"), &out));
+    EXPECT_EQ(as_string(out), "/a b/../A");
+    EXPECT_FALSE(http_path_decode(arena, str_lit("/a%2"), &out));
+    EXPECT_FALSE(http_path_decode(arena, str_lit("/a%zz"), &out));
+    EXPECT_FALSE(http_path_decode(arena, str_lit("/%"), &out));
+    ASSERT_TRUE(http_path_decode(arena, str_lit("/x%00y"), &out));
+    EXPECT_EQ(out.size, 4u);   // the NUL is kept, to be refused, not cut off
+    arena_release(arena);
+}
+
+TEST(ServerPaths, TriesTheRootsInOrder)
+{
+    ServedSite site(false);
+    HttpServerConfig config = {};
+    config.roots[config.root_count++] = {str_lit("/"), str_pushf(ServedSite::arena(), "%shtml/", site.local.c_str())};
+    config.roots[config.root_count++] = {str_lit("/shared/"), str_pushf(ServedSite::arena(), "%sshared/", site.local.c_str())};
+    Arena *arena = arena_alloc();
+    std::string real_local = as_string(path_real(arena, str_pushf(arena, "%s", site.local.c_str())));
+    EXPECT_EQ(as_string(http_request_file(arena, &config, str_lit("/shared/css/site.css?v=2"))),
+              real_local + "/shared/css/site.css");
+    EXPECT_EQ(as_string(http_request_file(arena, &config, str_lit("/"))), real_local + "/html/index.html");
+    // The published copy of a sheet in html/ wins over its source.
+    EXPECT_EQ(as_string(http_request_file(arena, &config, str_lit("/shared/css/fonts.css"))),
+              real_local + "/html/shared/css/fonts.css");
+    EXPECT_EQ(as_string(http_request_file(arena, &config, str_lit("/docs"))), real_local + "/html/docs/index.html");
+    // A link that stays inside is followed.
+    EXPECT_EQ(as_string(http_request_file(arena, &config, str_lit("/alias.html"))), real_local + "/html/index.html");
+    EXPECT_EQ(http_request_file(arena, &config, str_lit("/out.html")).size, 0u);
+    EXPECT_EQ(http_request_file(arena, &config, str_lit("/missing.html")).size, 0u);
+    arena_release(arena);
+}
+
+TEST(ServerContentTypes, NamesTheTypesPagesUse)
+{
+    EXPECT_EQ(as_string(http_content_type(str_lit("/a/b.HTML"))), "text/html; charset=utf-8");
+    EXPECT_EQ(as_string(http_content_type(str_lit("x.css"))), "text/css; charset=utf-8");
+    EXPECT_EQ(as_string(http_content_type(str_lit("x.woff2"))), "font/woff2");
+    EXPECT_EQ(as_string(http_content_type(str_lit("x.JPG"))), "image/jpeg");
+    EXPECT_EQ(as_string(http_content_type(str_lit("x.js"))), "text/javascript; charset=utf-8");
+    EXPECT_EQ(as_string(http_content_type(str_lit("x.svg"))), "image/svg+xml");
+    EXPECT_EQ(as_string(http_content_type(str_lit("folder.css/x"))), "application/octet-stream");
+    EXPECT_EQ(as_string(http_content_type(str_lit("Makefile"))), "application/octet-stream");
+}
+
+TEST(ServerReloadScript, GoesBeforeTheLastBodyEnd)
+{
+    Arena *arena = arena_alloc();
+    std::string page = as_string(http_inject_reload(arena, str_lit("<p>a</body>x</BODY></html>")));
+    size_t script = page.find("<script>");
+    ASSERT_NE(script, std::string::npos);
+    EXPECT_EQ(page.substr(0, script), "<p>a</body>x");
+    EXPECT_EQ(page.substr(page.size() - 14), "</BODY></html>");
+    EXPECT_NE(page.find("/.wyn/events"), std::string::npos);
+    std::string bare = as_string(http_inject_reload(arena, str_lit("<p>no body")));
+    EXPECT_EQ(bare.rfind("<p>no body<script>", 0), 0u);
+    arena_release(arena);
+}
+
+//- serving
+
+TEST(Server, ServesPagesAndAssetsWithTheirTypes)
+{
+    ServedSite site;
+    ASSERT_NE(site.server, nullptr);
+    HttpReply page = http_fetch(site.port, "/index.html");
+    ASSERT_EQ(page.status, 200) << "no reply";
+    EXPECT_EQ(page.header("Content-Type"), "text/html; charset=utf-8");
+    EXPECT_NE(page.body.find("<title>Home</title>"), std::string::npos);
+    // The script goes into the response, never into the file.
+    EXPECT_NE(page.body.find("EventSource"), std::string::npos);
+    EXPECT_EQ(read_file(site.local + "html/index.html").find("EventSource"), std::string::npos);
+
+    HttpReply root = http_fetch(site.port, "/");
+    EXPECT_EQ(root.status, 200);
+    EXPECT_NE(root.body.find("home"), std::string::npos);
+    HttpReply docs = http_fetch(site.port, "/docs/");
+    EXPECT_EQ(docs.status, 200);
+    EXPECT_NE(docs.body.find("docs"), std::string::npos);
+
+    struct Case { const char *path, *type, *body; };
+    const Case cases[] = {
+        {"/shared/css/site.css", "text/css; charset=utf-8", "p{color:red}"},
+        {"/shared/css/fonts.css", "text/css; charset=utf-8", "published copy"},
+        {"/shared/fonts/a.woff2", "font/woff2", "wOF2...."},
+        {"/assets/images/p.png", "image/png", "\x89PNG...."},
+        {"/assets/images/photo.JPG", "image/jpeg", "\xff\xd8\xff...."},
+    };
+    for (const Case &c : cases) {
+        HttpReply reply = http_fetch(site.port, c.path);
+        EXPECT_EQ(reply.status, 200) << c.path;
+        EXPECT_EQ(reply.header("Content-Type"), c.type) << c.path;
+        EXPECT_EQ(reply.body, c.body) << c.path;
+        EXPECT_EQ(reply.header("X-Content-Type-Options"), "nosniff") << c.path;
+    }
+}
+
+TEST(Server, AnswersHeadWithoutABodyAndRefusesOtherMethods)
+{
+    ServedSite site(false);
+    HttpReply head = http_fetch(site.port, "/shared/css/site.css", "HEAD");
+    EXPECT_EQ(head.status, 200);
+    EXPECT_EQ(head.header("Content-Length"), "12");
+    EXPECT_EQ(head.body, "");
+    for (const char *method : {"POST", "PUT", "DELETE", "OPTIONS", "TRACE"}) {
+        HttpReply reply = http_fetch(site.port, "/index.html", method);
+        EXPECT_EQ(reply.status, 405) << method;
+        EXPECT_EQ(reply.header("Allow"), "GET, HEAD") << method;
+        EXPECT_EQ(reply.body.find("home"), std::string::npos) << method;
+    }
+}
+
+TEST(Server, RefusesEveryTraversalForm)
+{
+    ServedSite site;
+    const char *forms[] = {
+        "/../secret.txt",
+        "/../../secret.txt",
+        "/docs/../../secret.txt",
+        "/%2e%2e/secret.txt",
+        "/%2E%2E/%2e%2e/secret.txt",
+        "/%2e%2e%2fsecret.txt",
+        "/docs/..%2f..%2fsecret.txt",
+        "/shared/../../secret.txt",
+        "/shared/%2e%2e/%2e%2e/secret.txt",
+        "/..\\secret.txt",
+        "/%5c..%5csecret.txt",
+        "/docs\\..\\..\\secret.txt",
+        "//etc/passwd",
+        "/%2fetc/passwd",
+        "/%2Fetc%2Fpasswd",
+        "/C:/Windows/win.ini",
+        "/index.html%00.png",
+        "/%00",
+        "/out.html",
+        "/up/secret.txt",
+        "/up/local/secret.txt",
+        "/.wyn_manifest",
+        "/%2ewyn_manifest",
+        "/.",
+        "/docs/.",
+        "/%",
+        "/%zz",
+        "secret.txt",
+        "http://127.0.0.1/../secret.txt",
+        "*",
+    };
+    for (const char *form : forms) {
+        HttpReply reply = http_fetch(site.port, form);
+        EXPECT_TRUE(reply.status == 404 || reply.status == 400) << form << " got " << reply.status;
+        EXPECT_EQ(reply.body.find("SECRET"), std::string::npos) << form;
+        EXPECT_EQ(reply.body.find("root:"), std::string::npos) << form;
+    }
+    // The server still serves after all of that.
+    EXPECT_EQ(http_fetch(site.port, "/index.html").status, 200);
+}
+
+TEST(Server, ListsNoFolder)
+{
+    ServedSite site(false);
+    mkdir((site.local + "html/empty").c_str(), 0755);
+    write_file(site.local + "html/empty/a.html", "a");
+    HttpReply reply = http_fetch(site.port, "/empty/");
+    EXPECT_EQ(reply.status, 404);
+    EXPECT_EQ(reply.body.find("a.html"), std::string::npos);
+}
+
+//- live reload
+
+static int open_events(int port, std::string *greeting)
+{
+    int fd = http_connect(port);
+    if (fd < 0) return -1;
+    http_send_all(fd, "GET /.wyn/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    *greeting = http_read(fd, 3000, "live reload\n\n");
+    return fd;
+}
+
+TEST(ServerEvents, TellsOpenStreamsWhatWasRewritten)
+{
+    ServedSite site;
+    std::string greeting;
+    int a = open_events(site.port, &greeting);
+    ASSERT_GE(a, 0);
+    EXPECT_NE(greeting.find("text/event-stream"), std::string::npos) << greeting;
+    int b = open_events(site.port, &greeting);
+    ASSERT_GE(b, 0);
+    auto start = std::chrono::steady_clock::now();
+    http_server_notify(site.server, str_lit("/docs/index.html"));
+    http_server_notify(site.server, str_lit("/shared/css/site.css"));
+    std::string got_a = http_read(a, 1000, "site.css\n\n");
+    std::string got_b = http_read(b, 1000, "site.css\n\n");
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_NE(got_a.find("data: /docs/index.html\n\n"), std::string::npos) << got_a;
+    EXPECT_NE(got_a.find("data: /shared/css/site.css\n\n"), std::string::npos) << got_a;
+    EXPECT_NE(got_b.find("data: /shared/css/site.css\n\n"), std::string::npos) << got_b;
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000);
+    close(a);
+    close(b);
+}
+
+TEST(ServerEvents, AStreamThatFellBehindIsToldToReloadEverything)
+{
+    ServedSite site;
+    std::string greeting;
+    int fd = open_events(site.port, &greeting);
+    ASSERT_GE(fd, 0);
+    // Rewrites while the stream waits pile up faster than a ring holds.
+    for (int i = 0; i < 600; i += 1) http_server_notify(site.server, str_lit("/x.html"));
+    std::string got = http_read(fd, 1000, "data: *\n\n");
+    EXPECT_NE(got.find("data: *\n\n"), std::string::npos) << got.substr(0, 200);
+    close(fd);
+}
+
+TEST(ServerEvents, ALineBreakCannotSplitAnEvent)
+{
+    ServedSite site;
+    std::string greeting;
+    int fd = open_events(site.port, &greeting);
+    ASSERT_GE(fd, 0);
+    http_server_notify(site.server, str_lit("/a\ndata: evil.html"));
+    std::string got = http_read(fd, 1000, "\n\n");
+    EXPECT_NE(got.find("data: /a?data: evil.html\n\n"), std::string::npos) << got;
+    close(fd);
+}
+
+TEST(ServerEvents, StopEndsOpenStreams)
+{
+    ServedSite *site = new ServedSite;
+    std::string greeting;
+    int fd = open_events(site->port, &greeting);
+    ASSERT_GE(fd, 0);
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+        delete site;
+        stopped = true;
+    });
+    for (int i = 0; i < 100 && !stopped; i += 1) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(stopped.load()) << "stopping the server with an open event stream did not finish in 5 s";
+    if (!stopped) stopper.detach();   // the failure is reported; do not hang
+    else stopper.join();
+    close(fd);
+}
+
+//- load
+
+TEST(ServerLoad, ManyAndSlowClientsAllGetServedWhilePagesAreRewritten)
+{
+    ServedSite site;
+    // Slow clients: connections that send half a request and then wait.
+    std::vector<int> slow;
+    for (int i = 0; i < 20; i += 1) {
+        int fd = http_connect(site.port);
+        if (fd >= 0) http_send_all(fd, "GET /index.html HTTP/1.1\r\nHo");
+        slow.push_back(fd);
+    }
+    std::vector<std::string> streams_seen(5);
+    std::vector<int> streams;
+    for (int i = 0; i < 5; i += 1) {
+        std::string greeting;
+        streams.push_back(open_events(site.port, &greeting));
+    }
+    std::atomic<bool> writing{true};
+    std::atomic<int> rewrites{0};
+    std::thread writer([&] {
+        while (writing) {
+            write_file(site.local + "html/index.html",
+                       "<html><body>home " + std::to_string(rewrites.load()) + "</body></html>");
+            http_server_notify(site.server, str_lit("/index.html"));
+            rewrites += 1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    std::atomic<int> ok{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 200; i += 1) {
+        clients.emplace_back([&, i] {
+            HttpReply reply = http_fetch(site.port, i % 2 ? "/index.html" : "/shared/css/site.css", "GET", 10000);
+            if (reply.status == 200 && !reply.body.empty()) ok += 1;
+        });
+    }
+    for (std::thread &t : clients) t.join();
+    writing = false;
+    writer.join();
+    EXPECT_EQ(ok.load(), 200);
+    EXPECT_GT(rewrites.load(), 0);
+    for (int fd : streams) {
+        std::string got = http_read(fd, 1000, "data: /index.html\n\n");
+        EXPECT_NE(got.find("data: /index.html"), std::string::npos);
+        close(fd);
+    }
+    for (int fd : slow) close(fd);
+}
