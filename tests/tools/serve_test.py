@@ -218,6 +218,7 @@ class Serve(unittest.TestCase):
         return wyn, int(seen.group(1))
 
     def test_pages_assets_and_refusals(self):
+        os.makedirs(os.path.join(self.site, "local", "shared", "css"), exist_ok=True)
         with open(os.path.join(self.site, "local", "shared", "css", "extra.css"), "w") as f:
             f.write("p{}")
         wyn, port = self.start()
