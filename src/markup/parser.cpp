@@ -94,14 +94,27 @@ static ParseRecord *innermost_context(const Parser *p)
 
 //- nodes and messages
 
+// A document that is mostly mistakes (a megabyte of "]") would otherwise
+// keep a message, its anchor and its text per byte: past the limit they are
+// counted, not kept, and one note at the end says how many.
+static bool message_dropped(Parser *p, u32 level)
+{
+    if (p->out->messages.count < parser_message_limit) return false;
+    p->dropped_messages += 1;
+    p->dropped_max_level = max_of(p->dropped_max_level, level);
+    return true;
+}
+
 void parser_message(Parser *p, const MarkupToken *t, u32 level, Str text)
 {
+    if (message_dropped(p, level)) return;
     MarkupNode *anchor = node_new_message(p->work, t->begin, node_flags_from_token(t->flags), parser_token_text(p, t));
     diag_push(p->work, &p->out->messages, anchor, level, text);
 }
 
 void parser_unexpected(Parser *p, const MarkupToken *t)
 {
+    if (message_dropped(p, DiagLevel_Error)) return;
     Str text = str_pushf(p->work, "Unexpected \"%S\" token.", parser_token_text(p, t));
     parser_message(p, t, DiagLevel_Error, text);
 }
@@ -711,6 +724,12 @@ void parse_document(Arena *work_arena, Arena *arena, Str path, Str text, TokenAr
     resolve_references(&p.footnote_refs, &p.footnote_defs);
 
     out->root = p.root;
+    if (p.dropped_messages) {
+        Str text = str_pushf(p.work, "%I64u more messages were not recorded: only the first %I64u of a document are kept",
+                             p.dropped_messages, parser_message_limit);
+        diag_push_at(p.work, &out->messages, nullptr, p.text.size, DiagLevel_Note, text);
+        if (p.dropped_max_level > out->messages.max_level) out->messages.max_level = p.dropped_max_level;
+    }
     out->message_count = out->messages.count;
     out->max_level = out->messages.max_level;
     out->parse_ok = out->max_level <= DiagLevel_Error ? 1 : 0;

@@ -70,6 +70,8 @@ struct Parser {
     bool at_line_start;
     u64 line_begin;            // offset of the first byte of the current physical line
     const ParseOptions *options;
+    u64 dropped_messages;        // messages past parser_message_limit: counted, not kept
+    u32 dropped_max_level;
     bool line_after_short_row;   // a short line just ended a table: it is text, not a new table
 
     MarkupNode *last_paragraph;  // the latest "paragraph" made
@@ -109,6 +111,7 @@ void parser_pop_through(Parser *p, ParseRecord *record); // pops `record` too
 //- nodes and messages
 
 constexpr u64 parser_node_batch = 32;
+constexpr u64 parser_message_limit = 10000;
 
 inline const MarkupNode parser_blank_node = {
     &markup_nil, &markup_nil, &markup_nil, &markup_nil, &markup_nil, nullptr, 0, 0, 0, {"", 0}, {"", 0}, 0, 0, 0, 0, 0, 0, 0,

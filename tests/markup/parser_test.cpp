@@ -558,3 +558,24 @@ TEST(ParserMemory, HostileBytesCostAtMostSixtyFourTimesTheirSize)
         arena_release(nodes);
     }
 }
+
+// A flood of mistakes keeps the first messages and counts the rest: a
+// megabyte of "]" must not hold a message, an anchor and a text per byte.
+TEST(ParserMemory, MessagesPastTheLimitAreCountedNotKept)
+{
+    std::string closers = "Heading\n  " + std::string(MiB(1), ']') + "\n";
+    Arena *nodes = arena_alloc(GiB(1), MiB(1));
+    Arena *work = arena_alloc(GiB(1), MiB(1));
+    Str text = Str{closers.data(), closers.size()};
+    TokenArray tokens = tokenize(nodes, text);
+    ParsedDocument doc = {};
+    parse_document(work, nodes, str_lit("t.wyn"), text, tokens, nullptr, &doc);
+    ASSERT_EQ(doc.message_count, 10001u);   // the first 10,000, then one note
+    EXPECT_EQ(doc.max_level, (u32)DiagLevel_Error);
+    std::string last(doc.messages.last->text.str, doc.messages.last->text.size);
+    EXPECT_EQ(last.rfind(std::to_string(MiB(1) - 10000) + " more messages were not recorded", 0), 0u) << last;
+    EXPECT_EQ(doc.messages.last->offset, text.size);
+    EXPECT_LE(arena_pos(work), 16 * text.size);   // not a message per byte
+    arena_release(work);
+    arena_release(nodes);
+}
