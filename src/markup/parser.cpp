@@ -727,7 +727,8 @@ void parse_document(Arena *work_arena, Arena *arena, Str path, Str text, TokenAr
     if (p.dropped_messages) {
         Str text = str_pushf(p.work, "%I64u more messages were not recorded: only the first %I64u of a document are kept",
                              p.dropped_messages, parser_message_limit);
-        diag_push_at(p.work, &out->messages, nullptr, p.text.size, DiagLevel_Note, text);
+        MarkupNode *anchor = node_new_message(p.work, p.text.size, 0, str_empty());
+        diag_push(p.work, &out->messages, anchor, DiagLevel_Note, text);
         if (p.dropped_max_level > out->messages.max_level) out->messages.max_level = p.dropped_max_level;
     }
     out->message_count = out->messages.count;
