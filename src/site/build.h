@@ -114,6 +114,9 @@ constexpr u64 document_size_limit = MiB(32);   // larger sources are refused wit
 // documents (two thirds of the process) to spare a rebuild 4 of its 30 or
 // so page faults.
 constexpr u64 document_arena_keep = KiB(4);
+// What a parser worker keeps of each scratch arena between builds: its
+// document's tree and pages are made there.
+constexpr u64 worker_scratch_keep = MiB(8);
 
 struct UrlCheckService;
 
