@@ -44,7 +44,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const int quiet_ms = 2000;
+const int quiet_ms = 3000;
 const int deadline_s = 600;
 
 double now_s()
