@@ -12,6 +12,31 @@
 // page whose table of contents is hidden, with anchors and a reference to one
 // (notes/anchors); each case on the desktop page and the smartphone page,
 // and one raw-source page.
+//
+// What each golden was checked for, by hand, against wyn's rules and the
+// `wyn tree=` dump of its source (offsets, spaces before and after words):
+// - the document context moves to top_left, its Info icon turned into the
+//   checkbox "toggle-checkbox_1" before it; its image leaves it for a div
+//   "banner" put first into b_w, an img with src, alt, width, height,
+//   title, data-title (64x48, ratio 64/1 : 48/1 = 1:1 from the JPEG's
+//   densities of 1) and max-width in that order;
+// - the title h1 first in b_w on the desktop page, in top_middle on the
+//   smartphone page with its own style; header fields 1.1rem there;
+// - table of contents in top_right inside "toc_container" with its
+//   ListNested checkbox and "Table of content:" first; toggles
+//   "toggle-content_" on the desktop page, "toggle-content_fixed" on the
+//   smartphone page, inline contexts "toggle-content_i" on both, block
+//   contexts "toggle-content_" on both; "toc: none" leaves the container
+//   empty;
+// - the Square dot between the entries of an inline context;
+// - the table: thead/tr/th with Fb, and Eb for the ticked column, tbody with
+//   Db and Cb cells, the root indented 1.3 + 0.5 rem under its paragraph;
+// - links to sources point at the other document's page (its smartphone
+//   page on a smartphone page) with the anchor's id (eb_ and the anchor's
+//   offset in that document); the CSV keeps its own address; a reference
+//   without a label gets its number in a sup; the footnote lands in bottom
+//   at the end of b_w;
+// - the raw page escapes &, < and > in the pre and links back to the page.
 #include <gtest/gtest.h>
 
 #include "fixture_site.h"
