@@ -21,7 +21,7 @@
 #include "bench_support.h"
 #include "os/file_service.h"
 #include "shell/page_shell.h"
-#include "site/command_line.h"
+#include "markup/paths.h"
 
 namespace {
 
@@ -29,21 +29,21 @@ struct Corpus {
     Arena *arena = nullptr;
     std::vector<ParsedDocument> parsed;
     Shell *shell = nullptr;
+    RenderOptions render = {};
 };
 
 Corpus load_corpus()
 {
     Corpus corpus;
     std::string site = bench_corpus_site();
-    static SiteLayout layout = {};
     static std::string local = site + "/local/";
-    layout.local_folder = as_str(local);
-    site_layout_set(&layout);
+    corpus.render.local_folder = as_str(local);
     std::vector<std::string> documents = bench_corpus_documents(site);
     corpus.arena = arena_alloc(GiB(16), MiB(64));
     for (const std::string &d : documents) {
         Str text = str_copy(corpus.arena, as_str(d));
-        corpus.parsed.push_back(test_parse(corpus.arena, text));
+        ParseOptions options = {corpus.render.local_folder, 0, nullptr, nullptr};
+        corpus.parsed.push_back(test_parse(corpus.arena, text, &options));
     }
 
     content_cache_create();
@@ -76,8 +76,8 @@ void run(benchmark::State &state, bool render, bool shell)
                 ArenaTemp t = temp_begin(arena);
                 TestPage page = test_page_make(arena);
                 if (render) {
-                    render_document(arena, doc.root, page.document, &variant);
-                    if (!node_is_nil(doc.footnotes)) render_document(arena, doc.footnotes, page.b_w, &variant);
+                    render_document(arena, doc.root, page.document, &variant, &c.render);
+                    if (!node_is_nil(doc.footnotes)) render_document(arena, doc.footnotes, page.b_w, &variant, &c.render);
                 }
                 if (shell) page_shell_apply(arena, c.shell, page.document, &variant, nullptr);
                 benchmark::DoNotOptimize(page.document->child_count);

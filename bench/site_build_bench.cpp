@@ -97,6 +97,8 @@ static std::vector<double> build_site(const GeneratedSite &site, u64 workers)
     SiteBuildConfig config = {};
     config.worker_count = workers;
     config.quiet = 1;
+    // The table and the parse alone: pages are measured by site_run_bench.
+    config.no_pages = 1;
     SiteConfig site_config = {};
     std::string local = site.root + "/local/";
     site_config.layout.local_folder = as_str(local);

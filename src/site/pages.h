@@ -16,8 +16,8 @@
 // between two runs), the page is removed, but only when its bytes are
 // still the ones wyn wrote: a file put there or edited by hand is never
 // removed; the author is warned instead. The manifest is written
-// atomically by a small thread shortly after it changes, never once per
-// page.
+// atomically by a small thread once the changes pause (and every two seconds
+// while they go on), never once per page.
 //
 // Threads: site_pages_document runs on every parser worker at once; the
 // claims and the manifest sit behind one lock, held for table work only,
@@ -52,5 +52,5 @@ struct SitePagesCounts {
 };
 SitePagesCounts site_pages_counts(void);
 // Writes the manifest now when it changed (the writer thread does this by
-// itself within a tenth of a second).
+// itself once the changes pause for a tenth of a second).
 void site_pages_flush(void);

@@ -1,0 +1,347 @@
+// The whole program as a user starts it, on the generated site of
+// bench/gen_site.py (10,000 documents, seed 1):
+//   cold      wyn started in the site with no html folder, until every page
+//             is on disk and nothing more happens
+//   rebuild   wyn started again on that output: every document is built
+//             again, and no file may change
+//   floor     a small program that writes the same files (same bytes, same
+//             folders) with plain open/write/close, the I/O floor of the
+//             cold build; "floor+rename" writes each file as a temporary
+//             file renamed over its path, as wyn's atomic writes do
+// Each run is a fresh child process. wyn never exits on its own, so a run
+// ends when it is quiet: no printed output, no manifest change and no more
+// than idle CPU for `quiet_ms`; its figures are taken at the last moment it
+// was busy, then the process is killed.
+//
+// Keeping the figures honest: an old output folder is renamed aside and
+// deleted before the timed part, then the file system is synced, so no run
+// pays for another's deletions or dirty pages; runs of the four kinds
+// alternate within each round, so drift of the shared machine touches them
+// all alike.
+//
+//   site_run_bench [rounds]     (WYN_BENCH_RUN_SITE names another site)
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const int quiet_ms = 3000;
+const int deadline_s = 600;
+
+double now_s()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// utime + stime of a process, in seconds.
+double process_cpu_s(pid_t pid)
+{
+    std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    size_t paren = stat.rfind(')');
+    if (paren == std::string::npos) return 0;
+    // Fields after the command: state is field 3; utime and stime are 14 and 15.
+    const char *p = stat.c_str() + paren + 2;
+    unsigned long long utime = 0, stime = 0;
+    int field = 3;
+    while (*p && field < 14) {
+        if (*p == ' ') field += 1;
+        p += 1;
+    }
+    if (sscanf(p, "%llu %llu", &utime, &stime) != 2) return 0;
+    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
+
+unsigned long long proc_field(const std::string &text, const char *name)
+{
+    size_t at = text.find(name);
+    if (at == std::string::npos) return 0;
+    return strtoull(text.c_str() + at + strlen(name), nullptr, 10);
+}
+
+struct Stamp {
+    long long mtime_ns;
+    unsigned long long inode;
+    long long size;
+    bool operator==(const Stamp &o) const { return mtime_ns == o.mtime_ns && inode == o.inode && size == o.size; }
+};
+
+// Every regular file below `folder`, with what tells a rewrite apart.
+std::map<std::string, Stamp> snapshot(const std::string &folder)
+{
+    std::map<std::string, Stamp> files;
+    if (!fs::exists(folder)) return files;
+    for (const auto &entry : fs::recursive_directory_iterator(folder)) {
+        struct stat st;
+        if (lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        files[entry.path().string()] = {st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec,
+                                        (unsigned long long)st.st_ino, (long long)st.st_size};
+    }
+    return files;
+}
+
+struct RunFigures {
+    bool quiet = false;
+    double wall_s = 0;
+    double cpu_s = 0;
+    double peak_rss_mib = 0;
+    unsigned long long write_calls = 0;   // write-type system calls, the console's included
+    unsigned long long bytes_written = 0; // bytes handed to write(), the console's excluded
+    unsigned long long printed_bytes = 0;
+};
+
+// Starts wyn in `site` and follows it until it has been quiet for quiet_ms.
+RunFigures run_wyn(const std::string &site)
+{
+    RunFigures figures;
+    std::string manifest = site + "/local/html/.wyn_manifest";
+    int fds[2];
+    if (pipe(fds) != 0) return figures;
+    double start = now_s();
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        dup2(fds[1], 2);
+        close(fds[0]);
+        close(fds[1]);
+        if (chdir(site.c_str()) != 0) _exit(127);
+        execl(WYN_BINARY, WYN_BINARY, (char *)nullptr);
+        _exit(127);
+    }
+    close(fds[1]);
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+
+    double last_activity = start;
+    double cpu_at_activity = 0;
+    double last_cpu = 0, last_cpu_time = start;
+    struct stat last_manifest = {};
+    unsigned long long rss_kib = 0;
+    std::string status;
+    for (;;) {
+        struct pollfd p = {fds[0], POLLIN, 0};
+        poll(&p, 1, 20);
+        double t = now_s();
+        char buffer[1 << 16];
+        ssize_t n;
+        while ((n = read(fds[0], buffer, sizeof(buffer))) > 0) {
+            figures.printed_bytes += (unsigned long long)n;
+            last_activity = t;
+        }
+        struct stat st = {};
+        if (stat(manifest.c_str(), &st) == 0 &&
+            (st.st_size != last_manifest.st_size || st.st_mtim.tv_nsec != last_manifest.st_mtim.tv_nsec ||
+             st.st_mtim.tv_sec != last_manifest.st_mtim.tv_sec)) {
+            last_manifest = st;
+            last_activity = t;
+        }
+        // Busy: more than a quarter of a core over the last tenth of a
+        // second (the idle watch costs about 1 %).
+        if (t - last_cpu_time >= 0.1) {
+            double cpu = process_cpu_s(pid);
+            if (cpu - last_cpu > 0.25 * (t - last_cpu_time)) last_activity = t;
+            last_cpu = cpu;
+            last_cpu_time = t;
+        }
+        if (last_activity == t) {
+            cpu_at_activity = process_cpu_s(pid);
+            status = read_file("/proc/" + std::to_string(pid) + "/status");
+            rss_kib = std::max(rss_kib, proc_field(status, "VmHWM:"));
+        }
+        if (waitpid(pid, nullptr, WNOHANG) != 0) break;   // ended: a failure
+        if (t - last_activity >= quiet_ms / 1000.0) {
+            figures.quiet = true;
+            break;
+        }
+        if (t - start > deadline_s) break;
+    }
+    status = read_file("/proc/" + std::to_string(pid) + "/status");
+    rss_kib = std::max(rss_kib, proc_field(status, "VmHWM:"));
+    std::string io = read_file("/proc/" + std::to_string(pid) + "/io");
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    close(fds[0]);
+    figures.wall_s = last_activity - start;
+    figures.cpu_s = cpu_at_activity;
+    figures.peak_rss_mib = double(rss_kib) / 1024.0;
+    figures.write_calls = proc_field(io, "syscw:");
+    unsigned long long wchar = proc_field(io, "wchar:");
+    figures.bytes_written = wchar > figures.printed_bytes ? wchar - figures.printed_bytes : 0;
+    return figures;
+}
+
+struct OutputFile {
+    std::string path;   // relative to the html folder
+    std::string bytes;
+};
+
+std::vector<OutputFile> load_output(const std::string &html)
+{
+    std::vector<OutputFile> files;
+    for (const auto &[path, stamp] : snapshot(html)) files.push_back({path.substr(html.size() + 1), read_file(path)});
+    return files;
+}
+
+// The floor, in a child process of its own: the same files written with
+// plain calls. With `rename`, each goes through a temporary file first.
+RunFigures run_floor(const std::string &html, const std::vector<OutputFile> &files, bool rename_over)
+{
+    RunFigures figures;
+    int fds[2];
+    if (pipe(fds) != 0) return figures;
+    double start = now_s();
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        std::set<std::string> folders;
+        bool ok = true;
+        for (const OutputFile &f : files) {
+            std::string path = html + "/" + f.path;
+            std::string folder = path.substr(0, path.rfind('/'));
+            if (folders.insert(folder).second) {
+                for (size_t at = html.size(); at != std::string::npos; at = folder.find('/', at + 1))
+                    mkdir(folder.substr(0, at).c_str(), 0755);
+                mkdir(folder.c_str(), 0755);
+            }
+            std::string target = rename_over ? folder + "/.tmp_floor" : path;
+            int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (fd < 0) {
+                ok = false;
+                continue;
+            }
+            size_t done = 0;
+            while (done < f.bytes.size()) {
+                ssize_t n = write(fd, f.bytes.data() + done, f.bytes.size() - done);
+                if (n <= 0) break;
+                done += (size_t)n;
+            }
+            ok = ok && done == f.bytes.size();
+            close(fd);
+            if (rename_over && rename(target.c_str(), path.c_str()) != 0) ok = false;
+        }
+        struct rusage usage;
+        getrusage(RUSAGE_SELF, &usage);
+        double cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        double values[3] = {ok ? 1.0 : 0.0, cpu, 0.0};
+        ssize_t ignored = write(fds[1], values, sizeof(values));
+        (void)ignored;
+        _exit(0);
+    }
+    close(fds[1]);
+    double values[3] = {};
+    ssize_t got = read(fds[0], values, sizeof(values));
+    waitpid(pid, nullptr, 0);
+    figures.wall_s = now_s() - start;
+    close(fds[0]);
+    figures.quiet = got == (ssize_t)sizeof(values) && values[0] == 1.0;
+    figures.cpu_s = values[1];
+    figures.write_calls = files.size();
+    for (const OutputFile &f : files) figures.bytes_written += f.bytes.size();
+    return figures;
+}
+
+// Renames the html folder aside and deletes it, then syncs: none of it is
+// timed.
+void clear_output(const std::string &site)
+{
+    std::string html = site + "/local/html";
+    if (fs::exists(html)) {
+        std::string aside = site + "/html-aside-" + std::to_string(getpid());
+        fs::rename(html, aside);
+        fs::remove_all(aside);
+    }
+    sync();
+}
+
+void print_row(const char *name, const RunFigures &f, double floor_wall)
+{
+    printf("%-14s %s wall %7.2f s  cpu %7.2f s  ", name, f.quiet ? "    " : "FAIL", f.wall_s, f.cpu_s);
+    // The floor's child shares the loaded files with this process: its
+    // resident size says nothing about the floor.
+    if (f.peak_rss_mib > 0) printf("rss %7.1f MiB  ", f.peak_rss_mib);
+    else printf("rss        -      ");
+    printf("writes %8llu  bytes %11llu  printed %9llu", f.write_calls, f.bytes_written, f.printed_bytes);
+    if (floor_wall > 0) printf("  %.2fx floor", f.wall_s / floor_wall);
+    printf("\n");
+    fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int rounds = argc > 1 ? atoi(argv[1]) : 3;
+    const char *env = getenv("WYN_BENCH_RUN_SITE");
+    // A site of its own: this benchmark deletes and rewrites its html folder,
+    // which must not disturb the other benchmarks' corpus.
+    std::string site = env ? env : "/tmp/wyn-bench-run-1-10000";
+    if (!fs::exists(site + "/local/wyn_files")) {
+        std::string command = std::string("python3 '") + WYN_SOURCE_DIR + "/bench/gen_site.py' --out '" + site +
+                              "' --count 10000 --seed 1";
+        if (std::system(command.c_str()) != 0) return 1;
+    }
+    std::string html = site + "/local/html";
+    printf("site %s, wyn %s, quiet after %d ms\n", site.c_str(), WYN_BINARY, quiet_ms);
+    bool ok = true;
+    for (int round = 0; round < rounds; round += 1) {
+        printf("-- round %d\n", round + 1);
+        clear_output(site);
+        RunFigures cold = run_wyn(site);
+        std::map<std::string, Stamp> before = snapshot(html);
+        unsigned long long files = before.size(), bytes = 0;
+        for (const auto &[path, stamp] : before) bytes += (unsigned long long)stamp.size;
+        sync();
+
+        RunFigures rebuild = run_wyn(site);
+        std::map<std::string, Stamp> after = snapshot(html);
+        unsigned long long changed = 0;
+        for (const auto &[path, stamp] : after) {
+            auto it = before.find(path);
+            if (it == before.end() || !(it->second == stamp)) {
+                if (changed < 3)
+                    printf("changed: %s (%s)\n", path.c_str(), it == before.end() ? "new" : "rewritten");
+                changed += 1;
+            }
+        }
+        changed += before.size() > after.size() ? before.size() - after.size() : 0;
+
+        std::vector<OutputFile> output = load_output(html);
+        clear_output(site);
+        RunFigures floor = run_floor(html, output, false);
+        clear_output(site);
+        RunFigures floor_rename = run_floor(html, output, true);
+        clear_output(site);
+
+        printf("output: %llu files, %llu bytes; rebuild changed %llu files\n", files, bytes, changed);
+        print_row("floor", floor, 0);
+        print_row("floor+rename", floor_rename, 0);
+        print_row("cold", cold, floor.wall_s);
+        print_row("rebuild", rebuild, floor.wall_s);
+        printf("rebuild / cold: %.2f\n", rebuild.wall_s / cold.wall_s);
+        ok = ok && cold.quiet && rebuild.quiet && floor.quiet && floor_rename.quiet && changed == 0;
+    }
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,106 @@
+// A fixture site under tests/sites/ copied into a temporary folder and built
+// there by the real wyn, which runs until its html folder has settled.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "wyn_process.h"
+
+namespace fixture {
+
+namespace fs = std::filesystem;
+
+struct FixtureSite {
+    fs::path root;
+    fs::path local;
+    explicit FixtureSite(const std::string &name)
+    {
+        char pattern[] = "/tmp/wyn-pages-XXXXXX";
+        root = mkdtemp(pattern);
+        fs::copy(fs::path(WYN_SOURCE_DIR) / "tests/sites" / name, root, fs::copy_options::recursive);
+        local = root / "local";
+    }
+    ~FixtureSite() { fs::remove_all(root); }
+    fs::path html(const std::string &relative) const { return local / "html" / relative; }
+};
+
+inline std::string read_file(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void write_file(const fs::path &path, const std::string &text)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Every file under html/ (the manifest and the shared copies left out),
+// relative, with its modification time.
+inline std::map<std::string, fs::file_time_type> html_files(const FixtureSite &site)
+{
+    std::map<std::string, fs::file_time_type> files;
+    fs::path html = site.local / "html";
+    if (!fs::exists(html)) return files;
+    // wyn writes while this looks: a temporary file may vanish between the
+    // listing and the look at its time, so nothing here may throw.
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(html, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code file_ec;
+        if (!it->is_regular_file(file_ec)) continue;
+        std::string relative = fs::relative(it->path(), html, file_ec).string();
+        if (relative == ".wyn_manifest" || relative.rfind("shared/", 0) == 0) continue;
+        if (relative.find(".wyn-tmp") != std::string::npos) continue;
+        auto time = fs::last_write_time(it->path(), file_ec);
+        if (!file_ec) files[relative] = time;
+    }
+    return files;
+}
+
+// Takes what wyn printed so far without waiting, so its pipe never fills.
+inline void drain(WynProcess &wyn)
+{
+    for (;;) {
+        struct pollfd p = {wyn.out, POLLIN, 0};
+        if (poll(&p, 1, 0) <= 0) return;
+        char buffer[65536];
+        ssize_t n = read(wyn.out, buffer, sizeof buffer);
+        if (n <= 0) return;
+        wyn.text.append(buffer, (size_t)n);
+    }
+}
+
+// Runs wyn until the html folder and the manifest have not changed for a
+// second (wyn never stops by itself), then stops it. Fails after 60 s.
+inline std::string run_until_quiet(const FixtureSite &site)
+{
+    WynProcess wyn(site.root.string(), {});
+    EXPECT_GT(wyn.pid, 0);
+    auto manifest = site.html(".wyn_manifest");
+    std::map<std::string, fs::file_time_type> last;
+    std::string last_manifest;
+    int stable = 0;
+    for (int i = 0; i < 600 && stable < 10; i += 1) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        drain(wyn);
+        auto now = html_files(site);
+        std::string m = fs::exists(manifest) ? read_file(manifest) : "";
+        stable = (now == last && m == last_manifest && !m.empty()) ? stable + 1 : 0;
+        last = now;
+        last_manifest = m;
+    }
+    EXPECT_EQ(stable, 10) << "wyn did not settle within 60 s";
+    return wyn.text;
+}
+
+} // namespace fixture
