@@ -11,3 +11,10 @@ void diag_print_log(const DiagnosticList *list);
 void diag_print_document(const DiagnosticList *list, Str path, Str source);
 // Layout C: "<level>: ", "token: <text>", "<path>:<line>:<column>".
 void diag_print_template(const DiagnosticList *list, Str path, Str source);
+
+// Records printed so far at level warning, and at level error or above.
+struct DiagPrintedCounts {
+    u64 warnings;
+    u64 errors;
+};
+DiagPrintedCounts diag_printed_counts(void);

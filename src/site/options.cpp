@@ -25,6 +25,8 @@ const OptionInfo option_table[Option_Count] = {
      str_lit("certificates trusted besides the system's when checking web addresses")},
     {Option_Tree, OptionKind_Value, str_lit("tree"), str_lit("FILE"),
      str_lit("print how FILE parses (node tree and messages) and exit")},
+    {Option_Once, OptionKind_Flag, str_lit("once"), str_lit(""),
+     str_lit("build the site until it is up to date, print a summary and exit (1 on errors)")},
     {Option_Help, OptionKind_Flag, str_lit("help"), str_lit(""), str_lit("print this text and exit")},
     {Option_Version, OptionKind_Flag, str_lit("version"), str_lit(""), str_lit("print the version and exit")},
 };
@@ -151,6 +153,7 @@ SiteConfig site_config_from_command_line(Arena *arena, const CommandLine *cmd, S
     config.help = flag_of(cmd, Option_Help);
     config.version = flag_of(cmd, Option_Version);
     config.tree = str_copy(arena, value_of(cmd, Option_Tree));
+    config.once = flag_of(cmd, Option_Once);
     config.js = flag_of(cmd, Option_Js);
     config.check_urls = flag_of(cmd, Option_CheckUrls);
     config.print_todos = flag_of(cmd, Option_PrintTodos);

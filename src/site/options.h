@@ -29,6 +29,7 @@ enum OptionId : u32 {
     Option_Probe,
     Option_CaFile,
     Option_Tree,
+    Option_Once,
     Option_Help,
     Option_Version,
     Option_Count,
@@ -88,6 +89,7 @@ struct SiteConfig {
     Str probe;              // the network probe's address; empty: the compiled-in default
     Str ca_file;            // certificates trusted besides the system's for web checks; may be empty
     Str tree;               // tree=FILE: the file to dump; empty otherwise
+    b32 once;               // build until quiet, print a summary and exit
     b32 help;
     b32 version;
 };
