@@ -37,8 +37,11 @@ Str markup_escape_text(Arena *arena, Str text)
             // A quote opens a string that runs to the next quote of its
             // kind, backslashes and all; escaped, the whole string is text
             // as it stands. So the stretch is copied as it is, and only a
-            // quote without partner is escaped alone.
+            // quote without partner (none before a backtick or the end) is
+            // escaped alone.
             u64 close = str_find_byte(text, c, i + 1);
+            // A backtick ends a string unclosed.
+            if (str_find_byte(text, '`', i + 1) < close) close = text.size;
             out[at++] = '\\';
             u64 end = close < text.size ? close : i;
             for (u64 k = i; k <= end; k += 1) out[at++] = text.str[k];

@@ -291,7 +291,6 @@ MarkupNode *index_document_build(Arena *arena, SiteBuild *build)
     node_append_child(heading, text_node(arena, str_lit("Complete file list")));
     node_append_child(root, heading);
     MarkupNode *list = element(arena, MarkupKind_ListUnordered, 0);
-    node_append_child(heading, list);
 
     ArenaTemp scratch = scratch_begin(&arena, 1);
     for (u64 b = 0; b < document_bucket_count; b += 1) {
@@ -320,6 +319,9 @@ MarkupNode *index_document_build(Arena *arena, SiteBuild *build)
         srw_unlock_shared(stripe->slim);
     }
     scratch_end(scratch);
+    // An empty list has no line of its own: a site without documents gets
+    // the heading alone.
+    if (list->child_count) node_append_child(heading, list);
     return root;
 }
 
