@@ -524,6 +524,10 @@ void detector_start(SiteBuild *build)
     d->quiet_lock = cs_alloc();
     d->quiet_cv = cv_alloc();
     d->next_discovery_us = now_us() + discovery_interval_us;
+    // The first build is the first busy period: its quiet line counts from
+    // the start.
+    d->busy = 1;
+    d->busy_since_us = now_us();
     FsObserver observer = {};
     observer.on_change = detector_source_changed;
     observer.on_unreadable = detector_unreadable;
