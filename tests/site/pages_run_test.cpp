@@ -114,6 +114,8 @@ const std::set<std::string> expected_pages = {
     "home.html", "home_smartphone.html", "raw_home.html", "raw_home_smartphone.html",
     "notes/second.html", "notes/second_smartphone.html", "notes/raw_second.html", "notes/raw_second_smartphone.html",
     "refused_ok.html", "refused_ok_smartphone.html", "raw_refused_ok.html", "raw_refused_ok_smartphone.html",
+    // The generated index document's home page.
+    "index.html", "index_smartphone.html", "raw_index.html", "raw_index_smartphone.html",
 };
 
 std::set<std::string> names(const std::map<std::string, fs::file_time_type> &files)
