@@ -83,13 +83,15 @@ def main():
         page = os.path.join(local, out.lstrip("/"))
         original = open(source_path, "rb").read()
 
-        process = subprocess.Popen([wyn], cwd=site, stdout=subprocess.PIPE)
-        os.set_blocking(process.stdout.fileno(), False)
-        seen = b""
+        # Output to a file: a pipe nobody drains would stop wyn's printing
+        # workers once the site-wide rebuild prints its diagnostics again.
+        log_path = os.path.join(temp, "watch.log")
+        log = open(log_path, "wb")
+        process = subprocess.Popen([wyn], cwd=site, stdout=log)
+        read_log = lambda: open(log_path, "rb").read()
         deadline = time.monotonic() + 600
-        while b"up to date after" not in seen and time.monotonic() < deadline:
+        while b"up to date after" not in read_log() and time.monotonic() < deadline:
             time.sleep(0.05)
-            seen += process.stdout.read() or b""
         times = []
         for i in range(args.saves):
             marker = f"Savemarker{i}x{int(time.time() * 1000)}"
@@ -110,13 +112,11 @@ def main():
             time.sleep(0.3)
         # Let the site-wide rebuild after the saves finish before the idle window.
         deadline = time.monotonic() + 600
-        lines = 0
-        last = time.monotonic()
+        size, last = -1, time.monotonic()
         while time.monotonic() < deadline:
-            chunk = process.stdout.read() or b""
-            seen += chunk
-            if chunk:
-                last = time.monotonic()
+            now = os.path.getsize(log_path)
+            if now != size:
+                size, last = now, time.monotonic()
             if time.monotonic() - last > 5:
                 break
             time.sleep(0.1)
@@ -125,6 +125,7 @@ def main():
         idle = (cpu_seconds(process.pid) - c0) / args.idle * 100
         process.kill()
         process.wait()
+        log.close()
 
         print(f"documents: {args.count}")
         print(f"read every source once (I/O floor): {floor:.2f} s")
