@@ -544,6 +544,17 @@ void parse_inline_token(Parser *p)
             p->i += 2;
             return;
         }
+        // In a description a parenthesis ends or nests it: escaped, it is
+        // text, so a label may hold an unbalanced one.
+        // A quote without partner is text too, even before something that
+        // looks like a path (no warning about a missed quote).
+        bool lone_quote = next && (next->flags & TokenFlag_Quoted) && !(next->flags & TokenFlag_StringClosed);
+        if (lone_quote ||
+            (is_kind(r->node, MarkupKind_Desc) && next && (token_is_symbol(p, next, '(') || token_is_symbol(p, next, ')')))) {
+            parser_text_node(p, container, next, 0);
+            p->i += 2;
+            return;
+        }
         p->i += 1;
         return;
     }

@@ -13,6 +13,20 @@ u64 fs_generation(void)
     return fs ? atomic_load_u64(&fs->generation) : 0;
 }
 
+u64 fs_generation_raise(void)
+{
+    FileService *fs = file_service();
+    return fs ? atomic_add_u64(&fs->generation, 1) : 0;
+}
+
+void fs_observe(const FsObserver *observer)
+{
+    FileService *fs = file_service();
+    if (!fs || atomic_load_u64(&fs->observer_ready)) return;
+    fs->observer = *observer;
+    atomic_store_u64(&fs->observer_ready, 1);
+}
+
 //- the file table
 
 static FileBucket *fs_bucket(FileService *fs, u64 hash, TableStripe **out_stripe)
@@ -177,9 +191,13 @@ static Str streamer_read(Str path, Arena **out_arena, FileProperties *out_props)
         return str_empty();
     }
     // The properties of the handle that was read belong with these bytes.
+    FileProperties stat_props = *out_props;
     Str bytes = file_read_all(arena, path, out_props);
     if (bytes.size == 0) {
         arena_release(arena);
+        // A failed open reports a missing file; keeping what stat saw stops
+        // every later scan from taking the failure for a change.
+        if (!out_props->exists) *out_props = stat_props;
         return str_empty();
     }
     *out_arena = arena;
@@ -213,19 +231,32 @@ void fs_streamer(u64 index)
         FileProperties props = {};
         Str bytes = streamer_read(entry->path, &bytes_arena, &props);
         ContentKey key = content_put(bytes, bytes_arena);
+        bool unreadable = props.exists && !props.is_folder && props.size > 0 && bytes.size == 0;
 
         TableStripe *stripe = nullptr;
         fs_bucket(fs, entry->path_hash, &stripe);
         srw_lock_exclusive(stripe->slim);
+        // Only a change of content makes builds stale: a first load was
+        // asked for by the build that reads it, and the same bytes saved
+        // again change nothing that was built from them.
+        bool changed = entry->load_count > 0 && !content_key_eq(entry->key, key);
+        bool report_unreadable = unreadable && !entry->unreadable;
+        entry->unreadable = unreadable;
         entry->key = key;
         entry->last_write_time = props.last_write_time;
         entry->size = props.exists ? props.size : 0;
         entry->file_id = props.file_id;
         entry->load_count += 1;
-        atomic_add_u64(&fs->generation, 1);   // every load counts, changed bytes or not
+        u64 generation = changed ? atomic_add_u64(&fs->generation, 1) : 0;
+        if (changed) entry->change_generation = generation;
         atomic_store_u64(&entry->busy, FileBusy_Idle);
         srw_unlock_exclusive(stripe->slim);
         cv_broadcast(stripe->condition);
+        if ((changed || report_unreadable) && atomic_load_u64(&fs->observer_ready)) {
+            FsObserver *o = &fs->observer;
+            if (changed && o->on_change) o->on_change(o->user, entry->path, generation);
+            if (report_unreadable && o->on_unreadable) o->on_unreadable(o->user, entry->path);
+        }
         scratch_end(scratch);
     }
 }
@@ -256,6 +287,7 @@ struct ScanFolder {
     ScanFolder *next_all;
     Str prefix;          // the entries' text up to and with their last "/" ("" for none)
     s64 watch_id;        // -1 while unwatched
+    u64 identity[2];     // device and inode the watch was added on
     ScanMember *members;
 };
 
@@ -272,6 +304,10 @@ struct FileScanner {
     FileEntry *suspects;  // through scan_next
     u64 next_full_pass_us;
     b32 full_pass_due;
+    // After a folder's watch is lost, folders are checked for a new inode on
+    // every tick for a while: a folder moved away and copied back keeps its
+    // subfolders' watches on the moved inodes, and they send no event.
+    u64 identity_check_until_us;
 };
 
 static void suspect_add(FileScanner *sc, FileEntry *entry)
@@ -311,9 +347,14 @@ static Str folder_watch_path(Str prefix)
 static void folder_try_watch(FileService *fs, FileScanner *sc, ScanFolder *folder)
 {
     if (!sc->watch || folder->watch_id >= 0) return;
-    s64 id = folder_watch_add(sc->watch, folder_watch_path(folder->prefix));
+    Str path = folder_watch_path(folder->prefix);
+    u64 identity[2] = {};
+    if (!folder_identity(path, identity)) return;
+    s64 id = folder_watch_add(sc->watch, path);
     if (id < 0) return;
     folder->watch_id = id;
+    folder->identity[0] = identity[0];
+    folder->identity[1] = identity[1];
     folder_map_id(sc, folder);
     sc->unwatched_count -= 1;
     if (sc->unwatched_count == 0) atomic_store_u64(&fs->watching, 1);
@@ -327,6 +368,23 @@ static void folder_lost(FileService *fs, FileScanner *sc, ScanFolder *folder)
     folder->watch_id = -1;
     sc->unwatched_count += 1;
     atomic_store_u64(&fs->watching, 0);
+}
+
+// A watch follows an inode, not a name: a folder whose name now leads to
+// another inode is watched again, and its files are looked at, since
+// whatever changed in between sent no event.
+static void folders_check_identity(FileService *fs, FileScanner *sc)
+{
+    for (ScanFolder *f = sc->folders; f; f = f->next_all) {
+        if (f->watch_id < 0) continue;
+        u64 identity[2] = {};
+        bool present = folder_identity(folder_watch_path(f->prefix), identity);
+        if (present && identity[0] == f->identity[0] && identity[1] == f->identity[1]) continue;
+        folder_lost(fs, sc, f);
+        folder_try_watch(fs, sc, f);
+        atomic_add_u64(&fs->rewatches, 1);
+        for (ScanMember *m = f->members; m; m = m->next) suspect_add(sc, m->entry);
+    }
 }
 
 static ScanFolder *folder_for(FileService *fs, FileScanner *sc, Str path)
@@ -460,6 +518,7 @@ static void scan_changes(FileService *fs, FileScanner *sc, Arena *arena)
             if (f->watch_id != c->watch_id) continue;
             if (c->kind == FolderChange_Lost) {
                 folder_lost(fs, sc, f);
+                sc->identity_check_until_us = now_us() + 10 * 1000000;
                 continue;
             }
             Str path = str_pushf(arena, "%S%S", f->prefix, c->name);
@@ -487,7 +546,9 @@ static void scanner_tick(FileService *fs, FileScanner *sc)
         }
     }
     u64 now = now_us();
-    if (!sc->watch || sc->full_pass_due || now >= sc->next_full_pass_us) {
+    bool full_pass = !sc->watch || sc->full_pass_due || now >= sc->next_full_pass_us;
+    if (sc->watch && (full_pass || now < sc->identity_check_until_us)) folders_check_identity(fs, sc);
+    if (full_pass) {
         scan_full_pass(fs, sc);
         atomic_add_u64(&fs->full_passes, 1);
         sc->full_pass_due = 0;
@@ -539,6 +600,7 @@ FileService *fs_start_with(const FileServiceConfig *config)
     if (!fs) process_exit_refused("the file service", MiB(1));
     fs->arena = arena;
     fs->config = *config;
+    fs->generation = 1;
     if (fs->config.streamer_count == 0) {
         u64 processors = system_info()->processor_count;
         fs->config.streamer_count = max_of<u64>(processors > 1 ? processors - 1 : 1, 2);

@@ -30,7 +30,9 @@
 // while a stripe lock is taken, and no stripe lock is held while a push may
 // wait for room. Failure: a file that cannot be read loads as empty content;
 // a path too long for the request queue is refused (fs_get reports it as
-// not loaded).
+// not loaded). An unreadable file keeps the properties stat gave it, so it
+// is loaded once (as empty) and reported once through the observer, not
+// reloaded on every scan.
 #pragma once
 #include "os/content_cache.h"
 
@@ -55,6 +57,8 @@ struct FileEntry {
     u64 file_id;
     u64 busy;                // FileBusy, atomic
     u64 load_count;          // completed loads of this entry, stored with the key
+    u64 change_generation;   // the generation its last content change raised; 0: never changed
+    b32 unreadable;          // the last load could not read an existing file (reported once)
     FileEntry *pending_next; // the service's list of entries the scanner has not taken yet
     // Touched by the scanner thread only.
     u64 scan_mark;           // ScanMark bits
@@ -79,6 +83,15 @@ struct FileServiceConfig {
 
 struct FileScanner;   // the scanner's private state
 
+// Told, on a streamer thread and without any lock held, when a reload
+// changed a file's content and when an existing file could not be read.
+// Both calls must return quickly and must not wait for a load.
+struct FsObserver {
+    void (*on_change)(void *user, Str path, u64 generation);
+    void (*on_unreadable)(void *user, Str path);
+    void *user;
+};
+
 struct FileService {
     Arena *arena;
     WorkQueue *requests;      // file paths, popped by the streamers
@@ -87,7 +100,10 @@ struct FileService {
     u64 streamer_count;
     ThreadRecord **streamers;
     ThreadRecord *scanner_thread;
-    u64 generation;           // atomic; raised by every completed load
+    u64 generation;           // atomic; raised by every reload that changed a file's content
+    FsObserver observer;      // set once; read only after observer_ready
+    u64 observer_ready;       // atomic
+    u64 rewatches;            // atomic: folders watched again after their inode changed
     FileServiceConfig config;
     FileScanner *scanner;     // touched by the scanner thread only
     FileEntry *pending;       // atomic: new entries the scanner has not taken yet
@@ -119,6 +135,12 @@ FsResult fs_get(Str path, u64 deadline_us);
 // can never fit in the request queue.
 bool fs_request(Str path, u64 deadline_us);
 u64 fs_generation(void);
+// Raises the generation by one without a load: something that every build
+// depends on changed without a file's content changing (a source appeared).
+u64 fs_generation_raise(void);
+// Installs the observer (the site build, at its start). Not thread-safe
+// against itself: one caller, once.
+void fs_observe(const FsObserver *observer);
 // Starts the first load of a path nobody asked for yet, without waiting for
 // it: a reader that comes later finds it loaded or loading. Waits only
 // while the request queue is full.

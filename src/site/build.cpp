@@ -1,5 +1,6 @@
 // site/build.cpp: the document table, the parse queue and the parser workers.
 #include "site/build.h"
+#include "site/change_detect.h"
 #include "site/diagnostics.h"
 #include "site/pages.h"
 #include "site/links.h"
@@ -85,6 +86,8 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
     DocumentBucket *bucket = doc_bucket(build, hash, &stripe);
     srw_lock_shared(stripe->slim);
     DocumentRecord *record = doc_index_find(build, path, hash);
+    // Popped: the detector may queue it again from now on.
+    if (record) atomic_store_u64(&record->queued, 0);
     bool claimed = record && atomic_cas_u64(&record->busy, 0, 1);
     srw_unlock_shared(stripe->slim);
     if (record && !claimed) return nullptr;
@@ -434,6 +437,7 @@ static void requeue_locked(SiteBuild *build, DocumentRecord *record)
     ParkingLot *lot = build->parking;
     atomic_store_u64(&record->parked, 0);
     atomic_add_u64(&build->requeue_count, 1);
+    atomic_store_u64(&record->queued, 1);
     if (queue_push(build->parse_queue, record->path, now_us())) return;
     ReadyEntry *entry = lot->free_ready;
     if (entry) lot->free_ready = entry->next;
@@ -758,7 +762,9 @@ SiteBuild *site_build_start(const SiteConfig *site, const SiteBuildConfig *tunin
     build->worker_count = clamp_of<u64>(1, workers, site_build_max_workers);
     for (u64 i = 0; i < build->worker_count; i += 1) build->workers[i] = thread_start(i, parser_worker);
 
-    // The change-detection thread starts here once it exists.
+    // Change detection: it waits for the main thread's submissions before
+    // its first pass.
+    detector_start(build);
     return build;
 }
 
@@ -796,5 +802,9 @@ bool site_build_submit(Str path)
     // earlier documents: a worker then finds its source in memory instead
     // of waiting for a load of its own. The index document is not watched.
     if (!str_eq(path_file_name(copy), str_lit("index.wyn"))) fs_prefetch(copy);
-    return queue_push(build->parse_queue, copy, u64_max);
+    DocumentRecord *record = doc_find(copy);
+    if (record) atomic_store_u64(&record->queued, 1);
+    bool pushed = queue_push(build->parse_queue, copy, u64_max);
+    if (!pushed && record) atomic_store_u64(&record->queued, 0);
+    return pushed;
 }

@@ -37,8 +37,9 @@
 // re-queue never blocks: when the queue is full, the path goes on a ready
 // list that workers take from before they pop.
 //
-// Not built yet, with their places marked in build.cpp: page writing, the
-// page variants and style sheets, and the change-detection thread.
+// Change detection (site/change_detect.h) starts with the build and queues
+// documents whose sources changed; a record's `queued` flag keeps it from
+// queueing one that waits in the queue already.
 #pragma once
 #include "markup/parser.h"
 #include "os/work_queue.h"
@@ -90,6 +91,7 @@ struct DocumentRecord {
     u64 table_order;           // bucket index << 40 | place in the bucket: the table's order
     u64 parse_count;           // atomic: parses, complete or parked
     u64 parked;                // atomic: 1 while parked, waiting for what its links need
+    u64 queued;                // atomic: 1 from a push on the parse queue until a worker pops it
 };
 
 struct DocumentBucket {
@@ -144,7 +146,7 @@ struct SiteBuild {
     WorkQueue *parse_queue;           // document paths
     u64 worker_count;
     ThreadRecord *workers[site_build_max_workers];
-    ThreadRecord *detector;           // change detection: not started yet
+    ThreadRecord *detector;           // unused: change detection keeps its own record
     SiteBuildConfig config;
     u64 completed_builds;             // atomic
     u64 dropped_jobs;                 // atomic: jobs that found their document busy

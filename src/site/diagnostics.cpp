@@ -76,6 +76,13 @@ Str diag_format_styled(Arena *arena, const DiagnosticList *list, u32 layout, Str
 
 //- printing
 
+#include <atomic>
+
+// What the user was shown, for the one-line summary of a one-shot run.
+static std::atomic<u64> g_printed_warnings, g_printed_errors;
+
+DiagPrintedCounts diag_printed_counts(void) { return {g_printed_warnings.load(), g_printed_errors.load()}; }
+
 static void print_list(const DiagnosticList *list, u32 layout, Str path, Str source)
 {
     if (!list->first) return;
@@ -95,6 +102,8 @@ static void print_list(const DiagnosticList *list, u32 layout, Str path, Str sou
         // time stay whole.
         console_write(text);
         temp_end(record);
+        if (d->level == DiagLevel_Warning) g_printed_warnings.fetch_add(1);
+        if (d->level >= DiagLevel_Error) g_printed_errors.fetch_add(1);
     }
     scratch_end(scratch);
 }

@@ -46,3 +46,10 @@ Str diag_format_styled(Arena *arena, const DiagnosticList *list, u32 layout, Str
 void progress_show(Str text);
 // Erases the status line if one shows.
 void progress_clear(void);
+
+// Records printed so far at level warning, and at level error or above.
+struct DiagPrintedCounts {
+    u64 warnings;
+    u64 errors;
+};
+DiagPrintedCounts diag_printed_counts(void);

@@ -8,12 +8,15 @@
 #include "http/url_check.h"
 #include "os/file_service.h"
 #include "site/build.h"
+#include "site/change_detect.h"
+#include "site/pages.h"
 #include "site/diagnostics.h"
 #include "site/discovery.h"
 #include "site/serve.h"
 #include "site/tree_command.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 static const char wyn_version[] = "0.1.0";
 
@@ -22,9 +25,34 @@ struct MessageLog {
     DiagnosticList list;
 };
 
+// A one-shot run ends here once the site is quiet: one line of what was
+// done, and the status scripts test.
+[[noreturn]] static void once_finish(u64 started_us)
+{
+    site_build_wait_quiet(1, u64_max);
+    site_pages_flush();
+    SiteBuild *build = site_build();
+    DiagPrintedCounts printed = diag_printed_counts();
+    u64 documents = atomic_load_u64(&build->completed_builds);
+    u64 pages = site_pages_counts().pages_written;
+    u64 ms = (now_us() - started_us) / 1000;
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    console_write(str_pushf(scratch.arena,
+                            "wyn once: %I64u document%s built, %I64u page%s written, %I64u warning%s, %I64u error%s, %I64u.%02I64u s\n",
+                            documents, documents == 1 ? "" : "s", pages, pages == 1 ? "" : "s", printed.warnings,
+                            printed.warnings == 1 ? "" : "s", printed.errors, printed.errors == 1 ? "" : "s", ms / 1000,
+                            (ms % 1000) / 10));
+    scratch_end(scratch);
+    fflush(stdout);
+    // The other threads never end: leave without running destructors under
+    // their feet.
+    std::_Exit(printed.errors ? 1 : 0);
+}
+
 // Runs the site and never returns.
 [[noreturn]] static void site_run(const SiteConfig *config, MessageLog *log)
 {
+    u64 started_us = now_us();
     Arena *arena = process_arena();
     const SiteLayout &layout = config->layout;
     SiteConfig run = *config;
@@ -51,6 +79,7 @@ struct MessageLog {
             tuning.url_checks = nullptr;
         }
     }
+    if (run.once) detector_set_quiet_lines(false);
     site_build_start(&run, &tuning);
     // The server listens before the first page is written, so a browser
     // opened early sees the site fill in.
@@ -73,6 +102,10 @@ struct MessageLog {
     // Every source is known before the first is queued: a document that
     // links another then waits for it only when it will be built.
     for (StrNode *n = sources.first; n; n = n->next) site_build_register(n->string);
+    // What start-up found (the target, its problems, the network) comes
+    // before any document's diagnostics, whichever worker is quickest.
+    diag_print_log(&log->list);
+    log->list = DiagnosticList{};
     for (StrNode *n = sources.first; n; n = n->next) {
         Str path = n->string;
         if (!site_build_submit(path)) {
@@ -86,6 +119,8 @@ struct MessageLog {
     }
 
     diag_print_log(&log->list);
+    site_build_submissions_done();
+    if (run.once) once_finish(started_us);
     for (;;) {
         sleep_ms(100);
         site_watch_tick(&watch);

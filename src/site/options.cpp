@@ -31,6 +31,8 @@ const OptionInfo option_table[Option_Count] = {
      str_lit("the address serve listens on (default 127.0.0.1, this machine only)")},
     {Option_Diagnostics, OptionKind_Value, str_lit("diagnostics"), str_lit("line"),
      str_lit("print each diagnostic as one line path:line:col: level: message")},
+    {Option_Once, OptionKind_Flag, str_lit("once"), str_lit(""),
+     str_lit("build the site until it is up to date, print a summary and exit (1 on errors)")},
     {Option_Help, OptionKind_Flag, str_lit("help"), str_lit(""), str_lit("print this text and exit")},
     {Option_Version, OptionKind_Flag, str_lit("version"), str_lit(""), str_lit("print the version and exit")},
 };
@@ -185,6 +187,7 @@ SiteConfig site_config_from_command_line(Arena *arena, const CommandLine *cmd, S
     config.help = flag_of(cmd, Option_Help);
     config.version = flag_of(cmd, Option_Version);
     config.tree = str_copy(arena, value_of(cmd, Option_Tree));
+    config.once = flag_of(cmd, Option_Once);
     config.js = flag_of(cmd, Option_Js);
     config.check_urls = flag_of(cmd, Option_CheckUrls);
     config.print_todos = flag_of(cmd, Option_PrintTodos);

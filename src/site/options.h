@@ -32,6 +32,7 @@ enum OptionId : u32 {
     Option_Serve,
     Option_Bind,
     Option_Diagnostics,
+    Option_Once,
     Option_Help,
     Option_Version,
     Option_Count,
@@ -98,6 +99,7 @@ struct SiteConfig {
     u16 serve_port;         // 0: any free port (serve=0)
     Str bind;               // the address served on; empty: 127.0.0.1
     b32 diagnostics_line;   // diagnostics=line: one GNU-style line per record
+    b32 once;               // build until quiet, print a summary and exit
     b32 help;
     b32 version;
 };

@@ -518,6 +518,18 @@ void site_pages_document(SiteBuild *build, DocumentRecord *record, const ParsedD
     if (warnings.count && !quiet) diag_print_document(&warnings, record->path, source_text);
 }
 
+bool site_pages_refresh(void)
+{
+    SitePages *p = &g_pages;
+    if (!p->ready || !p->shell) return false;
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    ShellMessages messages = {};
+    u32 regenerated = shell_refresh(p->shell, scratch.arena, &messages);
+    shell_messages_print(&messages);
+    scratch_end(scratch);
+    return regenerated > 0;
+}
+
 SitePagesCounts site_pages_counts(void)
 {
     SitePagesCounts c = {};

@@ -38,6 +38,11 @@ void site_pages_setup(SiteBuild *build);
 void site_pages_document(SiteBuild *build, DocumentRecord *record, const ParsedDocument *doc, Str source_text,
                          Arena *arena);
 
+// Regenerates the shell's outputs whose inputs changed (style-sheet copies,
+// head templates, menus) and prints their messages; true when anything was
+// regenerated. The detector thread, when the generation moves.
+bool site_pages_refresh(void);
+
 // Why a path may not take a page: empty when it may. Pure, for tests.
 Str site_output_path_refusal(Str local_folder, Str path);
 

@@ -92,9 +92,12 @@ def quiet_output(site, args, terminal=False, env=None, seconds=4):
     """What wyn prints for the fixture until it has been quiet a while."""
     wyn = Wyn(site, args, terminal, env)
     try:
-        return wyn.read_for(seconds)
+        text = wyn.read_for(seconds)
     finally:
         wyn.stop()
+    # The watch's "up to date" lines say when pages are ready; they are not
+    # diagnostics.
+    return b"".join(line for line in text.splitlines(keepends=True) if not line.startswith(b"up to date after"))
 
 
 class Diagnostics(unittest.TestCase):

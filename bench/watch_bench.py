@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+"""Watch-mode figures for wyn on a generated site (bench/gen_site.py):
+
+  save to page   in a running wyn, rewrite one document with a visible
+                 change and time until its desktop page on disk holds it;
+                 median and maximum of 20 saves
+  start to quiet `wyn once` on the same site, wall time
+  idle           CPU of a quiet watch over a window, in % of one core
+
+Reference in the same run: the time to read every source file once (the
+I/O floor of a build) and the CPU of `sleep` over the same idle window.
+
+    python3 bench/watch_bench.py --wyn build/bench/wyn --count 1000
+"""
+
+import argparse
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    ticks = os.sysconf("SC_CLK_TCK")
+    return (int(fields[11]) + int(fields[12])) / ticks
+
+
+def read_all(folder):
+    start = time.monotonic()
+    for base, _, files in os.walk(folder):
+        for name in files:
+            with open(os.path.join(base, name), "rb") as f:
+                f.read()
+    return time.monotonic() - start
+
+
+def output_of(source):
+    m = re.search(rb'output_path:\s*"([^"]+)"', source)
+    return m.group(1).decode() if m else None
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--wyn", required=True)
+    parser.add_argument("--count", type=int, default=1000)
+    parser.add_argument("--saves", type=int, default=20)
+    parser.add_argument("--idle", type=float, default=60.0)
+    args = parser.parse_args()
+    wyn = os.path.abspath(args.wyn)
+    with tempfile.TemporaryDirectory(prefix="wyn-watch-bench-") as temp:
+        site = os.path.join(temp, "site")
+        subprocess.run([sys.executable, os.path.join(HERE, "gen_site.py"), "--out", site, "--count",
+                        str(args.count), "--seed", "1"], check=True, stdout=subprocess.DEVNULL)
+        local = os.path.join(site, "local")
+        floor = read_all(os.path.join(local, "wyn_files"))
+
+        start = time.monotonic()
+        once = subprocess.run([wyn, "once"], cwd=site, stdout=subprocess.PIPE, timeout=3600)
+        once_s = time.monotonic() - start
+        summary = [l for l in once.stdout.decode().splitlines() if l.startswith("wyn once:")]
+
+        # A document with an html output path, to edit.
+        target = None
+        for base, _, files in os.walk(os.path.join(local, "wyn_files")):
+            for name in sorted(files):
+                path = os.path.join(base, name)
+                if name.endswith(".wyn") and name != "index.wyn":
+                    out = output_of(open(path, "rb").read())
+                    if out and out.endswith(".html"):
+                        target = (path, out)
+                        break
+            if target:
+                break
+        source_path, out = target
+        page = os.path.join(local, out.lstrip("/"))
+        original = open(source_path, "rb").read()
+
+        # Output to a file: a pipe nobody drains would stop wyn's printing
+        # workers once the site-wide rebuild prints its diagnostics again.
+        log_path = os.path.join(temp, "watch.log")
+        log = open(log_path, "wb")
+        process = subprocess.Popen([wyn], cwd=site, stdout=log)
+        read_log = lambda: open(log_path, "rb").read()
+        deadline = time.monotonic() + 600
+        while b"up to date after" not in read_log() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        times = []
+        for i in range(args.saves):
+            marker = f"Savemarker{i}x{int(time.time() * 1000)}"
+            text = original.rstrip(b"\n") + b"\n  " + marker.encode() + b"\n"
+            temporary = source_path + ".tmp~"
+            with open(temporary, "wb") as f:
+                f.write(text)
+            t0 = time.monotonic()
+            os.rename(temporary, source_path)
+            while time.monotonic() - t0 < 30:
+                try:
+                    if marker.encode() in open(page, "rb").read():
+                        break
+                except OSError:
+                    pass
+                time.sleep(0.002)
+            times.append(time.monotonic() - t0)
+            time.sleep(0.3)
+        # Let the site-wide rebuild after the saves finish before the idle window.
+        deadline = time.monotonic() + 600
+        size, last = -1, time.monotonic()
+        while time.monotonic() < deadline:
+            now = os.path.getsize(log_path)
+            if now != size:
+                size, last = now, time.monotonic()
+            if time.monotonic() - last > 5:
+                break
+            time.sleep(0.1)
+        c0 = cpu_seconds(process.pid)
+        time.sleep(args.idle)
+        idle = (cpu_seconds(process.pid) - c0) / args.idle * 100
+        process.kill()
+        process.wait()
+        log.close()
+
+        print(f"documents: {args.count}")
+        print(f"read every source once (I/O floor): {floor:.2f} s")
+        print(f"once, start to quiet: {once_s:.2f} s  ({summary[0] if summary else 'no summary'})")
+        print(f"save to page over {len(times)} saves: median {statistics.median(times) * 1000:.0f} ms, "
+              f"max {max(times) * 1000:.0f} ms")
+        print(f"idle watch CPU over {args.idle:.0f} s: {idle:.2f} % of a core")
+
+
+if __name__ == "__main__":
+    main()

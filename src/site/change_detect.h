@@ -1,0 +1,68 @@
+// site/change_detect.h: change detection, the generated index document and
+// knowing when the site is quiet.
+//
+// One thread, "[WYN] evictor/detector thread", keeps the site up to date
+// while wyn runs. Every 100 ms it compares each document's built generation
+// with the file-system generation and queues documents that are out of
+// date: at most one per bucket of the document table per pass, none within
+// a second of its last queueing, none that is queued, being built or
+// parked (parked documents go back on the queue when what they wait for
+// arrives). A document whose own source changed is queued first: the file
+// service tells the build at once (FsObserver), so the page being edited
+// does not wait its turn behind a site-wide rebuild. When a template or a
+// style input changes, the shell's outputs are regenerated before anything
+// is queued again.
+//
+// Once every document is built at the current generation, the index
+// document (wyn_files/index.wyn, listing every published document) is
+// generated, written when its bytes differ, and built like any other
+// document; never over an index.wyn that wyn did not write (the author is
+// warned once, and that file is built as the index). When the index is
+// built too, the site is quiet: watch mode prints one line saying what was
+// rebuilt, and a one-shot run may stop.
+//
+// New sources below the target folder are looked for every few seconds and
+// built; a deleted source is rebuilt as empty, which removes its pages
+// through the page manifest.
+//
+// Locks: the detector takes a bucket's stripe lock shared to look and
+// exclusive to stamp a queueing time, and never holds one while pushing on
+// the parse queue. Its list of changed sources has a lock of its own, held
+// for list work only.
+#pragma once
+#include "site/build.h"
+
+// Starts the thread (site_build_start, once). It makes no pass until
+// site_build_submissions_done: before that the table is still filling and
+// would look quiet.
+void detector_start(SiteBuild *build);
+// Main thread: every start-up source is registered and submitted.
+void site_build_submissions_done(void);
+
+// The index document's tree for the documents published so far, on
+// `arena`. Documents are listed in the table's order; a path that a link
+// cannot hold (one with a blank) is listed by its title as plain text.
+MarkupNode *index_document_build(Arena *arena, SiteBuild *build);
+// The first line of every index wyn writes; a file without it is the
+// author's own.
+extern const Str index_document_marker;
+
+// Blocks until the site is quiet at least `quiet_count` times since the
+// start; false when the deadline passes first.
+bool site_build_wait_quiet(u64 quiet_count, u64 deadline_us);
+
+struct DetectorCounts {
+    u64 passes;
+    u64 requeues;            // documents queued by the generation walk
+    u64 priority_requeues;   // documents queued because their own source changed
+    u64 index_writes;        // times wyn_files/index.wyn was written
+    u64 index_builds;        // times the index was queued
+    u64 quiet_count;         // times the site became quiet
+    u64 new_sources;         // sources found after the start
+    u64 shell_refreshes;     // shell outputs regenerated
+};
+DetectorCounts detector_counts(void);
+
+// Prints the watch-mode line after each quiet; off for one-shot runs, which
+// print their own summary.
+void detector_set_quiet_lines(bool on);

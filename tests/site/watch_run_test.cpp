@@ -1,0 +1,224 @@
+// End to end: the real wyn in watch mode and in a one-shot run, on small
+// sites written into temporary folders. Edits, new and deleted sources,
+// the generated index, the exit status and a quiet site staying quiet.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "wyn_process.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TempSite {
+    fs::path root;
+    fs::path local;
+    TempSite()
+    {
+        char pattern[] = "/tmp/wyn-watch-XXXXXX";
+        root = mkdtemp(pattern);
+        local = root / "local";
+        fs::create_directories(local / "wyn_files");
+    }
+    ~TempSite() { fs::remove_all(root); }
+    fs::path src(const std::string &relative) const { return local / "wyn_files" / relative; }
+    fs::path html(const std::string &relative) const { return local / "html" / relative; }
+};
+
+std::string read_file(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Written beside and renamed over, as editors save.
+void write_file(const fs::path &path, const std::string &text)
+{
+    fs::create_directories(path.parent_path());
+    fs::path temporary = path.string() + ".tmp~";
+    std::ofstream(temporary, std::ios::binary) << text;
+    fs::rename(temporary, path);
+}
+
+std::string document(const std::string &title, const std::string &output, const std::string &body,
+                     const std::string &status = "")
+{
+    std::string header = "``\ntitle: " + title + "\noutput_path: \"/html/" + output + "\"\n";
+    if (!status.empty()) header += "status: " + status + "\n";
+    return header + "``\nSection\n  " + body + "\n";
+}
+
+template <typename F> bool wait_for(F condition, int seconds = 30)
+{
+    for (int i = 0; i < seconds * 20; i += 1) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return condition();
+}
+
+std::map<std::string, fs::file_time_type> html_times(const TempSite &site)
+{
+    std::map<std::string, fs::file_time_type> times;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(site.local / "html", ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code e;
+        if (it->is_regular_file(e)) times[it->path().string()] = fs::last_write_time(it->path(), e);
+    }
+    return times;
+}
+
+// The page manifest is written when the writes pause: a snapshot of the
+// html folder taken before that would miss it.
+std::map<std::string, fs::file_time_type> settled_html_times(const TempSite &site)
+{
+    fs::path manifest = site.local / "html" / ".wyn_manifest";
+    std::map<std::string, fs::file_time_type> times;
+    wait_for([&] {
+        std::error_code ec;
+        if (!fs::exists(manifest, ec)) return false;
+        auto before = html_times(site);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        times = html_times(site);
+        return times == before;
+    }, 20);
+    return times;
+}
+
+// Runs `once` to its end: the exit code, and the output in `out`.
+int run_once(const TempSite &site, std::string *out, std::vector<std::string> extra = {})
+{
+    extra.insert(extra.begin(), "once");
+    WynProcess wyn(site.root.string(), extra);
+    bool summary = wyn.read_until("wyn once:", 120);
+    *out = wyn.text;
+    if (!summary) return -2;   // never finished: the destructor kills it
+    int code = wyn.wait_exit();
+    return code;
+}
+
+} // namespace
+
+TEST(OnceRun, BuildsTheSiteWritesTheIndexAndExitsWithASummary)
+{
+    TempSite site;
+    write_file(site.src("a.wyn"), document("Alpha (one) and_more", "a.html", "First page."));
+    write_file(site.src("notes/b.wyn"), document("Bee)", "notes/b.html", "Second page."));
+    write_file(site.src("c.wyn"), document("Hidden", "c.html", "A draft.", "Draft"));
+    std::string out;
+    ASSERT_EQ(run_once(site, &out), 0) << out;
+    EXPECT_NE(out.find("wyn once: 4 documents built, "), std::string::npos) << out;   // three and the index
+    EXPECT_NE(out.find(", 0 warnings, 0 errors, "), std::string::npos) << out;
+    EXPECT_TRUE(fs::exists(site.html("a.html")));
+    EXPECT_TRUE(fs::exists(site.html("notes/b_smartphone.html")));
+    EXPECT_FALSE(fs::exists(site.html("c.html")));
+    EXPECT_TRUE(fs::exists(site.html("index.html")));
+
+    std::string index = read_file(site.src("index.wyn"));
+    EXPECT_NE(index.find("\"/wyn_files/a.wyn\"(Alpha \\(one\\) and\\_more)"), std::string::npos) << index;
+    EXPECT_NE(index.find("\"/wyn_files/notes/b.wyn\"(Bee\\))"), std::string::npos) << index;
+    EXPECT_EQ(index.find("c.wyn"), std::string::npos) << "a draft is listed:\n" << index;
+    EXPECT_EQ(index.find("index.wyn"), std::string::npos) << "the index lists itself:\n" << index;
+    // The index page links the documents' pages, with their titles.
+    std::string home = read_file(site.html("index.html"));
+    EXPECT_NE(home.find("Alpha"), std::string::npos);
+    EXPECT_NE(home.find("a.html"), std::string::npos);
+
+    // A second run changes nothing: the index keeps its bytes and its time.
+    auto index_time = fs::last_write_time(site.src("index.wyn"));
+    auto pages_before = html_times(site);
+    ASSERT_EQ(run_once(site, &out), 0) << out;
+    EXPECT_NE(out.find(" 0 pages written"), std::string::npos) << out;
+    EXPECT_EQ(fs::last_write_time(site.src("index.wyn")), index_time);
+    EXPECT_EQ(html_times(site), pages_before);
+}
+
+TEST(OnceRun, ExitsWithOneAfterAnErrorAndLeavesAHandWrittenIndexAlone)
+{
+    TempSite site;
+    write_file(site.src("broken.wyn"), document("Broken", "broken.html", "a ] b"));
+    std::string own_index = "``\ntitle: My own home\noutput_path: \"/html/index.html\"\n``\nWelcome\n";
+    write_file(site.src("index.wyn"), own_index);
+    std::string out;
+    ASSERT_EQ(run_once(site, &out), 1) << out;
+    EXPECT_NE(out.find("error"), std::string::npos) << out;
+    EXPECT_EQ(out.find(", 0 errors, "), std::string::npos) << out;
+    EXPECT_NE(out.find("index.wyn was not written by wyn: it is left as it is and built as the site's index"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(read_file(site.src("index.wyn")), own_index);
+    EXPECT_NE(read_file(site.html("index.html")).find("My own home"), std::string::npos);
+}
+
+TEST(WatchRun, EditsNewAndDeletedSourcesReachThePagesAndTheIndex)
+{
+    TempSite site;
+    for (int i = 0; i < 20; i += 1)
+        write_file(site.src("d" + std::to_string(i) + ".wyn"),
+                   document("Doc " + std::to_string(i), "d" + std::to_string(i) + ".html", "Body " + std::to_string(i)));
+    write_file(site.src("gone.wyn"), document("Soon gone", "gone.html", "Deleted later."));
+    WynProcess wyn(site.root.string(), {});
+    ASSERT_TRUE(wyn.read_until("up to date after", 120)) << "the first build never became quiet:\n" << wyn.text;
+    EXPECT_EQ(wyn.count("up to date after"), 1u) << wyn.text;   // the first build runs once
+
+    // An edit: the page holds it soon, and the quiet line names the source.
+    write_file(site.src("d3.wyn"), document("Doc 3 edited", "d3.html", "Changedwordshere."));
+    EXPECT_TRUE(wait_for([&] { return read_file(site.html("d3.html")).find("Changedwordshere.") != std::string::npos; }))
+        << "the edited page never changed";
+    EXPECT_TRUE(wyn.read_until("wyn_files/d3.wyn", 60)) << wyn.text;
+    EXPECT_TRUE(wait_for([&] { return read_file(site.src("index.wyn")).find("Doc 3 edited") != std::string::npos; }))
+        << "the index kept the old title";
+
+    // A new source is found and built, and listed.
+    write_file(site.src("fresh/new.wyn"), document("Brand new", "fresh/new.html", "New page."));
+    EXPECT_TRUE(wait_for([&] { return fs::exists(site.html("fresh/new.html")); })) << wyn.text;
+    EXPECT_TRUE(wait_for([&] { return read_file(site.src("index.wyn")).find("Brand new") != std::string::npos; }));
+
+    // A deleted source loses its pages and its line in the index.
+    ASSERT_TRUE(fs::exists(site.html("gone.html")));
+    fs::remove(site.src("gone.wyn"));
+    EXPECT_TRUE(wait_for([&] { return !fs::exists(site.html("gone.html")) && !fs::exists(site.html("raw_gone.html")); }))
+        << wyn.text;
+    EXPECT_TRUE(wait_for([&] { return read_file(site.src("index.wyn")).find("Soon gone") == std::string::npos; }));
+
+    // Then a quiet site stays quiet: no page is touched, nothing is rebuilt.
+    std::string last_index;
+    ASSERT_TRUE(wait_for([&] {
+        std::string now = read_file(site.src("index.wyn"));
+        bool settled = now == last_index;
+        last_index = now;
+        return settled && wyn.text.size() && wyn.read_until("up to date after", 1);
+    }));
+    wyn.read_until("never printed", 2);   // drain what is printed while settling
+    size_t lines = wyn.count("up to date after");
+    auto times = settled_html_times(site);
+    auto index_time = fs::last_write_time(site.src("index.wyn"));
+    wyn.read_until("never printed", 6);
+    EXPECT_EQ(wyn.count("up to date after"), lines) << wyn.text;
+    EXPECT_EQ(html_times(site), times);
+    EXPECT_EQ(fs::last_write_time(site.src("index.wyn")), index_time);
+    EXPECT_TRUE(wyn.running());
+}
+
+TEST(WatchRun, ASaveWithTheSameBytesRebuildsNothing)
+{
+    TempSite site;
+    std::string text = document("Same", "same.html", "Unchanged.");
+    write_file(site.src("same.wyn"), text);
+    write_file(site.src("other.wyn"), document("Other", "other.html", "Other."));
+    WynProcess wyn(site.root.string(), {});
+    ASSERT_TRUE(wyn.read_until("up to date after", 120)) << wyn.text;
+    auto times = settled_html_times(site);
+    write_file(site.src("same.wyn"), text);   // a new file, a new time, the same bytes
+    wyn.read_until("never printed", 3);
+    EXPECT_EQ(wyn.count("up to date after"), 1u) << wyn.text;
+    EXPECT_EQ(html_times(site), times);
+}
