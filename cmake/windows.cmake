@@ -26,13 +26,21 @@ if(WYN_TESTS)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
 
+# The pages of wyn.exe under wine against those of the Linux wyn.
+set(WYN_LINUX_BINARY ${CMAKE_SOURCE_DIR}/build/release/wyn CACHE FILEPATH "the Linux wyn the pages are compared with")
+function(wyn_windows_compare_test)
+  add_test(NAME win32_same_pages COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/win32/same_pages_test.py)
+  set_tests_properties(win32_same_pages PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600 LABELS windows
+    ENVIRONMENT "WYN_BINARY=${WYN_LINUX_BINARY};WYN_EXE=$<TARGET_FILE:wyn>")
+endfunction()
+
 # The tests that run on Windows: those that need no POSIX call of their own
 # (fork, pipes, signals, file modes), plus those written for Windows.
 function(wyn_windows_tests list_var)
   set(kept)
   foreach(source ${${list_var}})
     file(STRINGS ${source} posix_lines
-         REGEX "#include (<(unistd|poll|dirent|fcntl|signal|csignal)\\.?h?>|<(sys|arpa|netinet)/|\"(site/wyn_process|http/test_server)\\.h\")")
+         REGEX "#include (<(unistd|poll|dirent|fcntl|signal|csignal)\\.?h?>|<(sys|arpa|netinet)/|\"([a-z_/]*/)?(wyn_process|test_server)\\.h\")")
     if(posix_lines)
       continue()
     endif()

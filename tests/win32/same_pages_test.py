@@ -13,6 +13,7 @@ them."""
 
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -175,6 +176,44 @@ class SamePages(unittest.TestCase):
         with tempfile.TemporaryDirectory(prefix="wyn-same-") as temp:
             linux, windows = self.build_both("pages", temp, backslash)
             self.assert_same(linux, windows)
+
+
+class CtrlC(unittest.TestCase):
+    def test_ctrl_c_ends_wyn_exe_without_a_torn_page(self):
+        # wine turns SIGINT into the console's Ctrl-C event. It is sent while
+        # wyn.exe writes the pages anew, its html folder emptied first; every
+        # page it leaves must be whole.
+        env = dict(os.environ, WINEDEBUG="-all")
+        with tempfile.TemporaryDirectory(prefix="wyn-ctrl-c-") as temp:
+            site = os.path.join(temp, "pages")
+            shutil.copytree(os.path.join(ROOT, "tests", "sites", "pages"), site)
+            build_site(wine_command() + [os.environ["WYN_EXE"]], site, env)
+            html = os.path.join(site, "local", "html")
+            shutil.rmtree(html)
+            log = open(os.path.join(site, "second.log"), "wb")
+            process = subprocess.Popen(wine_command() + [os.environ["WYN_EXE"]], cwd=site, stdout=log,
+                                       stderr=subprocess.STDOUT, env=env)
+            try:
+                time.sleep(1.0)
+                process.send_signal(signal.SIGINT)
+                status = process.wait(timeout=20)
+            finally:
+                if process.poll() is None:
+                    process.kill()
+                    process.wait(timeout=10)
+                log.close()
+            # STATUS_CONTROL_C_EXIT, as far as its low byte reaches Linux.
+            self.assertEqual(status, 0x3A)
+            names = []
+            for base, _, files in os.walk(html):
+                for name in files:
+                    names.append(name)
+                    if name.endswith(".html") and ".wyn-tmp" not in name:
+                        with open(os.path.join(base, name), "rb") as f:
+                            text = f.read()
+                        self.assertTrue(text.startswith(b"<!DOCTYPE html>") and text.rstrip().endswith(b"</html>"),
+                                        "%s is torn" % name)
+            self.assertIn("home.html", names)
 
 
 if __name__ == "__main__":
