@@ -71,6 +71,7 @@ struct HttpSession {
     Arena *arena;
     HttpLimits limits;
     const char *ca_file;      // null: the system's certificates only
+    void *ca_store;           // the engine's reading of ca_file (WinHTTP); null otherwise
     b32 opened;               // false: every request fails with HttpFailure_Connection
     b32 resolve_limited;      // libcurl resolves on a thread of its own, so the limits cover look-ups
 };

@@ -17,6 +17,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <wincrypt.h>
 #include <winhttp.h>
 
 //- failure kinds
@@ -43,6 +44,68 @@ static u32 http_failure_from_winhttp(DWORD error)
     }
 }
 
+//- certificates of the ca_file
+//
+// WinHTTP trusts the system's store only. With a ca_file, the system's
+// verdict "unknown authority" is set aside for the handshake, and the
+// server's certificate must then be one of the file's or be signed by one of
+// them; every other check (names, dates) stays the system's.
+
+struct CaStore {
+    HCERTSTORE store;   // null: no ca_file, or none of it could be read
+};
+
+static HCERTSTORE ca_store_load(Str path)
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    Str text = file_read_all(scratch.arena, path);
+    HCERTSTORE store = text.size ? CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr) : nullptr;
+    u64 at = 0;
+    u64 count = 0;
+    while (store) {
+        u64 begin = str_find(text, str_lit("-----BEGIN CERTIFICATE-----"), at, 0);
+        u64 end = str_find(text, str_lit("-----END CERTIFICATE-----"), begin, 0);
+        if (begin >= text.size || end >= text.size) break;
+        end += str_lit("-----END CERTIFICATE-----").size;
+        Str pem = str_substr(text, begin, end);
+        DWORD size = 0;
+        if (CryptStringToBinaryA(pem.str, (DWORD)pem.size, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr)) {
+            BYTE *der = (BYTE *)arena_push(scratch.arena, size, 1);
+            if (der && CryptStringToBinaryA(pem.str, (DWORD)pem.size, CRYPT_STRING_BASE64HEADER, der, &size, nullptr,
+                                            nullptr) &&
+                CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der, size, CERT_STORE_ADD_ALWAYS, nullptr))
+                count += 1;
+        }
+        at = end;
+    }
+    scratch_end(scratch);
+    if (store && count == 0) {
+        CertCloseStore(store, 0);
+        store = nullptr;
+    }
+    return store;
+}
+
+// Whether the file vouches for the certificate the server showed.
+static bool ca_store_vouches(HCERTSTORE store, HINTERNET request)
+{
+    PCCERT_CONTEXT server = nullptr;
+    DWORD size = sizeof(server);
+    if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &server, &size) || !server) return false;
+    bool vouched = false;
+    PCCERT_CONTEXT ca = nullptr;
+    while (!vouched && (ca = CertEnumCertificatesInStore(store, ca)) != nullptr) {
+        vouched = CertCompareCertificate(X509_ASN_ENCODING, server->pCertInfo, ca->pCertInfo) ||
+                  (CertCompareCertificateName(X509_ASN_ENCODING, &server->pCertInfo->Issuer, &ca->pCertInfo->Subject) &&
+                   CryptVerifyCertificateSignatureEx(0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT,
+                                                     (void *)server, CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT, (void *)ca, 0,
+                                                     nullptr));
+    }
+    if (ca) CertFreeCertificateContext(ca);
+    CertFreeCertificateContext(server);
+    return vouched;
+}
+
 //- session
 
 HttpSession *http_session_open(Arena *arena, const HttpSessionOptions *options)
@@ -53,6 +116,13 @@ HttpSession *http_session_open(Arena *arena, const HttpSessionOptions *options)
     session->limits = http_limits_filled(options ? options->limits : HttpLimits{});
     if (options && options->ca_file.size) session->ca_file = str_cstring(arena, options->ca_file);
     session->opened = 1;
+    // The certificates are read once; the store is only read afterwards, by
+    // every thread. It is kept on the session's arena behind the path.
+    if (session->ca_file) {
+        CaStore *ca = push_struct<CaStore>(arena);
+        if (ca) ca->store = ca_store_load(options->ca_file);
+        session->ca_store = ca;
+    }
     // WinHTTP resolves names within its own resolve limit.
     session->resolve_limited = 1;
     return session;
@@ -244,6 +314,12 @@ HttpResponse http_request(HttpSession *session, Arena *arena, Str address, Str b
         // drops its connection.
         DWORD no_keep_alive = WINHTTP_DISABLE_KEEP_ALIVE;
         WinHttpSetOption(handle, WINHTTP_OPTION_DISABLE_FEATURE, &no_keep_alive, sizeof(no_keep_alive));
+        CaStore *ca = (CaStore *)session->ca_store;
+        bool own_ca = secure && ca && ca->store;
+        if (own_ca) {
+            DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+            WinHttpSetOption(handle, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
+        }
         Str headers = request_headers(scratch.arena, request);
         Str16 wide_headers = str16_from_str(scratch.arena, headers);
         bool sent = WinHttpSendRequest(handle, (LPCWSTR)wide_headers.str, (DWORD)wide_headers.size,
@@ -251,6 +327,7 @@ HttpResponse http_request(HttpSession *session, Arena *arena, Str address, Str b
                                        (DWORD)body.size, 0);
         bool received = sent && WinHttpReceiveResponse(handle, nullptr);
         error = received ? ERROR_SUCCESS : GetLastError();
+        if (received && own_ca && !ca_store_vouches(ca->store, handle)) error = ERROR_WINHTTP_SECURE_INVALID_CA;
         if (received && (now_us() - start_us) / 1000 > total_ms) error = ERROR_WINHTTP_TIMEOUT;
         if (error == ERROR_SUCCESS) {
             response.head = response_head(arena, handle);
