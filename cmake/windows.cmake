@@ -26,6 +26,12 @@ if(WYN_TESTS)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
 
+# Cases left to the Linux run: those that read pages back with Python's HTML
+# parser, and the comparison of every integer format with the C library's,
+# whose Windows runtimes put a space before an unsigned number for "% u"
+# (the flag is for signed conversions only).
+set(WYN_WINDOWS_TEST_FILTER "--gtest_filter=-*Python*:Format.IntegerFlagsWidthsAndPrecisions")
+
 # The pages of wyn.exe under wine against those of the Linux wyn.
 set(WYN_LINUX_BINARY ${CMAKE_SOURCE_DIR}/build/release/wyn CACHE FILEPATH "the Linux wyn the pages are compared with")
 function(wyn_windows_compare_test)

@@ -22,9 +22,13 @@
 
 //- failure kinds
 
+// Some WinHTTP builds (wine's) pass the socket's own time-out through.
+constexpr DWORD wsa_timed_out = 10060;   // WSAETIMEDOUT
+
 static u32 http_failure_from_winhttp(DWORD error)
 {
     switch (error) {
+    case wsa_timed_out: return HttpFailure_Timeout;
     case ERROR_SUCCESS: return HttpFailure_None;
     case ERROR_WINHTTP_SECURE_FAILURE:
     case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
@@ -146,7 +150,13 @@ static AddressParts address_parts(Arena *arena, Str address)
 {
     AddressParts parts = {};
     Str text = str_trim(address);
-    if (str_find(text, str_lit("://"), 0, 0) >= text.size) text = str_pushf(arena, "https://%S", text);
+    // No scheme reads as https; "host:8080/x" has a port, not a scheme, but
+    // "mailto:x" names a scheme this engine does not speak.
+    u64 colon = str_find_byte(text, ':', 0);
+    bool port_follows = colon < text.size && colon + 1 < text.size && char_is_digit((u8)text.str[colon + 1]);
+    bool has_scheme = str_find(text, str_lit("://"), 0, 0) < text.size ||
+                      (colon < str_find_byte(text, '/', 0) && !port_follows);
+    if (!has_scheme) text = str_pushf(arena, "https://%S", text);
     Str16 wide = str16_from_str(arena, text);
     if (!wide.str) return parts;
     URL_COMPONENTS url = {};
@@ -215,20 +225,6 @@ static Str request_headers(Arena *arena, const HttpRequest *request)
     return str_list_join_plain(arena, &lines);
 }
 
-static Str final_address_of(Arena *arena, HINTERNET request)
-{
-    DWORD size = 0;
-    WinHttpQueryOption(request, WINHTTP_OPTION_URL, nullptr, &size);
-    if (size == 0) return str_empty();
-    ArenaTemp scratch = scratch_begin(arena);
-    wchar_t *buffer = (wchar_t *)arena_push(scratch.arena, size + sizeof(wchar_t), 2);
-    Str result = str_empty();
-    if (buffer && WinHttpQueryOption(request, WINHTTP_OPTION_URL, buffer, &size))
-        result = str_from_str16(arena, Str16{(const u16 *)buffer, size / sizeof(wchar_t)});
-    scratch_end(scratch);
-    return result;
-}
-
 // The status line and header lines as received, each with "\r\n", cut at
 // http_head_capacity like the libcurl engine's.
 static Str response_head(Arena *arena, HINTERNET request)
@@ -249,29 +245,25 @@ static Str response_head(Arena *arena, HINTERNET request)
     return head;
 }
 
-HttpResponse http_request(HttpSession *session, Arena *arena, Str address, Str body, const HttpRequest *request)
+// One request and its answer, redirects not followed. `first` says whether
+// this is the address as the caller gave it, which alone is forced onto TLS.
+static HttpResponse request_once(HttpSession *session, Arena *arena, Str address, Str body, const HttpRequest *request,
+                                 bool first, u64 start_us, u64 total_ms)
 {
     HttpResponse response = {};
     response.address = str_copy(arena, address);
     response.final_address = response.address;
     response.head = str_empty();
     response.body = str_empty();
-    u64 start_us = now_us();
-    if (!session || !session->opened) {
-        response.failure = HttpFailure_Connection;
-        return response;
-    }
     ArenaTemp scratch = scratch_begin(arena);
     AddressParts parts = address_parts(scratch.arena, address);
     HINTERNET internet = nullptr, connection = nullptr, handle = nullptr;
     DWORD error = ERROR_WINHTTP_UNRECOGNIZED_SCHEME;
     const HttpLimits &limits = session->limits;
-    u64 total_ms = request->limit_ms ? request->limit_ms : limits.total_ms;
-    bool follow = !request->plain;
     // Without the plain flag an http:// address is still spoken to over TLS,
     // on the port it names or implies; the handshake with a plain server then
     // fails, which is how such an address is reported.
-    bool secure = parts.https || !request->plain;
+    bool secure = parts.https || (!request->plain && first);
     u32 method = request->method < HttpMethod_Count ? request->method : HttpMethod_Get;
     bool body_wanted = request->read_body && method != HttpMethod_Head;
     if (parts.ok) {
@@ -301,15 +293,16 @@ HttpResponse http_request(HttpSession *session, Arena *arena, Str address, Str b
         if (!handle) error = GetLastError();
     }
     if (handle) {
-        if (follow) {
-            DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_ALWAYS;
-            WinHttpSetOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
-            DWORD most = limits.max_redirects;
-            WinHttpSetOption(handle, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &most, sizeof(most));
-        } else {
-            DWORD features = WINHTTP_DISABLE_REDIRECTS;
-            WinHttpSetOption(handle, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof(features));
-        }
+        // The limits again on the request itself: not every WinHTTP hands
+        // the session's down to its requests.
+        int stall = (int)min_of<u64>(limits.stall_ms, total_ms);
+        WinHttpSetTimeouts(handle, (int)limits.resolve_ms, (int)limits.connect_ms, stall, stall);
+        DWORD response_ms = (DWORD)stall;
+        WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_ms, sizeof(response_ms));
+        // Redirects are followed by http_request, one request each, so every
+        // hop gets the same checks (and a ca_file) as the first.
+        DWORD features = WINHTTP_DISABLE_REDIRECTS;
+        WinHttpSetOption(handle, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof(features));
         // One request per connection, as with libcurl: an aborted read simply
         // drops its connection.
         DWORD no_keep_alive = WINHTTP_DISABLE_KEEP_ALIVE;
@@ -357,8 +350,6 @@ HttpResponse http_request(HttpSession *session, Arena *arena, Str address, Str b
             }
             if (error == ERROR_SUCCESS) response.body = str_list_join_plain(arena, &pieces);
         }
-        Str final_address = final_address_of(arena, handle);
-        if (final_address.size) response.final_address = final_address;
     }
     response.failure = http_failure_from_winhttp(error);
     response.curl_code = (u32)error;   // the engine's own code
@@ -370,6 +361,67 @@ HttpResponse http_request(HttpSession *session, Arena *arena, Str address, Str b
     if (connection) WinHttpCloseHandle(connection);
     if (internet) WinHttpCloseHandle(internet);
     scratch_end(scratch);
+    return response;
+}
+
+static bool status_is_redirect(u32 status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// A Location value read against the address that answered with it.
+static Str address_resolve(Arena *arena, Str base, Str location)
+{
+    if (str_find(location, str_lit("://"), 0, 0) < location.size) return str_copy(arena, location);
+    u64 scheme_end = str_find(base, str_lit("://"), 0, 0);
+    Str scheme = str_prefix(base, scheme_end);
+    if (str_match(str_lit("//"), location, StrMatch_Prefix)) return str_pushf(arena, "%S:%S", scheme, location);
+    u64 authority_end = str_find_byte(base, '/', scheme_end + 3);
+    Str origin = str_prefix(base, authority_end);
+    if (location.size && location.str[0] == '/') return str_pushf(arena, "%S%S", origin, location);
+    Str path = str_skip(base, authority_end);
+    path = str_prefix(path, str_find_byte(path, '?', 0));
+    u64 last_slash = 0;
+    for (u64 i = 0; i < path.size; i += 1)
+        if (path.str[i] == '/') last_slash = i + 1;
+    return str_pushf(arena, "%S%S%S", origin, str_prefix(path, last_slash), location);
+}
+
+HttpResponse http_request(HttpSession *session, Arena *arena, Str address, Str body, const HttpRequest *request)
+{
+    u64 start_us = now_us();
+    if (!session || !session->opened) {
+        HttpResponse response = {};
+        response.address = str_copy(arena, address);
+        response.final_address = response.address;
+        response.failure = HttpFailure_Connection;
+        return response;
+    }
+    u64 total_ms = request->limit_ms ? request->limit_ms : session->limits.total_ms;
+    HttpRequest step = *request;
+    Str current = address;
+    HttpResponse response = {};
+    for (u32 hop = 0;; hop += 1) {
+        response = request_once(session, arena, current, body, &step, hop == 0, start_us, total_ms);
+        if (request->plain || response.failure != HttpFailure_None) break;
+        HttpHead head = http_parse_head(response.head);
+        Str location = http_head_field(head.lines, str_lit("Location"));
+        if (!status_is_redirect(head.status) || location.size == 0) break;
+        if (hop >= session->limits.max_redirects || (now_us() - start_us) / 1000 > total_ms) {
+            // Too many hops, as libcurl says it: a failure without a kind of its own.
+            response.failure = hop >= session->limits.max_redirects ? HttpFailure_Connection : HttpFailure_Timeout;
+            response.head = str_empty();
+            response.body = str_empty();
+            break;
+        }
+        // A POST redirected by 301, 302 or 303 becomes a GET, as browsers do.
+        if (head.status == 303 || ((head.status == 301 || head.status == 302) && step.method == HttpMethod_Post)) {
+            step.method = HttpMethod_Get;
+            body = str_empty();
+        }
+        current = address_resolve(arena, current, location);
+    }
+    response.address = str_copy(arena, address);
     response.elapsed_ms = (now_us() - start_us) / 1000;
     return response;
 }

@@ -48,6 +48,18 @@ static Str failure_reason(Arena *arena, Str path, DWORD error)
     if (target.exists && target.is_folder) return str_lit("a folder stands at this path");
     if (!parent.exists) return str_lit("its folder cannot be created");
     if (!parent.is_folder) return str_lit("a file stands where its folder should be");
+    if (error == ERROR_ACCESS_DENIED) {
+        // A file held open without sharing delete refuses the rename with
+        // "access denied" too; asking for delete access tells the two apart.
+        ArenaTemp scratch = scratch_begin(arena);
+        const wchar_t *wide = win32_path(scratch.arena, path);
+        HANDLE probe = wide ? CreateFileW(wide, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                            : INVALID_HANDLE_VALUE;
+        if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
+        else if (GetLastError() == ERROR_SHARING_VIOLATION) error = ERROR_SHARING_VIOLATION;
+        scratch_end(scratch);
+    }
     switch (error) {
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION: return str_lit("another program holds the file open");

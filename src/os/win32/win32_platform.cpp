@@ -549,6 +549,36 @@ bool write_fully(HANDLE file, const char *bytes, u64 size)
 
 std::atomic<u64> temp_counter{0};
 
+// Moves the finished temporary file over the target. The rename with POSIX
+// semantics (Windows 10 1607 and later) lets a reader that shares delete
+// (a browser, a local server) keep the old file open while the name moves
+// on; without it, the classic replace is tried.
+bool replace_by_rename(Arena *scratch, const wchar_t *temp, const wchar_t *target)
+{
+    HANDLE file = CreateFileW(temp, DELETE | SYNCHRONIZE, share_all, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        u64 name_bytes = wcslen(target) * sizeof(wchar_t);
+        u64 size = sizeof(FILE_RENAME_INFO) + name_bytes;
+        FILE_RENAME_INFO *info = (FILE_RENAME_INFO *)arena_push(scratch, size, 8);
+        bool moved = false;
+        if (info) {
+            memset(info, 0, size);
+            // Flags share their place with ReplaceIfExists, whichever the
+            // headers declare.
+            DWORD flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+            memcpy(info, &flags, sizeof(flags));
+            info->FileNameLength = (DWORD)name_bytes;
+            memcpy(info->FileName, target, name_bytes);
+            // FileRenameInfoEx, which older headers do not name.
+            moved = SetFileInformationByHandle(file, (FILE_INFO_BY_HANDLE_CLASS)22, info, (DWORD)size);
+        }
+        CloseHandle(file);
+        if (moved) return true;
+    }
+    return MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
 } // namespace
 
 DWORD win32_last_write_error(void) { return tls_write_error; }
@@ -637,7 +667,7 @@ bool file_write_all(Str path, Str bytes, u32 flags)
             bool written = write_fully(file, bytes.str, bytes.size);
             if (!written) tls_write_error = GetLastError();
             written = CloseHandle(file) && written;
-            if (written && MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) ok = true;
+            if (written && replace_by_rename(scratch.arena, temp, target)) ok = true;
             else {
                 if (!tls_write_error) tls_write_error = GetLastError();
                 DeleteFileW(temp);
