@@ -8,13 +8,15 @@
 #   make deps    only install (or name) the missing packages
 #   make fonts   put the demo site's fonts, icon font and pictures in place
 #   make screenshots  photograph the demo's pages in headless Chromium
+#   make windows       cross-compile a static wyn.exe and the tests (mingw-w64)
+#   make test-windows  run them under wine, and compare its pages with Linux's
 
 SHELL := /bin/bash
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
 CMAKE_FLAGS := -G Ninja
 
-.PHONY: run build test tsan bench fuzz deps fonts screenshots clean
+.PHONY: run build test tsan bench fuzz deps fonts screenshots clean windows test-windows
 
 deps:
 	@./tools/deps.sh
@@ -56,6 +58,21 @@ fuzz: deps
 
 screenshots: fonts
 	/usr/bin/python3 tools/screenshots.py examples/demo/local/html build/screenshots
+
+# wine keeps its prefix (its C: drive and registry) inside the build folder,
+# never in the user's home.
+WINE_ENV := WINEPREFIX=$(CURDIR)/build/windows/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+windows:
+	@./tools/deps.sh windows
+	cmake -S . -B build/windows $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DWYN_LINUX_BINARY=$(CURDIR)/build/release/wyn
+	cmake --build build/windows -j $(JOBS)
+
+# The Linux wyn of `make build` is the reference the pages are compared with.
+test-windows: windows build
+	$(WINE_ENV) wineboot -i >/dev/null 2>&1 || true
+	cd build/windows && $(WINE_ENV) ctest --output-on-failure -j $(JOBS)
 
 clean:
 	rm -rf build

@@ -12,6 +12,11 @@ packages+=(libmd4c-dev libmd4c-html0-dev)
 # headless Chromium.
 packages+=(fonts-noto-core fonts-firacode fonts-font-awesome python3-fonttools python3-brotli
            python3-websocket chromium)
+# `deps.sh windows`: the cross compiler, wine to run what it builds, and the
+# sources GoogleTest is built from for Windows (make windows, make test-windows).
+if [ "${1:-}" = windows ]; then
+  packages+=(g++-mingw-w64-x86-64-posix wine64 wine googletest)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

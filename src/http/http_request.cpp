@@ -1,5 +1,5 @@
-// http/http_request.cpp: one HTTP(S) request on libcurl, and the reader of a
-// response head.
+// http/http_request.cpp: the request engine on libcurl (Linux); Windows has
+// its own on WinHTTP (http/win32/).
 #include "http/http_request.h"
 
 #include <ctime>
@@ -8,14 +8,6 @@
 
 #include "os/platform.h"
 
-const HttpLimits http_default_limits = {2000, 5000, 2000, 15000, 10};
-const Str http_default_user_agent = str_lit("Mozilla/5.0 (Windows NT 10.0; rv:109.0) Gecko/20100101 Firefox/115.0");
-
-static const Str http_method_table[] = {
-    str_lit("GET"),     str_lit("HEAD"),    str_lit("POST"),  str_lit("PUT"),   str_lit("DELETE"),
-    str_lit("CONNECT"), str_lit("OPTIONS"), str_lit("TRACE"), str_lit("PATCH"),
-};
-static_assert(array_count(http_method_table) == HttpMethod_Count, "one name per method");
 
 //- failure kinds
 
@@ -59,13 +51,7 @@ HttpSession *http_session_open(Arena *arena, const HttpSessionOptions *options)
     HttpSession *session = push_struct<HttpSession>(arena);
     if (!session) return nullptr;
     session->arena = arena;
-    HttpLimits limits = options ? options->limits : HttpLimits{};
-    const HttpLimits &d = http_default_limits;
-    session->limits.resolve_ms = limits.resolve_ms ? limits.resolve_ms : d.resolve_ms;
-    session->limits.connect_ms = limits.connect_ms ? limits.connect_ms : d.connect_ms;
-    session->limits.stall_ms = limits.stall_ms ? limits.stall_ms : d.stall_ms;
-    session->limits.total_ms = limits.total_ms ? limits.total_ms : d.total_ms;
-    session->limits.max_redirects = limits.max_redirects ? limits.max_redirects : d.max_redirects;
+    session->limits = http_limits_filled(options ? options->limits : HttpLimits{});
     if (options && options->ca_file.size) session->ca_file = str_cstring(arena, options->ca_file);
 
     static bool curl_ready = false;
@@ -220,7 +206,7 @@ void http_transfer_begin(HttpTransfer *t, HttpSession *session, Str address, Str
     if (method == HttpMethod_Head) curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
     else if (method != HttpMethod_Get) {
         if (method == HttpMethod_Post) curl_easy_setopt(easy, CURLOPT_POST, 1L);
-        else curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, http_method_table[method].str);
+        else curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, http_method_name(method).str);
     }
     if (body.size || method == HttpMethod_Post) {
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, (curl_off_t)body.size);
@@ -297,42 +283,54 @@ HttpResponse http_request(HttpSession *session, Arena *arena, Str address, Str b
     return response;
 }
 
-//- heads
+//- addresses
 
-HttpHead http_parse_head(Str text)
+Str http_address_host_key(Arena *arena, Str address)
 {
-    HttpHead head = {0, str_empty(), str_empty()};
-    text = str_trim_left(text);
-    u64 line_end = str_find(text, str_lit("\r\n"), 0, 0);
-    Str status_line = str_prefix(text, line_end);
-    head.lines = str_skip(text, line_end + 2);
-    u64 at = str_find(status_line, str_lit("HTTP/"), 0, 0);
-    if (at >= status_line.size) return head;
-    Str rest = str_skip(status_line, at + 5);
-    u64 blank = str_find_byte(rest, ' ', 0);
-    head.version = str_prefix(rest, blank);
-    Str after = str_skip(rest, blank + 1);
-    Str code = str_prefix(after, str_find_byte(after, ' ', 0));
-    u32 status = 0;
-    for (u64 i = 0; i < code.size && char_is_digit((u8)code.str[i]) && status < 100000; i += 1)
-        status = status * 10 + (u32)(code.str[i] - '0');
-    head.status = status;
-    return head;
-}
-
-Str http_head_field(Str lines, Str name)
-{
-    u64 at = 0;
-    while (at < lines.size) {
-        u64 end = str_find_byte(lines, '\n', at);
-        Str line = str_substr(lines, at, end);
-        u64 colon = str_find_byte(line, ':', 0);
-        if (colon < line.size && str_match(str_trim(str_prefix(line, colon)), name, StrMatch_CaseInsensitive))
-            return str_trim(str_skip(line, colon + 1));
-        at = end + 1;
+    Str key = address;
+    CURLU *url = curl_url();
+    ArenaTemp scratch = scratch_begin(arena);
+    if (url && curl_url_set(url, CURLUPART_URL, str_cstring(scratch.arena, address), CURLU_DEFAULT_SCHEME) == CURLUE_OK) {
+        char *host = nullptr;
+        char *port = nullptr;
+        if (curl_url_get(url, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+            curl_url_get(url, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+            key = str_pushf(arena, "%s:%s", host, port);
+            for (u64 i = 0; i < key.size; i += 1) ((char *)key.str)[i] = (char)char_to_lower((u8)key.str[i]);
+        }
+        curl_free(host);
+        curl_free(port);
     }
-    return str_empty();
+    scratch_end(scratch);
+    curl_url_cleanup(url);
+    return key;
 }
+
+bool http_address_origin(Arena *arena, Str address, Str *out_origin, Str *out_host)
+{
+    bool ok = false;
+    CURLU *url = curl_url();
+    if (url && curl_url_set(url, CURLUPART_URL, str_cstring(arena, address), CURLU_DEFAULT_SCHEME) == CURLUE_OK) {
+        char *scheme = nullptr;
+        char *name = nullptr;
+        char *port = nullptr;
+        curl_url_get(url, CURLUPART_SCHEME, &scheme, 0);
+        curl_url_get(url, CURLUPART_HOST, &name, 0);
+        curl_url_get(url, CURLUPART_PORT, &port, 0);
+        if (scheme && name) {
+            *out_host = port ? str_pushf(arena, "%s:%s", name, port) : str_copy(arena, str_from_cstring(name));
+            *out_origin = str_pushf(arena, "%s://%S", scheme, *out_host);
+            ok = true;
+        }
+        curl_free(scheme);
+        curl_free(name);
+        curl_free(port);
+    }
+    curl_url_cleanup(url);
+    return ok;
+}
+
+//- heads
 
 u64 http_retry_after_ms(Str lines)
 {

@@ -1,9 +1,10 @@
-// http/http_request.h: one HTTP(S) request on libcurl, and the reader of a
-// response head.
+// http/http_request.h: one HTTP(S) request, and the reader of a response
+// head. The engine is libcurl on Linux and WinHTTP on Windows; both keep
+// every rule below.
 //
-// A request is synchronous (http_request) or driven by a caller's curl multi
-// handle (the HttpTransfer calls), which is how the URL check service keeps
-// many requests in flight on one thread. Both use the same setup, so both
+// A request is synchronous (http_request) or, with libcurl, driven by a
+// caller's curl multi handle (the HttpTransfer calls), which is how the URL
+// check service keeps many requests in flight on one thread. Both use the same setup, so both
 // obey the same rules:
 // - only http and https are spoken, also after a redirect, and never through
 //   a proxy, whatever the environment names;
@@ -70,6 +71,7 @@ struct HttpSession {
     Arena *arena;
     HttpLimits limits;
     const char *ca_file;      // null: the system's certificates only
+    void *ca_store;           // the engine's reading of ca_file (WinHTTP); null otherwise
     b32 opened;               // false: every request fails with HttpFailure_Connection
     b32 resolve_limited;      // libcurl resolves on a thread of its own, so the limits cover look-ups
 };
@@ -105,11 +107,12 @@ extern const Str http_default_user_agent;
 
 //- session and requests
 
-// Options may be null. Initialises libcurl once per process.
+// Options may be null. Initialises the engine (libcurl, WinHTTP) once per
+// process.
 HttpSession *http_session_open(Arena *arena, const HttpSessionOptions *options);
 HttpResponse http_request(HttpSession *session, Arena *arena, Str address, Str body, const HttpRequest *request);
 
-//- transfers on a caller's multi handle
+//- transfers on a caller's multi handle (libcurl only)
 //
 // The record is the caller's (reused from a free list, say); begin fills it
 // and prepares its easy handle, which the caller adds to its multi; once the
@@ -140,6 +143,24 @@ void http_transfer_begin(HttpTransfer *transfer, HttpSession *session, Str addre
                          const HttpRequest *request, Arena *body_arena);
 HttpResponse http_transfer_end(HttpTransfer *transfer, Arena *arena, int curl_code);
 void http_transfer_release(HttpTransfer *transfer);
+
+//- addresses, read the way the engine reads them
+
+// "host:port" in lower case, the port implied by the scheme when none is
+// written (a missing scheme is https); the address itself when it cannot be
+// read. On `arena`.
+Str http_address_host_key(Arena *arena, Str address);
+// The scheme and authority of the address ("https://host:8443") and its
+// authority alone ("host:8443"); false when it cannot be read.
+bool http_address_origin(Arena *arena, Str address, Str *out_origin, Str *out_host);
+// The address escaped for a form field: everything but letters, digits and
+// "-._~" as %XX.
+Str http_form_escape(Arena *arena, Str text);
+
+//- shared by the engines
+
+Str http_method_name(u32 method);                // GET for any value past the table
+HttpLimits http_limits_filled(HttpLimits limits);   // zero fields take their defaults
 
 //- heads
 

@@ -103,7 +103,9 @@ Str cmd_line_path(Arena *arena, const CommandLine *cmd, Str name, Str current_di
     bool single_file = props.exists && !props.is_folder;
     if (!single_file && (absolute.size == 0 || !char_is_slash((u8)absolute.str[absolute.size - 1])))
         absolute = str_pushf(scratch.arena, "%S/", absolute);
-    Str result = path_collapse_slashes(arena, absolute, false);
+    // A drive path is a Windows path, typed with either slash; inside wyn
+    // every path has forward slashes. A POSIX name may hold a backslash.
+    Str result = path_collapse_slashes(arena, absolute, path_kind(absolute) == 1);
     scratch_end(scratch);
     if (log) diag_push_at(log_arena, log, nullptr, 0, DiagLevel_Note, str_pushf(log_arena, "%S: %S", name, result));
     return result;

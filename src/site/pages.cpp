@@ -67,13 +67,20 @@ bool is_index_document(Str local_folder, Str path)
 
 //- output paths
 
+static bool path_has_drive(Str path)
+{
+    return path.size >= 2 && char_is_alpha((u8)path.str[0]) && path.str[1] == ':';
+}
+
 // The path with "." and ".." segments resolved; empty when ".." climbs
-// above the root or the path is not absolute.
+// above the root or the path is not absolute. A drive ("C:") stays in front.
 static Str path_normalized(Arena *arena, Str path)
 {
-    if (!path.size || path.str[0] != '/') return str_empty();
+    Str drive = path_has_drive(path) ? str_prefix(path, 2) : str_empty();
+    Str rest = str_skip(path, drive.size);
+    if (!rest.size || !char_is_slash((u8)rest.str[0])) return str_empty();
     ArenaTemp scratch = scratch_begin(arena);
-    StrList parts = str_split_path(scratch.arena, path);
+    StrList parts = str_split_path(scratch.arena, rest);
     Str *kept = push_array<Str>(scratch.arena, parts.node_count + 1);
     u64 count = 0;
     bool climbed_out = false;
@@ -87,6 +94,7 @@ static Str path_normalized(Arena *arena, Str path)
         kept[count++] = n->string;
     }
     StrList joined = {};
+    if (drive.size) str_list_push(scratch.arena, &joined, drive);
     for (u64 i = 0; i < count; i += 1) str_list_pushf(scratch.arena, &joined, "/%S", kept[i]);
     Str result = climbed_out ? str_empty() : str_list_join_plain(arena, &joined);
     scratch_end(scratch);
@@ -96,7 +104,8 @@ static Str path_normalized(Arena *arena, Str path)
 static Str output_path_resolve(Arena *arena, Str local_folder, Str path, Str *reason)
 {
     *reason = str_empty();
-    if (path.size >= 2 && char_is_alpha((u8)path.str[0]) && path.str[1] == ':') {
+    // Only a site on a drive has places with drive letters.
+    if (path_has_drive(path) && !path_has_drive(local_folder)) {
         *reason = str_lit("a drive path names no place in this site");
         return str_empty();
     }

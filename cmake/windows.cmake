@@ -1,0 +1,59 @@
+# The Windows build, included by CMakeLists.txt when cross-compiling with
+# cmake/mingw-w64.cmake. Everything comes from Debian packages: the mingw-w64
+# compiler, xxHash's header (compiled in, no library), GoogleTest's sources.
+
+list(FILTER WYN_SOURCES EXCLUDE REGEX "/src/os/posix/")
+# libcurl stays on Linux: the request engine here is WinHTTP (http/win32/).
+list(FILTER WYN_SOURCES EXCLUDE REGEX "/src/http/http_request\\.cpp$")
+# The preview server is built on libmicrohttpd, Linux only for now:
+# http/win32/server_none.cpp stands in for it.
+list(FILTER WYN_SOURCES EXCLUDE REGEX "/src/http/server\\.cpp$")
+
+# xxHash from its header alone; the header is copied so that no other file of
+# the build system's /usr/include can reach the Windows compiler.
+find_file(WYN_XXHASH_HEADER xxhash.h PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+configure_file(${WYN_XXHASH_HEADER} ${CMAKE_BINARY_DIR}/xxhash/xxhash.h COPYONLY)
+set(XXHASH_INCLUDE_DIR ${CMAKE_BINARY_DIR}/xxhash)
+set(WYN_SYSTEM_DEFINITIONS XXH_INLINE_ALL UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
+set(WYN_SYSTEM_LIBRARIES winhttp crypt32)
+
+# One wyn.exe without DLLs beside it: the C++ runtime and winpthreads are
+# linked in.
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+if(WYN_TESTS)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+  # Its own CMake files name the targets GTest::gtest and GTest::gtest_main.
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endif()
+
+# Cases left to the Linux run: those that read pages back with Python's HTML
+# parser, and the comparison of every integer format with the C library's,
+# whose Windows runtimes put a space before an unsigned number for "% u"
+# (the flag is for signed conversions only).
+set(WYN_WINDOWS_TEST_FILTER "--gtest_filter=-*Python*:Format.IntegerFlagsWidthsAndPrecisions")
+
+# The pages of wyn.exe under wine against those of the Linux wyn.
+set(WYN_LINUX_BINARY ${CMAKE_SOURCE_DIR}/build/release/wyn CACHE FILEPATH "the Linux wyn the pages are compared with")
+function(wyn_windows_compare_test)
+  add_test(NAME win32_same_pages COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/win32/same_pages_test.py)
+  set_tests_properties(win32_same_pages PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600 LABELS windows
+    ENVIRONMENT "WYN_BINARY=${WYN_LINUX_BINARY};WYN_EXE=$<TARGET_FILE:wyn>")
+endfunction()
+
+# The tests that run on Windows: those that need no POSIX call of their own
+# (fork, pipes, signals, file modes), plus those written for Windows.
+function(wyn_windows_tests list_var)
+  set(kept)
+  foreach(source ${${list_var}})
+    file(STRINGS ${source} posix_lines
+         REGEX "#include (<(unistd|poll|dirent|fcntl|signal|csignal)\\.?h?>|<(sys|arpa|netinet)/|\"([a-z_/]*/)?(wyn_process|test_server)\\.h\")")
+    if(posix_lines)
+      continue()
+    endif()
+    list(APPEND kept ${source})
+  endforeach()
+  set(${list_var} ${kept} PARENT_SCOPE)
+endfunction()

@@ -1,0 +1,332 @@
+// test-label: concurrency
+// The Windows backend, under wine or on Windows: paths in wyn's forward-slash
+// form with drive letters, backslash paths, names outside ASCII, paths past
+// 260 characters, a page another program holds open, and the lock, wait and
+// thread calls the workers use.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <string>
+
+#include <windows.h>
+
+#include "os/file_replace.h"
+#include "os/platform.h"
+#include "shell/page_writer.h"
+
+static std::string s(Str x) { return std::string(x.str, x.size); }
+
+// A fresh folder under the system's temporary folder, in wyn's form
+// ("C:/users/.../wyn-test-1234-1"), removed with everything in it.
+struct TempFolder {
+    std::string path;
+    TempFolder()
+    {
+        wchar_t base[MAX_PATH + 1];
+        DWORD n = GetTempPathW(MAX_PATH + 1, base);
+        static std::atomic<int> counter{0};
+        std::wstring wide = std::wstring(base, n) + L"wyn-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(counter.fetch_add(1));
+        CreateDirectoryW(wide.c_str(), nullptr);
+        Arena *arena = arena_alloc(KiB(64), KiB(4));
+        Str text = str_from_str16(arena, Str16{(const u16 *)wide.data(), wide.size()});
+        path = s(text);
+        for (char &c : path)
+            if (c == '\\') c = '/';
+        arena_release(arena);
+    }
+    ~TempFolder() { remove_tree(L"\\\\?\\" + wide_of(path)); }
+    static std::wstring wide_of(const std::string &text)
+    {
+        std::wstring out(text.size() * 2 + 1, L'\0');
+        int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), out.data(), (int)out.size());
+        out.resize(n > 0 ? n : 0);
+        for (wchar_t &c : out)
+            if (c == L'/') c = L'\\';
+        return out;
+    }
+    static void remove_tree(const std::wstring &folder)
+    {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                std::wstring name = found.cFileName;
+                if (name == L"." || name == L"..") continue;
+                std::wstring child = folder + L"\\" + name;
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) remove_tree(child);
+                else DeleteFileW(child.c_str());
+            } while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+        RemoveDirectoryW(folder.c_str());
+    }
+    Str at(Arena *arena, const std::string &rest) const { return str_pushf(arena, "%s/%s", path.c_str(), rest.c_str()); }
+};
+
+struct Win32Test : ::testing::Test {
+    Arena *arena = arena_alloc(MiB(64), KiB(4));
+    TempFolder dir;
+    ~Win32Test() override { arena_release(arena); }
+};
+
+//- paths
+
+TEST_F(Win32Test, TheTemporaryFolderIsADrivePathWithForwardSlashes)
+{
+    ASSERT_GE(dir.path.size(), 3u);
+    EXPECT_TRUE(isalpha((unsigned char)dir.path[0]) && dir.path[1] == ':' && dir.path[2] == '/') << dir.path;
+    Str cwd = current_directory(arena);
+    ASSERT_GE(cwd.size, 2u);
+    EXPECT_EQ(cwd.str[1], ':') << s(cwd);
+    EXPECT_EQ(s(cwd).find('\\'), std::string::npos) << s(cwd);
+    EXPECT_NE(cwd.str[cwd.size - 1], '/') << s(cwd);
+}
+
+TEST_F(Win32Test, BackslashAndForwardSlashPathsNameTheSameFile)
+{
+    Str forward = dir.at(arena, "a/b/page.html");
+    ASSERT_TRUE(file_write_all(forward, str_lit("slashes"), FileWrite_CreateFolders));
+    std::string back = s(forward);
+    for (char &c : back)
+        if (c == '/') c = '\\';
+    Str backslashed = str_copy(arena, Str{back.data(), back.size()});
+    EXPECT_EQ(s(file_read_all(arena, backslashed)), "slashes");
+    FileProperties a = file_properties(forward), b = file_properties(backslashed);
+    EXPECT_TRUE(a.exists);
+    EXPECT_EQ(a.file_id, b.file_id);
+    EXPECT_EQ(a.last_write_time, b.last_write_time);
+    // "." and ".." fold away before the system sees the path.
+    EXPECT_EQ(s(file_read_all(arena, dir.at(arena, "a/./x/../b/page.html"))), "slashes");
+}
+
+TEST_F(Win32Test, NamesOutsideAsciiSurviveTheRoundTrip)
+{
+    const char *names[] = {"caf\xc3\xa9.wyn", "\xe6\x97\xa5\xe6\x9c\xac.wyn", "emoji \xf0\x9f\x8c\xb1.wyn",
+                           "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82"};
+    std::set<std::string> wanted;
+    for (const char *name : names) {
+        Str path = dir.at(arena, std::string("docs/") + name);
+        ASSERT_TRUE(file_write_all(path, Str{name, strlen(name)}, FileWrite_CreateFolders)) << name;
+        EXPECT_EQ(s(file_read_all(arena, path)), name);
+        wanted.insert(name);
+    }
+    FolderListing listing = folder_list(arena, dir.at(arena, "docs"));
+    EXPECT_TRUE(listing.opened);
+    std::set<std::string> listed;
+    for (FolderEntry *e = listing.first; e; e = e->next) {
+        listed.insert(s(e->name));
+        EXPECT_FALSE(e->is_folder);
+    }
+    EXPECT_EQ(listed, wanted);
+}
+
+TEST_F(Win32Test, PathsPastTwoHundredSixtyCharactersWork)
+{
+    std::string deep;
+    while (deep.size() < 300) deep += "a-rather-long-folder-name/";
+    Str path = dir.at(arena, deep + "page.html");
+    ASSERT_GT(path.size, 300u);
+    ASSERT_TRUE(file_write_all(path, str_lit("deep"), FileWrite_CreateFolders));
+    EXPECT_TRUE(file_exists(path));
+    EXPECT_EQ(s(file_read_all(arena, path)), "deep");
+    FileReplaceResult same = file_replace(arena, path, str_lit("deep"));
+    EXPECT_EQ(same.status, (u32)FileReplace_Unchanged);
+    FileReplaceResult changed = file_replace(arena, path, str_lit("deeper"));
+    EXPECT_EQ(changed.status, (u32)FileReplace_Written);
+    EXPECT_EQ(s(file_read_all(arena, path)), "deeper");
+    FolderListing listing = folder_list(arena, path_folder(path));
+    ASSERT_EQ(listing.count, 1u);
+    EXPECT_EQ(s(listing.first->name), "page.html");
+    EXPECT_TRUE(file_delete(path));
+    EXPECT_FALSE(file_properties(path).exists);
+}
+
+//- writing pages
+
+static bool running_under_wine()
+{
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+TEST_F(Win32Test, APageHeldOpenWithoutSharingKeepsItsOldBytesAndTheWarningNamesIt)
+{
+    Str path = dir.at(arena, "html/held.html");
+    ASSERT_TRUE(file_write_all(path, str_lit("old page"), FileWrite_CreateFolders));
+    std::wstring wide = TempFolder::wide_of(s(path));
+    HANDLE held = CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    DiagnosticList warnings = {};
+    u32 status = page_write(arena, path, str_lit("new page"), &warnings);
+    EXPECT_EQ(status, (u32)FileReplace_Failed);
+    ASSERT_EQ(warnings.count, 1u);
+    std::string text = s(warnings.first->text);
+    EXPECT_NE(text.find("could not write " + s(path) + ": "), std::string::npos) << text;
+    EXPECT_NE(text.find("another program holds the file open"), std::string::npos) << text;
+    CloseHandle(held);
+    EXPECT_EQ(s(file_read_all(arena, path)), "old page");
+    // No temporary file is left beside it.
+    FolderListing listing = folder_list(arena, dir.at(arena, "html"));
+    EXPECT_EQ(listing.count, 1u);
+    // Released, the page is written.
+    EXPECT_EQ(page_write(arena, path, str_lit("new page"), &warnings), (u32)FileReplace_Written);
+    EXPECT_EQ(s(file_read_all(arena, path)), "new page");
+}
+
+TEST_F(Win32Test, AReaderThatSharesDeleteDoesNotBlockTheReplace)
+{
+    Str path = dir.at(arena, "shared.html");
+    ASSERT_TRUE(file_write_all(path, str_lit("first"), FileWrite_Replace));
+    std::wstring wide = TempFolder::wide_of(s(path));
+    HANDLE reader = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    u32 status = file_replace(arena, path, str_lit("second")).status;
+    if (status != FileReplace_Written && running_under_wine()) {
+        CloseHandle(reader);
+        GTEST_SKIP() << "wine refuses to rename over a file open with FILE_SHARE_DELETE; Windows 10 does not";
+    }
+    EXPECT_EQ(status, (u32)FileReplace_Written);
+    // The reader keeps the old file whole.
+    char buffer[16] = {};
+    DWORD got = 0;
+    ASSERT_TRUE(ReadFile(reader, buffer, sizeof buffer, &got, nullptr));
+    EXPECT_EQ(std::string(buffer, got), "first");
+    CloseHandle(reader);
+    EXPECT_EQ(s(file_read_all(arena, path)), "second");
+}
+
+TEST_F(Win32Test, AFolderAtThePathIsNamedAsTheReason)
+{
+    Str path = dir.at(arena, "taken");
+    ASSERT_TRUE(folder_create(path));
+    FileReplaceResult result = file_replace(arena, path, str_lit("x"));
+    EXPECT_EQ(result.status, (u32)FileReplace_Failed);
+    EXPECT_EQ(s(result.reason), "a folder stands at this path");
+    EXPECT_TRUE(file_properties(path).is_folder);
+}
+
+TEST_F(Win32Test, FolderCreateAllStopsBeforeTheFileName)
+{
+    Str path = dir.at(arena, "x/y/z.html");
+    ASSERT_TRUE(folder_create_all(path));
+    EXPECT_TRUE(file_properties(dir.at(arena, "x/y")).is_folder);
+    EXPECT_FALSE(file_properties(path).exists);
+    u64 a[2] = {}, b[2] = {};
+    ASSERT_TRUE(folder_identity(dir.at(arena, "x/y"), a));
+    ASSERT_TRUE(folder_identity(dir.at(arena, "x/y/"), b));
+    EXPECT_EQ(a[0], b[0]);
+    EXPECT_EQ(a[1], b[1]);
+    EXPECT_FALSE(folder_identity(dir.at(arena, "x/none"), a));
+}
+
+TEST_F(Win32Test, LastWriteTimeIsNanosecondsSinceTheEpochAndChangesWithTheFile)
+{
+    Str path = dir.at(arena, "t.txt");
+    ASSERT_TRUE(file_write_all(path, str_lit("1"), FileWrite_Replace));
+    u64 first = file_last_write_time(path);
+    // Some time after 2020 and before 2100.
+    EXPECT_GT(first, 1577836800ull * 1000000000ull);
+    EXPECT_LT(first, 4102444800ull * 1000000000ull);
+    sleep_ms(20);
+    ASSERT_TRUE(file_write_all(path, str_lit("22"), FileWrite_Replace));
+    EXPECT_NE(file_last_write_time(path), first);
+    EXPECT_EQ(file_last_write_time(dir.at(arena, "missing.txt")), 0u);
+}
+
+//- memory, time, threads and waits
+
+TEST_F(Win32Test, ReservedMemoryIsCommittedAsArenasGrowAndProtectedOnRequest)
+{
+    Arena *big = arena_alloc(MiB(256), KiB(4));
+    ASSERT_NE(big, nullptr);
+    u8 *bytes = (u8 *)arena_push(big, MiB(8), 16);
+    ASSERT_NE(bytes, nullptr);
+    bytes[0] = 1;
+    bytes[MiB(8) - 1] = 2;   // committed to the end
+    u64 pos = arena_pos(big);
+    arena_trim(big, pos - MiB(8), 0);
+    u8 *again = (u8 *)arena_push(big, MiB(1), 16);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again[KiB(512)], 0);   // handed back, then zero pages
+    u8 *page = (u8 *)arena_push(big, KiB(64), 4096);
+    page[0] = 7;
+    EXPECT_TRUE(memory_protect_read_only(page, KiB(4)));
+    MEMORY_BASIC_INFORMATION info;
+    ASSERT_NE(VirtualQuery(page, &info, sizeof info), 0u);
+    EXPECT_EQ(info.Protect, (DWORD)PAGE_READONLY);
+    EXPECT_EQ(page[0], 7);
+    DWORD old = 0;
+    VirtualProtect(page, KiB(4), PAGE_READWRITE, &old);
+    arena_release(big);
+}
+
+TEST_F(Win32Test, SystemInfoAndClock)
+{
+    const SystemInfo *info = system_info();
+    EXPECT_GE(info->processor_count, 1u);
+    EXPECT_EQ(info->page_size, 4096u);
+    EXPECT_EQ(info->allocation_granularity, 65536u);
+    EXPECT_EQ(info->process_id, (u64)GetCurrentProcessId());
+    EXPECT_GT(info->counter_frequency, 1u);
+    u64 before = now_us();
+    sleep_ms(30);
+    u64 after = now_us();
+    EXPECT_GE(after - before, 25000u);
+    EXPECT_LT(after - before, 5000000u);
+    DateTime now = date_now();
+    EXPECT_GE(now.year, 2024);
+}
+
+static std::atomic<int> g_counter{0};
+static CriticalSection *g_cs;
+static CondVar *g_cv;
+static u64 g_shared_value;
+
+static void count_thread(u64 argument)
+{
+    thread_set_name("[WYN] Parser #%I64u with a name longer than sixty-four bytes to be cut", argument);
+    ThreadContext *context = thread_context();
+    EXPECT_EQ(context->name_size, 64u);
+    EXPECT_EQ(std::string(context->name, 15), "[WYN] Parser #" + std::to_string(argument));
+    for (int i = 0; i < 1000; i += 1) {
+        cs_enter(g_cs);
+        g_shared_value += 1;
+        cs_leave(g_cs);
+    }
+    cs_enter(g_cs);
+    g_counter.fetch_add(1);
+    cv_broadcast(g_cv);
+    cs_leave(g_cs);
+}
+
+TEST_F(Win32Test, ThreadsLocksAndWaits)
+{
+    g_cs = cs_alloc();
+    g_cv = cv_alloc();
+    ThreadRecord *threads[4];
+    for (u64 i = 0; i < 4; i += 1) threads[i] = thread_start(i + 1, count_thread);
+    cs_enter(g_cs);
+    u64 deadline = now_us() + 10 * 1000000ull;
+    while (g_counter.load() < 4 && now_us() < deadline) wait_cs(g_cv, g_cs, deadline);
+    cs_leave(g_cs);
+    ASSERT_EQ(g_counter.load(), 4) << "the threads did not finish within 10 s";
+    for (ThreadRecord *t : threads) thread_join(t);
+    EXPECT_EQ(g_shared_value, 4000u);
+
+    // A wait whose deadline has passed returns false at once; one that
+    // runs out returns false after about its time.
+    SrwLock *lock = srw_alloc();
+    CondVar *cv = cv_alloc();
+    srw_lock_exclusive(lock);
+    EXPECT_FALSE(wait_srw_exclusive(cv, lock, now_us() - 1));
+    u64 start = now_us();
+    EXPECT_FALSE(wait_srw_exclusive(cv, lock, start + 50000));
+    EXPECT_GE(now_us() - start, 45000u);
+    srw_unlock_exclusive(lock);
+    srw_lock_shared(lock);
+    EXPECT_FALSE(wait_srw_shared(cv, lock, now_us() + 10000));
+    srw_unlock_shared(lock);
+}
