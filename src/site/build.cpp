@@ -24,6 +24,16 @@ u64 site_build_worker_count(u64 processor_count)
 
 //- the document table
 
+// The table is keyed by the path below the local folder: the same site
+// keeps the same table order (and so the same index page) wherever it
+// lives, on any system.
+u64 doc_path_hash(const SiteBuild *build, Str path)
+{
+    Str local = build->site.layout.local_folder;
+    if (local.size && str_match(local, path, StrMatch_Prefix)) path = str_skip(path, local.size);
+    return str_hash(path);
+}
+
 static DocumentBucket *doc_bucket(SiteBuild *build, u64 hash, TableStripe **out_stripe)
 {
     u64 index = striped_bucket_of(&build->documents, hash);
@@ -43,7 +53,7 @@ DocumentRecord *doc_find(Str path)
 {
     SiteBuild *build = site_build();
     if (!build) return nullptr;
-    u64 hash = str_hash(path);
+    u64 hash = doc_path_hash(build, path);
     TableStripe *stripe = nullptr;
     doc_bucket(build, hash, &stripe);
     srw_lock_shared(stripe->slim);
@@ -81,7 +91,7 @@ static DocumentRecord *doc_insert_locked(SiteBuild *build, TableStripe *stripe, 
 
 DocumentRecord *doc_claim(SiteBuild *build, Str path)
 {
-    u64 hash = str_hash(path);
+    u64 hash = doc_path_hash(build, path);
     TableStripe *stripe = nullptr;
     DocumentBucket *bucket = doc_bucket(build, hash, &stripe);
     srw_lock_shared(stripe->slim);
@@ -112,7 +122,7 @@ bool site_build_register(Str path)
 {
     SiteBuild *build = site_build();
     if (!build || path.size > queue_payload_limit(build->parse_queue)) return false;
-    u64 hash = str_hash(path);
+    u64 hash = doc_path_hash(build, path);
     TableStripe *stripe = nullptr;
     DocumentBucket *bucket = doc_bucket(build, hash, &stripe);
     srw_lock_exclusive(stripe->slim);
@@ -247,7 +257,7 @@ DocumentSummary *doc_summary_copy(Arena *arena, Str path)
 {
     SiteBuild *build = site_build();
     if (!build) return nullptr;
-    u64 hash = str_hash(path);
+    u64 hash = doc_path_hash(build, path);
     TableStripe *stripe = nullptr;
     doc_bucket(build, hash, &stripe);
     srw_lock_shared(stripe->slim);

@@ -175,6 +175,9 @@ bool site_build_register(Str path);
 // The URL check service's result callback (UrlCheckConfig.on_result): the
 // documents parked for `address` go back on the queue. Never blocks.
 void site_build_url_result(void *user, Str address);
+// The key of a path in the document table: the hash of the path below the
+// local folder (of the whole path when it lies elsewhere).
+u64 doc_path_hash(const SiteBuild *build, Str path);
 // The record of a path, or null when no build has seen it. Its fields other
 // than `path` belong to the stripe lock: read them through the calls below.
 DocumentRecord *doc_find(Str path);

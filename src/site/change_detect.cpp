@@ -280,8 +280,11 @@ MarkupNode *index_document_build(Arena *arena, SiteBuild *build)
     node_append_child(root, context);
     header_add(arena, context, str_lit("title"), text_node(arena, str_lit("Home page")));
     header_add(arena, context, str_lit("creation_date"), text_node(arena, date_to_ymd(arena, date_now())));
+    // A site path, resolved below the local folder when the index is parsed:
+    // the written index does not change with the folder the site lives in,
+    // so the same site gives the same pages wherever it is built.
     header_add(arena, context, str_lit("output_path"),
-               text_node(arena, str_pushf(arena, "\"%Shtml/index.html\"", local), NodeFlag_DoubleQuoted | NodeFlag_ClosedString));
+               text_node(arena, str_lit("\"/html/index.html\""), NodeFlag_DoubleQuoted | NodeFlag_ClosedString));
     header_add(arena, context, str_lit("toc"), text_node(arena, str_lit("none")));
 
     // The list sits right under the heading: that is the tree the parser

@@ -58,7 +58,7 @@ static RecordView view(Str path)
     SiteBuild *build = site_build();
     DocumentRecord *record = doc_find(path);
     if (!record) return v;
-    TableStripe *stripe = striped_stripe_of(&build->documents, striped_bucket_of(&build->documents, str_hash(path)));
+    TableStripe *stripe = striped_stripe_of(&build->documents, striped_bucket_of(&build->documents, doc_path_hash(build, path)));
     srw_lock_shared(stripe->slim);
     v.found = true;
     v.build_count = record->build_count;
