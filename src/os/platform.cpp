@@ -57,3 +57,16 @@ u64 thread_short_name(Str name, char out[thread_short_name_capacity])
     out[at] = 0;
     return at;
 }
+
+ThreadContext *thread_context_alloc(void)
+{
+    Arena *arena = arena_alloc(thread_arena_reserve, KiB(4));
+    ThreadContext *context = arena ? push_struct<ThreadContext>(arena) : nullptr;
+    if (!context) process_exit_refused("the memory of a new thread", thread_arena_reserve);
+    context->arena = arena;
+    for (u32 i = 0; i < 2; i += 1) {
+        context->scratch[i] = arena_alloc(thread_scratch_reserve, KiB(4));
+        if (!context->scratch[i]) process_exit_refused("the scratch memory of a new thread", thread_scratch_reserve);
+    }
+    return context;
+}

@@ -35,6 +35,10 @@ struct ThreadContext {
 // Both end the process with a message when the memory of the context is
 // refused: no thread can work without it.
 ThreadContext *thread_context_create(void);    // for the calling thread
+// A new context with its arenas, for the backends' thread_context_create.
+// No thread can work without its scratch memory: a refusal ends the
+// process with a message, before anything half-built is used.
+ThreadContext *thread_context_alloc(void);
 ThreadContext *thread_context(void);           // creates one on first use
 // The context keeps the first 64 bytes of the name; the system gets the
 // whole name, or its short form where it keeps only a few bytes.

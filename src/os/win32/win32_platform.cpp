@@ -73,14 +73,7 @@ thread_local ThreadContext *tls_context;
 ThreadContext *thread_context_create(void)
 {
     if (tls_context) return tls_context;
-    Arena *arena = arena_alloc(thread_arena_reserve, KiB(4));
-    ThreadContext *context = arena ? push_struct<ThreadContext>(arena) : nullptr;
-    if (!context) process_exit_refused("the memory of a new thread", thread_arena_reserve);
-    context->arena = arena;
-    for (u32 i = 0; i < 2; i += 1) {
-        context->scratch[i] = arena_alloc(thread_scratch_reserve, KiB(4));
-        if (!context->scratch[i]) process_exit_refused("the scratch memory of a new thread", thread_scratch_reserve);
-    }
+    ThreadContext *context = thread_context_alloc();
     tls_context = context;
     return context;
 }
