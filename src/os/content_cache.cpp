@@ -58,16 +58,34 @@ static ContentEntry *bucket_find(ContentBucket *bucket, ContentKey key)
     return nullptr;
 }
 
-static void bucket_append(TableStripe *stripe, ContentBucket *bucket, ContentKey key, Str value)
+static u64 stripe_index_of(ContentCache *cache, ContentKey key)
 {
-    ContentEntry *entry = push_struct<ContentEntry>(stripe->arena);
-    if (!entry) return;   // refused memory: the content is simply not cached
+    return striped_bucket_of(&cache->table, key.half[1]) % cache->table.stripe_count;
+}
+
+// The caller holds the stripe's critical section. False: memory was
+// refused and nothing was filed.
+static bool bucket_append(ContentCache *cache, TableStripe *stripe, ContentBucket *bucket, ContentKey key, Str value,
+                          Arena *owner)
+{
+    ContentEntry **free_list = &cache->free_entries[stripe_index_of(cache, key)];
+    ContentEntry *entry = *free_list;
+    if (entry) {
+        *free_list = entry->next;
+        *entry = ContentEntry{};
+    } else {
+        entry = push_struct<ContentEntry>(stripe->arena);
+    }
+    if (!entry) return false;
     entry->key = key;
     entry->value = value;
+    entry->holds = 1;
+    entry->arena = owner;
     entry->prev = bucket->last;
     if (bucket->last) bucket->last->next = entry;
     else bucket->first = entry;
     bucket->last = entry;
+    return true;
 }
 
 //- put, insert, get
@@ -79,17 +97,70 @@ ContentKey content_put(Str bytes, Arena *bytes_arena)
     TableStripe *stripe = nullptr;
     ContentBucket *bucket = bucket_of(cache, key, &stripe);
     cs_enter(stripe->section);
-    if (bucket_find(bucket, key)) {
+    if (ContentEntry *cached = bucket_find(bucket, key)) {
+        cached->holds += 1;
         cs_leave(stripe->section);
         // The cached copy is identical: keep one.
         arena_release(bytes_arena);
         return key;
     }
     if (bytes.size >= content_protect_min_size) memory_protect_read_only((void *)bytes.str, bytes.size);
-    bucket_append(stripe, bucket, key, bytes);
+    bool filed = bucket_append(cache, stripe, bucket, key, bytes, bytes_arena);
     cs_leave(stripe->section);
+    // Refused memory: the content is simply not cached, and its readers see
+    // empty bytes, as for an unreadable file.
+    if (!filed) arena_release(bytes_arena);
     cv_broadcast(stripe->condition);
     return key;
+}
+
+Str content_hold(ContentKey key)
+{
+    ContentCache *cache = content_cache();
+    if (!cache || content_key_is_zero(key)) return str_empty();
+    TableStripe *stripe = nullptr;
+    ContentBucket *bucket = bucket_of(cache, key, &stripe);
+    cs_enter(stripe->section);
+    ContentEntry *entry = bucket_find(bucket, key);
+    Str value = str_empty();
+    if (entry) {
+        entry->holds += 1;
+        value = entry->value;
+    }
+    cs_leave(stripe->section);
+    return value;
+}
+
+void content_drop(ContentKey key)
+{
+    ContentCache *cache = content_cache();
+    if (!cache || content_key_is_zero(key)) return;
+    TableStripe *stripe = nullptr;
+    ContentBucket *bucket = bucket_of(cache, key, &stripe);
+    Arena *release = nullptr;
+    cs_enter(stripe->section);
+    ContentEntry *entry = bucket_find(bucket, key);
+    if (entry && entry->arena && entry->holds > 0) {
+        entry->holds -= 1;
+        if (entry->holds == 0) {
+            if (entry->prev) entry->prev->next = entry->next;
+            else bucket->first = entry->next;
+            if (entry->next) entry->next->prev = entry->prev;
+            else bucket->last = entry->prev;
+            release = entry->arena;
+            ContentEntry **free_list = &cache->free_entries[stripe_index_of(cache, key)];
+            entry->next = *free_list;
+            entry->prev = nullptr;
+            *free_list = entry;
+        }
+    }
+    cs_leave(stripe->section);
+    if (release) {
+        // Unmapped or given back to the block pool outside the lock: a large
+        // content's pages take a while to return.
+        arena_release(release);
+        atomic_add_u64(&cache->released, 1);
+    }
 }
 
 void content_insert(ContentKey key, Str value)
@@ -98,7 +169,7 @@ void content_insert(ContentKey key, Str value)
     TableStripe *stripe = nullptr;
     ContentBucket *bucket = bucket_of(cache, key, &stripe);
     cs_enter(stripe->section);
-    if (!bucket_find(bucket, key)) bucket_append(stripe, bucket, key, value);
+    if (!bucket_find(bucket, key)) bucket_append(cache, stripe, bucket, key, value, nullptr);
     cs_leave(stripe->section);
     cv_broadcast(stripe->condition);
 }
@@ -128,4 +199,10 @@ u64 content_entry_count(void)
         cs_leave(stripe->section);
     }
     return count;
+}
+
+u64 content_released_count(void)
+{
+    ContentCache *cache = content_cache();
+    return cache ? atomic_load_u64(&cache->released) : 0;
 }

@@ -3,10 +3,14 @@
 //
 // A file's bytes are filed under the 128-bit XXH3 hash of the bytes, so two
 // files with identical bytes share one entry and a changed file gets a new
-// key while readers of the old key keep valid bytes: entries are never
-// evicted or changed. The bytes a streamer loads live in an arena of their
-// own; the cache keeps that arena for ever, or releases it at once when the
-// same bytes are already cached. Readers share the bytes without copies.
+// key while readers of the old key keep valid bytes: an entry's bytes never
+// change. The bytes a streamer loads live in an arena of their own, and the
+// entry counts its holds: the file service holds the current content of
+// each file, and a reader that keeps the bytes beyond one lookup holds them
+// too. When the last hold is dropped the entry goes and its arena is
+// released, so an author saving a large document all day does not grow the
+// process by a copy per save. Bytes filed with content_insert are never
+// released. Readers share the bytes without copies.
 //
 // The cache is created once by the main thread before other threads start;
 // after that any thread may put and get. Each of its 128 stripes has a
@@ -26,6 +30,8 @@ struct ContentEntry {
     ContentEntry *prev;
     ContentKey key;
     Str value;
+    u64 holds;      // guarded by the stripe's critical section
+    Arena *arena;   // owns the bytes; null: kept for ever
 };
 
 struct ContentBucket {
@@ -39,6 +45,8 @@ constexpr u64 content_stripe_count = content_bucket_count / 8;
 struct ContentCache {
     StripedTable table;                        // critical section per stripe
     ContentBucket buckets[content_bucket_count];
+    ContentEntry *free_entries[content_stripe_count];   // per stripe, guarded by its section
+    u64 released;                              // atomic: entries whose last hold was dropped
 };
 
 // Contents at least this large sit in a mapping of their own and are made
@@ -52,13 +60,22 @@ ContentCache *content_cache_create(void);   // main thread, once; later calls re
 ContentCache *content_cache(void);          // null before creation
 
 ContentKey content_key_of(Str bytes);
-// Files freshly loaded bytes. `bytes_arena` holds only these bytes (or is
-// null for empty bytes): it is kept for ever when the key is new and
-// released when the key is already cached.
+// Files freshly loaded bytes and holds them once for the caller.
+// `bytes_arena` holds only these bytes (or is null for empty bytes): it is
+// kept while the entry is held and released at once when the key is
+// already cached.
 ContentKey content_put(Str bytes, Arena *bytes_arena);
+// One more hold on a cached key: its bytes, valid until the matching
+// content_drop, or an empty Str (and no hold) for a key not cached.
+Str content_hold(ContentKey key);
+// Gives back one hold; the last one releases the entry and its bytes.
+void content_drop(ContentKey key);
 // Files `value` under `key` when the key is absent; the value must live for
 // ever. An existing entry is left as it is.
 void content_insert(ContentKey key, Str value);
 // The bytes of a key, or an empty Str (a key never stored, or the zero key).
+// Valid only while some hold keeps the key: a reader that may race with a
+// reload uses content_hold (or the file service's fs_read) instead.
 Str content_get(ContentKey key);
 u64 content_entry_count(void);   // a snapshot, for tests and tools
+u64 content_released_count(void);   // entries released so far, for tests and tools

@@ -121,7 +121,9 @@ void fs_prefetch(Str path)
     if (!known && fs_register(fs, stripe, bucket, path, hash)) fs_request(path, u64_max);
 }
 
-FsResult fs_get(Str path, u64 deadline_us)
+// With `hold`, the content is held under the same lock that reads the key:
+// a reload that swaps the key afterwards drops only the service's own hold.
+static FsResult fs_lookup(Str path, u64 deadline_us, Str *hold)
 {
     FsResult result = {};
     FileService *fs = file_service();
@@ -142,6 +144,7 @@ FsResult fs_get(Str path, u64 deadline_us)
             // cannot have been counted yet.
             result.generation = atomic_load_u64(&fs->generation);
             result.loaded = 1;
+            if (hold) *hold = content_hold(result.key);
             break;
         }
         if (!entry && !first_pass) break;   // the table refused memory for it
@@ -161,12 +164,32 @@ FsResult fs_get(Str path, u64 deadline_us)
             result.key = entry->key;
             result.last_write_time = entry->last_write_time;
             result.generation = atomic_load_u64(&fs->generation);
+            if (hold) *hold = content_hold(result.key);
             break;
         }
         wait_srw_shared(stripe->condition, stripe->slim, deadline_us);
     }
     srw_unlock_shared(stripe->slim);
     return result;
+}
+
+FsResult fs_get(Str path, u64 deadline_us) { return fs_lookup(path, deadline_us, nullptr); }
+
+FsContent fs_read(Str path, u64 deadline_us)
+{
+    FsContent content = {};
+    content.file = fs_lookup(path, deadline_us, &content.bytes);
+    // Only loaded bytes live on an arena the cache can release; empty
+    // content is kept for ever and needs no hold given back.
+    content.held = content.bytes.size > 0;
+    return content;
+}
+
+void fs_read_done(FsContent *content)
+{
+    if (content->held) content_drop(content->file.key);
+    content->held = 0;
+    content->bytes = str_empty();
 }
 
 //- streamers
@@ -240,6 +263,10 @@ void fs_streamer(u64 index)
         // asked for by the build that reads it, and the same bytes saved
         // again change nothing that was built from them.
         bool changed = entry->load_count > 0 && !content_key_eq(entry->key, key);
+        // Every completed load holds its key; the hold of the content it
+        // replaces is given back once the lock is left (a reader that read
+        // the old key under this lock holds it already).
+        ContentKey replaced = entry->key;
         bool report_unreadable = unreadable && !entry->unreadable;
         entry->unreadable = unreadable;
         entry->key = key;
@@ -252,6 +279,7 @@ void fs_streamer(u64 index)
         atomic_store_u64(&entry->busy, FileBusy_Idle);
         srw_unlock_exclusive(stripe->slim);
         cv_broadcast(stripe->condition);
+        content_drop(replaced);
         if ((changed || report_unreadable) && atomic_load_u64(&fs->observer_ready)) {
             FsObserver *o = &fs->observer;
             if (changed && o->on_change) o->on_change(o->user, entry->path, generation);

@@ -5,7 +5,10 @@
 // FileService. A reader asks for a path with fs_get; the first request
 // creates the path's FileEntry and queues a load; a streamer thread reads
 // the file into the content cache and stores the content key and the
-// file's last-write time; the reader then takes the bytes with content_get.
+// file's last-write time; the reader then takes the bytes with fs_read,
+// which holds them in the cache until fs_read_done. The service holds each
+// file's current content, and the content a reload replaces is released
+// once no reader holds it.
 // Every completed load raises the generation by one, changed bytes or not;
 // builds compare themselves against it to know they are out of date.
 //
@@ -131,6 +134,17 @@ FileService *file_service(void);                               // null before fs
 // The key, last-write time and the generation seen with them; waits until
 // the file's first load is done, or until the deadline.
 FsResult fs_get(Str path, u64 deadline_us);
+// fs_get and the bytes of that content, held until fs_read_done: a reload
+// of the file meanwhile does not release them. `bytes` is empty (and
+// nothing held) for empty or unreadable files and when `file.loaded` is
+// false without an earlier load.
+struct FsContent {
+    FsResult file;
+    Str bytes;
+    b32 held;
+};
+FsContent fs_read(Str path, u64 deadline_us);
+void fs_read_done(FsContent *content);
 // Queues a load of the path; false when the deadline passed or the path
 // can never fit in the request queue.
 bool fs_request(Str path, u64 deadline_us);

@@ -72,11 +72,14 @@ Str shell_read_file(Arena *arena, Str path, ContentKey *out_key)
     ContentKey key = {};
     Str bytes = str_empty();
     if (file_service()) {
-        FsResult got = fs_get(path, u64_max);
-        if (got.loaded) {
-            key = got.key;
-            bytes = content_get(key);
+        // Copied: the cache releases a content once nobody holds it, and
+        // templates and style sheets are small.
+        FsContent got = fs_read(path, u64_max);
+        if (got.file.loaded) {
+            key = got.file.key;
+            bytes = str_copy(arena, got.bytes);
         }
+        fs_read_done(&got);
     } else {
         bytes = file_read_all(arena, path);
         if (bytes.size) key = content_key_of(bytes);

@@ -66,8 +66,7 @@ Str shell_web_path(const ShellSettings *settings, Str path);
 // address otherwise.
 Str shell_address_of(Arena *arena, const ShellSettings *settings, Str local_path);
 
-// The bytes of a site file and their content key: through the file service
-// when one runs (the file is then watched, and the bytes are shared, not
-// copied), straight from disk otherwise (tests and tools). A missing file
-// gives empty bytes.
+// The bytes of a site file, on `arena`, and their content key: through the
+// file service when one runs (the file is then watched), straight from disk
+// otherwise (tests and tools). A missing file gives empty bytes.
 Str shell_read_file(Arena *arena, Str path, ContentKey *out_key);

@@ -86,6 +86,7 @@ static DocumentRecord *doc_insert_locked(SiteBuild *build, TableStripe *stripe, 
     DocumentRecord **slot = &build->index_slots[hash % document_index_slots];
     record->index_next = *slot;
     *slot = record;
+    atomic_add_u64(&build->record_count, 1);
     return record;
 }
 
@@ -358,16 +359,19 @@ static JpegInfo site_image_info(void *user, Arena *arena, Str path)
 {
     (void)user;
     JpegInfo info = {};
-    FsResult file = fs_get(path, now_us() + 2000000);
-    if (!file.loaded) return info;
-    Str key = Str{(const char *)&file.key, sizeof file.key};
+    FsContent file = fs_read(path, now_us() + 2000000);
+    if (!file.file.loaded) {
+        fs_read_done(&file);
+        return info;
+    }
+    Str key = Str{(const char *)&file.file.key, sizeof file.file.key};
     ImageSizeCache *cache = &g_image_sizes;
     cs_enter(cache->lock);
     StrMapNode *found = str_map_lookup(&cache->by_key, key);
     if (found) info = *(const JpegInfo *)found->value;
     cs_leave(cache->lock);
     if (!found) {
-        info = jpeg_info_from_bytes(arena, content_get(file.key));
+        info = jpeg_info_from_bytes(arena, file.bytes);
         cs_enter(cache->lock);
         if (!str_map_lookup(&cache->by_key, key)) {
             JpegInfo *kept = push_struct<JpegInfo>(cache->arena);
@@ -379,6 +383,7 @@ static JpegInfo site_image_info(void *user, Arena *arena, Str path)
         }
         cs_leave(cache->lock);
     }
+    fs_read_done(&file);
     info.ratio = str_copy(arena, info.ratio);
     return info;
 }
@@ -613,6 +618,7 @@ static void str_list_copy_into(Arena *arena, StrList *to, const StrList *from)
 struct DocumentSource {
     Str text;
     u64 generation;
+    FsContent held;   // the loaded bytes, held until the build is done with the tree
 };
 
 static DocumentSource document_read(DocumentRecord *record)
@@ -625,11 +631,15 @@ static DocumentSource document_read(DocumentRecord *record)
         source.text = file_read_all(record->arena, record->path);
         return source;
     }
-    FsResult file = fs_get(record->path, u64_max);
-    source.generation = file.generation;
-    source.text = content_get(file.key);
+    // The tree points into these bytes: they are held until the build is
+    // over, however often the author saves meanwhile.
+    source.held = fs_read(record->path, u64_max);
+    source.generation = source.held.file.generation;
+    source.text = source.held.bytes;
     return source;
 }
+
+static void document_build_from(SiteBuild *build, DocumentRecord *record, DocumentSource source, Arena *scratch);
 
 static void document_build(SiteBuild *build, Str path, Arena *scratch)
 {
@@ -642,6 +652,12 @@ static void document_build(SiteBuild *build, Str path, Arena *scratch)
     }
     arena_pop_to(record->arena, record->arena_start);
     DocumentSource source = document_read(record);
+    document_build_from(build, record, source, scratch);
+    fs_read_done(&source.held);
+}
+
+static void document_build_from(SiteBuild *build, DocumentRecord *record, DocumentSource source, Arena *scratch)
+{
     source.text = markup_source_text(source.text);
     ParsedDocument doc = {};
     if (source.text.size > document_size_limit) {

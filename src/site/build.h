@@ -149,6 +149,7 @@ struct SiteBuild {
     ThreadRecord *detector;           // unused: change detection keeps its own record
     SiteBuildConfig config;
     u64 completed_builds;             // atomic
+    u64 record_count;                 // atomic: documents in the table
     u64 dropped_jobs;                 // atomic: jobs that found their document busy
     ParkingLot *parking;              // incomplete documents, by what they wait for
     u64 park_count;                   // atomic: documents parked so far

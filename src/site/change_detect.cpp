@@ -55,6 +55,13 @@ struct Detector {
     u64 rebuilt_name_count;
     Arena *names_arena;
     u64 next_discovery_us;
+    SourceWalk walk;             // the detector thread's, for new sources
+    // What the site looked like when it was last quiet: while none of it
+    // moves, no document can be out of date and the table is not walked.
+    b32 quiet_stamped;
+    u64 quiet_generation;
+    u64 quiet_builds;
+    u64 quiet_records;
 
     CriticalSection *quiet_lock;
     CondVar *quiet_cv;
@@ -223,7 +230,9 @@ static void detector_discover(Detector *d)
     if (!target.size || !char_is_slash((u8)target.str[target.size - 1])) return;   // one file: nothing to find
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     StrList files = {};
-    site_list_files(scratch.arena, &files, target);
+    // Only folders whose entries changed are listed: a quiet watch over a
+    // large site stats its folders and nothing else.
+    site_walk_files(&d->walk, scratch.arena, &files, target);
     u64 found = 0;
     for (StrNode *n = files.first; n; n = n->next) {
         Str path = n->string;
@@ -458,6 +467,11 @@ static void detector_pass(Detector *d)
 
     bool out_of_date = detector_changed_first(d, t);
     if (out_of_date) busy_begin(d, t);
+    if (!out_of_date && !d->busy && d->quiet_stamped && d->quiet_generation == g &&
+        d->quiet_builds == atomic_load_u64(&build->completed_builds) &&
+        d->quiet_records == atomic_load_u64(&build->record_count))
+        return;
+    d->quiet_stamped = 0;
 
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     for (u64 b = 0; b < document_bucket_count; b += 1) {
@@ -500,6 +514,12 @@ static void detector_pass(Detector *d)
         d->index_pending = 0;
     }
     if (d->busy) quiet_reached(d, t);
+    // Stamped after a walk that found everything current: a build that
+    // completes from now on, a new record or a new generation walks again.
+    d->quiet_stamped = 1;
+    d->quiet_generation = g;
+    d->quiet_builds = atomic_load_u64(&build->completed_builds);
+    d->quiet_records = atomic_load_u64(&build->record_count);
 }
 
 static void detector_thread(u64)

@@ -98,11 +98,13 @@ static void node_replace(MarkupNode *old_node, MarkupNode *new_node)
 // table indexing finds it like any table the author wrote.
 static MarkupNode *csv_table(Arena *arena, Str path, Str local_folder)
 {
-    FsResult file = fs_get(path, u64_max);
-    Str content = file.loaded ? content_get(file.key) : str_empty();
-    if (!content.size) return &markup_nil;
+    FsContent file = fs_read(path, u64_max);
+    Str content = file.file.loaded ? file.bytes : str_empty();
+    // The cells live on the document's arena, in a copy of the file's text.
+    Str text = content.size ? str_pushf(arena, ";%S", content) : str_empty();
+    fs_read_done(&file);
+    if (!text.size) return &markup_nil;
     ArenaTemp scratch = scratch_begin(arena);
-    Str text = str_pushf(arena, ";%S", content);
     TokenArray tokens = tokenize(scratch.arena, text);
     ParseOptions options = {};
     options.local_folder = local_folder;

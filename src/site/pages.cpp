@@ -177,11 +177,12 @@ static Str website_index_source(void *user, Arena *arena, Str source_path)
     (void)user;
     DocumentSummary *summary = doc_summary_copy(arena, source_path);
     if (!summary || !summary->published) return str_empty();
-    // The content cache keeps the bytes as loaded: another worker rebuilding
-    // that document does not change them under this page.
-    FsResult file = fs_get(source_path, now_us() + 2000000);
-    if (!file.loaded) return str_empty();
-    return markup_source_text(content_get(file.key));
+    // A copy: the author may save that document again while this page is
+    // put together, and the cache releases contents nobody holds.
+    FsContent file = fs_read(source_path, now_us() + 2000000);
+    Str text = file.file.loaded ? str_copy(arena, markup_source_text(file.bytes)) : str_empty();
+    fs_read_done(&file);
+    return text;
 }
 
 //- the manifest
@@ -415,9 +416,10 @@ static void warn_other(Arena *arena, Str owner, u64 offset, Str text)
 {
     DiagnosticList list = {};
     diag_push_at(arena, &list, nullptr, offset, DiagLevel_Warning, text);
-    FsResult file = fs_get(owner, now_us() + 1000000);
-    Str source = file.loaded ? markup_source_text(content_get(file.key)) : str_empty();
+    FsContent file = fs_read(owner, now_us() + 1000000);
+    Str source = file.file.loaded ? markup_source_text(file.bytes) : str_empty();
     diag_print_document(&list, owner, source);
+    fs_read_done(&file);
 }
 
 void site_pages_document(SiteBuild *build, DocumentRecord *record, const ParsedDocument *doc, Str source_text,

@@ -23,6 +23,14 @@ static Str loaded_bytes(const std::string &text, Arena **out_arena)
     return Str{bytes, text.size()};
 }
 
+// Puts bytes loaded onto an arena of their own, handing over that arena.
+static ContentKey put_loaded(const std::string &text)
+{
+    Arena *arena = nullptr;
+    Str bytes = loaded_bytes(text, &arena);
+    return content_put(bytes, arena);
+}
+
 TEST(ContentCache, IdenticalBytesShareOneEntryAndTheSecondCopyIsReleased)
 {
     content_cache_create();
@@ -47,9 +55,8 @@ TEST(ContentCache, IdenticalBytesShareOneEntryAndTheSecondCopyIsReleased)
 TEST(ContentCache, DifferentBytesGetDifferentKeysAndBothStay)
 {
     content_cache_create();
-    Arena *a1 = nullptr, *a2 = nullptr;
-    ContentKey k1 = content_put(loaded_bytes("version one", &a1), a1);
-    ContentKey k2 = content_put(loaded_bytes("version two", &a2), a2);
+    ContentKey k1 = put_loaded("version one");
+    ContentKey k2 = put_loaded("version two");
     EXPECT_FALSE(content_key_eq(k1, k2));
     EXPECT_EQ(s(content_get(k1)), "version one");   // the old content stays readable
     EXPECT_EQ(s(content_get(k2)), "version two");
@@ -160,4 +167,88 @@ TEST(ContentCache, ConcurrentPutsOfTheSameBytesKeepOneEntry)
         EXPECT_EQ(s(content_get(expected)), text);
         for (u64 t = 0; t < threads; t += 1) EXPECT_TRUE(content_key_eq(results[t][r], expected));
     }
+}
+
+TEST(ContentCache, TheLastDropReleasesTheEntryAndPutsOfTheSameBytesCountAsHolds)
+{
+    content_cache_create();
+    u64 entries = content_entry_count();
+    u64 released = content_released_count();
+    ContentKey key = put_loaded("held twice");
+    put_loaded("held twice");   // a second file with the same bytes
+    Str reader = content_hold(key);
+    EXPECT_EQ(s(reader), "held twice");
+    content_drop(key);
+    content_drop(key);
+    EXPECT_EQ(s(content_get(key)), "held twice");   // the reader still holds it
+    EXPECT_EQ(content_released_count(), released);
+    content_drop(key);
+    EXPECT_EQ(content_get(key).size, 0u);
+    EXPECT_EQ(content_entry_count(), entries);
+    EXPECT_EQ(content_released_count(), released + 1);
+    // A released key is gone: holding it gives nothing, dropping it again
+    // does nothing, and the same bytes loaded later make a new entry.
+    EXPECT_EQ(content_hold(key).size, 0u);
+    content_drop(key);
+    put_loaded("held twice");
+    EXPECT_EQ(s(content_get(key)), "held twice");
+    content_drop(key);
+
+    // Bytes filed for ever and empty content ignore drops.
+    ContentKey forever = {{0x4242, 0x4343}};
+    content_insert(forever, str_lit("for ever"));
+    content_drop(forever);
+    content_drop(forever);
+    EXPECT_EQ(s(content_get(forever)), "for ever");
+    ContentKey empty = content_put(str_empty(), nullptr);
+    content_drop(empty);
+    EXPECT_TRUE(content_key_eq(content_put(str_empty(), nullptr), empty));
+    EXPECT_EQ(content_released_count(), released + 2);
+}
+
+TEST(ContentCache, ConcurrentHoldsAndDropsReleaseExactlyOnce)
+{
+    // Readers hold and drop one key while the file's own hold goes at a
+    // barrier: the entry must be released once, after the last drop, and
+    // never while a reader reads it (ASan and TSan watch the reads).
+    constexpr u64 threads = 4, rounds = 300;
+    static ContentKey keys[rounds];
+    static std::atomic<u64> arrived{0}, timed_out{0}, bad_reads{0};
+    content_cache_create();
+    arrived = 0;
+    timed_out = 0;
+    bad_reads = 0;
+    u64 released = content_released_count();
+    for (u64 r = 0; r < rounds; r += 1) {
+        keys[r] = put_loaded("shared round " + std::to_string(r));
+    }
+    std::vector<TestThread *> started;
+    for (u64 t = 0; t < threads; t += 1) {
+        started.push_back(test_thread_start(t, [](u64 index) {
+            u64 deadline = test_deadline();
+            for (u64 r = 0; r < rounds; r += 1) {
+                arrived.fetch_add(1);
+                while (arrived.load() < threads * (r + 1)) {
+                    if (now_us() > deadline) {
+                        timed_out.fetch_add(1);
+                        return;
+                    }
+                    std::this_thread::yield();
+                }
+                // Thread 0 stands for the file service giving up its hold.
+                if (index == 0) {
+                    content_drop(keys[r]);
+                    continue;
+                }
+                Str bytes = content_hold(keys[r]);
+                if (bytes.size && s(bytes) != "shared round " + std::to_string(r)) bad_reads.fetch_add(1);
+                if (bytes.size) content_drop(keys[r]);
+            }
+        }));
+    }
+    for (TestThread *t : started) ASSERT_TRUE(test_thread_join(t)) << "a thread never finished";
+    ASSERT_EQ(timed_out.load(), 0u) << "the threads never all met at a barrier";
+    EXPECT_EQ(bad_reads.load(), 0u);
+    EXPECT_EQ(content_released_count(), released + rounds);
+    for (u64 r = 0; r < rounds; r += 1) EXPECT_EQ(content_get(keys[r]).size, 0u);
 }

@@ -47,7 +47,15 @@ static FsResult get(const std::string &path)
     return r;
 }
 
-static std::string text_of(const std::string &path) { return s(content_get(get(path).key)); }
+// Held while copied: a reload meanwhile may release the content otherwise.
+static std::string text_of(const std::string &path)
+{
+    FsContent content = fs_read(as_str(path), test_deadline());
+    EXPECT_TRUE(content.file.loaded) << path << " was not loaded within " << test_wait_seconds << " s";
+    std::string text = s(content.bytes);
+    fs_read_done(&content);
+    return text;
+}
 
 template <typename Pred>
 static bool wait_for(Pred pred, int seconds = 20)
@@ -213,6 +221,50 @@ TEST_F(FileServiceTest, ASavedFileIsReloadedAndRaisesTheGenerationOnce)
     EXPECT_TRUE(wait_full_passes(fs, 3));
     EXPECT_EQ(fs_generation(), before + 1);
     EXPECT_EQ(get(path).last_write_time, file_properties(as_str(path)).last_write_time);
+}
+
+// Saved by rename, as careful editors do: no reader ever sees it empty.
+static void replace_file(const std::string &path, const std::string &text)
+{
+    ASSERT_TRUE(file_write_all(as_str(path), as_str(text), FileWrite_Replace));
+}
+
+TEST_F(FileServiceTest, AReloadReleasesTheContentItReplacesOnceNoReaderHoldsIt)
+{
+    std::string path = dir.at("saved.wyn");
+    replace_file(path, "version 0");
+    ASSERT_EQ(text_of(path), "version 0");
+    FsContent held = fs_read(as_str(path), test_deadline());
+    ASSERT_EQ(s(held.bytes), "version 0");
+    u64 entries = content_entry_count();
+    u64 released = content_released_count();
+
+    replace_file(path, "version 1, held back");
+    ASSERT_TRUE(wait_for([&] { return text_of(path) == "version 1, held back"; }));
+    // The reader's hold keeps the replaced bytes, whole and in the cache.
+    EXPECT_EQ(s(held.bytes), "version 0");
+    EXPECT_EQ(s(content_get(held.file.key)), "version 0");
+    EXPECT_EQ(content_released_count(), released);
+    fs_read_done(&held);
+    EXPECT_EQ(content_get(held.file.key).size, 0u);
+    EXPECT_EQ(content_released_count(), released + 1);
+
+    // Saved over and over, the file keeps one content in the cache.
+    for (int v = 2; v < 40; v += 1) {
+        std::string text = "version " + std::to_string(v);
+        replace_file(path, text);
+        ASSERT_TRUE(wait_for([&] { return text_of(path) == text; })) << text;
+    }
+    EXPECT_EQ(content_entry_count(), entries);
+    EXPECT_EQ(content_released_count(), released + 39);
+
+    // The same bytes saved again share the entry and release nothing.
+    FsResult before = get(path);
+    replace_file(path, "version 39");
+    ASSERT_TRUE(wait_full_passes(fs, 2));
+    EXPECT_TRUE(content_key_eq(get(path).key, before.key));
+    EXPECT_EQ(text_of(path), "version 39");
+    EXPECT_EQ(content_released_count(), released + 39);
 }
 
 // Sets a file's modification time back to what it was.

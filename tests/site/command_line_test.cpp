@@ -232,6 +232,54 @@ TEST_F(SiteFolder, UnreadableFoldersAreSkipped)
     EXPECT_EQ(WEXITSTATUS(status), 0) << "2: could not become an ordinary user";
 }
 
+TEST_F(SiteFolder, RepeatedWalksListOnlyFoldersWhoseEntriesChanged)
+{
+    write("w/top.wyn");
+    write("w/a/one.wyn");
+    write("w/a/b/deep.wyn");
+    write("w/c/other.wyn");
+    SourceWalk walk = {};
+    auto walk_once = [&] {
+        StrList files = {};
+        site_walk_files(&walk, arena, &files, str_pushf(arena, "%s/w/", root.c_str()));
+        std::vector<std::string> out;
+        for (StrNode *n = files.first; n; n = n->next) out.push_back(s(n->string).substr(root.size() + 1));
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    std::vector<std::string> all = {"w/a/b/deep.wyn", "w/a/one.wyn", "w/c/other.wyn", "w/top.wyn"};
+    EXPECT_EQ(walk_once(), all);
+    EXPECT_EQ(walk.listed, 4u);
+    // Listed once more, since an entry made in the same clock tick as the
+    // first listing would not have moved the folder's time; then settled.
+    EXPECT_EQ(walk_once(), all);
+    EXPECT_EQ(walk_once(), std::vector<std::string>{});
+    EXPECT_EQ(walk.listed, 0u);
+    EXPECT_EQ(walk.looked_at, 4u);
+
+    // A file deep down, a new folder, a renamed file: each lists its folder
+    // (and only that) again, and new paths are among the files given.
+    write("w/a/b/new.wyn");
+    std::vector<std::string> files = walk_once();
+    EXPECT_EQ(walk.listed, 1u);
+    EXPECT_EQ(files, (std::vector<std::string>{"w/a/b/deep.wyn", "w/a/b/new.wyn"}));
+    write("w/c/e/fresh.wyn");
+    files = walk_once();
+    EXPECT_NE(std::find(files.begin(), files.end(), "w/c/e/fresh.wyn"), files.end());
+    ASSERT_EQ(rename((root + "/w/top.wyn").c_str(), (root + "/w/moved.wyn").c_str()), 0);
+    files = walk_once();
+    EXPECT_NE(std::find(files.begin(), files.end(), "w/moved.wyn"), files.end());
+
+    // A folder replaced by another of the same name is a new folder.
+    std::system(("mv '" + root + "/w/a' '" + root + "/gone' && mkdir -p '" + root + "/w/a' && touch -r '" + root +
+                 "/gone' '" + root + "/w/a' && echo x > '" + root + "/w/a/replaced.wyn' && touch -r '" + root +
+                 "/gone' '" + root + "/w/a'")
+                    .c_str());
+    files = walk_once();
+    EXPECT_NE(std::find(files.begin(), files.end(), "w/a/replaced.wyn"), files.end());
+    site_walk_release(&walk);
+}
+
 //- the site configuration
 
 TEST_F(CommandLineTest, FlagsGivenAValueAreReadByTheValue)
