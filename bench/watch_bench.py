@@ -6,6 +6,8 @@
                  median and maximum of 20 saves
   start to quiet `wyn once` on the same site, wall time
   idle           CPU of a quiet watch over a window, in % of one core
+  --rss-saves N  instead: one large document saved N times, each save
+                 waited for on its page; RSS after the first and the last
 
 Reference in the same run: the time to read every source file once (the
 I/O floor of a build) and the CPU of `sleep` over the same idle window.
@@ -47,14 +49,85 @@ def output_of(source):
     return m.group(1).decode() if m else None
 
 
+def rss_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def wait_for_page(page, marker, limit=60):
+    t0 = time.monotonic()
+    while time.monotonic() - t0 < limit:
+        try:
+            if marker in open(page, "rb").read():
+                return True
+        except OSError:
+            pass
+        time.sleep(0.005)
+    return False
+
+
+def rss_under_saves(wyn, saves, size, temp):
+    """Saves one large document `saves` times in a running wyn, each save
+    waited for until its page holds it; RSS after the first and the last."""
+    site = os.path.join(temp, "rss-site")
+    subprocess.run([sys.executable, os.path.join(HERE, "gen_site.py"), "--out", site, "--count", "100",
+                    "--seed", "1"], check=True, stdout=subprocess.DEVNULL)
+    source = os.path.join(site, "local", "wyn_files", "large.wyn")
+    page = os.path.join(site, "local", "html", "large.html")
+    paragraph = b"  A paragraph of ordinary words that the author keeps on writing, with *some* emphasis.\n\n"
+    body = paragraph * (size // len(paragraph) + 1)
+
+    def save(i):
+        marker = f"Savemarker{i}x".encode()
+        text = b'``\ntitle: Large\noutput_path: "/html/large.html"\n``\nLarge\n  ' + marker + b"\n\n" + body
+        with open(source + ".tmp~", "wb") as f:
+            f.write(text)
+        os.rename(source + ".tmp~", source)
+        return marker
+
+    save(0)
+    log = open(os.path.join(temp, "rss.log"), "wb")
+    process = subprocess.Popen([wyn], cwd=site, stdout=log, stderr=subprocess.STDOUT)
+    first = after = None
+    try:
+        if not wait_for_page(page, b"Savemarker0x", 600):
+            raise SystemExit("the large page never appeared")
+        for i in range(1, saves + 1):
+            if not wait_for_page(page, save(i)):
+                raise SystemExit(f"save {i} never reached the page")
+            if i == 1:
+                time.sleep(1.0)
+                first = rss_kib(process.pid)
+        time.sleep(1.0)
+        after = rss_kib(process.pid)
+    finally:
+        process.kill()
+        process.wait()
+        log.close()
+    return first, after
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--wyn", required=True)
     parser.add_argument("--count", type=int, default=1000)
     parser.add_argument("--saves", type=int, default=20)
     parser.add_argument("--idle", type=float, default=60.0)
+    parser.add_argument("--rss-saves", type=int, default=0,
+                        help="instead: save one large document this many times and compare RSS")
+    parser.add_argument("--rss-size", type=int, default=1 << 20)
     args = parser.parse_args()
     wyn = os.path.abspath(args.wyn)
+    if args.rss_saves:
+        with tempfile.TemporaryDirectory(prefix="wyn-watch-bench-") as temp:
+            first, after = rss_under_saves(wyn, args.rss_saves, args.rss_size, temp)
+        print(f"RSS of a watching wyn, one {args.rss_size} byte document saved {args.rss_saves} times: "
+              f"after the first save {first / 1024:.1f} MiB, after the last {after / 1024:.1f} MiB "
+              f"({(after / first - 1) * 100:+.1f} %)")
+        return
     with tempfile.TemporaryDirectory(prefix="wyn-watch-bench-") as temp:
         site = os.path.join(temp, "site")
         subprocess.run([sys.executable, os.path.join(HERE, "gen_site.py"), "--out", site, "--count",
