@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -202,18 +203,26 @@ RunFigures run_once(const std::string &site, unsigned long long *documents_built
     RunFigures figures;
     int fds[2];
     if (pipe(fds) != 0) return figures;
+    // Spawned without a copy of this process: a forked child's peak
+    // resident size (ru_maxrss) would count this process's pages, which
+    // after a round of loaded output are many.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_addclose(&actions, fds[1]);
+    posix_spawn_file_actions_addchdir_np(&actions, site.c_str());
+    char *arguments[] = {(char *)WYN_BINARY, (char *)"once", nullptr};
     double start = now_s();
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 1);
-        dup2(fds[1], 2);
-        close(fds[0]);
-        close(fds[1]);
-        if (chdir(site.c_str()) != 0) _exit(127);
-        execl(WYN_BINARY, WYN_BINARY, "once", (char *)nullptr);
-        _exit(127);
-    }
+    pid_t pid = 0;
+    int spawned = posix_spawn(&pid, WYN_BINARY, &actions, nullptr, arguments, environ);
+    posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
+    if (spawned != 0) {
+        close(fds[0]);
+        return figures;
+    }
     std::string tail;
     char buffer[1 << 16];
     ssize_t n;
@@ -354,10 +363,9 @@ int main(int argc, char **argv)
         // The one-shot run builds the site once: a second build (a first
         // build made stale by its own start-up loads) would show as about
         // twice the cold build and twice the documents built. It runs
-        // while this process is small (a child's peak resident size counts
-        // what it shared with this process before its exec), before the
-        // cold build in odd rounds and after it in even ones: each deletion
-        // of the output leaves the disk slower for the next writer.
+        // before the cold build in odd rounds and after it in even ones:
+        // each deletion of the output leaves the disk slower for the next
+        // writer.
         unsigned long long once_built = 0;
         RunFigures once, cold;
         if (round % 2 == 0) {
