@@ -114,7 +114,10 @@ constexpr u64 parser_node_batch = 32;
 constexpr u64 parser_message_limit = 10000;
 
 inline const MarkupNode parser_blank_node = {
-    &markup_nil, &markup_nil, &markup_nil, &markup_nil, &markup_nil, nullptr, 0, 0, 0, {"", 0}, {"", 0}, 0, 0, 0, 0, 0, 0, 0,
+    .next = &markup_nil, .first_child = &markup_nil, .prev = &markup_nil, .last_child = &markup_nil,
+    .parent = &markup_nil, .field = nullptr, .name = {"", 0}, .text = {"", 0},
+    .offset = 0, .child_count = 0, .flags = 0, .node_class = NodeClass_Nil, .space_before = 0, .kind = 0,
+    .number = 0, .indent = 0, .space_after = 0, .max_heading_level = 0,
 };
 
 // A node as node_new makes it, without the kind lookup: the parser names

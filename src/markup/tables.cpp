@@ -297,7 +297,7 @@ static void index_table(Arena *arena, ParsedDocument *doc, MarkupNode *table)
     record->row_count = entry->child_count;
     u64 columns = header->child_count;
     for (MarkupNode *row = entry->first_child; !node_is_nil(row); row = row->next)
-        columns = max_of(columns, row->child_count);
+        columns = max_of<u64>(columns, row->child_count);
     record->column_count = columns;
     record->headings = push_array<MarkupTableHeading>(arena, columns);
     record->rows = push_array<MarkupNode *>(arena, record->row_count);
