@@ -19,6 +19,8 @@ bool table_is_separator(const Parser *p, const MarkupToken *t)
 
 static MarkupNode *group_header(MarkupNode *group) { return group->first_child; }
 
+constexpr u64 table_group_limit = 256;
+
 static void open_group(Parser *p, u64 offset)
 {
     TableState *tb = &p->table;
@@ -176,6 +178,15 @@ void table_separator(Parser *p)
         u64 m = p->i + 1;
         if (token_kind(parser_token(p, m), TokenFlag_Space)) m += 1;
         const MarkupToken *second = parser_token(p, m);
+        if (table_is_separator(p, second) && tb->root->child_count >= table_group_limit) {
+            // A group's number is one byte, and each group is a table of
+            // its own on the page: a line of thousands of double separators
+            // would cost a page table per two source bytes. Past the last
+            // number a separator is text.
+            parser_text_node(p, parser_container(p), t, 0);
+            p->i += 1;
+            return;
+        }
         if (table_is_separator(p, second)) {
             p->i = m + 1;
             if (line_ends_after(p, m + 1)) return;
