@@ -182,9 +182,14 @@ void table_separator(Parser *p)
             // A group's number is one byte, and each group is a table of
             // its own on the page: a line of thousands of double separators
             // would cost a page table per two source bytes. Past the last
-            // number a separator is text.
-            parser_text_node(p, parser_container(p), t, 0);
-            p->i += 1;
+            // number the pair is text.
+            MarkupNode *container = parser_container(p);
+            for (u64 k = p->i; k <= m; k += 1) {
+                const MarkupToken *piece = &p->tokens[k];
+                if (piece->flags & TokenFlag_Space) container->last_child->space_after = (u8)(piece->end - piece->begin);
+                else parser_text_node(p, container, piece, 0);
+            }
+            p->i = m + 1;
             return;
         }
         if (table_is_separator(p, second)) {
