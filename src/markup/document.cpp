@@ -4,8 +4,10 @@
 // Its five links point at itself, so a walk that follows links from the
 // nil node stays on it instead of reading through a null pointer.
 MarkupNode markup_nil = {
-    &markup_nil, &markup_nil, &markup_nil, &markup_nil, &markup_nil, nullptr, 0, NodeClass_Nil, 0,
-    {"", 0},     {"", 0},     0,           0,           0,           0,       0, 0, 0,
+    .next = &markup_nil, .first_child = &markup_nil, .prev = &markup_nil, .last_child = &markup_nil,
+    .parent = &markup_nil, .field = nullptr, .name = {"", 0}, .text = {"", 0},
+    .offset = 0, .child_count = 0, .flags = 0, .node_class = NodeClass_Nil, .space_before = 0, .kind = 0,
+    .number = 0, .indent = 0, .space_after = 0, .max_heading_level = 0,
 };
 
 #define LF str_lit("\n")

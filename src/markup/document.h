@@ -64,6 +64,9 @@ inline u64 node_flags_from_token(u32 token_flags)
 
 //- the node
 
+// One node per construct, and a construct can be one source byte, so the
+// record is kept to 96 bytes: offsets and counts are 32-bit (sources are
+// refused past 32 MiB), the small values share two words.
 struct MarkupNode {
     MarkupNode *next;
     MarkupNode *first_child;
@@ -71,19 +74,20 @@ struct MarkupNode {
     MarkupNode *last_child;
     MarkupNode *parent;
     HeaderFieldInfo *field;   // header fields only: a copy of the matched row
-    u8 number;                // level, depth, item, footnote, group, row or column number
-    u32 node_class;           // NodeClass
-    u64 flags;                // NodeFlags
     Str name;                 // kind name; a text node's text; a header key; the document's source
     Str text;                 // equal to name, except heading and paragraph lines (empty)
-    u64 offset;               // source offset of the token that opened the node
+    u32 offset;               // source offset of the token that opened the node
+    u32 child_count;
+    u32 flags : 20;           // NodeFlags
+    u32 node_class : 3;       // NodeClass
+    u32 space_before : 1;     // a blank stands before the run (its width is not kept)
+    u32 kind : 8;             // MarkupKind of an element; 0 for other classes and unknown names
+    u8 number;                // level, depth, item, footnote, group, row or column number
     u8 indent;                // width of the blank run before a line-level node
-    u8 space_before;
     u8 space_after;
     u8 max_heading_level;     // top headings: the deepest level given below them so far
-    u64 child_count;
-    u32 kind;                 // MarkupKind of an element; 0 for other classes and unknown names
 };
+static_assert(sizeof(MarkupNode) == 96, "a node is 96 bytes");
 
 extern MarkupNode markup_nil;
 
@@ -157,6 +161,9 @@ enum MarkupKind : u32 {
     MarkupKind_FirstList = MarkupKind_ListAlpha,
     MarkupKind_LastList = MarkupKind_ListUnordered,
 };
+
+static_assert(NodeFlag_Ticked < (1u << 20) && MarkupKind_Count <= 256 && NodeClass_HeaderField < 8,
+              "flags, kinds and classes fit their bit fields");
 
 struct MarkupKindInfo {
     u32 kind;         // MarkupKind: the row's position

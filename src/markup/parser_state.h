@@ -114,7 +114,10 @@ constexpr u64 parser_node_batch = 32;
 constexpr u64 parser_message_limit = 10000;
 
 inline const MarkupNode parser_blank_node = {
-    &markup_nil, &markup_nil, &markup_nil, &markup_nil, &markup_nil, nullptr, 0, 0, 0, {"", 0}, {"", 0}, 0, 0, 0, 0, 0, 0, 0,
+    .next = &markup_nil, .first_child = &markup_nil, .prev = &markup_nil, .last_child = &markup_nil,
+    .parent = &markup_nil, .field = nullptr, .name = {"", 0}, .text = {"", 0},
+    .offset = 0, .child_count = 0, .flags = 0, .node_class = NodeClass_Nil, .space_before = 0, .kind = 0,
+    .number = 0, .indent = 0, .space_after = 0, .max_heading_level = 0,
 };
 
 // A node as node_new makes it, without the kind lookup: the parser names
@@ -183,6 +186,22 @@ inline bool keeps_space_before(const MarkupNode *last)
            is_kind(last, MarkupKind_FootnoteRef) || is_kind(last, MarkupKind_Checkbox);
 }
 
+// Tokens whose text is a plain piece of a run when they reach a text node.
+constexpr u32 text_piece_tokens = TokenFlag_Word | TokenFlag_Symbol | TokenFlag_Equals | TokenFlag_Mark |
+                                  TokenFlag_OpenBracket | TokenFlag_CloseBracket | TokenFlag_Comment |
+                                  TokenFlag_Bar | TokenFlag_Semicolon;
+constexpr u64 text_run_flags = NodeFlag_Symbol | NodeFlag_StrongInside | NodeFlag_EmphasisInside;
+
+inline bool text_piece_merges(const MarkupNode *container, const MarkupNode *last, const MarkupToken *t, u64 flags,
+                              Str s)
+{
+    return (t->flags & ~text_piece_tokens) == 0 && (flags & ~text_run_flags) == 0 &&
+           last->node_class == NodeClass_Text && (last->flags & ~(u64)NodeFlag_Symbol) == (flags & ~(u64)NodeFlag_Symbol) &&
+           last->space_after == 0 && last->name.str == last->text.str && last->name.size == last->text.size &&
+           last->text.str + last->text.size == s.str && container->node_class != NodeClass_HeaderField &&
+           !is_kind(container, MarkupKind_Desc);
+}
+
 // A text run made from token `t`, appended to `container`: spacing from the
 // blank before it, and the span flags of the run before it (a span runs
 // over the following siblings until its closing mark).
@@ -195,14 +214,15 @@ inline MarkupNode *parser_text_node(Parser *p, MarkupNode *container, const Mark
         flags |= NodeFlag_StrongInside;
     if (!(flags & NodeFlag_EmphasisClose) && (last->flags & (NodeFlag_EmphasisOpen | NodeFlag_EmphasisInside)))
         flags |= NodeFlag_EmphasisInside;
-    // A plain symbol glued to the plain symbols before it extends their run:
-    // one node per punctuation or control byte would cost a hundred times
-    // the input, and the run means the same on the page.
-    if (t->flags == TokenFlag_Symbol && last->node_class == NodeClass_Text && last->flags == flags &&
-        (last->flags & NodeFlag_Symbol) && last->space_after == 0 && last->name.str == last->text.str &&
-        last->name.size == last->text.size && last->text.str + last->text.size == s.str) {
+    // A plain piece glued to the plain run before it extends that run: one
+    // node per punctuation byte or per piece of "x!x!x!" would cost a
+    // hundred times the input, and the run shows the same on the page.
+    // Numbers keep a node of their own (they have a style), and so do the
+    // pieces of header values and descriptions, which are read one by one.
+    if (text_piece_merges(container, last, t, flags, s)) {
         last->name.size += s.size;
         last->text = last->name;
+        last->flags &= flags | ~(u64)NodeFlag_Symbol;   // a symbol run only while every piece is one
         return last;
     }
     MarkupNode *n = parser_node(p, NodeClass_Text, flags, s, s, t->begin);

@@ -19,6 +19,8 @@ bool table_is_separator(const Parser *p, const MarkupToken *t)
 
 static MarkupNode *group_header(MarkupNode *group) { return group->first_child; }
 
+constexpr u64 table_group_limit = 256;
+
 static void open_group(Parser *p, u64 offset)
 {
     TableState *tb = &p->table;
@@ -176,6 +178,20 @@ void table_separator(Parser *p)
         u64 m = p->i + 1;
         if (token_kind(parser_token(p, m), TokenFlag_Space)) m += 1;
         const MarkupToken *second = parser_token(p, m);
+        if (table_is_separator(p, second) && tb->root->child_count >= table_group_limit) {
+            // A group's number is one byte, and each group is a table of
+            // its own on the page: a line of thousands of double separators
+            // would cost a page table per two source bytes. Past the last
+            // number the pair is text.
+            MarkupNode *container = parser_container(p);
+            for (u64 k = p->i; k <= m; k += 1) {
+                const MarkupToken *piece = &p->tokens[k];
+                if (piece->flags & TokenFlag_Space) container->last_child->space_after = (u8)(piece->end - piece->begin);
+                else parser_text_node(p, container, piece, 0);
+            }
+            p->i = m + 1;
+            return;
+        }
         if (table_is_separator(p, second)) {
             p->i = m + 1;
             if (line_ends_after(p, m + 1)) return;
@@ -297,7 +313,7 @@ static void index_table(Arena *arena, ParsedDocument *doc, MarkupNode *table)
     record->row_count = entry->child_count;
     u64 columns = header->child_count;
     for (MarkupNode *row = entry->first_child; !node_is_nil(row); row = row->next)
-        columns = max_of(columns, row->child_count);
+        columns = max_of<u64>(columns, row->child_count);
     record->column_count = columns;
     record->headings = push_array<MarkupTableHeading>(arena, columns);
     record->rows = push_array<MarkupNode *>(arena, record->row_count);

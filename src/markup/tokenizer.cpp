@@ -119,58 +119,32 @@ static inline u64 word_end(const u8 *s, u64 at, u64 n)
 
 //- the pass
 
-// The chunks, in order, on a scratch arena: the token array itself holds
-// nothing but tokens, so chunks pushed back to back on one arena block are
-// already the final array.
-struct TokenChunk {
-    TokenChunk *next;
-    MarkupToken *tokens;
-};
-
 TokenArray tokenize(Arena *arena, Str text)
 {
     TokenArray result = {};
-    if (text.size == 0) return result;
+    // Offsets are 32-bit: sources are refused long before 4 GiB.
+    if (text.size == 0 || text.size > 0xFFFFFFFFull) return result;
 
-    ArenaTemp scratch = scratch_begin(arena);
-    TokenChunk *first = push_struct<TokenChunk>(scratch.arena);
-    first->tokens = push_array_no_zero<MarkupToken>(arena, token_chunk_size);
-    if (!first->tokens) {
-        scratch_end(scratch);
-        return result;
-    }
-    TokenChunk *chunk = first;
-    bool contiguous = true;
-    u64 used = 0;
+    // Every token holds at least one byte, so the text's size bounds the
+    // count: one array of that many records is pushed and its unused tail
+    // given back at the end. Pages are backed only where tokens are written,
+    // and no copy of a chunked array ever doubles the peak.
+    MarkupToken *tokens = push_array_no_zero<MarkupToken>(arena, text.size);
+    if (!tokens) return result;
     u64 total = 0;
     u32 previous = 0;
 
     const u8 *s = (const u8 *)text.str;
     const u64 n = text.size;
-    bool out_of_memory = false;
     auto push = [&](u64 begin, u64 end, u32 flags) {
-        if (used == token_chunk_size) {
-            MarkupToken *tokens = push_array_no_zero<MarkupToken>(arena, token_chunk_size);
-            TokenChunk *next = tokens ? push_struct<TokenChunk>(scratch.arena) : nullptr;
-            if (!next) {
-                out_of_memory = true;
-                return;
-            }
-            next->tokens = tokens;
-            contiguous = contiguous && tokens == chunk->tokens + token_chunk_size;
-            chunk->next = next;
-            chunk = next;
-            used = 0;
-        }
-        MarkupToken *t = &chunk->tokens[used++];
-        t->begin = begin;
-        t->end = end;
+        MarkupToken *t = &tokens[total++];
+        t->begin = (u32)begin;
+        t->end = (u32)end;
         t->flags = flags;
-        total += 1;
     };
 
     u64 i = 0;
-    while (i < n && !out_of_memory) {
+    while (i < n) {
         u8 c = s[i];
         u64 end = i + 1;
         u32 flags = 0;
@@ -341,27 +315,9 @@ TokenArray tokenize(Arena *arena, Str text)
         i = end;
     }
 
-    if (contiguous) {
-        // The chunks lie back to back and the last one is the arena's last
-        // push: cutting its unused tail leaves one array of exactly the
-        // token count, with nothing to copy.
-        arena_pop_to(arena, arena_pos(arena) - (token_chunk_size - used) * sizeof(MarkupToken));
-        result.tokens = first->tokens;
-        result.count = total;
-        scratch_end(scratch);
-        return result;
-    }
-    MarkupToken *tokens = push_array_no_zero<MarkupToken>(arena, total);
-    if (tokens) {
-        u64 copied = 0;
-        for (TokenChunk *k = first; k && copied < total; k = k->next) {
-            u64 take = min_of<u64>(token_chunk_size, total - copied);
-            memcpy(tokens + copied, k->tokens, take * sizeof(MarkupToken));
-            copied += take;
-        }
-        result.tokens = tokens;
-        result.count = total;
-    }
-    scratch_end(scratch);
+    // The array is the arena's last push: its tail goes back.
+    arena_pop_to(arena, arena_pos(arena) - (text.size - total) * sizeof(MarkupToken));
+    result.tokens = tokens;
+    result.count = total;
     return result;
 }

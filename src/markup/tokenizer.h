@@ -14,8 +14,9 @@
 // - every other control byte (NUL, 0x01 to 0x08, 0x0E to 0x1F, 0x7F) is a
 //   one-byte symbol, so it shows up as text rather than vanishing.
 //
-// Memory: the tokens are gathered in chunks of 4,096 records on `arena`,
-// then copied into one array of exactly the token count, also on `arena`.
+// Memory: one array of exactly the token count on `arena` (texts past
+// 4 GiB give no tokens). The parser never keeps a pointer into it, so the
+// caller may drop the tokens as soon as the parse is done.
 // Pure function of its input: any thread may call it with its own arena.
 #pragma once
 #include "base/str.h"
@@ -52,9 +53,10 @@ enum TokenFlags : u32 {
 // A quoted string (closed or a lone quote) carries one of the two quote bits.
 constexpr u32 TokenFlag_Quoted = TokenFlag_SingleQuoted | TokenFlag_DoubleQuoted;
 
+// 32-bit offsets: a token costs 12 bytes, and there may be one per byte.
 struct MarkupToken {
-    u64 begin;
-    u64 end;
+    u32 begin;
+    u32 end;
     u32 flags;
 };
 
@@ -62,8 +64,6 @@ struct TokenArray {
     MarkupToken *tokens;
     u64 count;
 };
-
-constexpr u64 token_chunk_size = 4096;
 
 TokenArray tokenize(Arena *arena, Str text);
 

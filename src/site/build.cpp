@@ -669,18 +669,22 @@ static void document_build_from(SiteBuild *build, DocumentRecord *record, Docume
         diag_push_at(record->arena, &doc.messages, nullptr, 0, DiagLevel_Warning, text);
     }
 
-    // The tree and everything made from it live on the worker's scratch,
-    // above the tokens: nothing of it outlives the build (other documents
+    // The tree and everything made from it live on the worker's scratch:
+    // nothing of it outlives the build (other documents
     // read the published summary), and the worker's pages are warm, where a
     // tree on the document's own arena faulted in about 30 fresh pages per
     // build once the arena was given back. The parser's messages live on its
     // work arena and belong to the result (link validation appends to the
     // same list later), so that is the scratch too.
     Arena *tree = scratch;
-    TokenArray tokens = tokenize(scratch, source.text);
+    // The tokens live on the other scratch and go as soon as the parse is
+    // done: they can be one per source byte, and pages need none of them.
+    ArenaTemp token_scratch = scratch_begin(tree);
+    TokenArray tokens = tokenize(token_scratch.arena, source.text);
     DiagnosticList refused = doc.messages;
     doc = ParsedDocument{};
     parse_document(tree, tree, record->path, source.text, tokens, &build->parse_options, &doc);
+    arena_trim(token_scratch.arena, token_scratch.pos, worker_scratch_keep);
 
     if (refused.count) {
         doc.messages = refused;

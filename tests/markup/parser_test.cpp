@@ -247,6 +247,67 @@ TEST_F(ParserTest, TokenKindsReachTheTextNodes)
     EXPECT_EQ(flags("word"), 0u);
 }
 
+// The children of `parent` that are text, as "text/flags" strings.
+std::vector<std::string> runs_of(const MarkupNode *parent)
+{
+    std::vector<std::string> out;
+    for (const MarkupNode *c = parent->first_child; !node_is_nil(c); c = c->next)
+        if (c->node_class == NodeClass_Text) out.push_back(s(c->text) + "/" + std::to_string(c->flags));
+    return out;
+}
+
+TEST_F(ParserTest, PiecesGluedInTheSourceMakeOneRun)
+{
+    Parsed p = parse("H\n  x!x!x! a !! [[ @= 12ab! _foo_bar x_ c\n");   // "12ab" is a number
+    expect_sound(p);
+    MarkupNode *paragraph = node_find_descendant(p.doc.root, kind_paragraph, 0, 0);
+    ASSERT_FALSE(node_is_nil(paragraph));
+    // A run is a symbol run only while every piece is a symbol; a number
+    // keeps its own node (it has a style); emphasis marks stay apart, and
+    // the runs inside a span carry the span's flag.
+    std::vector<std::string> expected = {
+        "x!x!x!/0", "a/0", "!!/128", "[[/0", "@=/0", "12ab/32", "!/128", "_/" + std::to_string(NodeFlag_StrongOpen | NodeFlag_StrongInside),
+        "foo_bar/" + std::to_string(NodeFlag_StrongInside), "x/" + std::to_string(NodeFlag_StrongInside),
+        "_/" + std::to_string(NodeFlag_StrongClose), "c/0"};
+    EXPECT_EQ(runs_of(paragraph), expected);
+    // Each run starts where its first piece stood; blanks stay on the runs.
+    MarkupNode *first = paragraph->first_child;
+    EXPECT_EQ(first->offset, 4u);
+    EXPECT_EQ(first->space_after, 1u);
+    EXPECT_EQ(first->next->space_before, 1u);
+    EXPECT_EQ(first->text.str, p.text.str + 4);
+}
+
+TEST_F(ParserTest, HeaderValuesAndDescriptionsKeepTheirPieces)
+{
+    // Category values are cut into tags piece by piece, and image
+    // descriptions read their pieces one by one: they are not glued.
+    Parsed p = parse("``\ncategory: foo-bar\n``\nH\n  \"/a.jpg\"(50x40 big!)\n");
+    expect_sound(p);
+    MarkupNode *field = p.doc.context_document->first_child;
+    ASSERT_EQ(field->node_class, (u32)NodeClass_HeaderField);
+    EXPECT_EQ(runs_of(field), (std::vector<std::string>{"foo/0", "-/0", "bar/0"}));
+    MarkupNode *desc = node_find_descendant(p.doc.root, kind_desc, 0, 0);
+    ASSERT_FALSE(node_is_nil(desc));
+    EXPECT_EQ(runs_of(desc), (std::vector<std::string>{"50x40/32", "big/0", "!/128"}));
+}
+
+TEST_F(ParserTest, ATableHoldsAtMostTwoHundredFiftySixGroups)
+{
+    // A group's number is one byte; the separators past the last group are
+    // text of the last cell instead of a table each.
+    Parsed p = parse("H\n  " + repeat("|| a ", 300) + "\n");
+    expect_sound(p);
+    MarkupNode *root = node_find_descendant(p.doc.root, kind_table_root, 0, 0);
+    ASSERT_FALSE(node_is_nil(root));
+    EXPECT_EQ(root->child_count, 256u);
+    EXPECT_EQ(root->last_child->number, 255u);
+    MarkupNode *cell = node_find_descendant(root->last_child, kind_table_cell_col, 0, NodeFind_Last);
+    std::string shown;
+    for (MarkupNode *c = cell->first_child; !node_is_nil(c); c = c->next) shown += s(c->text) + " ";
+    EXPECT_EQ(shown, repeat("a || ", 300 - 256) + "a ");
+}
+
 TEST_F(ParserTest, AReferenceBindsToTheFirstOfTwoDefinitions)
 {
     Parsed p = parse("H\n  see [#1] here\n  [#1]_ first\n  [#1]_ second\n");
@@ -544,8 +605,15 @@ TEST(ParserMemory, HostileBytesCostAtMostSixtyFourTimesTheirSize)
         mixed += (char)(seed >> 56);
     }
 
+    // Pieces that each made a node of their own once: a word and a symbol
+    // in turn, brackets, marks, double table separators, one-letter words.
+    std::string glued = repeat("x!", size / 2), brackets(size, '['), marks_at(size, '@'), equals(size, '=');
+    std::string bars(size, '|'), words = repeat("a ", size / 2), bang_lines = repeat(std::string(30, '!') + "\n", size / 31);
+
     struct Case { const char *name; const std::string *text; };
-    for (Case c : {Case{"NUL bytes", &nuls}, Case{"punctuation", &punctuation}, Case{"random bytes", &mixed}}) {
+    for (Case c : {Case{"NUL bytes", &nuls}, Case{"punctuation", &punctuation}, Case{"random bytes", &mixed},
+                   Case{"x!", &glued}, Case{"[", &brackets}, Case{"@", &marks_at}, Case{"=", &equals},
+                   Case{"|", &bars}, Case{"a ", &words}, Case{"lines of !", &bang_lines}}) {
         Arena *nodes = arena_alloc(GiB(4), MiB(1));
         Arena *work = arena_alloc(GiB(4), MiB(1));
         Str text = Str{c.text->data(), c.text->size()};

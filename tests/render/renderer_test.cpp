@@ -4,6 +4,7 @@
 // calls the page assembly makes for footnotes and table cells.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "markup/tables.h"
@@ -96,6 +97,29 @@ TEST_F(RenderTest, ListMarkersPastZAndPastNine)
 }
 
 //- cases no rule settles: the text always stays
+
+// The parser glues pieces that touch in the source into one run; the page
+// must read as it did with one run per piece.
+TEST_F(RenderTest, OneRunShowsAsItsPiecesDid)
+{
+    auto page_of = [&](std::initializer_list<const char *> pieces) {
+        MarkupNode *root = document();
+        MarkupNode *heading = add(root, kind_heading, 0);
+        text(heading, "T", 0);
+        MarkupNode *paragraph = add(heading, kind_paragraph, 2);
+        u64 offset = 3;
+        for (const char *piece : pieces) {
+            text(paragraph, piece, offset, piece[0] == '!' || piece[0] == '<' ? NodeFlag_Symbol : 0);
+            offset += strlen(piece);
+        }
+        paragraph->last_child->space_after = 2;
+        return render(root);
+    };
+    std::string separate = page_of({"x", "!", "x", "<", "[", "y"});
+    std::string glued = page_of({"x!x<[y"});
+    EXPECT_EQ(glued, separate);
+    EXPECT_TRUE(contains(glued, "x!x&lt;[y  ")) << glued;
+}
 
 TEST_F(RenderTest, MessageNodeInTheTreeKeepsItsText)
 {
