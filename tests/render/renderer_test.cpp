@@ -109,7 +109,7 @@ TEST_F(RenderTest, OneRunShowsAsItsPiecesDid)
         MarkupNode *paragraph = add(heading, kind_paragraph, 2);
         u64 offset = 3;
         for (const char *piece : pieces) {
-            text(paragraph, piece, offset, piece[0] == '!' || piece[0] == '<' ? NodeFlag_Symbol : 0);
+            text(paragraph, piece, offset, piece[0] == '!' || piece[0] == '<' ? (u64)NodeFlag_Symbol : (u64)0);
             offset += strlen(piece);
         }
         paragraph->last_child->space_after = 2;
