@@ -9,7 +9,9 @@
 #include "os/file_replace.h"
 #include "os/file_service.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 
 const Str index_document_marker = str_lit("// This file is written by wyn: it lists every published document. Edits are overwritten.");
 
@@ -246,6 +248,21 @@ static void detector_discover(Detector *d)
 
 //- the index document
 
+namespace {
+struct IndexEntry {
+    Str path;
+    Str title;
+};
+
+// Byte order, a shorter path before the longer one it begins.
+bool str_less(Str a, Str b)
+{
+    u64 n = min_of<u64>(a.size, b.size);
+    int c = n ? memcmp(a.str, b.str, n) : 0;
+    return c < 0 || (c == 0 && a.size < b.size);
+}
+} // namespace
+
 static MarkupNode *element(Arena *arena, u32 kind, u8 number)
 {
     Str name = markup_kind_table[kind].name;
@@ -295,15 +312,26 @@ MarkupNode *index_document_build(Arena *arena, SiteBuild *build)
     node_append_child(root, heading);
     MarkupNode *list = element(arena, MarkupKind_ListUnordered, 0);
 
+    // Within a bucket the listing follows the path, not the order records
+    // were made in: a watch that saw sources come and go and a fresh build
+    // of the same sources must write the same index.
     ArenaTemp scratch = scratch_begin(&arena, 1);
     for (u64 b = 0; b < document_bucket_count; b += 1) {
         TableStripe *stripe = striped_stripe_of(&build->documents, b);
         srw_lock_shared(stripe->slim);
-        for (DocumentRecord *r = build->buckets[b].first; r; r = r->next) {
+        u64 count = 0;
+        IndexEntry *entries = push_array<IndexEntry>(scratch.arena, build->buckets[b].count);
+        for (DocumentRecord *r = build->buckets[b].first; r && entries; r = r->next) {
             DocumentSummary *s = r->summary;
             if (!s || !s->has_context_document || !s->published || is_index_path(build, r->path)) continue;
-            Str web = site_relative_path(local, r->path);
             Str title = s->title.size ? s->title : str_prefix(path_file_name(r->path), str_find_byte(path_file_name(r->path), '.', 0));
+            entries[count++] = IndexEntry{str_copy(scratch.arena, r->path), str_copy(scratch.arena, title)};
+        }
+        srw_unlock_shared(stripe->slim);
+        std::sort(entries, entries + count, [](const IndexEntry &x, const IndexEntry &y) { return str_less(x.path, y.path); });
+        for (u64 i = 0; i < count; i += 1) {
+            Str web = site_relative_path(local, entries[i].path);
+            Str title = entries[i].title;
             MarkupNode *item = element(arena, MarkupKind_ListItem, 0);
             if (is_file_link_text(web)) {
                 MarkupNode *link = element(arena, MarkupKind_LinkFile, 0);
@@ -319,7 +347,6 @@ MarkupNode *index_document_build(Arena *arena, SiteBuild *build)
             }
             node_append_child(list, item);
         }
-        srw_unlock_shared(stripe->slim);
     }
     scratch_end(scratch);
     // An empty list has no line of its own: a site without documents gets

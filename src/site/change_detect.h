@@ -40,8 +40,9 @@ void detector_start(SiteBuild *build);
 void site_build_submissions_done(void);
 
 // The index document's tree for the documents published so far, on
-// `arena`. Documents are listed in the table's order; a path that a link
-// cannot hold (one with a blank) is listed by its title as plain text.
+// `arena`. Documents are listed by bucket of the document table, and by
+// path within a bucket (never by when their records were made, which
+// depends on the run's history); a path that a link cannot hold (one with a blank) is listed by its title as plain text.
 MarkupNode *index_document_build(Arena *arena, SiteBuild *build);
 // The first line of every index wyn writes; a file without it is the
 // author's own.
