@@ -46,6 +46,7 @@ struct Detector {
     // Touched by the detector thread only.
     u64 last_generation;
     u64 index_generation;        // the generation the index was last made at; 0: never
+    u64 index_epoch;             // the summary epoch it was made at
     u64 index_builds_before;     // the index record's build count when it was last queued
     b32 index_pending;
     b32 index_hand_written_warned;
@@ -467,6 +468,7 @@ static void detector_pass(Detector *d)
 {
     SiteBuild *build = d->build;
     u64 g = fs_generation();
+    u64 epoch = atomic_load_u64(&build->summary_epoch);
     u64 t = now_us();
     d->passes.fetch_add(1);
 
@@ -496,7 +498,9 @@ static void detector_pass(Detector *d)
             // building it here would store an old index at the new
             // generation.
             if (is_index_path(build, r->path)) continue;
-            if (r->built_generation == g) continue;
+            // Current: built from this generation's files, and begun after
+            // the last change of a summary it may have read.
+            if (r->built_generation == g && r->built_epoch >= epoch) continue;
             out_of_date = true;
             if (pick) continue;
             if (atomic_load_u64(&r->busy) || atomic_load_u64(&r->queued) || atomic_load_u64(&r->parked)) continue;
@@ -514,10 +518,11 @@ static void detector_pass(Detector *d)
         return;
     }
 
-    if (d->index_generation != g) {
+    if (d->index_generation != g || d->index_epoch != epoch) {
         busy_begin(d, t);
         if (detector_index(d, t)) {
             d->index_generation = g;
+            d->index_epoch = epoch;
             d->index_pending = 1;
         }
         return;

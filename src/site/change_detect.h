@@ -3,8 +3,9 @@
 //
 // One thread, "[WYN] evictor/detector thread", keeps the site up to date
 // while wyn runs. Every 100 ms it compares each document's built generation
-// with the file-system generation and queues documents that are out of
-// date: at most one per bucket of the document table per pass, none within
+// with the file-system generation, and the summary epoch its build began at
+// with the build's (another document's summary changed since: its title,
+// status, pages or anchors), and queues documents that are out of date: at most one per bucket of the document table per pass, none within
 // a second of its last queueing, none that is queued, being built or
 // parked (parked documents go back on the queue when what they wait for
 // arrives). A document whose own source changed is queued first: the file
