@@ -7,6 +7,7 @@
 #include "os/file_service.h"
 #include "shell/page_build.h"
 #include "site/diagnostics.h"
+#include "site/discovery.h"
 
 #include <atomic>
 
@@ -42,7 +43,7 @@ struct SitePages {
     std::atomic<u64> manifest_changes;
     u64 manifest_written;     // the change count last written; lock
     ThreadRecord *writer;
-    std::atomic<u64> written, unchanged, failed, removed, bytes, manifest_writes;
+    std::atomic<u64> written, unchanged, failed, removed, bytes, manifest_writes, leftovers;
     b32 ready;
 };
 
@@ -316,6 +317,36 @@ static void page_remove(Arena *arena, Str page, Str owner, DiagnosticList *warni
     g_pages.manifest_changes.fetch_add(1);
 }
 
+//- leftovers
+
+bool site_page_is_leftover(Str name)
+{
+    // ".<name>.wyn-tmp.<process>.<count>", as file_replace names them.
+    Str marker = str_lit(".wyn-tmp.");
+    if (name.size < 2 || name.str[0] != '.') return false;
+    u64 at = str_find(name, marker, 1, 0);
+    if (at >= name.size || at < 2) return false;
+    Str numbers = str_skip(name, at + marker.size);
+    u64 dot = str_find_byte(numbers, '.', 0);
+    if (dot == 0 || dot + 1 >= numbers.size) return false;
+    for (u64 i = 0; i < numbers.size; i += 1)
+        if (i != dot && !char_is_digit((u8)numbers.str[i])) return false;
+    return true;
+}
+
+// A run killed between writing a page's temporary file and renaming it
+// leaves the file behind, and nothing else would ever remove it. Only names
+// of wyn's own pattern go: whatever else lies in the folder is the author's.
+static void leftovers_remove(Str html_folder)
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    StrList files = {};
+    site_list_files(scratch.arena, &files, html_folder);
+    for (StrNode *n = files.first; n; n = n->next)
+        if (site_page_is_leftover(path_file_name(n->string)) && file_delete(n->string)) g_pages.leftovers.fetch_add(1);
+    scratch_end(scratch);
+}
+
 //- setup
 
 static void shell_messages_print(ShellMessages *messages)
@@ -348,6 +379,7 @@ void site_pages_setup(SiteBuild *build)
     p->manifest = str_map_alloc(p->arena, 65536);
     p->owners = str_map_alloc(p->arena, 16384);
     p->manifest_path = str_pushf(p->arena, "%Shtml/%S", local, manifest_name);
+    leftovers_remove(str_pushf(scratch.arena, "%Shtml/", local));
     manifest_load(scratch.arena);
 
     // The generated index owns the site's home page, whoever else names it.
@@ -548,5 +580,6 @@ SitePagesCounts site_pages_counts(void)
     c.pages_removed = g_pages.removed.load();
     c.bytes_written = g_pages.bytes.load();
     c.manifest_writes = g_pages.manifest_writes.load();
+    c.leftovers_removed = g_pages.leftovers.load();
     return c;
 }
