@@ -10,12 +10,13 @@
 #include "site/discovery.h"
 
 #include <atomic>
+#include <cstring>
 
 namespace {
 
 struct PageClaim {
     Str owner;        // the source path of the document that holds the path; empty: free
-    u64 order;        // its place in the document table
+    u64 order;        // its bucket in the document table (0: the index); the path decides within one
     u64 line_offset;  // of its output_path line, for the warning to it
 };
 
@@ -405,8 +406,19 @@ void site_pages_setup(SiteBuild *build)
 
 static u64 document_order(Str local_folder, DocumentRecord *record)
 {
-    // The index is first of all; the others by the table's order.
-    return is_index_document(local_folder, record->path) ? 0 : record->table_order + 1;
+    // The index is first of all; the others by their bucket, and by path
+    // within a bucket (the index document lists them so too). Never by when
+    // a record was made: a watch that saw a source come late must give a
+    // page to the document a fresh build gives it to.
+    return is_index_document(local_folder, record->path) ? 0 : (record->table_order >> 40) + 1;
+}
+
+// Byte order, a shorter path before the longer one it begins.
+static bool path_precedes(Str a, Str b)
+{
+    u64 n = min_of<u64>(a.size, b.size);
+    int c = n ? memcmp(a.str, b.str, n) : 0;
+    return c < 0 || (c == 0 && a.size < b.size);
 }
 
 static OwnerEntry *owner_entry(Str owner)
@@ -490,7 +502,7 @@ void site_pages_document(SiteBuild *build, DocumentRecord *record, const ParsedD
             } else if (claim->owner.size && !str_eq(claim->owner, owner)) {
                 other = str_copy(arena, claim->owner);
                 other_line = claim->line_offset;
-                mine = order < claim->order;
+                mine = order < claim->order || (order == claim->order && path_precedes(owner, claim->owner));
             }
             if (claim && mine) {
                 if (!str_eq(claim->owner, owner)) claim->owner = str_copy(p->arena, owner);

@@ -7,7 +7,7 @@
 // assets/ (an output onto a watched input would rebuild for ever); any other
 // gets a warning at the document's output_path line and nothing is written.
 // Two documents that name one path: the first in the document table keeps
-// it (html/index.html always belongs to the generated index), and both are
+// it (by bucket, then by source path) (html/index.html always belongs to the generated index), and both are
 // warned at their output_path lines.
 //
 // The manifest (local/html/.wyn_manifest) lists every page wyn wrote, who

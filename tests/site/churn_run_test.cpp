@@ -4,7 +4,8 @@
 // The real wyn watches a generated site of 200 documents that link to each
 // other and to each other's numbered anchors, with a menu and a site style
 // sheet. A fixed-seed stream of operations edits documents (body, title,
-// status, anchors, identical bytes), creates, renames and deletes them, and
+// status, anchors, links, an output path shared with other documents,
+// identical bytes), creates, renames and deletes them, and
 // edits the menus and the style sheet, with short random pauses and now and
 // then a longer one so that builds finish in between. When wyn is quiet it
 // is stopped; the final sources are built again by `wyn once` at the same
@@ -80,13 +81,15 @@ struct Document {
     int title_version = 0;
     std::string status;   // "", "draft", "Personal"
     bool second_anchor = true;
+    int common_page = -1;   // 0 to 2: the output path several documents may name; -1: its own
     std::vector<Link> links;
 
     std::string text() const
     {
         std::string n = std::to_string(id);
         std::string s = "``\ntitle: Page " + n + " take " + std::to_string(title_version) + "\n";
-        s += "output_path: \"/html/o" + std::to_string(id % 5) + "/p" + n + ".html\"\n";
+        if (common_page >= 0) s += "output_path: \"/html/common" + std::to_string(common_page) + ".html\"\n";
+        else s += "output_path: \"/html/o" + std::to_string(id % 5) + "/p" + n + ".html\"\n";
         if (!status.empty()) s += "status: " + status + "\n";
         s += "``\nSection " + n + "\n  Body of page " + n + " in version " + std::to_string(version) +
              " with an anchor [#1]_ here.\n";
@@ -201,6 +204,7 @@ struct Churn {
         d.id = next_id;
         d.links = some_links();
         d.second_anchor = chance(80);
+        if (chance(4)) d.common_page = pick(3);
         std::string name = new_name();
         next_id += 1;
         documents[name] = d;
@@ -213,9 +217,12 @@ struct Churn {
         std::string name = any_document();
         Document &d = documents[name];
         int kind = pick(100);
-        if (kind < 40) {
+        if (kind < 35) {
             d.version += 1;
             counts["edit body"] += 1;
+        } else if (kind < 40) {
+            d.common_page = d.common_page >= 0 ? -1 : pick(3);
+            counts["edit output path"] += 1;
         } else if (kind < 60) {
             d.title_version += 1;
             counts["edit title"] += 1;
