@@ -147,5 +147,9 @@ TEST(WatchLockOrder, WorkersAndTheDetectorOnASmallQueueUnderEditsSettle)
     }
     scratch_end(scratch);
     EXPECT_GT(site_pages_counts().pages_written, (u64)documents * 4);
-    std::system(("rm -rf '" + root + "'").c_str());
+    // The manifest written now, so its writer has nothing left to put in
+    // the folder while it goes.
+    site_pages_flush();
+    for (int attempt = 0; attempt < 5 && std::system(("rm -rf '" + root + "' 2>/dev/null").c_str()) != 0; attempt += 1)
+        sleep_ms(200);
 }
