@@ -116,6 +116,9 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
         }
     }
     srw_unlock_exclusive(stripe->slim);
+    // Read before the build looks at any other document: a summary that
+    // changes after this may be missing from what the build makes.
+    if (claimed) record->claim_epoch = atomic_load_u64(&build->summary_epoch);
     return claimed ? record : nullptr;
 }
 
@@ -138,6 +141,22 @@ static void summary_block_free(DocumentSummary *summary);
 static void summary_copy_into(DocumentSummary *to, const DocumentSummary *from);
 
 static void parking_wake(SiteBuild *build, Str key);
+
+// Whether two summaries tell other documents the same: the status, the
+// title, the output paths and the anchors. Message counts and the
+// generation are the document's own business.
+static bool summary_reads_same(const DocumentSummary *a, const DocumentSummary *b)
+{
+    if (!str_eq(a->status, b->status) || !str_eq(a->title, b->title) || a->published != b->published ||
+        a->has_context_document != b->has_context_document || a->output_path_count != b->output_path_count ||
+        a->anchor_count != b->anchor_count)
+        return false;
+    for (u64 i = 0; i < a->output_path_count; i += 1)
+        if (!str_eq(a->output_paths[i], b->output_paths[i])) return false;
+    for (u64 i = 0; i < a->anchor_count; i += 1)
+        if (a->anchors[i].number != b->anchors[i].number || a->anchors[i].offset != b->anchors[i].offset) return false;
+    return true;
+}
 
 // Publishes the summary of a parse and releases the record. An incomplete
 // build publishes too (its status, anchors and output paths are final, and
@@ -166,10 +185,17 @@ static void doc_publish(SiteBuild *build, DocumentRecord *record, const ParsedDo
     if (published) record->summary = published;
     if (complete) {
         record->built_generation = generation;
+        record->built_epoch = record->claim_epoch;
         record->build_count += 1;
     }
     atomic_store_u64(&record->busy, 0);
     srw_unlock_exclusive(stripe->slim);
+    // Raised after the swap: a build that reads the epoch after this reads
+    // the new summary too. Documents built before may hold the old one (a
+    // page linking an anchor that is gone, a claim on a page given up), and
+    // change detection builds them again. A first summary raises nothing:
+    // whoever needed it waited for it.
+    if (published && old && !summary_reads_same(old, published)) atomic_add_u64(&build->summary_epoch, 1);
     // Readers copy under the shared lock, so once the swap is done nobody
     // holds the old block.
     if (published && old) summary_block_free(old);

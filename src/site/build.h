@@ -39,7 +39,10 @@
 //
 // Change detection (site/change_detect.h) starts with the build and queues
 // documents whose sources changed; a record's `queued` flag keeps it from
-// queueing one that waits in the queue already.
+// queueing one that waits in the queue already. A document built while
+// another one's summary changed may show the old one (an anchor that is
+// gone, a page that moved): the build's summary epoch, read when it claims
+// the record, tells change detection to build it again.
 #pragma once
 #include "markup/parser.h"
 #include "os/work_queue.h"
@@ -92,6 +95,8 @@ struct DocumentRecord {
     u64 parse_count;           // atomic: parses, complete or parked
     u64 parked;                // atomic: 1 while parked, waiting for what its links need
     u64 queued;                // atomic: 1 from a push on the parse queue until a worker pops it
+    u64 claim_epoch;           // the summary epoch when the build in hand began; the claimer's
+    u64 built_epoch;           // the summary epoch when the last complete build began
 };
 
 struct DocumentBucket {
@@ -154,6 +159,7 @@ struct SiteBuild {
     ParkingLot *parking;              // incomplete documents, by what they wait for
     u64 park_count;                   // atomic: documents parked so far
     u64 requeue_count;                // atomic: parked documents queued again
+    u64 summary_epoch;                // atomic: raised when a published summary changes what others read
 };
 
 //- the build

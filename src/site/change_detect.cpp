@@ -9,7 +9,9 @@
 #include "os/file_replace.h"
 #include "os/file_service.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 
 const Str index_document_marker = str_lit("// This file is written by wyn: it lists every published document. Edits are overwritten.");
 
@@ -44,6 +46,7 @@ struct Detector {
     // Touched by the detector thread only.
     u64 last_generation;
     u64 index_generation;        // the generation the index was last made at; 0: never
+    u64 index_epoch;             // the summary epoch it was made at
     u64 index_builds_before;     // the index record's build count when it was last queued
     b32 index_pending;
     b32 index_hand_written_warned;
@@ -255,6 +258,21 @@ static void detector_discover(Detector *d)
 
 //- the index document
 
+namespace {
+struct IndexEntry {
+    Str path;
+    Str title;
+};
+
+// Byte order, a shorter path before the longer one it begins.
+bool str_less(Str a, Str b)
+{
+    u64 n = min_of<u64>(a.size, b.size);
+    int c = n ? memcmp(a.str, b.str, n) : 0;
+    return c < 0 || (c == 0 && a.size < b.size);
+}
+} // namespace
+
 static MarkupNode *element(Arena *arena, u32 kind, u8 number)
 {
     Str name = markup_kind_table[kind].name;
@@ -304,15 +322,26 @@ MarkupNode *index_document_build(Arena *arena, SiteBuild *build)
     node_append_child(root, heading);
     MarkupNode *list = element(arena, MarkupKind_ListUnordered, 0);
 
+    // Within a bucket the listing follows the path, not the order records
+    // were made in: a watch that saw sources come and go and a fresh build
+    // of the same sources must write the same index.
     ArenaTemp scratch = scratch_begin(&arena, 1);
     for (u64 b = 0; b < document_bucket_count; b += 1) {
         TableStripe *stripe = striped_stripe_of(&build->documents, b);
         srw_lock_shared(stripe->slim);
-        for (DocumentRecord *r = build->buckets[b].first; r; r = r->next) {
+        u64 count = 0;
+        IndexEntry *entries = push_array<IndexEntry>(scratch.arena, build->buckets[b].count);
+        for (DocumentRecord *r = build->buckets[b].first; r && entries; r = r->next) {
             DocumentSummary *s = r->summary;
             if (!s || !s->has_context_document || !s->published || is_index_path(build, r->path)) continue;
-            Str web = site_relative_path(local, r->path);
             Str title = s->title.size ? s->title : str_prefix(path_file_name(r->path), str_find_byte(path_file_name(r->path), '.', 0));
+            entries[count++] = IndexEntry{str_copy(scratch.arena, r->path), str_copy(scratch.arena, title)};
+        }
+        srw_unlock_shared(stripe->slim);
+        std::sort(entries, entries + count, [](const IndexEntry &x, const IndexEntry &y) { return str_less(x.path, y.path); });
+        for (u64 i = 0; i < count; i += 1) {
+            Str web = site_relative_path(local, entries[i].path);
+            Str title = entries[i].title;
             MarkupNode *item = element(arena, MarkupKind_ListItem, 0);
             if (is_file_link_text(web)) {
                 MarkupNode *link = element(arena, MarkupKind_LinkFile, 0);
@@ -328,7 +357,6 @@ MarkupNode *index_document_build(Arena *arena, SiteBuild *build)
             }
             node_append_child(list, item);
         }
-        srw_unlock_shared(stripe->slim);
     }
     scratch_end(scratch);
     // An empty list has no line of its own: a site without documents gets
@@ -449,6 +477,7 @@ static void detector_pass(Detector *d)
 {
     SiteBuild *build = d->build;
     u64 g = fs_generation();
+    u64 epoch = atomic_load_u64(&build->summary_epoch);
     u64 t = now_us();
     d->passes.fetch_add(1);
 
@@ -483,7 +512,9 @@ static void detector_pass(Detector *d)
             // building it here would store an old index at the new
             // generation.
             if (is_index_path(build, r->path)) continue;
-            if (r->built_generation == g) continue;
+            // Current: built from this generation's files, and begun after
+            // the last change of a summary it may have read.
+            if (r->built_generation == g && r->built_epoch >= epoch) continue;
             out_of_date = true;
             if (pick) continue;
             if (atomic_load_u64(&r->busy) || atomic_load_u64(&r->queued) || atomic_load_u64(&r->parked)) continue;
@@ -501,10 +532,11 @@ static void detector_pass(Detector *d)
         return;
     }
 
-    if (d->index_generation != g) {
+    if (d->index_generation != g || d->index_epoch != epoch) {
         busy_begin(d, t);
         if (detector_index(d, t)) {
             d->index_generation = g;
+            d->index_epoch = epoch;
             d->index_pending = 1;
         }
         return;

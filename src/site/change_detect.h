@@ -3,9 +3,11 @@
 //
 // One thread, "[WYN] evictor/detector thread", keeps the site up to date
 // while wyn runs. Every 100 ms it compares each document's built generation
-// with the file-system generation and queues documents that are out of
-// date: at most one per bucket of the document table per pass, none within
-// a second of its last queueing, none that is queued, being built or
+// with the file-system generation, and the summary epoch its build began at
+// with the build's (another document's summary changed since: its title,
+// status, pages or anchors), and queues documents that are out of date: at
+// most one per bucket of the document table per pass, none within a second
+// of its last queueing, none that is queued, being built or
 // parked (parked documents go back on the queue when what they wait for
 // arrives). A document whose own source changed is queued first: the file
 // service tells the build at once (FsObserver), so the page being edited
@@ -40,8 +42,10 @@ void detector_start(SiteBuild *build);
 void site_build_submissions_done(void);
 
 // The index document's tree for the documents published so far, on
-// `arena`. Documents are listed in the table's order; a path that a link
-// cannot hold (one with a blank) is listed by its title as plain text.
+// `arena`. Documents are listed by bucket of the document table, and by
+// path within a bucket (never by when their records were made, which
+// depends on the run's history); a path that a link cannot hold (one with
+// a blank) is listed by its title as plain text.
 MarkupNode *index_document_build(Arena *arena, SiteBuild *build);
 // The first line of every index wyn writes; a file without it is the
 // author's own.

@@ -7,14 +7,16 @@
 #include "os/file_service.h"
 #include "shell/page_build.h"
 #include "site/diagnostics.h"
+#include "site/discovery.h"
 
 #include <atomic>
+#include <cstring>
 
 namespace {
 
 struct PageClaim {
     Str owner;        // the source path of the document that holds the path; empty: free
-    u64 order;        // its place in the document table
+    u64 order;        // its bucket in the document table (0: the index); the path decides within one
     u64 line_offset;  // of its output_path line, for the warning to it
 };
 
@@ -42,7 +44,7 @@ struct SitePages {
     std::atomic<u64> manifest_changes;
     u64 manifest_written;     // the change count last written; lock
     ThreadRecord *writer;
-    std::atomic<u64> written, unchanged, failed, removed, bytes, manifest_writes;
+    std::atomic<u64> written, unchanged, failed, removed, bytes, manifest_writes, leftovers;
     b32 ready;
 };
 
@@ -317,6 +319,36 @@ static void page_remove(Arena *arena, Str page, Str owner, DiagnosticList *warni
     g_pages.manifest_changes.fetch_add(1);
 }
 
+//- leftovers
+
+bool site_page_is_leftover(Str name)
+{
+    // ".<name>.wyn-tmp.<process>.<count>", as file_replace names them.
+    Str marker = str_lit(".wyn-tmp.");
+    if (name.size < 2 || name.str[0] != '.') return false;
+    u64 at = str_find(name, marker, 1, 0);
+    if (at >= name.size || at < 2) return false;
+    Str numbers = str_skip(name, at + marker.size);
+    u64 dot = str_find_byte(numbers, '.', 0);
+    if (dot == 0 || dot + 1 >= numbers.size) return false;
+    for (u64 i = 0; i < numbers.size; i += 1)
+        if (i != dot && !char_is_digit((u8)numbers.str[i])) return false;
+    return true;
+}
+
+// A run killed between writing a page's temporary file and renaming it
+// leaves the file behind, and nothing else would ever remove it. Only names
+// of wyn's own pattern go: whatever else lies in the folder is the author's.
+static void leftovers_remove(Str html_folder)
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    StrList files = {};
+    site_list_files(scratch.arena, &files, html_folder);
+    for (StrNode *n = files.first; n; n = n->next)
+        if (site_page_is_leftover(path_file_name(n->string)) && file_delete(n->string)) g_pages.leftovers.fetch_add(1);
+    scratch_end(scratch);
+}
+
 //- setup
 
 static void shell_messages_print(ShellMessages *messages)
@@ -349,6 +381,7 @@ void site_pages_setup(SiteBuild *build)
     p->manifest = str_map_alloc(p->arena, 65536);
     p->owners = str_map_alloc(p->arena, 16384);
     p->manifest_path = str_pushf(p->arena, "%Shtml/%S", local, manifest_name);
+    leftovers_remove(str_pushf(scratch.arena, "%Shtml/", local));
     manifest_load(scratch.arena);
 
     // The generated index owns the site's home page, whoever else names it.
@@ -374,8 +407,19 @@ void site_pages_setup(SiteBuild *build)
 
 static u64 document_order(Str local_folder, DocumentRecord *record)
 {
-    // The index is first of all; the others by the table's order.
-    return is_index_document(local_folder, record->path) ? 0 : record->table_order + 1;
+    // The index is first of all; the others by their bucket, and by path
+    // within a bucket (the index document lists them so too). Never by when
+    // a record was made: a watch that saw a source come late must give a
+    // page to the document a fresh build gives it to.
+    return is_index_document(local_folder, record->path) ? 0 : (record->table_order >> 40) + 1;
+}
+
+// Byte order, a shorter path before the longer one it begins.
+static bool path_precedes(Str a, Str b)
+{
+    u64 n = min_of<u64>(a.size, b.size);
+    int c = n ? memcmp(a.str, b.str, n) : 0;
+    return c < 0 || (c == 0 && a.size < b.size);
 }
 
 static OwnerEntry *owner_entry(Str owner)
@@ -460,7 +504,7 @@ void site_pages_document(SiteBuild *build, DocumentRecord *record, const ParsedD
             } else if (claim->owner.size && !str_eq(claim->owner, owner)) {
                 other = str_copy(arena, claim->owner);
                 other_line = claim->line_offset;
-                mine = order < claim->order;
+                mine = order < claim->order || (order == claim->order && path_precedes(owner, claim->owner));
             }
             if (claim && mine) {
                 if (!str_eq(claim->owner, owner)) claim->owner = str_copy(p->arena, owner);
@@ -550,5 +594,6 @@ SitePagesCounts site_pages_counts(void)
     c.pages_removed = g_pages.removed.load();
     c.bytes_written = g_pages.bytes.load();
     c.manifest_writes = g_pages.manifest_writes.load();
+    c.leftovers_removed = g_pages.leftovers.load();
     return c;
 }

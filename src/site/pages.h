@@ -7,7 +7,7 @@
 // assets/ (an output onto a watched input would rebuild for ever); any other
 // gets a warning at the document's output_path line and nothing is written.
 // Two documents that name one path: the first in the document table keeps
-// it (html/index.html always belongs to the generated index), and both are
+// it (by bucket, then by source path) (html/index.html always belongs to the generated index), and both are
 // warned at their output_path lines.
 //
 // The manifest (local/html/.wyn_manifest) lists every page wyn wrote, who
@@ -26,8 +26,9 @@
 #include "site/build.h"
 
 // Creates the shell from the site's configuration and sets it up (style
-// sheet copies, head templates, menus), printing its messages once; loads
-// the manifest and removes the pages of documents whose sources are gone.
+// sheet copies, head templates, menus), printing its messages once; removes
+// the temporary files a killed run left in the html folder, loads the
+// manifest and removes the pages of documents whose sources are gone.
 // Main thread, once, before any worker starts.
 void site_pages_setup(SiteBuild *build);
 
@@ -43,6 +44,10 @@ void site_pages_document(SiteBuild *build, DocumentRecord *record, const ParsedD
 // regenerated. The detector thread, when the generation moves.
 bool site_pages_refresh(void);
 
+// Whether a file name is one of wyn's temporary names for a file being
+// replaced (".<name>.wyn-tmp.<process>.<count>"). Pure, for tests.
+bool site_page_is_leftover(Str name);
+
 // Why a path may not take a page: empty when it may. Pure, for tests.
 Str site_output_path_refusal(Str local_folder, Str path);
 
@@ -54,6 +59,7 @@ struct SitePagesCounts {
     u64 pages_removed;
     u64 bytes_written;
     u64 manifest_writes;
+    u64 leftovers_removed;   // temporary files of an earlier run, removed at the start
 };
 SitePagesCounts site_pages_counts(void);
 // Writes the manifest now when it changed (the writer thread does this by

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <string>
 #include <vector>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,13 +14,22 @@ struct WynProcess {
     int out = -1;
     std::string text;
 
-    WynProcess(const std::string &cwd, std::vector<std::string> args)
+    // `stderr_file`: where the process's standard error goes (a sanitizer
+    // report lands there); empty keeps the test's own.
+    WynProcess(const std::string &cwd, std::vector<std::string> args, const std::string &stderr_file = "")
     {
         int fds[2];
         if (pipe(fds) != 0) return;
         pid = fork();
         if (pid == 0) {
             dup2(fds[1], 1);
+            if (!stderr_file.empty()) {
+                int err = open(stderr_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                if (err >= 0) {
+                    dup2(err, 2);
+                    close(err);
+                }
+            }
             close(fds[0]);
             close(fds[1]);
             if (chdir(cwd.c_str()) != 0) _exit(127);

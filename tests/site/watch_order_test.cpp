@@ -1,0 +1,124 @@
+// test-label: concurrency
+//
+// Change detection with real workers, the real file service and real files,
+// in one process: a document built while a document it links is being
+// rebuilt must be built again once that one's summary changes. Every wait
+// is bounded and says what it waited for.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "markup/tokenizer.h"
+#include "os/file_service.h"
+#include "site/build.h"
+#include "site/change_detect.h"
+
+static Str as_str(const std::string &x) { return Str{x.data(), x.size()}; }
+
+static void write_replacing(const std::string &path, const std::string &text)
+{
+    std::string temporary = path + ".tmp~";
+    std::ofstream(temporary, std::ios::binary | std::ios::trunc) << text;
+    ASSERT_EQ(rename(temporary.c_str(), path.c_str()), 0);
+}
+
+template <typename Pred>
+static bool wait_for(Pred pred, int seconds = 30)
+{
+    u64 deadline = now_us() + (u64)seconds * 1000000;
+    while (now_us() < deadline) {
+        if (pred()) return true;
+        sleep_ms(5);
+    }
+    return pred();
+}
+
+struct Built {
+    u64 build_count;
+    u64 built_generation;
+    u64 message_count;
+};
+
+static Built built(SiteBuild *build, Str path)
+{
+    Built b = {};
+    DocumentRecord *record = doc_find(path);
+    if (!record) return b;
+    TableStripe *stripe = striped_stripe_of(&build->documents, striped_bucket_of(&build->documents, doc_path_hash(build, path)));
+    srw_lock_shared(stripe->slim);
+    b.build_count = record->build_count;
+    b.built_generation = record->built_generation;
+    srw_unlock_shared(stripe->slim);
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    if (DocumentSummary *summary = doc_summary_copy(scratch.arena, path)) b.message_count = summary->message_count;
+    scratch_end(scratch);
+    return b;
+}
+
+// A is built while B is held by a build that read B's old source (B still
+// publishes its anchor 2): A's link to that anchor looks fine. When B's new
+// source, without the anchor, is built, A must be built again and warn.
+TEST(WatchOrder, ADocumentBuiltAgainstAnOldSummaryIsBuiltAgainWhenItChanges)
+{
+    char pattern[] = "/tmp/wyn-order-XXXXXX";
+    std::string root = mkdtemp(pattern);
+    std::string folder = root + "/wyn_files";
+    ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
+    std::string a = folder + "/a.wyn", b = folder + "/b.wyn";
+    const std::string b_old = "B\n  one [#1]_ and two [#2]_ here\n";
+    const std::string b_new = "B\n  one [#1]_ and no second one\n";
+    write_replacing(a, "A\n  see \"/wyn_files/b.wyn[#2]\" there\n");
+    write_replacing(b, b_old);
+
+    content_cache_create();
+    FileServiceConfig fs_config = {};
+    fs_start_with(&fs_config);
+    SiteBuildConfig config = {};
+    config.worker_count = 2;
+    config.quiet = 1;
+    config.no_pages = 1;
+    SiteConfig site = {};
+    std::string local = root + "/";
+    site.layout.local_folder = as_str(local);
+    site.file_path_checks = 1;
+    SiteBuild *build = site_build_start(&site, &config);
+    ASSERT_TRUE(site_build_register(as_str(a)));
+    ASSERT_TRUE(site_build_register(as_str(b)));
+    ASSERT_TRUE(site_build_submit(as_str(a)));
+    ASSERT_TRUE(site_build_submit(as_str(b)));
+    site_build_submissions_done();
+    ASSERT_TRUE(site_build_wait_quiet(1, now_us() + 60000000)) << "the first build never became quiet";
+    ASSERT_EQ(built(build, as_str(a)).message_count, 0u) << "the anchor exists: A has nothing to say";
+
+    // B is held, as by a worker that read the old source and is still busy.
+    u64 quiet_before = detector_counts().quiet_count;
+    u64 old_generation = fs_generation();
+    DocumentRecord *held = nullptr;
+    ASSERT_TRUE(wait_for([&] { return (held = doc_claim(build, as_str(b))) != nullptr; })) << "B stayed busy";
+    u64 a_builds = built(build, as_str(a)).build_count;
+    write_replacing(b, b_new);
+    ASSERT_TRUE(wait_for([&] { return fs_generation() > old_generation; })) << "the edit of B was never loaded";
+    ASSERT_TRUE(wait_for([&] {
+        Built now = built(build, as_str(a));
+        return now.build_count > a_builds && now.built_generation == fs_generation();
+    })) << "A was never built at the generation of the edit";
+    EXPECT_EQ(built(build, as_str(a)).message_count, 0u) << "A read B's summary of the old source";
+
+    // The held build ends with what it read.
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    Str text = str_copy(scratch.arena, as_str(b_old));
+    TokenArray tokens = tokenize(scratch.arena, text);
+    ParsedDocument parsed = {};
+    parse_document(scratch.arena, scratch.arena, held->path, text, tokens, &build->parse_options, &parsed);
+    doc_store(build, held, &parsed, old_generation);
+    scratch_end(scratch);
+
+    ASSERT_TRUE(site_build_wait_quiet(quiet_before + 1, now_us() + 60000000)) << "the site never became quiet again";
+    EXPECT_EQ(built(build, as_str(a)).message_count, 1u)
+        << "A still links an anchor B no longer has, without a warning";
+    std::system(("rm -rf '" + root + "'").c_str());
+}
