@@ -63,6 +63,7 @@ struct Detector {
     // moves, no document can be out of date and the table is not walked.
     b32 quiet_stamped;
     u64 quiet_generation;
+    u64 quiet_epoch;
     u64 quiet_builds;
     u64 quiet_records;
 
@@ -496,7 +497,7 @@ static void detector_pass(Detector *d)
 
     bool out_of_date = detector_changed_first(d, t);
     if (out_of_date) busy_begin(d, t);
-    if (!out_of_date && !d->busy && d->quiet_stamped && d->quiet_generation == g &&
+    if (!out_of_date && !d->busy && d->quiet_stamped && d->quiet_generation == g && d->quiet_epoch == epoch &&
         d->quiet_builds == atomic_load_u64(&build->completed_builds) &&
         d->quiet_records == atomic_load_u64(&build->record_count))
         return;
@@ -550,6 +551,7 @@ static void detector_pass(Detector *d)
     // completes from now on, a new record or a new generation walks again.
     d->quiet_stamped = 1;
     d->quiet_generation = g;
+    d->quiet_epoch = epoch;
     d->quiet_builds = atomic_load_u64(&build->completed_builds);
     d->quiet_records = atomic_load_u64(&build->record_count);
 }
