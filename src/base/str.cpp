@@ -673,3 +673,10 @@ bool str_next_piece(Str text, char separator, u64 *cursor, Str *piece)
     *cursor = end + 1;   // past the end after the last piece
     return true;
 }
+
+bool str_less(Str a, Str b)
+{
+    u64 n = min_of<u64>(a.size, b.size);
+    int c = n ? memcmp(a.str, b.str, n) : 0;
+    return c < 0 || (c == 0 && a.size < b.size);
+}

@@ -110,6 +110,9 @@ Str str_trim_right(Str s);
 
 bool str_match(Str a, Str b, u32 flags);
 inline bool str_eq(Str a, Str b) { return str_match(a, b, 0); }
+// Byte order, a shorter string before a longer one it begins: an order
+// that does not depend on the locale or on when things were seen.
+bool str_less(Str a, Str b);
 u64 str_find(Str s, Str needle, u64 start, u32 flags);
 inline bool str_contains(Str s, Str needle) { return str_find(s, needle, 0, 0) < s.size; }
 u64 str_find_byte(Str s, char byte, u64 start);       // s.size when absent

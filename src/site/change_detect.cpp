@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 
 const Str index_document_marker = str_lit("// This file is written by wyn: it lists every published document. Edits are overwritten.");
 
@@ -265,13 +264,6 @@ struct IndexEntry {
     Str title;
 };
 
-// Byte order, a shorter path before the longer one it begins.
-bool str_less(Str a, Str b)
-{
-    u64 n = min_of<u64>(a.size, b.size);
-    int c = n ? memcmp(a.str, b.str, n) : 0;
-    return c < 0 || (c == 0 && a.size < b.size);
-}
 } // namespace
 
 static MarkupNode *element(Arena *arena, u32 kind, u8 number)

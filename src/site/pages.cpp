@@ -10,7 +10,6 @@
 #include "site/discovery.h"
 
 #include <atomic>
-#include <cstring>
 
 namespace {
 
@@ -414,13 +413,6 @@ static u64 document_order(Str local_folder, DocumentRecord *record)
     return is_index_document(local_folder, record->path) ? 0 : (record->table_order >> 40) + 1;
 }
 
-// Byte order, a shorter path before the longer one it begins.
-static bool path_precedes(Str a, Str b)
-{
-    u64 n = min_of<u64>(a.size, b.size);
-    int c = n ? memcmp(a.str, b.str, n) : 0;
-    return c < 0 || (c == 0 && a.size < b.size);
-}
 
 static OwnerEntry *owner_entry(Str owner)
 {
@@ -504,7 +496,7 @@ void site_pages_document(SiteBuild *build, DocumentRecord *record, const ParsedD
             } else if (claim->owner.size && !str_eq(claim->owner, owner)) {
                 other = str_copy(arena, claim->owner);
                 other_line = claim->line_offset;
-                mine = order < claim->order || (order == claim->order && path_precedes(owner, claim->owner));
+                mine = order < claim->order || (order == claim->order && str_less(owner, claim->owner));
             }
             if (claim && mine) {
                 if (!str_eq(claim->owner, owner)) claim->owner = str_copy(p->arena, owner);

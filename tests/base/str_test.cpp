@@ -293,3 +293,17 @@ TEST(StrPieces, PiecesAreCutAtEverySeparatorWithoutCopies)
     EXPECT_EQ(pieces("a;;b;"), (V{"a", "", "b", ""}));
     EXPECT_EQ(pieces(";"), (V{"", ""}));
 }
+
+TEST(StrLess, ByteOrderWithPrefixesFirst)
+{
+    EXPECT_TRUE(str_less(str_lit("a/b.wyn"), str_lit("a/c.wyn")));
+    EXPECT_FALSE(str_less(str_lit("a/c.wyn"), str_lit("a/b.wyn")));
+    EXPECT_TRUE(str_less(str_lit("a"), str_lit("a/b")));   // a prefix first
+    EXPECT_FALSE(str_less(str_lit("a/b"), str_lit("a")));
+    EXPECT_FALSE(str_less(str_lit("same"), str_lit("same")));
+    EXPECT_TRUE(str_less(str_empty(), str_lit("x")));
+    EXPECT_FALSE(str_less(str_lit("x"), str_empty()));
+    // Bytes compare unsigned: UTF-8 letters sort after ASCII ones.
+    EXPECT_TRUE(str_less(str_lit("z"), str_lit("\xc3\xa9")));
+    EXPECT_TRUE(str_less(str_lit("A"), str_lit("a")));
+}
