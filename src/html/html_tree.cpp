@@ -61,6 +61,11 @@ HtmlElement *html_element_from_tag(Arena *arena, u32 tag_id)
     return element;
 }
 
+HtmlElement *html_html_node(Arena *arena, Str html, u64 offset)
+{
+    return node_alloc(arena, HtmlNode_Html, 0, html, str_empty(), offset, &html_tag_empty);
+}
+
 void html_set_tag(HtmlElement *element, u32 tag_id)
 {
     const HtmlTagInfo *tag = html_tag_from_id(tag_id);
@@ -276,7 +281,7 @@ void html_collect_child_elements(Arena *arena, HtmlElement *element, u32 flags, 
     if (!out || !(flags & HtmlCollect_ChildElements)) return;
     HtmlElement *content = html_content_node(element);
     for (HtmlElement *c = content->first_child; !html_is_none(content) && !html_is_none(c); c = c->next)
-        if (c->type == HtmlNode_Element) html_element_list_push(arena, out, c);
+        if (c->type == HtmlNode_Element || c->type == HtmlNode_Html) html_element_list_push(arena, out, c);
 }
 
 //- attributes
@@ -531,7 +536,8 @@ void html_serialize(Arena *arena, HtmlElement *root, StrList *out)
     HtmlElement *node = root;
     for (;;) {
         if (node->type == HtmlNode_Element) write_open(&w, node);
-        else if (node->type == HtmlNode_Text && node->text.size) writer_text(&w, node->text);
+        else if ((node->type == HtmlNode_Text || node->type == HtmlNode_Html) && node->text.size)
+            writer_text(&w, node->text);
         if (!html_is_none(node->first_child)) {
             node = node->first_child;
             continue;

@@ -31,6 +31,9 @@ enum HtmlNodeType : u32 {
     HtmlNode_Element = 4,
     HtmlNode_Text = 6,
     HtmlNode_UnknownAttribute = 7,   // reported by the validator; nothing creates it
+    // A finished element kept only as its HTML text (`text`): it has no
+    // children and no attributes, and is written as it stands.
+    HtmlNode_Html = 8,
 };
 
 struct HtmlAttribute {
@@ -108,6 +111,9 @@ HtmlElement *html_node_create(Arena *arena, u32 type, u64 parser_flags, Str text
 // An element with its empty content node; the none node for an id that is
 // not in the table (0 included).
 HtmlElement *html_element_from_tag(Arena *arena, u32 tag_id);
+// A node holding the finished HTML of an element (HtmlNode_Html); `html`
+// is not copied.
+HtmlElement *html_html_node(Arena *arena, Str html, u64 offset);
 // Gives an element another tag row, text and name (a link turned image).
 void html_set_tag(HtmlElement *element, u32 tag_id);
 
@@ -143,6 +149,7 @@ bool html_has_attribute_value(HtmlElement *element, u32 attr_id, Str value);
 void html_collect_by_attribute(Arena *arena, HtmlElement *root, u32 attr_id, const StrList *values,
                                HtmlElementList *out, b32 all);
 void html_collect_by_tag(Arena *arena, HtmlElement *root, u32 tag_id, HtmlElementList *out);
+// Child elements include HtmlNode_Html nodes, which stand for elements.
 void html_collect_child_elements(Arena *arena, HtmlElement *element, u32 flags, HtmlElementList *out);
 void html_element_list_push(Arena *arena, HtmlElementList *list, HtmlElement *element);
 

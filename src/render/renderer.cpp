@@ -48,7 +48,12 @@ struct RenderFrame {
     MarkupNode *link_file;
     MarkupNode *raw;
     MarkupNode *desc;
+    // Arena position just before the node's element was made, when the
+    // element may be folded into its HTML once complete; no_fold otherwise.
+    u64 fold_pos;
 };
+
+static constexpr u64 no_fold = ~0ull;
 
 struct RenderState {
     Arena *arena;     // the page's: everything that ends up in the tree
@@ -57,6 +62,9 @@ struct RenderState {
     bool deploy;
     Str local_folder;
     const RenderOptions *options;
+    bool fold;                 // options->fold_finished
+    HtmlElement *made;         // the foldable element render_named just made
+    u64 made_pos;
 
     HtmlElement *target;
     bool regions_found;   // regions are looked up on first use: a table cell never needs them
@@ -364,6 +372,7 @@ static RenderFrame frame_for(const RenderFrame *parent, MarkupNode *node, u32 ki
     frame.kind = kind;
     frame.element = element;
     frame.emphasis = nullptr;
+    frame.fold_pos = no_fold;
     frame_note(&frame, node, kind);
     return frame;
 }
@@ -640,6 +649,85 @@ static void render_by_kind(RenderState *s, MarkupNode *node, u32 kind, RenderFra
     }
 }
 
+//- folding
+//
+// A heading, or an entry of the table of contents, whose content is plain
+// text makes a few nodes and attributes that nothing reads once it is
+// complete. With fold_finished it is serialized then, and everything pushed
+// since its element was made goes back to the arena: the element's HTML
+// text is all that stays. What may be folded is decided on the markup (no
+// node below it makes an element elsewhere) and checked on the HTML (only
+// headings, list items, in-page links and text), so nothing outside the
+// element can point into what is given back.
+
+static bool text_only(MarkupNode *node)
+{
+    for (MarkupNode *c = node->first_child; !node_is_nil(c); c = c->next)
+        if (c->node_class != NodeClass_Text || !node_is_nil(c->first_child)) return false;
+    return true;
+}
+
+static bool foldable_node(MarkupNode *node, u32 kind, const RenderFrame *pf)
+{
+    if (kind == MarkupKind_Heading) return text_only(node);
+    if (kind != MarkupKind_ListItem || node_is_nil(pf->toc)) return false;
+    for (MarkupNode *c = node->first_child; !node_is_nil(c); c = c->next) {
+        if (c->node_class == NodeClass_Text && node_is_nil(c->first_child)) continue;
+        if (!node_is_element(c, MarkupKind_TocItem) || !text_only(c)) return false;
+    }
+    return true;
+}
+
+static bool is_inside(HtmlElement *node, HtmlElement *root)
+{
+    for (HtmlElement *e = node; !html_is_none(e); e = e->parent)
+        if (e == root) return true;
+    return false;
+}
+
+static bool foldable_html(HtmlElement *root)
+{
+    for (HtmlElement *n = root; !html_is_none(n); n = html_walk_next(n, root)) {
+        if (n->type == HtmlNode_Text) continue;
+        if (n->type != HtmlNode_Element) return false;
+        u32 tag = n->tag->id;
+        if (tag == HtmlTag_A) {
+            HtmlAttribute *href = html_get_attribute(n, HtmlAttr_Href);
+            Str target = html_attribute_is_none(href) || !href->values.first ? str_empty() : href->values.first->string;
+            if (target.size == 0 || target.str[0] != '#') return false;
+            continue;
+        }
+        if (tag != HtmlTag_Li && tag != HtmlTag_H1 && tag != HtmlTag_H2 && tag != HtmlTag_H3 && tag != HtmlTag_H4 &&
+            tag != HtmlTag_H5 && tag != HtmlTag_H6)
+            return false;
+    }
+    return true;
+}
+
+static void fold_finished(RenderState *s, const RenderFrame *frame)
+{
+    HtmlElement *element = frame->element;
+    if (frame->fold_pos == no_fold || !is_element(element)) return;
+    HtmlElement *parent = element->parent;
+    // Anything made after the element and placed after it (a block lifted
+    // out of the line) would be given back with it.
+    if (html_is_none(parent) || parent->last_child != element) return;
+    if (!html_is_none(s->text_container) && !is_inside(s->text_container, element)) return;
+    flush_text(s);
+    if (parent->last_child != element || !foldable_html(element)) return;
+
+    ArenaTemp temp = temp_begin(s->scratch);
+    StrList pieces = {};
+    html_serialize(s->scratch, element, &pieces);
+    u64 offset = element->offset;
+    html_detach(element);
+    arena_pop_to(s->arena, frame->fold_pos);
+    Str html = str_list_join_plain(s->arena, &pieces);
+    html_append_child(parent, html_html_node(s->arena, html, offset));
+    temp_end(temp);
+    s->current = element_at_or_above(parent);
+}
+
 //- named nodes
 
 // Renders an element or header field node. Returns whether its children are
@@ -713,6 +801,7 @@ static bool render_named(RenderState *s, MarkupNode *node, u32 kind, RenderFrame
         return true;
     }
 
+    u64 made_pos = arena_pos(arena);
     HtmlElement *element = html_element_from_tag(arena, rule->tag);
     element->offset = node->offset;
     element->level = node->number;
@@ -734,7 +823,12 @@ static bool render_named(RenderState *s, MarkupNode *node, u32 kind, RenderFrame
     render_by_kind(s, node, kind, pf, rule, element);
 
     // Entries of an inline context are strung on one line, a dot between two.
-    if (!node_is_nil(pf->context) && (pf->context->flags & NodeFlag_Inline) && !node_is_nil(node->prev)) {
+    bool dot = !node_is_nil(pf->context) && (pf->context->flags & NodeFlag_Inline) && !node_is_nil(node->prev);
+    if (s->fold && !dot && foldable_node(node, kind, pf)) {
+        s->made = element;
+        s->made_pos = made_pos;
+    }
+    if (dot) {
         HtmlElement *dot = render_icon(arena, Icon_Square);
         set_attr(arena, dot, HtmlAttr_Style, str_lit("font-size:0.2rem;margin:0.4rem;"));
         html_append_content(container, dot);
@@ -1000,6 +1094,8 @@ b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const 
     s->scratch = scratch.arena;
     s->smartphone = page_variant_is_smartphone(variant);
     s->options = options;
+    s->fold = options->fold_finished != 0;
+    s->made = &html_none;
     s->deploy = options->deploy;
     s->local_folder = options->local_folder;
     s->target = target;
@@ -1020,6 +1116,7 @@ b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const 
         HtmlElement *element = &html_none;
         bool descend = true;
         u32 kind = MarkupKind_None;
+        s->made = &html_none;
         switch (node->node_class) {
         case NodeClass_Nil:
             descend = false;
@@ -1040,6 +1137,7 @@ b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const 
         }
         if (descend && !node_is_nil(node->first_child)) {
             RenderFrame frame = frame_for(pf, node, kind, element);
+            if (s->made == element && !html_is_none(element)) frame.fold_pos = s->made_pos;
             frame_push(s, &frame);
             node = node->first_child;
             continue;
@@ -1056,6 +1154,7 @@ b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const 
                 break;
             }
             node = frame_top(s)->node;
+            if (s->fold) fold_finished(s, frame_top(s));
             s->depth -= 1;
         }
         if (done) break;

@@ -64,6 +64,11 @@ struct RenderOptions {
     b32 deploy;                   // site paths instead of file addresses
     RenderImageInfo *image_info;  // null: sizes only from the document's own text
     void *image_info_user;
+    // Headings and entries of the table of contents that hold only text
+    // become their HTML text once complete, and their nodes are given back
+    // to the arena: for pages that are only serialized, where a document of
+    // many headings would otherwise hold several nodes per heading.
+    b32 fold_finished;
 };
 // A null `options` renders with an empty local folder and file addresses.
 b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const PageVariant *variant,

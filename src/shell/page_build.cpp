@@ -597,6 +597,13 @@ bool pages_write(Arena *arena, const PageSite *site, const PageDocument *documen
 {
     bool ok = true;
     bool smartphone = page_variant_is_smartphone(variant);
+    // These trees are only serialized: finished headings and contents
+    // entries may become their text.
+    RenderOptions render = site->render ? *site->render : RenderOptions{};
+    render.fold_finished = 1;
+    PageSite folding = *site;
+    folding.render = &render;
+    site = &folding;
     for (StrNode *o = output_paths->first; o; o = o->next) {
         if (!page_output_is_html(o->string)) continue;
         // Each page is built, written and dropped before the next one, so a

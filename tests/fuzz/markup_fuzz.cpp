@@ -76,7 +76,7 @@ static void render_both(Arena *arena, const ParsedDocument *doc)
         TestPage page = test_page_make(arena);
         PageVariant variant = {};
         variant.kind = kind;
-        static const RenderOptions options = {str_lit("/nonexistent-wyn-fuzz/local/"), 0, nullptr, nullptr};
+        static const RenderOptions options = {str_lit("/nonexistent-wyn-fuzz/local/"), 0, nullptr, nullptr, 0};
         if (!render_document(arena, doc->root, page.document, &variant, &options)) abort();
         if (!node_is_nil(doc->footnotes)) render_document(arena, doc->footnotes, page.b_w, &variant, &options);
         check_page(page);
@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (covered != size) abort();
 
     ParsedDocument doc = {};
-    static const ParseOptions options = {str_lit("/nonexistent-wyn-fuzz/local/"), 0, nullptr, nullptr};
+    static const ParseOptions options = {str_lit("/nonexistent-wyn-fuzz/local/"), 0, nullptr, nullptr, 0};
     parse_document(arena, arena, str_lit("fuzz.wyn"), text, tokens, &options, &doc);
     check_tree(doc.root, size);
     check_tree(doc.footnotes, size);
