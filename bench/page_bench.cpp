@@ -144,7 +144,7 @@ void ParseDocuments(benchmark::State &state)
 }
 BENCHMARK(ParseDocuments)->Unit(benchmark::kMillisecond);
 
-enum PagePart : u32 { Part_Pages = 1, Part_Raw = 2, Part_Serialize = 4 };
+enum PagePart : u32 { Part_Pages = 1, Part_Raw = 2, Part_Serialize = 4, Part_Folded = 8 };
 
 void pages(benchmark::State &state, u32 parts)
 {
@@ -152,7 +152,11 @@ void pages(benchmark::State &state, u32 parts)
     Arena *arena = arena_alloc(GiB(1), MiB(1));
     PageSite site = {};
     site.shell = c.shell;
-    site.render = &c.render;
+    // Every finished heading folded into its HTML, as written pages do past
+    // page_fold_after_bytes: what folding costs where it happens.
+    RenderOptions folded = c.render;
+    folded.fold_finished = 1;
+    site.render = (parts & Part_Folded) ? &folded : &c.render;
     const PageVariant *variants[2] = {shell_variant(c.shell, PageVariant_Desktop),
                                       shell_variant(c.shell, PageVariant_Smartphone)};
     u64 html_bytes = 0;
@@ -186,6 +190,9 @@ void pages(benchmark::State &state, u32 parts)
 
 void PagesPerDocument(benchmark::State &state) { pages(state, Part_Pages | Part_Raw | Part_Serialize); }
 BENCHMARK(PagesPerDocument)->Unit(benchmark::kMillisecond);
+
+void PagesPerDocumentFolded(benchmark::State &state) { pages(state, Part_Pages | Part_Raw | Part_Serialize | Part_Folded); }
+BENCHMARK(PagesPerDocumentFolded)->Unit(benchmark::kMillisecond);
 
 void PagesBuildOnly(benchmark::State &state) { pages(state, Part_Pages | Part_Raw); }
 BENCHMARK(PagesBuildOnly)->Unit(benchmark::kMillisecond);

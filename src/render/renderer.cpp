@@ -63,6 +63,7 @@ struct RenderState {
     Str local_folder;
     const RenderOptions *options;
     bool fold;                 // options->fold_finished
+    u64 start_pos;             // the page arena's position when the render began
     HtmlElement *made;         // the foldable element render_named just made
     u64 made_pos;
 
@@ -824,7 +825,7 @@ static bool render_named(RenderState *s, MarkupNode *node, u32 kind, RenderFrame
 
     // Entries of an inline context are strung on one line, a dot between two.
     bool dot = !node_is_nil(pf->context) && (pf->context->flags & NodeFlag_Inline) && !node_is_nil(node->prev);
-    if (s->fold && !dot && foldable_node(node, kind, pf)) {
+    if (s->fold && !dot && arena_pos(arena) - s->start_pos >= s->options->fold_after_bytes && foldable_node(node, kind, pf)) {
         s->made = element;
         s->made_pos = made_pos;
     }
@@ -1095,6 +1096,7 @@ b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const 
     s->smartphone = page_variant_is_smartphone(variant);
     s->options = options;
     s->fold = options->fold_finished != 0;
+    s->start_pos = arena_pos(arena);
     s->made = &html_none;
     s->deploy = options->deploy;
     s->local_folder = options->local_folder;

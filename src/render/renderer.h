@@ -69,6 +69,10 @@ struct RenderOptions {
     // to the arena: for pages that are only serialized, where a document of
     // many headings would otherwise hold several nodes per heading.
     b32 fold_finished;
+    // With fold_finished: folding starts once the page's tree has taken
+    // this many bytes (0: at once). It costs a serialization per heading,
+    // which an ordinary page need not pay.
+    u64 fold_after_bytes;
 };
 // A null `options` renders with an empty local folder and file addresses.
 b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const PageVariant *variant,

@@ -598,9 +598,10 @@ bool pages_write(Arena *arena, const PageSite *site, const PageDocument *documen
     bool ok = true;
     bool smartphone = page_variant_is_smartphone(variant);
     // These trees are only serialized: finished headings and contents
-    // entries may become their text.
+    // entries may become their text once the page is large.
     RenderOptions render = site->render ? *site->render : RenderOptions{};
     render.fold_finished = 1;
+    render.fold_after_bytes = page_fold_after_bytes;
     PageSite folding = *site;
     folding.render = &render;
     site = &folding;

@@ -85,6 +85,11 @@ struct PageWriteReport {
     u64 bytes_written;
 };
 
+// Written pages fold finished headings into their HTML once the page's
+// tree has taken this much: ordinary pages stay well under it and are
+// built whole; a huge one stops holding several nodes per heading.
+constexpr u64 page_fold_after_bytes = MiB(2);
+
 // For each path of `output_paths` that page_output_is_html accepts, in list
 // order: the variant's page and its raw page, serialized once and written
 // through page_write (atomic, skipped when the bytes are on disk already).

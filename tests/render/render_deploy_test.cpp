@@ -10,7 +10,7 @@ namespace {
 
 struct DeployRender : ::testing::Test {
     Arena *arena = arena_alloc(MiB(16), KiB(64));
-    RenderOptions deploy_options = {str_lit("/site/local/"), 1, nullptr, nullptr, 0};
+    RenderOptions deploy_options = {str_lit("/site/local/"), 1, nullptr, nullptr, 0, 0};
     ~DeployRender() override { arena_release(arena); }
     MarkupNode *link_in_paragraph(Str kind, u64 flags, const char *target)
     {

@@ -19,7 +19,7 @@ struct Rendered {
     u64 headings = 0;   // h1..h6 elements still in the tree
 };
 
-Rendered render_source(const std::string &source, b32 fold, u32 variant_kind)
+Rendered render_source(const std::string &source, b32 fold, u32 variant_kind, u64 fold_after = 0)
 {
     Arena *arena = arena_alloc(MiB(256), KiB(64));
     Str text = str(source.data(), source.size());
@@ -27,6 +27,7 @@ Rendered render_source(const std::string &source, b32 fold, u32 variant_kind)
     TestPage page = test_page_make(arena);
     RenderOptions options = test_render_options;
     options.fold_finished = fold;
+    options.fold_after_bytes = fold_after;
     PageVariant variant = {};
     variant.kind = variant_kind;
     u64 before = arena_pos(arena);
@@ -73,6 +74,25 @@ TEST(RenderFold, PlainHeadingsAndTheirContentsEntriesFoldAndGiveBackTheirNodes)
     EXPECT_GE(folded.html_nodes, 400u) << "each heading and its contents entry become one node";
     EXPECT_LT(folded.arena_bytes * 2, plain.arena_bytes)
         << "folded " << folded.arena_bytes << " bytes, unfolded " << plain.arena_bytes;
+}
+
+TEST(RenderFold, FoldingStartsOnlyOnceThePageHasGrownPastItsThreshold)
+{
+    std::string source = "Title\n  intro\n";
+    for (int i = 0; i < 200; i += 1) source += "!!!!!!!!!! heading " + std::to_string(i) + "\n";
+    Rendered plain = render_source(source, 0, PageVariant_Desktop);
+    Rendered never = render_source(source, 1, PageVariant_Desktop, GiB(1));
+    EXPECT_EQ(never.html, plain.html);
+    EXPECT_EQ(never.html_nodes, 0u);
+    EXPECT_EQ(never.headings, plain.headings);
+    // The table of contents comes first and takes about half the tree; past
+    // nine tenths of it, the first headings stay elements and the last fold.
+    Rendered late = render_source(source, 1, PageVariant_Desktop, plain.arena_bytes * 9 / 10);
+    EXPECT_EQ(late.html, plain.html);
+    EXPECT_GT(late.html_nodes, 0u);
+    EXPECT_GT(late.headings, 1u);
+    EXPECT_LT(late.headings, plain.headings);
+    EXPECT_LT(late.arena_bytes, plain.arena_bytes);
 }
 
 TEST(RenderFold, HeadingsHoldingMoreThanTextStayElements)

@@ -2,6 +2,7 @@
 // temporary folder, and the tests look at what lands in local/html/.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -163,4 +164,43 @@ TEST(PagesRun, TwoDocumentsOneOutputPathWarnAtBothHeaderLines)
     EXPECT_NE(out.find("home.wyn:3:1"), std::string::npos) << out;
     EXPECT_NE(out.find("html/home.html is named by"), std::string::npos) << out;
     EXPECT_TRUE(fs::exists(site.html("home.html")));
+}
+
+TEST(PagesRun, APageOfThousandsOfHeadingsIsWrittenWholeWhileItsHeadingsFold)
+{
+    // Past a couple of MiB of page tree, finished headings and contents
+    // entries are folded into their HTML as the page is built: the page
+    // must still hold every heading and every contents entry once, in
+    // order, and stay balanced (this runs under ASan too).
+    FixtureSite site("pages");
+    constexpr int headings = 4000;
+    std::string text = "``\ntitle: Long\noutput_path: \"/html/long.html\"\n``\nLong\n  intro\n";
+    for (int i = 0; i < headings; i += 1) {
+        text += "!!!!! heading " + std::to_string(i) + "\n";
+        if (i % 500 == 250) text += "  a paragraph with _emphasis_ under it\n";
+    }
+    write_file(site.local / "wyn_files/long.wyn", text);
+    run_until_quiet(site);
+    for (const char *name : {"long.html", "long_smartphone.html"}) {
+        std::string page = read_file(site.html(name));
+        ASSERT_GT(page.size(), 0u) << name;
+        EXPECT_TRUE(balanced(site.html(name))) << name;
+        size_t last_entry = 0, last_body = 0;
+        for (int i = 0; i < headings; i += 1) {
+            // The contents entry keeps the text's blanks; the heading's
+            // text shows each blank twice.
+            std::string entry = "heading " + std::to_string(i) + "<";
+            std::string body = "heading  " + std::to_string(i) + "<";
+            size_t at_entry = page.find(entry), at_body = page.find(body);
+            ASSERT_NE(at_entry, std::string::npos) << name << ": no contents entry for " << entry;
+            ASSERT_NE(at_body, std::string::npos) << name << ": no heading for " << body;
+            EXPECT_EQ(page.find(entry, at_entry + 1), std::string::npos) << name << ": " << entry << " twice";
+            EXPECT_EQ(page.find(body, at_body + 1), std::string::npos) << name << ": " << body << " twice";
+            EXPECT_GT(at_entry, last_entry) << name << ": " << entry << " out of order";
+            EXPECT_GT(at_body, last_body) << name << ": " << body << " out of order";
+            last_entry = at_entry;
+            last_body = at_body;
+        }
+        EXPECT_EQ(std::count(page.begin(), page.end(), '\0'), 0) << name;
+    }
 }
