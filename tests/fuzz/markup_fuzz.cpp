@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (covered != size) abort();
 
     ParsedDocument doc = {};
-    static const ParseOptions options = {str_lit("/nonexistent-wyn-fuzz/local/"), 0, nullptr, nullptr, 0};
+    static const ParseOptions options = {str_lit("/nonexistent-wyn-fuzz/local/"), 0, nullptr, nullptr};
     parse_document(arena, arena, str_lit("fuzz.wyn"), text, tokens, &options, &doc);
     check_tree(doc.root, size);
     check_tree(doc.footnotes, size);
