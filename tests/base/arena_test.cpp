@@ -10,17 +10,7 @@
 #include <unistd.h>
 
 #include "base/arena.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define WYN_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define WYN_SANITIZED 1
-#endif
-#endif
-#ifndef WYN_SANITIZED
-#define WYN_SANITIZED 0
-#endif
+#include "sanitized.h"
 
 static u64 block_count(Arena *arena)
 {

@@ -18,16 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define WYN_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define WYN_SANITIZED 1
-#endif
-#endif
-#ifndef WYN_SANITIZED
-#define WYN_SANITIZED 0
-#endif
+#include "../base/sanitized.h"
 
 namespace {
 

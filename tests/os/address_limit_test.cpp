@@ -20,16 +20,7 @@
 
 #include "base/types.h"
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define WYN_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define WYN_SANITIZED 1
-#endif
-#endif
-#ifndef WYN_SANITIZED
-#define WYN_SANITIZED 0
-#endif
+#include "../base/sanitized.h"
 
 // wyn started in a folder under a limit on its address space, standard
 // output and standard error collected together.

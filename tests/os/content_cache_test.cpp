@@ -145,14 +145,9 @@ TEST(ContentCache, ConcurrentPutsOfTheSameBytesKeepOneEntry)
                 copies[index][r].bytes = loaded_bytes("raced round " + std::to_string(r), &copies[index][r].arena);
             u64 deadline = test_deadline();
             for (u64 r = 0; r < rounds; r += 1) {
-                // Round r starts when every thread has arrived r + 1 times.
-                arrived.fetch_add(1);
-                while (arrived.load() < threads * (r + 1)) {
-                    if (now_us() > deadline) {
-                        timed_out.fetch_add(1);
-                        return;
-                    }
-                    std::this_thread::yield();
+                if (!test_barrier_arrive(&arrived, threads, r, deadline)) {
+                    timed_out.fetch_add(1);
+                    return;
                 }
                 results[index][r] = content_put(copies[index][r].bytes, copies[index][r].arena);
             }
@@ -227,13 +222,9 @@ TEST(ContentCache, ConcurrentHoldsAndDropsReleaseExactlyOnce)
         started.push_back(test_thread_start(t, [](u64 index) {
             u64 deadline = test_deadline();
             for (u64 r = 0; r < rounds; r += 1) {
-                arrived.fetch_add(1);
-                while (arrived.load() < threads * (r + 1)) {
-                    if (now_us() > deadline) {
-                        timed_out.fetch_add(1);
-                        return;
-                    }
-                    std::this_thread::yield();
+                if (!test_barrier_arrive(&arrived, threads, r, deadline)) {
+                    timed_out.fetch_add(1);
+                    return;
                 }
                 // Thread 0 stands for the file service giving up its hold.
                 if (index == 0) {

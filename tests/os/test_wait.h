@@ -3,6 +3,7 @@
 // until the CTest timeout kills it without a word.
 #pragma once
 #include <atomic>
+#include <thread>
 
 #include "os/content_cache.h"
 
@@ -45,6 +46,20 @@ inline bool test_thread_join(TestThread *t, u64 seconds = test_wait_seconds)
     if (!t->done.load(std::memory_order_acquire)) return false;
     thread_join(t->record);
     delete t;
+    return true;
+}
+
+// One arrival at a barrier shared by `parties` threads, round after round:
+// waits until all have arrived `round` + 1 times. False when the deadline
+// passes first (a thread that never came), so the test fails instead of
+// hanging.
+inline bool test_barrier_arrive(std::atomic<u64> *arrived, u64 parties, u64 round, u64 deadline)
+{
+    arrived->fetch_add(1);
+    while (arrived->load() < parties * (round + 1)) {
+        if (now_us() > deadline) return false;
+        std::this_thread::yield();
+    }
     return true;
 }
 
