@@ -69,15 +69,10 @@ void ParseCorpus(benchmark::State &state)
 {
     const Corpus &c = corpus();
     Arena *arena = arena_alloc(GiB(16), MiB(64));
-    warm_up(arena, [&] {
-        ParsedDocument doc = {};
-        parse_document(arena, arena, str_lit("corpus.wyn"), as_str(c.all), tokenize(arena, as_str(c.all)), nullptr, &doc);
-    });
+    warm_up(arena, [&] { markup_parse(arena, as_str(c.all), nullptr); });
     for (auto _ : state) {
         ArenaTemp t = temp_begin(arena);
-        TokenArray tokens = tokenize(arena, as_str(c.all));
-        ParsedDocument doc = {};
-        parse_document(arena, arena, str_lit("corpus.wyn"), as_str(c.all), tokens, nullptr, &doc);
+        ParsedDocument doc = markup_parse(arena, as_str(c.all), nullptr);
         benchmark::DoNotOptimize(doc.root);
         temp_end(t);
     }
@@ -111,9 +106,7 @@ void ParseDocuments(benchmark::State &state)
     for (auto _ : state) {
         for (const std::string &d : c.documents) {
             ArenaTemp t = temp_begin(arena);
-            TokenArray tokens = tokenize(arena, as_str(d));
-            ParsedDocument doc = {};
-            parse_document(arena, arena, str_lit("doc.wyn"), as_str(d), tokens, nullptr, &doc);
+            ParsedDocument doc = markup_parse(arena, as_str(d), nullptr);
             benchmark::DoNotOptimize(doc.root);
             temp_end(t);
         }

@@ -250,7 +250,7 @@ NodeListCell *node_list_push(Arena *arena, NodeList *list, MarkupNode *node);
 //- the parsed document
 
 // The caller hands the parser a zero-filled record; every field below is
-// filled by parse_document. Absent nodes are the nil node.
+// filled by markup_parse. Absent nodes are the nil node.
 struct ParsedDocument {
     StrList output_paths;          // output_path values, made absolute under the local folder
     MarkupNode *root;              // the document node

@@ -691,16 +691,14 @@ static void resolve_references(NodeList *refs, NodeList *defs)
     }
 }
 
-void parse_document(Arena *work_arena, Arena *arena, Str path, Str text, TokenArray tokens,
-                    const ParseOptions *options, ParsedDocument *out)
+static void parse_tokens(Arena *arena, Str text, TokenArray tokens, const ParseOptions *options, ParsedDocument *out)
 {
     static const ParseOptions defaults = {};
     if (!options) options = &defaults;
-    (void)path;
     out->parse_ok = 1;
     Parser p = {};
     p.arena = arena;
-    p.work = work_arena;
+    p.work = arena;
     p.text = text;
     p.tokens = tokens.tokens;
     p.count = tokens.count;
@@ -739,4 +737,16 @@ void parse_document(Arena *work_arena, Arena *arena, Str path, Str text, TokenAr
         for (NodeListCell *cell = out->web_links.first; cell; cell = cell->next)
             options->web_links(options->web_links_user, cell->node->first_child->name);
     }
+}
+
+ParsedDocument markup_parse(Arena *arena, Str text, const ParseOptions *options)
+{
+    ParsedDocument doc = {};
+    // Tokens can be one per source byte and the tree needs none of them
+    // once it is made: they live on scratch and go with the parse.
+    ArenaTemp scratch = scratch_begin(&arena, 1);
+    TokenArray tokens = tokenize(scratch.arena, text);
+    parse_tokens(arena, text, tokens, options, &doc);
+    scratch_end(scratch);
+    return doc;
 }

@@ -7,10 +7,10 @@
 // header and tables. Any byte sequence parses, in time linear in its size
 // and without recursion, to a tree plus messages; nothing stops the parse.
 //
-// Memory: nodes, list cells and output paths go to `arena` (the document's
-// arena); the parser's state records and the messages with their anchors
-// and texts go to `work_arena` (it may be the same arena). The caller keeps
-// the source text alive as long as the tree: node strings point into it.
+// Memory: the tree, its lists, output paths and messages go to `arena`;
+// the tokens to the caller's scratch, given back before the call returns.
+// The caller keeps the source text alive as long as the tree: node strings
+// point into it.
 // Reentrant: workers parse different documents at the same time; all that
 // a parse reads besides its text comes in through ParseOptions.
 #pragma once
@@ -30,7 +30,7 @@ struct ParseOptions {
     void *web_links_user;
 };
 
-// `out` must be zero-filled; it is filled completely. A null `options`
-// parses with every option off.
-void parse_document(Arena *work_arena, Arena *arena, Str path, Str text, TokenArray tokens,
-                    const ParseOptions *options, ParsedDocument *out);
+// The one way in: the whole document, its tree, lists and messages on
+// `arena`. Tokens are made and dropped inside. `text` must outlive the
+// result; a null `options` parses with every option off.
+ParsedDocument markup_parse(Arena *arena, Str text, const ParseOptions *options);

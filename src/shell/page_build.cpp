@@ -503,11 +503,9 @@ PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *do
         Str path = str_pushf(arena, "%Swyn_files/website/website_index.wyn", site->render->local_folder);
         Str text = site->website_index_source(site->user, arena, path);
         if (text.size) {
-            ParsedDocument index = {};
             ParseOptions options = {};
             options.local_folder = site->render->local_folder;
-            TokenArray tokens = tokenize(scratch.arena, text);
-            parse_document(arena, arena, path, text, tokens, &options, &index);
+            ParsedDocument index = markup_parse(arena, text, &options);
             document_index_tables(arena, &index);
             PageDocument index_document = {&index, path, text};
             PageSite inner = *site;

@@ -703,14 +703,8 @@ static void document_build_from(SiteBuild *build, DocumentRecord *record, Docume
     // work arena and belong to the result (link validation appends to the
     // same list later), so that is the scratch too.
     Arena *tree = scratch;
-    // The tokens live on the other scratch and go as soon as the parse is
-    // done: they can be one per source byte, and pages need none of them.
-    ArenaTemp token_scratch = scratch_begin(tree);
-    TokenArray tokens = tokenize(token_scratch.arena, source.text);
     DiagnosticList refused = doc.messages;
-    doc = ParsedDocument{};
-    parse_document(tree, tree, record->path, source.text, tokens, &build->parse_options, &doc);
-    arena_trim(token_scratch.arena, token_scratch.pos, worker_scratch_keep);
+    doc = markup_parse(tree, source.text, &build->parse_options);
 
     if (refused.count) {
         doc.messages = refused;

@@ -104,15 +104,11 @@ static MarkupNode *csv_table(Arena *arena, Str path, Str local_folder)
     Str text = content.size ? str_pushf(arena, ";%S", content) : str_empty();
     fs_read_done(&file);
     if (!text.size) return &markup_nil;
-    ArenaTemp scratch = scratch_begin(arena);
-    TokenArray tokens = tokenize(scratch.arena, text);
     ParseOptions options = {};
     options.local_folder = local_folder;
-    ParsedDocument parsed = {};
-    parse_document(scratch.arena, arena, path, text, tokens, &options, &parsed);
+    ParsedDocument parsed = markup_parse(arena, text, &options);
     MarkupNode *table = node_find_descendant(parsed.root, kind_table_root, 0, 0);
     if (!node_is_nil(table)) node_detach(table);
-    scratch_end(scratch);
     return table;
 }
 

@@ -19,12 +19,10 @@ int markup_tree_command(Str path, const SiteConfig *config)
         return 1;
     }
     source = markup_source_text(source);
-    TokenArray tokens = tokenize(arena, source);
-    ParsedDocument doc = {};
     ParseOptions options = {};
     options.local_folder = config->layout.local_folder;
     options.print_todos = config->print_todos;
-    parse_document(arena, arena, path, source, tokens, &options, &doc);
+    ParsedDocument doc = markup_parse(arena, source, &options);
     console_write(markup_tree_dump(arena, &doc, path, source));
     return 0;
 }

@@ -98,9 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     if (covered != size) abort();
 
-    ParsedDocument doc = {};
     static const ParseOptions options = {str_lit("/nonexistent-wyn-fuzz/local/"), 0, nullptr, nullptr};
-    parse_document(arena, arena, str_lit("fuzz.wyn"), text, tokens, &options, &doc);
+    ParsedDocument doc = markup_parse(arena, text, &options);
     check_tree(doc.root, size);
     check_tree(doc.footnotes, size);
     if (doc.message_count != doc.messages.count || doc.max_level != doc.messages.max_level) abort();

@@ -37,10 +37,7 @@ struct WriteTest : ::testing::Test {
     }
     MarkupNode *parse(Str source)
     {
-        ParsedDocument *doc = push_struct<ParsedDocument>(arena);
-        TokenArray tokens = tokenize(arena, source);
-        parse_document(arena, arena, str_lit("/site/local/wyn_files/index.wyn"), source, tokens, nullptr, doc);
-        return doc->root;
+        return markup_parse(arena, source, nullptr).root;
     }
 };
 

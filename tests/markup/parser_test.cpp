@@ -25,8 +25,7 @@ struct ParserTest : ::testing::Test {
     {
         Parsed p = {};
         p.text = str_copy(arena, Str{source.data(), source.size()});
-        TokenArray tokens = tokenize(arena, p.text);
-        parse_document(arena, arena, str_lit("t.wyn"), p.text, tokens, options, &p.doc);
+        p.doc = markup_parse(arena, p.text, options);
         return p;
     }
 };
@@ -614,15 +613,13 @@ TEST(ParserMemory, HostileBytesCostAtMostSixtyFourTimesTheirSize)
     for (Case c : {Case{"NUL bytes", &nuls}, Case{"punctuation", &punctuation}, Case{"random bytes", &mixed},
                    Case{"x!", &glued}, Case{"[", &brackets}, Case{"@", &marks_at}, Case{"=", &equals},
                    Case{"|", &bars}, Case{"a ", &words}, Case{"lines of !", &bang_lines}}) {
+        // The tree and messages: the tokens live on scratch and are gone
+        // by the time the tree exists (the peak is the hostile-RSS test's).
         Arena *nodes = arena_alloc(GiB(4), MiB(1));
-        Arena *work = arena_alloc(GiB(4), MiB(1));
         Str text = Str{c.text->data(), c.text->size()};
-        TokenArray tokens = tokenize(nodes, text);
-        ParsedDocument doc = {};
-        parse_document(work, nodes, str_lit("t.wyn"), text, tokens, nullptr, &doc);
-        u64 used = arena_pos(nodes) + arena_pos(work);
+        markup_parse(nodes, text, nullptr);
+        u64 used = arena_pos(nodes);
         EXPECT_LE(used, 64 * text.size) << c.name << ": " << used / text.size << " bytes per input byte";
-        arena_release(work);
         arena_release(nodes);
     }
 }
@@ -633,17 +630,13 @@ TEST(ParserMemory, MessagesPastTheLimitAreCountedNotKept)
 {
     std::string closers = "Heading\n  " + std::string(MiB(1), ']') + "\n";
     Arena *nodes = arena_alloc(GiB(1), MiB(1));
-    Arena *work = arena_alloc(GiB(1), MiB(1));
     Str text = Str{closers.data(), closers.size()};
-    TokenArray tokens = tokenize(nodes, text);
-    ParsedDocument doc = {};
-    parse_document(work, nodes, str_lit("t.wyn"), text, tokens, nullptr, &doc);
+    ParsedDocument doc = markup_parse(nodes, text, nullptr);
     ASSERT_EQ(doc.message_count, 10001u);   // the first 10,000, then one note
     EXPECT_EQ(doc.max_level, (u32)DiagLevel_Error);
     std::string last(doc.messages.last->text.str, doc.messages.last->text.size);
     EXPECT_EQ(last.rfind(std::to_string(MiB(1) - 10000) + " more messages were not recorded", 0), 0u) << last;
     EXPECT_EQ(doc.messages.last->offset, text.size);
-    EXPECT_LE(arena_pos(work), 16 * text.size);   // not a message per byte
-    arena_release(work);
+    EXPECT_LE(arena_pos(nodes), 24 * text.size);   // not a message per byte
     arena_release(nodes);
 }

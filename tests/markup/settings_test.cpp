@@ -12,15 +12,11 @@ TEST(ParseOptions, ToDoLinesBecomeNotesOnlyWhenAsked)
 {
     Arena *arena = arena_alloc(MiB(8), KiB(64));
     Str text = str_lit("``\ntodo: finish the intro\nTODO:\n``\nHeading\n");
-    TokenArray tokens = tokenize(arena, text);
-
-    ParsedDocument quiet = {};
-    parse_document(arena, arena, str_lit("a.wyn"), text, tokens, nullptr, &quiet);   // no options: off
+    ParsedDocument quiet = markup_parse(arena, text, nullptr);   // no options: off
     EXPECT_EQ(quiet.message_count, 0u);
 
     ParseOptions options = {str_empty(), 1, nullptr, nullptr};
-    ParsedDocument loud = {};
-    parse_document(arena, arena, str_lit("a.wyn"), text, tokens, &options, &loud);
+    ParsedDocument loud = markup_parse(arena, text, &options);
     ASSERT_EQ(loud.message_count, 2u);
     EXPECT_EQ(loud.max_level, 1u);
     EXPECT_EQ(loud.parse_ok, 1u);

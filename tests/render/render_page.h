@@ -54,10 +54,7 @@ inline std::string test_serialize(Arena *arena, HtmlElement *root)
 
 inline ParsedDocument test_parse(Arena *arena, Str text, const ParseOptions *options = &test_parse_options)
 {
-    ParsedDocument doc = {};
-    TokenArray tokens = tokenize(arena, text);
-    parse_document(arena, arena, str_lit("test.wyn"), text, tokens, options, &doc);
-    return doc;
+    return markup_parse(arena, text, options);
 }
 
 typedef void TestPrepare(ParsedDocument *doc);

@@ -66,8 +66,7 @@ static LinkTarget test_lookup(void *user, Arena *arena, Str path)
     char *copy = (char *)arena_push(arena, source.size() + 1, 1);
     memcpy(copy, source.data(), source.size() + 1);
     Str text = Str{copy, source.size()};
-    ParsedDocument doc = {};
-    parse_document(arena, arena, path, text, tokenize(arena, text), nullptr, &doc);
+    ParsedDocument doc = markup_parse(arena, text, nullptr);
     t.state = LinkTarget_Published;
     t.summary = doc_summary_make(arena, &doc, 1);
     return t;
@@ -89,9 +88,7 @@ struct LinkPasses : ::testing::Test {
     void parse(const std::string &text)
     {
         source = text;
-        doc = ParsedDocument{};
-        parse_document(arena, arena, settings.document_path, as_str(source), tokenize(arena, as_str(source)), nullptr,
-                       &doc);
+        doc = markup_parse(arena, as_str(source), nullptr);
     }
     MarkupNode *file_link(u64 index)
     {

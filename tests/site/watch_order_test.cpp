@@ -111,9 +111,7 @@ TEST(WatchOrder, ADocumentBuiltAgainstAnOldSummaryIsBuiltAgainWhenItChanges)
     // The held build ends with what it read.
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     Str text = str_copy(scratch.arena, as_str(b_old));
-    TokenArray tokens = tokenize(scratch.arena, text);
-    ParsedDocument parsed = {};
-    parse_document(scratch.arena, scratch.arena, held->path, text, tokens, &build->parse_options, &parsed);
+    ParsedDocument parsed = markup_parse(scratch.arena, text, &build->parse_options);
     doc_store(build, held, &parsed, old_generation);
     scratch_end(scratch);
 
