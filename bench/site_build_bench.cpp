@@ -22,6 +22,7 @@
 #include "bench_support.h"
 #include "os/file_service.h"
 #include "site/build.h"
+#include "site/site_run.h"
 #include "site/discovery.h"
 
 //- the generated site
@@ -94,16 +95,17 @@ static std::vector<double> build_site(const GeneratedSite &site, u64 workers)
     process_start();
     content_cache_create();
     fs_start();
-    SiteBuildConfig config = {};
+    SiteStartOptions options = {};
+    SiteBuildConfig &config = options.build;
     config.worker_count = workers;
-    config.quiet = 1;
+    config.print.silent = 1;
     // The table and the parse alone: pages are measured by site_run_bench.
     config.no_pages = 1;
     SiteConfig site_config = {};
     std::string local = site.root + "/local/";
     site_config.layout.local_folder = as_str(local);
     site_config.file_path_checks = 1;
-    SiteBuild *build = site_build_start(&site_config, &config);
+    SiteBuild *build = site_start(&site_config, &options);
 
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     StrList files = {};

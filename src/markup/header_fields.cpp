@@ -30,3 +30,9 @@ const HeaderFieldInfo *header_field_lookup(Str key)
         if (row.key.size == key.size && str_match(row.key, key, StrMatch_CaseInsensitive)) return &row;
     return nullptr;
 }
+
+bool header_status_hides(Str status)
+{
+    return str_match(status, str_lit("draft"), StrMatch_CaseInsensitive) ||
+           str_match(status, str_lit("personal"), StrMatch_CaseInsensitive);
+}

@@ -43,3 +43,8 @@ extern const HeaderFieldInfo header_field_table[header_field_count];
 // The row whose key equals `key` (same length, ASCII case ignored), tried
 // in table order; null when no key matches.
 const HeaderFieldInfo *header_field_lookup(Str key);
+
+// Whether a status value keeps a document off the site: "draft" and
+// "personal", ASCII case ignored. Such a document writes no page, is not
+// listed in the index, and links to it cannot be followed.
+bool header_status_hides(Str status);

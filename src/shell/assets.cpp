@@ -110,7 +110,7 @@ u32 css_copy_rewritten(Arena *arena, const ShellSettings *settings, Str source_p
     u32 status = FileReplace_None;
     if (text.size) {
         Str copy = css_rewrite_urls(scratch.arena, settings, text, path_folder(source_path));
-        status = page_write(arena, destination_path, copy, messages ? &messages->log : nullptr);
+        status = page_write(arena, destination_path, copy, messages ? &messages->log : nullptr, &settings->on_write);
     }
     scratch_end(scratch);
     return status;

@@ -2,7 +2,6 @@
 // writing of a document's pages.
 #include "shell/page_build.h"
 
-#include "markup/parser.h"
 #include "markup/paths.h"
 #include "markup/tables.h"
 #include "render/render_rules.h"
@@ -252,7 +251,8 @@ static void tables_build(Arena *arena, const PageSite *site, const ParsedDocumen
 // Points one file link at what it names: a source document's page (its
 // first HTML output), or the file itself. A link to a document that writes
 // no page cannot be followed and becomes a span of the broken-link class.
-static void file_link_point(Arena *arena, const PageSite *site, HtmlElement *a, bool smartphone)
+static void file_link_point(Arena *arena, const PageSite *site, const StrMap *linked_pages, HtmlElement *a,
+                            bool smartphone)
 {
     HtmlAttribute *href_attr = html_get_attribute(a, HtmlAttr_Href);
     Str href = html_attribute_is_none(href_attr) || !href_attr->values.first ? str_empty()
@@ -268,12 +268,12 @@ static void file_link_point(Arena *arena, const PageSite *site, HtmlElement *a, 
     if (path.size) {
         path = to_site_path(arena, local, path, 1);
         bool document_page = false;
-        if (str_match(extension(path), str_lit("wyn"), StrMatch_CaseInsensitive) && site->linked_output) {
-            Str page = str_empty();
-            if (site->linked_output(site->user, arena, path, &page)) {
-                path = page;
-                document_page = page.size > 0;
-            }
+        StrMapNode *linked = linked_pages && str_match(extension(path), str_lit("wyn"), StrMatch_CaseInsensitive)
+                                 ? str_map_lookup(linked_pages, path)
+                                 : nullptr;
+        if (linked) {
+            path = *(const Str *)linked->value;
+            document_page = path.size > 0;
         }
         if (path.size) address = address_of(arena, site, path);
         // Only a document's page has a smartphone twin: a PDF, a picture
@@ -455,7 +455,7 @@ PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *do
 
     // 8. File links.
     for (HtmlElementNode *n = parts.file_links.first; n; n = n->next)
-        file_link_point(arena, site, n->element, smartphone);
+        file_link_point(arena, site, document->linked_pages, n->element, smartphone);
 
     // 9. A table of contents left in the body goes to the top right.
     HtmlElement *stray = html_find_by_id(b_w, str_lit("toc_container"));
@@ -496,25 +496,13 @@ PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *do
             html_append_content(group, e);
         }
     }
-    if (site->website_index_source) {
-        // Built from the website index's source text on this page's arena:
-        // never from the tree of that document, which another worker may be
-        // rebuilding.
-        Str path = str_pushf(arena, "%Swyn_files/website/website_index.wyn", site->render->local_folder);
-        Str text = site->website_index_source(site->user, arena, path);
-        if (text.size) {
-            ParseOptions options = {};
-            options.local_folder = site->render->local_folder;
-            ParsedDocument index = markup_parse(arena, text, &options);
-            document_index_tables(arena, &index);
-            PageDocument index_document = {&index, path, text};
-            PageSite inner = *site;
-            PageRecord index_page = page_build(arena, &inner, &index_document, output_path, variant);
-            HtmlElement *index_b_w = regions_find(index_page.document).at[ShellRegion_BW];
-            HtmlElementList moved = {};
-            html_collect_child_elements(scratch.arena, index_b_w, HtmlCollect_ChildElements, &moved);
-            for (HtmlElementNode *n = moved.first; n; n = n->next) html_append_content(b_w, n->element);
-        }
+    if (document->website_index) {
+        // Its page is made as any document's is, and its text moves over.
+        PageRecord index_page = page_build(arena, site, document->website_index, output_path, variant);
+        HtmlElement *index_b_w = regions_find(index_page.document).at[ShellRegion_BW];
+        HtmlElementList moved = {};
+        html_collect_child_elements(scratch.arena, index_b_w, HtmlCollect_ChildElements, &moved);
+        for (HtmlElementNode *n = moved.first; n; n = n->next) html_append_content(b_w, n->element);
     }
     HtmlElement *left = r.at[ShellRegion_Left];
     for (HtmlElement *e = left; !html_is_none(e); e = html_walk_next(e, left))
@@ -581,11 +569,11 @@ static void report_add(Arena *arena, PageWriteReport *report, Str path, Str byte
 
 // Serializes and writes one page built on scratch; what is kept (the
 // warning, the report entry) goes to `arena`.
-static bool page_emit(Arena *arena, Arena *page_arena, PageRecord page, DiagnosticList *warnings,
-                      PageWriteReport *report)
+static bool page_emit(Arena *arena, Arena *page_arena, const PageSite *site, PageRecord page,
+                      DiagnosticList *warnings, PageWriteReport *report)
 {
     Str bytes = html_text_of(page_arena, page.document);
-    u32 status = page_write(arena, page.output_path, bytes, warnings);
+    u32 status = page_write(arena, page.output_path, bytes, warnings, site->shell ? &site->shell->settings.on_write : nullptr);
     report_add(arena, report, page.output_path, bytes, status);
     return status != FileReplace_Failed;
 }
@@ -611,12 +599,12 @@ bool pages_write(Arena *arena, const PageSite *site, const PageDocument *documen
         Str raw_path = page_raw_path(arena, page_path);
         ArenaTemp scratch = scratch_begin(arena);
         PageRecord page = page_build(scratch.arena, site, document, page_path, variant);
-        ok = page_emit(arena, scratch.arena, page, warnings, report) && ok;
+        ok = page_emit(arena, scratch.arena, site, page, warnings, report) && ok;
         temp_end(scratch);
 
         scratch = scratch_begin(arena);
         PageRecord raw = raw_page_build(scratch.arena, site, document->source_text, raw_path, variant);
-        ok = page_emit(arena, scratch.arena, raw, warnings, report) && ok;
+        ok = page_emit(arena, scratch.arena, site, raw, warnings, report) && ok;
         scratch_end(scratch);
     }
     return ok;

@@ -5,10 +5,10 @@
 //
 // Pages are built on the caller's arena (the worker's page arena) and
 // dropped with it once written. A page needs to know a few things about
-// other documents (the page a linked source becomes, the website index's
-// source): those come through the callbacks of PageSite, which the site
-// build answers from published summaries and the content cache, so nothing
-// here ever reads another document's tree or memory.
+// other documents (the page a linked source becomes, the website index the
+// home page shows): the caller hands them in with the document
+// (PageDocument), found when it checked the document's links. Nothing here
+// reads another document, a file or a source: what a page shows comes in.
 //
 // An output is a page when the text after its last "." is exactly "html"
 // (case-sensitive); every other output path produces nothing here, and
@@ -25,30 +25,26 @@ struct PageRecord {
     Str title;
 };
 
-// Whether the document whose source is `source_path` (absolute) has been
-// built; when it has, `*page` is its first HTML output path (on `arena`),
-// or empty when it writes no page (none named, draft, personal).
-typedef b32 PageLinkedOutput(void *user, Arena *arena, Str source_path, Str *page);
-// The source text of the website index, when the site has one that is
-// published; empty otherwise. The text must stay unchanged while the page is
-// built (a content-cache entry does).
-typedef Str PageWebsiteIndexSource(void *user, Arena *arena, Str source_path);
-
 struct PageSite {
     Shell *shell;                     // the frame's templates; null: pages without frame (tests)
     const RenderOptions *render;      // local folder, deploy, image sizes
-    PageLinkedOutput *linked_output;  // null: links to sources stay as written
-    PageWebsiteIndexSource *website_index_source;   // null: no website index part
-    void *user;
     ShellMessages *messages;          // template loads' messages (may be null)
 };
 
 // What pages_write needs of the document: its tree and lists (already
-// indexed: tables in extra_list), its source path and text.
+// indexed: tables in extra_list), its source path and text, and what the
+// caller found about the documents it links to.
 struct PageDocument {
     const ParsedDocument *parsed;
     Str source_path;   // absolute
     Str source_text;
+    // Source path of a linked document -> a Str*: the page its links lead
+    // to, empty when it writes none. A path not in the map is shown as the
+    // file it names. Null: no link leads to a page.
+    const StrMap *linked_pages;
+    // The site index page shows the website index below its own list:
+    // that document, parsed and indexed by the caller. Null: none.
+    const PageDocument *website_index;
 };
 
 //- output paths

@@ -269,7 +269,8 @@ static u32 build_head(Shell *shell, Arena *arena, u32 slot, ShellMessages *messa
     HtmlElement *document = head_template_tree(scratch.arena, &shell->settings, &shell->variants[slot],
                                                &shell->variants[0], &site_key);
     Str text = html_text_of(scratch.arena, document);
-    u32 status = page_write(arena, shell->heads[slot].path, text, messages ? &messages->log : nullptr);
+    u32 status = page_write(arena, shell->heads[slot].path, text, messages ? &messages->log : nullptr,
+                            &shell->settings.on_write);
     shell->head_keys[slot] = content_key_of(text);
     shell->input_keys[ShellInput_SiteCss] = site_key;
     shell->inputs_seen[ShellInput_SiteCss] = 1;

@@ -1,16 +1,7 @@
 // shell/page_writer.cpp: one output file, written whole or not at all.
 #include "shell/page_writer.h"
 
-static PageWriteObserver *write_observer;
-static void *write_observer_user;
-
-void page_write_observe(PageWriteObserver *observer, void *user)
-{
-    write_observer = observer;
-    write_observer_user = user;
-}
-
-u32 page_write(Arena *arena, Str path, Str bytes, DiagnosticList *warnings)
+u32 page_write(Arena *arena, Str path, Str bytes, DiagnosticList *warnings, const PageWriteObserver *observer)
 {
     if (bytes.size == 0) return FileReplace_Unchanged;
     FileReplaceResult result = file_replace(arena, path, bytes);
@@ -18,7 +9,7 @@ u32 page_write(Arena *arena, Str path, Str bytes, DiagnosticList *warnings)
         Str text = str_pushf(arena, "could not write %S: %S", path, result.reason);
         diag_push_at(arena, warnings, nullptr, 0, DiagLevel_Warning, text);
     }
-    if (result.status == FileReplace_Written && write_observer) write_observer(write_observer_user, path);
+    if (result.status == FileReplace_Written && observer && observer->written) observer->written(observer->user, path);
     return result.status;
 }
 
@@ -32,13 +23,14 @@ Str html_text_of(Arena *arena, HtmlElement *root)
     return text;
 }
 
-u32 page_write_tree(Arena *arena, Str path, HtmlElement *root, DiagnosticList *warnings)
+u32 page_write_tree(Arena *arena, Str path, HtmlElement *root, DiagnosticList *warnings,
+                    const PageWriteObserver *observer)
 {
     ArenaTemp scratch = scratch_begin(arena);
     StrList pieces = {};
     html_serialize(scratch.arena, root, &pieces);
     Str text = str_list_join_plain(scratch.arena, &pieces);
-    u32 status = page_write(arena, path, text, warnings);
+    u32 status = page_write(arena, path, text, warnings, observer);
     scratch_end(scratch);
     return status;
 }

@@ -13,15 +13,18 @@
 
 // Told of every file actually rewritten (not of skipped identical bytes),
 // on the writing thread, after the rename: a preview server reloads what a
-// browser shows. Set once, before any thread writes; the observer must not
-// block. Null: nobody listens.
-typedef void PageWriteObserver(void *user, Str path);
-void page_write_observe(PageWriteObserver *observer, void *user);
+// browser shows. It travels in the shell's settings; it must not block.
+struct PageWriteObserver {
+    void (*written)(void *user, Str path);   // null: nobody listens
+    void *user;
+};
 
 // Returns the FileReplaceStatus. Empty bytes write nothing and count as
-// unchanged: an empty page is never worth a file.
-u32 page_write(Arena *arena, Str path, Str bytes, DiagnosticList *warnings);
+// unchanged: an empty page is never worth a file. `observer` may be null.
+u32 page_write(Arena *arena, Str path, Str bytes, DiagnosticList *warnings,
+               const PageWriteObserver *observer = nullptr);
 // Serializes the tree and writes it with page_write.
-u32 page_write_tree(Arena *arena, Str path, HtmlElement *root, DiagnosticList *warnings);
+u32 page_write_tree(Arena *arena, Str path, HtmlElement *root, DiagnosticList *warnings,
+                    const PageWriteObserver *observer = nullptr);
 // The serialized text of a tree, joined once, on `arena`.
 Str html_text_of(Arena *arena, HtmlElement *root);

@@ -15,6 +15,7 @@
 #pragma once
 #include "base/diagnostics.h"
 #include "os/content_cache.h"
+#include "shell/page_writer.h"
 
 // The web path of a local file path (the site's site_relative_path): a slice
 // of `path`, or `path` itself.
@@ -27,6 +28,7 @@ struct ShellSettings {
     ShellWebPath *web_path;    // null: a path is its own web path
     Str owner_name;            // the footer's contact link; empty: a default
     Str owner_email;
+    PageWriteObserver on_write;   // told of every page, sheet and template rewritten
 };
 
 // The messages of one template load, printed in the template layout.

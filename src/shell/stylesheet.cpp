@@ -378,7 +378,7 @@ u32 head_template_build(Arena *arena, const ShellSettings *settings, const PageV
     ArenaTemp scratch = scratch_begin(arena);
     HtmlElement *document = head_template_tree(scratch.arena, settings, variant, desktop, out_site_css_key);
     Str text = html_text_of(scratch.arena, document);
-    u32 status = page_write(arena, path, text, messages ? &messages->log : nullptr);
+    u32 status = page_write(arena, path, text, messages ? &messages->log : nullptr, &settings->on_write);
     scratch_end(scratch);
     return status;
 }

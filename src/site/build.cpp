@@ -1,13 +1,9 @@
-// site/build.cpp: the document table, the parse queue and the parser workers.
+// site/build.cpp: the document table, the parse queue, the published
+// summaries, the parking lot and the workers.
 #include "site/build.h"
-#include "site/change_detect.h"
-#include "site/diagnostics.h"
-#include "site/pages.h"
-#include "site/links.h"
 
-#include "markup/parser.h"
-#include "markup/tables.h"
 #include "http/url_check.h"
+#include "markup/header_fields.h"
 #include "os/file_service.h"
 
 //- the process-wide build
@@ -298,12 +294,6 @@ DocumentSummary *doc_summary_copy(Arena *arena, Str path)
     return copy;
 }
 
-static bool status_hides(Str status)
-{
-    return str_match(status, str_lit("draft"), StrMatch_CaseInsensitive) ||
-           str_match(status, str_lit("personal"), StrMatch_CaseInsensitive);
-}
-
 // The title as pages and the index show it: each text piece of the title
 // field but the emphasis marks, followed by the blanks recorded after it.
 // (Adding the blanks recorded before a piece as well would double every
@@ -363,58 +353,11 @@ DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, u64 g
     s->title = put(title);
     s->message_count = doc->messages.count;
     s->max_level = doc->messages.max_level;
-    s->published = !status_hides(doc->status);
+    s->published = !header_status_hides(doc->status);
     s->has_context_document = !node_is_nil(doc->context_document);
     s->table_count = doc->extra_list.count;
     return s;
 }
-
-//- image sizes
-
-// Pages ask for the size of every JPEG they embed. The bytes come through
-// the file service (so the watch sees an edited image) and the answer is
-// kept by content key, so one picture on a thousand pages is read once.
-struct ImageSizeCache {
-    CriticalSection *lock;
-    Arena *arena;
-    StrMap by_key;   // the content key's bytes -> a JpegInfo on `arena`
-};
-static ImageSizeCache g_image_sizes;
-
-static JpegInfo site_image_info(void *user, Arena *arena, Str path)
-{
-    (void)user;
-    JpegInfo info = {};
-    FsContent file = fs_read(path, now_us() + 2000000);
-    if (!file.file.loaded) {
-        fs_read_done(&file);
-        return info;
-    }
-    Str key = Str{(const char *)&file.file.key, sizeof file.file.key};
-    ImageSizeCache *cache = &g_image_sizes;
-    cs_enter(cache->lock);
-    StrMapNode *found = str_map_lookup(&cache->by_key, key);
-    if (found) info = *(const JpegInfo *)found->value;
-    cs_leave(cache->lock);
-    if (!found) {
-        info = jpeg_info_from_bytes(arena, file.bytes);
-        cs_enter(cache->lock);
-        if (!str_map_lookup(&cache->by_key, key)) {
-            JpegInfo *kept = push_struct<JpegInfo>(cache->arena);
-            if (kept) {
-                *kept = info;
-                kept->ratio = str_copy(cache->arena, info.ratio);
-                str_map_insert(cache->arena, &cache->by_key, key, (u64)kept);
-            }
-        }
-        cs_leave(cache->lock);
-    }
-    fs_read_done(&file);
-    info.ratio = str_copy(arena, info.ratio);
-    return info;
-}
-
-JpegInfo site_build_image_info(Arena *arena, Str path) { return site_image_info(nullptr, arena, path); }
 
 //- parking
 //
@@ -554,7 +497,7 @@ static bool wait_arrived(SiteBuild *build, Str key, bool is_document)
 // Parks the document under everything it waits for. What arrived between
 // the check and now is seen by the look after registering, under the lock
 // every waker takes, so no wake-up is lost: the document is queued at once.
-static void parking_park(SiteBuild *build, DocumentRecord *record, const LinkWaits *waits)
+static void parking_park(SiteBuild *build, DocumentRecord *record, const StrList *documents, const StrList *addresses)
 {
     ParkingLot *lot = build->parking;
     cs_enter(lot->lock);
@@ -572,7 +515,7 @@ static void parking_park(SiteBuild *build, DocumentRecord *record, const LinkWai
     atomic_store_u64(&record->parked, 1);
     atomic_add_u64(&build->park_count, 1);
     bool arrived = false;
-    const StrList *lists[2] = {&waits->documents, &waits->addresses};
+    const StrList *lists[2] = {documents, addresses};
     for (u32 l = 0; l < 2; l += 1) {
         for (StrNode *n = lists[l]->first; n; n = n->next) {
             StrMapNode *node = str_map_lookup(&lot->keys, n->string);
@@ -599,147 +542,18 @@ static void parking_park(SiteBuild *build, DocumentRecord *record, const LinkWai
     cs_leave(lot->lock);
 }
 
+void doc_park(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, u64 generation,
+              const StrList *documents, const StrList *addresses)
+{
+    doc_publish(build, record, parsed, generation, false);
+    parking_park(build, record, documents, addresses);
+}
+
 void site_build_url_result(void *user, Str address)
 {
     (void)user;
     SiteBuild *build = site_build();
     if (build) parking_wake(build, address);
-}
-
-//- link checks
-
-static LinkTarget link_document_lookup(void *user, Arena *arena, Str path)
-{
-    (void)user;
-    LinkTarget target = {};
-    target.summary = doc_summary_copy(arena, path);
-    if (target.summary) target.state = LinkTarget_Published;
-    else if (doc_find(path)) target.state = LinkTarget_Pending;
-    return target;
-}
-
-static LinkCheckSettings link_settings(SiteBuild *build, Str path)
-{
-    LinkCheckSettings settings = {};
-    settings.local_folder = build->site.layout.local_folder;
-    settings.document_path = path;
-    settings.file_path_checks = build->site.file_path_checks;
-    settings.deploy = build->site.deploy;
-    settings.url_checks = build->config.url_checks;
-    settings.documents = link_document_lookup;
-    return settings;
-}
-
-static void str_list_copy_into(Arena *arena, StrList *to, const StrList *from)
-{
-    for (StrNode *n = from->first; n; n = n->next) str_list_push(arena, to, str_copy(arena, n->string));
-}
-
-//- one document
-
-// The source and the file-system generation it belongs to. The generation
-// is read with the content key, before parsing: a change that lands while
-// the document is built raises the generation past it, so the build is
-// seen as out of date instead of hiding the change.
-struct DocumentSource {
-    Str text;
-    u64 generation;
-    FsContent held;   // the loaded bytes, held until the build is done with the tree
-};
-
-static DocumentSource document_read(DocumentRecord *record)
-{
-    DocumentSource source = {};
-    if (str_eq(path_file_name(record->path), str_lit("index.wyn"))) {
-        // The index document is written by change detection and read once
-        // per build: straight from disk, onto the document's arena.
-        source.generation = fs_generation();
-        source.text = file_read_all(record->arena, record->path);
-        return source;
-    }
-    // The tree points into these bytes: they are held until the build is
-    // over, however often the author saves meanwhile.
-    source.held = fs_read(record->path, u64_max);
-    source.generation = source.held.file.generation;
-    source.text = source.held.bytes;
-    return source;
-}
-
-static void document_build_from(SiteBuild *build, DocumentRecord *record, DocumentSource source, Arena *scratch);
-
-static void document_build(SiteBuild *build, Str path, Arena *scratch)
-{
-    DocumentRecord *record = doc_claim(build, path);
-    if (!record) {
-        // Another worker holds it; change detection queues it again if
-        // that build read an older source.
-        atomic_add_u64(&build->dropped_jobs, 1);
-        return;
-    }
-    arena_pop_to(record->arena, record->arena_start);
-    DocumentSource source = document_read(record);
-    document_build_from(build, record, source, scratch);
-    fs_read_done(&source.held);
-}
-
-static void document_build_from(SiteBuild *build, DocumentRecord *record, DocumentSource source, Arena *scratch)
-{
-    source.text = markup_source_text(source.text);
-    ParsedDocument doc = {};
-    if (source.text.size > document_size_limit) {
-        // Every byte may become a node: a huge file would take the machine's
-        // memory. It is built as an empty document, and the author told.
-        Str text = str_pushf(record->arena, "%S is larger than %I64u MiB, the limit for a source document; it is not built",
-                             record->path, document_size_limit >> 20);
-        source.text = str_empty();
-        diag_push_at(record->arena, &doc.messages, nullptr, 0, DiagLevel_Warning, text);
-    }
-
-    // The tree and everything made from it live on the worker's scratch:
-    // nothing of it outlives the build (other documents
-    // read the published summary), and the worker's pages are warm, where a
-    // tree on the document's own arena faulted in about 30 fresh pages per
-    // build once the arena was given back. The parser's messages live on its
-    // work arena and belong to the result (link validation appends to the
-    // same list later), so that is the scratch too.
-    Arena *tree = scratch;
-    DiagnosticList refused = doc.messages;
-    doc = markup_parse(tree, source.text, &build->parse_options);
-
-    if (refused.count) {
-        doc.messages = refused;
-        doc.message_count = refused.count;
-        doc.max_level = refused.max_level;
-    }
-    atomic_add_u64(&record->parse_count, 1);
-
-    // Links: file links first, since an embedded CSV file becomes a table
-    // that the indexing below must see; then web links and the report of
-    // what stayed unresolved.
-    LinkCheckSettings links = link_settings(build, record->path);
-    LinkWaits waits = {};
-    bool complete = links_check_files(tree, &doc, &links, &waits);
-    document_index_tables(tree, &doc);
-    complete = links_check_web(tree, &doc, &links, &waits) && complete;
-    if (complete) links_report_unresolved(tree, &doc, &links);
-    if (!complete) {
-        // The waits are copied where the parking keeps them.
-        LinkWaits kept = {};
-        str_list_copy_into(scratch, &kept.documents, &waits.documents);
-        str_list_copy_into(scratch, &kept.addresses, &waits.addresses);
-        doc_publish(build, record, &doc, source.generation, false);
-        parking_park(build, record, &kept);
-        return;
-    }
-
-    if (!build->config.quiet) diag_print_document(&doc.messages, record->path, source.text);
-
-    // Page writing: unless the status is "draft" or "personal", the
-    // desktop and then the smartphone pages are written; pages this
-    // document no longer produces are removed.
-    if (!build->config.no_pages) site_pages_document(build, record, &doc, source.text, scratch);
-
-    doc_store(build, record, &doc, source.generation);
 }
 
 void parser_worker(u64 argument)
@@ -752,7 +566,7 @@ void parser_worker(u64 argument)
         // empty message only says to look at them.
         Str path = {};
         if (!parking_take_ready(build, scratch.arena, &path)) path = queue_pop(build->parse_queue, scratch.arena);
-        if (path.size) document_build(build, path, scratch.arena);
+        if (path.size && build->config.job) build->config.job(build, path, scratch.arena);
         scratch_end(scratch);
         // A huge document's tree or pages are not kept resident for ever;
         // what an ordinary build touches stays, so the next one finds it warm.
@@ -763,15 +577,9 @@ void parser_worker(u64 argument)
 
 //- start and submit
 
-// Every web address a parse finds goes to the URL check service, which asks
-// each distinct address once however many documents name it.
-static void submit_web_address(void *user, Str address) { url_check_submit((UrlCheckService *)user, address); }
-
 SiteBuild *site_build_start(const SiteConfig *site, const SiteBuildConfig *tuning)
 {
     if (SiteBuild *existing = site_build()) return existing;
-    static const SiteBuildConfig defaults = {};
-    if (!tuning) tuning = &defaults;
     Arena *arena = arena_alloc(MiB(64), MiB(1));
     SiteBuild *build = arena ? push_struct<SiteBuild>(arena) : nullptr;
     if (!build) process_exit_refused("the site build", MiB(64));
@@ -780,25 +588,10 @@ SiteBuild *site_build_start(const SiteConfig *site, const SiteBuildConfig *tunin
     build->site.layout.local_folder = str_copy(arena, site->layout.local_folder);
     build->site.layout.target = str_copy(arena, site->layout.target);
     build->site.layout.current_directory = str_copy(arena, site->layout.current_directory);
-    build->parse_options.local_folder = build->site.layout.local_folder;
-    build->parse_options.print_todos = site->print_todos;
-    build->render_options.local_folder = build->site.layout.local_folder;
-    build->render_options.deploy = site->deploy;
     build->config = *tuning;
-    if (tuning->url_checks) {
-        build->parse_options.web_links = submit_web_address;
-        build->parse_options.web_links_user = tuning->url_checks;
-    }
 
     g_summary_pool.lock = cs_alloc();
     g_summary_pool.arena = arena_alloc(MiB(64), KiB(64));
-    g_image_sizes.lock = cs_alloc();
-    g_image_sizes.arena = arena_alloc(MiB(16), KiB(64));
-    g_image_sizes.by_key = str_map_alloc(g_image_sizes.arena, 1024);
-    build->render_options.image_info = site_image_info;
-
-    // The page variants, the site's style sheets and templates.
-    if (!tuning->no_pages) site_pages_setup(build);
 
     u64 processors = system_info()->processor_count;
     striped_table_init(arena, &build->documents, document_bucket_count, min_of<u64>(32, processors),
@@ -811,10 +604,6 @@ SiteBuild *site_build_start(const SiteConfig *site, const SiteBuildConfig *tunin
     u64 workers = tuning->worker_count ? tuning->worker_count : site_build_worker_count(processors);
     build->worker_count = clamp_of<u64>(1, workers, site_build_max_workers);
     for (u64 i = 0; i < build->worker_count; i += 1) build->workers[i] = thread_start(i, parser_worker);
-
-    // Change detection: it waits for the main thread's submissions before
-    // its first pass.
-    detector_start(build);
     return build;
 }
 

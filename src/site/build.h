@@ -1,26 +1,27 @@
-// site/build.h: the site build: the document table, the parse queue and the
-// parser workers.
+// site/build.h: the site build: the document table, the parse queue, the
+// published summaries and the workers that take documents off the queue.
 //
-// The main thread starts the build once and submits every source document;
-// the change-detection thread submits documents again when their sources
-// change. A parser worker pops a path, claims the document's record with an
-// atomic busy flag (a second job for a busy document is dropped: the
+// The build is a process-wide service: one per process, started once by
+// site_start (site/site_run.h) and never stopped; site_build() finds it.
+//
+// A worker pops a path and hands it to the document job it was given
+// (SiteBuildConfig.job; site/document_job.h takes one document from its
+// source to its published summary). The job claims the document's record
+// (an atomic busy flag: a second job for a busy document is dropped; the
 // document is being built already, and change detection queues it again if
-// that build turns out stale), rolls the document's arena back, reads the
-// source (the index document straight from disk, every other document
-// through the file service), tokenizes and parses it on the document's
-// arena, indexes its tables, prints its diagnostics and stores the result
-// with the file-system generation the source was read at.
+// that build turns out stale), and ends by storing a summary or by parking
+// the document. The build itself builds nothing: it keeps the records, the
+// queue, the summaries and the parking lot.
 //
 // Memory: each document owns an arena that every build rolls back to its
-// start, so a rebuild reuses the memory of the previous one. The tree on
-// that arena belongs to the worker building the document and to nobody
+// start, so a rebuild reuses the memory of the previous one. The tree a
+// build makes belongs to the worker building the document and to nobody
 // else: what other documents need to know of it (status, title, output
-// paths, anchors) is published as a DocumentSummary when a build completes,
-// a self-contained copy that replaces the previous one under the stripe's
-// exclusive lock. Readers copy a summary out under the shared lock and
-// never keep a pointer into another document's memory. Records are never
-// removed.
+// paths, anchors) is published as a DocumentSummary when a build
+// completes, a self-contained copy that replaces the previous one under the
+// stripe's exclusive lock. Readers copy a summary out under the shared lock
+// and never keep a pointer into another document's memory. Records are
+// never removed.
 //
 // Locks: the document table is a StripedTable (32 buckets, min(32,
 // processors) stripes) with a slim lock per stripe: shared for lookups,
@@ -28,25 +29,24 @@
 // compare-exchange and released under the exclusive lock. No stripe lock is
 // held while pushing on the parse queue.
 //
-// Links are checked after the parse (site/links.h). A document whose links
-// need work not done yet (a linked document that has published nothing, a
-// web address without a result) publishes its summary marked incomplete,
-// prints nothing and is parked under what it waits for; when one of those
-// arrives (a summary published, a URL result stored) it goes back on the
-// queue. A worker never waits for it and it is not parsed in between. A
-// re-queue never blocks: when the queue is full, the path goes on a ready
-// list that workers take from before they pop.
+// Parking: a document whose links need work not done yet (a linked
+// document that has published nothing, a web address without a result)
+// publishes its summary marked incomplete, prints nothing and is parked
+// under what it waits for; when one of those arrives (a summary published,
+// a URL result stored) it goes back on the queue. A worker never waits for
+// it and it is not parsed in between. A re-queue never blocks: when the
+// queue is full, the path goes on a ready list that workers take from
+// before they pop.
 //
-// Change detection (site/change_detect.h) starts with the build and queues
-// documents whose sources changed; a record's `queued` flag keeps it from
-// queueing one that waits in the queue already. A document built while
-// another one's summary changed may show the old one (an anchor that is
-// gone, a page that moved): the build's summary epoch, read when it claims
-// the record, tells change detection to build it again.
+// A record's `queued` flag keeps change detection from queueing a document
+// that waits in the queue already. A document built while another one's
+// summary changed may show the old one (an anchor that is gone, a page that
+// moved): the build's summary epoch, read when it claims the record, tells
+// change detection to build it again.
 #pragma once
 #include "markup/parser.h"
 #include "os/work_queue.h"
-#include "render/renderer.h"
+#include "site/diagnostics.h"
 #include "site/options.h"
 
 //- records
@@ -126,10 +126,17 @@ constexpr u64 document_arena_keep = KiB(4);
 constexpr u64 worker_scratch_keep = MiB(8);
 
 struct UrlCheckService;
+struct SiteBuild;
+
+// Takes one popped path to its end: a stored summary, a parked document, or
+// nothing when another worker holds it. `scratch` is the worker's, popped
+// after the call.
+typedef void SiteDocumentJob(SiteBuild *build, Str path, Arena *scratch);
 
 struct SiteBuildConfig {
+    SiteDocumentJob *job;         // what a worker does with a popped path; null: nothing
     u64 worker_count;             // 0: processors - 1, from 1 to 4
-    b32 quiet;                    // print no diagnostics (benchmarks)
+    DiagPrintSettings print;      // how diagnostics are printed (print.silent: not at all)
     b32 no_pages;                 // write no page and set up no shell (tests of the table alone)
     UrlCheckService *url_checks;  // null: web addresses are not checked
     u64 parse_queue_capacity;     // 0: 64 KiB
@@ -143,15 +150,12 @@ struct SiteBuild {
     u64 submitted_count;
     StrList submitted;                // paths submitted by the main thread, copied
     SiteConfig site;                  // copied at start; read-only after
-    ParseOptions parse_options;       // from the site configuration
-    RenderOptions render_options;
     StripedTable documents;           // slim lock per stripe
     DocumentBucket buckets[document_bucket_count];
     DocumentRecord **index_slots;     // document_index_slots heads, through index_next
     WorkQueue *parse_queue;           // document paths
     u64 worker_count;
     ThreadRecord *workers[site_build_max_workers];
-    ThreadRecord *detector;           // unused: change detection keeps its own record
     SiteBuildConfig config;
     u64 completed_builds;             // atomic
     u64 record_count;                 // atomic: documents in the table
@@ -164,8 +168,8 @@ struct SiteBuild {
 
 //- the build
 
-// Main thread, once: creates the build and starts the workers. Later calls
-// return the build already started. A null `tuning` takes the defaults.
+// Main thread, once: creates the build and starts the workers (they wait
+// for the queue). Later calls return the build already started.
 SiteBuild *site_build_start(const SiteConfig *site, const SiteBuildConfig *tuning);
 SiteBuild *site_build(void);   // null before the start
 u64 site_build_worker_count(u64 processor_count);
@@ -199,6 +203,12 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path);
 // Publishes a build's summary (copied; the generation is the one its
 // source was read at) and releases the record.
 void doc_store(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, u64 generation);
+// Publishes the summary of a build that cannot complete yet (its status,
+// anchors and output paths are final, so documents linking back need not
+// wait for it in turn) and parks the document under every linked document
+// and web address named: the first of them to arrive queues it again.
+void doc_park(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, u64 generation,
+              const StrList *documents, const StrList *addresses);
 
 // A snapshot of how far the build has come, for the status line and for
 // telling when the site is quiet. Counters are read without a lock: each is
@@ -216,10 +226,6 @@ SiteBuildProgress site_build_progress(void);
 // twice a tick apart before they trust it, since the counters are not read
 // at one instant.
 bool site_build_quiet(const SiteBuildProgress *progress);
-
-// The size of a JPEG as pages show it, through the file service and kept by
-// content key (what the build's render options ask).
-JpegInfo site_build_image_info(Arena *arena, Str path);
 
 // Thread entry; `argument` is the worker's index.
 void parser_worker(u64 argument);

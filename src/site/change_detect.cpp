@@ -1,18 +1,12 @@
 // site/change_detect.cpp: the detector thread and the index document.
 #include "site/change_detect.h"
-#include "site/diagnostics.h"
 #include "site/discovery.h"
 #include "site/pages.h"
+#include "site/site_outputs.h"
 
-#include "markup/markup_write.h"
-#include "markup/paths.h"
-#include "os/file_replace.h"
 #include "os/file_service.h"
 
-#include <algorithm>
 #include <atomic>
-
-const Str index_document_marker = str_lit("// This file is written by wyn: it lists every published document. Edits are overwritten.");
 
 //- state
 
@@ -29,9 +23,9 @@ struct ChangedSource {
 
 struct Detector {
     SiteBuild *build;
+    DetectorConfig config;
     ThreadRecord *thread;
     std::atomic<u64> submissions_done;
-    std::atomic<u64> no_quiet_lines;
 
     // Changed sources, from the streamers. The arena is rolled back
     // whenever the list is empty, so a long watch does not grow.
@@ -48,7 +42,6 @@ struct Detector {
     u64 index_epoch;             // the summary epoch it was made at
     u64 index_builds_before;     // the index record's build count when it was last queued
     b32 index_pending;
-    b32 index_hand_written_warned;
     b32 busy;                    // something was out of date since the last quiet
     u64 busy_since_us;
     u64 builds_at_busy;
@@ -70,7 +63,7 @@ struct Detector {
     CondVar *quiet_cv;
     std::atomic<u64> quiet_count;
 
-    std::atomic<u64> passes, requeues, priority_requeues, index_writes, index_builds, new_sources, shell_refreshes;
+    std::atomic<u64> passes, requeues, priority_requeues, index_builds, new_sources, shell_refreshes;
 };
 
 Detector g_detector;
@@ -83,8 +76,6 @@ bool is_index_path(SiteBuild *build, Str path)
     Str local = build->site.layout.local_folder;
     return str_match(local, path, StrMatch_Prefix) && str_eq(str_skip(path, local.size), str_lit("wyn_files/index.wyn"));
 }
-
-Str index_path(Arena *arena, SiteBuild *build) { return str_pushf(arena, "%Swyn_files/index.wyn", build->site.layout.local_folder); }
 
 } // namespace
 
@@ -118,7 +109,7 @@ static void detector_unreadable(void *user, Str path)
     DiagnosticList list = {};
     Str text = str_pushf(scratch.arena, "%S could not be read; it is taken as empty until it changes", path);
     diag_push_at(scratch.arena, &list, nullptr, 0, DiagLevel_Warning, text);
-    if (!g_detector.build || !g_detector.build->config.quiet) diag_print_log(&list);
+    if (g_detector.build) diag_print_log(&g_detector.build->config.print, &list);
     scratch_end(scratch);
 }
 
@@ -256,145 +247,14 @@ static void detector_discover(Detector *d)
     scratch_end(scratch);
 }
 
-//- the index document
-
-namespace {
-struct IndexEntry {
-    Str path;
-    Str title;
-};
-
-} // namespace
-
-static MarkupNode *element(Arena *arena, u32 kind, u8 number)
-{
-    Str name = markup_kind_table[kind].name;
-    MarkupNode *n = node_new(arena, NodeClass_Element, 0, name, name, 0);
-    n->number = number;
-    return n;
-}
-
-static MarkupNode *text_node(Arena *arena, Str text, u64 flags = 0)
-{
-    return node_new(arena, NodeClass_Text, flags, text, text, 0);
-}
-
-static void header_add(Arena *arena, MarkupNode *context, Str key, MarkupNode *value)
-{
-    MarkupNode *field = node_new(arena, NodeClass_HeaderField, 0, key, key, 0);
-    const HeaderFieldInfo *row = header_field_lookup(key);
-    if (row) {
-        HeaderFieldInfo *copy = push_struct<HeaderFieldInfo>(arena);
-        if (copy) *copy = *row;
-        field->field = copy;
-    }
-    node_append_child(field, value);
-    node_append_child(context, field);
-}
-
-MarkupNode *index_document_build(Arena *arena, SiteBuild *build)
-{
-    Str local = build->site.layout.local_folder;
-    MarkupNode *root = node_new(arena, NodeClass_Document, 0, str_empty(), str_empty(), 0);
-    MarkupNode *context = element(arena, MarkupKind_ContextDocument, 0);
-    node_append_child(root, context);
-    header_add(arena, context, str_lit("title"), text_node(arena, str_lit("Home page")));
-    header_add(arena, context, str_lit("creation_date"), text_node(arena, date_to_ymd(arena, date_now())));
-    // A site path, resolved below the local folder when the index is parsed:
-    // the written index does not change with the folder the site lives in,
-    // so the same site gives the same pages wherever it is built.
-    header_add(arena, context, str_lit("output_path"),
-               text_node(arena, str_lit("\"/html/index.html\""), NodeFlag_DoubleQuoted | NodeFlag_ClosedString));
-    header_add(arena, context, str_lit("toc"), text_node(arena, str_lit("none")));
-
-    // The list sits right under the heading: that is the tree the parser
-    // makes of an item line below a heading line (an empty paragraph has no
-    // line of its own to be written on).
-    MarkupNode *heading = element(arena, MarkupKind_Heading, 2);
-    node_append_child(heading, text_node(arena, str_lit("Complete file list")));
-    node_append_child(root, heading);
-    MarkupNode *list = element(arena, MarkupKind_ListUnordered, 0);
-
-    // Within a bucket the listing follows the path, not the order records
-    // were made in: a watch that saw sources come and go and a fresh build
-    // of the same sources must write the same index.
-    ArenaTemp scratch = scratch_begin(&arena, 1);
-    for (u64 b = 0; b < document_bucket_count; b += 1) {
-        TableStripe *stripe = striped_stripe_of(&build->documents, b);
-        srw_lock_shared(stripe->slim);
-        u64 count = 0;
-        IndexEntry *entries = push_array<IndexEntry>(scratch.arena, build->buckets[b].count);
-        for (DocumentRecord *r = build->buckets[b].first; r && entries; r = r->next) {
-            DocumentSummary *s = r->summary;
-            if (!s || !s->has_context_document || !s->published || is_index_path(build, r->path)) continue;
-            Str title = s->title.size ? s->title : str_prefix(path_file_name(r->path), str_find_byte(path_file_name(r->path), '.', 0));
-            entries[count++] = IndexEntry{str_copy(scratch.arena, r->path), str_copy(scratch.arena, title)};
-        }
-        srw_unlock_shared(stripe->slim);
-        std::sort(entries, entries + count, [](const IndexEntry &x, const IndexEntry &y) { return str_less(x.path, y.path); });
-        for (u64 i = 0; i < count; i += 1) {
-            Str web = site_relative_path(local, entries[i].path);
-            Str title = entries[i].title;
-            MarkupNode *item = element(arena, MarkupKind_ListItem, 0);
-            if (is_file_link_text(web)) {
-                MarkupNode *link = element(arena, MarkupKind_LinkFile, 0);
-                node_append_child(link, text_node(arena, str_copy(arena, web), NodeFlag_DoubleQuoted | NodeFlag_ClosedString));
-                MarkupNode *desc = element(arena, MarkupKind_Desc, 0);
-                node_append_child(desc, text_node(arena, str_copy(arena, title)));
-                node_append_child(link, desc);
-                node_append_child(item, link);
-            } else {
-                // A quoted path with a blank is never a link: the document is
-                // listed by name only.
-                node_append_child(item, text_node(arena, str_copy(arena, title)));
-            }
-            node_append_child(list, item);
-        }
-    }
-    scratch_end(scratch);
-    // An empty list has no line of its own: a site without documents gets
-    // the heading alone.
-    if (list->child_count) node_append_child(heading, list);
-    return root;
-}
-
-// Makes the index text and writes it when its bytes differ; queues the
-// index for building. False when the index cannot be written this pass.
+// Has the index made and written (site/site_outputs.h) and queues it for
+// building. False when the index cannot be written this pass.
 static bool detector_index(Detector *d, u64 t)
 {
     SiteBuild *build = d->build;
     ArenaTemp scratch = scratch_begin(nullptr, 0);
-    Str path = index_path(scratch.arena, build);
-    Str existing = file_read_all(scratch.arena, path);
-    bool hand_written = existing.size && !str_match(index_document_marker, existing, StrMatch_Prefix);
-    bool ok = true;
-    if (hand_written) {
-        if (!d->index_hand_written_warned && !build->config.quiet) {
-            DiagnosticList list = {};
-            Str text = str_pushf(scratch.arena, "%S was not written by wyn: it is left as it is and built as the site's index", path);
-            diag_push_at(scratch.arena, &list, nullptr, 0, DiagLevel_Warning, text);
-            diag_print_log(&list);
-        }
-        d->index_hand_written_warned = 1;
-    } else {
-        MarkupNode *tree = index_document_build(scratch.arena, build);
-        Str body = markup_write(scratch.arena, tree);
-        Str text = str_pushf(scratch.arena, "%S\n%S", index_document_marker, body);
-        // The date line changes at midnight only: the bytes are the same on
-        // every other pass, and an unchanged file is not touched.
-        FileReplaceResult written = file_replace(scratch.arena, path, text);
-        if (written.status == FileReplace_Failed) {
-            ok = false;
-            if (!build->config.quiet) {
-                DiagnosticList list = {};
-                Str message = str_pushf(scratch.arena, "could not write %S: %S", path, written.reason);
-                diag_push_at(scratch.arena, &list, nullptr, 0, DiagLevel_Warning, message);
-                diag_print_log(&list);
-            }
-        } else if (written.status == FileReplace_Written) {
-            d->index_writes.fetch_add(1);
-        }
-    }
+    Str path = site_index_path(scratch.arena, build);
+    bool ok = site_outputs_write_index(build) != IndexWrite_Failed;
     if (ok) {
         // Built at every new generation, written or not: its page shows
         // where every listed document's pages are now.
@@ -418,7 +278,7 @@ static bool index_done(Detector *d)
 {
     SiteBuild *build = d->build;
     ArenaTemp scratch = scratch_begin(nullptr, 0);
-    DocumentRecord *record = doc_find(index_path(scratch.arena, build));
+    DocumentRecord *record = doc_find(site_index_path(scratch.arena, build));
     scratch_end(scratch);
     if (!record) return true;
     RecordState s = record_state(build, record);
@@ -432,7 +292,8 @@ static bool index_done(Detector *d)
 static void quiet_reached(Detector *d, u64 t)
 {
     SiteBuild *build = d->build;
-    if (d->busy && !d->no_quiet_lines.load() && !build->config.quiet) {
+    site_outputs_quiet();
+    if (d->busy && d->config.quiet_lines && !build->config.print.silent) {
         u64 builds = atomic_load_u64(&build->completed_builds) - d->builds_at_busy;
         u64 pages = site_pages_counts().pages_written - d->pages_at_busy;
         ArenaTemp scratch = scratch_begin(nullptr, 0);
@@ -483,7 +344,7 @@ static void detector_pass(Detector *d)
         busy_begin(d, t);
         // Templates and style inputs before pages: pages built after this
         // take the regenerated shell.
-        if (d->last_generation && !build->config.no_pages && site_pages_refresh()) d->shell_refreshes.fetch_add(1);
+        if (d->last_generation && site_outputs_refresh()) d->shell_refreshes.fetch_add(1);
         d->last_generation = g;
     }
 
@@ -561,11 +422,12 @@ static void detector_thread(u64)
 
 //- start and queries
 
-void detector_start(SiteBuild *build)
+void detector_start(SiteBuild *build, const DetectorConfig *config)
 {
     Detector *d = &g_detector;
     if (d->build) return;
     d->build = build;
+    d->config = *config;
     d->changes_lock = cs_alloc();
     d->changes_arena = arena_alloc(MiB(64), KiB(64));
     d->changes_arena_start = arena_pos(d->changes_arena);
@@ -585,8 +447,6 @@ void detector_start(SiteBuild *build)
 }
 
 void site_build_submissions_done(void) { g_detector.submissions_done.store(1); }
-
-void detector_set_quiet_lines(bool on) { g_detector.no_quiet_lines.store(on ? 0 : 1); }
 
 bool site_build_wait_quiet(u64 quiet_count, u64 deadline_us)
 {
@@ -608,7 +468,7 @@ DetectorCounts detector_counts(void)
     c.passes = d->passes.load();
     c.requeues = d->requeues.load();
     c.priority_requeues = d->priority_requeues.load();
-    c.index_writes = d->index_writes.load();
+    c.index_writes = site_outputs_counts().index_writes;
     c.index_builds = d->index_builds.load();
     c.quiet_count = d->quiet_count.load();
     c.new_sources = d->new_sources.load();

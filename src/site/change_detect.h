@@ -16,12 +16,12 @@
 // is queued again.
 //
 // Once every document is built at the current generation, the index
-// document (wyn_files/index.wyn, listing every published document) is
-// generated, written when its bytes differ, and built like any other
-// document; never over an index.wyn that wyn did not write (the author is
-// warned once, and that file is built as the index). When the index is
-// built too, the site is quiet: watch mode prints one line saying what was
-// rebuilt, and a one-shot run may stop.
+// document (wyn_files/index.wyn, listing every published document) is made
+// and written by site/site_outputs.h, and queued here like any other
+// document. When the index is built too, the site is quiet: the site-wide
+// outputs are brought up to date, watch mode prints one line saying what
+// was rebuilt, and a one-shot run may stop. The detector decides what to
+// queue and when; it writes nothing itself.
 //
 // New sources below the target folder are looked for every few seconds and
 // built; a deleted source is rebuilt as empty, which removes its pages
@@ -34,22 +34,16 @@
 #pragma once
 #include "site/build.h"
 
-// Starts the thread (site_build_start, once). It makes no pass until
+struct DetectorConfig {
+    b32 quiet_lines;   // watch mode: a line each time the site is quiet again
+};
+
+// Starts the thread (site_start, once). It makes no pass until
 // site_build_submissions_done: before that the table is still filling and
 // would look quiet.
-void detector_start(SiteBuild *build);
+void detector_start(SiteBuild *build, const DetectorConfig *config);
 // Main thread: every start-up source is registered and submitted.
 void site_build_submissions_done(void);
-
-// The index document's tree for the documents published so far, on
-// `arena`. Documents are listed by bucket of the document table, and by
-// path within a bucket (never by when their records were made, which
-// depends on the run's history); a path that a link cannot hold (one with
-// a blank) is listed by its title as plain text.
-MarkupNode *index_document_build(Arena *arena, SiteBuild *build);
-// The first line of every index wyn writes; a file without it is the
-// author's own.
-extern const Str index_document_marker;
 
 // Blocks until the site is quiet at least `quiet_count` times since the
 // start; false when the deadline passes first.
@@ -67,6 +61,3 @@ struct DetectorCounts {
 };
 DetectorCounts detector_counts(void);
 
-// Prints the watch-mode line after each quiet; off for one-shot runs, which
-// print their own summary.
-void detector_set_quiet_lines(bool on);

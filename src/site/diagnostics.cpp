@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 
-static DiagPrintSettings print_settings;
 static u64 status_showing;   // atomic: a status line is on the terminal
 
 // Erases the line and returns the cursor to its start.
@@ -22,8 +21,6 @@ DiagPrintSettings diag_print_settings_detect(b32 line_form)
     settings.status = terminal;
     return settings;
 }
-
-void diag_print_setup(const DiagPrintSettings *settings) { print_settings = *settings; }
 
 //- formatting
 
@@ -83,18 +80,18 @@ static std::atomic<u64> g_printed_warnings, g_printed_errors;
 
 DiagPrintedCounts diag_printed_counts(void) { return {g_printed_warnings.load(), g_printed_errors.load()}; }
 
-static void print_list(const DiagnosticList *list, u32 layout, Str path, Str source)
+static void print_list(const DiagPrintSettings *print, const DiagnosticList *list, u32 layout, Str path, Str source)
 {
-    if (!list->first) return;
+    if (!list->first || print->silent) return;
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     LineIndex lines = layout == DiagLayout_Log ? LineIndex{} : line_index_build(scratch.arena, source);
     Str shown = diag_shown_path(scratch.arena, path);
     for (const Diagnostic *d = list->first; d; d = d->next) {
         ArenaTemp record = temp_begin(scratch.arena);
-        Str text = format_record(scratch.arena, d, layout, shown, &lines, &print_settings);
+        Str text = format_record(scratch.arena, d, layout, shown, &lines, print);
         // A record starts on a clean line: over the status line, which the
         // next tick draws again below it.
-        if (print_settings.status && atomic_load_u64(&status_showing)) {
+        if (print->status && atomic_load_u64(&status_showing)) {
             atomic_store_u64(&status_showing, 0);
             text = str_pushf(scratch.arena, "%S%S", erase_line, text);
         }
@@ -108,23 +105,26 @@ static void print_list(const DiagnosticList *list, u32 layout, Str path, Str sou
     scratch_end(scratch);
 }
 
-void diag_print_log(const DiagnosticList *list) { print_list(list, DiagLayout_Log, str_empty(), str_empty()); }
-
-void diag_print_document(const DiagnosticList *list, Str path, Str source)
+void diag_print_log(const DiagPrintSettings *print, const DiagnosticList *list)
 {
-    print_list(list, DiagLayout_Document, path, source);
+    print_list(print, list, DiagLayout_Log, str_empty(), str_empty());
 }
 
-void diag_print_template(const DiagnosticList *list, Str path, Str source)
+void diag_print_document(const DiagPrintSettings *print, const DiagnosticList *list, Str path, Str source)
 {
-    print_list(list, DiagLayout_Template, path, source);
+    print_list(print, list, DiagLayout_Document, path, source);
+}
+
+void diag_print_template(const DiagPrintSettings *print, const DiagnosticList *list, Str path, Str source)
+{
+    print_list(print, list, DiagLayout_Template, path, source);
 }
 
 //- the status line
 
-void progress_show(Str text)
+void progress_show(const DiagPrintSettings *print, Str text)
 {
-    if (!print_settings.status) return;
+    if (!print->status) return;
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     // Marked first: a record printed meanwhile erases the line rather than
     // continue it.
@@ -133,9 +133,9 @@ void progress_show(Str text)
     scratch_end(scratch);
 }
 
-void progress_clear(void)
+void progress_clear(const DiagPrintSettings *print)
 {
-    if (!print_settings.status) return;
+    if (!print->status) return;
     if (atomic_load_u64(&status_showing)) console_write(erase_line);
     atomic_store_u64(&status_showing, 0);
 }

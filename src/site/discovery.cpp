@@ -3,53 +3,54 @@
 
 #include "os/platform.h"
 
-struct FolderQueueNode {
-    FolderQueueNode *next;
-    Str folder;   // ends with "/"
-};
-
-void site_list_files(Arena *arena, StrList *list, Str folder)
+// Breadth-first from `start` (a folder path ending with "/"). Folders already
+// seen (by device and inode) are not walked again, so a link back to a
+// parent cannot loop. `visit` is told of each folder once and returns its
+// subfolders (full paths ending with "/"), appending whatever it wants to
+// report of the folder; the walk's own memory is scratch.
+template <typename Visit>
+static void walk_folders(Arena *arena, Str start, Visit visit)
 {
     ArenaTemp scratch = scratch_begin(arena);
-    Str start = str_trim(folder);
-    u64 slash = start.size;
-    for (u64 i = start.size; i > 0; i -= 1)
-        if (char_is_slash((u8)start.str[i - 1])) {
-            slash = i - 1;
-            break;
-        }
-    if (slash == start.size) {
-        scratch_end(scratch);
-        return;   // not a folder path
-    }
-    start = str_prefix(start, slash + 1);
-
-    // Breadth-first; folders already seen (by device and inode) are not
-    // walked again, so a link back to a parent cannot loop.
     StrMap seen = str_map_alloc(scratch.arena, 256);
-    FolderQueueNode *head = push_struct<FolderQueueNode>(scratch.arena);
-    head->folder = str_copy(scratch.arena, start);
-    FolderQueueNode *tail = head;
-    for (FolderQueueNode *node = head; node; node = node->next) {
+    StrList queue = {};
+    str_list_push(scratch.arena, &queue, str_copy(scratch.arena, start));
+    for (StrNode *node = queue.first; node; node = node->next) {
         u64 identity[2] = {0, 0};
-        if (folder_identity(node->folder, identity)) {
+        if (folder_identity(node->string, identity)) {
             Str key = Str{(const char *)identity, sizeof(identity)};
             if (str_map_lookup(&seen, key)) continue;
             str_map_insert(scratch.arena, &seen, key, 1);
         }
-        FolderListing listing = folder_list(scratch.arena, node->folder);
-        for (FolderEntry *e = listing.first; e; e = e->next) {
-            if (e->is_folder) {
-                FolderQueueNode *next = push_struct<FolderQueueNode>(scratch.arena);
-                next->folder = str_pushf(scratch.arena, "%S%S/", node->folder, e->name);
-                tail->next = next;
-                tail = next;
-            } else {
-                str_list_push(arena, list, str_pushf(arena, "%S%S", node->folder, e->name));
-            }
-        }
+        StrList subfolders = visit(scratch.arena, node->string);
+        for (StrNode *n = subfolders.first; n; n = n->next) str_list_push(scratch.arena, &queue, n->string);
     }
     scratch_end(scratch);
+}
+
+// `folder` trimmed and cut after its last slash; empty when it has none.
+static Str folder_start(Str folder)
+{
+    Str start = str_trim(folder);
+    u64 slash = str_find_last_byte(start, '/');
+    u64 back = str_find_last_byte(start, '\\');
+    if (slash == start.size || (back < start.size && back > slash)) slash = back;
+    return slash < start.size ? str_prefix(start, slash + 1) : str_empty();
+}
+
+void site_list_files(Arena *arena, StrList *list, Str folder)
+{
+    Str start = folder_start(folder);
+    if (!start.size) return;   // not a folder path
+    walk_folders(arena, start, [&](Arena *scratch, Str at) {
+        StrList subfolders = {};
+        FolderListing listing = folder_list(scratch, at);
+        for (FolderEntry *e = listing.first; e; e = e->next) {
+            if (e->is_folder) str_list_push(scratch, &subfolders, str_pushf(scratch, "%S%S/", at, e->name));
+            else str_list_push(arena, list, str_pushf(arena, "%S%S", at, e->name));
+        }
+        return subfolders;
+    });
 }
 
 //- repeated walks
@@ -76,7 +77,8 @@ void site_walk_files(SourceWalk *walk, Arena *arena, StrList *list, Str folder)
     for (u32 i = 0; i < 2; i += 1)
         if (!walk->arenas[i]) walk->arenas[i] = arena_alloc(MiB(64), KiB(64));
     Arena *next = walk->arenas[walk->current ^ 1];
-    if (!next || !walk->arenas[walk->current]) {
+    Str start = str_trim(folder);
+    if (!next || !walk->arenas[walk->current] || !start.size || !char_is_slash((u8)start.str[start.size - 1])) {
         site_list_files(arena, list, folder);
         return;
     }
@@ -86,28 +88,11 @@ void site_walk_files(SourceWalk *walk, Arena *arena, StrList *list, Str folder)
     walk->listed = 0;
     walk->looked_at = 0;
 
-    ArenaTemp scratch = scratch_begin(arena);
-    Str start = str_trim(folder);
-    if (!start.size || !char_is_slash((u8)start.str[start.size - 1])) {
-        scratch_end(scratch);
-        site_list_files(arena, list, folder);
-        return;
-    }
-    StrMap seen = str_map_alloc(scratch.arena, 256);
-    FolderQueueNode *head = push_struct<FolderQueueNode>(scratch.arena);
-    head->folder = str_copy(scratch.arena, start);
-    FolderQueueNode *tail = head;
-    for (FolderQueueNode *node = head; node; node = node->next) {
-        u64 identity[2] = {0, 0};
-        if (folder_identity(node->folder, identity)) {
-            Str key = Str{(const char *)identity, sizeof(identity)};
-            if (str_map_lookup(&seen, key)) continue;
-            str_map_insert(scratch.arena, &seen, key, 1);
-        }
+    walk_folders(arena, start, [&](Arena *scratch, Str at) {
         walk->looked_at += 1;
-        FileProperties props = file_properties(node->folder);
-        if (!props.exists || !props.is_folder) continue;
-        StrMapNode *found = remembered.bucket_count ? str_map_lookup(&remembered, node->folder) : nullptr;
+        FileProperties props = file_properties(at);
+        if (!props.exists || !props.is_folder) return StrList{};
+        StrMapNode *found = remembered.bucket_count ? str_map_lookup(&remembered, at) : nullptr;
         const FolderMemo *old = found ? (const FolderMemo *)found->value : nullptr;
         bool same = old && old->last_write_time == props.last_write_time && old->file_id == props.file_id;
         FolderMemo *memo = nullptr;
@@ -121,23 +106,17 @@ void site_walk_files(SourceWalk *walk, Arena *arena, StrList *list, Str folder)
             memo = memo_copy(next, &fresh);
             if (memo) {
                 walk->listed += 1;
-                FolderListing listing = folder_list(scratch.arena, node->folder);
+                FolderListing listing = folder_list(scratch, at);
                 for (FolderEntry *e = listing.first; e; e = e->next) {
-                    if (e->is_folder) str_list_push(next, &memo->subfolders, str_pushf(next, "%S%S/", node->folder, e->name));
-                    else str_list_push(arena, list, str_pushf(arena, "%S%S", node->folder, e->name));
+                    if (e->is_folder) str_list_push(next, &memo->subfolders, str_pushf(next, "%S%S/", at, e->name));
+                    else str_list_push(arena, list, str_pushf(arena, "%S%S", at, e->name));
                 }
             }
         }
-        if (!memo) continue;
-        str_map_insert(next, &kept, node->folder, (u64)memo);
-        for (StrNode *n = memo->subfolders.first; n; n = n->next) {
-            FolderQueueNode *queued = push_struct<FolderQueueNode>(scratch.arena);
-            queued->folder = n->string;
-            tail->next = queued;
-            tail = queued;
-        }
-    }
-    scratch_end(scratch);
+        if (!memo) return StrList{};
+        str_map_insert(next, &kept, at, (u64)memo);
+        return memo->subfolders;
+    });
     walk->folders = kept;
     walk->current ^= 1;
 }

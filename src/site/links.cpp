@@ -3,7 +3,9 @@
 
 #include "http/url_check.h"
 #include "markup/paths.h"
-#include "os/file_service.h"
+#include "os/platform.h"
+#include "shell/page_build.h"
+#include "site/output_paths.h"
 
 //- pieces
 
@@ -79,39 +81,6 @@ static MarkupNode *first_text_child(MarkupNode *link)
     return &markup_nil;
 }
 
-static void node_replace(MarkupNode *old_node, MarkupNode *new_node)
-{
-    MarkupNode *parent = old_node->parent;
-    new_node->parent = parent;
-    new_node->prev = old_node->prev;
-    new_node->next = old_node->next;
-    if (node_is_nil(old_node->prev)) parent->first_child = new_node;
-    else old_node->prev->next = new_node;
-    if (node_is_nil(old_node->next)) parent->last_child = new_node;
-    else old_node->next->prev = new_node;
-    old_node->parent = old_node->prev = old_node->next = &markup_nil;
-}
-
-// The table of an embedded CSV file: the file's text parsed as a table
-// (";" opens one) on the document's arena, so its cells live as long as
-// the tree. The table root is kept, not only its table, so the build's
-// table indexing finds it like any table the author wrote.
-static MarkupNode *csv_table(Arena *arena, Str path, Str local_folder)
-{
-    FsContent file = fs_read(path, u64_max);
-    Str content = file.file.loaded ? file.bytes : str_empty();
-    // The cells live on the document's arena, in a copy of the file's text.
-    Str text = content.size ? str_pushf(arena, ";%S", content) : str_empty();
-    fs_read_done(&file);
-    if (!text.size) return &markup_nil;
-    ParseOptions options = {};
-    options.local_folder = local_folder;
-    ParsedDocument parsed = markup_parse(arena, text, &options);
-    MarkupNode *table = node_find_descendant(parsed.root, kind_table_root, 0, 0);
-    if (!node_is_nil(table)) node_detach(table);
-    return table;
-}
-
 // A document's own numbered anchors, for links that point into it.
 static bool own_anchor(const ParsedDocument *doc, u64 number, u64 *out_offset)
 {
@@ -134,7 +103,31 @@ static bool summary_anchor(const DocumentSummary *s, u64 number, u64 *out_offset
     return false;
 }
 
-bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits)
+// The page a published document's links lead to: its first HTML output
+// that may take a page; empty when it writes none.
+static Str summary_page(Arena *arena, Str local_folder, const DocumentSummary *s)
+{
+    if (!s->published) return str_empty();
+    for (u64 i = 0; i < s->output_path_count; i += 1) {
+        if (!page_output_is_html(s->output_paths[i])) continue;
+        Str reason;
+        Str resolved = output_path_resolve(arena, local_folder, s->output_paths[i], &reason);
+        if (resolved.size) return resolved;
+    }
+    return str_empty();
+}
+
+static void linked_page_note(Arena *arena, StrMap *pages, Str source, Str page)
+{
+    if (!pages || str_map_lookup(pages, source)) return;
+    Str *kept = push_struct<Str>(arena);
+    if (!kept) return;
+    *kept = str_copy(arena, page);
+    str_map_insert(arena, pages, source, (u64)kept);
+}
+
+bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits,
+                       StrMap *linked_pages)
 {
     bool complete = true;
     Str index_path = str_pushf(arena, "%Swyn_files/index.wyn", settings->local_folder);
@@ -160,6 +153,7 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
                 anchor_found = target.has_anchor && own_anchor(doc, target.anchor, &anchor_offset);
             } else if (found.state == LinkTarget_Published) {
                 anchor_found = target.has_anchor && summary_anchor(found.summary, target.anchor, &anchor_offset);
+                linked_page_note(arena, linked_pages, resolved, summary_page(scratch.arena, settings->local_folder, found.summary));
             }
             scratch_end(scratch);
 
@@ -199,17 +193,6 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
         } else if (settings->file_path_checks) {
             link->flags |= NodeFlag_Unresolved;
             push_warning(arena, doc, link, str_pushf(arena, "%S is missing", resolved));
-            continue;
-        }
-
-        // An embedded table takes the link's place; inside another link it
-        // would nest a table in an anchor, so the link stays as it is.
-        if (embedded && extension_is(resolved, str_lit("csv")) && !(link->flags & NodeFlag_Unresolved)) {
-            MarkupNode *parent = link->parent;
-            bool in_link = node_is_element(parent, MarkupKind_LinkFile) || node_is_element(parent, MarkupKind_LinkHttp);
-            if (node_is_nil(parent) || in_link) continue;
-            MarkupNode *table = csv_table(arena, resolved, settings->local_folder);
-            if (!node_is_nil(table)) node_replace(link, table);
         }
     }
     return complete;
@@ -277,9 +260,10 @@ void links_report_unresolved(Arena *arena, ParsedDocument *doc, const LinkCheckS
     }
 }
 
-bool links_check(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits)
+bool links_check(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits,
+                 StrMap *linked_pages)
 {
-    bool complete = links_check_files(arena, doc, settings, waits);
+    bool complete = links_check_files(arena, doc, settings, waits, linked_pages);
     // Web links are looked at even when a document is missing, so a parked
     // document waits for everything it needs at once.
     complete = links_check_web(arena, doc, settings, waits) && complete;

@@ -1,15 +1,18 @@
 // site/links.h: link validation of one parsed document.
 //
-// Runs on the worker that holds the document, after its parse. File links
-// are resolved against the site (a type folder by extension, then made
-// absolute under the local folder), links to other documents and to their
-// numbered anchors are checked against what those documents published
-// (their summaries; never their trees), embedded CSV files become tables,
-// web links read the URL check service's results, and references the
-// parser could not match are reported. A rejected link gets
-// NodeFlag_Unresolved, which the renderer shows as broken; every message
-// goes on the document's own list, so it is printed with the document's
-// other diagnostics, once per complete build.
+// Runs on the worker that holds the document, after its parse and after
+// what it embeds has taken its place. File links are resolved against the
+// site (a type folder by extension, then made absolute under the local
+// folder), links to other documents and to their numbered anchors are
+// checked against what those documents published (their summaries; never
+// their trees), web links read the URL check service's results, and
+// references the parser could not match are reported. The checks mark the
+// links they check and nothing else: a link's text becomes the target it
+// resolves to, a link to an anchor gets the "reference" it points at, and
+// a rejected link gets NodeFlag_Unresolved, which the renderer shows as
+// broken; no other node is added, moved or removed. Every message goes on
+// the document's own list, so it is printed with the document's other
+// diagnostics, once per complete build.
 //
 // A check that depends on work not done yet (a linked document that will be
 // built but has published nothing, a web address without a final result)
@@ -61,8 +64,12 @@ struct LinkWaits {
 //- the passes
 
 // Pass 1: file links. Returns false when the document has to wait for a
-// linked document (named in `waits`).
-bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits);
+// linked document (named in `waits`). `linked_pages` (may be null) gets,
+// for every linked document that has published, the page its links lead
+// to (a Str on `arena`, empty when it writes none), keyed by its source
+// path: what the page assembly shows for those links.
+bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits,
+                       StrMap *linked_pages);
 // Pass 2: web links. Returns false when an address has no final result yet
 // (named in `waits`).
 bool links_check_web(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits);
@@ -70,9 +77,9 @@ bool links_check_web(Arena *arena, ParsedDocument *doc, const LinkCheckSettings 
 // found"; only with file-path checks on.
 void links_report_unresolved(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings);
 
-// The three passes in order, as the build runs them around the indexing of
-// the document's tables: pass 3 runs only for a complete document.
-bool links_check(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits);
+// The three passes in order; pass 3 runs only for a complete document.
+bool links_check(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits,
+                 StrMap *linked_pages);
 
 //- pieces, for the build and tests
 

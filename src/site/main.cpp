@@ -7,12 +7,12 @@
 // thread only sleeps.
 #include "http/url_check.h"
 #include "os/file_service.h"
-#include "site/build.h"
 #include "site/change_detect.h"
-#include "site/pages.h"
 #include "site/diagnostics.h"
 #include "site/discovery.h"
+#include "site/pages.h"
 #include "site/serve.h"
+#include "site/site_run.h"
 #include "site/tree_command.h"
 
 #include <cstdio>
@@ -23,6 +23,7 @@ static const char wyn_version[] = "0.1.0";
 struct MessageLog {
     Arena *arena;
     DiagnosticList list;
+    DiagPrintSettings print;
 };
 
 // A one-shot run ends here once the site is quiet: one line of what was
@@ -56,7 +57,9 @@ struct MessageLog {
     Arena *arena = process_arena();
     const SiteLayout &layout = config->layout;
     SiteConfig run = *config;
-    SiteBuildConfig tuning = {};
+    SiteStartOptions start_options = {};
+    SiteBuildConfig &tuning = start_options.build;
+    tuning.print = log->print;
     if (run.check_urls) {
         // The probe tells at start whether addresses can be checked at all;
         // without a network every check would fail and every page would
@@ -73,18 +76,20 @@ struct MessageLog {
         if (!tuning.url_checks || !start.network_usable) {
             Str text = start.warning.size ? start.warning : url_check_no_network_warning;
             diag_push_at(log->arena, &log->list, nullptr, 0, DiagLevel_Warning, text);
-            diag_print_log(&log->list);
+            diag_print_log(&log->print, &log->list);
             log->list = DiagnosticList{};
             run.check_urls = 0;
             tuning.url_checks = nullptr;
         }
     }
-    if (run.once) detector_set_quiet_lines(false);
-    site_build_start(&run, &tuning);
     // The server listens before the first page is written, so a browser
-    // opened early sees the site fill in.
+    // opened early sees the site fill in; it hears of every write.
     static SiteWatch watch;
-    site_watch_start(&watch, arena, &run, log->arena, &log->list);
+    site_watch_start(&watch, arena, &run, &log->print, log->arena, &log->list);
+    start_options.on_write = site_watch_observer(&watch);
+    // A one-shot run prints its own summary instead.
+    start_options.quiet_lines = !run.once;
+    site_start(&run, &start_options);
 
     // The document list: every file below the target folder, or the one
     // file the target names.
@@ -104,7 +109,7 @@ struct MessageLog {
     for (StrNode *n = sources.first; n; n = n->next) site_build_register(n->string);
     // What start-up found (the target, its problems, the network) comes
     // before any document's diagnostics, whichever worker is quickest.
-    diag_print_log(&log->list);
+    diag_print_log(&log->print, &log->list);
     log->list = DiagnosticList{};
     for (StrNode *n = sources.first; n; n = n->next) {
         Str path = n->string;
@@ -118,7 +123,7 @@ struct MessageLog {
         }
     }
 
-    diag_print_log(&log->list);
+    diag_print_log(&log->print, &log->list);
     site_build_submissions_done();
     if (run.once) once_finish(started_us);
     for (;;) {
@@ -143,8 +148,7 @@ int main(int argc, char **argv)
     MessageLog log = {};
     log.arena = arena;   // the main thread's scratch, never rolled back below it
     SiteConfig config = site_config_from_command_line(arena, cmd, current_directory(arena), log.arena, &log.list);
-    DiagPrintSettings print = diag_print_settings_detect(config.diagnostics_line);
-    diag_print_setup(&print);
+    log.print = diag_print_settings_detect(config.diagnostics_line);
 
     if (config.help) {
         console_write(options_usage_text(arena));

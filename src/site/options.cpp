@@ -6,7 +6,7 @@
 //- the option table
 
 // Rows sit at their id's position: code indexes the table by OptionId.
-const OptionInfo option_table[Option_Count] = {
+constexpr OptionInfo option_table[Option_Count] = {
     {Option_None, 0, str_lit(""), str_lit(""), str_lit("")},
     {Option_Target, OptionKind_Value, str_lit("target"), str_lit("PATH"),
      str_lit("folder of source documents, or one .wyn file (default ./local/wyn_files/)")},
@@ -37,12 +37,12 @@ const OptionInfo option_table[Option_Count] = {
     {Option_Version, OptionKind_Flag, str_lit("version"), str_lit(""), str_lit("print the version and exit")},
 };
 
-static bool rows_sit_at_their_ids(void)
-{
+// Options are read by id straight from the table.
+static_assert([] {
     for (u32 i = 0; i < Option_Count; i += 1)
         if (option_table[i].id != i) return false;
     return true;
-}
+}(), "every option row sits at its id");
 
 Str options_usage_text(Arena *arena)
 {
@@ -183,8 +183,6 @@ static void read_serve_options(Arena *arena, const CommandLine *cmd, SiteConfig 
 SiteConfig site_config_from_command_line(Arena *arena, const CommandLine *cmd, Str current_directory,
                                          Arena *log_arena, DiagnosticList *log)
 {
-    static const bool table_ok = rows_sit_at_their_ids();
-    (void)table_ok;
     SiteConfig config = {};
     config.help = flag_of(cmd, Option_Help);
     config.version = flag_of(cmd, Option_Version);

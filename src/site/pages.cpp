@@ -2,12 +2,12 @@
 // claims and the manifest of written pages.
 #include "site/pages.h"
 
+#include "markup/header_fields.h"
 #include "markup/paths.h"
 #include "os/file_replace.h"
 #include "os/file_service.h"
-#include "shell/page_build.h"
-#include "site/diagnostics.h"
 #include "site/discovery.h"
+#include "site/output_paths.h"
 
 #include <atomic>
 
@@ -34,7 +34,8 @@ struct SitePages {
     Arena *arena;
     CriticalSection *lock;
     Shell *shell;
-    RenderOptions render;
+    Str local_folder;
+    DiagPrintSettings print;
     Str manifest_path;
     StrMap claims;     // output path -> PageClaim*
     StrMap manifest;   // page path -> ManifestEntry*
@@ -42,7 +43,6 @@ struct SitePages {
     StrList manifest_order;   // page paths in first-written order, for a stable file
     std::atomic<u64> manifest_changes;
     u64 manifest_written;     // the change count last written; lock
-    ThreadRecord *writer;
     std::atomic<u64> written, unchanged, failed, removed, bytes, manifest_writes, leftovers;
     b32 ready;
 };
@@ -52,12 +52,6 @@ SitePages g_pages;
 constexpr Str manifest_name = str_lit(".wyn_manifest");
 constexpr Str manifest_header = str_lit("wyn pages 1\n");
 
-bool status_hides(Str status)
-{
-    return str_match(status, str_lit("draft"), StrMatch_CaseInsensitive) ||
-           str_match(status, str_lit("personal"), StrMatch_CaseInsensitive);
-}
-
 bool is_index_document(Str local_folder, Str path)
 {
     return str_match(local_folder, path, StrMatch_Prefix) &&
@@ -65,77 +59,6 @@ bool is_index_document(Str local_folder, Str path)
 }
 
 } // namespace
-
-//- output paths
-
-static bool path_has_drive(Str path)
-{
-    return path.size >= 2 && char_is_alpha((u8)path.str[0]) && path.str[1] == ':';
-}
-
-// The path with "." and ".." segments resolved; empty when ".." climbs
-// above the root or the path is not absolute. A drive ("C:") stays in front.
-static Str path_normalized(Arena *arena, Str path)
-{
-    Str drive = path_has_drive(path) ? str_prefix(path, 2) : str_empty();
-    Str rest = str_skip(path, drive.size);
-    if (!rest.size || !char_is_slash((u8)rest.str[0])) return str_empty();
-    ArenaTemp scratch = scratch_begin(arena);
-    StrList parts = str_split_path(scratch.arena, rest);
-    Str *kept = push_array<Str>(scratch.arena, parts.node_count + 1);
-    u64 count = 0;
-    bool climbed_out = false;
-    for (StrNode *n = parts.first; n; n = n->next) {
-        if (!n->string.size || str_eq(n->string, str_lit("."))) continue;
-        if (str_eq(n->string, str_lit(".."))) {
-            if (!count) climbed_out = true;
-            else count -= 1;
-            continue;
-        }
-        kept[count++] = n->string;
-    }
-    StrList joined = {};
-    if (drive.size) str_list_push(scratch.arena, &joined, drive);
-    for (u64 i = 0; i < count; i += 1) str_list_pushf(scratch.arena, &joined, "/%S", kept[i]);
-    Str result = climbed_out ? str_empty() : str_list_join_plain(arena, &joined);
-    scratch_end(scratch);
-    return result;
-}
-
-static Str output_path_resolve(Arena *arena, Str local_folder, Str path, Str *reason)
-{
-    *reason = str_empty();
-    // Only a site on a drive has places with drive letters.
-    if (path_has_drive(path) && !path_has_drive(local_folder)) {
-        *reason = str_lit("a drive path names no place in this site");
-        return str_empty();
-    }
-    Str normal = path_normalized(arena, path);
-    if (!normal.size || !str_match(local_folder, normal, StrMatch_Prefix) || normal.size <= local_folder.size) {
-        *reason = str_pushf(arena, "it lies outside the local folder %S", local_folder);
-        return str_empty();
-    }
-    Str inside = str_skip(normal, local_folder.size);
-    static const Str watched[] = {str_lit("shared/"), str_lit("wyn_files/"), str_lit("assets/")};
-    for (Str w : watched) {
-        if (str_match(w, inside, StrMatch_Prefix)) {
-            *reason = str_pushf(arena, "pages may not be written into %S, which wyn reads", str_chop(w, 1));
-            return str_empty();
-        }
-    }
-    return normal;
-}
-
-Str site_output_path_refusal(Str local_folder, Str path)
-{
-    ArenaTemp scratch = scratch_begin(nullptr, 0);
-    Str reason;
-    output_path_resolve(scratch.arena, local_folder, path, &reason);
-    bool refused = reason.size > 0;
-    scratch_end(scratch);
-    // A constant answer, so the caller needs no arena.
-    return refused ? str_lit("refused") : str_empty();
-}
 
 // The offset of the output_path line that names `path` (the first
 // output_path line when none names it by file name).
@@ -150,40 +73,6 @@ static u64 output_line_offset(const ParsedDocument *doc, Str source, Str path)
         if (str_find(str_substr(source, n->offset, end), name, 0, 0) < end - n->offset) return n->offset;
     }
     return first == u64_max ? 0 : first;
-}
-
-//- callbacks for the page assembly
-
-static b32 linked_output(void *user, Arena *arena, Str source_path, Str *page)
-{
-    (void)user;
-    *page = str_empty();
-    DocumentSummary *summary = doc_summary_copy(arena, source_path);
-    if (!summary) return 0;
-    if (!summary->published) return 1;
-    for (u64 i = 0; i < summary->output_path_count; i += 1) {
-        Str reason;
-        if (!page_output_is_html(summary->output_paths[i])) continue;
-        Str resolved = output_path_resolve(arena, g_pages.render.local_folder, summary->output_paths[i], &reason);
-        if (resolved.size) {
-            *page = resolved;
-            break;
-        }
-    }
-    return 1;
-}
-
-static Str website_index_source(void *user, Arena *arena, Str source_path)
-{
-    (void)user;
-    DocumentSummary *summary = doc_summary_copy(arena, source_path);
-    if (!summary || !summary->published) return str_empty();
-    // A copy: the author may save that document again while this page is
-    // put together, and the cache releases contents nobody holds.
-    FsContent file = fs_read(source_path, now_us() + 2000000);
-    Str text = file.file.loaded ? str_copy(arena, markup_source_text(file.bytes)) : str_empty();
-    fs_read_done(&file);
-    return text;
 }
 
 //- the manifest
@@ -268,30 +157,6 @@ void site_pages_flush(void)
     scratch_end(scratch);
 }
 
-// While pages are being written the manifest changes on every tick, and
-// rewriting all of it each time (5 MB for 10,000 documents, every tenth of a
-// second) wrote a third as many bytes again as the pages themselves. It is
-// written once the changes pause for a tick, and every two seconds while
-// they go on, so a build stopped half-way still leaves most of its record.
-static void manifest_writer(u64 argument)
-{
-    (void)argument;
-    thread_set_name("[WYN] Page manifest");
-    const u64 busy_ticks = 20;
-    u64 seen = g_pages.manifest_changes.load();
-    u64 ticks_since_write = 0;
-    for (;;) {
-        sleep_ms(100);
-        ticks_since_write += 1;
-        u64 changes = g_pages.manifest_changes.load();
-        bool settled = changes == seen;
-        seen = changes;
-        if (!settled && ticks_since_write < busy_ticks) continue;
-        site_pages_flush();
-        ticks_since_write = 0;
-    }
-}
-
 // Removes a page wyn wrote for `owner`, when its bytes are still the ones
 // wyn wrote. The lock is held; a warning goes to `warnings`.
 static void page_remove(Arena *arena, Str page, Str owner, DiagnosticList *warnings)
@@ -350,31 +215,22 @@ static void leftovers_remove(Str html_folder)
 
 //- setup
 
-static void shell_messages_print(ShellMessages *messages)
+void site_shell_messages_print(const DiagPrintSettings *print, const ShellMessages *messages)
 {
-    if (messages->log.count) diag_print_log(&messages->log);
+    if (messages->log.count) diag_print_log(print, &messages->log);
     for (TemplateMessages *t = messages->first; t; t = t->next)
-        diag_print_template(&t->diagnostics, t->path, t->source);
+        diag_print_template(print, &t->diagnostics, t->path, t->source);
 }
 
-void site_pages_setup(SiteBuild *build)
+void site_pages_setup(const SitePagesConfig *config)
 {
     SitePages *p = &g_pages;
     p->arena = arena_alloc(GiB(1), MiB(1));
     p->lock = cs_alloc();
-    p->render = build->render_options;
-    Str local = build->site.layout.local_folder;
-
-    ShellSettings settings = {};
-    settings.local_folder = local;
-    settings.js = build->site.js;
-    settings.deploy = build->site.deploy;
-    settings.web_path = site_relative_path;
-    p->shell = shell_create(&settings);
+    p->shell = config->shell;
+    p->print = config->print;
+    Str local = p->local_folder = str_copy(p->arena, config->local_folder);
     ArenaTemp scratch = scratch_begin(nullptr, 0);
-    ShellMessages messages = {};
-    if (p->shell) shell_setup(p->shell, scratch.arena, &messages);
-    if (!build->config.quiet) shell_messages_print(&messages);
 
     p->claims = str_map_alloc(p->arena, 16384);
     p->manifest = str_map_alloc(p->arena, 65536);
@@ -395,23 +251,13 @@ void site_pages_setup(SiteBuild *build)
         if (!e || !e->owner.size || is_index_document(local, e->owner) || file_exists(e->owner)) continue;
         page_remove(scratch.arena, n->string, e->owner, &warnings);
     }
-    if (warnings.count && !build->config.quiet) diag_print_log(&warnings);
+    diag_print_log(&p->print, &warnings);
     p->ready = 1;
     scratch_end(scratch);
     site_pages_flush();
-    p->writer = thread_start(0, manifest_writer);
 }
 
 //- one document
-
-static u64 document_order(Str local_folder, DocumentRecord *record)
-{
-    // The index is first of all; the others by their bucket, and by path
-    // within a bucket (the index document lists them so too). Never by when
-    // a record was made: a watch that saw a source come late must give a
-    // page to the document a fresh build gives it to.
-    return is_index_document(local_folder, record->path) ? 0 : (record->table_order >> 40) + 1;
-}
 
 
 static OwnerEntry *owner_entry(Str owner)
@@ -454,19 +300,26 @@ static void warn_other(Arena *arena, Str owner, u64 offset, Str text)
     diag_push_at(arena, &list, nullptr, offset, DiagLevel_Warning, text);
     FsContent file = fs_read(owner, now_us() + 1000000);
     Str source = file.file.loaded ? markup_source_text(file.bytes) : str_empty();
-    diag_print_document(&list, owner, source);
+    diag_print_document(&g_pages.print, &list, owner, source);
     fs_read_done(&file);
 }
 
-void site_pages_document(SiteBuild *build, DocumentRecord *record, const ParsedDocument *doc, Str source_text,
-                         Arena *arena)
+void site_pages_document(Arena *arena, const SitePageJob *job)
 {
     SitePages *p = &g_pages;
     if (!p->ready) return;
-    Str local = build->site.layout.local_folder;
-    Str owner = record->path;
-    bool quiet = build->config.quiet;
-    bool published = !status_hides(doc->status);
+    Str local = p->local_folder;
+    const PageDocument *page_document = &job->document;
+    const ParsedDocument *doc = page_document->parsed;
+    Str owner = page_document->source_path;
+    Str source_text = page_document->source_text;
+    bool quiet = p->print.silent;
+    bool published = !header_status_hides(doc->status);
+    // The index is first of all; the others by their bucket, and by path
+    // within a bucket (the index document lists them so too). Never by when
+    // a record was made: a watch that saw a source come late must give a
+    // page to the document a fresh build gives it to.
+    u64 order = is_index_document(local, owner) ? 0 : job->bucket + 1;
     DiagnosticList warnings = {};
 
     // Which output paths this build may write.
@@ -483,7 +336,6 @@ void site_pages_document(SiteBuild *build, DocumentRecord *record, const ParsedD
                 continue;
             }
             if (list_has(&accepted, path)) continue;
-            u64 order = document_order(local, record);
             cs_enter(p->lock);
             StrMapNode *found = str_map_lookup(&p->claims, path);
             PageClaim *claim = found ? (PageClaim *)found->value : nullptr;
@@ -521,15 +373,13 @@ void site_pages_document(SiteBuild *build, DocumentRecord *record, const ParsedD
         ShellMessages messages = {};
         PageSite site = {};
         site.shell = p->shell;
-        site.render = &build->render_options;
-        site.linked_output = linked_output;
-        site.website_index_source = website_index_source;
+        site.render = job->render;
         site.messages = &messages;
-        PageDocument document = {doc, record->path, source_text};
-        pages_write(arena, &site, &document, &accepted, shell_variant(p->shell, PageVariant_Desktop), &warnings, &report);
-        pages_write(arena, &site, &document, &accepted, shell_variant(p->shell, PageVariant_Smartphone), &warnings,
+        pages_write(arena, &site, page_document, &accepted, shell_variant(p->shell, PageVariant_Desktop), &warnings,
                     &report);
-        if (!quiet) shell_messages_print(&messages);
+        pages_write(arena, &site, page_document, &accepted, shell_variant(p->shell, PageVariant_Smartphone), &warnings,
+                    &report);
+        site_shell_messages_print(&p->print, &messages);
         p->written.fetch_add(report.written);
         p->unchanged.fetch_add(report.unchanged);
         p->failed.fetch_add(report.failed);
@@ -562,20 +412,10 @@ void site_pages_document(SiteBuild *build, DocumentRecord *record, const ParsedD
     if (held && !lists_equal(&held->pages, &pages)) held->pages = list_copy(p->arena, &pages);
     cs_leave(p->lock);
 
-    if (warnings.count && !quiet) diag_print_document(&warnings, record->path, source_text);
+    diag_print_document(&p->print, &warnings, owner, source_text);
 }
 
-bool site_pages_refresh(void)
-{
-    SitePages *p = &g_pages;
-    if (!p->ready || !p->shell) return false;
-    ArenaTemp scratch = scratch_begin(nullptr, 0);
-    ShellMessages messages = {};
-    u32 regenerated = shell_refresh(p->shell, scratch.arena, &messages);
-    shell_messages_print(&messages);
-    scratch_end(scratch);
-    return regenerated > 0;
-}
+u64 site_pages_manifest_changes(void) { return g_pages.manifest_changes.load(); }
 
 SitePagesCounts site_pages_counts(void)
 {

@@ -1,55 +1,57 @@
-// site/pages.h: the site's pages on disk: the shell made once, every
-// document's pages written at the end of its build, and the bookkeeping
-// that keeps the html folder honest.
+// site/pages.h: every document's pages on disk, and the bookkeeping that
+// keeps the html folder honest.
 //
-// Output paths: a page is written only where it is safe to. A path must
-// resolve inside the local folder and outside shared/, wyn_files/ and
-// assets/ (an output onto a watched input would rebuild for ever); any other
-// gets a warning at the document's output_path line and nothing is written.
+// Output paths: a page is written only where site/output_paths.h allows.
 // Two documents that name one path: the first in the document table keeps
-// it (by bucket, then by source path) (html/index.html always belongs to the generated index), and both are
-// warned at their output_path lines.
+// it (by bucket, then by source path; html/index.html always belongs to
+// the generated index), and both are warned at their output_path lines.
 //
 // The manifest (local/html/.wyn_manifest) lists every page wyn wrote, who
 // wrote it and a hash of its bytes. When a document stops producing a page
 // (made draft or personal, an output path changed, its source deleted, even
 // between two runs), the page is removed, but only when its bytes are
 // still the ones wyn wrote: a file put there or edited by hand is never
-// removed; the author is warned instead. The manifest is written
-// atomically by a small thread once the changes pause (and every two seconds
-// while they go on), never once per page.
+// removed; the author is warned instead. This file keeps the manifest in
+// memory; site/site_outputs.h decides when it is written.
 //
+// The pages are a process-wide service, set up once by site_start.
 // Threads: site_pages_document runs on every parser worker at once; the
 // claims and the manifest sit behind one lock, held for table work only,
 // never while a page is built or written.
 #pragma once
-#include "site/build.h"
+#include "shell/page_build.h"
+#include "site/diagnostics.h"
 
-// Creates the shell from the site's configuration and sets it up (style
-// sheet copies, head templates, menus), printing its messages once; removes
-// the temporary files a killed run left in the html folder, loads the
-// manifest and removes the pages of documents whose sources are gone.
+struct SitePagesConfig {
+    Str local_folder;
+    Shell *shell;             // set up already; pages are framed by it
+    DiagPrintSettings print;
+};
+
+// Removes the temporary files a killed run left in the html folder, loads
+// the manifest and removes the pages of documents whose sources are gone.
 // Main thread, once, before any worker starts.
-void site_pages_setup(SiteBuild *build);
+void site_pages_setup(const SitePagesConfig *config);
+
+struct SitePageJob {
+    PageDocument document;        // the built document and what its pages show
+    u64 bucket;                   // its bucket in the document table: who keeps a shared path
+    const RenderOptions *render;
+};
 
 // Writes the pages of one built document (desktop, then smartphone, each
 // with its raw page) unless its status hides it, and removes the pages it
 // produced before and produces no more. Warnings are printed with the
 // document's source. `arena` is the worker's scratch.
-void site_pages_document(SiteBuild *build, DocumentRecord *record, const ParsedDocument *doc, Str source_text,
-                         Arena *arena);
+void site_pages_document(Arena *arena, const SitePageJob *job);
 
-// Regenerates the shell's outputs whose inputs changed (style-sheet copies,
-// head templates, menus) and prints their messages; true when anything was
-// regenerated. The detector thread, when the generation moves.
-bool site_pages_refresh(void);
+// Prints what a shell call reported: its warnings, then each template
+// load's messages in the template layout.
+void site_shell_messages_print(const DiagPrintSettings *print, const ShellMessages *messages);
 
 // Whether a file name is one of wyn's temporary names for a file being
 // replaced (".<name>.wyn-tmp.<process>.<count>"). Pure, for tests.
 bool site_page_is_leftover(Str name);
-
-// Why a path may not take a page: empty when it may. Pure, for tests.
-Str site_output_path_refusal(Str local_folder, Str path);
 
 // Counts since the start, for tests and benchmarks.
 struct SitePagesCounts {
@@ -62,6 +64,8 @@ struct SitePagesCounts {
     u64 leftovers_removed;   // temporary files of an earlier run, removed at the start
 };
 SitePagesCounts site_pages_counts(void);
-// Writes the manifest now when it changed (the writer thread does this by
-// itself once the changes pause for a tenth of a second).
+// Writes the manifest when it changed since it was last written.
 void site_pages_flush(void);
+// Changes to the manifest so far: a writer compares two readings to tell
+// whether pages are still being written.
+u64 site_pages_manifest_changes(void);

@@ -9,24 +9,23 @@
 #include "site/build.h"
 #include "site/diagnostics.h"
 
-static u64 pages_written;   // atomic
-
-u64 site_pages_written(void) { return atomic_load_u64(&pages_written); }
-
 // On the writing worker: must be quick, and is (a counter and a short lock
 // in the server that no client holds).
 static void page_written(void *user, Str path)
 {
-    atomic_add_u64(&pages_written, 1);
     SiteWatch *watch = (SiteWatch *)user;
+    atomic_add_u64(&watch->pages_written, 1);
     if (watch->server) http_server_notify(watch->server, site_relative_path(watch->local_folder, path));
 }
 
-void site_watch_start(SiteWatch *watch, Arena *arena, const SiteConfig *config, Arena *log_arena,
-                      DiagnosticList *log)
+PageWriteObserver site_watch_observer(SiteWatch *watch) { return PageWriteObserver{page_written, watch}; }
+
+void site_watch_start(SiteWatch *watch, Arena *arena, const SiteConfig *config, const DiagPrintSettings *print,
+                      Arena *log_arena, DiagnosticList *log)
 {
     *watch = SiteWatch{};
     watch->local_folder = config->layout.local_folder;
+    watch->print = *print;
     if (config->serve) {
         // The folders pages link into by site path (site_relative_path
         // drops "/html" and keeps "/shared" and "/assets"). html/ comes
@@ -51,7 +50,6 @@ void site_watch_start(SiteWatch *watch, Arena *arena, const SiteConfig *config, 
                                        (u32)http_server_port(watch->server));
         }
     }
-    page_write_observe(page_written, watch);
 }
 
 static constexpr u64 status_interval_us = 250 * 1000;
@@ -62,7 +60,7 @@ void site_watch_tick(SiteWatch *watch)
     bool quiet = site_build_quiet(&progress);
     watch->quiet_ticks = quiet ? watch->quiet_ticks + 1 : 0;
     if (watch->quiet_ticks >= 2) {
-        if (watch->drawn) progress_clear();
+        if (watch->drawn) progress_clear(&watch->print);
         watch->drawn = 0;
         if (!watch->announced && watch->server) {
             ArenaTemp scratch = scratch_begin(nullptr, 0);
@@ -80,9 +78,9 @@ void site_watch_tick(SiteWatch *watch)
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     u64 done = progress.completed < progress.submitted ? progress.completed : progress.submitted;
     Str text = str_pushf(scratch.arena, "wyn: %I64u/%I64u documents, %I64u pages written", done, progress.submitted,
-                         site_pages_written());
+                         atomic_load_u64(&watch->pages_written));
     if (progress.url_checks_pending)
         text = str_pushf(scratch.arena, "%S, %I64u URL checks pending", text, progress.url_checks_pending);
-    progress_show(text);
+    progress_show(&watch->print, text);
     scratch_end(scratch);
 }

@@ -18,6 +18,8 @@
 #include "markup/tables.h"
 #include "os/file_service.h"
 #include "site/build.h"
+#include "site/document_job.h"
+#include "site/site_run.h"
 
 static Str as_str(const std::string &x) { return Str{x.data(), x.size()}; }
 
@@ -95,14 +97,15 @@ struct SiteBuildTest : ::testing::Test {
         content_cache_create();
         FileServiceConfig fs_config = {};
         fs_start_with(&fs_config);
-        SiteBuildConfig config = {};
+        SiteStartOptions options = {};
+        SiteBuildConfig &config = options.build;
         config.worker_count = 2;   // even on one processor: the tests need two workers racing
-        config.quiet = 1;
+        config.print.silent = 1;
         SiteConfig site = {};
         std::string local = root + "/";
         site.layout.local_folder = as_str(local);   // copied by the start
         site.file_path_checks = 1;
-        build = site_build_start(&site, &config);
+        build = site_start(&site, &options);
         dir = root + "/t" + std::to_string(serial++);
         ASSERT_EQ(mkdir(dir.c_str(), 0777), 0);
     }
@@ -411,15 +414,15 @@ TEST_F(SiteBuildTest, ImageSizesComeThroughTheFileServiceAndFollowAnEdit)
     std::string path = at("photo.jpg");
     write_file(path, small_jpeg(640, 480));
     Arena *arena = arena_alloc(MiB(1), KiB(4));
-    JpegInfo first = site_build_image_info(arena, as_str(path));
+    JpegInfo first = document_image_info(arena, as_str(path));
     EXPECT_EQ(first.width, 640);
     EXPECT_EQ(first.height, 480);
-    EXPECT_EQ(site_build_image_info(arena, as_str(path)).width, 640);   // answered from the cache
+    EXPECT_EQ(document_image_info(arena, as_str(path)).width, 640);   // answered from the cache
     // The picture is replaced: the watch reloads it and the new size shows.
     std::string bigger = small_jpeg(1280, 960) + "padding so the size differs";
     write_file(path, bigger);
-    EXPECT_TRUE(wait_for([&] { return site_build_image_info(arena, as_str(path)).width == 1280; }));
-    EXPECT_EQ(site_build_image_info(arena, as_str(path)).height, 960);
-    EXPECT_EQ(site_build_image_info(arena, as_str(at("none.jpg"))).width, 0);
+    EXPECT_TRUE(wait_for([&] { return document_image_info(arena, as_str(path)).width == 1280; }));
+    EXPECT_EQ(document_image_info(arena, as_str(path)).height, 960);
+    EXPECT_EQ(document_image_info(arena, as_str(at("none.jpg"))).width, 0);
     arena_release(arena);
 }

@@ -68,8 +68,9 @@ TEST_F(DiagnosticsTest, AnEmptyListPrintsNothing)
     DiagnosticList list = {};
     EXPECT_EQ(diag_format_document(arena, &list, str_lit("p"), str_lit("")).size, 0u);
     testing::internal::CaptureStdout();
-    diag_print_document(&list, str_lit("p"), str_lit(""));
-    diag_print_log(&list);
+    DiagPrintSettings plain = {};
+    diag_print_document(&plain, &list, str_lit("p"), str_lit(""));
+    diag_print_log(&plain, &list);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
@@ -78,7 +79,8 @@ TEST_F(DiagnosticsTest, PrintingWritesTheFormattedText)
     DiagnosticList list = {};
     diag_push_at(arena, &list, nullptr, 0, DiagLevel_Warning, str_lit("w"));
     testing::internal::CaptureStdout();
-    diag_print_template(&list, str_lit("t.html"), str_lit("abc"));
+    DiagPrintSettings plain = {};
+    diag_print_template(&plain, &list, str_lit("t.html"), str_lit("abc"));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "warning: \ntoken: w\nt.html:1:1\n");
 }
 

@@ -110,7 +110,7 @@ TEST_F(LinkPasses, AnchorsComeFromTheSummaryAndAMissingOneIsUnresolved)
     settings.file_path_checks = 0;
     LinkWaits waits = {};
     parse("T\n  \"/page.wyn[#4]\" \"/page.wyn[#5]\" \"/self.wyn[#2]\" own [#2]_ here\n");
-    EXPECT_TRUE(links_check(arena, &doc, &settings, &waits));
+    EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
     MarkupNode *found = file_link(0);
     EXPECT_FALSE(found->flags & NodeFlag_Unresolved);
     ASSERT_TRUE(node_is_element(found->first_child, MarkupKind_Reference));
@@ -125,7 +125,7 @@ TEST_F(LinkPasses, ADocumentThatWillPublishIsWaitedForOneThatNeverWillIsNot)
 {
     parse("T\n  \"/later.wyn\" \"/never.wyn\"\n");
     LinkWaits waits = {};
-    EXPECT_FALSE(links_check(arena, &doc, &settings, &waits));
+    EXPECT_FALSE(links_check(arena, &doc, &settings, &waits, nullptr));
     ASSERT_EQ(waits.documents.node_count, 1u);
     EXPECT_EQ(as_std(waits.documents.first->string), "/s/local/wyn_files/later.wyn");
     EXPECT_TRUE(file_link(1)->flags & NodeFlag_Unresolved);
@@ -137,7 +137,7 @@ TEST_F(LinkPasses, ADraftIsNeverFollowedButOnlyReportedWithFilePathChecks)
         settings.file_path_checks = checks;
         parse("T\n  \"/draft.wyn\"\n");
         LinkWaits waits = {};
-        EXPECT_TRUE(links_check(arena, &doc, &settings, &waits));
+        EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
         EXPECT_TRUE(file_link(0)->flags & NodeFlag_Unresolved) << checks;
         std::string expected = checks ? "/s/local/wyn_files/draft.wyn is referenced in a file but is hidden, the link "
                                         "will fail.@4\n/s/local/wyn_files/draft.wyn is missing@4\nfile path not found@4\n"

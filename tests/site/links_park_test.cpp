@@ -18,6 +18,7 @@
 #include "http/url_check.h"
 #include "os/file_service.h"
 #include "site/build.h"
+#include "site/site_run.h"
 
 static Str as_str(const std::string &x) { return Str{x.data(), x.size()}; }
 
@@ -64,12 +65,13 @@ TEST(ParkedDocuments, ACycleOfLinksAndSlowAddressesCompletesEveryDocumentOnceThr
     site.layout.local_folder = as_str(local);
     site.file_path_checks = 1;
     site.check_urls = 1;
-    SiteBuildConfig config = {};
+    SiteStartOptions options = {};
+    SiteBuildConfig &config = options.build;
     config.worker_count = 3;
-    config.quiet = 1;
+    config.print.silent = 1;
     config.url_checks = service;
     config.parse_queue_capacity = 256;   // room for four or five paths
-    SiteBuild *build = site_build_start(&site, &config);
+    SiteBuild *build = site_start(&site, &options);
     ASSERT_NE(build, nullptr);
     for (const std::string &p : paths) ASSERT_TRUE(site_build_register(as_str(p)));
     for (const std::string &p : paths) ASSERT_TRUE(site_build_submit(as_str(p)));

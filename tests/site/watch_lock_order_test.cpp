@@ -21,6 +21,7 @@
 
 #include "os/file_service.h"
 #include "site/build.h"
+#include "site/site_run.h"
 #include "site/change_detect.h"
 #include "site/pages.h"
 
@@ -92,15 +93,16 @@ TEST(WatchLockOrder, WorkersAndTheDetectorOnASmallQueueUnderEditsSettle)
     content_cache_create();
     FileServiceConfig fs_config = {};
     fs_start_with(&fs_config);
-    SiteBuildConfig config = {};
+    SiteStartOptions options = {};
+    SiteBuildConfig &config = options.build;
     config.worker_count = 4;            // more workers than processors: they contend
-    config.quiet = 1;
+    config.print.silent = 1;
     config.parse_queue_capacity = 512;  // a handful of paths: pushes wait and re-queues overflow
     SiteConfig site = {};
     site.layout.local_folder = as_str(local);
     site.layout.target = as_str(sources);
     site.file_path_checks = 1;
-    SiteBuild *build = site_build_start(&site, &config);
+    SiteBuild *build = site_start(&site, &options);
     for (int i = 0; i < documents; i += 1) ASSERT_TRUE(site_build_register(as_str(path_of(i))));
     for (int i = 0; i < documents; i += 1) ASSERT_TRUE(site_build_submit(as_str(path_of(i))));
     site_build_submissions_done();

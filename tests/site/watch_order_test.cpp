@@ -15,6 +15,8 @@
 #include "markup/tokenizer.h"
 #include "os/file_service.h"
 #include "site/build.h"
+#include "site/document_job.h"
+#include "site/site_run.h"
 #include "site/change_detect.h"
 
 static Str as_str(const std::string &x) { return Str{x.data(), x.size()}; }
@@ -77,15 +79,16 @@ TEST(WatchOrder, ADocumentBuiltAgainstAnOldSummaryIsBuiltAgainWhenItChanges)
     content_cache_create();
     FileServiceConfig fs_config = {};
     fs_start_with(&fs_config);
-    SiteBuildConfig config = {};
+    SiteStartOptions options = {};
+    SiteBuildConfig &config = options.build;
     config.worker_count = 2;
-    config.quiet = 1;
+    config.print.silent = 1;
     config.no_pages = 1;
     SiteConfig site = {};
     std::string local = root + "/";
     site.layout.local_folder = as_str(local);
     site.file_path_checks = 1;
-    SiteBuild *build = site_build_start(&site, &config);
+    SiteBuild *build = site_start(&site, &options);
     ASSERT_TRUE(site_build_register(as_str(a)));
     ASSERT_TRUE(site_build_register(as_str(b)));
     ASSERT_TRUE(site_build_submit(as_str(a)));
@@ -111,7 +114,8 @@ TEST(WatchOrder, ADocumentBuiltAgainstAnOldSummaryIsBuiltAgainWhenItChanges)
     // The held build ends with what it read.
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     Str text = str_copy(scratch.arena, as_str(b_old));
-    ParsedDocument parsed = markup_parse(scratch.arena, text, &build->parse_options);
+    ParseOptions parse_options = document_parse_options(build);
+    ParsedDocument parsed = markup_parse(scratch.arena, text, &parse_options);
     doc_store(build, held, &parsed, old_generation);
     scratch_end(scratch);
 

@@ -1,0 +1,351 @@
+// site/document_job.cpp: one document's trip, from its source to its
+// published summary.
+#include "site/document_job.h"
+
+#include "http/url_check.h"
+#include "markup/header_fields.h"
+#include "markup/paths.h"
+#include "markup/tables.h"
+#include "os/file_service.h"
+#include "site/links.h"
+#include "site/pages.h"
+
+//- options
+
+// Every web address a parse finds goes to the URL check service, which asks
+// each distinct address once however many documents name it.
+static void submit_web_address(void *user, Str address) { url_check_submit((UrlCheckService *)user, address); }
+
+ParseOptions document_parse_options(const SiteBuild *build)
+{
+    ParseOptions options = {};
+    options.local_folder = build->site.layout.local_folder;
+    options.print_todos = build->site.print_todos;
+    if (build->config.url_checks) {
+        options.web_links = submit_web_address;
+        options.web_links_user = build->config.url_checks;
+    }
+    return options;
+}
+
+static JpegInfo image_info(void *user, Arena *arena, Str path);
+
+RenderOptions document_render_options(const SiteBuild *build)
+{
+    RenderOptions options = {};
+    options.local_folder = build->site.layout.local_folder;
+    options.deploy = build->site.deploy;
+    options.image_info = image_info;
+    return options;
+}
+
+//- image sizes
+
+// Pages ask for the size of every JPEG they embed. The bytes come through
+// the file service (so the watch sees an edited image) and the answer is
+// kept by content key.
+namespace {
+struct ImageSizeCache {
+    CriticalSection *lock;
+    Arena *arena;
+    StrMap by_key;   // the content key's bytes -> a JpegInfo on `arena`
+};
+} // namespace
+
+static ImageSizeCache *image_sizes(void)
+{
+    // Made by the first page that shows a picture; the language makes the
+    // first use of a local static safe on every worker at once.
+    static ImageSizeCache *cache = [] {
+        Arena *arena = arena_alloc(MiB(16), KiB(64));
+        ImageSizeCache *c = arena ? push_struct<ImageSizeCache>(arena) : nullptr;
+        if (!c) process_exit_refused("the image size cache", MiB(16));
+        c->lock = cs_alloc();
+        c->arena = arena;
+        c->by_key = str_map_alloc(arena, 1024);
+        return c;
+    }();
+    return cache;
+}
+
+static JpegInfo image_info(void *user, Arena *arena, Str path)
+{
+    (void)user;
+    JpegInfo info = {};
+    FsContent file = fs_read(path, now_us() + 2000000);
+    if (!file.file.loaded) {
+        fs_read_done(&file);
+        return info;
+    }
+    Str key = Str{(const char *)&file.file.key, sizeof file.file.key};
+    ImageSizeCache *cache = image_sizes();
+    cs_enter(cache->lock);
+    StrMapNode *found = str_map_lookup(&cache->by_key, key);
+    if (found) info = *(const JpegInfo *)found->value;
+    cs_leave(cache->lock);
+    if (!found) {
+        info = jpeg_info_from_bytes(arena, file.bytes);
+        cs_enter(cache->lock);
+        if (!str_map_lookup(&cache->by_key, key)) {
+            JpegInfo *kept = push_struct<JpegInfo>(cache->arena);
+            if (kept) {
+                *kept = info;
+                kept->ratio = str_copy(cache->arena, info.ratio);
+                str_map_insert(cache->arena, &cache->by_key, key, (u64)kept);
+            }
+        }
+        cs_leave(cache->lock);
+    }
+    fs_read_done(&file);
+    info.ratio = str_copy(arena, info.ratio);
+    return info;
+}
+
+JpegInfo document_image_info(Arena *arena, Str path) { return image_info(nullptr, arena, path); }
+
+//- 2. the source
+
+// The source and the file-system generation it belongs to. The generation
+// is read with the content key, before parsing: a change that lands while
+// the document is built raises the generation past it, so the build is
+// seen as out of date instead of hiding the change.
+struct DocumentSource {
+    Str text;
+    u64 generation;
+    FsContent held;   // the loaded bytes, held until the build is done with the tree
+};
+
+static bool is_index_document(Str local_folder, Str path)
+{
+    return str_match(local_folder, path, StrMatch_Prefix) &&
+           str_eq(str_skip(path, local_folder.size), str_lit("wyn_files/index.wyn"));
+}
+
+static DocumentSource document_read(DocumentRecord *record)
+{
+    DocumentSource source = {};
+    if (str_eq(path_file_name(record->path), str_lit("index.wyn"))) {
+        // The index document is written by change detection and read once
+        // per build: straight from disk, onto the document's arena.
+        source.generation = fs_generation();
+        source.text = file_read_all(record->arena, record->path);
+        return source;
+    }
+    // The tree points into these bytes: they are held until the build is
+    // over, however often the author saves meanwhile.
+    source.held = fs_read(record->path, u64_max);
+    source.generation = source.held.file.generation;
+    source.text = source.held.bytes;
+    return source;
+}
+
+//- 4. what a document embeds
+
+static void node_replace(MarkupNode *old_node, MarkupNode *new_node)
+{
+    MarkupNode *parent = old_node->parent;
+    new_node->parent = parent;
+    new_node->prev = old_node->prev;
+    new_node->next = old_node->next;
+    if (node_is_nil(old_node->prev)) parent->first_child = new_node;
+    else old_node->prev->next = new_node;
+    if (node_is_nil(old_node->next)) parent->last_child = new_node;
+    else old_node->next->prev = new_node;
+    old_node->parent = old_node->prev = old_node->next = &markup_nil;
+}
+
+// The table of an embedded CSV file: the file's text parsed as a table
+// (";" opens one) on `arena`, so its cells live as long as the tree. The
+// table root is kept, not only its table, so the table indexing finds it
+// like any table the author wrote.
+static MarkupNode *csv_table(Arena *arena, Str path, Str local_folder)
+{
+    FsContent file = fs_read(path, u64_max);
+    Str content = file.file.loaded ? file.bytes : str_empty();
+    // The cells point into a copy of the file's text, which the author may
+    // save again while the pages are being made.
+    Str text = content.size ? str_pushf(arena, ";%S", content) : str_empty();
+    fs_read_done(&file);
+    if (!text.size) return &markup_nil;
+    ParseOptions options = {};
+    options.local_folder = local_folder;
+    ParsedDocument parsed = markup_parse(arena, text, &options);
+    MarkupNode *table = node_find_descendant(parsed.root, kind_table_root, 0, 0);
+    if (!node_is_nil(table)) node_detach(table);
+    return table;
+}
+
+// Every embedded link to a CSV file that exists takes the place of the
+// table it holds, and leaves the document's list of file links: it is no
+// longer in the tree, so there is no link to check. Inside another link a
+// table would nest in an anchor, so such a link stays as it is; a missing
+// file stays a link too, for the link check to report.
+static void embed_tables(Arena *arena, ParsedDocument *doc, Str local_folder)
+{
+    for (NodeListCell **at = &doc->file_links.first; *at;) {
+        MarkupNode *link = (*at)->node;
+        MarkupNode *run = link->first_child;
+        while (!node_is_nil(run) && run->node_class != NodeClass_Text) run = run->next;
+        MarkupNode *parent = link->parent;
+        bool embedded = (link->flags & NodeFlag_Embedded) && !node_is_nil(run) && !node_is_nil(parent) &&
+                        !node_is_element(parent, MarkupKind_LinkFile) && !node_is_element(parent, MarkupKind_LinkHttp);
+        MarkupNode *table = &markup_nil;
+        if (embedded) {
+            Str path = link_target_split(run->text).path;
+            if (str_match(extension(path), str_lit("csv"), StrMatch_CaseInsensitive)) {
+                Str resolved = link_resolve_path(arena, local_folder, path, true);
+                if (file_exists(resolved)) table = csv_table(arena, resolved, local_folder);
+            }
+        }
+        if (node_is_nil(table)) {
+            at = &(*at)->next;
+            continue;
+        }
+        node_replace(link, table);
+        if (doc->file_links.last == *at) doc->file_links.last = nullptr;
+        *at = (*at)->next;
+        doc->file_links.count -= 1;
+        if (!doc->file_links.last)
+            for (NodeListCell *c = doc->file_links.first; c; c = c->next) doc->file_links.last = c;
+    }
+}
+
+static LinkTarget link_document_lookup(void *user, Arena *arena, Str path)
+{
+    (void)user;
+    LinkTarget target = {};
+    target.summary = doc_summary_copy(arena, path);
+    if (target.summary) target.state = LinkTarget_Published;
+    else if (doc_find(path)) target.state = LinkTarget_Pending;
+    return target;
+}
+
+static LinkCheckSettings link_settings(SiteBuild *build, Str path)
+{
+    LinkCheckSettings settings = {};
+    settings.local_folder = build->site.layout.local_folder;
+    settings.document_path = path;
+    settings.file_path_checks = build->site.file_path_checks;
+    settings.deploy = build->site.deploy;
+    settings.url_checks = build->config.url_checks;
+    settings.documents = link_document_lookup;
+    return settings;
+}
+
+// The website index, shown on the site's index page below its own list:
+// parsed here from its source as it stands, when it is published, with its
+// links checked as any document's are (its own build reports their
+// problems; these messages are dropped). Null when there is none.
+static PageDocument *website_index_read(SiteBuild *build, Arena *arena, StrMap *linked_pages, LinkWaits *waits,
+                                        bool *complete)
+{
+    Str path = str_pushf(arena, "%Swyn_files/website/website_index.wyn", build->site.layout.local_folder);
+    DocumentSummary *summary = doc_summary_copy(arena, path);
+    if (!summary || !summary->published) return nullptr;
+    // A copy: the author may save it again while the index's pages are made.
+    FsContent file = fs_read(path, now_us() + 2000000);
+    Str text = file.file.loaded ? str_copy(arena, markup_source_text(file.bytes)) : str_empty();
+    fs_read_done(&file);
+    if (!text.size) return nullptr;
+    ParseOptions options = {};
+    options.local_folder = build->site.layout.local_folder;
+    ParsedDocument *doc = push_struct<ParsedDocument>(arena);
+    PageDocument *page = push_struct<PageDocument>(arena);
+    if (!doc || !page) return nullptr;
+    *doc = markup_parse(arena, text, &options);
+    embed_tables(arena, doc, build->site.layout.local_folder);
+    LinkCheckSettings settings = link_settings(build, path);
+    settings.url_checks = nullptr;   // its own build waits for its web addresses
+    if (!links_check_files(arena, doc, &settings, waits, linked_pages)) *complete = false;
+    document_index_tables(arena, doc);
+    *page = PageDocument{doc, path, text, linked_pages, nullptr};
+    return page;
+}
+
+//- the trip
+
+static void document_build(SiteBuild *build, DocumentRecord *record, DocumentSource source, Arena *scratch)
+{
+    Str local = build->site.layout.local_folder;
+    source.text = markup_source_text(source.text);
+    DiagnosticList refused = {};
+    if (source.text.size > document_size_limit) {
+        // Every byte may become a node: a huge file would take the machine's
+        // memory. It is built as an empty document, and the author told.
+        Str text = str_pushf(record->arena, "%S is larger than %I64u MiB, the limit for a source document; it is not built",
+                             record->path, document_size_limit >> 20);
+        source.text = str_empty();
+        diag_push_at(record->arena, &refused, nullptr, 0, DiagLevel_Warning, text);
+    }
+
+    // 3. The tree and everything made from it live on the worker's scratch:
+    // nothing of it outlives the build (other documents read the published
+    // summary), and the worker's pages are warm, where a tree on the
+    // document's own arena faulted in about 30 fresh pages per build once
+    // the arena was given back.
+    Arena *tree = scratch;
+    ParseOptions parse_options = document_parse_options(build);
+    ParsedDocument doc = markup_parse(tree, source.text, &parse_options);
+    if (refused.count) {
+        doc.messages = refused;
+        doc.message_count = refused.count;
+        doc.max_level = refused.max_level;
+    }
+    atomic_add_u64(&record->parse_count, 1);
+
+    // 4. What it embeds.
+    embed_tables(tree, &doc, local);
+    StrMap linked_pages = str_map_alloc(tree, 64);
+    LinkWaits waits = {};
+    bool complete = true;
+    PageDocument *website_index = nullptr;
+    bool is_index = is_index_document(local, record->path);
+    if (is_index && !build->config.no_pages)
+        website_index = website_index_read(build, tree, &linked_pages, &waits, &complete);
+
+    // 5. Links. Web links are looked at even when a document is missing, so
+    // a parked document waits for everything it needs at once.
+    LinkCheckSettings links = link_settings(build, record->path);
+    complete = links_check(tree, &doc, &links, &waits, &linked_pages) && complete;
+    if (!complete) {
+        doc_park(build, record, &doc, source.generation, &waits.documents, &waits.addresses);
+        return;
+    }
+
+    // 6. Tables: their rows move into the records the pages read.
+    document_index_tables(tree, &doc);
+
+    // 7. What the author should know.
+    diag_print_document(&build->config.print, &doc.messages, record->path, source.text);
+
+    // 8. Pages: unless the status is "draft" or "personal", the desktop and
+    // then the smartphone pages are written; pages this document no longer
+    // produces are removed.
+    if (!build->config.no_pages) {
+        RenderOptions render = document_render_options(build);
+        SitePageJob job = {};
+        job.document = PageDocument{&doc, record->path, source.text, &linked_pages, website_index};
+        job.bucket = record->table_order >> 40;
+        job.render = &render;
+        site_pages_document(scratch, &job);
+    }
+
+    // 9. What others read.
+    doc_store(build, record, &doc, source.generation);
+}
+
+void document_job(SiteBuild *build, Str path, Arena *scratch)
+{
+    // 1. The record.
+    DocumentRecord *record = doc_claim(build, path);
+    if (!record) {
+        // Another worker holds it; change detection queues it again if
+        // that build read an older source.
+        atomic_add_u64(&build->dropped_jobs, 1);
+        return;
+    }
+    arena_pop_to(record->arena, record->arena_start);
+    DocumentSource source = document_read(record);
+    document_build(build, record, source, scratch);
+    fs_read_done(&source.held);
+}

@@ -1,0 +1,255 @@
+// site/site_outputs.cpp: the shell's outputs, the index document and the
+// page manifest.
+#include "site/site_outputs.h"
+
+#include "markup/markup_write.h"
+#include "markup/paths.h"
+#include "os/file_replace.h"
+#include "site/pages.h"
+
+#include <algorithm>
+#include <atomic>
+
+const Str index_document_marker = str_lit("// This file is written by wyn: it lists every published document. Edits are overwritten.");
+
+namespace {
+struct SiteOutputs {
+    Shell *shell;
+    DiagPrintSettings print;
+    ThreadRecord *manifest_writer;
+    b32 index_hand_written_warned;   // the detector's thread only
+    std::atomic<u64> index_writes;
+};
+SiteOutputs g_outputs;
+} // namespace
+
+//- the shell
+
+Shell *site_outputs_start(const SiteOutputsConfig *config)
+{
+    SiteOutputs *o = &g_outputs;
+    o->print = config->print;
+    if (!config->no_shell) {
+        ShellSettings settings = {};
+        settings.local_folder = config->local_folder;
+        settings.js = config->js;
+        settings.deploy = config->deploy;
+        settings.web_path = site_relative_path;
+        settings.on_write = config->on_write;
+        o->shell = shell_create(&settings);
+        ArenaTemp scratch = scratch_begin(nullptr, 0);
+        ShellMessages messages = {};
+        if (o->shell) shell_setup(o->shell, scratch.arena, &messages);
+        site_shell_messages_print(&o->print, &messages);
+        scratch_end(scratch);
+    }
+    return o->shell;
+}
+
+bool site_outputs_refresh(void)
+{
+    SiteOutputs *o = &g_outputs;
+    if (!o->shell) return false;
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    ShellMessages messages = {};
+    u32 regenerated = shell_refresh(o->shell, scratch.arena, &messages);
+    site_shell_messages_print(&o->print, &messages);
+    scratch_end(scratch);
+    return regenerated > 0;
+}
+
+//- the index document
+
+namespace {
+bool is_index_path(const SiteBuild *build, Str path)
+{
+    Str local = build->site.layout.local_folder;
+    return str_match(local, path, StrMatch_Prefix) && str_eq(str_skip(path, local.size), str_lit("wyn_files/index.wyn"));
+}
+} // namespace
+
+Str site_index_path(Arena *arena, const SiteBuild *build)
+{
+    return str_pushf(arena, "%Swyn_files/index.wyn", build->site.layout.local_folder);
+}
+
+namespace {
+struct IndexEntry {
+    Str path;
+    Str title;
+};
+
+} // namespace
+
+static MarkupNode *element(Arena *arena, u32 kind, u8 number)
+{
+    Str name = markup_kind_table[kind].name;
+    MarkupNode *n = node_new(arena, NodeClass_Element, 0, name, name, 0);
+    n->number = number;
+    return n;
+}
+
+static MarkupNode *text_node(Arena *arena, Str text, u64 flags = 0)
+{
+    return node_new(arena, NodeClass_Text, flags, text, text, 0);
+}
+
+static void header_add(Arena *arena, MarkupNode *context, Str key, MarkupNode *value)
+{
+    MarkupNode *field = node_new(arena, NodeClass_HeaderField, 0, key, key, 0);
+    const HeaderFieldInfo *row = header_field_lookup(key);
+    if (row) {
+        HeaderFieldInfo *copy = push_struct<HeaderFieldInfo>(arena);
+        if (copy) *copy = *row;
+        field->field = copy;
+    }
+    node_append_child(field, value);
+    node_append_child(context, field);
+}
+
+MarkupNode *index_document_build(Arena *arena, SiteBuild *build)
+{
+    Str local = build->site.layout.local_folder;
+    MarkupNode *root = node_new(arena, NodeClass_Document, 0, str_empty(), str_empty(), 0);
+    MarkupNode *context = element(arena, MarkupKind_ContextDocument, 0);
+    node_append_child(root, context);
+    header_add(arena, context, str_lit("title"), text_node(arena, str_lit("Home page")));
+    header_add(arena, context, str_lit("creation_date"), text_node(arena, date_to_ymd(arena, date_now())));
+    // A site path, resolved below the local folder when the index is parsed:
+    // the written index does not change with the folder the site lives in,
+    // so the same site gives the same pages wherever it is built.
+    header_add(arena, context, str_lit("output_path"),
+               text_node(arena, str_lit("\"/html/index.html\""), NodeFlag_DoubleQuoted | NodeFlag_ClosedString));
+    header_add(arena, context, str_lit("toc"), text_node(arena, str_lit("none")));
+
+    // The list sits right under the heading: that is the tree the parser
+    // makes of an item line below a heading line (an empty paragraph has no
+    // line of its own to be written on).
+    MarkupNode *heading = element(arena, MarkupKind_Heading, 2);
+    node_append_child(heading, text_node(arena, str_lit("Complete file list")));
+    node_append_child(root, heading);
+    MarkupNode *list = element(arena, MarkupKind_ListUnordered, 0);
+
+    // Within a bucket the listing follows the path, not the order records
+    // were made in: a watch that saw sources come and go and a fresh build
+    // of the same sources must write the same index.
+    ArenaTemp scratch = scratch_begin(&arena, 1);
+    for (u64 b = 0; b < document_bucket_count; b += 1) {
+        TableStripe *stripe = striped_stripe_of(&build->documents, b);
+        srw_lock_shared(stripe->slim);
+        u64 count = 0;
+        IndexEntry *entries = push_array<IndexEntry>(scratch.arena, build->buckets[b].count);
+        for (DocumentRecord *r = build->buckets[b].first; r && entries; r = r->next) {
+            DocumentSummary *s = r->summary;
+            if (!s || !s->has_context_document || !s->published || is_index_path(build, r->path)) continue;
+            Str title = s->title.size ? s->title : str_prefix(path_file_name(r->path), str_find_byte(path_file_name(r->path), '.', 0));
+            entries[count++] = IndexEntry{str_copy(scratch.arena, r->path), str_copy(scratch.arena, title)};
+        }
+        srw_unlock_shared(stripe->slim);
+        std::sort(entries, entries + count, [](const IndexEntry &x, const IndexEntry &y) { return str_less(x.path, y.path); });
+        for (u64 i = 0; i < count; i += 1) {
+            Str web = site_relative_path(local, entries[i].path);
+            Str title = entries[i].title;
+            MarkupNode *item = element(arena, MarkupKind_ListItem, 0);
+            if (is_file_link_text(web)) {
+                MarkupNode *link = element(arena, MarkupKind_LinkFile, 0);
+                node_append_child(link, text_node(arena, str_copy(arena, web), NodeFlag_DoubleQuoted | NodeFlag_ClosedString));
+                MarkupNode *desc = element(arena, MarkupKind_Desc, 0);
+                node_append_child(desc, text_node(arena, str_copy(arena, title)));
+                node_append_child(link, desc);
+                node_append_child(item, link);
+            } else {
+                // A quoted path with a blank is never a link: the document is
+                // listed by name only.
+                node_append_child(item, text_node(arena, str_copy(arena, title)));
+            }
+            node_append_child(list, item);
+        }
+    }
+    scratch_end(scratch);
+    // An empty list has no line of its own: a site without documents gets
+    // the heading alone.
+    if (list->child_count) node_append_child(heading, list);
+    return root;
+}
+
+u32 site_outputs_write_index(SiteBuild *build)
+{
+    SiteOutputs *o = &g_outputs;
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    Str path = site_index_path(scratch.arena, build);
+    Str existing = file_read_all(scratch.arena, path);
+    u32 result = IndexWrite_Unchanged;
+    if (existing.size && !str_match(index_document_marker, existing, StrMatch_Prefix)) {
+        if (!o->index_hand_written_warned) {
+            DiagnosticList list = {};
+            Str text = str_pushf(scratch.arena, "%S was not written by wyn: it is left as it is and built as the site's index", path);
+            diag_push_at(scratch.arena, &list, nullptr, 0, DiagLevel_Warning, text);
+            diag_print_log(&o->print, &list);
+        }
+        o->index_hand_written_warned = 1;
+        result = IndexWrite_HandWritten;
+    } else {
+        MarkupNode *tree = index_document_build(scratch.arena, build);
+        Str body = markup_write(scratch.arena, tree);
+        Str text = str_pushf(scratch.arena, "%S\n%S", index_document_marker, body);
+        // The date line changes at midnight only: the bytes are the same on
+        // every other pass, and an unchanged file is not touched.
+        FileReplaceResult written = file_replace(scratch.arena, path, text);
+        if (written.status == FileReplace_Failed) {
+            DiagnosticList list = {};
+            Str message = str_pushf(scratch.arena, "could not write %S: %S", path, written.reason);
+            diag_push_at(scratch.arena, &list, nullptr, 0, DiagLevel_Warning, message);
+            diag_print_log(&o->print, &list);
+            result = IndexWrite_Failed;
+        } else if (written.status == FileReplace_Written) {
+            o->index_writes.fetch_add(1);
+            result = IndexWrite_Written;
+        }
+    }
+    scratch_end(scratch);
+    return result;
+}
+
+//- the manifest
+
+// While pages are being written the manifest changes on every tick, and
+// rewriting all of it each time (5 MB for 10,000 documents, every tenth of a
+// second) wrote a third as many bytes again as the pages themselves. It is
+// written once the changes pause for a tick, and every two seconds while
+// they go on, so a build stopped half-way still leaves most of its record.
+static void manifest_writer(u64 argument)
+{
+    (void)argument;
+    thread_set_name("[WYN] Page manifest");
+    const u64 busy_ticks = 20;
+    u64 seen = site_pages_manifest_changes();
+    u64 ticks_since_write = 0;
+    for (;;) {
+        sleep_ms(100);
+        ticks_since_write += 1;
+        u64 changes = site_pages_manifest_changes();
+        bool settled = changes == seen;
+        seen = changes;
+        if (!settled && ticks_since_write < busy_ticks) continue;
+        site_pages_flush();
+        ticks_since_write = 0;
+    }
+}
+
+void site_outputs_start_manifest(void)
+{
+    SiteOutputs *o = &g_outputs;
+    if (!o->manifest_writer) o->manifest_writer = thread_start(0, manifest_writer);
+}
+
+//- quiet
+
+void site_outputs_quiet(void) { site_pages_flush(); }
+
+SiteOutputsCounts site_outputs_counts(void)
+{
+    SiteOutputsCounts c = {};
+    c.index_writes = g_outputs.index_writes.load();
+    return c;
+}
