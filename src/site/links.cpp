@@ -139,6 +139,10 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
         LinkTargetText target = link_target_split(run->text);
         Str resolved = link_resolve_path(arena, settings->local_folder, target.path, embedded);
         run->name = run->text = resolved;
+        // The index document is made once every other document is built, so
+        // it is known to come though it may not be there yet, and its page
+        // is the site's home page.
+        bool is_index = str_eq(resolved, index_path);
 
         if (str_eq(extension(resolved), str_lit("wyn"))) {
             ArenaTemp scratch = scratch_begin(arena);
@@ -154,6 +158,8 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
             } else if (found.state == LinkTarget_Published) {
                 anchor_found = target.has_anchor && summary_anchor(found.summary, target.anchor, &anchor_offset);
                 linked_page_note(arena, linked_pages, resolved, summary_page(scratch.arena, settings->local_folder, found.summary));
+            } else if (is_index) {
+                linked_page_note(arena, linked_pages, resolved, str_pushf(scratch.arena, "%Shtml/index.html", settings->local_folder));
             }
             scratch_end(scratch);
 
@@ -171,10 +177,9 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
                 if (settings->file_path_checks)
                     push_warning(arena, doc, link,
                                  str_pushf(arena, "%S is referenced in a file but is hidden, the link will fail.", resolved));
-            } else if (found.state == LinkTarget_Unknown && !is_self && !str_eq(resolved, index_path)) {
+            } else if (found.state == LinkTarget_Unknown && !is_self && !is_index) {
                 // Not a document of this build (missing, outside the target
-                // folder): it will never have a page. The index document is
-                // made once the site is quiet, so it is known to come.
+                // folder): it will never have a page.
                 link->flags |= NodeFlag_Unresolved;
             } else if (target.has_anchor) {
                 if (!anchor_found) {
@@ -188,7 +193,7 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
             }
         }
 
-        if (file_exists(resolved)) {
+        if (is_index || file_exists(resolved)) {
             if (settings->deploy) run->name = run->text = site_relative_path(settings->local_folder, resolved);
         } else if (settings->file_path_checks) {
             link->flags |= NodeFlag_Unresolved;

@@ -59,13 +59,9 @@ Str output_path_resolve(Arena *arena, Str local_folder, Str path, Str *reason)
     return normal;
 }
 
-Str site_output_path_refusal(Str local_folder, Str path)
+Str site_output_path_refusal(Arena *arena, Str local_folder, Str path)
 {
-    ArenaTemp scratch = scratch_begin(nullptr, 0);
     Str reason;
-    output_path_resolve(scratch.arena, local_folder, path, &reason);
-    bool refused = reason.size > 0;
-    scratch_end(scratch);
-    // A constant answer, so the caller needs no arena.
-    return refused ? str_lit("refused") : str_empty();
+    output_path_resolve(arena, local_folder, path, &reason);
+    return reason;
 }

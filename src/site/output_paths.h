@@ -11,5 +11,5 @@
 // empty otherwise, with the reason in `*reason` (on `arena`).
 Str output_path_resolve(Arena *arena, Str local_folder, Str path, Str *reason);
 
-// Why a path may not take a page: empty when it may. For tests.
-Str site_output_path_refusal(Str local_folder, Str path);
+// Why a path may not take a page (on `arena`): empty when it may.
+Str site_output_path_refusal(Arena *arena, Str local_folder, Str path);

@@ -155,15 +155,32 @@ TEST(PagesRun, AFailedWriteWarnsAndTheOtherPagesAreWritten)
         EXPECT_TRUE(fs::is_regular_file(site.html(page))) << page;
 }
 
-TEST(PagesRun, TwoDocumentsOneOutputPathWarnAtBothHeaderLines)
+// The keeper of a shared path is the first in the document table: the
+// lower bucket (the djb2 hash of the path below the local folder, modulo
+// 32), then the lower path. Which one that is must not depend on which
+// document was built first, so the page holds the keeper's body.
+TEST(PagesRun, TwoDocumentsOneOutputPathWarnAtBothHeaderLinesAndTheFirstInTheTableKeepsIt)
 {
+    auto bucket = [](const std::string &below_local) {
+        unsigned long long h = 5381;
+        for (unsigned char c : below_local) h = h * 33 + c;
+        return h % 32;
+    };
+    // twin.wyn and home.wyn: buckets 18 and 25; zz.wyn and notes/second.wyn
+    // share bucket 4, and notes/ comes first.
+    ASSERT_LT(bucket("wyn_files/twin.wyn"), bucket("wyn_files/home.wyn"));
+    ASSERT_EQ(bucket("wyn_files/zz.wyn"), bucket("wyn_files/notes/second.wyn"));
     FixtureSite site("pages");
-    write_file(site.local / "wyn_files/twin.wyn", "``\ntitle: Twin\noutput_path: \"/html/home.html\"\n``\nBody\n  Twin.\n");
+    write_file(site.local / "wyn_files/twin.wyn", "``\ntitle: Twin\noutput_path: \"/html/home.html\"\n``\nBody\n  Twinbody.\n");
+    write_file(site.local / "wyn_files/zz.wyn", "``\ntitle: Zz\noutput_path: \"/html/notes/second.html\"\n``\nBody\n  Zzbody.\n");
     std::string out = run_until_quiet(site);
     EXPECT_NE(out.find("twin.wyn:3:1"), std::string::npos) << out;
     EXPECT_NE(out.find("home.wyn:3:1"), std::string::npos) << out;
     EXPECT_NE(out.find("html/home.html is named by"), std::string::npos) << out;
-    EXPECT_TRUE(fs::exists(site.html("home.html")));
+    EXPECT_NE(out.find("the page belongs to " + (site.local / "wyn_files/twin.wyn").string()), std::string::npos) << out;
+    EXPECT_NE(read_file(site.html("home.html")).find("Twinbody."), std::string::npos);
+    EXPECT_EQ(read_file(site.html("notes/second.html")).find("Zzbody."), std::string::npos);
+    EXPECT_NE(out.find("the page belongs to " + (site.local / "wyn_files/notes/second.wyn").string()), std::string::npos) << out;
 }
 
 TEST(PagesRun, APageOfThousandsOfHeadingsIsWrittenWholeWhileItsHeadingsFold)
