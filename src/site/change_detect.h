@@ -27,6 +27,9 @@
 // built; a deleted source is rebuilt as empty, which removes its pages
 // through the page manifest.
 //
+// Change detection is a process-wide service: one thread and its state,
+// started once by site_start.
+//
 // Locks: the detector takes a bucket's stripe lock shared to look and
 // exclusive to stamp a queueing time, and never holds one while pushing on
 // the parse queue. Its list of changed sources has a lock of its own, held
