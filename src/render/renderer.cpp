@@ -970,6 +970,27 @@ static void render_categories(RenderState *s, MarkupNode *run, HtmlElement *cont
     }
 }
 
+// The blanks a run shows around its text. The parser records a blank on
+// both sides of it (the run before gets it as `space_after`, the run after
+// as `space_before`), so only one side may show it: the run before's, which
+// is also where the blank after an element (a link, a code span, a
+// reference) is recorded. A container's first run shows no blank before it
+// (it is a line's indentation, or the blank after a list marker or a header
+// key's colon), except where the container shows something of its own
+// before its text: a footnote its number ("[*1] text"), and parentheses
+// their opening ("( a"); and blanks after a container's last run stand
+// before the line's end, where nothing shows them.
+static u64 blanks_before(const MarkupNode *run, const RenderFrame *pf)
+{
+    bool shown = (pf->kind == MarkupKind_Desc || pf->kind == MarkupKind_Footnote) && node_is_nil(run->prev);
+    return shown ? min_of<u64>(run->space_before, max_run_blanks) : 0;
+}
+
+static u64 blanks_after(const MarkupNode *node)
+{
+    return node_is_nil(node->next) ? 0 : min_of<u64>(node->space_after, max_run_blanks);
+}
+
 // Renders one text run; returns the element its (unexpected) children go into.
 static HtmlElement *render_text(RenderState *s, MarkupNode *run, RenderFrame *pf)
 {
@@ -984,9 +1005,9 @@ static HtmlElement *render_text(RenderState *s, MarkupNode *run, RenderFrame *pf
         node_is_nil(pf->toc) && parent->node_class != NodeClass_HeaderField) {
         HtmlElement *container = pf->element;
         bool escape = node_is_nil(pf->raw);
-        queue_text(s, container, str(blank_run, min_of<u64>(run->space_before, max_run_blanks)), false);
+        queue_text(s, container, str(blank_run, blanks_before(run, pf)), false);
         queue_text(s, container, run->name, escape);
-        queue_text(s, container, str(blank_run, min_of<u64>(run->space_after, max_run_blanks)), false);
+        queue_text(s, container, str(blank_run, blanks_after(run)), false);
         s->current = container;
         if (node_is_nil(run->next)) {
             HtmlElement *above = element_at_or_above(container->parent);
@@ -1008,8 +1029,15 @@ static HtmlElement *render_text(RenderState *s, MarkupNode *run, RenderFrame *pf
     // emphasis mark shows it otherwise.
     Str shown = link_target || (flags & NodeFlag_EmphasisMarks) ? str_empty() : run->name;
     bool escape = node_is_nil(pf->raw);
-    Str before = str(blank_run, min_of<u64>(run->space_before, max_run_blanks));
-    Str after = str(blank_run, min_of<u64>(run->space_after, max_run_blanks));
+    Str before = str(blank_run, blanks_before(run, pf));
+    Str after = str(blank_run, blanks_after(run));
+    // A picture that cannot be shown shows its caption in its place, as its
+    // alt text would; its size parts mean nothing as words.
+    if (!node_is_nil(link) && !node_is_nil(pf->desc) && (link->flags & NodeFlag_Embedded)) {
+        bool caption = (flags & NodeFlag_ClosedString) && run->name.size >= 2;
+        shown = caption ? str_substr(run->name, 1, run->name.size - 1) : str_empty();
+        before = after = str_empty();
+    }
 
     HtmlElement *own = &html_none;
     if (flags & (NodeFlag_EmphasisOpen | NodeFlag_StrongOpen)) {
@@ -1082,6 +1110,18 @@ static HtmlElement *render_text(RenderState *s, MarkupNode *run, RenderFrame *pf
 
 //- the walk
 
+// The blanks after an element (a link, a code span, a reference), where the
+// words after it continue its line: the next run does not show them. An
+// anchor ("[#4]_") shows nothing, and neither do the blanks after it: the
+// run before it has shown the one blank between the words around it.
+static void element_blanks_after(RenderState *s, MarkupNode *node, RenderFrame *pf)
+{
+    if (node->node_class != NodeClass_Element || !is_element(pf->element)) return;
+    if (node->kind == MarkupKind_InternalLink) return;
+    u64 blanks = blanks_after(node);
+    if (blanks) queue_text(s, pf->element, str(blank_run, blanks), false);
+}
+
 b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const PageVariant *variant,
                     const RenderOptions *options)
 {
@@ -1151,6 +1191,7 @@ b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const 
                 done = true;
                 break;
             }
+            element_blanks_after(s, node, frame_top(s));
             if (!node_is_nil(node->next)) {
                 node = node->next;
                 break;
