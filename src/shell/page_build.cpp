@@ -461,8 +461,10 @@ PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *do
     HtmlElement *stray = html_find_by_id(b_w, str_lit("toc_container"));
     if (!html_is_none(stray) && is_inside(stray, b_w)) html_insert(top_right, stray, HtmlInsert_FirstContent);
 
-    // 10. The raw-source link: to the raw page of this very variant.
-    for (StrNode *o = doc->output_paths.first; o; o = o->next) {
+    // 10. The raw-source link: to the raw page of this very variant, for
+    // every page written (an output path refused has none).
+    const StrList *outputs = document->page_outputs ? document->page_outputs : &doc->output_paths;
+    for (StrNode *o = outputs->first; o; o = o->next) {
         if (!page_output_is_html(o->string)) continue;
         Str page_path = smartphone ? page_smartphone_path(arena, o->string) : o->string;
         HtmlElement *a = html_element_from_tag(arena, HtmlTag_A);
@@ -591,6 +593,9 @@ bool pages_write(Arena *arena, const PageSite *site, const PageDocument *documen
     PageSite folding = *site;
     folding.render = &render;
     site = &folding;
+    PageDocument writing = *document;
+    writing.page_outputs = output_paths;
+    document = &writing;
     for (StrNode *o = output_paths->first; o; o = o->next) {
         if (!page_output_is_html(o->string)) continue;
         // Each page is built, written and dropped before the next one, so a

@@ -45,6 +45,10 @@ struct PageDocument {
     // The site index page shows the website index below its own list:
     // that document, parsed and indexed by the caller. Null: none.
     const PageDocument *website_index;
+    // The output paths that get pages (those the caller may write): the
+    // raw-source links lead to their raw pages and to no other. Null: every
+    // HTML output path of the document.
+    const StrList *page_outputs;
 };
 
 //- output paths

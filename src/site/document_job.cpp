@@ -258,7 +258,7 @@ static PageDocument *website_index_read(SiteBuild *build, Arena *arena, StrMap *
     settings.url_checks = nullptr;   // its own build waits for its web addresses
     if (!links_check_files(arena, doc, &settings, waits, linked_pages)) *complete = false;
     document_index_tables(arena, doc);
-    *page = PageDocument{doc, path, text, linked_pages, nullptr};
+    *page = PageDocument{doc, path, text, linked_pages, nullptr, nullptr};
     return page;
 }
 
@@ -324,7 +324,7 @@ static void document_build(SiteBuild *build, DocumentRecord *record, DocumentSou
     if (!build->config.no_pages) {
         RenderOptions render = document_render_options(build);
         SitePageJob job = {};
-        job.document = PageDocument{&doc, record->path, source.text, &linked_pages, website_index};
+        job.document = PageDocument{&doc, record->path, source.text, &linked_pages, website_index, nullptr};
         job.bucket = record->table_order >> 40;
         job.render = &render;
         site_pages_document(scratch, &job);

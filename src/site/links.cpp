@@ -2,6 +2,7 @@
 #include "site/links.h"
 
 #include "http/url_check.h"
+#include "markup/header_fields.h"
 #include "markup/paths.h"
 #include "os/platform.h"
 #include "shell/page_build.h"
@@ -103,16 +104,33 @@ static bool summary_anchor(const DocumentSummary *s, u64 number, u64 *out_offset
     return false;
 }
 
+// Where an output path puts a page: empty when it is no page or may not
+// take one.
+static Str output_page(Arena *arena, Str local_folder, Str output_path)
+{
+    Str reason;
+    return page_output_is_html(output_path) ? output_path_resolve(arena, local_folder, output_path, &reason) : str_empty();
+}
+
 // The page a published document's links lead to: its first HTML output
 // that may take a page; empty when it writes none.
 static Str summary_page(Arena *arena, Str local_folder, const DocumentSummary *s)
 {
     if (!s->published) return str_empty();
     for (u64 i = 0; i < s->output_path_count; i += 1) {
-        if (!page_output_is_html(s->output_paths[i])) continue;
-        Str reason;
-        Str resolved = output_path_resolve(arena, local_folder, s->output_paths[i], &reason);
-        if (resolved.size) return resolved;
+        Str page = output_page(arena, local_folder, s->output_paths[i]);
+        if (page.size) return page;
+    }
+    return str_empty();
+}
+
+// The same of the document being checked, for its links to itself.
+static Str own_page(Arena *arena, Str local_folder, const ParsedDocument *doc)
+{
+    if (header_status_hides(doc->status)) return str_empty();
+    for (StrNode *n = doc->output_paths.first; n; n = n->next) {
+        Str page = output_page(arena, local_folder, n->string);
+        if (page.size) return page;
     }
     return str_empty();
 }
@@ -154,7 +172,11 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
             bool anchor_found = false;
             u64 anchor_offset = 0;
             if (is_self) {
+                // A link to the document itself leads to its own page, as a
+                // link to any other document leads to that one's: the same
+                // address on a first build as on every later one.
                 anchor_found = target.has_anchor && own_anchor(doc, target.anchor, &anchor_offset);
+                linked_page_note(arena, linked_pages, resolved, own_page(scratch.arena, settings->local_folder, doc));
             } else if (found.state == LinkTarget_Published) {
                 anchor_found = target.has_anchor && summary_anchor(found.summary, target.anchor, &anchor_offset);
                 linked_page_note(arena, linked_pages, resolved, summary_page(scratch.arena, settings->local_folder, found.summary));

@@ -26,7 +26,7 @@ constexpr OptionInfo option_table[Option_Count] = {
     {Option_Tree, OptionKind_Value, str_lit("tree"), str_lit("FILE"),
      str_lit("print how FILE parses (node tree and messages) and exit")},
     {Option_Serve, OptionKind_Value, str_lit("serve"), str_lit("PORT"),
-     str_lit("also serve the site over HTTP with live reload (alone: port 8750; implies deploy)")},
+     str_lit("also serve the site over HTTP with live reload (alone: port 8750; pages as with deploy)")},
     {Option_Bind, OptionKind_Value, str_lit("bind"), str_lit("ADDRESS"),
      str_lit("the address serve listens on (default 127.0.0.1, this machine only)")},
     {Option_Diagnostics, OptionKind_Value, str_lit("diagnostics"), str_lit("line"),
@@ -153,8 +153,8 @@ static void check_target(Arena *log_arena, DiagnosticList *log, Str target)
 }
 
 // Pages must link by site paths to work over HTTP: a browser will not
-// follow a file address from a served page. So serving builds what deploy
-// builds.
+// follow a file address from a served page. So serving builds the pages
+// deploy builds (file paths are still checked: the server serves them).
 static void read_serve_options(Arena *arena, const CommandLine *cmd, SiteConfig *config, Arena *log_arena,
                                DiagnosticList *log)
 {
@@ -192,8 +192,11 @@ SiteConfig site_config_from_command_line(Arena *arena, const CommandLine *cmd, S
     config.check_urls = flag_of(cmd, Option_CheckUrls);
     config.print_todos = flag_of(cmd, Option_PrintTodos);
     config.deploy = flag_of(cmd, Option_Deploy);
-    read_serve_options(arena, cmd, &config, log_arena, log);
+    // A deployed site's files may live elsewhere, so deploy checks no file
+    // path; a served one is served from these very folders, where a missing
+    // file is a dead link the author wants to hear of.
     config.file_path_checks = !config.deploy && !flag_of(cmd, Option_NoFilePathCheck);
+    read_serve_options(arena, cmd, &config, log_arena, log);
     config.probe = str_copy(arena, value_of(cmd, Option_Probe));
     config.ca_file = str_copy(arena, value_of(cmd, Option_CaFile));
     config.layout = site_layout_from_directory(arena, current_directory);

@@ -33,6 +33,7 @@ const std::set<std::string> expected_pages = {
     "refused_ok.html", "refused_ok_smartphone.html", "raw_refused_ok.html", "raw_refused_ok_smartphone.html",
     "context.html", "context_smartphone.html", "raw_context.html", "raw_context_smartphone.html",
     "notes/anchors.html", "notes/anchors_smartphone.html", "notes/raw_anchors.html", "notes/raw_anchors_smartphone.html",
+    "website.html", "website_smartphone.html", "raw_website.html", "raw_website_smartphone.html",
     // The generated index document's home page.
     "index.html", "index_smartphone.html", "raw_index.html", "raw_index_smartphone.html",
 };

@@ -267,6 +267,25 @@ def block_source(src, offset, starts, kind, picture_exists):
     return None if stripped is None else stripped.strip(" ")
 
 
+def compare(src, node, offset, starts, kind, picture_exists):
+    """(source, shown) of one block read against `src`, or None when the
+    block is not one this check models."""
+    want = block_source(src, offset, starts, kind, picture_exists)
+    if want is None:
+        return None
+    span = src.line_span(offset)
+    lo = span[0]
+    hi = src.text.find("\n", span[1] + 1) if kind == "item" else span[1]
+    lo_b = len(src.text[:lo].encode("utf-8"))
+    hi_b = len(src.text[:hi if hi >= 0 else len(src.text)].encode("utf-8"))
+    got = visible(node, lambda o: lo_b <= o <= hi_b)
+    # Blanks at a block's end show nothing (they hang at the line's end),
+    # as before an anchor that closes a line; a header value's icon is not
+    # its text.
+    got = got.strip("@").strip(" ") if kind == "header" else got.rstrip(" ")
+    return want, got
+
+
 def check_site(local, pages, checked):
     """Every mismatch as (page, offset, source, shown); `checked` counts the
     blocks compared, by kind."""
@@ -289,6 +308,10 @@ def check_site(local, pages, checked):
         if not name or not os.path.isfile(name):
             continue
         src = Source(name)
+        sources = [src]
+        website = os.path.join(local, "wyn_files", "website", "website_index.wyn")
+        if name.endswith("/wyn_files/index.wyn") and os.path.isfile(website):
+            sources.append(Source(website))
         starts = {n.offset() for n in walk(tree) if n.offset() is not None}
         # Cells of an embedded CSV table count offsets in that file; the
         # document's header holds no block of its own.
@@ -307,19 +330,13 @@ def check_site(local, pages, checked):
                 continue
             kind = ("item" if cls & LIST_ITEMS else "quote" if cls & QUOTE_LINES else "cell" if cls & CELLS
                     else "header" if cls & HEADER_VALUES else "footnote" if cls & FOOTNOTES else "line")
-            want = block_source(src, offset, starts, kind, picture_exists)
-            if want is None:
+            # The site's home page also shows the website index, whose
+            # blocks count their offsets in that document's source.
+            results = [compare(source, node, offset, starts, kind, picture_exists) for source in sources]
+            results = [r for r in results if r is not None]
+            if not results:
                 continue
-            span = src.line_span(offset)
-            lo = span[0]
-            hi = src.text.find("\n", span[1] + 1) if kind == "item" else span[1]
-            lo_b = len(src.text[:lo].encode("utf-8"))
-            hi_b = len(src.text[:hi if hi >= 0 else len(src.text)].encode("utf-8"))
-            got = visible(node, lambda o, a=lo_b, b=hi_b: a <= o <= b).strip("@") if kind == "header" else \
-                visible(node, lambda o, a=lo_b, b=hi_b: a <= o <= b)
-            # Blanks at a block's end show nothing (they hang at the line's
-            # end), as before an anchor that closes a line.
-            got = got.strip(" ") if kind == "header" else got.rstrip(" ")
+            want, got = next((r for r in results if blanks(r[0]) == blanks(r[1])), results[0])
             if cls & HEADINGS:
                 headings[offset] = got
             if not got and node.tag == "p":
