@@ -174,7 +174,7 @@ void pages(benchmark::State &state, u32 parts)
                     benchmark::DoNotOptimize(page.document);
                 }
                 if (parts & Part_Raw) {
-                    PageRecord raw = raw_page_build(arena, &site, document.source_text, page_raw_path(arena, path), variant);
+                    PageRecord raw = raw_page_build(arena, &site, page_title_of(arena, &document), document.source_text, page_raw_path(arena, path), variant);
                     if (parts & Part_Serialize) html_bytes += html_text_of(arena, raw.document).size;
                     benchmark::DoNotOptimize(raw.document);
                 }

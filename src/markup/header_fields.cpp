@@ -1,5 +1,6 @@
 // markup/header_fields.cpp: the header key table.
 #include "markup/header_fields.h"
+#include "markup/document.h"
 
 // Icon numbers index the renderer's icon table: 0 Nil, 1 Menu, 8 At,
 // 18 Link, 27 Calendar, 29 User, 30 Quote, 31 Tag, 32 Comment.
@@ -35,4 +36,18 @@ bool header_status_hides(Str status)
 {
     return str_match(status, str_lit("draft"), StrMatch_CaseInsensitive) ||
            str_match(status, str_lit("personal"), StrMatch_CaseInsensitive);
+}
+
+Str header_title_text(Arena *arena, MarkupNode *title_field)
+{
+    if (node_is_nil(title_field)) return str_empty();
+    StrList pieces = {};
+    for (MarkupNode *c = title_field->first_child; !node_is_nil(c); c = c->next) {
+        if (c->node_class != NodeClass_Text) continue;
+        // A closing mark shows no text but keeps the blank after it: the
+        // one between the emphasised words and the next.
+        Str text = (c->flags & NodeFlag_EmphasisMarks) ? str_empty() : c->text;
+        str_list_pushf(arena, &pieces, "%S%*s", text, (int)min_of<u8>(c->space_after, 36), "");
+    }
+    return str_trim(str_list_join_plain(arena, &pieces));
 }

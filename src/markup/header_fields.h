@@ -8,6 +8,8 @@
 #pragma once
 #include "base/str.h"
 
+struct MarkupNode;
+
 enum HeaderFieldId : u32 {
     HeaderField_Title = 1,
     HeaderField_Author = 2,
@@ -48,3 +50,8 @@ const HeaderFieldInfo *header_field_lookup(Str key);
 // "personal", ASCII case ignored. Such a document writes no page, is not
 // listed in the index, and links to it cannot be followed.
 bool header_status_hides(Str status);
+
+// A title field's text as readers see it, on `arena`: its words (those
+// inside an emphasis too; the marks themselves show nothing), each blank
+// between them once, none at either end. Empty for the nil node.
+Str header_title_text(Arena *arena, MarkupNode *title_field);

@@ -579,7 +579,10 @@ static void render_reference(RenderState *s, MarkupNode *node, MarkupNode *paren
                : parent->kind == MarkupKind_InternalLinkRef ? (u32)MarkupKind_InternalLink
                                                             : parent->kind;
     Str cls = render_rule_lookup(NodeClass_Element, kind, node->number, 0)->class_name;
-    set_attr(s->arena, element, HtmlAttr_Href, str_cat(s->arena, str_lit("#"), str_numbered(s->arena, cls, node->offset)));
+    // A reference without definition is a span (its rule's tag): it leads
+    // nowhere, and a span takes no href.
+    if (!(node->flags & NodeFlag_Unresolved))
+        set_attr(s->arena, element, HtmlAttr_Href, str_cat(s->arena, str_lit("#"), str_numbered(s->arena, cls, node->offset)));
     if (!node_is_nil(child_element_named(parent, MarkupKind_Desc))) return;
     HtmlElement *sup = styled_element(s->arena, HtmlTag_Sup, str_lit("font-size:0.6rem;line-height:1;"));
     html_append_content(element, sup);

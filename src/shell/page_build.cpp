@@ -157,17 +157,10 @@ static Str address_of(Arena *arena, const PageSite *site, Str local_path)
 
 //- the title
 
-static Str page_title(Arena *arena, const PageDocument *document)
+Str page_title_of(Arena *arena, const PageDocument *document)
 {
-    const ParsedDocument *doc = document->parsed;
-    StrList pieces = {};
-    if (!node_is_nil(doc->title)) {
-        for (MarkupNode *c = doc->title->first_child; !node_is_nil(c); c = c->next) {
-            if (c->node_class != NodeClass_Text || (c->flags & 0x3F00)) continue;
-            str_list_pushf(arena, &pieces, "%S%*s", c->text, (int)min_of<u8>(c->space_after, 36), "");
-        }
-    }
-    Str title = str_list_join_plain(arena, &pieces);
+    // The words of an emphasis are in it too: a title is read whole.
+    Str title = header_title_text(arena, document->parsed->title);
     if (title.size) return title;
     Str name = path_file_name(document->source_path);
     return str_prefix(name, str_find_byte(name, '.', 0));
@@ -375,7 +368,7 @@ PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *do
     HtmlElement *bottom = r.at[ShellRegion_Bottom];
 
     // 2. The title.
-    page.title = page_title(arena, document);
+    page.title = page_title_of(arena, document);
     HtmlElement *title = html_element_from_tag(arena, HtmlTag_Title);
     // The serializer writes text as it stands: a title that holds "<" or
     // "&" is escaped here, or it would open elements in the head.
@@ -501,10 +494,19 @@ PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *do
     if (document->website_index) {
         // Its page is made as any document's is, and its text moves over.
         PageRecord index_page = page_build(arena, site, document->website_index, output_path, variant);
-        HtmlElement *index_b_w = regions_find(index_page.document).at[ShellRegion_BW];
+        PageRegions inner = regions_find(index_page.document);
         HtmlElementList moved = {};
-        html_collect_child_elements(scratch.arena, index_b_w, HtmlCollect_ChildElements, &moved);
-        for (HtmlElementNode *n = moved.first; n; n = n->next) html_append_content(b_w, n->element);
+        html_collect_child_elements(scratch.arena, inner.at[ShellRegion_BW], HtmlCollect_ChildElements, &moved);
+        for (HtmlElementNode *n = moved.first; n; n = n->next) {
+            // Its footnotes join this page's: one region holds the id.
+            if (n->element != inner.at[ShellRegion_Bottom]) {
+                html_append_content(b_w, n->element);
+                continue;
+            }
+            HtmlElementList notes = {};
+            html_collect_child_elements(scratch.arena, n->element, HtmlCollect_ChildElements, &notes);
+            for (HtmlElementNode *m = notes.first; m; m = m->next) html_append_content(bottom, m->element);
+        }
     }
     HtmlElement *left = r.at[ShellRegion_Left];
     for (HtmlElement *e = left; !html_is_none(e); e = html_walk_next(e, left))
@@ -519,7 +521,7 @@ PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *do
 
 static Str escape_source(Arena *arena, Str text) { return html_escape(arena, text, HtmlEscape_Source); }
 
-PageRecord raw_page_build(Arena *arena, const PageSite *site, Str source_text, Str raw_page_path,
+PageRecord raw_page_build(Arena *arena, const PageSite *site, Str title, Str source_text, Str raw_page_path,
                           const PageVariant *variant)
 {
     PageRecord page = {};
@@ -527,6 +529,11 @@ PageRecord raw_page_build(Arena *arena, const PageSite *site, Str source_text, S
     page.output_path = raw_page_path;
     page.document = frame_make(arena, site, variant);
     PageRegions r = regions_find(page.document);
+    // The document's title, as on its page: a page without one is not HTML.
+    page.title = title;
+    HtmlElement *title_element = html_element_from_tag(arena, HtmlTag_Title);
+    html_append_text(arena, title_element, escape_source(arena, title));
+    html_append_content(r.head, title_element);
     html_detach(r.at[ShellRegion_Right]);
     html_detach(r.at[ShellRegion_Left]);
     HtmlElement *b_w = r.at[ShellRegion_BW];
@@ -608,7 +615,8 @@ bool pages_write(Arena *arena, const PageSite *site, const PageDocument *documen
         temp_end(scratch);
 
         scratch = scratch_begin(arena);
-        PageRecord raw = raw_page_build(scratch.arena, site, document->source_text, raw_path, variant);
+        PageRecord raw = raw_page_build(scratch.arena, site, page_title_of(scratch.arena, document), document->source_text,
+                                        raw_path, variant);
         ok = page_emit(arena, scratch.arena, site, raw, warnings, report) && ok;
         scratch_end(scratch);
     }

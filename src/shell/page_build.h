@@ -65,8 +65,13 @@ Str page_raw_source_name(Arena *arena, Str source_path);
 
 PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *document, Str output_path,
                       const PageVariant *variant);
-PageRecord raw_page_build(Arena *arena, const PageSite *site, Str source_text, Str raw_page_path,
+// The raw-source page of a document: `title` is its page's title (every
+// page has one), `source_text` what it shows.
+PageRecord raw_page_build(Arena *arena, const PageSite *site, Str title, Str source_text, Str raw_page_path,
                           const PageVariant *variant);
+// The title a document's pages carry: its title's text, or its file name
+// up to the first "." when it has none.
+Str page_title_of(Arena *arena, const PageDocument *document);
 
 // What pages_write did, for the caller's manifest and figures.
 struct PageWritten {

@@ -403,7 +403,9 @@ HtmlElement *page_shell_apply(Arena *arena, Shell *shell, HtmlElement *document,
         HtmlElement *link = html_element_from_tag(arena, HtmlTag_Link);
         html_set_attribute(arena, link, HtmlAttr_Rel, str_lit("preload"));
         html_set_attribute(arena, link, HtmlAttr_As, str_lit("script"));
-        html_set_attribute(arena, link, HtmlAttr_Src, script_path);
+        // A link names what it preloads by href; a src is ignored, and the
+        // script would be fetched only when the page reaches it.
+        html_set_attribute(arena, link, HtmlAttr_Href, script_path);
         html_append_content(found.head, link);
         HtmlElement *script = html_element_from_tag(arena, HtmlTag_Script);
         html_set_attribute(arena, script, HtmlAttr_Src, script_path);

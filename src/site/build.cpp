@@ -294,22 +294,6 @@ DocumentSummary *doc_summary_copy(Arena *arena, Str path)
     return copy;
 }
 
-// The title as pages and the index show it: each text piece of the title
-// field but the emphasis marks, followed by the blanks recorded after it.
-// (Adding the blanks recorded before a piece as well would double every
-// blank between two words, and dropping the pieces inside an emphasis as
-// well as its marks would drop the emphasised words from the title.)
-static Str summary_title(Arena *arena, const ParsedDocument *doc)
-{
-    if (node_is_nil(doc->title)) return str_empty();
-    StrList pieces = {};
-    for (MarkupNode *c = doc->title->first_child; !node_is_nil(c); c = c->next) {
-        if (c->node_class != NodeClass_Text || (c->flags & NodeFlag_EmphasisMarks)) continue;
-        str_list_pushf(arena, &pieces, "%S%*s", c->name, (int)min_of<u8>(c->space_after, 36), "");
-    }
-    return str_trim(str_list_join_plain(arena, &pieces));
-}
-
 DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, u64 generation)
 {
     // The first valid definition of each number, ascending: numbers are
@@ -322,7 +306,7 @@ DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, u64 g
         by_number[d->number] = d;
         anchor_count += 1;
     }
-    Str title = summary_title(arena, doc);
+    Str title = header_title_text(arena, doc->title);
     u64 size = align_up_pow2(sizeof(DocumentSummary), 16);
     size += align_up_pow2(anchor_count * sizeof(DocumentAnchor), 16);
     size += align_up_pow2(doc->output_paths.node_count * sizeof(Str), 16);

@@ -254,7 +254,7 @@ TEST_F(ShellFixture, TheSharedScriptIsLinkedWithJs)
     start(true, false);
     std::string local = tree_text(arena, page(&html_none));
     std::string script = site.local + "shared/javascript/website/website_shared.js";
-    EXPECT_NE(local.find("<link rel=\"preload\" as=\"script\" src=\"" + script + "\">"), std::string::npos);
+    EXPECT_NE(local.find("<link rel=\"preload\" as=\"script\" href=\"" + script + "\">"), std::string::npos);
     EXPECT_NE(local.find("<script src=\"" + script + "\" defer></script>"), std::string::npos);
     EXPECT_EQ(count_of(local, "data-flag=\"a flag\""), 88u);
 

@@ -53,7 +53,7 @@ std::string replace_all(std::string text, const std::string &from, const std::st
     return text;
 }
 
-// "<title>...</title>" (nothing for a page without one, as raw pages are), a
+// "<title>...</title>" (nothing for a page without one), a
 // line break, then the body from "<body>" to the end.
 std::string title_and_body(const std::string &page)
 {
