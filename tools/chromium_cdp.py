@@ -19,7 +19,7 @@ import time
 
 import websocket
 
-DESKTOP = (1440, 900, False)
+DESKTOP = (1280, 900, False)
 SMARTPHONE = (390, 844, True)
 
 START_SECONDS = 30

@@ -3,7 +3,7 @@
 
     screenshots.py PAGES_FOLDER OUT_FOLDER
 
-Desktop pages are taken at 1440x900, smartphone pages (*_smartphone.html)
+Desktop pages are taken at 1280x900, smartphone pages (*_smartphone.html)
 at 390x844. Each picture is named after the page's path below the folder,
 slashes turned into "__". What failed to load is printed, not fatal: the
 pictures are for looking at.

@@ -989,9 +989,13 @@ static u64 blanks_before(const MarkupNode *run, const RenderFrame *pf)
     return shown ? min_of<u64>(run->space_before, max_run_blanks) : 0;
 }
 
+// An anchor ("[#4]_") shows nothing: the blank the author put before it
+// only set it apart in the source, so "word [#4]_." reads "word." and
+// "word [#4]_ next" shows the one blank after the anchor.
 static u64 blanks_after(const MarkupNode *node)
 {
-    return node_is_nil(node->next) ? 0 : min_of<u64>(node->space_after, max_run_blanks);
+    if (node_is_nil(node->next) || node_is_element(node->next, MarkupKind_InternalLink)) return 0;
+    return min_of<u64>(node->space_after, max_run_blanks);
 }
 
 // Renders one text run; returns the element its (unexpected) children go into.
@@ -1115,12 +1119,11 @@ static HtmlElement *render_text(RenderState *s, MarkupNode *run, RenderFrame *pf
 
 // The blanks after an element (a link, a code span, a reference), where the
 // words after it continue its line: the next run does not show them. An
-// anchor ("[#4]_") shows nothing, and neither do the blanks after it: the
-// run before it has shown the one blank between the words around it.
+// anchor that opens its line has nothing before it to set apart.
 static void element_blanks_after(RenderState *s, MarkupNode *node, RenderFrame *pf)
 {
     if (node->node_class != NodeClass_Element || !is_element(pf->element)) return;
-    if (node->kind == MarkupKind_InternalLink) return;
+    if (node->kind == MarkupKind_InternalLink && node_is_nil(node->prev)) return;
     u64 blanks = blanks_after(node);
     if (blanks) queue_text(s, pf->element, str(blank_run, blanks), false);
 }

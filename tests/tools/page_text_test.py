@@ -180,10 +180,11 @@ def strip_markup(text, picture_exists=lambda path: True):
                 continue
             i += m.end()
             if m.group(1) == "#" and text.startswith("_", i):
-                # An anchor shows nothing, nor the blank after it.
+                # An anchor shows nothing, nor the blank that set it apart
+                # from the word before it.
                 i += 1
-                if text.startswith(" ", i):
-                    i += 1
+                while out and out[-1] == " ":
+                    out.pop()
             elif m.group(1) == "#" and text.startswith("(", i):
                 close = text.find(")", i)
                 out.append(strip_markup(text[i + 1:close]) or "")
