@@ -89,11 +89,17 @@ static bool is_inside(HtmlElement *node, HtmlElement *ancestor)
     return false;
 }
 
-static void clear_content(HtmlElement *element)
+// Empties an element but for its child with the id `keep` (none: all go).
+static void clear_content(HtmlElement *element, Str keep)
 {
     HtmlElement *content = html_content_node(element);
     if (!html_is_text(content) || html_nearest_element(content) != element) return;
-    while (!html_is_none(content->first_child)) html_detach(content->first_child);
+    for (HtmlElement *c = content->first_child, *next = &html_none; !html_is_none(c); c = next) {
+        next = c->next;
+        HtmlAttribute *id = c->type == HtmlNode_Element ? html_get_attribute(c, HtmlAttr_Id) : &html_attribute_none;
+        bool kept = keep.size && !html_attribute_is_none(id) && id->values.first && str_eq(id->values.first->string, keep);
+        if (!kept) html_detach(c);
+    }
 }
 
 struct PageRegions {
@@ -474,8 +480,10 @@ PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *do
         return page;
     }
 
-    // 13. The site's index page.
-    clear_content(top_left);
+    // 13. The site's index page. Its top left shows no document context;
+    // the smartphone page's menu lives there and stays, or a phone visitor
+    // of the home page could go nowhere.
+    clear_content(top_left, str_lit("menu"));
     HtmlElementList children = {};
     html_collect_child_elements(scratch.arena, b_w, HtmlCollect_ChildElements, &children);
     HtmlElement *group = &html_none;
@@ -537,9 +545,16 @@ PageRecord raw_page_build(Arena *arena, const PageSite *site, Str title, Str sou
     html_detach(r.at[ShellRegion_Right]);
     html_detach(r.at[ShellRegion_Left]);
     HtmlElement *b_w = r.at[ShellRegion_BW];
-    html_set_attribute(arena, b_w, HtmlAttr_Style, str_lit("margin:0;"));
+    // The source starts below the fixed top bar and may use the whole width
+    // (the page has no side columns); a line longer than the screen wraps,
+    // as a phone could not scroll to its end.
+    f64 top = variant ? variant->content_top_margin : 0;
+    html_set_attribute(arena, b_w, HtmlAttr_Style,
+                       str_pushf(arena, "margin:%.1fvh 0 0 0;max-width:100%%;min-width:100%%;width:100%%;", top));
     HtmlElement *pre = html_element_from_tag(arena, HtmlTag_Pre);
-    html_set_attribute(arena, pre, HtmlAttr_Style, str_lit("font-family:'Source Code Pro';font-size:0.8rem;"));
+    html_set_attribute(arena, pre, HtmlAttr_Style,
+                       str_lit("font-family:'Source Code Pro';font-size:0.8rem;max-width:100%;box-sizing:border-box;"
+                               "white-space:pre-wrap !important;overflow-wrap:anywhere;"));
     if (escaped.size) html_append_text(arena, pre, escaped);
     html_append_content(b_w, pre);
 

@@ -198,7 +198,9 @@ void layout_css(Arena *arena, StrList *css, const PageVariant *v)
     if (!phone) {
         str_list_pushf(arena, css, "#%S{padding:%.1fvh %.1fvw;height:%.1fvh;max-height:%.1fvh;min-height:%.1fvh;min-width:%.1fvw;width:%.1fvw;box-sizing:border-box;position:fixed;top:0;display:flex;flex-direction:row;align-self:stretch;z-index:1;background-color:white;}",
                        top_left, 1.0, 0.0, S32, S32, S32, S30, S30);
-        str_list_pushf(arena, css, "#%S{padding:%.1fvh %.1fvw;background-color:white;height:%.1fvh;max-height:%.1fvh;min-height:%.1fvh;left:%.1fvw;box-sizing:border-box;position:fixed;top:0;display:flex;flex-direction:row;align-self:stretch;z-index:1;padding:0.1rem;}",
+        // Reaching the right edge, so the top bar's white runs the width of
+        // the screen whatever the icons in it take.
+        str_list_pushf(arena, css, "#%S{padding:%.1fvh %.1fvw;background-color:white;height:%.1fvh;max-height:%.1fvh;min-height:%.1fvh;left:%.1fvw;right:0;box-sizing:border-box;position:fixed;top:0;display:flex;flex-direction:row;align-self:stretch;z-index:1;padding:0.1rem;}",
                        top_right, 1.0, 0.0, S34, S34, S34, S35 + S30);
         str_list_pushf(arena, css, "#%S{padding:%.1fvh %.1fvw;height:%.1fvh;max-height:%.1fvh;min-height:%.1fvh;min-width:%.1fvw;width:%.1fvw;max-width:%.1fvw;left:%.1fvw;box-sizing:border-box;position:fixed;top:0;border-bottom:0.1rem solid #bfbcbc;background-color:white;}",
                        top_middle, 1.0, 0.0, S36, S36, S36, S35, S35, S35, S30);

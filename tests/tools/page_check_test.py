@@ -93,7 +93,7 @@ class PageCheckTest(unittest.TestCase):
         # The icon character is drawn by IconFont, not by a fallback face.
         self.assertEqual(opened.evaluate(
             "[...document.fonts].filter(f => f.family.includes('IconFont')).map(f => f.status)"), ["loaded"])
-        self.assertEqual(opened.evaluate("innerWidth"), 1440)
+        self.assertEqual(opened.evaluate("innerWidth"), 1280)
 
     def test_missing_font_file_is_reported(self):
         head = ("<style>@font-face{font-family:'Body';src:url('../shared/fonts/Body.woff2') format('woff2');}"
