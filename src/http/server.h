@@ -1,11 +1,12 @@
 // http/server.h: the preview server: the published folders over HTTP, with
 // live reload.
 //
-// Built on GNU libmicrohttpd, which only this file's .cpp includes. One
-// internal polling thread hands connections to a small pool of threads that
-// never block on a client: a slow or stalled client costs a socket, not a
-// thread, and nothing here takes a lock the site build holds, so clients
-// can never hold up a build.
+// Built on GNU libmicrohttpd (http/microhttpd/, Linux); the Windows build
+// has no server yet (http/win32/server_none.cpp). One internal polling
+// thread hands connections to a small pool of threads that never block on a
+// client: a slow or stalled client costs a socket, not a thread, and nothing
+// here takes a lock the site build holds, so clients can never hold up a
+// build.
 //
 // Safe by default: GET and HEAD only (anything else gets 405); a request
 // path is percent-decoded by this code, not the library, and refused with

@@ -352,7 +352,7 @@ static HttpResponse request_once(HttpSession *session, Arena *arena, Str address
         }
     }
     response.failure = http_failure_from_winhttp(error);
-    response.curl_code = (u32)error;   // the engine's own code
+    response.engine_code = (u32)error;   // the engine's own code
     if (response.failure != HttpFailure_None) {
         response.head = str_empty();
         response.body = str_empty();
@@ -424,27 +424,4 @@ HttpResponse http_request(HttpSession *session, Arena *arena, Str address, Str b
     response.address = str_copy(arena, address);
     response.elapsed_ms = (now_us() - start_us) / 1000;
     return response;
-}
-
-//- heads
-
-u64 http_retry_after_ms(Str lines)
-{
-    Str value = http_head_field(lines, str_lit("Retry-After"));
-    if (value.size == 0) return u64_max;
-    bool digits = true;
-    for (u64 i = 0; i < value.size; i += 1) digits = digits && char_is_digit((u8)value.str[i]);
-    if (digits) return value.size > 9 ? u64_max : u64_from_str(value, 10) * 1000;
-    ArenaTemp scratch = scratch_begin(nullptr, 0);
-    Str16 wide = str16_from_str(scratch.arena, value);
-    SYSTEMTIME when_time;
-    bool read = wide.str && WinHttpTimeToSystemTime((LPCWSTR)wide.str, &when_time);
-    scratch_end(scratch);
-    if (!read) return u64_max;
-    FILETIME when, now;
-    if (!SystemTimeToFileTime(&when_time, &when)) return u64_max;
-    GetSystemTimeAsFileTime(&now);
-    u64 w = ((u64)when.dwHighDateTime << 32) | when.dwLowDateTime;
-    u64 n = ((u64)now.dwHighDateTime << 32) | now.dwLowDateTime;
-    return w <= n ? 0 : (w - n) / 10000 / 1000 * 1000;
 }

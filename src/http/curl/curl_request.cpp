@@ -1,13 +1,10 @@
-// http/http_request.cpp: the request engine on libcurl (Linux); Windows has
-// its own on WinHTTP (http/win32/).
-#include "http/http_request.h"
+// http/curl/curl_request.cpp: the request engine on libcurl (Linux).
+#include "http/curl/curl_transfer.h"
 
-#include <ctime>
 #include <mutex>
 #include <curl/curl.h>
 
 #include "os/platform.h"
-
 
 //- failure kinds
 
@@ -244,12 +241,12 @@ HttpResponse http_transfer_end(HttpTransfer *t, Arena *arena, int curl_code)
     response.elapsed_ms = (end_us - t->start_us) / 1000;
     if (t->setup_failure) {
         response.failure = t->setup_failure;
-        response.curl_code = CURLE_FAILED_INIT;
+        response.engine_code = CURLE_FAILED_INIT;
         return response;
     }
     // Ending the read at the head is our own doing, not a fault.
     if (curl_code == CURLE_WRITE_ERROR && t->head_done && !t->read_body) curl_code = CURLE_OK;
-    response.curl_code = (u32)curl_code;
+    response.engine_code = (u32)curl_code;
     response.failure = http_failure_from_curl(curl_code);
     CURL *easy = (CURL *)t->easy;
     char *final_address = nullptr;
@@ -328,21 +325,4 @@ bool http_address_origin(Arena *arena, Str address, Str *out_origin, Str *out_ho
     }
     curl_url_cleanup(url);
     return ok;
-}
-
-//- heads
-
-u64 http_retry_after_ms(Str lines)
-{
-    Str value = http_head_field(lines, str_lit("Retry-After"));
-    if (value.size == 0) return u64_max;
-    bool digits = true;
-    for (u64 i = 0; i < value.size; i += 1) digits = digits && char_is_digit((u8)value.str[i]);
-    if (digits) return value.size > 9 ? u64_max : u64_from_str(value, 10) * 1000;
-    ArenaTemp scratch = scratch_begin(nullptr, 0);
-    time_t when = curl_getdate(str_cstring(scratch.arena, value), nullptr);
-    scratch_end(scratch);
-    if (when == (time_t)-1) return u64_max;
-    time_t now = time(nullptr);
-    return when <= now ? 0 : (u64)(when - now) * 1000;
 }

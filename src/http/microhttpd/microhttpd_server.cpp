@@ -1,4 +1,5 @@
-// http/server.cpp: the preview server on libmicrohttpd.
+// http/microhttpd/microhttpd_server.cpp: the preview server on libmicrohttpd
+// (Linux); the decisions without a socket are in http/server_paths.cpp.
 #include "http/server.h"
 
 #include "os/platform.h"
