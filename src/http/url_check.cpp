@@ -99,6 +99,7 @@ u32 url_check_submit(UrlCheckService *s, Str address)
 
     // Two submitters may both get here: the second look under the exclusive
     // lock lets only one of them create or renew the entry and queue it.
+    if (s->config.between_looks) s->config.between_looks(s->config.user, address);
     bool too_long = address.size > url_check_address_limit(s);
     bool queue_it = false;
     srw_lock_exclusive(stripe->slim);

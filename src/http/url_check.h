@@ -41,6 +41,9 @@ struct UrlCheckConfig {
     u64 success_max_age_ms;       // 0: a day
     void (*on_result)(void *user, Str address);   // may be null
     void *user;
+    // Tests only: called by a submitter that did not find the address, before
+    // it looks again under the exclusive lock, so a test can hold it there.
+    void (*between_looks)(void *user, Str address);
 };
 
 extern const Str url_check_default_probe;

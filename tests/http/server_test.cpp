@@ -40,10 +40,11 @@ struct ServedSite {
         local = base + "/local/";
         for (const char *folder : {"local", "local/html", "local/html/docs", "local/shared", "local/shared/css",
                                    "local/shared/fonts", "local/assets", "local/assets/images", "local/html/shared",
-                                   "local/html/shared/css"})
+                                   "local/html/shared/css", "local/hxml"})
             mkdir((base + "/" + folder).c_str(), 0755);
         write_file(base + "/secret.txt", "SECRET-BYTES");
         write_file(local + "secret.txt", "SECRET-BYTES");
+        write_file(local + "hxml/secret.txt", "SECRET-BYTES");   // beside html/, a name as long
         write_file(local + "html/index.html", "<html><head><title>Home</title></head><body><p>home</p></body></html>");
         write_file(local + "html/docs/index.html", "<html><body>docs</body></html>");
         write_file(local + "html/.wyn_manifest", "manifest");
@@ -56,6 +57,7 @@ struct ServedSite {
         symlink((base + "/secret.txt").c_str(), (local + "html/out.html").c_str());
         symlink(base.c_str(), (local + "html/up").c_str());
         symlink((local + "html/index.html").c_str(), (local + "html/alias.html").c_str());
+        symlink((local + "hxml/secret.txt").c_str(), (local + "html/sibling.html").c_str());
 
         HttpServerConfig config = {};
         config.live_reload = live_reload;
@@ -221,6 +223,7 @@ TEST(Server, RefusesEveryTraversalForm)
         "/index.html%00.png",
         "/%00",
         "/out.html",
+        "/sibling.html",
         "/up/secret.txt",
         "/up/local/secret.txt",
         "/.wyn_manifest",

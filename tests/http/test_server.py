@@ -16,10 +16,12 @@ Paths (the query string is ignored unless named):
     /hang               reads the request, never answers
     /busy?after=N       429 with Retry-After: N on its first request, 200 afterwards
     /slow?ms=N          200 after N milliseconds
+    /hold               200, but only once /__release was asked
     /__stats            JSON: requests per path (with query), the most
                         connections each local address served at once
                         ("most") and all addresses together ("all")
-    /__reset            forgets the statistics
+    /__release          lets every held request go, and those after it
+    /__reset            forgets the statistics, holds again
 Every answer closes its connection. Statistics leave out /__ paths.
 """
 import argparse
@@ -35,6 +37,7 @@ requests = {}        # path with query -> count
 open_now = {}        # local address -> connections being served
 open_most = {}       # local address -> highest count seen
 busy_seen = set()
+released = None      # asyncio.Event, made inside the loop
 total = {"now": 0, "most": 0}   # connections being served on all addresses
 
 
@@ -113,17 +116,24 @@ async def serve(reader, writer):
             else:
                 busy_seen.add(target)
                 reply = answer(429, "Too Many Requests", extra="Retry-After: %s\r\n" % query.get("after", ["1"])[0])
+        elif path == "/hold":
+            await released.wait()
+            reply = answer(200, "OK", b"fine\n")
         elif path == "/slow":
             await asyncio.sleep(int(query.get("ms", ["100"])[0]) / 1000)
             reply = answer(200, "OK", b"fine\n")
         elif path == "/__stats":
             body = json.dumps({"requests": requests, "most": open_most, "all": total["most"]}).encode()
             reply = answer(200, "OK", body, "Content-Type: application/json\r\n")
+        elif path == "/__release":
+            released.set()
+            reply = answer(200, "OK")
         elif path == "/__reset":
             requests.clear()
             open_most.clear()
             total["most"] = total["now"]
             busy_seen.clear()
+            released.clear()
             reply = answer(200, "OK")
         else:
             reply = answer(404, "Not Found")
@@ -150,6 +160,8 @@ async def main():
     parser.add_argument("--cert-dir", required=True)
     parser.add_argument("--hosts", type=int, default=1, help="HTTPS on 127.0.0.1 up to 127.0.0.N")
     args = parser.parse_args()
+    global released
+    released = asyncio.Event()
     cert, key = make_certificate(args.cert_dir, args.hosts)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert, key)
