@@ -10,7 +10,8 @@
 //   failure) and redirects are followed, at most `max_redirects` of them;
 // - limits: resolving and connecting together within resolve_ms + connect_ms
 //   (the threaded resolver lets that limit cut a hanging look-up short), no
-//   byte moving for stall_ms (whole seconds), the whole call within total_ms;
+//   byte of the request or the response (its head too) moving for stall_ms,
+//   the whole call within total_ms;
 // - without the read-body flag, reading stops once the final status line and
 //   headers are in, and that counts as success: a page that trickles its body
 //   is still reachable.
@@ -53,7 +54,7 @@ enum HttpFailure : u32 {
 struct HttpLimits {
     u64 resolve_ms;       // 2,000
     u64 connect_ms;       // 5,000
-    u64 stall_ms;         // 2,000; rounded up to whole seconds
+    u64 stall_ms;         // 2,000; noticed within about a second more
     u64 total_ms;         // 15,000: the whole call, redirects included
     u32 max_redirects;    // 10
 };

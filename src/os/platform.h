@@ -224,3 +224,7 @@ FolderChangeList folder_watch_read(FolderWatch *watch, Arena *arena);   // [back
 // (on `arena`). `out_port` receives the port actually bound.
 s64 net_listen(Arena *arena, Str address, u16 port, u16 *out_port, Str *error);   // [backend]
 void net_close(s64 socket);                                                     // [backend]
+// The bytes a connected TCP socket has received so far (TLS records and
+// all), which tells a slow peer from a silent one; 0 where the system does
+// not count them.
+u64 net_bytes_received(s64 socket);                                             // [backend]

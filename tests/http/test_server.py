@@ -11,7 +11,10 @@ Paths (the query string is ignored unless named):
     /missing            404
     /redirect?to=PATH   302 to PATH
     /loop               302 to /loop
-    /trickle-head       status line, then one header byte a second, for ever
+    /trickle-head?ms=N[&end=K]
+                        the head a byte every N milliseconds (1000): with
+                        end, a whole head with K bytes of padding; without,
+                        header bytes for ever
     /trickle-body       full head, then one body byte a second, for ever
     /hang               reads the request, never answers
     /busy?after=N       429 with Retry-After: N on its first request, 200 afterwards
@@ -26,6 +29,7 @@ Every answer closes its connection. Statistics leave out /__ paths.
 """
 import argparse
 import asyncio
+import itertools
 import json
 import os
 import ssl
@@ -96,11 +100,18 @@ async def serve(reader, writer):
         elif path == "/loop":
             reply = answer(302, "Found", extra="Location: /loop\r\n")
         elif path == "/trickle-head":
-            writer.write(b"HTTP/1.1 200 OK\r\n")
-            while True:
-                await asyncio.sleep(1)
-                writer.write(b"X")
+            pace = int(query.get("ms", ["1000"])[0]) / 1000
+            end = query.get("end")
+            head = b"HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\nX-Slow: "
+            if end:
+                head += b"x" * int(end[0]) + b"\r\n\r\n"
+            for k in itertools.count():
+                writer.write(head[k:k + 1] or b"x")
                 await writer.drain()
+                if end and k + 1 == len(head):
+                    break
+                await asyncio.sleep(pace)
+            return
         elif path == "/trickle-body":
             writer.write(b"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nConnection: close\r\n\r\n")
             while True:

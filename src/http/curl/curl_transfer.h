@@ -25,6 +25,14 @@ struct HttpTransfer {
     b32 follow;
     b32 read_body;
     b32 head_done;            // the final head is complete
+    // The stall check (on_progress):
+    b32 connecting;           // this hop is not connected yet: the connect limit rules
+    b32 stalled;              // ended by the check
+    u64 pretransfer_us;       // libcurl's pre-transfer time when this hop connected
+    u64 sent;                 // request bytes gone out
+    u64 received;             // bytes the sockets have received
+    s64 sockets[4];           // the transfer's open sockets; -1: none
+    u64 moved_us;             // when the last byte moved either way
     u64 head_size;
     char head[http_head_capacity];
 };

@@ -211,6 +211,21 @@ bool http_address_origin(Arena *arena, Str address, Str *out_origin, Str *out_ho
 
 //- requests
 
+// Windows waits WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT for the whole
+// response head, beside the receive time-out for each wait for more bytes:
+// a head that comes slowly but steadily must get the rest of the overall
+// limit, not the stall limit. Wine's WinHTTP waits that long for each
+// receive of the head instead, so there it is the stall limit, and a head
+// that keeps trickling is ended by the overall limit only once it is whole.
+static bool running_under_wine(void)
+{
+    static const bool wine = [] {
+        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll && GetProcAddress(ntdll, "wine_get_version");
+    }();
+    return wine;
+}
+
 // Header lines for WinHttpAddRequestHeaders: "Name: value\r\n" each.
 static Str request_headers(Arena *arena, const HttpRequest *request)
 {
@@ -297,7 +312,8 @@ static HttpResponse request_once(HttpSession *session, Arena *arena, Str address
         // the session's down to its requests.
         int stall = (int)min_of<u64>(limits.stall_ms, total_ms);
         WinHttpSetTimeouts(handle, (int)limits.resolve_ms, (int)limits.connect_ms, stall, stall);
-        DWORD response_ms = (DWORD)stall;
+        u64 spent_ms = (now_us() - start_us) / 1000;
+        DWORD response_ms = running_under_wine() ? (DWORD)stall : (DWORD)(spent_ms < total_ms ? total_ms - spent_ms : 1);
         WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_ms, sizeof(response_ms));
         // Redirects are followed by http_request, one request each, so every
         // hop gets the same checks (and a ca_file) as the first.
