@@ -118,6 +118,7 @@ TEST(ServerPaths, TriesTheRootsInOrder)
     EXPECT_EQ(as_string(http_request_file(arena, &config, str_lit("/alias.html"))), real_local + "/html/index.html");
     EXPECT_EQ(http_request_file(arena, &config, str_lit("/out.html")).size, 0u);
     EXPECT_EQ(http_request_file(arena, &config, str_lit("/missing.html")).size, 0u);
+    EXPECT_EQ(http_request_file(arena, &config, str_lit("/index.html?a=%00")).size, 0u);
     arena_release(arena);
 }
 
@@ -202,8 +203,9 @@ TEST(Server, AnswersHeadWithoutABodyAndRefusesOtherMethods)
 
 TEST(Server, RefusesEveryTraversalForm)
 {
+    using namespace std::string_literals;
     ServedSite site;
-    const char *forms[] = {
+    const std::string forms[] = {
         "/../secret.txt",
         "/../../secret.txt",
         "/docs/../../secret.txt",
@@ -222,6 +224,11 @@ TEST(Server, RefusesEveryTraversalForm)
         "/C:/Windows/win.ini",
         "/index.html%00.png",
         "/%00",
+        "/?%00",
+        "/\0"s,                       // the library cuts its C string there
+        "/index.html\0.png"s,
+        "/docs/\0/../../secret.txt"s,
+        "/?a=\0"s,
         "/out.html",
         "/sibling.html",
         "/up/secret.txt",
@@ -236,14 +243,48 @@ TEST(Server, RefusesEveryTraversalForm)
         "http://127.0.0.1/../secret.txt",
         "*",
     };
-    for (const char *form : forms) {
+    for (const std::string &form : forms) {
         HttpReply reply = http_fetch(site.port, form);
-        EXPECT_TRUE(reply.status == 404 || reply.status == 400) << form << " got " << reply.status;
+        EXPECT_EQ(reply.status, 404) << form;
         EXPECT_EQ(reply.body.find("SECRET"), std::string::npos) << form;
         EXPECT_EQ(reply.body.find("root:"), std::string::npos) << form;
     }
-    // The server still serves after all of that.
+    // The server still serves after all of that, a query too.
     EXPECT_EQ(http_fetch(site.port, "/index.html").status, 200);
+    EXPECT_EQ(http_fetch(site.port, "/index.html?v=2&x=%41").status, 200);
+}
+
+TEST(Server, SaysWhyItCouldNotStart)
+{
+    // A port a test socket listens on.
+    int held = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(held, (sockaddr *)&address, size), 0);
+    ASSERT_EQ(listen(held, 1), 0);
+    getsockname(held, (sockaddr *)&address, &size);
+    struct Case { Str bind; u16 port; u32 failure; } cases[] = {
+        {str_lit("127.0.0.1"), ntohs(address.sin_port), HttpServerFailure_AddressInUse},
+        {str_lit("192.0.2.1"), 0, HttpServerFailure_AddressNotAvailable},   // a documentation address, not ours
+        {str_lit("not-an-address"), 0, HttpServerFailure_Other},
+        {str_lit("127.0.0.1"), 0, HttpServerFailure_None},
+    };
+    Arena *arena = arena_alloc();
+    for (const Case &c : cases) {
+        HttpServerConfig config = {};
+        config.bind_address = c.bind;
+        config.port = c.port;
+        Str error = {};
+        u32 failure = 99;
+        HttpServer *server = http_server_start(arena, &config, &error, &failure);
+        EXPECT_EQ(failure, c.failure) << as_string(c.bind) << " " << c.port << ": " << as_string(error);
+        EXPECT_EQ(server != nullptr, c.failure == HttpServerFailure_None) << as_string(c.bind);
+        http_server_stop(server);
+    }
+    close(held);
+    arena_release(arena);
 }
 
 TEST(Server, ListsNoFolder)

@@ -15,8 +15,9 @@
 #include <linux/tcp.h>   // glibc's netinet/tcp.h lacks tcpi_bytes_received
 #endif
 
-s64 net_listen(Arena *arena, Str address, u16 port, u16 *out_port, Str *error)
+s64 net_listen(Arena *arena, Str address, u16 port, u16 *out_port, Str *error, u32 *out_failure)
 {
+    if (out_failure) *out_failure = NetListen_Other;
     ArenaTemp scratch = scratch_begin(arena);
     const char *text = str_copy(scratch.arena, address).str;
     struct sockaddr_storage storage;
@@ -48,6 +49,8 @@ s64 net_listen(Arena *arena, Str address, u16 port, u16 *out_port, Str *error)
     int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (bind(fd, (struct sockaddr *)&storage, length) != 0 || listen(fd, 128) != 0) {
+        if (out_failure && errno == EADDRINUSE) *out_failure = NetListen_AddressInUse;
+        if (out_failure && errno == EADDRNOTAVAIL) *out_failure = NetListen_AddressNotAvailable;
         if (error) *error = str_copy(arena, str_from_cstring(strerror(errno)));
         close(fd);
         return -1;
@@ -57,6 +60,7 @@ s64 net_listen(Arena *arena, Str address, u16 port, u16 *out_port, Str *error)
     if (out_port && getsockname(fd, (struct sockaddr *)&bound, &bound_length) == 0)
         *out_port = ntohs(bound.ss_family == AF_INET6 ? ((struct sockaddr_in6 *)&bound)->sin6_port
                                                       : ((struct sockaddr_in *)&bound)->sin_port);
+    if (out_failure) *out_failure = NetListen_Ok;
     return fd;
 }
 
