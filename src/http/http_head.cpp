@@ -43,10 +43,13 @@ HttpHead http_parse_head(Str text)
     head.version = str_prefix(rest, blank);
     Str after = str_skip(rest, blank + 1);
     Str code = str_prefix(after, str_find_byte(after, ' ', 0));
+    // A status is three digits, or there is none.
     u32 status = 0;
-    for (u64 i = 0; i < code.size && char_is_digit((u8)code.str[i]) && status < 100000; i += 1)
+    for (u64 i = 0; i < code.size && char_is_digit((u8)code.str[i]); i += 1)
         status = status * 10 + (u32)(code.str[i] - '0');
-    head.status = status;
+    bool digits = code.size == 3 && char_is_digit((u8)code.str[0]) && char_is_digit((u8)code.str[1]) &&
+                  char_is_digit((u8)code.str[2]);
+    head.status = digits && status >= 100 ? status : 0;
     return head;
 }
 

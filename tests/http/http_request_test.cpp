@@ -24,10 +24,11 @@ TEST(HttpHead, ReadsStatusVersionAndLines)
     EXPECT_EQ(http_retry_after_ms(h.lines), 7000u);
 }
 
-TEST(HttpHead, WithoutAStatusLineThereIsNoStatus)
+TEST(HttpHead, WithoutAStatusLineOrCodeThereIsNoStatus)
 {
-    EXPECT_EQ(http_parse_head(str_empty()).status, 0u);
-    EXPECT_EQ(http_parse_head(str_lit("garbage\r\nA: b\r\n")).status, 0u);
+    for (Str head : {str_empty(), str_lit("garbage\r\nA: b\r\n"), str_lit("HTTP/1.1 40*4 x"), str_lit("HTTP/1.1 2000 x"),
+                     str_lit("HTTP/1.1 099 x")})
+        EXPECT_EQ(http_parse_head(head).status, 0u) << s(head);
     EXPECT_EQ(s(http_parse_head(str_lit("HTTP/2 200")).version), "2");
     EXPECT_EQ(http_parse_head(str_lit("HTTP/2 200")).status, 200u);
 }
