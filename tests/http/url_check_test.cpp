@@ -69,39 +69,29 @@ struct UrlCheckTest : ::testing::Test {
 
 //- the start-up probe
 
-TEST_F(UrlCheckTest, AProbeThatGetsAnAnswerFindsTheNetwork)
+TEST_F(UrlCheckTest, TheProbeTellsWhetherTheNetworkIsUsable)
 {
     start_server();
-    std::string probe = server->https("/echo");
-    config.probe = 1;
-    config.probe_address = as_str(probe);
-    UrlCheckStart start = start_service();
-    EXPECT_TRUE(start.probed);
-    EXPECT_TRUE(start.network_usable);
-    EXPECT_EQ(start.probe_status, 200u);
-    EXPECT_EQ(start.warning.size, 0u);
+    std::string answers = server->https("/echo"), silent = "https://127.0.0.1:" + std::to_string(closed_port()) + "/";
+    struct Case { b32 probe; std::string address; b32 usable; u32 status, failure; const char *warning; } cases[] = {
+        {1, answers, 1, 200, 0, ""},
+        {1, silent, 0, 0, HttpFailure_Connection,
+         "wanted to check uris but no network connection found, uris checks skipped."},
+        {0, silent, 1, 0, 0, ""},   // without URL checks, no probe is sent
+    };
+    for (const Case &c : cases) {
+        config.probe = c.probe;
+        config.probe_address = as_str(c.address);
+        UrlCheckStart start = start_service();
+        EXPECT_EQ(start.probed, c.probe);
+        EXPECT_EQ(start.network_usable, c.usable) << c.address;
+        EXPECT_EQ(start.probe_status, c.status);
+        EXPECT_EQ(start.probe_failure, c.failure);
+        EXPECT_EQ(s(start.warning), c.warning);
+        url_check_stop(service);
+        service = nullptr;
+    }
     EXPECT_EQ(requests_of("/echo"), 1);
-}
-
-TEST_F(UrlCheckTest, AProbeWithoutAnAnswerGivesTheNoNetworkWarning)
-{
-    std::string probe = "https://127.0.0.1:" + std::to_string(closed_port()) + "/";
-    config.probe = 1;
-    config.probe_address = as_str(probe);
-    UrlCheckStart start = start_service();
-    EXPECT_FALSE(start.network_usable);
-    EXPECT_EQ(start.probe_failure, (u32)HttpFailure_Connection);
-    EXPECT_EQ(s(start.warning), "wanted to check uris but no network connection found, uris checks skipped.");
-}
-
-TEST_F(UrlCheckTest, WithoutUrlChecksNoProbeIsSent)
-{
-    std::string probe = "https://127.0.0.1:" + std::to_string(closed_port()) + "/";
-    config.probe_address = as_str(probe);
-    UrlCheckStart start = start_service();
-    EXPECT_FALSE(start.probed);
-    EXPECT_TRUE(start.network_usable);
-    EXPECT_EQ(start.warning.size, 0u);
 }
 
 //- results
@@ -148,26 +138,6 @@ TEST_F(UrlCheckTest, PendingMeansNoResultYetAndNothingElse)
     EXPECT_EQ(failed.status, 0u);
     EXPECT_NE(failed.failure, 0u);
     EXPECT_FALSE(wait_result(slow).pending);
-}
-
-TEST_F(UrlCheckTest, AnAddressIsRequestedOnceHoweverOftenItIsSubmitted)
-{
-    start_server();
-    start_service();
-    std::string a = server->https("/ok?a"), b = server->https("/missing?b");
-    EXPECT_EQ(url_check_submit(service, as_str(a)), (u32)UrlSubmit_Queued);
-    EXPECT_EQ(url_check_submit(service, as_str(b)), (u32)UrlSubmit_Queued);
-    for (int i = 0; i < 20; i += 1) {
-        EXPECT_EQ(url_check_submit(service, as_str(a)), (u32)UrlSubmit_Known);
-        EXPECT_EQ(url_check_submit(service, as_str(b)), (u32)UrlSubmit_Known);
-    }
-    wait_result(a);
-    wait_result(b);
-    for (int i = 0; i < 5; i += 1) EXPECT_EQ(url_check_submit(service, as_str(a)), (u32)UrlSubmit_Known);
-    sleep_ms(100);   // room for a wrong second request to show up in the counts
-    EXPECT_EQ(requests_of("/ok?a"), 1);
-    EXPECT_EQ(requests_of("/missing?b"), 1);
-    EXPECT_EQ(results.load(), 2);
 }
 
 TEST_F(UrlCheckTest, RetryAfterIsHonouredOnceWithinTheOverallLimit)
