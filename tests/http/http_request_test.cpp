@@ -163,6 +163,7 @@ TEST_F(HttpRequestTest, SlowServersEndAtTheRightLimit)
     // The session waits 1 s for the next byte and 4 s for the whole call.
     struct Case { const char *path; u64 limit_ms; u32 failure; u64 at_least_ms, below_ms; } cases[] = {
         {"/hang", 0, HttpFailure_Timeout, 900, 3500},         // nothing comes: the stall limit
+        {"/redirect?to=/hang", 0, HttpFailure_Timeout, 900, 3500},   // after a redirect too
         {"/trickle-body", 0, HttpFailure_None, 0, 900},       // the head is the answer; the body is not awaited
         // A head that comes a byte at a time is progress, not a stall, ...
         {"/trickle-head?ms=30&end=8", 0, HttpFailure_None, 1500, 3500},
