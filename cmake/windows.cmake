@@ -3,11 +3,9 @@
 # compiler, xxHash's header (compiled in, no library), GoogleTest's sources.
 
 list(FILTER WYN_SOURCES EXCLUDE REGEX "/src/os/posix/")
-# libcurl stays on Linux: the request engine here is WinHTTP (http/win32/).
-list(FILTER WYN_SOURCES EXCLUDE REGEX "/src/http/http_request\\.cpp$")
-# The preview server is built on libmicrohttpd, Linux only for now:
-# http/win32/server_none.cpp stands in for it.
-list(FILTER WYN_SOURCES EXCLUDE REGEX "/src/http/server\\.cpp$")
+# libcurl and libmicrohttpd stay on Linux: the HTTP engine here is WinHTTP,
+# and http/win32/server_none.cpp stands in for the preview server.
+list(FILTER WYN_SOURCES EXCLUDE REGEX "/src/http/(curl|microhttpd)/")
 
 # xxHash from its header alone; the header is copied so that no other file of
 # the build system's /usr/include can reach the Windows compiler.

@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # Layers point one way: base <- os <- {markup, html} <- render <- shell <- site,
 # with http beside os (it may use base and os). A file under src/<layer>/ may
-# include its own layer and the layers below it, nothing else; only os/
-# includes system headers beyond the C++ standard library, and only http/
-# includes curl and libmicrohttpd (and, for its WinHTTP engine, the Windows
-# HTTP headers). Prints every include that points up or sideways.
+# include its own layer and the layers below it, nothing else.
+#
+# Platforms stay in their backend folders: os/posix/ and os/win32/, and
+# http's engines, http/curl/ (libcurl), http/microhttpd/ (the preview server)
+# and http/win32/ (WinHTTP). Only os/ includes system headers beyond the C++
+# standard library; only http/curl/ includes curl, only http/microhttpd/
+# libmicrohttpd, only http/win32/ the Windows HTTP headers; and no file
+# outside a backend folder asks for _WIN32: CMake picks the folder instead.
+# Prints every include that points up or sideways, and every such test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -38,17 +43,26 @@ while IFS= read -r file; do
         status=1
       fi
     else
-      if [[ ( "$target" == curl/* || "$target" == microhttpd.h ) && "$layer" != http ]]; then
-        echo "$file:$line: only http/ includes $target"
+      if [[ "$target" == curl/* && "$file" != src/http/curl/* ]]; then
+        echo "$file:$line: only http/curl/ includes $target"
+        status=1
+      elif [[ "$target" == microhttpd.h && "$file" != src/http/microhttpd/* ]]; then
+        echo "$file:$line: only http/microhttpd/ includes $target"
         status=1
       elif [[ "$target" =~ $system_headers && "$layer" != os &&
-              ! ( "$layer" == http && "$target" =~ ^(windows|winhttp|wincrypt)\.h$ ) ]]; then
+              ! ( "$file" == src/http/win32/* && "$target" =~ ^(windows|winhttp|wincrypt)\.h$ ) ]]; then
         echo "$file:$line: only os/ includes the system header $target"
         status=1
       fi
     fi
   done < <(grep -nE '^[[:space:]]*#[[:space:]]*include' "$file" || true)
+  if [[ ! "$file" =~ ^src/(os/posix|os/win32|http/curl|http/microhttpd|http/win32)/ ]]; then
+    while IFS=: read -r line text; do
+      echo "$file:$line: only a backend folder asks for _WIN32: $text"
+      status=1
+    done < <(grep -nE '^[[:space:]]*#[[:space:]]*(if|ifdef|ifndef|elif)\b.*_WIN32' "$file" || true)
+  fi
 done < <(find src -name '*.h' -o -name '*.cpp' | sort)
 
-[ $status -eq 0 ] && echo "layers: every include points down"
+[ $status -eq 0 ] && echo "layers: every include points down, and only backends know the platform"
 exit $status

@@ -1,11 +1,8 @@
 // http/http_request.h: one HTTP(S) request, and the reader of a response
-// head. The engine is libcurl on Linux and WinHTTP on Windows; both keep
-// every rule below.
-//
-// A request is synchronous (http_request) or, with libcurl, driven by a
-// caller's curl multi handle (the HttpTransfer calls), which is how the URL
-// check service keeps many requests in flight on one thread. Both use the same setup, so both
-// obey the same rules:
+// head. Two engines stand behind it, one backend folder each: libcurl
+// (http/curl/, Linux) and WinHTTP (http/win32/, Windows); CMake picks the
+// folder. Each engine defines every function marked [engine]; the rest are
+// written once on top of them (http_head.cpp). Both keep every rule below:
 // - only http and https are spoken, also after a redirect, and never through
 //   a proxy, whatever the environment names;
 // - unless the request is plain, every address goes over TLS (an http://
@@ -13,11 +10,12 @@
 //   failure) and redirects are followed, at most `max_redirects` of them;
 // - limits: resolving and connecting together within resolve_ms + connect_ms
 //   (the threaded resolver lets that limit cut a hanging look-up short), no
-//   byte moving for stall_ms (whole seconds), the whole call within total_ms;
+//   byte of the request or the response (its head too) moving for stall_ms,
+//   the whole call within total_ms;
 // - without the read-body flag, reading stops once the final status line and
 //   headers are in, and that counts as success: a page that trickles its body
 //   is still reachable.
-// The address goes to libcurl whole; wyn never splits it itself.
+// The address goes to the engine whole; wyn never splits it itself.
 //
 // Memory: the strings of a response live on the arena given to the call;
 // temporaries on the calling thread's scratch. The session is one per
@@ -56,7 +54,7 @@ enum HttpFailure : u32 {
 struct HttpLimits {
     u64 resolve_ms;       // 2,000
     u64 connect_ms;       // 5,000
-    u64 stall_ms;         // 2,000; rounded up to whole seconds
+    u64 stall_ms;         // 2,000; noticed within about a second more
     u64 total_ms;         // 15,000: the whole call, redirects included
     u32 max_redirects;    // 10
 };
@@ -92,7 +90,7 @@ struct HttpResponse {
     Str body;                 // only with read_body
     Str address;              // as requested
     u32 failure;              // HttpFailure
-    u32 curl_code;            // libcurl's own code, for messages and tests
+    u32 engine_code;          // the engine's own code (libcurl's, WinHTTP's), for messages and tests
     u64 elapsed_ms;
     Str final_address;        // after redirects
 };
@@ -109,50 +107,22 @@ extern const Str http_default_user_agent;
 
 // Options may be null. Initialises the engine (libcurl, WinHTTP) once per
 // process.
-HttpSession *http_session_open(Arena *arena, const HttpSessionOptions *options);
-HttpResponse http_request(HttpSession *session, Arena *arena, Str address, Str body, const HttpRequest *request);
+HttpSession *http_session_open(Arena *arena, const HttpSessionOptions *options);   // [engine]
+HttpResponse http_request(HttpSession *session, Arena *arena, Str address, Str body,
+                          const HttpRequest *request);                              // [engine]
 
-//- transfers on a caller's multi handle (libcurl only)
-//
-// The record is the caller's (reused from a free list, say); begin fills it
-// and prepares its easy handle, which the caller adds to its multi; once the
-// multi reports the transfer done, end turns it into a response. The easy
-// handle is kept for the next begin and closed by release. `body_arena`
-// receives the body with read_body and may be null otherwise.
-
-constexpr u64 http_head_capacity = KiB(16);   // a longer head is cut, its status line kept
-
-struct HttpTransfer {
-    void *easy;               // CURL *
-    void *header_list;        // curl_slist *
-    HttpSession *session;
-    Arena *body_arena;
-    StrList body;
-    Str address;              // on the caller's arena, as given
-    void *user;               // the caller's, untouched
-    u64 start_us;
-    u32 setup_failure;        // the address could not even be handed over
-    b32 follow;
-    b32 read_body;
-    b32 head_done;            // the final head is complete
-    u64 head_size;
-    char head[http_head_capacity];
-};
-
-void http_transfer_begin(HttpTransfer *transfer, HttpSession *session, Str address, Str body,
-                         const HttpRequest *request, Arena *body_arena);
-HttpResponse http_transfer_end(HttpTransfer *transfer, Arena *arena, int curl_code);
-void http_transfer_release(HttpTransfer *transfer);
+// A longer head is cut, its status line kept.
+constexpr u64 http_head_capacity = KiB(16);
 
 //- addresses, read the way the engine reads them
 
 // "host:port" in lower case, the port implied by the scheme when none is
 // written (a missing scheme is https); the address itself when it cannot be
 // read. On `arena`.
-Str http_address_host_key(Arena *arena, Str address);
+Str http_address_host_key(Arena *arena, Str address);   // [engine]
 // The scheme and authority of the address ("https://host:8443") and its
 // authority alone ("host:8443"); false when it cannot be read.
-bool http_address_origin(Arena *arena, Str address, Str *out_origin, Str *out_host);
+bool http_address_origin(Arena *arena, Str address, Str *out_origin, Str *out_host);   // [engine]
 // The address escaped for a form field: everything but letters, digits and
 // "-._~" as %XX.
 Str http_form_escape(Arena *arena, Str text);
@@ -172,4 +142,3 @@ Str http_head_field(Str lines, Str name);
 // The wait a Retry-After field asks for, in milliseconds (seconds or an HTTP
 // date); u64_max when the head has none or it cannot be read.
 u64 http_retry_after_ms(Str lines);
-u32 http_failure_from_curl(int curl_code);

@@ -85,6 +85,10 @@ static Str file_under_root(Arena *arena, const HttpServerRoot *root, Str path)
 
 Str http_request_file(Arena *arena, const HttpServerConfig *config, Str raw_path)
 {
+    // A NUL is refused in the query too: a request that holds one is not
+    // what it seems, whatever part of it would be read.
+    if (str_find_byte(raw_path, 0, 0) < raw_path.size || str_find(raw_path, str_lit("%00"), 0, 0) < raw_path.size)
+        return str_empty();
     u64 query = str_find_byte(raw_path, '?', 0);
     raw_path = str_prefix(raw_path, query);
     ArenaTemp scratch = scratch_begin(arena);

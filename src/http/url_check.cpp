@@ -1,12 +1,8 @@
-// http/url_check.cpp: the URL check service.
-#include "http/url_check.h"
+// http/url_check.cpp: the URL check service, written once for both engines
+// (http/url_check_engine.h).
+#include "http/url_check_engine.h"
 
-#ifdef _WIN32
 #include "os/platform.h"
-#else
-#include <curl/curl.h>
-#endif
-
 #include "os/work_queue.h"
 
 const Str url_check_default_probe = str_lit("https://example.com/");
@@ -49,30 +45,6 @@ struct UrlHost {
     UrlCheckEntry *last_waiting;
 };
 
-struct UrlTransfer {
-    UrlTransfer *next_free;
-    UrlTransfer *next_all;
-    UrlCheckEntry *entry;
-    b32 running;
-#ifdef _WIN32
-    // A worker's synchronous request: what it is asked, what it found.
-    UrlTransfer *next_work;
-    u64 limit_ms;
-    u32 status;
-    u32 failure;
-    u64 retry_after_ms;
-#else
-    HttpTransfer http;
-#endif
-};
-
-#ifdef _WIN32
-// WinHTTP has no multi interface: worker threads each run one synchronous
-// request at a time, and the driver keeps the same per-host and overall
-// limits by handing out only what they allow.
-constexpr u32 url_check_worker_limit = 16;
-#endif
-
 struct UrlCheckService {
     Arena *arena;
     UrlCheckConfig config;        // defaults filled in
@@ -80,20 +52,7 @@ struct UrlCheckService {
     WorkQueue *queue;
     StripedTable table;
     UrlBucket buckets[url_check_bucket_count];
-#ifdef _WIN32
-    CriticalSection *work_lock;   // guards the two lists below and `woken`
-    CondVar *work_ready;          // workers wait here for work
-    CondVar *work_done;           // the driver waits here for results and submissions
-    UrlTransfer *first_work;
-    UrlTransfer *last_work;
-    UrlTransfer *first_done;
-    b32 woken;
-    u32 worker_count;
-    ThreadRecord *workers[url_check_worker_limit];
-#else
-    CURLM *multi;
-    CURLSH *share;                // TLS sessions, resumed across the requests to one host
-#endif
+    UrlEngine *engine;
     ThreadRecord *driver;
     u64 stop;                     // atomic
     u64 outstanding;              // atomic
@@ -105,20 +64,6 @@ struct UrlCheckService {
     UrlTransfer *all_transfers;
     u32 in_flight;
 };
-
-//- waking the driver
-
-static void driver_wake(UrlCheckService *s)
-{
-#ifdef _WIN32
-    cs_enter(s->work_lock);
-    s->woken = 1;
-    cv_broadcast(s->work_done);
-    cs_leave(s->work_lock);
-#else
-    curl_multi_wakeup(s->multi);
-#endif
-}
 
 //- the result table
 
@@ -154,6 +99,7 @@ u32 url_check_submit(UrlCheckService *s, Str address)
 
     // Two submitters may both get here: the second look under the exclusive
     // lock lets only one of them create or renew the entry and queue it.
+    if (s->config.between_looks) s->config.between_looks(s->config.user, address);
     bool too_long = address.size > url_check_address_limit(s);
     bool queue_it = false;
     srw_lock_exclusive(stripe->slim);
@@ -184,7 +130,7 @@ u32 url_check_submit(UrlCheckService *s, Str address)
 
     atomic_add_u64(&s->outstanding, 1);
     queue_push(s->queue, address, u64_max);   // waits while the driver catches up
-    driver_wake(s);
+    url_engine_wake(s->engine);
     return UrlSubmit_Queued;
 }
 
@@ -308,36 +254,19 @@ static void transfer_start(UrlCheckService *s, UrlCheckEntry *e)
         s->all_transfers = t;
     }
     t->entry = e;
+    t->address = e->address;
+    t->limit_ms = e->budget_ms;
     atomic_add_u64(&e->request_count, 1);
     e->host->in_flight += 1;
     s->in_flight += 1;
-#ifdef _WIN32
-    t->limit_ms = e->budget_ms;
-    t->next_work = nullptr;
-    t->running = 1;
-    cs_enter(s->work_lock);
-    if (s->last_work) s->last_work->next_work = t;
-    else s->first_work = t;
-    s->last_work = t;
-    cv_broadcast(s->work_ready);
-    cs_leave(s->work_lock);
-#else
-    HttpRequest request = {};   // GET, default agent and accept, TLS, redirects followed
-    request.limit_ms = e->budget_ms;
-    http_transfer_begin(&t->http, s->session, e->address, str_empty(), &request, nullptr);
-    if (t->http.setup_failure) {
+    u32 failure = url_engine_begin(s->engine, t);
+    if (failure) {
         e->host->in_flight -= 1;
         s->in_flight -= 1;
         t->next_free = s->free_transfers;
         s->free_transfers = t;
-        entry_store(s, e, 0, t->http.setup_failure);
-        return;
+        entry_store(s, e, 0, failure);
     }
-    curl_easy_setopt((CURL *)t->http.easy, CURLOPT_PRIVATE, (void *)t);
-    curl_easy_setopt((CURL *)t->http.easy, CURLOPT_SHARE, s->share);
-    curl_multi_add_handle(s->multi, (CURL *)t->http.easy);
-    t->running = 1;
-#endif
 }
 
 // Starts what the limits allow, one per host per round so that one busy
@@ -367,11 +296,16 @@ static u64 transfers_start(UrlCheckService *s, u64 now)
     return next_resume;
 }
 
-// `retry_after_ms` is what the answer's Retry-After asks for, u64_max when
-// it has none.
-static void transfer_finish(UrlCheckService *s, UrlTransfer *t, u32 status, u32 failure, u64 retry_after_ms)
+void url_transfer_answer(UrlTransfer *t, const HttpResponse *response)
 {
-    t->running = 0;
+    HttpHead head = http_parse_head(response->head);
+    t->status = head.status;
+    t->failure = response->failure;
+    t->retry_after_ms = http_retry_after_ms(head.lines);
+}
+
+void url_transfer_done(UrlCheckService *s, UrlTransfer *t)
+{
     UrlCheckEntry *e = t->entry;
     UrlHost *h = e->host;
     h->in_flight -= 1;
@@ -379,10 +313,10 @@ static void transfer_finish(UrlCheckService *s, UrlTransfer *t, u32 status, u32 
     t->next_free = s->free_transfers;
     s->free_transfers = t;
 
-    if ((status == 429 || status == 503) && !e->retried) {
+    if ((t->status == 429 || t->status == 503) && !e->retried) {
         // Asked to come back later: once, and only if the answer can still
         // arrive within the overall limit.
-        u64 wait_ms = retry_after_ms;
+        u64 wait_ms = t->retry_after_ms;
         u64 now = now_us();
         u64 spent_ms = (now - e->started_us) / 1000;
         u64 total_ms = s->session->limits.total_ms;
@@ -394,42 +328,7 @@ static void transfer_finish(UrlCheckService *s, UrlTransfer *t, u32 status, u32 
             return;
         }
     }
-    entry_store(s, e, status, failure);
-}
-
-#ifdef _WIN32
-
-// One request at a time, synchronously; the driver decides what runs.
-static void url_check_worker(u64 argument)
-{
-    UrlCheckService *s = (UrlCheckService *)argument;
-    static u64 worker_counter;
-    thread_set_name("[HTTP] Request #%I64u", atomic_add_u64(&worker_counter, 1) + 1);
-    for (;;) {
-        cs_enter(s->work_lock);
-        while (!s->first_work && !atomic_load_u64(&s->stop)) wait_cs(s->work_ready, s->work_lock, u64_max);
-        UrlTransfer *t = atomic_load_u64(&s->stop) ? nullptr : s->first_work;
-        if (t) {
-            s->first_work = t->next_work;
-            if (!s->first_work) s->last_work = nullptr;
-        }
-        cs_leave(s->work_lock);
-        if (!t) return;   // stopping
-        ArenaTemp scratch = scratch_begin(nullptr, 0);
-        HttpRequest request = {};   // GET, default agent and accept, TLS, redirects followed
-        request.limit_ms = t->limit_ms;
-        HttpResponse response = http_request(s->session, scratch.arena, t->entry->address, str_empty(), &request);
-        HttpHead head = http_parse_head(response.head);
-        t->status = head.status;
-        t->failure = response.failure;
-        t->retry_after_ms = http_retry_after_ms(head.lines);
-        scratch_end(scratch);
-        cs_enter(s->work_lock);
-        t->next_work = s->first_done;
-        s->first_done = t;
-        cv_broadcast(s->work_done);
-        cs_leave(s->work_lock);
-    }
+    entry_store(s, e, t->status, t->failure);
 }
 
 static void url_check_driver(u64 argument)
@@ -441,57 +340,13 @@ static void url_check_driver(u64 argument)
         take_submissions(s, scratch.arena);
         u64 now = now_us();
         u64 next_resume = transfers_start(s, now);
-        // A submit or a finished request wakes the wait.
+        // A submit or a finished request ends the wait early.
         u64 wait_ms = 1000;
         if (next_resume != u64_max) wait_ms = clamp_of<u64>(1, (next_resume - now + 999) / 1000, wait_ms);
-        cs_enter(s->work_lock);
-        if (!s->first_done && !s->woken) wait_cs(s->work_done, s->work_lock, now_us() + wait_ms * 1000);
-        UrlTransfer *done = s->first_done;
-        s->first_done = nullptr;
-        s->woken = 0;
-        cs_leave(s->work_lock);
-        while (done) {
-            UrlTransfer *next = done->next_work;
-            transfer_finish(s, done, done->status, done->failure, done->retry_after_ms);
-            done = next;
-        }
+        url_engine_wait(s->engine, s, wait_ms, scratch.arena);
         scratch_end(scratch);
     }
 }
-
-#else
-
-static void url_check_driver(u64 argument)
-{
-    UrlCheckService *s = (UrlCheckService *)argument;
-    thread_set_name("[HTTP] Request #%I64u", (u64)0);
-    while (!atomic_load_u64(&s->stop)) {
-        ArenaTemp scratch = scratch_begin(nullptr, 0);
-        take_submissions(s, scratch.arena);
-        u64 now = now_us();
-        u64 next_resume = transfers_start(s, now);
-        // A submit wakes the poll; libcurl shortens it for its own timers.
-        u64 wait_ms = 1000;
-        if (next_resume != u64_max) wait_ms = clamp_of<u64>(1, (next_resume - now + 999) / 1000, wait_ms);
-        curl_multi_poll(s->multi, nullptr, 0, (int)wait_ms, nullptr);
-        int running = 0;
-        curl_multi_perform(s->multi, &running);
-        int left = 0;
-        while (CURLMsg *message = curl_multi_info_read(s->multi, &left)) {
-            if (message->msg != CURLMSG_DONE) continue;
-            UrlTransfer *t = nullptr;
-            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, (char **)&t);
-            if (!t) continue;
-            curl_multi_remove_handle(s->multi, (CURL *)t->http.easy);
-            HttpResponse response = http_transfer_end(&t->http, scratch.arena, message->data.result);
-            HttpHead head = http_parse_head(response.head);
-            transfer_finish(s, t, head.status, response.failure, http_retry_after_ms(head.lines));
-        }
-        scratch_end(scratch);
-    }
-}
-
-#endif
 
 //- start-up probe
 
@@ -561,25 +416,7 @@ UrlCheckService *url_check_start(const UrlCheckConfig *config, UrlCheckStart *ou
     striped_table_init(arena, &s->table, url_check_bucket_count, stripes, StripeLock_Slim, KiB(64), KiB(4));
     s->driver_arena = arena_alloc(MiB(64), KiB(64));
     s->hosts = str_map_alloc(s->driver_arena, 1024);
-#ifdef _WIN32
-    s->work_lock = cs_alloc();
-    s->work_ready = cv_alloc();
-    s->work_done = cv_alloc();
-    s->worker_count = min_of<u32>(c.max_in_flight, url_check_worker_limit);
-    for (u32 i = 0; i < s->worker_count; i += 1) s->workers[i] = thread_start((u64)s, url_check_worker);
-#else
-    s->multi = curl_multi_init();
-    // Only the driver thread uses the share, so it needs no lock callbacks.
-    // A resumed session skips the certificate work that dominates the cost
-    // of a short request, on both ends.
-    s->share = curl_share_init();
-    curl_share_setopt(s->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-    curl_share_setopt(s->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-    // libcurl keeps its own count too, so a connection it keeps open for
-    // reuse never takes a host past the limit.
-    curl_multi_setopt(s->multi, CURLMOPT_MAX_HOST_CONNECTIONS, (long)c.per_host);
-    curl_multi_setopt(s->multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, (long)c.max_in_flight);
-#endif
+    s->engine = url_engine_start(s->driver_arena, s->session, &s->config);
     s->driver = thread_start((u64)s, url_check_driver);
 
     if (c.probe) {
@@ -600,21 +437,9 @@ void url_check_stop(UrlCheckService *s)
 {
     if (!s) return;
     atomic_store_u64(&s->stop, 1);
-    driver_wake(s);
+    url_engine_wake(s->engine);
     thread_join(s->driver);
-#ifdef _WIN32
-    cs_enter(s->work_lock);
-    cv_broadcast(s->work_ready);
-    cs_leave(s->work_lock);
-    for (u32 i = 0; i < s->worker_count; i += 1) thread_join(s->workers[i]);
-#else
-    for (UrlTransfer *t = s->all_transfers; t; t = t->next_all) {
-        if (t->running) curl_multi_remove_handle(s->multi, (CURL *)t->http.easy);
-        http_transfer_release(&t->http);
-    }
-    curl_multi_cleanup(s->multi);
-    curl_share_cleanup(s->share);
-#endif
+    url_engine_stop(s->engine, s->all_transfers);
     for (u64 i = 0; i < s->table.stripe_count; i += 1) arena_release(s->table.stripes[i].arena);
     arena_release(s->driver_arena);
     arena_release(s->arena);

@@ -5,8 +5,9 @@
 // Submission is cheap and deduplicating: the first submit of an address
 // creates its entry (pending) and queues it; later submits find the entry and
 // return. One driver thread, "[HTTP] Request #0", keeps up to `max_in_flight`
-// requests going at once on a curl multi handle, at most `per_host` of them
-// to one host (host and port), and asks a host that answers 429 or 503 with
+// requests going at once (on a curl multi handle, or on WinHTTP worker
+// threads: http/url_check_engine.h), at most `per_host` of them to one host
+// (host and port), and asks a host that answers 429 or 503 with
 // Retry-After again once, after the wait, when that still fits in the overall
 // limit. Results expire: a failure is asked again when its address is
 // submitted after `failure_max_age_ms`, a success after `success_max_age_ms`.
@@ -40,6 +41,9 @@ struct UrlCheckConfig {
     u64 success_max_age_ms;       // 0: a day
     void (*on_result)(void *user, Str address);   // may be null
     void *user;
+    // Tests only: called by a submitter that did not find the address, before
+    // it looks again under the exclusive lock, so a test can hold it there.
+    void (*between_looks)(void *user, Str address);
 };
 
 extern const Str url_check_default_probe;

@@ -221,6 +221,18 @@ FolderChangeList folder_watch_read(FolderWatch *watch, Arena *arena);   // [back
 // A TCP socket bound to `address` (an IPv4 or IPv6 literal such as
 // "127.0.0.1" or "::1") and `port` (0: any free port), listening, close-on-
 // exec. Returns the descriptor, or -1 with the system's reason in `error`
-// (on `arena`). `out_port` receives the port actually bound.
-s64 net_listen(Arena *arena, Str address, u16 port, u16 *out_port, Str *error);   // [backend]
+// (on `arena`) and its kind in `out_failure` (NetListenFailure). `out_port`
+// receives the port actually bound.
+enum NetListenFailure : u32 {
+    NetListen_Ok = 0,
+    NetListen_AddressInUse = 1,         // something else listens there
+    NetListen_AddressNotAvailable = 2,  // not an address of this machine
+    NetListen_Other = 3,
+};
+s64 net_listen(Arena *arena, Str address, u16 port, u16 *out_port, Str *error,
+               u32 *out_failure = nullptr);                                    // [backend]
 void net_close(s64 socket);                                                     // [backend]
+// The bytes a connected TCP socket has received so far (TLS records and
+// all), which tells a slow peer from a silent one; 0 where the system does
+// not count them.
+u64 net_bytes_received(s64 socket);                                             // [backend]

@@ -116,28 +116,22 @@ struct LocalServer {
         return "https://127.0.0." + std::to_string(host) + ":" + std::to_string(https_ports[host - 1]) + path;
     }
 
-    // The statistics as JSON text, fetched over the plain port.
-    std::string stats(HttpSession *session) const
+    // The body of a plain GET of `path` ("/__stats": the statistics as JSON
+    // text, "/__release", "/__reset").
+    std::string ask(HttpSession *session, const std::string &path) const
     {
         Arena *arena = arena_alloc(MiB(1), KiB(4));
         HttpRequest request = {};
         request.plain = 1;
         request.read_body = 1;
-        std::string address = http("/__stats");
+        std::string address = http(path);
         HttpResponse r = http_request(session, arena, Str{address.data(), address.size()}, str_empty(), &request);
         std::string text(r.body.str, r.body.size);
         arena_release(arena);
         return text;
     }
-    void reset(HttpSession *session) const
-    {
-        Arena *arena = arena_alloc(MiB(1), KiB(4));
-        HttpRequest request = {};
-        request.plain = 1;
-        std::string address = http("/__reset");
-        http_request(session, arena, Str{address.data(), address.size()}, str_empty(), &request);
-        arena_release(arena);
-    }
+    std::string stats(HttpSession *session) const { return ask(session, "/__stats"); }
+    void reset(HttpSession *session) const { ask(session, "/__reset"); }
 };
 
 // The number after "key": in a JSON text; -1 when the key is absent.

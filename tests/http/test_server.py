@@ -11,19 +11,25 @@ Paths (the query string is ignored unless named):
     /missing            404
     /redirect?to=PATH   302 to PATH
     /loop               302 to /loop
-    /trickle-head       status line, then one header byte a second, for ever
+    /trickle-head?ms=N[&end=K]
+                        the head a byte every N milliseconds (1000): with
+                        end, a whole head with K bytes of padding; without,
+                        header bytes for ever
     /trickle-body       full head, then one body byte a second, for ever
     /hang               reads the request, never answers
     /busy?after=N       429 with Retry-After: N on its first request, 200 afterwards
     /slow?ms=N          200 after N milliseconds
+    /hold               200, but only once /__release was asked
     /__stats            JSON: requests per path (with query), the most
                         connections each local address served at once
                         ("most") and all addresses together ("all")
-    /__reset            forgets the statistics
+    /__release          lets every held request go, and those after it
+    /__reset            forgets the statistics, holds again
 Every answer closes its connection. Statistics leave out /__ paths.
 """
 import argparse
 import asyncio
+import itertools
 import json
 import os
 import ssl
@@ -35,6 +41,7 @@ requests = {}        # path with query -> count
 open_now = {}        # local address -> connections being served
 open_most = {}       # local address -> highest count seen
 busy_seen = set()
+released = None      # asyncio.Event, made inside the loop
 total = {"now": 0, "most": 0}   # connections being served on all addresses
 
 
@@ -93,11 +100,18 @@ async def serve(reader, writer):
         elif path == "/loop":
             reply = answer(302, "Found", extra="Location: /loop\r\n")
         elif path == "/trickle-head":
-            writer.write(b"HTTP/1.1 200 OK\r\n")
-            while True:
-                await asyncio.sleep(1)
-                writer.write(b"X")
+            pace = int(query.get("ms", ["1000"])[0]) / 1000
+            end = query.get("end")
+            head = b"HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\nX-Slow: "
+            if end:
+                head += b"x" * int(end[0]) + b"\r\n\r\n"
+            for k in itertools.count():
+                writer.write(head[k:k + 1] or b"x")
                 await writer.drain()
+                if end and k + 1 == len(head):
+                    break
+                await asyncio.sleep(pace)
+            return
         elif path == "/trickle-body":
             writer.write(b"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nConnection: close\r\n\r\n")
             while True:
@@ -113,17 +127,24 @@ async def serve(reader, writer):
             else:
                 busy_seen.add(target)
                 reply = answer(429, "Too Many Requests", extra="Retry-After: %s\r\n" % query.get("after", ["1"])[0])
+        elif path == "/hold":
+            await released.wait()
+            reply = answer(200, "OK", b"fine\n")
         elif path == "/slow":
             await asyncio.sleep(int(query.get("ms", ["100"])[0]) / 1000)
             reply = answer(200, "OK", b"fine\n")
         elif path == "/__stats":
             body = json.dumps({"requests": requests, "most": open_most, "all": total["most"]}).encode()
             reply = answer(200, "OK", body, "Content-Type: application/json\r\n")
+        elif path == "/__release":
+            released.set()
+            reply = answer(200, "OK")
         elif path == "/__reset":
             requests.clear()
             open_most.clear()
             total["most"] = total["now"]
             busy_seen.clear()
+            released.clear()
             reply = answer(200, "OK")
         else:
             reply = answer(404, "Not Found")
@@ -150,6 +171,8 @@ async def main():
     parser.add_argument("--cert-dir", required=True)
     parser.add_argument("--hosts", type=int, default=1, help="HTTPS on 127.0.0.1 up to 127.0.0.N")
     args = parser.parse_args()
+    global released
+    released = asyncio.Event()
     cert, key = make_certificate(args.cert_dir, args.hosts)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert, key)

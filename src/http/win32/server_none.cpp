@@ -6,10 +6,11 @@
 // shared, so a Windows server needs only the socket side.
 #include "http/server.h"
 
-HttpServer *http_server_start(Arena *arena, const HttpServerConfig *config, Str *error)
+HttpServer *http_server_start(Arena *arena, const HttpServerConfig *config, Str *error, u32 *out_failure)
 {
     (void)arena;
     (void)config;
+    if (out_failure) *out_failure = HttpServerFailure_Other;
     if (error) *error = str_lit("the preview server is not available in the Windows build yet");
     return nullptr;
 }

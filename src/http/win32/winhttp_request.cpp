@@ -211,6 +211,21 @@ bool http_address_origin(Arena *arena, Str address, Str *out_origin, Str *out_ho
 
 //- requests
 
+// Windows waits WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT for the whole
+// response head, beside the receive time-out for each wait for more bytes:
+// a head that comes slowly but steadily must get the rest of the overall
+// limit, not the stall limit. Wine's WinHTTP waits that long for each
+// receive of the head instead, so there it is the stall limit, and a head
+// that keeps trickling is ended by the overall limit only once it is whole.
+static bool running_under_wine(void)
+{
+    static const bool wine = [] {
+        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll && GetProcAddress(ntdll, "wine_get_version");
+    }();
+    return wine;
+}
+
 // Header lines for WinHttpAddRequestHeaders: "Name: value\r\n" each.
 static Str request_headers(Arena *arena, const HttpRequest *request)
 {
@@ -297,7 +312,8 @@ static HttpResponse request_once(HttpSession *session, Arena *arena, Str address
         // the session's down to its requests.
         int stall = (int)min_of<u64>(limits.stall_ms, total_ms);
         WinHttpSetTimeouts(handle, (int)limits.resolve_ms, (int)limits.connect_ms, stall, stall);
-        DWORD response_ms = (DWORD)stall;
+        u64 spent_ms = (now_us() - start_us) / 1000;
+        DWORD response_ms = running_under_wine() ? (DWORD)stall : (DWORD)(spent_ms < total_ms ? total_ms - spent_ms : 1);
         WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_ms, sizeof(response_ms));
         // Redirects are followed by http_request, one request each, so every
         // hop gets the same checks (and a ca_file) as the first.
@@ -352,7 +368,7 @@ static HttpResponse request_once(HttpSession *session, Arena *arena, Str address
         }
     }
     response.failure = http_failure_from_winhttp(error);
-    response.curl_code = (u32)error;   // the engine's own code
+    response.engine_code = (u32)error;   // the engine's own code
     if (response.failure != HttpFailure_None) {
         response.head = str_empty();
         response.body = str_empty();
@@ -424,27 +440,4 @@ HttpResponse http_request(HttpSession *session, Arena *arena, Str address, Str b
     response.address = str_copy(arena, address);
     response.elapsed_ms = (now_us() - start_us) / 1000;
     return response;
-}
-
-//- heads
-
-u64 http_retry_after_ms(Str lines)
-{
-    Str value = http_head_field(lines, str_lit("Retry-After"));
-    if (value.size == 0) return u64_max;
-    bool digits = true;
-    for (u64 i = 0; i < value.size; i += 1) digits = digits && char_is_digit((u8)value.str[i]);
-    if (digits) return value.size > 9 ? u64_max : u64_from_str(value, 10) * 1000;
-    ArenaTemp scratch = scratch_begin(nullptr, 0);
-    Str16 wide = str16_from_str(scratch.arena, value);
-    SYSTEMTIME when_time;
-    bool read = wide.str && WinHttpTimeToSystemTime((LPCWSTR)wide.str, &when_time);
-    scratch_end(scratch);
-    if (!read) return u64_max;
-    FILETIME when, now;
-    if (!SystemTimeToFileTime(&when_time, &when)) return u64_max;
-    GetSystemTimeAsFileTime(&now);
-    u64 w = ((u64)when.dwHighDateTime << 32) | when.dwLowDateTime;
-    u64 n = ((u64)now.dwHighDateTime << 32) | now.dwLowDateTime;
-    return w <= n ? 0 : (w - n) / 10000 / 1000 * 1000;
 }

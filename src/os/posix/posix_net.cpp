@@ -11,9 +11,13 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/tcp.h>   // glibc's netinet/tcp.h lacks tcpi_bytes_received
+#endif
 
-s64 net_listen(Arena *arena, Str address, u16 port, u16 *out_port, Str *error)
+s64 net_listen(Arena *arena, Str address, u16 port, u16 *out_port, Str *error, u32 *out_failure)
 {
+    if (out_failure) *out_failure = NetListen_Other;
     ArenaTemp scratch = scratch_begin(arena);
     const char *text = str_copy(scratch.arena, address).str;
     struct sockaddr_storage storage;
@@ -45,6 +49,8 @@ s64 net_listen(Arena *arena, Str address, u16 port, u16 *out_port, Str *error)
     int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (bind(fd, (struct sockaddr *)&storage, length) != 0 || listen(fd, 128) != 0) {
+        if (out_failure && errno == EADDRINUSE) *out_failure = NetListen_AddressInUse;
+        if (out_failure && errno == EADDRNOTAVAIL) *out_failure = NetListen_AddressNotAvailable;
         if (error) *error = str_copy(arena, str_from_cstring(strerror(errno)));
         close(fd);
         return -1;
@@ -54,10 +60,26 @@ s64 net_listen(Arena *arena, Str address, u16 port, u16 *out_port, Str *error)
     if (out_port && getsockname(fd, (struct sockaddr *)&bound, &bound_length) == 0)
         *out_port = ntohs(bound.ss_family == AF_INET6 ? ((struct sockaddr_in6 *)&bound)->sin6_port
                                                       : ((struct sockaddr_in *)&bound)->sin_port);
+    if (out_failure) *out_failure = NetListen_Ok;
     return fd;
 }
 
 void net_close(s64 socket)
 {
     if (socket >= 0) close((int)socket);
+}
+
+u64 net_bytes_received(s64 socket)
+{
+#ifdef __linux__
+    struct tcp_info info;
+    socklen_t size = sizeof info;
+    memset(&info, 0, sizeof info);
+    // Kernels before 4.1 fill a shorter record without the count.
+    if (getsockopt((int)socket, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
+        size >= offsetof(struct tcp_info, tcpi_bytes_received) + sizeof info.tcpi_bytes_received)
+        return info.tcpi_bytes_received;
+#endif
+    (void)socket;
+    return 0;
 }

@@ -1,13 +1,10 @@
-// http/http_request.cpp: the request engine on libcurl (Linux); Windows has
-// its own on WinHTTP (http/win32/).
-#include "http/http_request.h"
+// http/curl/curl_request.cpp: the request engine on libcurl (Linux).
+#include "http/curl/curl_transfer.h"
 
-#include <ctime>
 #include <mutex>
 #include <curl/curl.h>
 
 #include "os/platform.h"
-
 
 //- failure kinds
 
@@ -77,6 +74,7 @@ static size_t on_header(char *data, size_t size, size_t count, void *user)
 {
     HttpTransfer *t = (HttpTransfer *)user;
     u64 n = (u64)size * count;
+    t->moved_us = now_us();
     if (t->head_done) return n;   // trailers after a body read are not part of the head
     Str line = {data, n};
     if (str_match(str_lit("HTTP/"), line, StrMatch_Prefix)) t->head_size = 0;
@@ -89,8 +87,10 @@ static size_t on_header(char *data, size_t size, size_t count, void *user)
         if (head.status >= 100 && head.status < 200) return n;   // an interim answer; the real one follows
         // libcurl reads past a redirect's head by itself; if it cannot follow
         // (too many, a refused protocol) it says so with its own error.
-        if (t->follow && head_is_redirect(head.status) && http_head_field(head.lines, str_lit("Location")).size)
+        if (t->follow && head_is_redirect(head.status) && http_head_field(head.lines, str_lit("Location")).size) {
+            t->connecting = 1;   // the next hop gets its own connection phase
             return n;
+        }
         t->head_done = 1;
         if (!t->read_body) return 0;   // stop here: the answer is known
     }
@@ -101,9 +101,66 @@ static size_t on_body(char *data, size_t size, size_t count, void *user)
 {
     HttpTransfer *t = (HttpTransfer *)user;
     u64 n = (u64)size * count;
+    t->moved_us = now_us();
     if (!t->read_body) return 0;
     if (t->body_arena) str_list_push(t->body_arena, &t->body, str_copy(t->body_arena, Str{data, n}));
     return n;
+}
+
+// The sockets of the transfer, so the stall check can see bytes arrive that
+// libcurl has not handed on yet. A transfer that loses a happy-eyeballs race
+// has closed one before the other connects; any beyond the record's room go
+// unwatched, and only the whole lines of the header callback count for them.
+static int on_socket_open(void *user, curl_socket_t socket, curlsocktype)
+{
+    HttpTransfer *t = (HttpTransfer *)user;
+    for (s64 &slot : t->sockets)
+        if (slot < 0) {
+            slot = (s64)socket;
+            break;
+        }
+    return CURL_SOCKOPT_OK;
+}
+
+static int on_socket_close(void *user, curl_socket_t socket)
+{
+    HttpTransfer *t = (HttpTransfer *)user;
+    for (s64 &slot : t->sockets)
+        if (slot == (s64)socket) slot = -1;
+    net_close((s64)socket);
+    return 0;
+}
+
+// libcurl's own low-speed check counts body bytes only, and its header
+// callback sees whole lines only, so a head that comes a byte at a time
+// looked like a stall. The check is ours: any byte that reaches a socket of
+// the transfer, or of the request going out, is progress. Connecting (each
+// hop's, up to its pre-transfer time) has its own limit instead. libcurl
+// calls this at least about once a second, also while nothing moves.
+static int on_progress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent)
+{
+    HttpTransfer *t = (HttpTransfer *)user;
+    u64 now = now_us();
+    u64 received = 0;
+    for (s64 socket : t->sockets)
+        if (socket >= 0) received += net_bytes_received(socket);
+    if ((u64)sent != t->sent || received != t->received) {
+        t->sent = (u64)sent;
+        t->received = received;
+        t->moved_us = now;
+    }
+    if (t->connecting) {
+        // The pre-transfer time adds up over the hops: a larger one means
+        // this hop is connected and its request about to go out.
+        curl_off_t pretransfer = 0;
+        curl_easy_getinfo((CURL *)t->easy, CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
+        if ((u64)pretransfer <= t->pretransfer_us) return 0;
+        t->pretransfer_us = (u64)pretransfer;
+        t->connecting = 0;
+        t->moved_us = now;
+    }
+    t->stalled = now - t->moved_us > t->session->limits.stall_ms * 1000;
+    return t->stalled ? 1 : 0;
 }
 
 //- transfers
@@ -160,6 +217,13 @@ void http_transfer_begin(HttpTransfer *t, HttpSession *session, Str address, Str
     t->read_body = request->read_body;
     t->head_done = 0;
     t->head_size = 0;
+    t->connecting = 1;
+    t->stalled = 0;
+    t->sent = 0;
+    t->received = 0;
+    for (s64 &slot : t->sockets) slot = -1;
+    t->pretransfer_us = 0;
+    t->moved_us = t->start_us;
     if (t->header_list) curl_slist_free_all((curl_slist *)t->header_list);
     t->header_list = nullptr;
     if (!session || !session->opened) {
@@ -198,8 +262,13 @@ void http_transfer_begin(HttpTransfer *t, HttpSession *session, Str address, Str
     u64 total_ms = request->limit_ms ? request->limit_ms : limits.total_ms;
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, (long)total_ms);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, (long)(limits.resolve_ms + limits.connect_ms));
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, (long)max_of<u64>(1, (limits.stall_ms + 999) / 1000));
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, on_progress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, (void *)t);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, on_socket_open);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, (void *)t);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, on_socket_close);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, (void *)t);
     if (session->ca_file) curl_easy_setopt(easy, CURLOPT_CAINFO, session->ca_file);
 
     u32 method = request->method < HttpMethod_Count ? request->method : HttpMethod_Get;
@@ -244,12 +313,13 @@ HttpResponse http_transfer_end(HttpTransfer *t, Arena *arena, int curl_code)
     response.elapsed_ms = (end_us - t->start_us) / 1000;
     if (t->setup_failure) {
         response.failure = t->setup_failure;
-        response.curl_code = CURLE_FAILED_INIT;
+        response.engine_code = CURLE_FAILED_INIT;
         return response;
     }
     // Ending the read at the head is our own doing, not a fault.
     if (curl_code == CURLE_WRITE_ERROR && t->head_done && !t->read_body) curl_code = CURLE_OK;
-    response.curl_code = (u32)curl_code;
+    if (curl_code == CURLE_ABORTED_BY_CALLBACK && t->stalled) curl_code = CURLE_OPERATION_TIMEDOUT;
+    response.engine_code = (u32)curl_code;
     response.failure = http_failure_from_curl(curl_code);
     CURL *easy = (CURL *)t->easy;
     char *final_address = nullptr;
@@ -328,21 +398,4 @@ bool http_address_origin(Arena *arena, Str address, Str *out_origin, Str *out_ho
     }
     curl_url_cleanup(url);
     return ok;
-}
-
-//- heads
-
-u64 http_retry_after_ms(Str lines)
-{
-    Str value = http_head_field(lines, str_lit("Retry-After"));
-    if (value.size == 0) return u64_max;
-    bool digits = true;
-    for (u64 i = 0; i < value.size; i += 1) digits = digits && char_is_digit((u8)value.str[i]);
-    if (digits) return value.size > 9 ? u64_max : u64_from_str(value, 10) * 1000;
-    ArenaTemp scratch = scratch_begin(nullptr, 0);
-    time_t when = curl_getdate(str_cstring(scratch.arena, value), nullptr);
-    scratch_end(scratch);
-    if (when == (time_t)-1) return u64_max;
-    time_t now = time(nullptr);
-    return when <= now ? 0 : (u64)(when - now) * 1000;
 }

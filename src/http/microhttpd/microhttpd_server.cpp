@@ -1,4 +1,5 @@
-// http/server.cpp: the preview server on libmicrohttpd.
+// http/microhttpd/microhttpd_server.cpp: the preview server on libmicrohttpd
+// (Linux); the decisions without a socket are in http/server_paths.cpp.
 #include "http/server.h"
 
 #include "os/platform.h"
@@ -165,13 +166,40 @@ static MHD_Result respond_events(HttpServer *server, MHD_Connection *connection)
     return result;
 }
 
+// libmicrohttpd hands the request target over as C strings, cut at a NUL
+// and with the query split off, so a NUL in the target would go unseen: a
+// request for "/\0/../x" would get the index page. This callback sees the
+// target first, whole as far as its first NUL and with its query, and
+// passes on, packed into the request's context, how long that is and
+// whether it spells a NUL as %00. Nothing is allocated for it.
+static void *on_target(void *, const char *uri, MHD_Connection *)
+{
+    Str target = str_from_cstring(uri);
+    bool escaped_nul = str_find(target, str_lit("%00"), 0, 0) < target.size;
+    return (void *)(uintptr_t)(target.size << 1 | (escaped_nul ? 1 : 0));
+}
+
+// Whether the target held a NUL, raw or escaped. `url` and `version` point
+// into the library's copy of the request line, where the target ends one
+// byte before the version: a target longer than what on_target saw was cut
+// there by a raw NUL.
+static bool target_holds_nul(const char *url, const char *version, void *context)
+{
+    u64 seen = (u64)(uintptr_t)context >> 1;
+    if ((uintptr_t)context & 1) return true;
+    u64 whole = version > url && version - url < (s64)KiB(64) ? (u64)(version - url - 1) : seen;
+    return seen < whole;
+}
+
 static MHD_Result on_request(void *cls, MHD_Connection *connection, const char *url, const char *method,
-                             const char *, const char *, size_t *, void **)
+                             const char *version, const char *, size_t *, void **context)
 {
     HttpServer *server = (HttpServer *)cls;
     Str verb = str_from_cstring(method);
     if (!str_eq(verb, str_lit("GET")) && !str_eq(verb, str_lit("HEAD")))
         return respond_text(connection, MHD_HTTP_METHOD_NOT_ALLOWED, str_lit("only GET and HEAD\n"));
+    if (target_holds_nul(url, version, *context))
+        return respond_text(connection, MHD_HTTP_NOT_FOUND, str_lit("not found\n"));
     Str raw = str_from_cstring(url);
     if (server->config.live_reload && str_eq(raw, http_server_events_path)) return respond_events(server, connection);
 
@@ -207,8 +235,9 @@ static size_t keep_escapes(void *, MHD_Connection *, char *text) { return strlen
 
 //- lifetime
 
-HttpServer *http_server_start(Arena *arena, const HttpServerConfig *config, Str *error)
+HttpServer *http_server_start(Arena *arena, const HttpServerConfig *config, Str *error, u32 *out_failure)
 {
+    if (out_failure) *out_failure = HttpServerFailure_Other;
     Arena *own = arena_alloc(MiB(1), KiB(64));
     HttpServer *server = own ? push_struct<HttpServer>(own) : nullptr;
     if (!server) {
@@ -226,8 +255,12 @@ HttpServer *http_server_start(Arena *arena, const HttpServerConfig *config, Str 
     server->config.bind_address = str_copy(own, address);
     server->lock = cs_alloc();
 
-    s64 socket = net_listen(arena, address, config->port, &server->port, error);
+    u32 listen_failure = NetListen_Other;
+    s64 socket = net_listen(arena, address, config->port, &server->port, error, &listen_failure);
     if (socket < 0) {
+        if (out_failure && listen_failure == NetListen_AddressInUse) *out_failure = HttpServerFailure_AddressInUse;
+        if (out_failure && listen_failure == NetListen_AddressNotAvailable)
+            *out_failure = HttpServerFailure_AddressNotAvailable;
         if (error) *error = str_pushf(arena, "cannot listen on %S port %u: %S", address, (u32)config->port, *error);
         arena_release(own);
         return nullptr;
@@ -237,13 +270,15 @@ HttpServer *http_server_start(Arena *arena, const HttpServerConfig *config, Str 
         MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr, nullptr, on_request,
         server, MHD_OPTION_LISTEN_SOCKET, (MHD_socket)socket, MHD_OPTION_THREAD_POOL_SIZE, threads,
         MHD_OPTION_CONNECTION_LIMIT, (unsigned)900, MHD_OPTION_CONNECTION_TIMEOUT, (unsigned)60,
-        MHD_OPTION_UNESCAPE_CALLBACK, keep_escapes, nullptr, MHD_OPTION_END);
+        MHD_OPTION_UNESCAPE_CALLBACK, keep_escapes, nullptr, MHD_OPTION_URI_LOG_CALLBACK, on_target, nullptr,
+        MHD_OPTION_END);
     if (!server->daemon) {
         if (error) *error = str_pushf(arena, "cannot start the HTTP server on %S port %u", address, (u32)server->port);
         net_close(socket);
         arena_release(own);
         return nullptr;
     }
+    if (out_failure) *out_failure = HttpServerFailure_None;
     return server;
 }
 
