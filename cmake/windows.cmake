@@ -12,6 +12,10 @@ list(FILTER WYN_SOURCES EXCLUDE REGEX "/src/http/(curl|microhttpd)/")
 find_file(WYN_XXHASH_HEADER xxhash.h PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 configure_file(${WYN_XXHASH_HEADER} ${CMAKE_BINARY_DIR}/xxhash/xxhash.h COPYONLY)
 set(XXHASH_INCLUDE_DIR ${CMAKE_BINARY_DIR}/xxhash)
+# nlohmann's JSON library, header-only, copied in the same way.
+find_path(WYN_NLOHMANN_DIR nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+file(COPY ${WYN_NLOHMANN_DIR}/nlohmann DESTINATION ${CMAKE_BINARY_DIR}/nlohmann-json)
+set(NLOHMANN_JSON_INCLUDE_DIR ${CMAKE_BINARY_DIR}/nlohmann-json)
 set(WYN_SYSTEM_DEFINITIONS XXH_INLINE_ALL UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
 set(WYN_SYSTEM_LIBRARIES winhttp crypt32)
 

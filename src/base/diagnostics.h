@@ -24,6 +24,7 @@ struct Diagnostic {
     u64 offset;         // the node's source offset, for line and column
     u32 level;
     Str text;
+    Str target;         // what a link message is about (the link as written); empty for others
 };
 
 struct DiagnosticList {

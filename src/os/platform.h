@@ -116,11 +116,13 @@ Arena *process_arena(void);
 
 // Writes the text to standard output in one piece: text written by two
 // threads at once is never mixed. Standard output is line-buffered.
-void console_write(Str text);              // [backend]
+void console_write(Str text);              // [backend] standard output
+void console_write_error(Str text);        // [backend] standard error
 void console_setup(void);                  // [backend] line buffering, even into a pipe
 // True when standard output is a terminal: only then may wyn colour its
 // text or redraw a status line in place.
-bool console_is_terminal(void);            // [backend]
+bool console_is_terminal(void);            // [backend] standard output
+bool console_error_is_terminal(void);      // [backend] standard error
 
 //- time
 
@@ -145,6 +147,7 @@ struct FileProperties {
     u64 file_id;     // tells two files at one path apart (the inode); 0 when missing
     b32 exists;
     b32 is_folder;
+    b32 is_special;  // neither a folder nor a regular file: a named pipe, a device, a socket
 };
 
 struct FolderEntry {

@@ -300,7 +300,7 @@ static void quiet_reached(Detector *d, u64 t)
         StrJoin join = {str_lit(" ("), str_lit(", "), d->rebuilt_name_count > 3 ? str_lit(", ...)") : str_lit(")")};
         Str names = d->rebuilt_names.node_count ? str_list_join(scratch.arena, &d->rebuilt_names, &join) : str_empty();
         u64 ms = (t - d->busy_since_us) / 1000;
-        console_write(str_pushf(scratch.arena, "up to date after %I64u.%02I64u s: %I64u document%s built%S, %I64u page%s written\n",
+        diag_print_result(&build->config.print, str_pushf(scratch.arena, "up to date after %I64u.%02I64u s: %I64u document%s built%S, %I64u page%s written\n",
                                 ms / 1000, (ms % 1000) / 10, builds, builds == 1 ? "" : "s", names, pages,
                                 pages == 1 ? "" : "s"));
         scratch_end(scratch);

@@ -34,6 +34,9 @@ static CommandLineOption *option_append(Arena *arena, CommandLine *cmd, Str name
     option->name = name;
     CommandLineBucket *bucket = &cmd->buckets[str_hash(name) % cmd_line_bucket_count];
     list_append(bucket, option);
+    if (cmd->last_given) cmd->last_given->next_given = option;
+    else cmd->first_given = option;
+    cmd->last_given = option;
     return option;
 }
 

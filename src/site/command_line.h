@@ -17,6 +17,7 @@
 
 struct CommandLineOption {
     CommandLineOption *next;   // next option of the bucket, in command-line order
+    CommandLineOption *next_given;   // the next option of the whole command line
     Str name;                  // without leading dashes, up to the first ':' or '='
     StrList values;
     Str value;                 // the values joined with ",", NUL-terminated; empty without values
@@ -31,6 +32,8 @@ constexpr u64 cmd_line_bucket_count = 64;
 
 struct CommandLine {
     CommandLineBucket buckets[cmd_line_bucket_count];
+    CommandLineOption *first_given;   // every option in the order given, through next_given
+    CommandLineOption *last_given;
 };
 
 CommandLine *cmd_line_parse(Arena *arena, StrList args);

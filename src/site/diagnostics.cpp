@@ -5,19 +5,21 @@
 #include "os/work_queue.h"
 
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 
 static u64 status_showing;   // atomic: a status line is on the terminal
 
 // Erases the line and returns the cursor to its start.
 static const Str erase_line = str_lit("\r\x1b[K");
 
-DiagPrintSettings diag_print_settings_detect(b32 line_form)
+DiagPrintSettings diag_print_settings_detect(u32 form, u32 colour)
 {
     DiagPrintSettings settings = {};
-    settings.line_form = line_form;
-    bool terminal = console_is_terminal();
+    settings.form = form;
+    bool terminal = console_error_is_terminal();
     // NO_COLOR: present means no colour, whatever its value.
-    settings.colour = terminal && std::getenv("NO_COLOR") == nullptr;
+    bool automatic = terminal && std::getenv("NO_COLOR") == nullptr;
+    settings.colour = form != DiagForm_Json && (colour == DiagColour_Always || (colour == DiagColour_Auto && automatic));
     settings.status = terminal;
     return settings;
 }
@@ -40,15 +42,38 @@ static Str level_word(Arena *arena, u32 level, bool colour)
     return str_pushf(arena, "%S%S\x1b[0m", level_colour(level), name);
 }
 
-static Str format_record(Arena *arena, const Diagnostic *d, u32 layout, Str shown, const LineIndex *lines,
+// One JSON object on one line. The library escapes what JSON needs; bytes
+// that are not UTF-8 (a file name, a message quoting a source) become
+// U+FFFD instead of ending the program with an exception.
+static Str format_json(Arena *arena, const Diagnostic *d, u32 layout, Str path, const LineIndex *lines)
+{
+    auto text = [](Str s) { return std::string(s.str, s.size); };
+    nlohmann::ordered_json record;
+    if (layout != DiagLayout_Log) {
+        LineCol at = line_index_find(lines, d->offset);
+        record["path"] = text(path);
+        record["line"] = at.line;
+        record["column"] = at.column;
+    }
+    record["level"] = text(diag_level_name(d->level));
+    record["message"] = text(d->text);
+    if (d->target.size) record["target"] = text(d->target);
+    std::string line = record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    return str_copy(arena, Str{line.data(), line.size()});
+}
+
+static Str format_record(Arena *arena, const Diagnostic *d, u32 layout, Str path, Str shown, const LineIndex *lines,
                          const DiagPrintSettings *settings)
 {
-    if (!settings->line_form && !settings->colour) return diag_format_record(arena, d, layout, shown, lines);
+    if (settings->form == DiagForm_Json) return format_json(arena, d, layout, path, lines);
+    if (settings->form == DiagForm_Layouts && !settings->colour) return diag_format_record(arena, d, layout, shown, lines);
     Str level = level_word(arena, d->level, settings->colour);
-    if (settings->line_form) {
-        if (layout == DiagLayout_Log) return str_pushf(arena, "wyn: %S: %S\n", level, d->text);
+    if (settings->form == DiagForm_Line) {
+        // A link message names the link, so the one line stands alone.
+        Str message = d->target.size ? str_pushf(arena, "%S: %S", d->text, d->target) : d->text;
+        if (layout == DiagLayout_Log) return str_pushf(arena, "wyn: %S: %S\n", level, message);
         LineCol at = line_index_find(lines, d->offset);
-        return str_pushf(arena, "%S:%I64d:%I64d: %S: %S\n", shown, (s64)at.line, (s64)at.column, level, d->text);
+        return str_pushf(arena, "%S:%I64d:%I64d: %S: %S\n", shown, (s64)at.line, (s64)at.column, level, message);
     }
     // The usual layout with only its first word coloured: the rest is what
     // the plain layout prints after the level name.
@@ -65,7 +90,7 @@ Str diag_format_styled(Arena *arena, const DiagnosticList *list, u32 layout, Str
     Str shown = diag_shown_path(scratch.arena, path);
     StrList out = {};
     for (const Diagnostic *d = list->first; d; d = d->next)
-        str_list_push(scratch.arena, &out, format_record(scratch.arena, d, layout, shown, &lines, settings));
+        str_list_push(scratch.arena, &out, format_record(scratch.arena, d, layout, path, shown, &lines, settings));
     Str result = str_list_join_plain(arena, &out);
     scratch_end(scratch);
     return result;
@@ -88,7 +113,7 @@ static void print_list(const DiagPrintSettings *print, const DiagnosticList *lis
     Str shown = diag_shown_path(scratch.arena, path);
     for (const Diagnostic *d = list->first; d; d = d->next) {
         ArenaTemp record = temp_begin(scratch.arena);
-        Str text = format_record(scratch.arena, d, layout, shown, &lines, print);
+        Str text = format_record(scratch.arena, d, layout, path, shown, &lines, print);
         // A record starts on a clean line: over the status line, which the
         // next tick draws again below it.
         if (print->status && atomic_load_u64(&status_showing)) {
@@ -97,7 +122,7 @@ static void print_list(const DiagPrintSettings *print, const DiagnosticList *lis
         }
         // One write per record: records printed by two workers at the same
         // time stay whole.
-        console_write(text);
+        console_write_error(text);
         temp_end(record);
         if (d->level == DiagLevel_Warning) g_printed_warnings.fetch_add(1);
         if (d->level >= DiagLevel_Error) g_printed_errors.fetch_add(1);
@@ -129,13 +154,21 @@ void progress_show(const DiagPrintSettings *print, Str text)
     // Marked first: a record printed meanwhile erases the line rather than
     // continue it.
     atomic_store_u64(&status_showing, 1);
-    console_write(str_pushf(scratch.arena, "%S%S", erase_line, text));
+    console_write_error(str_pushf(scratch.arena, "%S%S", erase_line, text));
     scratch_end(scratch);
 }
 
 void progress_clear(const DiagPrintSettings *print)
 {
     if (!print->status) return;
-    if (atomic_load_u64(&status_showing)) console_write(erase_line);
+    if (atomic_load_u64(&status_showing)) console_write_error(erase_line);
     atomic_store_u64(&status_showing, 0);
+}
+
+void diag_print_result(const DiagPrintSettings *print, Str text)
+{
+    // The status line shares the terminal: a result written over it would
+    // be glued to its end.
+    progress_clear(print);
+    console_write(text);
 }

@@ -57,20 +57,57 @@ Str link_resolve_path(Arena *arena, Str local_folder, Str path, bool embedded)
 
 //- messages
 
-static void push_warning(Arena *arena, ParsedDocument *doc, MarkupNode *at, Str text)
+// `target` names what a link message is about: the link as written.
+static void push_warning(Arena *arena, ParsedDocument *doc, MarkupNode *at, Str text, Str target)
 {
-    diag_push(arena, &doc->messages, at, DiagLevel_Warning, text);
+    Diagnostic *d = diag_push(arena, &doc->messages, at, DiagLevel_Warning, text);
+    if (d) d->target = target;
     doc->message_count = doc->messages.count;
     doc->max_level = doc->messages.max_level;
 }
 
 // Pass 2 and 3 warnings stand on a message anchor of their own, so the
 // record keeps the link's text and place whatever later rewrites the link.
-static void push_warning_anchored(Arena *arena, ParsedDocument *doc, MarkupNode *element, Str text)
+static void push_warning_anchored(Arena *arena, ParsedDocument *doc, MarkupNode *element, Str text, Str target)
 {
     MarkupNode *first = element->first_child;
     Str shown = node_is_nil(first) ? element->text : first->text;
-    push_warning(arena, doc, node_new_message(arena, element->offset, 0, shown), text);
+    push_warning(arena, doc, node_new_message(arena, element->offset, 0, shown), text, target);
+}
+
+// The text of a file link as its author wrote it, kept before pass 1 turns
+// it into the resolved path.
+static void written_keep(Arena *arena, LinkWaits *waits, MarkupNode *link, Str text)
+{
+    if (!waits) return;
+    if (!waits->written.bucket_count) waits->written = str_map_alloc(arena, 64);
+    Str *kept = push_struct<Str>(arena);
+    if (!kept || !waits->written.bucket_count) return;
+    *kept = text;
+    // Keyed by the node's address: the key's bytes are the pointer's own.
+    const MarkupNode *key = link;
+    str_map_insert(arena, &waits->written, Str{(const char *)&key, sizeof key}, (u64)kept);
+}
+
+// What a message about an unresolved element names: a file link as
+// written, a web address, a footnote or anchor reference as "[*N]" or
+// "[#N]".
+static Str written_target(Arena *arena, const LinkWaits *waits, MarkupNode *element)
+{
+    if (waits && waits->written.bucket_count) {
+        const MarkupNode *key = element;
+        StrMapNode *found = str_map_lookup(&waits->written, Str{(const char *)&key, sizeof key});
+        if (found) return *(const Str *)found->value;
+    }
+    switch (element->kind) {
+    case MarkupKind_FootnoteRef: return str_pushf(arena, "[*%u]", (u32)element->number);
+    case MarkupKind_InternalLinkRef: return str_pushf(arena, "[#%u]", (u32)element->number);
+    default: {
+        MarkupNode *run = element->first_child;
+        while (!node_is_nil(run) && run->node_class != NodeClass_Text) run = run->next;
+        return node_is_nil(run) ? str_empty() : run->text;
+    }
+    }
 }
 
 //- pass 1: file links
@@ -155,6 +192,8 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
         if (node_is_nil(run)) continue;
         bool embedded = (link->flags & NodeFlag_Embedded) != 0;
         LinkTargetText target = link_target_split(run->text);
+        Str as_written = run->text;
+        written_keep(arena, waits, link, as_written);
         Str resolved = link_resolve_path(arena, settings->local_folder, target.path, embedded);
         run->name = run->text = resolved;
         // The index document is made once every other document is built, so
@@ -198,7 +237,8 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
                 link->flags |= NodeFlag_Unresolved;
                 if (settings->file_path_checks)
                     push_warning(arena, doc, link,
-                                 str_pushf(arena, "%S is referenced in a file but is hidden, the link will fail.", resolved));
+                                 str_pushf(arena, "%S is referenced in a file but is hidden, the link will fail.", resolved),
+                                 as_written);
             } else if (found.state == LinkTarget_Unknown && !is_self && !is_index) {
                 // Not a document of this build (missing, outside the target
                 // folder): it will never have a page.
@@ -219,7 +259,7 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
             if (settings->deploy) run->name = run->text = site_relative_path(settings->local_folder, resolved);
         } else if (settings->file_path_checks) {
             link->flags |= NodeFlag_Unresolved;
-            push_warning(arena, doc, link, str_pushf(arena, "%S is missing", resolved));
+            push_warning(arena, doc, link, str_pushf(arena, "%S is missing", resolved), as_written);
         }
     }
     return complete;
@@ -252,13 +292,13 @@ bool links_check_web(Arena *arena, ParsedDocument *doc, const LinkCheckSettings 
         if (result.status != 0) continue;   // any answer, a 404 included, means the host is there
         link->flags |= NodeFlag_Unresolved;
         if (result.failure == UrlCheckFailure_TooLong) {
-            push_warning_anchored(arena, doc, link, url_check_refusal_text(arena, service, address));
+            push_warning_anchored(arena, doc, link, url_check_refusal_text(arena, service, address), address);
         } else if (result.failure == HttpFailure_SecureChannel) {
-            push_warning_anchored(arena, doc, link, str_lit("uri must be https."));
+            push_warning_anchored(arena, doc, link, str_lit("uri must be https."), address);
         } else {
             // No answer at all: not resolved, refused, reset, silent or
             // looping. A reader cannot follow any of them.
-            push_warning_anchored(arena, doc, link, str_lit("uri fetch failed."));
+            push_warning_anchored(arena, doc, link, str_lit("uri fetch failed."), address);
         }
     }
     return complete;
@@ -277,13 +317,15 @@ static Str unresolved_label(u32 kind)
     }
 }
 
-void links_report_unresolved(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings)
+void links_report_unresolved(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings,
+                             const LinkWaits *waits)
 {
     if (!settings->file_path_checks) return;
     for (MarkupNode *n = doc->root; !node_is_nil(n); n = node_preorder_next(n, doc->root)) {
         if (n->node_class != NodeClass_Element || !(n->flags & NodeFlag_Unresolved)) continue;
         if (n->kind == MarkupKind_Reference) continue;
-        push_warning_anchored(arena, doc, n, str_pushf(arena, "%S not found", unresolved_label(n->kind)));
+        push_warning_anchored(arena, doc, n, str_pushf(arena, "%S not found", unresolved_label(n->kind)),
+                              written_target(arena, waits, n));
     }
 }
 
@@ -294,6 +336,6 @@ bool links_check(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *set
     // Web links are looked at even when a document is missing, so a parked
     // document waits for everything it needs at once.
     complete = links_check_web(arena, doc, settings, waits) && complete;
-    if (complete) links_report_unresolved(arena, doc, settings);
+    if (complete) links_report_unresolved(arena, doc, settings, waits);
     return complete;
 }

@@ -55,10 +55,13 @@ struct LinkCheckSettings {
 };
 
 // What an incomplete document waits for; every string is on the arena the
-// passes were given.
+// passes were given. The passes also keep here each file link's text as
+// the author wrote it (pass 1 rewrites it to the resolved path), which a
+// message about the link names as its target.
 struct LinkWaits {
     StrList documents;   // linked documents that will publish a summary
     StrList addresses;   // web addresses whose result is not stored yet
+    StrMap written;      // link node -> its text as written (a Str*)
 };
 
 //- the passes
@@ -75,7 +78,8 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
 bool links_check_web(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits);
 // Pass 3: every element still flagged unresolved is reported "<what> not
 // found"; only with file-path checks on.
-void links_report_unresolved(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings);
+void links_report_unresolved(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings,
+                             const LinkWaits *waits);
 
 // The three passes in order; pass 3 runs only for a complete document.
 bool links_check(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits,

@@ -12,6 +12,7 @@
 #include "site/discovery.h"
 #include "site/pages.h"
 #include "site/serve.h"
+#include "site/site_outputs.h"
 #include "site/site_run.h"
 #include "site/tree_command.h"
 
@@ -27,27 +28,91 @@ struct MessageLog {
 };
 
 // A one-shot run ends here once the site is quiet: one line of what was
-// done, and the status scripts test.
-[[noreturn]] static void once_finish(u64 started_us)
+// done, and the status scripts test: 1 when an error was reported, a page
+// or the index could not be written, or (with strict) a warning was.
+[[noreturn]] static void once_finish(const SiteConfig *config, const DiagPrintSettings *print, u64 started_us)
 {
     site_build_wait_quiet(1, u64_max);
     site_pages_flush();
     SiteBuild *build = site_build();
     DiagPrintedCounts printed = diag_printed_counts();
+    SitePagesCounts pages = site_pages_counts();
+    u64 index_failures = site_outputs_counts().index_failures;
     u64 documents = atomic_load_u64(&build->completed_builds);
-    u64 pages = site_pages_counts().pages_written;
     u64 ms = (now_us() - started_us) / 1000;
     ArenaTemp scratch = scratch_begin(nullptr, 0);
-    console_write(str_pushf(scratch.arena,
-                            "wyn once: %I64u document%s built, %I64u page%s written, %I64u warning%s, %I64u error%s, %I64u.%02I64u s\n",
-                            documents, documents == 1 ? "" : "s", pages, pages == 1 ? "" : "s", printed.warnings,
-                            printed.warnings == 1 ? "" : "s", printed.errors, printed.errors == 1 ? "" : "s", ms / 1000,
-                            (ms % 1000) / 10));
+    auto plural = [](u64 n) { return n == 1 ? "" : "s"; };
+    // The first reason that fails the run is named, so a log says why.
+    Str verdict = str_empty();
+    if (printed.errors) verdict = str_pushf(scratch.arena, "; failed: %I64u error%s", printed.errors, plural(printed.errors));
+    else if (pages.pages_failed)
+        verdict = str_pushf(scratch.arena, "; failed: %I64u page%s could not be written", pages.pages_failed,
+                            plural(pages.pages_failed));
+    else if (index_failures) verdict = str_lit("; failed: the index could not be written");
+    else if (config->strict && printed.warnings)
+        verdict = str_pushf(scratch.arena, "; failed: %I64u warning%s (strict)", printed.warnings, plural(printed.warnings));
+    diag_print_result(print, str_pushf(scratch.arena,
+                                       "wyn once: %I64u document%s built, %I64u page%s written, %I64u warning%s, "
+                                       "%I64u error%s, %I64u.%02I64u s%S\n",
+                                       documents, plural(documents), pages.pages_written, plural(pages.pages_written),
+                                       printed.warnings, plural(printed.warnings), printed.errors, plural(printed.errors),
+                                       ms / 1000, (ms % 1000) / 10, verdict));
     scratch_end(scratch);
     fflush(stdout);
     // The other threads never end: leave without running destructors under
     // their feet.
-    std::_Exit(printed.errors ? 1 : 0);
+    std::_Exit(verdict.size ? 1 : 0);
+}
+
+// The site's sources: every .wyn file below the target folder but the
+// index document (made by change detection), or the one file the target
+// names. `any` tells whether the target holds a document at all (a
+// hand-written index.wyn counts).
+static StrList site_sources(Arena *arena, Str target, bool *any)
+{
+    StrList files = {};
+    bool single_file = target.size && !char_is_slash((u8)target.str[target.size - 1]);
+    if (single_file) str_list_push(arena, &files, target);
+    else site_list_files(arena, &files, target);
+    StrList sources = {};
+    *any = false;
+    for (StrNode *n = files.first; n; n = n->next) {
+        Str path = n->string;
+        if (!str_eq(path_extension(path), str_lit("wyn"))) continue;   // Page.WYN is not a source
+        *any = true;
+        if (str_eq(path_file_name(path), str_lit("index.wyn"))) continue;
+        str_list_push(arena, &sources, path);
+    }
+    return sources;
+}
+
+// A target that can give no site is an error, and nothing is written: no
+// page, no index, no folder. A one-shot run ends with status 1; the watch
+// says so once and waits for the target to appear.
+static StrList site_sources_or_wait(Arena *arena, const SiteConfig *config, MessageLog *log)
+{
+    Str target = config->layout.target;
+    bool told = false;
+    for (;;) {
+        Str problem = site_target_problem(arena, target);
+        bool any = false;
+        StrList sources = problem.size ? StrList{} : site_sources(arena, target, &any);
+        if (!problem.size && !any) problem = str_lit("holds no .wyn document");
+        if (!problem.size) return sources;
+        if (!told) {
+            Str text = str_pushf(log->arena, "target %S %S; nothing is built or written%s", target, problem,
+                                 config->once ? "" : " until it can be read");
+            diag_push_at(log->arena, &log->list, nullptr, 0, DiagLevel_Error, text);
+            diag_print_log(&log->print, &log->list);
+            log->list = DiagnosticList{};
+            told = true;
+        }
+        if (config->once) {
+            fflush(stdout);
+            std::_Exit(1);
+        }
+        sleep_ms(1000);
+    }
 }
 
 // Runs the site and never returns.
@@ -55,8 +120,12 @@ struct MessageLog {
 {
     u64 started_us = now_us();
     Arena *arena = process_arena();
-    const SiteLayout &layout = config->layout;
     SiteConfig run = *config;
+    // The log so far (the target note, option warnings) comes first.
+    diag_print_log(&log->print, &log->list);
+    log->list = DiagnosticList{};
+    StrList sources = site_sources_or_wait(arena, &run, log);
+
     SiteStartOptions start_options = {};
     SiteBuildConfig &tuning = start_options.build;
     tuning.print = log->print;
@@ -83,34 +152,22 @@ struct MessageLog {
         }
     }
     // The server listens before the first page is written, so a browser
-    // opened early sees the site fill in; it hears of every write.
+    // opened early sees the site fill in; it hears of every write. A server
+    // that cannot listen ends the run: serving was what was asked for.
     static SiteWatch watch;
-    site_watch_start(&watch, arena, &run, &log->print, log->arena, &log->list);
+    if (!site_watch_start(&watch, arena, &run, &log->print, log->arena, &log->list)) {
+        diag_print_log(&log->print, &log->list);
+        fflush(stdout);
+        std::_Exit(1);
+    }
     start_options.on_write = site_watch_observer(&watch);
     // A one-shot run prints its own summary instead.
     start_options.quiet_lines = !run.once;
     site_start(&run, &start_options);
 
-    // The document list: every file below the target folder, or the one
-    // file the target names.
-    StrList files = {};
-    bool single_file = layout.target.size && !char_is_slash((u8)layout.target.str[layout.target.size - 1]);
-    if (single_file) str_list_push(arena, &files, layout.target);
-    else site_list_files(arena, &files, layout.target);
-    StrList sources = {};
-    for (StrNode *n = files.first; n; n = n->next) {
-        Str path = n->string;
-        if (!str_eq(path_extension(path), str_lit("wyn"))) continue;   // Page.WYN is not a source
-        if (str_eq(path_file_name(path), str_lit("index.wyn"))) continue;
-        str_list_push(arena, &sources, path);
-    }
     // Every source is known before the first is queued: a document that
     // links another then waits for it only when it will be built.
     for (StrNode *n = sources.first; n; n = n->next) site_build_register(n->string);
-    // What start-up found (the target, its problems, the network) comes
-    // before any document's diagnostics, whichever worker is quickest.
-    diag_print_log(&log->print, &log->list);
-    log->list = DiagnosticList{};
     for (StrNode *n = sources.first; n; n = n->next) {
         Str path = n->string;
         if (!site_build_submit(path)) {
@@ -125,7 +182,7 @@ struct MessageLog {
 
     diag_print_log(&log->print, &log->list);
     site_build_submissions_done();
-    if (run.once) once_finish(started_us);
+    if (run.once) once_finish(&run, &log->print, started_us);
     for (;;) {
         sleep_ms(100);
         site_watch_tick(&watch);
@@ -148,8 +205,13 @@ int main(int argc, char **argv)
     MessageLog log = {};
     log.arena = arena;   // the main thread's scratch, never rolled back below it
     SiteConfig config = site_config_from_command_line(arena, cmd, current_directory(arena), log.arena, &log.list);
-    log.print = diag_print_settings_detect(config.diagnostics_line);
+    log.print = diag_print_settings_detect(config.diagnostics_form, config.colour);
 
+    // A typo in an option is said whatever the run does next.
+    if (config.help || config.version || config.tree.size) {
+        diag_print_log(&log.print, &log.list);
+        log.list = DiagnosticList{};
+    }
     if (config.help) {
         console_write(options_usage_text(arena));
         return 0;

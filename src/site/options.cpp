@@ -29,10 +29,14 @@ constexpr OptionInfo option_table[Option_Count] = {
      str_lit("also serve the site over HTTP with live reload (alone: port 8750; pages as with deploy)")},
     {Option_Bind, OptionKind_Value, str_lit("bind"), str_lit("ADDRESS"),
      str_lit("the address serve listens on (default 127.0.0.1, this machine only)")},
-    {Option_Diagnostics, OptionKind_Value, str_lit("diagnostics"), str_lit("line"),
-     str_lit("print each diagnostic as one line path:line:col: level: message")},
+    {Option_Diagnostics, OptionKind_Value, str_lit("diagnostics"), str_lit("line|json"),
+     str_lit("one line path:line:col: level: message per diagnostic, or one JSON object per line")},
+    {Option_Color, OptionKind_Value, str_lit("color"), str_lit("auto|always|never"),
+     str_lit("colour the level words (auto: on a terminal, unless NO_COLOR is set)")},
     {Option_Once, OptionKind_Flag, str_lit("once"), str_lit(""),
      str_lit("build the site until it is up to date, print a summary and exit (1 on errors)")},
+    {Option_Strict, OptionKind_Flag, str_lit("strict"), str_lit(""),
+     str_lit("with once: warnings count as errors, so a broken link fails the run")},
     {Option_Help, OptionKind_Flag, str_lit("help"), str_lit(""), str_lit("print this text and exit")},
     {Option_Version, OptionKind_Flag, str_lit("version"), str_lit(""), str_lit("print the version and exit")},
 };
@@ -130,26 +134,136 @@ SiteLayout site_layout_from_directory(Arena *arena, Str current_directory)
 static bool flag_of(const CommandLine *cmd, u32 id) { return cmd_line_has_flag(cmd, option_table[id].name); }
 static Str value_of(const CommandLine *cmd, u32 id) { return cmd_line_value(cmd, option_table[id].name); }
 
-// A target that cannot give a single document is almost always a typo or a
-// wrong folder; the build still runs (and finds nothing), but the author
-// must hear why the site stays empty.
-static void check_target(Arena *log_arena, DiagnosticList *log, Str target)
+//- checks of what was typed
+
+// How far two names are apart: each insertion, deletion, substitution and
+// swap of two neighbours counts one. Names are short; the table is small.
+static u64 name_distance(Str a, Str b)
 {
-    if (!log || target.size == 0) return;
+    constexpr u64 most = 64;
+    if (a.size >= most || b.size >= most) return most;
+    u64 d[most + 1][most + 1];
+    for (u64 i = 0; i <= a.size; i += 1) d[i][0] = i;
+    for (u64 j = 0; j <= b.size; j += 1) d[0][j] = j;
+    for (u64 i = 1; i <= a.size; i += 1)
+        for (u64 j = 1; j <= b.size; j += 1) {
+            u64 cost = a.str[i - 1] == b.str[j - 1] ? 0 : 1;
+            u64 best = min_of(min_of(d[i - 1][j] + 1, d[i][j - 1] + 1), d[i - 1][j - 1] + cost);
+            if (i > 1 && j > 1 && a.str[i - 1] == b.str[j - 2] && a.str[i - 2] == b.str[j - 1])
+                best = min_of(best, d[i - 2][j - 2] + 1);
+            d[i][j] = best;
+        }
+    return d[a.size][b.size];
+}
+
+Str options_closest_name(Str name)
+{
+    Str best = str_empty();
+    u64 best_distance = 3;   // more than two edits away is no typo
+    for (u32 i = 1; i < Option_Count; i += 1) {
+        u64 distance = name_distance(name, option_table[i].name);
+        if (distance < best_distance && distance < option_table[i].name.size) {
+            best = option_table[i].name;
+            best_distance = distance;
+        }
+    }
+    return best;
+}
+
+static const OptionInfo *option_row(Str name)
+{
+    for (u32 i = 1; i < Option_Count; i += 1)
+        if (str_eq(option_table[i].name, name)) return &option_table[i];
+    return nullptr;
+}
+
+static bool flag_value_known(Str value)
+{
+    return value.size == 0 || str_match(value, str_lit("true"), StrMatch_CaseInsensitive) ||
+           str_match(value, str_lit("false"), StrMatch_CaseInsensitive) || str_eq(value, str_lit("1")) ||
+           str_eq(value, str_lit("0"));
+}
+
+// Every option the table does not know, once each, with the closest one it
+// does; a flag given a value that is neither on nor off; an option that
+// needs a value given none. A typo must never pass in silence: "--onec"
+// would otherwise start the endless watch.
+static void check_typed_options(const CommandLine *cmd, Arena *log_arena, DiagnosticList *log)
+{
+    if (!log) return;
+    ArenaTemp scratch = scratch_begin(&log_arena, 1);
+    StrMap told = str_map_alloc(scratch.arena, 64);
+    for (CommandLineOption *o = cmd->first_given; o; o = o->next_given) {
+        if (str_map_lookup(&told, o->name)) continue;
+        const OptionInfo *row = option_row(o->name);
+        Str text = str_empty();
+        if (!row) {
+            Str closest = options_closest_name(o->name);
+            text = closest.size ? str_pushf(log_arena, "unknown option '%S'; did you mean '%S'?", o->name, closest)
+                                : str_pushf(log_arena, "unknown option '%S'; it is ignored (wyn help lists the options)",
+                                            o->name);
+        } else if (row->kind == OptionKind_Flag && !flag_value_known(o->value)) {
+            text = str_pushf(log_arena, "%S=%S is no flag value (true, 1, false or 0); %S stays off", o->name, o->value,
+                             o->name);
+        } else if (row->kind == OptionKind_Value && o->value.size == 0 && row->id != Option_Target &&
+                   row->id != Option_Serve) {
+            text = str_pushf(log_arena, "%S needs a value (%S=%S); it is ignored", o->name, o->name, row->argument);
+        }
+        if (!text.size) continue;
+        str_map_insert(scratch.arena, &told, o->name, 1);
+        diag_push_at(log_arena, log, nullptr, 0, DiagLevel_Warning, text);
+    }
+    scratch_end(scratch);
+}
+
+// A value from a short list of words (the index of the one given); any
+// other value is warned about, naming the words, and gives 0, the default.
+static u32 choice_of(const CommandLine *cmd, u32 id, const Str *words, u32 count, Str otherwise, Arena *log_arena,
+                     DiagnosticList *log)
+{
+    Str value = value_of(cmd, id);
+    if (!value.size) return 0;
+    StrList names = {};
+    for (u32 i = 0; i < count; i += 1) {
+        if (words[i].size && str_match(value, words[i], StrMatch_CaseInsensitive)) return i;
+        if (words[i].size) str_list_push(log_arena, &names, words[i]);
+    }
+    if (log) {
+        StrJoin join = {str_lit("("), str_lit(", "), str_lit(")")};
+        diag_push_at(log_arena, log, nullptr, 0, DiagLevel_Warning,
+                     str_pushf(log_arena, "%S=%S is not a known choice %S; %S", option_table[id].name, value,
+                               str_list_join(log_arena, &names, &join), otherwise));
+    }
+    return 0;
+}
+
+static bool address_is_loopback(Str address)
+{
+    Str host = address;
+    if (host.size >= 2 && host.str[0] == '[' && host.str[host.size - 1] == ']') host = str_substr(host, 1, host.size - 1);
+    return !host.size || str_match(str_lit("127."), host, StrMatch_Prefix) || str_eq(host, str_lit("::1")) ||
+           str_match(host, str_lit("localhost"), StrMatch_CaseInsensitive);
+}
+
+//- the target
+
+Str site_target_problem(Arena *arena, Str target)
+{
+    if (target.size == 0) return str_lit("is empty");
     bool folder = char_is_slash((u8)target.str[target.size - 1]);
     FileProperties props = file_properties(folder ? str_chop(target, 1) : target);
-    Str problem = str_empty();
-    if (!props.exists) problem = str_lit("does not exist");
-    else if (folder && !props.is_folder) problem = str_lit("is not a folder");
-    else if (!folder && !str_eq(path_extension(target), str_lit("wyn"))) problem = str_lit("is not a .wyn document");
-    else if (folder) {
+    if (!props.exists) return str_lit("does not exist");
+    if (props.is_special) return str_lit("is neither a folder nor a .wyn document");
+    if (folder && !props.is_folder) return str_lit("is not a folder");
+    if (!folder && !str_eq(path_extension(target), str_lit("wyn"))) return str_lit("is not a .wyn document");
+    if (folder) {
         u64 identity[2];
-        if (!folder_identity(target, identity)) problem = str_lit("cannot be read");
-    } else if (!file_exists(target)) {
-        problem = str_lit("cannot be read");
+        if (!folder_identity(target, identity)) return str_lit("cannot be read");
+        return str_empty();
     }
-    if (problem.size)
-        diag_push_at(log_arena, log, nullptr, 0, DiagLevel_Warning, str_pushf(log_arena, "target %S %S", target, problem));
+    if (!file_exists(target)) return str_lit("cannot be read");
+    (void)arena;
+    return str_empty();
 }
 
 // Pages must link by site paths to work over HTTP: a browser will not
@@ -158,12 +272,16 @@ static void check_target(Arena *log_arena, DiagnosticList *log, Str target)
 static void read_serve_options(Arena *arena, const CommandLine *cmd, SiteConfig *config, Arena *log_arena,
                                DiagnosticList *log)
 {
-    Str form = value_of(cmd, Option_Diagnostics);
-    config->diagnostics_line = str_eq(form, str_lit("line"));
-    if (form.size && !config->diagnostics_line && log)
-        diag_push_at(log_arena, log, nullptr, 0, DiagLevel_Warning,
-                     str_pushf(log_arena, "diagnostics=%S is not a known form (line); the usual layouts are used", form));
+    static const Str forms[] = {str_lit(""), str_lit("line"), str_lit("json")};   // by DiagForm
+    config->diagnostics_form =
+        choice_of(cmd, Option_Diagnostics, forms, 3, str_lit("the usual layouts are used"), log_arena, log);
+    static const Str colours[] = {str_lit("auto"), str_lit("always"), str_lit("never")};   // by DiagColour
+    config->colour = choice_of(cmd, Option_Color, colours, 3, str_lit("auto is used"), log_arena, log);
     config->bind = str_copy(arena, value_of(cmd, Option_Bind));
+    if (config->bind.size && !address_is_loopback(config->bind) && log && cmd_line_option(cmd, option_table[Option_Serve].name))
+        diag_push_at(log_arena, log, nullptr, 0, DiagLevel_Warning,
+                     str_pushf(log_arena, "bind=%S: the site is visible to the network, not only to this machine",
+                               config->bind));
     if (!cmd_line_option(cmd, option_table[Option_Serve].name)) return;
     config->serve = 1;
     config->deploy = 1;
@@ -188,6 +306,7 @@ SiteConfig site_config_from_command_line(Arena *arena, const CommandLine *cmd, S
     config.version = flag_of(cmd, Option_Version);
     config.tree = str_copy(arena, value_of(cmd, Option_Tree));
     config.once = flag_of(cmd, Option_Once);
+    config.strict = flag_of(cmd, Option_Strict);
     config.js = flag_of(cmd, Option_Js);
     config.check_urls = flag_of(cmd, Option_CheckUrls);
     config.print_todos = flag_of(cmd, Option_PrintTodos);
@@ -200,9 +319,9 @@ SiteConfig site_config_from_command_line(Arena *arena, const CommandLine *cmd, S
     config.probe = str_copy(arena, value_of(cmd, Option_Probe));
     config.ca_file = str_copy(arena, value_of(cmd, Option_CaFile));
     config.layout = site_layout_from_directory(arena, current_directory);
+    check_typed_options(cmd, log_arena, log);
     if (config.help || config.version || config.tree.size) return config;
     config.layout.target = cmd_line_path(arena, cmd, option_table[Option_Target].name, config.layout.current_directory,
                                          log_arena, log);
-    check_target(log_arena, log, config.layout.target);
     return config;
 }

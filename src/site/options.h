@@ -32,7 +32,9 @@ enum OptionId : u32 {
     Option_Serve,
     Option_Bind,
     Option_Diagnostics,
+    Option_Color,
     Option_Once,
+    Option_Strict,
     Option_Help,
     Option_Version,
     Option_Count,
@@ -98,14 +100,26 @@ struct SiteConfig {
     b32 serve;              // preview over HTTP with live reload; implies deploy
     u16 serve_port;         // 0: any free port (serve=0)
     Str bind;               // the address served on; empty: 127.0.0.1
-    b32 diagnostics_line;   // diagnostics=line: one GNU-style line per record
+    u32 diagnostics_form;   // DiagForm: diagnostics=line or diagnostics=json
+    u32 colour;             // DiagColour: color=auto|always|never
     b32 once;               // build until quiet, print a summary and exit
+    b32 strict;             // with once: warnings fail the run too
     b32 help;
     b32 version;
 };
 
 // Reads every option of the table from `cmd`, resolves the folders against
-// `current_directory`, and logs the target note and any problem with the
-// target (missing, unreadable, a file that is not a document) on `log`.
+// `current_directory`, and logs the target note, a warning for each option
+// the table does not know (naming the closest one that it does) and for
+// each value an option cannot take. Whether the target can give a site is
+// site_target_check's business.
 SiteConfig site_config_from_command_line(Arena *arena, const CommandLine *cmd, Str current_directory,
                                          Arena *log_arena, DiagnosticList *log);
+
+// Why a resolved target can give no site (it does not exist, is neither a
+// folder nor a .wyn document, cannot be read); empty when it can. Whether a
+// folder holds any document is the caller's to tell.
+Str site_target_problem(Arena *arena, Str target);
+
+// The known option closest to a typed name (two edits at most), or empty.
+Str options_closest_name(Str name);

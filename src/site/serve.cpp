@@ -20,7 +20,7 @@ static void page_written(void *user, Str path)
 
 PageWriteObserver site_watch_observer(SiteWatch *watch) { return PageWriteObserver{page_written, watch}; }
 
-void site_watch_start(SiteWatch *watch, Arena *arena, const SiteConfig *config, const DiagPrintSettings *print,
+bool site_watch_start(SiteWatch *watch, Arena *arena, const SiteConfig *config, const DiagPrintSettings *print,
                       Arena *log_arena, DiagnosticList *log)
 {
     *watch = SiteWatch{};
@@ -40,9 +40,15 @@ void site_watch_start(SiteWatch *watch, Arena *arena, const SiteConfig *config, 
         server.roots[server.root_count++] = {str_lit("/shared/"), str_pushf(arena, "%Sshared/", local)};
         server.roots[server.root_count++] = {str_lit("/assets/"), str_pushf(arena, "%Sassets/", local)};
         Str error = {};
-        watch->server = http_server_start(arena, &server, &error);
+        u32 failure = HttpServerFailure_None;
+        watch->server = http_server_start(arena, &server, &error, &failure);
         if (!watch->server) {
-            diag_push_at(log_arena, log, nullptr, 0, DiagLevel_Error, str_pushf(log_arena, "serve: %S", error));
+            Str advice = failure == HttpServerFailure_AddressInUse
+                             ? str_pushf(log_arena, "; another program listens on port %u: serve=0 takes any free port",
+                                         (u32)config->serve_port)
+                             : str_empty();
+            diag_push_at(log_arena, log, nullptr, 0, DiagLevel_Error, str_pushf(log_arena, "serve: %S%S", error, advice));
+            return false;
         } else {
             Str host = config->bind.size ? config->bind : str_lit("127.0.0.1");
             bool v6 = str_find_byte(host, ':', 0) < host.size;
@@ -50,6 +56,7 @@ void site_watch_start(SiteWatch *watch, Arena *arena, const SiteConfig *config, 
                                        (u32)http_server_port(watch->server));
         }
     }
+    return true;
 }
 
 static constexpr u64 status_interval_us = 250 * 1000;
@@ -64,7 +71,7 @@ void site_watch_tick(SiteWatch *watch)
         watch->drawn = 0;
         if (!watch->announced && watch->server) {
             ArenaTemp scratch = scratch_begin(nullptr, 0);
-            console_write(str_pushf(scratch.arena, "serving %S (Ctrl-C stops)\n", watch->address));
+            diag_print_result(&watch->print, str_pushf(scratch.arena, "serving %S (Ctrl-C stops)\n", watch->address));
             scratch_end(scratch);
         }
         watch->announced = 1;

@@ -27,9 +27,9 @@ struct SiteWatch {
 };
 
 // Main thread, once, before the site starts: starts the server when
-// `config` asks. A server that cannot start is an error on `log` (the
-// build still runs).
-void site_watch_start(SiteWatch *watch, Arena *arena, const SiteConfig *config, const DiagPrintSettings *print,
+// `config` asks. False when it cannot listen: the reason is an error on
+// `log` (with what to do about a port in use), and the run should end.
+bool site_watch_start(SiteWatch *watch, Arena *arena, const SiteConfig *config, const DiagPrintSettings *print,
                       Arena *log_arena, DiagnosticList *log);
 // What the site's writes report to (SiteStartOptions.on_write).
 PageWriteObserver site_watch_observer(SiteWatch *watch);

@@ -3,6 +3,7 @@
 #include "site/site_outputs.h"
 
 #include "markup/markup_write.h"
+#include "markup/parser.h"
 #include "markup/paths.h"
 #include "os/file_replace.h"
 #include "site/pages.h"
@@ -18,7 +19,8 @@ struct SiteOutputs {
     DiagPrintSettings print;
     ThreadRecord *manifest_writer;
     b32 index_hand_written_warned;   // the detector's thread only
-    std::atomic<u64> index_writes;
+    b32 index_kept_warned;           // the detector's thread only
+    std::atomic<u64> index_writes, index_failures;
 };
 SiteOutputs g_outputs;
 } // namespace
@@ -173,6 +175,26 @@ MarkupNode *index_document_build(Arena *arena, SiteBuild *build)
     return root;
 }
 
+// The entries of an index: the items of its list (not of its table of
+// contents, which the parser adds).
+static u64 list_items(MarkupNode *root)
+{
+    u64 count = 0;
+    for (MarkupNode *n = root; !node_is_nil(n); n = node_preorder_next(n, root))
+        if (node_is_element(n, MarkupKind_ListItem) && !node_is_element(n->parent->parent, MarkupKind_Toc)) count += 1;
+    return count;
+}
+
+// Whether the index of the documents published now lists none, while the
+// one on disk (wyn's) lists some.
+static bool index_would_empty(Arena *arena, SiteBuild *build, Str existing)
+{
+    if (!existing.size) return false;
+    if (list_items(index_document_build(arena, build)) > 0) return false;
+    ParsedDocument old = markup_parse(arena, markup_source_text(existing), nullptr);
+    return list_items(old.root) > 0;
+}
+
 u32 site_outputs_write_index(SiteBuild *build)
 {
     SiteOutputs *o = &g_outputs;
@@ -189,7 +211,19 @@ u32 site_outputs_write_index(SiteBuild *build)
         }
         o->index_hand_written_warned = 1;
         result = IndexWrite_HandWritten;
+    } else if (index_would_empty(scratch.arena, build, existing)) {
+        // A site whose documents all went (deleted, or made drafts) more
+        // likely lost them to a mistake than meant to: the index that
+        // listed them stays, and the author hears of it once.
+        if (!o->index_kept_warned) {
+            DiagnosticList list = {};
+            Str text = str_pushf(scratch.arena, "%S is kept: no document is published now, and it lists some", path);
+            diag_push_at(scratch.arena, &list, nullptr, 0, DiagLevel_Warning, text);
+            diag_print_log(&o->print, &list);
+        }
+        o->index_kept_warned = 1;
     } else {
+        o->index_kept_warned = 0;
         MarkupNode *tree = index_document_build(scratch.arena, build);
         Str body = markup_write(scratch.arena, tree);
         Str text = str_pushf(scratch.arena, "%S\n%S", index_document_marker, body);
@@ -201,6 +235,7 @@ u32 site_outputs_write_index(SiteBuild *build)
             Str message = str_pushf(scratch.arena, "could not write %S: %S", path, written.reason);
             diag_push_at(scratch.arena, &list, nullptr, 0, DiagLevel_Warning, message);
             diag_print_log(&o->print, &list);
+            o->index_failures.fetch_add(1);
             result = IndexWrite_Failed;
         } else if (written.status == FileReplace_Written) {
             o->index_writes.fetch_add(1);
@@ -251,5 +286,6 @@ SiteOutputsCounts site_outputs_counts(void)
 {
     SiteOutputsCounts c = {};
     c.index_writes = g_outputs.index_writes.load();
+    c.index_failures = g_outputs.index_failures.load();
     return c;
 }

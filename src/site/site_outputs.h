@@ -66,6 +66,7 @@ Str site_index_path(Arena *arena, const SiteBuild *build);
 void site_outputs_quiet(void);
 
 struct SiteOutputsCounts {
-    u64 index_writes;   // times wyn_files/index.wyn was written
+    u64 index_writes;     // times wyn_files/index.wyn was written
+    u64 index_failures;   // times it could not be
 };
 SiteOutputsCounts site_outputs_counts(void);

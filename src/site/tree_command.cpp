@@ -15,7 +15,7 @@ int markup_tree_command(Str path, const SiteConfig *config)
     FileProperties properties = {};
     Str source = file_read_all(arena, path, &properties);
     if (!properties.exists) {
-        console_write(str_pushf(arena, "wyn: cannot read %S\n", path));
+        console_write_error(str_pushf(arena, "wyn: cannot read %S\n", path));
         return 1;
     }
     source = markup_source_text(source);

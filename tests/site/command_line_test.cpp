@@ -302,29 +302,50 @@ TEST_F(CommandLineTest, FlagsGivenAValueAreReadByTheValue)
     EXPECT_EQ(s(on.layout.local_folder), "/nowhere/local/");
 }
 
-TEST_F(CommandLineTest, ATargetThatCannotGiveADocumentIsReported)
+TEST_F(CommandLineTest, ATargetThatCannotGiveASiteIsNamedWithTheReason)
 {
     char pattern[] = "/tmp/wyn-target-XXXXXX";
     std::string root = mkdtemp(pattern);
-    std::system(("mkdir -p '" + root + "/local/wyn_files' && touch '" + root + "/notes.txt' '" + root + "/a.wyn'").c_str());
+    std::system(("mkdir -p '" + root + "/local/wyn_files' && touch '" + root + "/notes.txt' '" + root + "/a.wyn' && mkfifo '" +
+                 root + "/pipe.wyn'")
+                    .c_str());
+    auto problem = [&](const std::string &target) { return s(site_target_problem(arena, str(target.data(), target.size()))); };
+    EXPECT_EQ(problem(root + "/local/wyn_files/"), "");
+    EXPECT_EQ(problem(root + "/a.wyn"), "");
+    EXPECT_EQ(problem(root + "/missing/"), "does not exist");
+    EXPECT_EQ(problem(root + "/notes.txt"), "is not a .wyn document");
+    EXPECT_EQ(problem(root + "/notes.txt/"), "is not a folder");
+    // A named pipe would wait for a writer for ever.
+    EXPECT_EQ(problem(root + "/pipe.wyn"), "is neither a folder nor a .wyn document");
+    if (geteuid() != 0) {   // root reads every folder
+        std::system(("chmod 000 '" + root + "/local/wyn_files'").c_str());
+        EXPECT_EQ(problem(root + "/local/wyn_files/"), "cannot be read");
+        std::system(("chmod 755 '" + root + "/local/wyn_files'").c_str());
+    }
+    std::system(("rm -rf '" + root + "'").c_str());
+}
+
+TEST_F(CommandLineTest, MistypedOptionsAndValuesAreNamed)
+{
     auto warnings = [&](std::vector<const char *> argv) {
         DiagnosticList log = {};
-        site_config_from_command_line(arena, parse(argv), str(root.data(), root.size()), arena, &log);
+        site_config_from_command_line(arena, parse(argv), str_lit("/nowhere"), arena, &log);
         std::string out;
         for (Diagnostic *d = log.first; d; d = d->next)
             if (d->level == DiagLevel_Warning) out += s(d->text) + "\n";
         return out;
     };
-    EXPECT_EQ(warnings({}), "");   // the default folder exists
-    EXPECT_EQ(warnings({"target=a.wyn"}), "");
-    EXPECT_EQ(warnings({"target=missing/"}), "target " + root + "/missing/ does not exist\n");
-    EXPECT_EQ(warnings({"target=notes.txt"}), "target " + root + "/notes.txt is not a .wyn document\n");
-    if (geteuid() != 0) {   // root reads every folder
-        std::system(("chmod 000 '" + root + "/local/wyn_files'").c_str());
-        EXPECT_EQ(warnings({}), "target " + root + "/local/wyn_files/ cannot be read\n");
-        std::system(("chmod 755 '" + root + "/local/wyn_files'").c_str());
-    }
-    std::system(("rm -rf '" + root + "'").c_str());
+    EXPECT_EQ(warnings({"--onec", "onec", "taget=x/"}),
+              "unknown option 'onec'; did you mean 'once'?\nunknown option 'taget'; did you mean 'target'?\n");
+    EXPECT_EQ(warnings({"--frobnicate"}), "unknown option 'frobnicate'; it is ignored (wyn help lists the options)\n");
+    EXPECT_EQ(warnings({"once=yes"}), "once=yes is no flag value (true, 1, false or 0); once stays off\n");
+    EXPECT_EQ(warnings({"tree"}), "tree needs a value (tree=FILE); it is ignored\n");
+    EXPECT_EQ(warnings({"diagnostics=lines"}),
+              "diagnostics=lines is not a known choice (line, json); the usual layouts are used\n");
+    EXPECT_EQ(warnings({"color=sometimes"}), "color=sometimes is not a known choice (auto, always, never); auto is used\n");
+    EXPECT_EQ(warnings({"serve", "bind=0.0.0.0"}),
+              "bind=0.0.0.0: the site is visible to the network, not only to this machine\n");
+    EXPECT_EQ(warnings({"once", "strict=TRUE", "js=0", "serve", "bind=127.0.0.2", "diagnostics=JSON", "color=never"}), "");
 }
 
 TEST_F(CommandLineTest, TheUsageTextListsEveryOptionOfTheTable)

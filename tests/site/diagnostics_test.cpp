@@ -67,21 +67,25 @@ TEST_F(DiagnosticsTest, AnEmptyListPrintsNothing)
 {
     DiagnosticList list = {};
     EXPECT_EQ(diag_format_document(arena, &list, str_lit("p"), str_lit("")).size, 0u);
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     DiagPrintSettings plain = {};
     diag_print_document(&plain, &list, str_lit("p"), str_lit(""));
     diag_print_log(&plain, &list);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 TEST_F(DiagnosticsTest, PrintingWritesTheFormattedText)
 {
     DiagnosticList list = {};
     diag_push_at(arena, &list, nullptr, 0, DiagLevel_Warning, str_lit("w"));
+    // Diagnostics go to standard error, results to standard output.
+    testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
     DiagPrintSettings plain = {};
     diag_print_template(&plain, &list, str_lit("t.html"), str_lit("abc"));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "warning: \ntoken: w\nt.html:1:1\n");
+    diag_print_result(&plain, str_lit("done\n"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "done\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "warning: \ntoken: w\nt.html:1:1\n");
 }
 
 TEST_F(DiagnosticsTest, ControlBytesInAPathArePrintedEscaped)

@@ -15,7 +15,8 @@ struct WynProcess {
     std::string text;
 
     // `stderr_file`: where the process's standard error goes (a sanitizer
-    // report lands there); empty keeps the test's own.
+    // report lands there); empty: into `text` with standard output, as a
+    // terminal shows both (diagnostics go to standard error).
     WynProcess(const std::string &cwd, std::vector<std::string> args, const std::string &stderr_file = "")
     {
         int fds[2];
@@ -23,6 +24,7 @@ struct WynProcess {
         pid = fork();
         if (pid == 0) {
             dup2(fds[1], 1);
+            if (stderr_file.empty()) dup2(fds[1], 2);
             if (!stderr_file.empty()) {
                 int err = open(stderr_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
                 if (err >= 0) {

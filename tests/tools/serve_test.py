@@ -112,8 +112,8 @@ class Diagnostics(unittest.TestCase):
     def test_line_form_byte_for_byte(self):
         text = quiet_output(self.site, ["diagnostics=line"]).decode()
         self.assertEqual(text, f"wyn: note: target: {self.site}/local/wyn_files/\n"
-                               f"{self.b}:6:10: warning: {self.site}/local/nothing.txt is missing\n"
-                               f"{self.b}:6:10: warning: file path not found\n")
+                               f"{self.b}:6:10: warning: {self.site}/local/nothing.txt is missing: ./nothing.txt\n"
+                               f"{self.b}:6:10: warning: file path not found: ./nothing.txt\n")
 
     def test_usual_layouts_byte_for_byte(self):
         text = quiet_output(self.site, []).decode()
@@ -122,8 +122,8 @@ class Diagnostics(unittest.TestCase):
                                f"warning: \n  file path not found\n  {self.b}:6:10\n")
 
     def test_unknown_form_is_named_and_the_usual_layouts_kept(self):
-        text = quiet_output(self.site, ["diagnostics=json"]).decode()
-        self.assertIn("warning: \n  diagnostics=json is not a known form (line); the usual layouts are used\n", text)
+        text = quiet_output(self.site, ["diagnostics=xml"]).decode()
+        self.assertIn("warning: \n  diagnostics=xml is not a known choice (line, json); the usual layouts are used\n", text)
         self.assertIn(f"warning: \n  file path not found\n  {self.b}:6:10\n", text)
 
     def test_colour_on_a_terminal_only(self):

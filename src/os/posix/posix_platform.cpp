@@ -343,9 +343,19 @@ void console_write(Str text)
     fflush(stdout);
 }
 
+void console_write_error(Str text)
+{
+    flockfile(stderr);
+    fwrite(text.str, 1, text.size, stderr);
+    funlockfile(stderr);
+    fflush(stderr);
+}
+
 void console_setup(void) { setvbuf(stdout, nullptr, _IOLBF, 0); }
 
 bool console_is_terminal(void) { return isatty(STDOUT_FILENO) == 1; }
+
+bool console_error_is_terminal(void) { return isatty(STDERR_FILENO) == 1; }
 
 //- time
 
@@ -470,10 +480,12 @@ bool file_exists(Str path)
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     const char *cpath = path_cstring(scratch.arena, path);
     bool exists = false;
-    int fd = open(cpath, O_RDONLY | O_CLOEXEC);
+    // Opening a named pipe waits for a writer unless told not to; only a
+    // regular file counts (a link's target, a page, a document).
+    int fd = open(cpath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0) {
         struct stat st;
-        exists = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+        exists = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
         close(fd);
     }
     scratch_end(scratch);
@@ -539,6 +551,7 @@ FileProperties file_properties(Str path)
     if (stat(path_cstring(scratch.arena, path), &st) == 0) {
         props.exists = 1;
         props.is_folder = S_ISDIR(st.st_mode);
+        props.is_special = !S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode);
         props.size = (u64)st.st_size;
         props.last_write_time = mtime_ns(&st);
         props.file_id = (u64)st.st_ino;

@@ -389,6 +389,14 @@ void console_write(Str text)
     ReleaseSRWLockExclusive(&console_lock);
 }
 
+void console_write_error(Str text)
+{
+    AcquireSRWLockExclusive(&console_lock);
+    fwrite(text.str, 1, text.size, stderr);
+    fflush(stderr);
+    ReleaseSRWLockExclusive(&console_lock);
+}
+
 void console_setup(void)
 {
     // Diagnostics are UTF-8; the console shows them as such. Every write is
@@ -396,6 +404,7 @@ void console_setup(void)
     // (the C runtime here treats line buffering as full buffering).
     SetConsoleOutputCP(CP_UTF8);
     _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
     SetConsoleCtrlHandler(on_console_control, TRUE);
 }
 
@@ -708,6 +717,7 @@ FileProperties file_properties(Str path)
     if (wide && GetFileAttributesExW(wide, GetFileExInfoStandard, &data)) {
         props.exists = 1;
         props.is_folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        props.is_special = (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0;
         props.size = ((u64)data.nFileSizeHigh << 32) | data.nFileSizeLow;
         props.last_write_time = filetime_ns(data.ftLastWriteTime);
         // The file index needs an open handle; the attributes call does not
@@ -813,6 +823,12 @@ bool console_is_terminal(void)
 {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+bool console_error_is_terminal(void)
+{
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
 // No preview server on Windows yet (see http/win32/server_none.cpp).
