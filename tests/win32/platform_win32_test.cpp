@@ -24,6 +24,26 @@ static std::wstring wide_of(const std::string &utf8)
     return std::filesystem::path((const char8_t *)utf8.c_str()).make_preferred().wstring();
 }
 
+// Removes a folder and everything in it. With the long-path prefix it
+// reaches what lies past 260 characters, where mingw's
+// std::filesystem::remove_all fails.
+static void remove_tree(const std::wstring &folder)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring child = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) remove_tree(child);
+            else DeleteFileW(child.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
 // A fresh folder under the system's temporary folder, in wyn's form
 // ("C:/users/.../wyn-test-1234-1"), removed with everything in it.
 struct TempFolder {
@@ -38,8 +58,7 @@ struct TempFolder {
         std::u8string text = folder.generic_u8string();
         path.assign(text.begin(), text.end());
     }
-    // The long-path prefix reaches what lies past 260 characters.
-    ~TempFolder() { std::filesystem::remove_all(L"\\\\?\\" + folder.wstring()); }
+    ~TempFolder() { remove_tree(L"\\\\?\\" + folder.wstring()); }
     Str at(Arena *arena, const std::string &rest) const { return str_pushf(arena, "%s/%s", path.c_str(), rest.c_str()); }
 };
 
