@@ -113,13 +113,22 @@ int FileServiceTest::serial;
 
 TEST_F(FileServiceTest, ThreadsAskingForNewPathsTogetherCreateOneEntryEach)
 {
-    constexpr int files = 24, threads = 4;
+    constexpr int files = 64, threads = 4;
     static std::vector<std::string> paths;
     static ContentKey keys[threads][files];
     paths.clear();
-    for (int i = 0; i < files; i += 1) {
-        paths.push_back(at("same_" + std::to_string(i) + ".wyn"));
-        write_in_place(paths.back(), "content " + std::to_string(i));
+    // The folder is watched before the files are written, and the files
+    // share one bucket: the scanner's lookups of the names it is told about
+    // meet the readers' inserts.
+    get(at("watched.wyn"));
+    u64 ticks = atomic_load_u64(&fs->scan_ticks);
+    ASSERT_TRUE(wait_for([&] { return atomic_load_u64(&fs->scan_ticks) >= ticks + 2; }));
+    u64 bucket = striped_bucket_of(&fs->table, str_hash(as_str(at("same_0.wyn"))));
+    for (int n = 0; (int)paths.size() < files; n += 1) {
+        std::string path = at("same_" + std::to_string(n) + ".wyn");
+        if (striped_bucket_of(&fs->table, str_hash(as_str(path))) != bucket) continue;
+        write_in_place(path, "content " + std::to_string(paths.size()));
+        paths.push_back(path);
     }
     u64 entries_before = entry_count(fs);
     u64 generation_before = fs_generation();

@@ -139,6 +139,7 @@ static void stress_thread(u64 thread, u64)
         ArenaTemp temp = temp_begin(local);
         Str m = str_empty();
         if (!queue_pop_within(g->queue, local, &m)) g->corrupt.fetch_add(1);   // starved
+        if (queue_used_bytes(g->queue) > g->queue->capacity) g->corrupt.fetch_add(1);
         if (m.size == 0) break;
         unsigned long long producer = 0, sequence = 0;
         if (sscanf(m.str, "%llu:%llu:", &producer, &sequence) != 2 || producer >= g->producers ||
