@@ -51,7 +51,7 @@ function(wyn_windows_tests list_var)
   set(kept)
   foreach(source ${${list_var}})
     file(STRINGS ${source} posix_lines
-         REGEX "#include (<(unistd|poll|dirent|fcntl|signal|csignal)\\.?h?>|<(sys|arpa|netinet)/|\"([a-z_/]*/)?(wyn_process|test_server|fixture_site)\\.h\")")
+         REGEX "#include (<(unistd|poll|dirent|fcntl|signal|csignal)\\.?h?>|<(sys|arpa|netinet)/|\"([a-z_/]*/)?(wyn_process|test_server|fixture_site)\\.h\"|\"\\.\\./wyn_process\\.h\")")
     if(posix_lines)
       continue()
     endif()

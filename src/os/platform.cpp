@@ -2,6 +2,8 @@
 // the backend calls.
 #include "os/platform.h"
 
+#include <cstdio>
+
 bool folder_create_all(Str path)
 {
     // Every piece but the last names a folder; the last is the file name.
@@ -69,4 +71,27 @@ ThreadContext *thread_context_alloc(void)
         if (!context->scratch[i]) process_exit_refused("the scratch memory of a new thread", thread_scratch_reserve);
     }
     return context;
+}
+
+//- process
+
+static Arena *g_process_arena;
+
+void process_arena_create(void)
+{
+    if (!g_process_arena) g_process_arena = arena_alloc(MiB(64), KiB(64));
+    if (!g_process_arena) process_exit_refused("the process's memory", MiB(64));
+}
+
+Arena *process_arena(void)
+{
+    system_info();   // process_start made the arena
+    return g_process_arena;
+}
+
+void process_exit_refused(const char *what, u64 size)
+{
+    arena_report_refused(what, size);
+    fflush(stdout);
+    process_exit_now(1);
 }

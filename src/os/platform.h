@@ -105,12 +105,18 @@ struct SystemInfo {
     b32 timer_resolution_granted;
 };
 
-void process_start(void);                  // main thread, once, before other threads
+void process_start(void);                  // [backend] main thread, once, before other threads
 // For memory the program cannot go on without: says on standard error what
 // was refused and ends the process with status 1.
-[[noreturn]] void process_exit_refused(const char *what, u64 size);   // [backend]
-const SystemInfo *system_info(void);
+[[noreturn]] void process_exit_refused(const char *what, u64 size);
+// Ends the process at once: no exit handlers or static destructors run,
+// since other threads may still hold their locks.
+[[noreturn]] void process_exit_now(u32 status);   // [backend]
+const SystemInfo *system_info(void);       // [backend] runs process_start when nobody did
 Arena *process_arena(void);
+// Makes the process arena once, for the backends' process_start; a refusal
+// ends the process.
+void process_arena_create(void);
 
 //- console
 

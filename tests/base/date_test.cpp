@@ -48,22 +48,18 @@ TEST(Date, PrintsShortAndLongForms)
 
 TEST(Date, CivilDateFromTheEpoch)
 {
-    DateTime epoch = date_from_unix_ms(0);
-    EXPECT_EQ(epoch.year, 1970);
-    EXPECT_EQ(epoch.month, 1);
-    EXPECT_EQ(epoch.day, 1);
-    EXPECT_EQ(epoch.day_of_week, 4);   // a Thursday
-    // 2024-02-29 12:34:56.789 UTC
-    DateTime leap = date_from_unix_ms(1709210096789ull);
-    EXPECT_EQ(leap.year, 2024);
-    EXPECT_EQ(leap.month, 2);
-    EXPECT_EQ(leap.day, 29);
-    EXPECT_EQ(leap.hour, 12);
-    EXPECT_EQ(leap.minute, 34);
-    EXPECT_EQ(leap.second, 56);
-    EXPECT_EQ(leap.millisecond, 789);
-    EXPECT_EQ(leap.day_of_week, 4);
-    DateTime century = date_from_unix_ms(951782400000ull);   // 2000-02-29
-    EXPECT_EQ(century.month, 2);
-    EXPECT_EQ(century.day, 29);
+    struct Case {
+        u64 ms;
+        int year, month, day, hour, minute, second, millisecond, day_of_week;
+    } cases[] = {
+        {0, 1970, 1, 1, 0, 0, 0, 0, 4},                           // a Thursday
+        {1709210096789ull, 2024, 2, 29, 12, 34, 56, 789, 4},      // a leap day
+        {951782400000ull, 2000, 2, 29, 0, 0, 0, 0, 2},            // a leap day of a leap century
+    };
+    for (const Case &c : cases) {
+        DateTime d = date_from_unix_ms(c.ms);
+        int got[] = {d.year, d.month, d.day, d.hour, d.minute, d.second, d.millisecond, d.day_of_week};
+        int want[] = {c.year, c.month, c.day, c.hour, c.minute, c.second, c.millisecond, c.day_of_week};
+        for (int i = 0; i < 8; i += 1) EXPECT_EQ(got[i], want[i]) << c.ms << " field " << i;
+    }
 }

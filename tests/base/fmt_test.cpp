@@ -46,12 +46,7 @@ TEST(Format, SystemFormatsMatchTheCLibrary)
     EXPECT_EQ(ours("%.*s", 3, "abcdef"), "abc");
     EXPECT_EQ(ours("%02d:%02d:%02d", 1, 5, 9), "01:05:09");
     EXPECT_EQ(ours("%%"), "%");
-    const double values[] = {0.0, 0.05, 0.25, 0.35, 1.25, 2.5, 5.0, 6.0, 92.0, 1.3 + 0.5, 12345.65, -0.05, 1e21, 0.95};
-    for (double v : values) {
-        EXPECT_EQ(ours("%.1f", v), libc("%.1f", v)) << v;
-        EXPECT_EQ(ours("%.0f", v), libc("%.0f", v)) << v;
-        EXPECT_EQ(ours("margin-left:%.1frem;", v), libc("margin-left:%.1frem;", v)) << v;
-    }
+    EXPECT_EQ(ours("margin-left:%.1frem;", 1.3 + 0.5), "margin-left:1.8rem;");
 }
 
 TEST(Format, IntegerFlagsWidthsAndPrecisions)
@@ -115,7 +110,8 @@ TEST(Format, StringsCharactersAndPointers)
 
 TEST(Format, FixedNotationMatchesTheCLibrary)
 {
-    const double values[] = {0.0, -0.0, 0.5, 1.5, 2.5, -2.5, 0.125, 0.1, 0.2, 0.3, 1.0 / 3, 2.0 / 3,
+    const double values[] = {0.0, -0.0, 0.5, 1.5, 2.5, -2.5, 0.125, 0.1, 0.2, 0.3, 1.0 / 3, 2.0 / 3, 0.05, 0.25, 0.35,
+                             1.25, 92.0, 12345.65, -0.05, 0.95, 1e21,
                              9.995, 99.5, 999999.5, 1e-5, 1e-10, 123456789.987654321, 1e15, 1e17, 4.35,
                              5e-324, 2.2250738585072014e-308, 1e22, 1e23, 1.7976931348623157e308, 0.045, 1e-300};
     const char *formats[] = {"%f", "%.0f", "%.1f", "%.2f", "%.3f", "%.6f", "%.10f", "%.17f", "%.20f", "%.25f",
@@ -171,33 +167,27 @@ TEST(Format, RandomDoublesRoundLikeTheCLibrary)
 
 TEST(Format, WynOwnConversions)
 {
+    // Binary, digit groups and metric suffixes; exactly at the base a value
+    // takes the next letter, one below it does not.
+    struct Case {
+        const char *format;
+        int value;
+        const char *want;
+    } cases[] = {
+        {"%b", 5, "101"}, {"%#b", 5, "0b101"}, {"%#B", 5, "0B101"}, {"%08b", 5, "00000101"},
+        {"%'d", 1234567, "1,234,567"}, {"%'d", -1234, "-1,234"}, {"%'u", 999, "999"},
+        {"%$d", 2536000, "2.5 M"}, {"%$.2d", 2536000, "2.54 M"}, {"%_$d", 2536000, "2.5M"}, {"%$$d", 2048, "2.0 Ki"},
+        {"%$$$d", 2048, "2.0 K"}, {"%$d", 999, "999"}, {"%$d", 1000, "1.0 K"}, {"%$d", -1000, "-1.0 K"},
+        {"%$$d", 1024, "1.0 Ki"}, {"%$$d", 1023, "1023"}, {"%$$$d", 1024, "1.0 K"}, {"%$d", 1000000, "1.0 M"},
+        {"%$$.0d", 1048576, "1 Mi"},
+    };
+    for (const Case &c : cases) EXPECT_EQ(ours(c.format, c.value), c.want) << c.format << " " << c.value;
     // Infinity and not-a-number print in wyn's spelling.
     EXPECT_EQ(ours("%f", INFINITY), "Inf");
     EXPECT_EQ(ours("%.1f", -INFINITY), "-Inf");
     EXPECT_EQ(ours("%5f", NAN), "  NaN");
-    EXPECT_EQ(ours("%b", 5u), "101");
-    EXPECT_EQ(ours("%#b", 5u), "0b101");
-    EXPECT_EQ(ours("%#B", 5u), "0B101");
-    EXPECT_EQ(ours("%08b", 5u), "00000101");
-    EXPECT_EQ(ours("%'d", 1234567), "1,234,567");
-    EXPECT_EQ(ours("%'d", -1234), "-1,234");
-    EXPECT_EQ(ours("%'u", 999u), "999");
     EXPECT_EQ(ours("%'.2f", 1234567.891), "1,234,567.89");
-    EXPECT_EQ(ours("%$d", 2536000), "2.5 M");
-    EXPECT_EQ(ours("%$.2d", 2536000), "2.54 M");
-    EXPECT_EQ(ours("%_$d", 2536000), "2.5M");
-    EXPECT_EQ(ours("%$$d", 2048), "2.0 Ki");
-    EXPECT_EQ(ours("%$$$d", 2048), "2.0 K");
-    EXPECT_EQ(ours("%$d", 999), "999");
     EXPECT_EQ(ours("%$.1f", 1500.0), "1.5 K");
-    // Exactly at the base a value takes the next letter; one below does not.
-    EXPECT_EQ(ours("%$d", 1000), "1.0 K");
-    EXPECT_EQ(ours("%$d", -1000), "-1.0 K");
-    EXPECT_EQ(ours("%$$d", 1024), "1.0 Ki");
-    EXPECT_EQ(ours("%$$d", 1023), "1023");
-    EXPECT_EQ(ours("%$$$d", 1024), "1.0 K");
-    EXPECT_EQ(ours("%$d", 1000000), "1.0 M");
-    EXPECT_EQ(ours("%$$.0d", 1048576), "1 Mi");
     int written = -1;
     EXPECT_EQ(ours("abc%nde", &written), "abcde");
     EXPECT_EQ(written, 3);

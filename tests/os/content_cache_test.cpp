@@ -4,13 +4,9 @@
 #include <atomic>
 #include <cstring>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "os/content_cache.h"
-#include "test_wait.h"
-
-static std::string s(Str x) { return std::string(x.str, x.size); }
+#include "os_support.h"
 
 // Bytes on an arena of their own, as a streamer hands them over.
 static Str loaded_bytes(const std::string &text, Arena **out_arena)
@@ -52,7 +48,7 @@ TEST(ContentCache, IdenticalBytesShareOneEntryAndTheSecondCopyIsReleased)
     arena_release(again);
 }
 
-TEST(ContentCache, DifferentBytesGetDifferentKeysAndBothStay)
+TEST(ContentCache, KeysFindTheirOwnBytesAndNothingElse)
 {
     content_cache_create();
     ContentKey k1 = put_loaded("version one");
@@ -61,43 +57,17 @@ TEST(ContentCache, DifferentBytesGetDifferentKeysAndBothStay)
     EXPECT_EQ(s(content_get(k1)), "version one");   // the old content stays readable
     EXPECT_EQ(s(content_get(k2)), "version two");
     EXPECT_TRUE(content_key_eq(k1, content_key_of(str_lit("version one"))));
-}
-
-TEST(ContentCache, UnknownAndZeroKeysGiveEmptyBytes)
-{
-    content_cache_create();
-    ContentKey never = content_key_of(str_lit("never stored anywhere"));
-    EXPECT_EQ(content_get(never).size, 0u);
-    ContentKey zero = {};
-    EXPECT_TRUE(content_key_is_zero(zero));
-    EXPECT_EQ(content_get(zero).size, 0u);
-}
-
-TEST(ContentCache, EmptyContentIsAnEntryWithANonZeroKey)
-{
-    content_cache_create();
-    ContentKey k = content_put(str_empty(), nullptr);
-    EXPECT_FALSE(content_key_is_zero(k));
-    EXPECT_EQ(content_get(k).size, 0u);
-    EXPECT_TRUE(content_key_eq(k, content_put(str_empty(), nullptr)));
-}
-
-TEST(ContentCache, InsertKeepsAnExistingValue)
-{
-    content_cache_create();
-    ContentKey key = {{0x1234, 0x5678}};
-    content_insert(key, str_lit("first"));
-    content_insert(key, str_lit("second"));
-    EXPECT_EQ(s(content_get(key)), "first");
-}
-
-TEST(ContentCache, KeysDifferingInOneHalfAreDifferentKeys)
-{
-    content_cache_create();
-    // Same bucket (second half), different first half.
+    EXPECT_EQ(content_get(content_key_of(str_lit("never stored anywhere"))).size, 0u);
+    EXPECT_EQ(content_get(ContentKey{}).size, 0u);
+    // Empty content is an entry, under a key that is not zero.
+    ContentKey empty = content_put(str_empty(), nullptr);
+    EXPECT_FALSE(content_key_is_zero(empty));
+    EXPECT_TRUE(content_key_eq(empty, content_put(str_empty(), nullptr)));
+    // One bucket (the second half), two keys; an insert keeps what is there.
     ContentKey a = {{1, 0x777}}, b = {{2, 0x777}};
     content_insert(a, str_lit("a"));
     content_insert(b, str_lit("b"));
+    content_insert(a, str_lit("second"));
     EXPECT_EQ(s(content_get(a)), "a");
     EXPECT_EQ(s(content_get(b)), "b");
 }
@@ -120,45 +90,24 @@ TEST(ContentCacheDeathTest, LargeContentIsReadOnly)
 
 TEST(ContentCache, ConcurrentPutsOfTheSameBytesKeepOneEntry)
 {
-    // Streamers that load identical files race to file them. Every thread
-    // makes all its copies first; then, round after round, the threads meet
-    // at a barrier and put the same bytes at once, so the first puts of a
+    // Streamers that load identical files race to file them. Round after
+    // round the threads put the same bytes at once, so the first puts of a
     // round really overlap inside content_put: a missing lock shows as a
     // second entry (and as a data race under TSan).
     constexpr u64 threads = 4, rounds = 200;
-    struct Copy {
-        Str bytes;
-        Arena *arena;
-    };
-    static Copy copies[threads][rounds];
+    static Str copies[threads][rounds];
+    static Arena *arenas[threads][rounds];
     static ContentKey results[threads][rounds];
-    static std::atomic<u64> arrived{0};
-    static std::atomic<u64> timed_out{0};
     content_cache_create();
-    arrived = 0;
-    timed_out = 0;
     u64 before = content_entry_count();
-    std::vector<TestThread *> started;
-    for (u64 t = 0; t < threads; t += 1) {
-        started.push_back(test_thread_start(t, [](u64 index) {
-            for (u64 r = 0; r < rounds; r += 1)
-                copies[index][r].bytes = loaded_bytes("raced round " + std::to_string(r), &copies[index][r].arena);
-            u64 deadline = test_deadline();
-            for (u64 r = 0; r < rounds; r += 1) {
-                if (!test_barrier_arrive(&arrived, threads, r, deadline)) {
-                    timed_out.fetch_add(1);
-                    return;
-                }
-                results[index][r] = content_put(copies[index][r].bytes, copies[index][r].arena);
-            }
-        }));
-    }
-    for (TestThread *t : started) ASSERT_TRUE(test_thread_join(t)) << "a putting thread never finished";
-    ASSERT_EQ(timed_out.load(), 0u) << "the threads never all met at a barrier";
+    for (u64 t = 0; t < threads; t += 1)
+        for (u64 r = 0; r < rounds; r += 1) copies[t][r] = loaded_bytes("raced round " + std::to_string(r), &arenas[t][r]);
+    ASSERT_TRUE(test_rounds(threads, rounds, [](u64 t, u64 r) { results[t][r] = content_put(copies[t][r], arenas[t][r]); }))
+        << "the putting threads never all met or finished";
     EXPECT_EQ(content_entry_count(), before + rounds);
     for (u64 r = 0; r < rounds; r += 1) {
         std::string text = "raced round " + std::to_string(r);
-        ContentKey expected = content_key_of(Str{text.data(), text.size()});
+        ContentKey expected = content_key_of(as_str(text));
         EXPECT_EQ(s(content_get(expected)), text);
         for (u64 t = 0; t < threads; t += 1) EXPECT_TRUE(content_key_eq(results[t][r], expected));
     }
@@ -203,42 +152,22 @@ TEST(ContentCache, TheLastDropReleasesTheEntryAndPutsOfTheSameBytesCountAsHolds)
 
 TEST(ContentCache, ConcurrentHoldsAndDropsReleaseExactlyOnce)
 {
-    // Readers hold and drop one key while the file's own hold goes at a
-    // barrier: the entry must be released once, after the last drop, and
+    // Readers hold and drop one key while the file's own hold goes in the
+    // same round: the entry must be released once, after the last drop, and
     // never while a reader reads it (ASan and TSan watch the reads).
     constexpr u64 threads = 4, rounds = 300;
     static ContentKey keys[rounds];
-    static std::atomic<u64> arrived{0}, timed_out{0}, bad_reads{0};
+    static std::atomic<u64> bad_reads{0};
     content_cache_create();
-    arrived = 0;
-    timed_out = 0;
-    bad_reads = 0;
     u64 released = content_released_count();
-    for (u64 r = 0; r < rounds; r += 1) {
-        keys[r] = put_loaded("shared round " + std::to_string(r));
-    }
-    std::vector<TestThread *> started;
-    for (u64 t = 0; t < threads; t += 1) {
-        started.push_back(test_thread_start(t, [](u64 index) {
-            u64 deadline = test_deadline();
-            for (u64 r = 0; r < rounds; r += 1) {
-                if (!test_barrier_arrive(&arrived, threads, r, deadline)) {
-                    timed_out.fetch_add(1);
-                    return;
-                }
-                // Thread 0 stands for the file service giving up its hold.
-                if (index == 0) {
-                    content_drop(keys[r]);
-                    continue;
-                }
-                Str bytes = content_hold(keys[r]);
-                if (bytes.size && s(bytes) != "shared round " + std::to_string(r)) bad_reads.fetch_add(1);
-                if (bytes.size) content_drop(keys[r]);
-            }
-        }));
-    }
-    for (TestThread *t : started) ASSERT_TRUE(test_thread_join(t)) << "a thread never finished";
-    ASSERT_EQ(timed_out.load(), 0u) << "the threads never all met at a barrier";
+    for (u64 r = 0; r < rounds; r += 1) keys[r] = put_loaded("shared round " + std::to_string(r));
+    ASSERT_TRUE(test_rounds(threads, rounds, [](u64 t, u64 r) {
+        // Thread 0 stands for the file service giving up its hold.
+        if (t == 0) return content_drop(keys[r]);
+        Str bytes = content_hold(keys[r]);
+        if (bytes.size && s(bytes) != "shared round " + std::to_string(r)) bad_reads.fetch_add(1);
+        if (bytes.size) content_drop(keys[r]);
+    })) << "the threads never all met or finished";
     EXPECT_EQ(bad_reads.load(), 0u);
     EXPECT_EQ(content_released_count(), released + rounds);
     for (u64 r = 0; r < rounds; r += 1) EXPECT_EQ(content_get(keys[r]).size, 0u);

@@ -34,7 +34,7 @@
 #include <thread>
 #include <vector>
 
-#include "wyn_process.h"
+#include "../wyn_process.h"
 
 namespace fs = std::filesystem;
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "wyn_process.h"
+#include "../wyn_process.h"
 
 namespace fixture {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "../http/test_server.h"
-#include "wyn_process.h"
+#include "../wyn_process.h"
 
 namespace {
 

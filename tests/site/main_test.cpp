@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "base/types.h"
-#include "wyn_process.h"
+#include "../wyn_process.h"
 
 struct Site : ::testing::Test {
     std::string root;

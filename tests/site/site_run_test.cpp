@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "base/types.h"
-#include "wyn_process.h"
+#include "../wyn_process.h"
 
 struct SiteRun : ::testing::Test {
     std::string root;

@@ -14,7 +14,7 @@
 #include <sstream>
 #include <thread>
 
-#include "wyn_process.h"
+#include "../wyn_process.h"
 
 namespace fs = std::filesystem;
 

@@ -274,7 +274,6 @@ bool wait_srw_exclusive(CondVar *cv, SrwLock *lock, u64 deadline_us)
 namespace {
 
 SystemInfo g_system_info;
-Arena *g_process_arena;
 
 u64 count_processors()
 {
@@ -299,8 +298,7 @@ void process_start(void)
     info->counter_frequency = 1000000000ull;
     info->large_page_minimum = os_memory_large_page_size();
     info->process_id = (u64)getpid();
-    if (!g_process_arena) g_process_arena = arena_alloc(MiB(64), KiB(64));
-    if (!g_process_arena) process_exit_refused("the process's memory", MiB(64));
+    process_arena_create();
     // There is no timer resolution to ask for: sleeps are as fine as the
     // kernel's timers.
     info->timer_resolution_granted = 1;
@@ -318,20 +316,7 @@ const SystemInfo *system_info(void)
     return &g_system_info;
 }
 
-Arena *process_arena(void)
-{
-    system_info();
-    return g_process_arena;
-}
-
-void process_exit_refused(const char *what, u64 size)
-{
-    arena_report_refused(what, size);
-    fflush(stdout);
-    // Not exit(): other threads may still run, and static destructors would
-    // pull their locks away from under them.
-    _exit(1);
-}
+void process_exit_now(u32 status) { _exit((int)status); }
 
 //- console
 

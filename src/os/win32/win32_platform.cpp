@@ -276,7 +276,6 @@ bool wait_srw_exclusive(CondVar *cv, SrwLock *lock, u64 deadline_us)
 namespace {
 
 SystemInfo g_system_info;
-Arena *g_process_arena;
 INIT_ONCE g_system_once = INIT_ONCE_STATIC_INIT;
 
 u64 count_processors()
@@ -326,8 +325,7 @@ void process_start(void)
     info->counter_frequency = counter_frequency();
     info->large_page_minimum = os_memory_large_page_size();
     info->process_id = GetCurrentProcessId();
-    if (!g_process_arena) g_process_arena = arena_alloc(MiB(64), KiB(64));
-    if (!g_process_arena) process_exit_refused("the process's memory", MiB(64));
+    process_arena_create();
     info->timer_resolution_granted = ask_timer_resolution();
 }
 
@@ -344,20 +342,10 @@ const SystemInfo *system_info(void)
     return &g_system_info;
 }
 
-Arena *process_arena(void)
+void process_exit_now(u32 status)
 {
-    system_info();
-    return g_process_arena;
-}
-
-void process_exit_refused(const char *what, u64 size)
-{
-    arena_report_refused(what, size);
-    fflush(stdout);
-    // Not exit(): other threads may still run, and static destructors would
-    // pull their locks away from under them.
-    TerminateProcess(GetCurrentProcess(), 1);
-    for (;;) Sleep(INFINITE);
+    TerminateProcess(GetCurrentProcess(), status);
+    for (;;) Sleep(INFINITE);   // TerminateProcess is not declared as never returning
 }
 
 //- console

@@ -6,27 +6,44 @@
 #include <vector>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "base/types.h"
+
+struct WynOptions {
+    // Where standard error goes (a sanitizer report lands there); empty
+    // keeps the test's own.
+    std::string stderr_file;
+    bool merge_stderr = false;   // standard error joins the collected output
+    u64 address_limit = 0;       // bytes of address space (`ulimit -v`); 0: no limit
+};
 
 struct WynProcess {
     pid_t pid = -1;
     int out = -1;
     std::string text;
+    int status = -1;   // waitpid's status once it ended
 
     // `stderr_file`: where the process's standard error goes (a sanitizer
     // report lands there); empty: into `text` with standard output, as a
     // terminal shows both (diagnostics go to standard error).
     WynProcess(const std::string &cwd, std::vector<std::string> args, const std::string &stderr_file = "")
+        : WynProcess(cwd, std::move(args), WynOptions{stderr_file, stderr_file.empty()})
+    {
+    }
+    WynProcess(const std::string &cwd, std::vector<std::string> args, const WynOptions &options)
     {
         int fds[2];
         if (pipe(fds) != 0) return;
         pid = fork();
         if (pid == 0) {
             dup2(fds[1], 1);
-            if (stderr_file.empty()) dup2(fds[1], 2);
-            if (!stderr_file.empty()) {
-                int err = open(stderr_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (options.merge_stderr) {
+                dup2(fds[1], 2);
+            } else if (!options.stderr_file.empty()) {
+                int err = open(options.stderr_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
                 if (err >= 0) {
                     dup2(err, 2);
                     close(err);
@@ -34,6 +51,10 @@ struct WynProcess {
             }
             close(fds[0]);
             close(fds[1]);
+            if (options.address_limit) {
+                struct rlimit limit = {(rlim_t)options.address_limit, (rlim_t)options.address_limit};
+                if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+            }
             if (chdir(cwd.c_str()) != 0) _exit(127);
             std::vector<char *> argv;
             argv.push_back((char *)WYN_BINARY);
@@ -56,6 +77,19 @@ struct WynProcess {
         if (out >= 0) close(out);
     }
 
+    // Appends what arrives within `ms`: 1 when something came, 0 when
+    // nothing did, -1 once the output has ended.
+    int read_some(int ms)
+    {
+        struct pollfd p = {out, POLLIN, 0};
+        if (poll(&p, 1, ms) <= 0) return 0;
+        char buffer[65536];
+        ssize_t n = read(out, buffer, sizeof(buffer));
+        if (n <= 0) return -1;
+        text.append(buffer, (size_t)n);
+        return 1;
+    }
+
     // Reads until every needle has appeared, the output ends, or the
     // generous deadline passes.
     bool read_until(const std::vector<std::string> &needles, int seconds = 60)
@@ -67,13 +101,7 @@ struct WynProcess {
         };
         for (int waited = 0; waited < seconds * 10; waited += 1) {
             if (all_there()) return true;
-            struct pollfd p = {out, POLLIN, 0};
-            if (poll(&p, 1, 100) > 0) {
-                char buffer[65536];
-                ssize_t n = read(out, buffer, sizeof(buffer));
-                if (n <= 0) break;
-                text.append(buffer, (size_t)n);
-            }
+            if (read_some(100) < 0) break;
         }
         return all_there();
     }
@@ -87,10 +115,25 @@ struct WynProcess {
     // Waits for the end; the exit code, or -1 when a signal ended it.
     int wait_exit()
     {
-        int status = 0;
         waitpid(pid, &status, 0);
         pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // Waits for the end up to `seconds`, keeping `status` and the rest of
+    // the output; false while it still runs.
+    bool wait_end(int seconds = 60)
+    {
+        for (int waited = 0; waited < seconds * 100; waited += 1) {
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                while (read_some(100) > 0) {
+                }
+                return true;
+            }
+            usleep(10000);
+        }
+        return false;
     }
 
     size_t count(const std::string &needle) const

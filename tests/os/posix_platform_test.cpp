@@ -1,0 +1,110 @@
+// test-label: concurrency
+// What the POSIX backend does beyond the calls every backend shares:
+// files that are longer than stat says, file modes kept across a replace,
+// the root as the current folder, and the short names the kernel shows.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <set>
+#include <string>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "os/platform.h"
+#include "os_support.h"
+
+struct PosixTest : ::testing::Test {
+    Arena *arena = arena_alloc(MiB(64), KiB(4));
+    TempFolder dir;
+    ~PosixTest() override { arena_release(arena); }
+};
+
+TEST_F(PosixTest, ReadingAFileTakesItsSizeFromTheArenaAndNoMore)
+{
+    // Loads of every source go through here: a read must not touch twice
+    // the file's size of arena memory to find the end.
+    Str path = dir.at(arena, "sized.wyn");
+    std::string text(KiB(300) + 5, 'q');
+    ASSERT_TRUE(file_write_all(path, as_str(text), FileWrite_Replace));
+    u64 before = arena_pos(arena);
+    Str bytes = file_read_all(arena, path);
+    ASSERT_EQ(bytes.size, text.size());
+    EXPECT_LE(arena_pos(arena) - before, text.size() + 8 + 1);
+    // Files under /proc report a size of 0 and are longer: the read must go
+    // past the size it was told, through more than one probe.
+    Str maps = file_read_all(arena, str_lit("/proc/self/smaps"));
+    std::string all = s(maps);
+    ASSERT_GT(all.size(), 3 * 4096u);
+    EXPECT_EQ(maps.str[maps.size], 0);
+    EXPECT_EQ(all.back(), '\n');
+    EXPECT_NE(all.find("[stack]"), std::string::npos);   // the stack's mapping is among the last
+}
+
+TEST_F(PosixTest, ARewriteKeepsTheFilesModeAndANewFileGetsTheUsualOne)
+{
+    // A replace goes through a new file: without care a script would lose
+    // its executable bit at every write.
+    // The mode is one the process's umask would not give a new file.
+    mode_t old_mask = umask(022);
+    Str script = dir.at(arena, "run.sh");
+    ASSERT_TRUE(file_write_all(script, str_lit("#!/bin/sh\n"), FileWrite_Replace));
+    ASSERT_EQ(chmod(script.str, 0775), 0);
+    ASSERT_TRUE(file_write_all(script, str_lit("#!/bin/sh\necho\n"), 0));
+    struct stat st;
+    ASSERT_EQ(stat(script.str, &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0775u);
+    Str fresh = dir.at(arena, "fresh.txt");
+    ASSERT_TRUE(file_write_all(fresh, str_lit("x"), FileWrite_Replace));
+    umask(old_mask);
+    ASSERT_EQ(stat(fresh.str, &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
+TEST_F(PosixTest, TheCurrentFolderHasNoTrailingSlashButTheRootIsASlash)
+{
+    Str cwd = current_directory(arena);
+    ASSERT_GT(cwd.size, 1u);
+    EXPECT_EQ(cwd.str[0], '/');
+    EXPECT_NE(cwd.str[cwd.size - 1], '/');
+    ASSERT_EQ(chdir("/"), 0);
+    Str root = current_directory(arena);
+    ASSERT_EQ(chdir(cwd.str), 0);
+    EXPECT_EQ(s(root), "/");
+}
+
+static std::atomic<int> g_named{0};
+static std::atomic<int> g_release{0};
+
+// What the kernel shows for each thread of this process.
+static std::set<std::string> kernel_thread_names()
+{
+    std::set<std::string> names;
+    DIR *tasks = opendir("/proc/self/task");
+    while (struct dirent *task = tasks ? readdir(tasks) : nullptr) {
+        std::string name;
+        std::getline(std::ifstream(std::string("/proc/self/task/") + task->d_name + "/comm"), name);
+        names.insert(name);
+    }
+    if (tasks) closedir(tasks);
+    return names;
+}
+
+TEST(PosixThreads, TheKernelGetsAShortNameThatKeepsTheIndex)
+{
+    auto entry = [](u64 index) {
+        thread_set_name("[FS] Streamer #%I64u", index);
+        g_named.fetch_add(1);
+        u64 deadline = test_deadline();
+        while (!g_release.load() && now_us() < deadline) sleep_ms(1);
+    };
+    TestThread *threads[2] = {test_thread_start(1, entry), test_thread_start(12, entry)};
+    u64 deadline = test_deadline();
+    while (g_named.load() < 2 && now_us() < deadline) sleep_ms(1);
+    std::set<std::string> names = kernel_thread_names();
+    g_release = 1;
+    for (TestThread *t : threads) ASSERT_TRUE(test_thread_join(t)) << "a named thread never finished";
+    EXPECT_EQ(names.count("FS Streamer 1"), 1u);
+    EXPECT_EQ(names.count("FS Streamer 12"), 1u);
+}
