@@ -680,3 +680,21 @@ bool str_less(Str a, Str b)
     int c = n ? memcmp(a.str, b.str, n) : 0;
     return c < 0 || (c == 0 && a.size < b.size);
 }
+
+u64 str_edit_distance(Str a, Str b)
+{
+    constexpr u64 most = 64;
+    if (a.size >= most || b.size >= most) return most;
+    u64 d[most + 1][most + 1];
+    for (u64 i = 0; i <= a.size; i += 1) d[i][0] = i;
+    for (u64 j = 0; j <= b.size; j += 1) d[0][j] = j;
+    for (u64 i = 1; i <= a.size; i += 1)
+        for (u64 j = 1; j <= b.size; j += 1) {
+            u64 cost = a.str[i - 1] == b.str[j - 1] ? 0 : 1;
+            u64 best = min_of(min_of(d[i - 1][j] + 1, d[i][j - 1] + 1), d[i - 1][j - 1] + cost);
+            if (i > 1 && j > 1 && a.str[i - 1] == b.str[j - 2] && a.str[i - 2] == b.str[j - 1])
+                best = min_of(best, d[i - 2][j - 2] + 1);
+            d[i][j] = best;
+        }
+    return d[a.size][b.size];
+}

@@ -117,6 +117,10 @@ u64 str_find(Str s, Str needle, u64 start, u32 flags);
 inline bool str_contains(Str s, Str needle) { return str_find(s, needle, 0, 0) < s.size; }
 u64 str_find_byte(Str s, char byte, u64 start);       // s.size when absent
 u64 str_find_last_byte(Str s, char byte);              // s.size when absent
+// How far two short strings are apart, for "did you mean": each insertion,
+// deletion, substitution and swap of two neighbours counts one. Strings of
+// 64 bytes or more are 64 apart from anything.
+u64 str_edit_distance(Str a, Str b);
 u64 str_hash(Str s);
 
 //- building

@@ -32,6 +32,20 @@ const HeaderFieldInfo *header_field_lookup(Str key)
     return nullptr;
 }
 
+const HeaderFieldInfo *header_field_closest(Str key)
+{
+    const HeaderFieldInfo *best = nullptr;
+    u64 best_distance = 3;
+    for (const HeaderFieldInfo &row : header_field_table) {
+        u64 distance = str_edit_distance(key, row.key);
+        if (distance < best_distance && distance < key.size) {
+            best = &row;
+            best_distance = distance;
+        }
+    }
+    return best;
+}
+
 bool header_status_hides(Str status)
 {
     return str_match(status, str_lit("draft"), StrMatch_CaseInsensitive) ||

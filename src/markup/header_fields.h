@@ -46,6 +46,10 @@ extern const HeaderFieldInfo header_field_table[header_field_count];
 // in table order; null when no key matches.
 const HeaderFieldInfo *header_field_lookup(Str key);
 
+// The key a mistyped one was most likely meant as (two edits at most, and
+// fewer than the key has letters); null when none is that close.
+const HeaderFieldInfo *header_field_closest(Str key);
+
 // Whether a status value keeps a document off the site: "draft" and
 // "personal", ASCII case ignored. Such a document writes no page, is not
 // listed in the index, and links to it cannot be followed.

@@ -218,6 +218,16 @@ static u8 number_value(Str digits)
     return value;
 }
 
+static bool number_past_byte(Str digits)
+{
+    u64 value = 0;
+    for (u64 k = 0; k < digits.size && char_is_digit((u8)digits.str[k]); k += 1) {
+        value = value * 10 + (u64)(digits.str[k] - '0');
+        if (value > 255) return true;
+    }
+    return false;
+}
+
 static MarkupNode *reference_node(Parser *p, MarkupNode *container, u32 kind, const MarkupToken *open, u8 number)
 {
     MarkupNode *ref = parser_element(p, kind, 0, open->begin);
@@ -227,7 +237,8 @@ static MarkupNode *reference_node(Parser *p, MarkupNode *container, u32 kind, co
     return ref;
 }
 
-static void internal_link_marker(Parser *p, MarkupNode *container, const MarkupToken *open, u8 number)
+// The marker made: the definition or the reference.
+static MarkupNode *internal_link_marker(Parser *p, MarkupNode *container, const MarkupToken *open, u8 number)
 {
     const MarkupToken *next = parser_token(p, p->i);
     if (token_unescaped(next, TokenFlag_Mark) && token_text_is(p, next, str_lit("_"))) {
@@ -236,7 +247,7 @@ static void internal_link_marker(Parser *p, MarkupNode *container, const MarkupT
         node_append_child(bracket_anchor(container), def);
         node_list_push(p->arena, &p->out->internal_links, def);
         p->i += 1;
-        return;
+        return def;
     }
     MarkupNode *ref = reference_node(p, container, MarkupKind_InternalLinkRef, open, number);
     node_list_push(p->work, &p->internal_refs, ref);
@@ -246,16 +257,17 @@ static void internal_link_marker(Parser *p, MarkupNode *container, const MarkupT
         parser_push(p, ParseState_Inline, desc);
         p->i += 1;
     }
+    return ref;
 }
 
 // A marker that opens its line (or item, or cell) defines the footnote;
 // after anything else it refers to it.
-static void footnote_marker(Parser *p, MarkupNode *container, const MarkupToken *open, u8 number)
+static MarkupNode *footnote_marker(Parser *p, MarkupNode *container, const MarkupToken *open, u8 number)
 {
     if (!node_is_nil(container->last_child)) {
         MarkupNode *ref = reference_node(p, container, MarkupKind_FootnoteRef, open, number);
         node_list_push(p->work, &p->footnote_refs, ref);
-        return;
+        return ref;
     }
     if (!p->footnote_list) {
         MarkupNode *footnotes = parser_element(p, MarkupKind_Footnotes, 0, 1);
@@ -270,6 +282,7 @@ static void footnote_marker(Parser *p, MarkupNode *container, const MarkupToken 
     node_append_child(p->footnote_list, item);
     node_list_push(p->work, &p->footnote_defs, footnote);
     parser_push(p, ParseState_Inline, footnote);
+    return footnote;
 }
 
 static void open_bracket(Parser *p, MarkupNode *container, const MarkupToken *open)
@@ -297,7 +310,8 @@ static void open_bracket(Parser *p, MarkupNode *container, const MarkupToken *op
         u64 k = j + 1;
         const MarkupToken *number = skip_blanks(p, &k);
         if (token_kind(number, TokenFlag_Number)) {
-            u8 value = number_value(parser_token_text(p, number));
+            Str digits = parser_token_text(p, number);
+            u8 value = number_value(digits);
             u64 m = k + 1;
             for (; m < p->count; m += 1) {
                 const MarkupToken *t = &p->tokens[m];
@@ -308,8 +322,16 @@ static void open_bracket(Parser *p, MarkupNode *container, const MarkupToken *op
                 }
             }
             p->i = m;
-            if (footnote) footnote_marker(p, container, open, value);
-            else internal_link_marker(p, container, open, value);
+            MarkupNode *marker = footnote ? footnote_marker(p, container, open, value)
+                                          : internal_link_marker(p, container, open, value);
+            // A number is kept in one byte: 300 would be 44, and match an
+            // anchor nobody meant. Such a marker matches nothing.
+            if (number_past_byte(digits)) {
+                marker->flags |= NodeFlag_Unresolved;
+                parser_message(p, number, DiagLevel_Warning,
+                               str_pushf(p->work, "%s number %S is over 255, the largest there is; it is not matched",
+                                         footnote ? "footnote" : "anchor", digits));
+            }
             return;
         }
     }
@@ -696,7 +718,16 @@ bool parse_header_line(Parser *p, MarkupNode *parent, u8 indent, u32 record_flag
     if (colon == n) return false;
     Str key = str_trim_right(str_substr(p->text, t->begin, colon));
     const HeaderFieldInfo *row = header_field_lookup(key);
-    if (!row) return false;
+    if (!row) {
+        // "auther:" is a line of text, but most likely a typo: say so when
+        // a key is that close.
+        const HeaderFieldInfo *meant = str_find_byte(key, ' ', 0) == key.size ? header_field_closest(key) : nullptr;
+        if (meant)
+            parser_message(p, t, DiagLevel_Note,
+                           str_pushf(p->work, "%S is no header key; did you mean %S? The line is read as text", key,
+                                     meant->key));
+        return false;
+    }
 
     MarkupNode *field = parser_node(p, NodeClass_HeaderField, node_flags_from_token(t->flags), row->key, row->key, t->begin);
     field->indent = indent;

@@ -681,7 +681,8 @@ static void resolve_references(NodeList *refs, NodeList *defs)
     for (NodeListCell *cell = refs->first; cell; cell = cell->next) {
         MarkupNode *ref = cell->node;
         MarkupNode *reference = ref->first_child;
-        MarkupNode *d = by_number[ref->number];
+        // A reference its parse refused (a number past a byte) matches none.
+        MarkupNode *d = (ref->flags & NodeFlag_Unresolved) ? nullptr : by_number[ref->number];
         if (d) {
             reference->offset = d->offset;
         } else {

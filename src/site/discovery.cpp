@@ -38,13 +38,14 @@ static Str folder_start(Str folder)
     return slash < start.size ? str_prefix(start, slash + 1) : str_empty();
 }
 
-void site_list_files(Arena *arena, StrList *list, Str folder)
+void site_list_files(Arena *arena, StrList *list, Str folder, StrList *unreadable)
 {
     Str start = folder_start(folder);
     if (!start.size) return;   // not a folder path
     walk_folders(arena, start, [&](Arena *scratch, Str at) {
         StrList subfolders = {};
         FolderListing listing = folder_list(scratch, at);
+        if (!listing.opened && unreadable) str_list_push(arena, unreadable, str_copy(arena, at));
         for (FolderEntry *e = listing.first; e; e = e->next) {
             if (e->is_folder) str_list_push(scratch, &subfolders, str_pushf(scratch, "%S%S/", at, e->name));
             else str_list_push(arena, list, str_pushf(arena, "%S%S", at, e->name));

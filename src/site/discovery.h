@@ -5,8 +5,10 @@
 #include "base/str.h"
 
 // Appends the full path of every file below `folder`, breadth-first; a
-// folder reached again through a link cycle is listed once.
-void site_list_files(Arena *arena, StrList *list, Str folder);
+// folder reached again through a link cycle is listed once. A folder that
+// cannot be opened is appended to `unreadable` (when given): its files are
+// missing from the list, and the author should hear why.
+void site_list_files(Arena *arena, StrList *list, Str folder, StrList *unreadable = nullptr);
 
 // A walk repeated every few seconds over a large site: a folder is listed
 // again only when its modification time moved (an entry was added, removed

@@ -20,8 +20,12 @@ LinkTargetText link_target_split(Str text)
     if (open < hash && hash < close && close < text.size) {
         t.path = str_prefix(text, open);
         t.has_anchor = 1;
-        for (u64 i = hash + 1; i < close && char_is_digit((u8)text.str[i]); i += 1)
+        u64 whole = 0;
+        for (u64 i = hash + 1; i < close && char_is_digit((u8)text.str[i]); i += 1) {
             t.anchor = (t.anchor * 10 + (u64)(text.str[i] - '0')) & 0xff;
+            whole = min_of<u64>(whole * 10 + (u64)(text.str[i] - '0'), 1000);
+        }
+        t.anchor_past_byte = whole > 255;
     }
     return t;
 }
@@ -90,8 +94,8 @@ static void written_keep(Arena *arena, LinkWaits *waits, MarkupNode *link, Str t
 }
 
 // What a message about an unresolved element names: a file link as
-// written, a web address, a footnote or anchor reference as "[*N]" or
-// "[#N]".
+// written, a web address; a reference to a footnote or an anchor is found
+// by its line and column alone.
 static Str written_target(Arena *arena, const LinkWaits *waits, MarkupNode *element)
 {
     if (waits && waits->written.bucket_count) {
@@ -99,15 +103,11 @@ static Str written_target(Arena *arena, const LinkWaits *waits, MarkupNode *elem
         StrMapNode *found = str_map_lookup(&waits->written, Str{(const char *)&key, sizeof key});
         if (found) return *(const Str *)found->value;
     }
-    switch (element->kind) {
-    case MarkupKind_FootnoteRef: return str_pushf(arena, "[*%u]", (u32)element->number);
-    case MarkupKind_InternalLinkRef: return str_pushf(arena, "[#%u]", (u32)element->number);
-    default: {
-        MarkupNode *run = element->first_child;
-        while (!node_is_nil(run) && run->node_class != NodeClass_Text) run = run->next;
-        return node_is_nil(run) ? str_empty() : run->text;
-    }
-    }
+    (void)arena;
+    if (element->kind != MarkupKind_LinkHttp && element->kind != MarkupKind_LinkFile) return str_empty();
+    MarkupNode *run = element->first_child;
+    while (!node_is_nil(run) && run->node_class != NodeClass_Text) run = run->next;
+    return node_is_nil(run) ? str_empty() : run->text;
 }
 
 //- pass 1: file links
@@ -243,6 +243,11 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
                 // Not a document of this build (missing, outside the target
                 // folder): it will never have a page.
                 link->flags |= NodeFlag_Unresolved;
+            } else if (target.has_anchor && target.anchor_past_byte) {
+                // 300 would be read as 44, an anchor nobody meant.
+                link->flags |= NodeFlag_Unresolved;
+                push_warning(arena, doc, link,
+                             str_pushf(arena, "the anchor number of this link is over 255, the largest there is"), as_written);
             } else if (target.has_anchor) {
                 if (!anchor_found) {
                     link->flags |= NodeFlag_Unresolved;
@@ -258,8 +263,15 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
         if (is_index || file_exists(resolved)) {
             if (settings->deploy) run->name = run->text = site_relative_path(settings->local_folder, resolved);
         } else if (settings->file_path_checks) {
+            // Say what happened: a file that is there but cannot be read
+            // is not missing, and the author looks elsewhere for the fault.
+            FileProperties props = file_properties(resolved);
+            Str why = !props.exists       ? str_pushf(arena, "%S is missing", resolved)
+                      : props.is_folder   ? str_pushf(arena, "%S is a folder, not a file", resolved)
+                      : props.is_special  ? str_pushf(arena, "%S is not a regular file", resolved)
+                                          : str_pushf(arena, "%S is there but cannot be read", resolved);
             link->flags |= NodeFlag_Unresolved;
-            push_warning(arena, doc, link, str_pushf(arena, "%S is missing", resolved), as_written);
+            push_warning(arena, doc, link, why, as_written);
         }
     }
     return complete;
@@ -323,7 +335,8 @@ void links_report_unresolved(Arena *arena, ParsedDocument *doc, const LinkCheckS
     if (!settings->file_path_checks) return;
     for (MarkupNode *n = doc->root; !node_is_nil(n); n = node_preorder_next(n, doc->root)) {
         if (n->node_class != NodeClass_Element || !(n->flags & NodeFlag_Unresolved)) continue;
-        if (n->kind == MarkupKind_Reference) continue;
+        // A definition the parse refused was warned about there.
+        if (n->kind == MarkupKind_Reference || n->kind == MarkupKind_InternalLink || n->kind == MarkupKind_Footnote) continue;
         push_warning_anchored(arena, doc, n, str_pushf(arena, "%S not found", unresolved_label(n->kind)),
                               written_target(arena, waits, n));
     }

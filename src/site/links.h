@@ -91,6 +91,7 @@ struct LinkTargetText {
     Str path;          // the text before "[#N]", or the whole text
     b32 has_anchor;
     u64 anchor;        // the digits after "#", modulo 256 as the parser numbers anchors
+    b32 anchor_past_byte;   // the digits say more than 255: no anchor has that number
 };
 
 LinkTargetText link_target_split(Str text);

@@ -68,12 +68,12 @@ struct MessageLog {
 // index document (made by change detection), or the one file the target
 // names. `any` tells whether the target holds a document at all (a
 // hand-written index.wyn counts).
-static StrList site_sources(Arena *arena, Str target, bool *any)
+static StrList site_sources(Arena *arena, Str target, bool *any, StrList *unreadable)
 {
     StrList files = {};
     bool single_file = target.size && !char_is_slash((u8)target.str[target.size - 1]);
     if (single_file) str_list_push(arena, &files, target);
-    else site_list_files(arena, &files, target);
+    else site_list_files(arena, &files, target, unreadable);
     StrList sources = {};
     *any = false;
     for (StrNode *n = files.first; n; n = n->next) {
@@ -96,9 +96,15 @@ static StrList site_sources_or_wait(Arena *arena, const SiteConfig *config, Mess
     for (;;) {
         Str problem = site_target_problem(arena, target);
         bool any = false;
-        StrList sources = problem.size ? StrList{} : site_sources(arena, target, &any);
+        StrList unreadable = {};
+        StrList sources = problem.size ? StrList{} : site_sources(arena, target, &any, &unreadable);
         if (!problem.size && !any) problem = str_lit("holds no .wyn document");
-        if (!problem.size) return sources;
+        if (!problem.size) {
+            for (StrNode *n = unreadable.first; n; n = n->next)
+                diag_push_at(log->arena, &log->list, nullptr, 0, DiagLevel_Warning,
+                             str_pushf(log->arena, "folder %S cannot be read; the documents in it are not built", n->string));
+            return sources;
+        }
         if (!told) {
             Str text = str_pushf(log->arena, "target %S %S; nothing is built or written%s", target, problem,
                                  config->once ? "" : " until it can be read");

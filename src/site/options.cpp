@@ -136,32 +136,12 @@ static Str value_of(const CommandLine *cmd, u32 id) { return cmd_line_value(cmd,
 
 //- checks of what was typed
 
-// How far two names are apart: each insertion, deletion, substitution and
-// swap of two neighbours counts one. Names are short; the table is small.
-static u64 name_distance(Str a, Str b)
-{
-    constexpr u64 most = 64;
-    if (a.size >= most || b.size >= most) return most;
-    u64 d[most + 1][most + 1];
-    for (u64 i = 0; i <= a.size; i += 1) d[i][0] = i;
-    for (u64 j = 0; j <= b.size; j += 1) d[0][j] = j;
-    for (u64 i = 1; i <= a.size; i += 1)
-        for (u64 j = 1; j <= b.size; j += 1) {
-            u64 cost = a.str[i - 1] == b.str[j - 1] ? 0 : 1;
-            u64 best = min_of(min_of(d[i - 1][j] + 1, d[i][j - 1] + 1), d[i - 1][j - 1] + cost);
-            if (i > 1 && j > 1 && a.str[i - 1] == b.str[j - 2] && a.str[i - 2] == b.str[j - 1])
-                best = min_of(best, d[i - 2][j - 2] + 1);
-            d[i][j] = best;
-        }
-    return d[a.size][b.size];
-}
-
 Str options_closest_name(Str name)
 {
     Str best = str_empty();
     u64 best_distance = 3;   // more than two edits away is no typo
     for (u32 i = 1; i < Option_Count; i += 1) {
-        u64 distance = name_distance(name, option_table[i].name);
+        u64 distance = str_edit_distance(name, option_table[i].name);
         if (distance < best_distance && distance < option_table[i].name.size) {
             best = option_table[i].name;
             best_distance = distance;

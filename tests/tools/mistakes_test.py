@@ -1,0 +1,256 @@
+#!/usr/bin/python3
+"""Mistakes a new user makes, through the real wyn in temporary sites: each
+is said, on the right stream, with the right exit status, and where nothing
+may change on disk nothing does (the whole local/ tree is hashed before and
+after). Also the forms editors and CI read: the JSON Lines of
+diagnostics=json parsed field by field, colour on demand, and once as a
+gate (errors, pages that cannot be written, strict)."""
+
+import hashlib
+import json
+import os
+import pty
+import re
+import select
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
+WYN = os.path.abspath(os.environ.get("WYN_BINARY", os.path.join(ROOT, "build", "release", "wyn")))
+ENV = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
+ENV.pop("NO_COLOR", None)
+
+
+def tree_hash(folder):
+    """Every path below `folder` with its bytes (or "folder"), hashed."""
+    digest = hashlib.sha256()
+    for parent, folders, names in sorted(os.walk(folder)):
+        folders.sort()
+        for name in sorted(folders):
+            digest.update(os.path.relpath(os.path.join(parent, name), folder).encode() + b"/\n")
+        for name in sorted(names):
+            path = os.path.join(parent, name)
+            digest.update(os.path.relpath(path, folder).encode() + b"\n")
+            if os.path.isfile(path) and not os.path.islink(path):
+                with open(path, "rb") as f:
+                    digest.update(f.read())
+    return digest.hexdigest()
+
+
+def document(title, output, body):
+    return f'``\ntitle: {title}\noutput_path: "/html/{output}"\n``\nSection\n  {body}\n'
+
+
+class Run:
+    def __init__(self, cwd, args, seconds=60):
+        p = subprocess.run([WYN, *args], cwd=cwd, capture_output=True, timeout=seconds, env=ENV)
+        self.status, self.out, self.err = p.returncode, p.stdout.decode(errors="replace"), p.stderr.decode(errors="replace")
+
+
+def watch_until(cwd, args, pattern, seconds=30):
+    """Starts wyn, reads both streams until `pattern` shows in standard error
+    (or the time runs out), then stops it; what it printed."""
+    proc = subprocess.Popen([WYN, *args], cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=ENV)
+    out, err = b"", b""
+    deadline = time.time() + seconds
+    try:
+        while time.time() < deadline and not re.search(pattern, err):
+            ready, _, _ = select.select([proc.stdout, proc.stderr], [], [], 0.2)
+            for stream in ready:
+                chunk = os.read(stream.fileno(), 65536)
+                if stream is proc.stdout:
+                    out += chunk
+                else:
+                    err += chunk
+        return proc.poll(), out.decode(errors="replace"), err.decode(errors="replace")
+    finally:
+        proc.kill()
+        proc.wait()
+
+
+class Mistakes(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="wyn-mistakes-")
+        self.site = os.path.join(self.root, "site")
+        self.src = os.path.join(self.site, "local", "wyn_files")
+        os.makedirs(self.src)
+        with open(os.path.join(self.src, "a.wyn"), "w") as f:
+            f.write(document("Alpha", "a.html", 'See "/wyn_files/b.wyn"(the other page).'))
+        with open(os.path.join(self.src, "b.wyn"), "w") as f:
+            f.write(document("Bee", "b.html", "Plain."))
+
+    def tearDown(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def built_site(self):
+        run = Run(self.site, ["once"])
+        self.assertEqual(run.status, 0, run.err)
+        return tree_hash(os.path.join(self.site, "local"))
+
+    def test_a_wrong_target_writes_nothing_and_fails_once(self):
+        before = self.built_site()
+        fifo = os.path.join(self.site, "pipe.wyn")
+        os.mkfifo(fifo)
+        os.makedirs(os.path.join(self.site, "empty"))
+        cases = (
+            ("target=nothere/", "nothere/ does not exist"),
+            ("target=pipe.wyn", "pipe.wyn is neither a folder nor a .wyn document"),
+            ("target=empty/", "empty/ holds no .wyn document"),
+        )
+        for option, said in cases:
+            with self.subTest(option=option):
+                run = Run(self.site, ["once", option], seconds=30)   # a pipe once hung for ever
+                self.assertEqual(run.status, 1, run.err)
+                self.assertIn("error: ", run.err)
+                self.assertIn(said, run.err)
+                self.assertEqual(run.out, "", "nothing is a result")
+                self.assertEqual(tree_hash(os.path.join(self.site, "local")), before, "the site changed")
+
+    def test_a_folder_without_a_site_gets_no_local_tree(self):
+        empty = os.path.join(self.root, "elsewhere")
+        os.makedirs(empty)
+        run = Run(empty, ["once"])
+        self.assertEqual(run.status, 1)
+        self.assertIn("local/wyn_files/ does not exist", run.err)
+        self.assertEqual(os.listdir(empty), [])
+
+    def test_the_watch_waits_for_its_target(self):
+        status, out, err = watch_until(self.site, ["target=later/"], rb"does not exist", seconds=20)
+        self.assertIsNone(status, "the watch ended")
+        self.assertEqual(err.count("does not exist"), 1, err)
+        self.assertIn("until it can be read", err)
+        self.assertFalse(os.path.exists(os.path.join(self.site, "local", "html")))
+
+    def test_options_are_checked(self):
+        status, out, err = watch_until(self.site, ["--onec"], rb"did you mean", seconds=20)
+        self.assertIn("unknown option 'onec'; did you mean 'once'?", err)
+        run = Run(self.site, ["once", "diagnostics=lines", "color=purple", "strict=maybe"])
+        self.assertIn("diagnostics=lines is not a known choice (line, json); the usual layouts are used", run.err)
+        self.assertIn("color=purple is not a known choice (auto, always, never); auto is used", run.err)
+        self.assertIn("strict=maybe is no flag value", run.err)
+
+    def test_once_is_a_gate(self):
+        # A broken link: a warning, status 0; with strict, status 1 and said so.
+        with open(os.path.join(self.src, "c.wyn"), "w") as f:
+            f.write(document("Cee", "c.html", 'A "/wyn_files/gone.wyn"(gone page).'))
+        run = Run(self.site, ["once"])
+        self.assertEqual(run.status, 0, run.err)
+        self.assertRegex(run.out, r"^wyn once: \d+ documents built, \d+ pages written, 2 warnings, 0 errors, [\d.]+ s\n$")
+        run = Run(self.site, ["once", "strict"])
+        self.assertEqual(run.status, 1)
+        self.assertTrue(run.out.rstrip().endswith("; failed: 2 warnings (strict)"), run.out)
+        # Pages that cannot be written: html is a file.
+        shutil.rmtree(os.path.join(self.site, "local", "html"))
+        with open(os.path.join(self.site, "local", "html"), "w") as f:
+            f.write("not a folder")
+        run = Run(self.site, ["once"])
+        self.assertEqual(run.status, 1, run.out)
+        self.assertIn("could not write", run.err)
+        self.assertRegex(run.out, r"; failed: \d+ pages could not be written\n$")
+        # An error in a document.
+        os.remove(os.path.join(self.site, "local", "html"))
+        with open(os.path.join(self.src, "c.wyn"), "w") as f:
+            f.write(document("Cee", "c.html", "a ] b"))
+        run = Run(self.site, ["once"])
+        self.assertEqual(run.status, 1)
+        self.assertRegex(run.out, r"; failed: 1 error\n$")
+
+    def test_streams_and_the_json_form(self):
+        with open(os.path.join(self.src, "c.wyn"), "w") as f:
+            f.write(document("Cee", "c.html", 'A "notes/reading.wyn[#9]"(lost) and [#300]_ here.'))
+        run = Run(self.site, ["once", "diagnostics=json"])
+        self.assertTrue(run.out.startswith("wyn once: "), run.out)   # the result, alone
+        records = [json.loads(line) for line in run.err.splitlines()]
+        self.assertTrue(records)
+        for r in records:
+            self.assertIn(r["level"], ("note", "warning", "error"))
+            self.assertIsInstance(r["message"], str)
+            if "path" in r:
+                self.assertIsInstance(r["line"], int)
+                self.assertGreaterEqual(r["column"], 1)
+        by_message = {r["message"]: r for r in records}
+        missing = by_message["file path not found"]
+        self.assertEqual(missing["target"], "notes/reading.wyn[#9]")
+        self.assertTrue(missing["path"].endswith("/c.wyn"))
+        self.assertEqual((missing["line"], missing["column"]), (6, 5))
+        anchor = next(r for r in records if "over 255" in r["message"])
+        self.assertNotIn("target", anchor)
+        self.assertEqual(by_message[f"target: {self.src}/"]["level"], "note")
+        # The line form names the target too; the layouts keep their texts.
+        run = Run(self.site, ["once", "diagnostics=line"])
+        self.assertIn("warning: file path not found: notes/reading.wyn[#9]\n", run.err)
+        run = Run(self.site, ["once"])
+        self.assertIn("warning: \n  file path not found\n  ", run.err)
+
+    def test_colour_on_demand(self):
+        with open(os.path.join(self.src, "c.wyn"), "w") as f:
+            f.write(document("Cee", "c.html", "a ] b"))
+        self.assertIn("\x1b[1;31merror\x1b[0m", Run(self.site, ["once", "color=always"]).err)
+        self.assertNotIn("\x1b[", Run(self.site, ["once", "color=never"]).err)
+        self.assertNotIn("\x1b[", Run(self.site, ["once"]).err)   # a pipe
+        self.assertNotIn("\x1b[", Run(self.site, ["once", "color=always", "diagnostics=json"]).err)
+
+    def test_the_status_line_is_erased_before_the_result(self):
+        for n in range(60):
+            with open(os.path.join(self.src, f"d{n}.wyn"), "w") as f:
+                f.write(document(f"D{n}", f"d{n}.html", "x " * 2000))
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.chdir(self.site)
+            os.execve(WYN, [WYN], ENV)
+        text = b""
+        deadline = time.time() + 60
+        try:
+            while b"up to date after" not in text and time.time() < deadline:
+                ready, _, _ = select.select([fd], [], [], 0.5)
+                if ready:
+                    try:
+                        text += os.read(fd, 65536)
+                    except OSError:
+                        break
+        finally:
+            os.kill(pid, 9)
+            os.waitpid(pid, 0)
+        at = text.find(b"up to date after")
+        self.assertGreater(at, 0, text)
+        before = text[:at]
+        # Whatever the status line drew, the result starts a clean line.
+        self.assertTrue(before.endswith(b"\r\x1b[K") or before.endswith(b"\n"), before[-80:])
+
+    def test_a_port_in_use_ends_serve(self):
+        holder = socket.socket()
+        holder.bind(("127.0.0.1", 0))
+        holder.listen(1)
+        port = holder.getsockname()[1]
+        try:
+            run = Run(self.site, [f"serve={port}"], seconds=30)
+        finally:
+            holder.close()
+        self.assertEqual(run.status, 1)
+        self.assertIn("serve=0 takes any free port", run.err)
+
+    def test_a_linked_file_that_cannot_be_read_says_so(self):
+        folder = os.path.join(self.site, "local", "assets", "files", "a_folder.d")
+        os.makedirs(folder)
+        os.mkfifo(os.path.join(self.site, "local", "assets", "files", "pipe.txt"))
+        with open(os.path.join(self.src, "c.wyn"), "w") as f:
+            f.write(document("Cee", "c.html", '"/assets/files/a_folder.d"(f) and "/assets/files/pipe.txt"(p).'))
+        run = Run(self.site, ["once"], seconds=30)
+        self.assertIn("a_folder.d is a folder, not a file", run.err)
+        self.assertIn("pipe.txt is not a regular file", run.err)
+
+    def test_a_mistyped_header_key_is_noted(self):
+        with open(os.path.join(self.src, "c.wyn"), "w") as f:
+            f.write('``\ntitle: C\nauther: Me\noutput_path: "/html/c.html"\n``\nS\n  x\n')
+        run = Run(self.site, ["once", "diagnostics=line"])
+        self.assertIn("c.wyn:3:1: note: auther is no header key; did you mean author?", run.err)
+        self.assertEqual(run.status, 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
