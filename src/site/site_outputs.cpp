@@ -75,13 +75,7 @@ Str site_index_path(Arena *arena, const SiteBuild *build)
     return str_pushf(arena, "%Swyn_files/index.wyn", build->site.layout.local_folder);
 }
 
-namespace {
-struct IndexEntry {
-    Str path;
-    Str title;
-};
 
-} // namespace
 
 static MarkupNode *element(Arena *arena, u32 kind, u8 number)
 {
@@ -109,14 +103,13 @@ static void header_add(Arena *arena, MarkupNode *context, Str key, MarkupNode *v
     node_append_child(context, field);
 }
 
-MarkupNode *index_document_build(Arena *arena, SiteBuild *build)
+MarkupNode *index_document_tree(Arena *arena, const IndexEntry *entries, u64 count, Str creation_date)
 {
-    Str local = build->site.layout.local_folder;
     MarkupNode *root = node_new(arena, NodeClass_Document, 0, str_empty(), str_empty(), 0);
     MarkupNode *context = element(arena, MarkupKind_ContextDocument, 0);
     node_append_child(root, context);
     header_add(arena, context, str_lit("title"), text_node(arena, str_lit("Home page")));
-    header_add(arena, context, str_lit("creation_date"), text_node(arena, date_to_ymd(arena, date_now())));
+    header_add(arena, context, str_lit("creation_date"), text_node(arena, creation_date));
     // A site path, resolved below the local folder when the index is parsed:
     // the written index does not change with the folder the site lives in,
     // so the same site gives the same pages wherever it is built.
@@ -131,47 +124,61 @@ MarkupNode *index_document_build(Arena *arena, SiteBuild *build)
     node_append_child(heading, text_node(arena, str_lit("Complete file list")));
     node_append_child(root, heading);
     MarkupNode *list = element(arena, MarkupKind_ListUnordered, 0);
+    for (u64 i = 0; i < count; i += 1) {
+        Str web = entries[i].path;
+        Str title = entries[i].title;
+        MarkupNode *item = element(arena, MarkupKind_ListItem, 0);
+        // A quoted string ends at a backtick or its own quote: a path that
+        // holds one could not be read back as the link it was written as.
+        bool linkable = is_file_link_text(web) && str_find_byte(web, '`', 0) == web.size &&
+                        str_find_byte(web, '"', 0) == web.size;
+        if (linkable) {
+            MarkupNode *link = element(arena, MarkupKind_LinkFile, 0);
+            node_append_child(link, text_node(arena, str_copy(arena, web), NodeFlag_DoubleQuoted | NodeFlag_ClosedString));
+            MarkupNode *desc = element(arena, MarkupKind_Desc, 0);
+            node_append_child(desc, text_node(arena, str_copy(arena, title)));
+            node_append_child(link, desc);
+            node_append_child(item, link);
+        } else {
+            // A quoted path with a blank (or a backtick) is never a link:
+            // the document is listed by name only.
+            node_append_child(item, text_node(arena, str_copy(arena, title)));
+        }
+        node_append_child(list, item);
+    }
+    // An empty list has no line of its own: a site without documents gets
+    // the heading alone.
+    if (list->child_count) node_append_child(heading, list);
+    return root;
+}
 
+MarkupNode *index_document_build(Arena *arena, SiteBuild *build)
+{
+    Str local = build->site.layout.local_folder;
     // Within a bucket the listing follows the path, not the order records
     // were made in: a watch that saw sources come and go and a fresh build
     // of the same sources must write the same index.
     ArenaTemp scratch = scratch_begin(&arena, 1);
-    for (u64 b = 0; b < document_bucket_count; b += 1) {
+    u64 total = atomic_load_u64(&build->record_count) + document_bucket_count;
+    IndexEntry *listed = push_array<IndexEntry>(scratch.arena, total);
+    u64 listed_count = 0;
+    for (u64 b = 0; b < document_bucket_count && listed; b += 1) {
         TableStripe *stripe = striped_stripe_of(&build->documents, b);
         srw_lock_shared(stripe->slim);
-        u64 count = 0;
-        IndexEntry *entries = push_array<IndexEntry>(scratch.arena, build->buckets[b].count);
-        for (DocumentRecord *r = build->buckets[b].first; r && entries; r = r->next) {
+        u64 first = listed_count;
+        for (DocumentRecord *r = build->buckets[b].first; r && listed_count < total; r = r->next) {
             DocumentSummary *s = r->summary;
             if (!s || !s->has_context_document || !s->published || is_index_path(build, r->path)) continue;
             Str title = s->title.size ? s->title : str_prefix(path_file_name(r->path), str_find_byte(path_file_name(r->path), '.', 0));
-            entries[count++] = IndexEntry{str_copy(scratch.arena, r->path), str_copy(scratch.arena, title)};
+            listed[listed_count++] = IndexEntry{str_copy(scratch.arena, r->path), str_copy(scratch.arena, title)};
         }
         srw_unlock_shared(stripe->slim);
-        std::sort(entries, entries + count, [](const IndexEntry &x, const IndexEntry &y) { return str_less(x.path, y.path); });
-        for (u64 i = 0; i < count; i += 1) {
-            Str web = site_relative_path(local, entries[i].path);
-            Str title = entries[i].title;
-            MarkupNode *item = element(arena, MarkupKind_ListItem, 0);
-            if (is_file_link_text(web)) {
-                MarkupNode *link = element(arena, MarkupKind_LinkFile, 0);
-                node_append_child(link, text_node(arena, str_copy(arena, web), NodeFlag_DoubleQuoted | NodeFlag_ClosedString));
-                MarkupNode *desc = element(arena, MarkupKind_Desc, 0);
-                node_append_child(desc, text_node(arena, str_copy(arena, title)));
-                node_append_child(link, desc);
-                node_append_child(item, link);
-            } else {
-                // A quoted path with a blank is never a link: the document is
-                // listed by name only.
-                node_append_child(item, text_node(arena, str_copy(arena, title)));
-            }
-            node_append_child(list, item);
-        }
+        std::sort(listed + first, listed + listed_count,
+                  [](const IndexEntry &x, const IndexEntry &y) { return str_less(x.path, y.path); });
     }
+    for (u64 i = 0; i < listed_count; i += 1) listed[i].path = site_relative_path(local, listed[i].path);
+    MarkupNode *root = index_document_tree(arena, listed, listed_count, date_to_ymd(arena, date_now()));
     scratch_end(scratch);
-    // An empty list has no line of its own: a site without documents gets
-    // the heading alone.
-    if (list->child_count) node_append_child(heading, list);
     return root;
 }
 

@@ -39,6 +39,17 @@ void site_outputs_start_manifest(void);
 // changed, printing their messages. True when anything was regenerated.
 bool site_outputs_refresh(void);
 
+// One line of the index: a document's web path and its title.
+struct IndexEntry {
+    Str path;
+    Str title;
+};
+
+// The index document's tree of `entries`, in their order: a link to each
+// path with its title, or the title alone where a path cannot be a link
+// (it holds a blank). On `arena`.
+MarkupNode *index_document_tree(Arena *arena, const IndexEntry *entries, u64 count, Str creation_date);
+
 // The index document's tree for the documents published so far, on
 // `arena`. Documents are listed by bucket of the document table, and by
 // path within a bucket (never by when their records were made, which
