@@ -581,10 +581,10 @@ static void report_add(Arena *arena, PageWriteReport *report, Str path, Str byte
 
 // Serializes and writes one page built on scratch; what is kept (the
 // warning, the report entry) goes to `arena`.
-static bool page_emit(Arena *arena, Arena *page_arena, PageRecord page, DiagnosticList *warnings,
-                      PageWriteReport *report)
+static bool page_emit(Arena *arena, Arena *page_arena, PageRecord page, const HtmlWriteOptions *write,
+                      DiagnosticList *warnings, PageWriteReport *report)
 {
-    Str bytes = html_text_of(page_arena, page.document);
+    Str bytes = html_text_of(page_arena, page.document, write);
     u32 status = page_write(arena, page.output_path, bytes, warnings);
     report_add(arena, report, page.output_path, bytes, status);
     return status != FileReplace_Failed;
@@ -611,12 +611,12 @@ bool pages_write(Arena *arena, const PageSite *site, const PageDocument *documen
         Str raw_path = page_raw_path(arena, page_path);
         ArenaTemp scratch = scratch_begin(arena);
         PageRecord page = page_build(scratch.arena, site, document, page_path, variant);
-        ok = page_emit(arena, scratch.arena, page, warnings, report) && ok;
+        ok = page_emit(arena, scratch.arena, page, shell_page_write_options(site->shell), warnings, report) && ok;
         temp_end(scratch);
 
         scratch = scratch_begin(arena);
         PageRecord raw = raw_page_build(scratch.arena, site, document->source_text, raw_path, variant);
-        ok = page_emit(arena, scratch.arena, raw, warnings, report) && ok;
+        ok = page_emit(arena, scratch.arena, raw, shell_page_write_options(site->shell), warnings, report) && ok;
         scratch_end(scratch);
     }
     return ok;

@@ -21,7 +21,9 @@ void page_write_observe(PageWriteObserver *observer, void *user);
 // Returns the FileReplaceStatus. Empty bytes write nothing and count as
 // unchanged: an empty page is never worth a file.
 u32 page_write(Arena *arena, Str path, Str bytes, DiagnosticList *warnings);
-// Serializes the tree and writes it with page_write.
-u32 page_write_tree(Arena *arena, Str path, HtmlElement *root, DiagnosticList *warnings);
+// Serializes the tree as `options` say (may be null) and writes it with
+// page_write.
+u32 page_write_tree(Arena *arena, Str path, HtmlElement *root, const HtmlWriteOptions *options,
+                    DiagnosticList *warnings);
 // The serialized text of a tree, joined once, on `arena`.
-Str html_text_of(Arena *arena, HtmlElement *root);
+Str html_text_of(Arena *arena, HtmlElement *root, const HtmlWriteOptions *options);

@@ -132,10 +132,3 @@ TEST(HtmlAttrRows, KindsFlagsAndNotes)
     EXPECT_EQ(s(html_attr_from_id(HtmlAttr_DontFetch)->note), "permit to disable url checking when enabled");
     EXPECT_EQ(s(html_attr_from_id(HtmlAttr_Class)->note), "");
 }
-
-TEST(HtmlAttrRows, TheSwitchIsOffUntilTurnedOn)
-{
-    // Turning it on is tested in its own program: it lasts for the process.
-    EXPECT_FALSE(html_attr_data_flag_in_use());
-    EXPECT_EQ(s(html_attr_name(html_attr_from_id(HtmlAttr_Data))), "data-* ");
-}

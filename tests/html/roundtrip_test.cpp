@@ -61,12 +61,12 @@ static std::string tree_events(HtmlElement *root)
             if (node->tag->id == HtmlTag_DocType) {
                 out += "decl DOCTYPE";
                 for (HtmlAttributeNode *a = node->attributes->first; a; a = a->next)
-                    out += " " + dump_str(html_attr_name(a->attribute.info));
+                    out += " " + dump_str(a->attribute.info->name);
                 out += "\n";
             } else {
                 out += "start " + name_of(node) + "\n";
                 for (HtmlAttributeNode *a = node->attributes->first; a; a = a->next) {
-                    std::string line = "attr " + lower(dump_str(html_attr_name(a->attribute.info)));
+                    std::string line = "attr " + lower(dump_str(a->attribute.info->name));
                     if (a->attribute.info->type != HtmlAttrType_Boolean)
                         for (StrNode *v = a->attribute.values.first; v; v = v->next)
                             value_words(line, a->attribute.info->id == HtmlAttr_Style, v->string);
@@ -173,7 +173,7 @@ TEST(HtmlRoundTrip, PythonsParserSeesTheTreeWynBuilt)
         HtmlParseResult r = html_parse_template(arena, src, str_lit("t.html"), HtmlParse_Quiet);
         EXPECT_EQ(dump_messages(r, src), "") << source;   // well-formed by wyn's rules
         StrList out = {};
-        html_serialize(arena, r.root, &out);
+        html_serialize(arena, r.root, &out, nullptr);
         std::string html = dump_str(str_list_join_plain(arena, &out));
         std::string expected = tree_events(r.root);
         EXPECT_GT(expected.size(), 100u);

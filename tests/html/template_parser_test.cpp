@@ -141,7 +141,7 @@ TEST_F(TemplateParserTest, StyleValuesAreCutIntoDeclarationsNotAtBlanks)
     HtmlParseResult r = parse("<p style=\"color: red; margin:0;\">x</p>");
     EXPECT_EQ(dump_tree(r), "p[style=color: red|margin:0]{\"x\"}");
     StrList out = {};
-    html_serialize(arena, r.root, &out);
+    html_serialize(arena, r.root, &out, nullptr);
     EXPECT_EQ(dump_str(str_list_join_plain(arena, &out)), "<p style=\"color: red; margin:0;\">x</p>");
 }
 
@@ -318,7 +318,7 @@ TEST_F(TemplateParserTest, HundredThousandUnclosedTags)
     for (HtmlElement *n = deepest; !html_is_none(n); n = n->parent) depth += 1;
     EXPECT_EQ(depth, 200000u);   // each div under the content node of the one before, then the document
     StrList out = {};
-    html_serialize(arena, r.root, &out);
+    html_serialize(arena, r.root, &out, nullptr);
     EXPECT_EQ(out.total_size, 100000u * 11);
 }
 
@@ -326,7 +326,7 @@ TEST_F(TemplateParserTest, AQuoteInsideASingleQuotedValueIsEscapedWhenWritten)
 {
     HtmlParseResult r = parse("<div id='a\"b' title=\"x\">t</div>");
     StrList out = {};
-    html_serialize(arena, r.root, &out);
+    html_serialize(arena, r.root, &out, nullptr);
     Str html = str_list_join_plain(arena, &out);
     std::string written(html.str, html.size);
     // The value keeps its quote, and the page keeps its attributes apart.

@@ -30,7 +30,7 @@ inline std::string dump_node(HtmlElement *node)
     if (node->attributes->count) {
         out += "[";
         for (HtmlAttributeNode *a = node->attributes->first; a; a = a->next) {
-            out += dump_str(html_attr_name(a->attribute.info));
+            out += dump_str(a->attribute.info->name);
             for (StrNode *v = a->attribute.values.first; v; v = v->next)
                 out += (v == a->attribute.values.first ? "=" : "|") + dump_str(v->string);
             if (a->next) out += ",";

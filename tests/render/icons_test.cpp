@@ -12,7 +12,7 @@ static std::string s(Str x) { return std::string(x.str, x.size); }
 static std::string serialize(Arena *arena, HtmlElement *root)
 {
     StrList out = {};
-    html_serialize(arena, root, &out);
+    html_serialize(arena, root, &out, nullptr);
     return s(str_list_join_plain(arena, &out));
 }
 

@@ -15,7 +15,8 @@ static std::string head_text(Arena *arena, u32 kind, bool js, bool deploy, const
     PageVariant desktop, variant;
     page_variant_fill(&desktop, PageVariant_Desktop);
     page_variant_fill(&variant, kind);
-    return tree_text(arena, head_template_tree(arena, &settings, &variant, &desktop, nullptr));
+    HtmlWriteOptions write = shell_write_options(&settings);
+    return tree_text(arena, head_template_tree(arena, &settings, &variant, &desktop, nullptr), &write);
 }
 
 static std::string golden_name(u32 kind, bool js, bool deploy)
