@@ -499,32 +499,6 @@ TEST_F(HtmlTreeTest, SerializerSpansChunksAndGivesBackTheUnusedTail)
     EXPECT_LT(arena_pos(arena) - before, KiB(1));
 }
 
-TEST_F(HtmlTreeTest, HundredThousandNestedElementsNeedNoStack)
-{
-    const u32 depth = 100000;
-    HtmlElement *root = el(HtmlTag_Div);
-    HtmlElement *at = root;
-    for (u32 i = 1; i < depth; i += 1) {
-        HtmlElement *d = el(i == depth - 1 ? HtmlTag_Span : HtmlTag_Div);
-        html_append_content(at, d);
-        at = d;
-    }
-    StrList out = {};
-    html_serialize(arena, root, &out, nullptr);
-    EXPECT_EQ(out.total_size, (depth - 1) * 11 + 13);
-    Str text = str_list_join_plain(arena, &out);
-    // Every opening tag first, then every closing tag, innermost first.
-    u64 span = str_find(text, str_lit("<span></span>"), 0, 0);
-    EXPECT_EQ(span, (depth - 1) * 5);
-    EXPECT_EQ(s(str_postfix(text, 12)), "</div></div>");
-    EXPECT_EQ(html_find_by_tag(root, HtmlTag_Span, 0), at);
-    EXPECT_EQ(html_find_by_tag(root, HtmlTag_Div, HtmlFind_Last), at->parent->parent);
-    HtmlElementList all = {};
-    html_collect_by_tag(arena, root, HtmlTag_Div, &all);
-    EXPECT_EQ(all.count, depth - 1);
-    EXPECT_EQ(html_nearest_element(at->first_child), at);
-}
-
 TEST(HtmlEscape, EachMaskEscapesItsBytesAndNothingElse)
 {
     Arena *arena = arena_alloc(MiB(1), KiB(4));
