@@ -117,7 +117,7 @@ static void SerializePage(benchmark::State &state)
     for (auto _ : state) {
         arena_clear(out_arena);
         StrList out = {};
-        html_serialize(out_arena, page, &out);
+        html_serialize(out_arena, page, &out, nullptr);
         bytes = out.total_size;
         benchmark::DoNotOptimize(out.first);
     }
@@ -140,7 +140,7 @@ static void SerializePageAndJoin(benchmark::State &state)
     for (auto _ : state) {
         arena_clear(out_arena);
         StrList out = {};
-        html_serialize(out_arena, page, &out);
+        html_serialize(out_arena, page, &out, nullptr);
         Str text = str_list_join_plain(out_arena, &out);
         bytes = text.size;
         benchmark::DoNotOptimize(text.str);

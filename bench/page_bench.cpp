@@ -170,12 +170,12 @@ void pages(benchmark::State &state, u32 parts)
                 Str path = page_variant_is_smartphone(variant) ? page_smartphone_path(arena, desktop) : desktop;
                 if (parts & Part_Pages) {
                     PageRecord page = page_build(arena, &site, &document, path, variant);
-                    if (parts & Part_Serialize) html_bytes += html_text_of(arena, page.document).size;
+                    if (parts & Part_Serialize) html_bytes += html_text_of(arena, page.document, shell_page_write_options(c.shell)).size;
                     benchmark::DoNotOptimize(page.document);
                 }
                 if (parts & Part_Raw) {
                     PageRecord raw = raw_page_build(arena, &site, page_title_of(arena, &document), document.source_text, page_raw_path(arena, path), variant);
-                    if (parts & Part_Serialize) html_bytes += html_text_of(arena, raw.document).size;
+                    if (parts & Part_Serialize) html_bytes += html_text_of(arena, raw.document, shell_page_write_options(c.shell)).size;
                     benchmark::DoNotOptimize(raw.document);
                 }
                 temp_end(t);
@@ -214,7 +214,7 @@ void ParseRenderSerialize(benchmark::State &state)
             TestPage page = test_page_make(arena);
             render_document(arena, doc.root, page.document, &variant, &c.render);
             if (!node_is_nil(doc.footnotes)) render_document(arena, doc.footnotes, page.b_w, &variant, &c.render);
-            html_bytes += html_text_of(arena, page.document).size;
+            html_bytes += html_text_of(arena, page.document, shell_page_write_options(c.shell)).size;
             temp_end(t);
         }
     }

@@ -65,8 +65,8 @@ Corpus load_corpus()
         render_document(scratch, doc.root, page.document, nullptr, &corpus.render_options);
         if (!node_is_nil(doc.footnotes)) render_document(scratch, doc.footnotes, page.b_w, nullptr, &corpus.render_options);
         StrList out = {};
-        html_serialize(scratch, page.b_w, &out);
-        html_serialize(scratch, page.bottom, &out);
+        html_serialize(scratch, page.b_w, &out, nullptr);
+        html_serialize(scratch, page.bottom, &out, nullptr);
         corpus.html_bytes += out.total_size;
         temp_end(t);
     }
@@ -105,7 +105,7 @@ void render_page(Arena *arena, const ParsedDocument &doc, const PageVariant *var
     if (!node_is_nil(doc.footnotes)) render_document(arena, doc.footnotes, page.b_w, variant, &test_render_options);
     if (serialize) {
         StrList out = {};
-        html_serialize(arena, page.document, &out);
+        html_serialize(arena, page.document, &out, nullptr);
         Str html = str_list_join_plain(arena, &out);
         benchmark::DoNotOptimize(html.str);
     }

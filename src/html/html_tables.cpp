@@ -1,8 +1,6 @@
 // html/html_tables.cpp: the tag and attribute rows and their lookups.
 #include "html/html_tables.h"
 
-#include <atomic>
-
 //- the tag table
 //
 // Rows are copied as the vocabulary was drawn, quirks included: `footer` and
@@ -249,18 +247,13 @@ const HtmlTagInfo *html_tag_from_name_exact(Str name)
 
 const HtmlAttrInfo *html_attr_from_name(Str name)
 {
-    const HtmlAttrInfo *data_row = &html_attr_table[HtmlAttr_Data];
     for (const HtmlAttrInfo &row : html_attr_table) {
-        if (&row == data_row) {
-            if (str_match(html_attr_name(data_row), name, 0)) return data_row;
-            continue;
-        }
         // Lengths and first bytes rule out nearly every row before a compare.
         if (row.name.size == name.size && row.name.str[0] == name.str[0] &&
             memcmp(row.name.str, name.str, name.size) == 0)
             return &row;
     }
-    return data_row;
+    return &html_attr_table[HtmlAttr_Data];
 }
 
 // Ids equal positions (the static_assert above).
@@ -344,22 +337,3 @@ StrList html_tag_parents(Arena *arena, u32 tag_id)
     if (piece_start < parents.size) str_list_push(arena, &list, str_skip(parents, piece_start));
     return list;
 }
-
-//- the "data-flag" switch
-//
-// The tables stay constant; only this flag changes, once, from off to on.
-// Elements keep pointing at the same row, so attributes recorded before the
-// switch are written under the new name too, as a renamed row would be.
-
-static std::atomic<bool> data_flag_in_use{false};
-
-Str html_attr_name(const HtmlAttrInfo *info)
-{
-    if (info == &html_attr_table[HtmlAttr_Data] && data_flag_in_use.load(std::memory_order_acquire))
-        return str_lit("data-flag");
-    return info->name;
-}
-
-void html_attr_use_data_flag(void) { data_flag_in_use.store(true, std::memory_order_release); }
-
-bool html_attr_data_flag_in_use(void) { return data_flag_in_use.load(std::memory_order_acquire); }

@@ -6,11 +6,6 @@
 // their tag row and attributes at their attribute row, so names inside a tree
 // are never free text; code names rows by the HtmlTag_* and HtmlAttr_* ids.
 //
-// One thing changes at run time: when the site's `js` flag is on, the row
-// that collects unknown attribute names ("data-* ") is written as
-// "data-flag" from then on. That is a one-way switch held in an atomic, read
-// through html_attr_name; the rows themselves never change.
-//
 // Lookups are linear scans in table order, first match wins. A lookup that
 // finds nothing returns an all-zero row (html_tag_empty, html_attr_empty), or
 // for attribute names the "data-* " row, never null.
@@ -273,14 +268,3 @@ bool html_tag_allows_root(u32 child_tag);
 StrList html_tag_parents(Arena *arena, u32 tag_id);
 
 inline bool html_tag_is_void(const HtmlTagInfo *tag) { return tag->content == HtmlContent_Void; }
-
-//- the "data-flag" switch
-
-// The name an attribute row is written and matched under: its own name,
-// except for the "data-* " row once the switch is on.
-Str html_attr_name(const HtmlAttrInfo *info);
-// Turns the switch on for the rest of the run. Call it before worker threads
-// read the table (start-up, with the `js` flag); calling it again changes
-// nothing. Reads are atomic, so even a late call is not a data race.
-void html_attr_use_data_flag(void);
-bool html_attr_data_flag_in_use(void);

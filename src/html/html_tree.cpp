@@ -421,6 +421,7 @@ struct HtmlWriter {
     u64 used;
     u64 capacity;
     u64 chunk_end_pos;   // arena position just after the open chunk
+    Str data_name;       // what the "data-* " row is written as
 };
 
 static void writer_close_chunk(HtmlWriter *w)
@@ -507,7 +508,7 @@ static void write_open(HtmlWriter *w, const HtmlElement *e)
     for (HtmlAttributeNode *n = e->attributes->first; n; n = n->next) {
         const HtmlAttribute *a = &n->attribute;
         writer_byte(w, ' ');
-        writer_str(w, html_attr_name(a->info));
+        writer_str(w, a->info == &html_attr_table[HtmlAttr_Data] ? w->data_name : a->info->name);
         if (a->info->type == HtmlAttrType_Boolean) continue;
         writer_put(w, "=\"", 2);
         bool style = a->info->id == HtmlAttr_Style;
@@ -529,10 +530,12 @@ static inline void write_close(HtmlWriter *w, const HtmlElement *e)
     writer_byte(w, '>');
 }
 
-void html_serialize(Arena *arena, HtmlElement *root, StrList *out)
+void html_serialize(Arena *arena, HtmlElement *root, StrList *out, const HtmlWriteOptions *options)
 {
     if (html_is_none(root) || !arena || !out) return;
-    HtmlWriter w = {arena, out, nullptr, 0, 0, 0};
+    Str data_name = html_attr_table[HtmlAttr_Data].name;
+    if (options && options->data_attribute_name.size) data_name = options->data_attribute_name;
+    HtmlWriter w = {arena, out, nullptr, 0, 0, 0, data_name};
     HtmlElement *node = root;
     for (;;) {
         if (node->type == HtmlNode_Element) write_open(&w, node);

@@ -185,10 +185,20 @@ void str_list_push_unique(Arena *arena, StrList *list, Str s);
 
 //- serialization
 
+// How a tree is written, chosen by whoever writes it (the site's settings
+// for pages and head templates). A zero record, or none, writes every name
+// as its table row has it.
+struct HtmlWriteOptions {
+    // The name attributes of the "data-* " row (every name the attribute
+    // table does not know) are written under; empty: "data-* ".
+    Str data_attribute_name;
+};
+
 // Appends the HTML text of `root` and its subtree to `out`, in pieces of up
 // to 64 KiB copied onto `arena`; join them without separators. Nothing is
 // escaped: text nodes hold what the renderer and the template parser made.
-void html_serialize(Arena *arena, HtmlElement *root, StrList *out);
+// `options` may be null.
+void html_serialize(Arena *arena, HtmlElement *root, StrList *out, const HtmlWriteOptions *options);
 
 //- escaping
 //

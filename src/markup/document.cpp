@@ -13,53 +13,10 @@ MarkupNode markup_nil = {
 #define LF str_lit("\n")
 #define NONE str_lit("")
 
-// The first rows are the unnamed classes (document, message, header field,
-// text and the two emphasis runs); the element rows follow. "Word", "list"
-// and "context_inlined" are known names the parser never makes. The marks
-// document the surface syntax for readers of the table.
-const NodeKindInfo node_kind_table[node_kind_count] = {
-    {NodeClass_Document, 0, 0, NONE, NONE, NONE, NONE},
-    {NodeClass_Message, 0, 0, NONE, NONE, NONE, NONE},
-    {NodeClass_HeaderField, 0, 0, NONE, LF, NONE, NONE},
-    {NodeClass_Text, 0, 0, NONE, NONE, NONE, NONE},
-    {NodeClass_Text, 0x1000, 0, NONE, NONE, NONE, NONE},
-    {NodeClass_Text, 0x2000, 0, NONE, NONE, NONE, NONE},
-    {NodeClass_Element, 0, 0, str_lit("("), str_lit(")"), NONE, str_lit("desc")},
-    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("checkbox")},
-    {NodeClass_Element, 0, 0, LF, LF, NONE, str_lit("heading")},
-    {NodeClass_Element, 0, 0, LF, LF, NONE, str_lit("paragraph")},
-    {NodeClass_Element, 0, 0, NONE, LF, NONE, str_lit("Word")},
-    {NodeClass_Element, 0, 0, NONE, LF, NONE, str_lit("link_http")},
-    {NodeClass_Element, 0x10000, 0, NONE, LF, NONE, str_lit("link_http")},
-    {NodeClass_Element, 0, 0, NONE, LF, NONE, str_lit("link_file")},
-    {NodeClass_Element, 0x10000, 0, NONE, LF, NONE, str_lit("link_file")},
-    {NodeClass_Element, 0, 0, str_lit(">"), NONE, NONE, str_lit("quote")},
-    {NodeClass_Element, 0, 0, str_lit("[*"), str_lit("]"), NONE, str_lit("footnote_ref")},
-    {NodeClass_Element, 0, 0, str_lit("[*"), str_lit("]"), NONE, str_lit("footnote")},
-    {NodeClass_Element, 0, 0, str_lit("[#"), str_lit("]_"), NONE, str_lit("internal_link")},
-    {NodeClass_Element, 0, 0, str_lit("[#"), str_lit("]"), NONE, str_lit("internal_link_ref")},
-    {NodeClass_Element, 0, 0, str_lit("\n```"), str_lit("```\n"), NONE, str_lit("block")},
-    {NodeClass_Element, 0, 0, str_lit("~{"), str_lit("}~"), NONE, str_lit("raw")},
-    {NodeClass_Element, 0, 0, str_lit("`"), str_lit("`"), NONE, str_lit("unformated_text")},
-    {NodeClass_Element, 0, 0, str_lit("\n``"), str_lit("``\n"), NONE, str_lit("context")},
-    {NodeClass_Element, 0, 0, str_lit("``"), str_lit("``"), NONE, str_lit("context_inlined")},
-    {NodeClass_Element, 0, 0, str_lit("\n``\n"), str_lit("\n``\n"), NONE, str_lit("context_document")},
-    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("list")},
-    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("list_alpha")},
-    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("list_numeric")},
-    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("list_unordered")},
-    {NodeClass_Element, 0, 0, NONE, LF, NONE, str_lit("list_item")},
-    {NodeClass_Element, 0, 0, str_lit("\n---"), LF, NONE, str_lit("separator")},
-    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("table_root")},
-    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("table")},
-    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("table_cell")},
-    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("table_cell_col")},
-    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("table_root_entry")},
-    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("table_header")},
-    {NodeClass_Element, 0, 0, NONE, NONE, NONE, str_lit("toc")},
-};
-
-const MarkupKindInfo markup_kind_table[MarkupKind_Count] = {
+// Code indexes the table by kind number (a node's kind, the names below),
+// so the table is a constant the compiler checks: a row out of place would
+// give every node of a kind another kind's name.
+constexpr MarkupKindInfo markup_kind_table[MarkupKind_Count] = {
     {MarkupKind_None, NodeClass_Nil, NONE, NONE, NONE},
     {MarkupKind_Desc, NodeClass_Element, str_lit("("), str_lit(")"), str_lit("desc")},
     {MarkupKind_Checkbox, NodeClass_Element, NONE, NONE, str_lit("checkbox")},
@@ -102,17 +59,16 @@ const MarkupKindInfo markup_kind_table[MarkupKind_Count] = {
     {MarkupKind_TableRow, NodeClass_Element, NONE, NONE, str_lit("table_row")},
 };
 
-static bool rows_sit_at_their_kinds(void)
+static consteval bool rows_sit_at_their_kinds()
 {
     for (u32 i = 0; i < MarkupKind_Count; i += 1)
         if (markup_kind_table[i].kind != i) return false;
     return true;
 }
-static const bool kind_rows_ok = rows_sit_at_their_kinds();
+static_assert(rows_sit_at_their_kinds(), "a kind's row stands at its number");
 
 u32 markup_kind_from_name(Str name)
 {
-    (void)kind_rows_ok;
     for (u32 i = 1; i < MarkupKind_Count; i += 1)
         if (str_eq(markup_kind_table[i].name, name)) return i;
     return MarkupKind_None;

@@ -98,19 +98,6 @@ inline bool node_is_nil(const MarkupNode *node)
 
 //- node kinds
 
-struct NodeKindInfo {
-    u32 node_class;
-    u64 flags;
-    u64 extra;       // zero in every row
-    Str open_mark;   // the surface syntax, for readers of the table
-    Str close_mark;
-    Str third_mark;  // empty in every row
-    Str name;
-};
-
-constexpr u64 node_kind_count = 39;
-extern const NodeKindInfo node_kind_table[node_kind_count];
-
 // Every element kind has a number and one row; a node carries the number
 // beside its name, and code tells kinds apart by the number. The parser
 // numbers the nodes it makes; node_new numbers a node by its name, so trees

@@ -722,7 +722,8 @@ static void fold_finished(RenderState *s, const RenderFrame *frame)
 
     ArenaTemp temp = temp_begin(s->scratch);
     StrList pieces = {};
-    html_serialize(s->scratch, element, &pieces);
+    // What the renderer makes carries only attributes the table names.
+    html_serialize(s->scratch, element, &pieces, nullptr);
     u64 offset = element->offset;
     html_detach(element);
     arena_pop_to(s->arena, frame->fold_pos);

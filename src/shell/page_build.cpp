@@ -596,7 +596,7 @@ static void report_add(Arena *arena, PageWriteReport *report, Str path, Str byte
 static bool page_emit(Arena *arena, Arena *page_arena, const PageSite *site, PageRecord page,
                       DiagnosticList *warnings, PageWriteReport *report)
 {
-    Str bytes = html_text_of(page_arena, page.document);
+    Str bytes = html_text_of(page_arena, page.document, shell_page_write_options(site->shell));
     u32 status = page_write(arena, page.output_path, bytes, warnings, site->shell ? &site->shell->settings.on_write : nullptr);
     report_add(arena, report, page.output_path, bytes, status);
     return status != FileReplace_Failed;

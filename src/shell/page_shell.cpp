@@ -32,6 +32,8 @@ Str shell_menu_template_path(Arena *arena, const ShellSettings *settings, u32 va
 
 static u32 slot_of(u32 variant_kind) { return variant_kind == PageVariant_Smartphone ? 1 : 0; }
 
+const HtmlWriteOptions *shell_page_write_options(const Shell *shell) { return shell ? &shell->write_options : nullptr; }
+
 const PageVariant *shell_variant(const Shell *shell, u32 variant_kind)
 {
     return &shell->variants[slot_of(variant_kind)];
@@ -233,6 +235,7 @@ Shell *shell_create(const ShellSettings *settings)
     shell->settings.local_folder = str_copy(arena, settings->local_folder);
     shell->settings.owner_name = str_copy(arena, settings->owner_name.size ? settings->owner_name : default_owner_name);
     shell->settings.owner_email = str_copy(arena, settings->owner_email.size ? settings->owner_email : default_owner_email);
+    shell->write_options = shell_write_options(&shell->settings);
     page_variant_fill(&shell->variants[0], PageVariant_Desktop);
     page_variant_fill(&shell->variants[1], PageVariant_Smartphone);
     const ShellSettings *s = &shell->settings;
@@ -268,7 +271,7 @@ static u32 build_head(Shell *shell, Arena *arena, u32 slot, ShellMessages *messa
     ContentKey site_key = {};
     HtmlElement *document = head_template_tree(scratch.arena, &shell->settings, &shell->variants[slot],
                                                &shell->variants[0], &site_key);
-    Str text = html_text_of(scratch.arena, document);
+    Str text = html_text_of(scratch.arena, document, &shell->write_options);
     u32 status = page_write(arena, shell->heads[slot].path, text, messages ? &messages->log : nullptr,
                             &shell->settings.on_write);
     shell->head_keys[slot] = content_key_of(text);

@@ -65,6 +65,7 @@ struct Shell {
     ContentKey input_keys[ShellInput_Count];   // what the outputs were last made from
     b32 inputs_seen[ShellInput_Count];
     ContentKey head_keys[2];      // the bytes of the head templates as last written
+    HtmlWriteOptions write_options;   // from the settings: how the head templates and pages are written
 };
 
 //- paths
@@ -86,6 +87,10 @@ void shell_setup(Shell *shell, Arena *arena, ShellMessages *messages);
 // prepared menus (a menu template). Returns how many outputs were
 // regenerated. Cheap when nothing changed: one content lookup per input.
 u32 shell_refresh(Shell *shell, Arena *arena, ShellMessages *messages);
+
+// How the pages this shell frames are written; null without a shell (the
+// table's own names).
+const HtmlWriteOptions *shell_page_write_options(const Shell *shell);
 
 // The variant record of a kind; the desktop record for any other value.
 const PageVariant *shell_variant(const Shell *shell, u32 variant_kind);

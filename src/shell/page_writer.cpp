@@ -13,24 +13,12 @@ u32 page_write(Arena *arena, Str path, Str bytes, DiagnosticList *warnings, cons
     return result.status;
 }
 
-Str html_text_of(Arena *arena, HtmlElement *root)
+Str html_text_of(Arena *arena, HtmlElement *root, const HtmlWriteOptions *options)
 {
     ArenaTemp scratch = scratch_begin(arena);
     StrList pieces = {};
-    html_serialize(scratch.arena, root, &pieces);
+    html_serialize(scratch.arena, root, &pieces, options);
     Str text = str_list_join_plain(arena, &pieces);
     scratch_end(scratch);
     return text;
-}
-
-u32 page_write_tree(Arena *arena, Str path, HtmlElement *root, DiagnosticList *warnings,
-                    const PageWriteObserver *observer)
-{
-    ArenaTemp scratch = scratch_begin(arena);
-    StrList pieces = {};
-    html_serialize(scratch.arena, root, &pieces);
-    Str text = str_list_join_plain(scratch.arena, &pieces);
-    u32 status = page_write(arena, path, text, warnings, observer);
-    scratch_end(scratch);
-    return status;
 }

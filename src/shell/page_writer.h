@@ -23,8 +23,5 @@ struct PageWriteObserver {
 // unchanged: an empty page is never worth a file. `observer` may be null.
 u32 page_write(Arena *arena, Str path, Str bytes, DiagnosticList *warnings,
                const PageWriteObserver *observer = nullptr);
-// Serializes the tree and writes it with page_write.
-u32 page_write_tree(Arena *arena, Str path, HtmlElement *root, DiagnosticList *warnings,
-                    const PageWriteObserver *observer = nullptr);
 // The serialized text of a tree, joined once, on `arena`.
-Str html_text_of(Arena *arena, HtmlElement *root);
+Str html_text_of(Arena *arena, HtmlElement *root, const HtmlWriteOptions *options);

@@ -67,6 +67,13 @@ Str shell_address_of(Arena *arena, const ShellSettings *settings, Str local_path
     return shell_file_address(arena, local_path);
 }
 
+HtmlWriteOptions shell_write_options(const ShellSettings *settings)
+{
+    HtmlWriteOptions options = {};
+    if (settings && settings->js) options.data_attribute_name = str_lit("data-flag");
+    return options;
+}
+
 Str shell_read_file(Arena *arena, Str path, ContentKey *out_key)
 {
     ContentKey key = {};

@@ -14,6 +14,7 @@
 // load of its content, not once per page.
 #pragma once
 #include "base/diagnostics.h"
+#include "html/html_tree.h"
 #include "os/content_cache.h"
 #include "shell/page_writer.h"
 
@@ -67,6 +68,12 @@ Str shell_web_path(const ShellSettings *settings, Str path);
 // A local path as pages must write it: its web path with `deploy`, its file
 // address otherwise.
 Str shell_address_of(Arena *arena, const ShellSettings *settings, Str local_path);
+
+// How the shell's trees are written (pages, head templates): with `js`,
+// every attribute name the table does not know is written "data-flag", the
+// name the site's script finds wyn's markers by; without, as the table
+// names its row. A setting of one site, so two shells may differ.
+HtmlWriteOptions shell_write_options(const ShellSettings *settings);
 
 // The bytes of a site file, on `arena`, and their content key: through the
 // file service when one runs (the file is then watched), straight from disk

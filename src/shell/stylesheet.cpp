@@ -356,9 +356,8 @@ HtmlElement *head_template_tree(Arena *arena, const ShellSettings *settings, con
 
     if (settings->js) {
         // The script finds the renderer's classes by these names; the flag
-        // attribute marks them as wyn's own. Renaming the row is for the
-        // whole run and must happen before any page is written.
-        html_attr_use_data_flag();
+        // attribute (written "data-flag" with `js`, shell_write_options)
+        // marks them as wyn's own.
         for (u64 i = 0; i < render_rule_count; i += 1) {
             HtmlElement *meta = html_element_from_tag(arena, HtmlTag_Meta);
             StrList classes = {};
@@ -379,7 +378,8 @@ u32 head_template_build(Arena *arena, const ShellSettings *settings, const PageV
 {
     ArenaTemp scratch = scratch_begin(arena);
     HtmlElement *document = head_template_tree(scratch.arena, settings, variant, desktop, out_site_css_key);
-    Str text = html_text_of(scratch.arena, document);
+    HtmlWriteOptions write = shell_write_options(settings);
+    Str text = html_text_of(scratch.arena, document, &write);
     u32 status = page_write(arena, path, text, messages ? &messages->log : nullptr, &settings->on_write);
     scratch_end(scratch);
     return status;

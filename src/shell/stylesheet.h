@@ -10,9 +10,7 @@
 //
 // Everything here runs on the thread that sets the shell up, before pages
 // are written, and again when the watch sees an input change. The text
-// lives on the arena passed in. The one global effect: with `js`, building
-// a head turns on the "data-flag" name of the unknown-attribute row for the
-// rest of the run (html/html_tables.h).
+// lives on the arena passed in.
 #pragma once
 #include "html/html_tree.h"
 #include "render/page_variant.h"
@@ -50,8 +48,8 @@ Str stylesheet_text(Arena *arena, const ShellSettings *settings, const PageVaria
 // The head of a variant as a tree under a new document node.
 HtmlElement *head_template_tree(Arena *arena, const ShellSettings *settings, const PageVariant *variant,
                                 const PageVariant *desktop, ContentKey *out_site_css_key);
-// Builds the head and writes it to `path` (the variant's head template);
-// a failed write becomes a warning in `messages`. Returns the
+// Builds the head and writes it to `path` (the variant's head template) as
+// shell_write_options says; a failed write becomes a warning in `messages`. Returns the
 // FileReplaceStatus of the write.
 u32 head_template_build(Arena *arena, const ShellSettings *settings, const PageVariant *variant,
                         const PageVariant *desktop, Str path, ShellMessages *messages,

@@ -101,7 +101,7 @@ static void render_both(Arena *arena, const ParsedDocument *doc)
         if (!node_is_nil(doc->footnotes)) render_document(arena, doc->footnotes, page.b_w, &variant, &options);
         check_page(arena, page);
         StrList out = {};
-        html_serialize(arena, page.document, &out);
+        html_serialize(arena, page.document, &out, nullptr);
     }
 }
 

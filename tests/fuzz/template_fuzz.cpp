@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const u8 *data, size_t size)
         nodes += 1;
     }
     StrList out = {};
-    html_serialize(arena, result.root, &out);
+    html_serialize(arena, result.root, &out, nullptr);
     Str text = str_list_join_plain(arena, &out);
     require(text.size == out.total_size);
     HtmlElementList divs = {};

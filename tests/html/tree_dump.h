@@ -6,9 +6,12 @@
 //   closing tag removes it); other children after the content node follow
 //   the braces in parentheses.
 #pragma once
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "html/validator.h"
+#include "../golden_cases.h"
 
 inline std::string dump_str(Str x) { return std::string(x.str, x.size); }
 
@@ -30,7 +33,7 @@ inline std::string dump_node(HtmlElement *node)
     if (node->attributes->count) {
         out += "[";
         for (HtmlAttributeNode *a = node->attributes->first; a; a = a->next) {
-            out += dump_str(html_attr_name(a->attribute.info));
+            out += dump_str(a->attribute.info->name);
             for (StrNode *v = a->attribute.values.first; v; v = v->next)
                 out += (v == a->attribute.values.first ? "=" : "|") + dump_str(v->string);
             if (a->next) out += ",";
@@ -71,4 +74,29 @@ inline std::string dump_messages(const HtmlParseResult &result, Str source)
         out += std::to_string(at.line) + ":" + std::to_string(at.column) + " " + dump_str(d->text) + "\n";
     }
     return out;
+}
+
+// What a line of a template case file names: under "tokens" each token as
+// its text, "/" and its flags in hex, joined by " | "; under "parse <hex
+// options>" the tree, then the messages; under "messages <hex options>"
+// the messages only (lines joined by line breaks, none after the last).
+inline std::string template_case(Arena *arena, const GoldenLine &c)
+{
+    Str source = str_copy(arena, str(c.input.data(), c.input.size()));
+    std::string out;
+    if (c.section == "tokens") {
+        HtmlTokenArray array = html_tokenize(arena, source);
+        for (u64 i = 0; i < array.count; i += 1) {
+            char flags[16];
+            snprintf(flags, sizeof flags, "/%x", array.tokens[i].flags);
+            out += (i ? " | " : "") + c.input.substr(array.tokens[i].start, array.tokens[i].end - array.tokens[i].start) + flags;
+        }
+        return out;
+    }
+    u32 options = (u32)strtoul(c.section.substr(c.section.find(' ') + 1).c_str(), nullptr, 16);
+    HtmlParseResult r = html_parse_template(arena, source, str_lit("t.html"), options | HtmlParse_Quiet);
+    std::string messages = dump_messages(r, source);
+    if (!messages.empty()) messages.pop_back();
+    if (c.section.rfind("parse ", 0) != 0) return messages;
+    return dump_tree(r) + (messages.empty() ? "" : "\n" + messages);
 }

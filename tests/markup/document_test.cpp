@@ -79,8 +79,9 @@ TEST_F(DocumentTest, KnownElementNamesBecomeTheTableStrings)
     char heading[] = "heading";
     Str name = Str{heading, 7};
     MarkupNode *a = node_new(arena, NodeClass_Element, 0, name, name, 0);
-    EXPECT_EQ(a->name.str, node_kind_table[8].name.str);
-    EXPECT_EQ(a->text.str, node_kind_table[8].name.str);
+    EXPECT_EQ(a->name.str, markup_kind_table[MarkupKind_Heading].name.str);
+    EXPECT_EQ(a->text.str, markup_kind_table[MarkupKind_Heading].name.str);
+    EXPECT_EQ(a->kind, (u32)MarkupKind_Heading);
     // With a different text both strings stay as given.
     MarkupNode *b = node_new(arena, NodeClass_Element, 0, name, str_empty(), 0);
     EXPECT_EQ(b->name.str, heading);

@@ -6,13 +6,14 @@
 
 #include "os/platform.h"
 #include "render/icons.h"
+#include "../jpeg_bytes.h"
 
 static std::string s(Str x) { return std::string(x.str, x.size); }
 
 static std::string serialize(Arena *arena, HtmlElement *root)
 {
     StrList out = {};
-    html_serialize(arena, root, &out);
+    html_serialize(arena, root, &out, nullptr);
     return s(str_list_join_plain(arena, &out));
 }
 
@@ -82,32 +83,6 @@ TEST_F(IconsTest, CategoryFieldsBecomeOneTagPerPiece)
 
 //- JPEG sizes
 
-static std::string jpeg(u16 width, u16 height, u16 density_x, u16 density_y, bool app0 = true, bool sof = true,
-                        u8 sof_kind = 0xC0)
-{
-    std::string b = "\xFF\xD8";
-    if (app0) {
-        b += std::string("\xFF\xE0\x00\x10JFIF\x00\x01\x01\x01", 12);
-        b += (char)(density_x >> 8);
-        b += (char)density_x;
-        b += (char)(density_y >> 8);
-        b += (char)density_y;
-        b += std::string("\x00\x00", 2);
-    }
-    if (sof) {
-        b += "\xFF";
-        b += (char)sof_kind;
-        b += std::string("\x00\x11\x08", 3);
-        b += (char)(height >> 8);
-        b += (char)height;
-        b += (char)(width >> 8);
-        b += (char)width;
-        b += std::string("\x03\x01\x22\x00", 4);
-    }
-    b += "\xFF\xD9";
-    return b;
-}
-
 static JpegInfo info_of(Arena *arena, const std::string &bytes)
 {
     return jpeg_info_from_bytes(arena, str(bytes.data(), bytes.size()));
@@ -115,40 +90,40 @@ static JpegInfo info_of(Arena *arena, const std::string &bytes)
 
 TEST_F(IconsTest, JpegSizesAndRatioInWholeNumbers)
 {
-    JpegInfo a = info_of(arena, jpeg(1024, 768, 72, 72));
+    JpegInfo a = info_of(arena, jpeg_bytes(1024, 768, 72, 72));
     EXPECT_EQ(a.width, 1024);
     EXPECT_EQ(a.height, 768);
     EXPECT_EQ(a.density_x, 72);
     EXPECT_EQ(a.density_y, 72);
     EXPECT_EQ(s(a.ratio), "1:1");   // 14 / 10
-    EXPECT_EQ(s(info_of(arena, jpeg(2000, 500, 10, 10)).ratio), "4:1");
+    EXPECT_EQ(s(info_of(arena, jpeg_bytes(2000, 500, 10, 10)).ratio), "4:1");
     // The scaled width keeps its low 8 bits: 300 becomes 44, and 44 / 10 is 4.
-    EXPECT_EQ(s(info_of(arena, jpeg(300, 10, 1, 1)).ratio), "4:1");
-    EXPECT_EQ(info_of(arena, jpeg(640, 480, 1, 1, true, true, 0xC2)).width, 640);   // progressive
+    EXPECT_EQ(s(info_of(arena, jpeg_bytes(300, 10, 1, 1)).ratio), "4:1");
+    EXPECT_EQ(info_of(arena, jpeg_bytes(640, 480, 1, 1, true, true, 0xC2)).width, 640);   // progressive
 }
 
 TEST_F(IconsTest, JpegWithoutWhatTheRatioNeedsHasAnEmptyRatio)
 {
-    JpegInfo no_frame = info_of(arena, jpeg(1024, 768, 72, 72, true, false));
+    JpegInfo no_frame = info_of(arena, jpeg_bytes(1024, 768, 72, 72, true, false));
     EXPECT_EQ(no_frame.width, 0);
     EXPECT_EQ(no_frame.height, 0);
     EXPECT_EQ(s(no_frame.ratio), "");
-    JpegInfo no_density = info_of(arena, jpeg(1024, 768, 0, 0, true, true));
+    JpegInfo no_density = info_of(arena, jpeg_bytes(1024, 768, 0, 0, true, true));
     EXPECT_EQ(no_density.width, 1024);
     EXPECT_EQ(s(no_density.ratio), "");
-    JpegInfo no_app0 = info_of(arena, jpeg(1024, 768, 0, 0, false, true));
+    JpegInfo no_app0 = info_of(arena, jpeg_bytes(1024, 768, 0, 0, false, true));
     EXPECT_EQ(no_app0.height, 768);
     EXPECT_EQ(s(no_app0.ratio), "");
     // 256 * 72 scales to 256, whose low 8 bits are 0.
-    JpegInfo flat = info_of(arena, jpeg(100, 256 * 72, 72, 72));
+    JpegInfo flat = info_of(arena, jpeg_bytes(100, 256 * 72, 72, 72));
     EXPECT_EQ(s(flat.ratio), "");
     EXPECT_EQ(s(info_of(arena, "").ratio), "");
 }
 
 TEST_F(IconsTest, JpegSegmentsCutByTheEndAreIgnoredAndLaterOnesWin)
 {
-    std::string whole = jpeg(800, 600, 72, 72);
-    std::string two = whole + jpeg(1600, 1200, 144, 144).substr(2);
+    std::string whole = jpeg_bytes(800, 600, 72, 72);
+    std::string two = whole + jpeg_bytes(1600, 1200, 144, 144).substr(2);
     JpegInfo later = info_of(arena, two);
     EXPECT_EQ(later.width, 1600);
     EXPECT_EQ(later.density_x, 144);
@@ -167,7 +142,7 @@ TEST_F(IconsTest, JpegInfoReadsTheFile)
     char folder[] = "/tmp/wyn-jpeg-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
     std::string path = std::string(folder) + "/photo.jpg";
-    std::string bytes = jpeg(1024, 768, 72, 72);
+    std::string bytes = jpeg_bytes(1024, 768, 72, 72);
     Str p = str_copy(arena, str(path.data(), path.size()));
     ASSERT_TRUE(file_write_all(p, str(bytes.data(), bytes.size()), FileWrite_Replace));
     JpegInfo info = jpeg_info(arena, p);

@@ -70,16 +70,7 @@ std::string decode_lines(const std::vector<std::string> &lines)
 {
     std::string joined;
     for (const std::string &line : lines) joined += line.substr(std::min(line.find_first_not_of(' '), line.size()));
-    std::string out;
-    for (size_t i = 0; i < joined.size(); i += 1) {
-        if (joined[i] == '\\' && i + 1 < joined.size() && (joined[i + 1] == 'n' || joined[i + 1] == '\\')) {
-            out += joined[i + 1] == 'n' ? '\n' : '\\';
-            i += 1;
-        } else {
-            out += joined[i];
-        }
-    }
-    return out;
+    return golden_unescape(joined);
 }
 
 std::vector<Section> read_sections(const std::string &text)

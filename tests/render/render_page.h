@@ -47,7 +47,7 @@ inline TestPage test_page_make(Arena *arena)
 inline std::string test_serialize(Arena *arena, HtmlElement *root)
 {
     StrList out = {};
-    html_serialize(arena, root, &out);
+    html_serialize(arena, root, &out, nullptr);
     Str text = str_list_join_plain(arena, &out);
     return std::string(text.str, text.size);
 }

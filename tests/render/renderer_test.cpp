@@ -1,15 +1,20 @@
 // The renderer on trees the golden cases cannot reach through the parser:
-// rules the parser never triggers, the cases no rule settles (each
-// must keep its text), deep documents, pages with regions missing, and the
-// calls the page assembly makes for footnotes and table cells.
+// the cases of tree_cases.txt (rules the parser never triggers, the cases no
+// rule settles, each of which must keep its text, links as the link check
+// leaves them, deployed sites), then deep documents, pages with regions
+// missing, and the calls the page assembly makes for footnotes and table
+// cells.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cstdio>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "markup/tables.h"
 #include "render/icons.h"
 #include "render_page.h"
+#include "../golden_cases.h"
 
 namespace {
 
@@ -35,14 +40,50 @@ struct RenderTest : ::testing::Test {
         node_append_child(parent, n);
         return n;
     }
-    std::string render(MarkupNode *root, u32 kind = PageVariant_Desktop, HtmlElement **b_w = nullptr)
+    std::string render(MarkupNode *root, HtmlElement **b_w = nullptr, const RenderOptions *options = &test_render_options)
     {
         TestPage page = test_page_make(arena);
         PageVariant variant = {};
-        variant.kind = kind;
-        render_document(arena, root, page.document, &variant, &test_render_options);
+        variant.kind = PageVariant_Desktop;
+        render_document(arena, root, page.document, &variant, options);
         if (b_w) *b_w = page.b_w;
         return test_serialize(arena, page.b_w);
+    }
+    // A tree in the form markup_tree_dump writes: two blanks per level, the
+    // class, the name (or the quoted text), "#number 0xflags @offset", then
+    // optionally "before=" and "after=".
+    MarkupNode *tree_from_dump(const std::vector<std::string> &lines)
+    {
+        std::vector<MarkupNode *> open;
+        for (const std::string &line : lines) {
+            size_t depth = line.find_first_not_of(' ') / 2;
+            std::istringstream in(line);
+            std::string klass, name, rest;
+            in >> klass;
+            if (klass == "text") {
+                size_t at = line.find('"') + 1;
+                for (; line[at] != '"'; at += 1) name += line[at] == '\\' ? line[++at] : line[at];
+                in.str(line.substr(at + 1));
+            } else if (klass != "document") {
+                in >> name;
+            }
+            unsigned number = 0;
+            unsigned long long flags = 0, offset = 0;
+            std::getline(in, rest);
+            sscanf(rest.c_str(), " #%u 0x%llx @%llu", &number, &flags, &offset);
+            Str s = str_copy(arena, str(name.data(), name.size()));
+            u32 node_class = klass == "document" ? NodeClass_Document : klass == "text" ? NodeClass_Text : NodeClass_Element;
+            MarkupNode *n = klass == "message" ? node_new_message(arena, offset, flags, s)
+                                               : node_new(arena, node_class, flags, s, s, offset);
+            n->number = (u8)number;
+            if (rest.find(" before=") != std::string::npos) n->space_before = 1;
+            size_t after = rest.find(" after=");
+            if (after != std::string::npos) n->space_after = (u8)std::stoi(rest.substr(after + 7));
+            open.resize(depth);
+            if (depth) node_append_child(open[depth - 1], n);
+            open.push_back(n);
+        }
+        return open.empty() ? &markup_nil : open[0];
     }
 };
 
@@ -57,128 +98,36 @@ size_t count_of(const std::string &text, const std::string &part)
 
 const char *marker_style = "<span style=\"margin-right:0.2rem; color:#343232; font-size:0.9em; font-family:'IBM Plex Mono';\">";
 
-//- rules the parser does not reach
-
-TEST_F(RenderTest, HeadingBelowAContextTakesTheContextRow)
+TEST_F(RenderTest, EveryCaseOfTheTreeFile)
 {
-    MarkupNode *root = document();
-    MarkupNode *p = add(add(root, kind_heading, 0), kind_paragraph, 2, 1);
-    MarkupNode *context = add(p, kind_context, 4);
-    text(add(context, kind_heading, 7, 2), "x", 7);
-    std::string html = render(root);
-    // An h3 may stand neither in the context's span nor in the p: it goes
-    // to b_w, the nearest element above that may hold it.
-    EXPECT_TRUE(contains(html, "</p><h3 class=\"qa _7\" id=\"qa_7\">x</h3></div>")) << html;
-}
-
-TEST_F(RenderTest, QuoteBelowAParagraphIsIndentedPastTheParagraph)
-{
-    MarkupNode *root = document();
-    MarkupNode *p = add(add(root, kind_heading, 0), kind_paragraph, 2, 1);
-    text(p, "p", 2);
-    MarkupNode *quote = add(p, kind_quote, 4, 1);
-    text(add(quote, kind_quote_paragraph, 6, 1), "q", 6);
-    std::string html = render(root);
-    EXPECT_TRUE(contains(html, "<p class=\"Ba _2\">p</p><div class=\"Ta _4\" style=\"margin-left:1.8rem;\">")) << html;
-}
-
-TEST_F(RenderTest, ListMarkersPastZAndPastNine)
-{
-    MarkupNode *root = document();
-    MarkupNode *p = add(add(root, kind_heading, 0), kind_paragraph, 2, 1);
-    MarkupNode *alpha = add(p, kind_list_alpha, 4);
-    u8 numbers[] = {0, 25, 26, 27, 51, 52, 255};
-    for (u8 n : numbers) add(alpha, kind_list_item, 10 + n, n);
-    MarkupNode *numeric = add(p, kind_list_numeric, 300);
-    add(numeric, kind_list_item, 301, 255);
-    std::string html = render(root);
-    for (const char *marker : {"a.", "z.", "aa.", "ab.", "az.", "ba.", "iv.", "256."})
-        EXPECT_TRUE(contains(html, std::string(marker_style) + marker + "</span>")) << marker << "\n" << html;
-}
-
-//- cases no rule settles: the text always stays
-
-// The parser glues pieces that touch in the source into one run; the page
-// must read as it did with one run per piece.
-TEST_F(RenderTest, OneRunShowsAsItsPiecesDid)
-{
-    auto page_of = [&](std::initializer_list<const char *> pieces) {
-        MarkupNode *root = document();
-        MarkupNode *heading = add(root, kind_heading, 0);
-        text(heading, "T", 0);
-        MarkupNode *paragraph = add(heading, kind_paragraph, 2);
-        u64 offset = 3;
-        for (const char *piece : pieces) {
-            text(paragraph, piece, offset, piece[0] == '!' || piece[0] == '<' ? (u64)NodeFlag_Symbol : (u64)0);
-            offset += strlen(piece);
-        }
-        paragraph->last_child->space_after = 2;
-        return render(root);
+    std::istringstream in(golden_read_file(std::string(WYN_SOURCE_DIR) + "/tests/render/tree_cases.txt"));
+    struct Case {
+        std::string name;
+        std::vector<std::string> tree, has, lacks;
     };
-    std::string separate = page_of({"x", "!", "x", "<", "[", "y"});
-    std::string glued = page_of({"x!x<[y"});
-    EXPECT_EQ(glued, separate);
+    std::vector<Case> cases;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("== ", 0) == 0) cases.push_back({line.substr(3), {}, {}, {}});
+        else if (cases.empty() || line.empty() || line[0] == '#') continue;
+        else if (line.rfind("+ ", 0) == 0) cases.back().has.push_back(golden_unescape(line.substr(2)));
+        else if (line.rfind("- ", 0) == 0) cases.back().lacks.push_back(golden_unescape(line.substr(2)));
+        else cases.back().tree.push_back(line);
+    }
+    ASSERT_GT(cases.size(), 15u);
+    RenderOptions deployed = test_render_options;
+    deployed.deploy = 1;
+    std::string glued[2];
+    for (const Case &c : cases) {
+        bool deploy = c.name.size() > 7 && c.name.compare(c.name.size() - 7, 7, " deploy") == 0;
+        std::string html = render(tree_from_dump(c.tree), nullptr, deploy ? &deployed : &test_render_options);
+        for (const std::string &part : c.has) EXPECT_TRUE(contains(html, part)) << c.name << " lacks " << part << "\n" << html;
+        for (const std::string &part : c.lacks) EXPECT_FALSE(contains(html, part)) << c.name << " holds " << part << "\n" << html;
+        if (c.name == "pieces_in_runs_of_their_own") glued[0] = html;
+        if (c.name == "pieces_glued_into_one_run") glued[1] = html;
+    }
+    EXPECT_EQ(glued[0], glued[1]);
     // The blanks after the line's last run stand before its end: not shown.
-    EXPECT_TRUE(contains(glued, "x!x&lt;[y</")) << glued;
-}
-
-TEST_F(RenderTest, MessageNodeInTheTreeKeepsItsText)
-{
-    MarkupNode *root = document();
-    MarkupNode *p = add(add(root, kind_heading, 0), kind_paragraph, 2, 1);
-    MarkupNode *message = node_new_message(arena, 3, 0, str_lit("a message"));
-    node_append_child(p, message);
-    text(message, "kept", 4);
-    std::string html = render(root);
-    EXPECT_TRUE(contains(html, "<p class=\"Ba _2\">kept</p>")) << html;
-}
-
-TEST_F(RenderTest, NodeWithoutARuleLeavesItsTextInTheContainer)
-{
-    MarkupNode *root = document();
-    text(add(root, kind_heading, 0, 8), "deep", 0);   // no heading row for level 8
-    MarkupNode *p = add(add(root, kind_heading, 10), kind_paragraph, 12, 1);
-    text(add(p, str_lit("mystery"), 14), "odd", 14);
-    std::string html = render(root);
-    EXPECT_TRUE(contains(html, "<div id=\"b_w\" class=\"_0\">deep<h2")) << html;
-    EXPECT_TRUE(contains(html, "<p class=\"Ba _12\">odd</p>")) << html;
-}
-
-TEST_F(RenderTest, RuleWithoutTagForAnotherKindPassesItsContentOn)
-{
-    // A table row makes no element, and a cell's td has no tr to stand in:
-    // the cell's text stays in the paragraph.
-    MarkupNode *root = document();
-    MarkupNode *p = add(add(root, kind_heading, 0), kind_paragraph, 2, 1);
-    MarkupNode *row = add(p, kind_table_row, 4);
-    text(add(row, kind_table_cell, 5), "cell", 6);
-    std::string html = render(root);
-    EXPECT_TRUE(contains(html, "<p class=\"Ba _2\">cell</p>")) << html;
-    EXPECT_FALSE(contains(html, "<td")) << html;
-}
-
-TEST_F(RenderTest, ElementWithNoAllowedParentAboveKeepsItsText)
-{
-    MarkupNode *root = document();
-    MarkupNode *p = add(add(root, kind_heading, 0), kind_paragraph, 2, 1);
-    text(add(p, kind_list_item, 4), "stray", 5);   // an li needs a list
-    std::string html = render(root);
-    EXPECT_TRUE(contains(html, "<p class=\"Ba _2\">stray</p>")) << html;
-    EXPECT_FALSE(contains(html, "<li")) << html;
-}
-
-TEST_F(RenderTest, ElementThatMayNotStandInItsContainerGoesUp)
-{
-    // An anchor definition inside a context line: a sup may not stand in a
-    // span, so it goes to the paragraph that holds the context.
-    MarkupNode *root = document();
-    MarkupNode *p = add(add(root, kind_heading, 0), kind_paragraph, 2, 1);
-    MarkupNode *context = add(p, kind_context, 4);
-    MarkupNode *line = add(context, kind_context_paragraph, 6, 1);
-    text(line, "a", 6);
-    add(line, kind_internal_link, 8, 3);
-    std::string html = render(root);
-    EXPECT_TRUE(contains(html, "<span class=\"ga _6\">a</span></span><sup class=\"eb _8\" id=\"eb_8\"></sup></p>")) << html;
+    EXPECT_TRUE(contains(glued[1], "x!x&lt;[y</")) << glued[1];
 }
 
 TEST_F(RenderTest, TextRunWhoseContainerCannotBeFoundGoesWhereTheCallerPointed)
@@ -196,8 +145,6 @@ TEST_F(RenderTest, TextRunWhoseContainerCannotBeFoundGoesWhereTheCallerPointed)
     EXPECT_EQ(test_serialize(arena, page.b_w), "<div id=\"b_w\">orphan</div>");
 }
 
-//- the walk
-
 TEST_F(RenderTest, HundredThousandNestedListsRenderWithoutRecursion)
 {
     const u64 depth = 100000;
@@ -206,7 +153,7 @@ TEST_F(RenderTest, HundredThousandNestedListsRenderWithoutRecursion)
     for (u64 i = 0; i < depth; i += 1) at = add(add(at, kind_list_unordered, 2 + 2 * i), kind_list_item, 3 + 2 * i);
     text(at, "bottom", 2 + 2 * depth);
     HtmlElement *b_w = nullptr;
-    std::string html = render(root, PageVariant_Desktop, &b_w);
+    std::string html = render(root, &b_w);
     HtmlElementList lists = {};
     html_collect_by_tag(arena, b_w, HtmlTag_Ul, &lists);
     EXPECT_EQ(lists.count, depth);
@@ -268,8 +215,6 @@ TEST_F(RenderTest, MissingRegionsFallBackToTheDocumentRegion)
     EXPECT_TRUE(contains(test_serialize(arena, page.body), "<body class=\"_0\"><h1")) << test_serialize(arena, page.body);
 }
 
-//- what the page assembly asks for
-
 TEST_F(RenderTest, TableCellRendersIntoTheCellTheAssemblyMade)
 {
     MarkupNode *root = document();
@@ -311,89 +256,6 @@ TEST_F(RenderTest, TablesRenderTheSameBeforeAndAfterTheSiteBuildIndexesThem)
     EXPECT_TRUE(contains(html, "<table class=\"Ab _7\"></table></div><p class=\"Ba _")) << html;
 }
 
-//- title, links, toc, categories
-
-TEST_F(RenderTest, SecondTitleLineIsAnOrdinaryField)
-{
-    TestPage page = test_render(arena, "``\ntitle: One\ntitle: Two\n``\n", PageVariant_Desktop);
-    std::string html = test_serialize(arena, page.b_w);
-    EXPECT_EQ(count_of(html, "<h1"), 1u) << html;
-    EXPECT_TRUE(contains(html, "margin-top:2rem;\">One</h1>")) << html;
-    EXPECT_TRUE(contains(html, "<span class=\"la _14\" title=\"title\">Two</span>")) << html;
-}
-
-TEST_F(RenderTest, ReferenceInsideAFileLinkPointsAtTheAnchor)
-{
-    // The link check puts a "reference" first into a file link that names
-    // an anchor of another document; the reference makes no element.
-    MarkupNode *root = document();
-    MarkupNode *p = add(add(root, kind_heading, 0), kind_paragraph, 2, 1);
-    MarkupNode *link = add(p, kind_link_file, 4);
-    add(link, kind_reference, 40, 2);
-    text(link, "/site/local/wyn_files/other.wyn", 4);
-    std::string html = render(root);
-    EXPECT_TRUE(contains(html, "<p class=\"Ba _2\"><a class=\"Oa _4\" href=\"/site/local/wyn_files/other.wyn#eb_40\">"
-                               "/site/local/wyn_files/other.wyn</a></p>")) << html;
-}
-
-TEST_F(RenderTest, BrokenFileLinkShowsWhereTheFileWasLookedFor)
-{
-    // The anchor was found but the file is gone: the link check has put the
-    // reference in and marked the link.
-    MarkupNode *root = document();
-    MarkupNode *p = add(add(root, kind_heading, 0), kind_paragraph, 2, 1);
-    MarkupNode *link = add(p, kind_link_file, 4, 0, NodeFlag_Unresolved);
-    add(link, kind_reference, 40, 2);
-    text(link, "wyn_files/other.wyn", 4);
-    std::string html = render(root);
-    EXPECT_TRUE(contains(html, "<p class=\"Ba _2\"><span class=\"Ma _4\" title=\"file:///site/local/wyn_files/other.wyn\">"
-                               "wyn_files/other.wyn</span></p>")) << html;
-}
-
-TEST_F(RenderTest, DocumentTextCannotBreakOutOfAnAttributeOrAnElement)
-{
-    MarkupNode *root = document();
-    MarkupNode *p = add(add(root, kind_heading, 0), kind_paragraph, 2, 1);
-    text(add(p, kind_link_http, 4), "https://x.org/\"onclick=\"alert(1)<b>", 4);
-    std::string html = render(root);
-    EXPECT_TRUE(contains(html, "href=\"https://x.org/&quot;onclick=&quot;alert(1)<b>\">https://x.org/\"onclick=\"alert(1)&lt;b></a>"))
-        << html;
-}
-
-TEST_F(RenderTest, TocEntryWithASubListGetsTheDownArrow)
-{
-    MarkupNode *root = document();
-    MarkupNode *item = add(add(add(root, kind_toc, 1), kind_list_unordered, 2), kind_list_item, 5);
-    text(add(item, kind_toc_item, 4), "Entry", 4);
-    add(item, kind_list_unordered, 9);
-    std::string html = render(root);
-    EXPECT_TRUE(contains(html, "<a class=\"lb _4\" href=\"#ta_4\">Entry<span style=\"vertical-align:baseline; color:grey;\" "
-                               "class=\"icon-DownDir icon\"></span></a>")) << html;
-}
-
-TEST_F(RenderTest, CategoryWrittenWithoutQuotesShowsOneTagPerPiece)
-{
-    TestPage page = test_render(arena, "``\ncategory: red;blue\n``\n", PageVariant_Desktop);
-    std::string html = test_serialize(arena, page.b_w);
-    EXPECT_EQ(count_of(html, "border:1px solid #cfcfcf;\">"), 2u) << html;
-    EXPECT_TRUE(contains(html, ">red</span>")) << html;
-    EXPECT_TRUE(contains(html, ">blue</span>")) << html;
-    EXPECT_FALSE(contains(html, ";</span>")) << html;   // the separator is not shown as text
-}
-
-TEST_F(RenderTest, EmphasisMarksOfABrokenOrHeaderRunCarryTheirIcons)
-{
-    MarkupNode *root = document();
-    MarkupNode *context = add(root, kind_context_document, 1);
-    text(context, "_", 3, NodeFlag_StrongOpen | NodeFlag_StrongInside | NodeFlag_Unresolved);
-    text(context, "x", 4, NodeFlag_StrongInside);
-    std::string html = render(root);
-    EXPECT_TRUE(contains(html, "<strong style=\"font-family:'Source Sans 3 Bold';\" class=\"_3\">"
-                               "<span style=\"vertical-align:baseline;\" class=\"icon-Info icon\"></span>"
-                               "<span style=\"vertical-align:baseline; color:#440202; font-size:0.9em;\" class=\"icon-Unlink icon\"></span> x</strong>"))
-        << html;
-}
-
 TEST(RenderIcon, SerializesAsTheSharedIconBuilder)
 {
     Arena *arena = arena_alloc(MiB(1), KiB(64));
@@ -411,17 +273,6 @@ TEST(RenderIcon, SerializesAsTheSharedIconBuilder)
     }
     EXPECT_TRUE(html_is_none(render_icon(arena, Icon_Nil)));
     arena_release(arena);
-}
-
-TEST(PageVariantKind, OnlyTheSmartphoneKindIsTheSmartphone)
-{
-    PageVariant variant = {};
-    EXPECT_FALSE(page_variant_is_smartphone(&variant));
-    variant.kind = PageVariant_Desktop;
-    EXPECT_FALSE(page_variant_is_smartphone(&variant));
-    variant.kind = PageVariant_Smartphone;
-    EXPECT_TRUE(page_variant_is_smartphone(&variant));
-    EXPECT_FALSE(page_variant_is_smartphone(nullptr));
 }
 
 TEST(RenderFileAddress, BothKindsOfAbsolutePath)

@@ -48,9 +48,11 @@ TEST(CssRewrite, QuotesAndSchemesDecideWhatIsAnAddress)
               "a{src:url(\"file:///srv/site/local/f.ttf\") format('x')}");
     // A quote that closes only after the ")" or on a later line: no address.
     EXPECT_EQ(rewrite(arena, "a{src:url('/f.ttf)}\nb{content:'x'}", false), "a{src:url('/f.ttf)}\nb{content:'x'}");
-    // Other schemes stay as written.
+    // Other schemes stay as written; a single letter before ":" is a drive,
+    // not a scheme, so a drive path is rewritten like any path of the site.
     EXPECT_EQ(rewrite(arena, "url(data:x;y) url('https://a/b') url(mailto:me)", false),
               "url(data:x;y) url('https://a/b') url(mailto:me)");
+    EXPECT_EQ(rewrite(arena, "url(C:/f.ttf) url('d:/fonts/a.ttf')", false), "url(file:///C:/f.ttf) url('file:///d:/fonts/a.ttf')");
     // Unquoted site paths follow the same rule; blanks around them stay.
     EXPECT_EQ(rewrite(arena, "url( /shared/a.ttf )", false), "url( file:///srv/site/local/shared/a.ttf )");
     EXPECT_EQ(rewrite(arena, "url(#frag) url()", false), "url(#frag) url()");

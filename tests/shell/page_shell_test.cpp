@@ -252,7 +252,7 @@ TEST_F(ShellFixture, PagesGetCopiesAndNeverChangeTheSharedTemplate)
 TEST_F(ShellFixture, TheSharedScriptIsLinkedWithJs)
 {
     start(true, false);
-    std::string local = tree_text(arena, page(&html_none));
+    std::string local = tree_text(arena, page(&html_none), shell_page_write_options(shell));
     std::string script = site.local + "shared/javascript/website/website_shared.js";
     EXPECT_NE(local.find("<link rel=\"preload\" as=\"script\" href=\"" + script + "\">"), std::string::npos);
     EXPECT_NE(local.find("<script src=\"" + script + "\" defer></script>"), std::string::npos);
@@ -287,6 +287,32 @@ TEST_F(ShellFixture, RefreshRegeneratesOnlyWhatChanged)
     EXPECT_NE(read_bytes(head).find("<style class=\"wyn_generated\">"), std::string::npos);
     EXPECT_EQ(shell_refresh(shell, arena, &messages), 0u);
     EXPECT_EQ(messages.log.count, 0u);
+}
+
+// With `js` the site's script finds wyn's markers by the name "data-flag";
+// it is a setting of the shell, so a second shell without `js` in the same
+// process, made after the first, still writes the table's name.
+TEST(ShellWriteOptions, TwoShellsWriteUnknownAttributesEachAsItsSettingsSay)
+{
+    Arena *arena = arena_alloc(MiB(64), KiB(64));
+    std::string pages[2];
+    for (bool js : {true, false}) {
+        TempSite site;
+        write_bytes(site.path("shared/html/default_menu_desktop.html"), "<nav id=\"menu\" onclick=\"go()\">x</nav>");
+        ShellSettings settings = shell_settings_for(site.local, js, false);
+        Shell *shell = shell_create(&settings);
+        ShellMessages messages = {};
+        shell_setup(shell, arena, &messages);
+        PageVariant variant = {};
+        variant.kind = PageVariant_Desktop;
+        HtmlElement *page = page_shell_apply(arena, shell, &html_none, &variant, &messages);
+        pages[js] = tree_text(arena, page, shell_page_write_options(shell));
+    }
+    EXPECT_NE(pages[1].find("<nav id=\"menu\" data-flag=\"go()\">x</nav>"), std::string::npos) << pages[1];
+    EXPECT_EQ(count_of(pages[1], "data-flag=\"a flag\""), 88u);   // the head's markers
+    EXPECT_NE(pages[0].find("<nav id=\"menu\" data-* =\"go()\">x</nav>"), std::string::npos) << pages[0];
+    EXPECT_EQ(pages[0].find("data-flag"), std::string::npos);
+    arena_release(arena);
 }
 
 TEST(SiteLocalPath, JoinsSitePathsBelowTheLocalFolder)

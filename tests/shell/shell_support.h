@@ -32,7 +32,11 @@ inline void write_bytes(const std::string &path, const std::string &bytes)
     out << bytes;
 }
 
-inline std::string tree_text(Arena *arena, HtmlElement *root) { return shell_s(html_text_of(arena, root)); }
+// `options`: how the tree is written (null: the table's own names).
+inline std::string tree_text(Arena *arena, HtmlElement *root, const HtmlWriteOptions *options = nullptr)
+{
+    return shell_s(html_text_of(arena, root, options));
+}
 
 // A site under a fresh temporary folder: `local` ends with "/".
 struct TempSite {
