@@ -202,14 +202,18 @@ static bool index_would_empty(Arena *arena, SiteBuild *build, Str existing)
     return list_items(old.root) > 0;
 }
 
-u32 site_outputs_write_index(SiteBuild *build)
+u32 site_outputs_write_index(SiteBuild *build, u64 *out_hash)
 {
     SiteOutputs *o = &g_outputs;
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     Str path = site_index_path(scratch.arena, build);
     Str existing = file_read_all(scratch.arena, path);
     u32 result = IndexWrite_Unchanged;
-    if (existing.size && !str_match(index_document_marker, existing, StrMatch_Prefix)) {
+    u64 hash = str_hash(existing);
+    bool hand_written = existing.size && !str_match(index_document_marker, existing, StrMatch_Prefix);
+    // An index of the author's that comes back after wyn's is said again.
+    if (!hand_written) o->index_hand_written_warned = 0;
+    if (hand_written) {
         if (!o->index_hand_written_warned) {
             DiagnosticList list = {};
             Str text = str_pushf(scratch.arena, "%S was not written by wyn: it is left as it is and built as the site's index", path);
@@ -244,12 +248,16 @@ u32 site_outputs_write_index(SiteBuild *build)
             diag_print_log(&o->print, &list);
             o->index_failures.fetch_add(1);
             result = IndexWrite_Failed;
-        } else if (written.status == FileReplace_Written) {
-            o->index_writes.fetch_add(1);
-            result = IndexWrite_Written;
+        } else {
+            hash = str_hash(text);
+            if (written.status == FileReplace_Written) {
+                o->index_writes.fetch_add(1);
+                result = IndexWrite_Written;
+            }
         }
     }
     scratch_end(scratch);
+    if (out_hash) *out_hash = hash;
     return result;
 }
 

@@ -69,7 +69,8 @@ enum IndexWrite : u32 {
 // Makes the index document of the documents published so far and writes it
 // when its bytes differ; never over an index.wyn wyn did not write (the
 // author is warned once, and that file is built as the index).
-u32 site_outputs_write_index(SiteBuild *build);
+// `out_hash` (may be null) receives a hash of the bytes the file holds now.
+u32 site_outputs_write_index(SiteBuild *build, u64 *out_hash = nullptr);
 // The path of the index document.
 Str site_index_path(Arena *arena, const SiteBuild *build);
 
