@@ -5,6 +5,7 @@
 #include "http/url_check.h"
 #include "markup/header_fields.h"
 #include "os/file_service.h"
+#include "site/feed.h"
 
 #include <algorithm>
 
@@ -327,6 +328,10 @@ static void summary_copy_into(DocumentSummary *to, const DocumentSummary *from)
     memcpy((void *)to, (const void *)from, from->size);
     to->status.str = moved(from->status.str, from, to);
     to->title.str = moved(from->title.str, from, to);
+    to->author.str = moved(from->author.str, from, to);
+    to->creation_date.str = moved(from->creation_date.str, from, to);
+    to->last_modification_date.str = moved(from->last_modification_date.str, from, to);
+    to->feed_summary.str = moved(from->feed_summary.str, from, to);
     to->output_paths = moved(from->output_paths, from, to);
     for (u64 i = 0; i < to->output_path_count; i += 1)
         to->output_paths[i].str = moved(from->output_paths[i].str, from, to);
@@ -409,10 +414,12 @@ DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc)
         anchor_count += 1;
     }
     Str title = header_title_text(arena, doc->title);
+    DocumentFeedFields feed = feed_fields_of(arena, doc);
     u64 size = align_up_pow2(sizeof(DocumentSummary), 16);
     size += align_up_pow2(anchor_count * sizeof(DocumentAnchor), 16);
     size += align_up_pow2(doc->output_paths.node_count * sizeof(Str), 16);
     size += doc->status.size + title.size + 2;
+    size += feed.author.size + feed.creation_date.size + feed.last_modification_date.size + feed.summary.size + 4;
     for (StrNode *n = doc->output_paths.first; n; n = n->next) size += n->string.size + 1;
 
     u8 *block = (u8 *)arena_push(arena, size, 16);
@@ -436,6 +443,10 @@ DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc)
     for (StrNode *n = doc->output_paths.first; n; n = n->next) s->output_paths[s->output_path_count++] = put(n->string);
     s->status = put(doc->status);
     s->title = put(title);
+    s->author = put(feed.author);
+    s->creation_date = put(feed.creation_date);
+    s->last_modification_date = put(feed.last_modification_date);
+    s->feed_summary = put(feed.summary);
     s->message_count = doc->messages.count;
     s->max_level = doc->messages.max_level;
     s->published = !header_status_hides(doc->status);

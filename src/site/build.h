@@ -71,6 +71,10 @@ struct DocumentSummary {
     u64 size;                   // bytes of the whole block
     Str status;                 // the header's status value, as written
     Str title;                  // the title's text pieces joined with their spaces
+    Str author;                 // the header's values as text, for the feed (site/feed.h)
+    Str creation_date;
+    Str last_modification_date;
+    Str feed_summary;           // the summary line, or the excerpt
     Str *output_paths;          // absolute, in header order
     u64 output_path_count;
     DocumentAnchor *anchors;    // ascending by number

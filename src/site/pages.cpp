@@ -62,6 +62,8 @@ SitePages g_pages;
 
 constexpr Str manifest_name = str_lit(".wyn_manifest");
 constexpr Str manifest_header = str_lit("wyn pages 1\n");
+// The owner of the site-wide files in the manifest: no source path looks so.
+constexpr Str site_output_owner = str_lit("site_url");
 
 bool is_index_document(Str local_folder, Str path)
 {
@@ -259,7 +261,9 @@ void site_pages_setup(const SitePagesConfig *config)
     DiagnosticList warnings = {};
     for (StrNode *n = p->manifest_order.first; n; n = n->next) {
         ManifestEntry *e = manifest_entry(n->string);
-        if (!e || !e->owner.size || is_index_document(local, e->owner) || file_exists(e->owner)) continue;
+        if (!e || !e->owner.size || is_index_document(local, e->owner) || str_eq(e->owner, site_output_owner) ||
+            file_exists(e->owner))
+            continue;
         page_remove(scratch.arena, n->string, e->owner, &warnings);
     }
     diag_print_log(&p->print, &warnings);
@@ -488,6 +492,29 @@ SitePageResult site_pages_document(Arena *arena, const SitePageJob *job)
 }
 
 u64 site_pages_manifest_changes(void) { return g_pages.manifest_changes.load(); }
+
+//- site-wide files
+
+void site_pages_note_output(Str path, Str bytes)
+{
+    if (!g_pages.ready) return;
+    u64 hash = page_bytes_hash(bytes);
+    cs_enter(g_pages.lock);
+    manifest_set(path, site_output_owner, hash);
+    cs_leave(g_pages.lock);
+}
+
+void site_pages_drop_output(Str path)
+{
+    if (!g_pages.ready) return;
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    DiagnosticList warnings = {};
+    cs_enter(g_pages.lock);
+    page_remove(scratch.arena, path, site_output_owner, &warnings);
+    cs_leave(g_pages.lock);
+    diag_print_log(&g_pages.print, &warnings);
+    scratch_end(scratch);
+}
 
 SitePagesCounts site_pages_counts(void)
 {

@@ -74,6 +74,14 @@ struct SitePagesCounts {
 SitePagesCounts site_pages_counts(void);
 // Writes the manifest when it changed since it was last written.
 void site_pages_flush(void);
+
+// Site-wide files (the feed, the site map) are kept in the manifest beside
+// the pages, under an owner no document can be ("site_url"): noted each
+// time they are written, and removed through it when they are no longer
+// produced, with the same care as a page (a file edited by hand stays, and
+// the author is warned). Any thread; the pages' lock is taken.
+void site_pages_note_output(Str path, Str bytes);
+void site_pages_drop_output(Str path);
 // Changes to the manifest so far: a writer compares two readings to tell
 // whether pages are still being written.
 u64 site_pages_manifest_changes(void);
