@@ -204,6 +204,7 @@ struct SiteBuild {
     u64 requeue_count;                // atomic: parked documents queued again
     u64 mark_count;                   // atomic: stale marks raised (documents made out of date)
     u64 listing_changes;              // atomic: raised when what the index lists may have changed
+    u64 feed_changes;                 // atomic: the same for the feed and the site map
     SiteChanges *changes;             // what changed, for change detection to follow up
     u64 change_count;                 // atomic: changes noted so far
     u64 bucket_marks[document_bucket_count];   // atomic: marks and new records per bucket
