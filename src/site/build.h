@@ -135,6 +135,7 @@ struct DocumentRecord {
     u32 warning_count;         // of the last complete build, its pages' warnings with them
     u32 error_count;
     b32 is_index;              // wyn_files/index.wyn: change detection decides when it is built
+    b32 pageless_noted;        // the author was told it has no page; the claimer's
 };
 
 struct DocumentBucket {
