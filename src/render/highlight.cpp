@@ -304,7 +304,7 @@ static RegexSeq regex_sequence(RegexParse *p)
 
 static RegexSeq *regex_alternatives(RegexParse *p, u32 *count)
 {
-    RegexSeq alts[64];
+    RegexSeq alts[256];
     u32 n = 0;
     for (;;) {
         if (n == array_count(alts)) {
@@ -580,6 +580,17 @@ static HighlightQuery *query_for(u32 language)
     }
     cs_leave(lock);
     return hq;
+}
+
+HighlightQueryInfo highlight_query_info(u32 language)
+{
+    HighlightQueryInfo info = {};
+    HighlightQuery *hq = grammar_name(language).size ? query_for(language) : nullptr;
+    if (!hq || !hq->query) return info;
+    info.loaded = 1;
+    info.pattern_count = hq->pattern_count;
+    for (u32 i = 0; i < hq->pattern_count; i += 1) info.patterns_never += hq->patterns[i].never != 0;
+    return info;
 }
 
 //- per-thread parsers

@@ -83,6 +83,17 @@ extern const HighlightClassInfo highlight_class_table[HighlightClass_Count];
 constexpr u32 highlight_class_unknown = ~0u;
 u32 highlight_class_from_capture(Str capture_name);
 
+// What a language's query came to, building it if need be: whether the
+// runtime took it, its patterns, and how many of them never apply because
+// a predicate uses what is not compiled here (a regular expression beyond
+// the small set the grammars use). For tests.
+struct HighlightQueryInfo {
+    b32 loaded;
+    u32 pattern_count;
+    u32 patterns_never;
+};
+HighlightQueryInfo highlight_query_info(u32 language);
+
 //- highlighting
 
 constexpr u64 highlight_max_bytes = KiB(512);
