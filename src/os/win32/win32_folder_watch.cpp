@@ -10,3 +10,8 @@ FolderWatch *folder_watch_open(void) { return nullptr; }
 s64 folder_watch_add(FolderWatch *, Str) { return -1; }
 void folder_watch_remove(FolderWatch *, s64) {}
 FolderChangeList folder_watch_read(FolderWatch *, Arena *) { return FolderChangeList{}; }
+bool folder_watch_wait(FolderWatch *, u64 timeout_ms)
+{
+    sleep_ms(timeout_ms);
+    return false;
+}
