@@ -7,7 +7,7 @@
 //                                 without a language into a fresh page: the
 //                                 reference, the block as wyn wrote it before
 //   RenderHighlighted/<language>  the same with the language on the fence
-//   HighlightSpans/<language>     the highlighter alone: parse, queries, spans
+//   HighlightAlone/<language>     the highlighter alone: parse, queries, spans
 // The target: RenderHighlighted minus RenderPlain at most 5 ms per block.
 // Bytes per second are the block's bytes.
 #include <benchmark/benchmark.h>
@@ -123,7 +123,7 @@ void render(benchmark::State &state, bool with_language)
 void RenderPlain(benchmark::State &state) { render(state, false); }
 void RenderHighlighted(benchmark::State &state) { render(state, true); }
 
-void HighlightSpans(benchmark::State &state)
+void HighlightAlone(benchmark::State &state)
 {
     const Block &b = blocks()[(u32)state.range(0)];
     u32 language = highlight_language_from_word(as_str(std::string(b.language)));
@@ -143,7 +143,7 @@ void HighlightSpans(benchmark::State &state)
 
 BENCHMARK(RenderPlain)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(RenderHighlighted)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
-BENCHMARK(HighlightSpans)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(HighlightAlone)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
