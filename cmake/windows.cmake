@@ -1,6 +1,7 @@
 # The Windows build, included by CMakeLists.txt when cross-compiling with
 # cmake/mingw-w64.cmake. Everything comes from Debian packages: the mingw-w64
-# compiler, xxHash's header (compiled in, no library), GoogleTest's sources.
+# compiler, xxHash's header (compiled in, no library), GoogleTest's sources;
+# and the tree-sitter runtime's C source from npm, with the grammars.
 
 list(FILTER WYN_SOURCES EXCLUDE REGEX "/src/os/posix/")
 # libcurl and libmicrohttpd stay on Linux: the HTTP engine here is WinHTTP,
@@ -18,6 +19,10 @@ file(COPY ${WYN_NLOHMANN_DIR}/nlohmann DESTINATION ${CMAKE_BINARY_DIR}/nlohmann-
 set(NLOHMANN_JSON_INCLUDE_DIR ${CMAKE_BINARY_DIR}/nlohmann-json)
 set(WYN_SYSTEM_DEFINITIONS XXH_INLINE_ALL UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
 set(WYN_SYSTEM_LIBRARIES winhttp crypt32)
+# Debian's tree-sitter library is Linux's: the runtime is compiled here from
+# the C source of the npm package the grammars come with
+# (cmake/tree_sitter.cmake).
+set(WYN_TREE_SITTER_FROM_SOURCE ON)
 
 # One wyn.exe without DLLs beside it: the C++ runtime and winpthreads are
 # linked in.
