@@ -57,7 +57,9 @@ TEST(RenderFold, EveryGoldenCaseSerializesAlikeFoldedOrNot)
             // Unfolded, the only HTML-text nodes are highlighted code blocks,
             // which folding leaves as they are.
             EXPECT_LE(plain.html_nodes, folded.html_nodes) << name;
-            if (name != "highlight") EXPECT_EQ(plain.html_nodes, 0u) << name;
+            if (name != "highlight") {
+                EXPECT_EQ(plain.html_nodes, 0u) << name;
+            }
             EXPECT_EQ(folded.html, plain.html) << name << " variant " << kind;
             folded_somewhere += folded.html_nodes - plain.html_nodes;
         }
