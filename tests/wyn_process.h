@@ -90,6 +90,13 @@ struct WynProcess {
         return 1;
     }
 
+    // Takes what was printed so far without waiting, so the pipe never fills.
+    void drain()
+    {
+        while (read_some(0) > 0) {
+        }
+    }
+
     // Reads until every needle has appeared, the output ends, or the
     // generous deadline passes.
     bool read_until(const std::vector<std::string> &needles, int seconds = 60)

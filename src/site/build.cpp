@@ -126,6 +126,7 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
     bool current = false;
     if (claimed) {
         record->claim_mark = atomic_load_u64(&record->stale_mark);
+        record->claimed_first = atomic_load_u64(&record->first) != 0;
         atomic_store_u64(&record->first, 0);
         current = record->build_count > 0 && record->built_mark == record->claim_mark;
         if (current) atomic_store_u64(&record->busy, 0);
@@ -649,11 +650,23 @@ static void parking_park(SiteBuild *build, DocumentRecord *record, const StrList
     cs_leave(lot->lock);
 }
 
+static void doc_push(SiteBuild *build, DocumentRecord *record, u32 push);
+
 void doc_park(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, const StrList *documents,
               const StrList *addresses)
 {
+    // A document saved during the first build waits for the documents it
+    // links: they go first too, or it would wait for the whole queue.
+    bool first = record->claimed_first;
     doc_publish(build, record, parsed, nullptr);
     parking_park(build, record, documents, addresses);
+    if (!first) return;
+    for (StrNode *n = documents->first; n; n = n->next) {
+        DocumentRecord *waited = doc_find(n->string);
+        if (!waited || waited->is_index) continue;
+        atomic_store_u64(&waited->first, 1);
+        doc_push(build, waited, DocPush_First);
+    }
 }
 
 void site_build_url_result(void *user, Str address)

@@ -136,6 +136,7 @@ struct DocumentRecord {
     u32 error_count;
     b32 is_index;              // wyn_files/index.wyn: change detection decides when it is built
     b32 pageless_noted;        // the author was told it has no page; the claimer's
+    b32 claimed_first;         // the build in hand was asked for ahead of the queue; the claimer's
 };
 
 struct DocumentBucket {

@@ -136,7 +136,7 @@ static void name_rebuilt(Detector *d, Str path)
 // documents that read it.
 static void detector_discover(Detector *d, u64 t);
 
-static void detector_changes(Detector *d, u64 t)
+static void detector_changes(Detector *d, u64 t, bool may_discover)
 {
     SiteBuild *build = d->build;
     ArenaTemp scratch = scratch_begin(nullptr, 0);
@@ -157,9 +157,26 @@ static void detector_changes(Detector *d, u64 t)
         if ((c->kind == SiteChange_NewName || c->kind == SiteChange_File) && is_wyn_source(c->key) && !found)
             discover = true;
     }
-    if (discover) {
+    if (discover && may_discover) {
         detector_discover(d, t);
         d->next_discovery_us = t + discovery_interval_us;
+    } else if (discover) {
+        // The first build is still being handed out: a source saved that
+        // was not handed out yet is taken now, ahead of the rest (its turn
+        // in the hand-out finds it built). The first full pass looks for
+        // the others.
+        d->next_discovery_us = 0;
+        for (SiteChange *c = changes; c; c = c->next) {
+            // A source the file service read already comes as a change of
+            // its own, below; one it has not read yet as a new name.
+            if (c->kind != SiteChange_NewName || !is_wyn_source(c->key)) continue;
+            if (!doc_find(c->key) && !site_build_register(c->key)) continue;
+            if (DocumentRecord *record = doc_find(c->key)) {
+                busy_begin(d, t);
+                doc_mark_stale(build, record, DocPush_First);
+                d->first_requeues.fetch_add(1);
+            }
+        }
     }
     // A document's own source is not followed to the documents that read
     // it: whether it is there is all they read, and the document's build
@@ -416,7 +433,7 @@ static void detector_pass(Detector *d)
     u64 t = now_us();
     d->passes.fetch_add(1);
 
-    detector_changes(d, t);
+    detector_changes(d, t, true);
     if (t >= d->next_discovery_us) {
         detector_discover(d, t);
         d->next_discovery_us = t + discovery_interval_us;
@@ -468,7 +485,11 @@ static void detector_thread(u64)
     for (;;) {
         site_build_wait_changes(tick_ms);
         if (!d->submissions_done.load()) {
-            sleep_ms(tick_ms);
+            // The first build is still being handed out: a source saved
+            // meanwhile goes before the rest, and what others read of it is
+            // followed. New sources, the walk and the index wait for the
+            // whole site to be known.
+            detector_changes(d, now_us(), false);
             continue;
         }
         detector_pass(d);

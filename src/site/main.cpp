@@ -174,7 +174,16 @@ static StrList site_sources_or_wait(Arena *arena, const SiteConfig *config, Mess
 
     // Every source is known before the first is queued: a document that
     // links another then waits for it only when it will be built.
-    for (StrNode *n = sources.first; n; n = n->next) site_build_register(n->string);
+    // One source of each folder is read at once, so every folder is
+    // watched from the start: a save anywhere during the first build is
+    // seen then, not when its turn comes.
+    Str last_folder = {};
+    for (StrNode *n = sources.first; n; n = n->next) {
+        site_build_register(n->string);
+        Str folder = path_folder(n->string);
+        if (!str_eq(folder, last_folder)) fs_prefetch(n->string);
+        last_folder = folder;
+    }
     for (StrNode *n = sources.first; n; n = n->next) {
         Str path = n->string;
         if (!site_build_submit(path)) {

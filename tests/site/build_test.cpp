@@ -232,8 +232,10 @@ TEST_F(SiteBuildTest, ARebuildReusesTheDocumentsMemory)
         loaded = fs_get(as_str(path), u64_max);
         return content_get(loaded.key).size == text.size() + 14;
     }));
+    // The save alone builds it again (change detection sees it): the
+    // submit may add a third build.
     ASSERT_TRUE(site_build_submit(as_str(path)));
-    ASSERT_TRUE(wait_for([&] { return view(as_str(path)).build_count == 2; }));
+    ASSERT_TRUE(wait_for([&] { return view(as_str(path)).build_count >= 2; }));
     RecordView second = view(as_str(path));
     // Rolled back, not stacked: the second build takes about what the first did.
     EXPECT_LT(second.arena_used, used_first + 4096);
@@ -315,7 +317,7 @@ TEST_F(SiteBuildTest, ASummaryCarriesWhatOtherDocumentsRead)
     write_file(path, other);
     ASSERT_TRUE(wait_for([&] { return content_get(fs_get(as_str(path), u64_max).key).size == other.size(); }));
     ASSERT_TRUE(site_build_submit(as_str(path)));
-    ASSERT_TRUE(wait_for([&] { return view(as_str(path)).build_count == 2; }));
+    ASSERT_TRUE(wait_for([&] { return view(as_str(path)).build_count >= 2; }));
     EXPECT_EQ(std::string(summary->title.str, summary->title.size), title);
     DocumentSummary *again = doc_summary_copy(arena, as_str(path));
     ASSERT_NE(again, nullptr);

@@ -148,18 +148,6 @@ std::string first_difference(const std::string &a, const std::string &b)
            b.substr(from, 200);
 }
 
-// Takes what wyn printed so far without waiting, so its pipe never fills.
-void drain(WynProcess &wyn)
-{
-    for (;;) {
-        struct pollfd p = {wyn.out, POLLIN, 0};
-        if (poll(&p, 1, 0) <= 0) return;
-        char buffer[65536];
-        ssize_t n = read(wyn.out, buffer, sizeof buffer);
-        if (n <= 0) return;
-        wyn.text.append(buffer, (size_t)n);
-    }
-}
 
 bool ends_with_quiet_line(const std::string &text)
 {
@@ -391,7 +379,7 @@ TEST(ChurnRun, AWatchedSiteUnderChurnEndsWithTheSamePagesAsAFreshBuild)
             int roll = churn.pick(1000);
             int pause_ms = roll < 950 ? churn.pick(20) : roll < 990 ? 100 + churn.pick(200) : 600 + churn.pick(900);
             std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
-            drain(wyn);
+            wyn.drain();
             ASSERT_TRUE(wyn.running()) << "wyn ended during operation " << op << "\n"
                                        << read_file(errors_file) << wyn.text.substr(wyn.text.size() > 4000 ? wyn.text.size() - 4000 : 0);
         }
@@ -407,7 +395,7 @@ TEST(ChurnRun, AWatchedSiteUnderChurnEndsWithTheSamePagesAsAFreshBuild)
         bool quiet = false;
         while (std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            drain(wyn);
+            wyn.drain();
             if (wyn.text.size() != seen) {
                 seen = wyn.text.size();
                 unchanged_since = std::chrono::steady_clock::now();

@@ -67,18 +67,6 @@ inline std::map<std::string, fs::file_time_type> html_files(const FixtureSite &s
     return files;
 }
 
-// Takes what wyn printed so far without waiting, so its pipe never fills.
-inline void drain(WynProcess &wyn)
-{
-    for (;;) {
-        struct pollfd p = {wyn.out, POLLIN, 0};
-        if (poll(&p, 1, 0) <= 0) return;
-        char buffer[65536];
-        ssize_t n = read(wyn.out, buffer, sizeof buffer);
-        if (n <= 0) return;
-        wyn.text.append(buffer, (size_t)n);
-    }
-}
 
 // Runs wyn until the html folder and the manifest have not changed for a
 // second (wyn never stops by itself), then stops it. Fails after 60 s.
@@ -92,7 +80,7 @@ inline std::string run_until_quiet(const FixtureSite &site)
     int stable = 0;
     for (int i = 0; i < 600 && stable < 10; i += 1) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        drain(wyn);
+        wyn.drain();
         auto now = html_files(site);
         std::string m = fs::exists(manifest) ? read_file(manifest) : "";
         stable = (now == last && m == last_manifest && !m.empty()) ? stable + 1 : 0;
