@@ -818,23 +818,3 @@ bool console_error_is_terminal(void)
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
-
-// No preview server on Windows yet (see http/win32/server_none.cpp).
-s64 net_listen(Arena *arena, Str address, u16 port, u16 *out_port, Str *error, u32 *out_failure)
-{
-    (void)address;
-    (void)port;
-    if (out_port) *out_port = 0;
-    if (out_failure) *out_failure = NetListen_Other;
-    if (error) *error = str_copy(arena, str_lit("listening sockets are not available in the Windows build yet"));
-    return -1;
-}
-
-void net_close(s64 socket) { (void)socket; }
-
-// WinHTTP keeps its own time-outs; nothing here asks for the count.
-u64 net_bytes_received(s64 socket)
-{
-    (void)socket;
-    return 0;
-}
