@@ -46,10 +46,13 @@ if(WYN_TESTS)
 endif()
 
 # Cases left to the Linux run: those that read pages back with Python's HTML
-# parser, and the comparison of every integer format with the C library's,
+# parser; the comparison of every integer format with the C library's,
 # whose Windows runtimes put a space before an unsigned number for "% u"
-# (the flag is for signed conversions only).
-set(WYN_WINDOWS_TEST_FILTER "--gtest_filter=-*Python*:Format.IntegerFlagsWidthsAndPrecisions")
+# (the flag is for signed conversions only); and a watched folder's
+# deletion, which wine does not report to the folder's own watch (the file
+# service still finds it by the folder's identity at its next full pass).
+set(WYN_WINDOWS_TEST_FILTER
+    "--gtest_filter=-*Python*:Format.IntegerFlagsWidthsAndPrecisions:FolderWatch.AFolderDeletedEnds*")
 
 # The pages of wyn.exe under wine against those of the Linux wyn.
 set(WYN_LINUX_BINARY ${CMAKE_SOURCE_DIR}/build/release/wyn CACHE FILEPATH "the Linux wyn the pages are compared with")
