@@ -13,6 +13,10 @@ Reference in the same run: the time to read every source file once (the
 I/O floor of a build) and the CPU of `sleep` over the same idle window.
 
     python3 bench/watch_bench.py --wyn build/bench/wyn --count 1000
+    python3 bench/watch_bench.py --wyn build/windows/wyn.exe --wine wine --count 1000
+
+With --wine, wyn.exe runs under that launcher; its CPU is the Windows
+process's own, without wineserver's.
 """
 
 import argparse
@@ -119,8 +123,10 @@ def main():
     parser.add_argument("--rss-saves", type=int, default=0,
                         help="instead: save one large document this many times and compare RSS")
     parser.add_argument("--rss-size", type=int, default=1 << 20)
+    parser.add_argument("--wine", default="", help="run --wyn (a wyn.exe) under this launcher")
     args = parser.parse_args()
     wyn = os.path.abspath(args.wyn)
+    command = ([args.wine] if args.wine else []) + [wyn]
     if args.rss_saves:
         with tempfile.TemporaryDirectory(prefix="wyn-watch-bench-") as temp:
             first, after = rss_under_saves(wyn, args.rss_saves, args.rss_size, temp)
@@ -136,7 +142,7 @@ def main():
         floor = read_all(os.path.join(local, "wyn_files"))
 
         start = time.monotonic()
-        once = subprocess.run([wyn, "once"], cwd=site, stdout=subprocess.PIPE, timeout=3600)
+        once = subprocess.run(command + ["once"], cwd=site, stdout=subprocess.PIPE, timeout=3600)
         once_s = time.monotonic() - start
         summary = [l for l in once.stdout.decode().splitlines() if l.startswith("wyn once:")]
 
@@ -160,7 +166,7 @@ def main():
         # workers once the site-wide rebuild prints its diagnostics again.
         log_path = os.path.join(temp, "watch.log")
         log = open(log_path, "wb")
-        process = subprocess.Popen([wyn], cwd=site, stdout=log)
+        process = subprocess.Popen(command, cwd=site, stdout=log)
         read_log = lambda: open(log_path, "rb").read()
         deadline = time.monotonic() + 600
         while b"up to date after" not in read_log() and time.monotonic() < deadline:

@@ -142,9 +142,10 @@ s64 folder_watch_add(FolderWatch *watch, Str folder)
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     Str path = folder.size ? folder : str_lit(".");
     const wchar_t *wide = win32_path(scratch.arena, path);
-    HANDLE handle = wide ? CreateFileW(wide, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
-                                       nullptr)
+    // Attributes too: the folder's identity is read through the same handle.
+    HANDLE handle = wide ? CreateFileW(wide, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr)
                          : INVALID_HANDLE_VALUE;
     scratch_end(scratch);
     if (handle == INVALID_HANDLE_VALUE) return -1;
