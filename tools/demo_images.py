@@ -2,10 +2,11 @@
 """Draws the demo site's pictures as small PNG files, so that none has to be
 committed or downloaded:
 
-    demo_images.py SITE_LOCAL_FOLDER
+    demo_images.py SITE_LOCAL_FOLDER [PICTURE ...]
 
 writes shared/images/favicon-32x32.png, assets/images/tiles.png and
-assets/images/bookshelf.png below that folder.
+assets/images/bookshelf.png below that folder, or only the pictures named
+(the starter site of `wyn init` takes the favicon alone).
 """
 
 import math
@@ -87,9 +88,15 @@ PICTURES = (
 
 
 def main(argv):
-    if len(argv) != 1:
-        sys.exit("usage: demo_images.py SITE_LOCAL_FOLDER")
+    if len(argv) < 1:
+        sys.exit("usage: demo_images.py SITE_LOCAL_FOLDER [PICTURE ...]")
+    wanted = set(argv[1:])
+    unknown = wanted - {relative for relative, _, _, _ in PICTURES}
+    if unknown:
+        sys.exit(f"demo_images.py: no picture named {', '.join(sorted(unknown))}")
     for relative, width, height, pixel in PICTURES:
+        if wanted and relative not in wanted:
+            continue
         path = os.path.join(argv[0], relative)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         data = png_bytes(width, height, pixel)

@@ -12,6 +12,8 @@ packages+=(libmd4c-dev libmd4c-html0-dev)
 # headless Chromium.
 packages+=(fonts-noto-core fonts-firacode fonts-font-awesome python3-fonttools python3-brotli
            python3-websocket chromium)
+# The feed and site map checks validate the site map against its schema.
+packages+=(python3-lxml)
 # The Nu HTML checker (tools/html_checker.sh, from npm) runs on Java.
 packages+=(default-jre-headless)
 # `deps.sh windows`: the cross compiler, wine to run what it builds, the

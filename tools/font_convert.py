@@ -24,7 +24,9 @@ def flavor_of(path):
 def convert(source, target):
     if os.path.exists(target) and os.path.getmtime(target) >= os.path.getmtime(source):
         return
-    font = TTFont(source)
+    # The source's own time stamp is kept, so that two builds (Linux and
+    # Windows, or today and tomorrow) make the same bytes.
+    font = TTFont(source, recalcTimestamp=False)
     if font.flavor == flavor_of(target):
         shutil.copyfile(source, target)
         return

@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
-# Puts the demo site's web fonts, its icon font and its pictures in place:
-#   examples/demo/local/shared/fonts/   the families the generated CSS names,
-#                                       each with its licence beside it
-#   examples/demo/local/shared/images/  favicon-32x32.png
-#   examples/demo/local/assets/images/  the pictures the documents embed
+# Puts a site's web fonts, its icon font and its favicon in place.
+#
+#   tools/fonts.sh              the demo site, examples/demo/local/:
+#     shared/fonts/               the families the generated CSS names,
+#                                 each with its licence beside it
+#     shared/images/              favicon-32x32.png
+#     assets/images/              the pictures the documents embed
+#   tools/fonts.sh --into LOCAL the same shared/fonts/ and shared/images/
+#                               below LOCAL, without the demo's pictures: the
+#                               build makes the starter site of `wyn init`
+#                               this way and builds the files into wyn
+#
 # Everything comes from packages (Debian's, and npm for the families Debian
 # lacks) or is drawn by tools/demo_images.py; nothing here is committed.
 # The head template preloads six faces under fixed .ttf names, so those stay
@@ -11,7 +18,14 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-fonts="$root/examples/demo/local/shared/fonts"
+local_folder="$root/examples/demo/local"
+demo=1
+if [ "${1:-}" = --into ]; then
+  [ -n "${2:-}" ] || { echo "usage: fonts.sh [--into LOCAL_FOLDER]" >&2; exit 2; }
+  local_folder=$2
+  demo=0
+fi
+fonts="$local_folder/shared/fonts"
 npm_dir="$root/build/fonts-npm"
 py=/usr/bin/python3   # Debian's, which sees python3-fonttools and python3-brotli
 
@@ -27,12 +41,17 @@ command -v npm >/dev/null || { echo "fonts: npm is missing; run make deps first"
 
 # npm: only when the pinned set changed since the last install. Scripts stay
 # off: the fonts need none, and one dependency would phone home.
+# Two builds may ask at once (a debug and a sanitizer tree): one installs,
+# the other waits for it.
 mkdir -p "$npm_dir"
+exec 9>"$npm_dir.lock"
+flock 9
 if ! cmp -s "$root/tools/fonts/package-lock.json" "$npm_dir/package-lock.json" ||
    [ ! -d "$npm_dir/node_modules" ]; then
   cp "$root/tools/fonts/package.json" "$root/tools/fonts/package-lock.json" "$npm_dir/"
   (cd "$npm_dir" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
 fi
+flock -u 9
 nm="$npm_dir/node_modules"
 plex="$nm/@ibm/plex-mono/fonts/complete/woff2"
 sans="$nm/@fontsource/source-sans-3/files"
@@ -63,5 +82,9 @@ cp "$nm/@ibm/plex-mono/LICENSE.txt"                  "$fonts/LICENSE-IBMPlexMono
 cp "$nm/@fontsource/source-sans-3/LICENSE"           "$fonts/LICENSE-SourceSans3.txt"
 cp "$nm/@fontsource/source-code-pro/LICENSE"         "$fonts/LICENSE-SourceCodePro.txt"
 
-"$py" "$root/tools/demo_images.py" "$root/examples/demo/local"
+if [ "$demo" = 1 ]; then
+  "$py" "$root/tools/demo_images.py" "$local_folder"
+else
+  "$py" "$root/tools/demo_images.py" "$local_folder" shared/images/favicon-32x32.png
+fi
 echo "fonts: $(ls "$fonts" | grep -c -v '^LICENSE') font files in ${fonts#"$root"/}"

@@ -10,6 +10,8 @@ command -v npm >/dev/null || { echo "html_checker: npm is missing; run make deps
 mkdir -p "$dir"
 if ! cmp -s "$root/tools/vnu/package-lock.json" "$dir/package-lock.json" || [ ! -d "$dir/node_modules" ]; then
   cp "$root/tools/vnu/package.json" "$root/tools/vnu/package-lock.json" "$dir/"
-  (cd "$dir" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error) >&2
+  # The checker's report on stderr is read as JSON: what npm says it added
+  # must not land in front of it.
+  (cd "$dir" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error) >/dev/null
 fi
 exec java -jar "$dir/node_modules/vnu-jar/build/dist/vnu.jar" "$@"

@@ -123,7 +123,7 @@ def make_icon_font(source_path, css_path, out_path):
     """Builds the icon font; returns a list of problems (empty on success)."""
     with open(css_path, encoding="utf-8") as css:
         points = read_code_points(css.read())
-    font = TTFont(source_path)
+    font = TTFont(source_path, recalcTimestamp=False)   # the same bytes from every build
     if "glyf" not in font:
         return [f"{source_path}: needs TrueType outlines (a glyf table)"]
     source_cmap = font.getBestCmap()

@@ -3,6 +3,9 @@
 
 //- the process-wide service
 
+// How long the scanner lets a save settle after its first notification.
+constexpr u64 fs_save_grace_ms = 3;
+
 static std::atomic<FileService *> g_file_service;
 
 FileService *file_service(void) { return g_file_service.load(std::memory_order_acquire); }
@@ -121,6 +124,74 @@ void fs_prefetch(Str path)
     if (!known && fs_register(fs, stripe, bucket, path, hash)) fs_request(path, u64_max);
 }
 
+u32 file_state_of(Str path, FileProperties *out_properties)
+{
+    FileProperties props = file_properties(path);
+    if (out_properties) *out_properties = props;
+    if (!props.exists) return FileState_Missing;
+    if (props.is_folder) return FileState_Folder;
+    if (props.is_special) return FileState_Special;
+    return file_exists(path) ? FileState_Regular : FileState_Unreadable;
+}
+
+bool fs_peek(Str path, ContentKey *out_key, u32 *out_state)
+{
+    FileService *fs = file_service();
+    if (!fs) return false;
+    u64 hash = str_hash(path);
+    TableStripe *stripe = nullptr;
+    FileBucket *bucket = fs_bucket(fs, hash, &stripe);
+    srw_lock_shared(stripe->slim);
+    FileEntry *entry = bucket_find(bucket, path, hash);
+    if (entry) {
+        if (out_key) *out_key = entry->key;
+        if (out_state) *out_state = entry->state;
+    }
+    srw_unlock_shared(stripe->slim);
+    return entry != nullptr;
+}
+
+u32 fs_file_state(Str path)
+{
+    FileService *fs = file_service();
+    if (!fs || path.size > queue_payload_limit(fs->requests)) return file_state_of(path);
+    u64 hash = str_hash(path);
+    TableStripe *stripe = nullptr;
+    FileBucket *bucket = fs_bucket(fs, hash, &stripe);
+    srw_lock_shared(stripe->slim);
+    FileEntry *entry = bucket_find(bucket, path, hash);
+    bool known = entry && atomic_load_u64(&entry->busy) != FileBusy_New;
+    u32 state = known ? entry->state : FileState_Missing;
+    srw_unlock_shared(stripe->slim);
+    if (known) return state;
+    // The first look: the disk, then the entry that keeps watching it. A
+    // file waiting for its first load is looked at directly until then.
+    FileProperties props = {};
+    state = file_state_of(path, &props);
+    if (entry) return state;
+    srw_lock_exclusive(stripe->slim);
+    if (!bucket_find(bucket, path, hash)) {
+        FileEntry *fresh = push_struct<FileEntry>(stripe->arena);
+        if (fresh) {
+            fresh->path = str_copy(stripe->arena, path);
+            fresh->path_hash = hash;
+            fresh->state_only = 1;
+            fresh->state = state;
+            fresh->last_write_time = props.last_write_time;
+            fresh->size = props.exists ? props.size : 0;
+            fresh->file_id = props.file_id;
+            // Counted as loaded: the next look that differs is a change.
+            fresh->load_count = 1;
+            if (bucket->last) bucket->last->next = fresh;
+            else bucket->first = fresh;
+            bucket->last = fresh;
+            pending_push(fs, fresh);
+        }
+    }
+    srw_unlock_exclusive(stripe->slim);
+    return state;
+}
+
 // With `hold`, the content is held under the same lock that reads the key:
 // a reload that swaps the key afterwards drops only the service's own hold.
 static FsResult fs_lookup(Str path, u64 deadline_us, Str *hold)
@@ -137,6 +208,23 @@ static FsResult fs_lookup(Str path, u64 deadline_us, Str *hold)
     srw_lock_shared(stripe->slim);
     for (;;) {
         FileEntry *entry = bucket_find(bucket, path, hash);
+        if (entry && entry->state_only) {
+            // Watched for its state until now: its content is loaded from
+            // here on. The claim and the flag change under the exclusive
+            // lock, so a streamer that claims it next reads the flag clear.
+            srw_unlock_shared(stripe->slim);
+            srw_lock_exclusive(stripe->slim);
+            bool requested = entry->state_only && atomic_cas_u64(&entry->busy, FileBusy_Idle, FileBusy_New);
+            if (requested) entry->state_only = 0;
+            srw_unlock_exclusive(stripe->slim);
+            if (requested) fs_request(path, deadline_us);
+            srw_lock_shared(stripe->slim);
+            // A streamer looking at its state holds it: wait for that.
+            if (entry->state_only && atomic_load_u64(&entry->busy) != FileBusy_Idle)
+                wait_srw_shared(stripe->condition, stripe->slim, deadline_us);
+            if (deadline_us != u64_max && now_us() >= deadline_us) break;
+            continue;
+        }
         if (entry && atomic_load_u64(&entry->busy) == FileBusy_Idle) {
             result.key = entry->key;
             result.last_write_time = entry->last_write_time;
@@ -233,6 +321,77 @@ static bool entry_matches(const FileEntry *entry, const FileProperties *props)
            entry->file_id == props->file_id;
 }
 
+// Loads a claimed entry (busy: Loading), stores the result, releases it
+// and tells the observer. Any thread.
+static void fs_load(FileService *fs, FileEntry *entry)
+{
+    TableStripe *stripe = nullptr;
+    fs_bucket(fs, entry->path_hash, &stripe);
+    // Read under the lock the flag is cleared under: see fs_lookup.
+    srw_lock_shared(stripe->slim);
+    bool state_only = entry->state_only;
+    srw_unlock_shared(stripe->slim);
+
+    Arena *bytes_arena = nullptr;
+    FileProperties props = {};
+    u32 state = FileState_Missing;
+    ContentKey key = {};
+    bool unreadable = false;
+    if (state_only) {
+        state = file_state_of(entry->path, &props);
+    } else {
+        Str bytes = streamer_read(entry->path, &bytes_arena, &props);
+        key = content_put(bytes, bytes_arena);
+        unreadable = props.exists && !props.is_folder && !props.is_special && props.size > 0 && bytes.size == 0;
+        state = !props.exists       ? FileState_Missing
+                : props.is_folder   ? FileState_Folder
+                : props.is_special  ? FileState_Special
+                : unreadable        ? FileState_Unreadable
+                                    : FileState_Regular;
+    }
+
+    srw_lock_exclusive(stripe->slim);
+    // Only a change of content (or of what the path holds) makes builds
+    // stale: a first load was asked for by the build that reads it, and the
+    // same bytes saved again change nothing that was built from them.
+    bool content_changed = !state_only && entry->content_loaded && !content_key_eq(entry->key, key);
+    bool changed = entry->load_count > 0 && (entry->state != state || content_changed);
+    // Every completed load holds its key; the hold of the content it
+    // replaces is given back once the lock is left (a reader that read the
+    // old key under this lock holds it already).
+    ContentKey replaced = entry->key;
+    bool report_unreadable = unreadable && !entry->unreadable;
+    entry->unreadable = unreadable;
+    entry->state = state;
+    if (!state_only) {
+        entry->key = key;
+        entry->content_loaded = 1;
+    }
+    entry->last_write_time = props.last_write_time;
+    entry->size = props.exists ? props.size : 0;
+    entry->file_id = props.file_id;
+    entry->load_count += 1;
+    // The generation counts changes of content: what a state alone
+    // changes, the observer hears of.
+    u64 generation = changed && !state_only ? atomic_add_u64(&fs->generation, 1) : atomic_load_u64(&fs->generation);
+    if (changed) entry->change_generation = generation;
+    atomic_store_u64(&entry->busy, FileBusy_Idle);
+    srw_unlock_exclusive(stripe->slim);
+    cv_broadcast(stripe->condition);
+    if (!state_only) content_drop(replaced);
+    if ((changed || report_unreadable) && atomic_load_u64(&fs->observer_ready)) {
+        FsObserver *o = &fs->observer;
+        if (changed && o->on_change) o->on_change(o->user, entry->path, generation);
+        if (report_unreadable && o->on_unreadable) o->on_unreadable(o->user, entry->path);
+    }
+}
+
+static bool fs_claim(FileEntry *entry)
+{
+    return entry && (atomic_cas_u64(&entry->busy, FileBusy_Idle, FileBusy_Loading) ||
+                     atomic_cas_u64(&entry->busy, FileBusy_New, FileBusy_Loading));
+}
+
 void fs_streamer(u64 index)
 {
     thread_set_name("[FS] Streamer #%I64u", index);
@@ -241,52 +400,24 @@ void fs_streamer(u64 index)
         ArenaTemp scratch = scratch_begin(nullptr, 0);
         Str path = queue_pop(fs->requests, scratch.arena);
         FileEntry *entry = fs_find(fs, path);
-        bool claimed = entry && (atomic_cas_u64(&entry->busy, FileBusy_Idle, FileBusy_Loading) ||
-                                 atomic_cas_u64(&entry->busy, FileBusy_New, FileBusy_Loading));
-        if (!claimed) {
+        if (fs_claim(entry)) {
+            fs_load(fs, entry);
+        } else {
             // Another streamer is loading it; the scanner asks again if the
             // file changed after that load read it.
             atomic_add_u64(&fs->dropped_requests, 1);
-            scratch_end(scratch);
-            continue;
-        }
-        Arena *bytes_arena = nullptr;
-        FileProperties props = {};
-        Str bytes = streamer_read(entry->path, &bytes_arena, &props);
-        ContentKey key = content_put(bytes, bytes_arena);
-        bool unreadable = props.exists && !props.is_folder && props.size > 0 && bytes.size == 0;
-
-        TableStripe *stripe = nullptr;
-        fs_bucket(fs, entry->path_hash, &stripe);
-        srw_lock_exclusive(stripe->slim);
-        // Only a change of content makes builds stale: a first load was
-        // asked for by the build that reads it, and the same bytes saved
-        // again change nothing that was built from them.
-        bool changed = entry->load_count > 0 && !content_key_eq(entry->key, key);
-        // Every completed load holds its key; the hold of the content it
-        // replaces is given back once the lock is left (a reader that read
-        // the old key under this lock holds it already).
-        ContentKey replaced = entry->key;
-        bool report_unreadable = unreadable && !entry->unreadable;
-        entry->unreadable = unreadable;
-        entry->key = key;
-        entry->last_write_time = props.last_write_time;
-        entry->size = props.exists ? props.size : 0;
-        entry->file_id = props.file_id;
-        entry->load_count += 1;
-        u64 generation = changed ? atomic_add_u64(&fs->generation, 1) : 0;
-        if (changed) entry->change_generation = generation;
-        atomic_store_u64(&entry->busy, FileBusy_Idle);
-        srw_unlock_exclusive(stripe->slim);
-        cv_broadcast(stripe->condition);
-        content_drop(replaced);
-        if ((changed || report_unreadable) && atomic_load_u64(&fs->observer_ready)) {
-            FsObserver *o = &fs->observer;
-            if (changed && o->on_change) o->on_change(o->user, entry->path, generation);
-            if (report_unreadable && o->on_unreadable) o->on_unreadable(o->user, entry->path);
         }
         scratch_end(scratch);
     }
+}
+
+bool fs_reload(Str path)
+{
+    FileService *fs = file_service();
+    FileEntry *entry = fs ? fs_find(fs, path) : nullptr;
+    if (!fs_claim(entry)) return false;
+    fs_load(fs, entry);
+    return true;
 }
 
 //- the scanner
@@ -372,20 +503,22 @@ static Str folder_watch_path(Str prefix)
     return str_prefix(prefix, prefix.size - 1);
 }
 
-static void folder_try_watch(FileService *fs, FileScanner *sc, ScanFolder *folder)
+// True when the folder is there (watched now or not).
+static bool folder_try_watch(FileService *fs, FileScanner *sc, ScanFolder *folder)
 {
-    if (!sc->watch || folder->watch_id >= 0) return;
+    if (!sc->watch || folder->watch_id >= 0) return true;
     Str path = folder_watch_path(folder->prefix);
     u64 identity[2] = {};
-    if (!folder_identity(path, identity)) return;
+    if (!folder_identity(path, identity)) return false;
     s64 id = folder_watch_add(sc->watch, path);
-    if (id < 0) return;
+    if (id < 0) return true;
     folder->watch_id = id;
     folder->identity[0] = identity[0];
     folder->identity[1] = identity[1];
     folder_map_id(sc, folder);
     sc->unwatched_count -= 1;
     if (sc->unwatched_count == 0) atomic_store_u64(&fs->watching, 1);
+    return true;
 }
 
 static void folder_lost(FileService *fs, FileScanner *sc, ScanFolder *folder)
@@ -552,6 +685,8 @@ static void scan_changes(FileService *fs, FileScanner *sc, Arena *arena)
             Str path = str_pushf(arena, "%S%S", f->prefix, c->name);
             FileEntry *entry = fs_find(fs, path);
             if (entry) suspect_add(sc, entry);
+            else if (atomic_load_u64(&fs->observer_ready) && fs->observer.on_new_name)
+                fs->observer.on_new_name(fs->observer.user, path);
         }
     }
 }
@@ -566,10 +701,12 @@ static void scanner_tick(FileService *fs, FileScanner *sc)
     if (sc->watch) scan_changes(fs, sc, scratch.arena);
     if (sc->unwatched_count) {
         // An unwatched folder is polled: its entries are looked at on every
-        // tick, and its watch is tried again (the folder may be back).
+        // tick, and its watch is tried again (the folder may be back). A
+        // folder that is not there holds nothing to look at: it is looked
+        // for, and its entries are looked at once it is there.
         for (ScanFolder *f = sc->folders; f; f = f->next_all) {
             if (f->watch_id >= 0) continue;
-            folder_try_watch(fs, sc, f);
+            if (!folder_try_watch(fs, sc, f)) continue;
             for (ScanMember *m = f->members; m; m = m->next) suspect_add(sc, m->entry);
         }
     }
@@ -596,7 +733,10 @@ void fs_scanner(u64)
     sc->next_full_pass_us = now_us() + fs->config.full_pass_ms * 1000;
     for (;;) {
         scanner_tick(fs, sc);
-        sleep_ms(fs->config.tick_ms);
+        // A notification ends the wait at once. Editors write a file in
+        // steps (truncate, write, close; or write beside and rename): a
+        // moment's grace lets a save finish before the file is read.
+        if (folder_watch_wait(sc->watch, fs->config.tick_ms)) sleep_ms(fs_save_grace_ms);
     }
 }
 

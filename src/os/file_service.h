@@ -12,15 +12,23 @@
 // Every completed load raises the generation by one, changed bytes or not;
 // builds compare themselves against it to know they are out of date.
 //
-// Watching. The scanner thread wakes every 100 ms. It does not stat every
-// file on every wake-up: the system's change notifications (inotify on
-// Linux, one watch per folder) name the files worth a look, and only those
-// are compared against their stored last-write time. A full pass over every
-// entry still runs every few seconds as the safety net for what
-// notifications miss (network folders, an overflowed event queue, a folder
-// replaced under its watch). Folders that cannot be watched are polled on
-// every wake-up. So a changed file is reloaded within about 100 ms, and an
-// idle watch costs almost nothing.
+// Some files are watched for their state alone (there, missing, a folder,
+// unreadable): the files a link names, which a page never reads.
+// fs_file_state answers from the table, so a thousand links to one picture
+// cost one look at the disk; such an entry holds no content and a later
+// fs_get of the same path turns it into an ordinary one.
+//
+// Watching. The scanner thread waits for the system's change notifications
+// (inotify on Linux, one watch per folder), or 100 ms at most. It does not
+// stat every file on every wake-up: the notifications name the files worth
+// a look, and only those are compared against their stored last-write
+// time. A full pass over every entry still runs every few seconds as the
+// safety net for what notifications miss (network folders, an overflowed
+// event queue, a folder replaced under its watch). Folders that exist but
+// cannot be watched are polled on every wake-up; a folder that does not
+// exist holds no file, so only the folder is looked for. So a changed file
+// is reloaded a few milliseconds after it is saved, and an idle watch
+// costs almost nothing.
 //
 // A new entry counts as busy until its first load completes: a reader never
 // receives the all-zero key of a file that was never loaded, unless its own
@@ -40,6 +48,15 @@
 #include "os/content_cache.h"
 
 //- records
+
+// What a path holds, as a link check tells the author.
+enum FileState : u32 {
+    FileState_Missing = 0,
+    FileState_Regular = 1,      // a file that can be read
+    FileState_Folder = 2,
+    FileState_Special = 3,      // a named pipe, a device, a socket
+    FileState_Unreadable = 4,   // a regular file that cannot be opened
+};
 
 enum FileBusy : u64 {
     FileBusy_Idle = 0,
@@ -62,6 +79,9 @@ struct FileEntry {
     u64 load_count;          // completed loads of this entry, stored with the key
     u64 change_generation;   // the generation its last content change raised; 0: never changed
     b32 unreadable;          // the last load could not read an existing file (reported once)
+    u32 state;               // FileState of the last load
+    b32 state_only;          // watched for its state alone: no content is loaded
+    b32 content_loaded;      // a load of its content completed
     FileEntry *pending_next; // the service's list of entries the scanner has not taken yet
     // Touched by the scanner thread only.
     u64 scan_mark;           // ScanMark bits
@@ -87,11 +107,14 @@ struct FileServiceConfig {
 struct FileScanner;   // the scanner's private state
 
 // Told, on a streamer thread and without any lock held, when a reload
-// changed a file's content and when an existing file could not be read.
-// Both calls must return quickly and must not wait for a load.
+// changed a file's content or state and when an existing file could not be
+// read; on the scanner thread, when a watched folder names a file the table
+// does not know (a new source, perhaps). Every call must return quickly and
+// must not wait for a load.
 struct FsObserver {
     void (*on_change)(void *user, Str path, u64 generation);
     void (*on_unreadable)(void *user, Str path);
+    void (*on_new_name)(void *user, Str path);
     void *user;
 };
 
@@ -145,10 +168,25 @@ struct FsContent {
 };
 FsContent fs_read(Str path, u64 deadline_us);
 void fs_read_done(FsContent *content);
+// Loads a known path again now, on the calling thread, as a streamer
+// would: for a writer that needs the table to hold what it just wrote, so
+// that the next change to the file is seen as one. False when the path is
+// unknown or being loaded already (that load reads what was written).
+bool fs_reload(Str path);
 // Queues a load of the path; false when the deadline passed or the path
 // can never fit in the request queue.
 bool fs_request(Str path, u64 deadline_us);
 u64 fs_generation(void);
+// The state of a path as the table knows it: the first call looks at the
+// disk and watches the path from then on; later calls answer from the
+// table, which follows the file's changes (and tells the observer).
+u32 fs_file_state(Str path);
+// What the table holds for a path, without waiting and without watching
+// it: false when the path has no entry. `key` is zero for a path watched
+// for its state alone.
+bool fs_peek(Str path, ContentKey *out_key, u32 *out_state);
+// The state of a path on disk now, unwatched.
+u32 file_state_of(Str path, FileProperties *out_properties = nullptr);
 // Raises the generation by one without a load: something that every build
 // depends on changed without a file's content changing (a source appeared).
 u64 fs_generation_raise(void);

@@ -224,6 +224,9 @@ s64 folder_watch_add(FolderWatch *watch, Str folder);          // [backend]
 void folder_watch_remove(FolderWatch *watch, s64 watch_id);    // [backend]
 // The changes that arrived since the last call, on `arena`; never waits.
 FolderChangeList folder_watch_read(FolderWatch *watch, Arena *arena);   // [backend]
+// Waits until a change is there to read or `timeout_ms` passed; true when
+// one is. Without notifications it only waits.
+bool folder_watch_wait(FolderWatch *watch, u64 timeout_ms);             // [backend]
 
 //- listening sockets
 //

@@ -5,6 +5,9 @@
 #include "http/url_check.h"
 #include "markup/header_fields.h"
 #include "os/file_service.h"
+#include "site/feed.h"
+
+#include <algorithm>
 
 //- the process-wide build
 
@@ -77,14 +80,20 @@ static DocumentRecord *doc_insert_locked(SiteBuild *build, TableStripe *stripe, 
     record->path = str_copy(stripe->arena, path);
     record->path_hash = hash;
     record->busy = busy;
+    Str local = build->site.layout.local_folder;
+    record->is_index = str_match(local, path, StrMatch_Prefix) &&
+                       str_eq(str_skip(path, local.size), str_lit("wyn_files/index.wyn"));
     record->table_order = (striped_bucket_of(&build->documents, hash) << 40) | bucket->count++;
     list_append(bucket, record);
+    atomic_add_u64(&build->bucket_marks[record->table_order >> 40], 1);
     DocumentRecord **slot = &build->index_slots[hash % document_index_slots];
     record->index_next = *slot;
     *slot = record;
     atomic_add_u64(&build->record_count, 1);
     return record;
 }
+
+static void doc_requeue_if_stale(SiteBuild *build, DocumentRecord *record);
 
 DocumentRecord *doc_claim(SiteBuild *build, Str path)
 {
@@ -93,12 +102,13 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
     DocumentBucket *bucket = doc_bucket(build, hash, &stripe);
     srw_lock_shared(stripe->slim);
     DocumentRecord *record = doc_index_find(build, path, hash);
-    // Popped: the detector may queue it again from now on.
+    // Popped: it may be queued again from now on.
     if (record) atomic_store_u64(&record->queued, 0);
     bool claimed = record && atomic_cas_u64(&record->busy, 0, 1);
     srw_unlock_shared(stripe->slim);
     if (record && !claimed) return nullptr;
 
+    bool created = false;
     srw_lock_exclusive(stripe->slim);
     if (!record) {
         // Two workers may miss the record together: look again under the
@@ -108,13 +118,26 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
             claimed = atomic_cas_u64(&record->busy, 0, 1);
         } else {
             record = doc_insert_locked(build, stripe, bucket, path, hash, 1);
-            claimed = record != nullptr;
+            claimed = created = record != nullptr;
         }
     }
+    // Read before the build looks at anything: a mark raised after this
+    // makes the build stale as it ends.
+    bool current = false;
+    if (claimed) {
+        record->claim_mark = atomic_load_u64(&record->stale_mark);
+        atomic_store_u64(&record->first, 0);
+        current = record->build_count > 0 && record->built_mark == record->claim_mark;
+        if (current) atomic_store_u64(&record->busy, 0);
+    }
     srw_unlock_exclusive(stripe->slim);
-    // Read before the build looks at any other document: a summary that
-    // changes after this may be missing from what the build makes.
-    if (claimed) record->claim_epoch = atomic_load_u64(&build->summary_epoch);
+    if (created) site_build_note_change(SiteChange_Document, record->path);
+    if (current) {
+        // Queued twice, or queued before the change that made it stale was
+        // built already: nothing to do, unless a mark came in between.
+        doc_requeue_if_stale(build, record);
+        return nullptr;
+    }
     return claimed ? record : nullptr;
 }
 
@@ -127,8 +150,14 @@ bool site_build_register(Str path)
     DocumentBucket *bucket = doc_bucket(build, hash, &stripe);
     srw_lock_exclusive(stripe->slim);
     DocumentRecord *record = doc_index_find(build, path, hash);
-    if (!record) record = doc_insert_locked(build, stripe, bucket, path, hash, 0);
+    bool created = false;
+    if (!record) {
+        record = doc_insert_locked(build, stripe, bucket, path, hash, 0);
+        created = record != nullptr;
+    }
     srw_unlock_exclusive(stripe->slim);
+    // A document that linked the path before it was known sees it now.
+    if (created) site_build_note_change(SiteChange_Document, record->path);
     return record != nullptr;
 }
 
@@ -138,13 +167,12 @@ static void summary_copy_into(DocumentSummary *to, const DocumentSummary *from);
 
 static void parking_wake(SiteBuild *build, Str key);
 
-// Whether two summaries tell other documents the same: the status, the
-// title, the output paths and the anchors. Message counts and the
-// generation are the document's own business.
-static bool summary_reads_same(const DocumentSummary *a, const DocumentSummary *b)
+// Whether two summaries tell documents that link them the same: whether
+// they are published, where their pages are, their anchors. The rest is
+// the document's own business, or the index's.
+static bool summary_facts_same(const DocumentSummary *a, const DocumentSummary *b)
 {
-    if (!str_eq(a->status, b->status) || !str_eq(a->title, b->title) || a->published != b->published ||
-        a->has_context_document != b->has_context_document || a->output_path_count != b->output_path_count ||
+    if (a->published != b->published || a->output_path_count != b->output_path_count ||
         a->anchor_count != b->anchor_count)
         return false;
     for (u64 i = 0; i < a->output_path_count; i += 1)
@@ -154,56 +182,86 @@ static bool summary_reads_same(const DocumentSummary *a, const DocumentSummary *
     return true;
 }
 
+// Whether the index lists a document the same way under both.
+static bool summary_listing_same(const DocumentSummary *a, const DocumentSummary *b)
+{
+    return a->published == b->published && a->has_context_document == b->has_context_document &&
+           str_eq(a->title, b->title);
+}
+
+static DocumentReads *reads_block_make(const DocumentRead *reads, u64 count);
+static void reads_block_free(DocumentReads *reads);
+
 // Publishes the summary of a parse and releases the record. An incomplete
 // build publishes too (its status, anchors and output paths are final, and
 // a document that links back to it must not wait for it in turn), but
-// leaves the built generation and the build count alone: the document is
+// leaves its reads, its counts and its build count alone: the document is
 // not built until its links are settled.
-static void doc_publish(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, u64 generation,
-                        bool complete)
+static void doc_publish(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed,
+                        const DocumentBuilt *built)
 {
     TableStripe *stripe = nullptr;
     doc_bucket(build, record->path_hash, &stripe);
     // The summary is made outside the lock, on scratch, then copied into a
     // block of its own; only the pointer swap happens under the lock.
     ArenaTemp scratch = scratch_begin(nullptr, 0);
-    DocumentSummary *made = doc_summary_make(scratch.arena, parsed, generation);
-    if (made) made->complete = complete;
+    DocumentSummary *made = doc_summary_make(scratch.arena, parsed);
+    if (made) made->complete = built != nullptr;
     DocumentSummary *published = made ? summary_block_alloc(made->size) : nullptr;
     if (published) summary_copy_into(published, made);
     scratch_end(scratch);
+    DocumentReads *reads = built ? reads_block_make(built->reads, built->read_count) : nullptr;
     // The summary is all other documents read; the tree goes back, so a
     // built document costs its source and its summary.
     arena_trim(record->arena, record->arena_start, document_arena_keep);
 
     srw_lock_exclusive(stripe->slim);
     DocumentSummary *old = record->summary;
+    DocumentReads *old_reads = nullptr;
     if (published) record->summary = published;
-    if (complete) {
-        record->built_generation = generation;
-        record->built_epoch = record->claim_epoch;
+    if (built) {
+        old_reads = record->reads;
+        record->reads = reads;
+        record->built_mark = record->claim_mark;
         record->build_count += 1;
+        record->warning_count = built->warning_count;
+        record->error_count = built->error_count;
+    } else {
+        atomic_store_u64(&record->busy, 0);
     }
-    atomic_store_u64(&record->busy, 0);
     srw_unlock_exclusive(stripe->slim);
-    // Raised after the swap: a build that reads the epoch after this reads
-    // the new summary too. Documents built before may hold the old one (a
-    // page linking an anchor that is gone, a claim on a page given up), and
-    // change detection builds them again. A first summary raises nothing:
-    // whoever needed it waited for it.
-    if (published && old && !summary_reads_same(old, published)) atomic_add_u64(&build->summary_epoch, 1);
+    // Documents that read facts this one changed are found by change
+    // detection; told while a complete build still holds the record, so
+    // the site never looks quiet in between. A first summary tells nobody
+    // anything new: whoever linked the document waited for it, or saw its
+    // record appear.
+    if (published && old && !summary_facts_same(old, published))
+        site_build_note_change(SiteChange_Document, record->path);
+    if (published && (!old || !summary_listing_same(old, published))) atomic_add_u64(&build->listing_changes, 1);
     // Readers copy under the shared lock, so once the swap is done nobody
-    // holds the old block.
+    // holds the old blocks.
     if (published && old) summary_block_free(old);
+    if (old_reads) reads_block_free(old_reads);
     cv_broadcast(stripe->condition);
-    if (complete) atomic_add_u64(&build->completed_builds, 1);
+    if (built) atomic_add_u64(&build->completed_builds, 1);
     // Documents parked for this one's summary can go on now.
     parking_wake(build, record->path);
 }
 
-void doc_store(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, u64 generation)
+void doc_store(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, const DocumentBuilt *built)
 {
-    doc_publish(build, record, parsed, generation, true);
+    DocumentBuilt none = {};
+    doc_publish(build, record, parsed, built ? built : &none);
+}
+
+void doc_release(SiteBuild *build, DocumentRecord *record)
+{
+    TableStripe *stripe = nullptr;
+    doc_bucket(build, record->path_hash, &stripe);
+    srw_lock_exclusive(stripe->slim);
+    atomic_store_u64(&record->busy, 0);
+    srw_unlock_exclusive(stripe->slim);
+    doc_requeue_if_stale(build, record);
 }
 
 //- summaries
@@ -270,10 +328,59 @@ static void summary_copy_into(DocumentSummary *to, const DocumentSummary *from)
     memcpy((void *)to, (const void *)from, from->size);
     to->status.str = moved(from->status.str, from, to);
     to->title.str = moved(from->title.str, from, to);
+    to->author.str = moved(from->author.str, from, to);
+    to->creation_date.str = moved(from->creation_date.str, from, to);
+    to->last_modification_date.str = moved(from->last_modification_date.str, from, to);
+    to->feed_summary.str = moved(from->feed_summary.str, from, to);
     to->output_paths = moved(from->output_paths, from, to);
     for (u64 i = 0; i < to->output_path_count; i += 1)
         to->output_paths[i].str = moved(from->output_paths[i].str, from, to);
     to->anchors = moved(from->anchors, from, to);
+}
+
+// Reads blocks come from the summaries' free lists too: a rebuild gives
+// back the block its previous build took.
+static DocumentReads *reads_block_make(const DocumentRead *reads, u64 count)
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    // Sorted and without repeats: a hundred links to one document are one
+    // read per anchor asked for.
+    DocumentRead *sorted = push_array<DocumentRead>(scratch.arena, count ? count : 1);
+    if (!sorted) {
+        scratch_end(scratch);
+        return nullptr;
+    }
+    if (count) memcpy(sorted, reads, count * sizeof *reads);
+    std::sort(sorted, sorted + count, [](const DocumentRead &a, const DocumentRead &b) {
+        if (a.key != b.key) return a.key < b.key;
+        if (a.kind != b.kind) return a.kind < b.kind;
+        if (a.anchor != b.anchor) return a.anchor < b.anchor;
+        return a.value < b.value;
+    });
+    u64 unique = 0;
+    for (u64 i = 0; i < count; i += 1) {
+        const DocumentRead &r = sorted[i];
+        if (unique && sorted[unique - 1].key == r.key && sorted[unique - 1].kind == r.kind &&
+            sorted[unique - 1].anchor == r.anchor && sorted[unique - 1].value == r.value)
+            continue;
+        sorted[unique++] = r;
+    }
+    u64 size = align_up_pow2(sizeof(DocumentReads), 16) + unique * sizeof(DocumentRead);
+    DocumentReads *block = (DocumentReads *)summary_block_alloc(size);
+    if (block) {
+        block->size = size;
+        block->count = unique;
+        block->items = (DocumentRead *)((u8 *)block + align_up_pow2(sizeof(DocumentReads), 16));
+        if (unique) memcpy(block->items, sorted, unique * sizeof(DocumentRead));
+    }
+    scratch_end(scratch);
+    return block;
+}
+
+static void reads_block_free(DocumentReads *reads)
+{
+    // The pool files a block by its size, which both kinds keep first.
+    summary_block_free((DocumentSummary *)(void *)reads);
 }
 
 DocumentSummary *doc_summary_copy(Arena *arena, Str path)
@@ -294,7 +401,7 @@ DocumentSummary *doc_summary_copy(Arena *arena, Str path)
     return copy;
 }
 
-DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, u64 generation)
+DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc)
 {
     // The first valid definition of each number, ascending: numbers are
     // one byte, so a 256-slot table orders them for free.
@@ -307,10 +414,12 @@ DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, u64 g
         anchor_count += 1;
     }
     Str title = header_title_text(arena, doc->title);
+    DocumentFeedFields feed = feed_fields_of(arena, doc);
     u64 size = align_up_pow2(sizeof(DocumentSummary), 16);
     size += align_up_pow2(anchor_count * sizeof(DocumentAnchor), 16);
     size += align_up_pow2(doc->output_paths.node_count * sizeof(Str), 16);
     size += doc->status.size + title.size + 2;
+    size += feed.author.size + feed.creation_date.size + feed.last_modification_date.size + feed.summary.size + 4;
     for (StrNode *n = doc->output_paths.first; n; n = n->next) size += n->string.size + 1;
 
     u8 *block = (u8 *)arena_push(arena, size, 16);
@@ -319,7 +428,6 @@ DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, u64 g
     DocumentSummary *s = (DocumentSummary *)block;
     u8 *at = block + align_up_pow2(sizeof(DocumentSummary), 16);
     s->size = size;
-    s->generation = generation;
     s->anchors = (DocumentAnchor *)at;
     for (u32 n = 0; n < 256; n += 1)
         if (by_number[n]) s->anchors[s->anchor_count++] = DocumentAnchor{n, by_number[n]->offset};
@@ -335,6 +443,10 @@ DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, u64 g
     for (StrNode *n = doc->output_paths.first; n; n = n->next) s->output_paths[s->output_path_count++] = put(n->string);
     s->status = put(doc->status);
     s->title = put(title);
+    s->author = put(feed.author);
+    s->creation_date = put(feed.creation_date);
+    s->last_modification_date = put(feed.last_modification_date);
+    s->feed_summary = put(feed.summary);
     s->message_count = doc->messages.count;
     s->max_level = doc->messages.max_level;
     s->published = !header_status_hides(doc->status);
@@ -526,10 +638,10 @@ static void parking_park(SiteBuild *build, DocumentRecord *record, const StrList
     cs_leave(lot->lock);
 }
 
-void doc_park(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, u64 generation,
-              const StrList *documents, const StrList *addresses)
+void doc_park(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, const StrList *documents,
+              const StrList *addresses)
 {
-    doc_publish(build, record, parsed, generation, false);
+    doc_publish(build, record, parsed, nullptr);
     parking_park(build, record, documents, addresses);
 }
 
@@ -537,7 +649,158 @@ void site_build_url_result(void *user, Str address)
 {
     (void)user;
     SiteBuild *build = site_build();
-    if (build) parking_wake(build, address);
+    if (!build) return;
+    parking_wake(build, address);
+    // A result that replaces an expired one may differ from what pages
+    // built meanwhile show.
+    site_build_note_change(SiteChange_Address, address);
+}
+
+//- staleness
+
+bool doc_current(SiteBuild *build, DocumentRecord *record)
+{
+    TableStripe *stripe = nullptr;
+    doc_bucket(build, record->path_hash, &stripe);
+    srw_lock_shared(stripe->slim);
+    bool current = record->build_count > 0 && record->built_mark == atomic_load_u64(&record->stale_mark);
+    srw_unlock_shared(stripe->slim);
+    return current;
+}
+
+// Puts a document before everything queued: on the ready list, which
+// workers take from before they pop, with an empty message to wake one.
+static void doc_push_first(SiteBuild *build, DocumentRecord *record)
+{
+    ParkingLot *lot = build->parking;
+    cs_enter(lot->lock);
+    ReadyEntry *entry = lot->free_ready;
+    if (entry) lot->free_ready = entry->next;
+    else entry = push_struct<ReadyEntry>(lot->arena);
+    if (entry) {
+        atomic_store_u64(&record->queued, 1);
+        entry->next = lot->ready_first;
+        entry->record = record;
+        lot->ready_first = entry;
+        if (!lot->ready_last) lot->ready_last = entry;
+    }
+    cs_leave(lot->lock);
+    // A full queue holds messages already: the worker that pops one looks
+    // at the ready list first.
+    if (entry) queue_push(build->parse_queue, str_empty(), now_us());
+}
+
+static void doc_push(SiteBuild *build, DocumentRecord *record, u32 push)
+{
+    if (push == DocPush_None || record->is_index) return;
+    // Held or parked: that ends by looking at the mark (doc_publish, the
+    // wake-up), and queues it then.
+    if (atomic_load_u64(&record->busy) || atomic_load_u64(&record->parked)) return;
+    if (push == DocPush_First || atomic_load_u64(&record->first)) {
+        doc_push_first(build, record);
+        return;
+    }
+    if (!atomic_cas_u64(&record->queued, 0, 1)) return;
+    // Never waits: a full queue leaves it to change detection's walk.
+    if (!queue_push(build->parse_queue, record->path, now_us())) atomic_store_u64(&record->queued, 0);
+}
+
+void doc_mark_stale(SiteBuild *build, DocumentRecord *record, u32 push)
+{
+    if (push == DocPush_First) atomic_store_u64(&record->first, 1);
+    atomic_add_u64(&record->stale_mark, 1);
+    atomic_add_u64(&build->bucket_marks[record->table_order >> 40], 1);
+    atomic_add_u64(&build->mark_count, 1);
+    doc_push(build, record, push);
+}
+
+// After a build (or a dropped job) let go of the record: a mark raised
+// while it was held found it busy and queued nothing.
+static void doc_requeue_if_stale(SiteBuild *build, DocumentRecord *record)
+{
+    if (doc_current(build, record)) return;
+    doc_push(build, record, DocPush_Queue);
+}
+
+//- changes
+
+struct SiteChanges {
+    CriticalSection *lock;
+    CondVar *noted;
+    Arena *arena;           // rolled back whenever the list is taken
+    SiteChange *first;
+    SiteChange *last;
+    u64 signals;            // notes and pokes so far
+    u64 signals_seen;       // by the waiter
+};
+
+void site_build_note_change(u32 kind, Str key)
+{
+    SiteBuild *build = site_build();
+    if (!build || !build->changes) return;
+    SiteChanges *c = build->changes;
+    cs_enter(c->lock);
+    SiteChange *change = push_struct<SiteChange>(c->arena);
+    if (change) {
+        change->kind = kind;
+        change->key = str_copy(c->arena, key);
+        if (c->last) c->last->next = change;
+        else c->first = change;
+        c->last = change;
+    }
+    c->signals += 1;
+    cs_leave(c->lock);
+    atomic_add_u64(&build->change_count, 1);
+    cv_broadcast(c->noted);
+}
+
+void site_build_poke(void)
+{
+    SiteBuild *build = site_build();
+    if (!build || !build->changes) return;
+    SiteChanges *c = build->changes;
+    cs_enter(c->lock);
+    c->signals += 1;
+    cs_leave(c->lock);
+    cv_broadcast(c->noted);
+}
+
+SiteChange *site_build_take_changes(Arena *arena)
+{
+    SiteBuild *build = site_build();
+    if (!build || !build->changes) return nullptr;
+    SiteChanges *c = build->changes;
+    SiteChange *first = nullptr, *last = nullptr;
+    cs_enter(c->lock);
+    for (SiteChange *n = c->first; n; n = n->next) {
+        SiteChange *copy = push_struct<SiteChange>(arena);
+        if (!copy) break;
+        copy->kind = n->kind;
+        copy->key = str_copy(arena, n->key);
+        if (last) last->next = copy;
+        else first = copy;
+        last = copy;
+    }
+    c->first = c->last = nullptr;
+    arena_pop_to(c->arena, 0);
+    cs_leave(c->lock);
+    return first;
+}
+
+void site_build_wait_changes(u64 timeout_ms)
+{
+    SiteBuild *build = site_build();
+    if (!build || !build->changes) {
+        sleep_ms(timeout_ms);
+        return;
+    }
+    SiteChanges *c = build->changes;
+    u64 deadline = now_us() + timeout_ms * 1000;
+    cs_enter(c->lock);
+    while (c->signals == c->signals_seen && now_us() < deadline)
+        if (!wait_cs(c->noted, c->lock, deadline)) break;
+    c->signals_seen = c->signals;
+    cs_leave(c->lock);
 }
 
 void parser_worker(u64 argument)
@@ -552,6 +815,9 @@ void parser_worker(u64 argument)
         if (!parking_take_ready(build, scratch.arena, &path)) path = queue_pop(build->parse_queue, scratch.arena);
         if (path.size && build->config.job) build->config.job(build, path, scratch.arena);
         scratch_end(scratch);
+        // Nothing more to do, for now: change detection looks whether the
+        // site is quiet at once rather than at its next tick.
+        if (queue_used_bytes(build->parse_queue) == 0) site_build_poke();
         // A huge document's tree or pages are not kept resident for ever;
         // what an ordinary build touches stays, so the next one finds it warm.
         Arena **arenas = os_thread_scratch_arenas();
@@ -583,6 +849,12 @@ SiteBuild *site_build_start(const SiteConfig *site, const SiteBuildConfig *tunin
     build->index_slots = push_array<DocumentRecord *>(arena, document_index_slots);
     build->parse_queue = queue_alloc(arena, tuning->parse_queue_capacity ? tuning->parse_queue_capacity : KiB(64));
     build->parking = parking_alloc(arena);
+    build->changes = push_struct<SiteChanges>(arena);
+    if (build->changes) {
+        build->changes->lock = cs_alloc();
+        build->changes->noted = cv_alloc();
+        build->changes->arena = arena_alloc(MiB(64), KiB(64));
+    }
     g_site_build.store(build, std::memory_order_release);
 
     u64 workers = tuning->worker_count ? tuning->worker_count : site_build_worker_count(processors);
@@ -626,6 +898,8 @@ bool site_build_submit(Str path)
     // of waiting for a load of its own. The index document is not watched.
     if (!str_eq(path_file_name(copy), str_lit("index.wyn"))) fs_prefetch(copy);
     DocumentRecord *record = doc_find(copy);
+    // Submitted to be built, whatever it was before.
+    if (record) doc_mark_stale(build, record, DocPush_None);
     if (record) atomic_store_u64(&record->queued, 1);
     bool pushed = queue_push(build->parse_queue, copy, u64_max);
     if (!pushed && record) atomic_store_u64(&record->queued, 0);

@@ -38,11 +38,17 @@
 // queue is full, the path goes on a ready list that workers take from
 // before they pop.
 //
-// A record's `queued` flag keeps change detection from queueing a document
-// that waits in the queue already. A document built while another one's
-// summary changed may show the old one (an anchor that is gone, a page that
-// moved): the build's summary epoch, read when it claims the record, tells
-// change detection to build it again.
+// Staleness. A document is current when it was built completely and
+// nothing it shows has changed since: its record's stale mark still holds
+// the value its last complete build began at. Everything that changes what
+// a page shows raises the mark: the document's own source (the file
+// service tells at once), what its build read from outside it (recorded
+// per build as DocumentReads: other documents' published facts, the state
+// of linked files, embedded files' contents, web address results; see
+// site/depends.h), a page path it shares with other documents, and the
+// frame of every page. A mark raised while the document is built makes
+// the build stale as it ends, and the document is queued again at once.
+// A job for a document that is current is dropped.
 #pragma once
 #include "markup/parser.h"
 #include "os/work_queue.h"
@@ -63,9 +69,12 @@ struct DocumentAnchor {
 // swap and copying it out is one copy.
 struct DocumentSummary {
     u64 size;                   // bytes of the whole block
-    u64 generation;             // file-system generation of the build
     Str status;                 // the header's status value, as written
     Str title;                  // the title's text pieces joined with their spaces
+    Str author;                 // the header's values as text, for the feed (site/feed.h)
+    Str creation_date;
+    Str last_modification_date;
+    Str feed_summary;           // the summary line, or the excerpt
     Str *output_paths;          // absolute, in header order
     u64 output_path_count;
     DocumentAnchor *anchors;    // ascending by number
@@ -79,24 +88,53 @@ struct DocumentSummary {
                                 // web addresses; its parse (status, anchors, paths) is final
 };
 
+// One thing a build read from outside its source, and what it found: the
+// value is a hash of what the build used of it, so a later look that gives
+// another value means the pages may show something else now.
+enum DocumentReadKind : u32 {
+    DocumentRead_Document = 1,      // another document's facts; key: doc_path_hash of its path
+    DocumentRead_FileState = 2,     // what a linked path holds; key: str_hash of the path
+    DocumentRead_FileContent = 3,   // an embedded file's bytes; key: str_hash of the path
+    DocumentRead_Address = 4,       // a web address's check result; key: str_hash of the address
+};
+
+struct DocumentRead {
+    u64 key;
+    u64 value;
+    u32 kind;     // DocumentReadKind
+    u32 anchor;   // DocumentRead_Document: the anchor number asked for, or link_no_anchor
+};
+
+// What one complete build read, one block (like a summary), sorted by key.
+struct DocumentReads {
+    u64 size;
+    u64 count;
+    DocumentRead *items;
+};
+
 struct DocumentRecord {
     DocumentRecord *next;
     DocumentRecord *index_next;  // the next record of its lookup slot
     Arena *arena;              // the document's own; every build starts at arena_start
     u64 arena_start;
-    DocumentSummary *summary;  // the last complete build's; null before the first. Stripe lock.
+    DocumentSummary *summary;  // the last build's (complete or parked); null before the first. Stripe lock.
+    DocumentReads *reads;      // what the last complete build read; null before. Stripe lock.
     Str path;                  // copied, NUL-terminated
-    u64 path_hash;             // str_hash of the path: chains are long, most compares stop here
+    u64 path_hash;             // doc_path_hash of the path: chains are long, most compares stop here
     u64 busy;                  // atomic: 1 while a worker holds the document
-    u64 built_generation;      // file-system generation the last complete build read; 0 = never built
+    u64 stale_mark;            // atomic: raised by every change that may alter its pages
+    u64 claim_mark;            // the stale mark when the build in hand began; the claimer's
+    u64 built_mark;            // the stale mark the last complete build began at. Stripe lock.
+    u64 first;                 // atomic: its own source changed: it goes before queued work
     u64 last_requeue_us;       // set by change detection
     u64 build_count;           // completed builds of this document
     u64 table_order;           // bucket index << 40 | place in the bucket: the table's order
     u64 parse_count;           // atomic: parses, complete or parked
     u64 parked;                // atomic: 1 while parked, waiting for what its links need
     u64 queued;                // atomic: 1 from a push on the parse queue until a worker pops it
-    u64 claim_epoch;           // the summary epoch when the build in hand began; the claimer's
-    u64 built_epoch;           // the summary epoch when the last complete build began
+    u32 warning_count;         // of the last complete build, its pages' warnings with them
+    u32 error_count;
+    b32 is_index;              // wyn_files/index.wyn: change detection decides when it is built
 };
 
 struct DocumentBucket {
@@ -143,6 +181,7 @@ struct SiteBuildConfig {
 };
 
 struct ParkingLot;
+struct SiteChanges;
 
 struct SiteBuild {
     Arena *arena;
@@ -163,7 +202,11 @@ struct SiteBuild {
     ParkingLot *parking;              // incomplete documents, by what they wait for
     u64 park_count;                   // atomic: documents parked so far
     u64 requeue_count;                // atomic: parked documents queued again
-    u64 summary_epoch;                // atomic: raised when a published summary changes what others read
+    u64 mark_count;                   // atomic: stale marks raised (documents made out of date)
+    u64 listing_changes;              // atomic: raised when what the index lists may have changed
+    SiteChanges *changes;             // what changed, for change detection to follow up
+    u64 change_count;                 // atomic: changes noted so far
+    u64 bucket_marks[document_bucket_count];   // atomic: marks and new records per bucket
 };
 
 //- the build
@@ -192,23 +235,79 @@ u64 doc_path_hash(const SiteBuild *build, Str path);
 // The record of a path, or null when no build has seen it. Its fields other
 // than `path` belong to the stripe lock: read them through the calls below.
 DocumentRecord *doc_find(Str path);
-// A copy, on `arena`, of the summary the last complete build of `path`
-// published; null when the path has no record or was never built.
+// A copy, on `arena`, of the summary the last build of `path` published
+// (complete or parked); null when the path has no record or was never
+// built.
 DocumentSummary *doc_summary_copy(Arena *arena, Str path);
 // The summary of a parsed document, built on `arena` as one block.
-DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, u64 generation);
+DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc);
 // Claims the record of a path for building, creating it when missing; null
-// when another worker holds it. The caller releases it with doc_store.
+// when another worker holds it or the document is current (the job is
+// dropped either way). The caller lets go of it with doc_store and
+// doc_release, or with doc_park.
 DocumentRecord *doc_claim(SiteBuild *build, Str path);
-// Publishes a build's summary (copied; the generation is the one its
-// source was read at) and releases the record.
-void doc_store(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, u64 generation);
+
+// What a complete build leaves besides its summary.
+struct DocumentBuilt {
+    const DocumentRead *reads;   // what it read from outside its source, any order, repeats allowed
+    u64 read_count;
+    u32 warning_count;           // its diagnostics and its pages' warnings
+    u32 error_count;
+};
+// Publishes a complete build's summary and what it read. The record stays
+// held until doc_release, so whatever the build still has to mark is
+// marked before the site can look quiet.
+void doc_store(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, const DocumentBuilt *built);
+// Lets go of a stored record. A document marked stale while it was held is
+// queued again.
+void doc_release(SiteBuild *build, DocumentRecord *record);
 // Publishes the summary of a build that cannot complete yet (its status,
 // anchors and output paths are final, so documents linking back need not
 // wait for it in turn) and parks the document under every linked document
 // and web address named: the first of them to arrive queues it again.
-void doc_park(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, u64 generation,
-              const StrList *documents, const StrList *addresses);
+void doc_park(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, const StrList *documents,
+              const StrList *addresses);
+
+// How a document marked stale is queued.
+enum DocPush : u32 {
+    DocPush_None = 0,    // not now: change detection's walk queues it in its turn
+    DocPush_Queue = 1,   // at the end of the parse queue, when there is room
+    DocPush_First = 2,   // before everything queued: its own source changed
+};
+// Marks a document out of date. A document being built or parked is
+// queued when that ends; the index document only by change detection.
+void doc_mark_stale(SiteBuild *build, DocumentRecord *record, u32 push);
+// Whether the last complete build is current.
+bool doc_current(SiteBuild *build, DocumentRecord *record);
+
+//- changes, for change detection
+//
+// Anything that may make other documents out of date is noted here, from
+// any thread and without waiting: a changed file (from the file service),
+// a document whose published facts changed or that appeared, a web
+// address whose result arrived. Change detection takes the notes, finds
+// the documents whose reads they touch and marks them.
+
+enum SiteChangeKind : u32 {
+    SiteChange_File = 1,       // a watched file's content or state changed
+    SiteChange_Document = 2,   // a document's facts changed, or its record was made
+    SiteChange_Address = 3,    // a web address's result was stored
+    SiteChange_NewName = 4,    // a name appeared in a watched folder
+};
+
+struct SiteChange {
+    SiteChange *next;
+    u32 kind;
+    Str key;   // the path or the address
+};
+
+void site_build_note_change(u32 kind, Str key);
+// Takes every change noted so far, in the order noted, copied to `arena`.
+SiteChange *site_build_take_changes(Arena *arena);
+// Waits until a change is noted, a worker ran out of work (site_build_poke)
+// or `timeout_ms` passes.
+void site_build_wait_changes(u64 timeout_ms);
+void site_build_poke(void);
 
 // A snapshot of how far the build has come, for the status line and for
 // telling when the site is quiet. Counters are read without a lock: each is

@@ -1,5 +1,6 @@
 // site/change_detect.cpp: the detector thread and the index document.
 #include "site/change_detect.h"
+#include "site/depends.h"
 #include "site/discovery.h"
 #include "site/pages.h"
 #include "site/site_outputs.h"
@@ -12,36 +13,21 @@
 
 namespace {
 
-// A source whose content changed: queued ahead of the rest until a build
-// has read it at the generation of the change.
-struct ChangedSource {
-    ChangedSource *next;
-    Str path;
-    u64 generation;
-    u64 pushed_us;   // 0: not queued yet
-};
-
 struct Detector {
     SiteBuild *build;
     DetectorConfig config;
     ThreadRecord *thread;
     std::atomic<u64> submissions_done;
-
-    // Changed sources, from the streamers. The arena is rolled back
-    // whenever the list is empty, so a long watch does not grow.
-    CriticalSection *changes_lock;
-    Arena *changes_arena;
-    u64 changes_arena_start;
-    ChangedSource *changes;
-    ChangedSource *free_changes;
     std::atomic<u64> first_change_us;   // earliest change not yet quiet; 0: none
 
     // Touched by the detector thread only.
     u64 last_generation;
-    u64 index_generation;        // the generation the index was last made at; 0: never
-    u64 index_epoch;             // the summary epoch it was made at
-    u64 index_builds_before;     // the index record's build count when it was last queued
-    b32 index_pending;
+    u64 next_walk_us;
+    u64 index_listing;           // the build's listing changes when the index was last written
+    u64 index_hash;              // of the index file's bytes when the index was last marked
+    Str index_day;               // the date the index was last written on
+    b32 index_written;           // written at least once
+    b32 index_check;             // the index file changed on disk
     b32 busy;                    // something was out of date since the last quiet
     u64 busy_since_us;
     u64 builds_at_busy;
@@ -49,57 +35,65 @@ struct Detector {
     StrList rebuilt_names;       // changed sources of this busy period, for the quiet line
     u64 rebuilt_name_count;
     Arena *names_arena;
+    Arena *state_arena;          // the index's day
     u64 next_discovery_us;
     SourceWalk walk;             // the detector thread's, for new sources
     // What the site looked like when it was last quiet: while none of it
     // moves, no document can be out of date and the table is not walked.
     b32 quiet_stamped;
-    u64 quiet_generation;
-    u64 quiet_epoch;
+    u64 quiet_marks;
     u64 quiet_builds;
     u64 quiet_records;
+    // A bucket found all current, and its marks then: skipped by the walk
+    // until a mark or a new record moves them.
+    u64 clean_marks[document_bucket_count];
+    b32 clean[document_bucket_count];
 
     CriticalSection *quiet_lock;
     CondVar *quiet_cv;
     std::atomic<u64> quiet_count;
 
-    std::atomic<u64> passes, requeues, priority_requeues, index_builds, new_sources, shell_refreshes;
+    std::atomic<u64> passes, requeues, first_requeues, followed, index_builds, new_sources, shell_refreshes;
 };
 
 Detector g_detector;
 
-constexpr u64 requeue_interval_us = 1000000;   // a document is queued at most once a second
-constexpr u64 discovery_interval_us = 3000000;  // new sources are looked for this often
+constexpr u64 requeue_interval_us = 1000000;    // the walk queues a document at most once a second
+constexpr u64 walk_interval_us = 100000;        // and walks at most this often
+constexpr u64 discovery_interval_us = 3000000;  // new sources are looked for this often anyway
+constexpr u64 follow_push_limit = 256;          // more marked at once are left to the walk
+constexpr u64 tick_ms = 100;
 
-bool is_index_path(SiteBuild *build, Str path)
+bool is_wyn_source(Str path)
 {
-    Str local = build->site.layout.local_folder;
-    return str_match(local, path, StrMatch_Prefix) && str_eq(str_skip(path, local.size), str_lit("wyn_files/index.wyn"));
+    return str_eq(path_extension(path), str_lit("wyn")) && !str_eq(path_file_name(path), str_lit("index.wyn"));
 }
 
 } // namespace
 
-//- changed sources
+//- what the file service tells
 
-// The file service's observer: runs on a streamer with no lock held.
-static void detector_source_changed(void *user, Str path, u64 generation)
+static void change_seen(Detector *d)
 {
-    (void)user;
-    Detector *d = &g_detector;
     u64 expected = 0;
     d->first_change_us.compare_exchange_strong(expected, now_us());
-    cs_enter(d->changes_lock);
-    ChangedSource *c = d->free_changes;
-    if (c) d->free_changes = c->next;
-    else c = push_struct<ChangedSource>(d->changes_arena);
-    if (c) {
-        c->path = str_copy(d->changes_arena, path);
-        c->generation = generation;
-        c->pushed_us = 0;
-        c->next = d->changes;
-        d->changes = c;
-    }
-    cs_leave(d->changes_lock);
+}
+
+// The file service's observer: runs on a streamer with no lock held.
+static void detector_file_changed(void *user, Str path, u64 generation)
+{
+    (void)user;
+    (void)generation;
+    change_seen(&g_detector);
+    site_build_note_change(SiteChange_File, path);
+}
+
+// On the scanner's thread: a watched folder names a file nobody read yet.
+static void detector_new_name(void *user, Str path)
+{
+    (void)user;
+    if (!str_eq(path_extension(path), str_lit("wyn"))) return;
+    site_build_note_change(SiteChange_NewName, path);
 }
 
 static void detector_unreadable(void *user, Str path)
@@ -113,111 +107,102 @@ static void detector_unreadable(void *user, Str path)
     scratch_end(scratch);
 }
 
-// Pushes a document's path without waiting: a full queue only means the
-// next pass tries again. No stripe lock is held here.
-static bool detector_push(SiteBuild *build, DocumentRecord *record, u64 t)
+//- the busy period
+
+static void busy_begin(Detector *d, u64 t)
 {
-    atomic_store_u64(&record->queued, 1);
-    if (!queue_push(build->parse_queue, record->path, now_us())) {
-        atomic_store_u64(&record->queued, 0);
-        return false;
+    if (d->busy) return;
+    SiteBuild *build = d->build;
+    d->busy = 1;
+    u64 first = d->first_change_us.load();
+    d->busy_since_us = first && first < t ? first : t;
+    d->builds_at_busy = atomic_load_u64(&build->completed_builds);
+    d->pages_at_busy = site_pages_counts().pages_written;
+}
+
+static void name_rebuilt(Detector *d, Str path)
+{
+    if (d->rebuilt_name_count < 3) {
+        Str local = d->build->site.layout.local_folder;
+        Str shown = str_match(local, path, StrMatch_Prefix) ? str_skip(path, local.size) : path;
+        str_list_push(d->names_arena, &d->rebuilt_names, str_copy(d->names_arena, shown));
     }
-    TableStripe *stripe = striped_stripe_of(&build->documents, record->table_order >> 40);
-    srw_lock_exclusive(stripe->slim);
-    record->last_requeue_us = t;
-    srw_unlock_exclusive(stripe->slim);
-    return true;
+    d->rebuilt_name_count += 1;
 }
 
-struct RecordState {
-    u64 built_generation;
-    u64 busy;
-    u64 queued;
-    u64 parked;
-    u64 build_count;
-};
+//- changes
 
-static RecordState record_state(SiteBuild *build, DocumentRecord *record)
-{
-    TableStripe *stripe = striped_stripe_of(&build->documents, record->table_order >> 40);
-    srw_lock_shared(stripe->slim);
-    RecordState s = {record->built_generation, atomic_load_u64(&record->busy), atomic_load_u64(&record->queued),
-                     atomic_load_u64(&record->parked), record->build_count};
-    srw_unlock_shared(stripe->slim);
-    return s;
-}
+// A source saved goes first; everything changed is followed to the
+// documents that read it.
+static void detector_discover(Detector *d, u64 t);
 
-// The changed sources first, in the pass after the change. An entry stays
-// until a build has read the source at its generation, so a job dropped
-// because the document was busy is queued again.
-static bool detector_changed_first(Detector *d, u64 t)
+static void detector_changes(Detector *d, u64 t)
 {
     SiteBuild *build = d->build;
-    cs_enter(d->changes_lock);
-    ChangedSource *list = d->changes;
-    d->changes = nullptr;
-    cs_leave(d->changes_lock);
-
-    ChangedSource *keep = nullptr;
-    ChangedSource *done = nullptr;
-    for (ChangedSource *c = list, *next = nullptr; c; c = next) {
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    SiteChange *changes = site_build_take_changes(scratch.arena);
+    // A new source is registered before the changes are followed: a
+    // document that linked its path then waits for its first build rather
+    // than being built once without it and once with it.
+    // A source found now is queued by the discovery and reads what was
+    // saved: its own change need not build it a second time.
+    bool discover = false;
+    u64 change_count = 0;
+    for (SiteChange *c = changes; c; c = c->next) change_count += 1;
+    u8 *known = push_array<u8>(scratch.arena, change_count ? change_count : 1);
+    u64 i = 0;
+    for (SiteChange *c = changes; c; c = c->next, i += 1) {
+        bool found = c->kind == SiteChange_File && doc_find(c->key);
+        if (known) known[i] = found;
+        if ((c->kind == SiteChange_NewName || c->kind == SiteChange_File) && is_wyn_source(c->key) && !found)
+            discover = true;
+    }
+    if (discover) {
+        detector_discover(d, t);
+        d->next_discovery_us = t + discovery_interval_us;
+    }
+    // A document's own source is not followed to the documents that read
+    // it: whether it is there is all they read, and the document's build
+    // (or its removal) tells them as a change of the document. Following
+    // both would build them twice for one save.
+    SiteChange *followed = nullptr, **tail = &followed;
+    i = 0;
+    for (SiteChange *c = changes, *next; c; c = next, i += 1) {
         next = c->next;
-        DocumentRecord *record = doc_find(c->path);
-        bool finished = true;
-        if (record && !is_index_path(build, record->path)) {
-            RecordState s = record_state(build, record);
-            // Parked: it goes back on the queue when what it waits for
-            // arrives, and reads the new source then.
-            if (s.built_generation < c->generation && !s.parked) {
-                finished = false;
-                bool stale_push = c->pushed_us && t - c->pushed_us >= requeue_interval_us;
-                if (!s.busy && !s.queued && (!c->pushed_us || stale_push) && detector_push(build, record, t)) {
-                    if (!c->pushed_us) {
-                        d->priority_requeues.fetch_add(1);
-                        if (d->rebuilt_name_count < 3) {
-                            Str local = build->site.layout.local_folder;
-                            Str shown = str_match(local, c->path, StrMatch_Prefix) ? str_skip(c->path, local.size) : c->path;
-                            str_list_push(d->names_arena, &d->rebuilt_names, str_copy(d->names_arena, shown));
-                        }
-                        d->rebuilt_name_count += 1;
-                    }
-                    c->pushed_us = t;
-                }
+        c->next = nullptr;
+        DocumentRecord *record = c->kind == SiteChange_File ? doc_find(c->key) : nullptr;
+        if (!record) {
+            if (c->kind != SiteChange_NewName) {
+                *tail = c;
+                tail = &c->next;
             }
+            continue;
         }
-        if (finished) {
-            c->next = done;
-            done = c;
-        } else {
-            c->next = keep;
-            keep = c;
+        if (record->is_index) {
+            // Often wyn's own write coming back: busy only if it differs.
+            d->index_check = 1;
+            continue;
+        }
+        if (known && !known[i]) continue;
+        busy_begin(d, t);
+        doc_mark_stale(build, record, DocPush_First);
+        d->first_requeues.fetch_add(1);
+        name_rebuilt(d, record->path);
+    }
+    bool follow = followed != nullptr;
+    if (follow) {
+        u64 marked = depends_follow(build, followed, follow_push_limit);
+        if (marked) {
+            busy_begin(d, t);
+            d->followed.fetch_add(marked);
         }
     }
-
-    cs_enter(d->changes_lock);
-    for (ChangedSource *c = keep, *next = nullptr; c; c = next) {
-        next = c->next;
-        c->next = d->changes;
-        d->changes = c;
-    }
-    for (ChangedSource *c = done, *next = nullptr; c; c = next) {
-        next = c->next;
-        c->next = d->free_changes;
-        d->free_changes = c;
-    }
-    bool pending = d->changes != nullptr;
-    if (!pending) {
-        // Nothing refers to the paths any more: give their bytes back.
-        arena_pop_to(d->changes_arena, d->changes_arena_start);
-        d->free_changes = nullptr;
-    }
-    cs_leave(d->changes_lock);
-    return pending;
+    scratch_end(scratch);
 }
 
 //- new sources
 
-static void detector_discover(Detector *d)
+static void detector_discover(Detector *d, u64 t)
 {
     SiteBuild *build = d->build;
     Str target = build->site.layout.target;
@@ -227,67 +212,164 @@ static void detector_discover(Detector *d)
     // Only folders whose entries changed are listed: a quiet watch over a
     // large site stats its folders and nothing else.
     site_walk_files(&d->walk, scratch.arena, &files, target);
-    u64 found = 0;
     for (StrNode *n = files.first; n; n = n->next) {
         Str path = n->string;
-        if (!str_eq(path_extension(path), str_lit("wyn")) || str_eq(path_file_name(path), str_lit("index.wyn"))) continue;
-        if (doc_find(path)) continue;
+        if (!is_wyn_source(path) || doc_find(path)) continue;
+        // Registering it tells the documents that link its path.
         if (!site_build_register(path)) continue;
         fs_prefetch(path);
-        found += 1;
-    }
-    // A new document changes what links to it can find: every document is
-    // out of date, as after any change.
-    if (found) {
-        d->new_sources.fetch_add(found);
-        u64 expected = 0;
-        d->first_change_us.compare_exchange_strong(expected, now_us());
-        fs_generation_raise();
+        DocumentRecord *record = doc_find(path);
+        if (record) doc_mark_stale(build, record, DocPush_Queue);
+        d->new_sources.fetch_add(1);
+        change_seen(d);
+        busy_begin(d, t);
     }
     scratch_end(scratch);
 }
 
-// Has the index made and written (site/site_outputs.h) and queues it for
-// building. False when the index cannot be written this pass.
+//- the shell
+
+static void mark_every_document(SiteBuild *build)
+{
+    for (u64 b = 0; b < document_bucket_count; b += 1) {
+        TableStripe *stripe = striped_stripe_of(&build->documents, b);
+        srw_lock_shared(stripe->slim);
+        // Marks are atomics: nothing here takes the lock again.
+        for (DocumentRecord *r = build->buckets[b].first; r; r = r->next) doc_mark_stale(build, r, DocPush_None);
+        srw_unlock_shared(stripe->slim);
+    }
+}
+
+//- the walk
+
+static void detector_stamp_requeue(SiteBuild *build, DocumentRecord *record, u64 t)
+{
+    TableStripe *stripe = striped_stripe_of(&build->documents, record->table_order >> 40);
+    srw_lock_exclusive(stripe->slim);
+    record->last_requeue_us = t;
+    srw_unlock_exclusive(stripe->slim);
+}
+
+// Pushes a path without waiting: a full queue only means the next walk
+// tries again. No stripe lock is held here.
+static bool detector_push(SiteBuild *build, DocumentRecord *record, u64 t)
+{
+    if (!atomic_cas_u64(&record->queued, 0, 1)) return false;
+    if (!queue_push(build->parse_queue, record->path, now_us())) {
+        atomic_store_u64(&record->queued, 0);
+        return false;
+    }
+    detector_stamp_requeue(build, record, t);
+    return true;
+}
+
+// True when some document other than the index is out of date.
+static bool detector_walk(Detector *d, u64 t)
+{
+    SiteBuild *build = d->build;
+    bool may_push = t >= d->next_walk_us;
+    if (may_push) d->next_walk_us = t + walk_interval_us;
+    bool out_of_date = false;
+    for (u64 b = 0; b < document_bucket_count; b += 1) {
+        u64 marks = atomic_load_u64(&build->bucket_marks[b]);
+        if (d->clean[b] && d->clean_marks[b] == marks) continue;
+        TableStripe *stripe = striped_stripe_of(&build->documents, b);
+        DocumentRecord *pick = nullptr;
+        bool bucket_stale = false;
+        srw_lock_shared(stripe->slim);
+        for (DocumentRecord *r = build->buckets[b].first; r; r = r->next) {
+            // The index is made from the others once they are all current.
+            if (r->is_index) continue;
+            if (r->build_count > 0 && r->built_mark == atomic_load_u64(&r->stale_mark)) continue;
+            out_of_date = bucket_stale = true;
+            if (pick || !may_push) continue;
+            if (atomic_load_u64(&r->busy) || atomic_load_u64(&r->queued) || atomic_load_u64(&r->parked)) continue;
+            if (r->last_requeue_us && t - r->last_requeue_us < requeue_interval_us) continue;
+            pick = r;
+        }
+        srw_unlock_shared(stripe->slim);
+        // A record built since counts as current from its next mark on:
+        // marks only ever make a record stale.
+        d->clean[b] = !bucket_stale;
+        d->clean_marks[b] = marks;
+        // Pushed with no lock held, stamped after: taking the stripe
+        // exclusively while holding it shared would deadlock.
+        if (pick && detector_push(build, pick, t)) d->requeues.fetch_add(1);
+    }
+    return out_of_date;
+}
+
+//- the index
+
+// Writes the index when what it lists (or the day) changed, or its file
+// changed on disk, and queues it when it is out of date. True when it is
+// current and nothing of it is pending.
 static bool detector_index(Detector *d, u64 t)
 {
     SiteBuild *build = d->build;
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     Str path = site_index_path(scratch.arena, build);
-    bool ok = site_outputs_write_index(build) != IndexWrite_Failed;
-    if (ok) {
-        // Built at every new generation, written or not: its page shows
-        // where every listed document's pages are now.
+    Str today = date_to_ymd(scratch.arena, date_now());
+    u64 listing = atomic_load_u64(&build->listing_changes);
+    bool current = false;
+    if (!d->index_written || d->index_check || listing != d->index_listing || !str_eq(today, d->index_day)) {
+        u64 hash = 0;
+        u32 written = site_outputs_write_index(build, &hash);
+        // The table holds what was written at once: deleted right after,
+        // the file is seen to go.
+        if (written == IndexWrite_Written) fs_reload(path);
+        if (written == IndexWrite_Failed) {
+            // Warned; tried again on the next pass, and never quiet till then.
+            scratch_end(scratch);
+            return false;
+        }
+        d->index_written = 1;
+        d->index_check = 0;
+        d->index_listing = listing;
+        arena_pop_to(d->state_arena, 0);
+        d->index_day = str_copy(d->state_arena, today);
         site_build_register(path);
         DocumentRecord *record = doc_find(path);
-        if (record) {
-            RecordState s = record_state(build, record);
-            d->index_builds_before = s.build_count;
-            // A build in progress may have read the old file: try again on
-            // the next pass rather than have the push dropped.
-            if (s.busy) ok = false;
-            else if (!s.queued && detector_push(build, record, t)) d->index_builds.fetch_add(1);
-            else if (!s.queued) ok = false;
+        // Bytes it was not built from: built again. Its own write coming
+        // back from the file service changes nothing.
+        if (record && hash != d->index_hash) {
+            d->index_hash = hash;
+            doc_mark_stale(build, record, DocPush_None);
         }
     }
+    DocumentRecord *record = doc_find(path);
+    if (record) {
+        bool held = atomic_load_u64(&record->busy) || atomic_load_u64(&record->queued) || atomic_load_u64(&record->parked);
+        current = !held && doc_current(build, record);
+        if (!held && !current && detector_push(build, record, t)) d->index_builds.fetch_add(1);
+    }
     scratch_end(scratch);
-    return ok;
+    return current;
 }
 
-static bool index_done(Detector *d)
+//- quiet
+
+// What stands in the whole site: warnings and errors of the last build of
+// every document.
+static Str site_state_text(Arena *arena, SiteBuild *build)
 {
-    SiteBuild *build = d->build;
-    ArenaTemp scratch = scratch_begin(nullptr, 0);
-    DocumentRecord *record = doc_find(site_index_path(scratch.arena, build));
-    scratch_end(scratch);
-    if (!record) return true;
-    RecordState s = record_state(build, record);
-    if (s.busy || s.queued) return false;
-    if (s.parked) return false;
-    return s.build_count > d->index_builds_before;
+    u64 warnings = 0, errors = 0, documents = 0;
+    for (u64 b = 0; b < document_bucket_count; b += 1) {
+        TableStripe *stripe = striped_stripe_of(&build->documents, b);
+        srw_lock_shared(stripe->slim);
+        for (DocumentRecord *r = build->buckets[b].first; r; r = r->next) {
+            warnings += r->warning_count;
+            errors += r->error_count;
+            documents += r->warning_count + r->error_count > 0;
+        }
+        srw_unlock_shared(stripe->slim);
+    }
+    if (!warnings && !errors) return str_lit("no warnings or errors");
+    auto plural = [](u64 n) { return n == 1 ? "" : "s"; };
+    Str w = warnings ? str_pushf(arena, "%I64u warning%s", warnings, plural(warnings)) : str_empty();
+    Str e = errors ? str_pushf(arena, "%I64u error%s", errors, plural(errors)) : str_empty();
+    return str_pushf(arena, "%S%s%S in %I64u document%s", w, warnings && errors ? ", " : "", e, documents, plural(documents));
 }
-
-//- the pass
 
 static void quiet_reached(Detector *d, u64 t)
 {
@@ -300,9 +382,10 @@ static void quiet_reached(Detector *d, u64 t)
         StrJoin join = {str_lit(" ("), str_lit(", "), d->rebuilt_name_count > 3 ? str_lit(", ...)") : str_lit(")")};
         Str names = d->rebuilt_names.node_count ? str_list_join(scratch.arena, &d->rebuilt_names, &join) : str_empty();
         u64 ms = (t - d->busy_since_us) / 1000;
-        diag_print_result(&build->config.print, str_pushf(scratch.arena, "up to date after %I64u.%02I64u s: %I64u document%s built%S, %I64u page%s written\n",
-                                ms / 1000, (ms % 1000) / 10, builds, builds == 1 ? "" : "s", names, pages,
-                                pages == 1 ? "" : "s"));
+        diag_print_result(&build->config.print,
+                          str_pushf(scratch.arena, "up to date after %I64u.%02I64u s: %I64u document%s built%S, %I64u page%s written; %S\n",
+                                    ms / 1000, (ms % 1000) / 10, builds, builds == 1 ? "" : "s", names, pages,
+                                    pages == 1 ? "" : "s", site_state_text(scratch.arena, build)));
         scratch_end(scratch);
     }
     d->busy = 0;
@@ -316,95 +399,55 @@ static void quiet_reached(Detector *d, u64 t)
     cv_broadcast(d->quiet_cv);
 }
 
-static void busy_begin(Detector *d, u64 t)
-{
-    if (d->busy) return;
-    SiteBuild *build = d->build;
-    d->busy = 1;
-    u64 first = d->first_change_us.load();
-    d->busy_since_us = first && first < t ? first : t;
-    d->builds_at_busy = atomic_load_u64(&build->completed_builds);
-    d->pages_at_busy = site_pages_counts().pages_written;
-}
+//- the pass
 
 static void detector_pass(Detector *d)
 {
     SiteBuild *build = d->build;
-    u64 g = fs_generation();
-    u64 epoch = atomic_load_u64(&build->summary_epoch);
     u64 t = now_us();
     d->passes.fetch_add(1);
 
+    detector_changes(d, t);
     if (t >= d->next_discovery_us) {
-        detector_discover(d);
+        detector_discover(d, t);
         d->next_discovery_us = t + discovery_interval_us;
-        g = fs_generation();
     }
+    u64 g = fs_generation();
     if (g != d->last_generation) {
-        busy_begin(d, t);
         // Templates and style inputs before pages: pages built after this
         // take the regenerated shell.
-        if (d->last_generation && site_outputs_refresh()) d->shell_refreshes.fetch_add(1);
+        if (d->last_generation && site_outputs_refresh()) {
+            d->shell_refreshes.fetch_add(1);
+            busy_begin(d, t);
+            mark_every_document(build);
+        }
         d->last_generation = g;
     }
 
-    bool out_of_date = detector_changed_first(d, t);
-    if (out_of_date) busy_begin(d, t);
-    if (!out_of_date && !d->busy && d->quiet_stamped && d->quiet_generation == g && d->quiet_epoch == epoch &&
+    u64 marks = atomic_load_u64(&build->mark_count);
+    if (!d->busy && !d->index_check && d->quiet_stamped && d->quiet_marks == marks &&
         d->quiet_builds == atomic_load_u64(&build->completed_builds) &&
         d->quiet_records == atomic_load_u64(&build->record_count))
         return;
     d->quiet_stamped = 0;
 
-    ArenaTemp scratch = scratch_begin(nullptr, 0);
-    for (u64 b = 0; b < document_bucket_count; b += 1) {
-        TableStripe *stripe = striped_stripe_of(&build->documents, b);
-        DocumentRecord *pick = nullptr;
-        srw_lock_shared(stripe->slim);
-        for (DocumentRecord *r = build->buckets[b].first; r; r = r->next) {
-            // The index is made from the others once they are all current;
-            // building it here would store an old index at the new
-            // generation.
-            if (is_index_path(build, r->path)) continue;
-            // Current: built from this generation's files, and begun after
-            // the last change of a summary it may have read.
-            if (r->built_generation == g && r->built_epoch >= epoch) continue;
-            out_of_date = true;
-            if (pick) continue;
-            if (atomic_load_u64(&r->busy) || atomic_load_u64(&r->queued) || atomic_load_u64(&r->parked)) continue;
-            if (r->last_requeue_us && t - r->last_requeue_us < requeue_interval_us) continue;
-            pick = r;
-        }
-        srw_unlock_shared(stripe->slim);
-        // Pushed with no lock held, stamped after: taking the stripe
-        // exclusively while holding it shared would deadlock.
-        if (pick && detector_push(build, pick, t)) d->requeues.fetch_add(1);
-    }
-    scratch_end(scratch);
-    if (out_of_date) {
+    if (detector_walk(d, t)) {
         busy_begin(d, t);
         return;
     }
-
-    if (d->index_generation != g || d->index_epoch != epoch) {
+    SiteBuildProgress progress = site_build_progress();
+    if (!detector_index(d, t) || progress.parked || progress.url_checks_pending) {
         busy_begin(d, t);
-        if (detector_index(d, t)) {
-            d->index_generation = g;
-            d->index_epoch = epoch;
-            d->index_pending = 1;
-        }
         return;
-    }
-    if (d->index_pending) {
-        if (!index_done(d)) return;
-        d->index_pending = 0;
     }
     if (d->busy) quiet_reached(d, t);
-    // Stamped after a walk that found everything current: a build that
-    // completes from now on, a new record or a new generation walks again.
+    // A change that made nothing out of date (wyn's own index write coming
+    // back) starts no busy period.
+    else d->first_change_us.store(0);
+    // Stamped after a walk that found everything current: a mark, a build
+    // that completes or a new record walks again.
     d->quiet_stamped = 1;
-    d->quiet_generation = g;
-    d->quiet_epoch = epoch;
+    d->quiet_marks = marks;
     d->quiet_builds = atomic_load_u64(&build->completed_builds);
     d->quiet_records = atomic_load_u64(&build->record_count);
 }
@@ -414,8 +457,11 @@ static void detector_thread(u64)
     thread_set_name("[WYN] evictor/detector thread");
     Detector *d = &g_detector;
     for (;;) {
-        sleep_ms(100);
-        if (!d->submissions_done.load()) continue;
+        site_build_wait_changes(tick_ms);
+        if (!d->submissions_done.load()) {
+            sleep_ms(tick_ms);
+            continue;
+        }
         detector_pass(d);
     }
 }
@@ -428,10 +474,8 @@ void detector_start(SiteBuild *build, const DetectorConfig *config)
     if (d->build) return;
     d->build = build;
     d->config = *config;
-    d->changes_lock = cs_alloc();
-    d->changes_arena = arena_alloc(MiB(64), KiB(64));
-    d->changes_arena_start = arena_pos(d->changes_arena);
     d->names_arena = arena_alloc(MiB(1), KiB(4));
+    d->state_arena = arena_alloc(KiB(64), KiB(4));
     d->quiet_lock = cs_alloc();
     d->quiet_cv = cv_alloc();
     d->next_discovery_us = now_us() + discovery_interval_us;
@@ -440,9 +484,15 @@ void detector_start(SiteBuild *build, const DetectorConfig *config)
     d->busy = 1;
     d->busy_since_us = now_us();
     FsObserver observer = {};
-    observer.on_change = detector_source_changed;
+    observer.on_change = detector_file_changed;
     observer.on_unreadable = detector_unreadable;
+    observer.on_new_name = detector_new_name;
     fs_observe(&observer);
+    // The index's own file is watched like a source: deleted or replaced,
+    // the change comes back here.
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    fs_prefetch(site_index_path(scratch.arena, build));
+    scratch_end(scratch);
     d->thread = thread_start(0, detector_thread);
 }
 
@@ -467,7 +517,8 @@ DetectorCounts detector_counts(void)
     DetectorCounts c = {};
     c.passes = d->passes.load();
     c.requeues = d->requeues.load();
-    c.priority_requeues = d->priority_requeues.load();
+    c.first_requeues = d->first_requeues.load();
+    c.followed = d->followed.load();
     c.index_writes = site_outputs_counts().index_writes;
     c.index_builds = d->index_builds.load();
     c.quiet_count = d->quiet_count.load();

@@ -7,6 +7,7 @@
 #include "markup/paths.h"
 #include "markup/tables.h"
 #include "os/file_service.h"
+#include "site/depends.h"
 #include "site/links.h"
 #include "site/pages.h"
 
@@ -68,11 +69,13 @@ static ImageSizeCache *image_sizes(void)
     return cache;
 }
 
+// `user`: the build's read log, or null.
 static JpegInfo image_info(void *user, Arena *arena, Str path)
 {
-    (void)user;
+    DocumentReadLog *log = (DocumentReadLog *)user;
     JpegInfo info = {};
-    FsContent file = fs_read(path, now_us() + 2000000);
+    u64 deadline = now_us() + 2000000;
+    FsContent file = log ? depends_read_file(log, path, deadline) : fs_read(path, deadline);
     if (!file.file.loaded) {
         fs_read_done(&file);
         return info;
@@ -105,13 +108,9 @@ JpegInfo document_image_info(Arena *arena, Str path) { return image_info(nullptr
 
 //- 2. the source
 
-// The source and the file-system generation it belongs to. The generation
-// is read with the content key, before parsing: a change that lands while
-// the document is built raises the generation past it, so the build is
-// seen as out of date instead of hiding the change.
+// The source, held until the build is done with the tree.
 struct DocumentSource {
     Str text;
-    u64 generation;
     FsContent held;   // the loaded bytes, held until the build is done with the tree
 };
 
@@ -125,16 +124,15 @@ static DocumentSource document_read(DocumentRecord *record)
 {
     DocumentSource source = {};
     if (str_eq(path_file_name(record->path), str_lit("index.wyn"))) {
-        // The index document is written by change detection and read once
-        // per build: straight from disk, onto the document's arena.
-        source.generation = fs_generation();
+        // The index document is written by change detection just before it
+        // is queued: read straight from disk, onto the document's arena,
+        // so the build never finds the bytes of the write before.
         source.text = file_read_all(record->arena, record->path);
         return source;
     }
     // The tree points into these bytes: they are held until the build is
     // over, however often the author saves meanwhile.
     source.held = fs_read(record->path, u64_max);
-    source.generation = source.held.file.generation;
     source.text = source.held.bytes;
     return source;
 }
@@ -158,9 +156,9 @@ static void node_replace(MarkupNode *old_node, MarkupNode *new_node)
 // (";" opens one) on `arena`, so its cells live as long as the tree. The
 // table root is kept, not only its table, so the table indexing finds it
 // like any table the author wrote.
-static MarkupNode *csv_table(Arena *arena, Str path, Str local_folder)
+static MarkupNode *csv_table(Arena *arena, DocumentReadLog *log, Str path, Str local_folder)
 {
-    FsContent file = fs_read(path, u64_max);
+    FsContent file = depends_read_file(log, path, u64_max);
     Str content = file.file.loaded ? file.bytes : str_empty();
     // The cells point into a copy of the file's text, which the author may
     // save again while the pages are being made.
@@ -180,7 +178,7 @@ static MarkupNode *csv_table(Arena *arena, Str path, Str local_folder)
 // longer in the tree, so there is no link to check. Inside another link a
 // table would nest in an anchor, so such a link stays as it is; a missing
 // file stays a link too, for the link check to report.
-static void embed_tables(Arena *arena, ParsedDocument *doc, Str local_folder)
+static void embed_tables(Arena *arena, DocumentReadLog *log, ParsedDocument *doc, Str local_folder)
 {
     for (NodeListCell **at = &doc->file_links.first; *at;) {
         MarkupNode *link = (*at)->node;
@@ -194,7 +192,8 @@ static void embed_tables(Arena *arena, ParsedDocument *doc, Str local_folder)
             Str path = link_target_split(run->text).path;
             if (str_match(extension(path), str_lit("csv"), StrMatch_CaseInsensitive)) {
                 Str resolved = link_resolve_path(arena, local_folder, path, true);
-                if (file_exists(resolved)) table = csv_table(arena, resolved, local_folder);
+                if (depends_file_state(log, resolved) == FileState_Regular)
+                    table = csv_table(arena, log, resolved, local_folder);
             }
         }
         if (node_is_nil(table)) {
@@ -210,17 +209,7 @@ static void embed_tables(Arena *arena, ParsedDocument *doc, Str local_folder)
     }
 }
 
-static LinkTarget link_document_lookup(void *user, Arena *arena, Str path)
-{
-    (void)user;
-    LinkTarget target = {};
-    target.summary = doc_summary_copy(arena, path);
-    if (target.summary) target.state = LinkTarget_Published;
-    else if (doc_find(path)) target.state = LinkTarget_Pending;
-    return target;
-}
-
-static LinkCheckSettings link_settings(SiteBuild *build, Str path)
+static LinkCheckSettings link_settings(SiteBuild *build, Str path, DocumentReadLog *log)
 {
     LinkCheckSettings settings = {};
     settings.local_folder = build->site.layout.local_folder;
@@ -228,7 +217,7 @@ static LinkCheckSettings link_settings(SiteBuild *build, Str path)
     settings.file_path_checks = build->site.file_path_checks;
     settings.deploy = build->site.deploy;
     settings.url_checks = build->config.url_checks;
-    settings.documents = link_document_lookup;
+    settings.lookups = depends_link_lookups(log);
     return settings;
 }
 
@@ -236,14 +225,14 @@ static LinkCheckSettings link_settings(SiteBuild *build, Str path)
 // parsed here from its source as it stands, when it is published, with its
 // links checked as any document's are (its own build reports their
 // problems; these messages are dropped). Null when there is none.
-static PageDocument *website_index_read(SiteBuild *build, Arena *arena, StrMap *linked_pages, LinkWaits *waits,
-                                        bool *complete)
+static PageDocument *website_index_read(SiteBuild *build, DocumentReadLog *log, Arena *arena, StrMap *linked_pages,
+                                        LinkWaits *waits, bool *complete)
 {
     Str path = str_pushf(arena, "%Swyn_files/website/website_index.wyn", build->site.layout.local_folder);
-    DocumentSummary *summary = doc_summary_copy(arena, path);
+    DocumentSummary *summary = depends_summary(log, arena, path);
     if (!summary || !summary->published) return nullptr;
     // A copy: the author may save it again while the index's pages are made.
-    FsContent file = fs_read(path, now_us() + 2000000);
+    FsContent file = depends_read_file(log, path, now_us() + 2000000);
     Str text = file.file.loaded ? str_copy(arena, markup_source_text(file.bytes)) : str_empty();
     fs_read_done(&file);
     if (!text.size) return nullptr;
@@ -253,8 +242,8 @@ static PageDocument *website_index_read(SiteBuild *build, Arena *arena, StrMap *
     PageDocument *page = push_struct<PageDocument>(arena);
     if (!doc || !page) return nullptr;
     *doc = markup_parse(arena, text, &options);
-    embed_tables(arena, doc, build->site.layout.local_folder);
-    LinkCheckSettings settings = link_settings(build, path);
+    embed_tables(arena, log, doc, build->site.layout.local_folder);
+    LinkCheckSettings settings = link_settings(build, path, log);
     settings.url_checks = nullptr;   // its own build waits for its web addresses
     if (!links_check_files(arena, doc, &settings, waits, linked_pages)) *complete = false;
     document_index_tables(arena, doc);
@@ -293,22 +282,24 @@ static void document_build(SiteBuild *build, DocumentRecord *record, DocumentSou
     }
     atomic_add_u64(&record->parse_count, 1);
 
-    // 4. What it embeds.
-    embed_tables(tree, &doc, local);
+    // 4. What it embeds. Everything read from outside the source from here
+    // on is noted, so the document is built again when it changes.
+    DocumentReadLog log = depends_log_begin(build);
+    embed_tables(tree, &log, &doc, local);
     StrMap linked_pages = str_map_alloc(tree, 64);
     LinkWaits waits = {};
     bool complete = true;
     PageDocument *website_index = nullptr;
     bool is_index = is_index_document(local, record->path);
     if (is_index && !build->config.no_pages)
-        website_index = website_index_read(build, tree, &linked_pages, &waits, &complete);
+        website_index = website_index_read(build, &log, tree, &linked_pages, &waits, &complete);
 
     // 5. Links. Web links are looked at even when a document is missing, so
     // a parked document waits for everything it needs at once.
-    LinkCheckSettings links = link_settings(build, record->path);
+    LinkCheckSettings links = link_settings(build, record->path, &log);
     complete = links_check(tree, &doc, &links, &waits, &linked_pages) && complete;
     if (!complete) {
-        doc_park(build, record, &doc, source.generation, &waits.documents, &waits.addresses);
+        doc_park(build, record, &doc, &waits.documents, &waits.addresses);
         return;
     }
 
@@ -317,21 +308,39 @@ static void document_build(SiteBuild *build, DocumentRecord *record, DocumentSou
 
     // 7. What the author should know.
     diag_print_document(&build->config.print, &doc.messages, record->path, source.text);
+    DocumentBuilt built = {};
+    for (Diagnostic *d = doc.messages.first; d; d = d->next) {
+        if (d->level == DiagLevel_Warning) built.warning_count += 1;
+        else if (d->level > DiagLevel_Warning) built.error_count += 1;
+    }
 
     // 8. Pages: unless the status is "draft" or "personal", the desktop and
     // then the smartphone pages are written; pages this document no longer
     // produces are removed.
+    SitePageResult pages = {};
     if (!build->config.no_pages) {
         RenderOptions render = document_render_options(build);
+        render.image_info_user = &log;
         SitePageJob job = {};
         job.document = PageDocument{&doc, record->path, source.text, &linked_pages, website_index, nullptr};
         job.bucket = record->table_order >> 40;
         job.render = &render;
-        site_pages_document(scratch, &job);
+        pages = site_pages_document(scratch, &job);
+        built.warning_count += pages.warning_count;
     }
+    // The pictures the pages measured were noted too.
+    DocumentBuilt all = depends_built(&log, tree);
+    built.reads = all.reads;
+    built.read_count = all.read_count;
 
-    // 9. What others read.
-    doc_store(build, record, &doc, source.generation);
+    // 9. What others read, and what this build read. A read that changed
+    // while the build ran makes it stale. Everything is marked before the
+    // record is let go: the site must not look quiet in between.
+    for (StrNode *n = pages.rebuild.first; n; n = n->next)
+        if (DocumentRecord *other = doc_find(n->string)) doc_mark_stale(build, other, DocPush_Queue);
+    doc_store(build, record, &doc, &built);
+    if (!depends_verify(&log)) doc_mark_stale(build, record, DocPush_Queue);
+    doc_release(build, record);
 }
 
 void document_job(SiteBuild *build, Str path, Arena *scratch)
@@ -339,8 +348,8 @@ void document_job(SiteBuild *build, Str path, Arena *scratch)
     // 1. The record.
     DocumentRecord *record = doc_claim(build, path);
     if (!record) {
-        // Another worker holds it; change detection queues it again if
-        // that build read an older source.
+        // Another worker holds it, and queues it again when it ends if it
+        // is stale by then; or it is current.
         atomic_add_u64(&build->dropped_jobs, 1);
         return;
     }

@@ -4,6 +4,7 @@
 #include "http/url_check.h"
 #include "markup/header_fields.h"
 #include "markup/paths.h"
+#include "os/file_service.h"
 #include "os/platform.h"
 #include "shell/page_build.h"
 #include "site/output_paths.h"
@@ -149,9 +150,7 @@ static Str output_page(Arena *arena, Str local_folder, Str output_path)
     return page_output_is_html(output_path) ? output_path_resolve(arena, local_folder, output_path, &reason) : str_empty();
 }
 
-// The page a published document's links lead to: its first HTML output
-// that may take a page; empty when it writes none.
-static Str summary_page(Arena *arena, Str local_folder, const DocumentSummary *s)
+Str link_summary_page(Arena *arena, Str local_folder, const DocumentSummary *s)
 {
     if (!s->published) return str_empty();
     for (u64 i = 0; i < s->output_path_count; i += 1) {
@@ -205,8 +204,9 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
             ArenaTemp scratch = scratch_begin(arena);
             bool is_self = str_eq(resolved, settings->document_path);
             LinkTarget found = {};
-            if (!is_self && settings->documents)
-                found = settings->documents(settings->documents_user, scratch.arena, resolved);
+            if (!is_self && settings->lookups.document)
+                found = settings->lookups.document(settings->lookups.user, scratch.arena, resolved,
+                                                   target.has_anchor && !target.anchor_past_byte ? (u32)target.anchor : link_no_anchor);
             bool hidden = found.state == LinkTarget_Published && !found.summary->published;
             bool anchor_found = false;
             u64 anchor_offset = 0;
@@ -218,13 +218,13 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
                 linked_page_note(arena, linked_pages, resolved, own_page(scratch.arena, settings->local_folder, doc));
             } else if (found.state == LinkTarget_Published) {
                 anchor_found = target.has_anchor && summary_anchor(found.summary, target.anchor, &anchor_offset);
-                linked_page_note(arena, linked_pages, resolved, summary_page(scratch.arena, settings->local_folder, found.summary));
+                linked_page_note(arena, linked_pages, resolved, link_summary_page(scratch.arena, settings->local_folder, found.summary));
             } else if (is_index) {
                 linked_page_note(arena, linked_pages, resolved, str_pushf(scratch.arena, "%Shtml/index.html", settings->local_folder));
             }
             scratch_end(scratch);
 
-            if (found.state == LinkTarget_Pending) {
+            if (found.state == LinkTarget_Pending && !is_index) {
                 // It will be built: wait for what it publishes, with file-path
                 // checks or without (a deploy build needs the status and the
                 // page of the linked document as much as a checked one).
@@ -260,16 +260,18 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
             }
         }
 
-        if (is_index || file_exists(resolved)) {
+        u32 state = is_index ? FileState_Regular
+                    : settings->lookups.file_state ? settings->lookups.file_state(settings->lookups.user, resolved)
+                                                   : file_state_of(resolved);
+        if (state == FileState_Regular) {
             if (settings->deploy) run->name = run->text = site_relative_path(settings->local_folder, resolved);
         } else if (settings->file_path_checks) {
             // Say what happened: a file that is there but cannot be read
             // is not missing, and the author looks elsewhere for the fault.
-            FileProperties props = file_properties(resolved);
-            Str why = !props.exists       ? str_pushf(arena, "%S is missing", resolved)
-                      : props.is_folder   ? str_pushf(arena, "%S is a folder, not a file", resolved)
-                      : props.is_special  ? str_pushf(arena, "%S is not a regular file", resolved)
-                                          : str_pushf(arena, "%S is there but cannot be read", resolved);
+            Str why = state == FileState_Missing   ? str_pushf(arena, "%S is missing", resolved)
+                      : state == FileState_Folder  ? str_pushf(arena, "%S is a folder, not a file", resolved)
+                      : state == FileState_Special ? str_pushf(arena, "%S is not a regular file", resolved)
+                                                   : str_pushf(arena, "%S is there but cannot be read", resolved);
             link->flags |= NodeFlag_Unresolved;
             push_warning(arena, doc, link, why, as_written);
         }
@@ -289,12 +291,16 @@ bool links_check_web(Arena *arena, ParsedDocument *doc, const LinkCheckSettings 
         MarkupNode *run = first_text_child(link);
         if (node_is_nil(run)) continue;
         Str address = run->text;
-        UrlCheckResult result = url_check_lookup(service, address);
+        auto lookup = [&](Str a) {
+            return settings->lookups.address ? settings->lookups.address(settings->lookups.user, service, a)
+                                             : url_check_lookup(service, a);
+        };
+        UrlCheckResult result = lookup(address);
         if (!result.found) {
             // The parse hands every address over; one it did not (a tree
             // built another way) is asked for here.
             url_check_submit(service, address);
-            result = url_check_lookup(service, address);
+            result = lookup(address);
         }
         if (!result.found || result.pending) {
             str_list_push(arena, &waits->addresses, str_copy(arena, address));

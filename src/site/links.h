@@ -25,9 +25,8 @@
 // copy on scratch. Reads no global: the build's lookups come in through
 // LinkCheckSettings.
 #pragma once
+#include "http/url_check.h"
 #include "site/build.h"
-
-struct UrlCheckService;
 
 //- what the checker asks of the build
 
@@ -42,7 +41,22 @@ struct LinkTarget {
     DocumentSummary *summary;   // with LinkTarget_Published, on the caller's arena
 };
 
-typedef LinkTarget LinkDocumentLookup(void *user, Arena *arena, Str path);
+// No numbered anchor is asked for (anchors are 0 to 255).
+constexpr u32 link_no_anchor = 256;
+
+// What the checks read from outside the document, asked of the caller, who
+// may keep a record of it (the build rebuilds a document when what it read
+// changes). `anchor` is the number a link asks for in that document.
+typedef LinkTarget LinkDocumentLookup(void *user, Arena *arena, Str path, u32 anchor);
+typedef u32 LinkFileStateLookup(void *user, Str path);                    // a FileState
+typedef UrlCheckResult LinkAddressLookup(void *user, UrlCheckService *service, Str address);
+
+struct LinkLookups {
+    LinkDocumentLookup *document;     // null: no other document is known
+    LinkFileStateLookup *file_state;  // null: the disk, now
+    LinkAddressLookup *address;       // null: the service's stored result
+    void *user;
+};
 
 struct LinkCheckSettings {
     Str local_folder;              // ends in "/"
@@ -50,8 +64,7 @@ struct LinkCheckSettings {
     b32 file_path_checks;          // off with deploy or no_file_path_check: nothing is reported
     b32 deploy;                    // found files are shown by their web path
     UrlCheckService *url_checks;   // null: web links are not checked
-    LinkDocumentLookup *documents;
-    void *documents_user;
+    LinkLookups lookups;
 };
 
 // What an incomplete document waits for; every string is on the arena the
@@ -100,3 +113,6 @@ LinkTargetText link_target_split(Str text);
 Str link_type_folder(Str path, bool embedded);
 // The absolute path a file link names, on `arena`.
 Str link_resolve_path(Arena *arena, Str local_folder, Str path, bool embedded);
+// The page a published document's links lead to: its first HTML output
+// that may take a page; empty when it writes none or is hidden.
+Str link_summary_page(Arena *arena, Str local_folder, const DocumentSummary *summary);

@@ -10,6 +10,7 @@
 #include "site/change_detect.h"
 #include "site/diagnostics.h"
 #include "site/discovery.h"
+#include "site/init.h"
 #include "site/pages.h"
 #include "site/serve.h"
 #include "site/site_outputs.h"
@@ -214,7 +215,7 @@ int main(int argc, char **argv)
     log.print = diag_print_settings_detect(config.diagnostics_form, config.colour);
 
     // A typo in an option is said whatever the run does next.
-    if (config.help || config.version || config.tree.size) {
+    if (config.help || config.version || config.tree.size || config.init) {
         diag_print_log(&log.print, &log.list);
         log.list = DiagnosticList{};
     }
@@ -226,6 +227,9 @@ int main(int argc, char **argv)
         printf("wyn %s\n", wyn_version);
         return 0;
     }
+
+    // A new site from the files built into the program: no watch.
+    if (config.init) return site_init_command(&config, &log.print, starter_files, starter_file_count);
 
     // A look at one document's parse, for authors and tests: no watch.
     if (config.tree.size) return markup_tree_command(config.tree, &config);

@@ -19,6 +19,8 @@ constexpr OptionInfo option_table[Option_Count] = {
      str_lit("report to-do markers found in documents")},
     {Option_Deploy, OptionKind_Flag, str_lit("deploy"), str_lit(""),
      str_lit("write web paths for assets and links; no file-path checks")},
+    {Option_SiteUrl, OptionKind_Value, str_lit("site_url"), str_lit("URL"),
+     str_lit("the address the site is served from; with it html/feed.xml (Atom) and html/sitemap.xml are written")},
     {Option_Probe, OptionKind_Value, str_lit("probe"), str_lit("URL"),
      str_lit("address asked at start to tell whether the network is usable (with check_urls)")},
     {Option_CaFile, OptionKind_Value, str_lit("ca_file"), str_lit("FILE"),
@@ -37,6 +39,8 @@ constexpr OptionInfo option_table[Option_Count] = {
      str_lit("build the site until it is up to date, print a summary and exit (1 on errors)")},
     {Option_Strict, OptionKind_Flag, str_lit("strict"), str_lit(""),
      str_lit("with once: warnings count as errors, so a broken link fails the run")},
+    {Option_Init, OptionKind_Command, str_lit("init"), str_lit("FOLDER"),
+     str_lit("write a new site into FOLDER (default: here): templates, fonts, two documents; then exit")},
     {Option_Help, OptionKind_Flag, str_lit("help"), str_lit(""), str_lit("print this text and exit")},
     {Option_Version, OptionKind_Flag, str_lit("version"), str_lit(""), str_lit("print the version and exit")},
 };
@@ -56,11 +60,14 @@ Str options_usage_text(Arena *arena)
                   str_lit("wyn: a static web-site generator that watches its sources and rebuilds on change.\n"
                           "\n"
                           "usage: wyn [option ...]     (run in the folder that holds the site's local/ folder)\n"
+                          "       wyn init [FOLDER]    (start a new site there)\n"
                           "\n"
                           "options (name, -name or --name; values with name=value or name:value):\n"));
     for (u32 i = 1; i < Option_Count; i += 1) {
         const OptionInfo *row = &option_table[i];
-        Str shown = row->argument.size ? str_pushf(scratch.arena, "%S=%S", row->name, row->argument) : row->name;
+        Str shown = row->kind == OptionKind_Command ? str_pushf(scratch.arena, "%S [%S]", row->name, row->argument)
+                    : row->argument.size            ? str_pushf(scratch.arena, "%S=%S", row->name, row->argument)
+                                                    : row->name;
         str_list_pushf(scratch.arena, &out, "  %-20.*s %.*s\n", (int)shown.size, shown.str, (int)row->help.size,
                        row->help.str);
     }
@@ -168,13 +175,14 @@ static bool flag_value_known(Str value)
 // does; a flag given a value that is neither on nor off; an option that
 // needs a value given none. A typo must never pass in silence: "--onec"
 // would otherwise start the endless watch.
-static void check_typed_options(const CommandLine *cmd, Arena *log_arena, DiagnosticList *log)
+static void check_typed_options(const CommandLine *cmd, const CommandLineOption *argument, Arena *log_arena,
+                                DiagnosticList *log)
 {
     if (!log) return;
     ArenaTemp scratch = scratch_begin(&log_arena, 1);
     StrMap told = str_map_alloc(scratch.arena, 64);
     for (CommandLineOption *o = cmd->first_given; o; o = o->next_given) {
-        if (str_map_lookup(&told, o->name)) continue;
+        if (o == argument || str_map_lookup(&told, o->name)) continue;
         const OptionInfo *row = option_row(o->name);
         Str text = str_empty();
         if (!row) {
@@ -278,6 +286,73 @@ static void read_serve_options(Arena *arena, const CommandLine *cmd, SiteConfig 
                                (u32)serve_default_port));
 }
 
+// `init` takes its folder as init=FOLDER or as the word after it: the
+// grammar reads "init sites/new/" as two flags, so a word after init that
+// names no option is the folder. A drive path comes back cut at its colon
+// ("C" with the value "/sites/new"); any other word with a value cannot be
+// put back together (its separator is gone), and init is refused rather
+// than writing a site somewhere else. Returns the word taken, if any.
+static const CommandLineOption *read_init(Arena *arena, const CommandLine *cmd, SiteConfig *config, Arena *log_arena,
+                                          DiagnosticList *log)
+{
+    const CommandLineOption *o = cmd_line_option(cmd, option_table[Option_Init].name);
+    if (!o) return nullptr;
+    config->init = 1;
+    Str value = o->value;
+    const CommandLineOption *taken = nullptr;
+    const CommandLineOption *next = o->next_given;
+    if (!value.size && next && !option_row(next->name)) {
+        taken = next;
+        bool drive = next->name.size == 1 && char_is_alpha((u8)next->name.str[0]) && next->value.size &&
+                     char_is_slash((u8)next->value.str[0]);
+        if (!next->value.size) value = next->name;
+        else if (drive) value = str_pushf(arena, "%S:%S", next->name, next->value);
+        else {
+            if (log)
+                diag_push_at(log_arena, log, nullptr, 0, DiagLevel_Error,
+                             str_pushf(log_arena, "init: which folder '%S' names cannot be told; give it as init=FOLDER",
+                                       next->name));
+            return taken;
+        }
+    }
+    Str absolute = value.size ? path_absolute_from(arena, value, config->layout.current_directory)
+                              : config->layout.current_directory;
+    Str folder = path_collapse_slashes(arena, absolute, path_kind(absolute) == 1);
+    bool root = folder.size == 1 || (folder.size == 3 && folder.str[1] == ':');
+    if (folder.size && !root && folder.str[folder.size - 1] == '/') folder = str_chop(folder, 1);
+    config->init_folder = folder;
+    return taken;
+}
+
+// The address pages are served from, for the feed and the site map, which
+// need absolute addresses: http or https, a host, no query or fragment,
+// and a final "/" so that a page's web path can follow it. Empty, with a
+// warning, when the value is no such address.
+static Str read_site_url(Arena *arena, const CommandLine *cmd, Arena *log_arena, DiagnosticList *log)
+{
+    Str value = str_trim(value_of(cmd, Option_SiteUrl));
+    if (!value.size) return str_empty();
+    Str rest = str_empty();
+    if (str_match(str_lit("https://"), value, StrMatch_Prefix | StrMatch_CaseInsensitive)) rest = str_skip(value, 8);
+    else if (str_match(str_lit("http://"), value, StrMatch_Prefix | StrMatch_CaseInsensitive)) rest = str_skip(value, 7);
+    u64 host_end = str_find_byte(rest, '/', 0);
+    bool clean = rest.size && host_end > 0;
+    for (u64 i = 0; i < value.size && clean; i += 1) {
+        u8 c = (u8)value.str[i];
+        clean = c > ' ' && c != 0x7f && c != '"' && c != '<' && c != '>' && c != '?' && c != '#' && c != '\\';
+    }
+    if (!clean) {
+        if (log)
+            diag_push_at(log_arena, log, nullptr, 0, DiagLevel_Warning,
+                         str_pushf(log_arena,
+                                   "site_url=%S is not an http:// or https:// address of a site (a host, a path, no ? "
+                                   "or #); no feed or site map is written",
+                                   value));
+        return str_empty();
+    }
+    return char_is_slash((u8)value.str[value.size - 1]) ? str_copy(arena, value) : str_pushf(arena, "%S/", value);
+}
+
 SiteConfig site_config_from_command_line(Arena *arena, const CommandLine *cmd, Str current_directory,
                                          Arena *log_arena, DiagnosticList *log)
 {
@@ -299,8 +374,10 @@ SiteConfig site_config_from_command_line(Arena *arena, const CommandLine *cmd, S
     config.probe = str_copy(arena, value_of(cmd, Option_Probe));
     config.ca_file = str_copy(arena, value_of(cmd, Option_CaFile));
     config.layout = site_layout_from_directory(arena, current_directory);
-    check_typed_options(cmd, log_arena, log);
-    if (config.help || config.version || config.tree.size) return config;
+    const CommandLineOption *init_argument = read_init(arena, cmd, &config, log_arena, log);
+    config.site_url = read_site_url(arena, cmd, log_arena, log);
+    check_typed_options(cmd, init_argument, log_arena, log);
+    if (config.help || config.version || config.tree.size || config.init) return config;
     config.layout.target = cmd_line_path(arena, cmd, option_table[Option_Target].name, config.layout.current_directory,
                                          log_arena, log);
     return config;

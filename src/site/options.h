@@ -16,6 +16,7 @@
 enum OptionKind : u32 {
     OptionKind_Flag = 1,    // on alone, "=true" (any case) or "=1"; off for any other value
     OptionKind_Value = 2,   // takes a value
+    OptionKind_Command = 3, // a word that names what to do; its argument may follow as the next word
 };
 
 enum OptionId : u32 {
@@ -26,6 +27,7 @@ enum OptionId : u32 {
     Option_NoFilePathCheck,
     Option_PrintTodos,
     Option_Deploy,
+    Option_SiteUrl,
     Option_Probe,
     Option_CaFile,
     Option_Tree,
@@ -35,6 +37,7 @@ enum OptionId : u32 {
     Option_Color,
     Option_Once,
     Option_Strict,
+    Option_Init,
     Option_Help,
     Option_Version,
     Option_Count,
@@ -44,7 +47,7 @@ struct OptionInfo {
     u32 id;           // OptionId: the row's position
     u32 kind;         // OptionKind
     Str name;
-    Str argument;     // shown after "=" in the usage text; empty for flags
+    Str argument;     // shown after "=" in the usage text (after a blank, in brackets, for a command); empty for flags
     Str help;         // one line of the usage text
 };
 
@@ -93,6 +96,7 @@ struct SiteConfig {
     b32 check_urls;         // web addresses are checked; the URL service may still drop it offline
     b32 print_todos;
     b32 deploy;             // web paths instead of file addresses
+    Str site_url;           // where the site is served from, ending in "/"; empty: no feed, no site map
     b32 file_path_checks;   // off with deploy or no_file_path_check
     Str probe;              // the network probe's address; empty: the compiled-in default
     Str ca_file;            // certificates trusted besides the system's for web checks; may be empty
@@ -104,6 +108,8 @@ struct SiteConfig {
     u32 colour;             // DiagColour: color=auto|always|never
     b32 once;               // build until quiet, print a summary and exit
     b32 strict;             // with once: warnings fail the run too
+    b32 init;               // write a new site and exit
+    Str init_folder;        // where: absolute, forward slashes (the current directory by default)
     b32 help;
     b32 version;
 };

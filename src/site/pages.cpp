@@ -13,10 +13,19 @@
 
 namespace {
 
+// A document that names a page path.
+struct Contender {
+    Contender *next;
+    Str source;
+    u64 order;        // its bucket in the document table + 1 (0: the index); the path decides within one
+    u64 line_offset;  // of its output_path line, for the warning to it
+};
+
 struct PageClaim {
     Str owner;        // the source path of the document that holds the path; empty: free
-    u64 order;        // its bucket in the document table (0: the index); the path decides within one
-    u64 line_offset;  // of its output_path line, for the warning to it
+    u64 order;
+    u64 line_offset;
+    Contender *contenders;   // every document whose last build named the path, the owner among them
 };
 
 struct ManifestEntry {
@@ -26,7 +35,8 @@ struct ManifestEntry {
 
 // What one document holds, so its next build finds what it gave up.
 struct OwnerEntry {
-    StrList claims;   // desktop output paths
+    StrList claims;   // desktop output paths it holds
+    StrList named;    // desktop output paths it names, held or not
     StrList pages;    // every page path it produced
 };
 
@@ -41,6 +51,7 @@ struct SitePages {
     StrMap manifest;   // page path -> ManifestEntry*
     StrMap owners;     // source path -> OwnerEntry*
     StrList manifest_order;   // page paths in first-written order, for a stable file
+    Contender *free_contenders;
     std::atomic<u64> manifest_changes;
     u64 manifest_written;     // the change count last written; lock
     std::atomic<u64> written, unchanged, failed, removed, bytes, manifest_writes, leftovers;
@@ -51,6 +62,8 @@ SitePages g_pages;
 
 constexpr Str manifest_name = str_lit(".wyn_manifest");
 constexpr Str manifest_header = str_lit("wyn pages 1\n");
+// The owner of the site-wide files in the manifest: no source path looks so.
+constexpr Str site_output_owner = str_lit("site_url");
 
 bool is_index_document(Str local_folder, Str path)
 {
@@ -248,7 +261,9 @@ void site_pages_setup(const SitePagesConfig *config)
     DiagnosticList warnings = {};
     for (StrNode *n = p->manifest_order.first; n; n = n->next) {
         ManifestEntry *e = manifest_entry(n->string);
-        if (!e || !e->owner.size || is_index_document(local, e->owner) || file_exists(e->owner)) continue;
+        if (!e || !e->owner.size || is_index_document(local, e->owner) || str_eq(e->owner, site_output_owner) ||
+            file_exists(e->owner))
+            continue;
         page_remove(scratch.arena, n->string, e->owner, &warnings);
     }
     diag_print_log(&p->print, &warnings);
@@ -304,10 +319,61 @@ static void warn_other(Arena *arena, Str owner, u64 offset, Str text)
     fs_read_done(&file);
 }
 
-void site_pages_document(Arena *arena, const SitePageJob *job)
+static bool contender_first(u64 order, Str source, u64 other_order, Str other_source)
 {
+    return order < other_order || (order == other_order && str_less(source, other_source));
+}
+
+// The lock is held. Names `source` among the contenders of a path.
+static void contender_note(PageClaim *claim, Str source, u64 order, u64 line)
+{
+    Contender *c = claim->contenders;
+    while (c && !str_eq(c->source, source)) c = c->next;
+    if (!c) {
+        c = g_pages.free_contenders;
+        if (c) g_pages.free_contenders = c->next;
+        else c = push_struct<Contender>(g_pages.arena);
+        if (!c) return;
+        c->source = str_copy(g_pages.arena, source);
+        c->next = claim->contenders;
+        claim->contenders = c;
+    }
+    c->order = order;
+    c->line_offset = line;
+}
+
+// The lock is held. `source` no longer names the path; when it held it,
+// the first of the others holds it now, and its source is returned, to be
+// built again (on `arena`): its pages were never written there.
+static Str contender_leave(Arena *arena, PageClaim *claim, Str source)
+{
+    Contender **at = &claim->contenders;
+    while (*at && !str_eq((*at)->source, source)) at = &(*at)->next;
+    if (*at) {
+        Contender *gone = *at;
+        *at = gone->next;
+        gone->next = g_pages.free_contenders;
+        g_pages.free_contenders = gone;
+    }
+    if (!str_eq(claim->owner, source)) return str_empty();
+    Contender *best = nullptr;
+    for (Contender *c = claim->contenders; c; c = c->next)
+        if (!best || contender_first(c->order, c->source, best->order, best->source)) best = c;
+    if (!best) {
+        claim->owner = str_empty();
+        return str_empty();
+    }
+    claim->owner = best->source;
+    claim->order = best->order;
+    claim->line_offset = best->line_offset;
+    return str_copy(arena, best->source);
+}
+
+SitePageResult site_pages_document(Arena *arena, const SitePageJob *job)
+{
+    SitePageResult result = {};
     SitePages *p = &g_pages;
-    if (!p->ready) return;
+    if (!p->ready) return result;
     Str local = p->local_folder;
     const PageDocument *page_document = &job->document;
     const ParsedDocument *doc = page_document->parsed;
@@ -324,6 +390,7 @@ void site_pages_document(Arena *arena, const SitePageJob *job)
 
     // Which output paths this build may write.
     StrList accepted = {};
+    StrList named = {};
     if (published) {
         for (StrNode *n = doc->output_paths.first; n; n = n->next) {
             if (!page_output_is_html(n->string)) continue;
@@ -333,9 +400,11 @@ void site_pages_document(Arena *arena, const SitePageJob *job)
             if (!path.size) {
                 Str text = str_pushf(arena, "output path %S is refused: %S; nothing is written for it", n->string, reason);
                 diag_push_at(arena, &warnings, nullptr, line, DiagLevel_Warning, text);
+                result.warning_count += 1;
                 continue;
             }
-            if (list_has(&accepted, path)) continue;
+            if (list_has(&named, path)) continue;
+            str_list_push(arena, &named, path);
             cs_enter(p->lock);
             StrMapNode *found = str_map_lookup(&p->claims, path);
             PageClaim *claim = found ? (PageClaim *)found->value : nullptr;
@@ -348,8 +417,9 @@ void site_pages_document(Arena *arena, const SitePageJob *job)
             } else if (claim->owner.size && !str_eq(claim->owner, owner)) {
                 other = str_copy(arena, claim->owner);
                 other_line = claim->line_offset;
-                mine = order < claim->order || (order == claim->order && str_less(owner, claim->owner));
+                mine = contender_first(order, owner, claim->order, claim->owner);
             }
+            if (claim) contender_note(claim, owner, order, line);
             if (claim && mine) {
                 if (!str_eq(claim->owner, owner)) claim->owner = str_copy(p->arena, owner);
                 claim->order = order;
@@ -361,6 +431,7 @@ void site_pages_document(Arena *arena, const SitePageJob *job)
                 Str text = str_pushf(arena, "output path %S is named by %S and %S; the page belongs to %S, the first in the document table",
                                      path, owner, other, keeper);
                 diag_push_at(arena, &warnings, nullptr, line, DiagLevel_Warning, text);
+                result.warning_count += 1;
                 if (!quiet) warn_other(arena, other, other_line, text);
             }
             if (mine) str_list_push(arena, &accepted, path);
@@ -394,12 +465,16 @@ void site_pages_document(Arena *arena, const SitePageJob *job)
         if (w->status != FileReplace_Failed) manifest_set(w->path, owner, w->hash);
     OwnerEntry *held = owner_entry(owner);
     if (held) {
-        for (StrNode *n = held->claims.first; n; n = n->next) {
-            if (list_has(&accepted, n->string)) continue;
+        // Paths it names no more: whoever is next among their contenders
+        // takes them.
+        for (StrNode *n = held->named.first; n; n = n->next) {
+            if (list_has(&named, n->string)) continue;
             StrMapNode *found = str_map_lookup(&p->claims, n->string);
             PageClaim *claim = found ? (PageClaim *)found->value : nullptr;
-            if (claim && str_eq(claim->owner, owner)) claim->owner = str_empty();
+            Str next = claim ? contender_leave(arena, claim, owner) : str_empty();
+            if (next.size) str_list_push(arena, &result.rebuild, next);
         }
+        if (!lists_equal(&held->named, &named)) held->named = list_copy(p->arena, &named);
         if (!lists_equal(&held->claims, &accepted)) held->claims = list_copy(p->arena, &accepted);
     }
     // Pages this document produced before (in this run, or in an earlier
@@ -413,9 +488,33 @@ void site_pages_document(Arena *arena, const SitePageJob *job)
     cs_leave(p->lock);
 
     diag_print_document(&p->print, &warnings, owner, source_text);
+    return result;
 }
 
 u64 site_pages_manifest_changes(void) { return g_pages.manifest_changes.load(); }
+
+//- site-wide files
+
+void site_pages_note_output(Str path, Str bytes)
+{
+    if (!g_pages.ready) return;
+    u64 hash = page_bytes_hash(bytes);
+    cs_enter(g_pages.lock);
+    manifest_set(path, site_output_owner, hash);
+    cs_leave(g_pages.lock);
+}
+
+void site_pages_drop_output(Str path)
+{
+    if (!g_pages.ready) return;
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    DiagnosticList warnings = {};
+    cs_enter(g_pages.lock);
+    page_remove(scratch.arena, path, site_output_owner, &warnings);
+    cs_leave(g_pages.lock);
+    diag_print_log(&g_pages.print, &warnings);
+    scratch_end(scratch);
+}
 
 SitePagesCounts site_pages_counts(void)
 {

@@ -5,6 +5,8 @@
 // Two documents that name one path: the first in the document table keeps
 // it (by bucket, then by source path; html/index.html always belongs to
 // the generated index), and both are warned at their output_path lines.
+// Every document that names a path is remembered with it, so when the one
+// that keeps it gives it up, the next one is told to write it.
 //
 // The manifest (local/html/.wyn_manifest) lists every page wyn wrote, who
 // wrote it and a hash of its bytes. When a document stops producing a page
@@ -39,11 +41,17 @@ struct SitePageJob {
     const RenderOptions *render;
 };
 
+struct SitePageResult {
+    u32 warning_count;   // warnings about its output paths that stand while its source does
+    StrList rebuild;     // documents that keep a page path this document gave up: they write it now
+};
+
 // Writes the pages of one built document (desktop, then smartphone, each
 // with its raw page) unless its status hides it, and removes the pages it
 // produced before and produces no more. Warnings are printed with the
-// document's source. `arena` is the worker's scratch.
-void site_pages_document(Arena *arena, const SitePageJob *job);
+// document's source. `arena` is the worker's scratch, which also holds the
+// result.
+SitePageResult site_pages_document(Arena *arena, const SitePageJob *job);
 
 // Prints what a shell call reported: its warnings, then each template
 // load's messages in the template layout.
@@ -66,6 +74,14 @@ struct SitePagesCounts {
 SitePagesCounts site_pages_counts(void);
 // Writes the manifest when it changed since it was last written.
 void site_pages_flush(void);
+
+// Site-wide files (the feed, the site map) are kept in the manifest beside
+// the pages, under an owner no document can be ("site_url"): noted each
+// time they are written, and removed through it when they are no longer
+// produced, with the same care as a page (a file edited by hand stays, and
+// the author is warned). Any thread; the pages' lock is taken.
+void site_pages_note_output(Str path, Str bytes);
+void site_pages_drop_output(Str path);
 // Changes to the manifest so far: a writer compares two readings to tell
 // whether pages are still being written.
 u64 site_pages_manifest_changes(void);

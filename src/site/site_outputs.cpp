@@ -6,6 +6,9 @@
 #include "markup/parser.h"
 #include "markup/paths.h"
 #include "os/file_replace.h"
+#include "shell/page_build.h"
+#include "site/feed.h"
+#include "site/output_paths.h"
 #include "site/pages.h"
 
 #include <algorithm>
@@ -202,14 +205,18 @@ static bool index_would_empty(Arena *arena, SiteBuild *build, Str existing)
     return list_items(old.root) > 0;
 }
 
-u32 site_outputs_write_index(SiteBuild *build)
+u32 site_outputs_write_index(SiteBuild *build, u64 *out_hash)
 {
     SiteOutputs *o = &g_outputs;
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     Str path = site_index_path(scratch.arena, build);
     Str existing = file_read_all(scratch.arena, path);
     u32 result = IndexWrite_Unchanged;
-    if (existing.size && !str_match(index_document_marker, existing, StrMatch_Prefix)) {
+    u64 hash = str_hash(existing);
+    bool hand_written = existing.size && !str_match(index_document_marker, existing, StrMatch_Prefix);
+    // An index of the author's that comes back after wyn's is said again.
+    if (!hand_written) o->index_hand_written_warned = 0;
+    if (hand_written) {
         if (!o->index_hand_written_warned) {
             DiagnosticList list = {};
             Str text = str_pushf(scratch.arena, "%S was not written by wyn: it is left as it is and built as the site's index", path);
@@ -244,12 +251,16 @@ u32 site_outputs_write_index(SiteBuild *build)
             diag_print_log(&o->print, &list);
             o->index_failures.fetch_add(1);
             result = IndexWrite_Failed;
-        } else if (written.status == FileReplace_Written) {
-            o->index_writes.fetch_add(1);
-            result = IndexWrite_Written;
+        } else {
+            hash = str_hash(text);
+            if (written.status == FileReplace_Written) {
+                o->index_writes.fetch_add(1);
+                result = IndexWrite_Written;
+            }
         }
     }
     scratch_end(scratch);
+    if (out_hash) *out_hash = hash;
     return result;
 }
 
@@ -285,9 +296,129 @@ void site_outputs_start_manifest(void)
     if (!o->manifest_writer) o->manifest_writer = thread_start(0, manifest_writer);
 }
 
+//- the feed and the site map
+
+namespace {
+// What the feed and the site map read of one published document, copied
+// out of its summary.
+struct PublishedDocument {
+    Str path;
+    Str title, author, summary, created, modified;
+    StrList pages;   // its desktop pages, absolute, in header order
+};
+} // namespace
+
+// The documents published now, in the index's order (by bucket, then by
+// path): where two name one page, the first keeps it in the feed too.
+static PublishedDocument *published_documents(Arena *arena, SiteBuild *build, u64 *out_count)
+{
+    Str local = build->site.layout.local_folder;
+    u64 total = atomic_load_u64(&build->record_count) + document_bucket_count;
+    PublishedDocument *listed = push_array<PublishedDocument>(arena, total);
+    u64 count = 0;
+    for (u64 b = 0; b < document_bucket_count && listed; b += 1) {
+        TableStripe *stripe = striped_stripe_of(&build->documents, b);
+        srw_lock_shared(stripe->slim);
+        u64 first = count;
+        for (DocumentRecord *r = build->buckets[b].first; r && count < total; r = r->next) {
+            DocumentSummary *s = r->summary;
+            if (!s || !s->has_context_document || !s->published) continue;
+            PublishedDocument *d = &listed[count++];
+            d->path = str_copy(arena, r->path);
+            d->title = str_copy(arena, s->title);
+            d->author = str_copy(arena, s->author);
+            d->summary = str_copy(arena, s->feed_summary);
+            d->created = str_copy(arena, s->creation_date);
+            d->modified = str_copy(arena, s->last_modification_date);
+            for (u64 i = 0; i < s->output_path_count; i += 1)
+                str_list_push(arena, &d->pages, str_copy(arena, s->output_paths[i]));
+        }
+        srw_unlock_shared(stripe->slim);
+        std::sort(listed + first, listed + count,
+                  [](const PublishedDocument &x, const PublishedDocument &y) { return str_less(x.path, y.path); });
+    }
+    // Only pages wyn writes are listed: an html output path it accepts.
+    for (u64 i = 0; i < count; i += 1) {
+        StrList pages = {};
+        for (StrNode *n = listed[i].pages.first; n; n = n->next) {
+            Str reason;
+            Str page = page_output_is_html(n->string) ? output_path_resolve(arena, local, n->string, &reason) : str_empty();
+            if (page.size) str_list_push(arena, &pages, page);
+        }
+        listed[i].pages = pages;
+    }
+    *out_count = count;
+    return listed;
+}
+
+static void site_file_write(Arena *arena, Str path, Str bytes)
+{
+    FileReplaceResult written = file_replace(arena, path, bytes);
+    if (written.status != FileReplace_Failed) {
+        site_pages_note_output(path, bytes);
+        return;
+    }
+    DiagnosticList list = {};
+    diag_push_at(arena, &list, nullptr, 0, DiagLevel_Warning, str_pushf(arena, "could not write %S: %S", path, written.reason));
+    diag_print_log(&g_outputs.print, &list);
+}
+
+// With site_url, html/feed.xml and html/sitemap.xml of the documents
+// published now, written when their bytes change; without it, the ones an
+// earlier run wrote are removed through the manifest.
+static void site_feed_and_map_write(SiteBuild *build)
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    Str local = build->site.layout.local_folder;
+    Str site_url = build->site.site_url;
+    Str feed_path = str_pushf(scratch.arena, "%Shtml/feed.xml", local);
+    Str map_path = str_pushf(scratch.arena, "%Shtml/sitemap.xml", local);
+    if (!site_url.size) {
+        site_pages_drop_output(feed_path);
+        site_pages_drop_output(map_path);
+        scratch_end(scratch);
+        return;
+    }
+    u64 count = 0;
+    PublishedDocument *documents = published_documents(scratch.arena, build, &count);
+    FeedEntry *entries = push_array<FeedEntry>(scratch.arena, count + 1);
+    u64 entry_count = 0;
+    u64 page_count = 0;
+    for (u64 i = 0; i < count; i += 1) page_count += documents[i].pages.node_count;
+    SitemapEntry *pages = push_array<SitemapEntry>(scratch.arena, page_count + 1);
+    page_count = 0;
+    StrMap in_feed = str_map_alloc(scratch.arena, 1024);
+    for (u64 i = 0; i < count && entries && pages; i += 1) {
+        PublishedDocument *d = &documents[i];
+        DateTime created = {}, modified = {};
+        bool dated = feed_dates_read(d->created, d->modified, &created, &modified);
+        for (StrNode *n = d->pages.first; n; n = n->next) {
+            Str url = site_page_url(scratch.arena, site_url, site_relative_path(local, n->string));
+            pages[page_count++] = SitemapEntry{url, modified};
+            // A document is one entry, at its first page; the site's own
+            // index is no article, and a document without a creation date
+            // has no place in a list by date.
+            if (n != d->pages.first || !dated || is_index_path(build, d->path) || str_map_lookup(&in_feed, url)) continue;
+            str_map_insert(scratch.arena, &in_feed, url, 1);
+            entries[entry_count++] = FeedEntry{url, d->title, d->author, d->summary, created, modified};
+        }
+    }
+    site_file_write(scratch.arena, feed_path, feed_atom(scratch.arena, site_url, entries, entry_count, date_now()));
+    // A site map must list one page at least; a site without pages has none.
+    if (page_count) site_file_write(scratch.arena, map_path, sitemap_xml(scratch.arena, pages, page_count));
+    else site_pages_drop_output(map_path);
+    scratch_end(scratch);
+}
+
 //- quiet
 
-void site_outputs_quiet(void) { site_pages_flush(); }
+void site_outputs_quiet(void)
+{
+    // Tests of the document table alone write nothing.
+    SiteBuild *build = site_build();
+    if (g_outputs.shell && build) site_feed_and_map_write(build);
+    site_pages_flush();
+}
 
 SiteOutputsCounts site_outputs_counts(void)
 {

@@ -1,8 +1,10 @@
 // site/site_outputs.h: what wyn writes for the site as a whole, as opposed
 // to one document's pages: the shell's outputs (the rewritten style-sheet
 // copies and the head templates), the generated index document
-// (wyn_files/index.wyn, listing every published document), and the page
-// manifest. New site-wide outputs (a feed, a site map) belong here too.
+// (wyn_files/index.wyn, listing every published document), the page
+// manifest, and with site_url the feed and the site map (html/feed.xml and
+// html/sitemap.xml, site/feed.h), which are kept in the manifest and
+// removed through it when site_url goes.
 //
 // The shell is made here, once, before any page: every page is framed by
 // it. The change detector says when: when the generation moves (the shell
@@ -69,11 +71,13 @@ enum IndexWrite : u32 {
 // Makes the index document of the documents published so far and writes it
 // when its bytes differ; never over an index.wyn wyn did not write (the
 // author is warned once, and that file is built as the index).
-u32 site_outputs_write_index(SiteBuild *build);
+// `out_hash` (may be null) receives a hash of the bytes the file holds now.
+u32 site_outputs_write_index(SiteBuild *build, u64 *out_hash = nullptr);
 // The path of the index document.
 Str site_index_path(Arena *arena, const SiteBuild *build);
 
-// The site is quiet: every site-wide output is brought up to date.
+// The site is quiet: every site-wide output is brought up to date (the
+// feed and the site map, then the manifest).
 void site_outputs_quiet(void);
 
 struct SiteOutputsCounts {

@@ -2,12 +2,17 @@
 // pages as a fresh one-shot build of the same final sources.
 //
 // The real wyn watches a generated site of 200 documents that link to each
-// other and to each other's numbered anchors, with a menu and a site style
-// sheet. A fixed-seed stream of operations edits documents (body, title,
-// status, anchors, links, an output path shared with other documents,
-// identical bytes), creates, renames and deletes them, and
-// edits the menus and the style sheet, with short random pauses and now and
-// then a longer one so that builds finish in between. When wyn is quiet it
+// other, to each other's numbered anchors, to themselves, and to sources
+// that do not exist yet; that embed tables and pictures and link plain
+// files; with a menu and a site style sheet. A fixed-seed stream of
+// operations edits documents (body, title, status, anchors, links, an
+// output path shared with other documents, identical bytes), creates,
+// renames and deletes them (so links wait for sources that come and go),
+// rewrites, deletes and creates the tables, pictures and files they show,
+// and edits the menus and the style sheet, with short random pauses and
+// now and then a longer one so that builds finish in between. wyn builds
+// again only what a change touches, so every kind of thing a page reads
+// from elsewhere is changed here. When wyn is quiet it
 // is stopped; the final sources are built again by `wyn once` at the same
 // place (pages hold absolute file addresses), and both html folders must
 // hold the same files with the same bytes.
@@ -34,6 +39,7 @@
 #include <thread>
 #include <vector>
 
+#include "../jpeg_bytes.h"
 #include "../wyn_process.h"
 
 namespace fs = std::filesystem;
@@ -71,8 +77,10 @@ void write_in_place(const fs::path &path, const std::string &text)
 }
 
 struct Link {
-    std::string target;   // below wyn_files/
+    std::string target;   // below wyn_files/, or a path below local/ for files
     int anchor;           // 0: the document itself
+    bool file = false;    // a plain file, a table or a picture rather than a document
+    bool embedded = false;
 };
 
 struct Document {
@@ -94,6 +102,10 @@ struct Document {
         s += "``\nSection " + n + "\n  Body of page " + n + " in version " + std::to_string(version) +
              " with an anchor [#1]_ here.\n";
         for (const Link &l : links) {
+            if (l.file) {
+                s += std::string("  see ") + (l.embedded ? "_" : "") + "\"/" + l.target + "\" there\n";
+                continue;
+            }
             s += "  see \"/wyn_files/" + l.target;
             if (l.anchor) s += "[#" + std::to_string(l.anchor) + "]";
             s += "\" there\n";
@@ -163,7 +175,9 @@ struct Churn {
     std::mt19937 random;
     std::map<std::string, Document> documents;   // by path below wyn_files/
     int next_id = 0;
+    int start_documents = 0;
     int menu_version = 0;
+    int asset_version = 0;
     int css_version = 0;
     std::map<std::string, int> counts;
 
@@ -178,19 +192,30 @@ struct Churn {
         return it->first;
     }
 
-    std::vector<Link> some_links()
+    // Links to documents, now and then to one still to come (created later
+    // under that name, or never), to the document itself, or to a file.
+    std::vector<Link> some_links(const std::string &self)
     {
         std::vector<Link> links;
         int count = documents.empty() ? 0 : 1 + pick(3);
-        for (int i = 0; i < count; i += 1) links.push_back(Link{any_document(), pick(3)});
+        for (int i = 0; i < count; i += 1) {
+            int kind = pick(100);
+            if (kind < 10) links.push_back(Link{name_of(next_id + 1 + pick(8)), pick(3)});
+            else if (kind < 16 && !self.empty()) links.push_back(Link{self, pick(3)});
+            else if (kind < 22) links.push_back(Link{"t" + std::to_string(pick(3)) + ".csv", 0, true, true});
+            else if (kind < 28) links.push_back(Link{"i" + std::to_string(pick(3)) + ".jpg", 0, true, true});
+            else if (kind < 34) links.push_back(Link{"files/f" + std::to_string(pick(3)) + ".txt", 0, true});
+            else links.push_back(Link{any_document(), pick(3)});
+        }
         return links;
     }
 
-    std::string new_name()
+    // A fifth folder appears during the run: new folders are watched too.
+    std::string name_of(int id) const
     {
-        // A fifth folder appears during the run: new folders are watched too.
-        return "d" + std::to_string(pick(5)) + "/p" + std::to_string(next_id) + ".wyn";
+        return "d" + std::to_string(id < start_documents ? id % 4 : id % 5) + "/p" + std::to_string(id) + ".wyn";
     }
+    std::string new_name() { return name_of(next_id); }
 
     void save(const std::string &relative)
     {
@@ -202,10 +227,10 @@ struct Churn {
     {
         Document d;
         d.id = next_id;
-        d.links = some_links();
+        std::string name = new_name();
+        d.links = some_links(name);
         d.second_anchor = chance(80);
         if (chance(4)) d.common_page = pick(3);
-        std::string name = new_name();
         next_id += 1;
         documents[name] = d;
         save(name);
@@ -235,7 +260,7 @@ struct Churn {
             d.version += 1;
             counts["edit anchors"] += 1;
         } else if (kind < 92) {
-            d.links = some_links();
+            d.links = some_links(name);
             counts["edit links"] += 1;
         } else {
             counts["identical rewrite"] += 1;
@@ -279,6 +304,28 @@ struct Churn {
         }
     }
 
+    // The tables, pictures and plain files that documents show or link:
+    // rewritten (a picture with another size), deleted, or made again.
+    void asset()
+    {
+        asset_version += 1;
+        int which = pick(3);
+        int kind = pick(3);
+        fs::path path = kind == 0   ? local / "assets/files" / ("t" + std::to_string(which) + ".csv")
+                        : kind == 1 ? local / "assets/images" / ("i" + std::to_string(which) + ".jpg")
+                                    : local / "files" / ("f" + std::to_string(which) + ".txt");
+        if (chance(25)) {
+            fs::remove(path);
+            counts["asset deleted"] += 1;
+            return;
+        }
+        std::string bytes = kind == 0   ? "a;b\n" + std::to_string(asset_version) + ";x\n"
+                            : kind == 1 ? jpeg_bytes(100 + asset_version, 50 + asset_version % 7, 0, 0, false)
+                                        : "file " + std::to_string(asset_version) + "\n";
+        write_replacing(path, bytes);
+        counts["asset written"] += 1;
+    }
+
     void operation(int target_size)
     {
         int size = (int)documents.size();
@@ -286,9 +333,10 @@ struct Churn {
         // Creations and deletions lean towards the starting size.
         int create_share = size < target_size ? 16 : 10;
         if (roll < 3) shell_input();
-        else if (roll < 3 + create_share || size < 10) create();
-        else if (roll < 3 + create_share + 10) rename();
-        else if (roll < 3 + create_share + 10 + (size > target_size ? 14 : 8)) remove();
+        else if (roll < 8) asset();
+        else if (roll < 8 + create_share || size < 10) create();
+        else if (roll < 8 + create_share + 10) rename();
+        else if (roll < 8 + create_share + 10 + (size > target_size ? 14 : 8)) remove();
         else edit();
     }
 
@@ -321,12 +369,14 @@ TEST(ChurnRun, AWatchedSiteUnderChurnEndsWithTheSamePagesAsAFreshBuild)
 
     Churn churn;
     churn.local = local;
+    churn.start_documents = start_documents;
     churn.random.seed(seed);
     write_replacing(local / "shared/html/default_menu_desktop.html", menu(0, false));
     write_replacing(local / "shared/html/default_menu_smartphone.html", menu(0, true));
     write_replacing(local / "shared/css/wyn/css_wyn.css", site_css(0));
     write_replacing(local / "shared/css/fonts.css", "/* no fonts */\n");
     write_replacing(local / "shared/css/icons.css", "/* no icons */\n");
+    for (int i = 0; i < 6; i += 1) churn.asset();
     for (int i = 0; i < start_documents; i += 1) churn.create();
     churn.counts.clear();
 
@@ -383,8 +433,9 @@ TEST(ChurnRun, AWatchedSiteUnderChurnEndsWithTheSamePagesAsAFreshBuild)
     fs::path watched = base / "watched";
     fs::rename(root, watched);
     fs::create_directories(local);
-    for (const char *folder : {"wyn_files", "shared"})
-        fs::copy(watched / "local" / folder, local / folder, fs::copy_options::recursive);
+    for (const char *folder : {"wyn_files", "shared", "assets", "files"})
+        if (fs::exists(watched / "local" / folder))
+            fs::copy(watched / "local" / folder, local / folder, fs::copy_options::recursive);
     std::string once_output;
     {
         WynProcess once(root.string(), {"once"}, errors_file);

@@ -357,3 +357,59 @@ TEST_F(CommandLineTest, TheUsageTextListsEveryOptionOfTheTable)
         EXPECT_NE(usage.find(s(option_table[id].help)), std::string::npos) << name;
     }
 }
+
+TEST_F(CommandLineTest, InitTakesItsFolderAsAValueOrAsTheNextWord)
+{
+    auto folder = [&](std::vector<const char *> argv, std::string *said = nullptr) {
+        DiagnosticList log = {};
+        SiteConfig config = site_config_from_command_line(arena, parse(argv), str_lit("/home/me"), arena, &log);
+        EXPECT_TRUE(config.init) << argv[0];
+        if (said)
+            for (Diagnostic *d = log.first; d; d = d->next) *said += s(d->text) + "\n";
+        return s(config.init_folder);
+    };
+    EXPECT_EQ(folder({"init"}), "/home/me");
+    EXPECT_EQ(folder({"init", "sites/new/"}), "/home/me/sites/new");
+    EXPECT_EQ(folder({"--init=../other"}), "/home/other");
+    EXPECT_EQ(folder({"init:", "/srv/site"}), "/srv/site");
+    // A drive path comes back from the grammar cut at its colon.
+    EXPECT_EQ(folder({"init", "C:\\sites\\new"}), "C:/sites/new");
+    EXPECT_EQ(folder({"init", "D:/w/"}), "D:/w");
+    EXPECT_EQ(folder({"init=/"}), "/");
+    // The word taken as the folder is no unknown option; a word after it is.
+    std::string said;
+    EXPECT_EQ(folder({"init", "blog", "onec"}, &said), "/home/me/blog");
+    EXPECT_EQ(said, "unknown option 'onec'; did you mean 'once'?\n");
+    // An option of the table is never taken for the folder.
+    said.clear();
+    EXPECT_EQ(folder({"init", "once"}, &said), "/home/me");
+    EXPECT_EQ(said, "");
+    // A word cut at '=' or ':' cannot be put back: no folder, and an error
+    // rather than a site written somewhere else.
+    said.clear();
+    EXPECT_EQ(folder({"init", "a=b"}, &said), "");
+    EXPECT_EQ(said, "init: which folder 'a' names cannot be told; give it as init=FOLDER\n");
+}
+
+TEST_F(CommandLineTest, TheSiteUrlIsAnHttpAddressEndingInASlash)
+{
+    auto site_url = [&](const char *value, std::string *said) {
+        DiagnosticList log = {};
+        std::string option = std::string("site_url=") + value;
+        SiteConfig config = site_config_from_command_line(arena, parse({option.c_str()}), str_lit("/nowhere"), arena, &log);
+        for (Diagnostic *d = log.first; d; d = d->next)
+            if (d->level == DiagLevel_Warning) *said += s(d->text) + "\n";
+        return s(config.site_url);
+    };
+    std::string said;
+    EXPECT_EQ(site_url("https://example.org/", &said), "https://example.org/");
+    EXPECT_EQ(site_url("https://example.org", &said), "https://example.org/");
+    EXPECT_EQ(site_url("HTTP://example.org/~mara", &said), "HTTP://example.org/~mara/");
+    EXPECT_EQ(said, "");
+    for (const char *refused : {"example.org", "ftp://example.org/", "https:///path", "https://example.org/?page=1",
+                                "https://example.org/#top", "https://exa<mple.org/", "file:///home/me/site/"}) {
+        said.clear();
+        EXPECT_EQ(site_url(refused, &said), "") << refused;
+        EXPECT_NE(said.find("no feed or site map is written"), std::string::npos) << refused;
+    }
+}

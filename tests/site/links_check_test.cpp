@@ -3,6 +3,8 @@
 // documents with a lookup of the test's own.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <string>
 
 #include "markup/parser.h"
@@ -50,10 +52,13 @@ TEST(LinkTarget, PathsResolveBelowTheLocalFolderWithTheirTypeFolderOnce)
 }
 
 // A site of the test's own: one published document with anchor 4, one
-// draft, one that will publish later.
-static LinkTarget test_lookup(void *user, Arena *arena, Str path)
+// draft, one that will publish later. Every lookup is noted with the
+// anchor it asks for: the build rebuilds a linking document when that
+// anchor moves.
+static LinkTarget test_lookup(void *user, Arena *arena, Str path, u32 anchor)
 {
-    (void)user;
+    std::vector<std::string> *asked = (std::vector<std::string> *)user;
+    if (asked) asked->push_back(as_std(path_file_name(path)) + (anchor == link_no_anchor ? "" : "#" + std::to_string(anchor)));
     LinkTarget t = {};
     std::string p = as_std(path);
     if (p == "/s/local/wyn_files/later.wyn") {
@@ -68,7 +73,7 @@ static LinkTarget test_lookup(void *user, Arena *arena, Str path)
     Str text = Str{copy, source.size()};
     ParsedDocument doc = markup_parse(arena, text, nullptr);
     t.state = LinkTarget_Published;
-    t.summary = doc_summary_make(arena, &doc, 1);
+    t.summary = doc_summary_make(arena, &doc);
     return t;
 }
 
@@ -77,12 +82,14 @@ struct LinkPasses : ::testing::Test {
     ParsedDocument doc = {};
     LinkCheckSettings settings = {};
     std::string source;
+    std::vector<std::string> asked;
     void SetUp() override
     {
         settings.local_folder = str_lit("/s/local/");
         settings.document_path = str_lit("/s/local/wyn_files/self.wyn");
         settings.file_path_checks = 1;
-        settings.documents = test_lookup;
+        settings.lookups.document = test_lookup;
+        settings.lookups.user = &asked;
     }
     void TearDown() override { arena_release(arena); }
     void parse(const std::string &text)
@@ -119,6 +126,7 @@ TEST_F(LinkPasses, AnchorsComeFromTheSummaryAndAMissingOneIsUnresolved)
     EXPECT_TRUE(file_link(1)->flags & NodeFlag_Unresolved);
     EXPECT_FALSE(file_link(2)->flags & NodeFlag_Unresolved) << "a link to its own anchor needs no summary";
     EXPECT_EQ(messages(), "");
+    EXPECT_EQ(asked, (std::vector<std::string>{"page.wyn#4", "page.wyn#5"})) << "its own anchors are no one else's";
 }
 
 TEST_F(LinkPasses, ADocumentThatWillPublishIsWaitedForOneThatNeverWillIsNot)

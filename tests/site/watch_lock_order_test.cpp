@@ -52,22 +52,21 @@ struct Current {
     u64 stale;
 };
 
-// Every record built from the files as they are now, after the last change
-// of any summary, and idle.
+// Every record current and idle.
 static Current site_current(SiteBuild *build)
 {
     Current c = {};
-    u64 g = fs_generation();
-    u64 epoch = atomic_load_u64(&build->summary_epoch);
+    std::vector<DocumentRecord *> records;
     for (u64 b = 0; b < document_bucket_count; b += 1) {
         TableStripe *stripe = striped_stripe_of(&build->documents, b);
         srw_lock_shared(stripe->slim);
-        for (DocumentRecord *r = build->buckets[b].first; r; r = r->next) {
-            c.documents += 1;
-            bool idle = !atomic_load_u64(&r->busy) && !atomic_load_u64(&r->queued) && !atomic_load_u64(&r->parked);
-            if (!idle || r->built_generation != g || r->built_epoch < epoch) c.stale += 1;
-        }
+        for (DocumentRecord *r = build->buckets[b].first; r; r = r->next) records.push_back(r);
         srw_unlock_shared(stripe->slim);
+    }
+    for (DocumentRecord *r : records) {
+        c.documents += 1;
+        bool idle = !atomic_load_u64(&r->busy) && !atomic_load_u64(&r->queued) && !atomic_load_u64(&r->parked);
+        if (!idle || !doc_current(build, r)) c.stale += 1;
     }
     return c;
 }

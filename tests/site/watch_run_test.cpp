@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <cstdlib>
@@ -368,4 +369,162 @@ TEST(KillRun, AKillAtAnyMomentLeavesNoTornPage)
         fs::path page = site.html("d" + std::to_string(i / 50) + "/p" + std::to_string(i) + ".html");
         ASSERT_TRUE(fs::exists(page)) << page;
     }
+}
+
+namespace {
+
+// The count of documents the last quiet line says were built.
+int built_in_last_quiet_line(const std::string &text)
+{
+    size_t at = text.rfind("up to date after");
+    if (at == std::string::npos) return -1;
+    size_t colon = text.find(": ", at);
+    return colon == std::string::npos ? -1 : std::atoi(text.c_str() + colon + 2);
+}
+
+std::string last_quiet_line(const std::string &text)
+{
+    size_t at = text.rfind("up to date after");
+    return at == std::string::npos ? "" : text.substr(at, text.find('\n', at) - at);
+}
+
+// Reads until wyn has printed `lines` quiet lines in all.
+bool quiet_lines_reach(WynProcess &wyn, size_t lines, int seconds = 60)
+{
+    for (int waited = 0; waited < seconds * 10; waited += 1) {
+        if (wyn.count("up to date after") >= lines) return true;
+        if (wyn.read_some(100) < 0) break;
+    }
+    return wyn.count("up to date after") >= lines;
+}
+
+} // namespace
+
+// A change rebuilds the documents that show what changed, and no other:
+// each step waits for the next quiet line and reads how many documents it
+// built.
+TEST(WatchRun, AChangeRebuildsTheDocumentsThatShowItAndNoOthers)
+{
+    TempSite site;
+    // a has anchors 1 and 2; b links a, c links a's anchor 2, d waits for a
+    // source that is not there yet, e embeds a table, f links a plain file
+    // that is missing, g stands alone and h links its own anchor.
+    std::string a_head = "``\ntitle: Alpha\noutput_path: \"/html/a.html\"\n``\nSection\n  ";
+    auto a_text = [&](const std::string &before, const std::string &after) {
+        return a_head + before + " one [#1]_ two [#2]_ " + after + "\n";
+    };
+    write_file(site.src("a.wyn"), a_text("Start", "end"));
+    write_file(site.src("b.wyn"), document("Bravo", "b.html", "see \"/wyn_files/a.wyn\" here"));
+    write_file(site.src("c.wyn"), document("Charlie", "c.html", "see \"/wyn_files/a.wyn[#2]\" here"));
+    write_file(site.src("d.wyn"), document("Delta", "d.html", "see \"/wyn_files/later.wyn\" here"));
+    write_file(site.src("e.wyn"), document("Echo", "e.html", "_\"/t.csv\""));
+    write_file(site.local / "assets/files/t.csv", "x;y\n1;2\n");
+    write_file(site.src("f.wyn"), document("Foxtrot", "f.html", "see \"/files/x.txt\" here"));
+    write_file(site.src("g.wyn"), document("Golf", "g.html", "alone"));
+    write_file(site.src("h.wyn"), document("Hotel", "h.html", "own [#3]_ and \"/wyn_files/h.wyn[#3]\" link"));
+    WynProcess wyn(site.root.string(), {});
+    ASSERT_TRUE(wyn.read_until("up to date after", 120)) << wyn.text;
+    EXPECT_EQ(built_in_last_quiet_line(wyn.text), 9) << wyn.text;   // eight and the index
+
+    struct Step {
+        const char *what;
+        std::function<void()> change;
+        int built;
+    };
+    std::vector<Step> steps = {
+        {"a's text after its anchors", [&] { write_file(site.src("a.wyn"), a_text("Start", "changed end")); }, 1},
+        {"a's text before its anchors moves anchor 2, which c links",
+         [&] { write_file(site.src("a.wyn"), a_text("A longer start", "changed end")); }, 2},
+        // The same length: the anchors stay where they were.
+        {"a's title, which the index shows",
+         [&] {
+             a_head = "``\ntitle: Omega\noutput_path: \"/html/a.html\"\n``\nSection\n  ";
+             write_file(site.src("a.wyn"), a_text("A longer start", "changed end"));
+         },
+         2},
+        {"a's page moves: b, c and the index link it",
+         [&] {
+             a_head = "``\ntitle: Omega\noutput_path: \"/html/moved/a.html\"\n``\nSection\n  ";
+             write_file(site.src("a.wyn"), a_text("A longer start", "changed end"));
+         },
+         4},
+        {"the source d waits for appears", [&] { write_file(site.src("later.wyn"), document("Later", "later.html", "here")); },
+         3},
+        {"the table e embeds", [&] { write_file(site.local / "assets/files/t.csv", "x;y\n3;4\n"); }, 1},
+        {"the file f links appears", [&] { write_file(site.local / "files/x.txt", "text"); }, 1},
+        {"h's own anchor", [&] { write_file(site.src("h.wyn"), document("Hotel", "h.html", "own [#3]_ and \"/wyn_files/h.wyn[#4]\" link")); }, 1},
+        {"the source d links goes", [&] { fs::remove(site.src("later.wyn")); }, 3},
+        {"a template: every page", [&] { write_file(site.local / "shared/html/default_menu_desktop.html", "<nav id=\"menu\">M</nav>\n"); },
+         10},
+    };
+    for (const Step &step : steps) {
+        size_t lines = wyn.count("up to date after");
+        step.change();
+        ASSERT_TRUE(quiet_lines_reach(wyn, lines + 1)) << step.what << ": never quiet again\n" << wyn.text;
+        // A change noticed in two parts would print two lines: the second
+        // one comes within a moment.
+        wyn.read_until("never printed", 1);
+        EXPECT_EQ(wyn.count("up to date after"), lines + 1) << step.what << "\n" << wyn.text;
+        EXPECT_EQ(built_in_last_quiet_line(wyn.text), step.built) << step.what << "\n" << last_quiet_line(wyn.text);
+    }
+    EXPECT_NE(read_file(site.html("c.html")).find("moved/a.html#"), std::string::npos) << "c's link to a's anchor";
+    EXPECT_NE(read_file(site.html("e.html")).find(">3<"), std::string::npos) << "e's table";
+}
+
+// The quiet line says what stands in the whole site, not what this build
+// printed: a document that still has warnings counts though it was not
+// built again.
+TEST(WatchRun, TheQuietLineTellsTheWarningsOfTheWholeSite)
+{
+    TempSite site;
+    write_file(site.src("a.wyn"), document("A", "a.html", "see \"/files/none.txt\" here"));
+    write_file(site.src("b.wyn"), document("B", "b.html", "clean"));
+    WynProcess wyn(site.root.string(), {});
+    ASSERT_TRUE(wyn.read_until("up to date after", 120)) << wyn.text;
+    std::string first = last_quiet_line(wyn.text);
+    EXPECT_NE(first.find("; 2 warnings in 1 document"), std::string::npos) << first;   // missing, and not found
+
+    write_file(site.src("b.wyn"), document("B", "b.html", "an error ] here"));
+    ASSERT_TRUE(quiet_lines_reach(wyn, 2)) << wyn.text;
+    std::string second = last_quiet_line(wyn.text);
+    EXPECT_NE(second.find("1 document built"), std::string::npos) << second;
+    EXPECT_NE(second.find("; 2 warnings, 1 error in 2 documents"), std::string::npos) << second;
+
+    write_file(site.src("a.wyn"), document("A", "a.html", "clean now"));
+    write_file(site.src("b.wyn"), document("B", "b.html", "clean again"));
+    ASSERT_TRUE(wait_for([&] {
+        wyn.read_some(100);
+        return last_quiet_line(wyn.text).find("; no warnings or errors") != std::string::npos;
+    }, 60)) << wyn.text;
+}
+
+// The index's own file is watched: deleted, it comes back; replaced by the
+// author's, that one is built and the author told at once; an index.wyn in
+// a sub-folder is left out, as at the start.
+TEST(WatchRun, TheIndexFileIsWatched)
+{
+    TempSite site;
+    write_file(site.src("a.wyn"), document("Listed", "a.html", "text"));
+    WynProcess wyn(site.root.string(), {});
+    ASSERT_TRUE(wyn.read_until("up to date after", 120)) << wyn.text;
+    std::string generated = read_file(site.src("index.wyn"));
+    ASSERT_NE(generated.find("Listed"), std::string::npos);
+
+    fs::remove(site.src("index.wyn"));
+    EXPECT_TRUE(wait_for([&] { return read_file(site.src("index.wyn")) == generated; }, 10)) << "the index never came back";
+
+    write_file(site.src("index.wyn"), "``\ntitle: My own\noutput_path: \"/html/index.html\"\n``\nWelcome\n  Handmadehome.\n");
+    EXPECT_TRUE(wyn.read_until("was not written by wyn", 10)) << wyn.text;
+    EXPECT_TRUE(wait_for([&] { return read_file(site.html("index.html")).find("Handmadehome.") != std::string::npos; }, 10));
+
+    write_file(site.src("sub/index.wyn"), document("Sub index", "subindex.html", "text"));
+    wyn.read_until("never printed", 5);   // longer than new sources take to be found
+    EXPECT_FALSE(fs::exists(site.html("subindex.html")));
+    std::string out;
+    fs::remove_all(site.local / "html");
+    wyn.text.clear();
+    kill(wyn.pid, SIGTERM);
+    wyn.wait_exit();
+    EXPECT_EQ(run_once(site, &out), 0) << out;
+    EXPECT_FALSE(fs::exists(site.html("subindex.html"))) << "a fresh build does the same";
 }

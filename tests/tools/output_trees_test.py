@@ -61,6 +61,10 @@ def build_hashes(name, source, options):
         shutil.copytree(os.path.join(ROOT, source), site, symlinks=True)
         # The demo's html folder may hold an earlier build of the checkout.
         shutil.rmtree(os.path.join(site, "local", "html"), ignore_errors=True)
+        # So may the index document it generates: a fresh checkout has none.
+        generated = os.path.join(site, "local", "wyn_files", "index.wyn")
+        if source == "examples/demo" and os.path.exists(generated):
+            os.remove(generated)
         before = files_under(os.path.join(site, "local"))
         run = subprocess.run([WYN, "once", *options], cwd=site, capture_output=True, timeout=300)
         if run.returncode not in (0, 1):

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -90,4 +91,19 @@ FolderChangeList folder_watch_read(FolderWatch *watch, Arena *arena)
         }
     }
     return list;
+}
+
+bool folder_watch_wait(FolderWatch *watch, u64 timeout_ms)
+{
+    if (!watch) {
+        sleep_ms(timeout_ms);
+        return false;
+    }
+    struct pollfd p = {watch->fd, POLLIN, 0};
+    int timeout = (int)min_of<u64>(timeout_ms, 1u << 30);
+    for (;;) {
+        int n = poll(&p, 1, timeout);
+        if (n < 0 && errno == EINTR) continue;
+        return n > 0;
+    }
 }

@@ -26,6 +26,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <malloc.h>
 #include <unistd.h>
 
 //- memory
@@ -298,6 +299,10 @@ void process_start(void)
     info->counter_frequency = 1000000000ull;
     info->large_page_minimum = os_memory_large_page_size();
     info->process_id = (u64)getpid();
+    // wyn's memory comes from arenas; the C library's allocator serves the
+    // odd library call. Its default of a 64 MiB heap reservation per thread
+    // that ever calls it cost some 400 MiB of address space for nothing.
+    mallopt(M_ARENA_MAX, 1);
     process_arena_create();
     // There is no timer resolution to ask for: sleeps are as fine as the
     // kernel's timers.

@@ -8,6 +8,13 @@
 // folders are watched, never files, for the reason inotify watches folders
 // on Linux: editors save by writing a new file and renaming it over the old.
 //
+// Between ticks the scanner sleeps on a completion port every folder's
+// handle is tied to: a finished read queues a packet there and wakes it at
+// once, however many folders there are (one wait on the reads' events
+// stops at 64), and whichever thread waits. The port is the only thing a
+// wait touches, so a wait is safe beside the other calls, as a poll of
+// inotify's descriptor is on Linux.
+//
 // A watch follows the folder, not its name, as inotify does: a watched
 // folder that is moved keeps its watch, which the file service notices by
 // the folder's identity. Its handle shares everything, so the folder itself
@@ -52,6 +59,7 @@ struct WatchChunk {
 
 struct FolderWatch {
     Arena *arena;
+    HANDLE port;            // every folder's reads complete here too
     WatchChunk *chunks[watch_chunk_count];
     u64 slot_count;         // slots handed out so far, free ones included
     WatchSlot *free_slots;
@@ -133,6 +141,12 @@ FolderWatch *folder_watch_open(void)
         return nullptr;
     }
     watch->arena = arena;
+    // One thread at a time takes packets: the scanner.
+    watch->port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+    if (!watch->port) {
+        arena_release(arena);
+        return nullptr;
+    }
     return watch;
 }
 
@@ -150,7 +164,11 @@ s64 folder_watch_add(FolderWatch *watch, Str folder)
     scratch_end(scratch);
     if (handle == INVALID_HANDLE_VALUE) return -1;
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (!GetFileInformationByHandle(handle, &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        // A folder whose reads could not wake the scanner is polled instead.
+        // (A handle stays tied to its port until it is closed; the same
+        // folder watched twice ties a second handle, closed just below.)
+        !CreateIoCompletionPort(handle, watch->port, 0, 0)) {
         CloseHandle(handle);
         return -1;
     }
@@ -244,10 +262,24 @@ static void children_lost(FolderWatch *watch, WatchSlot *parent, Str name, Arena
     }
 }
 
+// Takes the packets of reads that finished: every read is looked at next,
+// so they would only wake the next wait for nothing. A read that finishes
+// after this leaves its packet, which at worst wakes one wait early.
+static void packets_drop(FolderWatch *watch)
+{
+    OVERLAPPED_ENTRY entries[64];
+    ULONG count = 0;
+    for (;;) {
+        bool taken = GetQueuedCompletionStatusEx(watch->port, entries, 64, &count, 0, FALSE);
+        if (!taken || count < 64) break;
+    }
+}
+
 FolderChangeList folder_watch_read(FolderWatch *watch, Arena *arena)
 {
     FolderChangeList list = {};
     if (!watch) return list;
+    packets_drop(watch);
     for (u64 id = 0; id < watch->slot_count; id += 1) {
         WatchSlot *slot = slot_of(watch, (s64)id);
         // A lost watch says so once, then waits for folder_watch_remove.
@@ -293,4 +325,30 @@ FolderChangeList folder_watch_read(FolderWatch *watch, Arena *arena)
         }
     }
     return list;
+}
+
+bool folder_watch_wait(FolderWatch *watch, u64 timeout_ms)
+{
+    if (!watch) {
+        sleep_ms(timeout_ms);
+        return false;
+    }
+    u64 deadline = now_us() + min_of<u64>(timeout_ms, 1u << 30) * 1000;
+    for (;;) {
+        u64 now = now_us();
+        DWORD left = now < deadline ? (DWORD)((deadline - now + 999) / 1000) : 0;
+        DWORD bytes = 0;
+        ULONG_PTR key = 0;
+        OVERLAPPED *overlapped = nullptr;
+        if (GetQueuedCompletionStatus(watch->port, &bytes, &key, &overlapped, left)) return true;
+        if (!overlapped) {
+            // No packet. A port that fails still waits out the time, or the
+            // scanner would spin; its reads do not depend on the port.
+            if (GetLastError() != WAIT_TIMEOUT) sleep_ms(left);
+            return false;
+        }
+        // A read that ended with an error is news too (an overflow, a folder
+        // gone), except one cancelled when its folder stopped being watched.
+        if (GetLastError() != ERROR_OPERATION_ABORTED) return true;
+    }
 }
