@@ -11,6 +11,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "os/file_service.h"
 #include "os_support.h"
@@ -177,6 +178,46 @@ TEST(FolderWatch, AWatchFollowsTheFolderNotItsName)
     write_in_place(dir.at("away/sub/moved.wyn"), "in the moved folder");
     EXPECT_TRUE(read_until(watch, id, {"moved.wyn"}).names.count("moved.wyn"));
     folder_watch_remove(watch, id);
+}
+
+struct WaitArgs {
+    FolderWatch *watch;
+    bool woke;
+};
+
+static void wait_on_thread(u64 raw)
+{
+    WaitArgs *args = (WaitArgs *)raw;
+    args->woke = folder_watch_wait(args->watch, 20 * 1000);
+}
+
+TEST(FolderWatch, AWaitEndsWhenAnyOfManyFoldersChanges)
+{
+    // More folders than one wait on the system's events can name (64 on
+    // Windows), the change in the last; the wait runs on a thread other
+    // than the one that watched the folders, as it may in the file service.
+    TempFolder dir;
+    FolderWatch *watch = folder_watch_open();
+    ASSERT_NE(watch, nullptr);
+    std::vector<s64> ids;
+    for (int i = 0; i < 80; i += 1) {
+        std::string folder = dir.at("f" + std::to_string(i));
+        fsys::create_directory(folder);
+        ids.push_back(folder_watch_add(watch, as_str(folder)));
+        ASSERT_GE(ids.back(), 0) << folder;
+    }
+    Arena *arena = arena_alloc();
+    folder_watch_read(watch, arena);
+    EXPECT_FALSE(folder_watch_wait(watch, 20)) << "a wait woke with nothing changed";
+
+    WaitArgs args = {watch, false};
+    TestThread *waiter = test_thread_start((u64)&args, wait_on_thread);
+    write_in_place(dir.at("f79/late.wyn"), "late");
+    ASSERT_TRUE(test_thread_join(waiter)) << "the wait never ended";
+    EXPECT_TRUE(args.woke) << "the wait ran out its time instead of waking at the change";
+    EXPECT_TRUE(read_until(watch, ids.back(), {"late.wyn"}).names.count("late.wyn"));
+    arena_release(arena);
+    for (s64 id : ids) folder_watch_remove(watch, id);
 }
 
 //- the file service on notifications alone
