@@ -566,7 +566,16 @@ bool replace_by_rename(Arena *scratch, const wchar_t *temp, const wchar_t *targe
         CloseHandle(file);
         if (moved) return true;
     }
-    return MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    // The classic replace fails while anything has the target open, even
+    // for a moment (wyn's own scanner looking at a saved source, an indexer,
+    // a virus checker): it is tried again a few times over some 60 ms
+    // before the write is given up. A holder that stays is reported.
+    for (DWORD wait_ms = 4;; wait_ms *= 2) {
+        if (MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        DWORD error = GetLastError();
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || wait_ms > 32) return false;
+        Sleep(wait_ms);
+    }
 }
 
 } // namespace
