@@ -113,6 +113,12 @@ struct WatchedPair {
         parent = folder_watch_add(watch, as_str(dir.path));
         id = folder_watch_add(watch, as_str(sub));
     }
+    // Before the folders go: wine keeps a folder a watch holds open.
+    ~WatchedPair()
+    {
+        folder_watch_remove(watch, id);
+        folder_watch_remove(watch, parent);
+    }
     // The folder made again at its path is watched anew, and its own names
     // come for its new id: a late notice of the old folder's end must not
     // end the new watch.
