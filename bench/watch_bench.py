@@ -39,6 +39,19 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / ticks
 
 
+def cpu_precise(pid):
+    """CPU seconds of every thread from the scheduler's nanosecond counts:
+    /proc/<pid>/stat counts in ticks of 10 ms, too coarse for one save."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/schedstat") as f:
+                total += int(f.read().split()[0])
+        except OSError:
+            pass
+    return total / 1e9
+
+
 def read_all(folder):
     start = time.monotonic()
     for base, _, files in os.walk(folder):
@@ -94,7 +107,7 @@ def rss_under_saves(wyn, saves, size, temp):
 
     save(0)
     log = open(os.path.join(temp, "rss.log"), "wb")
-    process = subprocess.Popen([wyn], cwd=site, stdout=log, stderr=subprocess.STDOUT)
+    process = subprocess.Popen(command, cwd=site, stdout=log, stderr=subprocess.STDOUT)
     first = after = None
     try:
         if not wait_for_page(page, b"Savemarker0x", 600):
@@ -120,6 +133,8 @@ def main():
     parser.add_argument("--count", type=int, default=1000)
     parser.add_argument("--saves", type=int, default=20)
     parser.add_argument("--idle", type=float, default=60.0)
+    parser.add_argument("--first-save-after", type=float, default=0.5,
+                        help="seconds after the watch starts that the first save comes")
     parser.add_argument("--rss-saves", type=int, default=0,
                         help="instead: save one large document this many times and compare RSS")
     parser.add_argument("--rss-size", type=int, default=1 << 20)
@@ -142,9 +157,16 @@ def main():
         floor = read_all(os.path.join(local, "wyn_files"))
 
         start = time.monotonic()
-        once = subprocess.run(command + ["once"], cwd=site, stdout=subprocess.PIPE, timeout=3600)
+        once_log = os.path.join(temp, "once.log")
+        with open(once_log, "wb") as out:
+            once = subprocess.Popen(command + ["once"], cwd=site, stdout=out, stderr=subprocess.STDOUT)
+            # wait4 gives this child's own peak RSS and CPU.
+            _, _, usage = os.wait4(once.pid, 0)
+            once.returncode = 0
         once_s = time.monotonic() - start
-        summary = [l for l in once.stdout.decode().splitlines() if l.startswith("wyn once:")]
+        once_cpu = usage.ru_utime + usage.ru_stime
+        once_rss_mib = usage.ru_maxrss / 1024
+        summary = [l for l in open(once_log, "rb").read().decode().splitlines() if l.startswith("wyn once:")]
 
         # A document with an html output path, to edit.
         target = None
@@ -162,17 +184,8 @@ def main():
         page = os.path.join(local, out.lstrip("/"))
         original = open(source_path, "rb").read()
 
-        # Output to a file: a pipe nobody drains would stop wyn's printing
-        # workers once the site-wide rebuild prints its diagnostics again.
-        log_path = os.path.join(temp, "watch.log")
-        log = open(log_path, "wb")
-        process = subprocess.Popen(command, cwd=site, stdout=log)
-        read_log = lambda: open(log_path, "rb").read()
-        deadline = time.monotonic() + 600
-        while b"up to date after" not in read_log() and time.monotonic() < deadline:
-            time.sleep(0.05)
-        times = []
-        for i in range(args.saves):
+        def save(i):
+            """Saves the document with a new line; the seconds until its page holds it."""
             marker = f"Savemarker{i}x{int(time.time() * 1000)}"
             text = original.rstrip(b"\n") + b"\n  " + marker.encode() + b"\n"
             temporary = source_path + ".tmp~"
@@ -180,14 +193,37 @@ def main():
                 f.write(text)
             t0 = time.monotonic()
             os.rename(temporary, source_path)
-            while time.monotonic() - t0 < 30:
+            while time.monotonic() - t0 < 60:
                 try:
                     if marker.encode() in open(page, "rb").read():
                         break
                 except OSError:
                     pass
                 time.sleep(0.002)
-            times.append(time.monotonic() - t0)
+            return time.monotonic() - t0
+
+        # Output to a file: a pipe nobody drains would stop wyn's printing
+        # workers once the site-wide rebuild prints its diagnostics again.
+        log_path = os.path.join(temp, "watch.log")
+        log = open(log_path, "wb")
+        process = subprocess.Popen(command, cwd=site, stdout=log, stderr=subprocess.STDOUT)
+        read_log = lambda: open(log_path, "rb").read()
+        # The first save comes while the first build after the start runs.
+        time.sleep(args.first_save_after)
+        first_save = save(-1)
+        deadline = time.monotonic() + 3600
+        while b"up to date after" not in read_log() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        times, cpus = [], []
+        for i in range(args.saves):
+            quiet_before = read_log().count(b"up to date after")
+            c0 = cpu_precise(process.pid)
+            times.append(save(i))
+            # Its CPU: from the save to the quiet line after it.
+            deadline = time.monotonic() + 60
+            while read_log().count(b"up to date after") <= quiet_before and time.monotonic() < deadline:
+                time.sleep(0.002)
+            cpus.append(cpu_precise(process.pid) - c0)
             time.sleep(0.3)
         # Let the site-wide rebuild after the saves finish before the idle window.
         deadline = time.monotonic() + 600
@@ -202,15 +238,21 @@ def main():
         c0 = cpu_seconds(process.pid)
         time.sleep(args.idle)
         idle = (cpu_seconds(process.pid) - c0) / args.idle * 100
+        watch_rss_mib = rss_kib(process.pid) / 1024
         process.kill()
         process.wait()
         log.close()
 
         print(f"documents: {args.count}")
         print(f"read every source once (I/O floor): {floor:.2f} s")
-        print(f"once, start to quiet: {once_s:.2f} s  ({summary[0] if summary else 'no summary'})")
+        print(f"once, start to exit: {once_s:.2f} s wall, {once_cpu:.2f} s CPU, peak RSS {once_rss_mib:.0f} MiB "
+              f"({summary[0] if summary else 'no summary'})")
+        print(f"first save, {args.first_save_after:.1f} s after the watch started: {first_save * 1000:.0f} ms to its page")
         print(f"save to page over {len(times)} saves: median {statistics.median(times) * 1000:.0f} ms, "
               f"max {max(times) * 1000:.0f} ms")
+        print(f"CPU per save, save to quiet: median {statistics.median(cpus) * 1000:.1f} ms, "
+              f"max {max(cpus) * 1000:.1f} ms")
+        print(f"watching wyn's RSS when idle: {watch_rss_mib:.0f} MiB")
         print(f"idle watch CPU over {args.idle:.0f} s: {idle:.2f} % of a core")
 
 

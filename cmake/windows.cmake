@@ -1,7 +1,8 @@
 # The Windows build, included by CMakeLists.txt when cross-compiling with
 # cmake/mingw-w64.cmake. Everything comes from Debian packages: the mingw-w64
 # compiler, xxHash's header (compiled in, no library), GoogleTest's sources,
-# and libmicrohttpd's source package, built here for Windows.
+# and libmicrohttpd's source package, built here for Windows; and the
+# tree-sitter runtime's C source from npm, with the grammars.
 
 list(FILTER WYN_SOURCES EXCLUDE REGEX "/src/os/posix/")
 # libcurl stays on Linux: the HTTP engine here is WinHTTP.
@@ -32,6 +33,10 @@ file(COPY ${WYN_NLOHMANN_DIR}/nlohmann DESTINATION ${CMAKE_BINARY_DIR}/nlohmann-
 set(NLOHMANN_JSON_INCLUDE_DIR ${CMAKE_BINARY_DIR}/nlohmann-json)
 set(WYN_SYSTEM_DEFINITIONS XXH_INLINE_ALL UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
 set(WYN_SYSTEM_LIBRARIES winhttp crypt32 ${WYN_MICROHTTPD_DIR}/lib/libmicrohttpd.a ws2_32)
+# Debian's tree-sitter library is Linux's: the runtime is compiled here from
+# the C source of the npm package the grammars come with
+# (cmake/tree_sitter.cmake).
+set(WYN_TREE_SITTER_FROM_SOURCE ON)
 
 # One wyn.exe without DLLs beside it: the C++ runtime and winpthreads are
 # linked in.

@@ -143,3 +143,19 @@ struct WynProcess {
         return n;
     }
 };
+
+// `text` without the notes that a document names no page: tests of other
+// diagnostics write documents without output_path and look for silence.
+inline std::string without_page_notes(const std::string &text)
+{
+    const std::string head = "note: \n  this document has no output_path, so no page is written for it\n";
+    std::string out;
+    size_t at = 0;
+    for (size_t found = text.find(head); found != std::string::npos; found = text.find(head, at)) {
+        out.append(text, at, found - at);
+        size_t end = text.find('\n', found + head.size());
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    out.append(text, at, std::string::npos);
+    return out;
+}

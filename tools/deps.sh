@@ -6,6 +6,9 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang python3 libgtest-dev libbenchmark-dev libcurl4-openssl-dev libxxhash-dev openssl
           libmicrohttpd-dev nlohmann-json3-dev)
+# Code highlighting: the tree-sitter runtime (the grammars come from npm,
+# tools/grammars.sh).
+packages+=(libtree-sitter-dev)
 # The benchmarks' peer for page costs: md4c's Markdown to HTML converter.
 packages+=(libmd4c-dev libmd4c-html0-dev)
 # The demo site's fonts and pictures (tools/fonts.sh) and the page checks in

@@ -75,7 +75,8 @@ struct MarkupNode {
     MarkupNode *parent;
     HeaderFieldInfo *field;   // header fields only: a copy of the matched row
     Str name;                 // kind name; a text node's text; a header key; the document's source
-    Str text;                 // equal to name, except heading and paragraph lines (empty)
+    Str text;                 // equal to name, except heading and paragraph lines (empty) and
+                              // fenced blocks (the language word after the fence, or empty)
     u32 offset;               // source offset of the token that opened the node
     u32 child_count;
     u32 flags : 20;           // NodeFlags
@@ -209,6 +210,14 @@ inline const Str &kind_table_row = markup_kind_table[MarkupKind_TableRow].name;
 inline bool node_is_element(const MarkupNode *node, u32 kind)
 {
     return !node_is_nil(node) && node->node_class == NodeClass_Element && node->kind == kind;
+}
+// The language word of a fenced block ("cpp" after "```cpp"); empty for
+// any other node, a block without one, and a block built by hand, whose text
+// is its name.
+inline Str block_language(const MarkupNode *node)
+{
+    if (!node_is_element(node, MarkupKind_Block) || str_eq(node->text, node->name)) return Str{"", 0};
+    return node->text;
 }
 inline bool kind_is_list(u32 kind) { return kind >= MarkupKind_FirstList && kind <= MarkupKind_LastList; }
 inline bool node_is_list(const MarkupNode *node)

@@ -623,6 +623,8 @@ void parse_inline_token(Parser *p)
     if (f & TokenFlag_TripleBacktick) {
         u64 flags = node_flags_from_token(t->flags) | NodeFlag_Inline;
         MarkupNode *block = parser_element(p, MarkupKind_Block, flags, t->begin);
+        // A fence inside a line starts its text at once: it names no language.
+        block->text = str_empty();
         node_append_child(container, block);
         return parse_fence_body(p, block, p->i + 1, 0, false);
     }

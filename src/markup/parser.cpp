@@ -510,15 +510,28 @@ static void separator_line(Parser *p, const MarkupToken *t, u8 column)
 
 void parse_fence_body(Parser *p, MarkupNode *block, u64 start, u8 fence_indent, bool at_line_start);
 
+// The language word of an opening fence: the first run of non-blank bytes
+// after the "```" on its line; empty when the line holds nothing else.
+static Str fence_language(const Parser *p, u64 from, u64 to)
+{
+    u64 begin = from;
+    while (begin < to && (u8)p->text.str[begin] <= ' ') begin += 1;
+    u64 end = begin;
+    while (end < to && (u8)p->text.str[end] > ' ') end += 1;
+    return str_substr(p->text, begin, end);
+}
+
 static void fence_line(Parser *p, const MarkupToken *t, u8 column)
 {
     MarkupNode *block = parser_element(p, MarkupKind_Block, node_flags_from_token(t->flags), t->begin);
     block->indent = column;
     node_append_child(block_parent(p), block);
-    // The rest of the opening line (a language name, say) is not code; the
-    // first code line loses the fence's indentation like every other line.
+    // The rest of the opening line is not code: its first word names the
+    // block's language and the rest is dropped. The first code line loses
+    // the fence's indentation like every other line.
     u64 k = p->i + 1;
     while (k < p->count && !(p->tokens[k].flags & TokenFlag_Newline)) k += 1;
+    block->text = fence_language(p, t->end, k < p->count ? p->tokens[k].begin : p->text.size);
     if (k < p->count) k += 1;
     parser_advance_to(p, k);
     parse_fence_body(p, block, k, column, true);

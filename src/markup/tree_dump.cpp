@@ -61,6 +61,8 @@ static void dump_node(Arena *arena, StrList *out, const MarkupNode *node, u64 de
     if (node->space_before) str_list_pushf(arena, out, " before=%u", (unsigned)node->space_before);
     if (node->space_after) str_list_pushf(arena, out, " after=%u", (unsigned)node->space_after);
     if (node->max_heading_level) str_list_pushf(arena, out, " max_level=%u", (unsigned)node->max_heading_level);
+    Str language = block_language(node);
+    if (language.size) str_list_pushf(arena, out, " lang=%S", quoted(arena, language));
     str_list_push(arena, out, str_lit("\n"));
 }
 

@@ -433,6 +433,7 @@ enum ScanMark : u64 {
     ScanMark_Suspect = 1,     // on the suspect list
     ScanMark_Requested = 2,   // a load was requested at scan_request_count
     ScanMark_SeenNew = 4,     // was still waiting for its first load at the last full pass
+    ScanMark_Forced = 8,      // its folder reported it: loaded again though its stat looks the same
 };
 
 struct ScanMember {
@@ -658,9 +659,13 @@ static void scan_suspects(FileService *fs, FileScanner *sc)
         fs_bucket(fs, e->path_hash, &stripe);
         srw_lock_shared(stripe->slim);
         u64 busy = atomic_load_u64(&e->busy);
-        bool same = entry_matches(e, &props);
+        // Two saves of the same size within one tick of the file system's
+        // clock leave the same stat: an event is believed over the stat.
+        bool same = entry_matches(e, &props) && !(e->scan_mark & ScanMark_Forced);
         u64 load_count = e->load_count;
         srw_unlock_shared(stripe->slim);
+        // A load under way may have read before the event: it stays forced.
+        if (busy != FileBusy_Loading) e->scan_mark &= ~(u64)ScanMark_Forced;
         if (scan_decide(sc, e, busy, same, load_count, false)) fs_request(e->path, u64_max);
     }
 }
@@ -684,7 +689,10 @@ static void scan_changes(FileService *fs, FileScanner *sc, Arena *arena)
             }
             Str path = str_pushf(arena, "%S%S", f->prefix, c->name);
             FileEntry *entry = fs_find(fs, path);
-            if (entry) suspect_add(sc, entry);
+            if (entry) {
+                entry->scan_mark |= ScanMark_Forced;
+                suspect_add(sc, entry);
+            }
             else if (atomic_load_u64(&fs->observer_ready) && fs->observer.on_new_name)
                 fs->observer.on_new_name(fs->observer.user, path);
         }

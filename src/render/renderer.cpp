@@ -2,6 +2,7 @@
 #include "render/renderer.h"
 
 #include "markup/paths.h"
+#include "render/highlight.h"
 #include "render/icons.h"
 #include "render/render_rules.h"
 
@@ -733,6 +734,51 @@ static void fold_finished(RenderState *s, const RenderFrame *frame)
     s->current = element_at_or_above(parent);
 }
 
+//- highlighted blocks
+
+// A block in a language wyn has a grammar for is written whole, its pieces
+// in classed spans, instead of run by run. Its text is what the runs would
+// show, so the page reads the same with the classes taken away; any block
+// the runs would show otherwise (one holding elements, one inside raw text)
+// and any block the highlighter declines go the plain way.
+static u64 blanks_after(const MarkupNode *node);
+
+static bool render_highlighted(RenderState *s, MarkupNode *block, const RenderFrame *pf, HtmlElement *element)
+{
+    u32 language = highlight_language_from_word(block_language(block));
+    if (language == 0 || node_is_nil(block->first_child)) return false;
+    if (!node_is_nil(pf->raw) || !node_is_nil(pf->toc) || !node_is_nil(pf->link_http) || !node_is_nil(pf->link_file))
+        return false;
+    const u64 span_flags = NodeFlag_EmphasisMarks | NodeFlag_StrongInside | NodeFlag_EmphasisInside;
+    ArenaTemp scratch = scratch_begin(s->arena);
+    u64 size = 0;
+    for (MarkupNode *c = block->first_child; !node_is_nil(c); c = c->next) {
+        if (c->node_class != NodeClass_Text || !node_is_nil(c->first_child) || (c->flags & span_flags)) {
+            scratch_end(scratch);
+            return false;
+        }
+        size += c->name.size + blanks_after(c);
+    }
+    char *bytes = push_array_no_zero<char>(scratch.arena, size + 1);
+    Str html = str_empty();
+    if (bytes) {
+        u64 at = 0;
+        for (MarkupNode *c = block->first_child; !node_is_nil(c); c = c->next) {
+            memcpy(bytes + at, c->name.str, c->name.size);
+            memset(bytes + at + c->name.size, ' ', blanks_after(c));
+            at += c->name.size + blanks_after(c);
+        }
+        html = highlight_html(s->arena, language, str(bytes, size));
+    }
+    scratch_end(scratch);
+    if (html.size == 0) return false;
+    html_append_content(element, html_html_node(s->arena, html, block->offset));
+    // Where the block's last run would have left the walk.
+    HtmlElement *above = element_at_or_above(element->parent);
+    if (!html_is_none(above)) s->current = above;
+    return true;
+}
+
 //- named nodes
 
 // Renders an element or header field node. Returns whether its children are
@@ -842,6 +888,7 @@ static bool render_named(RenderState *s, MarkupNode *node, u32 kind, RenderFrame
     html_append_content(place, element);
     s->current = element;
     *element_out = element;
+    if (kind == MarkupKind_Block && render_highlighted(s, node, pf, element)) return false;
     return true;
 }
 

@@ -1,6 +1,7 @@
 // shell/stylesheet.cpp: layout numbers, generated CSS and the head templates.
 #include "shell/stylesheet.h"
 
+#include "render/highlight.h"
 #include "render/icons.h"
 #include "render/render_rules.h"
 #include "shell/page_writer.h"
@@ -124,6 +125,14 @@ void render_rules_css(Arena *arena, StrList *css)
         str_list_pushf(arena, css, ".%S{", rule->class_name);
         str_list_push(arena, css, rule->style);
         str_list_push(arena, css, str_lit("}"));
+    }
+}
+
+void highlight_css(Arena *arena, StrList *css)
+{
+    for (u32 id = 1; id < HighlightClass_Count; id += 1) {
+        const HighlightClassInfo *info = &highlight_class_table[id];
+        str_list_pushf(arena, css, ".%S{%S}", info->css_class, info->declarations);
     }
 }
 
@@ -285,6 +294,7 @@ Str stylesheet_text(Arena *arena, const ShellSettings *settings, const PageVaria
     tag_defaults_css(a, &css);
     table_css(a, &css);
     render_rules_css(a, &css);
+    highlight_css(a, &css);
     icon_css(a, &css);
     site_css(a, &css, settings, out_site_css_key);
     anchor_css(a, &css);

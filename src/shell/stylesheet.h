@@ -4,9 +4,10 @@
 // Pages link no style sheet of wyn's making: every rule below goes into one
 // `style` element in the head template of each variant, and every page of
 // the variant gets it through its head (shell/page_shell.h). The CSS is the
-// per-tag defaults, table rules, the renderer's class rules, icon rules,
-// the site's own css_wyn.css, anchor rules, the fixed-position layout and
-// the menu of the variant, quote and heading levels and toggles.
+// per-tag defaults, table rules, the renderer's class rules, the colours of
+// highlighted code, icon rules, the site's own css_wyn.css, anchor rules,
+// the fixed-position layout and the menu of the variant, quote and heading
+// levels and toggles.
 //
 // Everything here runs on the thread that sets the shell up, before pages
 // are written, and again when the watch sees an input change. The text
@@ -25,6 +26,8 @@ void page_variant_fill(PageVariant *variant, u32 kind);
 void tag_defaults_css(Arena *arena, StrList *css);
 void table_css(Arena *arena, StrList *css);
 void render_rules_css(Arena *arena, StrList *css);
+// The colours of highlighted code (render/highlight.h), one rule per class.
+void highlight_css(Arena *arena, StrList *css);
 void icon_css(Arena *arena, StrList *css);
 // Reads the site's "shared/css/wyn/css_wyn.css" first (nothing when it is
 // missing); `out_key` gets the content key it was read at.

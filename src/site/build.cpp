@@ -189,6 +189,16 @@ static bool summary_listing_same(const DocumentSummary *a, const DocumentSummary
            str_eq(a->title, b->title);
 }
 
+// Whether the feed and the site map show a document the same way.
+static bool summary_feed_same(const DocumentSummary *a, const DocumentSummary *b)
+{
+    if (a->output_path_count != b->output_path_count) return false;
+    for (u64 i = 0; i < a->output_path_count; i += 1)
+        if (!str_eq(a->output_paths[i], b->output_paths[i])) return false;
+    return summary_listing_same(a, b) && str_eq(a->author, b->author) && str_eq(a->creation_date, b->creation_date) &&
+           str_eq(a->last_modification_date, b->last_modification_date) && str_eq(a->feed_summary, b->feed_summary);
+}
+
 static DocumentReads *reads_block_make(const DocumentRead *reads, u64 count);
 static void reads_block_free(DocumentReads *reads);
 
@@ -238,6 +248,7 @@ static void doc_publish(SiteBuild *build, DocumentRecord *record, const ParsedDo
     if (published && old && !summary_facts_same(old, published))
         site_build_note_change(SiteChange_Document, record->path);
     if (published && (!old || !summary_listing_same(old, published))) atomic_add_u64(&build->listing_changes, 1);
+    if (published && (!old || !summary_feed_same(old, published))) atomic_add_u64(&build->feed_changes, 1);
     // Readers copy under the shared lock, so once the swap is done nobody
     // holds the old blocks.
     if (published && old) summary_block_free(old);

@@ -135,6 +135,7 @@ struct DocumentRecord {
     u32 warning_count;         // of the last complete build, its pages' warnings with them
     u32 error_count;
     b32 is_index;              // wyn_files/index.wyn: change detection decides when it is built
+    b32 pageless_noted;        // the author was told it has no page; the claimer's
 };
 
 struct DocumentBucket {
@@ -204,6 +205,7 @@ struct SiteBuild {
     u64 requeue_count;                // atomic: parked documents queued again
     u64 mark_count;                   // atomic: stale marks raised (documents made out of date)
     u64 listing_changes;              // atomic: raised when what the index lists may have changed
+    u64 feed_changes;                 // atomic: the same for the feed and the site map
     SiteChanges *changes;             // what changed, for change detection to follow up
     u64 change_count;                 // atomic: changes noted so far
     u64 bucket_marks[document_bucket_count];   // atomic: marks and new records per bucket

@@ -191,11 +191,13 @@ static void detector_changes(Detector *d, u64 t)
     }
     bool follow = followed != nullptr;
     if (follow) {
+        // Busy before anything is marked, so no build it starts ends
+        // before the period that counts it begins; none marked, none begun.
+        bool was_busy = d->busy;
+        busy_begin(d, t);
         u64 marked = depends_follow(build, followed, follow_push_limit);
-        if (marked) {
-            busy_begin(d, t);
-            d->followed.fetch_add(marked);
-        }
+        if (marked) d->followed.fetch_add(marked);
+        else if (!was_busy) d->busy = 0;
     }
     scratch_end(scratch);
 }
@@ -215,14 +217,17 @@ static void detector_discover(Detector *d, u64 t)
     for (StrNode *n = files.first; n; n = n->next) {
         Str path = n->string;
         if (!is_wyn_source(path) || doc_find(path)) continue;
+        // Busy before it is queued: its build counts in this period even
+        // when a worker is done with it before this loop goes on.
+        change_seen(d);
+        busy_begin(d, t);
         // Registering it tells the documents that link its path.
         if (!site_build_register(path)) continue;
         fs_prefetch(path);
         DocumentRecord *record = doc_find(path);
         if (record) doc_mark_stale(build, record, DocPush_Queue);
         d->new_sources.fetch_add(1);
-        change_seen(d);
-        busy_begin(d, t);
+        name_rebuilt(d, path);
     }
     scratch_end(scratch);
 }
@@ -280,10 +285,14 @@ static bool detector_walk(Detector *d, u64 t)
         for (DocumentRecord *r = build->buckets[b].first; r; r = r->next) {
             // The index is made from the others once they are all current.
             if (r->is_index) continue;
-            if (r->build_count > 0 && r->built_mark == atomic_load_u64(&r->stale_mark)) continue;
+            // A record in a worker's hands is not done though its build is
+            // stored: what that build tells (the counts, the listing, its
+            // changes) follows the store.
+            bool busy = atomic_load_u64(&r->busy) != 0;
+            if (!busy && r->build_count > 0 && r->built_mark == atomic_load_u64(&r->stale_mark)) continue;
             out_of_date = bucket_stale = true;
             if (pick || !may_push) continue;
-            if (atomic_load_u64(&r->busy) || atomic_load_u64(&r->queued) || atomic_load_u64(&r->parked)) continue;
+            if (busy || atomic_load_u64(&r->queued) || atomic_load_u64(&r->parked)) continue;
             if (r->last_requeue_us && t - r->last_requeue_us < requeue_interval_us) continue;
             pick = r;
         }

@@ -306,7 +306,18 @@ static void document_build(SiteBuild *build, DocumentRecord *record, DocumentSou
     // 6. Tables: their rows move into the records the pages read.
     document_index_tables(tree, &doc);
 
-    // 7. What the author should know.
+    // 7. What the author should know. A document that is published but
+    // names no page would otherwise go missing without a word: said once,
+    // and again only after it had a page in between.
+    // It is no fault of the text, so it is no message of the document's.
+    bool pageless = !doc.output_paths.node_count && !header_status_hides(doc.status) && source.text.size;
+    if (pageless && !record->pageless_noted) {
+        DiagnosticList note = {};
+        diag_push_at(tree, &note, doc.root, 0, DiagLevel_Note,
+                     str_lit("this document has no output_path, so no page is written for it"));
+        diag_print_document(&build->config.print, &note, record->path, source.text);
+    }
+    record->pageless_noted = pageless;
     diag_print_document(&build->config.print, &doc.messages, record->path, source.text);
     DocumentBuilt built = {};
     for (Diagnostic *d = doc.messages.first; d; d = d->next) {

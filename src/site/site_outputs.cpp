@@ -24,6 +24,8 @@ struct SiteOutputs {
     b32 index_hand_written_warned;   // the detector's thread only
     b32 index_kept_warned;           // the detector's thread only
     std::atomic<u64> index_writes, index_failures;
+    b32 feed_written;                // the detector's thread only, as the two below
+    u64 feed_changes_written;        // the build's feed_changes when the feed was last written
 };
 SiteOutputs g_outputs;
 } // namespace
@@ -379,6 +381,14 @@ static void site_feed_and_map_write(SiteBuild *build)
         scratch_end(scratch);
         return;
     }
+    // Every document is walked for them: only after a change they show.
+    u64 changes = atomic_load_u64(&build->feed_changes);
+    if (g_outputs.feed_written && changes == g_outputs.feed_changes_written) {
+        scratch_end(scratch);
+        return;
+    }
+    g_outputs.feed_written = 1;
+    g_outputs.feed_changes_written = changes;
     u64 count = 0;
     PublishedDocument *documents = published_documents(scratch.arena, build, &count);
     FeedEntry *entries = push_array<FeedEntry>(scratch.arena, count + 1);

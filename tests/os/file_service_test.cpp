@@ -285,6 +285,12 @@ TEST_F(FileServiceTest, AChangeUnderTheOldModificationTimeIsSeenBySizeOrIdentity
     restore_mtime(other, old);
     ASSERT_EQ(rename(other.c_str(), path.c_str()), 0);
     EXPECT_TRUE(wait_for([&] { return text_of(path) == "a longer text, next inode"; })) << "identity change missed";
+
+    // Same size, same time, same file: only the folder's event tells.
+    ASSERT_EQ(stat(path.c_str(), &old), 0);
+    write_in_place(path, "A LONGER TEXT, NEXT INODE");
+    restore_mtime(path, old);
+    EXPECT_TRUE(wait_for([&] { return text_of(path) == "A LONGER TEXT, NEXT INODE"; })) << "same-stat save missed";
 }
 
 TEST_F(FileServiceTest, FilesAndFoldersThatComeAndGoAreFollowed)

@@ -498,6 +498,32 @@ TEST(WatchRun, TheQuietLineTellsTheWarningsOfTheWholeSite)
     }, 60)) << wyn.text;
 }
 
+// A published document that names no page is told so once, not on every
+// rebuild; once it had a page and lost it again, it is told again. A draft
+// and a source emptied have nothing to say.
+TEST(WatchRun, ADocumentWithoutAPageIsToldOnce)
+{
+    TempSite site;
+    const std::string note = "this document has no output_path";
+    write_file(site.src("bare.wyn"), "Just a paragraph.\n");
+    write_file(site.src("draft.wyn"), "``\ntitle: Later\nstatus: draft\n``\nNot yet.\n");
+    write_file(site.src("empty.wyn"), "");
+    WynProcess wyn(site.root.string(), {});
+    ASSERT_TRUE(wyn.read_until("up to date after", 120)) << wyn.text;
+    EXPECT_EQ(wyn.count(note), 1u) << wyn.text;
+    EXPECT_NE(wyn.text.find(site.src("bare.wyn").string() + ":1:1"), std::string::npos) << wyn.text;
+
+    write_file(site.src("bare.wyn"), "Just a paragraph, longer.\n");
+    ASSERT_TRUE(quiet_lines_reach(wyn, 2)) << wyn.text;
+    EXPECT_EQ(wyn.count(note), 1u) << wyn.text;
+
+    write_file(site.src("bare.wyn"), document("Bare", "bare.html", "with a page"));
+    ASSERT_TRUE(quiet_lines_reach(wyn, 3)) << wyn.text;
+    write_file(site.src("bare.wyn"), "Just a paragraph again.\n");
+    ASSERT_TRUE(quiet_lines_reach(wyn, 4)) << wyn.text;
+    EXPECT_EQ(wyn.count(note), 2u) << wyn.text;
+}
+
 // The index's own file is watched: deleted, it comes back; replaced by the
 // author's, that one is built and the author told at once; an index.wyn in
 // a sub-folder is left out, as at the start.

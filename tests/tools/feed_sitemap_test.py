@@ -278,6 +278,41 @@ class FeedAndSitemap(unittest.TestCase):
         self.assertNotIn("feed.xml", manifest)
         self.assertNotIn("sitemap.xml", manifest)
 
+    def test_a_save_while_watching_reaches_the_feed(self):
+        # The feed follows saves while watching, and keeps its bytes and
+        # time through a save that changes nothing it shows.
+        watch = subprocess.Popen([self.wyn, "site_url=" + SITE_URL], cwd=self.site, stdout=subprocess.PIPE,
+                                 stderr=subprocess.STDOUT, env=ENV)
+        try:
+            seen = []
+
+            def quiet_lines(count):
+                while sum("up to date after" in line for line in seen) < count:
+                    line = watch.stdout.readline().decode()
+                    self.assertTrue(line, "wyn ended:\n" + "".join(seen))
+                    seen.append(line)
+
+            quiet_lines(1)
+            self.assertIn("Day 22", open(self.path("feed.xml"), encoding="utf-8").read())
+            self.write("notes/day22.wyn", document("Day 22", "2026-01-22", None, '"/html/notes/day22.html"',
+                                                   summary="Rain all day"))
+            quiet_lines(2)
+            feed = open(self.path("feed.xml"), encoding="utf-8").read()
+            self.assertIn("Rain all day", feed)
+            old = 1_000_000_000
+            os.utime(self.path("feed.xml"), (old, old))
+            # A change of the text only: the feed keeps its bytes and time.
+            with open(os.path.join(self.local, "wyn_files", "notes", "day21.wyn"), "a", encoding="utf-8") as f:
+                f.write("  Another paragraph.\n")
+            quiet_lines(3)
+            self.assertEqual(os.stat(self.path("feed.xml")).st_mtime, old)
+            self.write("notes/day21.wyn", document("Day twenty-one", "2026-01-21", None, '"/html/notes/day21.html"'))
+            quiet_lines(4)
+            self.assertIn("Day twenty-one", open(self.path("feed.xml"), encoding="utf-8").read())
+        finally:
+            watch.kill()
+            watch.wait()
+
     def test_without_site_url_neither_is_written(self):
         output = self.once()
         self.assertFalse(os.path.exists(self.path("feed.xml")))
