@@ -13,6 +13,10 @@ Reference in the same run: the time to read every source file once (the
 I/O floor of a build) and the CPU of `sleep` over the same idle window.
 
     python3 bench/watch_bench.py --wyn build/bench/wyn --count 1000
+    python3 bench/watch_bench.py --wyn build/windows/wyn.exe --wine wine --count 1000
+
+With --wine, wyn.exe runs under that launcher; its CPU is the Windows
+process's own, without wineserver's.
 """
 
 import argparse
@@ -103,7 +107,7 @@ def rss_under_saves(wyn, saves, size, temp):
 
     save(0)
     log = open(os.path.join(temp, "rss.log"), "wb")
-    process = subprocess.Popen([wyn], cwd=site, stdout=log, stderr=subprocess.STDOUT)
+    process = subprocess.Popen(command, cwd=site, stdout=log, stderr=subprocess.STDOUT)
     first = after = None
     try:
         if not wait_for_page(page, b"Savemarker0x", 600):
@@ -134,8 +138,10 @@ def main():
     parser.add_argument("--rss-saves", type=int, default=0,
                         help="instead: save one large document this many times and compare RSS")
     parser.add_argument("--rss-size", type=int, default=1 << 20)
+    parser.add_argument("--wine", default="", help="run --wyn (a wyn.exe) under this launcher")
     args = parser.parse_args()
     wyn = os.path.abspath(args.wyn)
+    command = ([args.wine] if args.wine else []) + [wyn]
     if args.rss_saves:
         with tempfile.TemporaryDirectory(prefix="wyn-watch-bench-") as temp:
             first, after = rss_under_saves(wyn, args.rss_saves, args.rss_size, temp)
@@ -153,7 +159,7 @@ def main():
         start = time.monotonic()
         once_log = os.path.join(temp, "once.log")
         with open(once_log, "wb") as out:
-            once = subprocess.Popen([wyn, "once"], cwd=site, stdout=out, stderr=subprocess.STDOUT)
+            once = subprocess.Popen(command + ["once"], cwd=site, stdout=out, stderr=subprocess.STDOUT)
             # wait4 gives this child's own peak RSS and CPU.
             _, _, usage = os.wait4(once.pid, 0)
             once.returncode = 0
@@ -200,7 +206,7 @@ def main():
         # workers once the site-wide rebuild prints its diagnostics again.
         log_path = os.path.join(temp, "watch.log")
         log = open(log_path, "wb")
-        process = subprocess.Popen([wyn], cwd=site, stdout=log, stderr=subprocess.STDOUT)
+        process = subprocess.Popen(command, cwd=site, stdout=log, stderr=subprocess.STDOUT)
         read_log = lambda: open(log_path, "rb").read()
         # The first save comes while the first build after the start runs.
         time.sleep(args.first_save_after)

@@ -1,10 +1,10 @@
 // http/server.h: the preview server: the published folders over HTTP, with
 // live reload.
 //
-// Built on GNU libmicrohttpd (http/microhttpd/, Linux); the Windows build
-// has no server yet (http/win32/server_none.cpp). One internal polling
-// thread hands connections to a small pool of threads that never block on a
-// client: a slow or stalled client costs a socket, not a thread, and nothing
+// Built on GNU libmicrohttpd (http/microhttpd/) on Linux and Windows alike
+// (the Windows build compiles Debian's source package of it). One internal
+// polling thread hands connections to a small pool of threads that never
+// block on a client: a slow or stalled client costs a socket, not a thread, and nothing
 // here takes a lock the site build holds, so clients can never hold up a
 // build.
 //

@@ -1,6 +1,7 @@
 // http/server_paths.cpp: what the preview server decides without a socket:
 // which file a request path names, its content type, and the reload script.
-// Written once for every platform; the serving itself is in server.cpp.
+// Written once for every platform; the serving itself is in
+// microhttpd/microhttpd_server.cpp.
 #include "http/server.h"
 
 #include "os/platform.h"

@@ -1,13 +1,33 @@
 // A raw HTTP/1.1 client for the preview server's tests: it sends the request
 // line exactly as written (no client-side clean-up of "..", as curl would
 // do) and gives up after a bounded wait, so a broken server fails the test
-// instead of hanging it.
+// instead of hanging it. The same client runs on Windows Sockets, where a
+// socket fits an int as well (the system's handles use 32 bits).
 #pragma once
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#define MSG_NOSIGNAL 0
+inline int poll(WSAPOLLFD *fds, ULONG count, int timeout) { return WSAPoll(fds, count, timeout); }
+typedef WSAPOLLFD pollfd;
+inline void http_close(int fd) { closesocket((SOCKET)fd); }
+inline int http_socket()
+{
+    static bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started ? (int)socket(AF_INET, SOCK_STREAM, 0) : -1;
+}
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+inline void http_close(int fd) { close(fd); }
+inline int http_socket() { return socket(AF_INET, SOCK_STREAM, 0); }
+#endif
 
 #include <chrono>
 #include <cstring>
@@ -33,13 +53,14 @@ struct HttpReply {
 
 inline int http_connect(int port)
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int fd = http_socket();
+    if (fd < 0) return -1;
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons((uint16_t)port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (connect(fd, (sockaddr *)&address, sizeof address) != 0) {
-        close(fd);
+        http_close(fd);
         return -1;
     }
     return fd;
@@ -49,7 +70,7 @@ inline bool http_send_all(int fd, const std::string &text)
 {
     size_t sent = 0;
     while (sent < text.size()) {
-        ssize_t n = send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+        long n = send(fd, text.data() + sent, (int)(text.size() - sent), MSG_NOSIGNAL);
         if (n <= 0) return false;
         sent += (size_t)n;
     }
@@ -64,10 +85,12 @@ inline std::string http_read(int fd, int wait_ms, const std::string &until = "")
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
-        pollfd p = {fd, POLLIN, 0};
+        pollfd p = {};
+        p.fd = fd;
+        p.events = POLLIN;
         if (poll(&p, 1, (int)left.count()) <= 0) break;
         char buffer[65536];
-        ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        long n = recv(fd, buffer, (int)sizeof buffer, 0);
         if (n <= 0) break;
         data.append(buffer, (size_t)n);
         if (!until.empty() && data.find(until) != std::string::npos) break;
@@ -93,6 +116,6 @@ inline HttpReply http_fetch(int port, const std::string &target, const std::stri
     std::string request = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
     HttpReply reply;
     if (http_send_all(fd, request)) reply = http_parse(http_read(fd, wait_ms));
-    close(fd);
+    http_close(fd);
     return reply;
 }

@@ -2,10 +2,9 @@
 // test-label: concurrency
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -28,11 +27,14 @@ static std::string read_file(const std::string &path)
 }
 
 // A site's published folders, a secret beside them, and links in and out.
+// Windows lets only some users make links: where it refuses, `links` is
+// false and the cases that need them are left out.
 struct ServedSite {
     std::string base, local;
     HttpServerConfig config = {};
     HttpServer *server = nullptr;
     int port = 0;
+    bool links = true;
 
     explicit ServedSite(bool live_reload = true)
     {
@@ -42,7 +44,7 @@ struct ServedSite {
         for (const char *folder : {"local", "local/html", "local/html/docs", "local/shared", "local/shared/css",
                                    "local/shared/fonts", "local/assets", "local/assets/images", "local/html/shared",
                                    "local/html/shared/css", "local/hxml", "local/html/empty"})
-            mkdir((base + "/" + folder).c_str(), 0755);
+            std::filesystem::create_directory(base + "/" + folder);
         write_file(base + "/secret.txt", "SECRET-BYTES");
         write_file(local + "secret.txt", "SECRET-BYTES");
         write_file(local + "hxml/secret.txt", "SECRET-BYTES");   // beside html/, a name as long
@@ -56,10 +58,16 @@ struct ServedSite {
         write_file(local + "shared/fonts/a.woff2", "wOF2....");
         write_file(local + "assets/images/p.png", "\x89PNG....");
         write_file(local + "assets/images/photo.JPG", "\xff\xd8\xff....");
-        symlink((base + "/secret.txt").c_str(), (local + "html/out.html").c_str());
-        symlink(base.c_str(), (local + "html/up").c_str());
-        symlink((local + "html/index.html").c_str(), (local + "html/alias.html").c_str());
-        symlink((local + "hxml/secret.txt").c_str(), (local + "html/sibling.html").c_str());
+        namespace fs = std::filesystem;
+        std::error_code link_error;
+        fs::create_symlink(base + "/secret.txt", local + "html/out.html", link_error);
+        links = links && !link_error;
+        fs::create_directory_symlink(base, local + "html/up", link_error);
+        links = links && !link_error;
+        fs::create_symlink(local + "html/index.html", local + "html/alias.html", link_error);
+        links = links && !link_error;
+        fs::create_symlink(local + "hxml/secret.txt", local + "html/sibling.html", link_error);
+        links = links && !link_error;
 
         config.live_reload = live_reload;
         config.roots[config.root_count++] = {str_lit("/"), str_pushf(arena(), "%shtml/", local.c_str())};
@@ -72,8 +80,8 @@ struct ServedSite {
     ~ServedSite()
     {
         http_server_stop(server);
-        std::string command = "rm -rf '" + base + "'";
-        (void)!system(command.c_str());
+        std::error_code error;
+        std::filesystem::remove_all(base, error);
     }
     static Arena *arena()
     {
@@ -115,9 +123,11 @@ TEST(ServerPaths, TriesTheRootsInOrder)
         {"/missing.html", nullptr},
         {"/index.html?a=%00", nullptr},
     };
-    for (auto &c : cases)
+    for (auto &c : cases) {
+        if (!site.links && std::string(c[0]) == "/alias.html") continue;
         EXPECT_EQ(as_string(http_request_file(arena, &site.config, str_from_cstring(c[0]))), c[1] ? real + c[1] : "")
             << c[0];
+    }
     arena_release(arena);
 }
 
@@ -220,6 +230,16 @@ TEST(Server, RefusesEveryTraversalForm)
         "/empty/",
         "/%",
         "/%zz",
+        // What Windows would make of a name: trailing dots and blanks are
+        // dropped, device names open devices, "::$DATA" names a stream.
+        "/%20../secret.txt",
+        "/docs/..%20/..%20/secret.txt",
+        "/docs/.%2e./secret.txt",
+        "/../secret.txt.",
+        "/nul",
+        "/con.html",
+        "/index.html::$DATA",
+        "/index.html%3a%3a$DATA",
         "secret.txt",
         "http://127.0.0.1/../secret.txt",
         "*",
@@ -290,8 +310,8 @@ TEST(ServerEvents, TellsOpenStreamsWhatWasRewritten)
         EXPECT_NE(got_a.find(event), std::string::npos) << got_a;
     EXPECT_NE(got_b.find("data: /shared/css/site.css\n\n"), std::string::npos) << got_b;
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000);
-    close(a);
-    close(b);
+    http_close(a);
+    http_close(b);
 }
 
 TEST(ServerEvents, AStreamThatFellBehindIsToldToReloadEverything)
@@ -306,7 +326,7 @@ TEST(ServerEvents, AStreamThatFellBehindIsToldToReloadEverything)
     for (int i = 0; i < 200000; i += 1) http_server_notify(site.server, str_lit("/x.html"));
     std::string got = http_read(fd, 10000, "data: *\n\n");
     EXPECT_NE(got.find("data: *\n\n"), std::string::npos) << got.substr(0, 200);
-    close(fd);
+    http_close(fd);
 }
 
 TEST(ServerEvents, StopEndsOpenStreams)
@@ -324,7 +344,7 @@ TEST(ServerEvents, StopEndsOpenStreams)
     EXPECT_TRUE(stopped.load()) << "stopping the server with an open event stream did not finish in 5 s";
     if (!stopped) stopper.detach();   // the failure is reported; do not hang
     else stopper.join();
-    close(fd);
+    http_close(fd);
 }
 
 //- load
@@ -372,7 +392,7 @@ TEST(ServerLoad, ManyAndSlowClientsAllGetServedWhilePagesAreRewritten)
     for (int fd : streams) {
         std::string got = http_read(fd, 1000, "data: /index.html\n\n");
         EXPECT_NE(got.find("data: /index.html"), std::string::npos);
-        close(fd);
+        http_close(fd);
     }
-    for (int fd : slow) close(fd);
+    for (int fd : slow) http_close(fd);
 }

@@ -121,6 +121,23 @@ inline bool queue_pop_within(WorkQueue *queue, Arena *arena, Str *out, u64 secon
     return queue_pop_until(queue, arena, test_deadline(seconds), out);
 }
 
+// Removes a folder and everything in it, each entry once, and says nothing
+// of what stays. Windows keeps a folder that a handle holds open (a folder
+// watch of a service that never stops) until the process ends; the C++
+// library's remove_all asks again and again for such an entry under wine.
+inline void remove_tree(const std::filesystem::path &path)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (fs::is_directory(fs::symlink_status(path, error))) {
+        std::vector<fs::path> children;
+        for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error))
+            children.push_back(it->path());
+        for (const fs::path &child : children) remove_tree(child);
+    }
+    fs::remove(path, error);
+}
+
 // A fresh folder under /tmp (the same host folder under wine), removed with
 // everything in it.
 struct TempFolder {
@@ -130,7 +147,7 @@ struct TempFolder {
         char pattern[] = "/tmp/wyn-test-XXXXXX";
         path = mkdtemp(pattern);
     }
-    ~TempFolder() { std::filesystem::remove_all(path); }
+    ~TempFolder() { remove_tree(path); }
     std::string at(const std::string &rest) const { return path + "/" + rest; }
     Str at(Arena *arena, const char *rest) const { return str_pushf(arena, "%s/%s", path.c_str(), rest); }
 };

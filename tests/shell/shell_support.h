@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "shell/page_shell.h"
 #include "shell/page_writer.h"
@@ -49,7 +50,22 @@ struct TempSite {
         local = root + "/local/";
         std::filesystem::create_directories(local);
     }
-    ~TempSite() { std::filesystem::remove_all(root); }
+    ~TempSite() { remove_each_once(root); }
+    // A folder the file service watches stays under wine until the process
+    // ends (the watch holds it open), and the C++ library's remove_all asks
+    // for such a folder again and again there: each entry is asked for once
+    // and what stays is left.
+    static void remove_each_once(const std::filesystem::path &path)
+    {
+        std::error_code error;
+        if (std::filesystem::is_directory(std::filesystem::symlink_status(path, error))) {
+            std::vector<std::filesystem::path> children;
+            for (std::filesystem::directory_iterator it(path, error), end; !error && it != end; it.increment(error))
+                children.push_back(it->path());
+            for (const std::filesystem::path &child : children) remove_each_once(child);
+        }
+        std::filesystem::remove(path, error);
+    }
     std::string path(const std::string &site_relative) const { return local + site_relative; }
 };
 

@@ -1,5 +1,6 @@
 // http/microhttpd/microhttpd_server.cpp: the preview server on libmicrohttpd
-// (Linux); the decisions without a socket are in http/server_paths.cpp.
+// (Linux and Windows); the decisions without a socket are in
+// http/server_paths.cpp.
 #include "http/server.h"
 
 #include "os/platform.h"

@@ -566,7 +566,16 @@ bool replace_by_rename(Arena *scratch, const wchar_t *temp, const wchar_t *targe
         CloseHandle(file);
         if (moved) return true;
     }
-    return MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    // The classic replace fails while anything has the target open, even
+    // for a moment (wyn's own scanner looking at a saved source, an indexer,
+    // a virus checker): it is tried again a few times over some 60 ms
+    // before the write is given up. A holder that stays is reported.
+    for (DWORD wait_ms = 4;; wait_ms *= 2) {
+        if (MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        DWORD error = GetLastError();
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || wait_ms > 32) return false;
+        Sleep(wait_ms);
+    }
 }
 
 } // namespace
@@ -817,24 +826,4 @@ bool console_error_is_terminal(void)
 {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
-}
-
-// No preview server on Windows yet (see http/win32/server_none.cpp).
-s64 net_listen(Arena *arena, Str address, u16 port, u16 *out_port, Str *error, u32 *out_failure)
-{
-    (void)address;
-    (void)port;
-    if (out_port) *out_port = 0;
-    if (out_failure) *out_failure = NetListen_Other;
-    if (error) *error = str_copy(arena, str_lit("listening sockets are not available in the Windows build yet"));
-    return -1;
-}
-
-void net_close(s64 socket) { (void)socket; }
-
-// WinHTTP keeps its own time-outs; nothing here asks for the count.
-u64 net_bytes_received(s64 socket)
-{
-    (void)socket;
-    return 0;
 }
