@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "../markup/markup_check.h"
 #include "../render/render_page.h"
 #include "markup/parser.h"
 #include "markup/tables.h"
@@ -15,23 +16,7 @@
 
 static void check_tree(const MarkupNode *root, u64 text_size)
 {
-    const MarkupNode *n = root;
-    while (!node_is_nil(n)) {
-        u64 children = 0;
-        const MarkupNode *prev = &markup_nil;
-        for (const MarkupNode *c = n->first_child; !node_is_nil(c); c = c->next) {
-            if (c->parent != n || c->prev != prev) abort();
-            prev = c;
-            children += 1;
-        }
-        if (children != n->child_count) abort();
-        if (children && prev != n->last_child) abort();
-        if (n->node_class == NodeClass_Text && children) abort();
-        // Text comes from the source; some elements take synthetic offsets
-        // (the table of contents, the footnotes, the document context).
-        if (n->node_class == NodeClass_Text && n->offset > text_size) abort();
-        n = node_preorder_next((MarkupNode *)n, (MarkupNode *)root);
-    }
+    if (markup_tree_check(root, text_size).fault[0]) abort();
 }
 
 static bool holds_byte(Str s, char byte) { return str_find_byte(s, byte, 0) < s.size; }
@@ -48,7 +33,7 @@ static void check_start_tag(Arena *arena, HtmlElement *e)
     shallow.child_count = 0;
     ArenaTemp temp = temp_begin(arena);
     StrList out = {};
-    html_serialize(arena, &shallow, &out);
+    html_serialize(arena, &shallow, &out, nullptr);
     u64 quotes = 0;
     for (StrNode *piece = out.first; piece; piece = piece->next)
         for (u64 i = 0; i < piece->string.size; i += 1) quotes += piece->string.str[i] == '"';

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "markup/document.h"
+#include "markup_check.h"
 
 namespace {
 
@@ -18,27 +19,6 @@ struct DocumentTest : ::testing::Test {
         return node_new(arena, NodeClass_Element, 0, name, name, offset);
     }
 };
-
-// first/last both nil or both set, child_count right, parents and
-// sibling links consistent in both directions.
-void expect_consistent(const MarkupNode *parent)
-{
-    if (node_is_nil(parent->first_child)) {
-        EXPECT_TRUE(node_is_nil(parent->last_child));
-        EXPECT_EQ(parent->child_count, 0u);
-        return;
-    }
-    u64 count = 0;
-    const MarkupNode *prev = &markup_nil;
-    for (const MarkupNode *c = parent->first_child; !node_is_nil(c); c = c->next) {
-        EXPECT_EQ(c->parent, parent);
-        EXPECT_EQ(c->prev, prev);
-        prev = c;
-        count += 1;
-    }
-    EXPECT_EQ(prev, parent->last_child);
-    EXPECT_EQ(count, parent->child_count);
-}
 
 std::string names(const MarkupNode *parent)
 {
@@ -98,25 +78,25 @@ TEST_F(DocumentTest, AppendDetachAndPrependKeepTheInvariants)
     node_append_child(p, a);
     node_append_child(p, b);
     node_append_child(p, c);
-    expect_consistent(p);
+    EXPECT_STREQ(markup_tree_check(p).fault, "");
     EXPECT_EQ(names(p), "a b c ");
 
     node_detach(b);
-    expect_consistent(p);
+    EXPECT_STREQ(markup_tree_check(p).fault, "");
     EXPECT_EQ(names(p), "a c ");
     EXPECT_EQ(b->parent, &markup_nil);
     EXPECT_EQ(b->next, &markup_nil);
     EXPECT_EQ(b->prev, &markup_nil);
 
     node_detach(a);
-    expect_consistent(p);
+    EXPECT_STREQ(markup_tree_check(p).fault, "");
     node_prepend_child(p, b);
-    expect_consistent(p);
+    EXPECT_STREQ(markup_tree_check(p).fault, "");
     EXPECT_EQ(names(p), "b c ");
 
     node_detach(c);
     node_detach(b);
-    expect_consistent(p);
+    EXPECT_STREQ(markup_tree_check(p).fault, "");
     EXPECT_EQ(p->child_count, 0u);
     EXPECT_EQ(p->first_child, &markup_nil);
     EXPECT_EQ(p->last_child, &markup_nil);

@@ -12,6 +12,7 @@
 #include "markup/tables.h"
 #include "markup/tree_dump.h"
 #include "site/diagnostics.h"
+#include "markup_check.h"
 
 namespace {
 
@@ -35,54 +36,11 @@ struct ParserTest : ::testing::Test {
 
 std::string s(Str x) { return std::string(x.str, x.size); }
 
-struct Shape {
-    u64 nodes = 0;
-    u64 depth = 0;
-    bool consistent = true;
-};
-
-// Walks the tree without recursion and checks every link and count.
-Shape shape_of(const MarkupNode *root, u64 text_size)
-{
-    Shape shape;
-    const MarkupNode *n = root;
-    u64 depth = 0;
-    while (!node_is_nil(n)) {
-        shape.nodes += 1;
-        shape.depth = max_of(shape.depth, depth);
-        u64 children = 0;
-        const MarkupNode *prev = &markup_nil;
-        for (const MarkupNode *c = n->first_child; !node_is_nil(c); c = c->next) {
-            if (c->parent != n || c->prev != prev) shape.consistent = false;
-            prev = c;
-            children += 1;
-        }
-        if (prev != (node_is_nil(n->first_child) ? &markup_nil : n->last_child)) shape.consistent = false;
-        if (children != n->child_count) shape.consistent = false;
-        if (n->node_class == NodeClass_Text && children) shape.consistent = false;
-        // Only text is sure to lie in the source: the table of contents, the
-        // footnotes and the document context take synthetic offsets.
-        if (n->node_class == NodeClass_Text && n->offset > text_size) shape.consistent = false;
-        if (!node_is_nil(n->first_child)) {
-            n = n->first_child;
-            depth += 1;
-            continue;
-        }
-        while (n != root && node_is_nil(n->next)) {
-            n = n->parent;
-            depth -= 1;
-        }
-        if (n == root) break;
-        n = n->next;
-    }
-    return shape;
-}
-
 void expect_sound(const Parsed &p)
 {
     ASSERT_FALSE(node_is_nil(p.doc.root));
-    EXPECT_TRUE(shape_of(p.doc.root, p.text.size).consistent);
-    EXPECT_TRUE(shape_of(p.doc.footnotes, p.text.size).consistent);
+    EXPECT_STREQ(markup_tree_check(p.doc.root, p.text.size).fault, "");
+    EXPECT_STREQ(markup_tree_check(p.doc.footnotes, p.text.size).fault, "");
     EXPECT_EQ(p.doc.message_count, p.doc.messages.count);
     EXPECT_EQ(p.doc.max_level, p.doc.messages.max_level);
     for (const Diagnostic *d = p.doc.messages.first; d; d = d->next) {
@@ -288,7 +246,7 @@ TEST_F(ParserTest, DeepFootnotesAndDescriptionsUseNoStack)
 
     Parsed descs = parse("H\n  x" + repeat("[#1](", 100000) + "\n");
     expect_sound(descs);
-    EXPECT_GE(shape_of(descs.doc.root, descs.text.size).depth, 200000u);
+    EXPECT_GE(markup_tree_check(descs.doc.root).depth, 200000u);
     EXPECT_EQ(descs.doc.message_count, 0u);   // an unclosed description is no error
 }
 

@@ -6,16 +6,10 @@
 
 #include "os/platform.h"
 #include "render/icons.h"
+#include "render_page.h"
 #include "../jpeg_bytes.h"
 
 static std::string s(Str x) { return std::string(x.str, x.size); }
-
-static std::string serialize(Arena *arena, HtmlElement *root)
-{
-    StrList out = {};
-    html_serialize(arena, root, &out, nullptr);
-    return s(str_list_join_plain(arena, &out));
-}
 
 struct IconsTest : ::testing::Test {
     Arena *arena = arena_alloc(MiB(4), KiB(4));
@@ -29,21 +23,6 @@ struct IconsTest : ::testing::Test {
     }
 };
 
-//- icons
-
-TEST_F(IconsTest, IconSpansCarryStyleThenBothClasses)
-{
-    EXPECT_EQ(serialize(arena, icon_element(arena, Icon_Info)),
-              "<span style=\"vertical-align:baseline;\" class=\"icon-Info icon\"></span>");
-    EXPECT_EQ(serialize(arena, icon_element(arena, Icon_Bookmark)),
-              "<span style=\"vertical-align:baseline;\" class=\"icon-Bookmark icon\"></span>");
-    EXPECT_EQ(icon_element(arena, Icon_Nil), &html_none);
-    EXPECT_EQ(icon_element(arena, Icon_Count), &html_none);
-    EXPECT_EQ(s(icon_name(Icon_CC)), "CC");
-    EXPECT_EQ(s(icon_name(Icon_EllipsisVert)), "EllipsisVert");
-    EXPECT_EQ(s(icon_name(99)), "");
-}
-
 //- pending text
 
 TEST_F(IconsTest, PlainTextIsJoinedIntoOneNodeAndThePendingListEmptied)
@@ -53,7 +32,7 @@ TEST_F(IconsTest, PlainTextIsJoinedIntoOneNodeAndThePendingListEmptied)
     render_flush_text(arena, p, RenderFieldGroup_None, &pending);
     EXPECT_EQ(pending.node_count, 0u);
     EXPECT_EQ(html_content_node(p)->child_count, 1u);
-    EXPECT_EQ(serialize(arena, p), "<p>one two three</p>");
+    EXPECT_EQ(test_serialize(arena, p), "<p>one two three</p>");
     StrList empty = pieces({"", ""});
     render_flush_text(arena, p, RenderFieldGroup_None, &empty);
     render_flush_text(arena, p, RenderFieldGroup_Date, &empty);
@@ -65,7 +44,7 @@ TEST_F(IconsTest, DateFieldsBecomeTimeElements)
     HtmlElement *div = html_element_from_tag(arena, HtmlTag_Div);
     StrList pending = pieces({"2025-03-", "12"});
     render_flush_text(arena, div, RenderFieldGroup_Date, &pending);
-    EXPECT_EQ(serialize(arena, div), "<div><time datetime=\"2025-3-12\">12 Mar 2025, 12:00:00 am</time></div>");
+    EXPECT_EQ(test_serialize(arena, div), "<div><time datetime=\"2025-3-12\">12 Mar 2025, 12:00:00 am</time></div>");
 }
 
 TEST_F(IconsTest, CategoryFieldsBecomeOneTagPerPiece)
@@ -73,11 +52,11 @@ TEST_F(IconsTest, CategoryFieldsBecomeOneTagPerPiece)
     HtmlElement *div = html_element_from_tag(arena, HtmlTag_Div);
     StrList pending = pieces({"\"red;;blue\""});
     render_flush_text(arena, div, RenderFieldGroup_Category, &pending);
-    EXPECT_EQ(serialize(arena, div), "<div><span class=\"cat-it\">red</span><span class=\"cat-it\">blue</span></div>");
+    EXPECT_EQ(test_serialize(arena, div), "<div><span class=\"cat-it\">red</span><span class=\"cat-it\">blue</span></div>");
     HtmlElement *other = html_element_from_tag(arena, HtmlTag_Div);
     StrList spaced = pieces({"travel; food ;", " ; "});
     render_flush_text(arena, other, RenderFieldGroup_Category, &spaced);
-    EXPECT_EQ(serialize(arena, other),
+    EXPECT_EQ(test_serialize(arena, other),
               "<div><span class=\"cat-it\">travel</span><span class=\"cat-it\">food</span></div>");
 }
 

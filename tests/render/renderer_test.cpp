@@ -275,11 +275,10 @@ TEST(RenderIcon, SerializesAsTheSharedIconBuilder)
     arena_release(arena);
 }
 
-TEST(RenderFileAddress, BothKindsOfAbsolutePath)
+// The golden cases' paths are POSIX ones; a drive path needs the third slash.
+TEST(RenderFileAddress, DrivePathsGetAThirdSlash)
 {
     Arena *arena = arena_alloc(MiB(1), KiB(64));
-    Str posix = render_file_address(arena, str_lit("/home/me/site/local/a.html"));
-    EXPECT_EQ(std::string(posix.str, posix.size), "file:///home/me/site/local/a.html");
     Str drive = render_file_address(arena, str_lit("C:/site/local/a.html"));
     EXPECT_EQ(std::string(drive.str, drive.size), "file:///C:/site/local/a.html");
     arena_release(arena);
