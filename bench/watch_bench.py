@@ -133,7 +133,7 @@ def main():
     parser.add_argument("--count", type=int, default=1000)
     parser.add_argument("--saves", type=int, default=20)
     parser.add_argument("--idle", type=float, default=60.0)
-    parser.add_argument("--first-save-after", type=float, default=0.5,
+    parser.add_argument("--first-save-after", type=float, default=2.0,
                         help="seconds after the watch starts that the first save comes")
     parser.add_argument("--rss-saves", type=int, default=0,
                         help="instead: save one large document this many times and compare RSS")
