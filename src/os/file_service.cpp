@@ -725,7 +725,11 @@ static void scanner_tick(FileService *fs, FileScanner *sc)
         scan_full_pass(fs, sc);
         atomic_add_u64(&fs->full_passes, 1);
         sc->full_pass_due = 0;
-        sc->next_full_pass_us = now + fs->config.full_pass_ms * 1000;
+        // With notifications, events tell of a change at once and the pass
+        // only catches what they miss (and folders that were missing): it
+        // comes half as often, which halves what a quiet watch costs.
+        u64 interval_ms = fs->config.full_pass_ms * (sc->watch ? 2 : 1);
+        sc->next_full_pass_us = now + interval_ms * 1000;
     } else {
         scan_suspects(fs, sc);
     }
