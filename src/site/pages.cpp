@@ -29,7 +29,9 @@ struct PageClaim {
 };
 
 struct ManifestEntry {
-    Str owner;   // empty: removed
+    ManifestEntry *next;   // in first-written order
+    Str page;              // the key it is filed under
+    Str owner;             // empty: removed
     u64 hash;
 };
 
@@ -50,7 +52,8 @@ struct SitePages {
     StrMap claims;     // output path -> PageClaim*
     StrMap manifest;   // page path -> ManifestEntry*
     StrMap owners;     // source path -> OwnerEntry*
-    StrList manifest_order;   // page paths in first-written order, for a stable file
+    ManifestEntry *manifest_first;   // in first-written order, for a stable file
+    ManifestEntry *manifest_last;
     Contender *free_contenders;
     std::atomic<u64> manifest_changes;
     u64 manifest_written;     // the change count last written; lock
@@ -106,20 +109,15 @@ static void manifest_set(Str page, Str owner, u64 hash)
     if (!e) {
         e = push_struct<ManifestEntry>(g_pages.arena);
         if (!e) return;
-        str_map_insert(g_pages.arena, &g_pages.manifest, page, (u64)e);
-        str_list_push(g_pages.arena, &g_pages.manifest_order, str_map_lookup(&g_pages.manifest, page)->key);
+        StrMapNode *node = str_map_insert(g_pages.arena, &g_pages.manifest, page, (u64)e);
+        e->page = node ? node->key : str_copy(g_pages.arena, page);
+        if (g_pages.manifest_last) g_pages.manifest_last->next = e;
+        else g_pages.manifest_first = e;
+        g_pages.manifest_last = e;
     }
     if (!str_eq(e->owner, owner)) e->owner = str_copy(g_pages.arena, owner);
     e->hash = hash;
     g_pages.manifest_changes.fetch_add(1);
-}
-
-static Str hex16(Arena *arena, u64 value)
-{
-    char *out = (char *)arena_push(arena, 16, 1);
-    if (!out) return str_empty();
-    for (int i = 15; i >= 0; i -= 1, value >>= 4) out[i] = "0123456789abcdef"[value & 15];
-    return Str{out, 16};
 }
 
 static bool line_is_clean(Str s) { return str_find_byte(s, '\n', 0) == s.size && str_find_byte(s, '\t', 0) == s.size; }
@@ -153,16 +151,37 @@ void site_pages_flush(void)
         cs_leave(g_pages.lock);
         return;
     }
+    // Made on every quiet after a save, for every page of the site: one
+    // buffer, measured first, and no lookups.
     ArenaTemp scratch = scratch_begin(nullptr, 0);
-    StrList lines = {};
-    str_list_push(scratch.arena, &lines, manifest_header);
-    for (StrNode *n = g_pages.manifest_order.first; n; n = n->next) {
-        ManifestEntry *e = manifest_entry(n->string);
-        if (!e || !e->owner.size || !line_is_clean(n->string) || !line_is_clean(e->owner)) continue;
-        str_list_pushf(scratch.arena, &lines, "%S %S\t%S\n", hex16(scratch.arena, e->hash),
-                       e->owner, n->string);
+    u64 size = manifest_header.size;
+    for (ManifestEntry *e = g_pages.manifest_first; e; e = e->next)
+        if (e->owner.size) size += 16 + 1 + e->owner.size + 1 + e->page.size + 1;
+    u8 *out = (u8 *)arena_push(scratch.arena, size, 1);
+    if (!out) {
+        // No memory now: an empty manifest would forget every page; the
+        // next flush tries again.
+        cs_leave(g_pages.lock);
+        scratch_end(scratch);
+        return;
     }
-    Str bytes = str_list_join_plain(scratch.arena, &lines);
+    u64 at = 0;
+    auto put = [&](Str part) {
+        memcpy(out + at, part.str, part.size);
+        at += part.size;
+    };
+    put(manifest_header);
+    for (ManifestEntry *e = g_pages.manifest_first; e; e = e->next) {
+        if (!e->owner.size || !line_is_clean(e->page) || !line_is_clean(e->owner)) continue;
+        for (int i = 15; i >= 0; i -= 1) out[at + i] = (u8)"0123456789abcdef"[(e->hash >> (4 * (15 - i))) & 15];
+        at += 16;
+        out[at++] = ' ';
+        put(e->owner);
+        out[at++] = '\t';
+        put(e->page);
+        out[at++] = '\n';
+    }
+    Str bytes = Str{(const char *)out, at};
     g_pages.manifest_written = changes;
     cs_leave(g_pages.lock);
     FileReplaceResult result = file_replace(scratch.arena, g_pages.manifest_path, bytes);
@@ -259,12 +278,11 @@ void site_pages_setup(const SitePagesConfig *config)
 
     // Pages of documents whose sources went away while wyn was not running.
     DiagnosticList warnings = {};
-    for (StrNode *n = p->manifest_order.first; n; n = n->next) {
-        ManifestEntry *e = manifest_entry(n->string);
-        if (!e || !e->owner.size || is_index_document(local, e->owner) || str_eq(e->owner, site_output_owner) ||
+    for (ManifestEntry *e = p->manifest_first; e; e = e->next) {
+        if (!e->owner.size || is_index_document(local, e->owner) || str_eq(e->owner, site_output_owner) ||
             file_exists(e->owner))
             continue;
-        page_remove(scratch.arena, n->string, e->owner, &warnings);
+        page_remove(scratch.arena, e->page, e->owner, &warnings);
     }
     diag_print_log(&p->print, &warnings);
     p->ready = 1;
