@@ -25,8 +25,9 @@
 //             only `wyn once` beside the floor of its own round, with the
 //             load average and a hash of the output tree: a minute a round,
 //             for measuring one change at a time; WYN_BENCH_BEFORE names
-//             another wyn binary that runs too in every round, right
-//             before this one, so a change is compared within one round
+//             another wyn binary that runs too in every round, the two
+//             taking turns at going first. Old output is only renamed
+//             aside until the rounds are over (see clear_output)
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -338,17 +339,31 @@ RunFigures run_floor(const std::string &html, const std::vector<OutputFile> &fil
     return figures;
 }
 
+// Set by `once` rounds: output folders are only renamed aside, and deleted
+// when the rounds are over.
+bool g_keep_aside = false;
+int g_aside_count = 0;
+
 // Renames the html folder aside and deletes it, then syncs: none of it is
-// timed.
+// timed. ext4 skips inodes freed in the last minute or more when it looks
+// for a free one, so a run right after the deletion of 35,000 files pays
+// for a long search that a first build never meets; with g_keep_aside the
+// deletion waits until every run is over.
 void clear_output(const std::string &site)
 {
     std::string html = site + "/local/html";
     if (fs::exists(html)) {
-        std::string aside = site + "/html-aside-" + std::to_string(getpid());
+        std::string aside = site + "/html-aside-" + std::to_string(getpid()) + "-" + std::to_string(g_aside_count++);
         fs::rename(html, aside);
-        fs::remove_all(aside);
+        if (!g_keep_aside) fs::remove_all(aside);
     }
     sync();
+}
+
+void remove_asides(const std::string &site)
+{
+    for (int i = 0; i < g_aside_count; i += 1)
+        fs::remove_all(site + "/html-aside-" + std::to_string(getpid()) + "-" + std::to_string(i));
 }
 
 void print_row(const char *name, const RunFigures &f, double floor_wall)
@@ -431,13 +446,20 @@ int once_rounds(const std::string &site, int rounds)
     for (int round = 0; round < rounds; round += 1) {
         double load = load_average();
         std::vector<OutputFile> output;
-        OnceRun before;
-        if (before_binary) {
+        // The two binaries take turns at going first: each deletion of the
+        // output leaves the disk slower for the next writer for a while.
+        OnceRun before, once;
+        bool before_first = round % 2 == 0;
+        if (before_binary && before_first) {
             before = once_measured(site, before_binary, &output);
             output.clear();
             malloc_trim(0);
         }
-        OnceRun once = once_measured(site, WYN_BINARY, &output);
+        once = once_measured(site, WYN_BINARY, &output);
+        if (before_binary && !before_first) {
+            std::vector<OutputFile> ignored;
+            before = once_measured(site, before_binary, &ignored);
+        }
         RunFigures floor = run_floor(html, output, false);
         clear_output(site);
         output.clear();
@@ -445,12 +467,14 @@ int once_rounds(const std::string &site, int rounds)
         // Give the loaded pages back: a child started from this process
         // would otherwise report them in its peak resident size.
         malloc_trim(0);
-        printf("-- round %d, load average %.2f at the start\n", round + 1, load);
+        printf("-- round %d, load average %.2f at the start%s\n", round + 1, load,
+               before_binary ? (before_first ? ", before first" : ", before second") : "");
         print_row("floor", floor, 0);
         if (before_binary) print_once("before", before, floor.wall_s);
         print_once("once", once, floor.wall_s);
         ok = ok && once.figures.quiet && floor.quiet && (!before_binary || before.figures.quiet);
     }
+    remove_asides(site);
     return ok ? 0 : 1;
 }
 
@@ -476,6 +500,10 @@ int main(int argc, char **argv)
     std::string html = site + "/local/html";
     if (once_only) {
         printf("site %s, wyn %s\n", site.c_str(), WYN_BINARY);
+        // WYN_BENCH_DELETE_BETWEEN=1 deletes each output right away, as the
+        // full rounds do: the disk state after many deletions.
+        const char *between = getenv("WYN_BENCH_DELETE_BETWEEN");
+        g_keep_aside = !(between && between[0] == '1');
         return once_rounds(site, rounds);
     }
     printf("site %s, wyn %s, quiet after %d ms\n", site.c_str(), WYN_BINARY, quiet_ms);
