@@ -21,6 +21,13 @@
 // all alike.
 //
 //   site_run_bench [rounds]     (WYN_BENCH_RUN_SITE names another site)
+//   site_run_bench once [rounds]
+//             only `wyn once` beside the floor of its own round, with the
+//             load average and a hash of the output tree: a minute a round,
+//             for measuring one change at a time; WYN_BENCH_BEFORE names
+//             another wyn binary that runs too in every round, the two
+//             taking turns at going first. Old output is only renamed
+//             aside until the rounds are over (see clear_output)
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -29,6 +36,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <malloc.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -110,6 +118,7 @@ struct RunFigures {
     bool quiet = false;
     double wall_s = 0;
     double cpu_s = 0;
+    double system_s = 0;     // of cpu_s, in the kernel (once only)
     double peak_rss_mib = 0;
     unsigned long long write_calls = 0;   // write-type system calls, the console's included
     unsigned long long bytes_written = 0; // bytes handed to write(), the console's excluded
@@ -198,7 +207,7 @@ RunFigures run_wyn(const std::string &site)
 // `wyn once` in `site`: start to exit, its output drained as it comes.
 // "quiet" here means it exited with status 0 or 1 (1: the corpus has
 // error-level diagnostics) and printed its summary.
-RunFigures run_once(const std::string &site, unsigned long long *documents_built)
+RunFigures run_once(const std::string &site, unsigned long long *documents_built, const char *binary = WYN_BINARY)
 {
     RunFigures figures;
     int fds[2];
@@ -213,20 +222,35 @@ RunFigures run_once(const std::string &site, unsigned long long *documents_built
     posix_spawn_file_actions_addclose(&actions, fds[0]);
     posix_spawn_file_actions_addclose(&actions, fds[1]);
     posix_spawn_file_actions_addchdir_np(&actions, site.c_str());
-    char *arguments[] = {(char *)WYN_BINARY, (char *)"once", nullptr};
+    char *arguments[] = {(char *)binary, (char *)"once", nullptr};
     double start = now_s();
     pid_t pid = 0;
-    int spawned = posix_spawn(&pid, WYN_BINARY, &actions, nullptr, arguments, environ);
+    int spawned = posix_spawn(&pid, binary, &actions, nullptr, arguments, environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     if (spawned != 0) {
         close(fds[0]);
         return figures;
     }
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
     std::string tail;
     char buffer[1 << 16];
-    ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof(buffer))) > 0) {
+    // The peak resident size comes from the child's own VmHWM, read while
+    // it runs: wait4's ru_maxrss starts from this process's high-water
+    // mark (the spawn shares its memory until the exec), which after a
+    // round of loaded output is far above wyn's.
+    unsigned long long hwm_kib = 0;
+    std::string status_path = "/proc/" + std::to_string(pid) + "/status";
+    for (;;) {
+        struct pollfd p = {fds[0], POLLIN, 0};
+        poll(&p, 1, 50);
+        hwm_kib = std::max(hwm_kib, proc_field(read_file(status_path), "VmHWM:"));
+        ssize_t n = read(fds[0], buffer, sizeof(buffer));
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            break;
+        }
         figures.printed_bytes += (unsigned long long)n;
         tail.append(buffer, (size_t)n);
         if (tail.size() > 4096) tail.erase(0, tail.size() - 4096);
@@ -237,7 +261,8 @@ RunFigures run_once(const std::string &site, unsigned long long *documents_built
     figures.wall_s = now_s() - start;
     close(fds[0]);
     figures.cpu_s = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    figures.peak_rss_mib = double(usage.ru_maxrss) / 1024.0;
+    figures.system_s = usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+    figures.peak_rss_mib = double(hwm_kib) / 1024.0;
     size_t at = tail.rfind("wyn once: ");
     figures.quiet = WIFEXITED(status) && WEXITSTATUS(status) <= 1 && at != std::string::npos;
     *documents_built = at != std::string::npos ? strtoull(tail.c_str() + at + 10, nullptr, 10) : 0;
@@ -314,17 +339,31 @@ RunFigures run_floor(const std::string &html, const std::vector<OutputFile> &fil
     return figures;
 }
 
+// Set by `once` rounds: output folders are only renamed aside, and deleted
+// when the rounds are over.
+bool g_keep_aside = false;
+int g_aside_count = 0;
+
 // Renames the html folder aside and deletes it, then syncs: none of it is
-// timed.
+// timed. ext4 skips inodes freed in the last minute or more when it looks
+// for a free one, so a run right after the deletion of 35,000 files pays
+// for a long search that a first build never meets; with g_keep_aside the
+// deletion waits until every run is over.
 void clear_output(const std::string &site)
 {
     std::string html = site + "/local/html";
     if (fs::exists(html)) {
-        std::string aside = site + "/html-aside-" + std::to_string(getpid());
+        std::string aside = site + "/html-aside-" + std::to_string(getpid()) + "-" + std::to_string(g_aside_count++);
         fs::rename(html, aside);
-        fs::remove_all(aside);
+        if (!g_keep_aside) fs::remove_all(aside);
     }
     sync();
+}
+
+void remove_asides(const std::string &site)
+{
+    for (int i = 0; i < g_aside_count; i += 1)
+        fs::remove_all(site + "/html-aside-" + std::to_string(getpid()) + "-" + std::to_string(i));
 }
 
 void print_row(const char *name, const RunFigures &f, double floor_wall)
@@ -340,10 +379,114 @@ void print_row(const char *name, const RunFigures &f, double floor_wall)
     fflush(stdout);
 }
 
+// FNV-1a over every file's path and bytes, in path order: two trees with
+// the same hash hold the same pages.
+unsigned long long tree_hash(const std::vector<OutputFile> &files)
+{
+    unsigned long long h = 1469598103934665603ull;
+    auto mix = [&h](const std::string &text) {
+        for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
+        h = (h ^ 0xFF) * 1099511628211ull;
+    };
+    for (const OutputFile &f : files) {
+        mix(f.path);
+        mix(f.bytes);
+    }
+    return h;
+}
+
+double load_average()
+{
+    double one = 0;
+    sscanf(read_file("/proc/loadavg").c_str(), "%lf", &one);
+    return one;
+}
+
+struct OnceRun {
+    RunFigures figures;
+    unsigned long long built = 0, bytes = 0, hash = 0;
+    size_t files = 0;
+};
+
+// One `once` from an empty html folder, with what it wrote. The output is
+// returned in `output` for the floor, then the folder is cleared.
+OnceRun once_measured(const std::string &site, const char *binary, std::vector<OutputFile> *output)
+{
+    OnceRun run;
+    std::string html = site + "/local/html";
+    clear_output(site);
+    run.figures = run_once(site, &run.built, binary);
+    *output = load_output(html);
+    // The manifest lists pages in the order they were written, which
+    // differs from run to run once two workers write: the hash leaves it out.
+    std::vector<OutputFile> pages;
+    for (const OutputFile &f : *output)
+        if (f.path != ".wyn_manifest") pages.push_back(f);
+    for (const OutputFile &f : *output) run.bytes += f.bytes.size();
+    run.files = output->size();
+    run.hash = tree_hash(pages);
+    clear_output(site);
+    return run;
+}
+
+void print_once(const char *name, const OnceRun &run, double floor_wall)
+{
+    printf("%s: %zu files, %llu bytes, pages hash %016llx, %llu documents built, cpu / wall %.2f, system %.2f s\n",
+           name, run.files, run.bytes, run.hash, run.built, run.figures.cpu_s / run.figures.wall_s,
+           run.figures.system_s);
+    print_row(name, run.figures, floor_wall);
+}
+
+// `once`, then the floor of the same files, round after round.
+int once_rounds(const std::string &site, int rounds)
+{
+    std::string html = site + "/local/html";
+    const char *before_binary = getenv("WYN_BENCH_BEFORE");
+    bool ok = true;
+    for (int round = 0; round < rounds; round += 1) {
+        double load = load_average();
+        std::vector<OutputFile> output;
+        // The two binaries take turns at going first: each deletion of the
+        // output leaves the disk slower for the next writer for a while.
+        OnceRun before, once;
+        bool before_first = round % 2 == 0;
+        if (before_binary && before_first) {
+            before = once_measured(site, before_binary, &output);
+            output.clear();
+            malloc_trim(0);
+        }
+        once = once_measured(site, WYN_BINARY, &output);
+        if (before_binary && !before_first) {
+            std::vector<OutputFile> ignored;
+            before = once_measured(site, before_binary, &ignored);
+        }
+        RunFigures floor = run_floor(html, output, false);
+        clear_output(site);
+        output.clear();
+        output.shrink_to_fit();
+        // Give the loaded pages back: a child started from this process
+        // would otherwise report them in its peak resident size.
+        malloc_trim(0);
+        printf("-- round %d, load average %.2f at the start%s\n", round + 1, load,
+               before_binary ? (before_first ? ", before first" : ", before second") : "");
+        print_row("floor", floor, 0);
+        if (before_binary) print_once("before", before, floor.wall_s);
+        print_once("once", once, floor.wall_s);
+        ok = ok && once.figures.quiet && floor.quiet && (!before_binary || before.figures.quiet);
+    }
+    remove_asides(site);
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    bool once_only = argc > 1 && strcmp(argv[1], "once") == 0;
+    if (once_only) {
+        argc -= 1;
+        argv += 1;
+    }
     int rounds = argc > 1 ? atoi(argv[1]) : 3;
     const char *env = getenv("WYN_BENCH_RUN_SITE");
     // A site of its own: this benchmark deletes and rewrites its html folder,
@@ -355,6 +498,14 @@ int main(int argc, char **argv)
         if (std::system(command.c_str()) != 0) return 1;
     }
     std::string html = site + "/local/html";
+    if (once_only) {
+        printf("site %s, wyn %s\n", site.c_str(), WYN_BINARY);
+        // WYN_BENCH_DELETE_BETWEEN=1 deletes each output right away, as the
+        // full rounds do: the disk state after many deletions.
+        const char *between = getenv("WYN_BENCH_DELETE_BETWEEN");
+        g_keep_aside = !(between && between[0] == '1');
+        return once_rounds(site, rounds);
+    }
     printf("site %s, wyn %s, quiet after %d ms\n", site.c_str(), WYN_BINARY, quiet_ms);
     bool ok = true;
     for (int round = 0; round < rounds; round += 1) {

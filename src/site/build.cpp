@@ -15,9 +15,13 @@ static std::atomic<SiteBuild *> g_site_build;
 
 SiteBuild *site_build(void) { return g_site_build.load(std::memory_order_acquire); }
 
+// One processor is left to the streamers, the detector and the writes the
+// kernel finishes for us, except on two: one worker there keeps a cold build
+// at one core while the other mostly waits, and the streamers and the
+// detector sleep most of the time, so both go to the workers.
 u64 site_build_worker_count(u64 processor_count)
 {
-    u64 workers = processor_count > 1 ? processor_count - 1 : 1;
+    u64 workers = processor_count > 2 ? processor_count - 1 : processor_count;
     return clamp_of<u64>(1, workers, site_build_max_workers);
 }
 

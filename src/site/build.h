@@ -175,7 +175,7 @@ typedef void SiteDocumentJob(SiteBuild *build, Str path, Arena *scratch);
 
 struct SiteBuildConfig {
     SiteDocumentJob *job;         // what a worker does with a popped path; null: nothing
-    u64 worker_count;             // 0: processors - 1, from 1 to 4
+    u64 worker_count;             // 0: processors - 1 from three on, else one each; at most 4
     DiagPrintSettings print;      // how diagnostics are printed (print.silent: not at all)
     b32 no_pages;                 // write no page and set up no shell (tests of the table alone)
     UrlCheckService *url_checks;  // null: web addresses are not checked

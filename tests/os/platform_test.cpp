@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "os/platform.h"
@@ -48,6 +49,49 @@ TEST_F(PlatformTest, ReplaceLeavesOnlyTheNewContentAndNoTemporaryFiles)
     EXPECT_EQ(s(file_read_all(arena, path)), "no");
     FolderListing listing = folder_list(arena, as_str(dir.path));
     EXPECT_EQ(listing.count, 1u);
+}
+
+// A folder is made once per run and then believed to exist: a folder that
+// goes away between two writes must be made again, not reported missing.
+TEST_F(PlatformTest, AWriteRemakesAFolderThatWentAwayAfterTheLastWrite)
+{
+    Str first = dir.at(arena, "gone/deep/a.html");
+    Str second = dir.at(arena, "gone/deep/b.html");
+    ASSERT_TRUE(file_write_all(first, str_lit("a"), FileWrite_CreateFolders));
+    std::filesystem::remove_all(dir.path + "/gone");
+    ASSERT_TRUE(file_write_all(second, str_lit("b"), FileWrite_CreateFolders));
+    EXPECT_EQ(s(file_read_all(arena, second)), "b");
+    EXPECT_FALSE(file_properties(first).exists);
+
+    // A file standing where the folder should be fails the write; once it
+    // is gone, the same write goes through.
+    std::filesystem::remove_all(dir.path + "/gone");
+    ASSERT_TRUE(file_write_all(dir.at(arena, "gone"), str_lit("in the way"), FileWrite_Replace));
+    EXPECT_FALSE(file_write_all(second, str_lit("c"), FileWrite_CreateFolders));
+    ASSERT_TRUE(file_delete(dir.at(arena, "gone")));
+    ASSERT_TRUE(file_write_all(second, str_lit("c"), FileWrite_CreateFolders));
+    EXPECT_EQ(s(file_read_all(arena, second)), "c");
+}
+
+static std::string g_race_root;
+
+// Writers that meet in fresh folders at the same moment: each must see its
+// file written, whoever made the folder.
+TEST_F(PlatformTest, ThreadsWritingIntoNewFoldersAtOnceAllSucceed)
+{
+    g_race_root = dir.path;
+    static std::atomic<int> failures;
+    failures = 0;
+    ASSERT_TRUE(test_rounds(4, 8, [](u64 thread, u64 round) {
+        std::string path = g_race_root + "/r" + std::to_string(round) + "/s/t" + std::to_string(thread) + ".html";
+        std::string text = "thread " + std::to_string(thread);
+        if (!file_write_all(as_str(path), as_str(text), FileWrite_CreateFolders)) failures += 1;
+    })) << "a writing thread never finished";
+    EXPECT_EQ(failures.load(), 0);
+    for (int round = 0; round < 8; round += 1) {
+        std::string folder = g_race_root + "/r" + std::to_string(round) + "/s";
+        EXPECT_EQ(folder_list(arena, as_str(folder)).count, 4u) << folder;
+    }
 }
 
 TEST_F(PlatformTest, MissingFilesGiveEmptyResults)

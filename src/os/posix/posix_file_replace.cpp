@@ -1,5 +1,6 @@
 // os/posix/posix_file_replace.cpp: file_replace on POSIX.
 #include "os/file_replace.h"
+#include "os/posix/posix_files.h"
 
 #include <cerrno>
 #include <cstring>
@@ -8,38 +9,51 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-bool file_holds_bytes(Str path, Str bytes)
+// Whether the open file ends exactly where `bytes` end and holds them; the
+// caller has seen its size equal theirs. Read in pieces, so a large page
+// needs no buffer of its size.
+static bool fd_holds_bytes(int fd, Str bytes)
 {
-    ArenaTemp scratch = scratch_begin(nullptr, 0);
-    const char *cpath = str_copy(scratch.arena, path).str;
-    int fd = open(cpath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    scratch_end(scratch);
-    if (fd < 0) return false;
-    struct stat st;
-    bool same = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (u64)st.st_size == bytes.size;
-    // The size already differs for most changed pages; only equal sizes pay
-    // for a read, in pieces so a large page needs no buffer of its size.
     char buffer[64 * 1024];
     u64 done = 0;
+    bool same = true;
     while (same && done < bytes.size) {
         u64 want = min_of<u64>(sizeof buffer, bytes.size - done);
         ssize_t n = read(fd, buffer, want);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            same = false;
-            break;
-        }
+        if (n <= 0) return false;
         same = memcmp(buffer, bytes.str + done, (size_t)n) == 0;
         done += (u64)n;
     }
     if (same) {
-        // The file must end where the bytes end (it may have grown since fstat).
+        // The file must end where the bytes end (it may have grown since the stat).
         ssize_t n;
         do n = read(fd, buffer, 1);
         while (n < 0 && errno == EINTR);
         same = n == 0;
     }
+    return same;
+}
+
+// Equal sizes only: most changed pages differ in size, and a missing file
+// or one of another size costs this one stat and no read.
+static bool stat_holds_bytes(const char *cpath, const struct stat *st, Str bytes)
+{
+    if (!S_ISREG(st->st_mode) || (u64)st->st_size != bytes.size) return false;
+    int fd = open(cpath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    bool same = fd_holds_bytes(fd, bytes);
     close(fd);
+    return same;
+}
+
+bool file_holds_bytes(Str path, Str bytes)
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    const char *cpath = str_copy(scratch.arena, path).str;
+    struct stat st;
+    bool same = stat(cpath, &st) == 0 && stat_holds_bytes(cpath, &st, bytes);
+    scratch_end(scratch);
     return same;
 }
 
@@ -71,12 +85,19 @@ static Str failure_reason(Arena *arena, Str path, int saved_errno)
 FileReplaceResult file_replace(Arena *arena, Str path, Str bytes)
 {
     FileReplaceResult result = {};
-    if (file_holds_bytes(path, bytes)) {
+    ArenaTemp scratch = scratch_begin(arena);
+    const char *cpath = str_copy(scratch.arena, path).str;
+    struct stat st;
+    bool exists = stat(cpath, &st) == 0;
+    bool same = exists && stat_holds_bytes(cpath, &st, bytes);
+    scratch_end(scratch);
+    if (same) {
         result.status = FileReplace_Unchanged;
         return result;
     }
+    bool had_file = exists && !S_ISDIR(st.st_mode);
     errno = 0;
-    if (file_write_all(path, bytes, FileWrite_CreateFolders)) {
+    if (posix_file_write(path, bytes, FileWrite_CreateFolders, had_file, had_file ? st.st_mode : 0666)) {
         result.status = FileReplace_Written;
         return result;
     }

@@ -7,6 +7,7 @@
 // transfers and EINTR; a write replaces its file through a temporary file
 // and a rename, so a reader never sees half a file.
 #include "os/platform.h"
+#include "os/posix/posix_files.h"
 
 #include <atomic>
 #include <cerrno>
@@ -482,34 +483,134 @@ bool file_exists(Str path)
     return exists;
 }
 
+//- writing files
+
+namespace {
+
+// The folders this process made or found while writing, so a folder is made
+// once per run and not once per file written into it. A folder that goes
+// away is dropped again by the write that misses it.
+struct KnownFolders {
+    std::mutex lock;
+    Arena *arena;
+    StrMap folders;   // folder -> 1 known, 0 dropped
+};
+
+KnownFolders *known_folders(void)
+{
+    static KnownFolders *known = [] {
+        KnownFolders *k = new KnownFolders;
+        k->arena = arena_alloc(MiB(64), KiB(64));
+        k->folders = str_map_alloc(k->arena, 4096);
+        return k;
+    }();
+    return known;
+}
+
+bool folder_is_known(Str folder)
+{
+    KnownFolders *k = known_folders();
+    std::lock_guard<std::mutex> hold(k->lock);
+    StrMapNode *n = str_map_lookup(&k->folders, folder);
+    return n && n->value;
+}
+
+void folder_set_known(Str folder, bool known)
+{
+    KnownFolders *k = known_folders();
+    std::lock_guard<std::mutex> hold(k->lock);
+    StrMapNode *n = str_map_lookup(&k->folders, folder);
+    if (n) n->value = known;
+    else if (known && k->arena) str_map_insert(k->arena, &k->folders, folder, 1);
+}
+
+// Makes a folder and whatever it lacks above it, deepest first: a folder
+// whose parent exists costs one mkdir. "Exists" is believed without a stat;
+// when a file stands there, the open inside it fails and says so.
+bool folder_make(Str folder)
+{
+    if (folder.size == 0 || (folder.size == 1 && folder.str[0] == '/')) return true;
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    const char *cfolder = path_cstring(scratch.arena, folder);
+    bool ok = mkdir(cfolder, 0777) == 0 || errno == EEXIST;
+    if (!ok && errno == ENOENT) {
+        Str parent = path_folder(folder);
+        if (parent.size && parent.size < folder.size) {
+            folder_set_known(parent, false);
+            ok = folder_make(parent) && (mkdir(cfolder, 0777) == 0 || errno == EEXIST);
+        }
+    }
+    int saved = errno;
+    scratch_end(scratch);
+    if (ok) folder_set_known(folder, true);
+    errno = saved;
+    return ok;
+}
+
+// Taken once: a temporary name needs the process id on every write.
+unsigned long process_id_once(void)
+{
+    static const unsigned long id = (unsigned long)getpid();
+    return id;
+}
+
+} // namespace
+
+bool posix_file_write(Str path, Str bytes, u32 flags, bool had_file, mode_t mode)
+{
+    bool create_folders = (flags & FileWrite_CreateFolders) != 0;
+    bool create = (flags & (FileWrite_Replace | FileWrite_CreateFolders)) != 0;
+    if (!create && !had_file) {
+        errno = ENOENT;
+        return false;
+    }
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    const char *cpath = path_cstring(scratch.arena, path);
+    Str folder = path_folder(path);
+    Str name = path_file_name(path);
+    if (create_folders && folder.size && !folder_is_known(folder)) folder_make(folder);
+    mode_t new_mode = had_file ? (mode & 07777) : 0666;
+    // A reader mid-write must get the old file or the new one, never half:
+    // write a temporary file beside the target, then rename it.
+    int fd = -1;
+    Str temp = str_empty();
+    for (u32 attempt = 0; attempt < 4 && fd < 0; attempt += 1) {
+        temp = str_pushf(scratch.arena, "%S%s.%S.wyn-tmp.%lu.%lu", folder, folder.size ? "/" : "", name,
+                         process_id_once(), (unsigned long)temp_counter.fetch_add(1));
+        fd = open(temp.str, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, new_mode);
+        if (fd >= 0) break;
+        if (errno == EEXIST) continue;   // a leftover, or a forked copy's name: take the next number
+        if (!create_folders || !folder.size || (errno != ENOENT && errno != ENOTDIR)) break;
+        // The folder went away since it was made or seen: make it again.
+        folder_set_known(folder, false);
+        if (!folder_make(folder)) break;
+    }
+    bool ok = false;
+    if (fd >= 0) {
+        // The umask may have cut bits the old file had; a rewrite only.
+        if (had_file) fchmod(fd, new_mode);
+        bool written = write_fully(fd, bytes.str, bytes.size);
+        written = close(fd) == 0 && written;
+        if (written && rename(temp.str, cpath) == 0) ok = true;
+        else {
+            int saved = errno;
+            unlink(temp.str);
+            errno = saved;
+        }
+    }
+    int saved = errno;
+    scratch_end(scratch);
+    errno = saved;
+    return ok;
+}
+
 bool file_write_all(Str path, Str bytes, u32 flags)
 {
     ArenaTemp scratch = scratch_begin(nullptr, 0);
-    const char *cpath = path_cstring(scratch.arena, path);
-    bool create = (flags & (FileWrite_Replace | FileWrite_CreateFolders)) != 0;
-    bool ok = false;
     struct stat existing;
-    bool had_file = stat(cpath, &existing) == 0 && !S_ISDIR(existing.st_mode);
-    if (flags & FileWrite_CreateFolders) folder_create_all(path);
-    if (create || had_file) {
-        // A reader mid-write must get the old file or the new one, never
-        // half: write a temporary file beside the target, then rename it.
-        Str folder = path_folder(path);
-        Str name = path_file_name(path);
-        Str temp = str_pushf(scratch.arena, "%S%s.%S.wyn-tmp.%lu.%lu", folder, folder.size ? "/" : "", name,
-                             (unsigned long)getpid(), (unsigned long)temp_counter.fetch_add(1));
-        mode_t mode = had_file ? (existing.st_mode & 07777) : 0666;
-        int fd = open(temp.str, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0) {
-            if (had_file) fchmod(fd, mode);
-            bool written = write_fully(fd, bytes.str, bytes.size);
-            written = close(fd) == 0 && written;
-            if (written && rename(temp.str, cpath) == 0) ok = true;
-            else unlink(temp.str);
-        }
-    }
+    bool had_file = stat(path_cstring(scratch.arena, path), &existing) == 0 && !S_ISDIR(existing.st_mode);
     scratch_end(scratch);
-    return ok;
+    return posix_file_write(path, bytes, flags, had_file, had_file ? existing.st_mode : 0666);
 }
 
 bool folder_create(Str path)
