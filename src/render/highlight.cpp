@@ -595,24 +595,15 @@ HighlightQueryInfo highlight_query_info(u32 language)
 
 //- per-thread parsers
 
-// A thread's parsers, one per language, and its query cursor; freed with
-// the thread.
-// A thread's parsers go with it. Not on Windows: there mingw-w64 runs
-// thread_local destructors after winpthreads has torn the thread down, and
-// tree-sitter's frees then crash. The workers that highlight live as long
-// as the process, so what a thread leaves there is a test thread's few
-// parsers.
+// A thread's parsers, one per language, and its query cursor, made on
+// its first block and kept for its life:
+// the workers that highlight live as long as the process. They are not
+// freed at thread exit on purpose: mingw-w64 runs thread_local destructors
+// after winpthreads has torn the thread down, where tree-sitter's frees
+// crash, and the record stays trivial so nothing runs then anywhere.
 struct HighlightThread {
     TSParser *parsers[highlight_language_limit];
     TSQueryCursor *cursor;
-#if !defined(_WIN32)
-    ~HighlightThread()
-    {
-        for (TSParser *parser : parsers)
-            if (parser) ts_parser_delete(parser);
-        if (cursor) ts_query_cursor_delete(cursor);
-    }
-#endif
 };
 
 static thread_local HighlightThread highlight_thread;
