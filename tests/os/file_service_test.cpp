@@ -16,13 +16,6 @@
 #include "os/file_service.h"
 #include "os_support.h"
 
-// Writes in place (truncate, then write), as many editors and tools do.
-static void write_in_place(const std::string &path, const std::string &text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
 // Every read has a deadline: a lost load fails the test with the path
 // named instead of hanging it.
 static FsResult get(const std::string &path)
@@ -40,17 +33,6 @@ static std::string text_of(const std::string &path)
     std::string text = s(content.bytes);
     fs_read_done(&content);
     return text;
-}
-
-template <typename Pred>
-static bool wait_for(Pred pred, int seconds = 20)
-{
-    u64 deadline = now_us() + (u64)seconds * 1000000;
-    while (now_us() < deadline) {
-        if (pred()) return true;
-        sleep_ms(5);
-    }
-    return pred();
 }
 
 static u64 entry_count(FileService *fs)

@@ -18,23 +18,6 @@
 
 namespace fsys = std::filesystem;
 
-static void write_in_place(const std::string &path, const std::string &text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-template <typename Pred>
-static bool wait_for(Pred pred, int seconds = 20)
-{
-    u64 deadline = now_us() + (u64)seconds * 1000000;
-    while (now_us() < deadline) {
-        if (pred()) return true;
-        sleep_ms(5);
-    }
-    return pred();
-}
-
 //- the watch itself
 
 // What a watch reported for one folder, read until `wanted` names were all

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +18,25 @@
 constexpr u64 test_wait_seconds = 60;
 
 inline u64 test_deadline(u64 seconds = test_wait_seconds) { return now_us() + seconds * 1000000ull; }
+
+// True once `pred` holds, false when `seconds` pass first.
+template <typename Pred>
+inline bool wait_for(Pred pred, int seconds = 20)
+{
+    u64 deadline = now_us() + (u64)seconds * 1000000;
+    while (now_us() < deadline) {
+        if (pred()) return true;
+        sleep_ms(5);
+    }
+    return pred();
+}
+
+// Writes in place (truncate, then write), as many editors and tools do.
+inline void write_in_place(const std::string &path, const std::string &text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
 
 // A wyn thread whose end a test can wait for with a deadline: the platform
 // layer's join has none, so the thread flags its own end.
