@@ -2,6 +2,7 @@
 #include "shell/page_shell.h"
 
 #include "html/validator.h"
+#include "os/file_service.h"
 #include "shell/assets.h"
 #include "shell/page_writer.h"
 #include "shell/stylesheet.h"
@@ -274,6 +275,11 @@ static u32 build_head(Shell *shell, Arena *arena, u32 slot, ShellMessages *messa
     Str text = html_text_of(scratch.arena, document, &shell->write_options);
     u32 status = page_write(arena, shell->heads[slot].path, text, messages ? &messages->log : nullptr,
                             &shell->settings.on_write);
+    // Pages read the head through the file service, whose table would hold
+    // the old head until the watch saw this write come back: a page built
+    // in between got the old style sheet, and the write's return (the same
+    // bytes as the new key) changed nothing to build again.
+    if (status == FileReplace_Written && file_service()) fs_reload(shell->heads[slot].path);
     shell->head_keys[slot] = content_key_of(text);
     shell->input_keys[ShellInput_SiteCss] = site_key;
     shell->inputs_seen[ShellInput_SiteCss] = 1;
