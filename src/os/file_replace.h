@@ -28,3 +28,10 @@ FileReplaceResult file_replace(Arena *arena, Str path, Str bytes);   // [backend
 // Whether the file at `path` holds exactly `bytes`; false when it is missing
 // or is not a regular file.
 bool file_holds_bytes(Str path, Str bytes);                          // [backend]
+
+// Appends `bytes` to the regular file at `path` when it is exactly
+// `expected_size` bytes long, so a writer that keeps a log of its own can
+// add to it without rewriting it, and a file that someone else changed (or
+// an earlier append that broke off) is never appended to: the caller then
+// rewrites it whole. Returns whether the bytes were appended in full.
+bool file_append_at(Str path, Str bytes, u64 expected_size);          // [backend]

@@ -34,7 +34,7 @@ struct MessageLog {
 [[noreturn]] static void once_finish(const SiteConfig *config, const DiagPrintSettings *print, u64 started_us)
 {
     site_build_wait_quiet(1, u64_max);
-    site_pages_flush();
+    site_pages_flush(ManifestFlush_Whole);
     SiteBuild *build = site_build();
     DiagPrintedCounts printed = diag_printed_counts();
     SitePagesCounts pages = site_pages_counts();

@@ -29,10 +29,12 @@ struct PageClaim {
 };
 
 struct ManifestEntry {
-    ManifestEntry *next;   // in first-written order
-    Str page;              // the key it is filed under
-    Str owner;             // empty: removed
+    ManifestEntry *next;         // in first-written order
+    ManifestEntry *next_dirty;   // changed since the file was last written
+    Str page;                    // the key it is filed under
+    Str owner;                   // empty: removed
     u64 hash;
+    b32 dirty;
 };
 
 // What one document holds, so its next build finds what it gave up.
@@ -54,6 +56,15 @@ struct SitePages {
     StrMap owners;     // source path -> OwnerEntry*
     ManifestEntry *manifest_first;   // in first-written order, for a stable file
     ManifestEntry *manifest_last;
+    ManifestEntry *dirty_first;      // lock
+    u64 entries;                     // live ones: with an owner; lock
+    // The file as this process last left it: its size (u64_max: unknown,
+    // so it is written whole next) and its lines. Flushes take flush_lock,
+    // so one append or rewrite finishes before the next begins.
+    CriticalSection *flush_lock;
+    u64 file_size;
+    u64 file_lines;
+    b32 file_stale;   // what the file holds is behind the table: write it whole
     Contender *free_contenders;
     std::atomic<u64> manifest_changes;
     u64 manifest_written;     // the change count last written; lock
@@ -102,32 +113,57 @@ static ManifestEntry *manifest_entry(Str page)
 }
 
 // The lock is held.
-static void manifest_set(Str page, Str owner, u64 hash)
+static void manifest_touch(ManifestEntry *e, Str owner)
+{
+    g_pages.entries += (owner.size != 0) - (e->owner.size != 0);
+    if (!e->dirty) {
+        e->dirty = 1;
+        e->next_dirty = g_pages.dirty_first;
+        g_pages.dirty_first = e;
+    }
+    g_pages.manifest_changes.fetch_add(1);
+}
+
+// The lock is held. Returns whether the page changed hands.
+static bool manifest_set(Str page, Str owner, u64 hash)
 {
     ManifestEntry *e = manifest_entry(page);
-    if (e && str_eq(e->owner, owner) && e->hash == hash) return;
+    if (e && str_eq(e->owner, owner) && e->hash == hash) return false;
     if (!e) {
         e = push_struct<ManifestEntry>(g_pages.arena);
-        if (!e) return;
+        if (!e) return false;
         StrMapNode *node = str_map_insert(g_pages.arena, &g_pages.manifest, page, (u64)e);
         e->page = node ? node->key : str_copy(g_pages.arena, page);
         if (g_pages.manifest_last) g_pages.manifest_last->next = e;
         else g_pages.manifest_first = e;
         g_pages.manifest_last = e;
     }
-    if (!str_eq(e->owner, owner)) e->owner = str_copy(g_pages.arena, owner);
+    manifest_touch(e, owner);
+    bool moved = !str_eq(e->owner, owner);
+    if (moved) e->owner = str_copy(g_pages.arena, owner);
     e->hash = hash;
-    g_pages.manifest_changes.fetch_add(1);
+    return moved;
 }
 
 static bool line_is_clean(Str s) { return str_find_byte(s, '\n', 0) == s.size && str_find_byte(s, '\t', 0) == s.size; }
 
+// The file is a log: a flush appends a line for each page that changed
+// since the last one ("<hash> <owner>\t<page>", an empty owner for a page
+// removed), and the last line of a page is the one that holds. A save while
+// watching so costs a few lines, not the whole site's list again; the file
+// is written whole when it holds more old lines than live ones, and at the
+// end of a run.
 static void manifest_load(Arena *arena)
 {
     Str text = file_read_all(arena, g_pages.manifest_path);
+    g_pages.file_size = u64_max;
     if (!str_match(manifest_header, text, StrMatch_Prefix)) return;
     StrList lines = str_split(arena, str_skip(text, manifest_header.size), str_lit("\n"), 0);
+    // A last line with no end is an append cut short: not believed, and the
+    // file is written whole before anything is added to it.
+    bool whole = text.str[text.size - 1] == '\n';
     for (StrNode *n = lines.first; n; n = n->next) {
+        if (!n->next && !whole) break;
         Str line = n->string;
         u64 space = str_find_byte(line, ' ', 0);
         u64 tab = str_find_byte(line, '\t', space);
@@ -135,58 +171,115 @@ static void manifest_load(Arena *arena)
         u64 hash = u64_from_str(str_prefix(line, 16), 16);
         Str page = str_skip(line, tab + 1);
         Str owner = str_substr(line, 17, tab);
-        manifest_set(page, owner, hash);
-        OwnerEntry *held = owner_entry(owner);
+        if (!line_is_clean(page)) continue;
+        bool moved = manifest_set(page, owner, hash);
+        OwnerEntry *held = moved && owner.size ? owner_entry(owner) : nullptr;
         if (held) str_list_push(g_pages.arena, &held->pages, str_copy(g_pages.arena, page));
     }
+    for (ManifestEntry *e = g_pages.dirty_first; e; e = e->next_dirty) e->dirty = 0;
+    g_pages.dirty_first = nullptr;
     g_pages.manifest_written = g_pages.manifest_changes.load();
+    if (whole) {
+        g_pages.file_size = text.size;
+        g_pages.file_lines = lines.node_count;
+    }
 }
 
-void site_pages_flush(void)
+static u64 manifest_line_size(const ManifestEntry *e) { return 16 + 1 + e->owner.size + 1 + e->page.size + 1; }
+
+static bool manifest_line_fits(const ManifestEntry *e) { return line_is_clean(e->page) && line_is_clean(e->owner); }
+
+static u64 manifest_line_put(u8 *out, const ManifestEntry *e)
+{
+    u64 at = 0;
+    for (int i = 15; i >= 0; i -= 1) out[at + i] = (u8)"0123456789abcdef"[(e->hash >> (4 * (15 - i))) & 15];
+    at += 16;
+    out[at++] = ' ';
+    memcpy(out + at, e->owner.str, e->owner.size);
+    at += e->owner.size;
+    out[at++] = '\t';
+    memcpy(out + at, e->page.str, e->page.size);
+    at += e->page.size;
+    out[at++] = '\n';
+    return at;
+}
+
+void site_pages_flush(ManifestFlush how)
 {
     if (!g_pages.ready) return;
+    cs_enter(g_pages.flush_lock);
     u64 changes = g_pages.manifest_changes.load();
     cs_enter(g_pages.lock);
-    if (changes == g_pages.manifest_written) {
+    u64 dirty = 0;
+    for (ManifestEntry *e = g_pages.dirty_first; e; e = e->next_dirty) dirty += 1;
+    u64 lines = g_pages.file_lines + dirty;
+    bool compact = how == ManifestFlush_Whole && lines > g_pages.entries;
+    if (changes == g_pages.manifest_written && !compact && !g_pages.file_stale) {
         cs_leave(g_pages.lock);
+        cs_leave(g_pages.flush_lock);
         return;
     }
-    // Made on every quiet after a save, for every page of the site: one
-    // buffer, measured first, and no lookups.
+    // Written whole when nothing is known of the file (none at the start, or
+    // its last line cut short), an append failed, or old lines pile up.
+    bool whole = compact || g_pages.file_stale || g_pages.file_size == u64_max || lines > 2 * g_pages.entries + 64;
+    // One buffer, measured first, and no lookups: the whole list of live
+    // pages, or the lines of what changed.
     ArenaTemp scratch = scratch_begin(nullptr, 0);
-    u64 size = manifest_header.size;
-    for (ManifestEntry *e = g_pages.manifest_first; e; e = e->next)
-        if (e->owner.size) size += 16 + 1 + e->owner.size + 1 + e->page.size + 1;
+    u64 size = whole ? manifest_header.size : 0;
+    if (whole) {
+        for (ManifestEntry *e = g_pages.manifest_first; e; e = e->next)
+            if (e->owner.size) size += manifest_line_size(e);
+    } else {
+        for (ManifestEntry *e = g_pages.dirty_first; e; e = e->next_dirty) size += manifest_line_size(e);
+    }
     u8 *out = (u8 *)arena_push(scratch.arena, size, 1);
     if (!out) {
         // No memory now: an empty manifest would forget every page; the
         // next flush tries again.
         cs_leave(g_pages.lock);
+        cs_leave(g_pages.flush_lock);
         scratch_end(scratch);
         return;
     }
     u64 at = 0;
-    auto put = [&](Str part) {
-        memcpy(out + at, part.str, part.size);
-        at += part.size;
-    };
-    put(manifest_header);
-    for (ManifestEntry *e = g_pages.manifest_first; e; e = e->next) {
-        if (!e->owner.size || !line_is_clean(e->page) || !line_is_clean(e->owner)) continue;
-        for (int i = 15; i >= 0; i -= 1) out[at + i] = (u8)"0123456789abcdef"[(e->hash >> (4 * (15 - i))) & 15];
-        at += 16;
-        out[at++] = ' ';
-        put(e->owner);
-        out[at++] = '\t';
-        put(e->page);
-        out[at++] = '\n';
+    u64 written_lines = 0;
+    if (whole) {
+        memcpy(out, manifest_header.str, manifest_header.size);
+        at = manifest_header.size;
+        for (ManifestEntry *e = g_pages.manifest_first; e; e = e->next)
+            if (e->owner.size && manifest_line_fits(e)) at += manifest_line_put(out + at, e), written_lines += 1;
+    } else {
+        for (ManifestEntry *e = g_pages.dirty_first; e; e = e->next_dirty)
+            if (manifest_line_fits(e)) at += manifest_line_put(out + at, e), written_lines += 1;
     }
-    Str bytes = Str{(const char *)out, at};
+    for (ManifestEntry *e = g_pages.dirty_first; e; e = e->next_dirty) e->dirty = 0;
+    g_pages.dirty_first = nullptr;
     g_pages.manifest_written = changes;
     cs_leave(g_pages.lock);
-    FileReplaceResult result = file_replace(scratch.arena, g_pages.manifest_path, bytes);
-    if (result.status == FileReplace_Written) g_pages.manifest_writes.fetch_add(1);
+
+    Str bytes = Str{(const char *)out, at};
+    if (!whole && file_append_at(g_pages.manifest_path, bytes, g_pages.file_size)) {
+        g_pages.file_size += bytes.size;
+        g_pages.file_lines += written_lines;
+        g_pages.manifest_writes.fetch_add(1);
+    } else if (!whole) {
+        // Changed by someone else, or the append broke off: written whole
+        // now, with no change since.
+        g_pages.file_size = u64_max;
+        g_pages.file_stale = 1;
+    } else {
+        FileReplaceResult result = file_replace(scratch.arena, g_pages.manifest_path, bytes);
+        if (result.status == FileReplace_Written) g_pages.manifest_writes.fetch_add(1);
+        bool failed = result.status == FileReplace_Failed;
+        g_pages.file_size = failed ? u64_max : bytes.size;
+        g_pages.file_lines = written_lines;
+        // A failed write is tried again at the next change, whole.
+        g_pages.file_stale = 0;
+    }
+    bool again = g_pages.file_stale && !whole;
+    cs_leave(g_pages.flush_lock);
     scratch_end(scratch);
+    if (again) site_pages_flush(ManifestFlush_Whole);
 }
 
 // Removes a page wyn wrote for `owner`, when its bytes are still the ones
@@ -202,8 +295,8 @@ static void page_remove(Arena *arena, Str page, Str owner, DiagnosticList *warni
     scratch_end(scratch);
     if (!present || (same && file_delete(page))) {
         if (present) g_pages.removed.fetch_add(1);
+        manifest_touch(e, str_empty());
         e->owner = str_empty();
-        g_pages.manifest_changes.fetch_add(1);
         return;
     }
     Str text = same ? str_pushf(arena, "%S is no longer produced by %S, but it could not be removed", page, owner)
@@ -211,8 +304,8 @@ static void page_remove(Arena *arena, Str page, Str owner, DiagnosticList *warni
                                 page, owner);
     diag_push_at(arena, warnings, nullptr, 0, DiagLevel_Warning, text);
     // Warned once: the file is the author's now.
+    manifest_touch(e, str_empty());
     e->owner = str_empty();
-    g_pages.manifest_changes.fetch_add(1);
 }
 
 //- leftovers
@@ -259,6 +352,7 @@ void site_pages_setup(const SitePagesConfig *config)
     SitePages *p = &g_pages;
     p->arena = arena_alloc(GiB(1), MiB(1));
     p->lock = cs_alloc();
+    p->flush_lock = cs_alloc();
     p->shell = config->shell;
     p->print = config->print;
     Str local = p->local_folder = str_copy(p->arena, config->local_folder);
@@ -287,7 +381,7 @@ void site_pages_setup(const SitePagesConfig *config)
     diag_print_log(&p->print, &warnings);
     p->ready = 1;
     scratch_end(scratch);
-    site_pages_flush();
+    site_pages_flush(ManifestFlush_Append);
 }
 
 //- one document

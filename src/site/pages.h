@@ -72,8 +72,12 @@ struct SitePagesCounts {
     u64 leftovers_removed;   // temporary files of an earlier run, removed at the start
 };
 SitePagesCounts site_pages_counts(void);
-// Writes the manifest when it changed since it was last written.
-void site_pages_flush(void);
+// Writes the manifest when it changed since it was last written: the lines
+// of what changed are appended while watching, and the file is written
+// whole when old lines outnumber live ones, or with ManifestFlush_Whole
+// (the end of a run) when it holds any old line.
+enum ManifestFlush : u32 { ManifestFlush_Append = 0, ManifestFlush_Whole = 1 };
+void site_pages_flush(ManifestFlush how);
 
 // Site-wide files (the feed, the site map) are kept in the manifest beside
 // the pages, under an owner no document can be ("site_url"): noted each

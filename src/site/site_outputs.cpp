@@ -287,7 +287,7 @@ static void manifest_writer(u64 argument)
         bool settled = changes == seen;
         seen = changes;
         if (!settled && ticks_since_write < busy_ticks) continue;
-        site_pages_flush();
+        site_pages_flush(ManifestFlush_Append);
         ticks_since_write = 0;
     }
 }
@@ -427,7 +427,7 @@ void site_outputs_quiet(void)
     // Tests of the document table alone write nothing.
     SiteBuild *build = site_build();
     if (g_outputs.shell && build) site_feed_and_map_write(build);
-    site_pages_flush();
+    site_pages_flush(ManifestFlush_Append);
 }
 
 SiteOutputsCounts site_outputs_counts(void)

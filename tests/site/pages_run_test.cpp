@@ -123,6 +123,53 @@ TEST(PagesRun, ASecondRunChangesNothingAndRestoresWhatWasDeleted)
     EXPECT_NE(read_file(site.html("refused_ok.html")), "edited by hand");
 }
 
+// While watching, a save appends the lines of the pages it changed rather
+// than the whole list again. A later run believes each page's last line,
+// drops a last line an append broke off, and writes the file whole again.
+TEST(PagesRun, TheManifestGrowsByWhatChangedAndARunBelievesTheLastWordOfEachPage)
+{
+    FixtureSite site("pages");
+    run_until_quiet(site);
+    fs::path manifest = site.html(".wyn_manifest");
+    fs::path second = site.local / "wyn_files/notes/second.wyn";
+    std::string first = read_file(manifest);
+    {
+        WynProcess wyn(site.root.string(), {});
+        ASSERT_TRUE(wyn.read_until("up to date after")) << wyn.text;
+        write_file(second, read_file(second) + "\nA new last paragraph.\n");
+        for (int i = 0; i < 600 && wyn.count("up to date after") < 2; i += 1) wyn.read_some(100);
+        ASSERT_EQ(wyn.count("up to date after"), 2u) << wyn.text;
+    }
+    std::string grown = read_file(manifest);
+    ASSERT_GT(grown.size(), first.size());
+    EXPECT_EQ(grown.substr(0, first.size()), first);
+    EXPECT_NE(grown.find("notes/second.html\n", first.size()), std::string::npos) << grown;
+
+    // Believed, the cut line would hand the home page to the gone source,
+    // and the run would warn that it was changed since wyn wrote it.
+    std::string local = site.local.string() + "/";
+    write_file(manifest, grown + "0000000000000000 " + second.string() + "\t" + local + "html/home.html");
+    fs::remove(second);
+    WynProcess once(site.root.string(), {"once"});
+    ASSERT_TRUE(once.wait_end());
+    EXPECT_EQ(once.text.find("no longer produced"), std::string::npos) << once.text;
+    EXPECT_FALSE(fs::exists(site.html("notes/second.html")));
+    EXPECT_TRUE(fs::exists(site.html("home.html")));
+    std::string after = read_file(manifest);
+    std::set<std::string> pages;
+    std::istringstream lines(after);
+    std::string line;
+    std::getline(lines, line);
+    while (std::getline(lines, line)) {
+        std::string page = line.substr(line.find('\t') + 1);
+        EXPECT_TRUE(pages.insert(page).second) << page << " listed twice:\n" << after;
+        EXPECT_EQ(page.find("notes/second"), std::string::npos) << after;
+    }
+    EXPECT_EQ(after.back(), '\n');
+    // Every page but the hand-made one and the four of the gone source.
+    EXPECT_EQ(pages.size(), expected_pages.size() - 5);
+}
+
 TEST(PagesRun, APageMadePersonalDisappearsButHandMadeFilesStay)
 {
     FixtureSite site("pages");

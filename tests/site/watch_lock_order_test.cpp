@@ -150,7 +150,7 @@ TEST(WatchLockOrder, WorkersAndTheDetectorOnASmallQueueUnderEditsSettle)
     EXPECT_GT(site_pages_counts().pages_written, (u64)documents * 4);
     // The manifest written now, so its writer has nothing left to put in
     // the folder while it goes.
-    site_pages_flush();
+    site_pages_flush(ManifestFlush_Append);
     for (int attempt = 0; attempt < 5 && std::system(("rm -rf '" + root + "' 2>/dev/null").c_str()) != 0; attempt += 1)
         sleep_ms(200);
 }

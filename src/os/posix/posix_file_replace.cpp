@@ -106,3 +106,22 @@ FileReplaceResult file_replace(Arena *arena, Str path, Str bytes)
     result.reason = failure_reason(arena, path, saved_errno);
     return result;
 }
+
+bool file_append_at(Str path, Str bytes, u64 expected_size)
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    int fd = open(str_copy(scratch.arena, path).str, O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+    scratch_end(scratch);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (u64)st.st_size == expected_size;
+    u64 done = 0;
+    while (ok && done < bytes.size) {
+        ssize_t n = write(fd, bytes.str + done, bytes.size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = false;
+        else done += (u64)n;
+    }
+    if (close(fd) != 0) ok = false;
+    return ok;
+}

@@ -88,3 +88,25 @@ FileReplaceResult file_replace(Arena *arena, Str path, Str bytes)
     result.reason = failure_reason(arena, path, win32_last_write_error());
     return result;
 }
+
+bool file_append_at(Str path, Str bytes, u64 expected_size)
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    const wchar_t *wide = win32_path(scratch.arena, path);
+    HANDLE file = wide ? CreateFileW(wide, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                       : INVALID_HANDLE_VALUE;
+    scratch_end(scratch);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size;
+    bool ok = GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) && (u64)size.QuadPart == expected_size;
+    u64 done = 0;
+    while (ok && done < bytes.size) {
+        DWORD want = (DWORD)min_of<u64>(1u << 30, bytes.size - done);
+        DWORD wrote = 0;
+        if (!WriteFile(file, bytes.str + done, want, &wrote, nullptr) || wrote == 0) ok = false;
+        else done += wrote;
+    }
+    CloseHandle(file);
+    return ok;
+}
