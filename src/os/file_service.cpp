@@ -356,6 +356,12 @@ static void fs_load(FileService *fs, FileEntry *entry)
     // same bytes saved again change nothing that was built from them.
     bool content_changed = !state_only && entry->content_loaded && !content_key_eq(entry->key, key);
     bool changed = entry->load_count > 0 && (entry->state != state || content_changed);
+    // A file watched for its state alone whose bytes changed: no build read
+    // them, but a source saved before its first build (only linked so far)
+    // is built ahead of the queue rather than in turn.
+    bool touched = state_only && entry->load_count > 0 && !changed && props.exists &&
+                   (entry->last_write_time != props.last_write_time || entry->size != props.size ||
+                    entry->file_id != props.file_id);
     // Every completed load holds its key; the hold of the content it
     // replaces is given back once the lock is left (a reader that read the
     // old key under this lock holds it already).
@@ -379,9 +385,10 @@ static void fs_load(FileService *fs, FileEntry *entry)
     srw_unlock_exclusive(stripe->slim);
     cv_broadcast(stripe->condition);
     if (!state_only) content_drop(replaced);
-    if ((changed || report_unreadable) && atomic_load_u64(&fs->observer_ready)) {
+    if ((changed || touched || report_unreadable) && atomic_load_u64(&fs->observer_ready)) {
         FsObserver *o = &fs->observer;
         if (changed && o->on_change) o->on_change(o->user, entry->path, generation);
+        if (touched && o->on_touched) o->on_touched(o->user, entry->path);
         if (report_unreadable && o->on_unreadable) o->on_unreadable(o->user, entry->path);
     }
 }

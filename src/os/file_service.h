@@ -107,12 +107,16 @@ struct FileServiceConfig {
 struct FileScanner;   // the scanner's private state
 
 // Told, on a streamer thread and without any lock held, when a reload
-// changed a file's content or state and when an existing file could not be
+// changed a file's content or state, or touched a file nobody read, and
+// when an existing file could not be
 // read; on the scanner thread, when a watched folder names a file the table
 // does not know (a new source, perhaps). Every call must return quickly and
 // must not wait for a load.
 struct FsObserver {
     void (*on_change)(void *user, Str path, u64 generation);
+    // A file watched for its state alone (nobody read its bytes) changed
+    // size or last-write time, its state the same.
+    void (*on_touched)(void *user, Str path);
     void (*on_unreadable)(void *user, Str path);
     void (*on_new_name)(void *user, Str path);
     void *user;

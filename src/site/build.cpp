@@ -130,7 +130,7 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
     bool current = false;
     if (claimed) {
         record->claim_mark = atomic_load_u64(&record->stale_mark);
-        record->claimed_first = atomic_load_u64(&record->first) != 0;
+        record->claimed_first = (u32)atomic_load_u64(&record->first);
         atomic_store_u64(&record->first, 0);
         current = record->build_count > 0 && record->built_mark == record->claim_mark;
         if (current) atomic_store_u64(&record->busy, 0);
@@ -491,6 +491,7 @@ struct ParkTicket {
     DocumentRecord *record;
     u64 refs;
     b32 woken;
+    b32 saved;   // parked by a build of the author's save: woken, it goes ahead of the queue
 };
 struct ParkEntry {
     ParkEntry *next;
@@ -528,22 +529,32 @@ static ParkingLot *parking_alloc(Arena *arena)
 // goes on the ready list, and then a marker is tried: if it fails too, the
 // queue holds messages pushed before this entry was listed, and the worker
 // that pops one looks at the ready list before its next pop.
-static void requeue_locked(SiteBuild *build, DocumentRecord *record)
+static void requeue_locked(SiteBuild *build, DocumentRecord *record, bool ahead)
 {
     ParkingLot *lot = build->parking;
     atomic_store_u64(&record->parked, 0);
     atomic_add_u64(&build->requeue_count, 1);
     atomic_store_u64(&record->queued, 1);
-    if (queue_push(build->parse_queue, record->path, now_us())) return;
+    record->park_ticket = nullptr;
+    // A document saved by the author goes on ahead of the queue, as it did
+    // before it parked: behind the queue it waited for the whole first build.
+    if (ahead) atomic_store_u64(&record->first, DocFirst_Saved);
+    else if (queue_push(build->parse_queue, record->path, now_us())) return;
     ReadyEntry *entry = lot->free_ready;
     if (entry) lot->free_ready = entry->next;
     else entry = push_struct<ReadyEntry>(lot->arena);
     if (!entry) return;   // no memory: change detection finds the document out of date
-    entry->next = nullptr;
     entry->record = record;
-    if (lot->ready_last) lot->ready_last->next = entry;
-    else lot->ready_first = entry;
-    lot->ready_last = entry;
+    if (ahead) {
+        entry->next = lot->ready_first;
+        lot->ready_first = entry;
+        if (!lot->ready_last) lot->ready_last = entry;
+    } else {
+        entry->next = nullptr;
+        if (lot->ready_last) lot->ready_last->next = entry;
+        else lot->ready_first = entry;
+        lot->ready_last = entry;
+    }
     queue_push(build->parse_queue, str_empty(), now_us());
 }
 
@@ -584,7 +595,7 @@ static void parking_wake(SiteBuild *build, Str key)
         ParkTicket *ticket = entry->ticket;
         if (!ticket->woken) {
             ticket->woken = 1;
-            requeue_locked(build, ticket->record);
+            requeue_locked(build, ticket->record, ticket->saved);
         }
         ticket_release_locked(lot, ticket);
         entry->next = lot->free_entries;
@@ -617,13 +628,15 @@ static void parking_park(SiteBuild *build, DocumentRecord *record, const StrList
     if (ticket) lot->free_tickets = ticket->next_free;
     else ticket = push_struct<ParkTicket>(lot->arena);
     if (!ticket) {
-        requeue_locked(build, record);
+        requeue_locked(build, record, record->claimed_first == DocFirst_Saved);
         cs_leave(lot->lock);
         return;
     }
     *ticket = ParkTicket{};
     ticket->record = record;
     ticket->refs = 1;   // this call's own, dropped below
+    ticket->saved = record->claimed_first == DocFirst_Saved;
+    record->park_ticket = ticket;
     atomic_store_u64(&record->parked, 1);
     atomic_add_u64(&build->park_count, 1);
     bool arrived = false;
@@ -648,9 +661,24 @@ static void parking_park(SiteBuild *build, DocumentRecord *record, const StrList
     }
     if (arrived) {
         ticket->woken = 1;
-        requeue_locked(build, record);
+        requeue_locked(build, record, ticket->saved);
     }
     ticket_release_locked(lot, ticket);
+    cs_leave(lot->lock);
+}
+
+// A parked document saved by the author: it waits no longer for what it
+// waited for in the queue's order, but builds again at once, ahead of the
+// queue, and what it waits for then goes first too.
+static void parking_wake_saved(SiteBuild *build, DocumentRecord *record)
+{
+    ParkingLot *lot = build->parking;
+    cs_enter(lot->lock);
+    ParkTicket *ticket = (ParkTicket *)record->park_ticket;
+    if (ticket && !ticket->woken && atomic_load_u64(&record->parked)) {
+        ticket->woken = 1;
+        requeue_locked(build, record, true);
+    }
     cs_leave(lot->lock);
 }
 
@@ -661,14 +689,19 @@ void doc_park(SiteBuild *build, DocumentRecord *record, const ParsedDocument *pa
 {
     // A document saved during the first build waits for the documents it
     // links: they go first too, or it would wait for the whole queue.
-    bool first = record->claimed_first;
+    // Only for its own save: what the documents it waits for wait for in
+    // turn is not needed for its page (their summaries are out as they
+    // park), and followed on, it put most of the site ahead of the queue.
+    bool first = record->claimed_first == DocFirst_Saved;
     doc_publish(build, record, parsed, nullptr);
     parking_park(build, record, documents, addresses);
+    // Saved while this build held it: the mark found it busy.
+    if (!first && atomic_load_u64(&record->first) == DocFirst_Saved) parking_wake_saved(build, record);
     if (!first) return;
     for (StrNode *n = documents->first; n; n = n->next) {
         DocumentRecord *waited = doc_find(n->string);
         if (!waited || waited->is_index) continue;
-        atomic_store_u64(&waited->first, 1);
+        atomic_cas_u64(&waited->first, 0, DocFirst_Needed);
         doc_push(build, waited, DocPush_First);
     }
 }
@@ -694,6 +727,16 @@ bool doc_current(SiteBuild *build, DocumentRecord *record)
     bool current = record->build_count > 0 && record->built_mark == atomic_load_u64(&record->stale_mark);
     srw_unlock_shared(stripe->slim);
     return current;
+}
+
+bool doc_unbuilt(SiteBuild *build, DocumentRecord *record)
+{
+    TableStripe *stripe = nullptr;
+    doc_bucket(build, record->path_hash, &stripe);
+    srw_lock_shared(stripe->slim);
+    bool unbuilt = record->build_count == 0 && !atomic_load_u64(&record->busy) && !atomic_load_u64(&record->parked);
+    srw_unlock_shared(stripe->slim);
+    return unbuilt;
 }
 
 // Puts a document before everything queued: on the ready list, which
@@ -722,8 +765,12 @@ static void doc_push(SiteBuild *build, DocumentRecord *record, u32 push)
 {
     if (push == DocPush_None || record->is_index) return;
     // Held or parked: that ends by looking at the mark (doc_publish, the
-    // wake-up), and queues it then.
-    if (atomic_load_u64(&record->busy) || atomic_load_u64(&record->parked)) return;
+    // wake-up), and queues it then; a parked one saved goes at once.
+    if (atomic_load_u64(&record->busy)) return;
+    if (atomic_load_u64(&record->parked)) {
+        if (atomic_load_u64(&record->first) == DocFirst_Saved) parking_wake_saved(build, record);
+        return;
+    }
     if (push == DocPush_First || atomic_load_u64(&record->first)) {
         doc_push_first(build, record);
         return;
@@ -735,7 +782,7 @@ static void doc_push(SiteBuild *build, DocumentRecord *record, u32 push)
 
 void doc_mark_stale(SiteBuild *build, DocumentRecord *record, u32 push)
 {
-    if (push == DocPush_First) atomic_store_u64(&record->first, 1);
+    if (push == DocPush_First) atomic_store_u64(&record->first, DocFirst_Saved);
     atomic_add_u64(&record->stale_mark, 1);
     atomic_add_u64(&build->bucket_marks[record->table_order >> 40], 1);
     atomic_add_u64(&build->mark_count, 1);

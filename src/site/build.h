@@ -112,6 +112,14 @@ struct DocumentReads {
     DocumentRead *items;
 };
 
+// Why a document goes before queued work: its own source was saved, or a
+// saved document waits for it.
+enum DocFirst : u32 {
+    DocFirst_No = 0,
+    DocFirst_Saved = 1,
+    DocFirst_Needed = 2,
+};
+
 struct DocumentRecord {
     DocumentRecord *next;
     DocumentRecord *index_next;  // the next record of its lookup slot
@@ -125,7 +133,7 @@ struct DocumentRecord {
     u64 stale_mark;            // atomic: raised by every change that may alter its pages
     u64 claim_mark;            // the stale mark when the build in hand began; the claimer's
     u64 built_mark;            // the stale mark the last complete build began at. Stripe lock.
-    u64 first;                 // atomic: its own source changed: it goes before queued work
+    u64 first;                 // atomic DocFirst: it goes before queued work
     u64 last_requeue_us;       // set by change detection
     u64 build_count;           // completed builds of this document
     u64 table_order;           // bucket index << 40 | place in the bucket: the table's order
@@ -136,7 +144,8 @@ struct DocumentRecord {
     u32 error_count;
     b32 is_index;              // wyn_files/index.wyn: change detection decides when it is built
     b32 pageless_noted;        // the author was told it has no page; the claimer's
-    b32 claimed_first;         // the build in hand was asked for ahead of the queue; the claimer's
+    u32 claimed_first;         // DocFirst of the build in hand; the claimer's
+    void *park_ticket;         // while parked: its ticket in the parking lot; the lot's lock
 };
 
 struct DocumentBucket {
@@ -282,6 +291,9 @@ enum DocPush : u32 {
 void doc_mark_stale(SiteBuild *build, DocumentRecord *record, u32 push);
 // Whether the last complete build is current.
 bool doc_current(SiteBuild *build, DocumentRecord *record);
+// Whether no build of the document began yet: one that has begun reads
+// what is on disk now.
+bool doc_unbuilt(SiteBuild *build, DocumentRecord *record);
 
 //- changes, for change detection
 //
@@ -296,6 +308,7 @@ enum SiteChangeKind : u32 {
     SiteChange_Document = 2,   // a document's facts changed, or its record was made
     SiteChange_Address = 3,    // a web address's result was stored
     SiteChange_NewName = 4,    // a name appeared in a watched folder
+    SiteChange_Touched = 5,    // the bytes of a file nobody read yet changed (its state did not)
 };
 
 struct SiteChange {

@@ -88,6 +88,14 @@ static void detector_file_changed(void *user, Str path, u64 generation)
     site_build_note_change(SiteChange_File, path);
 }
 
+static void detector_file_touched(void *user, Str path)
+{
+    (void)user;
+    if (!is_wyn_source(path)) return;
+    change_seen(&g_detector);
+    site_build_note_change(SiteChange_Touched, path);
+}
+
 // On the scanner's thread: a watched folder names a file nobody read yet.
 static void detector_new_name(void *user, Str path)
 {
@@ -187,6 +195,17 @@ static void detector_changes(Detector *d, u64 t, bool may_discover)
     for (SiteChange *c = changes, *next; c; c = next, i += 1) {
         next = c->next;
         c->next = nullptr;
+        if (c->kind == SiteChange_Touched) {
+            // A source saved before its first build: built now, once.
+            DocumentRecord *record = doc_find(c->key);
+            if (record && !record->is_index && doc_unbuilt(build, record)) {
+                busy_begin(d, t);
+                doc_mark_stale(build, record, DocPush_First);
+                d->first_requeues.fetch_add(1);
+                name_rebuilt(d, record->path);
+            }
+            continue;
+        }
         DocumentRecord *record = c->kind == SiteChange_File ? doc_find(c->key) : nullptr;
         if (!record) {
             if (c->kind != SiteChange_NewName) {
@@ -515,6 +534,7 @@ void detector_start(SiteBuild *build, const DetectorConfig *config)
     d->busy_since_us = now_us();
     FsObserver observer = {};
     observer.on_change = detector_file_changed;
+    observer.on_touched = detector_file_touched;
     observer.on_unreadable = detector_unreadable;
     observer.on_new_name = detector_new_name;
     fs_observe(&observer);
