@@ -103,6 +103,16 @@ def pages(site, folder_forms):
     return result
 
 
+def files(folder):
+    """Every file below `folder`, relative, with its bytes."""
+    found = {}
+    for base, _, names in os.walk(folder):
+        for name in names:
+            with open(os.path.join(base, name), "rb") as f:
+                found[os.path.relpath(os.path.join(base, name), folder)] = f.read()
+    return found
+
+
 def first_difference(a, b):
     for i in range(min(len(a), len(b))):
         if a[i] != b[i]:
@@ -150,6 +160,26 @@ class SamePages(unittest.TestCase):
             with self.subTest(site=name), tempfile.TemporaryDirectory(prefix="wyn-same-") as temp:
                 linux, windows = self.build_both(name, temp)
                 self.assert_same(linux, windows)
+
+    def test_a_new_site_with_its_feed_and_highlighted_code(self):
+        # `init` writes the same starter site from both; built with a
+        # site_url, its pages (a highlighted code block among them), feed and
+        # site map are the same too.
+        with tempfile.TemporaryDirectory(prefix="wyn-same-") as temp:
+            linux_site, windows_site = os.path.join(temp, "linux"), os.path.join(temp, "windows")
+            for command, site in (([self.wyn], linux_site), (self.wine + [self.exe], windows_site)):
+                made = subprocess.run(command + ["init", site], env=self.env, capture_output=True, timeout=120)
+                self.assertEqual(made.returncode, 0, made.stderr)
+            self.assertEqual(files(linux_site), files(windows_site), "init wrote different files")
+            option = "site_url=https://example.org/"
+            build_site([self.wyn, option], linux_site, self.env)
+            build_site(self.wine + [self.exe, option], windows_site, self.env)
+            linux = pages(linux_site, ["file://" + linux_site, linux_site])
+            windows = pages(windows_site, ["file:///Z:" + windows_site, "Z:" + windows_site])
+            self.assertIn("feed.xml", linux)
+            self.assertIn("sitemap.xml", linux)
+            self.assertIn(b'<span class="h-', linux["welcome.html"])
+            self.assert_same(linux, windows)
 
     def test_same_diagnostics(self):
         # A site without templates writes no page; its links still give the
