@@ -1,9 +1,13 @@
 // The built wyn started in a folder, its standard output collected: the
 // end-to-end tests drive the real program, not a stand-in.
 #pragma once
-#include <csignal>
+#include <filesystem>
 #include <string>
 #include <vector>
+#ifdef _WIN32
+#include "win32/wyn_process.h"
+#else
+#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -150,6 +154,17 @@ struct WynProcess {
         return n;
     }
 };
+#endif
+
+// A path as wyn prints it: on Windows with its drive and forward slashes.
+inline std::string printed_path(const std::filesystem::path &path)
+{
+#ifdef _WIN32
+    return std::filesystem::absolute(path).generic_string();
+#else
+    return path.string();
+#endif
+}
 
 // `text` without the notes that a document names no page: tests of other
 // diagnostics write documents without output_path and look for silence.

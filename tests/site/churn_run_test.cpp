@@ -60,12 +60,20 @@ std::string read_file(const fs::path &path)
     return s.str();
 }
 
-// As most editors save: a finished file renamed over the old one.
+// As most editors save: a finished file renamed over the old one. Windows
+// refuses the rename while wyn has the old file open to read it, and an
+// editor there tries again.
 void write_replacing(const fs::path &path, const std::string &text)
 {
     fs::create_directories(path.parent_path());
     fs::path temporary = path.string() + ".tmp~";
     std::ofstream(temporary, std::ios::binary) << text;
+    std::error_code refused;
+    for (int attempt = 0; attempt < 100; attempt += 1) {
+        fs::rename(temporary, path, refused);
+        if (!refused) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     fs::rename(temporary, path);
 }
 

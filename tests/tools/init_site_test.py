@@ -119,6 +119,9 @@ class InitSite(unittest.TestCase):
 
         if chromium_cdp.find_chromium() is None:
             self.skipTest("chromium is not installed: the pages were not opened")
+        if os.environ.get("WYN_UNDER_WINE"):
+            # tests/win32/same_pages_test.py finds these pages the same as Linux's.
+            self.skipTest("wyn.exe's pages name files as file:///Z:/..., which Chromium on Linux cannot open")
         results = page_check.check_folder(html)
         self.assertGreaterEqual(len(results), 12, results)
         problems = {path: p for path, p in results.items() if p}

@@ -24,6 +24,9 @@ ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
 WYN = os.path.abspath(os.environ.get("WYN_BINARY", os.path.join(ROOT, "build", "release", "wyn")))
 ENV = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
 ENV.pop("NO_COLOR", None)
+# wyn.exe under wine (tests/win32/tools_wine_test.py): Windows has no named
+# pipes among its files, so those cases are Linux's.
+FIFOS = "WYN_UNDER_WINE" not in os.environ
 
 
 def tree_hash(folder):
@@ -94,15 +97,15 @@ class Mistakes(unittest.TestCase):
 
     def test_a_wrong_target_writes_nothing_and_fails_once(self):
         before = self.built_site()
-        fifo = os.path.join(self.site, "pipe.wyn")
-        os.mkfifo(fifo)
+        if FIFOS:
+            os.mkfifo(os.path.join(self.site, "pipe.wyn"))
         os.makedirs(os.path.join(self.site, "empty"))
         cases = (
             ("target=nothere/", "nothere/ does not exist"),
             ("target=pipe.wyn", "pipe.wyn is neither a folder nor a .wyn document"),
             ("target=empty/", "empty/ holds no .wyn document"),
         )
-        for option, said in cases:
+        for option, said in cases if FIFOS else cases[::2]:
             with self.subTest(option=option):
                 run = Run(self.site, ["once", option], seconds=30)   # a pipe once hung for ever
                 self.assertEqual(run.status, 1, run.err)
@@ -237,12 +240,14 @@ class Mistakes(unittest.TestCase):
     def test_a_linked_file_that_cannot_be_read_says_so(self):
         folder = os.path.join(self.site, "local", "assets", "files", "a_folder.d")
         os.makedirs(folder)
-        os.mkfifo(os.path.join(self.site, "local", "assets", "files", "pipe.txt"))
+        if FIFOS:
+            os.mkfifo(os.path.join(self.site, "local", "assets", "files", "pipe.txt"))
         with open(os.path.join(self.src, "c.wyn"), "w") as f:
             f.write(document("Cee", "c.html", '"/assets/files/a_folder.d"(f) and "/assets/files/pipe.txt"(p).'))
         run = Run(self.site, ["once"], seconds=30)
         self.assertIn("a_folder.d is a folder, not a file", run.err)
-        self.assertIn("pipe.txt is not a regular file", run.err)
+        if FIFOS:
+            self.assertIn("pipe.txt is not a regular file", run.err)
 
     def test_a_mistyped_header_key_is_noted(self):
         with open(os.path.join(self.src, "c.wyn"), "w") as f:

@@ -88,11 +88,15 @@ class Wyn:
         os.close(self.fd)
 
 
-def quiet_output(site, args, terminal=False, env=None, seconds=4):
+# How long quiet_output reads; wyn.exe under wine takes longer to start.
+QUIET_SECONDS = 4
+
+
+def quiet_output(site, args, terminal=False, env=None):
     """What wyn prints for the fixture until it has been quiet a while."""
     wyn = Wyn(site, args, terminal, env)
     try:
-        text = wyn.read_for(seconds)
+        text = wyn.read_for(QUIET_SECONDS)
     finally:
         wyn.stop()
     # The watch's "up to date" lines say when pages are ready; they are not

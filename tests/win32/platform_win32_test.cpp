@@ -170,6 +170,22 @@ TEST_F(Win32Test, APageHeldOpenWithoutSharingKeepsItsOldBytesAndTheWarningNamesI
     EXPECT_EQ(s(file_read_all(arena, path)), "new page");
 }
 
+// Folders are made once per run: a file standing where one should be ends
+// the write with the reason, and once it is gone the next write makes the
+// folder after all.
+TEST_F(Win32Test, AFileWhereAFolderShouldBeIsNamedAndThenWrittenPast)
+{
+    Str blocker = dir.at(arena, "blocked");
+    ASSERT_TRUE(file_write_all(blocker, str_lit("a file"), FileWrite_CreateFolders));
+    Str path = dir.at(arena, "blocked/page.html");
+    FileReplaceResult failed = file_replace(arena, path, str_lit("page"));
+    EXPECT_EQ(failed.status, (u32)FileReplace_Failed);
+    EXPECT_EQ(s(failed.reason), "a file stands where its folder should be");
+    ASSERT_TRUE(file_delete(blocker));
+    EXPECT_EQ(file_replace(arena, path, str_lit("page")).status, (u32)FileReplace_Written);
+    EXPECT_EQ(s(file_read_all(arena, path)), "page");
+}
+
 TEST_F(Win32Test, AReaderThatSharesDeleteKeepsTheOldPageWholeWhileItIsReplaced)
 {
     Str path = dir.at(arena, "shared.html");

@@ -103,6 +103,16 @@ def pages(site, folder_forms):
     return result
 
 
+def files(folder):
+    """Every file below `folder`, relative, with its bytes."""
+    found = {}
+    for base, _, names in os.walk(folder):
+        for name in names:
+            with open(os.path.join(base, name), "rb") as f:
+                found[os.path.relpath(os.path.join(base, name), folder)] = f.read()
+    return found
+
+
 def first_difference(a, b):
     for i in range(min(len(a), len(b))):
         if a[i] != b[i]:
@@ -151,6 +161,26 @@ class SamePages(unittest.TestCase):
                 linux, windows = self.build_both(name, temp)
                 self.assert_same(linux, windows)
 
+    def test_a_new_site_with_its_feed_and_highlighted_code(self):
+        # `init` writes the same starter site from both; built with a
+        # site_url, its pages (a highlighted code block among them), feed and
+        # site map are the same too.
+        with tempfile.TemporaryDirectory(prefix="wyn-same-") as temp:
+            linux_site, windows_site = os.path.join(temp, "linux"), os.path.join(temp, "windows")
+            for command, site in (([self.wyn], linux_site), (self.wine + [self.exe], windows_site)):
+                made = subprocess.run(command + ["init", site], env=self.env, capture_output=True, timeout=120)
+                self.assertEqual(made.returncode, 0, made.stderr)
+            self.assertEqual(files(linux_site), files(windows_site), "init wrote different files")
+            option = "site_url=https://example.org/"
+            build_site([self.wyn, option], linux_site, self.env)
+            build_site(self.wine + [self.exe, option], windows_site, self.env)
+            linux = pages(linux_site, ["file://" + linux_site, linux_site])
+            windows = pages(windows_site, ["file:///Z:" + windows_site, "Z:" + windows_site])
+            self.assertIn("feed.xml", linux)
+            self.assertIn("sitemap.xml", linux)
+            self.assertIn(b'<span class="h-', linux["welcome.html"])
+            self.assert_same(linux, windows)
+
     def test_same_diagnostics(self):
         # A site without templates writes no page; its links still give the
         # same warnings, each naming the same place.
@@ -181,23 +211,42 @@ class SamePages(unittest.TestCase):
             self.assert_same(linux, windows)
 
 
+def pages_written(html):
+    """The finished pages below `html` (temporary files left out)."""
+    found = []
+    for base, _, files in os.walk(html):
+        found += [os.path.join(base, n) for n in files if n.endswith(".html") and ".wyn-tmp" not in n]
+    return found
+
+
 class CtrlC(unittest.TestCase):
     def test_ctrl_c_ends_wyn_exe_without_a_torn_page(self):
-        # wine turns SIGINT into the console's Ctrl-C event. It is sent while
-        # wyn.exe writes the pages anew, its html folder emptied first; every
-        # page it leaves must be whole.
+        # wine turns SIGINT into the console's Ctrl-C event. It is sent as
+        # soon as the first page is on disk: wyn.exe has its handler by then,
+        # and with a few hundred more documents it is still writing. Every
+        # page it leaves must be whole. (A fixed wait is no such moment: on a
+        # busy machine wine may not have started wyn.exe by then.)
         env = dict(os.environ, WINEDEBUG="-all")
+        body = "".join("  a line of text that makes the page worth writing %d\n" % i for i in range(40))
         with tempfile.TemporaryDirectory(prefix="wyn-ctrl-c-") as temp:
             site = os.path.join(temp, "pages")
             shutil.copytree(os.path.join(ROOT, "tests", "sites", "pages"), site)
-            build_site(wine_command() + [os.environ["WYN_EXE"]], site, env)
+            many = os.path.join(site, "local", "wyn_files", "many")
+            os.makedirs(many)
+            for i in range(400):
+                with open(os.path.join(many, "d%d.wyn" % i), "w") as f:
+                    f.write('``\ntitle: Page %d\noutput_path: "/html/many/d%d.html"\n``\nSection\n%s' % (i, i, body))
             html = os.path.join(site, "local", "html")
-            shutil.rmtree(html)
-            log = open(os.path.join(site, "second.log"), "wb")
+            shutil.rmtree(html)   # a hand-made page is no sign of wyn.exe writing
+            log = open(os.path.join(temp, "wyn.log"), "wb")
             process = subprocess.Popen(wine_command() + [os.environ["WYN_EXE"]], cwd=site, stdout=log,
                                        stderr=subprocess.STDOUT, env=env)
             try:
-                time.sleep(1.0)
+                deadline = time.monotonic() + 120
+                while not pages_written(html) and process.poll() is None and time.monotonic() < deadline:
+                    time.sleep(0.01)
+                self.assertIsNone(process.poll(), "wyn.exe ended before Ctrl-C")
+                self.assertTrue(pages_written(html), "no page within 120 s")
                 process.send_signal(signal.SIGINT)
                 status = process.wait(timeout=20)
             finally:
@@ -207,16 +256,11 @@ class CtrlC(unittest.TestCase):
                 log.close()
             # STATUS_CONTROL_C_EXIT, as far as its low byte reaches Linux.
             self.assertEqual(status, 0x3A)
-            names = []
-            for base, _, files in os.walk(html):
-                for name in files:
-                    names.append(name)
-                    if name.endswith(".html") and ".wyn-tmp" not in name:
-                        with open(os.path.join(base, name), "rb") as f:
-                            text = f.read()
-                        self.assertTrue(text.startswith(b"<!DOCTYPE html>") and text.rstrip().endswith(b"</html>"),
-                                        "%s is torn" % name)
-            self.assertIn("home.html", names)
+            for page in pages_written(html):
+                with open(page, "rb") as f:
+                    text = f.read()
+                self.assertTrue(text.startswith(b"<!DOCTYPE html>") and text.rstrip().endswith(b"</html>"),
+                                "%s is torn" % page)
 
 
 if __name__ == "__main__":

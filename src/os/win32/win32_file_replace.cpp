@@ -4,19 +4,15 @@
 
 #include <cstring>
 
-bool file_holds_bytes(Str path, Str bytes)
+// Whether the file at `wide`, whose size the caller saw equal to theirs,
+// holds exactly `bytes`. Read in pieces, so a large page needs no buffer of
+// its size.
+static bool wide_holds_bytes(const wchar_t *wide, Str bytes)
 {
-    ArenaTemp scratch = scratch_begin(nullptr, 0);
-    const wchar_t *wide = win32_path(scratch.arena, path);
-    HANDLE file = wide ? CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                       : INVALID_HANDLE_VALUE;
-    scratch_end(scratch);
+    HANDLE file = CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    LARGE_INTEGER size;
-    bool same = GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) && (u64)size.QuadPart == bytes.size;
-    // The size already differs for most changed pages; only equal sizes pay
-    // for a read, in pieces so a large page needs no buffer of its size.
+    bool same = GetFileType(file) == FILE_TYPE_DISK;
     char buffer[64 * 1024];
     u64 done = 0;
     while (same && done < bytes.size) {
@@ -37,6 +33,29 @@ bool file_holds_bytes(Str path, Str bytes)
     CloseHandle(file);
     return same;
 }
+
+// One look at the target: most changed pages differ in size, and a missing
+// file or one of another size costs this look and no open.
+struct Target {
+    bool is_file, same;
+};
+
+static Target look_at(Str path, Str bytes)
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    Target target = {};
+    const wchar_t *wide = win32_path(scratch.arena, path);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (wide && GetFileAttributesExW(wide, GetFileExInfoStandard, &data)) {
+        target.is_file = !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        u64 size = ((u64)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+        target.same = target.is_file && size == bytes.size && wide_holds_bytes(wide, bytes);
+    }
+    scratch_end(scratch);
+    return target;
+}
+
+bool file_holds_bytes(Str path, Str bytes) { return look_at(path, bytes).same; }
 
 // Why the write failed, from the state of the path and its folder and the
 // system's code for the failed call.
@@ -76,11 +95,12 @@ static Str failure_reason(Arena *arena, Str path, DWORD error)
 FileReplaceResult file_replace(Arena *arena, Str path, Str bytes)
 {
     FileReplaceResult result = {};
-    if (file_holds_bytes(path, bytes)) {
+    Target target = look_at(path, bytes);
+    if (target.same) {
         result.status = FileReplace_Unchanged;
         return result;
     }
-    if (file_write_all(path, bytes, FileWrite_CreateFolders)) {
+    if (win32_file_write(path, bytes, FileWrite_CreateFolders, target.is_file)) {
         result.status = FileReplace_Written;
         return result;
     }

@@ -18,6 +18,13 @@
 const wchar_t *win32_path(Arena *arena, Str path);
 // A wide path or name as UTF-8 with forward slashes, "\\?\" dropped.
 Str win32_path_to_str(Arena *arena, const wchar_t *wide, u64 size);
+// The atomic write behind file_write_all and file_replace; the caller has
+// looked at the target already (`had_file`: a file, not a folder, stands
+// there). Folders are made once per process: a folder made or found is
+// remembered, and a write into it makes its temporary file straight away;
+// when that finds the folder gone, the folder is made again and the write
+// tried again.
+bool win32_file_write(Str path, Str bytes, u32 flags, bool had_file);
 // The system's error code of this thread's last failed file_write_all, so
 // file_replace can say why after the fact; 0 when it has none.
 DWORD win32_last_write_error(void);

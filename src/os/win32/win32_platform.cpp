@@ -539,6 +539,76 @@ bool write_fully(HANDLE file, const char *bytes, u64 size)
 
 std::atomic<u64> temp_counter{0};
 
+// The folders this process made or found while writing, so a folder is made
+// once per run and not once per file written into it. A folder that goes
+// away is dropped again by the write that misses it.
+struct KnownFolders {
+    SRWLOCK lock = SRWLOCK_INIT;
+    Arena *arena;
+    StrMap folders;   // folder -> 1 known, 0 dropped
+};
+
+KnownFolders *known_folders(void)
+{
+    static KnownFolders *known = [] {
+        KnownFolders *k = new KnownFolders;
+        k->arena = arena_alloc(MiB(64), KiB(64));
+        k->folders = str_map_alloc(k->arena, 4096);
+        return k;
+    }();
+    return known;
+}
+
+bool folder_is_known(Str folder)
+{
+    KnownFolders *k = known_folders();
+    AcquireSRWLockShared(&k->lock);
+    StrMapNode *n = str_map_lookup(&k->folders, folder);
+    bool known = n && n->value;
+    ReleaseSRWLockShared(&k->lock);
+    return known;
+}
+
+void folder_set_known(Str folder, bool known)
+{
+    KnownFolders *k = known_folders();
+    AcquireSRWLockExclusive(&k->lock);
+    StrMapNode *n = str_map_lookup(&k->folders, folder);
+    if (n) n->value = known;
+    else if (known && k->arena) str_map_insert(k->arena, &k->folders, folder, 1);
+    ReleaseSRWLockExclusive(&k->lock);
+}
+
+bool is_root(Str folder)
+{
+    if (folder.size == 1) return char_is_slash((u8)folder.str[0]);
+    bool drive = folder.size >= 2 && folder.str[1] == ':';
+    return drive && (folder.size == 2 || (folder.size == 3 && char_is_slash((u8)folder.str[2])));
+}
+
+// Makes a folder and whatever it lacks above it, deepest first: a folder
+// whose parent exists costs one call. "Exists" is believed without a look;
+// when a file stands there, the file made inside it fails and says so.
+bool folder_make(Str folder)
+{
+    if (folder.size == 0 || is_root(folder)) return true;
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    const wchar_t *wide = win32_path(scratch.arena, folder);
+    bool ok = wide && (CreateDirectoryW(wide, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    if (!ok && wide && GetLastError() == ERROR_PATH_NOT_FOUND) {
+        Str parent = path_folder(folder);
+        if (parent.size && parent.size < folder.size) {
+            folder_set_known(parent, false);
+            ok = folder_make(parent) && (CreateDirectoryW(wide, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+        }
+    }
+    DWORD saved = GetLastError();
+    scratch_end(scratch);
+    if (ok) folder_set_known(folder, true);
+    SetLastError(saved);
+    return ok;
+}
+
 // Moves the finished temporary file over the target. The rename with POSIX
 // semantics (Windows 10 1607 and later) lets a reader that shares delete
 // (a browser, a local server) keep the old file open while the name moves
@@ -641,28 +711,39 @@ bool file_exists(Str path)
     return props.exists && !props.is_folder;
 }
 
-bool file_write_all(Str path, Str bytes, u32 flags)
+bool win32_file_write(Str path, Str bytes, u32 flags, bool had_file)
 {
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     tls_write_error = 0;
+    bool create_folders = (flags & FileWrite_CreateFolders) != 0;
     bool create = (flags & (FileWrite_Replace | FileWrite_CreateFolders)) != 0;
     bool ok = false;
-    FileProperties existing = file_properties(path);
-    bool had_file = existing.exists && !existing.is_folder;
-    if (flags & FileWrite_CreateFolders) folder_create_all(path);
     const wchar_t *target = win32_path(scratch.arena, path);
     if (target && (create || had_file)) {
         // A reader mid-write must get the old file or the new one, never
         // half: write a temporary file beside the target, then move it over.
         Str folder = path_folder(path);
         Str name = path_file_name(path);
-        Str temp_path = str_pushf(scratch.arena, "%S%s.%S.wyn-tmp.%llu.%llu", folder, folder.size ? "/" : "", name,
-                                  (unsigned long long)GetCurrentProcessId(),
-                                  (unsigned long long)temp_counter.fetch_add(1));
-        const wchar_t *temp = win32_path(scratch.arena, temp_path);
-        HANDLE file = temp ? CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)
-                           : INVALID_HANDLE_VALUE;
+        if (create_folders && folder.size && !folder_is_known(folder)) folder_make(folder);
+        HANDLE file = INVALID_HANDLE_VALUE;
+        const wchar_t *temp = nullptr;
+        for (u32 attempt = 0; attempt < 4; attempt += 1) {
+            Str temp_path = str_pushf(scratch.arena, "%S%s.%S.wyn-tmp.%llu.%llu", folder, folder.size ? "/" : "",
+                                      name, (unsigned long long)GetCurrentProcessId(),
+                                      (unsigned long long)temp_counter.fetch_add(1));
+            temp = win32_path(scratch.arena, temp_path);
+            if (!temp) break;
+            file = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file != INVALID_HANDLE_VALUE) break;
+            tls_write_error = GetLastError();
+            if (tls_write_error == ERROR_FILE_EXISTS) continue;   // a leftover: take the next number
+            if (!create_folders || !folder.size || tls_write_error != ERROR_PATH_NOT_FOUND) break;
+            // The folder went away since it was made or seen: make it again.
+            folder_set_known(folder, false);
+            if (!folder_make(folder)) break;
+        }
         if (file != INVALID_HANDLE_VALUE) {
+            tls_write_error = 0;
             bool written = write_fully(file, bytes.str, bytes.size);
             if (!written) tls_write_error = GetLastError();
             written = CloseHandle(file) && written;
@@ -671,8 +752,8 @@ bool file_write_all(Str path, Str bytes, u32 flags)
                 if (!tls_write_error) tls_write_error = GetLastError();
                 DeleteFileW(temp);
             }
-        } else {
-            tls_write_error = GetLastError();
+        } else if (!tls_write_error) {
+            tls_write_error = ERROR_INVALID_NAME;
         }
     } else if (!target) {
         tls_write_error = ERROR_INVALID_NAME;
@@ -681,6 +762,16 @@ bool file_write_all(Str path, Str bytes, u32 flags)
     }
     scratch_end(scratch);
     return ok;
+}
+
+bool file_write_all(Str path, Str bytes, u32 flags)
+{
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    const wchar_t *wide = win32_path(scratch.arena, path);
+    DWORD attributes = wide ? GetFileAttributesW(wide) : INVALID_FILE_ATTRIBUTES;
+    scratch_end(scratch);
+    bool had_file = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return win32_file_write(path, bytes, flags, had_file);
 }
 
 bool folder_create(Str path)
