@@ -79,11 +79,7 @@ endfunction()
 # The tests that run on Windows: those that need no POSIX call of their own
 # (fork, pipes, signals, file modes), plus those written for Windows. The
 # real program is started through tests/wyn_process.h, which has a Windows
-# side; an address-space limit has none. The churn run stays Linux's for
-# now: under wine it meets, every time, a style-sheet save that leaves some
-# pages with the old head (pages rebuilt right after the head file is
-# written again read it before the file service has seen the new bytes);
-# Linux meets it too, less often. The fixture sites' pages are
+# side; an address-space limit has none. The fixture sites' pages are
 # compared with Linux's by win32_same_pages instead of tests/site/
 # fixture_site.h, whose recursive copy into an existing folder the Windows
 # C++ library refuses.
@@ -92,7 +88,7 @@ function(wyn_windows_tests list_var)
   foreach(source ${${list_var}})
     file(STRINGS ${source} posix_lines
          REGEX "#include (<(unistd|poll|dirent|fcntl|signal|csignal)\\.?h?>|<(sys|arpa|netinet)/|\"([a-z_./]*/)?(test_server|fixture_site)\\.h\")")
-    if(posix_lines OR source MATCHES "/(address_limit|churn_run)_test\\.cpp$")
+    if(posix_lines OR source MATCHES "/address_limit_test\\.cpp$")
       continue()
     endif()
     list(APPEND kept ${source})
