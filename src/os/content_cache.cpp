@@ -66,7 +66,7 @@ static u64 stripe_index_of(ContentCache *cache, ContentKey key)
 // The caller holds the stripe's critical section. False: memory was
 // refused and nothing was filed.
 static bool bucket_append(ContentCache *cache, TableStripe *stripe, ContentBucket *bucket, ContentKey key, Str value,
-                          Arena *owner)
+                          Arena *owner, ContentPack *pack = nullptr)
 {
     ContentEntry **free_list = &cache->free_entries[stripe_index_of(cache, key)];
     ContentEntry *entry = *free_list;
@@ -81,6 +81,7 @@ static bool bucket_append(ContentCache *cache, TableStripe *stripe, ContentBucke
     entry->value = value;
     entry->holds = 1;
     entry->arena = owner;
+    entry->pack = pack;
     entry->prev = bucket->last;
     if (bucket->last) bucket->last->next = entry;
     else bucket->first = entry;
@@ -114,6 +115,44 @@ ContentKey content_put(Str bytes, Arena *bytes_arena)
     return key;
 }
 
+ContentPack *content_pack_alloc(u64 capacity)
+{
+    Arena *arena = arena_alloc(capacity + KiB(4), KiB(64));
+    ContentPack *pack = arena ? push_struct<ContentPack>(arena) : nullptr;
+    if (!pack) {
+        arena_release(arena);
+        return nullptr;
+    }
+    pack->arena = arena;
+    pack->refs = 1;
+    return pack;
+}
+
+void content_pack_release(ContentPack *pack)
+{
+    if (pack && atomic_add_u64(&pack->refs, (u64)-1) == 0) arena_release(pack->arena);
+}
+
+ContentKey content_put_packed(Str bytes, ContentPack *pack)
+{
+    ContentCache *cache = content_cache_create();
+    ContentKey key = content_key_of(bytes);
+    TableStripe *stripe = nullptr;
+    ContentBucket *bucket = bucket_of(cache, key, &stripe);
+    cs_enter(stripe->section);
+    if (ContentEntry *cached = bucket_find(bucket, key)) {
+        cached->holds += 1;
+        cs_leave(stripe->section);
+        return key;
+    }
+    atomic_add_u64(&pack->refs, 1);
+    bool filed = bucket_append(cache, stripe, bucket, key, bytes, nullptr, pack);
+    cs_leave(stripe->section);
+    if (!filed) content_pack_release(pack);
+    cv_broadcast(stripe->condition);
+    return key;
+}
+
 Str content_hold(ContentKey key)
 {
     ContentCache *cache = content_cache();
@@ -138,9 +177,10 @@ void content_drop(ContentKey key)
     TableStripe *stripe = nullptr;
     ContentBucket *bucket = bucket_of(cache, key, &stripe);
     Arena *release = nullptr;
+    ContentPack *release_pack = nullptr;
     cs_enter(stripe->section);
     ContentEntry *entry = bucket_find(bucket, key);
-    if (entry && entry->arena && entry->holds > 0) {
+    if (entry && (entry->arena || entry->pack) && entry->holds > 0) {
         entry->holds -= 1;
         if (entry->holds == 0) {
             if (entry->prev) entry->prev->next = entry->next;
@@ -148,6 +188,7 @@ void content_drop(ContentKey key)
             if (entry->next) entry->next->prev = entry->prev;
             else bucket->last = entry->prev;
             release = entry->arena;
+            release_pack = entry->pack;
             ContentEntry **free_list = &cache->free_entries[stripe_index_of(cache, key)];
             entry->next = *free_list;
             entry->prev = nullptr;
@@ -155,10 +196,11 @@ void content_drop(ContentKey key)
         }
     }
     cs_leave(stripe->section);
-    if (release) {
+    if (release || release_pack) {
         // Unmapped or given back to the block pool outside the lock: a large
         // content's pages take a while to return.
         arena_release(release);
+        content_pack_release(release_pack);
         atomic_add_u64(&cache->released, 1);
     }
 }

@@ -282,13 +282,41 @@ void fs_read_done(FsContent *content)
 
 //- streamers
 
-// Reads the whole file onto an arena sized for it. Only the bytes live on
-// that arena, so the content cache can keep or release it as a whole.
-static Str streamer_read(Str path, Arena **out_arena, FileProperties *out_props)
+// Small files are read into the thread's current pack, one after the
+// other; a larger file onto an arena sized for it, where only its bytes
+// live, so the content cache can keep or release it as a whole.
+constexpr u64 pack_capacity = KiB(256);
+constexpr u64 pack_max_content = KiB(32);
+static thread_local ContentPack *t_pack;
+
+static Str streamer_read_packed(Str path, ContentPack **out_pack, FileProperties *out_props)
+{
+    if (t_pack && arena_pos(t_pack->arena) + out_props->size + 64 > pack_capacity) {
+        content_pack_release(t_pack);
+        t_pack = nullptr;
+    }
+    if (!t_pack) t_pack = content_pack_alloc(pack_capacity);
+    if (!t_pack) return str_empty();
+    FileProperties stat_props = *out_props;
+    Str bytes = file_read_all(t_pack->arena, path, out_props);
+    if (bytes.size == 0) {
+        if (!out_props->exists) *out_props = stat_props;
+        return str_empty();
+    }
+    *out_pack = t_pack;
+    return bytes;
+}
+
+static Str streamer_read(Str path, Arena **out_arena, ContentPack **out_pack, FileProperties *out_props)
 {
     *out_arena = nullptr;
+    *out_pack = nullptr;
     *out_props = file_properties(path);
     if (!out_props->exists || out_props->is_folder || out_props->size == 0) return str_empty();
+    if (out_props->size <= pack_max_content && !out_props->is_special) {
+        Str bytes = streamer_read_packed(path, out_pack, out_props);
+        if (*out_pack || !out_props->exists) return bytes;
+    }
     // Reservations cost address space only; sized to the file they stay
     // cut from the shared slabs for all but large files.
     Arena *arena = arena_alloc(out_props->size + arena_header_size + 64, KiB(4));
@@ -340,8 +368,9 @@ static void fs_load(FileService *fs, FileEntry *entry)
     if (state_only) {
         state = file_state_of(entry->path, &props);
     } else {
-        Str bytes = streamer_read(entry->path, &bytes_arena, &props);
-        key = content_put(bytes, bytes_arena);
+        ContentPack *pack = nullptr;
+        Str bytes = streamer_read(entry->path, &bytes_arena, &pack, &props);
+        key = pack ? content_put_packed(bytes, pack) : content_put(bytes, bytes_arena);
         unreadable = props.exists && !props.is_folder && !props.is_special && props.size > 0 && bytes.size == 0;
         state = !props.exists       ? FileState_Missing
                 : props.is_folder   ? FileState_Folder

@@ -39,6 +39,7 @@ struct ManifestEntry {
 
 // What one document holds, so its next build finds what it gave up.
 struct OwnerEntry {
+    Str name;         // its source path, shared by its manifest entries
     StrList claims;   // desktop output paths it holds
     StrList named;    // desktop output paths it names, held or not
     StrList pages;    // every page path it produced
@@ -140,7 +141,12 @@ static bool manifest_set(Str page, Str owner, u64 hash)
     }
     manifest_touch(e, owner);
     bool moved = !str_eq(e->owner, owner);
-    if (moved) e->owner = str_copy(g_pages.arena, owner);
+    if (moved) {
+        // One copy of a source path for all its pages: a site of 100,000
+        // documents has 360,000 of them.
+        OwnerEntry *held = owner.size ? owner_entry(owner) : nullptr;
+        e->owner = held ? held->name : str_empty();
+    }
     e->hash = hash;
     return moved;
 }
@@ -174,7 +180,8 @@ static void manifest_load(Arena *arena)
         if (!line_is_clean(page)) continue;
         bool moved = manifest_set(page, owner, hash);
         OwnerEntry *held = moved && owner.size ? owner_entry(owner) : nullptr;
-        if (held) str_list_push(g_pages.arena, &held->pages, str_copy(g_pages.arena, page));
+        ManifestEntry *e = held ? manifest_entry(page) : nullptr;
+        if (e) str_list_push(g_pages.arena, &held->pages, e->page);
     }
     for (ManifestEntry *e = g_pages.dirty_first; e; e = e->next_dirty) e->dirty = 0;
     g_pages.dirty_first = nullptr;
@@ -392,7 +399,8 @@ static OwnerEntry *owner_entry(Str owner)
     StrMapNode *n = str_map_lookup(&g_pages.owners, owner);
     if (n) return (OwnerEntry *)n->value;
     OwnerEntry *e = push_struct<OwnerEntry>(g_pages.arena);
-    if (e) str_map_insert(g_pages.arena, &g_pages.owners, owner, (u64)e);
+    StrMapNode *node = e ? str_map_insert(g_pages.arena, &g_pages.owners, owner, (u64)e) : nullptr;
+    if (e) e->name = node ? node->key : str_copy(g_pages.arena, owner);
     return e;
 }
 
@@ -596,7 +604,14 @@ SitePageResult site_pages_document(Arena *arena, const SitePageJob *job)
         for (StrNode *n = held->pages.first; n; n = n->next)
             if (!list_has(&pages, n->string)) str_list_push(arena, &gone, n->string);
     for (StrNode *n = gone.first; n; n = n->next) page_remove(arena, n->string, owner, &warnings);
-    if (held && !lists_equal(&held->pages, &pages)) held->pages = list_copy(p->arena, &pages);
+    if (held && !lists_equal(&held->pages, &pages)) {
+        // The manifest's own copies of the paths where it has them.
+        held->pages = StrList{};
+        for (StrNode *n = pages.first; n; n = n->next) {
+            ManifestEntry *e = manifest_entry(n->string);
+            str_list_push(p->arena, &held->pages, e ? e->page : str_copy(p->arena, n->string));
+        }
+    }
     cs_leave(p->lock);
 
     diag_print_document(&p->print, &warnings, owner, source_text);
