@@ -152,7 +152,7 @@ static HtmlElement *bare_frame(Arena *arena)
 static HtmlElement *frame_make(Arena *arena, const PageSite *site, const PageVariant *variant)
 {
     if (!site->shell) return bare_frame(arena);
-    return page_shell_apply(arena, site->shell, &html_none, variant, site->messages);
+    return page_frame(arena, site->shell, variant, site->messages);
 }
 
 static Str address_of(Arena *arena, const PageSite *site, Str local_path)
