@@ -309,6 +309,15 @@ struct PageParts {
     HtmlElementList file_links;
 };
 
+// Every element of a body has two or three classes of a few bytes each, and
+// most differ from a wanted one in length or first byte: a call to compare
+// them would cost more than the answer.
+static inline bool class_is(Str c, Str wanted)
+{
+    if (c.size != wanted.size) return false;
+    return c.size == 0 || (c.str[0] == wanted.str[0] && memcmp(c.str, wanted.str, c.size) == 0);
+}
+
 static PageParts parts_collect(Arena *arena, HtmlElement *root)
 {
     PageParts p = {};
@@ -323,11 +332,11 @@ static PageParts parts_collect(Arena *arena, HtmlElement *root)
         if (html_attribute_is_none(a)) continue;
         for (StrNode *v = a->values.first; v; v = v->next) {
             Str c = v->string;
-            if (str_eq(c, toc)) html_element_list_push(arena, &p.tocs, n);
-            else if (str_eq(c, context_document)) html_element_list_push(arena, &p.context_documents, n);
-            else if (str_eq(c, context)) html_element_list_push(arena, &p.contexts, n);
-            else if (str_eq(c, inline_context)) html_element_list_push(arena, &p.inline_contexts, n);
-            else if (str_eq(c, link_file) && n->tag->id == HtmlTag_A) html_element_list_push(arena, &p.file_links, n);
+            if (class_is(c, toc)) html_element_list_push(arena, &p.tocs, n);
+            else if (class_is(c, context_document)) html_element_list_push(arena, &p.context_documents, n);
+            else if (class_is(c, context)) html_element_list_push(arena, &p.contexts, n);
+            else if (class_is(c, inline_context)) html_element_list_push(arena, &p.inline_contexts, n);
+            else if (class_is(c, link_file) && n->tag->id == HtmlTag_A) html_element_list_push(arena, &p.file_links, n);
             else continue;
             break;
         }
