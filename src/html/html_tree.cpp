@@ -182,17 +182,6 @@ u32 html_insert(HtmlElement *target, HtmlElement *node, u32 position)
 
 //- lookup
 
-HtmlElement *html_walk_next(HtmlElement *node, HtmlElement *root)
-{
-    if (html_is_none(node)) return &html_none;
-    if (!html_is_none(node->first_child)) return node->first_child;
-    while (node != root && !html_is_none(node)) {
-        if (!html_is_none(node->next)) return node->next;
-        node = node->parent;
-    }
-    return &html_none;
-}
-
 HtmlElement *html_nearest_element(HtmlElement *node)
 {
     if (html_is_none(node)) return &html_none;
