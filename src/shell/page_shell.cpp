@@ -194,6 +194,15 @@ static void template_compact(Arena *arena, HtmlElement *root)
 // Returns the shared tree: callers copy it before changing anything.
 static HtmlElement *template_current(Arena *arena, Shell *shell, ShellTemplate *slot, bool menu, ShellMessages *messages)
 {
+    // Every page asks: the bytes are read only when the key moved.
+    ContentKey now = shell_file_key(arena, slot->path);
+    cs_enter(shell->lock);
+    if (slot->loaded && content_key_eq(now, slot->key)) {
+        HtmlElement *element = slot->element;
+        cs_leave(shell->lock);
+        return element;
+    }
+    cs_leave(shell->lock);
     ArenaTemp scratch = scratch_begin(arena);
     ContentKey key = {};
     Str text = shell_read_file(scratch.arena, slot->path, &key);
