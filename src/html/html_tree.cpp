@@ -27,7 +27,9 @@ struct HtmlNodeBlock {
 static HtmlElement *node_alloc(Arena *arena, u32 type, u64 parser_flags, Str text, Str name, u64 offset,
                                const HtmlTagInfo *tag)
 {
-    HtmlNodeBlock *block = push_struct<HtmlNodeBlock>(arena);
+    // Every field is set below: a page makes tens of thousands of nodes, and
+    // clearing each block first was a second pass over its bytes.
+    HtmlNodeBlock *block = push_array_no_zero<HtmlNodeBlock>(arena, 1);
     if (!block) return &html_none;
     HtmlElement *node = &block->node;
     node->next = node->prev = node->parent = &html_none;
@@ -39,6 +41,9 @@ static HtmlElement *node_alloc(Arena *arena, u32 type, u64 parser_flags, Str tex
     node->text = text;
     node->name = name;
     node->offset = offset;
+    node->child_count = 0;
+    node->level = 0;
+    block->attributes = HtmlAttributeList{};
     return node;
 }
 
@@ -57,7 +62,11 @@ HtmlElement *html_element_from_tag(Arena *arena, u32 tag_id)
     if (tag == &html_tag_empty) return &html_none;
     HtmlElement *element = node_alloc(arena, HtmlNode_Element, 0, tag->name, tag->name, 0, tag);
     HtmlElement *content = node_alloc(arena, HtmlNode_Text, 0, str_lit(""), str_lit(""), 0, &html_tag_empty);
-    html_append_child(element, content);
+    if (html_is_none(element) || html_is_none(content)) return element;
+    // Both are fresh: the content node is linked without the general append.
+    element->first_child = element->last_child = content;
+    element->child_count = 1;
+    content->parent = element;
     return element;
 }
 
