@@ -595,12 +595,6 @@ HighlightQueryInfo highlight_query_info(u32 language)
 
 //- per-thread parsers
 
-// A thread's parsers, one per language, and its query cursor, made on
-// its first block and kept for its life:
-// the workers that highlight live as long as the process. They are not
-// freed at thread exit on purpose: mingw-w64 runs thread_local destructors
-// after winpthreads has torn the thread down, where tree-sitter's frees
-// crash, and the record stays trivial so nothing runs then anywhere.
 // The blocks a thread highlighted last, with their HTML: the desktop and
 // the smartphone page of a document are built one after the other on one
 // worker, and the second finds every block of the first here instead of
@@ -622,10 +616,16 @@ struct HighlightMemo {
     HighlightMemoEntry entries[highlight_memo_slots];
 };
 
+// A thread's parsers, one per language, and its query cursor, made on
+// its first block and kept for its life:
+// the workers that highlight live as long as the process. They are not
+// freed at thread exit on purpose: mingw-w64 runs thread_local destructors
+// after winpthreads has torn the thread down, where tree-sitter's frees
+// crash, and the record stays trivial so nothing runs then anywhere.
 struct HighlightThread {
     TSParser *parsers[highlight_language_limit];
     TSQueryCursor *cursor;
-    HighlightMemo memo;
+    HighlightMemo memo;   // trivial too: its arena is never released
 };
 
 static thread_local HighlightThread highlight_thread;
