@@ -163,7 +163,7 @@ void pages(benchmark::State &state, u32 parts)
         html_bytes = 0;
         for (size_t i = 0; i < c.parsed.size(); i += 1) {
             const ParsedDocument &doc = c.parsed[i];
-            PageDocument document = {&doc, as_str(c.paths[i]), as_str(c.sources[i])};
+            PageDocument document = {&doc, as_str(c.paths[i]), as_str(c.sources[i]), nullptr, nullptr, nullptr};
             for (const PageVariant *variant : variants) {
                 ArenaTemp t = temp_begin(arena);
                 Str desktop = output_of(arena, doc, c.paths[i]);

@@ -27,7 +27,9 @@ struct HtmlNodeBlock {
 static HtmlElement *node_alloc(Arena *arena, u32 type, u64 parser_flags, Str text, Str name, u64 offset,
                                const HtmlTagInfo *tag)
 {
-    HtmlNodeBlock *block = push_struct<HtmlNodeBlock>(arena);
+    // Every field is set below: a page makes tens of thousands of nodes, and
+    // clearing each block first was a second pass over its bytes.
+    HtmlNodeBlock *block = push_array_no_zero<HtmlNodeBlock>(arena, 1);
     if (!block) return &html_none;
     HtmlElement *node = &block->node;
     node->next = node->prev = node->parent = &html_none;
@@ -39,6 +41,9 @@ static HtmlElement *node_alloc(Arena *arena, u32 type, u64 parser_flags, Str tex
     node->text = text;
     node->name = name;
     node->offset = offset;
+    node->child_count = 0;
+    node->level = 0;
+    block->attributes = HtmlAttributeList{};
     return node;
 }
 
@@ -57,7 +62,11 @@ HtmlElement *html_element_from_tag(Arena *arena, u32 tag_id)
     if (tag == &html_tag_empty) return &html_none;
     HtmlElement *element = node_alloc(arena, HtmlNode_Element, 0, tag->name, tag->name, 0, tag);
     HtmlElement *content = node_alloc(arena, HtmlNode_Text, 0, str_lit(""), str_lit(""), 0, &html_tag_empty);
-    html_append_child(element, content);
+    if (html_is_none(element) || html_is_none(content)) return element;
+    // Both are fresh: the content node is linked without the general append.
+    element->first_child = element->last_child = content;
+    element->child_count = 1;
+    content->parent = element;
     return element;
 }
 
@@ -181,17 +190,6 @@ u32 html_insert(HtmlElement *target, HtmlElement *node, u32 position)
 }
 
 //- lookup
-
-HtmlElement *html_walk_next(HtmlElement *node, HtmlElement *root)
-{
-    if (html_is_none(node)) return &html_none;
-    if (!html_is_none(node->first_child)) return node->first_child;
-    while (node != root && !html_is_none(node)) {
-        if (!html_is_none(node->next)) return node->next;
-        node = node->parent;
-    }
-    return &html_none;
-}
 
 HtmlElement *html_nearest_element(HtmlElement *node)
 {
@@ -489,12 +487,22 @@ static void writer_text(HtmlWriter *w, Str text)
 // written under the name it was written with, not as an empty "<>".
 static inline Str element_name(const HtmlElement *e) { return e->tag->id ? e->tag->name : e->name; }
 
+// Attribute values are mostly a class or a short declaration: a loop is
+// cheaper than a call for those.
+static inline bool value_holds(Str value, char c)
+{
+    if (value.size > 24) return str_find_byte(value, c, 0) < value.size;
+    for (u64 i = 0; i < value.size; i += 1)
+        if (value.str[i] == c) return true;
+    return false;
+}
+
 // Values are written between double quotes. A quote inside one (from a
 // document's text, or a template value written in single quotes) would end
 // the value and let the rest pass as attributes of their own.
 static void writer_attribute_value(HtmlWriter *w, Str value)
 {
-    if (str_find_byte(value, '"', 0) == value.size) {
+    if (!value_holds(value, '"')) {
         writer_str(w, value);
         return;
     }
@@ -514,7 +522,7 @@ static void write_open(HtmlWriter *w, const HtmlElement *e)
         bool style = a->info->id == HtmlAttr_Style;
         for (StrNode *v = a->values.first; v; v = v->next) {
             writer_attribute_value(w, v->string);
-            if (style && str_find_byte(v->string, ';', 0) == v->string.size) writer_byte(w, ';');
+            if (style && !value_holds(v->string, ';')) writer_byte(w, ';');
             if (v->next) writer_byte(w, ' ');
         }
         writer_byte(w, '"');
@@ -596,29 +604,54 @@ static constexpr HtmlEntityTable build_entity_table()
 
 static constexpr HtmlEntityTable html_entity_table = build_entity_table();
 
+// Whether any byte of the word is `b` (exact: no false hits).
+static inline u64 word_has_byte(u64 word, u8 b)
+{
+    u64 v = word ^ (0x0101010101010101ull * b);
+    return (v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull;
+}
+
+// The position of the next byte at or after `at` that `mask` escapes, or
+// text.size. Pages escape whole sources, where such bytes are rare: eight
+// bytes are tested at a time.
+static u64 escape_next(Str text, u64 at, u32 mask)
+{
+    while (at + 8 <= text.size) {
+        u64 word;
+        memcpy(&word, text.str + at, 8);
+        u64 hit = 0;
+        if (mask & HtmlEscape_Lt) hit |= word_has_byte(word, '<');
+        if (mask & HtmlEscape_Gt) hit |= word_has_byte(word, '>');
+        if (mask & HtmlEscape_Amp) hit |= word_has_byte(word, '&');
+        if (mask & HtmlEscape_Quote) hit |= word_has_byte(word, '"');
+        if (hit) break;
+        at += 8;
+    }
+    while (at < text.size && !(html_entity_table.byte[(u8)text.str[at]].mask & mask)) at += 1;
+    return at;
+}
+
 u64 html_escaped_size(Str text, u32 mask)
 {
     u64 size = text.size;
-    for (u64 i = 0; i < text.size; i += 1) {
-        const HtmlEntity &e = html_entity_table.byte[(u8)text.str[i]];
-        if (e.mask & mask) size += e.entity.size - 1;
-    }
+    for (u64 at = escape_next(text, 0, mask); at < text.size; at = escape_next(text, at + 1, mask))
+        size += html_entity_table.byte[(u8)text.str[at]].entity.size - 1;
     return size;
 }
 
 u64 html_escape_into(char *out, Str text, u32 mask)
 {
-    u64 at = 0;
-    for (u64 i = 0; i < text.size; i += 1) {
-        const HtmlEntity &e = html_entity_table.byte[(u8)text.str[i]];
-        if (e.mask & mask) {
-            memcpy(out + at, e.entity.str, e.entity.size);
-            at += e.entity.size;
-        } else {
-            out[at++] = text.str[i];
-        }
+    u64 written = 0, from = 0;
+    for (u64 at = escape_next(text, 0, mask); at < text.size; at = escape_next(text, from, mask)) {
+        memcpy(out + written, text.str + from, at - from);
+        written += at - from;
+        Str entity = html_entity_table.byte[(u8)text.str[at]].entity;
+        memcpy(out + written, entity.str, entity.size);
+        written += entity.size;
+        from = at + 1;
     }
-    return at;
+    if (text.size > from) memcpy(out + written, text.str + from, text.size - from);
+    return written + (text.size - from);
 }
 
 Str html_escape(Arena *arena, Str text, u32 mask)

@@ -154,8 +154,17 @@ void html_collect_child_elements(Arena *arena, HtmlElement *element, u32 flags, 
 void html_element_list_push(Arena *arena, HtmlElementList *list, HtmlElement *element);
 
 // The next node of a pre-order walk of `root`'s subtree, or the none node
-// after the last one.
-HtmlElement *html_walk_next(HtmlElement *node, HtmlElement *root);
+// after the last one. Inline: every search of a page is a loop of these.
+inline HtmlElement *html_walk_next(HtmlElement *node, HtmlElement *root)
+{
+    if (html_is_none(node)) return &html_none;
+    if (!html_is_none(node->first_child)) return node->first_child;
+    while (node != root && !html_is_none(node)) {
+        if (!html_is_none(node->next)) return node->next;
+        node = node->parent;
+    }
+    return &html_none;
+}
 
 //- attributes
 //

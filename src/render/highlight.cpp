@@ -595,6 +595,27 @@ HighlightQueryInfo highlight_query_info(u32 language)
 
 //- per-thread parsers
 
+// The blocks a thread highlighted last, with their HTML: the desktop and
+// the smartphone page of a document are built one after the other on one
+// worker, and the second finds every block of the first here instead of
+// parsing it again. Entries live on the thread's own arena, which is
+// emptied whole when its slots or its budget run out.
+static constexpr u32 highlight_memo_slots = 64;
+static constexpr u64 highlight_memo_budget = MiB(2);
+
+struct HighlightMemoEntry {
+    u64 hash;
+    u32 language;
+    Str text;
+    Str html;
+};
+
+struct HighlightMemo {
+    Arena *arena;   // made at the thread's first block, kept for its life
+    u32 count;
+    HighlightMemoEntry entries[highlight_memo_slots];
+};
+
 // A thread's parsers, one per language, and its query cursor, made on
 // its first block and kept for its life:
 // the workers that highlight live as long as the process. They are not
@@ -604,6 +625,7 @@ HighlightQueryInfo highlight_query_info(u32 language)
 struct HighlightThread {
     TSParser *parsers[highlight_language_limit];
     TSQueryCursor *cursor;
+    HighlightMemo memo;   // trivial too: its arena is never released
 };
 
 static thread_local HighlightThread highlight_thread;
@@ -809,7 +831,7 @@ static char *put(char *at, Str s)
     return at + s.size;
 }
 
-Str highlight_html(Arena *arena, u32 language, Str text)
+static Str highlight_html_make(Arena *arena, u32 language, Str text)
 {
     ArenaTemp scratch = scratch_begin(arena);
     HighlightSpans spans = {};
@@ -847,5 +869,39 @@ Str highlight_html(Arena *arena, u32 language, Str text)
         }
     }
     scratch_end(scratch);
+    return html;
+}
+
+static const HighlightMemoEntry *memo_find(const HighlightMemo *memo, u64 hash, u32 language, Str text)
+{
+    for (u32 i = 0; i < memo->count; i += 1) {
+        const HighlightMemoEntry *e = &memo->entries[i];
+        if (e->hash == hash && e->language == language && str_eq(e->text, text)) return e;
+    }
+    return nullptr;
+}
+
+static void memo_add(HighlightMemo *memo, u64 hash, u32 language, Str text, Str html)
+{
+    u64 size = text.size + html.size;
+    if (size > highlight_memo_budget / 2) return;
+    if (!memo->arena) memo->arena = arena_alloc(highlight_memo_budget * 2, KiB(64));
+    if (!memo->arena) return;
+    if (memo->count == highlight_memo_slots || arena_pos(memo->arena) + size > highlight_memo_budget) {
+        arena_clear(memo->arena);
+        memo->count = 0;
+    }
+    Str text_copy = str_copy(memo->arena, text), html_copy = str_copy(memo->arena, html);
+    if (text_copy.size != text.size || html_copy.size != html.size) return;
+    memo->entries[memo->count++] = {hash, language, text_copy, html_copy};
+}
+
+Str highlight_html(Arena *arena, u32 language, Str text)
+{
+    HighlightMemo *memo = &highlight_thread.memo;
+    u64 hash = str_hash(text);
+    if (const HighlightMemoEntry *e = memo_find(memo, hash, language, text)) return str_copy(arena, e->html);
+    Str html = highlight_html_make(arena, language, text);
+    memo_add(memo, hash, language, text, html);
     return html;
 }

@@ -17,7 +17,10 @@
 // once per process, at its first block, and only read afterwards, by every
 // thread. Each thread keeps one parser per language and one query cursor,
 // made at its first block of that language and freed when the thread ends;
-// a tree lives for one call.
+// a tree lives for one call. A thread also keeps the HTML of its latest
+// blocks (2 MiB at most, on an arena of its own, kept for its life): the
+// second page of a document, built next on the same worker, copies it
+// instead of parsing each block again.
 //
 // Work is bounded: a block longer than highlight_max_bytes is not
 // highlighted, so a hostile document costs at most one parse of that many

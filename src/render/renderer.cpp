@@ -200,6 +200,19 @@ static void flush_text(RenderState *s)
                     }
                     continue;
                 }
+                // Mostly a word: escaped in the copy loop, without a call.
+                if (piece.size <= 16) {
+                    for (u64 k = 0; k < piece.size; k += 1) {
+                        char c = piece.str[k];
+                        if (c != '<') {
+                            out[at++] = c;
+                            continue;
+                        }
+                        memcpy(out + at, "&lt;", 4);
+                        at += 4;
+                    }
+                    continue;
+                }
                 at += html_escape_into(out + at, piece, HtmlEscape_Lt);
             }
             out[at] = 0;

@@ -152,7 +152,7 @@ static HtmlElement *bare_frame(Arena *arena)
 static HtmlElement *frame_make(Arena *arena, const PageSite *site, const PageVariant *variant)
 {
     if (!site->shell) return bare_frame(arena);
-    return page_shell_apply(arena, site->shell, &html_none, variant, site->messages);
+    return page_frame(arena, site->shell, variant, site->messages);
 }
 
 static Str address_of(Arena *arena, const PageSite *site, Str local_path)
@@ -186,10 +186,20 @@ static void tables_build(Arena *arena, const PageSite *site, const ParsedDocumen
     // tables instead of one search per table.
     Str table_class = rule_class(MarkupKind_Table, 0);
     StrMap by_offset = str_map_alloc(scratch.arena, 64);
-    for (HtmlElement *n = body; !html_is_none(n); n = html_walk_next(n, body)) {
+    // The walk ends once every table the records ask for is found.
+    StrMap wanted = str_map_alloc(scratch.arena, 64);
+    u64 wanted_count = 0, found_count = 0;
+    for (NodeListCell *cell = doc->extra_list.first; cell; cell = cell->next) {
+        if (!cell->table || node_is_nil(cell->table->table)) continue;
+        Str key = Str{(const char *)&cell->table->table->offset, sizeof(u64)};
+        if (!str_map_lookup(&wanted, key)) str_map_insert(scratch.arena, &wanted, key, 1), wanted_count += 1;
+    }
+    for (HtmlElement *n = body; !html_is_none(n) && found_count < wanted_count; n = html_walk_next(n, body)) {
         if (n->type != HtmlNode_Element || n->tag->id != HtmlTag_Table || !has_class(n, table_class)) continue;
         Str key = Str{(const char *)&n->offset, sizeof n->offset};
-        if (!str_map_lookup(&by_offset, key)) str_map_insert(scratch.arena, &by_offset, key, (u64)n);
+        if (!str_map_lookup(&wanted, key) || str_map_lookup(&by_offset, key)) continue;
+        str_map_insert(scratch.arena, &by_offset, key, (u64)n);
+        found_count += 1;
     }
     Str head_class = rule_class(MarkupKind_TableHeader, 0);
     Str row_class = rule_class(MarkupKind_TableRow, 0);
@@ -309,6 +319,15 @@ struct PageParts {
     HtmlElementList file_links;
 };
 
+// Every element of a body has two or three classes of a few bytes each, and
+// most differ from a wanted one in length or first byte: a call to compare
+// them would cost more than the answer.
+static inline bool class_is(Str c, Str wanted)
+{
+    if (c.size != wanted.size) return false;
+    return c.size == 0 || (c.str[0] == wanted.str[0] && memcmp(c.str, wanted.str, c.size) == 0);
+}
+
 static PageParts parts_collect(Arena *arena, HtmlElement *root)
 {
     PageParts p = {};
@@ -319,15 +338,16 @@ static PageParts parts_collect(Arena *arena, HtmlElement *root)
     Str link_file = rule_class(MarkupKind_LinkFile, 0);
     for (HtmlElement *n = root; !html_is_none(n); n = html_walk_next(n, root)) {
         if (n->type != HtmlNode_Element) continue;
-        HtmlAttribute *a = html_get_attribute(n, HtmlAttr_Class);
-        if (html_attribute_is_none(a)) continue;
-        for (StrNode *v = a->values.first; v; v = v->next) {
+        HtmlAttributeNode *a = n->attributes->first;
+        while (a && a->attribute.info->id != HtmlAttr_Class) a = a->next;
+        if (!a) continue;
+        for (StrNode *v = a->attribute.values.first; v; v = v->next) {
             Str c = v->string;
-            if (str_eq(c, toc)) html_element_list_push(arena, &p.tocs, n);
-            else if (str_eq(c, context_document)) html_element_list_push(arena, &p.context_documents, n);
-            else if (str_eq(c, context)) html_element_list_push(arena, &p.contexts, n);
-            else if (str_eq(c, inline_context)) html_element_list_push(arena, &p.inline_contexts, n);
-            else if (str_eq(c, link_file) && n->tag->id == HtmlTag_A) html_element_list_push(arena, &p.file_links, n);
+            if (class_is(c, toc)) html_element_list_push(arena, &p.tocs, n);
+            else if (class_is(c, context_document)) html_element_list_push(arena, &p.context_documents, n);
+            else if (class_is(c, context)) html_element_list_push(arena, &p.contexts, n);
+            else if (class_is(c, inline_context)) html_element_list_push(arena, &p.inline_contexts, n);
+            else if (class_is(c, link_file) && n->tag->id == HtmlTag_A) html_element_list_push(arena, &p.file_links, n);
             else continue;
             break;
         }
@@ -372,6 +392,8 @@ PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *do
     HtmlElement *top_right = r.at[ShellRegion_TopRight];
     HtmlElement *top_left = r.at[ShellRegion_TopLeft];
     HtmlElement *bottom = r.at[ShellRegion_Bottom];
+    bool b_w_was_empty = html_is_element(b_w) && b_w->child_count == 1 && html_is_text(b_w->first_child) &&
+                         html_is_none(b_w->first_child->first_child);
 
     // 2. The title.
     page.title = page_title_of(arena, document);
@@ -392,11 +414,13 @@ PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *do
     PageParts parts = parts_collect(scratch.arena, r.body);
 
     // 4. Table of contents.
+    HtmlElementList containers = {};
     for (HtmlElementNode *n = parts.tocs.first; n; n = n->next) {
         HtmlElement *toc = n->element;
         HtmlElement *container = div_with_style(arena, str_lit("font-size:1.6rem;height:fit-content;"));
         html_set_attribute(arena, container, HtmlAttr_Id, str_lit("toc_container"));
         html_append_content(top_right, container);
+        html_element_list_push(scratch.arena, &containers, container);
         set_toggle_classes(arena, toc, toggle_class, rule_class(MarkupKind_Toc, 0));
         html_set_attribute(arena, toc, HtmlAttr_Style,
                            str_pushf(arena, "border:#afa85d solid 1px;margin-top:0.2rem;overflow-y:scroll;"
@@ -456,8 +480,17 @@ PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *do
     for (HtmlElementNode *n = parts.file_links.first; n; n = n->next)
         file_link_point(arena, site, document->linked_pages, n->element, smartphone);
 
-    // 9. A table of contents left in the body goes to the top right.
-    HtmlElement *stray = html_find_by_id(b_w, str_lit("toc_container"));
+    // 9. A table of contents left in the body goes to the top right. When
+    // b_w came empty from the frame, only the containers made above can
+    // carry that id (the renderer's ids end in the node's offset), and the
+    // first of them inside b_w is what a search of b_w would find.
+    HtmlElement *stray = &html_none;
+    if (b_w_was_empty) {
+        for (HtmlElementNode *n = containers.first; n && html_is_none(stray); n = n->next)
+            if (is_inside(n->element, b_w)) stray = n->element;
+    } else {
+        stray = html_find_by_id(b_w, str_lit("toc_container"));
+    }
     if (!html_is_none(stray) && is_inside(stray, b_w)) html_insert(top_right, stray, HtmlInsert_FirstContent);
 
     // 10. The raw-source link: to the raw page of this very variant, for

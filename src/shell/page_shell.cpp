@@ -195,6 +195,15 @@ static void template_compact(Arena *arena, HtmlElement *root)
 // Returns the shared tree: callers copy it before changing anything.
 static HtmlElement *template_current(Arena *arena, Shell *shell, ShellTemplate *slot, bool menu, ShellMessages *messages)
 {
+    // Every page asks: the bytes are read only when the key moved.
+    ContentKey now = shell_file_key(arena, slot->path);
+    cs_enter(shell->lock);
+    if (slot->loaded && content_key_eq(now, slot->key)) {
+        HtmlElement *element = slot->element;
+        cs_leave(shell->lock);
+        return element;
+    }
+    cs_leave(shell->lock);
     ArenaTemp scratch = scratch_begin(arena);
     ContentKey key = {};
     Str text = shell_read_file(scratch.arena, slot->path, &key);
@@ -338,6 +347,8 @@ struct ShellFound {
     HtmlElement *head;
     HtmlElement *body;
     HtmlElement *regions[ShellRegion_Count];
+    HtmlElement *menu;     // the menu's copy, when this application placed one
+    HtmlElement *footer;   // the footer, when this application made it
 };
 
 // One walk finds everything the frame asks about, first match in document
@@ -368,16 +379,36 @@ static HtmlElement *region_make(Arena *arena, HtmlElement *body, u32 region, u32
     return e;
 }
 
-HtmlElement *page_shell_apply(Arena *arena, Shell *shell, HtmlElement *document, const PageVariant *variant,
-                              ShellMessages *messages)
+// The templates a frame is made from: looked up (and loaded when changed)
+// as a page asks for them, or, for a frame made under the lock, the trees
+// the slots hold.
+struct ShellTemplates {
+    ShellMessages *messages;
+    bool given;
+    HtmlElement *head;
+    HtmlElement *menu;
+};
+
+static HtmlElement *templates_head(Arena *arena, Shell *shell, u32 slot, ShellTemplates *t)
 {
-    u32 kind = page_variant_is_smartphone(variant) ? PageVariant_Smartphone : PageVariant_Desktop;
+    return t->given ? t->head : template_current(arena, shell, &shell->heads[slot], false, t->messages);
+}
+
+static HtmlElement *templates_menu(Arena *arena, Shell *shell, u32 slot, ShellTemplates *t)
+{
+    return t->given ? t->menu : template_current(arena, shell, &shell->menus[slot], true, t->messages);
+}
+
+static HtmlElement *shell_apply(Arena *arena, Shell *shell, HtmlElement *document, u32 kind, ShellTemplates *templates,
+                                ShellFound *found_out)
+{
     u32 slot = slot_of(kind);
     const PageVariant *numbers = &shell->variants[slot];
     const ShellSettings *settings = &shell->settings;
 
     if (html_is_none(document)) document = html_node_create(arena, HtmlNode_Document, 0, str_empty(), str_empty(), 0);
-    ShellFound found = {&html_none, &html_none, &html_none, &html_none, {}};
+    ShellFound &found = *found_out;
+    found = {&html_none, &html_none, &html_none, &html_none, {}, &html_none, &html_none};
     for (HtmlElement *&r : found.regions) r = &html_none;
     shell_scan(document, &found);
 
@@ -394,7 +425,7 @@ HtmlElement *page_shell_apply(Arena *arena, Shell *shell, HtmlElement *document,
         html_append_child(document, found.html);
     }
     if (html_is_none(found.head)) {
-        HtmlElement *head = template_current(arena, shell, &shell->heads[slot], false, messages);
+        HtmlElement *head = templates_head(arena, shell, slot, templates);
         if (!html_is_none(head)) {
             head = html_copy_tree(arena, head);
             html_append_content(found.html, head);
@@ -438,12 +469,13 @@ HtmlElement *page_shell_apply(Arena *arena, Shell *shell, HtmlElement *document,
                                str_pushf(arena, "margin-top:%.1fvh", (f64)numbers->top_bar_height));
     }
     if (html_is_none(regions[ShellRegion_Menu])) {
-        HtmlElement *menu = template_current(arena, shell, &shell->menus[slot], true, messages);
+        HtmlElement *menu = templates_menu(arena, shell, slot, templates);
         HtmlElement *place = regions[kind == PageVariant_Smartphone ? ShellRegion_TopLeft : ShellRegion_TopMiddle];
         if (!html_is_none(menu) && !html_is_none(place)) {
             menu = html_copy_tree(arena, menu);
             html_prepend_child(html_content_node(place), menu);
             shell_scan(menu, &found);
+            found.menu = menu;
         }
     }
     if (html_is_none(regions[ShellRegion_Bottom])) regions[ShellRegion_Bottom] = region_make(arena, found.body, ShellRegion_Bottom, HtmlTag_Div);
@@ -468,5 +500,80 @@ HtmlElement *page_shell_apply(Arena *arena, Shell *shell, HtmlElement *document,
     html_append_content(address, contact);
     html_append_content(footer, address);
     html_append_content(found.body, footer);
+    found.footer = footer;
     return document;
+}
+
+HtmlElement *page_shell_apply(Arena *arena, Shell *shell, HtmlElement *document, const PageVariant *variant,
+                              ShellMessages *messages)
+{
+    u32 kind = page_variant_is_smartphone(variant) ? PageVariant_Smartphone : PageVariant_Desktop;
+    ShellTemplates templates = {messages, false, &html_none, &html_none};
+    ShellFound found = {};
+    return shell_apply(arena, shell, document, kind, &templates, &found);
+}
+
+//- frames made once
+
+// Whether a part of the frame may become its HTML text: nothing below its
+// own element is something a page looks for. Pages find the head, the body
+// and the regions by tag and id, the renderer its containers by id, and the
+// page assembly its toggles, tables and links in the body by class.
+static bool frame_part_is_inert(HtmlElement *root, bool in_body)
+{
+    for (HtmlElement *n = html_walk_next(root, root); !html_is_none(n); n = html_walk_next(n, root)) {
+        if (n->type != HtmlNode_Element) continue;
+        u32 tag = n->tag->id;
+        if (tag == HtmlTag_DocType || tag == HtmlTag_Html || tag == HtmlTag_Head || tag == HtmlTag_Body) return false;
+        for (HtmlAttributeNode *a = n->attributes->first; a; a = a->next) {
+            u32 id = a->attribute.info->id;
+            if (id == HtmlAttr_Id || (in_body && id == HtmlAttr_Class)) return false;
+        }
+    }
+    return true;
+}
+
+// Replaces what is below `root` by one content node holding its HTML: the
+// same bytes, one node to copy instead of the subtree.
+static void frame_part_freeze(Arena *arena, HtmlElement *root, bool in_body, const HtmlWriteOptions *options)
+{
+    if (!html_is_element(root) || !frame_part_is_inert(root, in_body)) return;
+    ArenaTemp scratch = scratch_begin(arena);
+    StrList pieces = {};
+    for (HtmlElement *c = root->first_child; !html_is_none(c); c = c->next) html_serialize(scratch.arena, c, &pieces, options);
+    Str html = str_list_join_plain(arena, &pieces);
+    scratch_end(scratch);
+    while (!html_is_none(root->first_child)) html_detach(root->first_child);
+    HtmlElement *content = html_node_create(arena, HtmlNode_Text, 0, str_empty(), str_empty(), 0);
+    html_append_child(root, content);
+    if (html.size) html_append_child(content, html_html_node(arena, html, 0));
+}
+
+HtmlElement *page_frame(Arena *arena, Shell *shell, const PageVariant *variant, ShellMessages *messages)
+{
+    u32 kind = page_variant_is_smartphone(variant) ? PageVariant_Smartphone : PageVariant_Desktop;
+    u32 slot = slot_of(kind);
+    // Looked up as page_shell_apply would: a changed template is loaded
+    // here, and its messages reach this page's caller.
+    template_current(arena, shell, &shell->heads[slot], false, messages);
+    template_current(arena, shell, &shell->menus[slot], true, messages);
+    cs_enter(shell->lock);
+    ShellFrame *frame = &shell->frames[slot];
+    ShellTemplate *head = &shell->heads[slot], *menu = &shell->menus[slot];
+    if (!frame->document || frame->head_loads != head->load_count || frame->menu_loads != menu->load_count) {
+        ShellTemplates templates = {nullptr, true, head->element, menu->element};
+        ShellFound found = {};
+        Arena *keep = shell->arena;
+        HtmlElement *document = shell_apply(keep, shell, &html_none, kind, &templates, &found);
+        frame_part_freeze(keep, found.head, false, &shell->write_options);
+        frame_part_freeze(keep, found.menu, true, &shell->write_options);
+        frame_part_freeze(keep, found.footer, true, &shell->write_options);
+        frame->document = document;
+        frame->head_loads = head->load_count;
+        frame->menu_loads = menu->load_count;
+        frame->made_count += 1;
+    }
+    HtmlElement *document = frame->document;
+    cs_leave(shell->lock);
+    return html_copy_tree(arena, document);
 }

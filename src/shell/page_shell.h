@@ -12,11 +12,19 @@
 // that load's messages to print. The author's menu template is read, never
 // written: its prepared form (links rewritten for the mode) lives only here.
 //
-// Threads: page_shell_apply may run on every parser worker at once; the
-// template slots are guarded by one lock, held only to look a template up
-// or to parse a changed one, never while a page's tree is built. Trees handed
-// out are never changed afterwards. shell_setup and shell_refresh run on one
-// thread (the build's setup, later the watch).
+// The frame of an empty page is the same for every page of a kind, so it is
+// made once per kind and per load of its templates (page_frame): the parts
+// no page changes or searches (the head's content, the menu's, the
+// footer's) are kept as their serialized HTML, and a page copies a few
+// dozen nodes and those texts instead of rebuilding and re-serializing the
+// head with its style sheet every time.
+//
+// Threads: page_shell_apply and page_frame may run on every parser worker
+// at once; the template slots and the frames are guarded by one lock, held
+// only to look a template or frame up or to make a changed one, never while
+// a page's tree is built. Trees handed out are never changed afterwards.
+// shell_setup and shell_refresh run on one thread (the build's setup, later
+// the watch).
 #pragma once
 #include "os/platform.h"
 #include "shell/settings.h"
@@ -46,6 +54,16 @@ struct ShellTemplate {
     u64 load_count;         // parses so far, for tests and tools
 };
 
+// The frame of one page kind around an empty page, as page_shell_apply makes
+// it, with its unsearched parts held as HTML text; remade when a template
+// it came from was loaded again.
+struct ShellFrame {
+    HtmlElement *document;   // on the shell's arena; none until the first page of the kind
+    u64 head_loads;          // the load_count of the templates it was made from
+    u64 menu_loads;
+    u64 made_count;          // frames made so far, for tests and tools
+};
+
 enum ShellInput : u32 {
     ShellInput_FontsCss = 0,
     ShellInput_IconsCss,
@@ -60,6 +78,7 @@ struct Shell {
     PageVariant variants[2];      // desktop, smartphone
     ShellTemplate heads[2];
     ShellTemplate menus[2];
+    ShellFrame frames[2];
     Str input_paths[ShellInput_Count];
     Str output_paths[2];          // the rewritten copies of fonts.css and icons.css
     ContentKey input_keys[ShellInput_Count];   // what the outputs were last made from
@@ -118,6 +137,14 @@ Str menu_link_rewrite(Arena *arena, const ShellSettings *settings, Str href);
 // be null).
 HtmlElement *page_shell_apply(Arena *arena, Shell *shell, HtmlElement *document, const PageVariant *variant,
                               ShellMessages *messages);
+
+// The frame page_shell_apply puts around an empty page, copied onto `arena`
+// from the one kept for the variant's kind. The head's, menu's and footer's
+// content may be a single HTML node, written as the shell's write options
+// say; their own elements, the regions, head and body are elements as
+// page_shell_apply makes them. A template's messages go to `messages` as
+// with page_shell_apply.
+HtmlElement *page_frame(Arena *arena, Shell *shell, const PageVariant *variant, ShellMessages *messages);
 
 // A deep copy of a subtree on `arena`; attribute values and texts are shared.
 HtmlElement *html_copy_tree(Arena *arena, HtmlElement *root);

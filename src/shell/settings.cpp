@@ -94,3 +94,18 @@ Str shell_read_file(Arena *arena, Str path, ContentKey *out_key)
     if (out_key) *out_key = key;
     return bytes;
 }
+
+ContentKey shell_file_key(Arena *arena, Str path)
+{
+    ContentKey key = {};
+    if (!file_service()) {
+        ArenaTemp scratch = scratch_begin(arena);
+        shell_read_file(scratch.arena, path, &key);
+        scratch_end(scratch);
+        return key;
+    }
+    FsContent got = fs_read(path, u64_max);
+    if (got.file.loaded) key = got.file.key;
+    fs_read_done(&got);
+    return key;
+}

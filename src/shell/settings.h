@@ -79,3 +79,6 @@ HtmlWriteOptions shell_write_options(const ShellSettings *settings);
 // file service when one runs (the file is then watched), straight from disk
 // otherwise (tests and tools). A missing file gives empty bytes.
 Str shell_read_file(Arena *arena, Str path, ContentKey *out_key);
+// The content key shell_read_file would give, without copying the bytes
+// when the file service holds them (every page asks for its templates').
+ContentKey shell_file_key(Arena *arena, Str path);

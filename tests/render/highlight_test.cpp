@@ -230,6 +230,31 @@ TEST_F(Highlight, EmptyUnknownAndOverlongBlocksAreNotHighlighted)
     EXPECT_EQ(highlight_html(arena, language("c"), str(longest.data(), longest.size())).size, 0u);
 }
 
+// A thread reuses the HTML of its recent blocks: a block of the same
+// length, the same text in another language, a block met again after many
+// others, and a caller that writes into what it got each see their own.
+TEST_F(Highlight, BlocksMetAgainGetTheHtmlOfTheirOwnTextAndLanguage)
+{
+    auto html = [&](const char *word, const std::string &code) {
+        Str h = highlight_html(arena, language(word), str(code.data(), code.size()));
+        return std::string(h.str, h.size);
+    };
+    std::string one = "x = 1; // one", two = "x = 2; // one";
+    std::string a = html("c", one);
+    EXPECT_NE(a.find("h-c"), std::string::npos) << a;
+    std::string b = html("c", two);
+    EXPECT_EQ(text_of(b), two);
+    std::string py = html("python", one);
+    EXPECT_EQ(py.find("h-c"), std::string::npos) << py;   // "//" divides in Python
+    Str mine = highlight_html(arena, language("c"), str(one.data(), one.size()));
+    ASSERT_GT(mine.size, 0u);
+    const_cast<char *>(mine.str)[0] = '#';
+    EXPECT_EQ(html("c", one), a);
+    for (int i = 0; i < 300; i += 1) html("c", "int v" + std::to_string(i) + " = " + std::to_string(i) + ";");
+    EXPECT_EQ(html("c", one), a);
+    EXPECT_EQ(html("c", two), b);
+}
+
 // A highlighted page with its spans' tags taken out. Spans hold text only
 // ("<" is escaped in it), so each opening tag's span ends at the next
 // closing tag.

@@ -34,6 +34,14 @@ struct ShellFixture : ::testing::Test {
         return page_shell_apply(arena, shell, document, &variant, &messages);
     }
 
+    // The copy of the frame kept for the kind, as pages get it.
+    HtmlElement *frame(u32 kind = PageVariant_Desktop)
+    {
+        PageVariant variant = {};
+        variant.kind = kind;
+        return page_frame(arena, shell, &variant, &messages);
+    }
+
     HtmlElement *parse(const std::string &html)
     {
         HtmlParseResult r = html_parse_template(arena, str_copy(arena, shell_str(html)), str_lit("test"), 0);
@@ -221,19 +229,44 @@ TEST_F(ShellFixture, TemplatesAreParsedOncePerContentAndReportOncePerLoad)
     u64 reported = messages.template_count;
     EXPECT_GE(reported, 1u);
     EXPECT_EQ(shell_s(messages.last->path), menu_desktop);
-    for (int i = 0; i < 5; i += 1) page(&html_none);
+    for (int i = 0; i < 5; i += 1) page(&html_none), frame();
     EXPECT_EQ(shell->menus[0].load_count, 1u);
     EXPECT_EQ(shell->heads[0].load_count, 1u);
+    EXPECT_EQ(shell->frames[0].made_count, 1u);
     EXPECT_EQ(messages.template_count, reported);
 
-    // New content: parsed again on the next page, reported once more.
+    // New content: parsed again on the next page, reported once more, and
+    // the kept frame is made again from it.
     write_bytes(menu_desktop, "<nav id=\"menu\"><ul><li><a href=\"/b.html\">B</a></li></ul></nav></p>");
-    std::string first = tree_text(arena, page(&html_none));
+    std::string first = tree_text(arena, frame());
     std::string second = tree_text(arena, page(&html_none));
     EXPECT_EQ(shell->menus[0].load_count, 2u);
+    EXPECT_EQ(shell->frames[0].made_count, 2u);
     EXPECT_EQ(messages.template_count, reported + 1);
     EXPECT_NE(first.find("b.html\">B</a>"), std::string::npos);
     EXPECT_EQ(first, second);
+}
+
+TEST_F(ShellFixture, AKeptFramesPartsStaySearchableWhenTheyHoldWhatPagesLookFor)
+{
+    // An id inside a menu is a region pages find, a class something the
+    // page assembly collects: those menus stay trees. The footer holds
+    // neither and becomes its text. Every frame writes as the shell does.
+    write_bytes(menu_desktop, "<nav id=\"menu\"><div id=\"bottom\">B</div></nav>");
+    write_bytes(menu_phone, "<nav id=\"menu\"><a class=\"x\" href=\"/a.html\">A</a></nav>");
+    start();
+    for (u32 kind : {(u32)PageVariant_Desktop, (u32)PageVariant_Smartphone})
+        EXPECT_EQ(tree_text(arena, frame(kind)), tree_text(arena, page(&html_none, kind))) << kind;
+    HtmlElement *desktop = frame();
+    EXPECT_EQ(html_find_by_id(desktop, str_lit("bottom"))->parent->parent, html_find_by_id(desktop, str_lit("menu")));
+    EXPECT_EQ(count_of(tree_text(arena, desktop), "id=\"bottom\""), 1u);
+    HtmlElement *phone = frame(PageVariant_Smartphone);
+    StrList x = {};
+    str_list_push(arena, &x, str_lit("x"));
+    HtmlElementList found = {};
+    html_collect_by_attribute(arena, phone, HtmlAttr_Class, &x, &found, 1);
+    EXPECT_EQ(found.count, 1u);
+    EXPECT_EQ(html_content_node(html_find_by_id(phone, str_lit("footer")))->first_child->type, (u32)HtmlNode_Html);
 }
 
 TEST_F(ShellFixture, PagesGetCopiesAndNeverChangeTheSharedTemplate)
@@ -247,6 +280,13 @@ TEST_F(ShellFixture, PagesGetCopiesAndNeverChangeTheSharedTemplate)
     EXPECT_EQ(b.find("xx"), std::string::npos);
     EXPECT_EQ(b.find("changed"), std::string::npos);
     EXPECT_EQ(count_of(b, "name=\"viewport\""), 1u);
+
+    // Nor does a page change the frame kept for its kind.
+    HtmlElement *c = frame();
+    html_set_attribute(arena, html_find_by_tag(c, HtmlTag_Head, 0), HtmlAttr_Lang, str_lit("xx"));
+    html_append_text(arena, html_find_by_id(c, str_lit("menu")), str_lit("changed"));
+    html_append_text(arena, html_find_by_id(c, str_lit("b_w")), str_lit("changed"));
+    EXPECT_EQ(tree_text(arena, frame()), b);
 }
 
 TEST_F(ShellFixture, TheSharedScriptIsLinkedWithJs)
@@ -272,11 +312,13 @@ TEST_F(ShellFixture, RefreshRegeneratesOnlyWhatChanged)
     std::string copy = site.path("html/shared/css/fonts.css");
     EXPECT_EQ(read_bytes(copy), "a{src:url('file://" + site.local + "shared/fonts/a.ttf')}");
     EXPECT_EQ(shell_refresh(shell, arena, &messages), 0u);
+    EXPECT_EQ(tree_text(arena, frame()).find(".mine"), std::string::npos);
 
     write_bytes(site.path("shared/css/wyn/css_wyn.css"), ".mine{color:red}");
     EXPECT_EQ(shell_refresh(shell, arena, &messages), 2u);   // both heads
     EXPECT_NE(read_bytes(head).find(".mine{color:red}.btn{"), std::string::npos);
     EXPECT_NE(tree_text(arena, page(&html_none)).find(".mine{color:red}"), std::string::npos);
+    EXPECT_NE(tree_text(arena, frame()).find(".mine{color:red}"), std::string::npos);
 
     write_bytes(site.path("shared/css/fonts.css"), "a{src:url('/shared/fonts/b.ttf')}");
     EXPECT_EQ(shell_refresh(shell, arena, &messages), 1u);

@@ -2,7 +2,8 @@
 //
 // Parser workers shell their pages at the same time, reading the templates
 // through the file service: every worker gets the page one worker alone
-// gets, and each template is parsed once however many pages ask for it.
+// gets, from the frame kept for its kind as from the frame made whole, and
+// each template is parsed and each frame made once however many pages ask.
 #include "shell_support.h"
 
 #include <atomic>
@@ -51,7 +52,9 @@ TEST(ShellThreads, WorkersShareOneParseOfEachTemplateAndGetEqualPages)
             for (u32 r = 0; r < rounds; r += 1) {
                 variant.kind = r % 2 ? PageVariant_Smartphone : PageVariant_Desktop;
                 ArenaTemp temp = temp_begin(own);
-                std::string text = tree_text(own, page_shell_apply(own, shell, &html_none, &variant, nullptr));
+                HtmlElement *page = r % 4 < 2 ? page_frame(own, shell, &variant, nullptr)
+                                              : page_shell_apply(own, shell, &html_none, &variant, nullptr);
+                std::string text = tree_text(own, page);
                 if (variant.kind == PageVariant_Desktop && text != alone) mismatches[t] = "round " + std::to_string(r);
                 if (variant.kind == PageVariant_Smartphone && text.find("id=\"menu\"") == std::string::npos)
                     mismatches[t] = "no menu in round " + std::to_string(r);
@@ -77,5 +80,7 @@ TEST(ShellThreads, WorkersShareOneParseOfEachTemplateAndGetEqualPages)
     EXPECT_EQ(shell->heads[1].load_count, 1u);
     EXPECT_EQ(shell->menus[0].load_count, 1u);
     EXPECT_EQ(shell->menus[1].load_count, 1u);
+    EXPECT_EQ(shell->frames[0].made_count, 1u);
+    EXPECT_EQ(shell->frames[1].made_count, 1u);
     arena_release(arena);
 }
