@@ -8,11 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "../test_support.h"
 #include "markup/parser.h"
 #include "site/feed.h"
-
-static std::string s(Str x) { return std::string(x.str, x.size); }
-static Str str_of(const std::string &x) { return Str{x.data(), x.size()}; }
 
 namespace {
 
@@ -136,7 +134,7 @@ TEST_F(FeedTest, TheNewestTwentyNewestFirst)
     for (int i = 0; i < 25; i += 1) urls.push_back("https://example.org/n" + std::to_string(i) + ".html");
     for (int i = 0; i < 25; i += 1) {
         FeedEntry e = {};
-        e.url = str_of(urls[i]);
+        e.url = as_str(urls[i]);
         e.title = str_lit("t");
         e.author = str_lit("Ada");
         // Day 1 + i % 13: dates repeat, and equal dates go by address.
@@ -209,7 +207,7 @@ TEST_F(FeedTest, TheSiteMapListsEachAddressOnceInOrder)
     std::vector<std::string> urls;
     for (u64 i = 0; i < sitemap_entry_limit + 10; i += 1) urls.push_back("https://example.org/" + std::to_string(i));
     std::vector<SitemapEntry> many;
-    for (const std::string &u : urls) many.push_back(SitemapEntry{str_of(u), {}});
+    for (const std::string &u : urls) many.push_back(SitemapEntry{as_str(u), {}});
     std::string text = s(sitemap_xml(arena, many.data(), many.size()));
     u64 count = 0;
     for (size_t at = text.find("<url>"); at != std::string::npos; at = text.find("<url>", at + 1)) count += 1;

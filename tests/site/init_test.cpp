@@ -4,60 +4,33 @@
 // fail where a test wants them to.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
+#include "../test_support.h"
 #include "site/init.h"
 
 namespace fs = std::filesystem;
 
-static std::string s(Str x) { return std::string(x.str, x.size); }
-static Str str_of(const std::string &x) { return Str{x.data(), x.size()}; }
-
 namespace {
 
 struct InitTest : ::testing::Test {
-    Arena *arena = nullptr;
-    fs::path root;
-    void SetUp() override
-    {
-        arena = arena_alloc(MiB(64), KiB(64));
-        char pattern[] = "/tmp/wyn-init-XXXXXX";
-        root = mkdtemp(pattern);
-    }
-    void TearDown() override
-    {
-        fs::remove_all(root);
-        arena_release(arena);
-    }
+    Arena *arena = arena_alloc(MiB(64), KiB(64));
+    TempFolder folder{"wyn-init"};
+    fs::path root = folder.path;
+    ~InitTest() override { arena_release(arena); }
     InitResult init(const fs::path &folder, const StarterFile *files, u64 count)
     {
         std::string path = folder.generic_string();
-        return site_init(arena, str_copy(arena, str_of(path)), files, count, str_lit("2031-07-09"));
+        return site_init(arena, str_copy(arena, as_str(path)), files, count, str_lit("2031-07-09"));
     }
 };
 
-std::string read_file(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Every entry below `folder`, relative, with a file's bytes ("/" for a
-// folder): a tree that did not change gives the same map.
-std::map<std::string, std::string> tree_of(const fs::path &folder)
-{
-    std::map<std::string, std::string> tree;
-    for (const fs::directory_entry &e : fs::recursive_directory_iterator(folder))
-        tree[fs::relative(e.path(), folder).generic_string()] = e.is_directory() ? "/" : read_file(e.path());
-    return tree;
-}
+// Every entry below `folder`, folders too: a tree that did not change
+// gives the same map.
+std::map<std::string, std::string> tree_of(const fs::path &folder) { return tree_bytes(folder, true); }
 
 const StarterFile two_documents[] = {
     {str_lit("local/shared/css/wyn/css_wyn.css"), str_lit("/* @TODAY@ stays: only documents are dated */\n")},
