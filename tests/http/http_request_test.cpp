@@ -5,11 +5,9 @@
 #include <ctime>
 #include <string>
 
+#include "../test_support.h"
 #include "http/curl/curl_transfer.h"
 #include "test_server.h"
-
-static std::string s(Str x) { return std::string(x.str, x.size); }
-static Str as_str(const std::string &x) { return Str{x.data(), x.size()}; }
 
 //- heads
 

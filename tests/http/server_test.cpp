@@ -3,34 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../test_support.h"
 #include "http/server.h"
 #include "http_client.h"
 #include "os/platform.h"
-
-static void write_file(const std::string &path, const std::string &bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
-static std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // A site's published folders, a secret beside them, and links in and out.
 // Windows lets only some users make links: where it refuses, `links` is
 // false and the cases that need them are left out.
 struct ServedSite {
-    std::string base, local;
+    TempFolder folder{"wyn-serve"};
+    std::string base = folder.path, local = base + "/local/";
     HttpServerConfig config = {};
     HttpServer *server = nullptr;
     int port = 0;
@@ -38,13 +26,6 @@ struct ServedSite {
 
     explicit ServedSite(bool live_reload = true)
     {
-        char pattern[] = "/tmp/wyn-serve-XXXXXX";
-        base = mkdtemp(pattern);
-        local = base + "/local/";
-        for (const char *folder : {"local", "local/html", "local/html/docs", "local/shared", "local/shared/css",
-                                   "local/shared/fonts", "local/assets", "local/assets/images", "local/html/shared",
-                                   "local/html/shared/css", "local/hxml", "local/html/empty"})
-            std::filesystem::create_directory(base + "/" + folder);
         write_file(base + "/secret.txt", "SECRET-BYTES");
         write_file(local + "secret.txt", "SECRET-BYTES");
         write_file(local + "hxml/secret.txt", "SECRET-BYTES");   // beside html/, a name as long
@@ -77,20 +58,13 @@ struct ServedSite {
         server = http_server_start(arena(), &config, &error);
         port = http_server_port(server);
     }
-    ~ServedSite()
-    {
-        http_server_stop(server);
-        std::error_code error;
-        std::filesystem::remove_all(base, error);
-    }
+    ~ServedSite() { http_server_stop(server); }
     static Arena *arena()
     {
         static Arena *a = arena_alloc();
         return a;
     }
 };
-
-static std::string as_string(Str s) { return std::string(s.str, s.size); }
 
 //- request paths
 
@@ -99,7 +73,7 @@ TEST(ServerPaths, DecodesEscapesAndRefusesBrokenOnes)
     Arena *arena = arena_alloc();
     Str out = {};
     ASSERT_TRUE(http_path_decode(arena, str_lit("/a%20b/%2e%2E/%41"), &out));
-    EXPECT_EQ(as_string(out), "/a b/../A");
+    EXPECT_EQ(s(out), "/a b/../A");
     EXPECT_FALSE(http_path_decode(arena, str_lit("/a%2"), &out));
     EXPECT_FALSE(http_path_decode(arena, str_lit("/a%zz"), &out));
     EXPECT_FALSE(http_path_decode(arena, str_lit("/%"), &out));
@@ -112,7 +86,7 @@ TEST(ServerPaths, TriesTheRootsInOrder)
 {
     ServedSite site(false);
     Arena *arena = arena_alloc();
-    std::string real = as_string(path_real(arena, str_pushf(arena, "%s", site.local.c_str())));
+    std::string real = s(path_real(arena, str_pushf(arena, "%s", site.local.c_str())));
     const char *cases[][2] = {
         {"/shared/css/site.css?v=2", "/shared/css/site.css"},
         {"/", "/html/index.html"},
@@ -125,7 +99,7 @@ TEST(ServerPaths, TriesTheRootsInOrder)
     };
     for (auto &c : cases) {
         if (!site.links && std::string(c[0]) == "/alias.html") continue;
-        EXPECT_EQ(as_string(http_request_file(arena, &site.config, str_from_cstring(c[0]))), c[1] ? real + c[1] : "")
+        EXPECT_EQ(s(http_request_file(arena, &site.config, str_from_cstring(c[0]))), c[1] ? real + c[1] : "")
             << c[0];
     }
     arena_release(arena);
@@ -133,9 +107,9 @@ TEST(ServerPaths, TriesTheRootsInOrder)
 
 TEST(ServerContentTypes, GoByTheExtensionOfTheFileNameInAnyCase)
 {
-    EXPECT_EQ(as_string(http_content_type(str_lit("/a/b.HTML"))), "text/html; charset=utf-8");
-    EXPECT_EQ(as_string(http_content_type(str_lit("folder.css/x"))), "application/octet-stream");
-    EXPECT_EQ(as_string(http_content_type(str_lit("Makefile"))), "application/octet-stream");
+    EXPECT_EQ(s(http_content_type(str_lit("/a/b.HTML"))), "text/html; charset=utf-8");
+    EXPECT_EQ(s(http_content_type(str_lit("folder.css/x"))), "application/octet-stream");
+    EXPECT_EQ(s(http_content_type(str_lit("Makefile"))), "application/octet-stream");
 }
 
 //- serving
@@ -272,8 +246,8 @@ TEST(Server, SaysWhyItCouldNotStart)
         Str error = {};
         u32 failure = 99;
         HttpServer *server = http_server_start(arena, &config, &error, &failure);
-        EXPECT_EQ(failure, c.failure) << as_string(c.bind) << " " << c.port << ": " << as_string(error);
-        EXPECT_EQ(server != nullptr, c.failure == HttpServerFailure_None) << as_string(c.bind);
+        EXPECT_EQ(failure, c.failure) << s(c.bind) << " " << c.port << ": " << s(error);
+        EXPECT_EQ(server != nullptr, c.failure == HttpServerFailure_None) << s(c.bind);
         http_server_stop(server);
     }
     arena_release(arena);

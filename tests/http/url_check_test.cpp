@@ -10,22 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "../test_support.h"
 #include "http/url_check.h"
 #include "test_server.h"
-
-static std::string s(Str x) { return std::string(x.str, x.size); }
-static Str as_str(const std::string &x) { return Str{x.data(), x.size()}; }
-
-template <typename Pred>
-static bool wait_for(Pred pred, int seconds)
-{
-    u64 deadline = now_us() + (u64)seconds * 1000000;
-    while (now_us() < deadline) {
-        if (pred()) return true;
-        sleep_ms(5);
-    }
-    return pred();
-}
 
 struct UrlCheckTest : ::testing::Test {
     LocalServer *server = nullptr;
