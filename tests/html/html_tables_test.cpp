@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "../test_support.h"
 #include "html/html_tables.h"
 
-static std::string s(Str x) { return std::string(x.str, x.size); }
 
 TEST(HtmlTagLookup, ByIdReachesEveryRowAndNothingElse)
 {

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "../test_support.h"
 #include "html/html_tree.h"
 
-static std::string s(Str x) { return std::string(x.str, x.size); }
 
 // Every link of the subtree agrees with its neighbours and every count with
 // the children it counts; the none node is still untouched.

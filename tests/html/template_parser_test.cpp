@@ -22,7 +22,7 @@ struct TemplateParserTest : ::testing::Test {
     {
         StrList out = {};
         html_serialize(arena, root, &out, nullptr);
-        return dump_str(str_list_join_plain(arena, &out));
+        return s(str_list_join_plain(arena, &out));
     }
 };
 
@@ -68,7 +68,7 @@ TEST_F(TemplateParserTest, DoctypeTitleAndParserFlags)
     EXPECT_EQ(doctype->tag->id, (u32)HtmlTag_DocType);
     EXPECT_EQ(doctype->offset, 2u);   // the word after "!"
     EXPECT_EQ(r.title, html_find_by_tag(r.root, HtmlTag_Title, 0));
-    EXPECT_EQ(dump_str(r.root->text), "<!DOCTYPE html>\n<html><head><title>A</title><title>B</title></head></html>");
+    EXPECT_EQ(s(r.root->text), "<!DOCTYPE html>\n<html><head><title>A</title><title>B</title></head></html>");
     EXPECT_EQ(doctype->parser_flags, (u64)HtmlParserFlag_Identifier);
 
     HtmlParseResult f = parse("<p>a 1.5</p><script>x</script>");
@@ -90,7 +90,7 @@ TEST_F(TemplateParserTest, RawTextKeepsEveryTokenUntilItsOwnClosingTag)
     std::string joined;
     for (HtmlElement *t = content->first_child; !html_is_none(t); t = t->next) {
         EXPECT_EQ(t->type, (u32)HtmlNode_Text);
-        joined += dump_str(t->text);
+        joined += s(t->text);
     }
     EXPECT_EQ(joined, code);
     EXPECT_GT(content->child_count, 20u);   // one node per token
@@ -102,7 +102,7 @@ TEST_F(TemplateParserTest, MessagesAreLocatedAndPrintedInTemplateLayout)
     std::string source = "<div>\n  <p>x</q>\n</div>";
     HtmlParseResult r = parse(source);
     Str text = diag_format_template(arena, &r.diagnostics, str_lit("/site/menu.html"), str(source.data(), source.size()));
-    EXPECT_EQ(dump_str(text), "error: \ntoken: The tag name \"p\" has no matching closing tag name. You may have an "
+    EXPECT_EQ(s(text), "error: \ntoken: The tag name \"p\" has no matching closing tag name. You may have an "
                               "opening tag without matching closing one.\n/site/menu.html:2:9\n"
                               // The mismatch closed the div too, so its closing tag is stray.
                               "error: \ntoken: Unexpected \"</\" token.\n/site/menu.html:3:1\n"
@@ -111,7 +111,7 @@ TEST_F(TemplateParserTest, MessagesAreLocatedAndPrintedInTemplateLayout)
     Diagnostic *d = r.diagnostics.first;
     const HtmlElement *marker = (const HtmlElement *)d->node;
     EXPECT_EQ(marker->type, (u32)HtmlNode_Marker);
-    EXPECT_EQ(dump_str(marker->text), "q");
+    EXPECT_EQ(s(marker->text), "q");
     EXPECT_EQ(marker->parent, &html_none);
     EXPECT_EQ(d->level, (u32)DiagLevel_Error);
 }

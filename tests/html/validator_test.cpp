@@ -49,13 +49,13 @@ TEST_F(ValidatorTest, NodesThatNoParserMakes)
     r.flags = 0x01;
     html_validate(arena, &r, str_empty(), str_empty());
     ASSERT_EQ(r.diagnostics.count, 1u);
-    EXPECT_EQ(dump_str(r.diagnostics.first->text), "parsing failed, tag was encountered inside attribute node");
+    EXPECT_EQ(s(r.diagnostics.first->text), "parsing failed, tag was encountered inside attribute node");
     EXPECT_EQ(r.diagnostics.first->offset, 7u);   // the p's name, plus one
     r.diagnostics = DiagnosticList{};
     r.flags = 0x09;
     html_validate(arena, &r, str_empty(), str_empty());
     ASSERT_EQ(r.diagnostics.count, 2u);
-    EXPECT_EQ(dump_str(r.diagnostics.first->text), "onclick unknown attribute");
+    EXPECT_EQ(s(r.diagnostics.first->text), "onclick unknown attribute");
     EXPECT_EQ(r.diagnostics.first->offset, 41u);
     EXPECT_EQ(((const HtmlElement *)r.diagnostics.first->node)->type, (u32)HtmlNode_Marker);
 }
@@ -68,7 +68,7 @@ TEST_F(ValidatorTest, LoadingLeavesTheMessagesToTheCaller)
     HtmlParseResult empty = html_parse_template(arena, str_empty(), str_lit("e.html"), 0x01);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");   // a template used by every page must not print once per page
     ASSERT_EQ(loaded.diagnostics.count, 5u);   // four from the parse, the p without content
-    EXPECT_EQ(dump_str(loaded.diagnostics.first->text),
+    EXPECT_EQ(s(loaded.diagnostics.first->text),
               "The tag name \"p\" has no matching closing tag name. You may have an opening tag "
               "without matching closing one.");
     EXPECT_EQ(dump_tree(loaded), "div{\"\n\" p!}");

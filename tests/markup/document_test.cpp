@@ -28,32 +28,6 @@ std::string names(const MarkupNode *parent)
     return out;
 }
 
-TEST(NilNode, LinksToItselfAndCountsAsAbsent)
-{
-    EXPECT_EQ(markup_nil.next, &markup_nil);
-    EXPECT_EQ(markup_nil.first_child, &markup_nil);
-    EXPECT_EQ(markup_nil.prev, &markup_nil);
-    EXPECT_EQ(markup_nil.last_child, &markup_nil);
-    EXPECT_EQ(markup_nil.parent, &markup_nil);
-    EXPECT_TRUE(node_is_nil(&markup_nil));
-    EXPECT_TRUE(node_is_nil(nullptr));
-    MarkupNode zero = {};
-    EXPECT_TRUE(node_is_nil(&zero));   // class 0 is absence too
-}
-
-TEST_F(DocumentTest, NewNodesAreZeroWithNilLinks)
-{
-    MarkupNode *n = node_new(arena, NodeClass_Text, 0x20, str_lit("12"), str_lit("12"), 7);
-    EXPECT_EQ(n->node_class, (u32)NodeClass_Text);
-    EXPECT_EQ(n->flags, 0x20u);
-    EXPECT_EQ(n->offset, 7u);
-    EXPECT_EQ(n->child_count, 0u);
-    EXPECT_EQ(n->parent, &markup_nil);
-    EXPECT_EQ(n->first_child, &markup_nil);
-    EXPECT_EQ(n->next, &markup_nil);
-    EXPECT_EQ(n->field, nullptr);
-}
-
 TEST_F(DocumentTest, KnownElementNamesBecomeTheTableStrings)
 {
     char heading[] = "heading";

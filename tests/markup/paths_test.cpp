@@ -3,11 +3,10 @@
 
 #include <string>
 
+#include "../test_support.h"
 #include "markup/paths.h"
 
 namespace {
-
-std::string s(Str x) { return std::string(x.str, x.size); }
 
 struct SitePaths : ::testing::Test {
     Arena *arena = arena_alloc(MiB(1), KiB(4));
