@@ -6,7 +6,7 @@
 
 static std::string s(Str x) { return std::string(x.str, x.size); }
 
-TEST(Date, ParsesYearMonthDayWithAnySeparator)
+TEST(Date, ParsesAnySeparatorAndPrintsShortAndLongForms)
 {
     for (const char *text : {"2024-02-29", "2024/2/29", "2024.02.29", "2024:2:29 "}) {
         DateTime d = date_parse(str_from_cstring(text));
@@ -23,10 +23,7 @@ TEST(Date, ParsesYearMonthDayWithAnySeparator)
     DateTime empty_piece = date_parse(str_lit("2024--06"));
     EXPECT_EQ(empty_piece.month, 0);
     EXPECT_EQ(empty_piece.day, 6);
-}
 
-TEST(Date, PrintsShortAndLongForms)
-{
     Arena *arena = arena_alloc(KiB(64), KiB(4));
     DateTime d = {};
     d.year = 2025;

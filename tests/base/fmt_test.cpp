@@ -70,7 +70,7 @@ TEST(Format, IntegerFlagsWidthsAndPrecisions)
                 }
 }
 
-TEST(Format, IntegerLengthModifiers)
+TEST(Format, LengthModifiersStarsStringsCharactersAndPointers)
 {
     EXPECT_EQ(ours("%hhd", 300), libc("%hhd", 300));
     EXPECT_EQ(ours("%hd", 70000), libc("%hd", 70000));
@@ -82,19 +82,13 @@ TEST(Format, IntegerLengthModifiers)
     EXPECT_EQ(ours("%td", (ptrdiff_t)-9), "-9");
     EXPECT_EQ(ours("%I32d", (s32)-3), "-3");
     EXPECT_EQ(ours("%I64x", (u64)0xABCDEF0123ull), "abcdef0123");
-}
 
-TEST(Format, StarWidthAndPrecision)
-{
     EXPECT_EQ(ours("[%*d]", 6, 42), libc("[%*d]", 6, 42));
     EXPECT_EQ(ours("[%*d]", -6, 42), libc("[%*d]", -6, 42));
     EXPECT_EQ(ours("[%.*f]", 3, 3.14159), libc("[%.*f]", 3, 3.14159));
     EXPECT_EQ(ours("[%.*d]", -1, 0), libc("[%.*d]", -1, 0));
     EXPECT_EQ(ours("[%*.*s]", 8, 2, "hello"), libc("[%*.*s]", 8, 2, "hello"));
-}
 
-TEST(Format, StringsCharactersAndPointers)
-{
     EXPECT_EQ(ours("[%5s|%-5s|%.2s]", "ab", "ab", "abc"), libc("[%5s|%-5s|%.2s]", "ab", "ab", "abc"));
     EXPECT_EQ(ours("[%c%3c%-3c]", 'a', 'b', 'c'), libc("[%c%3c%-3c]", 'a', 'b', 'c'));
     EXPECT_EQ(ours("%s", (const char *)nullptr), "null");

@@ -34,7 +34,7 @@ TEST(Str, SlicingClampsItsIndicesAndTrimsWhitespace)
     });
 }
 
-TEST(Str, MatchFlags)
+TEST(Str, MatchAndFindWithFlags)
 {
     EXPECT_FALSE(str_match(str_lit("ABC"), str_lit("abc"), 0));
     EXPECT_TRUE(str_match(str_lit("ABC"), str_lit("abc"), StrMatch_CaseInsensitive));
@@ -45,10 +45,7 @@ TEST(Str, MatchFlags)
     EXPECT_FALSE(str_match(str_lit("ab"), str_lit("abc"), 0));
     EXPECT_TRUE(str_match(str_lit(""), str_lit(""), 0));
     EXPECT_TRUE(str_match(str_lit("AB"), str_lit("abc"), StrMatch_Prefix | StrMatch_CaseInsensitive));
-}
 
-TEST(Str, FindFirstLastAndMissing)
-{
     Str x = str_lit("a/b/a/b");
     EXPECT_EQ(str_find(x, str_lit("a/b"), 0, 0), 0u);
     EXPECT_EQ(str_find(x, str_lit("a/b"), 1, 0), 4u);   // the needle ends the text
@@ -60,7 +57,7 @@ TEST(Str, FindFirstLastAndMissing)
     EXPECT_EQ(str_find(str_lit("aaab"), str_lit("aab"), 0, 0), 1u);
 }
 
-TEST_F(StrTest, BuiltStringsAreTerminated)
+TEST_F(StrTest, BuiltStringsAreTerminatedAndListsJoin)
 {
     Str copy = str_copy(arena, str_prefix(str_lit("hello"), 3));
     EXPECT_EQ(copy.str[3], 0);
@@ -70,10 +67,7 @@ TEST_F(StrTest, BuiltStringsAreTerminated)
     Str filled = str_fill(arena, 3, '=');
     EXPECT_EQ(s(filled), "===");
     EXPECT_EQ(filled.str[3], 0);
-}
 
-TEST_F(StrTest, ListsJoinAndConcat)
-{
     StrList empty = {};
     StrJoin brackets = {str_lit("["), str_lit(", "), str_lit("]")};
     EXPECT_EQ(s(str_list_join(arena, &empty, &brackets)), "[]");
@@ -96,7 +90,7 @@ TEST_F(StrTest, ListsJoinAndConcat)
     EXPECT_EQ(s(str_list_join_plain(arena, &into_empty)), "q");
 }
 
-TEST_F(StrTest, SplitKeepsOrDropsEmptyPieces)
+TEST_F(StrTest, SplitKeepsOrDropsEmptyPiecesAndAMapFindsWhatWasInserted)
 {
     Str x = str_lit("a,,b");
     EXPECT_EQ(str_split(arena, x, str_lit(","), 0).node_count, 2u);
@@ -105,10 +99,7 @@ TEST_F(StrTest, SplitKeepsOrDropsEmptyPieces)
     EXPECT_EQ(s(kept.first->next->string), "");
     EXPECT_EQ(str_split_path(arena, str_lit("/a\\b//c")).node_count, 5u);   // "", a, b, "", c
     EXPECT_EQ(str_split(arena, str_lit(""), str_lit(","), 0).node_count, 0u);
-}
 
-TEST_F(StrTest, MapFindsWhatWasInserted)
-{
     StrMap map = str_map_alloc(arena, 4);
     for (int i = 0; i < 50; i += 1) str_map_insert(arena, &map, str_pushf(arena, "key%d", i), (u64)i);
     for (int i = 0; i < 50; i += 1) {
@@ -119,7 +110,7 @@ TEST_F(StrTest, MapFindsWhatWasInserted)
     EXPECT_EQ(str_map_lookup(&map, str_lit("key50")), nullptr);
 }
 
-TEST_F(StrTest, PathHelpers)
+TEST_F(StrTest, PathHelpersAndTheSegmentWalk)
 {
     expect_cases({
         {path_extension(str_lit("name")), ""}, {path_extension(str_lit("a.b.c")), "c"},
@@ -133,10 +124,8 @@ TEST_F(StrTest, PathHelpers)
     EXPECT_EQ(path_kind(str_lit("/x")), 2u);
     EXPECT_EQ(path_kind(str_lit("x/y")), 0u);
     EXPECT_EQ(path_kind(str_lit("1:/x")), 0u);
-}
 
-TEST_F(StrTest, SegmentWalkResolvesDotsAndKeepsTheRoot)
-{
+    // The segment walk resolves dots and keeps the root.
     auto walk = [&](const char *base, const char *path) {
         return path_resolve_segments(arena, str_from_cstring(base), str_from_cstring(path));
     };
@@ -231,16 +220,14 @@ TEST_F(StrTest, Utf16RoundTripAndReplacement)
     EXPECT_EQ(out16[0], '?');
 }
 
-TEST(StrPieces, UnquoteTestsEachEndOnItsOwn)
+TEST(StrPieces, UnquoteCutAndCompare)
 {
     expect_cases({
         {str_unquote(str_lit("\"a\"")), "a"}, {str_unquote(str_lit("\"a'")), "a"}, {str_unquote(str_lit("a'")), "a"},
         {str_unquote(str_lit("'")), ""}, {str_unquote(str_lit("\"\"\"")), "\""}, {str_unquote(str_lit("x")), "x"},
     });
-}
 
-TEST(StrPieces, PiecesAreCutAtEverySeparatorWithoutCopies)
-{
+    // Pieces are cut at every separator, without copies.
     auto pieces = [](const char *text) {
         Str s = str_from_cstring(text);
         std::vector<std::string> out;
@@ -256,10 +243,8 @@ TEST(StrPieces, PiecesAreCutAtEverySeparatorWithoutCopies)
     EXPECT_EQ(pieces("a"), V{"a"});
     EXPECT_EQ(pieces("a;;b;"), (V{"a", "", "b", ""}));
     EXPECT_EQ(pieces(";"), (V{"", ""}));
-}
 
-TEST(StrLess, ByteOrderWithPrefixesFirst)
-{
+    // Byte order with prefixes first.
     EXPECT_TRUE(str_less(str_lit("a/b.wyn"), str_lit("a/c.wyn")));
     EXPECT_FALSE(str_less(str_lit("a/c.wyn"), str_lit("a/b.wyn")));
     EXPECT_TRUE(str_less(str_lit("a"), str_lit("a/b")));   // a prefix first
@@ -269,3 +254,4 @@ TEST(StrLess, ByteOrderWithPrefixesFirst)
     // Bytes compare unsigned: UTF-8 letters sort after ASCII ones.
     EXPECT_TRUE(str_less(str_lit("z"), str_lit("\xc3\xa9")));
 }
+

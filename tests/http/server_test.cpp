@@ -80,6 +80,11 @@ TEST(ServerPaths, DecodesEscapesAndRefusesBrokenOnes)
     ASSERT_TRUE(http_path_decode(arena, str_lit("/x%00y"), &out));
     EXPECT_EQ(out.size, 4u);   // the NUL is kept, to be refused, not cut off
     arena_release(arena);
+
+    // Content types go by the extension of the file name, in any case.
+    EXPECT_EQ(s(http_content_type(str_lit("/a/b.HTML"))), "text/html; charset=utf-8");
+    EXPECT_EQ(s(http_content_type(str_lit("folder.css/x"))), "application/octet-stream");
+    EXPECT_EQ(s(http_content_type(str_lit("Makefile"))), "application/octet-stream");
 }
 
 TEST(ServerPaths, TriesTheRootsInOrder)
@@ -103,13 +108,6 @@ TEST(ServerPaths, TriesTheRootsInOrder)
             << c[0];
     }
     arena_release(arena);
-}
-
-TEST(ServerContentTypes, GoByTheExtensionOfTheFileNameInAnyCase)
-{
-    EXPECT_EQ(s(http_content_type(str_lit("/a/b.HTML"))), "text/html; charset=utf-8");
-    EXPECT_EQ(s(http_content_type(str_lit("folder.css/x"))), "application/octet-stream");
-    EXPECT_EQ(s(http_content_type(str_lit("Makefile"))), "application/octet-stream");
 }
 
 //- serving
@@ -264,19 +262,21 @@ static int open_events(int port, std::string *greeting)
     return fd;
 }
 
-TEST(ServerEvents, TellsOpenStreamsWhatWasRewritten)
+// Every open stream hears of each rewrite, and stopping the server ends
+// the streams still open.
+TEST(ServerEvents, TellsOpenStreamsWhatWasRewrittenAndStopEndsThem)
 {
-    ServedSite site;
+    ServedSite *site = new ServedSite;
     std::string greeting;
-    int a = open_events(site.port, &greeting);
+    int a = open_events(site->port, &greeting);
     ASSERT_GE(a, 0);
     EXPECT_NE(greeting.find("text/event-stream"), std::string::npos) << greeting;
-    int b = open_events(site.port, &greeting);
+    int b = open_events(site->port, &greeting);
     ASSERT_GE(b, 0);
     auto start = std::chrono::steady_clock::now();
-    http_server_notify(site.server, str_lit("/docs/index.html"));
-    http_server_notify(site.server, str_lit("/a\ndata: evil.html"));   // a line break cannot split an event
-    http_server_notify(site.server, str_lit("/shared/css/site.css"));
+    http_server_notify(site->server, str_lit("/docs/index.html"));
+    http_server_notify(site->server, str_lit("/a\ndata: evil.html"));   // a line break cannot split an event
+    http_server_notify(site->server, str_lit("/shared/css/site.css"));
     std::string got_a = http_read(a, 1000, "site.css\n\n");
     std::string got_b = http_read(b, 1000, "site.css\n\n");
     auto took = std::chrono::steady_clock::now() - start;
@@ -284,6 +284,15 @@ TEST(ServerEvents, TellsOpenStreamsWhatWasRewritten)
         EXPECT_NE(got_a.find(event), std::string::npos) << got_a;
     EXPECT_NE(got_b.find("data: /shared/css/site.css\n\n"), std::string::npos) << got_b;
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000);
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+        delete site;
+        stopped = true;
+    });
+    for (int i = 0; i < 100 && !stopped; i += 1) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(stopped.load()) << "stopping the server with open event streams did not finish in 5 s";
+    if (!stopped) stopper.detach();   // the failure is reported; do not hang
+    else stopper.join();
     http_close(a);
     http_close(b);
 }
@@ -303,24 +312,6 @@ TEST(ServerEvents, AStreamThatFellBehindIsToldToReloadEverything)
     http_close(fd);
 }
 
-TEST(ServerEvents, StopEndsOpenStreams)
-{
-    ServedSite *site = new ServedSite;
-    std::string greeting;
-    int fd = open_events(site->port, &greeting);
-    ASSERT_GE(fd, 0);
-    std::atomic<bool> stopped{false};
-    std::thread stopper([&] {
-        delete site;
-        stopped = true;
-    });
-    for (int i = 0; i < 100 && !stopped; i += 1) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_TRUE(stopped.load()) << "stopping the server with an open event stream did not finish in 5 s";
-    if (!stopped) stopper.detach();   // the failure is reported; do not hang
-    else stopper.join();
-    http_close(fd);
-}
-
 //- load
 
 TEST(ServerLoad, ManyAndSlowClientsAllGetServedWhilePagesAreRewritten)
@@ -333,7 +324,6 @@ TEST(ServerLoad, ManyAndSlowClientsAllGetServedWhilePagesAreRewritten)
         if (fd >= 0) http_send_all(fd, "GET /index.html HTTP/1.1\r\nHo");
         slow.push_back(fd);
     }
-    std::vector<std::string> streams_seen(5);
     std::vector<int> streams;
     for (int i = 0; i < 5; i += 1) {
         std::string greeting;

@@ -117,15 +117,12 @@ struct SearchTree : DocumentTest {
     }
 };
 
-TEST_F(SearchTree, PreorderWalkStaysInsideTheSubtree)
+TEST_F(SearchTree, WalksFindsAndCollectsStayInsideTheSubtree)
 {
     std::vector<u64> seen;
     for (MarkupNode *n = h1; !node_is_nil(n); n = node_preorder_next(n, h1)) seen.push_back(n->offset);
     EXPECT_EQ(seen, (std::vector<u64>{1, 2, 3, 4, 5}));
-}
 
-TEST_F(SearchTree, FindFirstAndLast)
-{
     EXPECT_EQ(node_find_descendant(root, kind_heading, 0, 0), h1);
     EXPECT_EQ(node_find_descendant(root, kind_heading, 0, NodeFind_Last), h6);
     EXPECT_EQ(node_find_descendant(h1, kind_heading, 0, NodeFind_Last), h4);
@@ -133,19 +130,14 @@ TEST_F(SearchTree, FindFirstAndLast)
     EXPECT_EQ(node_find_descendant(root, str_lit("PARAGRAPH"), 0, 0), &markup_nil);
     EXPECT_EQ(node_find_descendant(i3, kind_quote, 0, 0), &markup_nil);
     EXPECT_EQ(node_find_descendant(&markup_nil, kind_quote, 0, 0), &markup_nil);
-}
 
-TEST_F(SearchTree, CollectInWalkOrder)
-{
     NodeList list = {};
     node_collect_descendants(arena, root, kind_paragraph, 0, &list);
     ASSERT_EQ(list.count, 2u);
     EXPECT_EQ(list.first->node, p2);
     EXPECT_EQ(list.last->node, p5);
-}
 
-TEST_F(SearchTree, LastBlockParentPrefersParagraphs)
-{
+    // The last block parent prefers paragraphs.
     EXPECT_EQ(node_find_last_block_parent(root), p5);
     EXPECT_EQ(node_find_last_block_parent(h6), h6);
     EXPECT_EQ(node_find_last_block_parent(i3), &markup_nil);

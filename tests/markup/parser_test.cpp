@@ -94,7 +94,9 @@ TEST_F(ParserTest, ATableHoldsAtMostTwoHundredFiftySixGroups)
     EXPECT_EQ(shown, repeat("a || ", 300 - 256) + "a ");
 }
 
-TEST_F(ParserTest, LinkListsFollowTheSource)
+void record_address(void *user, Str address) { ((std::vector<std::string> *)user)->push_back(s(address)); }
+
+TEST_F(ParserTest, LinkListsFollowTheSourceAndWebAddressesAreHandedOverWhenAsked)
 {
     Parsed p = parse("H\n  \"a/b.wyn\" \"https://x.org/p\" \"c/d.png\" \"http://y.org\" [#1]_ [#2]_\n");
     expect_sound(p);
@@ -106,12 +108,7 @@ TEST_F(ParserTest, LinkListsFollowTheSource)
     ASSERT_EQ(p.doc.internal_links.count, 2u);
     EXPECT_EQ(p.doc.internal_links.first->node->number, 1u);
     EXPECT_EQ(p.doc.internal_links.last->node->number, 2u);
-}
 
-void record_address(void *user, Str address) { ((std::vector<std::string> *)user)->push_back(s(address)); }
-
-TEST_F(ParserTest, WebAddressesAreHandedOverOnlyWhenAsked)
-{
     std::vector<std::string> handed_over;
     Parsed quiet = parse("H\n  \"https://a.org/x\"\n");
     EXPECT_EQ(quiet.doc.web_links.count, 1u);   // found, and kept, but nobody was asked

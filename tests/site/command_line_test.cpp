@@ -97,10 +97,8 @@ TEST_F(CommandLineTest, PathsFollowTheSegmentWalkAndATargetIsAFolderOrADocument)
         EXPECT_EQ(log.last->level, (u32)DiagLevel_Note);
     }
     EXPECT_EQ(log.count, 5u);
-}
 
-TEST_F(CommandLineTest, LayoutFromTheCurrentDirectory)
-{
+    // The layout follows from the current folder.
     SiteLayout windows = site_layout_from_directory(arena, str_lit("C:\\site\\a"));
     EXPECT_EQ(s(windows.current_directory), "C:/site/a");
     EXPECT_EQ(s(windows.local_folder), "C:/site/a/local/");
@@ -243,7 +241,7 @@ TEST_F(SiteFolder, RepeatedWalksListOnlyFoldersWhoseEntriesChanged)
 
 //- the site configuration
 
-TEST_F(CommandLineTest, FlagsGivenAValueAreReadByTheValue)
+TEST_F(CommandLineTest, FlagsAreReadByTheirValueAndTheSiteUrlIsAnHttpAddress)
 {
     DiagnosticList log = {};
     SiteConfig off = site_config_from_command_line(arena, parse({"help=false", "version=0", "js=no", "deploy=FALSE"}),
@@ -261,6 +259,27 @@ TEST_F(CommandLineTest, FlagsGivenAValueAreReadByTheValue)
     EXPECT_FALSE(on.file_path_checks);   // deploy turns file-path checks off
     EXPECT_EQ(s(on.probe), "http://127.0.0.1:9/");
     EXPECT_EQ(s(on.layout.local_folder), "/nowhere/local/");
+
+    // The site's address is an http(s) address, and ends in a slash.
+    auto site_url = [&](const char *value, std::string *said) {
+        DiagnosticList log = {};
+        std::string option = std::string("site_url=") + value;
+        SiteConfig config = site_config_from_command_line(arena, parse({option.c_str()}), str_lit("/nowhere"), arena, &log);
+        for (Diagnostic *d = log.first; d; d = d->next)
+            if (d->level == DiagLevel_Warning) *said += s(d->text) + "\n";
+        return s(config.site_url);
+    };
+    std::string said;
+    EXPECT_EQ(site_url("https://example.org/", &said), "https://example.org/");
+    EXPECT_EQ(site_url("https://example.org", &said), "https://example.org/");
+    EXPECT_EQ(site_url("HTTP://example.org/~mara", &said), "HTTP://example.org/~mara/");
+    EXPECT_EQ(said, "");
+    for (const char *refused : {"example.org", "ftp://example.org/", "https:///path", "https://example.org/?page=1",
+                                "https://example.org/#top", "https://exa<mple.org/", "file:///home/me/site/"}) {
+        said.clear();
+        EXPECT_EQ(site_url(refused, &said), "") << refused;
+        EXPECT_NE(said.find("no feed or site map is written"), std::string::npos) << refused;
+    }
 }
 
 TEST_F(CommandLineTest, ATargetThatCannotGiveASiteIsNamedWithTheReason)
@@ -350,25 +369,3 @@ TEST_F(CommandLineTest, InitTakesItsFolderAsAValueOrAsTheNextWord)
     EXPECT_EQ(said, "init: which folder 'a' names cannot be told; give it as init=FOLDER\n");
 }
 
-TEST_F(CommandLineTest, TheSiteUrlIsAnHttpAddressEndingInASlash)
-{
-    auto site_url = [&](const char *value, std::string *said) {
-        DiagnosticList log = {};
-        std::string option = std::string("site_url=") + value;
-        SiteConfig config = site_config_from_command_line(arena, parse({option.c_str()}), str_lit("/nowhere"), arena, &log);
-        for (Diagnostic *d = log.first; d; d = d->next)
-            if (d->level == DiagLevel_Warning) *said += s(d->text) + "\n";
-        return s(config.site_url);
-    };
-    std::string said;
-    EXPECT_EQ(site_url("https://example.org/", &said), "https://example.org/");
-    EXPECT_EQ(site_url("https://example.org", &said), "https://example.org/");
-    EXPECT_EQ(site_url("HTTP://example.org/~mara", &said), "HTTP://example.org/~mara/");
-    EXPECT_EQ(said, "");
-    for (const char *refused : {"example.org", "ftp://example.org/", "https:///path", "https://example.org/?page=1",
-                                "https://example.org/#top", "https://exa<mple.org/", "file:///home/me/site/"}) {
-        said.clear();
-        EXPECT_EQ(site_url(refused, &said), "") << refused;
-        EXPECT_NE(said.find("no feed or site map is written"), std::string::npos) << refused;
-    }
-}

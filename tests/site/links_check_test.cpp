@@ -10,19 +10,6 @@
 #include "markup/parser.h"
 #include "site/links.h"
 
-TEST(LinkTarget, AnAnchorNeedsBracketHashAndBracketInThatOrder)
-{
-    LinkTargetText t = link_target_split(str_lit("pages/b.wyn[#12]"));
-    EXPECT_EQ(s(t.path), "pages/b.wyn");
-    EXPECT_TRUE(t.has_anchor);
-    EXPECT_EQ(t.anchor, 12u);
-    t = link_target_split(str_lit("pages/b#1.wyn[2]"));   // "#" before "["
-    EXPECT_FALSE(t.has_anchor);
-    EXPECT_EQ(s(t.path), "pages/b#1.wyn[2]");
-    t = link_target_split(str_lit("b.wyn[#300]"));   // numbered as the parser numbers anchors: one byte
-    EXPECT_EQ(t.anchor, 300u % 256);
-}
-
 // A link's type folder goes by its extension (pictures and tables only
 // when embedded), and is added once below the local folder.
 TEST(LinkTarget, PathsResolveBelowTheLocalFolderWithTheirTypeFolderOnce)
@@ -45,6 +32,17 @@ TEST(LinkTarget, PathsResolveBelowTheLocalFolderWithTheirTypeFolderOnce)
             << c.link;
     }
     arena_release(arena);
+
+    // An anchor needs a bracket, a hash and a bracket, in that order.
+    LinkTargetText t = link_target_split(str_lit("pages/b.wyn[#12]"));
+    EXPECT_EQ(s(t.path), "pages/b.wyn");
+    EXPECT_TRUE(t.has_anchor);
+    EXPECT_EQ(t.anchor, 12u);
+    t = link_target_split(str_lit("pages/b#1.wyn[2]"));   // "#" before "["
+    EXPECT_FALSE(t.has_anchor);
+    EXPECT_EQ(s(t.path), "pages/b#1.wyn[2]");
+    t = link_target_split(str_lit("b.wyn[#300]"));   // numbered as the parser numbers anchors: one byte
+    EXPECT_EQ(t.anchor, 300u % 256);
 }
 
 // A site of the test's own: one published document with anchor 4, one
