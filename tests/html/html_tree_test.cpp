@@ -6,7 +6,6 @@
 #include "../test_support.h"
 #include "html/html_tree.h"
 
-
 // Every link of the subtree agrees with its neighbours and every count with
 // the children it counts; the none node is still untouched.
 static std::string check_links(HtmlElement *root)
@@ -110,10 +109,8 @@ TEST_F(HtmlTreeTest, CreationByNameAndByIdHandlesUnknowns)
     EXPECT_NE(odd->attributes, nullptr);
     HtmlElement *text = html_node_create(arena, HtmlNode_Text, 0, str_lit("p"), str_lit("p"), 0);
     EXPECT_EQ(text->tag, &html_tag_empty);
-}
 
-TEST_F(HtmlTreeTest, SetTagTurnsALinkIntoAnImage)
-{
+    // Setting a tag turns a link into an image.
     HtmlElement *a = el(HtmlTag_A);
     html_set_attribute(arena, a, HtmlAttr_Src, str_lit("x.jpg"));
     html_set_tag(a, HtmlTag_Img);
@@ -128,7 +125,7 @@ TEST_F(HtmlTreeTest, SetTagTurnsALinkIntoAnImage)
 
 //- structure
 
-TEST_F(HtmlTreeTest, DetachAtTheEdgesAndInTheMiddle)
+TEST_F(HtmlTreeTest, DetachAtTheEdgesInTheMiddleAndByAMove)
 {
     HtmlElement *ul = el(HtmlTag_Ul);
     HtmlElement *a = el(HtmlTag_Li, "a"), *b = el(HtmlTag_Li, "b"), *c = el(HtmlTag_Li, "c");
@@ -155,10 +152,8 @@ TEST_F(HtmlTreeTest, DetachAtTheEdgesAndInTheMiddle)
     html_detach(&html_none);
     html_detach(nullptr);
     EXPECT_EQ(check_links(ul), "");
-}
 
-TEST_F(HtmlTreeTest, MovingAnAttachedNodeLeavesItsOldParentConsistent)
-{
+    // Moving an attached node leaves its old parent consistent.
     HtmlElement *one = el(HtmlTag_Div, "1"), *two = el(HtmlTag_Div, "2");
     HtmlElement *x = el(HtmlTag_Span, "x"), *y = el(HtmlTag_Span, "y");
     html_append_content(one, x);
@@ -293,10 +288,8 @@ TEST_F(HtmlTreeTest, SearchesWalkInDocumentOrderInsideTheSubtree)
     EXPECT_EQ(children.count, 0u);
     html_collect_child_elements(arena, body, HtmlCollect_ChildElements, &children);
     EXPECT_EQ(names(children), (std::vector<std::string>{"div#first", "div#second", "span#inner"}));
-}
 
-TEST_F(HtmlTreeTest, NearestElement)
-{
+    // The nearest element: itself, above, or the first below the top.
     HtmlElement *doc = html_node_create(arena, HtmlNode_Document, 0, str_empty(), str_empty(), 0);
     HtmlElement *div = el(HtmlTag_Div);
     html_append_child(doc, html_node_create(arena, HtmlNode_Text, 0, str_lit("\n"), str_lit("\n"), 0));
@@ -381,6 +374,14 @@ TEST_F(HtmlTreeTest, StyleKeepsEachDeclarationOnceAndEndsEachWithASemicolon)
     str_list_push(arena, &raw->values, str_lit("a:1;"));
     str_list_push(arena, &raw->values, str_lit("b:2"));
     EXPECT_EQ(serialize(arena, p), "<p style=\"a:1; b:2;\"></p>");
+
+    // Each value once, by its whole bytes.
+    StrList list = {};
+    str_list_push_unique(arena, &list, str_lit("a"));
+    str_list_push_unique(arena, &list, str_lit("A"));
+    str_list_push_unique(arena, &list, str_lit("a"));
+    str_list_push_unique(arena, &list, str_lit("a "));
+    EXPECT_EQ(list.node_count, 3u);
 }
 
 TEST_F(HtmlTreeTest, RemovingAttributes)
@@ -407,16 +408,6 @@ TEST_F(HtmlTreeTest, RemovingAttributes)
     html_remove_attribute(div, HtmlAttr_Style);   // absent: nothing changes
     EXPECT_EQ(serialize(arena, div), "<div id=\"x\"></div>");
     EXPECT_EQ(check_links(div), "");
-}
-
-TEST_F(HtmlTreeTest, PushUniqueComparesWholeBytes)
-{
-    StrList list = {};
-    str_list_push_unique(arena, &list, str_lit("a"));
-    str_list_push_unique(arena, &list, str_lit("A"));
-    str_list_push_unique(arena, &list, str_lit("a"));
-    str_list_push_unique(arena, &list, str_lit("a "));
-    EXPECT_EQ(list.node_count, 3u);
 }
 
 //- serialization
@@ -447,6 +438,15 @@ TEST_F(HtmlTreeTest, SerializerWritesVoidBooleanAndNestedElementsExactly)
               "<input checked value=\"\"></body>");
     // A subtree is written alone, closed, without the siblings after it.
     EXPECT_EQ(serialize(arena, p->parent->first_child), "<div></div>");
+
+    // An unknown tag is written under its own name; known tags come out in
+    // the table's case.
+    HtmlElement *e = html_node_create(arena, HtmlNode_Element, 0, str_lit("Picture"), str_lit("Picture"), 0);
+    html_append_child(e, html_node_create(arena, HtmlNode_Text, 0, str_empty(), str_empty(), 0));
+    HtmlElement *div = html_node_create(arena, HtmlNode_Element, 0, str_lit("DIV"), str_lit("DIV"), 0);
+    html_append_child(e->first_child, div);
+    // Known tags come out in the table's case; the other keeps its own.
+    EXPECT_EQ(serialize(arena, e), "<Picture><div></div></Picture>");
 }
 
 TEST_F(HtmlTreeTest, UnknownAttributesAreWrittenUnderTheNameTheOptionsGive)
@@ -460,16 +460,6 @@ TEST_F(HtmlTreeTest, UnknownAttributesAreWrittenUnderTheNameTheOptionsGive)
     // Each call writes as its own options say.
     EXPECT_EQ(serialize(arena, div, &plain), "<div data-* =\"go()\" class=\"c\"></div>");
     EXPECT_EQ(serialize(arena, div), "<div data-* =\"go()\" class=\"c\"></div>");
-}
-
-TEST_F(HtmlTreeTest, AnUnknownTagIsWrittenUnderItsOwnName)
-{
-    HtmlElement *e = html_node_create(arena, HtmlNode_Element, 0, str_lit("Picture"), str_lit("Picture"), 0);
-    html_append_child(e, html_node_create(arena, HtmlNode_Text, 0, str_empty(), str_empty(), 0));
-    HtmlElement *div = html_node_create(arena, HtmlNode_Element, 0, str_lit("DIV"), str_lit("DIV"), 0);
-    html_append_child(e->first_child, div);
-    // Known tags come out in the table's case; the other keeps its own.
-    EXPECT_EQ(serialize(arena, e), "<Picture><div></div></Picture>");
 }
 
 TEST_F(HtmlTreeTest, SerializerSpansChunksAndGivesBackTheUnusedTail)

@@ -38,7 +38,7 @@ TEST_F(ValidatorTest, FiftyThousandNestedHeadsShareTheTitleInTheInnermost)
     EXPECT_EQ(r.diagnostics.count, 50001u);   // a missing title each, and the innermost is empty
 }
 
-TEST_F(ValidatorTest, NodesThatNoParserMakes)
+TEST_F(ValidatorTest, NodesThatNoParserMakesAndMessagesLeftToTheCaller)
 {
     // Unknown-attribute nodes and elements placed after them can only come
     // from a caller's own tree.
@@ -58,10 +58,7 @@ TEST_F(ValidatorTest, NodesThatNoParserMakes)
     EXPECT_EQ(s(r.diagnostics.first->text), "onclick unknown attribute");
     EXPECT_EQ(r.diagnostics.first->offset, 41u);
     EXPECT_EQ(((const HtmlElement *)r.diagnostics.first->node)->type, (u32)HtmlNode_Marker);
-}
 
-TEST_F(ValidatorTest, LoadingLeavesTheMessagesToTheCaller)
-{
     Str source = str_lit("<div>\n<p>x</q>\n</div>");
     testing::internal::CaptureStdout();
     HtmlParseResult loaded = html_parse_template(arena, source, str_lit("/s/menu.html"), 0x01);
@@ -79,3 +76,4 @@ TEST_F(ValidatorTest, LoadingLeavesTheMessagesToTheCaller)
     EXPECT_EQ(empty.diagnostics.count, 0u);
     EXPECT_EQ(empty.flags, 0x01u);
 }
+
