@@ -19,7 +19,7 @@ static u64 block_count(Arena *arena)
     return n;
 }
 
-TEST(Arena, PushesAreAlignedAndBackToBack)
+TEST(Arena, PushesAreAlignedAndBackToBackAndPopsMoveThePositionExactly)
 {
     Arena *arena = arena_alloc(KiB(64), KiB(4));
     EXPECT_EQ(arena_pos(arena), arena_header_size);
@@ -34,6 +34,24 @@ TEST(Arena, PushesAreAlignedAndBackToBack)
     EXPECT_EQ((uintptr_t)e % 64, 0u);
     EXPECT_GT(e, d);
     arena_release(arena);
+
+    Arena *popped = arena_alloc(KiB(64), KiB(4));
+    u64 start = arena_pos(popped);
+    arena_push(popped, 100, 1);
+    u64 mark = arena_pos(popped);
+    EXPECT_EQ(mark, start + 100);
+    arena_push(popped, 300, 1);
+    arena_pop_to(popped, mark);
+    EXPECT_EQ(arena_pos(popped), mark);
+    arena_pop(popped, 40);
+    EXPECT_EQ(arena_pos(popped), mark - 40);
+    u8 *next = (u8 *)arena_push(popped, 1, 1);
+    EXPECT_EQ(next, (u8 *)popped + (mark - 40));   // the very byte popped
+    arena_pop_to(popped, mark + 500);   // above the position: nothing moves
+    EXPECT_EQ(arena_pos(popped), mark - 39);
+    arena_clear(popped);
+    EXPECT_EQ(arena_pos(popped), arena_header_size);   // popping to 0 stops at 64
+    arena_release(popped);
 }
 
 TEST(Arena, ChainsABlockSizedForAnOversizedPush)
@@ -94,27 +112,6 @@ TEST(Arena, RollingBackAcrossBlockBoundariesReturnsToTheFirstBlockAndFreesTheOth
     EXPECT_EQ(block_count(arena), 1u);
     EXPECT_EQ(arena->current, first);
     EXPECT_LE(arena_pos(arena), boundary);   // the first block's unused tail is not claimed
-    arena_release(arena);
-}
-
-TEST(Arena, PoppingInsideOneBlockMovesThePositionExactly)
-{
-    Arena *arena = arena_alloc(KiB(64), KiB(4));
-    u64 start = arena_pos(arena);
-    arena_push(arena, 100, 1);
-    u64 mark = arena_pos(arena);
-    EXPECT_EQ(mark, start + 100);
-    arena_push(arena, 300, 1);
-    arena_pop_to(arena, mark);
-    EXPECT_EQ(arena_pos(arena), mark);
-    arena_pop(arena, 40);
-    EXPECT_EQ(arena_pos(arena), mark - 40);
-    u8 *next = (u8 *)arena_push(arena, 1, 1);
-    EXPECT_EQ(next, (u8 *)arena + (mark - 40));   // the very byte popped
-    arena_pop_to(arena, mark + 500);   // above the position: nothing moves
-    EXPECT_EQ(arena_pos(arena), mark - 39);
-    arena_clear(arena);
-    EXPECT_EQ(arena_pos(arena), arena_header_size);   // popping to 0 stops at 64
     arena_release(arena);
 }
 

@@ -186,10 +186,8 @@ TEST(Format, WynOwnConversions)
     EXPECT_EQ(ours("abc%nde", &written), "abcde");
     EXPECT_EQ(written, 3);
     EXPECT_EQ(ours("%y|%"), "%y|%");
-}
 
-TEST(Format, TruncatesButReportsTheFullLength)
-{
+    // A truncated result still reports the full length.
     char buffer[8];
     memset(buffer, 'x', sizeof(buffer));
     u64 n = fmt_snprintf(buffer, 5, "%S-%d", str_lit("abcdef"), 12);

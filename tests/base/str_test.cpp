@@ -176,24 +176,7 @@ TEST_F(StrTest, LinesEndAtLineFeedsAndLoneCarriageReturns)
     EXPECT_EQ(line_col_of(str_lit("a\r\nb\rc\nd"), 5).line, 3u);
 }
 
-TEST(Unicode, Utf8DecodeClassesAndInvalidSequences)
-{
-    const u8 e_acute[] = {0xC3, 0xA9};
-    DecodedChar c = utf8_decode(e_acute, 2);
-    EXPECT_EQ(c.codepoint, 0xE9u);
-    EXPECT_EQ(c.size, 2u);
-    c = utf8_decode(e_acute, 1);   // cut short at the end of input
-    EXPECT_EQ(c.codepoint, 0xFFFFFFFFu);
-    EXPECT_EQ(c.size, 1u);
-    const u8 continuation[] = {0x80}, bad_follow[] = {0xE2, 0x41, 0x41}, emoji[] = {0xF0, 0x9F, 0x98, 0x80},
-             f8[] = {0xF8, 0x80, 0x80, 0x80, 0x80};
-    EXPECT_EQ(utf8_decode(continuation, 1).codepoint, 0xFFFFFFFFu);
-    EXPECT_EQ(utf8_decode(bad_follow, 3).codepoint, 0xFFFFFFFFu);
-    EXPECT_EQ(utf8_decode(emoji, 4).codepoint, 0x1F600u);
-    EXPECT_EQ(utf8_decode(f8, 5).codepoint, 0xFFFFFFFFu);
-}
-
-TEST_F(StrTest, Utf16RoundTripAndReplacement)
+TEST_F(StrTest, Utf8AndUtf16DecodeEncodeAndReplacement)
 {
     Str text = str_lit("caf\xC3\xA9 \xF0\x9F\x98\x80");
     Str16 wide = str16_from_str(arena, text);
@@ -218,6 +201,20 @@ TEST_F(StrTest, Utf16RoundTripAndReplacement)
     u16 out16[2];
     EXPECT_EQ(utf16_encode(out16, 0x110000), 1u);
     EXPECT_EQ(out16[0], '?');
+
+    const u8 e_acute[] = {0xC3, 0xA9};
+    DecodedChar decoded = utf8_decode(e_acute, 2);
+    EXPECT_EQ(decoded.codepoint, 0xE9u);
+    EXPECT_EQ(decoded.size, 2u);
+    decoded = utf8_decode(e_acute, 1);   // cut short at the end of input
+    EXPECT_EQ(decoded.codepoint, 0xFFFFFFFFu);
+    EXPECT_EQ(decoded.size, 1u);
+    const u8 continuation[] = {0x80}, bad_follow[] = {0xE2, 0x41, 0x41}, emoji[] = {0xF0, 0x9F, 0x98, 0x80},
+             f8[] = {0xF8, 0x80, 0x80, 0x80, 0x80};
+    EXPECT_EQ(utf8_decode(continuation, 1).codepoint, 0xFFFFFFFFu);
+    EXPECT_EQ(utf8_decode(bad_follow, 3).codepoint, 0xFFFFFFFFu);
+    EXPECT_EQ(utf8_decode(emoji, 4).codepoint, 0x1F600u);
+    EXPECT_EQ(utf8_decode(f8, 5).codepoint, 0xFFFFFFFFu);
 }
 
 TEST(StrPieces, UnquoteCutAndCompare)

@@ -28,7 +28,7 @@ std::string names(const MarkupNode *parent)
     return out;
 }
 
-TEST_F(DocumentTest, KnownElementNamesBecomeTheTableStrings)
+TEST_F(DocumentTest, KnownElementNamesBecomeTheTableStringsAndMessagesCarryTheOffset)
 {
     char heading[] = "heading";
     Str name = Str{heading, 7};
@@ -43,6 +43,18 @@ TEST_F(DocumentTest, KnownElementNamesBecomeTheTableStrings)
     // Text nodes are never looked up.
     MarkupNode *c = node_new(arena, NodeClass_Text, 0, name, name, 0);
     EXPECT_EQ(c->name.str, heading);
+
+    DiagnosticList list = {};
+    MarkupNode *anchor = node_new_message(arena, 42, 0x80, str_lit("]"));
+    EXPECT_EQ(anchor->node_class, (u32)NodeClass_Message);
+    EXPECT_EQ(anchor->parent, &markup_nil);
+    diag_push(arena, &list, anchor, DiagLevel_Error, str_lit("x"));
+    diag_push(arena, &list, &markup_nil, DiagLevel_Warning, str_lit("y"));
+    ASSERT_EQ(list.count, 2u);
+    EXPECT_EQ(list.first->offset, 42u);
+    EXPECT_EQ(list.first->node, anchor);
+    EXPECT_EQ(list.last->offset, 0u);
+    EXPECT_EQ(list.max_level, 3u);
 }
 
 TEST_F(DocumentTest, AppendDetachAndPrependKeepTheInvariants)
@@ -141,21 +153,6 @@ TEST_F(SearchTree, WalksFindsAndCollectsStayInsideTheSubtree)
     EXPECT_EQ(node_find_last_block_parent(root), p5);
     EXPECT_EQ(node_find_last_block_parent(h6), h6);
     EXPECT_EQ(node_find_last_block_parent(i3), &markup_nil);
-}
-
-TEST_F(DocumentTest, DiagnosticsCarryTheNodeOffset)
-{
-    DiagnosticList list = {};
-    MarkupNode *anchor = node_new_message(arena, 42, 0x80, str_lit("]"));
-    EXPECT_EQ(anchor->node_class, (u32)NodeClass_Message);
-    EXPECT_EQ(anchor->parent, &markup_nil);
-    diag_push(arena, &list, anchor, DiagLevel_Error, str_lit("x"));
-    diag_push(arena, &list, &markup_nil, DiagLevel_Warning, str_lit("y"));
-    ASSERT_EQ(list.count, 2u);
-    EXPECT_EQ(list.first->offset, 42u);
-    EXPECT_EQ(list.first->node, anchor);
-    EXPECT_EQ(list.last->offset, 0u);
-    EXPECT_EQ(list.max_level, 3u);
 }
 
 TEST(HeaderFields, LookupIgnoresCaseButNotLength)

@@ -21,16 +21,13 @@ TEST(LinkText, FileLinkTextRefusesOnlyEmptyAndBlanks)
     EXPECT_FALSE(is_file_link_text(str_lit("a b.wyn")));
     EXPECT_TRUE(is_file_link_text(str_lit("a.wyn")));
     EXPECT_TRUE(is_file_link_text(str_lit("C:/x?*:y")));
-}
 
-TEST(LinkText, Extension)
-{
     EXPECT_EQ(s(extension(str_lit("a/b.tar.gz"))), "gz");
     EXPECT_EQ(s(extension(str_lit("name."))), "");
     EXPECT_EQ(s(extension(str_lit("name"))), "name");
 }
 
-TEST_F(SitePaths, RelativeAndRootedPathsGoBelowTheLocalFolder)
+TEST_F(SitePaths, RelativeAndRootedPathsGoBelowTheLocalFolderAbsoluteOnesStay)
 {
     use_local_folder(str_lit("/home/me/site/local/"));
     EXPECT_EQ(s(to_site_path(arena, local, str_lit("notes/a.wyn"), 1)), "/home/me/site/local/notes/a.wyn");
@@ -39,11 +36,7 @@ TEST_F(SitePaths, RelativeAndRootedPathsGoBelowTheLocalFolder)
     EXPECT_EQ(s(to_site_path(arena, local, str_lit("a\\b.txt"), 1)), "/home/me/site/local/a/b.txt");
     Str made = to_site_path(arena, local, str_lit("q.wyn"), 1);
     EXPECT_EQ(made.str[made.size], 0);   // NUL-terminated for system calls
-}
 
-TEST_F(SitePaths, AbsolutePathsStayAsTheyAre)
-{
-    use_local_folder(str_lit("/home/me/site/local/"));
     // On POSIX an absolute path is one that already starts at the local folder.
     Str posix = str_lit("/home/me/site/local/wyn_files/a.wyn");
     EXPECT_EQ(to_site_path(arena, local, posix, 1).str, posix.str);

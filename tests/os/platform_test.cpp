@@ -17,7 +17,7 @@ struct PlatformTest : ::testing::Test {
     ~PlatformTest() override { arena_release(arena); }
 };
 
-TEST_F(PlatformTest, WriteCreatesFoldersAndReadReturnsTheBytes)
+TEST_F(PlatformTest, WriteCreatesFoldersReadReturnsTheBytesAndMissingFilesAreEmpty)
 {
     Str path = dir.at(arena, "html/a/b.html");
     EXPECT_FALSE(file_write_all(path, str_lit("x"), 0));   // must exist without create flags
@@ -34,6 +34,15 @@ TEST_F(PlatformTest, WriteCreatesFoldersAndReadReturnsTheBytes)
     EXPECT_EQ(file_last_write_time(path), props.last_write_time);
     EXPECT_TRUE(file_exists(path));
     EXPECT_FALSE(file_exists(dir.at(arena, "html/a")));   // a folder is not a file
+
+    Str missing = dir.at(arena, "nope.wyn");
+    FileProperties absent = {};
+    EXPECT_EQ(file_read_all(arena, missing, &absent).size, 0u);
+    EXPECT_FALSE(absent.exists);
+    EXPECT_FALSE(file_exists(missing));
+    EXPECT_EQ(file_last_write_time(missing), 0u);
+    EXPECT_FALSE(file_delete(missing));
+    EXPECT_EQ(file_read_all(arena, as_str(dir.path)).size, 0u);   // a folder reads as empty
 }
 
 TEST_F(PlatformTest, ReplaceLeavesOnlyTheNewContentAndNoTemporaryFiles)
@@ -92,18 +101,6 @@ TEST_F(PlatformTest, ThreadsWritingIntoNewFoldersAtOnceAllSucceed)
         std::string folder = g_race_root + "/r" + std::to_string(round) + "/s";
         EXPECT_EQ(folder_list(arena, as_str(folder)).count, 4u) << folder;
     }
-}
-
-TEST_F(PlatformTest, MissingFilesGiveEmptyResults)
-{
-    Str missing = dir.at(arena, "nope.wyn");
-    FileProperties props = {};
-    EXPECT_EQ(file_read_all(arena, missing, &props).size, 0u);
-    EXPECT_FALSE(props.exists);
-    EXPECT_FALSE(file_exists(missing));
-    EXPECT_EQ(file_last_write_time(missing), 0u);
-    EXPECT_FALSE(file_delete(missing));
-    EXPECT_EQ(file_read_all(arena, as_str(dir.path)).size, 0u);   // a folder reads as empty
 }
 
 TEST_F(PlatformTest, FoldersAreMadeToTheFileNameAndListedWithoutDots)

@@ -67,7 +67,7 @@ TEST_F(DiagnosticsTest, PrintingWritesTheFormattedText)
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "warning: \ntoken: w\nt.html:1:1\n");
 }
 
-TEST_F(DiagnosticsTest, ControlBytesInAPathArePrintedEscaped)
+TEST_F(DiagnosticsTest, PathsArePrintedEscapedAndManyMessagesKeepTheirPlaces)
 {
     DiagnosticList list = {};
     diag_push_at(arena, &list, nullptr, 2, DiagLevel_Warning, str_lit("w"));
@@ -75,18 +75,16 @@ TEST_F(DiagnosticsTest, ControlBytesInAPathArePrintedEscaped)
     std::string out = s(diag_format_document(arena, &list, path, str_lit("ab")));
     EXPECT_EQ(out, "warning: \n  w\n  /site/a\\nb\\e[31m\\x7f.wyn:1:3\n");
     EXPECT_EQ(out.find('\x1b'), std::string::npos);
-}
 
-TEST_F(DiagnosticsTest, ManyMessagesInOneTextKeepTheirPlaces)
-{
     std::string text;
-    DiagnosticList list = {};
+    DiagnosticList many = {};
     for (int i = 0; i < 2000; i += 1) {
-        diag_push_at(arena, &list, nullptr, text.size() + 1, DiagLevel_Note, str_lit("n"));
+        diag_push_at(arena, &many, nullptr, text.size() + 1, DiagLevel_Note, str_lit("n"));
         text += "xy\n";
     }
-    std::string out = s(diag_format_document(arena, &list, str_lit("p"), str(text.data(), text.size())));
-    EXPECT_NE(out.find("  p:1:2\n"), std::string::npos);
-    EXPECT_NE(out.find("  p:2000:2\n"), std::string::npos);
-    EXPECT_EQ(out.find("  p:2001:"), std::string::npos);
+    std::string located = s(diag_format_document(arena, &many, str_lit("p"), str(text.data(), text.size())));
+    EXPECT_NE(located.find("  p:1:2\n"), std::string::npos);
+    EXPECT_NE(located.find("  p:2000:2\n"), std::string::npos);
+    EXPECT_EQ(located.find("  p:2001:"), std::string::npos);
 }
+

@@ -124,7 +124,7 @@ TEST_F(FeedTest, HeaderValuesReadAsTheyShow)
     EXPECT_EQ(f.creation_date.size, 0u);
 }
 
-TEST_F(FeedTest, TheNewestTwentyNewestFirst)
+TEST_F(FeedTest, TheNewestTwentyNewestFirstAndAnEmptyFeed)
 {
     std::vector<std::string> urls;
     std::vector<FeedEntry> entries;
@@ -159,10 +159,7 @@ TEST_F(FeedTest, TheNewestTwentyNewestFirst)
     std::reverse(entries.begin(), entries.end());
     EXPECT_EQ(s(feed_atom(arena, str_lit("https://example.org/"), entries.data(), entries.size(), day(2030, 1, 1))),
               s(feed));
-}
 
-TEST_F(FeedTest, AnEmptyFeedAndAnAnonymousEntry)
-{
     Str empty = feed_atom(arena, str_lit("https://example.org/~ada/"), nullptr, 0, day(2030, 1, 2));
     EXPECT_EQ(s(empty), "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
                         "<feed xmlns=\"http://www.w3.org/2005/Atom\">\n"
@@ -173,15 +170,15 @@ TEST_F(FeedTest, AnEmptyFeedAndAnAnonymousEntry)
                         "  <updated>2030-01-02T00:00:00Z</updated>\n"
                         "  <generator>wyn</generator>\n"
                         "</feed>\n");
-    FeedEntry e = {};
-    e.url = str_lit("https://example.org/~ada/a.html");
-    e.created = e.updated = day(2026, 1, 1);
-    Str feed = feed_atom(arena, str_lit("https://example.org/~ada/"), &e, 1, day(2030, 1, 2));
+    FeedEntry entry = {};
+    entry.url = str_lit("https://example.org/~ada/a.html");
+    entry.created = entry.updated = day(2026, 1, 1);
+    Str anonymous = feed_atom(arena, str_lit("https://example.org/~ada/"), &entry, 1, day(2030, 1, 2));
     // No author anywhere would leave the entry without one: the feed names the site.
-    EXPECT_NE(s(feed).find("  <author><name>example.org/~ada</name></author>\n"), std::string::npos) << s(feed);
+    EXPECT_NE(s(anonymous).find("  <author><name>example.org/~ada</name></author>\n"), std::string::npos) << s(anonymous);
     // No title: the address stands in, as a reader needs one.
-    EXPECT_NE(s(feed).find("    <title>https://example.org/~ada/a.html</title>\n"), std::string::npos) << s(feed);
-    EXPECT_EQ(s(feed).find("<summary>"), std::string::npos);
+    EXPECT_NE(s(anonymous).find("    <title>https://example.org/~ada/a.html</title>\n"), std::string::npos) << s(anonymous);
+    EXPECT_EQ(s(anonymous).find("<summary>"), std::string::npos);
 }
 
 TEST_F(FeedTest, TheSiteMapListsEachAddressOnceInOrder)

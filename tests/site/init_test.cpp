@@ -61,7 +61,7 @@ TEST_F(InitTest, WritesEveryFileAndDatesOnlyTheDocuments)
     EXPECT_EQ(tree_of(root / "site"), expected);
 }
 
-TEST_F(InitTest, RefusesAFolderThatHoldsALocalFolderAndChangesNothing)
+TEST_F(InitTest, RefusesAFolderThatHoldsALocalFolderOrIsAFileAndChangesNothing)
 {
     fs::create_directories(root / "site/local/wyn_files");
     std::ofstream(root / "site/local/wyn_files/mine.wyn") << "my own\n";
@@ -78,6 +78,16 @@ TEST_F(InitTest, RefusesAFolderThatHoldsALocalFolderAndChangesNothing)
     before = tree_of(root);
     EXPECT_FALSE(init(root / "other", two_documents, 3).ok);
     EXPECT_EQ(tree_of(root), before);
+
+    // A folder that is a file is refused, and nothing is made below it.
+    std::ofstream(root / "plain") << "not a folder\n";
+    std::map<std::string, std::string> plain_before = tree_of(root);
+    InitResult plain_result = init(root / "plain", two_documents, 3);
+    EXPECT_FALSE(plain_result.ok);
+    EXPECT_EQ(tree_of(root), plain_before);
+    // Nor can a folder be made below a file.
+    EXPECT_FALSE(init(root / "plain/site", two_documents, 3).ok);
+    EXPECT_EQ(tree_of(root), plain_before);
 }
 
 TEST_F(InitTest, AFailureMidwayLeavesNoHalfSite)
@@ -112,14 +122,3 @@ TEST_F(InitTest, AFailureMidwayLeavesNoHalfSite)
     EXPECT_EQ(tree_of(root), before);
 }
 
-TEST_F(InitTest, AFolderThatIsAFileIsRefused)
-{
-    std::ofstream(root / "plain") << "not a folder\n";
-    std::map<std::string, std::string> before = tree_of(root);
-    InitResult result = init(root / "plain", two_documents, 3);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(tree_of(root), before);
-    // Nor can a folder be made below a file.
-    EXPECT_FALSE(init(root / "plain/site", two_documents, 3).ok);
-    EXPECT_EQ(tree_of(root), before);
-}

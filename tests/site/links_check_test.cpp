@@ -123,7 +123,7 @@ TEST_F(LinkPasses, AnchorsComeFromTheSummaryAndAMissingOneIsUnresolved)
     EXPECT_EQ(asked, (std::vector<std::string>{"page.wyn#4", "page.wyn#5"})) << "its own anchors are no one else's";
 }
 
-TEST_F(LinkPasses, ADocumentThatWillPublishIsWaitedForOneThatNeverWillIsNot)
+TEST_F(LinkPasses, ADocumentThatWillPublishIsWaitedForADraftOrNoneIsNot)
 {
     parse("T\n  \"/later.wyn\" \"/never.wyn\"\n");
     LinkWaits waits = {};
@@ -131,10 +131,8 @@ TEST_F(LinkPasses, ADocumentThatWillPublishIsWaitedForOneThatNeverWillIsNot)
     ASSERT_EQ(waits.documents.node_count, 1u);
     EXPECT_EQ(s(waits.documents.first->string), "/s/local/wyn_files/later.wyn");
     EXPECT_TRUE(file_link(1)->flags & NodeFlag_Unresolved);
-}
 
-TEST_F(LinkPasses, ADraftIsNeverFollowedButOnlyReportedWithFilePathChecks)
-{
+    // A draft is never followed, and only reported with file-path checks.
     for (int checks = 0; checks < 2; checks += 1) {
         settings.file_path_checks = checks;
         parse("T\n  \"/draft.wyn\"\n");
@@ -147,3 +145,4 @@ TEST_F(LinkPasses, ADraftIsNeverFollowedButOnlyReportedWithFilePathChecks)
         EXPECT_EQ(messages(), expected) << checks;
     }
 }
+
