@@ -54,7 +54,7 @@ TEST(Arena, PushesAreAlignedAndBackToBackAndPopsMoveThePositionExactly)
     arena_release(popped);
 }
 
-TEST(Arena, ChainsABlockSizedForAnOversizedPush)
+TEST(Arena, ChainsABlockForAnOversizedPushAndSmallArenasShareFewMappings)
 {
     Arena *arena = arena_alloc(KiB(64), KiB(4));
     arena_push(arena, 100, 8);
@@ -71,6 +71,23 @@ TEST(Arena, ChainsABlockSizedForAnOversizedPush)
     EXPECT_EQ(arena->current, block);
     EXPECT_EQ(block_count(arena), 2u);
     arena_release(arena);
+
+    // A large site owns one small arena per document; they must come and go
+    // without exhausting the process's mappings.
+    Arena *arenas[2000];
+    for (int i = 0; i < 2000; i += 1) {
+        arenas[i] = arena_alloc(KiB(32), KiB(32));
+        ASSERT_NE(arenas[i], nullptr);
+        *(u64 *)arena_push(arenas[i], 8, 8) = (u64)i;
+    }
+    for (int i = 0; i < 2000; i += 1) {
+        EXPECT_EQ(*(u64 *)((u8 *)arenas[i] + arena_header_size), (u64)i);
+        arena_release(arenas[i]);
+    }
+    // Released blocks are reused and read as zero again.
+    Arena *again = arena_alloc(KiB(32), KiB(32));
+    EXPECT_EQ(*(u64 *)((u8 *)again + arena_header_size), 0u);
+    arena_release(again);
 }
 
 // Whether any page of [p, p + size) is still mapped in this process.
@@ -188,7 +205,7 @@ TEST(Arena, ARefusedReservationFallsBackToSmallerBlocks)
                             "5: later blocks ask for gigabytes again, 6/7: an impossible push, 2xx: a signal";
 }
 
-TEST(Arena, MemoryReusedAfterAPopIsClearedByTypedPushes)
+TEST(Arena, MemoryReusedAfterAPopIsClearedAndATrimGivesPagesBack)
 {
     Arena *arena = arena_alloc(KiB(64), KiB(4));
     ArenaTemp temp = temp_begin(arena);
@@ -199,26 +216,24 @@ TEST(Arena, MemoryReusedAfterAPopIsClearedByTypedPushes)
     EXPECT_EQ((void *)clean, (void *)dirty);
     for (int i = 0; i < 16; i += 1) EXPECT_EQ(clean[i], 0u);
     arena_release(arena);
-}
 
-TEST(Arena, ManySmallArenasShareFewMappings)
-{
-    // A large site owns one small arena per document; they must come and go
-    // without exhausting the process's mappings.
-    Arena *arenas[2000];
-    for (int i = 0; i < 2000; i += 1) {
-        arenas[i] = arena_alloc(KiB(32), KiB(32));
-        ASSERT_NE(arenas[i], nullptr);
-        *(u64 *)arena_push(arenas[i], 8, 8) = (u64)i;
-    }
-    for (int i = 0; i < 2000; i += 1) {
-        EXPECT_EQ(*(u64 *)((u8 *)arenas[i] + arena_header_size), (u64)i);
-        arena_release(arenas[i]);
-    }
-    // Released blocks are reused and read as zero again.
-    Arena *again = arena_alloc(KiB(32), KiB(32));
-    EXPECT_EQ(*(u64 *)((u8 *)again + arena_header_size), 0u);
-    arena_release(again);
+    // A trim gives pages back beyond the kept bytes.
+    Arena *trimmed = arena_alloc(MiB(1), KiB(4));
+    u64 start = arena_pos(trimmed);
+    u8 *first = (u8 *)arena_push(trimmed, KiB(512), 1);
+    ASSERT_NE(first, nullptr);
+    memset(first, 0xAB, KiB(512));
+    arena_trim(trimmed, start, KiB(16));
+    EXPECT_EQ(arena_pos(trimmed), start);
+    u8 *again = (u8 *)arena_push(trimmed, KiB(512), 1);
+    ASSERT_EQ(again, first);
+    // The kept bytes are still the old ones; past them the pages were
+    // returned and come back as zero pages.
+    EXPECT_EQ(again[0], 0xAB);
+    EXPECT_EQ(again[KiB(8)], 0xAB);
+    EXPECT_EQ(again[KiB(64)], 0);
+    EXPECT_EQ(again[KiB(511)], 0);
+    arena_release(trimmed);
 }
 
 TEST(Scratch, SkipsTheArenaTheCallerReturnsInto)
@@ -240,22 +255,3 @@ TEST(Scratch, SkipsTheArenaTheCallerReturnsInto)
     scratch_end(outer);
 }
 
-TEST(Arena, TrimGivesPagesBackBeyondTheKeptBytes)
-{
-    Arena *arena = arena_alloc(MiB(1), KiB(4));
-    u64 start = arena_pos(arena);
-    u8 *first = (u8 *)arena_push(arena, KiB(512), 1);
-    ASSERT_NE(first, nullptr);
-    memset(first, 0xAB, KiB(512));
-    arena_trim(arena, start, KiB(16));
-    EXPECT_EQ(arena_pos(arena), start);
-    u8 *again = (u8 *)arena_push(arena, KiB(512), 1);
-    ASSERT_EQ(again, first);
-    // The kept bytes are still the old ones; past them the pages were
-    // returned and come back as zero pages.
-    EXPECT_EQ(again[0], 0xAB);
-    EXPECT_EQ(again[KiB(8)], 0xAB);
-    EXPECT_EQ(again[KiB(64)], 0);
-    EXPECT_EQ(again[KiB(511)], 0);
-    arena_release(arena);
-}

@@ -78,7 +78,7 @@ struct HtmlTreeTest : ::testing::Test {
 
 //- creation
 
-TEST_F(HtmlTreeTest, ElementsAreBornWithAnEmptyContentNode)
+TEST_F(HtmlTreeTest, ElementsAreBornWithAnEmptyContentNodeAndUnknownsAreHandled)
 {
     HtmlElement *p = el(HtmlTag_P);
     EXPECT_EQ(p->type, (u32)HtmlNode_Element);
@@ -92,10 +92,7 @@ TEST_F(HtmlTreeTest, ElementsAreBornWithAnEmptyContentNode)
     EXPECT_EQ(word->parent, p->first_child);
     EXPECT_EQ(serialize(arena, p), "<p>word</p>");
     EXPECT_EQ(check_links(p), "");
-}
 
-TEST_F(HtmlTreeTest, CreationByNameAndByIdHandlesUnknowns)
-{
     EXPECT_EQ(html_element_from_tag(arena, 0), &html_none);
     EXPECT_EQ(html_element_from_tag(arena, 83), &html_none);
     HtmlElement *div = html_node_create(arena, HtmlNode_Element, 0x200000, str_lit("DIV"), str_lit("DIV"), 17);
@@ -206,7 +203,7 @@ TEST_F(HtmlTreeTest, InsertAtEveryPosition)
     EXPECT_EQ(check_links(div), "");
 }
 
-TEST_F(HtmlTreeTest, ContentGoesBelowTheContentNodeOnly)
+TEST_F(HtmlTreeTest, ContentGoesBelowTheContentNodeOnlyAndNoNodeTakesNothing)
 {
     HtmlElement *doc = html_node_create(arena, HtmlNode_Document, 0, str_empty(), str_empty(), 0);
     HtmlElement *body = el(HtmlTag_Body);
@@ -230,17 +227,14 @@ TEST_F(HtmlTreeTest, ContentGoesBelowTheContentNodeOnly)
     html_append_child(odd, html_node_create(arena, HtmlNode_Text, 0, str_empty(), str_empty(), 0));
     EXPECT_EQ(html_content_node(odd), odd->last_child);
     EXPECT_EQ(check_links(doc), "");
-}
 
-TEST_F(HtmlTreeTest, NoNodeMeansNothingHappens)
-{
-    HtmlElement *p = el(HtmlTag_P);
-    html_append_child(&html_none, p);
-    html_append_child(p, &html_none);
-    html_append_child(nullptr, p);
-    html_prepend_child(&html_none, p);
-    html_append_child(p, p);
-    EXPECT_EQ(html_append_content(&html_none, p), &html_none);
+    HtmlElement *lone = el(HtmlTag_P);
+    html_append_child(&html_none, lone);
+    html_append_child(lone, &html_none);
+    html_append_child(nullptr, lone);
+    html_prepend_child(&html_none, lone);
+    html_append_child(lone, lone);
+    EXPECT_EQ(html_append_content(&html_none, lone), &html_none);
     EXPECT_EQ(html_append_text(arena, &html_none, str_lit("x")), &html_none);
     html_set_attribute(arena, &html_none, HtmlAttr_Class, str_lit("x"));
     html_remove_attribute(&html_none, HtmlAttr_Class);
@@ -249,8 +243,8 @@ TEST_F(HtmlTreeTest, NoNodeMeansNothingHappens)
     EXPECT_EQ(html_find_by_tag(&html_none, HtmlTag_P, 0), &html_none);
     EXPECT_TRUE(html_attribute_is_none(html_get_attribute(&html_none, HtmlAttr_Class)));
     EXPECT_EQ(serialize(arena, &html_none), "");
-    EXPECT_EQ(check_links(p), "");
-    EXPECT_EQ(p->parent, &html_none);
+    EXPECT_EQ(check_links(lone), "");
+    EXPECT_EQ(lone->parent, &html_none);
 }
 
 //- lookup
@@ -331,7 +325,7 @@ TEST_F(HtmlTreeTest, CollectByAttributeWithAllOrAny)
 
 //- attributes
 
-TEST_F(HtmlTreeTest, ListAttributesGrowAndSingleValuedOnesAreReplaced)
+TEST_F(HtmlTreeTest, ListAttributesGrowSingleValuedOnesAreReplacedAndAllGo)
 {
     HtmlElement *div = el(HtmlTag_Div);
     html_set_attribute(arena, div, HtmlAttr_Class, str_lit("x"));
@@ -351,6 +345,30 @@ TEST_F(HtmlTreeTest, ListAttributesGrowAndSingleValuedOnesAreReplaced)
     html_set_attribute(arena, div, 200, str_lit("lost"));
     EXPECT_EQ(div->attributes->count, 3u);
     EXPECT_EQ(check_links(div), "");
+
+    // Removing attributes.
+    HtmlElement *bare = el(HtmlTag_Div);
+    html_set_attribute(arena, bare, HtmlAttr_Id, str_lit("x"));
+    html_remove_attribute(bare, HtmlAttr_Id);
+    EXPECT_EQ(bare->attributes->count, 0u);
+    EXPECT_EQ(bare->attributes->first, nullptr);
+    EXPECT_EQ(bare->attributes->last, nullptr);
+    EXPECT_EQ(serialize(arena, bare), "<div></div>");
+
+    html_set_attribute(arena, bare, HtmlAttr_Id, str_lit("x"));
+    html_set_attribute(arena, bare, HtmlAttr_Class, str_lit("c"));
+    html_set_attribute(arena, bare, HtmlAttr_Title, str_lit("t"));
+    html_remove_attribute(bare, HtmlAttr_Title);   // the last one: the list's end moves back
+    html_set_attribute(arena, bare, HtmlAttr_Lang, str_lit("en"));
+    EXPECT_EQ(serialize(arena, bare), "<div id=\"x\" class=\"c\" lang=\"en\"></div>");
+    html_remove_attribute(bare, HtmlAttr_Class);   // the middle one
+    EXPECT_EQ(serialize(arena, bare), "<div id=\"x\" lang=\"en\"></div>");
+    // A template may repeat an attribute; removing it removes every copy.
+    html_attribute_append(arena, bare, html_attr_from_id(HtmlAttr_Lang));
+    html_remove_attribute(bare, HtmlAttr_Lang);
+    html_remove_attribute(bare, HtmlAttr_Style);   // absent: nothing changes
+    EXPECT_EQ(serialize(arena, bare), "<div id=\"x\"></div>");
+    EXPECT_EQ(check_links(bare), "");
 }
 
 TEST_F(HtmlTreeTest, StyleKeepsEachDeclarationOnceAndEndsEachWithASemicolon)
@@ -382,32 +400,6 @@ TEST_F(HtmlTreeTest, StyleKeepsEachDeclarationOnceAndEndsEachWithASemicolon)
     str_list_push_unique(arena, &list, str_lit("a"));
     str_list_push_unique(arena, &list, str_lit("a "));
     EXPECT_EQ(list.node_count, 3u);
-}
-
-TEST_F(HtmlTreeTest, RemovingAttributes)
-{
-    HtmlElement *div = el(HtmlTag_Div);
-    html_set_attribute(arena, div, HtmlAttr_Id, str_lit("x"));
-    html_remove_attribute(div, HtmlAttr_Id);
-    EXPECT_EQ(div->attributes->count, 0u);
-    EXPECT_EQ(div->attributes->first, nullptr);
-    EXPECT_EQ(div->attributes->last, nullptr);
-    EXPECT_EQ(serialize(arena, div), "<div></div>");
-
-    html_set_attribute(arena, div, HtmlAttr_Id, str_lit("x"));
-    html_set_attribute(arena, div, HtmlAttr_Class, str_lit("c"));
-    html_set_attribute(arena, div, HtmlAttr_Title, str_lit("t"));
-    html_remove_attribute(div, HtmlAttr_Title);   // the last one: the list's end moves back
-    html_set_attribute(arena, div, HtmlAttr_Lang, str_lit("en"));
-    EXPECT_EQ(serialize(arena, div), "<div id=\"x\" class=\"c\" lang=\"en\"></div>");
-    html_remove_attribute(div, HtmlAttr_Class);   // the middle one
-    EXPECT_EQ(serialize(arena, div), "<div id=\"x\" lang=\"en\"></div>");
-    // A template may repeat an attribute; removing it removes every copy.
-    html_attribute_append(arena, div, html_attr_from_id(HtmlAttr_Lang));
-    html_remove_attribute(div, HtmlAttr_Lang);
-    html_remove_attribute(div, HtmlAttr_Style);   // absent: nothing changes
-    EXPECT_EQ(serialize(arena, div), "<div id=\"x\"></div>");
-    EXPECT_EQ(check_links(div), "");
 }
 
 //- serialization
@@ -447,19 +439,17 @@ TEST_F(HtmlTreeTest, SerializerWritesVoidBooleanAndNestedElementsExactly)
     html_append_child(e->first_child, div);
     // Known tags come out in the table's case; the other keeps its own.
     EXPECT_EQ(serialize(arena, e), "<Picture><div></div></Picture>");
-}
 
-TEST_F(HtmlTreeTest, UnknownAttributesAreWrittenUnderTheNameTheOptionsGive)
-{
-    HtmlElement *div = el(HtmlTag_Div);
-    html_attribute_append(arena, div, html_attr_from_name(str_lit("onclick")));
-    html_set_attribute(arena, div, HtmlAttr_Data, str_lit("go()"));
-    html_set_attribute(arena, div, HtmlAttr_Class, str_lit("c"));
+    // Unknown attributes are written under the name the options give.
+    HtmlElement *scripted = el(HtmlTag_Div);
+    html_attribute_append(arena, scripted, html_attr_from_name(str_lit("onclick")));
+    html_set_attribute(arena, scripted, HtmlAttr_Data, str_lit("go()"));
+    html_set_attribute(arena, scripted, HtmlAttr_Class, str_lit("c"));
     HtmlWriteOptions flag = {str_lit("data-flag")}, plain = {};
-    EXPECT_EQ(serialize(arena, div, &flag), "<div data-flag=\"go()\" class=\"c\"></div>");
+    EXPECT_EQ(serialize(arena, scripted, &flag), "<div data-flag=\"go()\" class=\"c\"></div>");
     // Each call writes as its own options say.
-    EXPECT_EQ(serialize(arena, div, &plain), "<div data-* =\"go()\" class=\"c\"></div>");
-    EXPECT_EQ(serialize(arena, div), "<div data-* =\"go()\" class=\"c\"></div>");
+    EXPECT_EQ(serialize(arena, scripted, &plain), "<div data-* =\"go()\" class=\"c\"></div>");
+    EXPECT_EQ(serialize(arena, scripted), "<div data-* =\"go()\" class=\"c\"></div>");
 }
 
 TEST_F(HtmlTreeTest, SerializerSpansChunksAndGivesBackTheUnusedTail)

@@ -11,7 +11,7 @@
 
 //- heads
 
-TEST(HttpHead, ReadsStatusVersionAndLines)
+TEST(HttpHead, ReadsStatusVersionAndLinesOrNoStatusWithoutThem)
 {
     HttpHead h = http_parse_head(str_lit("  HTTP/1.1 404 Not Found\r\nServer: x\r\nRetry-After: 7\r\n\r\n"));
     EXPECT_EQ(h.status, 404u);
@@ -20,19 +20,14 @@ TEST(HttpHead, ReadsStatusVersionAndLines)
     EXPECT_EQ(s(http_head_field(h.lines, str_lit("retry-after"))), "7");
     EXPECT_EQ(http_head_field(h.lines, str_lit("Location")).size, 0u);
     EXPECT_EQ(http_retry_after_ms(h.lines), 7000u);
-}
 
-TEST(HttpHead, WithoutAStatusLineOrCodeThereIsNoStatus)
-{
     for (Str head : {str_empty(), str_lit("garbage\r\nA: b\r\n"), str_lit("HTTP/1.1 40*4 x"), str_lit("HTTP/1.1 2000 x"),
                      str_lit("HTTP/1.1 099 x")})
         EXPECT_EQ(http_parse_head(head).status, 0u) << s(head);
     EXPECT_EQ(s(http_parse_head(str_lit("HTTP/2 200")).version), "2");
     EXPECT_EQ(http_parse_head(str_lit("HTTP/2 200")).status, 200u);
-}
 
-TEST(HttpHead, RetryAfterTakesSecondsOrADate)
-{
+    // Retry-After takes seconds or a date.
     EXPECT_EQ(http_retry_after_ms(str_lit("Retry-After: 0\r\n")), 0u);
     EXPECT_EQ(http_retry_after_ms(str_lit("Other: 1\r\n")), u64_max);
     EXPECT_EQ(http_retry_after_ms(str_lit("Retry-After: soon\r\n")), u64_max);

@@ -76,9 +76,20 @@ TEST_F(ParserTest, TheRecordHoldsTheSourceAndStaysUsableAfterErrors)
     EXPECT_EQ(p.doc.max_level, (u32)DiagLevel_Error);
     EXPECT_EQ(p.doc.parse_ok, 1u);   // an error is reported, the page is still made
     EXPECT_EQ(p.doc.extra_list.count, 0u);
+
+    // To-do lines become notes only when asked.
+    const std::string source = "``\ntodo: finish the intro\nTODO:\n``\nHeading\n";
+    EXPECT_EQ(parse(source).doc.message_count, 0u);   // no options: off
+    ParseOptions options = {str_empty(), 1, nullptr, nullptr};
+    Parsed loud = parse(source, &options);
+    ASSERT_EQ(loud.doc.message_count, 2u);
+    EXPECT_EQ(loud.doc.max_level, 1u);
+    EXPECT_EQ(loud.doc.parse_ok, 1u);
+    Str out = diag_format_document(arena, &loud.doc.messages, str_lit("a.wyn"), loud.text);
+    EXPECT_EQ(s(out), "note: \n  todo: finish the intro\n  a.wyn:2:1\nnote: \n  todo: \n  a.wyn:3:1\n");
 }
 
-TEST_F(ParserTest, ATableHoldsAtMostTwoHundredFiftySixGroups)
+TEST_F(ParserTest, ATableHoldsAtMost256GroupsOfAnyNumberOfColumns)
 {
     // A group's number is one byte; the separators past the last group are
     // text of the last cell instead of a table each.
@@ -92,6 +103,17 @@ TEST_F(ParserTest, ATableHoldsAtMostTwoHundredFiftySixGroups)
     std::string shown;
     for (MarkupNode *c = cell->first_child; !node_is_nil(c); c = c->next) shown += s(c->text) + " ";
     EXPECT_EQ(shown, repeat("a || ", 300 - 256) + "a ");
+
+    Parsed wide = parse(repeat("| h ", 10000) + "|\n|" + repeat("-|", 10000) + "\n" + repeat("| c ", 20000) + "|\n");
+    expect_sound(wide);
+    MarkupNode *wide_root = node_find_descendant(wide.doc.root, kind_table_root, 0, 0);
+    ASSERT_FALSE(node_is_nil(wide_root));
+    MarkupNode *header = wide_root->first_child->first_child;
+    EXPECT_EQ(header->child_count, 10000u);
+    MarkupNode *row = wide_root->first_child->last_child->first_child;
+    EXPECT_EQ(row->child_count, 10000u);   // separators past the last column are ignored
+    document_index_tables(arena, &wide.doc);
+    EXPECT_EQ(wide.doc.extra_list.first->table->column_count, 10000u);
 }
 
 void record_address(void *user, Str address) { ((std::vector<std::string> *)user)->push_back(s(address)); }
@@ -117,22 +139,9 @@ TEST_F(ParserTest, LinkListsFollowTheSourceAndWebAddressesAreHandedOverWhenAsked
     EXPECT_EQ(handed_over, (std::vector<std::string>{"https://a.org/x", "https://b.org"}));
 }
 
-TEST_F(ParserTest, ToDoLinesBecomeNotesOnlyWhenAsked)
-{
-    const std::string source = "``\ntodo: finish the intro\nTODO:\n``\nHeading\n";
-    EXPECT_EQ(parse(source).doc.message_count, 0u);   // no options: off
-    ParseOptions options = {str_empty(), 1, nullptr, nullptr};
-    Parsed loud = parse(source, &options);
-    ASSERT_EQ(loud.doc.message_count, 2u);
-    EXPECT_EQ(loud.doc.max_level, 1u);
-    EXPECT_EQ(loud.doc.parse_ok, 1u);
-    Str out = diag_format_document(arena, &loud.doc.messages, str_lit("a.wyn"), loud.text);
-    EXPECT_EQ(s(out), "note: \n  todo: finish the intro\n  a.wyn:2:1\nnote: \n  todo: \n  a.wyn:3:1\n");
-}
-
 //- the table model
 
-TEST_F(ParserTest, TablesIndexIntoGrids)
+TEST_F(ParserTest, TablesIndexIntoGridsWhereRaggedRowsLeaveNilPlaces)
 {
     Parsed p = parse("| _Name_ | [x] Done || Note |\n|---|---|---|\n| a | b | c |\n| d |  |  |\n| e |\nafter\n");
     expect_sound(p);
@@ -172,21 +181,18 @@ TEST_F(ParserTest, TablesIndexIntoGrids)
     // The line after the table is a heading again (the table of contents
     // follows the first heading).
     EXPECT_TRUE(node_is_element(root->next, MarkupKind_Heading));
-}
 
-TEST_F(ParserTest, RaggedRowsLeaveNilPlaces)
-{
-    Parsed p = parse(";a;b;c\nx\ny;z\n");
-    expect_sound(p);
-    document_index_tables(arena, &p.doc);
-    ASSERT_EQ(p.doc.extra_list.count, 1u);
-    const MarkupTable *t = p.doc.extra_list.first->table;
-    EXPECT_EQ(t->column_count, 3u);
-    EXPECT_EQ(t->row_count, 2u);
-    EXPECT_EQ(s(table_cell_at(t, 0, 0)->first_child->name), "x");
-    EXPECT_TRUE(node_is_nil(table_cell_at(t, 0, 1)));
-    EXPECT_EQ(s(table_cell_at(t, 1, 1)->first_child->name), "z");
-    EXPECT_TRUE(node_is_nil(table_cell_at(t, 1, 2)));
+    Parsed ragged = parse(";a;b;c\nx\ny;z\n");
+    expect_sound(ragged);
+    document_index_tables(arena, &ragged.doc);
+    ASSERT_EQ(ragged.doc.extra_list.count, 1u);
+    const MarkupTable *rt = ragged.doc.extra_list.first->table;
+    EXPECT_EQ(rt->column_count, 3u);
+    EXPECT_EQ(rt->row_count, 2u);
+    EXPECT_EQ(s(table_cell_at(rt, 0, 0)->first_child->name), "x");
+    EXPECT_TRUE(node_is_nil(table_cell_at(rt, 0, 1)));
+    EXPECT_EQ(s(table_cell_at(rt, 1, 1)->first_child->name), "z");
+    EXPECT_TRUE(node_is_nil(table_cell_at(rt, 1, 2)));
 }
 
 //- hostile input
@@ -263,20 +269,6 @@ TEST_F(ParserTest, DeepFootnotesAndDescriptionsUseNoStack)
     std::string text = s(dump);
     EXPECT_NE(text.find("(3000) element"), std::string::npos);
     EXPECT_EQ(text.find(std::string(2 * 65, ' ')), std::string::npos);
-}
-
-TEST_F(ParserTest, TableWithTenThousandSeparators)
-{
-    Parsed p = parse(repeat("| h ", 10000) + "|\n|" + repeat("-|", 10000) + "\n" + repeat("| c ", 20000) + "|\n");
-    expect_sound(p);
-    MarkupNode *root = node_find_descendant(p.doc.root, kind_table_root, 0, 0);
-    ASSERT_FALSE(node_is_nil(root));
-    MarkupNode *header = root->first_child->first_child;
-    EXPECT_EQ(header->child_count, 10000u);
-    MarkupNode *row = root->first_child->last_child->first_child;
-    EXPECT_EQ(row->child_count, 10000u);   // separators past the last column are ignored
-    document_index_tables(arena, &p.doc);
-    EXPECT_EQ(p.doc.extra_list.first->table->column_count, 10000u);
 }
 
 } // namespace

@@ -292,7 +292,7 @@ TEST_F(FileServiceTest, FilesAndFoldersThatComeAndGoAreFollowed)
 
 //- bad input
 
-TEST_F(FileServiceTest, EmptyFilesFoldersPipesAndUnreadableFilesLoadOnceAsEmpty)
+TEST_F(FileServiceTest, OddFilesLoadOnceAsEmptyAndAPathPastTheLimitIsRefused)
 {
     write_file(at("empty.wyn"), "");
     ASSERT_EQ(mkdir(at("folder.wyn").c_str(), 0777), 0);
@@ -313,24 +313,22 @@ TEST_F(FileServiceTest, EmptyFilesFoldersPipesAndUnreadableFilesLoadOnceAsEmpty)
     EXPECT_TRUE(wait_full_passes(fs, 3));
     for (const std::string &name : names) EXPECT_EQ(loads_of(fs, at(name)), 1u) << name;
     EXPECT_EQ(fs_generation(), before);
-}
 
-TEST_F(FileServiceTest, APathPastTheRequestLimitIsRefusedAtOnce)
-{
+    // A path past the request limit is refused at once.
     u64 limit = queue_payload_limit(fs->requests);
     std::string at_limit = folder + "/" + std::string(limit - folder.size() - 1, 'a');
     std::string too_long = at_limit + "b";
     ASSERT_EQ(at_limit.size(), limit);
-    u64 entries = entry_count(fs);
+    u64 known = entry_count(fs);
     FsResult refused = fs_get(as_str(too_long), test_deadline());   // waits to the deadline if it were queued
     EXPECT_FALSE(refused.loaded);
     EXPECT_TRUE(content_key_is_zero(refused.key));
-    EXPECT_EQ(entry_count(fs), entries);
+    EXPECT_EQ(entry_count(fs), known);
     EXPECT_FALSE(fs_request(as_str(too_long), u64_max));
     FsResult fits = get(at_limit);   // no such file: empty, but loaded
     EXPECT_TRUE(fits.loaded);
     EXPECT_EQ(content_get(fits.key).size, 0u);
-    EXPECT_EQ(entry_count(fs), entries + 1);
+    EXPECT_EQ(entry_count(fs), known + 1);
 }
 
 //- readers during rewrites

@@ -155,14 +155,12 @@ static void name_entry(u64 argument)
     EXPECT_NE(context->scratch[0], context->scratch[1]);
 }
 
-TEST(Threads, NamesKeepTheirFirstSixtyFourBytes)
+TEST(Threads, NamesKeepTheirFirstSixtyFourBytesShortNamesTheirIndex)
 {
     TestThread *t = test_thread_start(7, name_entry);
     ASSERT_TRUE(test_thread_join(t)) << "the naming thread never finished";
-}
 
-TEST(Threads, ShortNamesGiveWayInTheWordsNotTheIndex)
-{
+    // Short names give way in the words, not the index.
     struct Case {
         const char *name, *short_name;
     } cases[] = {
@@ -186,7 +184,7 @@ static CondVar *g_cv;
 static u64 g_value;
 static bool g_timed_out;
 
-TEST(Threads, LocksAndConditionVariablesCoordinateThreads)
+TEST(Threads, LocksAndConditionVariablesCoordinateThreadsAndWaitsEndOnTime)
 {
     g_cs = cs_alloc();
     g_cv = cv_alloc();
@@ -208,10 +206,7 @@ TEST(Threads, LocksAndConditionVariablesCoordinateThreads)
     })) << "a counting thread never finished";
     EXPECT_EQ(g_value, 4000u);
     EXPECT_FALSE(g_timed_out) << "the last broadcast never woke the waiter";
-}
 
-TEST(Threads, WaitsHonourTheirDeadlines)
-{
     CriticalSection *cs = cs_alloc();
     CondVar *cv = cv_alloc();
     SrwLock *lock = srw_alloc();

@@ -231,7 +231,7 @@ TEST_F(SiteBuildTest, TheIndexDocumentIsReadStraightFromDisk)
     EXPECT_EQ(fs_generation(), generation);
 }
 
-TEST_F(SiteBuildTest, MissingAndUnreadableSourcesBuildAsEmptyDocuments)
+TEST_F(SiteBuildTest, MissingAndUnreadableSourcesBuildEmptyAndTooLongPathsAreRefused)
 {
     std::string missing = at("gone.wyn");
     std::string folder = at("folder.wyn");
@@ -242,18 +242,16 @@ TEST_F(SiteBuildTest, MissingAndUnreadableSourcesBuildAsEmptyDocuments)
     ASSERT_TRUE(wait_for([&] { return completed() >= before + 2; }));
     EXPECT_EQ(view(as_str(missing)).build_count, 1u);
     EXPECT_EQ(view(as_str(folder)).build_count, 1u);
-}
 
-TEST_F(SiteBuildTest, APathTooLongForTheQueueIsRefusedAtOnce)
-{
+    // A path too long for the queue is refused at once.
     std::string long_path = dir + "/" + std::string(queue_payload_limit(build->parse_queue), 'p') + ".wyn";
     u64 submitted = build->submitted_count;
     EXPECT_FALSE(site_build_submit(as_str(long_path)));   // would wait for ever if queued
     EXPECT_EQ(build->submitted_count, submitted);
     std::string fits = dir + "/" + std::string(queue_payload_limit(build->parse_queue) - dir.size() - 1, 'q');
-    u64 before = completed();
+    u64 later = completed();
     EXPECT_TRUE(site_build_submit(as_str(fits)));
-    EXPECT_TRUE(wait_for([&] { return completed() >= before + 1; }));
+    EXPECT_TRUE(wait_for([&] { return completed() >= later + 1; }));
 }
 
 TEST_F(SiteBuildTest, AStoredResultPublishesWhatItsSourceSays)

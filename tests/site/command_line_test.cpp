@@ -66,10 +66,8 @@ TEST_F(CommandLineTest, EverySpellingOfOptionsAndValues)
     }
     // A list's value is its pieces joined by commas.
     EXPECT_EQ(s(cmd_line_value(parse({"a:x,", "y"}), str_lit("a"))), "x,y");
-}
 
-TEST_F(CommandLineTest, FlagValues)
-{
+    // Flag values.
     CommandLine *cmd = parse({"check_urls=false", "a=0", "b", "--c=TRUE", "d:1", "e=yes"});
     for (const char *off : {"check_urls", "a", "e", "absent"}) EXPECT_FALSE(cmd_line_has_flag(cmd, str_from_cstring(off))) << off;
     for (const char *on : {"b", "c", "d"}) EXPECT_TRUE(cmd_line_has_flag(cmd, str_from_cstring(on))) << on;
@@ -300,7 +298,7 @@ TEST_F(CommandLineTest, ATargetThatCannotGiveASiteIsNamedWithTheReason)
     }
 }
 
-TEST_F(CommandLineTest, MistypedOptionsAndValuesAreNamed)
+TEST_F(CommandLineTest, MistypedOptionsAreNamedAndTheUsageListsEveryOption)
 {
     auto warnings = [&](std::vector<const char *> argv) {
         DiagnosticList log = {};
@@ -321,10 +319,7 @@ TEST_F(CommandLineTest, MistypedOptionsAndValuesAreNamed)
     EXPECT_EQ(warnings({"serve", "bind=0.0.0.0"}),
               "bind=0.0.0.0: the site is visible to the network, not only to this machine\n");
     EXPECT_EQ(warnings({"once", "strict=TRUE", "js=0", "serve", "bind=127.0.0.2", "diagnostics=JSON", "color=never"}), "");
-}
 
-TEST_F(CommandLineTest, TheUsageTextListsEveryOptionOfTheTable)
-{
     std::string usage = s(options_usage_text(arena));
     for (u32 id = 1; id < Option_Count; id += 1) {
         std::string name = s(option_table[id].name);
