@@ -130,10 +130,7 @@ TEST(Arena, RollingBackAcrossBlockBoundariesReturnsToTheFirstBlockAndFreesTheOth
     EXPECT_EQ(arena->current, first);
     EXPECT_LE(arena_pos(arena), boundary);   // the first block's unused tail is not claimed
     arena_release(arena);
-}
 
-TEST(Arena, ReservationsOfEverySizeClassHoldWhatTheyPromise)
-{
     // A block rounded down below its request would hand out memory past
     // its end: fill each one to its last byte.
     for (u64 reserve : {KiB(16), KiB(16) + 1, KiB(40), KiB(64), MiB(1) - 100, MiB(4), MiB(4) + 1}) {

@@ -21,7 +21,7 @@ static void expect_cases(const std::vector<StrCase> &cases)
     for (size_t i = 0; i < cases.size(); i += 1) EXPECT_EQ(s(cases[i].got), cases[i].want) << "case " << i;
 }
 
-TEST(Str, SlicingClampsItsIndicesAndTrimsWhitespace)
+TEST(Str, SlicingClampsItsIndicesMatchAndFindTakeFlags)
 {
     Str x = str_lit("abcdef");
     expect_cases({
@@ -32,10 +32,7 @@ TEST(Str, SlicingClampsItsIndicesAndTrimsWhitespace)
         {str_trim_right(str_lit("  a ")), "  a"}, {str_trim_right(str_lit(" \t ")), ""},
         {str_trim_left(str_lit(" \t ")), ""},
     });
-}
 
-TEST(Str, MatchAndFindWithFlags)
-{
     EXPECT_FALSE(str_match(str_lit("ABC"), str_lit("abc"), 0));
     EXPECT_TRUE(str_match(str_lit("ABC"), str_lit("abc"), StrMatch_CaseInsensitive));
     EXPECT_FALSE(str_match(str_lit("a\\b"), str_lit("a/b"), 0));
@@ -46,14 +43,14 @@ TEST(Str, MatchAndFindWithFlags)
     EXPECT_TRUE(str_match(str_lit(""), str_lit(""), 0));
     EXPECT_TRUE(str_match(str_lit("AB"), str_lit("abc"), StrMatch_Prefix | StrMatch_CaseInsensitive));
 
-    Str x = str_lit("a/b/a/b");
-    EXPECT_EQ(str_find(x, str_lit("a/b"), 0, 0), 0u);
-    EXPECT_EQ(str_find(x, str_lit("a/b"), 1, 0), 4u);   // the needle ends the text
-    EXPECT_EQ(str_find(x, str_lit("a/b"), 0, StrMatch_FindLast), 4u);
-    EXPECT_EQ(str_find(x, str_lit("A\\B"), 1, StrMatch_CaseInsensitive | StrMatch_SlashInsensitive), 4u);
-    EXPECT_EQ(str_find(x, str_lit("zz"), 0, 0), x.size);
-    EXPECT_EQ(str_find(x, str_lit("a"), 7, 0), x.size);           // start at the end
-    EXPECT_EQ(str_find(x, str_lit("a/b/a/b/"), 0, 0), x.size);    // needle longer than the text
+    Str abab = str_lit("a/b/a/b");
+    EXPECT_EQ(str_find(abab, str_lit("a/b"), 0, 0), 0u);
+    EXPECT_EQ(str_find(abab, str_lit("a/b"), 1, 0), 4u);   // the needle ends the text
+    EXPECT_EQ(str_find(abab, str_lit("a/b"), 0, StrMatch_FindLast), 4u);
+    EXPECT_EQ(str_find(abab, str_lit("A\\B"), 1, StrMatch_CaseInsensitive | StrMatch_SlashInsensitive), 4u);
+    EXPECT_EQ(str_find(abab, str_lit("zz"), 0, 0), abab.size);
+    EXPECT_EQ(str_find(abab, str_lit("a"), 7, 0), abab.size);           // start at the end
+    EXPECT_EQ(str_find(abab, str_lit("a/b/a/b/"), 0, 0), abab.size);    // needle longer than the text
     EXPECT_EQ(str_find(str_lit("aaab"), str_lit("aab"), 0, 0), 1u);
 }
 
@@ -110,7 +107,7 @@ TEST_F(StrTest, SplitKeepsOrDropsEmptyPiecesAndAMapFindsWhatWasInserted)
     EXPECT_EQ(str_map_lookup(&map, str_lit("key50")), nullptr);
 }
 
-TEST_F(StrTest, PathHelpersAndTheSegmentWalk)
+TEST_F(StrTest, PathHelpersTheSegmentWalkAndNumbersInRadixes)
 {
     expect_cases({
         {path_extension(str_lit("name")), ""}, {path_extension(str_lit("a.b.c")), "c"},
@@ -136,10 +133,8 @@ TEST_F(StrTest, PathHelpersAndTheSegmentWalk)
         {path_collapse_slashes(arena, str_lit("//a///b/"), false), "/a/b/"},
         {path_collapse_slashes(arena, str_lit("a\\\\b"), true), "a/b"},
     });
-}
 
-TEST_F(StrTest, NumbersInRadixesWithGroups)
-{
+    // Numbers in radixes, with digit groups.
     expect_cases({
         {str_from_u64(arena, 1234567, 10, 0, ','), "1,234,567"}, {str_from_u64(arena, 255, 16, 4, 0), "0x00ff"},
         {str_from_u64(arena, 5, 2, 0, 0), "0b101"}, {str_from_u64(arena, 8, 8, 0, 0), "0o10"},

@@ -295,32 +295,30 @@ TEST_F(HtmlTreeTest, SearchesWalkInDocumentOrderInsideTheSubtree)
     EXPECT_EQ(html_nearest_element(doc->first_child), div);
     HtmlElement *lone = html_node_create(arena, HtmlNode_Text, 0, str_lit("x"), str_lit("x"), 0);
     EXPECT_EQ(html_nearest_element(lone), &html_none);
-}
 
-TEST_F(HtmlTreeTest, CollectByAttributeWithAllOrAny)
-{
-    HtmlElement *body = el(HtmlTag_Body);
+    // Collected by attribute, with all values or any.
+    HtmlElement *holder = el(HtmlTag_Body);
     const char *classes[] = {"a b", "a", "b c", "c", ""};
     for (int i = 0; i < 5; i += 1) {
         HtmlElement *d = el(HtmlTag_Div, std::to_string(i).c_str());
         StrList values = str_split(arena, str_from_cstring(classes[i]), str_lit(" "), 0);
         if (values.node_count) html_set_attribute_list(arena, d, HtmlAttr_Class, &values);
-        html_append_content(body, d);
+        html_append_content(holder, d);
     }
     StrList ab = str_split(arena, str_lit("a b"), str_lit(" "), 0);
     StrList bc = str_split(arena, str_lit("b c"), str_lit(" "), 0);
     HtmlElementList all_ab = {}, any_bc = {}, all_none = {};
-    html_collect_by_attribute(arena, body, HtmlAttr_Class, &ab, &all_ab, 1);
-    html_collect_by_attribute(arena, body, HtmlAttr_Class, &bc, &any_bc, 0);
+    html_collect_by_attribute(arena, holder, HtmlAttr_Class, &ab, &all_ab, 1);
+    html_collect_by_attribute(arena, holder, HtmlAttr_Class, &bc, &any_bc, 0);
     StrList nothing = {};
-    html_collect_by_attribute(arena, body, HtmlAttr_Class, &nothing, &all_none, 1);
+    html_collect_by_attribute(arena, holder, HtmlAttr_Class, &nothing, &all_none, 1);
     EXPECT_EQ(names(all_ab), (std::vector<std::string>{"div#0"}));
     EXPECT_EQ(names(any_bc), (std::vector<std::string>{"div#0", "div#2", "div#3"}));
     // Every element carrying the attribute holds all of no values.
     EXPECT_EQ(names(all_none), (std::vector<std::string>{"div#0", "div#1", "div#2", "div#3"}));
-    EXPECT_TRUE(html_has_attribute_value(body->first_child->first_child, HtmlAttr_Class, str_lit("b")));
-    EXPECT_FALSE(html_has_attribute_value(body->first_child->first_child, HtmlAttr_Class, str_lit("c")));
-    EXPECT_FALSE(html_has_attribute_value(body, HtmlAttr_Class, str_lit("a")));
+    EXPECT_TRUE(html_has_attribute_value(holder->first_child->first_child, HtmlAttr_Class, str_lit("b")));
+    EXPECT_FALSE(html_has_attribute_value(holder->first_child->first_child, HtmlAttr_Class, str_lit("c")));
+    EXPECT_FALSE(html_has_attribute_value(holder, HtmlAttr_Class, str_lit("a")));
 }
 
 //- attributes

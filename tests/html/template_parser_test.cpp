@@ -72,7 +72,7 @@ TEST_F(TemplateParserTest, TokensCoverEveryByteOfAnyInput)
     EXPECT_EQ(array.tokens[4096].flags, (u32)HtmlToken_Identifier);
 }
 
-TEST_F(TemplateParserTest, DoctypeTitleAndParserFlags)
+TEST_F(TemplateParserTest, DoctypeTitleParserFlagsAndMessagesInTemplateLayout)
 {
     HtmlParseResult r = parse("<!DOCTYPE html>\n<html><head><title>A</title><title>B</title></head></html>");
     HtmlElement *doctype = r.root->first_child;
@@ -90,6 +90,22 @@ TEST_F(TemplateParserTest, DoctypeTitleAndParserFlags)
     HtmlParseResult q = parse("<p>'a' \"b\"</p>");
     EXPECT_EQ(q.root->first_child->first_child->first_child->parser_flags,
               (u64)(HtmlParserFlag_String | HtmlParserFlag_DoubleQuoted));
+
+    std::string source = "<div>\n  <p>x</q>\n</div>";
+    HtmlParseResult mismatched = parse(source);
+    Str text = diag_format_template(arena, &mismatched.diagnostics, str_lit("/site/menu.html"), str(source.data(), source.size()));
+    EXPECT_EQ(s(text), "error: \ntoken: The tag name \"p\" has no matching closing tag name. You may have an "
+                              "opening tag without matching closing one.\n/site/menu.html:2:9\n"
+                              // The mismatch closed the div too, so its closing tag is stray.
+                              "error: \ntoken: Unexpected \"</\" token.\n/site/menu.html:3:1\n"
+                              "error: \ntoken: Unexpected \"div\" token.\n/site/menu.html:3:3\n"
+                              "error: \ntoken: Unexpected \">\" token.\n/site/menu.html:3:6\n");
+    Diagnostic *d = mismatched.diagnostics.first;
+    const HtmlElement *marker = (const HtmlElement *)d->node;
+    EXPECT_EQ(marker->type, (u32)HtmlNode_Marker);
+    EXPECT_EQ(s(marker->text), "q");
+    EXPECT_EQ(marker->parent, &html_none);
+    EXPECT_EQ(d->level, (u32)DiagLevel_Error);
 }
 
 TEST_F(TemplateParserTest, RawTextKeepsEveryTokenUntilItsOwnClosingTag)
@@ -113,25 +129,6 @@ TEST_F(TemplateParserTest, RawTextKeepsEveryTokenUntilItsOwnClosingTag)
     HtmlParseResult kept = html_build_tree(arena, str_lit("t"), str(buffer.data(), buffer.size()), tokens, 0);
     for (char &c : buffer) c = '#';
     EXPECT_EQ(dump_tree(kept), "p[class=k]{\"text\"}");
-}
-
-TEST_F(TemplateParserTest, MessagesAreLocatedAndPrintedInTemplateLayout)
-{
-    std::string source = "<div>\n  <p>x</q>\n</div>";
-    HtmlParseResult r = parse(source);
-    Str text = diag_format_template(arena, &r.diagnostics, str_lit("/site/menu.html"), str(source.data(), source.size()));
-    EXPECT_EQ(s(text), "error: \ntoken: The tag name \"p\" has no matching closing tag name. You may have an "
-                              "opening tag without matching closing one.\n/site/menu.html:2:9\n"
-                              // The mismatch closed the div too, so its closing tag is stray.
-                              "error: \ntoken: Unexpected \"</\" token.\n/site/menu.html:3:1\n"
-                              "error: \ntoken: Unexpected \"div\" token.\n/site/menu.html:3:3\n"
-                              "error: \ntoken: Unexpected \">\" token.\n/site/menu.html:3:6\n");
-    Diagnostic *d = r.diagnostics.first;
-    const HtmlElement *marker = (const HtmlElement *)d->node;
-    EXPECT_EQ(marker->type, (u32)HtmlNode_Marker);
-    EXPECT_EQ(s(marker->text), "q");
-    EXPECT_EQ(marker->parent, &html_none);
-    EXPECT_EQ(d->level, (u32)DiagLevel_Error);
 }
 
 TEST_F(TemplateParserTest, HundredThousandUnclosedTags)

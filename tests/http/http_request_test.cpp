@@ -120,7 +120,7 @@ TEST_F(HttpRequestTest, AnswersRedirectsAndFailures)
               (u32)HttpFailure_SecureChannel);
 }
 
-TEST_F(HttpRequestTest, ARedirectLoopFailsAfterTenHops)
+TEST_F(HttpRequestTest, ARedirectLoopFailsAfterTenHopsAndNoProxyIsUsed)
 {
     std::string before = server->stats(session);
     HttpResponse r = get(server->https("/loop"));
@@ -128,10 +128,8 @@ TEST_F(HttpRequestTest, ARedirectLoopFailsAfterTenHops)
     EXPECT_EQ(http_parse_head(r.head).status, 0u);
     long asked = json_number(server->stats(session), "/loop") - std::max(0L, json_number(before, "/loop"));
     EXPECT_EQ(asked, 11);   // the first request and ten redirects
-}
 
-TEST_F(HttpRequestTest, AProxyNamedByTheEnvironmentIsNotUsed)
-{
+    // A proxy named by the environment is not used.
     std::string nowhere = "http://127.0.0.1:" + std::to_string(closed_port());
     setenv("https_proxy", nowhere.c_str(), 1);
     setenv("http_proxy", nowhere.c_str(), 1);
@@ -143,7 +141,7 @@ TEST_F(HttpRequestTest, AProxyNamedByTheEnvironmentIsNotUsed)
     EXPECT_EQ(http_parse_head(plain.head).status, 200u) << plain.engine_code;
 }
 
-TEST_F(HttpRequestTest, SlowServersEndAtTheRightLimit)
+TEST_F(HttpRequestTest, SlowServersEndAtTheRightLimitAndAPostCarriesItsBody)
 {
     // The session waits 1 s for the next byte and 4 s for the whole call.
     struct Case { const char *path; u64 limit_ms; u32 failure; u64 at_least_ms, below_ms; } cases[] = {
@@ -165,10 +163,8 @@ TEST_F(HttpRequestTest, SlowServersEndAtTheRightLimit)
         EXPECT_GE(r.elapsed_ms, c.at_least_ms) << c.path;
         EXPECT_LT(r.elapsed_ms, c.below_ms) << c.path;
     }
-}
 
-TEST_F(HttpRequestTest, APostCarriesItsBodyAndHeaders)
-{
+    // A post carries its body and headers.
     HttpRequest request = {};
     request.method = HttpMethod_Post;
     request.plain = 1;
@@ -186,3 +182,4 @@ TEST_F(HttpRequestTest, APostCarriesItsBodyAndHeaders)
     EXPECT_EQ(echo.find("not sent"), std::string::npos) << echo;   // the block's first line stays home
     EXPECT_EQ(echo.substr(echo.size() - 11), "\r\n\r\na=1&b=2") << echo;
 }
+

@@ -57,7 +57,7 @@ TEST_F(DocumentTest, KnownElementNamesBecomeTheTableStringsAndMessagesCarryTheOf
     EXPECT_EQ(list.max_level, 3u);
 }
 
-TEST_F(DocumentTest, AppendDetachAndPrependKeepTheInvariants)
+TEST_F(DocumentTest, AppendDetachAndPrependKeepTheInvariantsAndNilTakesNothing)
 {
     MarkupNode *p = element(str_lit("paragraph"));
     MarkupNode *a = element(str_lit("a")), *b = element(str_lit("b")), *c = element(str_lit("c"));
@@ -86,20 +86,17 @@ TEST_F(DocumentTest, AppendDetachAndPrependKeepTheInvariants)
     EXPECT_EQ(p->child_count, 0u);
     EXPECT_EQ(p->first_child, &markup_nil);
     EXPECT_EQ(p->last_child, &markup_nil);
-}
 
-TEST_F(DocumentTest, OperationsOnNilDoNothing)
-{
-    MarkupNode *p = element(str_lit("p"));
-    node_append_child(p, &markup_nil);
-    node_append_child(&markup_nil, p);
-    node_prepend_child(p, nullptr);
+    MarkupNode *alone = element(str_lit("alone"));
+    node_append_child(alone, &markup_nil);
+    node_append_child(&markup_nil, alone);
+    node_prepend_child(alone, nullptr);
     node_detach(&markup_nil);
-    node_detach(p);   // no parent
-    EXPECT_EQ(p->child_count, 0u);
+    node_detach(alone);   // no parent
+    EXPECT_EQ(alone->child_count, 0u);
     EXPECT_EQ(markup_nil.child_count, 0u);
     EXPECT_EQ(markup_nil.first_child, &markup_nil);
-    EXPECT_EQ(p->parent, &markup_nil);
+    EXPECT_EQ(alone->parent, &markup_nil);
 }
 
 struct SearchTree : DocumentTest {

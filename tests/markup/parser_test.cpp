@@ -276,7 +276,7 @@ TEST_F(ParserTest, DeepFootnotesAndDescriptionsUseNoStack)
 // A hostile document must not cost many times its own size: tokens, nodes
 // and the parser's own records together stay under 64 bytes per input byte,
 // whatever the bytes are. Runs of symbols would otherwise make one node each.
-TEST(ParserMemory, HostileBytesCostAtMostSixtyFourTimesTheirSize)
+TEST(ParserMemory, HostileBytesCostLittleAndMessagesPastTheLimitAreCounted)
 {
     const u64 size = MiB(4);
     std::string nuls(size, '\0');
@@ -308,12 +308,9 @@ TEST(ParserMemory, HostileBytesCostAtMostSixtyFourTimesTheirSize)
         EXPECT_LE(used, 64 * text.size) << c.name << ": " << used / text.size << " bytes per input byte";
         arena_release(nodes);
     }
-}
 
-// A flood of mistakes keeps the first messages and counts the rest: a
-// megabyte of "]" must not hold a message, an anchor and a text per byte.
-TEST(ParserMemory, MessagesPastTheLimitAreCountedNotKept)
-{
+    // A flood of mistakes keeps the first messages and counts the rest: a
+    // megabyte of "]" must not hold a message, an anchor and a text per byte.
     std::string closers = "Heading\n  " + std::string(MiB(1), ']') + "\n";
     Arena *nodes = arena_alloc(GiB(1), MiB(1));
     Str text = Str{closers.data(), closers.size()};
@@ -326,3 +323,4 @@ TEST(ParserMemory, MessagesPastTheLimitAreCountedNotKept)
     EXPECT_LE(arena_pos(nodes), 24 * text.size);   // not a message per byte
     arena_release(nodes);
 }
+

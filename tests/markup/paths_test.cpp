@@ -47,10 +47,8 @@ TEST_F(SitePaths, RelativeAndRootedPathsGoBelowTheLocalFolderAbsoluteOnesStay)
     // Asked for a root-relative path, a rooted one is already right.
     Str rooted = str_lit("/html/a.html");
     EXPECT_EQ(to_site_path(arena, local, rooted, 2).str, rooted.str);
-}
 
-TEST_F(SitePaths, WithoutALayoutPathsStayRootedAtTheSite)
-{
+    // Without a layout, paths stay rooted at the site.
     use_local_folder(str_empty());
     EXPECT_EQ(s(to_site_path(arena, local, str_lit("notes/a.wyn"), 1)), "/notes/a.wyn");
     EXPECT_EQ(s(to_site_path(arena, local, str_lit("/../../a.wyn"), 1)), "/a.wyn");
