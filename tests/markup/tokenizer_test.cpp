@@ -58,16 +58,13 @@ struct TokenizerTest : ::testing::Test {
     }
 };
 
-TEST_F(TokenizerTest, EveryCaseOfTheCaseFile)
+TEST_F(TokenizerTest, EveryCaseOfTheCaseFileAndTokensCoverEveryByte)
 {
     std::vector<GoldenLine> cases = golden_read_lines(std::string(WYN_SOURCE_DIR) + "/tests/markup/tokenizer_cases.txt");
     ASSERT_GT(cases.size(), 40u);
     for (const GoldenLine &c : cases) EXPECT_EQ(tokens(c.input), c.expected) << "line " << c.line;
     EXPECT_EQ(tokens(""), "");
-}
 
-TEST_F(TokenizerTest, TokensCoverEveryByteTheArrayIsTheLastPushAndRunsAreOneToken)
-{
     std::string text;
     for (int i = 0; i < 60000; i += 1) text += (char)((i * 7919) % 256);
     Str s = str_copy(arena, Str{text.data(), text.size()});

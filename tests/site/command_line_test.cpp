@@ -277,7 +277,7 @@ TEST_F(CommandLineTest, FlagsAreReadByTheirValueAndTheSiteUrlIsAnHttpAddress)
     }
 }
 
-TEST_F(CommandLineTest, ATargetThatCannotGiveASiteIsNamedWithTheReason)
+TEST_F(CommandLineTest, ABadTargetIsNamedWithTheReasonAndInitTakesItsFolder)
 {
     TempFolder folder("wyn-target");
     std::string root = folder.path;
@@ -296,6 +296,37 @@ TEST_F(CommandLineTest, ATargetThatCannotGiveASiteIsNamedWithTheReason)
         std::system(("chmod 000 '" + root + "/local/wyn_files'").c_str());
         EXPECT_EQ(problem(root + "/local/wyn_files/"), "cannot be read");
     }
+
+    // Init takes its folder as a value or as the next word.
+    auto init_folder = [&](std::vector<const char *> argv, std::string *said = nullptr) {
+        DiagnosticList log = {};
+        SiteConfig config = site_config_from_command_line(arena, parse(argv), str_lit("/home/me"), arena, &log);
+        EXPECT_TRUE(config.init) << argv[0];
+        if (said)
+            for (Diagnostic *d = log.first; d; d = d->next) *said += s(d->text) + "\n";
+        return s(config.init_folder);
+    };
+    EXPECT_EQ(init_folder({"init"}), "/home/me");
+    EXPECT_EQ(init_folder({"init", "sites/new/"}), "/home/me/sites/new");
+    EXPECT_EQ(init_folder({"--init=../other"}), "/home/other");
+    EXPECT_EQ(init_folder({"init:", "/srv/site"}), "/srv/site");
+    // A drive path comes back from the grammar cut at its colon.
+    EXPECT_EQ(init_folder({"init", "C:\\sites\\new"}), "C:/sites/new");
+    EXPECT_EQ(init_folder({"init", "D:/w/"}), "D:/w");
+    EXPECT_EQ(init_folder({"init=/"}), "/");
+    // The word taken as the folder is no unknown option; a word after it is.
+    std::string said;
+    EXPECT_EQ(init_folder({"init", "blog", "onec"}, &said), "/home/me/blog");
+    EXPECT_EQ(said, "unknown option 'onec'; did you mean 'once'?\n");
+    // An option of the table is never taken for the folder.
+    said.clear();
+    EXPECT_EQ(init_folder({"init", "once"}, &said), "/home/me");
+    EXPECT_EQ(said, "");
+    // A word cut at '=' or ':' cannot be put back: no folder, and an error
+    // rather than a site written somewhere else.
+    said.clear();
+    EXPECT_EQ(init_folder({"init", "a=b"}, &said), "");
+    EXPECT_EQ(said, "init: which folder 'a' names cannot be told; give it as init=FOLDER\n");
 }
 
 TEST_F(CommandLineTest, MistypedOptionsAreNamedAndTheUsageListsEveryOption)
@@ -326,38 +357,5 @@ TEST_F(CommandLineTest, MistypedOptionsAreNamedAndTheUsageListsEveryOption)
         EXPECT_NE(usage.find("\n  " + name), std::string::npos) << name;
         EXPECT_NE(usage.find(s(option_table[id].help)), std::string::npos) << name;
     }
-}
-
-TEST_F(CommandLineTest, InitTakesItsFolderAsAValueOrAsTheNextWord)
-{
-    auto folder = [&](std::vector<const char *> argv, std::string *said = nullptr) {
-        DiagnosticList log = {};
-        SiteConfig config = site_config_from_command_line(arena, parse(argv), str_lit("/home/me"), arena, &log);
-        EXPECT_TRUE(config.init) << argv[0];
-        if (said)
-            for (Diagnostic *d = log.first; d; d = d->next) *said += s(d->text) + "\n";
-        return s(config.init_folder);
-    };
-    EXPECT_EQ(folder({"init"}), "/home/me");
-    EXPECT_EQ(folder({"init", "sites/new/"}), "/home/me/sites/new");
-    EXPECT_EQ(folder({"--init=../other"}), "/home/other");
-    EXPECT_EQ(folder({"init:", "/srv/site"}), "/srv/site");
-    // A drive path comes back from the grammar cut at its colon.
-    EXPECT_EQ(folder({"init", "C:\\sites\\new"}), "C:/sites/new");
-    EXPECT_EQ(folder({"init", "D:/w/"}), "D:/w");
-    EXPECT_EQ(folder({"init=/"}), "/");
-    // The word taken as the folder is no unknown option; a word after it is.
-    std::string said;
-    EXPECT_EQ(folder({"init", "blog", "onec"}, &said), "/home/me/blog");
-    EXPECT_EQ(said, "unknown option 'onec'; did you mean 'once'?\n");
-    // An option of the table is never taken for the folder.
-    said.clear();
-    EXPECT_EQ(folder({"init", "once"}, &said), "/home/me");
-    EXPECT_EQ(said, "");
-    // A word cut at '=' or ':' cannot be put back: no folder, and an error
-    // rather than a site written somewhere else.
-    said.clear();
-    EXPECT_EQ(folder({"init", "a=b"}, &said), "");
-    EXPECT_EQ(said, "init: which folder 'a' names cannot be told; give it as init=FOLDER\n");
 }
 

@@ -10,7 +10,7 @@ struct DiagnosticsTest : ::testing::Test {
     ~DiagnosticsTest() override { arena_release(arena); }
 };
 
-TEST_F(DiagnosticsTest, ListsCountAndKeepTheHighestLevel)
+TEST_F(DiagnosticsTest, ListsCountKeepTheHighestLevelAndEachLayoutPlacesTheText)
 {
     DiagnosticList list = {};
     EXPECT_EQ(list.max_level, 0u);
@@ -21,23 +21,18 @@ TEST_F(DiagnosticsTest, ListsCountAndKeepTheHighestLevel)
     EXPECT_EQ(list.max_level, 3u);
     EXPECT_EQ(s(list.first->text), "a");
     EXPECT_EQ(s(list.last->text), "c");
-}
 
-// A: a log line without a place; B: a document's, by line and column;
-// C: a template's, the text after "token: ".
-TEST_F(DiagnosticsTest, EachLayoutPlacesTheText)
-{
     DiagnosticList log = {};
     diag_push_at(arena, &log, nullptr, 0, DiagLevel_Note, str_lit("target: /site/local/wyn_files/"));
     EXPECT_EQ(s(diag_format_log(arena, &log)), "note: \n  target: /site/local/wyn_files/\n");
 
     Str source = str_lit("line one\nsecond\n");
-    DiagnosticList list = {};
-    diag_push_at(arena, &list, nullptr, 0, DiagLevel_Warning, str_lit("at the start"));
-    diag_push_at(arena, &list, nullptr, 9, DiagLevel_Error, str_lit("after a line feed"));
-    diag_push_at(arena, &list, nullptr, 12, DiagLevel_Error, str_lit("inside"));
-    diag_push_at(arena, &list, nullptr, 999, DiagLevel_Error, str_lit("past the end"));
-    EXPECT_EQ(s(diag_format_document(arena, &list, str_lit("/s/a.wyn"), source)),
+    DiagnosticList placed = {};
+    diag_push_at(arena, &placed, nullptr, 0, DiagLevel_Warning, str_lit("at the start"));
+    diag_push_at(arena, &placed, nullptr, 9, DiagLevel_Error, str_lit("after a line feed"));
+    diag_push_at(arena, &placed, nullptr, 12, DiagLevel_Error, str_lit("inside"));
+    diag_push_at(arena, &placed, nullptr, 999, DiagLevel_Error, str_lit("past the end"));
+    EXPECT_EQ(s(diag_format_document(arena, &placed, str_lit("/s/a.wyn"), source)),
               "warning: \n  at the start\n  /s/a.wyn:1:1\n"
               "error: \n  after a line feed\n  /s/a.wyn:2:1\n"
               "error: \n  inside\n  /s/a.wyn:2:4\n"
@@ -51,7 +46,7 @@ TEST_F(DiagnosticsTest, EachLayoutPlacesTheText)
 
 // Diagnostics go to standard error, results to standard output, and an
 // empty list prints nothing.
-TEST_F(DiagnosticsTest, PrintingWritesTheFormattedText)
+TEST_F(DiagnosticsTest, PrintingWritesTheTextPathsEscapedAndManyMessagesInPlace)
 {
     DiagnosticList empty = {}, list = {};
     diag_push_at(arena, &list, nullptr, 0, DiagLevel_Warning, str_lit("w"));
@@ -65,14 +60,11 @@ TEST_F(DiagnosticsTest, PrintingWritesTheFormattedText)
     diag_print_result(&plain, str_lit("done\n"));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "done\n");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "warning: \ntoken: w\nt.html:1:1\n");
-}
 
-TEST_F(DiagnosticsTest, PathsArePrintedEscapedAndManyMessagesKeepTheirPlaces)
-{
-    DiagnosticList list = {};
-    diag_push_at(arena, &list, nullptr, 2, DiagLevel_Warning, str_lit("w"));
+    DiagnosticList escaped = {};
+    diag_push_at(arena, &escaped, nullptr, 2, DiagLevel_Warning, str_lit("w"));
     Str path = str_lit("/site/a\nb\x1b[31m\x7f.wyn");
-    std::string out = s(diag_format_document(arena, &list, path, str_lit("ab")));
+    std::string out = s(diag_format_document(arena, &escaped, path, str_lit("ab")));
     EXPECT_EQ(out, "warning: \n  w\n  /site/a\\nb\\e[31m\\x7f.wyn:1:3\n");
     EXPECT_EQ(out.find('\x1b'), std::string::npos);
 

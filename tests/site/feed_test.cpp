@@ -46,7 +46,7 @@ struct FeedTest : ::testing::Test {
 
 } // namespace
 
-TEST_F(FeedTest, DatesAreDaysOfTheCalendar)
+TEST_F(FeedTest, DatesAreDaysTextSurvivesXmlAndAddressesAreEncoded)
 {
     DateTime d = {};
     EXPECT_TRUE(feed_date_read(str_lit("2026-03-02"), &d));
@@ -73,10 +73,7 @@ TEST_F(FeedTest, DatesAreDaysOfTheCalendar)
     EXPECT_EQ(s(date_w3c(arena, updated)), "2026-02-01");
     EXPECT_FALSE(feed_dates_read(str_lit("2026-02-30"), str_lit(""), &created, &updated));
     EXPECT_EQ(updated.year, 0);
-}
 
-TEST_F(FeedTest, TextSurvivesXmlAndPageAddressesAreEncoded)
-{
     EXPECT_EQ(s(xml_escape(arena, str_lit("Tea & <biscuits> \"or\" 'cake'"))),
               "Tea &amp; &lt;biscuits&gt; &quot;or&quot; &apos;cake&apos;");
     // Characters XML 1.0 cannot hold go; tab and line breaks stay.

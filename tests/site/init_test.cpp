@@ -40,7 +40,7 @@ const StarterFile two_documents[] = {
 
 } // namespace
 
-TEST_F(InitTest, WritesEveryFileAndDatesOnlyTheDocuments)
+TEST_F(InitTest, WritesEveryFileAndDatesOnlyTheDocumentsOrNoneOfThem)
 {
     InitResult result = init(root / "site", two_documents, 3);
     ASSERT_TRUE(result.ok) << s(result.problem);
@@ -59,6 +59,36 @@ TEST_F(InitTest, WritesEveryFileAndDatesOnlyTheDocuments)
     };
     // Nothing else: the temporary folder the site was put together in is gone.
     EXPECT_EQ(tree_of(root / "site"), expected);
+
+    // A failure midway leaves no half site.
+    // The second file needs a folder where the first one is a file: the
+    // write fails after one file went to disk.
+    const StarterFile clash[] = {
+        {str_lit("local/a.txt"), str_lit("first")},
+        {str_lit("local/a.txt/b.txt"), str_lit("second")},
+        {str_lit("local/c.txt"), str_lit("third")},
+    };
+    // Into a folder that was there: it is left as it was.
+    fs::create_directories(root / "there");
+    std::ofstream(root / "there/keep.txt") << "kept\n";
+    std::map<std::string, std::string> before = tree_of(root);
+    InitResult failed = init(root / "there", clash, 3);
+    EXPECT_FALSE(failed.ok);
+    EXPECT_EQ(failed.files_written, 0u);
+    EXPECT_NE(s(failed.problem).find("local/a.txt/b.txt could not be written"), std::string::npos) << s(failed.problem);
+    EXPECT_EQ(tree_of(root), before);
+
+    // Into folders init had to make: they go again, the ones above stay.
+    failed = init(root / "new/deeper/site", clash, 3);
+    EXPECT_FALSE(failed.ok);
+    EXPECT_EQ(tree_of(root), before);
+
+    // A file that would lie outside local/ would be lost by the move.
+    const StarterFile outside[] = {{str_lit("local/a.txt"), str_lit("a")}, {str_lit("README"), str_lit("b")}};
+    failed = init(root / "there", outside, 2);
+    EXPECT_FALSE(failed.ok);
+    EXPECT_NE(s(failed.problem).find("README lies outside local/"), std::string::npos) << s(failed.problem);
+    EXPECT_EQ(tree_of(root), before);
 }
 
 TEST_F(InitTest, RefusesAFolderThatHoldsALocalFolderOrIsAFileAndChangesNothing)
@@ -88,37 +118,5 @@ TEST_F(InitTest, RefusesAFolderThatHoldsALocalFolderOrIsAFileAndChangesNothing)
     // Nor can a folder be made below a file.
     EXPECT_FALSE(init(root / "plain/site", two_documents, 3).ok);
     EXPECT_EQ(tree_of(root), plain_before);
-}
-
-TEST_F(InitTest, AFailureMidwayLeavesNoHalfSite)
-{
-    // The second file needs a folder where the first one is a file: the
-    // write fails after one file went to disk.
-    const StarterFile clash[] = {
-        {str_lit("local/a.txt"), str_lit("first")},
-        {str_lit("local/a.txt/b.txt"), str_lit("second")},
-        {str_lit("local/c.txt"), str_lit("third")},
-    };
-    // Into a folder that was there: it is left as it was.
-    fs::create_directories(root / "there");
-    std::ofstream(root / "there/keep.txt") << "kept\n";
-    std::map<std::string, std::string> before = tree_of(root);
-    InitResult result = init(root / "there", clash, 3);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.files_written, 0u);
-    EXPECT_NE(s(result.problem).find("local/a.txt/b.txt could not be written"), std::string::npos) << s(result.problem);
-    EXPECT_EQ(tree_of(root), before);
-
-    // Into folders init had to make: they go again, the ones above stay.
-    result = init(root / "new/deeper/site", clash, 3);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(tree_of(root), before);
-
-    // A file that would lie outside local/ would be lost by the move.
-    const StarterFile outside[] = {{str_lit("local/a.txt"), str_lit("a")}, {str_lit("README"), str_lit("b")}};
-    result = init(root / "there", outside, 2);
-    EXPECT_FALSE(result.ok);
-    EXPECT_NE(s(result.problem).find("README lies outside local/"), std::string::npos) << s(result.problem);
-    EXPECT_EQ(tree_of(root), before);
 }
 

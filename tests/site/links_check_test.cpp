@@ -105,7 +105,7 @@ struct LinkPasses : ::testing::Test {
     }
 };
 
-TEST_F(LinkPasses, AnchorsComeFromTheSummaryAndAMissingOneIsUnresolved)
+TEST_F(LinkPasses, AnchorsComeFromSummariesAndOnlyADocumentThatWillPublishIsWaitedFor)
 {
     // The files are not on disk: only the documents' summaries are checked.
     settings.file_path_checks = 0;
@@ -121,23 +121,20 @@ TEST_F(LinkPasses, AnchorsComeFromTheSummaryAndAMissingOneIsUnresolved)
     EXPECT_FALSE(file_link(2)->flags & NodeFlag_Unresolved) << "a link to its own anchor needs no summary";
     EXPECT_EQ(messages(), "");
     EXPECT_EQ(asked, (std::vector<std::string>{"page.wyn#4", "page.wyn#5"})) << "its own anchors are no one else's";
-}
 
-TEST_F(LinkPasses, ADocumentThatWillPublishIsWaitedForADraftOrNoneIsNot)
-{
     parse("T\n  \"/later.wyn\" \"/never.wyn\"\n");
-    LinkWaits waits = {};
-    EXPECT_FALSE(links_check(arena, &doc, &settings, &waits, nullptr));
-    ASSERT_EQ(waits.documents.node_count, 1u);
-    EXPECT_EQ(s(waits.documents.first->string), "/s/local/wyn_files/later.wyn");
+    LinkWaits later = {};
+    EXPECT_FALSE(links_check(arena, &doc, &settings, &later, nullptr));
+    ASSERT_EQ(later.documents.node_count, 1u);
+    EXPECT_EQ(s(later.documents.first->string), "/s/local/wyn_files/later.wyn");
     EXPECT_TRUE(file_link(1)->flags & NodeFlag_Unresolved);
 
     // A draft is never followed, and only reported with file-path checks.
     for (int checks = 0; checks < 2; checks += 1) {
         settings.file_path_checks = checks;
         parse("T\n  \"/draft.wyn\"\n");
-        LinkWaits waits = {};
-        EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
+        LinkWaits later = {};
+        EXPECT_TRUE(links_check(arena, &doc, &settings, &later, nullptr));
         EXPECT_TRUE(file_link(0)->flags & NodeFlag_Unresolved) << checks;
         std::string expected = checks ? "/s/local/wyn_files/draft.wyn is referenced in a file but is hidden, the link "
                                         "will fail.@4\n/s/local/wyn_files/draft.wyn is missing@4\nfile path not found@4\n"

@@ -59,12 +59,7 @@ std::string title_and_body(const std::string &page)
 }
 
 const char *const golden_pages[] = {
-    "home.html",
-    "home_smartphone.html",
-    "context.html",
-    "context_smartphone.html",
-    "notes/anchors.html",
-    "raw_home.html",
+    "home.html", "home_smartphone.html", "context.html", "context_smartphone.html", "notes/anchors.html", "raw_home.html",
 };
 
 } // namespace
