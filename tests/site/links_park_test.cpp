@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <unistd.h>   // POSIX only: the Windows build leaves this test out (cmake/windows.cmake)
 #include <vector>
 
 #include "../http/test_server.h"
