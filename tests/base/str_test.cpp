@@ -54,7 +54,7 @@ TEST(Str, SlicingClampsItsIndicesMatchAndFindTakeFlags)
     EXPECT_EQ(str_find(str_lit("aaab"), str_lit("aab"), 0, 0), 1u);
 }
 
-TEST_F(StrTest, BuiltStringsAreTerminatedAndListsJoin)
+TEST_F(StrTest, BuiltStringsAreTerminatedListsJoinSplitAndMapsFind)
 {
     Str copy = str_copy(arena, str_prefix(str_lit("hello"), 3));
     EXPECT_EQ(copy.str[3], 0);
@@ -85,10 +85,7 @@ TEST_F(StrTest, BuiltStringsAreTerminatedAndListsJoin)
     str_list_push(arena, &more, str_lit("q"));
     str_list_concat(&into_empty, &more);
     EXPECT_EQ(s(str_list_join_plain(arena, &into_empty)), "q");
-}
 
-TEST_F(StrTest, SplitKeepsOrDropsEmptyPiecesAndAMapFindsWhatWasInserted)
-{
     Str x = str_lit("a,,b");
     EXPECT_EQ(str_split(arena, x, str_lit(","), 0).node_count, 2u);
     StrList kept = str_split(arena, x, str_lit(","), StrSplit_KeepEmpty);

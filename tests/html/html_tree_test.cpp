@@ -450,7 +450,7 @@ TEST_F(HtmlTreeTest, SerializerWritesVoidBooleanAndNestedElementsExactly)
     EXPECT_EQ(serialize(arena, scripted), "<div data-* =\"go()\" class=\"c\"></div>");
 }
 
-TEST_F(HtmlTreeTest, SerializerSpansChunksAndGivesBackTheUnusedTail)
+TEST_F(HtmlTreeTest, SerializerSpansChunksAndEachEscapeMaskTakesItsBytesOnly)
 {
     HtmlElement *body = el(HtmlTag_Body);
     std::string expected = "<body>";
@@ -475,11 +475,8 @@ TEST_F(HtmlTreeTest, SerializerSpansChunksAndGivesBackTheUnusedTail)
     html_serialize(arena, el(HtmlTag_Hr), &small, nullptr);
     EXPECT_EQ(s(str_list_join_plain(arena, &small)), "<hr>");
     EXPECT_LT(arena_pos(arena) - before, KiB(1));
-}
 
-TEST(HtmlEscape, EachMaskEscapesItsBytesAndNothingElse)
-{
-    Arena *arena = arena_alloc(MiB(1), KiB(4));
+    // Each escape mask escapes its bytes and nothing else.
     Str text = str_lit("a<b>&\"c");
     auto esc = [&](u32 mask) {
         Str out = html_escape(arena, text, mask);
@@ -492,5 +489,5 @@ TEST(HtmlEscape, EachMaskEscapesItsBytesAndNothingElse)
     EXPECT_EQ(esc(0), "a<b>&\"c");
     Str plain = str_lit("nothing to do");
     EXPECT_EQ(html_escape(arena, plain, HtmlEscape_Source).str, plain.str);   // no copy
-    arena_release(arena);
 }
+

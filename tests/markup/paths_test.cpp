@@ -15,18 +15,6 @@ struct SitePaths : ::testing::Test {
     ~SitePaths() override { arena_release(arena); }
 };
 
-TEST(LinkText, FileLinkTextRefusesOnlyEmptyAndBlanks)
-{
-    EXPECT_FALSE(is_file_link_text(str_empty()));
-    EXPECT_FALSE(is_file_link_text(str_lit("a b.wyn")));
-    EXPECT_TRUE(is_file_link_text(str_lit("a.wyn")));
-    EXPECT_TRUE(is_file_link_text(str_lit("C:/x?*:y")));
-
-    EXPECT_EQ(s(extension(str_lit("a/b.tar.gz"))), "gz");
-    EXPECT_EQ(s(extension(str_lit("name."))), "");
-    EXPECT_EQ(s(extension(str_lit("name"))), "name");
-}
-
 TEST_F(SitePaths, RelativeAndRootedPathsGoBelowTheLocalFolderAbsoluteOnesStay)
 {
     use_local_folder(str_lit("/home/me/site/local/"));
@@ -52,6 +40,16 @@ TEST_F(SitePaths, RelativeAndRootedPathsGoBelowTheLocalFolderAbsoluteOnesStay)
     use_local_folder(str_empty());
     EXPECT_EQ(s(to_site_path(arena, local, str_lit("notes/a.wyn"), 1)), "/notes/a.wyn");
     EXPECT_EQ(s(to_site_path(arena, local, str_lit("/../../a.wyn"), 1)), "/a.wyn");
+
+    // Link text: only empty text and blanks are refused; the extension.
+    EXPECT_FALSE(is_file_link_text(str_empty()));
+    EXPECT_FALSE(is_file_link_text(str_lit("a b.wyn")));
+    EXPECT_TRUE(is_file_link_text(str_lit("a.wyn")));
+    EXPECT_TRUE(is_file_link_text(str_lit("C:/x?*:y")));
+
+    EXPECT_EQ(s(extension(str_lit("a/b.tar.gz"))), "gz");
+    EXPECT_EQ(s(extension(str_lit("name."))), "");
+    EXPECT_EQ(s(extension(str_lit("name"))), "name");
 }
 
 } // namespace
