@@ -29,6 +29,7 @@ struct WynProcess {
     int out = -1;
     std::string text;
     int status = -1;   // waitpid's status once it ended
+    long peak_kib = 0;  // its peak resident size, once wait_end saw it end
 
     // `stderr_file`: where the process's standard error goes (a sanitizer
     // report lands there); empty: into `text` with standard output, as a
@@ -131,18 +132,22 @@ struct WynProcess {
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    // Waits for the end up to `seconds`, keeping `status` and the rest of
-    // the output; false while it still runs.
+    // Waits for the end up to `seconds`, keeping `status`, the peak
+    // resident size the kernel counted (so nothing in wyn is trusted to
+    // count its own memory) and the rest of the output; false while it
+    // still runs.
     bool wait_end(int seconds = 60)
     {
         for (int waited = 0; waited < seconds * 100; waited += 1) {
-            if (waitpid(pid, &status, WNOHANG) == pid) {
+            struct rusage usage = {};
+            if (wait4(pid, &status, WNOHANG, &usage) == pid) {
                 pid = -1;
+                peak_kib = usage.ru_maxrss;
                 while (read_some(100) > 0) {
                 }
                 return true;
             }
-            usleep(10000);
+            if (read_some(10) < 0) usleep(10000);   // read meanwhile: a full pipe would stall it
         }
         return false;
     }

@@ -19,7 +19,7 @@ static u64 block_count(Arena *arena)
     return n;
 }
 
-TEST(Arena, PushesAreAlignedAndBackToBack)
+TEST(Arena, PushesAreAlignedAndBackToBackAndPopsMoveThePositionExactly)
 {
     Arena *arena = arena_alloc(KiB(64), KiB(4));
     EXPECT_EQ(arena_pos(arena), arena_header_size);
@@ -34,9 +34,27 @@ TEST(Arena, PushesAreAlignedAndBackToBack)
     EXPECT_EQ((uintptr_t)e % 64, 0u);
     EXPECT_GT(e, d);
     arena_release(arena);
+
+    Arena *popped = arena_alloc(KiB(64), KiB(4));
+    u64 start = arena_pos(popped);
+    arena_push(popped, 100, 1);
+    u64 mark = arena_pos(popped);
+    EXPECT_EQ(mark, start + 100);
+    arena_push(popped, 300, 1);
+    arena_pop_to(popped, mark);
+    EXPECT_EQ(arena_pos(popped), mark);
+    arena_pop(popped, 40);
+    EXPECT_EQ(arena_pos(popped), mark - 40);
+    u8 *next = (u8 *)arena_push(popped, 1, 1);
+    EXPECT_EQ(next, (u8 *)popped + (mark - 40));   // the very byte popped
+    arena_pop_to(popped, mark + 500);   // above the position: nothing moves
+    EXPECT_EQ(arena_pos(popped), mark - 39);
+    arena_clear(popped);
+    EXPECT_EQ(arena_pos(popped), arena_header_size);   // popping to 0 stops at 64
+    arena_release(popped);
 }
 
-TEST(Arena, ChainsABlockSizedForAnOversizedPush)
+TEST(Arena, ChainsABlockForAnOversizedPushAndSmallArenasShareFewMappings)
 {
     Arena *arena = arena_alloc(KiB(64), KiB(4));
     arena_push(arena, 100, 8);
@@ -53,6 +71,23 @@ TEST(Arena, ChainsABlockSizedForAnOversizedPush)
     EXPECT_EQ(arena->current, block);
     EXPECT_EQ(block_count(arena), 2u);
     arena_release(arena);
+
+    // A large site owns one small arena per document; they must come and go
+    // without exhausting the process's mappings.
+    Arena *arenas[2000];
+    for (int i = 0; i < 2000; i += 1) {
+        arenas[i] = arena_alloc(KiB(32), KiB(32));
+        ASSERT_NE(arenas[i], nullptr);
+        *(u64 *)arena_push(arenas[i], 8, 8) = (u64)i;
+    }
+    for (int i = 0; i < 2000; i += 1) {
+        EXPECT_EQ(*(u64 *)((u8 *)arenas[i] + arena_header_size), (u64)i);
+        arena_release(arenas[i]);
+    }
+    // Released blocks are reused and read as zero again.
+    Arena *again = arena_alloc(KiB(32), KiB(32));
+    EXPECT_EQ(*(u64 *)((u8 *)again + arena_header_size), 0u);
+    arena_release(again);
 }
 
 // Whether any page of [p, p + size) is still mapped in this process.
@@ -95,31 +130,7 @@ TEST(Arena, RollingBackAcrossBlockBoundariesReturnsToTheFirstBlockAndFreesTheOth
     EXPECT_EQ(arena->current, first);
     EXPECT_LE(arena_pos(arena), boundary);   // the first block's unused tail is not claimed
     arena_release(arena);
-}
 
-TEST(Arena, PoppingInsideOneBlockMovesThePositionExactly)
-{
-    Arena *arena = arena_alloc(KiB(64), KiB(4));
-    u64 start = arena_pos(arena);
-    arena_push(arena, 100, 1);
-    u64 mark = arena_pos(arena);
-    EXPECT_EQ(mark, start + 100);
-    arena_push(arena, 300, 1);
-    arena_pop_to(arena, mark);
-    EXPECT_EQ(arena_pos(arena), mark);
-    arena_pop(arena, 40);
-    EXPECT_EQ(arena_pos(arena), mark - 40);
-    u8 *next = (u8 *)arena_push(arena, 1, 1);
-    EXPECT_EQ(next, (u8 *)arena + (mark - 40));   // the very byte popped
-    arena_pop_to(arena, mark + 500);   // above the position: nothing moves
-    EXPECT_EQ(arena_pos(arena), mark - 39);
-    arena_clear(arena);
-    EXPECT_EQ(arena_pos(arena), arena_header_size);   // popping to 0 stops at 64
-    arena_release(arena);
-}
-
-TEST(Arena, ReservationsOfEverySizeClassHoldWhatTheyPromise)
-{
     // A block rounded down below its request would hand out memory past
     // its end: fill each one to its last byte.
     for (u64 reserve : {KiB(16), KiB(16) + 1, KiB(40), KiB(64), MiB(1) - 100, MiB(4), MiB(4) + 1}) {
@@ -191,7 +202,7 @@ TEST(Arena, ARefusedReservationFallsBackToSmallerBlocks)
                             "5: later blocks ask for gigabytes again, 6/7: an impossible push, 2xx: a signal";
 }
 
-TEST(Arena, MemoryReusedAfterAPopIsClearedByTypedPushes)
+TEST(Arena, MemoryReusedAfterAPopIsClearedAndATrimGivesPagesBack)
 {
     Arena *arena = arena_alloc(KiB(64), KiB(4));
     ArenaTemp temp = temp_begin(arena);
@@ -202,26 +213,24 @@ TEST(Arena, MemoryReusedAfterAPopIsClearedByTypedPushes)
     EXPECT_EQ((void *)clean, (void *)dirty);
     for (int i = 0; i < 16; i += 1) EXPECT_EQ(clean[i], 0u);
     arena_release(arena);
-}
 
-TEST(Arena, ManySmallArenasShareFewMappings)
-{
-    // A large site owns one small arena per document; they must come and go
-    // without exhausting the process's mappings.
-    Arena *arenas[2000];
-    for (int i = 0; i < 2000; i += 1) {
-        arenas[i] = arena_alloc(KiB(32), KiB(32));
-        ASSERT_NE(arenas[i], nullptr);
-        *(u64 *)arena_push(arenas[i], 8, 8) = (u64)i;
-    }
-    for (int i = 0; i < 2000; i += 1) {
-        EXPECT_EQ(*(u64 *)((u8 *)arenas[i] + arena_header_size), (u64)i);
-        arena_release(arenas[i]);
-    }
-    // Released blocks are reused and read as zero again.
-    Arena *again = arena_alloc(KiB(32), KiB(32));
-    EXPECT_EQ(*(u64 *)((u8 *)again + arena_header_size), 0u);
-    arena_release(again);
+    // A trim gives pages back beyond the kept bytes.
+    Arena *trimmed = arena_alloc(MiB(1), KiB(4));
+    u64 start = arena_pos(trimmed);
+    u8 *first = (u8 *)arena_push(trimmed, KiB(512), 1);
+    ASSERT_NE(first, nullptr);
+    memset(first, 0xAB, KiB(512));
+    arena_trim(trimmed, start, KiB(16));
+    EXPECT_EQ(arena_pos(trimmed), start);
+    u8 *again = (u8 *)arena_push(trimmed, KiB(512), 1);
+    ASSERT_EQ(again, first);
+    // The kept bytes are still the old ones; past them the pages were
+    // returned and come back as zero pages.
+    EXPECT_EQ(again[0], 0xAB);
+    EXPECT_EQ(again[KiB(8)], 0xAB);
+    EXPECT_EQ(again[KiB(64)], 0);
+    EXPECT_EQ(again[KiB(511)], 0);
+    arena_release(trimmed);
 }
 
 TEST(Scratch, SkipsTheArenaTheCallerReturnsInto)
@@ -243,22 +252,3 @@ TEST(Scratch, SkipsTheArenaTheCallerReturnsInto)
     scratch_end(outer);
 }
 
-TEST(Arena, TrimGivesPagesBackBeyondTheKeptBytes)
-{
-    Arena *arena = arena_alloc(MiB(1), KiB(4));
-    u64 start = arena_pos(arena);
-    u8 *first = (u8 *)arena_push(arena, KiB(512), 1);
-    ASSERT_NE(first, nullptr);
-    memset(first, 0xAB, KiB(512));
-    arena_trim(arena, start, KiB(16));
-    EXPECT_EQ(arena_pos(arena), start);
-    u8 *again = (u8 *)arena_push(arena, KiB(512), 1);
-    ASSERT_EQ(again, first);
-    // The kept bytes are still the old ones; past them the pages were
-    // returned and come back as zero pages.
-    EXPECT_EQ(again[0], 0xAB);
-    EXPECT_EQ(again[KiB(8)], 0xAB);
-    EXPECT_EQ(again[KiB(64)], 0);
-    EXPECT_EQ(again[KiB(511)], 0);
-    arena_release(arena);
-}

@@ -6,7 +6,7 @@
 
 static std::string s(Str x) { return std::string(x.str, x.size); }
 
-TEST(Date, ParsesYearMonthDayWithAnySeparator)
+TEST(Date, ParsesPrintsAndFollowsTheEpoch)
 {
     for (const char *text : {"2024-02-29", "2024/2/29", "2024.02.29", "2024:2:29 "}) {
         DateTime d = date_parse(str_from_cstring(text));
@@ -23,10 +23,7 @@ TEST(Date, ParsesYearMonthDayWithAnySeparator)
     DateTime empty_piece = date_parse(str_lit("2024--06"));
     EXPECT_EQ(empty_piece.month, 0);
     EXPECT_EQ(empty_piece.day, 6);
-}
 
-TEST(Date, PrintsShortAndLongForms)
-{
     Arena *arena = arena_alloc(KiB(64), KiB(4));
     DateTime d = {};
     d.year = 2025;
@@ -44,10 +41,8 @@ TEST(Date, PrintsShortAndLongForms)
     d.month = 13;
     EXPECT_EQ(s(date_to_long(arena, d)), "1 Err 2025, 12:05:09 pm");
     arena_release(arena);
-}
 
-TEST(Date, CivilDateFromTheEpoch)
-{
+    // The civil date of a moment since the epoch.
     struct Case {
         u64 ms;
         int year, month, day, hour, minute, second, millisecond, day_of_week;
@@ -63,3 +58,4 @@ TEST(Date, CivilDateFromTheEpoch)
         for (int i = 0; i < 8; i += 1) EXPECT_EQ(got[i], want[i]) << c.ms << " field " << i;
     }
 }
+

@@ -34,7 +34,7 @@ static std::string libc(const char *format, Args... args)
 #pragma GCC diagnostic ignored "-Wformat-security"
 #pragma GCC diagnostic ignored "-Wformat"
 
-TEST(Format, SystemFormatsMatchTheCLibrary)
+TEST(Format, SystemFormatsLengthModifiersStarsStringsAndPointers)
 {
     Str path = str_lit("/site/local/wyn_files/a.wyn");
     char expected[256];
@@ -47,6 +47,35 @@ TEST(Format, SystemFormatsMatchTheCLibrary)
     EXPECT_EQ(ours("%02d:%02d:%02d", 1, 5, 9), "01:05:09");
     EXPECT_EQ(ours("%%"), "%");
     EXPECT_EQ(ours("margin-left:%.1frem;", 1.3 + 0.5), "margin-left:1.8rem;");
+
+    EXPECT_EQ(ours("%hhd", 300), libc("%hhd", 300));
+    EXPECT_EQ(ours("%hd", 70000), libc("%hd", 70000));
+    EXPECT_EQ(ours("%hhu", 511), libc("%hhu", 511));
+    EXPECT_EQ(ours("%ld", LONG_MIN), libc("%ld", LONG_MIN));
+    EXPECT_EQ(ours("%llx", 0xdeadbeefcafeULL), libc("%llx", 0xdeadbeefcafeULL));
+    EXPECT_EQ(ours("%zu", (size_t)123456789), "123456789");
+    EXPECT_EQ(ours("%jd", (intmax_t)-5), "-5");
+    EXPECT_EQ(ours("%td", (ptrdiff_t)-9), "-9");
+    EXPECT_EQ(ours("%I32d", (s32)-3), "-3");
+    EXPECT_EQ(ours("%I64x", (u64)0xABCDEF0123ull), "abcdef0123");
+
+    EXPECT_EQ(ours("[%*d]", 6, 42), libc("[%*d]", 6, 42));
+    EXPECT_EQ(ours("[%*d]", -6, 42), libc("[%*d]", -6, 42));
+    EXPECT_EQ(ours("[%.*f]", 3, 3.14159), libc("[%.*f]", 3, 3.14159));
+    EXPECT_EQ(ours("[%.*d]", -1, 0), libc("[%.*d]", -1, 0));
+    EXPECT_EQ(ours("[%*.*s]", 8, 2, "hello"), libc("[%*.*s]", 8, 2, "hello"));
+
+    EXPECT_EQ(ours("[%5s|%-5s|%.2s]", "ab", "ab", "abc"), libc("[%5s|%-5s|%.2s]", "ab", "ab", "abc"));
+    EXPECT_EQ(ours("[%c%3c%-3c]", 'a', 'b', 'c'), libc("[%c%3c%-3c]", 'a', 'b', 'c'));
+    EXPECT_EQ(ours("%s", (const char *)nullptr), "null");
+    EXPECT_EQ(ours("%p", (void *)0x1234), "0000000000001234");
+    // An empty Str prints nothing; a width pads it.
+    EXPECT_EQ(ours("[%S]", str_empty()), "[]");
+    EXPECT_EQ(ours("[%5S]", str_empty()), "[     ]");
+    EXPECT_EQ(ours("[%-4S|%.2S]", str_lit("ab"), str_lit("abcdef")), "[ab  |ab]");
+    // A Str is bounded by its size, not by a NUL.
+    Str slice = str_prefix(str_lit("abcdef"), 3);
+    EXPECT_EQ(ours("%S", slice), "abc");
 }
 
 TEST(Format, IntegerFlagsWidthsAndPrecisions)
@@ -70,45 +99,7 @@ TEST(Format, IntegerFlagsWidthsAndPrecisions)
                 }
 }
 
-TEST(Format, IntegerLengthModifiers)
-{
-    EXPECT_EQ(ours("%hhd", 300), libc("%hhd", 300));
-    EXPECT_EQ(ours("%hd", 70000), libc("%hd", 70000));
-    EXPECT_EQ(ours("%hhu", 511), libc("%hhu", 511));
-    EXPECT_EQ(ours("%ld", LONG_MIN), libc("%ld", LONG_MIN));
-    EXPECT_EQ(ours("%llx", 0xdeadbeefcafeULL), libc("%llx", 0xdeadbeefcafeULL));
-    EXPECT_EQ(ours("%zu", (size_t)123456789), "123456789");
-    EXPECT_EQ(ours("%jd", (intmax_t)-5), "-5");
-    EXPECT_EQ(ours("%td", (ptrdiff_t)-9), "-9");
-    EXPECT_EQ(ours("%I32d", (s32)-3), "-3");
-    EXPECT_EQ(ours("%I64x", (u64)0xABCDEF0123ull), "abcdef0123");
-}
-
-TEST(Format, StarWidthAndPrecision)
-{
-    EXPECT_EQ(ours("[%*d]", 6, 42), libc("[%*d]", 6, 42));
-    EXPECT_EQ(ours("[%*d]", -6, 42), libc("[%*d]", -6, 42));
-    EXPECT_EQ(ours("[%.*f]", 3, 3.14159), libc("[%.*f]", 3, 3.14159));
-    EXPECT_EQ(ours("[%.*d]", -1, 0), libc("[%.*d]", -1, 0));
-    EXPECT_EQ(ours("[%*.*s]", 8, 2, "hello"), libc("[%*.*s]", 8, 2, "hello"));
-}
-
-TEST(Format, StringsCharactersAndPointers)
-{
-    EXPECT_EQ(ours("[%5s|%-5s|%.2s]", "ab", "ab", "abc"), libc("[%5s|%-5s|%.2s]", "ab", "ab", "abc"));
-    EXPECT_EQ(ours("[%c%3c%-3c]", 'a', 'b', 'c'), libc("[%c%3c%-3c]", 'a', 'b', 'c'));
-    EXPECT_EQ(ours("%s", (const char *)nullptr), "null");
-    EXPECT_EQ(ours("%p", (void *)0x1234), "0000000000001234");
-    // An empty Str prints nothing; a width pads it.
-    EXPECT_EQ(ours("[%S]", str_empty()), "[]");
-    EXPECT_EQ(ours("[%5S]", str_empty()), "[     ]");
-    EXPECT_EQ(ours("[%-4S|%.2S]", str_lit("ab"), str_lit("abcdef")), "[ab  |ab]");
-    // A Str is bounded by its size, not by a NUL.
-    Str slice = str_prefix(str_lit("abcdef"), 3);
-    EXPECT_EQ(ours("%S", slice), "abc");
-}
-
-TEST(Format, FixedNotationMatchesTheCLibrary)
+TEST(Format, FixedNotationAndHexFloatsMatchTheCLibrary)
 {
     const double values[] = {0.0, -0.0, 0.5, 1.5, 2.5, -2.5, 0.125, 0.1, 0.2, 0.3, 1.0 / 3, 2.0 / 3, 0.05, 0.25, 0.35,
                              1.25, 92.0, 12345.65, -0.05, 0.95, 1e21,
@@ -118,9 +109,15 @@ TEST(Format, FixedNotationMatchesTheCLibrary)
                              "%.40f", "%#.0f", "%+.2f", "% .3f", "%12.3f", "%-12.3f|", "%012.3f", "%+012.1f"};
     for (const char *f : formats)
         for (double v : values) EXPECT_EQ(ours(f, v), libc(f, v)) << f << " " << v;
+
+    const double hex_values[] = {0.0, 1.0, -1.0, 0.5, 3.0, 0.1, 1.5, 255.75, 5e-324, 2.2250738585072014e-308,
+                             1.7976931348623157e308, 1.0 / 3};
+    const char *hex_formats[] = {"%a", "%A", "%.0a", "%.1a", "%.3a", "%.13a", "%.16a", "%#a", "%20a", "%-20a|", "%020a"};
+    for (const char *f : hex_formats)
+        for (double v : hex_values) EXPECT_EQ(ours(f, v), libc(f, v)) << f << " " << v;
 }
 
-TEST(Format, ScientificAndGeneralMatchTheCLibrary)
+TEST(Format, ScientificGeneralAndRandomDoublesMatchTheCLibrary)
 {
     const double values[] = {0.0, -0.0, 1.0, 0.5, 9.5, 9.95, 99.95, 1e-4, 1e-5, 123456.0, 1234567.0, 0.0001234,
                              1e100, -1e-100, 5e-324, 1.7976931348623157e308, 1.0 / 3, 100.0, 999999.5, 0.00009995};
@@ -136,19 +133,8 @@ TEST(Format, ScientificAndGeneralMatchTheCLibrary)
             }
             EXPECT_EQ(ours(f, v), libc(f, v)) << f << " " << v;
         }
-}
 
-TEST(Format, HexFloatsMatchTheCLibrary)
-{
-    const double values[] = {0.0, 1.0, -1.0, 0.5, 3.0, 0.1, 1.5, 255.75, 5e-324, 2.2250738585072014e-308,
-                             1.7976931348623157e308, 1.0 / 3};
-    const char *formats[] = {"%a", "%A", "%.0a", "%.1a", "%.3a", "%.13a", "%.16a", "%#a", "%20a", "%-20a|", "%020a"};
-    for (const char *f : formats)
-        for (double v : values) EXPECT_EQ(ours(f, v), libc(f, v)) << f << " " << v;
-}
-
-TEST(Format, RandomDoublesRoundLikeTheCLibrary)
-{
+    // Random doubles round like the C library.
     std::mt19937_64 rng(20261206);
     for (int i = 0; i < 20000; i += 1) {
         u64 bits = rng();
@@ -192,10 +178,8 @@ TEST(Format, WynOwnConversions)
     EXPECT_EQ(ours("abc%nde", &written), "abcde");
     EXPECT_EQ(written, 3);
     EXPECT_EQ(ours("%y|%"), "%y|%");
-}
 
-TEST(Format, TruncatesButReportsTheFullLength)
-{
+    // A truncated result still reports the full length.
     char buffer[8];
     memset(buffer, 'x', sizeof(buffer));
     u64 n = fmt_snprintf(buffer, 5, "%S-%d", str_lit("abcdef"), 12);

@@ -6,20 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "../test_support.h"
 #include "html/html_tables.h"
 
-static std::string s(Str x) { return std::string(x.str, x.size); }
-
-TEST(HtmlTagLookup, ByIdReachesEveryRowAndNothingElse)
+TEST(HtmlTableLookup, TagsByIdAndNameParentsAndAttributesWithTheDataRowForTheRest)
 {
     for (u32 id = 1; id <= HtmlTag_Count; id += 1) EXPECT_EQ(html_tag_from_id(id)->id, id);
     EXPECT_EQ(html_tag_from_id(0), &html_tag_empty);
     EXPECT_EQ(html_tag_from_id(83), &html_tag_empty);
     EXPECT_EQ(s(html_tag_from_id(HtmlTag_DocType)->name), "!DOCTYPE");
-}
 
-TEST(HtmlTagLookup, ByNameFoldsAsciiCaseOnlyAndExactlyIsByteForByte)
-{
     EXPECT_EQ(html_tag_from_name(str_lit("Title"))->id, (u32)HtmlTag_Title);
     EXPECT_EQ(html_tag_from_name(str_lit("DIV"))->id, (u32)HtmlTag_Div);
     EXPECT_EQ(html_tag_from_name(str_lit("!doctype"))->id, (u32)HtmlTag_DocType);
@@ -31,10 +27,8 @@ TEST(HtmlTagLookup, ByNameFoldsAsciiCaseOnlyAndExactlyIsByteForByte)
     EXPECT_EQ(html_tag_from_name_exact(str_lit("title"))->id, (u32)HtmlTag_Title);
     EXPECT_EQ(html_tag_from_name_exact(str_lit("Title")), &html_tag_empty);
     EXPECT_EQ(html_tag_from_name_exact(str_lit("picture")), &html_tag_empty);
-}
 
-TEST(HtmlTagLookup, ParentPiecesKeepInnerEmptiesAndDropTheFinalSemicolon)
-{
+    // Parent pieces keep inner empties and drop the final semicolon.
     Arena *arena = arena_alloc(MiB(1), KiB(4));
     auto pieces = [&](u32 tag_id) {
         std::vector<std::string> out;
@@ -50,10 +44,8 @@ TEST(HtmlTagLookup, ParentPiecesKeepInnerEmptiesAndDropTheFinalSemicolon)
     EXPECT_EQ(pieces(HtmlTag_DocType), (std::vector<std::string>{"root"}));
     EXPECT_TRUE(pieces(0).empty());
     arena_release(arena);
-}
 
-TEST(HtmlAttrLookup, ExactNamesAndTheDataRowForTheRest)
-{
+    // Attributes: exact names, and the data row for the rest.
     for (u32 id = 0; id < HtmlAttr_Count; id += 1) {
         const HtmlAttrInfo *row = html_attr_from_id(id);
         EXPECT_EQ(row->id, id);
@@ -68,3 +60,4 @@ TEST(HtmlAttrLookup, ExactNamesAndTheDataRowForTheRest)
     EXPECT_EQ(html_attr_from_name(str_lit("data-flag"))->id, (u32)HtmlAttr_Data);
     EXPECT_EQ(html_attr_from_name(str_empty())->id, (u32)HtmlAttr_Data);
 }
+

@@ -32,11 +32,11 @@ static std::string escape(const std::string &text)
 // The words of one value, cut as the script cuts the whole attribute.
 static void value_words(std::string &line, bool style, Str value)
 {
-    std::string v = dump_str(value);
+    std::string v = s(value);
     std::string word;
     auto flush = [&] {
         Str t = str_trim(str(word.data(), word.size()));
-        if (t.size) line += " " + dump_str(t);
+        if (t.size) line += " " + s(t);
         word.clear();
     };
     for (char c : v) {
@@ -55,21 +55,21 @@ static std::string tree_events(HtmlElement *root)
         if (!text.empty()) out += "text " + escape(text) + "\n";
         text.clear();
     };
-    auto name_of = [](HtmlElement *e) { return lower(dump_str(e->tag->id ? e->tag->name : e->name)); };
+    auto name_of = [](HtmlElement *e) { return lower(s(e->tag->id ? e->tag->name : e->name)); };
     HtmlElement *node = root;
     for (;;) {
-        if (node->type == HtmlNode_Text) text += dump_str(node->text);
+        if (node->type == HtmlNode_Text) text += s(node->text);
         if (node->type == HtmlNode_Element) {
             flush();
             if (node->tag->id == HtmlTag_DocType) {
                 out += "decl DOCTYPE";
                 for (HtmlAttributeNode *a = node->attributes->first; a; a = a->next)
-                    out += " " + dump_str(a->attribute.info->name);
+                    out += " " + s(a->attribute.info->name);
                 out += "\n";
             } else {
                 out += "start " + name_of(node) + "\n";
                 for (HtmlAttributeNode *a = node->attributes->first; a; a = a->next) {
-                    std::string line = "attr " + lower(dump_str(a->attribute.info->name));
+                    std::string line = "attr " + lower(s(a->attribute.info->name));
                     if (a->attribute.info->type != HtmlAttrType_Boolean)
                         for (StrNode *v = a->attribute.values.first; v; v = v->next)
                             value_words(line, a->attribute.info->id == HtmlAttr_Style, v->string);
@@ -136,7 +136,7 @@ TEST(HtmlRoundTrip, PythonsParserSeesTheTreeWynBuilt)
         EXPECT_EQ(dump_messages(r, src), "") << name;   // well-formed by wyn's rules
         StrList out = {};
         html_serialize(arena, r.root, &out, nullptr);
-        std::string html = dump_str(str_list_join_plain(arena, &out));
+        std::string html = s(str_list_join_plain(arena, &out));
         std::string expected = tree_events(r.root);
         EXPECT_GT(expected.size(), 100u);
         EXPECT_EQ(python_events(html), expected) << name << "\n" << html;

@@ -12,14 +12,13 @@
 
 #include "html/validator.h"
 #include "../golden_cases.h"
-
-inline std::string dump_str(Str x) { return std::string(x.str, x.size); }
+#include "../test_support.h"
 
 inline std::string dump_node(HtmlElement *node)
 {
     std::string out;
     if (node->type == HtmlNode_Text) {
-        out = "\"" + dump_str(node->text) + "\"";
+        out = "\"" + s(node->text) + "\"";
         if (!html_is_none(node->first_child)) {
             out += "(";
             for (HtmlElement *c = node->first_child; !html_is_none(c); c = c->next)
@@ -29,13 +28,13 @@ inline std::string dump_node(HtmlElement *node)
         return out;
     }
     if (node->type != HtmlNode_Element) return "#" + std::to_string(node->type);
-    out = dump_str(node->name);
+    out = s(node->name);
     if (node->attributes->count) {
         out += "[";
         for (HtmlAttributeNode *a = node->attributes->first; a; a = a->next) {
-            out += dump_str(a->attribute.info->name);
+            out += s(a->attribute.info->name);
             for (StrNode *v = a->attribute.values.first; v; v = v->next)
-                out += (v == a->attribute.values.first ? "=" : "|") + dump_str(v->string);
+                out += (v == a->attribute.values.first ? "=" : "|") + s(v->string);
             if (a->next) out += ",";
         }
         out += "]";
@@ -71,7 +70,7 @@ inline std::string dump_messages(const HtmlParseResult &result, Str source)
     std::string out;
     for (Diagnostic *d = result.diagnostics.first; d; d = d->next) {
         LineCol at = line_col_of(source, d->offset);
-        out += std::to_string(at.line) + ":" + std::to_string(at.column) + " " + dump_str(d->text) + "\n";
+        out += std::to_string(at.line) + ":" + std::to_string(at.column) + " " + s(d->text) + "\n";
     }
     return out;
 }

@@ -5,15 +5,13 @@
 #include <ctime>
 #include <string>
 
+#include "../test_support.h"
 #include "http/curl/curl_transfer.h"
 #include "test_server.h"
 
-static std::string s(Str x) { return std::string(x.str, x.size); }
-static Str as_str(const std::string &x) { return Str{x.data(), x.size()}; }
-
 //- heads
 
-TEST(HttpHead, ReadsStatusVersionAndLines)
+TEST(HttpHead, ReadsStatusVersionAndLinesOrNoStatusWithoutThem)
 {
     HttpHead h = http_parse_head(str_lit("  HTTP/1.1 404 Not Found\r\nServer: x\r\nRetry-After: 7\r\n\r\n"));
     EXPECT_EQ(h.status, 404u);
@@ -22,19 +20,14 @@ TEST(HttpHead, ReadsStatusVersionAndLines)
     EXPECT_EQ(s(http_head_field(h.lines, str_lit("retry-after"))), "7");
     EXPECT_EQ(http_head_field(h.lines, str_lit("Location")).size, 0u);
     EXPECT_EQ(http_retry_after_ms(h.lines), 7000u);
-}
 
-TEST(HttpHead, WithoutAStatusLineOrCodeThereIsNoStatus)
-{
     for (Str head : {str_empty(), str_lit("garbage\r\nA: b\r\n"), str_lit("HTTP/1.1 40*4 x"), str_lit("HTTP/1.1 2000 x"),
                      str_lit("HTTP/1.1 099 x")})
         EXPECT_EQ(http_parse_head(head).status, 0u) << s(head);
     EXPECT_EQ(s(http_parse_head(str_lit("HTTP/2 200")).version), "2");
     EXPECT_EQ(http_parse_head(str_lit("HTTP/2 200")).status, 200u);
-}
 
-TEST(HttpHead, RetryAfterTakesSecondsOrADate)
-{
+    // Retry-After takes seconds or a date.
     EXPECT_EQ(http_retry_after_ms(str_lit("Retry-After: 0\r\n")), 0u);
     EXPECT_EQ(http_retry_after_ms(str_lit("Other: 1\r\n")), u64_max);
     EXPECT_EQ(http_retry_after_ms(str_lit("Retry-After: soon\r\n")), u64_max);
@@ -79,6 +72,7 @@ struct HttpRequestTest : ::testing::Test {
         options.limits.total_ms = 4000;
         session = http_session_open(arena, &options);
         ASSERT_TRUE(session && session->opened);
+        EXPECT_TRUE(session->resolve_limited);   // the threaded resolver: else look-ups ignore every limit
     }
     ~HttpRequestTest() override { arena_release(arena); }
 
@@ -91,11 +85,6 @@ struct HttpRequestTest : ::testing::Test {
     }
 };
 LocalServer *HttpRequestTest::server = nullptr;
-
-TEST_F(HttpRequestTest, TheThreadedResolverIsThere)
-{
-    EXPECT_TRUE(session->resolve_limited);   // else look-ups ignore every limit
-}
 
 TEST_F(HttpRequestTest, AnswersRedirectsAndFailures)
 {
@@ -124,9 +113,14 @@ TEST_F(HttpRequestTest, AnswersRedirectsAndFailures)
     }
     // Another protocol is never even spoken.
     EXPECT_EQ(get(server->https("/redirect?to=ftp://127.0.0.1/x")).engine_code, 1u);
+    // A session that does not trust the test's certificate fails the channel.
+    HttpRequest request = {};
+    std::string address = server->https("/ok");
+    EXPECT_EQ(http_request(http_session_open(arena, nullptr), arena, as_str(address), str_empty(), &request).failure,
+              (u32)HttpFailure_SecureChannel);
 }
 
-TEST_F(HttpRequestTest, ARedirectLoopFailsAfterTenHops)
+TEST_F(HttpRequestTest, ARedirectLoopFailsAfterTenHopsAndNoProxyIsUsed)
 {
     std::string before = server->stats(session);
     HttpResponse r = get(server->https("/loop"));
@@ -134,19 +128,8 @@ TEST_F(HttpRequestTest, ARedirectLoopFailsAfterTenHops)
     EXPECT_EQ(http_parse_head(r.head).status, 0u);
     long asked = json_number(server->stats(session), "/loop") - std::max(0L, json_number(before, "/loop"));
     EXPECT_EQ(asked, 11);   // the first request and ten redirects
-}
 
-TEST_F(HttpRequestTest, AnUntrustedCertificateIsASecureChannelFailure)
-{
-    HttpSession *bare = http_session_open(arena, nullptr);
-    HttpRequest request = {};
-    std::string address = server->https("/ok");
-    HttpResponse r = http_request(bare, arena, as_str(address), str_empty(), &request);
-    EXPECT_EQ(r.failure, (u32)HttpFailure_SecureChannel);
-}
-
-TEST_F(HttpRequestTest, AProxyNamedByTheEnvironmentIsNotUsed)
-{
+    // A proxy named by the environment is not used.
     std::string nowhere = "http://127.0.0.1:" + std::to_string(closed_port());
     setenv("https_proxy", nowhere.c_str(), 1);
     setenv("http_proxy", nowhere.c_str(), 1);
@@ -158,7 +141,7 @@ TEST_F(HttpRequestTest, AProxyNamedByTheEnvironmentIsNotUsed)
     EXPECT_EQ(http_parse_head(plain.head).status, 200u) << plain.engine_code;
 }
 
-TEST_F(HttpRequestTest, SlowServersEndAtTheRightLimit)
+TEST_F(HttpRequestTest, SlowServersEndAtTheRightLimitAndAPostCarriesItsBody)
 {
     // The session waits 1 s for the next byte and 4 s for the whole call.
     struct Case { const char *path; u64 limit_ms; u32 failure; u64 at_least_ms, below_ms; } cases[] = {
@@ -180,10 +163,8 @@ TEST_F(HttpRequestTest, SlowServersEndAtTheRightLimit)
         EXPECT_GE(r.elapsed_ms, c.at_least_ms) << c.path;
         EXPECT_LT(r.elapsed_ms, c.below_ms) << c.path;
     }
-}
 
-TEST_F(HttpRequestTest, APostCarriesItsBodyAndHeaders)
-{
+    // A post carries its body and headers.
     HttpRequest request = {};
     request.method = HttpMethod_Post;
     request.plain = 1;
@@ -201,3 +182,4 @@ TEST_F(HttpRequestTest, APostCarriesItsBodyAndHeaders)
     EXPECT_EQ(echo.find("not sent"), std::string::npos) << echo;   // the block's first line stays home
     EXPECT_EQ(echo.substr(echo.size() - 11), "\r\n\r\na=1&b=2") << echo;
 }
+

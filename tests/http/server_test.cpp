@@ -3,34 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../test_support.h"
 #include "http/server.h"
 #include "http_client.h"
 #include "os/platform.h"
-
-static void write_file(const std::string &path, const std::string &bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
-static std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // A site's published folders, a secret beside them, and links in and out.
 // Windows lets only some users make links: where it refuses, `links` is
 // false and the cases that need them are left out.
 struct ServedSite {
-    std::string base, local;
+    TempFolder folder{"wyn-serve"};
+    std::string base = folder.path, local = base + "/local/";
     HttpServerConfig config = {};
     HttpServer *server = nullptr;
     int port = 0;
@@ -38,13 +26,6 @@ struct ServedSite {
 
     explicit ServedSite(bool live_reload = true)
     {
-        char pattern[] = "/tmp/wyn-serve-XXXXXX";
-        base = mkdtemp(pattern);
-        local = base + "/local/";
-        for (const char *folder : {"local", "local/html", "local/html/docs", "local/shared", "local/shared/css",
-                                   "local/shared/fonts", "local/assets", "local/assets/images", "local/html/shared",
-                                   "local/html/shared/css", "local/hxml", "local/html/empty"})
-            std::filesystem::create_directory(base + "/" + folder);
         write_file(base + "/secret.txt", "SECRET-BYTES");
         write_file(local + "secret.txt", "SECRET-BYTES");
         write_file(local + "hxml/secret.txt", "SECRET-BYTES");   // beside html/, a name as long
@@ -77,20 +58,13 @@ struct ServedSite {
         server = http_server_start(arena(), &config, &error);
         port = http_server_port(server);
     }
-    ~ServedSite()
-    {
-        http_server_stop(server);
-        std::error_code error;
-        std::filesystem::remove_all(base, error);
-    }
+    ~ServedSite() { http_server_stop(server); }
     static Arena *arena()
     {
         static Arena *a = arena_alloc();
         return a;
     }
 };
-
-static std::string as_string(Str s) { return std::string(s.str, s.size); }
 
 //- request paths
 
@@ -99,20 +73,25 @@ TEST(ServerPaths, DecodesEscapesAndRefusesBrokenOnes)
     Arena *arena = arena_alloc();
     Str out = {};
     ASSERT_TRUE(http_path_decode(arena, str_lit("/a%20b/%2e%2E/%41"), &out));
-    EXPECT_EQ(as_string(out), "/a b/../A");
+    EXPECT_EQ(s(out), "/a b/../A");
     EXPECT_FALSE(http_path_decode(arena, str_lit("/a%2"), &out));
     EXPECT_FALSE(http_path_decode(arena, str_lit("/a%zz"), &out));
     EXPECT_FALSE(http_path_decode(arena, str_lit("/%"), &out));
     ASSERT_TRUE(http_path_decode(arena, str_lit("/x%00y"), &out));
     EXPECT_EQ(out.size, 4u);   // the NUL is kept, to be refused, not cut off
     arena_release(arena);
+
+    // Content types go by the extension of the file name, in any case.
+    EXPECT_EQ(s(http_content_type(str_lit("/a/b.HTML"))), "text/html; charset=utf-8");
+    EXPECT_EQ(s(http_content_type(str_lit("folder.css/x"))), "application/octet-stream");
+    EXPECT_EQ(s(http_content_type(str_lit("Makefile"))), "application/octet-stream");
 }
 
 TEST(ServerPaths, TriesTheRootsInOrder)
 {
     ServedSite site(false);
     Arena *arena = arena_alloc();
-    std::string real = as_string(path_real(arena, str_pushf(arena, "%s", site.local.c_str())));
+    std::string real = s(path_real(arena, str_pushf(arena, "%s", site.local.c_str())));
     const char *cases[][2] = {
         {"/shared/css/site.css?v=2", "/shared/css/site.css"},
         {"/", "/html/index.html"},
@@ -125,22 +104,15 @@ TEST(ServerPaths, TriesTheRootsInOrder)
     };
     for (auto &c : cases) {
         if (!site.links && std::string(c[0]) == "/alias.html") continue;
-        EXPECT_EQ(as_string(http_request_file(arena, &site.config, str_from_cstring(c[0]))), c[1] ? real + c[1] : "")
+        EXPECT_EQ(s(http_request_file(arena, &site.config, str_from_cstring(c[0]))), c[1] ? real + c[1] : "")
             << c[0];
     }
     arena_release(arena);
 }
 
-TEST(ServerContentTypes, GoByTheExtensionOfTheFileNameInAnyCase)
-{
-    EXPECT_EQ(as_string(http_content_type(str_lit("/a/b.HTML"))), "text/html; charset=utf-8");
-    EXPECT_EQ(as_string(http_content_type(str_lit("folder.css/x"))), "application/octet-stream");
-    EXPECT_EQ(as_string(http_content_type(str_lit("Makefile"))), "application/octet-stream");
-}
-
 //- serving
 
-TEST(Server, ServesPagesAndAssetsWithTheirTypes)
+TEST(Server, ServesPagesAndAssetsWithTheirTypesAndRefusesEveryTraversalForm)
 {
     ServedSite site;
     ASSERT_NE(site.server, nullptr);
@@ -174,75 +146,25 @@ TEST(Server, ServesPagesAndAssetsWithTheirTypes)
         EXPECT_EQ(reply.body, c.body) << c.path;
         EXPECT_EQ(reply.header("X-Content-Type-Options"), "nosniff") << c.path;
     }
-}
 
-TEST(Server, AnswersHeadWithoutABodyAndRefusesOtherMethods)
-{
-    ServedSite site(false);
-    HttpReply head = http_fetch(site.port, "/shared/css/site.css", "HEAD");
-    EXPECT_EQ(head.status, 200);
-    EXPECT_EQ(head.header("Content-Length"), "12");
-    EXPECT_EQ(head.body, "");
-    for (const char *method : {"POST", "PUT", "DELETE", "OPTIONS", "TRACE"}) {
-        HttpReply reply = http_fetch(site.port, "/index.html", method);
-        EXPECT_EQ(reply.status, 405) << method;
-        EXPECT_EQ(reply.header("Allow"), "GET, HEAD") << method;
-        EXPECT_EQ(reply.body.find("home"), std::string::npos) << method;
-    }
-}
-
-TEST(Server, RefusesEveryTraversalForm)
-{
     using namespace std::string_literals;
-    ServedSite site;
     const std::string forms[] = {
-        "/../secret.txt",
-        "/../../secret.txt",
-        "/docs/../../secret.txt",
-        "/%2e%2e/secret.txt",
-        "/%2E%2E/%2e%2e/secret.txt",
-        "/%2e%2e%2fsecret.txt",
-        "/docs/..%2f..%2fsecret.txt",
-        "/shared/../../secret.txt",
-        "/shared/%2e%2e/%2e%2e/secret.txt",
-        "/..\\secret.txt",
-        "/%5c..%5csecret.txt",
-        "/docs\\..\\..\\secret.txt",
-        "//etc/passwd",
-        "/%2fetc/passwd",
-        "/%2Fetc%2Fpasswd",
-        "/C:/Windows/win.ini",
-        "/index.html%00.png",
-        "/%00",
-        "/?%00",
-        "/\0"s,                       // the library cuts its C string there
-        "/index.html\0.png"s,
-        "/docs/\0/../../secret.txt"s,
-        "/?a=\0"s,
-        "/out.html",
-        "/sibling.html",
-        "/up/secret.txt",
-        "/up/local/secret.txt",
-        "/.wyn_manifest",
-        "/%2ewyn_manifest",
-        "/.",
-        "/docs/.",
-        "/empty/",
-        "/%",
-        "/%zz",
+        // Dot segments, plain, escaped and with backslashes.
+        "/../secret.txt", "/../../secret.txt", "/docs/../../secret.txt", "/%2e%2e/secret.txt",
+        "/%2E%2E/%2e%2e/secret.txt", "/%2e%2e%2fsecret.txt", "/docs/..%2f..%2fsecret.txt", "/shared/../../secret.txt",
+        "/shared/%2e%2e/%2e%2e/secret.txt", "/..\\secret.txt", "/%5c..%5csecret.txt", "/docs\\..\\..\\secret.txt",
+        // Absolute paths, drives and NULs (the library cuts its C string at one).
+        "//etc/passwd", "/%2fetc/passwd", "/%2Fetc%2Fpasswd", "/C:/Windows/win.ini", "/index.html%00.png", "/%00", "/?%00",
+        "/\0"s, "/index.html\0.png"s, "/docs/\0/../../secret.txt"s, "/?a=\0"s,
+        // Links out, the sibling folder of the same name length, hidden files,
+        // folders without an index, broken escapes.
+        "/out.html", "/sibling.html", "/up/secret.txt", "/up/local/secret.txt", "/.wyn_manifest", "/%2ewyn_manifest",
+        "/.", "/docs/.", "/empty/", "/%", "/%zz",
         // What Windows would make of a name: trailing dots and blanks are
         // dropped, device names open devices, "::$DATA" names a stream.
-        "/%20../secret.txt",
-        "/docs/..%20/..%20/secret.txt",
-        "/docs/.%2e./secret.txt",
-        "/../secret.txt.",
-        "/nul",
-        "/con.html",
-        "/index.html::$DATA",
-        "/index.html%3a%3a$DATA",
-        "secret.txt",
-        "http://127.0.0.1/../secret.txt",
-        "*",
+        "/%20../secret.txt", "/docs/..%20/..%20/secret.txt", "/docs/.%2e./secret.txt", "/../secret.txt.", "/nul",
+        "/con.html", "/index.html::$DATA", "/index.html%3a%3a$DATA",
+        "secret.txt", "http://127.0.0.1/../secret.txt", "*",   // no path at all
     };
     for (const std::string &form : forms) {
         HttpReply reply = http_fetch(site.port, form);
@@ -255,9 +177,22 @@ TEST(Server, RefusesEveryTraversalForm)
     EXPECT_EQ(http_fetch(site.port, "/index.html?v=2&x=%41").status, 200);
 }
 
-TEST(Server, SaysWhyItCouldNotStart)
+TEST(Server, AnswersHeadRefusesOtherMethodsAndSaysWhyItCouldNotStart)
 {
-    ServedSite site(false);   // holds its port
+    ServedSite site(false);
+    HttpReply head = http_fetch(site.port, "/shared/css/site.css", "HEAD");
+    EXPECT_EQ(head.status, 200);
+    EXPECT_EQ(head.header("Content-Length"), "12");
+    EXPECT_EQ(head.body, "");
+    for (const char *method : {"POST", "PUT", "DELETE", "OPTIONS", "TRACE"}) {
+        HttpReply reply = http_fetch(site.port, "/index.html", method);
+        EXPECT_EQ(reply.status, 405) << method;
+        EXPECT_EQ(reply.header("Allow"), "GET, HEAD") << method;
+        EXPECT_EQ(reply.body.find("home"), std::string::npos) << method;
+    }
+
+    // Another server cannot start where this one listens, nor anywhere else
+    // that is not the machine's own.
     struct Case { Str bind; u16 port; u32 failure; } cases[] = {
         {str_lit("127.0.0.1"), (u16)site.port, HttpServerFailure_AddressInUse},
         {str_lit("192.0.2.1"), 0, HttpServerFailure_AddressNotAvailable},   // a documentation address, not ours
@@ -272,8 +207,8 @@ TEST(Server, SaysWhyItCouldNotStart)
         Str error = {};
         u32 failure = 99;
         HttpServer *server = http_server_start(arena, &config, &error, &failure);
-        EXPECT_EQ(failure, c.failure) << as_string(c.bind) << " " << c.port << ": " << as_string(error);
-        EXPECT_EQ(server != nullptr, c.failure == HttpServerFailure_None) << as_string(c.bind);
+        EXPECT_EQ(failure, c.failure) << s(c.bind) << " " << c.port << ": " << s(error);
+        EXPECT_EQ(server != nullptr, c.failure == HttpServerFailure_None) << s(c.bind);
         http_server_stop(server);
     }
     arena_release(arena);
@@ -290,19 +225,21 @@ static int open_events(int port, std::string *greeting)
     return fd;
 }
 
-TEST(ServerEvents, TellsOpenStreamsWhatWasRewritten)
+// Every open stream hears of each rewrite, and stopping the server ends
+// the streams still open.
+TEST(ServerEvents, TellsOpenStreamsWhatWasRewrittenAndStopEndsThem)
 {
-    ServedSite site;
+    ServedSite *site = new ServedSite;
     std::string greeting;
-    int a = open_events(site.port, &greeting);
+    int a = open_events(site->port, &greeting);
     ASSERT_GE(a, 0);
     EXPECT_NE(greeting.find("text/event-stream"), std::string::npos) << greeting;
-    int b = open_events(site.port, &greeting);
+    int b = open_events(site->port, &greeting);
     ASSERT_GE(b, 0);
     auto start = std::chrono::steady_clock::now();
-    http_server_notify(site.server, str_lit("/docs/index.html"));
-    http_server_notify(site.server, str_lit("/a\ndata: evil.html"));   // a line break cannot split an event
-    http_server_notify(site.server, str_lit("/shared/css/site.css"));
+    http_server_notify(site->server, str_lit("/docs/index.html"));
+    http_server_notify(site->server, str_lit("/a\ndata: evil.html"));   // a line break cannot split an event
+    http_server_notify(site->server, str_lit("/shared/css/site.css"));
     std::string got_a = http_read(a, 1000, "site.css\n\n");
     std::string got_b = http_read(b, 1000, "site.css\n\n");
     auto took = std::chrono::steady_clock::now() - start;
@@ -310,6 +247,15 @@ TEST(ServerEvents, TellsOpenStreamsWhatWasRewritten)
         EXPECT_NE(got_a.find(event), std::string::npos) << got_a;
     EXPECT_NE(got_b.find("data: /shared/css/site.css\n\n"), std::string::npos) << got_b;
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000);
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+        delete site;
+        stopped = true;
+    });
+    for (int i = 0; i < 100 && !stopped; i += 1) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(stopped.load()) << "stopping the server with open event streams did not finish in 5 s";
+    if (!stopped) stopper.detach();   // the failure is reported; do not hang
+    else stopper.join();
     http_close(a);
     http_close(b);
 }
@@ -329,24 +275,6 @@ TEST(ServerEvents, AStreamThatFellBehindIsToldToReloadEverything)
     http_close(fd);
 }
 
-TEST(ServerEvents, StopEndsOpenStreams)
-{
-    ServedSite *site = new ServedSite;
-    std::string greeting;
-    int fd = open_events(site->port, &greeting);
-    ASSERT_GE(fd, 0);
-    std::atomic<bool> stopped{false};
-    std::thread stopper([&] {
-        delete site;
-        stopped = true;
-    });
-    for (int i = 0; i < 100 && !stopped; i += 1) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_TRUE(stopped.load()) << "stopping the server with an open event stream did not finish in 5 s";
-    if (!stopped) stopper.detach();   // the failure is reported; do not hang
-    else stopper.join();
-    http_close(fd);
-}
-
 //- load
 
 TEST(ServerLoad, ManyAndSlowClientsAllGetServedWhilePagesAreRewritten)
@@ -359,7 +287,6 @@ TEST(ServerLoad, ManyAndSlowClientsAllGetServedWhilePagesAreRewritten)
         if (fd >= 0) http_send_all(fd, "GET /index.html HTTP/1.1\r\nHo");
         slow.push_back(fd);
     }
-    std::vector<std::string> streams_seen(5);
     std::vector<int> streams;
     for (int i = 0; i < 5; i += 1) {
         std::string greeting;

@@ -28,33 +28,7 @@ std::string names(const MarkupNode *parent)
     return out;
 }
 
-TEST(NilNode, LinksToItselfAndCountsAsAbsent)
-{
-    EXPECT_EQ(markup_nil.next, &markup_nil);
-    EXPECT_EQ(markup_nil.first_child, &markup_nil);
-    EXPECT_EQ(markup_nil.prev, &markup_nil);
-    EXPECT_EQ(markup_nil.last_child, &markup_nil);
-    EXPECT_EQ(markup_nil.parent, &markup_nil);
-    EXPECT_TRUE(node_is_nil(&markup_nil));
-    EXPECT_TRUE(node_is_nil(nullptr));
-    MarkupNode zero = {};
-    EXPECT_TRUE(node_is_nil(&zero));   // class 0 is absence too
-}
-
-TEST_F(DocumentTest, NewNodesAreZeroWithNilLinks)
-{
-    MarkupNode *n = node_new(arena, NodeClass_Text, 0x20, str_lit("12"), str_lit("12"), 7);
-    EXPECT_EQ(n->node_class, (u32)NodeClass_Text);
-    EXPECT_EQ(n->flags, 0x20u);
-    EXPECT_EQ(n->offset, 7u);
-    EXPECT_EQ(n->child_count, 0u);
-    EXPECT_EQ(n->parent, &markup_nil);
-    EXPECT_EQ(n->first_child, &markup_nil);
-    EXPECT_EQ(n->next, &markup_nil);
-    EXPECT_EQ(n->field, nullptr);
-}
-
-TEST_F(DocumentTest, KnownElementNamesBecomeTheTableStrings)
+TEST_F(DocumentTest, KnownElementNamesBecomeTheTableStringsAndMessagesCarryTheOffset)
 {
     char heading[] = "heading";
     Str name = Str{heading, 7};
@@ -69,9 +43,21 @@ TEST_F(DocumentTest, KnownElementNamesBecomeTheTableStrings)
     // Text nodes are never looked up.
     MarkupNode *c = node_new(arena, NodeClass_Text, 0, name, name, 0);
     EXPECT_EQ(c->name.str, heading);
+
+    DiagnosticList list = {};
+    MarkupNode *anchor = node_new_message(arena, 42, 0x80, str_lit("]"));
+    EXPECT_EQ(anchor->node_class, (u32)NodeClass_Message);
+    EXPECT_EQ(anchor->parent, &markup_nil);
+    diag_push(arena, &list, anchor, DiagLevel_Error, str_lit("x"));
+    diag_push(arena, &list, &markup_nil, DiagLevel_Warning, str_lit("y"));
+    ASSERT_EQ(list.count, 2u);
+    EXPECT_EQ(list.first->offset, 42u);
+    EXPECT_EQ(list.first->node, anchor);
+    EXPECT_EQ(list.last->offset, 0u);
+    EXPECT_EQ(list.max_level, 3u);
 }
 
-TEST_F(DocumentTest, AppendDetachAndPrependKeepTheInvariants)
+TEST_F(DocumentTest, AppendDetachAndPrependKeepTheInvariantsAndNilTakesNothing)
 {
     MarkupNode *p = element(str_lit("paragraph"));
     MarkupNode *a = element(str_lit("a")), *b = element(str_lit("b")), *c = element(str_lit("c"));
@@ -100,20 +86,17 @@ TEST_F(DocumentTest, AppendDetachAndPrependKeepTheInvariants)
     EXPECT_EQ(p->child_count, 0u);
     EXPECT_EQ(p->first_child, &markup_nil);
     EXPECT_EQ(p->last_child, &markup_nil);
-}
 
-TEST_F(DocumentTest, OperationsOnNilDoNothing)
-{
-    MarkupNode *p = element(str_lit("p"));
-    node_append_child(p, &markup_nil);
-    node_append_child(&markup_nil, p);
-    node_prepend_child(p, nullptr);
+    MarkupNode *alone = element(str_lit("alone"));
+    node_append_child(alone, &markup_nil);
+    node_append_child(&markup_nil, alone);
+    node_prepend_child(alone, nullptr);
     node_detach(&markup_nil);
-    node_detach(p);   // no parent
-    EXPECT_EQ(p->child_count, 0u);
+    node_detach(alone);   // no parent
+    EXPECT_EQ(alone->child_count, 0u);
     EXPECT_EQ(markup_nil.child_count, 0u);
     EXPECT_EQ(markup_nil.first_child, &markup_nil);
-    EXPECT_EQ(p->parent, &markup_nil);
+    EXPECT_EQ(alone->parent, &markup_nil);
 }
 
 struct SearchTree : DocumentTest {
@@ -143,15 +126,12 @@ struct SearchTree : DocumentTest {
     }
 };
 
-TEST_F(SearchTree, PreorderWalkStaysInsideTheSubtree)
+TEST_F(SearchTree, WalksFindsAndCollectsStayInsideTheSubtree)
 {
     std::vector<u64> seen;
     for (MarkupNode *n = h1; !node_is_nil(n); n = node_preorder_next(n, h1)) seen.push_back(n->offset);
     EXPECT_EQ(seen, (std::vector<u64>{1, 2, 3, 4, 5}));
-}
 
-TEST_F(SearchTree, FindFirstAndLast)
-{
     EXPECT_EQ(node_find_descendant(root, kind_heading, 0, 0), h1);
     EXPECT_EQ(node_find_descendant(root, kind_heading, 0, NodeFind_Last), h6);
     EXPECT_EQ(node_find_descendant(h1, kind_heading, 0, NodeFind_Last), h4);
@@ -159,37 +139,17 @@ TEST_F(SearchTree, FindFirstAndLast)
     EXPECT_EQ(node_find_descendant(root, str_lit("PARAGRAPH"), 0, 0), &markup_nil);
     EXPECT_EQ(node_find_descendant(i3, kind_quote, 0, 0), &markup_nil);
     EXPECT_EQ(node_find_descendant(&markup_nil, kind_quote, 0, 0), &markup_nil);
-}
 
-TEST_F(SearchTree, CollectInWalkOrder)
-{
     NodeList list = {};
     node_collect_descendants(arena, root, kind_paragraph, 0, &list);
     ASSERT_EQ(list.count, 2u);
     EXPECT_EQ(list.first->node, p2);
     EXPECT_EQ(list.last->node, p5);
-}
 
-TEST_F(SearchTree, LastBlockParentPrefersParagraphs)
-{
+    // The last block parent prefers paragraphs.
     EXPECT_EQ(node_find_last_block_parent(root), p5);
     EXPECT_EQ(node_find_last_block_parent(h6), h6);
     EXPECT_EQ(node_find_last_block_parent(i3), &markup_nil);
-}
-
-TEST_F(DocumentTest, DiagnosticsCarryTheNodeOffset)
-{
-    DiagnosticList list = {};
-    MarkupNode *anchor = node_new_message(arena, 42, 0x80, str_lit("]"));
-    EXPECT_EQ(anchor->node_class, (u32)NodeClass_Message);
-    EXPECT_EQ(anchor->parent, &markup_nil);
-    diag_push(arena, &list, anchor, DiagLevel_Error, str_lit("x"));
-    diag_push(arena, &list, &markup_nil, DiagLevel_Warning, str_lit("y"));
-    ASSERT_EQ(list.count, 2u);
-    EXPECT_EQ(list.first->offset, 42u);
-    EXPECT_EQ(list.first->node, anchor);
-    EXPECT_EQ(list.last->offset, 0u);
-    EXPECT_EQ(list.max_level, 3u);
 }
 
 TEST(HeaderFields, LookupIgnoresCaseButNotLength)

@@ -3,11 +3,10 @@
 
 #include <string>
 
+#include "../test_support.h"
 #include "markup/paths.h"
 
 namespace {
-
-std::string s(Str x) { return std::string(x.str, x.size); }
 
 struct SitePaths : ::testing::Test {
     Arena *arena = arena_alloc(MiB(1), KiB(4));
@@ -16,22 +15,7 @@ struct SitePaths : ::testing::Test {
     ~SitePaths() override { arena_release(arena); }
 };
 
-TEST(LinkText, FileLinkTextRefusesOnlyEmptyAndBlanks)
-{
-    EXPECT_FALSE(is_file_link_text(str_empty()));
-    EXPECT_FALSE(is_file_link_text(str_lit("a b.wyn")));
-    EXPECT_TRUE(is_file_link_text(str_lit("a.wyn")));
-    EXPECT_TRUE(is_file_link_text(str_lit("C:/x?*:y")));
-}
-
-TEST(LinkText, Extension)
-{
-    EXPECT_EQ(s(extension(str_lit("a/b.tar.gz"))), "gz");
-    EXPECT_EQ(s(extension(str_lit("name."))), "");
-    EXPECT_EQ(s(extension(str_lit("name"))), "name");
-}
-
-TEST_F(SitePaths, RelativeAndRootedPathsGoBelowTheLocalFolder)
+TEST_F(SitePaths, RelativeAndRootedPathsGoBelowTheLocalFolderAbsoluteOnesStay)
 {
     use_local_folder(str_lit("/home/me/site/local/"));
     EXPECT_EQ(s(to_site_path(arena, local, str_lit("notes/a.wyn"), 1)), "/home/me/site/local/notes/a.wyn");
@@ -40,11 +24,7 @@ TEST_F(SitePaths, RelativeAndRootedPathsGoBelowTheLocalFolder)
     EXPECT_EQ(s(to_site_path(arena, local, str_lit("a\\b.txt"), 1)), "/home/me/site/local/a/b.txt");
     Str made = to_site_path(arena, local, str_lit("q.wyn"), 1);
     EXPECT_EQ(made.str[made.size], 0);   // NUL-terminated for system calls
-}
 
-TEST_F(SitePaths, AbsolutePathsStayAsTheyAre)
-{
-    use_local_folder(str_lit("/home/me/site/local/"));
     // On POSIX an absolute path is one that already starts at the local folder.
     Str posix = str_lit("/home/me/site/local/wyn_files/a.wyn");
     EXPECT_EQ(to_site_path(arena, local, posix, 1).str, posix.str);
@@ -55,13 +35,21 @@ TEST_F(SitePaths, AbsolutePathsStayAsTheyAre)
     // Asked for a root-relative path, a rooted one is already right.
     Str rooted = str_lit("/html/a.html");
     EXPECT_EQ(to_site_path(arena, local, rooted, 2).str, rooted.str);
-}
 
-TEST_F(SitePaths, WithoutALayoutPathsStayRootedAtTheSite)
-{
+    // Without a layout, paths stay rooted at the site.
     use_local_folder(str_empty());
     EXPECT_EQ(s(to_site_path(arena, local, str_lit("notes/a.wyn"), 1)), "/notes/a.wyn");
     EXPECT_EQ(s(to_site_path(arena, local, str_lit("/../../a.wyn"), 1)), "/a.wyn");
+
+    // Link text: only empty text and blanks are refused; the extension.
+    EXPECT_FALSE(is_file_link_text(str_empty()));
+    EXPECT_FALSE(is_file_link_text(str_lit("a b.wyn")));
+    EXPECT_TRUE(is_file_link_text(str_lit("a.wyn")));
+    EXPECT_TRUE(is_file_link_text(str_lit("C:/x?*:y")));
+
+    EXPECT_EQ(s(extension(str_lit("a/b.tar.gz"))), "gz");
+    EXPECT_EQ(s(extension(str_lit("name."))), "");
+    EXPECT_EQ(s(extension(str_lit("name"))), "name");
 }
 
 } // namespace

@@ -58,16 +58,13 @@ struct TokenizerTest : ::testing::Test {
     }
 };
 
-TEST_F(TokenizerTest, EveryCaseOfTheCaseFile)
+TEST_F(TokenizerTest, EveryCaseOfTheCaseFileAndTokensCoverEveryByte)
 {
     std::vector<GoldenLine> cases = golden_read_lines(std::string(WYN_SOURCE_DIR) + "/tests/markup/tokenizer_cases.txt");
     ASSERT_GT(cases.size(), 40u);
     for (const GoldenLine &c : cases) EXPECT_EQ(tokens(c.input), c.expected) << "line " << c.line;
     EXPECT_EQ(tokens(""), "");
-}
 
-TEST_F(TokenizerTest, TokensCoverEveryByteInOrder)
-{
     std::string text;
     for (int i = 0; i < 60000; i += 1) text += (char)((i * 7919) % 256);
     Str s = str_copy(arena, Str{text.data(), text.size()});
@@ -87,20 +84,14 @@ TEST_F(TokenizerTest, TokensCoverEveryByteInOrder)
     ASSERT_EQ(copied.count, array.count);
     EXPECT_EQ(memcmp(copied.tokens, array.tokens, array.count * sizeof(MarkupToken)), 0);
     arena_release(small);
-}
 
-TEST_F(TokenizerTest, TheArrayIsTheArenasLastPush)
-{
     // Nothing past the array is left allocated: the unused chunk tail is given back.
-    Str s = str_lit("one two three");
+    Str words = str_lit("one two three");
     u64 before = arena_pos(arena);
-    TokenArray array = tokenize(arena, s);
-    EXPECT_EQ(array.count, 5u);
+    TokenArray three = tokenize(arena, words);
+    EXPECT_EQ(three.count, 5u);
     EXPECT_LE(arena_pos(arena) - before, 5 * sizeof(MarkupToken) + 8);
-}
 
-TEST_F(TokenizerTest, LongRunsAreOneToken)
-{
     std::string blanks(1 << 20, ' ');
     EXPECT_EQ(tokenize(arena, Str{blanks.data(), blanks.size()}).count, 1u);
     std::string word(1 << 20, 'a');

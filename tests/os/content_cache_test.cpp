@@ -27,7 +27,7 @@ static ContentKey put_loaded(const std::string &text)
     return content_put(bytes, arena);
 }
 
-TEST(ContentCache, IdenticalBytesShareOneEntryAndTheSecondCopyIsReleased)
+TEST(ContentCache, IdenticalBytesShareOneEntryAndKeysFindTheirOwnBytes)
 {
     content_cache_create();
     u64 before = content_entry_count();
@@ -46,17 +46,13 @@ TEST(ContentCache, IdenticalBytesShareOneEntryAndTheSecondCopyIsReleased)
     Arena *again = arena_alloc(std::string("identical bytes").size() + 4096, KiB(4));
     EXPECT_EQ((void *)again, (void *)a2);
     arena_release(again);
-}
 
-TEST(ContentCache, KeysFindTheirOwnBytesAndNothingElse)
-{
-    content_cache_create();
-    ContentKey k1 = put_loaded("version one");
-    ContentKey k2 = put_loaded("version two");
-    EXPECT_FALSE(content_key_eq(k1, k2));
-    EXPECT_EQ(s(content_get(k1)), "version one");   // the old content stays readable
-    EXPECT_EQ(s(content_get(k2)), "version two");
-    EXPECT_TRUE(content_key_eq(k1, content_key_of(str_lit("version one"))));
+    ContentKey one = put_loaded("version one");
+    ContentKey two = put_loaded("version two");
+    EXPECT_FALSE(content_key_eq(one, two));
+    EXPECT_EQ(s(content_get(one)), "version one");   // the old content stays readable
+    EXPECT_EQ(s(content_get(two)), "version two");
+    EXPECT_TRUE(content_key_eq(one, content_key_of(str_lit("version one"))));
     EXPECT_EQ(content_get(content_key_of(str_lit("never stored anywhere"))).size, 0u);
     EXPECT_EQ(content_get(ContentKey{}).size, 0u);
     // Empty content is an entry, under a key that is not zero.

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -57,7 +56,7 @@ TEST(FolderWatch, ReportsTheNamesOfEditsCreationsRenamesAndDeletions)
     TempFolder dir;
     // Made before the watch, so the only name each step can bring is its own.
     for (const char *name : {"edited.wyn", "old.wyn", "saved.wyn", "deleted.wyn"})
-        write_in_place(dir.at(name), "before");
+        write_file(dir.at(name), "before");
     FolderWatch *watch = folder_watch_open();
     ASSERT_NE(watch, nullptr) << "no change notifications on this system";
     s64 id = folder_watch_add(watch, as_str(dir.path));
@@ -65,15 +64,15 @@ TEST(FolderWatch, ReportsTheNamesOfEditsCreationsRenamesAndDeletions)
     EXPECT_EQ(folder_watch_add(watch, as_str(dir.path)), id);   // one folder, one watch
     EXPECT_EQ(folder_watch_add(watch, as_str(dir.at("missing"))), -1);
 
-    write_in_place(dir.at("edited.wyn"), "after, longer");
+    write_file(dir.at("edited.wyn"), "after, longer");
     EXPECT_TRUE(read_until(watch, id, {"edited.wyn"}).names.count("edited.wyn")) << "an edit in place";
-    write_in_place(dir.at("created.wyn"), "new");
+    write_file(dir.at("created.wyn"), "new");
     EXPECT_TRUE(read_until(watch, id, {"created.wyn"}).names.count("created.wyn")) << "a new file";
     fsys::rename(dir.at("old.wyn"), dir.at("new.wyn"));
     Reported renamed = read_until(watch, id, {"old.wyn", "new.wyn"});
     EXPECT_TRUE(renamed.names.count("old.wyn") && renamed.names.count("new.wyn")) << "a rename names both";
     // Saved as careful editors do: a new file renamed over the old.
-    write_in_place(dir.at("saved.tmp"), "saved");
+    write_file(dir.at("saved.tmp"), "saved");
     fsys::rename(dir.at("saved.tmp"), dir.at("saved.wyn"));
     EXPECT_TRUE(read_until(watch, id, {"saved.wyn"}).names.count("saved.wyn")) << "a save by rename";
     fsys::remove(dir.at("deleted.wyn"));
@@ -111,7 +110,7 @@ struct WatchedPair {
         fsys::create_directory(sub);
         id = folder_watch_add(watch, as_str(sub));
         ASSERT_GE(id, 0);
-        write_in_place(sub + "/again.wyn", "again");
+        write_file(sub + "/again.wyn", "again");
         Reported again = read_until(watch, id, {"again.wyn"});
         EXPECT_TRUE(again.names.count("again.wyn"));
         EXPECT_FALSE(again.lost);
@@ -164,7 +163,7 @@ TEST(FolderWatch, AWatchFollowsTheFolderNotItsName)
     fsys::copy(dir.at("away"), top, fsys::copy_options::recursive);
     ASSERT_TRUE(folder_identity(as_str(sub), after));
     EXPECT_FALSE(before[0] == after[0] && before[1] == after[1]);
-    write_in_place(dir.at("away/sub/moved.wyn"), "in the moved folder");
+    write_file(dir.at("away/sub/moved.wyn"), "in the moved folder");
     EXPECT_TRUE(read_until(watch, id, {"moved.wyn"}).names.count("moved.wyn"));
     folder_watch_remove(watch, id);
 }
@@ -201,7 +200,7 @@ TEST(FolderWatch, AWaitEndsWhenAnyOfManyFoldersChanges)
 
     WaitArgs args = {watch, false};
     TestThread *waiter = test_thread_start((u64)&args, wait_on_thread);
-    write_in_place(dir.at("f79/late.wyn"), "late");
+    write_file(dir.at("f79/late.wyn"), "late");
     ASSERT_TRUE(test_thread_join(waiter)) << "the wait never ended";
     EXPECT_TRUE(args.woke) << "the wait ran out its time instead of waking at the change";
     EXPECT_TRUE(read_until(watch, ids.back(), {"late.wyn"}).names.count("late.wyn"));
@@ -210,15 +209,6 @@ TEST(FolderWatch, AWaitEndsWhenAnyOfManyFoldersChanges)
 }
 
 //- the file service on notifications alone
-
-static std::string text_of(const std::string &path)
-{
-    FsContent content = fs_read(as_str(path), test_deadline());
-    EXPECT_TRUE(content.file.loaded) << path << " was not loaded within " << test_wait_seconds << " s";
-    std::string text = s(content.bytes);
-    fs_read_done(&content);
-    return text;
-}
 
 // One service per process (ctest runs each test in its own on Linux; the
 // Windows build runs the binary whole): each test works in a subfolder of
@@ -264,19 +254,19 @@ int NotifiedTest::serial;
 TEST_F(NotifiedTest, EditsNewFilesRenamesAndDeletionsAreSeen)
 {
     std::string edited = at("edited.wyn"), later = at("later.wyn"), from = at("from.wyn"), to = at("to.wyn");
-    write_in_place(edited, "first");
-    write_in_place(from, "moving");
+    write_file(edited, "first");
+    write_file(from, "moving");
     ASSERT_EQ(text_of(edited), "first");
     ASSERT_EQ(text_of(later), "");   // missing: empty until written
     ASSERT_EQ(text_of(from), "moving");
     ASSERT_EQ(text_of(to), "");
     ASSERT_TRUE(watching_all()) << "the folder was never watched";
 
-    write_in_place(edited, "second, longer");
+    write_file(edited, "second, longer");
     EXPECT_TRUE(wait_for([&] { return text_of(edited) == "second, longer"; })) << "an edit in place";
     ASSERT_TRUE(file_write_all(as_str(edited), as_str(std::string("third")), FileWrite_Replace));
     EXPECT_TRUE(wait_for([&] { return text_of(edited) == "third"; })) << "a save by rename";
-    write_in_place(later, "now it exists");
+    write_file(later, "now it exists");
     EXPECT_TRUE(wait_for([&] { return text_of(later) == "now it exists"; })) << "a new file";
     fsys::rename(from, to);
     EXPECT_TRUE(wait_for([&] { return text_of(to) == "moving" && text_of(from).empty(); })) << "a rename";
@@ -288,16 +278,16 @@ TEST_F(NotifiedTest, AFolderDeletedAndMadeAgainIsWatchedAgain)
 {
     std::string deep = at("sub/deeper.wyn");
     fsys::create_directory(at("sub"));
-    write_in_place(deep, "one");
+    write_file(deep, "one");
     ASSERT_EQ(text_of(deep), "one");
     ASSERT_TRUE(watching_all());
     fsys::remove_all(at("sub"));
     EXPECT_TRUE(wait_for([&] { return text_of(deep).empty(); }));
     fsys::create_directory(at("sub"));
-    write_in_place(deep, "two");
+    write_file(deep, "two");
     EXPECT_TRUE(wait_for([&] { return text_of(deep) == "two"; }));
     EXPECT_TRUE(watching_all()) << "the folder made again was never watched";
-    write_in_place(deep, "changed under the new watch");
+    write_file(deep, "changed under the new watch");
     EXPECT_TRUE(wait_for([&] { return text_of(deep) == "changed under the new watch"; }));
 }
 
@@ -308,9 +298,9 @@ TEST_F(NotifiedTest, AFolderMovedAwayAndCopiedBackIsWatchedAgain)
     // service check the folders below it for a new identity.
     std::string top = at("wyn_files"), sub = top + "/sub", page = sub + "/page.wyn";
     fsys::create_directories(sub);
-    write_in_place(at("keep.wyn"), "keeps the parent watched");
-    write_in_place(top + "/top.wyn", "top");
-    write_in_place(page, "before the move");
+    write_file(at("keep.wyn"), "keeps the parent watched");
+    write_file(top + "/top.wyn", "top");
+    write_file(page, "before the move");
     ASSERT_EQ(text_of(at("keep.wyn")), "keeps the parent watched");
     ASSERT_EQ(text_of(top + "/top.wyn"), "top");
     ASSERT_EQ(text_of(page), "before the move");
@@ -322,6 +312,6 @@ TEST_F(NotifiedTest, AFolderMovedAwayAndCopiedBackIsWatchedAgain)
     fsys::copy(at("away"), top, fsys::copy_options::recursive);
     EXPECT_TRUE(wait_for([&] { return atomic_load_u64(&fs->rewatches) > rewatched; }))
         << "the new folder was never watched";
-    write_in_place(page, "edited in the copy");
+    write_file(page, "edited in the copy");
     EXPECT_TRUE(wait_for([&] { return text_of(page) == "edited in the copy"; }));
 }

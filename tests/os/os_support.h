@@ -1,42 +1,21 @@
 // Shared by the os tests: bounded waits, wyn threads a test can wait for,
-// rounds of threads that meet at a barrier, and temporary folders. A broken
-// lock or a lost wake-up must fail its test with a message that says what
-// never happened, not hang the binary until the CTest timeout kills it
-// without a word.
+// and rounds of threads that meet at a barrier. A broken lock or a lost
+// wake-up must fail its test with a message that says what never happened,
+// not hang the binary until the CTest timeout kills it without a word.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <atomic>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <string>
 #include <thread>
 #include <vector>
 
-#include "os/content_cache.h"
+#include "os/file_service.h"
+#include "../test_support.h"
 
 // Far beyond any healthy wait on a loaded two-core machine.
 constexpr u64 test_wait_seconds = 60;
 
 inline u64 test_deadline(u64 seconds = test_wait_seconds) { return now_us() + seconds * 1000000ull; }
-
-// True once `pred` holds, false when `seconds` pass first.
-template <typename Pred>
-inline bool wait_for(Pred pred, int seconds = 20)
-{
-    u64 deadline = now_us() + (u64)seconds * 1000000;
-    while (now_us() < deadline) {
-        if (pred()) return true;
-        sleep_ms(5);
-    }
-    return pred();
-}
-
-// Writes in place (truncate, then write), as many editors and tools do.
-inline void write_in_place(const std::string &path, const std::string &text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 // A wyn thread whose end a test can wait for with a deadline: the platform
 // layer's join has none, so the thread flags its own end.
@@ -141,36 +120,14 @@ inline bool queue_pop_within(WorkQueue *queue, Arena *arena, Str *out, u64 secon
     return queue_pop_until(queue, arena, test_deadline(seconds), out);
 }
 
-// Removes a folder and everything in it, each entry once, and says nothing
-// of what stays. Windows keeps a folder that a handle holds open (a folder
-// watch of a service that never stops) until the process ends; the C++
-// library's remove_all asks again and again for such an entry under wine.
-inline void remove_tree(const std::filesystem::path &path)
+// A file's text through the file service, held while copied (a reload
+// meanwhile may release the content otherwise); a lost load fails the test
+// with the path named instead of hanging it.
+inline std::string text_of(const std::string &path)
 {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    if (fs::is_directory(fs::symlink_status(path, error))) {
-        std::vector<fs::path> children;
-        for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error))
-            children.push_back(it->path());
-        for (const fs::path &child : children) remove_tree(child);
-    }
-    fs::remove(path, error);
+    FsContent content = fs_read(as_str(path), test_deadline());
+    EXPECT_TRUE(content.file.loaded) << path << " was not loaded within " << test_wait_seconds << " s";
+    std::string text = s(content.bytes);
+    fs_read_done(&content);
+    return text;
 }
-
-// A fresh folder under /tmp (the same host folder under wine), removed with
-// everything in it.
-struct TempFolder {
-    std::string path;
-    TempFolder()
-    {
-        char pattern[] = "/tmp/wyn-test-XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~TempFolder() { remove_tree(path); }
-    std::string at(const std::string &rest) const { return path + "/" + rest; }
-    Str at(Arena *arena, const char *rest) const { return str_pushf(arena, "%s/%s", path.c_str(), rest); }
-};
-
-inline std::string s(Str x) { return std::string(x.str, x.size); }
-inline Str as_str(const std::string &x) { return Str{x.data(), x.size()}; }

@@ -17,7 +17,7 @@ struct PlatformTest : ::testing::Test {
     ~PlatformTest() override { arena_release(arena); }
 };
 
-TEST_F(PlatformTest, WriteCreatesFoldersAndReadReturnsTheBytes)
+TEST_F(PlatformTest, WriteCreatesFoldersReadReturnsTheBytesAndMissingFilesAreEmpty)
 {
     Str path = dir.at(arena, "html/a/b.html");
     EXPECT_FALSE(file_write_all(path, str_lit("x"), 0));   // must exist without create flags
@@ -34,6 +34,15 @@ TEST_F(PlatformTest, WriteCreatesFoldersAndReadReturnsTheBytes)
     EXPECT_EQ(file_last_write_time(path), props.last_write_time);
     EXPECT_TRUE(file_exists(path));
     EXPECT_FALSE(file_exists(dir.at(arena, "html/a")));   // a folder is not a file
+
+    Str missing = dir.at(arena, "nope.wyn");
+    FileProperties absent = {};
+    EXPECT_EQ(file_read_all(arena, missing, &absent).size, 0u);
+    EXPECT_FALSE(absent.exists);
+    EXPECT_FALSE(file_exists(missing));
+    EXPECT_EQ(file_last_write_time(missing), 0u);
+    EXPECT_FALSE(file_delete(missing));
+    EXPECT_EQ(file_read_all(arena, as_str(dir.path)).size, 0u);   // a folder reads as empty
 }
 
 TEST_F(PlatformTest, ReplaceLeavesOnlyTheNewContentAndNoTemporaryFiles)
@@ -94,19 +103,7 @@ TEST_F(PlatformTest, ThreadsWritingIntoNewFoldersAtOnceAllSucceed)
     }
 }
 
-TEST_F(PlatformTest, MissingFilesGiveEmptyResults)
-{
-    Str missing = dir.at(arena, "nope.wyn");
-    FileProperties props = {};
-    EXPECT_EQ(file_read_all(arena, missing, &props).size, 0u);
-    EXPECT_FALSE(props.exists);
-    EXPECT_FALSE(file_exists(missing));
-    EXPECT_EQ(file_last_write_time(missing), 0u);
-    EXPECT_FALSE(file_delete(missing));
-    EXPECT_EQ(file_read_all(arena, as_str(dir.path)).size, 0u);   // a folder reads as empty
-}
-
-TEST_F(PlatformTest, FolderCreateAllStopsBeforeTheFileName)
+TEST_F(PlatformTest, FoldersAreMadeToTheFileNameAndListedWithoutDots)
 {
     Str path = dir.at(arena, "x/y/z.html");
     ASSERT_TRUE(folder_create_all(path));
@@ -121,12 +118,7 @@ TEST_F(PlatformTest, FolderCreateAllStopsBeforeTheFileName)
     EXPECT_TRUE(a[0] == b[0] && a[1] == b[1]);
     EXPECT_FALSE(folder_identity(dir.at(arena, "x/none"), a));
     EXPECT_FALSE(folder_identity(dir.at(arena, "f"), a));   // a file is no folder
-}
-
-TEST_F(PlatformTest, ListingSkipsDotsAndKnowsFolders)
-{
-    file_write_all(dir.at(arena, "a.wyn"), str_lit("1"), FileWrite_Replace);
-    folder_create(dir.at(arena, "sub"));
+    // The folder holds x/ and f now: no "." or "..".
     FolderListing listing = folder_list(arena, as_str(dir.path));
     ASSERT_TRUE(listing.opened);
     EXPECT_EQ(listing.count, 2u);
@@ -163,14 +155,12 @@ static void name_entry(u64 argument)
     EXPECT_NE(context->scratch[0], context->scratch[1]);
 }
 
-TEST(Threads, NamesKeepTheirFirstSixtyFourBytes)
+TEST(Threads, NamesKeepTheirFirstSixtyFourBytesShortNamesTheirIndex)
 {
     TestThread *t = test_thread_start(7, name_entry);
     ASSERT_TRUE(test_thread_join(t)) << "the naming thread never finished";
-}
 
-TEST(Threads, ShortNamesGiveWayInTheWordsNotTheIndex)
-{
+    // Short names give way in the words, not the index.
     struct Case {
         const char *name, *short_name;
     } cases[] = {
@@ -194,7 +184,7 @@ static CondVar *g_cv;
 static u64 g_value;
 static bool g_timed_out;
 
-TEST(Threads, LocksAndConditionVariablesCoordinateThreads)
+TEST(Threads, LocksAndConditionVariablesCoordinateThreadsAndWaitsEndOnTime)
 {
     g_cs = cs_alloc();
     g_cv = cv_alloc();
@@ -216,10 +206,7 @@ TEST(Threads, LocksAndConditionVariablesCoordinateThreads)
     })) << "a counting thread never finished";
     EXPECT_EQ(g_value, 4000u);
     EXPECT_FALSE(g_timed_out) << "the last broadcast never woke the waiter";
-}
 
-TEST(Threads, WaitsHonourTheirDeadlines)
-{
     CriticalSection *cs = cs_alloc();
     CondVar *cv = cv_alloc();
     SrwLock *lock = srw_alloc();

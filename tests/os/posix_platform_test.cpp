@@ -42,7 +42,7 @@ TEST_F(PosixTest, ReadingAFileTakesItsSizeFromTheArenaAndNoMore)
     EXPECT_NE(all.find("[stack]"), std::string::npos);   // the stack's mapping is among the last
 }
 
-TEST_F(PosixTest, ARewriteKeepsTheFilesModeAndANewFileGetsTheUsualOne)
+TEST_F(PosixTest, ARewriteKeepsTheModeAndTheCurrentFolderHasNoTrailingSlash)
 {
     // A replace goes through a new file: without care a script would lose
     // its executable bit at every write.
@@ -60,10 +60,8 @@ TEST_F(PosixTest, ARewriteKeepsTheFilesModeAndANewFileGetsTheUsualOne)
     umask(old_mask);
     ASSERT_EQ(stat(fresh.str, &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0644u);
-}
 
-TEST_F(PosixTest, TheCurrentFolderHasNoTrailingSlashButTheRootIsASlash)
-{
+    // The current folder has no trailing slash, but the root is a slash.
     Str cwd = current_directory(arena);
     ASSERT_GT(cwd.size, 1u);
     EXPECT_EQ(cwd.str[0], '/');

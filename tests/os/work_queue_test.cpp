@@ -41,22 +41,20 @@ TEST_F(QueueTest, AHeaderEightBytesBeforeTheEndWritesItsPayloadFromTheStart)
     EXPECT_EQ(popped.str[popped.size], 0);   // NUL-terminated for system calls
     EXPECT_EQ(q->read_pos, q->write_pos);
     EXPECT_EQ(q->write_pos % 8, 0u);
+
+    // A payload that can never fit is refused at once.
+    WorkQueue *small = queue_alloc(arena, 64);
+    std::string fits(queue_payload_limit(small), 'f');
+    std::string never(queue_payload_limit(small) + 1, 'n');
+    // Without a deadline this would wait for ever if it waited at all.
+    EXPECT_FALSE(queue_push(small, as_str(never), test_deadline()));
+    EXPECT_EQ(queue_used_bytes(small), 0u);
+    ASSERT_TRUE(queue_push(small, as_str(fits), test_deadline()));
+    EXPECT_EQ(queue_used_bytes(small), 64u);
+    EXPECT_EQ(s(pop(small, arena)), fits);
 }
 
 //- limits and deadlines
-
-TEST_F(QueueTest, APayloadThatCanNeverFitIsRefusedAtOnce)
-{
-    WorkQueue *q = queue_alloc(arena, 64);
-    std::string fits(queue_payload_limit(q), 'f');
-    std::string never(queue_payload_limit(q) + 1, 'n');
-    // Without a deadline this would wait for ever if it waited at all.
-    EXPECT_FALSE(queue_push(q, as_str(never), test_deadline()));
-    EXPECT_EQ(queue_used_bytes(q), 0u);
-    ASSERT_TRUE(queue_push(q, as_str(fits), test_deadline()));
-    EXPECT_EQ(queue_used_bytes(q), 64u);
-    EXPECT_EQ(s(pop(q, arena)), fits);
-}
 
 TEST_F(QueueTest, DeadlinesOnAFullOrEmptyQueueGiveUpAndChangeNothing)
 {

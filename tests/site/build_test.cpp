@@ -5,41 +5,19 @@
 // dropped, documents current).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <string>
-#include <vector>
 #include <atomic>
+#include <string>
 #include <thread>
-#include <fcntl.h>
+#include <vector>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "../jpeg_bytes.h"
+#include "../test_support.h"
 #include "markup/tables.h"
 #include "os/file_service.h"
 #include "site/build.h"
 #include "site/document_job.h"
 #include "site/site_run.h"
-
-static Str as_str(const std::string &x) { return Str{x.data(), x.size()}; }
-
-static void write_file(const std::string &path, const std::string &text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-template <typename Pred>
-static bool wait_for(Pred pred, int seconds = 30)
-{
-    u64 deadline = now_us() + (u64)seconds * 1000000;
-    while (now_us() < deadline) {
-        if (pred()) return true;
-        sleep_ms(2);
-    }
-    return pred();
-}
 
 // A record's fields as they stand, read under its stripe's lock as every
 // reader of the table must.
@@ -82,6 +60,7 @@ static RecordView view(Str path)
 // The build and the file service are one per process. Tests that share a
 // process get their own subfolders, removed only at the end.
 struct SiteBuildTest : ::testing::Test {
+    static TempFolder *folder;
     static std::string root;
     static int serial;
     SiteBuild *build = nullptr;
@@ -89,10 +68,10 @@ struct SiteBuildTest : ::testing::Test {
 
     static void SetUpTestSuite()
     {
-        char pattern[] = "/tmp/wyn-build-XXXXXX";
-        root = mkdtemp(pattern);
+        folder = new TempFolder("wyn-build");
+        root = folder->path;
     }
-    static void TearDownTestSuite() { std::system(("rm -rf '" + root + "'").c_str()); }
+    static void TearDownTestSuite() { delete folder; }
     void SetUp() override
     {
         content_cache_create();
@@ -110,21 +89,24 @@ struct SiteBuildTest : ::testing::Test {
         dir = root + "/t" + std::to_string(serial++);
         ASSERT_EQ(mkdir(dir.c_str(), 0777), 0);
     }
+    void TearDown() override { arena_release(arena); }
     std::string at(const std::string &name) const { return dir + "/" + name; }
     u64 completed() const { return atomic_load_u64(&build->completed_builds); }
+
+    Arena *arena = arena_alloc(MiB(1), KiB(4));
+    // Builds a new source once and gives a copy of what it published.
+    DocumentSummary *build_one(const std::string &name, const std::string &text)
+    {
+        std::string path = at(name);
+        write_file(path, text);
+        EXPECT_TRUE(site_build_submit(as_str(path)));
+        EXPECT_TRUE(wait_for([&] { return view(as_str(path)).build_count == 1; }, 60)) << name << " was never built";
+        return doc_summary_copy(arena, as_str(path));
+    }
 };
+TempFolder *SiteBuildTest::folder;
 std::string SiteBuildTest::root;
 int SiteBuildTest::serial;
-
-TEST(SiteBuildWorkers, OneWorkerPerProcessorLessOneFromThreeProcessorsAtMostFour)
-{
-    EXPECT_EQ(site_build_worker_count(1), 1u);
-    EXPECT_EQ(site_build_worker_count(2), 2u);   // one worker would leave a core idle
-    EXPECT_EQ(site_build_worker_count(3), 2u);
-    EXPECT_EQ(site_build_worker_count(5), 4u);
-    EXPECT_EQ(site_build_worker_count(8), 4u);
-    EXPECT_EQ(site_build_worker_count(64), 4u);
-}
 
 TEST_F(SiteBuildTest, EverySubmittedDocumentIsBuiltOnceAndIsCurrent)
 {
@@ -241,18 +223,7 @@ TEST_F(SiteBuildTest, ARebuildReusesTheDocumentsMemory)
     EXPECT_LT(second.arena_used, used_first + 4096);
 }
 
-TEST_F(SiteBuildTest, TheIndexDocumentIsReadStraightFromDisk)
-{
-    std::string path = at("index.wyn");
-    write_file(path, "generated index\n");
-    u64 generation = fs_generation();
-    ASSERT_TRUE(site_build_submit(as_str(path)));
-    ASSERT_TRUE(wait_for([&] { return view(as_str(path)).build_count == 1; }));
-    // No load went through the file service.
-    EXPECT_EQ(fs_generation(), generation);
-}
-
-TEST_F(SiteBuildTest, MissingAndUnreadableSourcesBuildAsEmptyDocuments)
+TEST_F(SiteBuildTest, MissingAndUnreadableSourcesBuildEmptyAndTooLongPathsAreRefused)
 {
     std::string missing = at("gone.wyn");
     std::string folder = at("folder.wyn");
@@ -263,41 +234,64 @@ TEST_F(SiteBuildTest, MissingAndUnreadableSourcesBuildAsEmptyDocuments)
     ASSERT_TRUE(wait_for([&] { return completed() >= before + 2; }));
     EXPECT_EQ(view(as_str(missing)).build_count, 1u);
     EXPECT_EQ(view(as_str(folder)).build_count, 1u);
-}
 
-TEST_F(SiteBuildTest, APathTooLongForTheQueueIsRefusedAtOnce)
-{
+    // A path too long for the queue is refused at once.
     std::string long_path = dir + "/" + std::string(queue_payload_limit(build->parse_queue), 'p') + ".wyn";
     u64 submitted = build->submitted_count;
     EXPECT_FALSE(site_build_submit(as_str(long_path)));   // would wait for ever if queued
     EXPECT_EQ(build->submitted_count, submitted);
     std::string fits = dir + "/" + std::string(queue_payload_limit(build->parse_queue) - dir.size() - 1, 'q');
-    u64 before = completed();
+    u64 later = completed();
     EXPECT_TRUE(site_build_submit(as_str(fits)));
-    EXPECT_TRUE(wait_for([&] { return completed() >= before + 1; }));
+    EXPECT_TRUE(wait_for([&] { return completed() >= later + 1; }));
 }
 
-TEST_F(SiteBuildTest, AStoredResultPublishesTheMessagesAndTheIndexedTables)
+TEST_F(SiteBuildTest, AStoredResultPublishesWhatItsSourceSays)
 {
-    std::string path = at("table.wyn");
-    write_file(path, "| a | b |\n|---|---|\n| 1 | 2 |\n| 3 | 4 |\n\nsome ] text\n");
-    ASSERT_TRUE(site_build_submit(as_str(path)));
-    ASSERT_TRUE(wait_for([&] { return view(as_str(path)).build_count == 1; }));
-    RecordView record = view(as_str(path));
-    EXPECT_TRUE(record.has_root);
-    EXPECT_EQ(record.message_count, 1u);   // the stray "]"
-    EXPECT_EQ(record.table_count, 1u);     // indexed by the worker
+    struct Case { const char *name; std::string text; bool published; const char *title; u64 messages, tables; u32 level; };
+    const Case cases[] = {
+        // The stray "]" is reported; the table is indexed by the worker.
+        {"table.wyn", "| a | b |\n|---|---|\n| 1 | 2 |\n| 3 | 4 |\n\nsome ] text\n", true, "", 1, 1, DiagLevel_Error},
+        // A byte order mark does not hide the header: a draft stays a draft.
+        {"bom.wyn", "\xEF\xBB\xBF``\nstatus: draft\ntitle: Marked\n``\nH\n", false, "Marked", 0, 0, 0},
+    };
+    for (const Case &c : cases) {
+        DocumentSummary *summary = build_one(c.name, c.text);
+        ASSERT_NE(summary, nullptr) << c.name;
+        EXPECT_EQ(summary->published, c.published) << c.name;
+        EXPECT_EQ(s(summary->title), c.title) << c.name;
+        EXPECT_EQ(summary->message_count, c.messages) << c.name;
+        EXPECT_EQ(summary->table_count, c.tables) << c.name;
+        EXPECT_EQ(summary->max_level, c.level) << c.name;
+        EXPECT_LT(view(as_str(at(c.name))).arena_used, MiB(1)) << c.name;
+    }
+
+    // The index document is read straight from disk: no load goes through
+    // the file service.
+    u64 generation = fs_generation();
+    ASSERT_NE(build_one("index.wyn", "generated index\n"), nullptr);
+    // No load went through the file service.
+    EXPECT_EQ(fs_generation(), generation);
+}
+
+// Too large: refused with a warning, and nothing of it parsed (the document
+// arena holds no tree of 32 MiB). Kept apart from the table above: built
+// after the sources there, under ThreadSanitizer, it was not built within
+// four minutes, while alone it is built at once.
+TEST_F(SiteBuildTest, ASourceOverTheSizeLimitIsRefusedWithAWarning)
+{
+    DocumentSummary *summary = build_one("huge.wyn", std::string(document_size_limit + 1, '\0'));
+    ASSERT_NE(summary, nullptr);
+    EXPECT_EQ(summary->message_count, 1u);
+    EXPECT_EQ(summary->max_level, (u32)DiagLevel_Warning);
+    EXPECT_LT(view(as_str(at("huge.wyn"))).arena_used, MiB(1));
 }
 
 TEST_F(SiteBuildTest, ASummaryCarriesWhatOtherDocumentsRead)
 {
     std::string path = at("summary.wyn");
-    write_file(path, "``\ntitle: A  (long) _title_\nstatus: Draft\noutput_path: \"/html/s.html\" \"/html/t.html\"\n``\n"
-                     "Heading\n  one [#7]_ two [#3]_ three [#7]_\n");
-    ASSERT_TRUE(site_build_submit(as_str(path)));
-    ASSERT_TRUE(wait_for([&] { return view(as_str(path)).build_count == 1; }));
-    Arena *arena = arena_alloc(MiB(1), KiB(4));
-    DocumentSummary *summary = doc_summary_copy(arena, as_str(path));
+    DocumentSummary *summary = build_one("summary.wyn", "``\ntitle: A  (long) _title_\nstatus: Draft\noutput_path: "
+                                                        "\"/html/s.html\" \"/html/t.html\"\n``\nHeading\n  one [#7]_ two [#3]_ three [#7]_\n");
     ASSERT_NE(summary, nullptr);
     EXPECT_EQ(std::string(summary->status.str, summary->status.size), "Draft");
     EXPECT_FALSE(summary->published);   // any case of draft hides it
@@ -325,7 +319,6 @@ TEST_F(SiteBuildTest, ASummaryCarriesWhatOtherDocumentsRead)
     EXPECT_TRUE(again->published);
     EXPECT_EQ(again->anchor_count, 0u);
     EXPECT_EQ(doc_summary_copy(arena, as_str(at("never.wyn"))), nullptr);
-    arena_release(arena);
 }
 
 TEST_F(SiteBuildTest, ReadersCopySummariesWhileTheirDocumentsAreRebuilt)
@@ -382,43 +375,10 @@ TEST_F(SiteBuildTest, ReadersCopySummariesWhileTheirDocumentsAreRebuilt)
     EXPECT_EQ(torn.load(), 0u);
 }
 
-TEST_F(SiteBuildTest, AByteOrderMarkDoesNotHideTheHeader)
-{
-    std::string path = at("bom.wyn");
-    write_file(path, "\xEF\xBB\xBF``\nstatus: draft\ntitle: Marked\n``\nH\n");
-    ASSERT_TRUE(site_build_submit(as_str(path)));
-    ASSERT_TRUE(wait_for([&] { return view(as_str(path)).build_count == 1; }));
-    Arena *arena = arena_alloc(MiB(1), KiB(4));
-    DocumentSummary *summary = doc_summary_copy(arena, as_str(path));
-    ASSERT_NE(summary, nullptr);
-    EXPECT_FALSE(summary->published);   // a draft stays a draft
-    EXPECT_EQ(std::string(summary->title.str, summary->title.size), "Marked");
-    EXPECT_EQ(summary->message_count, 0u);
-    arena_release(arena);
-}
-
-TEST_F(SiteBuildTest, ASourceOverTheSizeLimitIsRefusedWithAWarning)
-{
-    std::string path = at("huge.wyn");
-    write_file(path, std::string(document_size_limit + 1, '\0'));
-    ASSERT_TRUE(site_build_submit(as_str(path)));
-    ASSERT_TRUE(wait_for([&] { return view(as_str(path)).build_count == 1; }, 60));
-    RecordView record = view(as_str(path));
-    EXPECT_EQ(record.message_count, 1u);
-    Arena *arena = arena_alloc(MiB(1), KiB(4));
-    DocumentSummary *summary = doc_summary_copy(arena, as_str(path));
-    ASSERT_NE(summary, nullptr);
-    EXPECT_EQ(summary->max_level, (u32)DiagLevel_Warning);
-    // Nothing of it was parsed: the document arena holds no tree of 32 MiB.
-    EXPECT_LT(record.arena_used, MiB(1));
-    arena_release(arena);
-}
-
 TEST_F(SiteBuildTest, ImageSizesComeThroughTheFileServiceAndFollowAnEdit)
 {
     std::string path = at("photo.jpg");
     write_file(path, jpeg_bytes(640, 480, 0, 0, false));
-    Arena *arena = arena_alloc(MiB(1), KiB(4));
     JpegInfo first = document_image_info(arena, as_str(path));
     EXPECT_EQ(first.width, 640);
     EXPECT_EQ(first.height, 480);
@@ -429,5 +389,4 @@ TEST_F(SiteBuildTest, ImageSizesComeThroughTheFileServiceAndFollowAnEdit)
     EXPECT_TRUE(wait_for([&] { return document_image_info(arena, as_str(path)).width == 1280; }));
     EXPECT_EQ(document_image_info(arena, as_str(path)).height, 960);
     EXPECT_EQ(document_image_info(arena, as_str(at("none.jpg"))).width, 0);
-    arena_release(arena);
 }

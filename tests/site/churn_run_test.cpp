@@ -26,63 +26,20 @@
 // (1,000 by default), WYN_CHURN_DOCUMENTS the starting size of the site.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
-#include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "../jpeg_bytes.h"
+#include "../test_support.h"
 #include "../wyn_process.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-int from_env(const char *name, int fallback)
-{
-    const char *value = std::getenv(name);
-    return value && std::atoi(value) > 0 ? std::atoi(value) : fallback;
-}
-
-std::string read_file(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// As most editors save: a finished file renamed over the old one. Windows
-// refuses the rename while wyn has the old file open to read it, and an
-// editor there tries again.
-void write_replacing(const fs::path &path, const std::string &text)
-{
-    fs::create_directories(path.parent_path());
-    fs::path temporary = path.string() + ".tmp~";
-    std::ofstream(temporary, std::ios::binary) << text;
-    std::error_code refused;
-    for (int attempt = 0; attempt < 100; attempt += 1) {
-        fs::rename(temporary, path, refused);
-        if (!refused) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    fs::rename(temporary, path);
-}
-
-// As some editors save: the file truncated and written in place.
-void write_in_place(const fs::path &path, const std::string &text)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
 
 struct Link {
     std::string target;   // below wyn_files/, or a path below local/ for files
@@ -132,19 +89,6 @@ std::string menu(int version, bool smartphone)
 std::string site_css(int version)
 {
     return "/* the site's own rules */\nbody{margin:" + std::to_string(version % 7) + "px;}\n";
-}
-
-// Every file below `folder` by relative path, with its bytes.
-std::map<std::string, std::string> tree_bytes(const fs::path &folder)
-{
-    std::map<std::string, std::string> files;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code e;
-        if (!it->is_regular_file(e)) continue;
-        files[fs::relative(it->path(), folder, e).string()] = read_file(it->path());
-    }
-    return files;
 }
 
 std::string first_difference(const std::string &a, const std::string &b)
@@ -216,7 +160,7 @@ struct Churn {
     void save(const std::string &relative)
     {
         if (chance(70)) write_replacing(source(relative), documents[relative].text());
-        else write_in_place(source(relative), documents[relative].text());
+        else write_file(source(relative), documents[relative].text());
     }
 
     void create()
@@ -348,18 +292,14 @@ struct Churn {
 
 TEST(ChurnRun, AWatchedSiteUnderChurnEndsWithTheSamePagesAsAFreshBuild)
 {
-    const int operations = from_env("WYN_CHURN_OPS", 1000);
-    const int start_documents = from_env("WYN_CHURN_DOCUMENTS", 200);
-    const unsigned seed = (unsigned)from_env("WYN_CHURN_SEED", 20261207);
+    const int operations = env_int("WYN_CHURN_OPS", 1000);
+    const int start_documents = env_int("WYN_CHURN_DOCUMENTS", 200);
+    const unsigned seed = (unsigned)env_int("WYN_CHURN_SEED", 20261207);
     SCOPED_TRACE("seed " + std::to_string(seed) + " (WYN_CHURN_SEED repeats this run), " + std::to_string(operations) +
                  " operations");
 
-    char pattern[] = "/tmp/wyn-churn-XXXXXX";
-    fs::path base = mkdtemp(pattern);
-    struct Cleanup {
-        fs::path base;
-        ~Cleanup() { fs::remove_all(base); }
-    } cleanup{base};
+    TempFolder temporary("wyn-churn");
+    fs::path base = temporary.path;
     fs::path root = base / "site";
     fs::path local = root / "local";
 

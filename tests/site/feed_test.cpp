@@ -8,11 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "../test_support.h"
 #include "markup/parser.h"
 #include "site/feed.h"
-
-static std::string s(Str x) { return std::string(x.str, x.size); }
-static Str str_of(const std::string &x) { return Str{x.data(), x.size()}; }
 
 namespace {
 
@@ -48,7 +46,7 @@ struct FeedTest : ::testing::Test {
 
 } // namespace
 
-TEST_F(FeedTest, DatesAreDaysOfTheCalendar)
+TEST_F(FeedTest, DatesAreDaysTextSurvivesXmlAndAddressesAreEncoded)
 {
     DateTime d = {};
     EXPECT_TRUE(feed_date_read(str_lit("2026-03-02"), &d));
@@ -75,10 +73,7 @@ TEST_F(FeedTest, DatesAreDaysOfTheCalendar)
     EXPECT_EQ(s(date_w3c(arena, updated)), "2026-02-01");
     EXPECT_FALSE(feed_dates_read(str_lit("2026-02-30"), str_lit(""), &created, &updated));
     EXPECT_EQ(updated.year, 0);
-}
 
-TEST_F(FeedTest, TextSurvivesXml)
-{
     EXPECT_EQ(s(xml_escape(arena, str_lit("Tea & <biscuits> \"or\" 'cake'"))),
               "Tea &amp; &lt;biscuits&gt; &quot;or&quot; &apos;cake&apos;");
     // Characters XML 1.0 cannot hold go; tab and line breaks stay.
@@ -87,10 +82,7 @@ TEST_F(FeedTest, TextSurvivesXml)
     EXPECT_EQ(s(xml_escape(arena, str_lit("caf\xC3\xA9 \xE2\x82\xAC"))), "caf\xC3\xA9 \xE2\x82\xAC");
     EXPECT_EQ(s(xml_escape(arena, str_lit("a\xFF" "b\xC3"))), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
     EXPECT_EQ(s(xml_escape(arena, str_lit("\xED\xA0\x80|\xEF\xBF\xBF"))), "\xEF\xBF\xBD|\xEF\xBF\xBD");
-}
 
-TEST_F(FeedTest, PageAddressesAreEncoded)
-{
     Str site = str_lit("https://example.org/~ada/");
     EXPECT_EQ(s(site_page_url(arena, site, str_lit("/notes/a.html"))), "https://example.org/~ada/notes/a.html");
     EXPECT_EQ(s(site_page_url(arena, site, str_lit("/caf\xC3\xA9 notes.html"))),
@@ -129,14 +121,14 @@ TEST_F(FeedTest, HeaderValuesReadAsTheyShow)
     EXPECT_EQ(f.creation_date.size, 0u);
 }
 
-TEST_F(FeedTest, TheNewestTwentyNewestFirst)
+TEST_F(FeedTest, TheNewestTwentyNewestFirstAndAnEmptyFeed)
 {
     std::vector<std::string> urls;
     std::vector<FeedEntry> entries;
     for (int i = 0; i < 25; i += 1) urls.push_back("https://example.org/n" + std::to_string(i) + ".html");
     for (int i = 0; i < 25; i += 1) {
         FeedEntry e = {};
-        e.url = str_of(urls[i]);
+        e.url = as_str(urls[i]);
         e.title = str_lit("t");
         e.author = str_lit("Ada");
         // Day 1 + i % 13: dates repeat, and equal dates go by address.
@@ -164,10 +156,7 @@ TEST_F(FeedTest, TheNewestTwentyNewestFirst)
     std::reverse(entries.begin(), entries.end());
     EXPECT_EQ(s(feed_atom(arena, str_lit("https://example.org/"), entries.data(), entries.size(), day(2030, 1, 1))),
               s(feed));
-}
 
-TEST_F(FeedTest, AnEmptyFeedAndAnAnonymousEntry)
-{
     Str empty = feed_atom(arena, str_lit("https://example.org/~ada/"), nullptr, 0, day(2030, 1, 2));
     EXPECT_EQ(s(empty), "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
                         "<feed xmlns=\"http://www.w3.org/2005/Atom\">\n"
@@ -178,15 +167,15 @@ TEST_F(FeedTest, AnEmptyFeedAndAnAnonymousEntry)
                         "  <updated>2030-01-02T00:00:00Z</updated>\n"
                         "  <generator>wyn</generator>\n"
                         "</feed>\n");
-    FeedEntry e = {};
-    e.url = str_lit("https://example.org/~ada/a.html");
-    e.created = e.updated = day(2026, 1, 1);
-    Str feed = feed_atom(arena, str_lit("https://example.org/~ada/"), &e, 1, day(2030, 1, 2));
+    FeedEntry entry = {};
+    entry.url = str_lit("https://example.org/~ada/a.html");
+    entry.created = entry.updated = day(2026, 1, 1);
+    Str anonymous = feed_atom(arena, str_lit("https://example.org/~ada/"), &entry, 1, day(2030, 1, 2));
     // No author anywhere would leave the entry without one: the feed names the site.
-    EXPECT_NE(s(feed).find("  <author><name>example.org/~ada</name></author>\n"), std::string::npos) << s(feed);
+    EXPECT_NE(s(anonymous).find("  <author><name>example.org/~ada</name></author>\n"), std::string::npos) << s(anonymous);
     // No title: the address stands in, as a reader needs one.
-    EXPECT_NE(s(feed).find("    <title>https://example.org/~ada/a.html</title>\n"), std::string::npos) << s(feed);
-    EXPECT_EQ(s(feed).find("<summary>"), std::string::npos);
+    EXPECT_NE(s(anonymous).find("    <title>https://example.org/~ada/a.html</title>\n"), std::string::npos) << s(anonymous);
+    EXPECT_EQ(s(anonymous).find("<summary>"), std::string::npos);
 }
 
 TEST_F(FeedTest, TheSiteMapListsEachAddressOnceInOrder)
@@ -209,7 +198,7 @@ TEST_F(FeedTest, TheSiteMapListsEachAddressOnceInOrder)
     std::vector<std::string> urls;
     for (u64 i = 0; i < sitemap_entry_limit + 10; i += 1) urls.push_back("https://example.org/" + std::to_string(i));
     std::vector<SitemapEntry> many;
-    for (const std::string &u : urls) many.push_back(SitemapEntry{str_of(u), {}});
+    for (const std::string &u : urls) many.push_back(SitemapEntry{as_str(u), {}});
     std::string text = s(sitemap_xml(arena, many.data(), many.size()));
     u64 count = 0;
     for (size_t at = text.find("<url>"); at != std::string::npos; at = text.find("<url>", at + 1)) count += 1;

@@ -5,12 +5,11 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 
+#include "../test_support.h"
 #include "../wyn_process.h"
 
 namespace fixture {
@@ -18,32 +17,15 @@ namespace fixture {
 namespace fs = std::filesystem;
 
 struct FixtureSite {
-    fs::path root;
-    fs::path local;
+    TempFolder folder{"wyn-pages"};
+    fs::path root = folder.path;
+    fs::path local = root / "local";
     explicit FixtureSite(const std::string &name)
     {
-        char pattern[] = "/tmp/wyn-pages-XXXXXX";
-        root = mkdtemp(pattern);
         fs::copy(fs::path(WYN_SOURCE_DIR) / "tests/sites" / name, root, fs::copy_options::recursive);
-        local = root / "local";
     }
-    ~FixtureSite() { fs::remove_all(root); }
     fs::path html(const std::string &relative) const { return local / "html" / relative; }
 };
-
-inline std::string read_file(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void write_file(const fs::path &path, const std::string &text)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 // Every file under html/ (the manifest and the shared copies left out),
 // relative, with its modification time.

@@ -4,60 +4,33 @@
 // fail where a test wants them to.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
+#include "../test_support.h"
 #include "site/init.h"
 
 namespace fs = std::filesystem;
 
-static std::string s(Str x) { return std::string(x.str, x.size); }
-static Str str_of(const std::string &x) { return Str{x.data(), x.size()}; }
-
 namespace {
 
 struct InitTest : ::testing::Test {
-    Arena *arena = nullptr;
-    fs::path root;
-    void SetUp() override
-    {
-        arena = arena_alloc(MiB(64), KiB(64));
-        char pattern[] = "/tmp/wyn-init-XXXXXX";
-        root = mkdtemp(pattern);
-    }
-    void TearDown() override
-    {
-        fs::remove_all(root);
-        arena_release(arena);
-    }
+    Arena *arena = arena_alloc(MiB(64), KiB(64));
+    TempFolder folder{"wyn-init"};
+    fs::path root = folder.path;
+    ~InitTest() override { arena_release(arena); }
     InitResult init(const fs::path &folder, const StarterFile *files, u64 count)
     {
         std::string path = folder.generic_string();
-        return site_init(arena, str_copy(arena, str_of(path)), files, count, str_lit("2031-07-09"));
+        return site_init(arena, str_copy(arena, as_str(path)), files, count, str_lit("2031-07-09"));
     }
 };
 
-std::string read_file(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Every entry below `folder`, relative, with a file's bytes ("/" for a
-// folder): a tree that did not change gives the same map.
-std::map<std::string, std::string> tree_of(const fs::path &folder)
-{
-    std::map<std::string, std::string> tree;
-    for (const fs::directory_entry &e : fs::recursive_directory_iterator(folder))
-        tree[fs::relative(e.path(), folder).generic_string()] = e.is_directory() ? "/" : read_file(e.path());
-    return tree;
-}
+// Every entry below `folder`, folders too: a tree that did not change
+// gives the same map.
+std::map<std::string, std::string> tree_of(const fs::path &folder) { return tree_bytes(folder, true); }
 
 const StarterFile two_documents[] = {
     {str_lit("local/shared/css/wyn/css_wyn.css"), str_lit("/* @TODAY@ stays: only documents are dated */\n")},
@@ -67,7 +40,7 @@ const StarterFile two_documents[] = {
 
 } // namespace
 
-TEST_F(InitTest, WritesEveryFileAndDatesOnlyTheDocuments)
+TEST_F(InitTest, WritesEveryFileAndDatesOnlyTheDocumentsOrNoneOfThem)
 {
     InitResult result = init(root / "site", two_documents, 3);
     ASSERT_TRUE(result.ok) << s(result.problem);
@@ -86,9 +59,39 @@ TEST_F(InitTest, WritesEveryFileAndDatesOnlyTheDocuments)
     };
     // Nothing else: the temporary folder the site was put together in is gone.
     EXPECT_EQ(tree_of(root / "site"), expected);
+
+    // A failure midway leaves no half site.
+    // The second file needs a folder where the first one is a file: the
+    // write fails after one file went to disk.
+    const StarterFile clash[] = {
+        {str_lit("local/a.txt"), str_lit("first")},
+        {str_lit("local/a.txt/b.txt"), str_lit("second")},
+        {str_lit("local/c.txt"), str_lit("third")},
+    };
+    // Into a folder that was there: it is left as it was.
+    fs::create_directories(root / "there");
+    std::ofstream(root / "there/keep.txt") << "kept\n";
+    std::map<std::string, std::string> before = tree_of(root);
+    InitResult failed = init(root / "there", clash, 3);
+    EXPECT_FALSE(failed.ok);
+    EXPECT_EQ(failed.files_written, 0u);
+    EXPECT_NE(s(failed.problem).find("local/a.txt/b.txt could not be written"), std::string::npos) << s(failed.problem);
+    EXPECT_EQ(tree_of(root), before);
+
+    // Into folders init had to make: they go again, the ones above stay.
+    failed = init(root / "new/deeper/site", clash, 3);
+    EXPECT_FALSE(failed.ok);
+    EXPECT_EQ(tree_of(root), before);
+
+    // A file that would lie outside local/ would be lost by the move.
+    const StarterFile outside[] = {{str_lit("local/a.txt"), str_lit("a")}, {str_lit("README"), str_lit("b")}};
+    failed = init(root / "there", outside, 2);
+    EXPECT_FALSE(failed.ok);
+    EXPECT_NE(s(failed.problem).find("README lies outside local/"), std::string::npos) << s(failed.problem);
+    EXPECT_EQ(tree_of(root), before);
 }
 
-TEST_F(InitTest, RefusesAFolderThatHoldsALocalFolderAndChangesNothing)
+TEST_F(InitTest, RefusesAFolderThatHoldsALocalFolderOrIsAFileAndChangesNothing)
 {
     fs::create_directories(root / "site/local/wyn_files");
     std::ofstream(root / "site/local/wyn_files/mine.wyn") << "my own\n";
@@ -105,48 +108,15 @@ TEST_F(InitTest, RefusesAFolderThatHoldsALocalFolderAndChangesNothing)
     before = tree_of(root);
     EXPECT_FALSE(init(root / "other", two_documents, 3).ok);
     EXPECT_EQ(tree_of(root), before);
-}
 
-TEST_F(InitTest, AFailureMidwayLeavesNoHalfSite)
-{
-    // The second file needs a folder where the first one is a file: the
-    // write fails after one file went to disk.
-    const StarterFile clash[] = {
-        {str_lit("local/a.txt"), str_lit("first")},
-        {str_lit("local/a.txt/b.txt"), str_lit("second")},
-        {str_lit("local/c.txt"), str_lit("third")},
-    };
-    // Into a folder that was there: it is left as it was.
-    fs::create_directories(root / "there");
-    std::ofstream(root / "there/keep.txt") << "kept\n";
-    std::map<std::string, std::string> before = tree_of(root);
-    InitResult result = init(root / "there", clash, 3);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.files_written, 0u);
-    EXPECT_NE(s(result.problem).find("local/a.txt/b.txt could not be written"), std::string::npos) << s(result.problem);
-    EXPECT_EQ(tree_of(root), before);
-
-    // Into folders init had to make: they go again, the ones above stay.
-    result = init(root / "new/deeper/site", clash, 3);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(tree_of(root), before);
-
-    // A file that would lie outside local/ would be lost by the move.
-    const StarterFile outside[] = {{str_lit("local/a.txt"), str_lit("a")}, {str_lit("README"), str_lit("b")}};
-    result = init(root / "there", outside, 2);
-    EXPECT_FALSE(result.ok);
-    EXPECT_NE(s(result.problem).find("README lies outside local/"), std::string::npos) << s(result.problem);
-    EXPECT_EQ(tree_of(root), before);
-}
-
-TEST_F(InitTest, AFolderThatIsAFileIsRefused)
-{
+    // A folder that is a file is refused, and nothing is made below it.
     std::ofstream(root / "plain") << "not a folder\n";
-    std::map<std::string, std::string> before = tree_of(root);
-    InitResult result = init(root / "plain", two_documents, 3);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(tree_of(root), before);
+    std::map<std::string, std::string> plain_before = tree_of(root);
+    InitResult plain_result = init(root / "plain", two_documents, 3);
+    EXPECT_FALSE(plain_result.ok);
+    EXPECT_EQ(tree_of(root), plain_before);
     // Nor can a folder be made below a file.
     EXPECT_FALSE(init(root / "plain/site", two_documents, 3).ok);
-    EXPECT_EQ(tree_of(root), before);
+    EXPECT_EQ(tree_of(root), plain_before);
 }
+

@@ -3,52 +3,46 @@
 // documents with a lookup of the test's own.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
-#include <string>
-
+#include "../test_support.h"
 #include "markup/parser.h"
 #include "site/links.h"
 
-static Str as_str(const std::string &x) { return Str{x.data(), x.size()}; }
-static std::string as_std(Str s) { return std::string(s.str, s.size); }
-
-TEST(LinkTarget, AnAnchorNeedsBracketHashAndBracketInThatOrder)
+// A link's type folder goes by its extension (pictures and tables only
+// when embedded), and is added once below the local folder.
+TEST(LinkTarget, PathsResolveBelowTheLocalFolderWithTheirTypeFolderOnce)
 {
+    Arena *arena = arena_alloc(MiB(1), KiB(16));
+    struct Case { const char *link; bool embedded; const char *folder, *resolved; } cases[] = {
+        {"pages/intro.WYN", false, "/wyn_files", "/site/local/wyn_files/pages/intro.WYN"},
+        {"/wyn_files/pages/intro.wyn", false, "/wyn_files", "/site/local/wyn_files/pages/intro.wyn"},
+        {"/pics/a.Png", true, "/assets/images", "/site/local/assets/images/pics/a.Png"},
+        {"a/b.jpeg", false, "", "/site/local/a/b.jpeg"},
+        {"a/b.csv", true, "/assets/files", "/site/local/assets/files/a/b.csv"},
+        {"a/b.csv", false, "", "/site/local/a/b.csv"},
+        {"a/b.txt", true, "", "/site/local/a/b.txt"},
+        {"./notes/../x.txt", false, "", "/site/local/x.txt"},
+        {"/site/local/wyn_files/a.wyn", false, "/wyn_files", "/site/local/wyn_files/a.wyn"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(s(link_type_folder(str_from_cstring(c.link), c.embedded)), c.folder) << c.link;
+        EXPECT_EQ(s(link_resolve_path(arena, str_lit("/site/local/"), str_from_cstring(c.link), c.embedded)), c.resolved)
+            << c.link;
+    }
+    arena_release(arena);
+
+    // An anchor needs a bracket, a hash and a bracket, in that order.
     LinkTargetText t = link_target_split(str_lit("pages/b.wyn[#12]"));
-    EXPECT_EQ(as_std(t.path), "pages/b.wyn");
+    EXPECT_EQ(s(t.path), "pages/b.wyn");
     EXPECT_TRUE(t.has_anchor);
     EXPECT_EQ(t.anchor, 12u);
     t = link_target_split(str_lit("pages/b#1.wyn[2]"));   // "#" before "["
     EXPECT_FALSE(t.has_anchor);
-    EXPECT_EQ(as_std(t.path), "pages/b#1.wyn[2]");
+    EXPECT_EQ(s(t.path), "pages/b#1.wyn[2]");
     t = link_target_split(str_lit("b.wyn[#300]"));   // numbered as the parser numbers anchors: one byte
     EXPECT_EQ(t.anchor, 300u % 256);
-}
-
-TEST(LinkTarget, TypeFoldersByExtensionImagesAndTablesOnlyWhenEmbedded)
-{
-    EXPECT_EQ(as_std(link_type_folder(str_lit("a/b.WYN"), false)), "/wyn_files");
-    EXPECT_EQ(as_std(link_type_folder(str_lit("a/b.Png"), true)), "/assets/images");
-    EXPECT_EQ(as_std(link_type_folder(str_lit("a/b.jpeg"), false)), "");
-    EXPECT_EQ(as_std(link_type_folder(str_lit("a/b.csv"), true)), "/assets/files");
-    EXPECT_EQ(as_std(link_type_folder(str_lit("a/b.csv"), false)), "");
-    EXPECT_EQ(as_std(link_type_folder(str_lit("a/b.txt"), true)), "");
-}
-
-TEST(LinkTarget, PathsResolveBelowTheLocalFolderWithTheirTypeFolderOnce)
-{
-    Arena *arena = arena_alloc(MiB(1), KiB(16));
-    Str local = str_lit("/site/local/");
-    EXPECT_EQ(as_std(link_resolve_path(arena, local, str_lit("pages/intro.wyn"), false)),
-              "/site/local/wyn_files/pages/intro.wyn");
-    EXPECT_EQ(as_std(link_resolve_path(arena, local, str_lit("/wyn_files/pages/intro.wyn"), false)),
-              "/site/local/wyn_files/pages/intro.wyn");
-    EXPECT_EQ(as_std(link_resolve_path(arena, local, str_lit("/pics/a.png"), true)), "/site/local/assets/images/pics/a.png");
-    EXPECT_EQ(as_std(link_resolve_path(arena, local, str_lit("./notes/../x.txt"), false)), "/site/local/x.txt");
-    EXPECT_EQ(as_std(link_resolve_path(arena, local, str_lit("/site/local/wyn_files/a.wyn"), false)),
-              "/site/local/wyn_files/a.wyn");
-    arena_release(arena);
 }
 
 // A site of the test's own: one published document with anchor 4, one
@@ -58,9 +52,9 @@ TEST(LinkTarget, PathsResolveBelowTheLocalFolderWithTheirTypeFolderOnce)
 static LinkTarget test_lookup(void *user, Arena *arena, Str path, u32 anchor)
 {
     std::vector<std::string> *asked = (std::vector<std::string> *)user;
-    if (asked) asked->push_back(as_std(path_file_name(path)) + (anchor == link_no_anchor ? "" : "#" + std::to_string(anchor)));
+    if (asked) asked->push_back(s(path_file_name(path)) + (anchor == link_no_anchor ? "" : "#" + std::to_string(anchor)));
     LinkTarget t = {};
-    std::string p = as_std(path);
+    std::string p = s(path);
     if (p == "/s/local/wyn_files/later.wyn") {
         t.state = LinkTarget_Pending;
         return t;
@@ -106,12 +100,12 @@ struct LinkPasses : ::testing::Test {
     std::string messages() const
     {
         std::string all;
-        for (Diagnostic *d = doc.messages.first; d; d = d->next) all += as_std(d->text) + "@" + std::to_string(d->offset) + "\n";
+        for (Diagnostic *d = doc.messages.first; d; d = d->next) all += s(d->text) + "@" + std::to_string(d->offset) + "\n";
         return all;
     }
 };
 
-TEST_F(LinkPasses, AnchorsComeFromTheSummaryAndAMissingOneIsUnresolved)
+TEST_F(LinkPasses, AnchorsComeFromSummariesAndOnlyADocumentThatWillPublishIsWaitedFor)
 {
     // The files are not on disk: only the documents' summaries are checked.
     settings.file_path_checks = 0;
@@ -127,25 +121,20 @@ TEST_F(LinkPasses, AnchorsComeFromTheSummaryAndAMissingOneIsUnresolved)
     EXPECT_FALSE(file_link(2)->flags & NodeFlag_Unresolved) << "a link to its own anchor needs no summary";
     EXPECT_EQ(messages(), "");
     EXPECT_EQ(asked, (std::vector<std::string>{"page.wyn#4", "page.wyn#5"})) << "its own anchors are no one else's";
-}
 
-TEST_F(LinkPasses, ADocumentThatWillPublishIsWaitedForOneThatNeverWillIsNot)
-{
     parse("T\n  \"/later.wyn\" \"/never.wyn\"\n");
-    LinkWaits waits = {};
-    EXPECT_FALSE(links_check(arena, &doc, &settings, &waits, nullptr));
-    ASSERT_EQ(waits.documents.node_count, 1u);
-    EXPECT_EQ(as_std(waits.documents.first->string), "/s/local/wyn_files/later.wyn");
+    LinkWaits later = {};
+    EXPECT_FALSE(links_check(arena, &doc, &settings, &later, nullptr));
+    ASSERT_EQ(later.documents.node_count, 1u);
+    EXPECT_EQ(s(later.documents.first->string), "/s/local/wyn_files/later.wyn");
     EXPECT_TRUE(file_link(1)->flags & NodeFlag_Unresolved);
-}
 
-TEST_F(LinkPasses, ADraftIsNeverFollowedButOnlyReportedWithFilePathChecks)
-{
+    // A draft is never followed, and only reported with file-path checks.
     for (int checks = 0; checks < 2; checks += 1) {
         settings.file_path_checks = checks;
         parse("T\n  \"/draft.wyn\"\n");
-        LinkWaits waits = {};
-        EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
+        LinkWaits later = {};
+        EXPECT_TRUE(links_check(arena, &doc, &settings, &later, nullptr));
         EXPECT_TRUE(file_link(0)->flags & NodeFlag_Unresolved) << checks;
         std::string expected = checks ? "/s/local/wyn_files/draft.wyn is referenced in a file but is hidden, the link "
                                         "will fail.@4\n/s/local/wyn_files/draft.wyn is missing@4\nfile path not found@4\n"
@@ -153,3 +142,4 @@ TEST_F(LinkPasses, ADraftIsNeverFollowedButOnlyReportedWithFilePathChecks)
         EXPECT_EQ(messages(), expected) << checks;
     }
 }
+

@@ -16,17 +16,12 @@ TEST(OutputPaths, PagesStayInsideTheSiteAndOutOfEveryFolderWynReads)
         const char *reason;   // a piece of the refusal; empty: accepted
     };
     const Case cases[] = {
-        {"/s/local/html/a.html", ""},
-        {"/s/local/html/../pages/a.html", ""},
+        {"/s/local/html/a.html", ""}, {"/s/local/html/../pages/a.html", ""},
         {"/s/local/assetsfile.html", ""},   // a name that only begins like a folder wyn reads
-        {"/s/local/shared/html/menu.html", "into shared"},
-        {"/s/local/wyn_files/a.html", "into wyn_files"},
-        {"/s/local/assets/files/a.html", "into assets"},
-        {"/s/local/html/../assets/a.html", "into assets"},
-        {"/s/local/../outside.html", "outside the local folder"},
-        {"/s/local/", "outside the local folder"},
-        {"relative/a.html", "outside the local folder"},
-        {"C:/x.html", "drive path"},
+        {"/s/local/shared/html/menu.html", "into shared"}, {"/s/local/wyn_files/a.html", "into wyn_files"},
+        {"/s/local/assets/files/a.html", "into assets"}, {"/s/local/html/../assets/a.html", "into assets"},
+        {"/s/local/../outside.html", "outside the local folder"}, {"/s/local/", "outside the local folder"},
+        {"relative/a.html", "outside the local folder"}, {"C:/x.html", "drive path"},
     };
     for (const Case &c : cases) {
         std::string reason(site_output_path_refusal(arena, local, str_from_cstring(c.path)).str,

@@ -46,13 +46,6 @@ using namespace fixture;
 
 namespace {
 
-std::string replace_all(std::string text, const std::string &from, const std::string &to)
-{
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
-
 // "<title>...</title>" (nothing for a page without one), a
 // line break, then the body from "<body>" to the end.
 std::string title_and_body(const std::string &page)
@@ -66,12 +59,7 @@ std::string title_and_body(const std::string &page)
 }
 
 const char *const golden_pages[] = {
-    "home.html",
-    "home_smartphone.html",
-    "context.html",
-    "context_smartphone.html",
-    "notes/anchors.html",
-    "raw_home.html",
+    "home.html", "home_smartphone.html", "context.html", "context_smartphone.html", "notes/anchors.html", "raw_home.html",
 };
 
 } // namespace

@@ -5,10 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "fixture_site.h"
@@ -63,12 +61,8 @@ TEST(PagesRun, WritesExactlyThePagesOfPublishedDocumentsAndRefusesUnsafePaths)
     EXPECT_NE(out.find("into shared"), std::string::npos);
     for (const auto &[name, time] : html_files(site))
         EXPECT_TRUE(balanced(site.html(name))) << name << " does not parse into balanced elements";
-}
 
-TEST(PagesRun, PagesCarryTheBodyAndRawPagesEscapeAndLinkBack)
-{
-    FixtureSite site("pages");
-    run_until_quiet(site);
+    // Pages carry the body; raw pages escape and link back.
     std::string desktop = read_file(site.html("home.html"));
     std::string phone = read_file(site.html("home_smartphone.html"));
     std::string local = site.local.string() + "/";
@@ -104,7 +98,10 @@ TEST(PagesRun, PagesCarryTheBodyAndRawPagesEscapeAndLinkBack)
     EXPECT_NE(raw_phone.find("href=\"file://" + local + "html/home_smartphone.html\""), std::string::npos);
 }
 
-TEST(PagesRun, ASecondRunChangesNothingAndRestoresWhatWasDeleted)
+// Run after run on one site: nothing changed rewrites nothing, a deleted
+// page comes back, a page edited by hand is made again, and a page made
+// personal disappears while hand-made files stay.
+TEST(PagesRun, LaterRunsRestoreWhatIsMissingAndRemoveOnlyWhatIsNoLongerProduced)
 {
     FixtureSite site("pages");
     run_until_quiet(site);
@@ -121,60 +118,7 @@ TEST(PagesRun, ASecondRunChangesNothingAndRestoresWhatWasDeleted)
     run_until_quiet(site);
     EXPECT_EQ(read_file(site.html("notes/second.html")), before);
     EXPECT_NE(read_file(site.html("refused_ok.html")), "edited by hand");
-}
 
-// While watching, a save appends the lines of the pages it changed rather
-// than the whole list again. A later run believes each page's last line,
-// drops a last line an append broke off, and writes the file whole again.
-TEST(PagesRun, TheManifestGrowsByWhatChangedAndARunBelievesTheLastWordOfEachPage)
-{
-    FixtureSite site("pages");
-    run_until_quiet(site);
-    fs::path manifest = site.html(".wyn_manifest");
-    fs::path second = site.local / "wyn_files/notes/second.wyn";
-    std::string first = read_file(manifest);
-    {
-        WynProcess wyn(site.root.string(), {});
-        ASSERT_TRUE(wyn.read_until("up to date after")) << wyn.text;
-        write_file(second, read_file(second) + "\nA new last paragraph.\n");
-        for (int i = 0; i < 600 && wyn.count("up to date after") < 2; i += 1) wyn.read_some(100);
-        ASSERT_EQ(wyn.count("up to date after"), 2u) << wyn.text;
-    }
-    std::string grown = read_file(manifest);
-    ASSERT_GT(grown.size(), first.size());
-    EXPECT_EQ(grown.substr(0, first.size()), first);
-    EXPECT_NE(grown.find("notes/second.html\n", first.size()), std::string::npos) << grown;
-
-    // Believed, the cut line would hand the home page to the gone source,
-    // and the run would warn that it was changed since wyn wrote it.
-    std::string local = site.local.string() + "/";
-    write_file(manifest, grown + "0000000000000000 " + second.string() + "\t" + local + "html/home.html");
-    fs::remove(second);
-    WynProcess once(site.root.string(), {"once"});
-    ASSERT_TRUE(once.wait_end());
-    EXPECT_EQ(once.text.find("no longer produced"), std::string::npos) << once.text;
-    EXPECT_FALSE(fs::exists(site.html("notes/second.html")));
-    EXPECT_TRUE(fs::exists(site.html("home.html")));
-    std::string after = read_file(manifest);
-    std::set<std::string> pages;
-    std::istringstream lines(after);
-    std::string line;
-    std::getline(lines, line);
-    while (std::getline(lines, line)) {
-        std::string page = line.substr(line.find('\t') + 1);
-        EXPECT_TRUE(pages.insert(page).second) << page << " listed twice:\n" << after;
-        EXPECT_EQ(page.find("notes/second"), std::string::npos) << after;
-    }
-    EXPECT_EQ(after.back(), '\n');
-    // Every page but the hand-made one and the four of the gone source.
-    EXPECT_EQ(pages.size(), expected_pages.size() - 5);
-}
-
-TEST(PagesRun, APageMadePersonalDisappearsButHandMadeFilesStay)
-{
-    FixtureSite site("pages");
-    run_until_quiet(site);
-    ASSERT_TRUE(fs::exists(site.html("notes/second.html")));
     std::string source = read_file(site.local / "wyn_files/notes/second.wyn");
     source.insert(source.find("output_path"), "status: personal\n");
     write_file(site.local / "wyn_files/notes/second.wyn", source);
@@ -267,4 +211,51 @@ TEST(PagesRun, APageOfThousandsOfHeadingsIsWrittenWholeWhileItsHeadingsFold)
         }
         EXPECT_EQ(std::count(page.begin(), page.end(), '\0'), 0) << name;
     }
+}
+
+// While watching, a save appends the lines of the pages it changed rather
+// than the whole list again. A later run believes each page's last line,
+// drops a last line an append broke off, and writes the file whole again.
+TEST(PagesRun, TheManifestGrowsByWhatChangedAndARunBelievesTheLastWordOfEachPage)
+{
+    FixtureSite site("pages");
+    run_until_quiet(site);
+    fs::path manifest = site.html(".wyn_manifest");
+    fs::path second = site.local / "wyn_files/notes/second.wyn";
+    std::string first = read_file(manifest);
+    {
+        WynProcess wyn(site.root.string(), {});
+        ASSERT_TRUE(wyn.read_until("up to date after")) << wyn.text;
+        write_file(second, read_file(second) + "\nA new last paragraph.\n");
+        for (int i = 0; i < 600 && wyn.count("up to date after") < 2; i += 1) wyn.read_some(100);
+        ASSERT_EQ(wyn.count("up to date after"), 2u) << wyn.text;
+    }
+    std::string grown = read_file(manifest);
+    ASSERT_GT(grown.size(), first.size());
+    EXPECT_EQ(grown.substr(0, first.size()), first);
+    EXPECT_NE(grown.find("notes/second.html\n", first.size()), std::string::npos) << grown;
+
+    // Believed, the cut line would hand the home page to the gone source,
+    // and the run would warn that it was changed since wyn wrote it.
+    std::string local = site.local.string() + "/";
+    write_file(manifest, grown + "0000000000000000 " + second.string() + "\t" + local + "html/home.html");
+    fs::remove(second);
+    WynProcess once(site.root.string(), {"once"});
+    ASSERT_TRUE(once.wait_end());
+    EXPECT_EQ(once.text.find("no longer produced"), std::string::npos) << once.text;
+    EXPECT_FALSE(fs::exists(site.html("notes/second.html")));
+    EXPECT_TRUE(fs::exists(site.html("home.html")));
+    std::string after = read_file(manifest);
+    std::set<std::string> pages;
+    std::istringstream lines(after);
+    std::string line;
+    std::getline(lines, line);
+    while (std::getline(lines, line)) {
+        std::string page = line.substr(line.find('\t') + 1);
+        EXPECT_TRUE(pages.insert(page).second) << page << " listed twice:\n" << after;
+        EXPECT_EQ(page.find("notes/second"), std::string::npos) << after;
+    }
+    EXPECT_EQ(after.back(), '\n');
+    // Every page but the hand-made one and the four of the gone source.
+    EXPECT_EQ(pages.size(), expected_pages.size() - 5);
 }

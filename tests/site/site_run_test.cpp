@@ -4,35 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include "base/types.h"
+#include "../test_support.h"
 #include "../wyn_process.h"
 
 struct SiteRun : ::testing::Test {
-    std::string root;
-    std::string docs;
-    SiteRun()
-    {
-        char pattern[] = "/tmp/wyn-run-XXXXXX";
-        root = mkdtemp(pattern);
-        docs = root + "/local/wyn_files";
-        std::system(("mkdir -p '" + docs + "/notes/deeper'").c_str());
-    }
-    ~SiteRun() override { std::system(("rm -rf '" + root + "'").c_str()); }
-    void write(const std::string &name, const std::string &text) const
-    {
-        std::ofstream out(docs + "/" + name, std::ios::binary);
-        out << text;
-    }
+    TempFolder folder{"wyn-run"};
+    std::string root = folder.path;
+    std::string docs = root + "/local/wyn_files";
+    void write(const std::string &name, const std::string &text) const { write_file(docs + "/" + name, text); }
 };
 
 // A document with one problem the parser reports, its expected layout-B
@@ -75,23 +57,4 @@ TEST_F(SiteRun, ManyDocumentsAreAllBuilt)
     for (int i = 0; i < documents; i += 1) needles.push_back(bad_record(docs + "/notes/d" + std::to_string(i) + ".wyn"));
     EXPECT_TRUE(wyn.read_until(needles)) << wyn.text.size();
     EXPECT_EQ(wyn.count("\n  Unexpected \"]\" token.\n"), (size_t)documents);   // each exactly once, each record whole
-}
-
-TEST_F(SiteRun, WithoutANetworkUrlChecksAreDroppedWithOneWarningAtStart)
-{
-    write("links.wyn", "Links\n  see \"https://example.org/page\" now\n");
-    // Nothing listens on port 1 of the loopback: the probe fails at once.
-    WynProcess wyn(root, {"check_urls", "probe=http://127.0.0.1:1/"});
-    std::string warning = "warning: \n  wanted to check uris but no network connection found, uris checks skipped.\n";
-    ASSERT_TRUE(wyn.read_until({warning, "note: \n  target: " + docs + "/\n"})) << wyn.text;
-    EXPECT_TRUE(wyn.running());
-    EXPECT_EQ(wyn.count(warning), 1u);
-}
-
-TEST_F(SiteRun, WithoutCheckUrlsNoProbeIsMadeAndNothingIsSaid)
-{
-    write("links.wyn", "Links\n  see \"https://example.org/page\" now\n");
-    WynProcess wyn(root, {"probe=http://127.0.0.1:1/"});
-    ASSERT_TRUE(wyn.read_until({"note: \n  target: " + docs + "/\n"})) << wyn.text;
-    EXPECT_EQ(wyn.text.find("uris checks skipped"), std::string::npos);
 }

@@ -12,27 +12,17 @@
 // WYN_LOCK_DOCUMENTS changes the number of documents (2,000 by default).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <random>
+#include <unistd.h>   // POSIX only: the Windows build leaves this test out (cmake/windows.cmake)
 #include <string>
 #include <vector>
-#include <sys/stat.h>
 
+#include "../test_support.h"
 #include "os/file_service.h"
 #include "site/build.h"
 #include "site/site_run.h"
 #include "site/change_detect.h"
 #include "site/pages.h"
-
-static Str as_str(const std::string &x) { return Str{x.data(), x.size()}; }
-
-static void write_replacing(const std::string &path, const std::string &text)
-{
-    std::string temporary = path + ".tmp~";
-    std::ofstream(temporary, std::ios::binary | std::ios::trunc) << text;
-    std::rename(temporary.c_str(), path.c_str());
-}
 
 static std::string source_text(int id, int edit, bool second_anchor, int link_a, int link_b, int documents)
 {
@@ -73,15 +63,11 @@ static Current site_current(SiteBuild *build)
 
 TEST(WatchLockOrder, WorkersAndTheDetectorOnASmallQueueUnderEditsSettle)
 {
-    const char *env = std::getenv("WYN_LOCK_DOCUMENTS");
-    const int documents = env && std::atoi(env) > 0 ? std::atoi(env) : 2000;
-    char pattern[] = "/tmp/wyn-lock-XXXXXX";
-    std::string root = mkdtemp(pattern);
-    std::string local = root + "/";
+    const int documents = env_int("WYN_LOCK_DOCUMENTS", 2000);
+    TempFolder temporary("wyn-lock");
+    std::string local = temporary.path + "/";
     std::string sources = local + "wyn_files/";
     auto path_of = [&](int id) { return sources + "d" + std::to_string(id % 20) + "/doc" + std::to_string(id) + ".wyn"; };
-    ASSERT_EQ(mkdir(sources.c_str(), 0777), 0);
-    for (int f = 0; f < 20; f += 1) ASSERT_EQ(mkdir((sources + "d" + std::to_string(f)).c_str(), 0777), 0);
 
     std::mt19937 random(7);
     std::vector<int> edits(documents, 0);
@@ -151,6 +137,4 @@ TEST(WatchLockOrder, WorkersAndTheDetectorOnASmallQueueUnderEditsSettle)
     // The manifest written now, so its writer has nothing left to put in
     // the folder while it goes.
     site_pages_flush(ManifestFlush_Append);
-    for (int attempt = 0; attempt < 5 && std::system(("rm -rf '" + root + "' 2>/dev/null").c_str()) != 0; attempt += 1)
-        sleep_ms(200);
 }

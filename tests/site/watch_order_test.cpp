@@ -7,38 +7,16 @@
 // bounded and says what it waited for.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <unistd.h>   // POSIX only: the Windows build leaves this test out (cmake/windows.cmake)
 
+#include "../test_support.h"
 #include "markup/tokenizer.h"
 #include "os/file_service.h"
 #include "site/build.h"
 #include "site/document_job.h"
 #include "site/site_run.h"
 #include "site/change_detect.h"
-
-static Str as_str(const std::string &x) { return Str{x.data(), x.size()}; }
-
-static void write_replacing(const std::string &path, const std::string &text)
-{
-    std::string temporary = path + ".tmp~";
-    std::ofstream(temporary, std::ios::binary | std::ios::trunc) << text;
-    ASSERT_EQ(rename(temporary.c_str(), path.c_str()), 0);
-}
-
-template <typename Pred>
-static bool wait_for(Pred pred, int seconds = 30)
-{
-    u64 deadline = now_us() + (u64)seconds * 1000000;
-    while (now_us() < deadline) {
-        if (pred()) return true;
-        sleep_ms(5);
-    }
-    return pred();
-}
 
 struct Built {
     u64 build_count;
@@ -67,11 +45,9 @@ static Built built(SiteBuild *build, Str path)
 // source is built, and warn.
 TEST(WatchOrder, ADocumentBuiltAgainstAnOldSummaryIsBuiltAgainWhenItChanges)
 {
-    char pattern[] = "/tmp/wyn-order-XXXXXX";
-    std::string root = mkdtemp(pattern);
-    std::string folder = root + "/wyn_files";
-    ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
-    std::string a = folder + "/a.wyn", b = folder + "/b.wyn";
+    TempFolder temporary("wyn-order");
+    std::string root = temporary.path;
+    std::string a = root + "/wyn_files/a.wyn", b = root + "/wyn_files/b.wyn";
     const std::string b_old = "B\n  one [#1]_ and two [#2]_ here\n";
     const std::string b_new = "B\n  one [#1]_ and no second one\n";
     write_replacing(a, "A\n  see \"/wyn_files/b.wyn[#2]\" there\n");
@@ -129,5 +105,4 @@ TEST(WatchOrder, ADocumentBuiltAgainstAnOldSummaryIsBuiltAgainWhenItChanges)
     EXPECT_EQ(built(build, as_str(a)).build_count, a_builds + 1);
     // B: the held build, then the one that read the save.
     EXPECT_EQ(built(build, as_str(b)).build_count, b_builds + 2);
-    std::system(("rm -rf '" + root + "'").c_str());
 }
