@@ -4,6 +4,49 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+// What both platforms' WynProcess do the same with the output they
+// collect in `text`, through their own read_some.
+template <typename Process> struct WynOutput {
+    // Takes what was printed so far without waiting, so the pipe never fills.
+    void drain()
+    {
+        while (self().read_some(0) > 0) {
+        }
+    }
+
+    // Reads until every needle has appeared, the output ends, or the
+    // generous deadline passes.
+    bool read_until(const std::vector<std::string> &needles, int seconds = 60)
+    {
+        auto all_there = [&] {
+            for (const std::string &n : needles)
+                if (self().text.find(n) == std::string::npos) return false;
+            return true;
+        };
+        for (int waited = 0; waited < seconds * 10; waited += 1) {
+            if (all_there()) return true;
+            if (self().read_some(100) < 0) break;
+        }
+        return all_there();
+    }
+    bool read_until(const std::string &needle, int seconds = 60)
+    {
+        return read_until(std::vector<std::string>{needle}, seconds);
+    }
+
+    size_t count(const std::string &needle) const
+    {
+        const std::string &text = static_cast<const Process *>(this)->text;
+        size_t n = 0;
+        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) n += 1;
+        return n;
+    }
+
+private:
+    Process &self() { return *static_cast<Process *>(this); }
+};
+
 #ifdef _WIN32
 #include "win32/wyn_process.h"
 #else
@@ -24,7 +67,7 @@ struct WynOptions {
     u64 address_limit = 0;       // bytes of address space (`ulimit -v`); 0: no limit
 };
 
-struct WynProcess {
+struct WynProcess : WynOutput<WynProcess> {
     pid_t pid = -1;
     int out = -1;
     std::string text;
@@ -95,33 +138,6 @@ struct WynProcess {
         return 1;
     }
 
-    // Takes what was printed so far without waiting, so the pipe never fills.
-    void drain()
-    {
-        while (read_some(0) > 0) {
-        }
-    }
-
-    // Reads until every needle has appeared, the output ends, or the
-    // generous deadline passes.
-    bool read_until(const std::vector<std::string> &needles, int seconds = 60)
-    {
-        auto all_there = [&] {
-            for (const std::string &n : needles)
-                if (text.find(n) == std::string::npos) return false;
-            return true;
-        };
-        for (int waited = 0; waited < seconds * 10; waited += 1) {
-            if (all_there()) return true;
-            if (read_some(100) < 0) break;
-        }
-        return all_there();
-    }
-    bool read_until(const std::string &needle, int seconds = 60)
-    {
-        return read_until(std::vector<std::string>{needle}, seconds);
-    }
-
     bool running() { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
 
     // Waits for the end; the exit code, or -1 when a signal ended it.
@@ -150,13 +166,6 @@ struct WynProcess {
             if (read_some(10) < 0) usleep(10000);   // read meanwhile: a full pipe would stall it
         }
         return false;
-    }
-
-    size_t count(const std::string &needle) const
-    {
-        size_t n = 0;
-        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) n += 1;
-        return n;
     }
 };
 #endif

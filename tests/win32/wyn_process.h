@@ -57,7 +57,7 @@ inline std::mutex &start_lock()
 
 } // namespace wyn_process_detail
 
-struct WynProcess {
+struct WynProcess : WynOutput<WynProcess> {
     pid_t pid = -1;
     HANDLE process = nullptr;
     HANDLE out = nullptr;
@@ -136,30 +136,6 @@ struct WynProcess {
         return 1;
     }
 
-    void drain()
-    {
-        while (read_some(0) > 0) {
-        }
-    }
-
-    bool read_until(const std::vector<std::string> &needles, int seconds = 60)
-    {
-        auto all_there = [&] {
-            for (const std::string &n : needles)
-                if (text.find(n) == std::string::npos) return false;
-            return true;
-        };
-        for (int waited = 0; waited < seconds * 10; waited += 1) {
-            if (all_there()) return true;
-            if (read_some(100) < 0) break;
-        }
-        return all_there();
-    }
-    bool read_until(const std::string &needle, int seconds = 60)
-    {
-        return read_until(std::vector<std::string>{needle}, seconds);
-    }
-
     bool running() { return process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
 
     int wait_exit()
@@ -182,13 +158,6 @@ struct WynProcess {
         while (read_some(100) > 0) {
         }
         return true;
-    }
-
-    size_t count(const std::string &needle) const
-    {
-        size_t n = 0;
-        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) n += 1;
-        return n;
     }
 };
 
