@@ -4,6 +4,7 @@
 // source's size. The peak is the kernel's (ru_maxrss of the reaped child),
 // so nothing in wyn is trusted to count its own memory.
 #include <gtest/gtest.h>
+#include <unistd.h>   // POSIX only: the Windows build leaves this test out (cmake/windows.cmake)
 
 #include <filesystem>
 #include <string>

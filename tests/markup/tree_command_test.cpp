@@ -1,5 +1,6 @@
 // tree=FILE, end to end: the built wyn prints the parse and exits at once.
 #include <gtest/gtest.h>
+#include <unistd.h>   // POSIX only: the Windows build leaves this test out (cmake/windows.cmake)
 
 #include <string>
 

@@ -1,5 +1,6 @@
 // End to end: the built wyn, started in a temporary site.
 #include <gtest/gtest.h>
+#include <unistd.h>   // POSIX only: the Windows build leaves this test out (cmake/windows.cmake)
 
 #include <string>
 #include <vector>

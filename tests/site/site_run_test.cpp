@@ -2,6 +2,7 @@
 // its workers, prints each document's diagnostics and the message log, and
 // keeps watching.
 #include <gtest/gtest.h>
+#include <unistd.h>   // POSIX only: the Windows build leaves this test out (cmake/windows.cmake)
 
 #include <algorithm>
 #include <string>
