@@ -91,30 +91,6 @@ static bool bucket_append(ContentCache *cache, TableStripe *stripe, ContentBucke
 
 //- put, insert, get
 
-ContentKey content_put(Str bytes, Arena *bytes_arena)
-{
-    ContentCache *cache = content_cache_create();
-    ContentKey key = content_key_of(bytes);
-    TableStripe *stripe = nullptr;
-    ContentBucket *bucket = bucket_of(cache, key, &stripe);
-    cs_enter(stripe->section);
-    if (ContentEntry *cached = bucket_find(bucket, key)) {
-        cached->holds += 1;
-        cs_leave(stripe->section);
-        // The cached copy is identical: keep one.
-        arena_release(bytes_arena);
-        return key;
-    }
-    if (bytes.size >= content_protect_min_size) memory_protect_read_only((void *)bytes.str, bytes.size);
-    bool filed = bucket_append(cache, stripe, bucket, key, bytes, bytes_arena);
-    cs_leave(stripe->section);
-    // Refused memory: the content is simply not cached, and its readers see
-    // empty bytes, as for an unreadable file.
-    if (!filed) arena_release(bytes_arena);
-    cv_broadcast(stripe->condition);
-    return key;
-}
-
 ContentPack *content_pack_alloc(u64 capacity)
 {
     Arena *arena = arena_alloc(capacity + KiB(4), KiB(64));
@@ -133,7 +109,10 @@ void content_pack_release(ContentPack *pack)
     if (pack && atomic_add_u64(&pack->refs, (u64)-1) == 0) arena_release(pack->arena);
 }
 
-ContentKey content_put_packed(Str bytes, ContentPack *pack)
+// Files bytes that live either on an arena of their own (released here when
+// an identical copy is cached already) or in a pack (held once more for each
+// entry that points into it).
+static ContentKey content_file(Str bytes, Arena *bytes_arena, ContentPack *pack)
 {
     ContentCache *cache = content_cache_create();
     ContentKey key = content_key_of(bytes);
@@ -143,15 +122,29 @@ ContentKey content_put_packed(Str bytes, ContentPack *pack)
     if (ContentEntry *cached = bucket_find(bucket, key)) {
         cached->holds += 1;
         cs_leave(stripe->section);
+        // The cached copy is identical: keep one.
+        arena_release(bytes_arena);
         return key;
     }
-    atomic_add_u64(&pack->refs, 1);
-    bool filed = bucket_append(cache, stripe, bucket, key, bytes, nullptr, pack);
+    // A pack's pages are shared with its neighbours, so only bytes alone on
+    // their arena are made read-only.
+    if (bytes_arena && bytes.size >= content_protect_min_size) memory_protect_read_only((void *)bytes.str, bytes.size);
+    if (pack) atomic_add_u64(&pack->refs, 1);
+    bool filed = bucket_append(cache, stripe, bucket, key, bytes, bytes_arena, pack);
     cs_leave(stripe->section);
-    if (!filed) content_pack_release(pack);
+    // Refused memory: the content is simply not cached, and its readers see
+    // empty bytes, as for an unreadable file.
+    if (!filed) {
+        arena_release(bytes_arena);
+        content_pack_release(pack);
+    }
     cv_broadcast(stripe->condition);
     return key;
 }
+
+ContentKey content_put(Str bytes, Arena *bytes_arena) { return content_file(bytes, bytes_arena, nullptr); }
+
+ContentKey content_put_packed(Str bytes, ContentPack *pack) { return content_file(bytes, nullptr, pack); }
 
 Str content_hold(ContentKey key)
 {

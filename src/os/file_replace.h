@@ -35,3 +35,10 @@ bool file_holds_bytes(Str path, Str bytes);                          // [backend
 // an earlier append that broke off) is never appended to: the caller then
 // rewrites it whole. Returns whether the bytes were appended in full.
 bool file_append_at(Str path, Str bytes, u64 expected_size);          // [backend]
+
+// The folders this process made or found while writing, so that each
+// backend's writer makes a folder once per run and not once per file written
+// into it. A folder that goes away is dropped again by the write that misses
+// it. Any thread may call these.
+bool folder_is_known(Str folder);
+void folder_set_known(Str folder, bool known);

@@ -1,6 +1,7 @@
 // os/platform.cpp: the parts of the platform layer written once on top of
 // the backend calls.
 #include "os/platform.h"
+#include "os/file_replace.h"
 
 #include <cstdio>
 
@@ -21,6 +22,48 @@ bool folder_create_all(Str path)
     }
     scratch_end(scratch);
     return ok;
+}
+
+namespace {
+
+struct KnownFolders {
+    CriticalSection *lock;
+    Arena *arena;
+    StrMap folders;   // folder -> 1 known, 0 dropped
+};
+
+KnownFolders *known_folders(void)
+{
+    static KnownFolders *known = [] {
+        KnownFolders *k = new KnownFolders;
+        k->lock = cs_alloc();
+        k->arena = arena_alloc(MiB(64), KiB(64));
+        if (k->arena) k->folders = str_map_alloc(k->arena, 4096);
+        return k;
+    }();
+    return known;
+}
+
+} // namespace
+
+bool folder_is_known(Str folder)
+{
+    KnownFolders *k = known_folders();
+    cs_enter(k->lock);
+    StrMapNode *n = k->arena ? str_map_lookup(&k->folders, folder) : nullptr;
+    bool known = n && n->value;
+    cs_leave(k->lock);
+    return known;
+}
+
+void folder_set_known(Str folder, bool known)
+{
+    KnownFolders *k = known_folders();
+    cs_enter(k->lock);
+    StrMapNode *n = k->arena ? str_map_lookup(&k->folders, folder) : nullptr;
+    if (n) n->value = known;
+    else if (known && k->arena) str_map_insert(k->arena, &k->folders, folder, 1);
+    cs_leave(k->lock);
 }
 
 u64 thread_short_name(Str name, char out[thread_short_name_capacity])

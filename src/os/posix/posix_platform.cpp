@@ -7,6 +7,7 @@
 // transfers and EINTR; a write replaces its file through a temporary file
 // and a rename, so a reader never sees half a file.
 #include "os/platform.h"
+#include "os/file_replace.h"
 #include "os/posix/posix_files.h"
 
 #include <atomic>
@@ -486,43 +487,6 @@ bool file_exists(Str path)
 //- writing files
 
 namespace {
-
-// The folders this process made or found while writing, so a folder is made
-// once per run and not once per file written into it. A folder that goes
-// away is dropped again by the write that misses it.
-struct KnownFolders {
-    std::mutex lock;
-    Arena *arena;
-    StrMap folders;   // folder -> 1 known, 0 dropped
-};
-
-KnownFolders *known_folders(void)
-{
-    static KnownFolders *known = [] {
-        KnownFolders *k = new KnownFolders;
-        k->arena = arena_alloc(MiB(64), KiB(64));
-        k->folders = str_map_alloc(k->arena, 4096);
-        return k;
-    }();
-    return known;
-}
-
-bool folder_is_known(Str folder)
-{
-    KnownFolders *k = known_folders();
-    std::lock_guard<std::mutex> hold(k->lock);
-    StrMapNode *n = str_map_lookup(&k->folders, folder);
-    return n && n->value;
-}
-
-void folder_set_known(Str folder, bool known)
-{
-    KnownFolders *k = known_folders();
-    std::lock_guard<std::mutex> hold(k->lock);
-    StrMapNode *n = str_map_lookup(&k->folders, folder);
-    if (n) n->value = known;
-    else if (known && k->arena) str_map_insert(k->arena, &k->folders, folder, 1);
-}
 
 // Makes a folder and whatever it lacks above it, deepest first: a folder
 // whose parent exists costs one mkdir. "Exists" is believed without a stat;

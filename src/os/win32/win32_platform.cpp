@@ -5,6 +5,7 @@
 // variables, handed out from pools. Every path crosses the boundary as
 // UTF-16 on scratch memory (win32_path); a write replaces its file through a
 // temporary file and MoveFileExW, so a reader never sees half a file.
+#include "os/file_replace.h"
 #include "os/win32/win32_path.h"
 
 #include <atomic>
@@ -538,46 +539,6 @@ bool write_fully(HANDLE file, const char *bytes, u64 size)
 }
 
 std::atomic<u64> temp_counter{0};
-
-// The folders this process made or found while writing, so a folder is made
-// once per run and not once per file written into it. A folder that goes
-// away is dropped again by the write that misses it.
-struct KnownFolders {
-    SRWLOCK lock = SRWLOCK_INIT;
-    Arena *arena;
-    StrMap folders;   // folder -> 1 known, 0 dropped
-};
-
-KnownFolders *known_folders(void)
-{
-    static KnownFolders *known = [] {
-        KnownFolders *k = new KnownFolders;
-        k->arena = arena_alloc(MiB(64), KiB(64));
-        k->folders = str_map_alloc(k->arena, 4096);
-        return k;
-    }();
-    return known;
-}
-
-bool folder_is_known(Str folder)
-{
-    KnownFolders *k = known_folders();
-    AcquireSRWLockShared(&k->lock);
-    StrMapNode *n = str_map_lookup(&k->folders, folder);
-    bool known = n && n->value;
-    ReleaseSRWLockShared(&k->lock);
-    return known;
-}
-
-void folder_set_known(Str folder, bool known)
-{
-    KnownFolders *k = known_folders();
-    AcquireSRWLockExclusive(&k->lock);
-    StrMapNode *n = str_map_lookup(&k->folders, folder);
-    if (n) n->value = known;
-    else if (known && k->arena) str_map_insert(k->arena, &k->folders, folder, 1);
-    ReleaseSRWLockExclusive(&k->lock);
-}
 
 bool is_root(Str folder)
 {
