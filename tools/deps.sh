@@ -6,8 +6,9 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang python3 libgtest-dev libbenchmark-dev libcurl4-openssl-dev libxxhash-dev openssl
           libmicrohttpd-dev nlohmann-json3-dev)
-# Code highlighting: the tree-sitter runtime (the grammars come from npm,
-# tools/grammars.sh).
+# Code highlighting: the tree-sitter runtime of a build configured with
+# WYN_TREE_SITTER_FROM_SOURCE=OFF (by default the runtime's source comes
+# from npm with the grammars, tools/grammars.sh).
 packages+=(libtree-sitter-dev)
 # The benchmarks' peer for page costs: md4c's Markdown to HTML converter.
 packages+=(libmd4c-dev libmd4c-html0-dev)

@@ -751,26 +751,31 @@ bool highlight_spans(Arena *arena, u32 language, Str text, HighlightSpans *out)
     Capture *captures = push_array_no_zero<Capture>(scratch.arena, capacity);
     bool ok = captures != nullptr;
     ts_query_cursor_exec(cursor, hq->query, ts_tree_root_node(tree));
+    // Matches, not captures in order: the captures are sorted below anyway,
+    // and asking for them in order makes the cursor hold every match in
+    // flight until nothing earlier can come.
     TSQueryMatch match;
-    u32 capture_index = 0;
-    while (ok && ts_query_cursor_next_capture(cursor, &match, &capture_index)) {
-        const TSQueryCapture *capture = &match.captures[capture_index];
-        u32 cls = hq->capture_class[capture->index];
-        if (cls == highlight_class_unknown || !predicates_hold(hq, &match, text)) continue;
-        u32 begin = ts_node_start_byte(capture->node), end = ts_node_end_byte(capture->node);
-        if (end > text.size) end = (u32)text.size;
-        if (end <= begin) continue;
-        if (count == capacity) {
-            Capture *grown = push_array_no_zero<Capture>(scratch.arena, capacity * 2);
-            if (!grown) {
-                ok = false;
-                break;
+    while (ok && ts_query_cursor_next_match(cursor, &match)) {
+        if (!predicates_hold(hq, &match, text)) continue;
+        for (u16 m = 0; m < match.capture_count; m += 1) {
+            const TSQueryCapture *capture = &match.captures[m];
+            u32 cls = hq->capture_class[capture->index];
+            if (cls == highlight_class_unknown) continue;
+            u32 begin = ts_node_start_byte(capture->node), end = ts_node_end_byte(capture->node);
+            if (end > text.size) end = (u32)text.size;
+            if (end <= begin) continue;
+            if (count == capacity) {
+                Capture *grown = push_array_no_zero<Capture>(scratch.arena, capacity * 2);
+                if (!grown) {
+                    ok = false;
+                    break;
+                }
+                memcpy(grown, captures, sizeof(Capture) * count);
+                captures = grown;
+                capacity *= 2;
             }
-            memcpy(grown, captures, sizeof(Capture) * count);
-            captures = grown;
-            capacity *= 2;
+            captures[count++] = {begin, end, hq->precedence[match.pattern_index], cls};
         }
-        captures[count++] = {begin, end, hq->precedence[match.pattern_index], cls};
     }
     ts_tree_delete(tree);
 
@@ -904,4 +909,11 @@ Str highlight_html(Arena *arena, u32 language, Str text)
     Str html = highlight_html_make(arena, language, text);
     memo_add(memo, hash, language, text, html);
     return html;
+}
+
+void highlight_forget(void)
+{
+    HighlightMemo *memo = &highlight_thread.memo;
+    if (memo->arena) arena_clear(memo->arena);
+    memo->count = 0;
 }

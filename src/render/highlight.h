@@ -123,3 +123,7 @@ bool highlight_spans(Arena *arena, u32 language, Str text, HighlightSpans *out);
 // entity the author wrote ("&amp;") is left plain, so the entity still
 // reads as one. Empty when the block is not highlighted.
 Str highlight_html(Arena *arena, u32 language, Str text);
+
+// Forgets the blocks this thread highlighted last, so that the next page
+// highlights every block afresh (as a worker's first page of a document does).
+void highlight_forget(void);
