@@ -24,6 +24,7 @@ struct Detector {
     u64 last_generation;
     u64 next_walk_us;
     u64 index_listing;           // the build's listing changes when the index was last written
+    u64 changes_taken;           // the build's change count when the changes were last taken
     u64 index_hash;              // of the index file's bytes when the index was last marked
     Str index_day;               // the date the index was last written on
     b32 index_written;           // written at least once
@@ -148,6 +149,7 @@ static void detector_changes(Detector *d, u64 t, bool may_discover)
 {
     SiteBuild *build = d->build;
     ArenaTemp scratch = scratch_begin(nullptr, 0);
+    d->changes_taken = atomic_load_u64(&build->change_count);
     SiteChange *changes = site_build_take_changes(scratch.arena);
     // A new source is registered before the changes are followed: a
     // document that linked its path then waits for its first build rather
@@ -480,6 +482,10 @@ static void detector_pass(Detector *d)
         busy_begin(d, t);
         return;
     }
+    // A document's build tells what it changed before it counts as done, so
+    // a walk can find everything current while those changes wait to be
+    // followed: the index made now would be made again once they mark it.
+    if (atomic_load_u64(&build->change_count) != d->changes_taken) return;
     SiteBuildProgress progress = site_build_progress();
     if (!detector_index(d, t) || progress.parked || progress.url_checks_pending) {
         busy_begin(d, t);
