@@ -74,6 +74,7 @@ windows:
 # lost track of) sent nowhere: a server started by a test's wine would print
 # them into that test's standard error.
 test-windows: windows build
+	mkdir -p build/windows/wine
 	$(WINE_ENV) wineserver -k >/dev/null 2>&1 || true
 	$(WINE_ENV) wineserver -p >/dev/null 2>&1
 	$(WINE_ENV) wineboot -i >/dev/null 2>&1 || true
