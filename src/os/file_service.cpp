@@ -838,7 +838,7 @@ FileService *fs_start_with(const FileServiceConfig *config)
     if (!sc || !sc->arena) process_exit_refused("the file table", file_stripe_count * KiB(256));
     content_cache_create();
 
-    sc->watch = fs->config.no_notifications ? nullptr : folder_watch_open();
+    sc->watch = fs->config.no_notifications || fs->config.no_scanner ? nullptr : folder_watch_open();
     fs->scanner = sc;
     fs->watching = sc->watch ? 1 : 0;
     g_file_service.store(fs, std::memory_order_release);
@@ -850,7 +850,9 @@ FileService *fs_start_with(const FileServiceConfig *config)
         fs->streamers[i] = thread_start(i, fs_streamer);
         if (fs->streamers[i]) started += 1;
     }
-    fs->scanner_thread = thread_start(0, fs_scanner);
+    // A build that ends when its pages are written has nothing to watch: a
+    // scanner would only stat every file again, a full pass at a time.
+    if (!fs->config.no_scanner) fs->scanner_thread = thread_start(0, fs_scanner);
     // Fewer streamers only load more slowly; none would leave every reader
     // waiting for ever.
     if (started == 0) process_exit_refused("the file streamer threads", 0);

@@ -102,6 +102,7 @@ struct FileServiceConfig {
     u64 tick_ms;              // 0: 100, the scanner's wake-up period
     u64 full_pass_ms;         // 0: 4,000, the safety-net pass over every entry
     b32 no_notifications;     // poll every entry on every tick, as without inotify
+    b32 no_scanner;           // files are read, never watched: a run that builds once
 };
 
 struct FileScanner;   // the scanner's private state
@@ -155,7 +156,7 @@ struct FsResult {
 // Ends the process with a message when its memory or every streamer thread
 // is refused: nothing can be built or watched without the service.
 FileService *fs_start(void);                                   // main thread, once
-FileService *fs_start_with(const FileServiceConfig *config);   // tests and tools
+FileService *fs_start_with(const FileServiceConfig *config);   // main thread, once; tests
 FileService *file_service(void);                               // null before fs_start
 
 // The key, last-write time and the generation seen with them; waits until

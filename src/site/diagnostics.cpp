@@ -111,22 +111,23 @@ static void print_list(const DiagPrintSettings *print, const DiagnosticList *lis
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     LineIndex lines = layout == DiagLayout_Log ? LineIndex{} : line_index_build(scratch.arena, source);
     Str shown = diag_shown_path(scratch.arena, path);
+    StrList records = {};
     for (const Diagnostic *d = list->first; d; d = d->next) {
-        ArenaTemp record = temp_begin(scratch.arena);
-        Str text = format_record(scratch.arena, d, layout, path, shown, &lines, print);
-        // A record starts on a clean line: over the status line, which the
-        // next tick draws again below it.
-        if (print->status && atomic_load_u64(&status_showing)) {
-            atomic_store_u64(&status_showing, 0);
-            text = str_pushf(scratch.arena, "%S%S", erase_line, text);
-        }
-        // One write per record: records printed by two workers at the same
-        // time stay whole.
-        console_write_error(text);
-        temp_end(record);
+        str_list_push(scratch.arena, &records, format_record(scratch.arena, d, layout, path, shown, &lines, print));
         if (d->level == DiagLevel_Warning) g_printed_warnings.fetch_add(1);
         if (d->level >= DiagLevel_Error) g_printed_errors.fetch_add(1);
     }
+    Str text = str_list_join_plain(scratch.arena, &records);
+    // The records start on a clean line: over the status line, which the
+    // next tick draws again below them.
+    if (print->status && atomic_load_u64(&status_showing)) {
+        atomic_store_u64(&status_showing, 0);
+        text = str_pushf(scratch.arena, "%S%S", erase_line, text);
+    }
+    // One write per list: the records of two documents printed by two
+    // workers at the same time stay whole and apart, and a document with
+    // many mistakes costs one system call, not one per mistake.
+    console_write_error(text);
     scratch_end(scratch);
 }
 

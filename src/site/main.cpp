@@ -245,6 +245,8 @@ int main(int argc, char **argv)
 
     process_start();
     content_cache_create();
-    fs_start();
+    FileServiceConfig files = {};
+    files.no_scanner = config.once;
+    fs_start_with(&files);
     site_run(&config, &log);
 }
