@@ -146,6 +146,8 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
     return claimed ? record : nullptr;
 }
 
+static void note_change(u32 kind, Str key, bool wake);
+
 bool site_build_register(Str path)
 {
     SiteBuild *build = site_build();
@@ -161,8 +163,11 @@ bool site_build_register(Str path)
         created = record != nullptr;
     }
     srw_unlock_exclusive(stripe->slim);
-    // A document that linked the path before it was known sees it now.
-    if (created) site_build_note_change(SiteChange_Document, record->path);
+    // A document that linked the path before it was known sees it now, or
+    // rather at change detection's next tick: waking it for every record
+    // of a site being registered cost two system calls each and held the
+    // stripes it follows against the next registration.
+    if (created) note_change(SiteChange_Document, record->path, false);
     return record != nullptr;
 }
 
@@ -809,7 +814,7 @@ struct SiteChanges {
     u64 signals_seen;       // by the waiter
 };
 
-void site_build_note_change(u32 kind, Str key)
+static void note_change(u32 kind, Str key, bool wake)
 {
     SiteBuild *build = site_build();
     if (!build || !build->changes) return;
@@ -823,11 +828,13 @@ void site_build_note_change(u32 kind, Str key)
         else c->first = change;
         c->last = change;
     }
-    c->signals += 1;
+    if (wake) c->signals += 1;
     cs_leave(c->lock);
     atomic_add_u64(&build->change_count, 1);
-    cv_broadcast(c->noted);
+    if (wake) cv_broadcast(c->noted);
 }
+
+void site_build_note_change(u32 kind, Str key) { note_change(kind, key, true); }
 
 void site_build_poke(void)
 {
@@ -922,7 +929,11 @@ SiteBuild *site_build_start(const SiteConfig *site, const SiteBuildConfig *tunin
     striped_table_init(arena, &build->documents, document_bucket_count, min_of<u64>(32, processors),
                        StripeLock_Slim, KiB(32), KiB(8));
     build->index_slots = push_array<DocumentRecord *>(arena, document_index_slots);
-    build->parse_queue = queue_alloc(arena, tuning->parse_queue_capacity ? tuning->parse_queue_capacity : KiB(64));
+    // Room for the paths of some 13,000 sources: the main thread hands out
+    // a site's first build without waiting for a worker to take each one
+    // (a wait and a wake per document otherwise). Pages of the ring are
+    // only touched as far as it fills.
+    build->parse_queue = queue_alloc(arena, tuning->parse_queue_capacity ? tuning->parse_queue_capacity : MiB(1));
     build->parking = parking_alloc(arena);
     build->changes = push_struct<SiteChanges>(arena);
     if (build->changes) {

@@ -188,7 +188,7 @@ struct SiteBuildConfig {
     DiagPrintSettings print;      // how diagnostics are printed (print.silent: not at all)
     b32 no_pages;                 // write no page and set up no shell (tests of the table alone)
     UrlCheckService *url_checks;  // null: web addresses are not checked
-    u64 parse_queue_capacity;     // 0: 64 KiB
+    u64 parse_queue_capacity;     // 0: 1 MiB
 };
 
 struct ParkingLot;
