@@ -106,7 +106,7 @@ inline void scratch_end(ArenaTemp temp) { temp_end(temp); }
 
 void *os_memory_reserve(u64 size);                 // null on failure; memory reads as zero
 void os_memory_commit(void *base, u64 size);       // may be bookkeeping only
-void os_memory_reset(void *base, u64 size);        // read/write again and returned to zero pages
+void os_memory_reset(void *base, u64 size);        // returned to zero pages; the range must be writable
 void os_memory_release(void *base, u64 size);
 u64 os_memory_page_size(void);
 u64 os_memory_large_page_size(void);               // 0 when the system has none

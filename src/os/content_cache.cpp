@@ -135,6 +135,7 @@ static ContentKey content_file(Str bytes, Arena *bytes_arena, ContentPack *pack)
     // Refused memory: the content is simply not cached, and its readers see
     // empty bytes, as for an unreadable file.
     if (!filed) {
+        if (bytes_arena && bytes.size >= content_protect_min_size) memory_protect_read_write((void *)bytes.str, bytes.size);
         arena_release(bytes_arena);
         content_pack_release(pack);
     }
@@ -171,6 +172,7 @@ void content_drop(ContentKey key)
     ContentBucket *bucket = bucket_of(cache, key, &stripe);
     Arena *release = nullptr;
     ContentPack *release_pack = nullptr;
+    Str released_bytes = {};
     cs_enter(stripe->section);
     ContentEntry *entry = bucket_find(bucket, key);
     if (entry && (entry->arena || entry->pack) && entry->holds > 0) {
@@ -182,6 +184,7 @@ void content_drop(ContentKey key)
             else bucket->last = entry->prev;
             release = entry->arena;
             release_pack = entry->pack;
+            released_bytes = entry->value;
             ContentEntry **free_list = &cache->free_entries[stripe_index_of(cache, key)];
             entry->next = *free_list;
             entry->prev = nullptr;
@@ -191,7 +194,10 @@ void content_drop(ContentKey key)
     cs_leave(stripe->section);
     if (release || release_pack) {
         // Unmapped or given back to the block pool outside the lock: a large
-        // content's pages take a while to return.
+        // content's pages take a while to return. Bytes made read-only are
+        // made writable first: the pool writes its link into the block.
+        if (release && released_bytes.size >= content_protect_min_size)
+            memory_protect_read_write((void *)released_bytes.str, released_bytes.size);
         arena_release(release);
         content_pack_release(release_pack);
         atomic_add_u64(&cache->released, 1);

@@ -92,6 +92,9 @@ bool wait_srw_exclusive(CondVar *cv, SrwLock *lock, u64 deadline_us);   // [back
 // Makes the pages that hold [base, base + size) read-only; the range is
 // widened to whole pages. False when the system refuses.
 bool memory_protect_read_only(void *base, u64 size);   // [backend]
+// Makes those pages writable again; a range made read-only must be, before
+// its arena is released (a reset leaves the protection as it is).
+bool memory_protect_read_write(void *base, u64 size);  // [backend]
 
 //- process
 

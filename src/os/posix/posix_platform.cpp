@@ -47,20 +47,23 @@ void os_memory_reset(void *base, u64 size)
     u64 start = align_up_pow2((u64)(uintptr_t)base, page);
     u64 end = ((u64)(uintptr_t)base + size) & ~(page - 1);
     if (end <= start) return;
-    mprotect((void *)(uintptr_t)start, end - start, PROT_READ | PROT_WRITE);
     madvise((void *)(uintptr_t)start, end - start, MADV_DONTNEED);
 }
 
 void os_memory_release(void *base, u64 size) { munmap(base, size); }
 
-bool memory_protect_read_only(void *base, u64 size)
+static bool memory_protect(void *base, u64 size, int protection)
 {
     if (size == 0) return true;
     u64 page = os_memory_page_size();
     u64 start = (u64)(uintptr_t)base & ~(page - 1);
     u64 end = align_up_pow2((u64)(uintptr_t)base + size, page);
-    return mprotect((void *)(uintptr_t)start, end - start, PROT_READ) == 0;
+    return mprotect((void *)(uintptr_t)start, end - start, protection) == 0;
 }
+
+bool memory_protect_read_only(void *base, u64 size) { return memory_protect(base, size, PROT_READ); }
+
+bool memory_protect_read_write(void *base, u64 size) { return memory_protect(base, size, PROT_READ | PROT_WRITE); }
 
 u64 os_memory_page_size(void)
 {

@@ -39,15 +39,19 @@ void os_memory_reset(void *base, u64 size)
 
 void os_memory_release(void *base, u64) { VirtualFree(base, 0, MEM_RELEASE); }
 
-bool memory_protect_read_only(void *base, u64 size)
+static bool memory_protect(void *base, u64 size, DWORD protection)
 {
     if (size == 0) return true;
     u64 page = os_memory_page_size();
     u64 start = (u64)(uintptr_t)base & ~(page - 1);
     u64 end = align_up_pow2((u64)(uintptr_t)base + size, page);
     DWORD old = 0;
-    return VirtualProtect((void *)(uintptr_t)start, (SIZE_T)(end - start), PAGE_READONLY, &old) != 0;
+    return VirtualProtect((void *)(uintptr_t)start, (SIZE_T)(end - start), protection, &old) != 0;
 }
+
+bool memory_protect_read_only(void *base, u64 size) { return memory_protect(base, size, PAGE_READONLY); }
+
+bool memory_protect_read_write(void *base, u64 size) { return memory_protect(base, size, PAGE_READWRITE); }
 
 u64 os_memory_page_size(void)
 {
