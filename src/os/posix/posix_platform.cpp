@@ -27,6 +27,7 @@
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <time.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -438,7 +439,23 @@ Str file_read_all(Arena *arena, Str path, FileProperties *out_properties)
         u64 capacity = props.size;
         char *buffer = (char *)arena_push(arena, capacity + 1, 8);
         u64 used = 0;
-        while (buffer) {
+        // The first read asks for the probe too, so a file that ends where
+        // fstat said costs one call, not a second to find its end. A file
+        // that grew meanwhile goes back to after the buffer and on below.
+        bool whole = false;
+        if (buffer && capacity <= 0x7FFFF000ull - 4096) {
+            char probe[4096];
+            struct iovec parts[2] = {{buffer, (size_t)capacity}, {probe, sizeof(probe)}};
+            ssize_t n = readv(fd, parts, 2);
+            if (n >= 0 && (u64)n == capacity) {
+                used = capacity;
+                whole = true;
+            }
+            else if (n > 0 && (u64)n < capacity) used = (u64)n;
+            else if (n > 0 && lseek(fd, (off_t)capacity, SEEK_SET) == (off_t)capacity) used = capacity;
+            else if (n > 0) buffer = nullptr;
+        }
+        while (buffer && !whole) {
             if (used < capacity) {
                 u64 want = min_of<u64>(capacity - used, 0x7FFFF000ull);
                 ssize_t n = read(fd, buffer + used, want);
