@@ -240,9 +240,12 @@ static FsResult fs_lookup(Str path, u64 deadline_us, Str *hold)
             first_pass = false;
             srw_unlock_shared(stripe->slim);
             bool created = fs_register(fs, stripe, bucket, path, hash);
+            // A reader who waits for the load however long it takes makes it
+            // itself: handed to a streamer, it cost a wake there and another
+            // back here for every file (a document's source, mostly).
             // No stripe lock is held while the push may wait for room: the
             // streamers that make room need these locks to finish.
-            if (created) fs_request(path, deadline_us);
+            if (created && !(deadline_us == u64_max && fs_reload(path))) fs_request(path, deadline_us);
             srw_lock_shared(stripe->slim);
             continue;
         }
@@ -812,12 +815,12 @@ u64 fs_count_changed(FileService *fs)
 FileService *fs_start_with(const FileServiceConfig *config)
 {
     if (FileService *existing = file_service()) return existing;
-    // The record, the request ring and the stripe array: well under 1 MiB.
-    Arena *arena = arena_alloc(MiB(1), KiB(4));
+    // The record, the request ring and the stripe array: under 2 MiB.
+    Arena *arena = arena_alloc(MiB(2), KiB(4));
     FileService *fs = arena ? push_struct<FileService>(arena) : nullptr;
     // Every file of the site is read through the service: without it there
     // is nothing to build or watch.
-    if (!fs) process_exit_refused("the file service", MiB(1));
+    if (!fs) process_exit_refused("the file service", MiB(2));
     fs->arena = arena;
     fs->config = *config;
     fs->generation = 1;
@@ -827,7 +830,11 @@ FileService *fs_start_with(const FileServiceConfig *config)
     }
     if (fs->config.tick_ms == 0) fs->config.tick_ms = 100;
     if (fs->config.full_pass_ms == 0) fs->config.full_pass_ms = 4000;
-    fs->requests = queue_alloc(arena, work_queue_default_capacity);
+    // Room for the paths of some 13,000 files: a site's sources are asked
+    // for ahead of their builds without the asker waiting for a streamer
+    // to take each one (a wait and a wake per file otherwise). Pages of the
+    // ring are only touched as far as it fills.
+    fs->requests = queue_alloc(arena, MiB(1));
     // An entry and its path take some 200 bytes: a stripe of a site with
     // 100,000 files holds about 300 KiB, so a stripe chains a block or two
     // rather than reserving gigabytes it never touches.

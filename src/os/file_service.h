@@ -3,7 +3,8 @@
 //
 // Every source, template and style input is read through one process-wide
 // FileService. A reader asks for a path with fs_get; the first request
-// creates the path's FileEntry and queues a load; a streamer thread reads
+// creates the path's FileEntry and queues a load (or, when the reader
+// waits without a deadline, makes the load itself); a streamer thread reads
 // the file into the content cache and stores the content key and the
 // file's last-write time; the reader then takes the bytes with fs_read,
 // which holds them in the cache until fs_read_done. The service holds each
@@ -107,7 +108,8 @@ struct FileServiceConfig {
 
 struct FileScanner;   // the scanner's private state
 
-// Told, on a streamer thread and without any lock held, when a reload
+// Told, on a streamer thread (or a reader's own, for a first load it made
+// itself) and without any lock held, when a reload
 // changed a file's content or state, or touched a file nobody read, and
 // when an existing file could not be
 // read; on the scanner thread, when a watched folder names a file the table
