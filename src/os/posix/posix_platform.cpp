@@ -450,10 +450,13 @@ Str file_read_all(Arena *arena, Str path, FileProperties *out_properties)
             if (n >= 0 && (u64)n == capacity) {
                 used = capacity;
                 whole = true;
+            } else if (n > 0 && (u64)n < capacity) {
+                used = (u64)n;
+            } else if (n > 0 && lseek(fd, (off_t)capacity, SEEK_SET) == (off_t)capacity) {
+                used = capacity;
+            } else if (n > 0) {
+                buffer = nullptr;
             }
-            else if (n > 0 && (u64)n < capacity) used = (u64)n;
-            else if (n > 0 && lseek(fd, (off_t)capacity, SEEK_SET) == (off_t)capacity) used = capacity;
-            else if (n > 0) buffer = nullptr;
         }
         while (buffer && !whole) {
             if (used < capacity) {
