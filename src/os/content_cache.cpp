@@ -109,6 +109,14 @@ void content_pack_release(ContentPack *pack)
     if (pack && atomic_add_u64(&pack->refs, (u64)-1) == 0) arena_release(pack->arena);
 }
 
+// A pack's pages are shared with its neighbours, so only large bytes alone
+// on their arena are made read-only, and made writable again before that
+// arena is released (the block pool writes its link into the block).
+static bool bytes_protected(Str bytes, Arena *bytes_arena)
+{
+    return bytes_arena && bytes.size >= content_protect_min_size;
+}
+
 // Files bytes that live either on an arena of their own (released here when
 // an identical copy is cached already) or in a pack (held once more for each
 // entry that points into it).
@@ -126,16 +134,14 @@ static ContentKey content_file(Str bytes, Arena *bytes_arena, ContentPack *pack)
         arena_release(bytes_arena);
         return key;
     }
-    // A pack's pages are shared with its neighbours, so only bytes alone on
-    // their arena are made read-only.
-    if (bytes_arena && bytes.size >= content_protect_min_size) memory_protect_read_only((void *)bytes.str, bytes.size);
+    if (bytes_protected(bytes, bytes_arena)) memory_protect_read_only((void *)bytes.str, bytes.size);
     if (pack) atomic_add_u64(&pack->refs, 1);
     bool filed = bucket_append(cache, stripe, bucket, key, bytes, bytes_arena, pack);
     cs_leave(stripe->section);
     // Refused memory: the content is simply not cached, and its readers see
     // empty bytes, as for an unreadable file.
     if (!filed) {
-        if (bytes_arena && bytes.size >= content_protect_min_size) memory_protect_read_write((void *)bytes.str, bytes.size);
+        if (bytes_protected(bytes, bytes_arena)) memory_protect_read_write((void *)bytes.str, bytes.size);
         arena_release(bytes_arena);
         content_pack_release(pack);
     }
@@ -194,9 +200,8 @@ void content_drop(ContentKey key)
     cs_leave(stripe->section);
     if (release || release_pack) {
         // Unmapped or given back to the block pool outside the lock: a large
-        // content's pages take a while to return. Bytes made read-only are
-        // made writable first: the pool writes its link into the block.
-        if (release && released_bytes.size >= content_protect_min_size)
+        // content's pages take a while to return.
+        if (bytes_protected(released_bytes, release))
             memory_protect_read_write((void *)released_bytes.str, released_bytes.size);
         arena_release(release);
         content_pack_release(release_pack);
