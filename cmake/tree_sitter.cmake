@@ -28,7 +28,7 @@ set(WYN_GRAMMARS c cpp python bash javascript json html css rust go)
 # generated tables.
 function(wyn_third_party_c target)
   target_compile_options(${target} PRIVATE -w)
-  set_target_properties(${target} PROPERTIES C_STANDARD 11 C_EXTENSIONS ON POSITION_INDEPENDENT_CODE ON)
+  set_target_properties(${target} PROPERTIES C_STANDARD 11 C_EXTENSIONS ON)
 endfunction()
 
 set(declarations "")

@@ -56,6 +56,172 @@ u32 highlight_language_from_word(Str word)
     return 0;
 }
 
+//- tree-sitter's memory
+
+// A parse makes and drops tens of thousands of small records (subtrees,
+// stack nodes, arrays that double), and deleting its tree walks every node
+// to free it. While a thread highlights a block, tree-sitter's memory comes
+// from a region of the thread's own, emptied whole when the block is done:
+// a pointer bump per record, and the tree is dropped with the region
+// instead of freed node by node. What tree-sitter makes outside a block
+// (the shared queries) is malloc's, and so is what a block needs beyond
+// the region: such a block is then freed the ordinary way. The parser and
+// the cursor are made per block, so nothing of a region outlives it.
+static constexpr u64 ts_region_reserve = MiB(64);
+static constexpr u64 ts_region_commit_step = MiB(1);
+static constexpr u64 ts_region_keep = MiB(4);   // pages kept between blocks
+
+struct TsRegion {
+    u8 *base;
+    u64 committed;
+    u64 used;
+    u64 last;       // offset of the latest record, which may grow in place
+    u64 peak;       // the block's highest use
+    u64 limit;      // 0: the whole reserve
+    bool active;
+    bool spilled;   // some of this block's memory came from malloc
+};
+
+static thread_local TsRegion ts_region;
+
+// Before every record: its size, for a copy when it grows.
+struct alignas(16) TsRecord {
+    u64 size;
+    u64 unused;
+};
+
+static constexpr u64 ts_region_none = ~0ull;
+
+static bool ts_region_owns(const void *p)
+{
+    const TsRegion *r = &ts_region;
+    return r->base && (const u8 *)p >= r->base && (const u8 *)p < r->base + ts_region_reserve;
+}
+
+// Makes [0, end) of the region usable; false when it does not fit.
+static bool ts_region_reach(TsRegion *r, u64 end)
+{
+    if (end > ts_region_reserve || (r->limit && end > r->limit)) return false;
+    if (end > r->peak) r->peak = end;
+    if (end > r->committed) {
+        u64 to = min_of(align_up_pow2(end, ts_region_commit_step), ts_region_reserve);
+        os_memory_commit(r->base + r->committed, to - r->committed);
+        r->committed = to;
+    }
+    return true;
+}
+
+static void *ts_region_take(u64 size)
+{
+    TsRegion *r = &ts_region;
+    if (!r->active || size > ts_region_reserve) return nullptr;
+    u64 at = r->used;
+    if (!ts_region_reach(r, at + sizeof(TsRecord) + align_up_pow2(size, 16))) return nullptr;
+    TsRecord *record = (TsRecord *)(r->base + at);
+    record->size = size;
+    r->last = at;
+    r->used = at + sizeof(TsRecord) + align_up_pow2(size, 16);
+    return record + 1;
+}
+
+static void *ts_region_malloc(size_t size)
+{
+    if (void *p = ts_region_take(size)) return p;
+    if (ts_region.active) ts_region.spilled = true;
+    return malloc(size);
+}
+
+static void *ts_region_calloc(size_t count, size_t size)
+{
+    if (size && count > ~(size_t)0 / size) return nullptr;
+    if (void *p = ts_region_take(count * size)) return memset(p, 0, count * size);
+    if (ts_region.active) ts_region.spilled = true;
+    return calloc(count, size);
+}
+
+static void *ts_region_realloc(void *p, size_t size)
+{
+    if (!p) return ts_region_malloc(size);
+    if (!ts_region_owns(p)) return realloc(p, size);
+    TsRegion *r = &ts_region;
+    TsRecord *record = (TsRecord *)p - 1;
+    u64 at = (u64)((u8 *)record - r->base);
+    // Arrays that double are most often the latest record.
+    if (at == r->last && size <= ts_region_reserve &&
+        ts_region_reach(r, at + sizeof(TsRecord) + align_up_pow2(size, 16))) {
+        record->size = size;
+        r->used = at + sizeof(TsRecord) + align_up_pow2(size, 16);
+        return p;
+    }
+    void *grown = ts_region_malloc(size);
+    if (grown) memcpy(grown, p, min_of<u64>(record->size, size));
+    return grown;
+}
+
+static void ts_region_free(void *p)
+{
+    if (!p) return;
+    if (!ts_region_owns(p)) {
+        free(p);
+        return;
+    }
+    TsRegion *r = &ts_region;
+    u64 at = (u64)((u8 *)p - sizeof(TsRecord) - r->base);
+    if (at == r->last) {
+        r->used = at;
+        r->last = ts_region_none;
+    }
+}
+
+// Installed before tree-sitter's first allocation (the first query).
+static void ts_region_install(void)
+{
+    ts_set_allocator(ts_region_malloc, ts_region_calloc, ts_region_realloc, ts_region_free);
+}
+
+// Whether the block can drop its tree with the region.
+static bool ts_region_begin(void)
+{
+    TsRegion *r = &ts_region;
+    if (!r->base) {
+        r->base = (u8 *)os_memory_reserve(ts_region_reserve);
+        if (!r->base) return false;
+    }
+    r->used = 0;
+    r->last = ts_region_none;
+    r->spilled = false;
+    r->active = true;
+    return true;
+}
+
+static void ts_region_end(void)
+{
+    TsRegion *r = &ts_region;
+    if (!r->active) return;
+    r->active = false;
+    r->used = 0;
+    r->last = ts_region_none;
+    // A large block's pages go back; a small one's stay for the next.
+    if (r->peak > ts_region_keep) os_memory_reset(r->base + ts_region_keep, r->peak - ts_region_keep);
+    r->peak = 0;
+}
+
+void highlight_memory_limit(u64 bytes)
+{
+    ts_region.limit = bytes == highlight_memory_default ? 0 : max_of<u64>(bytes, 1);
+}
+
+static TSParser *block_parser(u32 language)
+{
+    TSParser *parser = ts_parser_new();
+    if (!parser) return nullptr;
+    if (!ts_parser_set_language(parser, highlight_grammar_table[language - 1].language())) {
+        ts_parser_delete(parser);
+        return nullptr;
+    }
+    return parser;
+}
+
 //- classes
 
 // Colours for the block's background (#e7e1dc): each keeps a contrast of at
@@ -574,7 +740,10 @@ static HighlightQuery *query_for(u32 language)
     cs_enter(lock);
     hq = query_slots[language - 1].load(std::memory_order_acquire);
     if (!hq) {
-        if (!arena) arena = arena_alloc(MiB(1), KiB(64));
+        if (!arena) {
+            ts_region_install();
+            arena = arena_alloc(MiB(1), KiB(64));
+        }
         if (arena) hq = query_build(arena, language);
         if (hq) query_slots[language - 1].store(hq, std::memory_order_release);
     }
@@ -616,40 +785,15 @@ struct HighlightMemo {
     HighlightMemoEntry entries[highlight_memo_slots];
 };
 
-// A thread's parsers, one per language, and its query cursor, made on
-// its first block and kept for its life:
-// the workers that highlight live as long as the process. They are not
-// freed at thread exit on purpose: mingw-w64 runs thread_local destructors
-// after winpthreads has torn the thread down, where tree-sitter's frees
-// crash, and the record stays trivial so nothing runs then anywhere.
+// Each thread's latest blocks, kept for its life: the workers that
+// highlight live as long as the process. The record stays trivial, so
+// nothing runs at thread exit (mingw-w64 runs thread_local destructors
+// after winpthreads has torn the thread down).
 struct HighlightThread {
-    TSParser *parsers[highlight_language_limit];
-    TSQueryCursor *cursor;
-    HighlightMemo memo;   // trivial too: its arena is never released
+    HighlightMemo memo;   // its arena is never released
 };
 
 static thread_local HighlightThread highlight_thread;
-
-static TSParser *thread_parser(u32 language)
-{
-    TSParser **slot = &highlight_thread.parsers[language - 1];
-    if (!*slot) {
-        TSParser *parser = ts_parser_new();
-        if (!parser) return nullptr;
-        if (!ts_parser_set_language(parser, highlight_grammar_table[language - 1].language())) {
-            ts_parser_delete(parser);
-            return nullptr;
-        }
-        *slot = parser;
-    }
-    return *slot;
-}
-
-static TSQueryCursor *thread_cursor(void)
-{
-    if (!highlight_thread.cursor) highlight_thread.cursor = ts_query_cursor_new();
-    return highlight_thread.cursor;
-}
 
 //- captures
 
@@ -737,12 +881,14 @@ bool highlight_spans(Arena *arena, u32 language, Str text, HighlightSpans *out)
     if (grammar_name(language).size == 0 || text.size == 0 || text.size > highlight_max_bytes) return false;
     HighlightQuery *hq = query_for(language);
     if (!hq || !hq->query) return false;
-    TSParser *parser = thread_parser(language);
-    TSQueryCursor *cursor = thread_cursor();
-    if (!parser || !cursor) return false;
-    TSTree *tree = ts_parser_parse_string(parser, nullptr, text.str, (u32)text.size);
+    bool region = ts_region_begin();
+    TSParser *parser = block_parser(language);
+    TSQueryCursor *cursor = parser ? ts_query_cursor_new() : nullptr;
+    TSTree *tree = cursor ? ts_parser_parse_string(parser, nullptr, text.str, (u32)text.size) : nullptr;
     if (!tree) {
-        ts_parser_reset(parser);
+        if (cursor) ts_query_cursor_delete(cursor);
+        if (parser) ts_parser_delete(parser);
+        ts_region_end();
         return false;
     }
 
@@ -777,7 +923,13 @@ bool highlight_spans(Arena *arena, u32 language, Str text, HighlightSpans *out)
             captures[count++] = {begin, end, hq->precedence[match.pattern_index], cls};
         }
     }
-    ts_tree_delete(tree);
+    // A tree wholly in the region goes with it; the parser and the cursor
+    // are still deleted, since a grammar's scanner keeps its state in
+    // malloc's memory.
+    if (!region || ts_region.spilled) ts_tree_delete(tree);
+    ts_query_cursor_delete(cursor);
+    ts_parser_delete(parser);
+    ts_region_end();
 
     if (ok) {
         std::sort(captures, captures + count, capture_before);

@@ -124,6 +124,12 @@ bool highlight_spans(Arena *arena, u32 language, Str text, HighlightSpans *out);
 // reads as one. Empty when the block is not highlighted.
 Str highlight_html(Arena *arena, u32 language, Str text);
 
+// How much memory of its own a block highlighted on the calling thread may
+// take before tree-sitter's further records come from malloc (by default,
+// the whole region). Lets tests take the path of a block that outgrows it.
+void highlight_memory_limit(u64 bytes);
+constexpr u64 highlight_memory_default = ~0ull;
+
 // Forgets the blocks this thread highlighted last, so that the next page
 // highlights every block afresh (as a worker's first page of a document does).
 void highlight_forget(void);

@@ -193,6 +193,35 @@ TEST_F(Highlight, InnerCapturesShowInsideOuterOnesAndSpansNeverOverlap)
     }
 }
 
+// A block's parse takes its memory from a region of the thread's own and
+// drops its tree with it; one that outgrows the region goes on with malloc
+// and is freed record by record. Either way it gets the same spans.
+TEST_F(Highlight, BlocksGetTheSameSpansWhetherTheirMemoryFitsItsRegionOrNot)
+{
+    auto spans_of = [&](u32 l, const std::string &code) {
+        std::vector<u32> flat;
+        HighlightSpans spans = {};
+        EXPECT_TRUE(highlight_spans(arena, l, str(code.data(), code.size()), &spans));
+        for (u64 i = 0; i < spans.count; i += 1)
+            flat.insert(flat.end(), {spans.spans[i].begin, spans.spans[i].end, spans.spans[i].cls});
+        return flat;
+    };
+    std::string line = "x = \"a\" + f(1) # y // z /* w */ <p> { if (a) { return [1, 2]; } } (let ((v 3)) v)\n";
+    std::string code;
+    for (int i = 0; i < 300; i += 1) code += i % 7 ? line : "}}) broken ((\n";
+    for (u32 l = 1; l <= highlight_grammar_count; l += 1) {
+        std::vector<u32> fits = spans_of(l, code);
+        ASSERT_FALSE(fits.empty()) << highlight_language_name(l).str;
+        // Nothing in the region; the parser made, then the tree outgrows it.
+        for (u64 limit : {u64(0), KiB(4), KiB(64)}) {
+            highlight_memory_limit(limit);
+            EXPECT_EQ(spans_of(l, code), fits) << highlight_language_name(l).str << ", limit " << limit;
+        }
+        highlight_memory_limit(highlight_memory_default);
+        EXPECT_EQ(spans_of(l, code), fits) << highlight_language_name(l).str << ", the region again";
+    }
+}
+
 TEST_F(Highlight, HtmlHoldsTheTextUnchangedAndKeepsEntitiesWhole)
 {
     std::string code = "if (a < b && c > d) { s = \"<b>&amp;\"; } // x < y";
