@@ -280,23 +280,49 @@ StrMap str_map_alloc(Arena *arena, u64 bucket_count)
     return map;
 }
 
+// Twice the buckets, the nodes relinked in their order: of two nodes with
+// one key, the first inserted is still the one found. Left as it is when
+// memory is refused (lookups only walk longer).
+static void str_map_grow(Arena *arena, StrMap *map)
+{
+    u64 count = map->bucket_count * 2;
+    StrMapBucket *buckets = push_array<StrMapBucket>(arena, count);
+    if (!buckets) return;
+    for (u64 b = 0; b < map->bucket_count; b += 1) {
+        for (StrMapNode *n = map->buckets[b].first, *next; n; n = next) {
+            next = n->next;
+            n->next = nullptr;
+            list_append(&buckets[n->hash % count], n);
+        }
+    }
+    map->buckets = buckets;
+    map->bucket_count = count;
+}
+
 StrMapNode *str_map_insert(Arena *arena, StrMap *map, Str key, u64 value)
 {
-    StrMapBucket *bucket = &map->buckets[str_hash(key) % map->bucket_count];
+    // Two keys a bucket on average: half the bucket memory of one, and
+    // chains still of a node or two.
+    if (map->count >= map->bucket_count * 2) str_map_grow(arena, map);
+    u64 hash = str_hash(key);
+    StrMapBucket *bucket = &map->buckets[hash % map->bucket_count];
     StrMapNode *node = push_struct<StrMapNode>(arena);
     if (!node) return nullptr;
     node->key = str_copy(arena, key);
     node->value = value;
+    node->hash = hash;
     list_append(bucket, node);
+    map->count += 1;
     return node;
 }
 
 StrMapNode *str_map_lookup(const StrMap *map, Str key)
 {
     if (!map->buckets) return nullptr;
-    const StrMapBucket *bucket = &map->buckets[str_hash(key) % map->bucket_count];
+    u64 hash = str_hash(key);
+    const StrMapBucket *bucket = &map->buckets[hash % map->bucket_count];
     for (StrMapNode *n = bucket->first; n; n = n->next)
-        if (str_eq(n->key, key)) return n;
+        if (n->hash == hash && str_eq(n->key, key)) return n;
     return nullptr;
 }
 

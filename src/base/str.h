@@ -55,6 +55,7 @@ struct StrMapNode {
     StrMapNode *next;
     Str key;
     u64 value;
+    u64 hash;
 };
 
 struct StrMapBucket {
@@ -62,9 +63,12 @@ struct StrMapBucket {
     StrMapNode *last;
 };
 
+// Grows as it fills (from the inserting arena), so a lookup stays short
+// however many keys a site gives it.
 struct StrMap {
     u64 bucket_count;
     StrMapBucket *buckets;
+    u64 count;
 };
 
 struct LineCol {

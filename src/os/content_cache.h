@@ -14,7 +14,7 @@
 //
 // The cache is created once by the main thread before other threads start;
 // after that any thread may put and get. Each of its 128 stripes has a
-// critical section that guards its 8 buckets.
+// critical section that guards every 128th bucket.
 #pragma once
 #include "os/work_queue.h"
 
@@ -51,8 +51,9 @@ struct ContentBucket {
     ContentEntry *last;
 };
 
-constexpr u64 content_bucket_count = 1024;
-constexpr u64 content_stripe_count = content_bucket_count / 8;
+// As many buckets as the file table: one entry per file's content.
+constexpr u64 content_bucket_count = 65536;
+constexpr u64 content_stripe_count = 128;
 
 struct ContentCache {
     StripedTable table;                        // critical section per stripe

@@ -815,8 +815,9 @@ u64 fs_count_changed(FileService *fs)
 FileService *fs_start_with(const FileServiceConfig *config)
 {
     if (FileService *existing = file_service()) return existing;
-    // The record, the request ring and the stripe array: under 2 MiB.
-    Arena *arena = arena_alloc(MiB(2), KiB(4));
+    // The record with its buckets (1 MiB), the request ring (1 MiB) and the
+    // stripe array.
+    Arena *arena = arena_alloc(MiB(4), KiB(4));
     FileService *fs = arena ? push_struct<FileService>(arena) : nullptr;
     // Every file of the site is read through the service: without it there
     // is nothing to build or watch.

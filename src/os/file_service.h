@@ -95,7 +95,10 @@ struct FileBucket {
     FileEntry *last;
 };
 
-constexpr u64 file_bucket_count = 1024;
+// Chains stay short up to some 100,000 sources and the files they name: a
+// lookup walks its chain on every link, include and read, so a fixed table
+// too small for the site makes each document cost more the larger it grows.
+constexpr u64 file_bucket_count = 65536;
 constexpr u64 file_stripe_count = 64;
 
 struct FileServiceConfig {

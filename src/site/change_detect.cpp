@@ -61,6 +61,11 @@ Detector g_detector;
 
 constexpr u64 requeue_interval_us = 1000000;    // the walk queues a document at most once a second
 constexpr u64 walk_interval_us = 100000;        // and walks at most this often
+// While documents are in hand the walk only finds records to queue, and it
+// visits every record: on a large site it then runs once per this many
+// microseconds per record (a second per 100,000), queueing as many more.
+constexpr u64 walk_us_per_record_in_hand = 10;
+constexpr u64 walk_picks_max = 64;
 constexpr u64 discovery_interval_us = 3000000;  // new sources are looked for this often anyway
 constexpr u64 follow_push_limit = 256;          // more marked at once are left to the walk
 constexpr u64 tick_ms = 100;
@@ -307,17 +312,19 @@ static bool detector_push(SiteBuild *build, DocumentRecord *record, u64 t)
 }
 
 // True when some document other than the index is out of date.
-static bool detector_walk(Detector *d, u64 t)
+static bool detector_walk(Detector *d, u64 t, u64 interval_us)
 {
     SiteBuild *build = d->build;
     bool may_push = t >= d->next_walk_us;
-    if (may_push) d->next_walk_us = t + walk_interval_us;
+    if (may_push) d->next_walk_us = t + interval_us;
+    u64 picks_per_bucket = clamp_of<u64>(1, interval_us / walk_interval_us, walk_picks_max);
     bool out_of_date = false;
     for (u64 b = 0; b < document_bucket_count; b += 1) {
         u64 marks = atomic_load_u64(&build->bucket_marks[b]);
         if (d->clean[b] && d->clean_marks[b] == marks) continue;
         TableStripe *stripe = striped_stripe_of(&build->documents, b);
-        DocumentRecord *pick = nullptr;
+        DocumentRecord *picks[walk_picks_max];
+        u64 pick_count = 0;
         bool bucket_stale = false;
         srw_lock_shared(stripe->slim);
         for (DocumentRecord *r = build->buckets[b].first; r; r = r->next) {
@@ -329,10 +336,10 @@ static bool detector_walk(Detector *d, u64 t)
             bool busy = atomic_load_u64(&r->busy) != 0;
             if (!busy && r->build_count > 0 && r->built_mark == atomic_load_u64(&r->stale_mark)) continue;
             out_of_date = bucket_stale = true;
-            if (pick || !may_push) continue;
+            if (pick_count == picks_per_bucket || !may_push) continue;
             if (busy || atomic_load_u64(&r->queued) || atomic_load_u64(&r->parked)) continue;
             if (r->last_requeue_us && t - r->last_requeue_us < requeue_interval_us) continue;
-            pick = r;
+            picks[pick_count++] = r;
         }
         srw_unlock_shared(stripe->slim);
         // A record built since counts as current from its next mark on:
@@ -341,7 +348,8 @@ static bool detector_walk(Detector *d, u64 t)
         d->clean_marks[b] = marks;
         // Pushed with no lock held, stamped after: taking the stripe
         // exclusively while holding it shared would deadlock.
-        if (pick && detector_push(build, pick, t)) d->requeues.fetch_add(1);
+        for (u64 i = 0; i < pick_count; i += 1)
+            if (detector_push(build, picks[i], t)) d->requeues.fetch_add(1);
     }
     return out_of_date;
 }
@@ -478,7 +486,16 @@ static void detector_pass(Detector *d)
         return;
     d->quiet_stamped = 0;
 
-    if (detector_walk(d, t)) {
+    SiteBuildProgress in_hand = site_build_progress();
+    u64 interval = walk_interval_us;
+    if (!site_build_quiet(&in_hand)) {
+        interval = max_of(interval, atomic_load_u64(&build->record_count) * walk_us_per_record_in_hand);
+        if (t < d->next_walk_us) {
+            busy_begin(d, t);
+            return;
+        }
+    }
+    if (detector_walk(d, t, interval)) {
         busy_begin(d, t);
         return;
     }

@@ -94,14 +94,21 @@ TEST_F(StrTest, BuiltStringsAreTerminatedListsJoinSplitAndMapsFind)
     EXPECT_EQ(str_split_path(arena, str_lit("/a\\b//c")).node_count, 5u);   // "", a, b, "", c
     EXPECT_EQ(str_split(arena, str_lit(""), str_lit(","), 0).node_count, 0u);
 
+    // A map grows as it fills: every key is still found with its value,
+    // and of a key inserted twice, the first stays the one found.
     StrMap map = str_map_alloc(arena, 4);
-    for (int i = 0; i < 50; i += 1) str_map_insert(arena, &map, str_pushf(arena, "key%d", i), (u64)i);
-    for (int i = 0; i < 50; i += 1) {
+    for (int i = 0; i < 5000; i += 1) {
+        str_map_insert(arena, &map, str_pushf(arena, "key%d", i), (u64)i);
+        if (i % 100 == 0) str_map_insert(arena, &map, str_pushf(arena, "key%d", i), 99999);
+    }
+    EXPECT_GE(map.bucket_count, 2048u);
+    EXPECT_EQ(map.count, 5050u);
+    for (int i = 0; i < 5000; i += 1) {
         StrMapNode *node = str_map_lookup(&map, str_pushf(arena, "key%d", i));
         ASSERT_NE(node, nullptr);
         EXPECT_EQ(node->value, (u64)i);
     }
-    EXPECT_EQ(str_map_lookup(&map, str_lit("key50")), nullptr);
+    EXPECT_EQ(str_map_lookup(&map, str_lit("key5000")), nullptr);
 }
 
 TEST_F(StrTest, PathHelpersTheSegmentWalkAndNumbersInRadixes)
