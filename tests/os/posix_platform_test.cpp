@@ -8,11 +8,13 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <thread>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "os/platform.h"
+#include "os/posix/posix_files.h"
 #include "os_support.h"
 
 struct PosixTest : ::testing::Test {
@@ -70,6 +72,46 @@ TEST_F(PosixTest, ARewriteKeepsTheModeAndTheCurrentFolderHasNoTrailingSlash)
     Str root = current_directory(arena);
     ASSERT_EQ(chdir(cwd.str), 0);
     EXPECT_EQ(s(root), "/");
+}
+
+// A new file is written unnamed and linked whole under its name: a reader
+// finds it absent or complete, never begun, and no temporary name is left.
+// One whose name was taken after the writer looked is replaced all the same.
+TEST_F(PosixTest, ANewFileAppearsWholeUnderItsNameAndLeavesNothingElse)
+{
+    std::string bytes(KiB(256), 'w');
+    Str folder = dir.at(arena, "pages");
+    std::atomic<bool> done{false};
+    std::atomic<int> partial{0}, seen{0};
+    std::thread reader([&] {
+        std::string got;
+        while (!done.load()) {
+            for (int i = 0; i < 20; i += 1) {
+                std::ifstream in(std::string(folder.str, folder.size) + "/p" + std::to_string(i) + ".html", std::ios::binary);
+                if (!in) continue;
+                got.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+                seen += 1;
+                if (got.size() != bytes.size()) partial += 1;
+            }
+        }
+    });
+    for (int i = 0; i < 20; i += 1)
+        ASSERT_TRUE(file_write_all(str_pushf(arena, "%S/p%d.html", folder, i), as_str(bytes), FileWrite_CreateFolders));
+    done = true;
+    reader.join();
+    EXPECT_EQ(partial.load(), 0) << "of " << seen.load() << " reads";
+    std::set<std::string> names;
+    DIR *d = opendir(folder.str);
+    ASSERT_NE(d, nullptr);
+    while (dirent *e = readdir(d))
+        if (e->d_name[0] != '.') names.insert(e->d_name);
+    closedir(d);
+    EXPECT_EQ(names.size(), 20u);
+    EXPECT_EQ(names.count("p0.html"), 1u);
+
+    Str taken = str_pushf(arena, "%S/p3.html", folder);
+    ASSERT_TRUE(posix_file_write(taken, str_lit("newer"), FileWrite_CreateFolders, false, 0666));
+    EXPECT_EQ(s(file_read_all(arena, taken)), "newer");
 }
 
 static std::atomic<int> g_named{0};

@@ -543,6 +543,32 @@ unsigned long process_id_once(void)
 
 } // namespace
 
+// Writes a new file unnamed in `folder` and links it as `cpath`; false
+// (with nothing left behind) when that cannot be done.
+static bool posix_file_link_new(Str folder, const char *cpath, Str bytes)
+{
+#ifdef O_TMPFILE
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    const char *cfolder = folder.size ? path_cstring(scratch.arena, folder) : ".";
+    int fd = open(cfolder, O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
+    scratch_end(scratch);
+    if (fd < 0) return false;
+    bool ok = write_fully(fd, bytes.str, bytes.size);
+    if (ok) {
+        // The unnamed file is reached through its descriptor's entry under
+        // /proc; linking it fails if the name exists by now.
+        char link_path[64];
+        snprintf(link_path, sizeof link_path, "/proc/self/fd/%d", fd);
+        ok = linkat(AT_FDCWD, link_path, AT_FDCWD, cpath, AT_SYMLINK_FOLLOW) == 0;
+    }
+    ok = close(fd) == 0 && ok;
+    return ok;
+#else
+    (void)folder, (void)cpath, (void)bytes;
+    return false;
+#endif
+}
+
 bool posix_file_write(Str path, Str bytes, u32 flags, bool had_file, mode_t mode)
 {
     bool create_folders = (flags & FileWrite_CreateFolders) != 0;
@@ -557,6 +583,15 @@ bool posix_file_write(Str path, Str bytes, u32 flags, bool had_file, mode_t mode
     Str name = path_file_name(path);
     if (create_folders && folder.size && !folder_is_known(folder)) folder_make(folder);
     mode_t new_mode = had_file ? (mode & 07777) : 0666;
+    // A new file is written unnamed and linked under its name once whole:
+    // one change of the folder instead of two (a temporary name, then the
+    // rename), which is what a cold build of many pages in one folder
+    // waits on. Where the file system cannot, or the name was taken
+    // meanwhile, the temporary file below does it.
+    if (!had_file && posix_file_link_new(folder, cpath, bytes)) {
+        scratch_end(scratch);
+        return true;
+    }
     // A reader mid-write must get the old file or the new one, never half:
     // write a temporary file beside the target, then rename it.
     int fd = -1;
