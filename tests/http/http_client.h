@@ -51,10 +51,14 @@ struct HttpReply {
     }
 };
 
-inline int http_connect(int port)
+// A small receive buffer, set before connecting, keeps the kernel from
+// growing the window: a client that reads nothing then fills up quickly.
+inline int http_connect(int port, int receive_buffer = 0)
 {
     int fd = http_socket();
     if (fd < 0) return -1;
+    if (receive_buffer > 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, (const char *)&receive_buffer, (int)sizeof receive_buffer);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons((uint16_t)port);
