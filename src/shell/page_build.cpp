@@ -2,6 +2,8 @@
 // writing of a document's pages.
 #include "shell/page_build.h"
 
+#include <xxhash.h>
+
 #include "markup/paths.h"
 #include "markup/tables.h"
 #include "render/render_rules.h"
@@ -38,8 +40,15 @@ Str page_raw_source_name(Arena *arena, Str source_path)
 
 u64 page_bytes_hash(Str bytes)
 {
-    // FNV-1a over 8-byte words: a page of 30 KB hashes in a few µs, and a
-    // collision only keeps a page that wyn would otherwise remove.
+    // A collision only keeps a page that wyn would otherwise remove; XXH3
+    // hashes a 30 KB page in about a microsecond, several times faster than
+    // the FNV-1a of earlier versions, which the manifest may still hold
+    // (page_bytes_hash_earlier).
+    return XXH3_64bits(bytes.str, bytes.size);
+}
+
+u64 page_bytes_hash_earlier(Str bytes)
+{
     u64 h = 0xcbf29ce484222325ull;
     u64 i = 0;
     for (; i + 8 <= bytes.size; i += 8) {

@@ -104,5 +104,8 @@ constexpr u64 page_fold_after_bytes = MiB(2);
 bool pages_write(Arena *arena, const PageSite *site, const PageDocument *document, const StrList *output_paths,
                  const PageVariant *variant, DiagnosticList *warnings, PageWriteReport *report);
 
-// The hash wyn keeps of a page's bytes.
+// The hash wyn keeps of a page's bytes, and the one it kept before: a
+// manifest written by an earlier version holds those until the page is
+// written again.
 u64 page_bytes_hash(Str bytes);
+u64 page_bytes_hash_earlier(Str bytes);

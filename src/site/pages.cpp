@@ -298,7 +298,7 @@ static void page_remove(Arena *arena, Str page, Str owner, DiagnosticList *warni
     ArenaTemp scratch = scratch_begin(arena);
     Str bytes = file_read_all(scratch.arena, page);
     bool present = file_exists(page);
-    bool same = present && page_bytes_hash(bytes) == e->hash;
+    bool same = present && (page_bytes_hash(bytes) == e->hash || page_bytes_hash_earlier(bytes) == e->hash);
     scratch_end(scratch);
     if (!present || (same && file_delete(page))) {
         if (present) g_pages.removed.fetch_add(1);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "fixture_site.h"
+#include "shell/page_build.h"
 
 namespace fs = std::filesystem;
 
@@ -258,4 +259,43 @@ TEST(PagesRun, TheManifestGrowsByWhatChangedAndARunBelievesTheLastWordOfEachPage
     EXPECT_EQ(after.back(), '\n');
     // Every page but the hand-made one and the four of the gone source.
     EXPECT_EQ(pages.size(), expected_pages.size() - 5);
+}
+
+// A manifest written by an earlier version holds the hashes of that
+// version's function. Its pages still belong to wyn: the page of a gone
+// source is removed, and one changed since is left with a warning.
+TEST(PagesRun, PagesListedByAnEarlierVersionAreStillRecognisedAsWyns)
+{
+    const char *sample = "<p>a page written by an earlier wyn</p>\n";
+    EXPECT_EQ(page_bytes_hash_earlier(Str{sample, strlen(sample)}), 0x316727a0e107302bull);
+
+    FixtureSite site("pages");
+    run_until_quiet(site);
+    fs::path manifest = site.html(".wyn_manifest");
+    std::istringstream lines(read_file(manifest));
+    std::string line, earlier;
+    std::getline(lines, line);
+    earlier = line + "\n";
+    int rehashed = 0;
+    while (std::getline(lines, line)) {
+        std::string page = line.substr(line.find('\t') + 1);
+        std::string bytes = fs::exists(page) ? read_file(page) : "";
+        char hash[17];
+        snprintf(hash, sizeof hash, "%016llx",
+                 (unsigned long long)page_bytes_hash_earlier(Str{bytes.data(), bytes.size()}));
+        earlier += hash + line.substr(16) + "\n";
+        rehashed += 1;
+    }
+    ASSERT_GT(rehashed, 20);
+    write_file(manifest, earlier);
+    write_file(site.html("notes/second_smartphone.html"), read_file(site.html("notes/second_smartphone.html")) + "<!-- mine -->");
+    fs::remove(site.local / "wyn_files/notes/second.wyn");
+    WynProcess once(site.root.string(), {"once"});
+    ASSERT_TRUE(once.wait_end());
+    EXPECT_FALSE(fs::exists(site.html("notes/second.html")));
+    EXPECT_FALSE(fs::exists(site.html("notes/raw_second.html")));
+    EXPECT_TRUE(fs::exists(site.html("notes/second_smartphone.html")));
+    EXPECT_NE(once.text.find("second_smartphone.html is no longer produced"), std::string::npos) << once.text;
+    EXPECT_NE(once.text.find("changed since wyn wrote it"), std::string::npos) << once.text;
+    EXPECT_TRUE(fs::exists(site.html("home.html")));
 }
