@@ -429,6 +429,22 @@ static StrList list_copy(Arena *arena, const StrList *from)
 
 // A warning for another document, at its output_path line, printed with
 // its own source.
+// The lock is held. A document that takes an output path takes the pages
+// wyn wrote for it too, before it writes them: the one who held them may
+// be giving them up on another worker at this moment (a source renamed,
+// an output path moved), and would otherwise remove what the new owner has
+// just written when the bytes are the same, as a raw page's are. The hash
+// stays the one of the bytes on disk until the new owner writes.
+static void pages_take_over(Arena *arena, Str path, Str owner)
+{
+    Str smartphone = page_smartphone_path(arena, path);
+    Str pages[] = {path, page_raw_path(arena, path), smartphone, page_raw_path(arena, smartphone)};
+    for (Str page : pages) {
+        ManifestEntry *e = manifest_entry(page);
+        if (e && e->owner.size && !str_eq(e->owner, owner)) manifest_set(page, owner, e->hash);
+    }
+}
+
 static void warn_other(Arena *arena, Str owner, u64 offset, Str text)
 {
     DiagnosticList list = {};
@@ -544,6 +560,7 @@ SitePageResult site_pages_document(Arena *arena, const SitePageJob *job)
                 if (!str_eq(claim->owner, owner)) claim->owner = str_copy(p->arena, owner);
                 claim->order = order;
                 claim->line_offset = line;
+                pages_take_over(arena, path, owner);
             }
             cs_leave(p->lock);
             if (other.size) {
