@@ -102,6 +102,17 @@ if(WYN_TREE_SITTER_FROM_SOURCE)
     target_compile_options(wyn_tree_sitter_runtime PRIVATE -fno-sanitize=all)
   endif()
   target_sources(wyn_core PRIVATE $<TARGET_OBJECTS:wyn_tree_sitter_runtime>)
+  # The runtime is one translation unit whose global functions the compiler
+  # must keep callable from outside, so it inlines few of them into the
+  # others. Optimised at link time, where it sees that wyn calls a few dozen
+  # of them, a highlighted block takes a tenth less (most of it in running
+  # the queries). Only the runtime: the grammars' tables would be compiled
+  # again at every link. GCC's linker plugin takes the objects wherever they
+  # are linked; -flto=auto there spreads the work over the cores.
+  if(CMAKE_BUILD_TYPE STREQUAL "Release" AND CMAKE_C_COMPILER_ID STREQUAL "GNU" AND NOT WIN32 AND NOT WYN_SANITIZE)
+    target_compile_options(wyn_tree_sitter_runtime PRIVATE -flto=auto -fno-fat-lto-objects)
+    add_link_options(-flto=auto)
+  endif()
   target_include_directories(wyn_core PUBLIC ${runtime}/include)
 else()
   find_path(TREE_SITTER_INCLUDE_DIR tree_sitter/api.h REQUIRED)

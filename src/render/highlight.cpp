@@ -932,7 +932,7 @@ bool highlight_spans(Arena *arena, u32 language, Str text, HighlightSpans *out)
     ts_region_end();
 
     if (ok) {
-        std::sort(captures, captures + count, capture_before);
+        std::sort(captures, captures + count, [](const Capture &a, const Capture &b) { return capture_before(a, b); });
         // Spans never outnumber the captures' edges.
         SpanOut spans = {push_array_no_zero<HighlightSpan>(arena, 2 * count + 1), 0};
         OpenCapture *stack = push_array_no_zero<OpenCapture>(scratch.arena, count + 1);
