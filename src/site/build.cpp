@@ -71,16 +71,8 @@ static DocumentRecord *doc_insert_locked(SiteBuild *build, TableStripe *stripe, 
                                          u64 hash, u64 busy)
 {
     DocumentRecord *record = push_struct<DocumentRecord>(stripe->arena);
-    // One reservation holds a whole typical document (a 4 KB source
-    // parses into some 130 KiB of nodes), so a rebuild rolls back
-    // inside it and reuses its pages; a 32 KiB reservation would
-    // chain blocks that every rebuild gives back and faults in again
-    // (rebuilds measured five times slower). Reservations only cost
-    // address space.
-    Arena *arena = record ? arena_alloc(KiB(256), KiB(32)) : nullptr;
-    if (!arena) return nullptr;   // no memory: the job is dropped like a busy one
-    record->arena = arena;
-    record->arena_start = arena_pos(arena);
+    if (!record) return nullptr;   // no memory: the job is dropped like a busy one
+    // Its arena comes with its first build (doc_claim), on the worker.
     record->path = str_copy(stripe->arena, path);
     record->path_hash = hash;
     record->busy = busy;
@@ -137,6 +129,26 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
     }
     srw_unlock_exclusive(stripe->slim);
     if (created) site_build_note_change(SiteChange_Document, record->path);
+    if (claimed && !current && !record->arena) {
+        // Made by the first build rather than at registration: a cold build
+        // registers every source on one thread before the workers start,
+        // and the reservations and their first pages cost it 10 ms per
+        // thousand documents. One reservation holds a whole typical
+        // document (a 4 KB source parses into some 130 KiB of nodes), so a
+        // rebuild rolls back inside it and reuses its pages; a 32 KiB
+        // reservation would chain blocks that every rebuild gives back and
+        // faults in again (rebuilds measured five times slower).
+        // Reservations only cost address space. The record is this
+        // worker's while it is busy, so nothing else looks at the arena.
+        Arena *arena = arena_alloc(KiB(256), KiB(32));
+        if (!arena) {
+            // No memory: the job is dropped like a busy one.
+            atomic_store_u64(&record->busy, 0);
+            return nullptr;
+        }
+        record->arena = arena;
+        record->arena_start = arena_pos(arena);
+    }
     if (current) {
         // Queued twice, or queued before the change that made it stale was
         // built already: nothing to do, unless a mark came in between.

@@ -123,7 +123,7 @@ enum DocFirst : u32 {
 struct DocumentRecord {
     DocumentRecord *next;
     DocumentRecord *index_next;  // the next record of its lookup slot
-    Arena *arena;              // the document's own; every build starts at arena_start
+    Arena *arena;              // the document's own, from its first build; every build starts at arena_start
     u64 arena_start;
     DocumentSummary *summary;  // the last build's (complete or parked); null before the first. Stripe lock.
     DocumentReads *reads;      // what the last complete build read; null before. Stripe lock.

@@ -44,7 +44,7 @@ static RecordView view(Str path)
     v.found = true;
     v.build_count = record->build_count;
     v.busy = atomic_load_u64(&record->busy);
-    v.arena_used = v.busy ? 0 : arena_pos(record->arena);
+    v.arena_used = v.busy || !record->arena ? 0 : arena_pos(record->arena);
     srw_unlock_shared(stripe->slim);
     v.current = doc_current(build, record);
     ArenaTemp scratch = scratch_begin(nullptr, 0);
