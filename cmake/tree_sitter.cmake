@@ -105,7 +105,7 @@ if(WYN_TREE_SITTER_FROM_SOURCE)
   # The runtime is one translation unit whose global functions the compiler
   # must keep callable from outside, so it inlines few of them into the
   # others. Optimised at link time, where it sees that wyn calls a few dozen
-  # of them, a highlighted block takes a tenth less (most of it in running
+  # of them, a highlighted block takes 6 to 9 % less (most of it in running
   # the queries). Only the runtime: the grammars' tables would be compiled
   # again at every link. GCC's linker plugin takes the objects wherever they
   # are linked; -flto=auto there spreads the work over the cores.

@@ -132,8 +132,8 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
     if (claimed && !current && !record->arena) {
         // Made by the first build rather than at registration: a cold build
         // registers every source on one thread before the workers start,
-        // and the reservations and their first pages cost it 10 ms per
-        // thousand documents. One reservation holds a whole typical
+        // and the reservations and their first pages cost it 10 to 20 ms
+        // per thousand documents. One reservation holds a whole typical
         // document (a 4 KB source parses into some 130 KiB of nodes), so a
         // rebuild rolls back inside it and reuses its pages; a 32 KiB
         // reservation would chain blocks that every rebuild gives back and

@@ -427,8 +427,6 @@ static StrList list_copy(Arena *arena, const StrList *from)
     return to;
 }
 
-// A warning for another document, at its output_path line, printed with
-// its own source.
 // The lock is held. A document that takes an output path takes the pages
 // wyn wrote for it too, before it writes them: the one who held them may
 // be giving them up on another worker at this moment (a source renamed,
@@ -445,6 +443,8 @@ static void pages_take_over(Arena *arena, Str path, Str owner)
     }
 }
 
+// A warning for another document, at its output_path line, printed with
+// its own source.
 static void warn_other(Arena *arena, Str owner, u64 offset, Str text)
 {
     DiagnosticList list = {};
