@@ -111,16 +111,20 @@ static bool ts_region_reach(TsRegion *r, u64 end)
     return true;
 }
 
+// Where a record of `size` bytes that starts at `at` ends: its header, and
+// its bytes rounded up so the next record stays aligned.
+static u64 ts_record_end(u64 at, u64 size) { return at + sizeof(TsRecord) + align_up_pow2(size, 16); }
+
 static void *ts_region_take(u64 size)
 {
     TsRegion *r = &ts_region;
     if (!r->active || size > ts_region_reserve) return nullptr;
     u64 at = r->used;
-    if (!ts_region_reach(r, at + sizeof(TsRecord) + align_up_pow2(size, 16))) return nullptr;
+    if (!ts_region_reach(r, ts_record_end(at, size))) return nullptr;
     TsRecord *record = (TsRecord *)(r->base + at);
     record->size = size;
     r->last = at;
-    r->used = at + sizeof(TsRecord) + align_up_pow2(size, 16);
+    r->used = ts_record_end(at, size);
     return record + 1;
 }
 
@@ -147,10 +151,9 @@ static void *ts_region_realloc(void *p, size_t size)
     TsRecord *record = (TsRecord *)p - 1;
     u64 at = (u64)((u8 *)record - r->base);
     // Arrays that double are most often the latest record.
-    if (at == r->last && size <= ts_region_reserve &&
-        ts_region_reach(r, at + sizeof(TsRecord) + align_up_pow2(size, 16))) {
+    if (at == r->last && size <= ts_region_reserve && ts_region_reach(r, ts_record_end(at, size))) {
         record->size = size;
-        r->used = at + sizeof(TsRecord) + align_up_pow2(size, 16);
+        r->used = ts_record_end(at, size);
         return p;
     }
     void *grown = ts_region_malloc(size);
