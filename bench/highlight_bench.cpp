@@ -8,6 +8,8 @@
 //                                 reference, the block as wyn wrote it before
 //   RenderHighlighted/<language>  the same with the language on the fence
 //   HighlightAlone/<language>     the highlighter alone: parse, queries, spans
+//   HighlightHtml/<language>      the same and the spans written as HTML, as
+//                                 a page gets them
 //   HighlightSmall/<language>     the same for the block's first 10 lines, 100
 //                                 times: what a block costs beside its bytes
 // The target: RenderHighlighted minus RenderPlain at most 5 ms per block.
@@ -145,6 +147,24 @@ void HighlightAlone(benchmark::State &state)
     arena_release(arena);
 }
 
+void HighlightHtml(benchmark::State &state)
+{
+    const Block &b = blocks()[(u32)state.range(0)];
+    u32 language = highlight_language_from_word(as_str(std::string(b.language)));
+    Arena *arena = arena_alloc(MiB(64), KiB(64));
+    u64 html = 0;
+    for (auto _ : state) {
+        highlight_forget();
+        ArenaTemp temp = temp_begin(arena);
+        html = highlight_html(arena, language, as_str(b.code)).size;
+        if (html == 0) state.SkipWithError("not highlighted");
+        temp_end(temp);
+    }
+    state.SetBytesProcessed((int64_t)(state.iterations() * b.code.size()));
+    state.SetLabel(std::string(b.language) + ", " + std::to_string(html) + " bytes of HTML");
+    arena_release(arena);
+}
+
 // The blocks of most documents are a few lines long, where what a block
 // costs beside its bytes (a parser and a query cursor made, the tree
 // dropped) shows: the first 10 lines of each block, 100 times a round.
@@ -177,6 +197,7 @@ void HighlightSmall(benchmark::State &state)
 BENCHMARK(RenderPlain)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(RenderHighlighted)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(HighlightAlone)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(HighlightHtml)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(HighlightSmall)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <tree_sitter/api.h>
+#include <xxhash.h>
 
 #include "html/html_tree.h"
 #include "os/platform.h"
@@ -66,7 +67,9 @@ u32 highlight_language_from_word(Str word)
 // instead of freed node by node. What tree-sitter makes outside a block
 // (the shared queries) is malloc's, and so is what a block needs beyond
 // the region: such a block is then freed the ordinary way. The parser and
-// the cursor are made per block, so nothing of a region outlives it.
+// the cursor are made per block, so nothing of a region outlives it. The
+// grammars' scanners are built to allocate through the same functions
+// (TREE_SITTER_REUSE_ALLOCATOR), so their arrays live in the region too.
 static constexpr u64 ts_region_reserve = MiB(64);
 static constexpr u64 ts_region_commit_step = MiB(1);
 static constexpr u64 ts_region_keep = MiB(4);   // pages kept between blocks
@@ -927,8 +930,8 @@ bool highlight_spans(Arena *arena, u32 language, Str text, HighlightSpans *out)
         }
     }
     // A tree wholly in the region goes with it; the parser and the cursor
-    // are still deleted, since a grammar's scanner keeps its state in
-    // malloc's memory.
+    // are still deleted, since some grammars' scanners (Python's, Bash's)
+    // make their own record with malloc.
     if (!region || ts_region.spilled) ts_tree_delete(tree);
     ts_query_cursor_delete(cursor);
     ts_parser_delete(parser);
@@ -977,6 +980,10 @@ static bool entity_byte(u8 c) { return char_is_alpha(c) || char_is_digit(c) || c
 static bool inside_entity(Str text, u64 pos)
 {
     if (pos == 0 || pos >= text.size) return false;
+    // Most edges fall between a token and punctuation or a blank: neither
+    // side can belong to an entity, and nothing needs scanning.
+    u8 before = (u8)text.str[pos - 1], after = (u8)text.str[pos];
+    if ((!entity_byte(before) && before != '&') || (!entity_byte(after) && after != ';')) return false;
     u64 back = pos;
     while (back > 0 && pos - back < 32 && entity_byte((u8)text.str[back - 1])) back -= 1;
     if (back == 0 || text.str[back - 1] != '&') return false;
@@ -1059,7 +1066,7 @@ static void memo_add(HighlightMemo *memo, u64 hash, u32 language, Str text, Str 
 Str highlight_html(Arena *arena, u32 language, Str text)
 {
     HighlightMemo *memo = &highlight_thread.memo;
-    u64 hash = str_hash(text);
+    u64 hash = XXH3_64bits(text.str, text.size);
     if (const HighlightMemoEntry *e = memo_find(memo, hash, language, text)) return str_copy(arena, e->html);
     Str html = highlight_html_make(arena, language, text);
     memo_add(memo, hash, language, text, html);
