@@ -107,7 +107,7 @@ if(WYN_TREE_SITTER_FROM_SOURCE)
     # Optimised for what highlighting does with it. A copy of the runtime
     # compiled to count its branches runs the highlighter's tree-sitter work
     # over sample code of every language (tools/highlight_train.cpp, the
-    # samples in tools/highlight_training/ and the runtime's and grammars'
+    # samples in cmake/highlight_training/ and the runtime's and grammars'
     # own sources); the runtime wyn links is then compiled with those counts
     # (hot paths laid out straight, inlining where the work is), which takes
     # about a fifth off a highlighted block. The samples are not wyn's
@@ -130,7 +130,7 @@ if(WYN_TREE_SITTER_FROM_SOURCE)
     target_include_directories(wyn_highlight_train PRIVATE ${CMAKE_SOURCE_DIR}/src ${runtime}/include)
     target_link_options(wyn_highlight_train PRIVATE -fprofile-generate)
 
-    set(samples ${CMAKE_SOURCE_DIR}/tools/highlight_training)
+    set(samples ${CMAKE_SOURCE_DIR}/cmake/highlight_training)
     set(train_args
       c ${runtime}/src/parser.c c ${runtime}/src/query.c c ${runtime}/src/subtree.c
       c ${modules}/tree-sitter-bash/src/scanner.c
