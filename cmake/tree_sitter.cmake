@@ -110,7 +110,7 @@ if(WYN_TREE_SITTER_FROM_SOURCE)
     # samples in cmake/highlight_training/ and the runtime's and grammars'
     # own sources); the runtime wyn links is then compiled with those counts
     # (hot paths laid out straight, inlining where the work is), which takes
-    # about a fifth off a highlighted block. The samples are not wyn's
+    # about an eighth off a highlighted block. The samples are not wyn's
     # code, which highlight_bench measures. Both compiles name their profile
     # alike (-dumpdir, -dumpbase): GCC keys a static function's counts by
     # that name, and the runtime's functions are almost all static.
