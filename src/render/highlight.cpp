@@ -577,6 +577,18 @@ struct HighlightPredicate {
     Regex *regex;        // match?
 };
 
+// Patterns that name one node type alone and differ only in their capture
+// and the tests of its text ("(identifier) @variable" and "((identifier)
+// @constant (#match? ...))"): the runtime runs the first of them, and each
+// of its matches is tested here against the others, which are disabled.
+// The query cursor's cost grows with the patterns it has in flight, and
+// the grammars name every identifier two or three times over this way.
+struct PatternTwins {
+    u32 *patterns;
+    u32 *captures;   // each twin's one capture
+    u32 count;
+};
+
 struct PatternPredicates {
     HighlightPredicate *predicates;
     u32 count;
@@ -590,6 +602,7 @@ struct HighlightQuery {
     PatternPredicates *patterns;
     u32 *precedence;           // by pattern: which of two captures of one node shows
     u32 pattern_count;
+    PatternTwins *twins;       // by pattern: the patterns matched through it
 };
 
 // The grammars disagree on which of two patterns that capture the same
@@ -683,6 +696,111 @@ static void compile_predicates(Arena *arena, const TSQuery *query, u32 pattern, 
     }
 }
 
+// A pattern's one node type, when the pattern is a node type alone with
+// one capture (and any tests of its text): "(identifier) @constant" and
+// "((identifier) @constant (#match? @constant ...))" give "identifier"
+// and "constant". Empty for any other pattern.
+struct PatternShape {
+    Str node;
+    Str capture;
+};
+
+static PatternShape pattern_shape(Str text)
+{
+    PatternShape shape = {};
+    u32 depth = 0, nodes = 0, captures = 0;
+    for (u64 i = 0; i < text.size; i += 1) {
+        char c = text.str[i];
+        if (c == ';') {
+            while (i < text.size && text.str[i] != '\n') i += 1;
+        } else if (c == '(' && i + 1 < text.size && text.str[i + 1] == '#') {
+            // A predicate: skipped whole, strings and all.
+            u32 inner = 0;
+            for (; i < text.size; i += 1) {
+                if (text.str[i] == '"') {
+                    for (i += 1; i < text.size && text.str[i] != '"'; i += 1)
+                        if (text.str[i] == '\\') i += 1;
+                } else if (text.str[i] == '(') {
+                    inner += 1;
+                } else if (text.str[i] == ')' && --inner == 0) {
+                    break;
+                }
+            }
+        } else if (c == '(') {
+            depth += 1;
+            u64 name = i + 1;
+            while (name < text.size && char_is_space(text.str[name])) name += 1;
+            u64 end = name;
+            while (end < text.size && (char_is_alpha(text.str[end]) || char_is_digit(text.str[end]) || text.str[end] == '_'))
+                end += 1;
+            if (end > name) {
+                nodes += 1;
+                shape.node = str_substr(text, name, end);
+                i = end - 1;
+            }
+        } else if (c == ')') {
+            if (depth == 0) return {};
+            depth -= 1;
+        } else if (c == '@') {
+            u64 end = i + 1;
+            while (end < text.size && (char_is_alpha(text.str[end]) || char_is_digit(text.str[end]) ||
+                                       text.str[end] == '_' || text.str[end] == '.' || text.str[end] == '-'))
+                end += 1;
+            captures += 1;
+            shape.capture = str_substr(text, i + 1, end);
+            i = end - 1;
+        } else if (!char_is_space(c)) {
+            return {};   // a string, a field, a wildcard, a quantifier, an anchor, an alternation
+        }
+    }
+    if (depth != 0 || nodes != 1 || captures != 1 || str_eq(shape.node, str_lit("_")) || shape.capture.size == 0)
+        return {};
+    return shape;
+}
+
+static u32 capture_id(const TSQuery *query, Str name)
+{
+    for (u32 id = 0; id < ts_query_capture_count(query); id += 1) {
+        u32 length = 0;
+        const char *text = ts_query_capture_name_for_id(query, id, &length);
+        if (str_eq(Str{text, length}, name)) return id;
+    }
+    return ~0u;
+}
+
+// Finds the twins among `shapes` and disables all but the first of each
+// set; a twin whose tests name another capture stays a pattern of its own.
+static bool query_twins(Arena *arena, HighlightQuery *hq, const PatternShape *shapes, u32 patterns)
+{
+    hq->twins = push_array<PatternTwins>(arena, patterns ? patterns : 1);
+    if (!hq->twins) return false;
+    for (u32 j = 0; j < patterns; j += 1) {
+        if (shapes[j].node.size == 0) continue;
+        u32 capture = capture_id(hq->query, shapes[j].capture);
+        if (capture == ~0u) continue;
+        const PatternPredicates *pp = &hq->patterns[j];
+        bool own = true;
+        for (u32 k = 0; k < pp->count; k += 1)
+            own = own && pp->predicates[k].capture == capture && pp->predicates[k].other_capture == ~0u;
+        if (!own) continue;
+        u32 base = 0;
+        while (base < j && !(str_eq(shapes[base].node, shapes[j].node) && hq->twins[base].patterns != nullptr)) base += 1;
+        PatternTwins *t = &hq->twins[base < j ? base : j];
+        if (base == j) {
+            // The first of its kind: the base of any twins that follow.
+            t->patterns = push_array<u32>(arena, patterns);
+            t->captures = push_array<u32>(arena, patterns);
+            if (!t->patterns || !t->captures) return false;
+            continue;
+        }
+        t->patterns[t->count] = j;
+        t->captures[t->count] = capture;
+        t->count += 1;
+        ts_query_disable_pattern(hq->query, j);
+    }
+    return true;
+}
+
 static HighlightQuery *query_build(Arena *arena, u32 language)
 {
     HighlightQuery *hq = push_struct<HighlightQuery>(arena);
@@ -715,6 +833,11 @@ static HighlightQuery *query_build(Arena *arena, u32 language)
         return hq;
     }
     Str source = Str{grammar->query, (u64)strlen(grammar->query)};
+    PatternShape *shapes = push_array<PatternShape>(arena, patterns ? patterns : 1);
+    if (!shapes) {
+        ts_query_delete(query);
+        return hq;
+    }
     for (u32 i = 0; i < patterns; i += 1) {
         u32 begin = ts_query_start_byte_for_pattern(query, i);
         u32 end = (u32)source.size;
@@ -727,9 +850,19 @@ static HighlightQuery *query_build(Arena *arena, u32 language)
         }
         bool specific = pattern_is_specific(str_substr(source, begin, end));
         hq->precedence[i] = (specific ? 1u << 24 : 0) | i;
+        // Patterns that share their first byte are the alternatives of one
+        // text: none is a node type alone.
+        if (end > begin && !(i > 0 && ts_query_start_byte_for_pattern(query, i - 1) == begin) &&
+            !(i + 1 < patterns && ts_query_start_byte_for_pattern(query, i + 1) == begin))
+            shapes[i] = pattern_shape(str_substr(source, begin, end));
+    }
+    hq->query = query;
+    if (!query_twins(arena, hq, shapes, patterns)) {
+        hq->query = nullptr;
+        ts_query_delete(query);
+        return hq;
     }
     hq->pattern_count = patterns;
-    hq->query = query;
     return hq;
 }
 
@@ -764,7 +897,10 @@ HighlightQueryInfo highlight_query_info(u32 language)
     if (!hq || !hq->query) return info;
     info.loaded = 1;
     info.pattern_count = hq->pattern_count;
-    for (u32 i = 0; i < hq->pattern_count; i += 1) info.patterns_never += hq->patterns[i].never != 0;
+    for (u32 i = 0; i < hq->pattern_count; i += 1) {
+        info.patterns_never += hq->patterns[i].never != 0;
+        info.patterns_twinned += hq->twins[i].count;
+    }
     return info;
 }
 
@@ -861,6 +997,29 @@ static bool capture_before(const Capture &a, const Capture &b)
     return a.precedence < b.precedence;
 }
 
+// Adds the match's captures that paint something; false when out of memory.
+static bool capture_add(const HighlightQuery *hq, const TSQueryMatch *match, Str text, Capture **captures, u64 *count,
+                        u64 *capacity, Arena *arena)
+{
+    for (u16 m = 0; m < match->capture_count; m += 1) {
+        const TSQueryCapture *capture = &match->captures[m];
+        u32 cls = hq->capture_class[capture->index];
+        if (cls == highlight_class_unknown) continue;
+        u32 begin = ts_node_start_byte(capture->node), end = ts_node_end_byte(capture->node);
+        if (end > text.size) end = (u32)text.size;
+        if (end <= begin) continue;
+        if (*count == *capacity) {
+            Capture *grown = push_array_no_zero<Capture>(arena, *capacity * 2);
+            if (!grown) return false;
+            memcpy(grown, *captures, sizeof(Capture) * *count);
+            *captures = grown;
+            *capacity *= 2;
+        }
+        (*captures)[(*count)++] = {begin, end, hq->precedence[match->pattern_index], cls};
+    }
+    return true;
+}
+
 struct SpanOut {
     HighlightSpan *spans;
     u64 count;
@@ -908,26 +1067,15 @@ bool highlight_spans(Arena *arena, u32 language, Str text, HighlightSpans *out)
     // flight until nothing earlier can come.
     TSQueryMatch match;
     while (ok && ts_query_cursor_next_match(cursor, &match)) {
-        if (!predicates_hold(hq, &match, text)) continue;
-        for (u16 m = 0; m < match.capture_count; m += 1) {
-            const TSQueryCapture *capture = &match.captures[m];
-            u32 cls = hq->capture_class[capture->index];
-            if (cls == highlight_class_unknown) continue;
-            u32 begin = ts_node_start_byte(capture->node), end = ts_node_end_byte(capture->node);
-            if (end > text.size) end = (u32)text.size;
-            if (end <= begin) continue;
-            if (count == capacity) {
-                Capture *grown = push_array_no_zero<Capture>(scratch.arena, capacity * 2);
-                if (!grown) {
-                    ok = false;
-                    break;
-                }
-                memcpy(grown, captures, sizeof(Capture) * count);
-                captures = grown;
-                capacity *= 2;
-            }
-            captures[count++] = {begin, end, hq->precedence[match.pattern_index], cls};
+        const PatternTwins *twins = &hq->twins[match.pattern_index];
+        for (u32 t = 0; t < twins->count && match.capture_count == 1; t += 1) {
+            TSQueryCapture twin_capture = {match.captures[0].node, twins->captures[t]};
+            TSQueryMatch twin = {match.id, (u16)twins->patterns[t], 1, &twin_capture};
+            if (!predicates_hold(hq, &twin, text)) continue;
+            ok = capture_add(hq, &twin, text, &captures, &count, &capacity, scratch.arena);
         }
+        if (ok && predicates_hold(hq, &match, text))
+            ok = capture_add(hq, &match, text, &captures, &count, &capacity, scratch.arena);
     }
     // A tree wholly in the region goes with it; the parser and the cursor
     // are still deleted, since some grammars' scanners (Python's, Bash's)

@@ -89,11 +89,13 @@ u32 highlight_class_from_capture(Str capture_name);
 // What a language's query came to, building it if need be: whether the
 // runtime took it, its patterns, and how many of them never apply because
 // a predicate uses what is not compiled here (a regular expression beyond
-// the small set the grammars use). For tests.
+// the small set the grammars use), and how many are found through another
+// pattern of the same node type. For tests.
 struct HighlightQueryInfo {
     b32 loaded;
     u32 pattern_count;
     u32 patterns_never;
+    u32 patterns_twinned;   // tested against another pattern's matches, not run
 };
 HighlightQueryInfo highlight_query_info(u32 language);
 

@@ -101,7 +101,13 @@ TEST_F(Highlight, EveryGrammarsQueriesLoadWithEveryPredicateCompiled)
         EXPECT_TRUE(info.loaded) << name.str;
         EXPECT_GT(info.pattern_count, 0u) << name.str;
         EXPECT_EQ(info.patterns_never, 0u) << name.str;
+        EXPECT_LT(info.patterns_twinned, info.pattern_count) << name.str;
     }
+    // Python names every identifier three times over (a variable; a
+    // constructor when capitalised; a constant when all capitals): the two
+    // tested ones are tried on the first one's matches instead of being run.
+    EXPECT_EQ(highlight_query_info(language("python")).patterns_twinned, 2u);
+    EXPECT_GE(highlight_query_info(language("c")).patterns_twinned, 1u);
 }
 
 TEST_F(Highlight, CapturesMapToClassesByTheirLongestKnownPrefix)
