@@ -48,3 +48,15 @@ inline void list_append(List *list, Node *node)
     else list->first = node;
     list->last = node;
 }
+
+// Moves every node of `from` to the end of `to`; `from` is left empty.
+template <typename List>
+inline void list_join(List *to, List *from)
+{
+    if (!from->first) return;
+    if (to->last) to->last->next = from->first;
+    else to->first = from->first;
+    to->last = from->last;
+    from->first = nullptr;
+    from->last = nullptr;
+}

@@ -6,6 +6,7 @@
 #include "markup/header_fields.h"
 #include "os/file_service.h"
 #include "site/feed.h"
+#include "site/work_share.h"
 
 #include <algorithm>
 
@@ -897,17 +898,28 @@ void site_build_wait_changes(u64 timeout_ms)
     cs_leave(c->lock);
 }
 
+// An offer wakes a worker asleep on the queue. A full queue needs no
+// message: its workers are busy, and look at the offer between documents.
+static void share_wake(void *user)
+{
+    SiteBuild *build = (SiteBuild *)user;
+    queue_push(build->parse_queue, str_empty(), now_us());
+}
+
 void parser_worker(u64 argument)
 {
     thread_set_name("[WYN] Parser #%I64u", argument);
     SiteBuild *build = site_build();
     for (;;) {
         ArenaTemp scratch = scratch_begin(nullptr, 0);
-        // Documents queued again while the queue was full come first; an
-        // empty message only says to look at them.
-        Str path = {};
-        if (!parking_take_ready(build, scratch.arena, &path)) path = queue_pop(build->parse_queue, scratch.arena);
-        if (path.size && build->config.job) build->config.job(build, path, scratch.arena);
+        // Half of another worker's document comes first: that worker waits
+        // for it. Then documents queued again while the queue was full; an
+        // empty message only says to look at these two.
+        if (!build->share || !work_share_help(build->share, scratch.arena)) {
+            Str path = {};
+            if (!parking_take_ready(build, scratch.arena, &path)) path = queue_pop(build->parse_queue, scratch.arena);
+            if (path.size && build->config.job) build->config.job(build, path, scratch.arena);
+        }
         scratch_end(scratch);
         // Nothing more to do, for now: change detection looks whether the
         // site is quiet at once rather than at its next tick.
@@ -957,6 +969,7 @@ SiteBuild *site_build_start(const SiteConfig *site, const SiteBuildConfig *tunin
 
     u64 workers = tuning->worker_count ? tuning->worker_count : site_build_worker_count(processors);
     build->worker_count = clamp_of<u64>(1, workers, site_build_max_workers);
+    if (build->worker_count > 1) build->share = work_share_alloc(arena, share_wake, build);
     for (u64 i = 0; i < build->worker_count; i += 1) build->workers[i] = thread_start(i, parser_worker);
     return build;
 }

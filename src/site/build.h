@@ -55,6 +55,8 @@
 #include "site/diagnostics.h"
 #include "site/options.h"
 
+struct WorkShare;   // site/work_share.h
+
 //- records
 
 // A numbered anchor another document may link to: the first valid
@@ -204,6 +206,7 @@ struct SiteBuild {
     DocumentBucket buckets[document_bucket_count];
     DocumentRecord **index_slots;     // document_index_slots heads, through index_next
     WorkQueue *parse_queue;           // document paths
+    WorkShare *share;                 // half of a large document's pages; null with one worker
     u64 worker_count;
     ThreadRecord *workers[site_build_max_workers];
     SiteBuildConfig config;

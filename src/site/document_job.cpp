@@ -336,6 +336,7 @@ static void document_build(SiteBuild *build, DocumentRecord *record, DocumentSou
         job.document = PageDocument{&doc, record->path, source.text, &linked_pages, website_index, nullptr};
         job.bucket = record->table_order >> 40;
         job.render = &render;
+        job.share = build->share;
         pages = site_pages_document(scratch, &job);
         built.warning_count += pages.warning_count;
     }

@@ -8,6 +8,7 @@
 #include "os/file_service.h"
 #include "site/discovery.h"
 #include "site/output_paths.h"
+#include "site/work_share.h"
 
 #include <atomic>
 
@@ -63,6 +64,7 @@ struct SitePages {
     // so it is written whole next) and its lines. Flushes take flush_lock,
     // so one append or rewrite finishes before the next begins.
     CriticalSection *flush_lock;
+    CriticalSection *image_lock;   // a document's read log, while two workers build its pages
     u64 file_size;
     u64 file_lines;
     b32 file_stale;   // what the file holds is behind the table: write it whole
@@ -360,6 +362,7 @@ void site_pages_setup(const SitePagesConfig *config)
     p->arena = arena_alloc(GiB(1), MiB(1));
     p->lock = cs_alloc();
     p->flush_lock = cs_alloc();
+    p->image_lock = cs_alloc();
     p->shell = config->shell;
     p->print = config->print;
     Str local = p->local_folder = str_copy(p->arena, config->local_folder);
@@ -505,6 +508,107 @@ static Str contender_leave(Arena *arena, PageClaim *claim, Str source)
     return str_copy(arena, best->source);
 }
 
+//- a large document's pages on two workers
+
+// The pictures' sizes go through the document's read log, which one
+// thread writes at a time.
+struct LockedImageInfo {
+    CriticalSection *lock;
+    RenderImageInfo *info;
+    void *user;
+};
+
+static JpegInfo image_info_locked(void *user, Arena *arena, Str path)
+{
+    LockedImageInfo *locked = (LockedImageInfo *)user;
+    cs_enter(locked->lock);
+    JpegInfo info = locked->info(locked->user, arena, path);
+    cs_leave(locked->lock);
+    return info;
+}
+
+// One kind of page of a document, with everything it reports kept apart
+// until both kinds are written.
+struct PageHalf {
+    Arena *arena;   // the half's own: whichever worker runs it, what it keeps is here
+    const PageSite *site;
+    const PageDocument *document;
+    const StrList *outputs;
+    const PageVariant *variant;
+    ShellMessages messages;
+    DiagnosticList warnings;
+    PageWriteReport report;
+};
+
+static void page_half_run(void *user, Arena *)
+{
+    PageHalf *half = (PageHalf *)user;
+    PageSite site = *half->site;
+    site.messages = &half->messages;
+    pages_write(half->arena, &site, half->document, half->outputs, half->variant, &half->warnings, &half->report);
+}
+
+// What the second half reported, after the first's.
+static void page_half_join(ShellMessages *messages, DiagnosticList *warnings, PageWriteReport *report, PageHalf *half)
+{
+    messages->log.count += half->messages.log.count;
+    messages->log.max_level = max_of(messages->log.max_level, half->messages.log.max_level);
+    list_join(&messages->log, &half->messages.log);
+    messages->template_count += half->messages.template_count;
+    list_join(messages, &half->messages);
+    warnings->count += half->warnings.count;
+    warnings->max_level = max_of(warnings->max_level, half->warnings.max_level);
+    list_join(warnings, &half->warnings);
+    report->written += half->report.written;
+    report->unchanged += half->report.unchanged;
+    report->failed += half->report.failed;
+    report->bytes_written += half->report.bytes_written;
+    list_join(report, &half->report);
+}
+
+// Both kinds of pages: on two workers when the document is large enough
+// to be worth a wake-up and its pages' highlighting done twice, else one
+// after the other. Returns the arena the smartphone half reported on, to
+// be released once what it reported is used (null: none).
+static Arena *pages_write_both(Arena *arena, PageSite *site, const SitePageJob *job, const StrList *accepted,
+                               DiagnosticList *warnings, PageWriteReport *report)
+{
+    SitePages *p = &g_pages;
+    const PageDocument *document = &job->document;
+    const PageVariant *desktop = shell_variant(p->shell, PageVariant_Desktop);
+    const PageVariant *smartphone = shell_variant(p->shell, PageVariant_Smartphone);
+    Arena *half_arena = nullptr;
+    if (job->share && document->source_text.size >= page_share_from) half_arena = arena_alloc(MiB(64), KiB(64));
+    if (!half_arena) {
+        pages_write(arena, site, document, accepted, desktop, warnings, report);
+        pages_write(arena, site, document, accepted, smartphone, warnings, report);
+        return nullptr;
+    }
+    RenderOptions render = *site->render;
+    LockedImageInfo locked = {p->image_lock, render.image_info, render.image_info_user};
+    if (render.image_info) {
+        render.image_info = image_info_locked;
+        render.image_info_user = &locked;
+    }
+    site->render = &render;
+    PageHalf half = {};
+    half.arena = half_arena;
+    half.site = site;
+    half.document = document;
+    half.outputs = accepted;
+    half.variant = smartphone;
+    SharedTask task = {};
+    task.run = page_half_run;
+    task.user = &half;
+    bool offered = work_share_offer(job->share, &task);
+    pages_write(arena, site, document, accepted, desktop, warnings, report);
+    if (offered) work_share_finish(job->share, &task, arena);
+    else page_half_run(&half, arena);
+    page_half_join(site->messages, warnings, report, &half);
+    site->render = job->render;
+    return half_arena;
+}
+
 SitePageResult site_pages_document(Arena *arena, const SitePageJob *job)
 {
     SitePageResult result = {};
@@ -575,18 +679,16 @@ SitePageResult site_pages_document(Arena *arena, const SitePageJob *job)
         }
     }
 
-    // The pages: desktop, then smartphone, each followed by its raw page.
+    // The pages: desktop and smartphone, each followed by its raw page.
     PageWriteReport report = {};
+    Arena *half_arena = nullptr;
     if (accepted.node_count) {
         ShellMessages messages = {};
         PageSite site = {};
         site.shell = p->shell;
         site.render = job->render;
         site.messages = &messages;
-        pages_write(arena, &site, page_document, &accepted, shell_variant(p->shell, PageVariant_Desktop), &warnings,
-                    &report);
-        pages_write(arena, &site, page_document, &accepted, shell_variant(p->shell, PageVariant_Smartphone), &warnings,
-                    &report);
+        half_arena = pages_write_both(arena, &site, job, &accepted, &warnings, &report);
         site_shell_messages_print(&p->print, &messages);
         p->written.fetch_add(report.written);
         p->unchanged.fetch_add(report.unchanged);
@@ -632,6 +734,7 @@ SitePageResult site_pages_document(Arena *arena, const SitePageJob *job)
     cs_leave(p->lock);
 
     diag_print_document(&p->print, &warnings, owner, source_text);
+    if (half_arena) arena_release(half_arena);
     return result;
 }
 

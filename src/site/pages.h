@@ -24,6 +24,8 @@
 #include "shell/page_build.h"
 #include "site/diagnostics.h"
 
+struct WorkShare;   // site/work_share.h
+
 struct SitePagesConfig {
     Str local_folder;
     Shell *shell;             // set up already; pages are framed by it
@@ -39,7 +41,12 @@ struct SitePageJob {
     PageDocument document;        // the built document and what its pages show
     u64 bucket;                   // its bucket in the document table: who keeps a shared path
     const RenderOptions *render;
+    WorkShare *share;             // null: both kinds of pages on this thread
 };
+
+// A source this large has its smartphone pages offered to another worker
+// while this one builds the desktop pages.
+constexpr u64 page_share_from = KiB(64);
 
 struct SitePageResult {
     u32 warning_count;   // warnings about its output paths that stand while its source does
@@ -47,7 +54,8 @@ struct SitePageResult {
 };
 
 // Writes the pages of one built document (desktop, then smartphone, each
-// with its raw page) unless its status hides it, and removes the pages it
+// with its raw page; a large one's smartphone pages on another worker
+// when one is free) unless its status hides it, and removes the pages it
 // produced before and produces no more. Warnings are printed with the
 // document's source. `arena` is the worker's scratch, which also holds the
 // result.

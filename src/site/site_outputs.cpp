@@ -197,12 +197,12 @@ static u64 list_items(MarkupNode *root)
     return count;
 }
 
-// Whether the index of the documents published now lists none, while the
-// one on disk (wyn's) lists some.
-static bool index_would_empty(Arena *arena, SiteBuild *build, Str existing)
+// Whether `tree`, the index of the documents published now, lists none,
+// while the one on disk (wyn's) lists some.
+static bool index_would_empty(Arena *arena, MarkupNode *tree, Str existing)
 {
     if (!existing.size) return false;
-    if (list_items(index_document_build(arena, build)) > 0) return false;
+    if (list_items(tree) > 0) return false;
     ParsedDocument old = markup_parse(arena, markup_source_text(existing), nullptr);
     return list_items(old.root) > 0;
 }
@@ -218,6 +218,7 @@ u32 site_outputs_write_index(SiteBuild *build, u64 *out_hash)
     bool hand_written = existing.size && !str_match(index_document_marker, existing, StrMatch_Prefix);
     // An index of the author's that comes back after wyn's is said again.
     if (!hand_written) o->index_hand_written_warned = 0;
+    MarkupNode *tree = hand_written ? nullptr : index_document_build(scratch.arena, build);
     if (hand_written) {
         if (!o->index_hand_written_warned) {
             DiagnosticList list = {};
@@ -227,7 +228,7 @@ u32 site_outputs_write_index(SiteBuild *build, u64 *out_hash)
         }
         o->index_hand_written_warned = 1;
         result = IndexWrite_HandWritten;
-    } else if (index_would_empty(scratch.arena, build, existing)) {
+    } else if (index_would_empty(scratch.arena, tree, existing)) {
         // A site whose documents all went (deleted, or made drafts) more
         // likely lost them to a mistake than meant to: the index that
         // listed them stays, and the author hears of it once.
@@ -240,7 +241,6 @@ u32 site_outputs_write_index(SiteBuild *build, u64 *out_hash)
         o->index_kept_warned = 1;
     } else {
         o->index_kept_warned = 0;
-        MarkupNode *tree = index_document_build(scratch.arena, build);
         Str body = markup_write(scratch.arena, tree);
         Str text = str_pushf(scratch.arena, "%S\n%S", index_document_marker, body);
         // The date line changes at midnight only: the bytes are the same on
