@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unistd.h>   // POSIX only: the Windows build leaves this test out (cmake/windows.cmake)
 
 #include "../test_support.h"
 #include "os/file_service.h"
