@@ -190,7 +190,7 @@ void arena_report_refused(const char *what, u64 size)
 
 //- pushes and pops
 
-void *arena_push(Arena *arena, u64 size, u64 align)
+void *arena_push_grow(Arena *arena, u64 size, u64 align)
 {
     if (!arena) return nullptr;
     if (align == 0) align = 1;
@@ -232,12 +232,6 @@ void *arena_push(Arena *arena, u64 size, u64 align)
     if (block->committed < end) return nullptr;
     block->pos = end;
     return (u8 *)block + start;
-}
-
-u64 arena_pos(Arena *arena)
-{
-    Arena *block = arena->current;
-    return block->base_pos + block->pos;
 }
 
 void arena_pop_to(Arena *arena, u64 pos)

@@ -52,8 +52,29 @@ constexpr u64 arena_fallback_block = MiB(16);
 
 Arena *arena_alloc(u64 reserve_size = arena_default_reserve, u64 commit_size = arena_default_commit);
 void arena_release(Arena *arena);
-void *arena_push(Arena *arena, u64 size, u64 align);   // bytes are not cleared
-u64 arena_pos(Arena *arena);
+// A push that needs a new block or more committed pages; any push may.
+void *arena_push_grow(Arena *arena, u64 size, u64 align);
+// Bytes are not cleared. A page takes tens of thousands of pushes, nearly
+// all of which fit where the current block is committed: that case is
+// inline, and costs no call.
+inline void *arena_push(Arena *arena, u64 size, u64 align)
+{
+    if (arena) {
+        Arena *block = arena->current;
+        u64 start = align_up_pow2(block->pos, align ? align : 1);
+        u64 end = start + size;
+        if (end <= block->committed && end >= start) {
+            block->pos = end;
+            return (u8 *)block + start;
+        }
+    }
+    return arena_push_grow(arena, size, align);
+}
+inline u64 arena_pos(Arena *arena)
+{
+    Arena *block = arena->current;
+    return block->base_pos + block->pos;
+}
 void arena_pop_to(Arena *arena, u64 pos);
 void arena_pop(Arena *arena, u64 amount);
 // Rolls back to `pos` like arena_pop_to, and gives the pages of the current
