@@ -16,6 +16,7 @@
 #include <unistd.h>   // POSIX only: the Windows build leaves this test out (cmake/windows.cmake)
 
 #include "../test_support.h"
+#include "in_process_site.h"
 #include "os/file_service.h"
 #include "site/build.h"
 #include "site/change_detect.h"
@@ -84,23 +85,12 @@ TEST(PagesShared, ALargeDocumentsSmartphonePagesAreBuiltBesideItsDesktopPages)
     write_file(big, source);
     fs::path html = local + "html/big";
 
-    content_cache_create();
-    FileServiceConfig fs_config = {};
-    fs_start_with(&fs_config);
     // The workers outlive the test and may still report a write as the
     // process ends: the record of writes stays for good.
     Writes &writes = *new Writes;
     writes.held = (html / "large.html").string();
     writes.hold_until_written = (html / "large_smartphone.html").string();
-    SiteStartOptions options = {};
-    options.on_write = PageWriteObserver{on_written, &writes};
-    SiteBuildConfig &config = options.build;
-    config.worker_count = 2;
-    config.print.silent = 1;
-    SiteConfig site = {};
-    site.layout.local_folder = as_str(local);
-    site.file_path_checks = 1;
-    SiteBuild *build = site_start(&site, &options);
+    SiteBuild *build = start_site_in_process(local, PageWriteObserver{on_written, &writes}, 2);
     ASSERT_NE(build, nullptr);
     ASSERT_NE(build->share, nullptr) << "two workers share large documents";
 

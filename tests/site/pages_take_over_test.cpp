@@ -15,6 +15,7 @@
 #include <unistd.h>   // POSIX only: the Windows build leaves this test out (cmake/windows.cmake)
 
 #include "../test_support.h"
+#include "in_process_site.h"
 #include "os/file_service.h"
 #include "site/build.h"
 #include "site/change_detect.h"
@@ -69,21 +70,10 @@ TEST(PagesTakeOver, PagesTheNewOwnerWroteSurviveTheOldOwnerGivingThemUp)
     // A renamed source: the same text, so the same pages.
     const std::string text = "``\ntitle: Taken\noutput_path: \"/html/take/p.html\"\n``\nSame\n  The same text in both.\n";
 
-    content_cache_create();
-    FileServiceConfig fs_config = {};
-    fs_start_with(&fs_config);
     // The workers outlive the test and may still report a write as the
     // process ends: the gate stays for good.
     Gate &gate = *new Gate;
-    SiteStartOptions options = {};
-    options.on_write = PageWriteObserver{on_written, &gate};
-    SiteBuildConfig &config = options.build;
-    config.worker_count = 2;
-    config.print.silent = 1;
-    SiteConfig site = {};
-    site.layout.local_folder = as_str(local);
-    site.file_path_checks = 1;
-    SiteBuild *build = site_start(&site, &options);
+    SiteBuild *build = start_site_in_process(local, PageWriteObserver{on_written, &gate}, 2);
     ASSERT_NE(build, nullptr);
 
     // B must come first among the two, so it takes the path while X holds
