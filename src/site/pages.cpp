@@ -578,7 +578,8 @@ static Arena *pages_write_both(Arena *arena, PageSite *site, const SitePageJob *
     const PageVariant *desktop = shell_variant(p->shell, PageVariant_Desktop);
     const PageVariant *smartphone = shell_variant(p->shell, PageVariant_Smartphone);
     Arena *half_arena = nullptr;
-    if (job->share && document->source_text.size >= page_share_from) half_arena = arena_alloc(MiB(64), KiB(64));
+    u64 size = document->source_text.size;
+    if (job->share && size >= page_share_from && size <= page_share_until) half_arena = arena_alloc(MiB(64), KiB(64));
     if (!half_arena) {
         pages_write(arena, site, document, accepted, desktop, warnings, report);
         pages_write(arena, site, document, accepted, smartphone, warnings, report);

@@ -45,8 +45,11 @@ struct SitePageJob {
 };
 
 // A source this large has its smartphone pages offered to another worker
-// while this one builds the desktop pages.
+// while this one builds the desktop pages. Up to a size only: the two page
+// trees are then in memory at once, and a huge document's would take the
+// process past its bound of memory per source byte.
 constexpr u64 page_share_from = KiB(64);
+constexpr u64 page_share_until = MiB(1);
 
 struct SitePageResult {
     u32 warning_count;   // warnings about its output paths that stand while its source does
