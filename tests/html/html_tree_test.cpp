@@ -491,3 +491,32 @@ TEST_F(HtmlTreeTest, SerializerSpansChunksAndEachEscapeMaskTakesItsBytesOnly)
     EXPECT_EQ(html_escape(arena, plain, HtmlEscape_Source).str, plain.str);   // no copy
 }
 
+// Attribute values are scanned for quotes and semicolons eight bytes at a
+// time: a mark in the last, partial word or right at a word's edge must be
+// found, and bytes past the value's end must not count.
+TEST_F(HtmlTreeTest, AQuoteOrSemicolonAnywhereInAValueIsSeen)
+{
+    for (u64 size = 1; size <= 20; size += 1) {
+        for (u64 at = 0; at < size; at += 1) {
+            for (char mark : {'"', ';'}) {
+                std::string value(size, 'x');
+                value[at] = mark;
+                HtmlElement *div = el(HtmlTag_Div);
+                HtmlAttribute *style = html_attribute_append(arena, div, html_attr_from_id(HtmlAttr_Style));
+                str_list_push(arena, &style->values, str_copy(arena, str(value.data(), value.size())));
+                std::string shown = value;
+                if (mark == '"') shown.replace(at, 1, "&quot;");
+                std::string expected = "<div style=\"" + shown + (mark == ';' ? "" : ";") + "\"></div>";
+                EXPECT_EQ(serialize(arena, div), expected) << "size " << size << ", mark at " << at;
+            }
+        }
+        // A mark just past the value's end belongs to the next bytes, not to it.
+        std::string longer(size, 'x');
+        longer += "\";";
+        HtmlElement *p = el(HtmlTag_P);
+        HtmlAttribute *style = html_attribute_append(arena, p, html_attr_from_id(HtmlAttr_Style));
+        str_list_push(arena, &style->values, str(longer.data(), size));
+        EXPECT_EQ(serialize(arena, p), "<p style=\"" + std::string(size, 'x') + ";\"></p>") << "size " << size;
+    }
+}
+
