@@ -50,8 +50,11 @@ inline std::map<std::string, fs::file_time_type> html_files(const FixtureSite &s
 }
 
 
-// Runs wyn until the html folder and the manifest have not changed for a
-// second (wyn never stops by itself), then stops it. Fails after 60 s.
+// Runs wyn until it has said the site is up to date and the html folder and
+// the manifest have not changed for a second since (wyn never stops by
+// itself), then stops it. Fails after 60 s. A second of quiet alone is not
+// enough on a loaded machine, where a worker may sit that long between two
+// pages.
 inline std::string run_until_quiet(const FixtureSite &site)
 {
     WynProcess wyn(site.root.string(), {});
@@ -65,7 +68,8 @@ inline std::string run_until_quiet(const FixtureSite &site)
         wyn.drain();
         auto now = html_files(site);
         std::string m = fs::exists(manifest) ? read_file(manifest) : "";
-        stable = (now == last && m == last_manifest && !m.empty()) ? stable + 1 : 0;
+        bool settled = wyn.text.find("up to date after") != std::string::npos;
+        stable = (settled && now == last && m == last_manifest && !m.empty()) ? stable + 1 : 0;
         last = now;
         last_manifest = m;
     }
