@@ -414,13 +414,42 @@ static constexpr u64 html_text_by_reference = KiB(4);
 
 struct HtmlWriter {
     Arena *arena;
-    StrList *out;
+    StrList *out;        // null: one whole text (html_serialize_text)
     char *chunk;
     u64 used;
     u64 capacity;
     u64 chunk_end_pos;   // arena position just after the open chunk
     Str data_name;       // what the "data-* " row is written as
+    bool failed;         // a whole text lost bytes: no room could be had
 };
+
+// A writer of one whole text keeps a single buffer as the arena's newest
+// push and grows it in place, so the page needs no second copy to join its
+// pieces. Where the arena must start a new block, what is written so far
+// moves to a buffer there, twice as large.
+static bool writer_grow(HtmlWriter *w, u64 size)
+{
+    u64 step = max_of(size, max_of(w->capacity, html_chunk_size));
+    if (w->chunk && arena_pos(w->arena) == w->chunk_end_pos) {
+        char *more = (char *)arena_push(w->arena, step, 1);
+        if (more && more == w->chunk + w->capacity) {
+            w->capacity += step;
+            w->chunk_end_pos = arena_pos(w->arena);
+            return true;
+        }
+        if (more) arena_pop_to(w->arena, w->chunk_end_pos);
+    }
+    char *fresh = (char *)arena_push(w->arena, w->used + step, 1);
+    if (!fresh) {
+        w->failed = true;
+        return false;
+    }
+    if (w->used) memcpy(fresh, w->chunk, w->used);
+    w->chunk = fresh;
+    w->capacity = w->used + step;
+    w->chunk_end_pos = arena_pos(w->arena);
+    return true;
+}
 
 static void writer_close_chunk(HtmlWriter *w)
 {
@@ -445,6 +474,12 @@ static bool writer_open_chunk(HtmlWriter *w)
 
 static void writer_put_slow(HtmlWriter *w, const char *bytes, u64 size)
 {
+    if (!w->out) {
+        if (!writer_grow(w, size)) return;
+        memcpy(w->chunk + w->used, bytes, size);
+        w->used += size;
+        return;
+    }
     while (size) {
         if (w->used == w->capacity && !writer_open_chunk(w)) return;
         u64 take = min_of(size, w->capacity - w->used);
@@ -500,7 +535,7 @@ static inline void writer_str(HtmlWriter *w, Str s) { writer_put(w, s.str, s.siz
 
 static void writer_text(HtmlWriter *w, Str text)
 {
-    if (text.size < html_text_by_reference) {
+    if (text.size < html_text_by_reference || !w->out) {
         writer_str(w, text);
         return;
     }
@@ -541,6 +576,21 @@ static inline u32 value_marks(Str value)
     return (quote ? ValueMark_Quote : 0) | (semicolon ? ValueMark_Semicolon : 0);
 }
 
+// Escapes into the output itself: a whole-text writer must be the only
+// thing that pushes on its arena while it writes.
+static void writer_escaped(HtmlWriter *w, Str value, u32 mask)
+{
+    u64 size = html_escaped_size(value, mask);
+    bool room = w->capacity - w->used >= size;
+    if (!room && !w->out) room = writer_grow(w, size);
+    else if (!room && size <= html_chunk_size) room = writer_open_chunk(w);
+    if (!room) {
+        writer_str(w, html_escape(w->arena, value, mask));
+        return;
+    }
+    w->used += html_escape_into(w->chunk + w->used, value, mask);
+}
+
 static void write_open(HtmlWriter *w, const HtmlElement *e)
 {
     writer_byte(w, '<');
@@ -558,7 +608,7 @@ static void write_open(HtmlWriter *w, const HtmlElement *e)
             // single quotes) would end the value and let the rest pass as
             // attributes of their own.
             u32 marks = value_marks(v->string);
-            if (marks & ValueMark_Quote) writer_str(w, html_escape(w->arena, v->string, HtmlEscape_Quote));
+            if (marks & ValueMark_Quote) writer_escaped(w, v->string, HtmlEscape_Quote);
             else writer_str(w, v->string);
             if (style && !(marks & ValueMark_Semicolon)) writer_byte(w, ';');
             if (v->next) writer_byte(w, ' ');
@@ -576,39 +626,61 @@ static inline void write_close(HtmlWriter *w, const HtmlElement *e)
     writer_byte(w, '>');
 }
 
-void html_serialize(Arena *arena, HtmlElement *root, StrList *out, const HtmlWriteOptions *options)
+// Writes `root` and its subtree; the caller closes the writer.
+static void serialize_walk(HtmlWriter *w, HtmlElement *root)
 {
-    if (html_is_none(root) || !arena || !out) return;
-    Str data_name = html_attr_table[HtmlAttr_Data].name;
-    if (options && options->data_attribute_name.size) data_name = options->data_attribute_name;
-    HtmlWriter w = {arena, out, nullptr, 0, 0, 0, data_name};
     HtmlElement *node = root;
     for (;;) {
-        if (node->type == HtmlNode_Element) write_open(&w, node);
+        if (node->type == HtmlNode_Element) write_open(w, node);
         else if ((node->type == HtmlNode_Text || node->type == HtmlNode_Html) && node->text.size)
-            writer_text(&w, node->text);
+            writer_text(w, node->text);
         if (!html_is_none(node->first_child)) {
             node = node->first_child;
             continue;
         }
         // Close everything left behind on the climb to the next sibling.
         for (;;) {
-            write_close(&w, node);
-            if (node == root) {
-                writer_close_chunk(&w);
-                return;
-            }
+            write_close(w, node);
+            if (node == root) return;
             if (!html_is_none(node->next)) {
                 node = node->next;
                 break;
             }
             node = node->parent;
-            if (html_is_none(node)) {
-                writer_close_chunk(&w);
-                return;
-            }
+            if (html_is_none(node)) return;
         }
     }
+}
+
+static Str writer_data_name(const HtmlWriteOptions *options)
+{
+    if (options && options->data_attribute_name.size) return options->data_attribute_name;
+    return html_attr_table[HtmlAttr_Data].name;
+}
+
+void html_serialize(Arena *arena, HtmlElement *root, StrList *out, const HtmlWriteOptions *options)
+{
+    if (html_is_none(root) || !arena || !out) return;
+    HtmlWriter w = {arena, out, nullptr, 0, 0, 0, writer_data_name(options), false};
+    serialize_walk(&w, root);
+    writer_close_chunk(&w);
+}
+
+Str html_serialize_text(Arena *arena, HtmlElement *root, const HtmlWriteOptions *options)
+{
+    if (html_is_none(root) || !arena) return str_empty();
+    u64 start = arena_pos(arena);
+    HtmlWriter w = {arena, nullptr, nullptr, 0, 0, 0, writer_data_name(options), false};
+    serialize_walk(&w, root);
+    // A terminating zero, as joined texts have; then the unused tail back.
+    writer_byte(&w, 0);
+    // Half a page is worse than none: it would be written as the page.
+    if (w.failed || !w.chunk || w.used == 0) {
+        arena_pop_to(arena, start);
+        return str_empty();
+    }
+    if (arena_pos(arena) == w.chunk_end_pos) arena_pop_to(arena, w.chunk_end_pos - (w.capacity - w.used));
+    return Str{w.chunk, w.used - 1};
 }
 
 //- escaping

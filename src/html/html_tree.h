@@ -208,6 +208,9 @@ struct HtmlWriteOptions {
 // escaped: text nodes hold what the renderer and the template parser made.
 // `options` may be null.
 void html_serialize(Arena *arena, HtmlElement *root, StrList *out, const HtmlWriteOptions *options);
+// The same text as one string on `arena`, written in place: no pieces to
+// join. Empty when memory ran out, never a part of the text.
+Str html_serialize_text(Arena *arena, HtmlElement *root, const HtmlWriteOptions *options);
 
 //- escaping
 //

@@ -15,10 +15,5 @@ u32 page_write(Arena *arena, Str path, Str bytes, DiagnosticList *warnings, cons
 
 Str html_text_of(Arena *arena, HtmlElement *root, const HtmlWriteOptions *options)
 {
-    ArenaTemp scratch = scratch_begin(arena);
-    StrList pieces = {};
-    html_serialize(scratch.arena, root, &pieces, options);
-    Str text = str_list_join_plain(arena, &pieces);
-    scratch_end(scratch);
-    return text;
+    return html_serialize_text(arena, root, options);
 }

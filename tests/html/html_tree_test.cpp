@@ -491,6 +491,49 @@ TEST_F(HtmlTreeTest, SerializerSpansChunksAndEachEscapeMaskTakesItsBytesOnly)
     EXPECT_EQ(html_escape(arena, plain, HtmlEscape_Source).str, plain.str);   // no copy
 }
 
+// A page is written as one text in place. Its buffer must grow across the
+// arena's blocks, take long texts by copy and quoted values escaped, give
+// its unused tail back, and come out the same bytes as the pieces joined.
+TEST_F(HtmlTreeTest, AWholeTextIsThePiecesJoinedAcrossBlocksAndTakesNoMoreThanItsBytes)
+{
+    HtmlElement *body = el(HtmlTag_Body);
+    for (int i = 0; i < 9000; i += 1) {
+        HtmlElement *p = el(HtmlTag_P);
+        std::string word = "item " + std::to_string(i);
+        html_append_text(arena, p, str_copy(arena, str(word.data(), word.size())));
+        if (i % 1000 == 0) html_set_attribute(arena, p, HtmlAttr_Title, str_lit("say \"when\""));
+        html_append_content(body, p);
+    }
+    std::string big(30000, 'y');   // listed in place by the piecewise writer
+    html_append_text(arena, body, str(big.data(), big.size()));
+    std::string expected = serialize(arena, body);
+    EXPECT_NE(expected.find("title=\"say &quot;when&quot;\""), std::string::npos);
+
+    // Blocks of 64 KiB: a text of some 180 KB cannot grow in one of them.
+    Arena *small = arena_alloc(KiB(64), KiB(64));
+    ASSERT_NE(small, nullptr);
+    u64 start = arena_pos(small);
+    Str whole = html_serialize_text(small, body, nullptr);
+    ASSERT_GT(small->current->base_pos, 0u) << "the text should have needed more than one block";
+    EXPECT_EQ(s(whole), expected);
+    EXPECT_EQ(whole.str[whole.size], 0);
+    // What stays pushed is the text and its zero, plus at most the copies
+    // left behind in earlier blocks.
+    EXPECT_EQ(arena_pos(small) - small->current->base_pos - arena_header_size, whole.size + 1);
+    arena_release(small);
+
+    // In one roomy block the text is the only push, and nothing is left over.
+    Arena *roomy = arena_alloc(MiB(64), KiB(64));
+    start = arena_pos(roomy);
+    whole = html_serialize_text(roomy, body, nullptr);
+    EXPECT_EQ(s(whole), expected);
+    EXPECT_EQ(arena_pos(roomy) - start, whole.size + 1);
+    arena_release(roomy);
+
+    EXPECT_EQ(s(html_serialize_text(arena, el(HtmlTag_Hr), nullptr)), "<hr>");
+    EXPECT_EQ(html_serialize_text(arena, &html_none, nullptr).size, 0u);
+}
+
 // Attribute values are scanned for quotes and semicolons eight bytes at a
 // time: a mark in the last, partial word or right at a word's edge must be
 // found, and bytes past the value's end must not count.
