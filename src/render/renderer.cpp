@@ -1,6 +1,8 @@
 // render/renderer.cpp: the walk that renders a document into a page tree.
 #include "render/renderer.h"
 
+#include <mutex>
+
 #include "markup/paths.h"
 #include "render/highlight.h"
 #include "render/icons.h"
@@ -91,15 +93,11 @@ struct RenderState {
     u64 depth;
     u64 capacity;
 
-    u32 indent_count;
-
-    // Read only below their counts, so a render leaves them as they come:
-    // every table cell is a render of its own, and clearing 1.3 KB for each
-    // showed in the profile of a page.
+    // Read only below its count, so a render leaves it as it comes: every
+    // table cell is a render of its own, and clearing 1 KB for each showed
+    // in the profile of a page.
     Str pieces[64];
     bool piece_escaped[64];
-    const RenderRule *indent_rules[8];   // the line rule an indentation was computed from
-    Str indent_styles[8];
 };
 
 static const char blank_run[] = "                                    ";   // 36 blanks
@@ -495,19 +493,8 @@ static bool lifted_from_heading(MarkupNode *node, u32 kind)
 // A block below a paragraph or heading is indented half a unit past that
 // line's own margin, so it lines up with the line's text although it stands
 // after it in `b_w`.
-static void set_indentation(RenderState *s, HtmlElement *element, RenderFrame *pf)
+static u64 indentation_write(const RenderRule *rule, char *out, u64 capacity)
 {
-    // The margin depends only on the parent line's rule: computed once per
-    // rule and walk.
-    const RenderRule *rule = nullptr;
-    MarkupNode *parent = pf->node;
-    if (pf->kind == MarkupKind_Heading || pf->kind == MarkupKind_Paragraph)
-        rule = render_rule_lookup(NodeClass_Element, parent->kind, parent->number, parent->flags);
-    for (u32 i = 0; i < s->indent_count; i += 1)
-        if (s->indent_rules[i] == rule) {
-            set_attr(s->arena, element, HtmlAttr_Style, s->indent_styles[i]);
-            return;
-        }
     f64 margin = 0.8;
     Str unit = str_lit("rem");
     if (rule) {
@@ -515,13 +502,56 @@ static void set_indentation(RenderState *s, HtmlElement *element, RenderFrame *p
         margin = length.number + 0.5;
         if (length.unit.size) unit = length.unit;
     }
-    Str style = str_pushf(s->arena, "margin-left:%.1f%S;", margin, unit);
-    if (s->indent_count < array_count(s->indent_rules)) {
-        s->indent_rules[s->indent_count] = rule;
-        s->indent_styles[s->indent_count] = style;
-        s->indent_count += 1;
+    return fmt_snprintf(out, capacity, "margin-left:%.1f%S;", margin, unit);
+}
+
+// The margin depends only on the parent line's rule, and rules are constant
+// data: every style is worked out once per process, not once per block of
+// every page (each table cell was a walk of its own, and formatting the
+// number showed in a page's profile).
+struct IndentationTable {
+    static constexpr u64 slots = render_rule_count + 2;   // the table's rules, none, the none rule
+    char bytes[slots][48];
+    u64 size[slots];
+};
+
+static const IndentationTable &indentation_table()
+{
+    static IndentationTable table;
+    static std::once_flag made;
+    std::call_once(made, [] {
+        for (u64 i = 0; i < IndentationTable::slots; i += 1) {
+            const RenderRule *rule = i < render_rule_count ? &render_rule_table[i]
+                                     : i == render_rule_count ? nullptr
+                                                              : &render_rule_none;
+            table.size[i] = indentation_write(rule, table.bytes[i], sizeof table.bytes[i]);
+        }
+    });
+    return table;
+}
+
+static Str indentation_style(Arena *arena, const RenderRule *rule)
+{
+    u64 slot = IndentationTable::slots;
+    if (!rule) slot = render_rule_count;
+    else if (rule == &render_rule_none) slot = render_rule_count + 1;
+    else if (rule >= render_rule_table && rule < render_rule_table + render_rule_count) slot = (u64)(rule - render_rule_table);
+    if (slot < IndentationTable::slots) {
+        const IndentationTable &table = indentation_table();
+        return str(table.bytes[slot], table.size[slot]);
     }
-    set_attr(s->arena, element, HtmlAttr_Style, style);
+    char bytes[64];
+    u64 size = indentation_write(rule, bytes, sizeof bytes);
+    return str_copy(arena, str(bytes, size));
+}
+
+static void set_indentation(RenderState *s, HtmlElement *element, RenderFrame *pf)
+{
+    const RenderRule *rule = nullptr;
+    MarkupNode *parent = pf->node;
+    if (pf->kind == MarkupKind_Heading || pf->kind == MarkupKind_Paragraph)
+        rule = render_rule_lookup(NodeClass_Element, parent->kind, parent->number, parent->flags);
+    set_attr(s->arena, element, HtmlAttr_Style, indentation_style(s->arena, rule));
 }
 
 // Letters of an alphabetic list: a to z, then aa, ab, ... as lists of

@@ -144,6 +144,10 @@ TEST_F(StrTest, PathHelpersTheSegmentWalkAndNumbersInRadixes)
         {str_from_u64(arena, 5, 2, 0, 0), "0b101"}, {str_from_u64(arena, 8, 8, 0, 0), "0o10"},
         {str_from_u64(arena, 0x12345, 16, 0, '_'), "0x1_2345"}, {str_from_u64(arena, 0, 10, 0, ','), "0"},
         {str_from_u64(arena, 123, 10, 0, ','), "123"}, {str_numbered(arena, str_lit("id"), 407), "id_407"},
+        // Class names of offsets: no prefix, one digit, a power of ten, the largest.
+        {str_numbered(arena, str_empty(), 0), "_0"}, {str_numbered(arena, str_empty(), 10), "_10"},
+        {str_numbered(arena, str_lit("toggle-checkbox"), 9), "toggle-checkbox_9"},
+        {str_numbered(arena, str_lit("x"), ~0ull), "x_18446744073709551615"},
     });
     EXPECT_EQ(u64_from_str(str_lit("2024"), 10), 2024u);
     EXPECT_EQ(u64_from_str(str_lit("fF"), 16), 255u);
