@@ -502,7 +502,9 @@ static u64 indentation_write(const RenderRule *rule, char *out, u64 capacity)
         margin = length.number + 0.5;
         if (length.unit.size) unit = length.unit;
     }
-    return fmt_snprintf(out, capacity, "margin-left:%.1f%S;", margin, unit);
+    // The count of what would have been written: never more than the buffer.
+    u64 size = fmt_snprintf(out, capacity, "margin-left:%.1f%S;", margin, unit);
+    return min_of<u64>(size, capacity - 1);
 }
 
 // The margin depends only on the parent line's rule, and rules are constant
