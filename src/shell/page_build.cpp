@@ -660,6 +660,8 @@ bool pages_write(Arena *arena, const PageSite *site, const PageDocument *documen
     PageDocument writing = *document;
     writing.page_outputs = output_paths;
     document = &writing;
+    // The pages share the frame's texts until they are written.
+    if (site->shell) shell_pages_begin(site->shell);
     for (StrNode *o = output_paths->first; o; o = o->next) {
         if (!page_output_is_html(o->string)) continue;
         // Each page is built, written and dropped before the next one, so a
@@ -677,5 +679,6 @@ bool pages_write(Arena *arena, const PageSite *site, const PageDocument *documen
         ok = page_emit(arena, scratch.arena, site, raw, warnings, report) && ok;
         scratch_end(scratch);
     }
+    if (site->shell) shell_pages_end(site->shell);
     return ok;
 }

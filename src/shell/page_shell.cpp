@@ -191,6 +191,59 @@ static void template_compact(Arena *arena, HtmlElement *root)
     scratch_end(scratch);
 }
 
+//- arenas of loads and frames
+
+// A fresh arena for one load or one frame, recorded in `owned` to be
+// retired later; the shell's own arena, never released, when the system
+// has no room for another.
+static Arena *store_alloc(Shell *shell, Arena **owned)
+{
+    *owned = arena_alloc(MiB(8), KiB(64));
+    return *owned ? *owned : shell->arena;
+}
+
+static void retired_release(Shell *shell)
+{
+    while (shell->retired) {
+        ShellRetired *r = shell->retired;
+        shell->retired = r->next;
+        arena_release(r->arena);
+    }
+}
+
+// Under the lock. An arena nobody can be holding goes at once.
+static void store_retire(Shell *shell, Arena *arena)
+{
+    if (!arena) return;
+    shell->retired_count += 1;
+    if (shell->pages_open == 0) {
+        arena_release(arena);
+        return;
+    }
+    // No room for the record: keeping the arena is safer than freeing what
+    // an open page may still read.
+    ShellRetired *r = push_struct<ShellRetired>(arena);
+    if (!r) return;
+    r->arena = arena;
+    r->next = shell->retired;
+    shell->retired = r;
+}
+
+void shell_pages_begin(Shell *shell)
+{
+    cs_enter(shell->lock);
+    shell->pages_open += 1;
+    cs_leave(shell->lock);
+}
+
+void shell_pages_end(Shell *shell)
+{
+    cs_enter(shell->lock);
+    shell->pages_open -= 1;
+    if (shell->pages_open == 0) retired_release(shell);
+    cs_leave(shell->lock);
+}
+
 // The tree of a template as it stands on disk, parsed once per content.
 // Returns the shared tree: callers copy it before changing anything.
 static HtmlElement *template_current(Arena *arena, Shell *shell, ShellTemplate *slot, bool menu, ShellMessages *messages)
@@ -209,7 +262,8 @@ static HtmlElement *template_current(Arena *arena, Shell *shell, ShellTemplate *
     Str text = shell_read_file(scratch.arena, slot->path, &key);
     cs_enter(shell->lock);
     if (!slot->loaded || !content_key_eq(key, slot->key)) {
-        Arena *keep = shell->arena;
+        Arena *owned = nullptr;
+        Arena *keep = store_alloc(shell, &owned);
         Str source = str_copy(keep, text);
         DiagnosticList diagnostics = {};
         HtmlElement *element = &html_none;
@@ -221,10 +275,20 @@ static HtmlElement *template_current(Arena *arena, Shell *shell, ShellTemplate *
             element = first_element_child(parsed.root);
         }
         template_compact(keep, element);
+        store_retire(shell, slot->arena);
+        // The kept frame of this kind shares the old tree's texts: it goes
+        // with them and is made again from the new one.
+        ShellFrame *frame = &shell->frames[menu ? slot - shell->menus : slot - shell->heads];
+        store_retire(shell, frame->arena);
+        frame->arena = nullptr;
+        frame->document = nullptr;
+        slot->arena = owned;
         slot->element = element;
         slot->key = key;
         slot->loaded = 1;
         slot->load_count += 1;
+        // Copied onto the caller's arena: the messages may be printed after
+        // this load is retired.
         if (messages) shell_messages_add_template(arena, messages, slot->path, source, &diagnostics);
     }
     HtmlElement *element = slot->element;
@@ -563,7 +627,8 @@ HtmlElement *page_frame(Arena *arena, Shell *shell, const PageVariant *variant, 
     if (!frame->document || frame->head_loads != head->load_count || frame->menu_loads != menu->load_count) {
         ShellTemplates templates = {nullptr, true, head->element, menu->element};
         ShellFound found = {};
-        Arena *keep = shell->arena;
+        store_retire(shell, frame->arena);
+        Arena *keep = store_alloc(shell, &frame->arena);
         HtmlElement *document = shell_apply(keep, shell, &html_none, kind, &templates, &found);
         frame_part_freeze(keep, found.head, false, &shell->write_options);
         frame_part_freeze(keep, found.menu, true, &shell->write_options);

@@ -22,8 +22,10 @@
 // Threads: page_shell_apply and page_frame may run on every parser worker
 // at once; the template slots and the frames are guarded by one lock, held
 // only to look a template or frame up or to make a changed one, never while
-// a page's tree is built. Trees handed out are never changed afterwards.
-// shell_setup and shell_refresh run on one thread (the build's setup, later
+// a page's tree is built. Trees handed out are never changed afterwards,
+// and are released only once no page that may hold them is open (see
+// shell_pages_begin), so a watch that runs for days does not keep every
+// template it ever loaded. shell_setup and shell_refresh run on one thread (the build's setup, later
 // the watch).
 #pragma once
 #include "os/platform.h"
@@ -50,6 +52,7 @@ struct ShellTemplate {
     Str path;               // local path
     ContentKey key;         // the content `element` was made from
     b32 loaded;
+    Arena *arena;           // what the last load made (the source, the tree); retired when it loads again
     HtmlElement *element;   // the template's first element (prepared, for menus); none when it has none
     u64 load_count;         // parses so far, for tests and tools
 };
@@ -58,7 +61,8 @@ struct ShellTemplate {
 // it, with its unsearched parts held as HTML text; remade when a template
 // it came from was loaded again.
 struct ShellFrame {
-    HtmlElement *document;   // on the shell's arena; none until the first page of the kind
+    Arena *arena;            // the frame and its texts; retired with the templates it came from
+    HtmlElement *document;   // on `arena`; none until the first page of the kind or after a template loaded
     u64 head_loads;          // the load_count of the templates it was made from
     u64 menu_loads;
     u64 made_count;          // frames made so far, for tests and tools
@@ -71,9 +75,19 @@ enum ShellInput : u32 {
     ShellInput_Count,
 };
 
+// An arena of an old template load or frame, kept until no page can hold
+// its trees or texts.
+struct ShellRetired {
+    ShellRetired *next;
+    Arena *arena;   // the record lives on it
+};
+
 struct Shell {
-    Arena *arena;                 // settings, parsed templates; never rolled back
-    CriticalSection *lock;        // guards heads and menus
+    Arena *arena;                 // settings and paths; never rolled back
+    CriticalSection *lock;        // guards heads, menus, frames and what follows
+    u64 pages_open;               // between shell_pages_begin and shell_pages_end
+    ShellRetired *retired;        // released once pages_open is back at zero
+    u64 retired_count;            // arenas retired so far, for tests and tools
     ShellSettings settings;       // a copy; strings on `arena`
     PageVariant variants[2];      // desktop, smartphone
     ShellTemplate heads[2];
@@ -130,6 +144,14 @@ HtmlElement *menu_template_prepare(Arena *arena, const ShellSettings *settings, 
 Str menu_link_rewrite(Arena *arena, const ShellSettings *settings, Str href);
 
 //- pages
+
+// Pages copy the frame's nodes but share its texts, so a page built from
+// the shell holds the arenas of the templates it came from until it is
+// written. Whoever builds and writes pages brackets them with these: a
+// template loaded again meanwhile retires its old arena, which is released
+// once no bracket is open. Brackets nest and may be open on many threads.
+void shell_pages_begin(Shell *shell);
+void shell_pages_end(Shell *shell);
 
 // Puts the frame around a page tree and returns its document node (created
 // when `document` is none). Runs on the calling worker's arena. When a

@@ -15,9 +15,12 @@ void shell_messages_add_template(Arena *arena, ShellMessages *messages, Str path
     if (!diagnostics || diagnostics->count == 0) return;
     TemplateMessages *m = push_struct<TemplateMessages>(arena);
     if (!m) return;
-    m->path = path;
-    m->source = source;
-    m->diagnostics = *diagnostics;
+    m->path = str_copy(arena, path);
+    m->source = str_copy(arena, source);
+    for (Diagnostic *d = diagnostics->first; d; d = d->next) {
+        Diagnostic *c = diag_push_at(arena, &m->diagnostics, d->node, d->offset, d->level, str_copy(arena, d->text));
+        if (c) c->target = str_copy(arena, d->target);
+    }
     list_append(messages, m);
     messages->template_count += 1;
 }

@@ -48,6 +48,8 @@ struct ShellMessages {
 };
 
 void shell_messages_warn(Arena *arena, ShellMessages *messages, Str text);
+// Copies the path, the source and the messages onto `arena`: they are
+// printed after the load they came from may have been released.
 void shell_messages_add_template(Arena *arena, ShellMessages *messages, Str path, Str source,
                                  const DiagnosticList *diagnostics);
 

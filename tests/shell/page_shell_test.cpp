@@ -247,6 +247,65 @@ TEST_F(ShellFixture, TemplatesAreParsedOncePerContentAndReportOncePerLoad)
     EXPECT_EQ(first, second);
 }
 
+TEST_F(ShellFixture, AnOldLoadOutlivesTheLastOpenPageThatMayHoldItAndNoLonger)
+{
+    write_bytes(menu_desktop, "<nav id=\"menu\"><ul><li><a href=\"/a.html\">A</a></li></ul></nav>");
+    start();
+    frame();
+    u64 shell_bytes = arena_pos(shell->arena);
+
+    // A page copies the frame's nodes and shares its texts (the menu is
+    // one text): it must read the same after the menu loads again under it.
+    shell_pages_begin(shell);
+    HtmlElement *held = frame();
+    std::string expected = tree_text(arena, held);
+    write_bytes(menu_desktop, "<nav id=\"menu\"><ul><li><a href=\"/b.html\">B</a></li></ul></nav>");
+    std::string next = tree_text(arena, frame());
+    EXPECT_NE(next.find("b.html\">B</a>"), std::string::npos);
+    EXPECT_NE(shell->retired, nullptr);
+    EXPECT_EQ(tree_text(arena, held), expected);
+    EXPECT_NE(expected.find("a.html\">A</a>"), std::string::npos);
+    shell_pages_end(shell);
+    EXPECT_EQ(shell->retired, nullptr);
+
+    // A watch that runs for days: every load and frame is released once
+    // no page is open, and the shell's own arena does not grow.
+    u64 retired_before = shell->retired_count;
+    for (int i = 0; i < 40; i += 1) {
+        write_bytes(menu_desktop, "<nav id=\"menu\"><ul><li><a href=\"/p" + std::to_string(i) + ".html\">P</a></li></ul></nav>");
+        ASSERT_NE(tree_text(arena, frame()).find("p" + std::to_string(i) + ".html"), std::string::npos) << i;
+        shell_refresh(shell, arena, &messages);
+    }
+    EXPECT_EQ(shell->menus[0].load_count, 42u);
+    EXPECT_EQ(shell->retired_count - retired_before, 80u);
+    EXPECT_EQ(shell->retired, nullptr);
+    EXPECT_EQ(arena_pos(shell->arena), shell_bytes);
+}
+
+TEST_F(ShellFixture, ATemplatesMessagesOutliveItsLoad)
+{
+    // Printed after the page, by which time the load may be released.
+    write_bytes(menu_desktop, "<nav id=\"menu\"><ul><li><a href=\"/a.html\">A</a></li></ul></nav></p>");
+    start();
+    frame();
+    ASSERT_NE(messages.last, nullptr);
+    TemplateMessages *first = messages.last;
+    std::string source = shell_s(first->source);
+    auto texts = [&] {
+        std::string all;
+        for (Diagnostic *d = first->diagnostics.first; d; d = d->next) all += shell_s(d->text) + "\n";
+        return all;
+    };
+    ASSERT_GE(first->diagnostics.count, 1u);
+    std::string text = texts();
+    write_bytes(menu_desktop, "<nav id=\"menu\"></nav>");
+    frame();
+    EXPECT_EQ(shell->retired, nullptr);
+    EXPECT_EQ(shell_s(first->source), source);
+    EXPECT_EQ(texts(), text);
+    EXPECT_EQ(shell_s(first->path), menu_desktop);
+}
+
 TEST_F(ShellFixture, AKeptFramesPartsStaySearchableWhenTheyHoldWhatPagesLookFor)
 {
     // An id inside a menu is a region pages find, a class something the

@@ -52,12 +52,14 @@ TEST(ShellThreads, WorkersShareOneParseOfEachTemplateAndGetEqualPages)
             for (u32 r = 0; r < rounds; r += 1) {
                 variant.kind = r % 2 ? PageVariant_Smartphone : PageVariant_Desktop;
                 ArenaTemp temp = temp_begin(own);
+                shell_pages_begin(shell);
                 HtmlElement *page = r % 4 < 2 ? page_frame(own, shell, &variant, nullptr)
                                               : page_shell_apply(own, shell, &html_none, &variant, nullptr);
                 std::string text = tree_text(own, page);
                 if (variant.kind == PageVariant_Desktop && text != alone) mismatches[t] = "round " + std::to_string(r);
                 if (variant.kind == PageVariant_Smartphone && text.find("id=\"menu\"") == std::string::npos)
                     mismatches[t] = "no menu in round " + std::to_string(r);
+                shell_pages_end(shell);
                 temp_end(temp);
             }
             arena_release(own);
@@ -82,5 +84,77 @@ TEST(ShellThreads, WorkersShareOneParseOfEachTemplateAndGetEqualPages)
     EXPECT_EQ(shell->menus[1].load_count, 1u);
     EXPECT_EQ(shell->frames[0].made_count, 1u);
     EXPECT_EQ(shell->frames[1].made_count, 1u);
+    arena_release(arena);
+}
+
+// The author saves the menu again and again while the workers shell pages:
+// each page holds its frame's texts until it is written, so it reads one
+// whole menu or the other, and every load the saves made is released once
+// the last page is written.
+TEST(ShellThreads, MenusSavedWhileWorkersShellPagesAreReleasedOnlyAfterThem)
+{
+    content_cache_create();
+    FileServiceConfig config = {};
+    config.full_pass_ms = 300;
+    if (!file_service()) {
+        ASSERT_NE(fs_start_with(&config), nullptr);
+    }
+
+    TempSite site;
+    std::string menu = site.path("shared/html/default_menu_desktop.html");
+    const std::string menus[2] = {"<nav id=\"menu\"><ul><li><a href=\"/a.html\">A</a></li></ul></nav>",
+                                  "<nav id=\"menu\"><ul><li><a href=\"/b.html\">B</a></li></ul></nav>"};
+    auto save = [&](const std::string &bytes) {
+        write_bytes(menu + ".new", bytes);
+        std::filesystem::rename(menu + ".new", menu);
+        fs_reload(shell_str(menu));
+    };
+    save(menus[0]);
+    Arena *arena = arena_alloc(MiB(64), KiB(64));
+    ShellSettings settings = shell_settings_for(site.local, false, false);
+    Shell *shell = shell_create(&settings);
+    ShellMessages setup_messages = {};
+    shell_setup(shell, arena, &setup_messages);
+
+    const u32 threads = 3;
+    std::atomic<bool> stop{false};
+    std::atomic<u64> pages{0};
+    std::vector<std::string> mismatches(threads);
+    std::vector<std::thread> workers;
+    for (u32 t = 0; t < threads; t += 1)
+        workers.emplace_back([&, t] {
+            Arena *own = arena_alloc(MiB(256), KiB(64));
+            PageVariant variant = {};
+            variant.kind = PageVariant_Desktop;
+            while (!stop.load() && mismatches[t].empty()) {
+                ArenaTemp temp = temp_begin(own);
+                // Two pages open at once, the first written after the
+                // second was built: a save may fall between them.
+                shell_pages_begin(shell);
+                HtmlElement *first = page_frame(own, shell, &variant, nullptr);
+                HtmlElement *second = page_frame(own, shell, &variant, nullptr);
+                for (HtmlElement *page : {first, second}) {
+                    std::string text = tree_text(own, page);
+                    bool a = text.find("a.html\">A</a>") != std::string::npos;
+                    bool b = text.find("b.html\">B</a>") != std::string::npos;
+                    if (a == b) mismatches[t] = text;
+                }
+                shell_pages_end(shell);
+                pages.fetch_add(2);
+                temp_end(temp);
+            }
+            arena_release(own);
+        });
+    for (u32 i = 1; i <= 60; i += 1) {
+        save(menus[i % 2]);
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+    stop.store(true);
+    for (std::thread &w : workers) w.join();
+    for (u32 t = 0; t < threads; t += 1) EXPECT_EQ(mismatches[t], "") << "worker " << t;
+    EXPECT_GT(pages.load(), 0u);
+    EXPECT_GT(shell->menus[0].load_count, 2u);
+    EXPECT_EQ(shell->pages_open, 0u);
+    EXPECT_EQ(shell->retired, nullptr);
     arena_release(arena);
 }
