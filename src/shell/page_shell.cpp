@@ -360,6 +360,20 @@ static u32 build_head(Shell *shell, Arena *arena, u32 slot, ShellMessages *messa
     return status;
 }
 
+// Whether the menu loaded again since the last time this was asked. A
+// worker's page may load a saved menu before the refresh that follows the
+// save: counted by the refresh's own load alone, that save rebuilt nothing
+// and every page built before it kept the old menu.
+static bool menu_loads_tell(Shell *shell, u32 slot)
+{
+    cs_enter(shell->lock);
+    u64 loads = shell->menus[slot].load_count;
+    bool changed = loads != shell->menu_loads_told[slot];
+    shell->menu_loads_told[slot] = loads;
+    cs_leave(shell->lock);
+    return changed;
+}
+
 void shell_setup(Shell *shell, Arena *arena, ShellMessages *messages)
 {
     copy_sheet(shell, arena, ShellInput_FontsCss, messages);
@@ -368,6 +382,8 @@ void shell_setup(Shell *shell, Arena *arena, ShellMessages *messages)
     build_head(shell, arena, 1, messages);
     template_current(arena, shell, &shell->menus[0], true, messages);
     template_current(arena, shell, &shell->menus[1], true, messages);
+    menu_loads_tell(shell, 0);
+    menu_loads_tell(shell, 1);
 }
 
 static ContentKey key_now(Arena *arena, Str path)
@@ -396,9 +412,8 @@ u32 shell_refresh(Shell *shell, Arena *arena, ShellMessages *messages)
             if (build_head(shell, arena, slot, messages) == FileReplace_Written) count += 1;
     }
     for (u32 slot = 0; slot < 2; slot += 1) {
-        u64 before = shell->menus[slot].load_count;
         template_current(arena, shell, &shell->menus[slot], true, messages);
-        if (shell->menus[slot].load_count != before) count += 1;
+        if (menu_loads_tell(shell, slot)) count += 1;
     }
     return count;
 }

@@ -98,6 +98,7 @@ struct Shell {
     ContentKey input_keys[ShellInput_Count];   // what the outputs were last made from
     b32 inputs_seen[ShellInput_Count];
     ContentKey head_keys[2];      // the bytes of the head templates as last written
+    u64 menu_loads_told[2];       // the menus' load counts as shell_refresh last reported them
     HtmlWriteOptions write_options;   // from the settings: how the head templates and pages are written
 };
 
@@ -119,6 +120,8 @@ void shell_setup(Shell *shell, Arena *arena, ShellMessages *messages);
 // templates (css_wyn.css, or a head template changed by hand), and the
 // prepared menus (a menu template). Returns how many outputs were
 // regenerated. Cheap when nothing changed: one content lookup per input.
+// A menu a page loaded since the last refresh counts as regenerated too:
+// the pages built before that load still show the old one.
 u32 shell_refresh(Shell *shell, Arena *arena, ShellMessages *messages);
 
 // How the pages this shell frames are written; null without a shell (the

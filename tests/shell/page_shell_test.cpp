@@ -282,6 +282,23 @@ TEST_F(ShellFixture, AnOldLoadOutlivesTheLastOpenPageThatMayHoldItAndNoLonger)
     EXPECT_EQ(arena_pos(shell->arena), shell_bytes);
 }
 
+TEST_F(ShellFixture, AMenuAPageLoadedBeforeTheRefreshStillCountsAsChanged)
+{
+    // The watch marks every page stale when the refresh reports a change:
+    // a menu a worker's page loaded first must not make that report empty.
+    write_bytes(menu_desktop, "<nav id=\"menu\"><ul><li><a href=\"/a.html\">A</a></li></ul></nav>");
+    start();
+    EXPECT_EQ(shell_refresh(shell, arena, &messages), 0u);
+    write_bytes(menu_desktop, "<nav id=\"menu\"><ul><li><a href=\"/b.html\">B</a></li></ul></nav>");
+    EXPECT_NE(tree_text(arena, frame()).find("b.html"), std::string::npos);
+    EXPECT_EQ(shell_refresh(shell, arena, &messages), 1u);
+    EXPECT_EQ(shell_refresh(shell, arena, &messages), 0u);
+    // Loaded by the refresh itself, as before.
+    write_bytes(menu_phone, "<nav id=\"menu\"><ul><li><a href=\"/c.html\">C</a></li></ul></nav>");
+    EXPECT_EQ(shell_refresh(shell, arena, &messages), 1u);
+    EXPECT_EQ(shell_refresh(shell, arena, &messages), 0u);
+}
+
 TEST_F(ShellFixture, ATemplatesMessagesOutliveItsLoad)
 {
     // Printed after the page, by which time the load may be released.
