@@ -35,6 +35,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <malloc.h>
 #include <filesystem>
@@ -344,18 +345,48 @@ RunFigures run_floor(const std::string &html, const std::vector<OutputFile> &fil
 bool g_keep_aside = false;
 int g_aside_count = 0;
 
+// ext4 without a journal (this machine's disk) checks, for every inode it
+// hands out, each free inode it passes on the way: one freed less than 60 s
+// ago (360 s while its table block is dirty) is skipped, so every new file
+// walks past all the files deleted in the last minute. A benchmark started
+// right after another deleted 70,000 pages spent most of its system time in
+// that walk (`recently_deleted`, `find_get_block_common` and
+// `find_inode_bit`: half of a cold `once`'s samples). Deletions leave a
+// stamp, and a run waits until the disk has forgotten them.
+const char *const deletion_stamp = "/tmp/wyn-bench-deleted-at";
+const int deletion_memory_s = 400;
+
+void note_deletion()
+{
+    sync();
+    std::ofstream(deletion_stamp, std::ios::trunc) << (long long)time(nullptr) << "\n";
+}
+
+void wait_for_forgotten_deletions()
+{
+    long long at = 0;
+    std::ifstream(deletion_stamp) >> at;
+    long long left = at + deletion_memory_s - (long long)time(nullptr);
+    if (left <= 0) return;
+    printf("waiting %lld s: files were deleted %lld s ago\n", left, deletion_memory_s - left);
+    fflush(stdout);
+    sleep((unsigned)left);
+}
+
 // Renames the html folder aside and deletes it, then syncs: none of it is
-// timed. ext4 skips inodes freed in the last minute or more when it looks
-// for a free one, so a run right after the deletion of 35,000 files pays
-// for a long search that a first build never meets; with g_keep_aside the
-// deletion waits until every run is over.
+// timed. A run right after the deletion of 35,000 files would pay for a
+// walk past them that a first build never meets (see above): with
+// g_keep_aside the deletion waits until every run is over.
 void clear_output(const std::string &site)
 {
     std::string html = site + "/local/html";
     if (fs::exists(html)) {
         std::string aside = site + "/html-aside-" + std::to_string(getpid()) + "-" + std::to_string(g_aside_count++);
         fs::rename(html, aside);
-        if (!g_keep_aside) fs::remove_all(aside);
+        if (!g_keep_aside) {
+            fs::remove_all(aside);
+            note_deletion();
+        }
     }
     sync();
 }
@@ -364,6 +395,7 @@ void remove_asides(const std::string &site)
 {
     for (int i = 0; i < g_aside_count; i += 1)
         fs::remove_all(site + "/html-aside-" + std::to_string(getpid()) + "-" + std::to_string(i));
+    if (g_aside_count) note_deletion();
 }
 
 void print_row(const char *name, const RunFigures &f, double floor_wall)
@@ -443,6 +475,9 @@ int once_rounds(const std::string &site, int rounds)
     std::string html = site + "/local/html";
     const char *before_binary = getenv("WYN_BENCH_BEFORE");
     bool ok = true;
+    // The rounds delete nothing until they are over.
+    clear_output(site);
+    wait_for_forgotten_deletions();
     for (int round = 0; round < rounds; round += 1) {
         double load = load_average();
         std::vector<OutputFile> output;

@@ -8,6 +8,7 @@
   idle           CPU of a quiet watch over a window, in % of one core
   --rss-saves N  instead: one large document saved N times, each save
                  waited for on its page; RSS after the first and the last
+                 (with --rss-template: the menu template saved N times)
 
 Reference in the same run: the time to read every source file once (the
 I/O floor of a build) and the CPU of `sleep` over the same idle window.
@@ -86,9 +87,11 @@ def wait_for_page(page, marker, limit=60):
     return False
 
 
-def rss_under_saves(wyn, saves, size, temp):
+def rss_under_saves(command, saves, size, temp, template=False):
     """Saves one large document `saves` times in a running wyn, each save
-    waited for until its page holds it; RSS after the first and the last."""
+    waited for until its page holds it; RSS after the first and the last.
+    With `template`, the desktop menu template is saved instead, each save
+    waited for until the large document's page shows the new menu."""
     site = os.path.join(temp, "rss-site")
     subprocess.run([sys.executable, os.path.join(HERE, "gen_site.py"), "--out", site, "--count", "100",
                     "--seed", "1"], check=True, stdout=subprocess.DEVNULL)
@@ -105,12 +108,25 @@ def rss_under_saves(wyn, saves, size, temp):
         os.rename(source + ".tmp~", source)
         return marker
 
+    menu = os.path.join(site, "local", "shared", "html", "default_menu_desktop.html")
+
+    def save_menu(i):
+        marker = f"Menumarker{i}x".encode()
+        os.makedirs(os.path.dirname(menu), exist_ok=True)
+        with open(menu + ".tmp~", "wb") as f:
+            f.write(b'<nav id="menu"><ul><li><a href="/">' + marker + b"</a></li></ul></nav>\n")
+        os.rename(menu + ".tmp~", menu)
+        return marker
+
     save(0)
+    if template:
+        save_menu(0)
+        save = save_menu
     log = open(os.path.join(temp, "rss.log"), "wb")
     process = subprocess.Popen(command, cwd=site, stdout=log, stderr=subprocess.STDOUT)
     first = after = None
     try:
-        if not wait_for_page(page, b"Savemarker0x", 600):
+        if not wait_for_page(page, b"Menumarker0x" if template else b"Savemarker0x", 600):
             raise SystemExit("the large page never appeared")
         for i in range(1, saves + 1):
             if not wait_for_page(page, save(i)):
@@ -138,14 +154,17 @@ def main():
     parser.add_argument("--rss-saves", type=int, default=0,
                         help="instead: save one large document this many times and compare RSS")
     parser.add_argument("--rss-size", type=int, default=1 << 20)
+    parser.add_argument("--rss-template", action="store_true",
+                        help="with --rss-saves: save the menu template instead of the document")
     parser.add_argument("--wine", default="", help="run --wyn (a wyn.exe) under this launcher")
     args = parser.parse_args()
     wyn = os.path.abspath(args.wyn)
     command = ([args.wine] if args.wine else []) + [wyn]
     if args.rss_saves:
         with tempfile.TemporaryDirectory(prefix="wyn-watch-bench-") as temp:
-            first, after = rss_under_saves(wyn, args.rss_saves, args.rss_size, temp)
-        print(f"RSS of a watching wyn, one {args.rss_size} byte document saved {args.rss_saves} times: "
+            first, after = rss_under_saves(command, args.rss_saves, args.rss_size, temp, args.rss_template)
+        what = "the menu template" if args.rss_template else f"one {args.rss_size} byte document"
+        print(f"RSS of a watching wyn, {what} saved {args.rss_saves} times: "
               f"after the first save {first / 1024:.1f} MiB, after the last {after / 1024:.1f} MiB "
               f"({(after / first - 1) * 100:+.1f} %)")
         return
