@@ -108,9 +108,15 @@ TEST(ShellThreads, MenusSavedWhileWorkersShellPagesAreReleasedOnlyAfterThem)
     std::filesystem::create_directories(std::filesystem::path(menu).parent_path(), made);
     // wyn's own replace: a reader sees one whole menu or the other, on
     // Windows too, and a failure is told without an exception, which would
-    // leave the workers running.
+    // leave the workers running. Windows refuses to replace a file while
+    // the file service reads it: tried again, as an editor would.
     auto save = [&](const std::string &bytes) {
-        EXPECT_TRUE(file_write_all(shell_str(menu), shell_str(bytes), FileWrite_Replace));
+        bool saved = false;
+        for (int attempt = 0; attempt < 200 && !saved; attempt += 1) {
+            saved = file_write_all(shell_str(menu), shell_str(bytes), FileWrite_Replace);
+            if (!saved) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_TRUE(saved);
         fs_reload(shell_str(menu));
     };
     save(menus[0]);
