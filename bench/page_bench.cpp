@@ -1,8 +1,9 @@
 // What one document's pages cost, beside a peer for scale, one thread, on
 // the synthetic site of bench/gen_site.py (10,000 documents, seed 1):
 //   ParseDocuments        tokenize + parse + table index of every document
-//   PagesPerDocument      for every parsed document: the desktop and the
-//                         smartphone page (page_build: frame, title, body,
+//   PagesPerDocument      for every parsed document: its body rendered once
+//                         (page_body_render), the desktop and the
+//                         smartphone page from it (frame, title, body,
 //                         table of contents, toggles, tables, links,
 //                         footnotes) and both raw-source pages, each
 //                         serialized and joined into its bytes
@@ -164,12 +165,17 @@ void pages(benchmark::State &state, u32 parts)
         for (size_t i = 0; i < c.parsed.size(); i += 1) {
             const ParsedDocument &doc = c.parsed[i];
             PageDocument document = {&doc, as_str(c.paths[i]), as_str(c.sources[i]), nullptr, nullptr, nullptr};
+            // As a build does: the body rendered once, copied into the
+            // desktop page and taken by the smartphone's.
+            ArenaTemp document_temp = temp_begin(arena);
+            PageBody *body = (parts & Part_Pages) ? page_body_render(arena, &site, &document) : nullptr;
             for (const PageVariant *variant : variants) {
+                page_body_style(arena, body, variant);
                 ArenaTemp t = temp_begin(arena);
                 Str desktop = output_of(arena, doc, c.paths[i]);
                 Str path = page_variant_is_smartphone(variant) ? page_smartphone_path(arena, desktop) : desktop;
                 if (parts & Part_Pages) {
-                    PageRecord page = page_build(arena, &site, &document, path, variant);
+                    PageRecord page = page_build_from(arena, &site, &document, path, variant, body, variant == variants[1]);
                     if (parts & Part_Serialize) html_bytes += html_text_of(arena, page.document, shell_page_write_options(c.shell)).size;
                     benchmark::DoNotOptimize(page.document);
                 }
@@ -180,6 +186,7 @@ void pages(benchmark::State &state, u32 parts)
                 }
                 temp_end(t);
             }
+            temp_end(document_temp);
         }
     }
     finish(state, c.parsed.size(), c.source_bytes);

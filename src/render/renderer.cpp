@@ -588,6 +588,23 @@ static void append_list_marker(RenderState *s, HtmlElement *element, MarkupNode 
 
 //- header fields
 
+static void title_place(Arena *arena, HtmlElement *h1, bool smartphone, HtmlElement *top_middle, HtmlElement *b_w)
+{
+    if (smartphone) {
+        html_insert(top_middle, h1, HtmlInsert_FirstContent);
+        set_attr(arena, h1, HtmlAttr_Style,
+                 str_lit("margin:0;font-size:1rem;text-overflow:ellipsis;overflow:hidden;white-space:nowrap;"));
+    } else {
+        set_attr(arena, h1, HtmlAttr_Style, str_lit("margin-top:2rem;"));
+        html_insert(b_w, h1, HtmlInsert_FirstContent);
+    }
+}
+
+static void field_style(Arena *arena, HtmlElement *field, bool smartphone)
+{
+    if (smartphone) set_attr(arena, field, HtmlAttr_Style, str_lit("font-size:1.1rem;"));
+}
+
 static void render_header_field(RenderState *s, MarkupNode *node, HtmlElement *element, u32 *icon)
 {
     const HeaderFieldInfo *field = node->field;
@@ -598,14 +615,14 @@ static void render_header_field(RenderState *s, MarkupNode *node, HtmlElement *e
                            str_lit("margin-left:0;font-family:'Source Sans 3 Bold';text-align:center;"
                                    "border-bottom:0.2rem solid #c3b6b6;"));
         HtmlElement *h1 = styled_element(s->arena, HtmlTag_H1, str_lit("font-family:'Noto Serif Bold'"));
-        find_regions(s);
-        if (s->smartphone) {
-            html_insert(s->top_middle, h1, HtmlInsert_FirstContent);
-            set_attr(s->arena, h1, HtmlAttr_Style,
-                               str_lit("margin:0;font-size:1rem;text-overflow:ellipsis;overflow:hidden;white-space:nowrap;"));
+        RenderKindParts *parts = s->options->kind_parts;
+        if (!parts) {
+            find_regions(s);
+            title_place(s->arena, h1, s->smartphone, s->top_middle, s->b_w);
+        } else if (parts->title_count < array_count(parts->titles)) {
+            parts->titles[parts->title_count++] = h1;
         } else {
-            set_attr(s->arena, h1, HtmlAttr_Style, str_lit("margin-top:2rem;"));
-            html_insert(s->b_w, h1, HtmlInsert_FirstContent);
+            parts->overflow = true;
         }
         s->title = h1;
         s->title_field = node;
@@ -615,8 +632,28 @@ static void render_header_field(RenderState *s, MarkupNode *node, HtmlElement *e
         set_attr(s->arena, element, HtmlAttr_Style, str_lit("display:none !important;"));
     }
     set_attr(s->arena, element, HtmlAttr_Title, field->key);
-    if (s->smartphone) set_attr(s->arena, element, HtmlAttr_Style, str_lit("font-size:1.1rem;"));
+    if (RenderKindParts *parts = s->options->kind_parts) {
+        if (parts->field_count < array_count(parts->fields)) parts->fields[parts->field_count++] = element;
+        else parts->overflow = true;
+        // The field is styled after the render: nothing above it may become
+        // text meanwhile, or its arena be given back.
+        for (u64 i = 0; i < s->depth; i += 1) s->frames[i].fold_pos = no_fold;
+    } else {
+        field_style(s->arena, element, s->smartphone);
+    }
     *icon = (u32)field->icon;
+}
+
+void render_title_place(Arena *arena, HtmlElement *h1, const PageVariant *variant, HtmlElement *top_middle,
+                        HtmlElement *b_w)
+{
+    title_place(arena, h1, page_variant_is_smartphone(variant), top_middle, b_w);
+}
+
+void render_fields_style(Arena *arena, const RenderKindParts *parts, const PageVariant *variant)
+{
+    bool smartphone = page_variant_is_smartphone(variant);
+    for (u32 i = 0; i < parts->field_count; i += 1) field_style(arena, parts->fields[i], smartphone);
 }
 
 //- what a kind adds to its element

@@ -73,7 +73,30 @@ struct RenderOptions {
     // this many bytes (0: at once). It costs a serialization per heading,
     // which an ordinary page need not pay.
     u64 fold_after_bytes;
+    // Set: the body is rendered once for both kinds of page, and what
+    // differs between them is left out and listed here (see below).
+    struct RenderKindParts *kind_parts;
 };
+
+// What a body rendered for both kinds of page leaves to the page assembly.
+// A page's body is the same for desktop and smartphone but for the title
+// block's place and style and the size of the header fields; rendering it
+// once and copying it costs a fraction of a second render. A list that
+// overflows makes the page assembly render each kind on its own.
+struct RenderKindParts {
+    HtmlElement *titles[4];   // title blocks, made but placed nowhere, in the order made
+    HtmlElement *fields[64];  // header field elements, which a smartphone page sets larger
+    u32 title_count;
+    u32 field_count;
+    bool overflow;
+};
+// Places a title block made for both kinds where `variant`'s page shows it,
+// as a render for that kind alone does.
+void render_title_place(Arena *arena, HtmlElement *h1, const PageVariant *variant, HtmlElement *top_middle,
+                        HtmlElement *b_w);
+// Gives the listed header fields the style of `variant`'s page. Once per
+// tree: the smartphone's is added, never taken away.
+void render_fields_style(Arena *arena, const RenderKindParts *parts, const PageVariant *variant);
 // A null `options` renders with an empty local folder and file addresses.
 b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const PageVariant *variant,
                     const RenderOptions *options);

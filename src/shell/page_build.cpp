@@ -385,8 +385,116 @@ static void toggle_make(Arena *arena, HtmlElement *block, Str style)
 
 static Str escape_source(Arena *arena, Str text);
 
+//- the body, rendered once for every page of a document
+
+struct PageBody {
+    HtmlElement *document;   // the bare frame the body was rendered into
+    PageRegions regions;     // of that frame
+    RenderKindParts parts;
+    bool usable;             // false: each page renders the document itself
+    bool smartphone_styled;  // its header fields carry the smartphone's style
+};
+
+// The render wrote into b_w, bottom and top_middle only, and nowhere else
+// of the bare frame: those three are all a page takes over from it.
+static bool body_kept_to_its_regions(const PageBody *b)
+{
+    const u32 untouched[] = {ShellRegion_TopLeft, ShellRegion_TopRight, ShellRegion_Right, ShellRegion_Left};
+    for (u32 i : untouched) {
+        HtmlElement *region = b->regions.at[i];
+        if (!html_is_element(region) || region->attributes->count != 1 ||
+            !html_is_none(html_content_node(region)->first_child))
+            return false;
+    }
+    const u32 taken[] = {ShellRegion_BW, ShellRegion_Bottom, ShellRegion_TopMiddle};
+    for (u32 i : taken)
+        if (!html_is_element(b->regions.at[i])) return false;
+    HtmlElement *body = b->regions.body, *head = b->regions.head;
+    return html_is_element(body) && html_is_element(head) && body->attributes->count == 0 &&
+           html_content_node(body)->child_count == ShellRegion_Menu && html_is_none(html_content_node(head)->first_child);
+}
+
+PageBody *page_body_render(Arena *arena, const PageSite *site, const PageDocument *document)
+{
+    PageBody *b = push_struct<PageBody>(arena);
+    if (!b) return nullptr;
+    *b = {};
+    const ParsedDocument *doc = document->parsed;
+    RenderOptions render = site->render ? *site->render : RenderOptions{};
+    render.kind_parts = &b->parts;
+    PageSite rendering = *site;
+    rendering.render = &render;
+    // The body is the desktop's but for what the parts list; a smartphone
+    // page adds its own to those.
+    const PageVariant *variant = nullptr;
+    b->document = bare_frame(arena);
+    b->regions = regions_find(b->document);
+    render_document(arena, doc->root, b->document, variant, &render);
+    if (!node_is_nil(doc->footnotes)) render_document(arena, doc->footnotes, b->regions.at[ShellRegion_BW], variant, &render);
+    tables_build(arena, &rendering, doc, b->regions.body, variant);
+    b->usable = !b->parts.overflow && body_kept_to_its_regions(b);
+    return b;
+}
+
+// Puts what the render left in a region of the bare frame into the page's
+// region: its content, moved or copied, and any attribute it was given
+// (the document's offset class on b_w), as the render would have set it.
+static void region_take_over(Arena *arena, HtmlElement *to, HtmlElement *from, bool take)
+{
+    for (HtmlAttributeNode *a = from->attributes->first; a; a = a->next) {
+        u32 id = a->attribute.info->id;
+        if (id == HtmlAttr_Id) continue;   // the bare frame's own
+        for (StrNode *v = a->attribute.values.first; v; v = v->next) {
+            if (id == HtmlAttr_Style) html_add_style(arena, to, v->string);
+            else if (id != HtmlAttr_Class || !html_has_attribute_value(to, id, v->string))
+                html_set_attribute(arena, to, id, v->string);
+        }
+    }
+    HtmlElement *content = html_content_node(from);
+    for (HtmlElement *c = content->first_child, *next = &html_none; !html_is_none(c); c = next) {
+        next = c->next;
+        html_append_content(to, take ? c : html_copy_tree(arena, c));
+    }
+}
+
+static void body_place(Arena *arena, const PageBody *body, const PageRegions *r, const PageVariant *variant, bool take)
+{
+    const u32 taken[] = {ShellRegion_BW, ShellRegion_Bottom, ShellRegion_TopMiddle};
+    for (u32 i : taken) region_take_over(arena, r->at[i], body->regions.at[i], take);
+    for (u32 i = 0; i < body->parts.title_count; i += 1) {
+        HtmlElement *title = body->parts.titles[i];
+        render_title_place(arena, take ? title : html_copy_tree(arena, title), variant, r->at[ShellRegion_TopMiddle],
+                           r->at[ShellRegion_BW]);
+    }
+}
+
+static PageRecord page_assemble(Arena *arena, const PageSite *site, const PageDocument *document, Str output_path,
+                                const PageVariant *variant, const PageBody *body, bool take);
+
 PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *document, Str output_path,
                       const PageVariant *variant)
+{
+    return page_assemble(arena, site, document, output_path, variant, nullptr, false);
+}
+
+void page_body_style(Arena *arena, PageBody *body, const PageVariant *variant)
+{
+    if (!body || !page_variant_is_smartphone(variant) || body->smartphone_styled) return;
+    render_fields_style(arena, &body->parts, variant);
+    body->smartphone_styled = true;
+}
+
+PageRecord page_build_from(Arena *arena, const PageSite *site, const PageDocument *document, Str output_path,
+                           const PageVariant *variant, const PageBody *body, bool take)
+{
+    // A body styled for the other kind of page is of no use to this one.
+    if (!body || !body->usable || body->smartphone_styled != page_variant_is_smartphone(variant))
+        return page_assemble(arena, site, document, output_path, variant, nullptr, false);
+    return page_assemble(arena, site, document, output_path, variant, body, take);
+}
+
+static PageRecord page_assemble(Arena *arena, const PageSite *site, const PageDocument *document, Str output_path,
+                                const PageVariant *variant, const PageBody *body, bool take)
 {
     PageRecord page = {};
     page.output_path = output_path;
@@ -415,9 +523,13 @@ PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *do
     // 3. The document, then its footnotes: rendered before the tables and
     // links are completed, so a table or a file link in a footnote gets the
     // same treatment as one in the text.
-    render_document(arena, doc->root, page.document, variant, site->render);
-    if (!node_is_nil(doc->footnotes)) render_document(arena, doc->footnotes, b_w, variant, site->render);
-    tables_build(arena, site, doc, r.body, variant);
+    if (body && html_is_element(b_w) && html_is_element(bottom) && html_is_element(r.at[ShellRegion_TopMiddle])) {
+        body_place(arena, body, &r, variant, take);
+    } else {
+        render_document(arena, doc->root, page.document, variant, site->render);
+        if (!node_is_nil(doc->footnotes)) render_document(arena, doc->footnotes, b_w, variant, site->render);
+        tables_build(arena, site, doc, r.body, variant);
+    }
 
     ArenaTemp scratch = scratch_begin(arena);
     PageParts parts = parts_collect(scratch.arena, r.body);
@@ -644,11 +756,44 @@ static bool page_emit(Arena *arena, Arena *page_arena, const PageSite *site, Pag
     return status != FileReplace_Failed;
 }
 
-bool pages_write(Arena *arena, const PageSite *site, const PageDocument *document, const StrList *output_paths,
-                 const PageVariant *variant, DiagnosticList *warnings, PageWriteReport *report)
+// The pages of one kind, built from `body` (on `body_arena`, each page
+// above it and dropped once written); the last page of the last kind
+// takes the body instead of copying it.
+static bool pages_of_kind(Arena *arena, Arena *body_arena, const PageSite *site, const PageDocument *document,
+                          const StrList *output_paths, const PageVariant *variant, PageBody *body, bool last_kind,
+                          DiagnosticList *warnings, PageWriteReport *report)
 {
     bool ok = true;
     bool smartphone = page_variant_is_smartphone(variant);
+    page_body_style(body_arena, body, variant);
+    StrNode *last = nullptr;
+    for (StrNode *o = output_paths->first; o; o = o->next)
+        if (page_output_is_html(o->string)) last = o;
+    for (StrNode *o = output_paths->first; o; o = o->next) {
+        if (!page_output_is_html(o->string)) continue;
+        // Each page is built, written and dropped before the next one, so a
+        // document with many outputs holds one page at a time.
+        Str page_path = smartphone ? page_smartphone_path(arena, o->string) : o->string;
+        Str raw_path = page_raw_path(arena, page_path);
+        ArenaTemp temp = temp_begin(body_arena);
+        PageRecord page = page_build_from(body_arena, site, document, page_path, variant, body, last_kind && o == last);
+        ok = page_emit(arena, body_arena, site, page, warnings, report) && ok;
+        temp_end(temp);
+
+        temp = temp_begin(body_arena);
+        PageRecord raw = raw_page_build(body_arena, site, page_title_of(body_arena, document), document->source_text,
+                                        raw_path, variant);
+        ok = page_emit(arena, body_arena, site, raw, warnings, report) && ok;
+        temp_end(temp);
+    }
+    return ok;
+}
+
+bool pages_write_kinds(Arena *arena, const PageSite *site, const PageDocument *document, const StrList *output_paths,
+                       const PageVariant *const *variants, u32 variant_count, DiagnosticList *warnings,
+                       PageWriteReport *report)
+{
+    bool ok = true;
     // These trees are only serialized: finished headings and contents
     // entries may become their text once the page is large.
     RenderOptions render = site->render ? *site->render : RenderOptions{};
@@ -660,25 +805,24 @@ bool pages_write(Arena *arena, const PageSite *site, const PageDocument *documen
     PageDocument writing = *document;
     writing.page_outputs = output_paths;
     document = &writing;
+    bool any_page = false;
+    for (StrNode *o = output_paths->first; o && !any_page; o = o->next) any_page = page_output_is_html(o->string);
+    if (!any_page) return true;
     // The pages share the frame's texts until they are written.
     if (site->shell) shell_pages_begin(site->shell);
-    for (StrNode *o = output_paths->first; o; o = o->next) {
-        if (!page_output_is_html(o->string)) continue;
-        // Each page is built, written and dropped before the next one, so a
-        // document with many outputs holds one page at a time.
-        Str page_path = smartphone ? page_smartphone_path(arena, o->string) : o->string;
-        Str raw_path = page_raw_path(arena, page_path);
-        ArenaTemp scratch = scratch_begin(arena);
-        PageRecord page = page_build(scratch.arena, site, document, page_path, variant);
-        ok = page_emit(arena, scratch.arena, site, page, warnings, report) && ok;
-        temp_end(scratch);
-
-        scratch = scratch_begin(arena);
-        PageRecord raw = raw_page_build(scratch.arena, site, page_title_of(scratch.arena, document), document->source_text,
-                                        raw_path, variant);
-        ok = page_emit(arena, scratch.arena, site, raw, warnings, report) && ok;
-        scratch_end(scratch);
-    }
+    ArenaTemp scratch = scratch_begin(arena);
+    PageBody *body = page_body_render(scratch.arena, site, document);
+    for (u32 i = 0; i < variant_count; i += 1)
+        ok = pages_of_kind(arena, scratch.arena, site, document, output_paths, variants[i], body, i + 1 == variant_count,
+                           warnings, report) &&
+             ok;
+    scratch_end(scratch);
     if (site->shell) shell_pages_end(site->shell);
     return ok;
+}
+
+bool pages_write(Arena *arena, const PageSite *site, const PageDocument *document, const StrList *output_paths,
+                 const PageVariant *variant, DiagnosticList *warnings, PageWriteReport *report)
+{
+    return pages_write_kinds(arena, site, document, output_paths, &variant, 1, warnings, report);
 }

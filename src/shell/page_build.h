@@ -65,6 +65,20 @@ Str page_raw_source_name(Arena *arena, Str source_path);
 
 PageRecord page_build(Arena *arena, const PageSite *site, const PageDocument *document, Str output_path,
                       const PageVariant *variant);
+// A document's body, rendered once for all of its pages: a page copies it
+// (or, the last one, takes it) instead of rendering the document again. It
+// lives on the arena it was rendered on, which must outlive every page
+// built from it; pages of one kind follow each other, since the body is
+// styled for one kind at a time.
+struct PageBody;
+PageBody *page_body_render(Arena *arena, const PageSite *site, const PageDocument *document);
+// Styles the body for `variant`'s pages, on the body's own arena.
+void page_body_style(Arena *arena, PageBody *body, const PageVariant *variant);
+// page_build with the body given: copied, or taken when `take` (the body is
+// then of no further use). A body that cannot serve (styled for the other
+// kind, or rendered where a page cannot take it) is rendered anew.
+PageRecord page_build_from(Arena *arena, const PageSite *site, const PageDocument *document, Str output_path,
+                           const PageVariant *variant, const PageBody *body, bool take);
 // The raw-source page of a document: `title` is its page's title (every
 // page has one), `source_text` what it shows.
 PageRecord raw_page_build(Arena *arena, const PageSite *site, Str title, Str source_text, Str raw_page_path,
@@ -103,6 +117,12 @@ constexpr u64 page_fold_after_bytes = MiB(2);
 // gets one entry per page on `arena`.
 bool pages_write(Arena *arena, const PageSite *site, const PageDocument *document, const StrList *output_paths,
                  const PageVariant *variant, DiagnosticList *warnings, PageWriteReport *report);
+
+// pages_write for each of `variants` in turn, the document rendered once
+// for all of their pages.
+bool pages_write_kinds(Arena *arena, const PageSite *site, const PageDocument *document, const StrList *output_paths,
+                       const PageVariant *const *variants, u32 variant_count, DiagnosticList *warnings,
+                       PageWriteReport *report);
 
 // The hash wyn keeps of a page's bytes, and the one it kept before: a
 // manifest written by an earlier version holds those until the page is

@@ -42,38 +42,69 @@ const PageVariant *shell_variant(const Shell *shell, u32 variant_kind)
 
 //- tree copies
 
+// One push holds the node, its attribute list, the attributes and their
+// value nodes: a page copies a body of hundreds of nodes, and a push for
+// each piece cost more than the copying.
 static HtmlElement *node_copy(Arena *arena, const HtmlElement *src)
 {
-    HtmlElement *n = push_struct<HtmlElement>(arena);
-    HtmlAttributeList *list = push_struct<HtmlAttributeList>(arena);
-    if (!n || !list) return &html_none;
+    u64 attributes = 0, values = 0;
+    for (HtmlAttributeNode *a = src->attributes->first; a; a = a->next) {
+        attributes += 1;
+        for (StrNode *v = a->attribute.values.first; v; v = v->next) values += 1;
+    }
+    u64 size = sizeof(HtmlElement) + sizeof(HtmlAttributeList) + attributes * sizeof(HtmlAttributeNode) +
+               values * sizeof(StrNode);
+    u8 *memory = (u8 *)arena_push(arena, size, alignof(HtmlElement));
+    if (!memory) return &html_none;
+    HtmlElement *n = (HtmlElement *)memory;
+    HtmlAttributeList *list = (HtmlAttributeList *)(n + 1);
+    HtmlAttributeNode *attribute = (HtmlAttributeNode *)(list + 1);
+    StrNode *value = (StrNode *)(attribute + attributes);
     *n = *src;
     n->next = n->prev = n->parent = n->first_child = n->last_child = &html_none;
     n->child_count = 0;
     n->attributes = list;
-    for (HtmlAttributeNode *a = src->attributes->first; a; a = a->next) {
-        HtmlAttributeNode *c = push_struct<HtmlAttributeNode>(arena);
-        if (!c) break;
-        c->attribute.info = a->attribute.info;
-        // Values stay shared; only the list nodes are the copy's own, so a
-        // page may set or remove attributes without touching the template.
-        for (StrNode *v = a->attribute.values.first; v; v = v->next) str_list_push(arena, &c->attribute.values, v->string);
-        list_append(list, c);
+    *list = {};
+    // Values stay shared; only the list nodes are the copy's own, so a page
+    // may set or remove attributes without touching what it copied.
+    for (HtmlAttributeNode *a = src->attributes->first; a; a = a->next, attribute += 1) {
+        attribute->attribute.info = a->attribute.info;
+        attribute->attribute.values = a->attribute.values;
+        attribute->attribute.values.first = attribute->attribute.values.last = nullptr;
+        for (StrNode *v = a->attribute.values.first; v; v = v->next, value += 1) {
+            value->string = v->string;
+            list_append(&attribute->attribute.values, value);
+        }
+        list_append(list, attribute);
         list->count += 1;
     }
     return n;
+}
+
+// The copy is new and detached: it is linked below `parent` without the
+// checks and detaching of html_append_child.
+static inline void link_last(HtmlElement *parent, HtmlElement *child)
+{
+    child->parent = parent;
+    child->prev = parent->last_child;
+    if (html_is_none(parent->last_child)) parent->first_child = child;
+    else parent->last_child->next = child;
+    parent->last_child = child;
+    parent->child_count += 1;
 }
 
 HtmlElement *html_copy_tree(Arena *arena, HtmlElement *root)
 {
     if (html_is_none(root)) return &html_none;
     HtmlElement *copy = node_copy(arena, root);
+    if (html_is_none(copy)) return copy;
     HtmlElement *src = root, *dst = copy;
     for (;;) {
         if (!html_is_none(src->first_child)) {
             src = src->first_child;
             HtmlElement *c = node_copy(arena, src);
-            html_append_child(dst, c);
+            if (html_is_none(c)) return copy;   // out of memory: what was copied
+            link_last(dst, c);
             dst = c;
             continue;
         }
@@ -84,7 +115,8 @@ HtmlElement *html_copy_tree(Arena *arena, HtmlElement *root)
         if (src == root) break;
         src = src->next;
         HtmlElement *c = node_copy(arena, src);
-        html_append_child(dst->parent, c);
+        if (html_is_none(c)) return copy;
+        link_last(dst->parent, c);
         dst = c;
     }
     return copy;

@@ -581,8 +581,8 @@ static Arena *pages_write_both(Arena *arena, PageSite *site, const SitePageJob *
     u64 size = document->source_text.size;
     if (job->share && size >= page_share_from && size <= page_share_until) half_arena = arena_alloc(MiB(64), KiB(64));
     if (!half_arena) {
-        pages_write(arena, site, document, accepted, desktop, warnings, report);
-        pages_write(arena, site, document, accepted, smartphone, warnings, report);
+        const PageVariant *kinds[2] = {desktop, smartphone};
+        pages_write_kinds(arena, site, document, accepted, kinds, 2, warnings, report);
         return nullptr;
     }
     RenderOptions render = *site->render;

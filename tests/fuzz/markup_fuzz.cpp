@@ -81,7 +81,7 @@ static void render_both(Arena *arena, const ParsedDocument *doc)
         TestPage page = test_page_make(arena);
         PageVariant variant = {};
         variant.kind = kind;
-        static const RenderOptions options = {str_lit("/nonexistent-wyn-fuzz/local/"), 0, nullptr, nullptr, 0, 0};
+        static const RenderOptions options = {str_lit("/nonexistent-wyn-fuzz/local/"), 0, nullptr, nullptr, 0, 0, nullptr};
         if (!render_document(arena, doc->root, page.document, &variant, &options)) abort();
         if (!node_is_nil(doc->footnotes)) render_document(arena, doc->footnotes, page.b_w, &variant, &options);
         check_page(arena, page);

@@ -113,7 +113,7 @@ struct RenderGolden : ::testing::TestWithParam<std::string> {
     Arena *arena = arena_alloc(MiB(64), KiB(64));
     // Images are measured from disk here; a build asks the file service.
     static JpegInfo image_from_disk(void *, Arena *arena, Str path) { return jpeg_info(arena, path); }
-    RenderOptions options = {str(local_folder.data(), local_folder.size()), 0, image_from_disk, nullptr, 0, 0};
+    RenderOptions options = {str(local_folder.data(), local_folder.size()), 0, image_from_disk, nullptr, 0, 0, nullptr};
     ~RenderGolden() override { arena_release(arena); }
 };
 

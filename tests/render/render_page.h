@@ -10,7 +10,7 @@
 
 // Tests render as a site whose local folder is /site/local/, with file
 // addresses unless a test asks for deploy.
-inline const RenderOptions test_render_options = {str_lit("/site/local/"), 0, nullptr, nullptr, 0, 0};
+inline const RenderOptions test_render_options = {str_lit("/site/local/"), 0, nullptr, nullptr, 0, 0, nullptr};
 inline const ParseOptions test_parse_options = {str_lit("/site/local/"), 0, nullptr, nullptr};
 
 struct TestPage {
