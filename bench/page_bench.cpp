@@ -169,6 +169,8 @@ void pages(benchmark::State &state, u32 parts)
             // desktop page and taken by the smartphone's.
             ArenaTemp document_temp = temp_begin(arena);
             PageBody *body = (parts & Part_Pages) ? page_body_render(arena, &site, &document) : nullptr;
+            Str title = page_title_of(arena, &document);
+            Str escaped = (parts & Part_Raw) ? page_source_escaped(arena, document.source_text) : str_empty();
             for (const PageVariant *variant : variants) {
                 page_body_style(arena, body, variant);
                 ArenaTemp t = temp_begin(arena);
@@ -180,7 +182,7 @@ void pages(benchmark::State &state, u32 parts)
                     benchmark::DoNotOptimize(page.document);
                 }
                 if (parts & Part_Raw) {
-                    PageRecord raw = raw_page_build(arena, &site, page_title_of(arena, &document), document.source_text, page_raw_path(arena, path), variant);
+                    PageRecord raw = raw_page_build_escaped(arena, &site, title, escaped, page_raw_path(arena, path), variant);
                     if (parts & Part_Serialize) html_bytes += html_text_of(arena, raw.document, shell_page_write_options(c.shell)).size;
                     benchmark::DoNotOptimize(raw.document);
                 }

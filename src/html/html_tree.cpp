@@ -490,12 +490,19 @@ static void writer_put_slow(HtmlWriter *w, const char *bytes, u64 size)
     }
 }
 
-// Up to 16 bytes as two overlapping fixed-size copies, which compile to a
-// few moves. Tag names, attribute names and most classes are this short,
-// and a call to memcpy for each was the largest part of writing a page.
+// Up to 32 bytes as two overlapping fixed-size copies, which compile to a
+// few moves. Tag names, attribute names, classes and most declarations are
+// this short, and a call to memcpy for each was the largest part of
+// writing a page.
 static inline void copy_short(char *to, const char *from, u64 size)
 {
-    if (size >= 8) {
+    if (size > 16) {
+        u64 head[2], tail[2];
+        memcpy(head, from, 16);
+        memcpy(tail, from + size - 16, 16);
+        memcpy(to, head, 16);
+        memcpy(to + size - 16, tail, 16);
+    } else if (size >= 8) {
         u64 head, tail;
         memcpy(&head, from, 8);
         memcpy(&tail, from + size - 8, 8);
@@ -517,7 +524,7 @@ static inline void copy_short(char *to, const char *from, u64 size)
 static inline void writer_put(HtmlWriter *w, const char *bytes, u64 size)
 {
     if (w->capacity - w->used >= size) {
-        if (size <= 16) copy_short(w->chunk + w->used, bytes, size);
+        if (size <= 32) copy_short(w->chunk + w->used, bytes, size);
         else memcpy(w->chunk + w->used, bytes, size);
         w->used += size;
         return;
@@ -556,22 +563,38 @@ static inline u64 word_has_byte(u64 word, u8 b)
 
 constexpr u32 ValueMark_Quote = 1, ValueMark_Semicolon = 2;
 
-// What an attribute value holds of the two bytes the writer cares about, in
-// one pass of eight bytes at a time: every element has a class and most a
-// declaration of a few dozen bytes, so this runs for nearly every value of
-// every page.
+// What an attribute value holds of the two bytes the writer cares about, a
+// word at a time and the rest as one overlapping word: every element has a
+// class and most a declaration of a few dozen bytes, so this runs for
+// nearly every value of every page, and a byte loop over the tails cost
+// more than the words.
 static inline u32 value_marks(Str value)
 {
-    u64 quote = 0, semicolon = 0, i = 0;
-    for (; i + 8 <= value.size; i += 8) {
-        u64 word;
-        memcpy(&word, value.str + i, 8);
+    const char *p = value.str;
+    u64 n = value.size, quote = 0, semicolon = 0;
+    auto look = [&](u64 word) {
         quote |= word_has_byte(word, '"');
         semicolon |= word_has_byte(word, ';');
-    }
-    for (; i < value.size; i += 1) {
-        quote |= value.str[i] == '"';
-        semicolon |= value.str[i] == ';';
+    };
+    u64 word;
+    if (n >= 8) {
+        u64 i = 0;
+        for (; i + 8 <= n; i += 8) {
+            memcpy(&word, p + i, 8);
+            look(word);
+        }
+        if (i < n) {
+            memcpy(&word, p + n - 8, 8);
+            look(word);
+        }
+    } else if (n >= 4) {
+        u32 head, tail;
+        memcpy(&head, p, 4);
+        memcpy(&tail, p + n - 4, 4);
+        look((u64)head | ((u64)tail << 32));
+    } else if (n) {
+        // The bytes above are zero, which is neither byte looked for.
+        look((u64)(u8)p[0] | ((u64)(u8)p[n / 2] << 8) | ((u64)(u8)p[n - 1] << 16));
     }
     return (quote ? ValueMark_Quote : 0) | (semicolon ? ValueMark_Semicolon : 0);
 }
@@ -591,16 +614,40 @@ static void writer_escaped(HtmlWriter *w, Str value, u32 mask)
     w->used += html_escape_into(w->chunk + w->used, value, mask);
 }
 
+// `before`, a name and up to two bytes `after`: what surrounds every tag
+// and attribute name, with one look for room.
+static inline void writer_around(HtmlWriter *w, char before, Str name, const char *after, u64 after_size)
+{
+    u64 size = 1 + name.size + after_size;
+    if (name.size <= 32 && w->capacity - w->used >= size) {
+        char *to = w->chunk + w->used;
+        to[0] = before;
+        copy_short(to + 1, name.str, name.size);
+        for (u64 i = 0; i < after_size; i += 1) to[1 + name.size + i] = after[i];
+        w->used += size;
+        return;
+    }
+    writer_byte(w, before);
+    writer_str(w, name);
+    writer_put(w, after, after_size);
+}
+
 static void write_open(HtmlWriter *w, const HtmlElement *e)
 {
-    writer_byte(w, '<');
-    writer_str(w, element_name(e));
-    for (HtmlAttributeNode *n = e->attributes->first; n; n = n->next) {
+    HtmlAttributeNode *n = e->attributes->first;
+    if (!n) {
+        writer_around(w, '<', element_name(e), ">", 1);
+        return;
+    }
+    writer_around(w, '<', element_name(e), "", 0);
+    for (; n; n = n->next) {
         const HtmlAttribute *a = &n->attribute;
-        writer_byte(w, ' ');
-        writer_str(w, a->info == &html_attr_table[HtmlAttr_Data] ? w->data_name : a->info->name);
-        if (a->info->type == HtmlAttrType_Boolean) continue;
-        writer_put(w, "=\"", 2);
+        Str name = a->info == &html_attr_table[HtmlAttr_Data] ? w->data_name : a->info->name;
+        if (a->info->type == HtmlAttrType_Boolean) {
+            writer_around(w, ' ', name, "", 0);
+            continue;
+        }
+        writer_around(w, ' ', name, "=\"", 2);
         bool style = a->info->id == HtmlAttr_Style;
         for (StrNode *v = a->values.first; v; v = v->next) {
             // Values are written between double quotes. A quote inside one
@@ -621,8 +668,19 @@ static void write_open(HtmlWriter *w, const HtmlElement *e)
 static inline void write_close(HtmlWriter *w, const HtmlElement *e)
 {
     if (e->type != HtmlNode_Element || html_tag_is_void(e->tag)) return;
+    Str name = element_name(e);
+    u64 size = name.size + 3;
+    if (name.size <= 32 && w->capacity - w->used >= size) {
+        char *to = w->chunk + w->used;
+        to[0] = '<';
+        to[1] = '/';
+        copy_short(to + 2, name.str, name.size);
+        to[size - 1] = '>';
+        w->used += size;
+        return;
+    }
     writer_put(w, "</", 2);
-    writer_str(w, element_name(e));
+    writer_str(w, name);
     writer_byte(w, '>');
 }
 

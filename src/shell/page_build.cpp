@@ -683,11 +683,18 @@ static PageRecord page_assemble(Arena *arena, const PageSite *site, const PageDo
 
 static Str escape_source(Arena *arena, Str text) { return html_escape(arena, text, HtmlEscape_Source); }
 
+Str page_source_escaped(Arena *arena, Str source_text) { return escape_source(arena, source_text); }
+
 PageRecord raw_page_build(Arena *arena, const PageSite *site, Str title, Str source_text, Str raw_page_path,
                           const PageVariant *variant)
 {
+    return raw_page_build_escaped(arena, site, title, escape_source(arena, source_text), raw_page_path, variant);
+}
+
+PageRecord raw_page_build_escaped(Arena *arena, const PageSite *site, Str title, Str escaped, Str raw_page_path,
+                                  const PageVariant *variant)
+{
     PageRecord page = {};
-    Str escaped = escape_source(arena, source_text);
     page.output_path = raw_page_path;
     page.document = frame_make(arena, site, variant);
     PageRegions r = regions_find(page.document);
@@ -759,9 +766,15 @@ static bool page_emit(Arena *arena, Arena *page_arena, const PageSite *site, Pag
 // The pages of one kind, built from `body` (on `body_arena`, each page
 // above it and dropped once written); the last page of the last kind
 // takes the body instead of copying it.
+// What every raw page of a document shows, made once for all of them.
+struct RawSource {
+    Str title;
+    Str escaped;
+};
+
 static bool pages_of_kind(Arena *arena, Arena *body_arena, const PageSite *site, const PageDocument *document,
                           const StrList *output_paths, const PageVariant *variant, PageBody *body, bool last_kind,
-                          DiagnosticList *warnings, PageWriteReport *report)
+                          const RawSource *raw_source, DiagnosticList *warnings, PageWriteReport *report)
 {
     bool ok = true;
     bool smartphone = page_variant_is_smartphone(variant);
@@ -781,8 +794,7 @@ static bool pages_of_kind(Arena *arena, Arena *body_arena, const PageSite *site,
         temp_end(temp);
 
         temp = temp_begin(body_arena);
-        PageRecord raw = raw_page_build(body_arena, site, page_title_of(body_arena, document), document->source_text,
-                                        raw_path, variant);
+        PageRecord raw = raw_page_build_escaped(body_arena, site, raw_source->title, raw_source->escaped, raw_path, variant);
         ok = page_emit(arena, body_arena, site, raw, warnings, report) && ok;
         temp_end(temp);
     }
@@ -812,9 +824,10 @@ bool pages_write_kinds(Arena *arena, const PageSite *site, const PageDocument *d
     if (site->shell) shell_pages_begin(site->shell);
     ArenaTemp scratch = scratch_begin(arena);
     PageBody *body = page_body_render(scratch.arena, site, document);
+    RawSource raw_source = {page_title_of(scratch.arena, document), escape_source(scratch.arena, document->source_text)};
     for (u32 i = 0; i < variant_count; i += 1)
         ok = pages_of_kind(arena, scratch.arena, site, document, output_paths, variants[i], body, i + 1 == variant_count,
-                           warnings, report) &&
+                           &raw_source, warnings, report) &&
              ok;
     scratch_end(scratch);
     if (site->shell) shell_pages_end(site->shell);

@@ -83,6 +83,11 @@ PageRecord page_build_from(Arena *arena, const PageSite *site, const PageDocumen
 // page has one), `source_text` what it shows.
 PageRecord raw_page_build(Arena *arena, const PageSite *site, Str title, Str source_text, Str raw_page_path,
                           const PageVariant *variant);
+// raw_page_build with the source already escaped (page_source_escaped):
+// a document's raw pages all show the same text.
+PageRecord raw_page_build_escaped(Arena *arena, const PageSite *site, Str title, Str escaped_source,
+                                  Str raw_page_path, const PageVariant *variant);
+Str page_source_escaped(Arena *arena, Str source_text);
 // The title a document's pages carry: its title's text, or its file name
 // up to the first "." when it has none.
 Str page_title_of(Arena *arena, const PageDocument *document);
