@@ -568,13 +568,16 @@ constexpr u32 ValueMark_Quote = 1, ValueMark_Semicolon = 2;
 // class and most a declaration of a few dozen bytes, so this runs for
 // nearly every value of every page, and a byte loop over the tails cost
 // more than the words.
+// Only a declaration needs its semicolon looked for: a class or an address
+// is looked at for quotes alone.
+template <bool style>
 static inline u32 value_marks(Str value)
 {
     const char *p = value.str;
     u64 n = value.size, quote = 0, semicolon = 0;
     auto look = [&](u64 word) {
         quote |= word_has_byte(word, '"');
-        semicolon |= word_has_byte(word, ';');
+        if (style) semicolon |= word_has_byte(word, ';');
     };
     u64 word;
     if (n >= 8) {
@@ -654,7 +657,7 @@ static void write_open(HtmlWriter *w, const HtmlElement *e)
             // (from a document's text, or a template value written in
             // single quotes) would end the value and let the rest pass as
             // attributes of their own.
-            u32 marks = value_marks(v->string);
+            u32 marks = style ? value_marks<true>(v->string) : value_marks<false>(v->string);
             if (marks & ValueMark_Quote) writer_escaped(w, v->string, HtmlEscape_Quote);
             else writer_str(w, v->string);
             if (style && !(marks & ValueMark_Semicolon)) writer_byte(w, ';');

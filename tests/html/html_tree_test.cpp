@@ -551,6 +551,12 @@ TEST_F(HtmlTreeTest, AQuoteOrSemicolonAnywhereInAValueIsSeen)
                 if (mark == '"') shown.replace(at, 1, "&quot;");
                 std::string expected = "<div style=\"" + shown + (mark == ';' ? "" : ";") + "\"></div>";
                 EXPECT_EQ(serialize(arena, div), expected) << "size " << size << ", mark at " << at;
+                // Any other attribute: a quote is escaped, a semicolon is text.
+                HtmlElement *span = el(HtmlTag_Span);
+                HtmlAttribute *cls = html_attribute_append(arena, span, html_attr_from_id(HtmlAttr_Class));
+                str_list_push(arena, &cls->values, str_copy(arena, str(value.data(), value.size())));
+                EXPECT_EQ(serialize(arena, span), "<span class=\"" + shown + "\"></span>")
+                    << "size " << size << ", mark at " << at;
             }
         }
         // A mark just past the value's end belongs to the next bytes, not to it.
