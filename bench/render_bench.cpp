@@ -49,7 +49,8 @@ Corpus load_corpus()
     Corpus corpus;
     std::string site = bench_corpus_site();
     static std::string local = site + "/local/";
-    corpus.render_options = {as_str(local), 0, nullptr, nullptr};
+    corpus.render_options = {};
+    corpus.render_options.local_folder = as_str(local);
     corpus.parse_options = {as_str(local), 0, nullptr, nullptr};
 
     corpus.documents = bench_corpus_documents(site);

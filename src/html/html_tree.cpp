@@ -103,13 +103,8 @@ void html_append_child(HtmlElement *parent, HtmlElement *child)
 {
     if (html_is_none(parent) || html_is_none(child) || parent == child) return;
     html_detach(child);
-    child->parent = parent;
     child->next = &html_none;
-    child->prev = parent->last_child;
-    if (html_is_none(parent->last_child)) parent->first_child = child;
-    else parent->last_child->next = child;
-    parent->last_child = child;
-    parent->child_count += 1;
+    html_link_last(parent, child);
 }
 
 // Links a detached `node` in front of `anchor`, under the same parent.

@@ -124,6 +124,17 @@ void html_set_tag(HtmlElement *element, u32 tag_id);
 // caller's mistake and is not checked (it would cost a climb per append).
 
 void html_append_child(HtmlElement *parent, HtmlElement *child);
+// html_append_child for a node known to be detached, its next link none,
+// and not `parent`: a tree copy links every node so, without the checks.
+inline void html_link_last(HtmlElement *parent, HtmlElement *child)
+{
+    child->parent = parent;
+    child->prev = parent->last_child;
+    if (html_is_none(parent->last_child)) parent->first_child = child;
+    else parent->last_child->next = child;
+    parent->last_child = child;
+    parent->child_count += 1;
+}
 void html_prepend_child(HtmlElement *parent, HtmlElement *child);
 void html_detach(HtmlElement *node);
 // Appends below the content node of `element`; returns that content node,

@@ -823,7 +823,9 @@ bool pages_write_kinds(Arena *arena, const PageSite *site, const PageDocument *d
     // The pages share the frame's texts until they are written.
     if (site->shell) shell_pages_begin(site->shell);
     ArenaTemp scratch = scratch_begin(arena);
-    PageBody *body = page_body_render(scratch.arena, site, document);
+    PageBody *body = document->source_text.size <= page_body_shared_until
+                         ? page_body_render(scratch.arena, site, document)
+                         : nullptr;
     RawSource raw_source = {page_title_of(scratch.arena, document), escape_source(scratch.arena, document->source_text)};
     for (u32 i = 0; i < variant_count; i += 1)
         ok = pages_of_kind(arena, scratch.arena, site, document, output_paths, variants[i], body, i + 1 == variant_count,

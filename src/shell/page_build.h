@@ -124,10 +124,15 @@ bool pages_write(Arena *arena, const PageSite *site, const PageDocument *documen
                  const PageVariant *variant, DiagnosticList *warnings, PageWriteReport *report);
 
 // pages_write for each of `variants` in turn, the document rendered once
-// for all of their pages.
+// for all of their pages (up to page_body_shared_until).
 bool pages_write_kinds(Arena *arena, const PageSite *site, const PageDocument *document, const StrList *output_paths,
                        const PageVariant *const *variants, u32 variant_count, DiagnosticList *warnings,
                        PageWriteReport *report);
+// The largest source whose pages share one rendered body. A larger one
+// renders each page alone: a body kept beside the page copied from it holds
+// two trees at once, which a document of megabytes (the index of a large
+// site) cannot afford, and a few such documents cost little time.
+constexpr u64 page_body_shared_until = MiB(1);
 
 // The hash wyn keeps of a page's bytes, and the one it kept before: a
 // manifest written by an earlier version holds those until the page is

@@ -81,18 +81,6 @@ static HtmlElement *node_copy(Arena *arena, const HtmlElement *src)
     return n;
 }
 
-// The copy is new and detached: it is linked below `parent` without the
-// checks and detaching of html_append_child.
-static inline void link_last(HtmlElement *parent, HtmlElement *child)
-{
-    child->parent = parent;
-    child->prev = parent->last_child;
-    if (html_is_none(parent->last_child)) parent->first_child = child;
-    else parent->last_child->next = child;
-    parent->last_child = child;
-    parent->child_count += 1;
-}
-
 HtmlElement *html_copy_tree(Arena *arena, HtmlElement *root)
 {
     if (html_is_none(root)) return &html_none;
@@ -104,7 +92,7 @@ HtmlElement *html_copy_tree(Arena *arena, HtmlElement *root)
             src = src->first_child;
             HtmlElement *c = node_copy(arena, src);
             if (html_is_none(c)) return copy;   // out of memory: what was copied
-            link_last(dst, c);
+            html_link_last(dst, c);
             dst = c;
             continue;
         }
@@ -116,7 +104,7 @@ HtmlElement *html_copy_tree(Arena *arena, HtmlElement *root)
         src = src->next;
         HtmlElement *c = node_copy(arena, src);
         if (html_is_none(c)) return copy;
-        link_last(dst->parent, c);
+        html_link_last(dst->parent, c);
         dst = c;
     }
     return copy;
