@@ -562,9 +562,8 @@ constexpr u32 ValueMark_Quote = 1, ValueMark_Semicolon = 2;
 // word at a time and the rest as one overlapping word: every element has a
 // class and most a declaration of a few dozen bytes, so this runs for
 // nearly every value of every page, and a byte loop over the tails cost
-// more than the words.
-// Only a declaration needs its semicolon looked for: a class or an address
-// is looked at for quotes alone.
+// more than the words. Only a declaration needs its semicolon looked for:
+// a class or an address is looked at for quotes alone.
 template <bool style>
 static inline u32 value_marks(Str value)
 {

@@ -763,14 +763,15 @@ static bool page_emit(Arena *arena, Arena *page_arena, const PageSite *site, Pag
     return status != FileReplace_Failed;
 }
 
-// The pages of one kind, built from `body` (on `body_arena`, each page
-// above it and dropped once written); the last page of the last kind
-// takes the body instead of copying it.
 // What every raw page of a document shows, made once for all of them.
 struct RawSource {
     Str title;
     Str escaped;
 };
+
+// The pages of one kind, built from `body` (on `body_arena`, each page
+// above it and dropped once written); the last page of the last kind
+// takes the body instead of copying it.
 
 static bool pages_of_kind(Arena *arena, Arena *body_arena, const PageSite *site, const PageDocument *document,
                           const StrList *output_paths, const PageVariant *variant, PageBody *body, bool last_kind,
