@@ -42,3 +42,10 @@ bool file_append_at(Str path, Str bytes, u64 expected_size);          // [backen
 // it. Any thread may call these.
 bool folder_is_known(Str folder);
 void folder_set_known(Str folder, bool known);
+// A folder this process made held nothing then: until a write into it finds
+// its name taken (someone else's file, or one of ours written earlier), a
+// write there need not look for an old file first. The write that finds
+// one clears the mark, so later writes look again. Marking it made also
+// marks it known; dropping it as unknown clears the mark too.
+bool folder_is_made(Str folder);
+void folder_set_made(Str folder, bool made);

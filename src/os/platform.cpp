@@ -29,7 +29,12 @@ namespace {
 struct KnownFolders {
     CriticalSection *lock;
     Arena *arena;
-    StrMap folders;   // folder -> 1 known, 0 dropped
+    StrMap folders;   // folder -> FolderMark bits, 0 dropped
+};
+
+enum FolderMark : u64 {
+    FolderMark_Known = 1,
+    FolderMark_Made = 2,
 };
 
 KnownFolders *known_folders(void)
@@ -56,14 +61,36 @@ bool folder_is_known(Str folder)
     return known;
 }
 
-void folder_set_known(Str folder, bool known)
+static void folder_mark(Str folder, u64 set, u64 keep)
 {
     KnownFolders *k = known_folders();
     cs_enter(k->lock);
     StrMapNode *n = k->arena ? str_map_lookup(&k->folders, folder) : nullptr;
-    if (n) n->value = known;
-    else if (known && k->arena) str_map_insert(k->arena, &k->folders, folder, 1);
+    if (n) n->value = (n->value & keep) | set;
+    else if (set && k->arena) str_map_insert(k->arena, &k->folders, folder, set);
     cs_leave(k->lock);
+}
+
+void folder_set_known(Str folder, bool known)
+{
+    if (known) folder_mark(folder, FolderMark_Known, FolderMark_Made);
+    else folder_mark(folder, 0, 0);
+}
+
+bool folder_is_made(Str folder)
+{
+    KnownFolders *k = known_folders();
+    cs_enter(k->lock);
+    StrMapNode *n = k->arena ? str_map_lookup(&k->folders, folder) : nullptr;
+    bool made = n && (n->value & FolderMark_Made);
+    cs_leave(k->lock);
+    return made;
+}
+
+void folder_set_made(Str folder, bool made)
+{
+    if (made) folder_mark(folder, FolderMark_Known | FolderMark_Made, 0);
+    else folder_mark(folder, 0, FolderMark_Known);
 }
 
 u64 thread_short_name(Str name, char out[thread_short_name_capacity])

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
@@ -13,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "os/file_replace.h"
 #include "os/platform.h"
 #include "os/posix/posix_files.h"
 #include "os_support.h"
@@ -112,6 +114,60 @@ TEST_F(PosixTest, ANewFileAppearsWholeUnderItsNameAndLeavesNothingElse)
     Str taken = str_pushf(arena, "%S/p3.html", folder);
     ASSERT_TRUE(posix_file_write(taken, str_lit("newer"), FileWrite_CreateFolders, false, 0666));
     EXPECT_EQ(s(file_read_all(arena, taken)), "newer");
+}
+
+// A folder the writer made itself held nothing then, so the first pages in
+// it go down without a look for an old file. A name found taken there (an
+// earlier page of this run, or a file someone else put in) is compared and
+// replaced as anywhere else: same bytes leave the file alone, other bytes
+// replace it whole, and nothing is left beside it.
+TEST_F(PosixTest, PagesInAFolderMadeThisRunAreComparedOnceTheirNamesAreTaken)
+{
+    auto put = [&](Str path, const char *text) { std::ofstream(std::string(path.str, path.size), std::ios::binary) << text; };
+    Str folder = dir.at(arena, "made");
+    Str page = dir.at(arena, "made/a.html");
+    ASSERT_EQ(file_replace(arena, page, str_lit("first")).status, (u32)FileReplace_Written);
+    EXPECT_EQ(s(file_read_all(arena, page)), "first");
+    EXPECT_TRUE(folder_is_made(folder));
+    u64 written_at = file_last_write_time(page);
+    sleep_ms(20);
+    EXPECT_EQ(file_replace(arena, page, str_lit("first")).status, (u32)FileReplace_Unchanged);
+    EXPECT_EQ(file_last_write_time(page), written_at);
+    // Found taken once: the writes that follow look first.
+    EXPECT_FALSE(folder_is_made(folder));
+    EXPECT_TRUE(folder_is_known(folder));
+    EXPECT_EQ(file_replace(arena, page, str_lit("second")).status, (u32)FileReplace_Written);
+    EXPECT_EQ(s(file_read_all(arena, page)), "second");
+
+    // Someone else's file, put in after the folder was made.
+    Str theirs = dir.at(arena, "also/b.html");
+    ASSERT_EQ(file_replace(arena, dir.at(arena, "also/a.html"), str_lit("x")).status, (u32)FileReplace_Written);
+    put(theirs, "theirs, and longer");
+    ASSERT_TRUE(folder_is_made(dir.at(arena, "also")));
+    EXPECT_EQ(file_replace(arena, theirs, str_lit("mine")).status, (u32)FileReplace_Written);
+    EXPECT_EQ(s(file_read_all(arena, theirs)), "mine");
+    EXPECT_EQ(folder_list(arena, dir.at(arena, "also")).count, 2u);
+    // The same bytes as theirs: left alone, time and all.
+    Str equal = dir.at(arena, "more/b.html");
+    ASSERT_EQ(file_replace(arena, dir.at(arena, "more/a.html"), str_lit("x")).status, (u32)FileReplace_Written);
+    put(equal, "equal");
+    u64 theirs_at = file_last_write_time(equal);
+    sleep_ms(20);
+    EXPECT_EQ(file_replace(arena, equal, str_lit("equal")).status, (u32)FileReplace_Unchanged);
+    EXPECT_EQ(file_last_write_time(equal), theirs_at);
+    EXPECT_EQ(folder_list(arena, dir.at(arena, "more")).count, 2u);
+
+    // A folder that was there before is never taken as empty.
+    std::filesystem::create_directories(dir.path + "/found");
+    put(dir.at(arena, "found/old.html"), "old");
+    EXPECT_EQ(file_replace(arena, dir.at(arena, "found/old.html"), str_lit("old")).status, (u32)FileReplace_Unchanged);
+    EXPECT_EQ(file_replace(arena, dir.at(arena, "found/new.html"), str_lit("new")).status, (u32)FileReplace_Written);
+    EXPECT_FALSE(folder_is_made(dir.at(arena, "found")));
+
+    // A made folder deleted behind the writer's back is made again.
+    std::filesystem::remove_all(dir.path + "/more");
+    EXPECT_EQ(file_replace(arena, dir.at(arena, "more/c.html"), str_lit("back")).status, (u32)FileReplace_Written);
+    EXPECT_EQ(s(file_read_all(arena, dir.at(arena, "more/c.html"))), "back");
 }
 
 static std::atomic<int> g_named{0};

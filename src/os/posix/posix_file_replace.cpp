@@ -87,6 +87,17 @@ FileReplaceResult file_replace(Arena *arena, Str path, Str bytes)
     FileReplaceResult result = {};
     ArenaTemp scratch = scratch_begin(arena);
     const char *cpath = str_copy(scratch.arena, path).str;
+    // In a folder this process made, the name is new unless the link finds
+    // it taken: a cold build then writes each page without looking first.
+    Str folder = path_folder(path);
+    if (folder.size && folder_is_made(folder)) {
+        if (posix_file_link_new(folder, cpath, bytes)) {
+            scratch_end(scratch);
+            result.status = FileReplace_Written;
+            return result;
+        }
+        if (errno == EEXIST) folder_set_made(folder, false);
+    }
     struct stat st;
     bool exists = stat(cpath, &st) == 0;
     bool same = exists && stat_holds_bytes(cpath, &st, bytes);

@@ -519,17 +519,20 @@ bool folder_make(Str folder)
     if (folder.size == 0 || (folder.size == 1 && folder.str[0] == '/')) return true;
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     const char *cfolder = path_cstring(scratch.arena, folder);
-    bool ok = mkdir(cfolder, 0777) == 0 || errno == EEXIST;
+    bool made = mkdir(cfolder, 0777) == 0;
+    bool ok = made || errno == EEXIST;
     if (!ok && errno == ENOENT) {
         Str parent = path_folder(folder);
         if (parent.size && parent.size < folder.size) {
             folder_set_known(parent, false);
-            ok = folder_make(parent) && (mkdir(cfolder, 0777) == 0 || errno == EEXIST);
+            made = folder_make(parent) && mkdir(cfolder, 0777) == 0;
+            ok = made || errno == EEXIST;
         }
     }
     int saved = errno;
     scratch_end(scratch);
-    if (ok) folder_set_known(folder, true);
+    if (made) folder_set_made(folder, true);
+    else if (ok) folder_set_known(folder, true);
     errno = saved;
     return ok;
 }
@@ -543,9 +546,12 @@ unsigned long process_id_once(void)
 
 } // namespace
 
-// Writes a new file unnamed in `folder` and links it as `cpath`; false
-// (with nothing left behind) when that cannot be done.
-static bool posix_file_link_new(Str folder, const char *cpath, Str bytes)
+// Whether linkat may name an unnamed file by its descriptor alone: Linux
+// allows it since 6.10 for a file the caller opened itself, and refuses it
+// before that without a capability. Cleared at the first refusal.
+static std::atomic<bool> link_by_descriptor{true};
+
+bool posix_file_link_new(Str folder, const char *cpath, Str bytes)
 {
 #ifdef O_TMPFILE
     ArenaTemp scratch = scratch_begin(nullptr, 0);
@@ -554,17 +560,36 @@ static bool posix_file_link_new(Str folder, const char *cpath, Str bytes)
     scratch_end(scratch);
     if (fd < 0) return false;
     bool ok = write_fully(fd, bytes.str, bytes.size);
+    int saved = errno;
     if (ok) {
-        // The unnamed file is reached through its descriptor's entry under
-        // /proc; linking it fails if the name exists by now.
-        char link_path[64];
-        snprintf(link_path, sizeof link_path, "/proc/self/fd/%d", fd);
-        ok = linkat(AT_FDCWD, link_path, AT_FDCWD, cpath, AT_SYMLINK_FOLLOW) == 0;
+        // Linking fails if the name exists by now. By descriptor first; the
+        // descriptor's entry under /proc costs a lookup of four more names.
+        bool linked = false, tried = false;
+        if (link_by_descriptor.load(std::memory_order_relaxed)) {
+            tried = true;
+            linked = linkat(fd, "", AT_FDCWD, cpath, AT_EMPTY_PATH) == 0;
+            saved = errno;
+        }
+        if (!linked && (!tried || saved == ENOENT || saved == EPERM || saved == EINVAL)) {
+            char link_path[64];
+            snprintf(link_path, sizeof link_path, "/proc/self/fd/%d", fd);
+            linked = linkat(AT_FDCWD, link_path, AT_FDCWD, cpath, AT_SYMLINK_FOLLOW) == 0;
+            // Refused by descriptor and done by name: the kernel does not
+            // allow the first way, so it is not tried again.
+            if (linked && tried) link_by_descriptor.store(false, std::memory_order_relaxed);
+            saved = errno;
+        }
+        ok = linked;
     }
-    ok = close(fd) == 0 && ok;
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    errno = saved;
     return ok;
 #else
     (void)folder, (void)cpath, (void)bytes;
+    errno = ENOSYS;
     return false;
 #endif
 }
