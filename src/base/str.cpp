@@ -506,17 +506,45 @@ LineCol line_col_of(Str s, u64 offset)
     return at;
 }
 
+// Whether any of the eight bytes is a line feed or a carriage return: the
+// index is built for every document that has something to say, and its
+// lines are long enough that most words hold neither.
+static bool word_has_line_end(u64 word)
+{
+    constexpr u64 ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    u64 lf = word ^ (ones * '\n'), cr = word ^ (ones * '\r');
+    return (((lf - ones) & ~lf) | ((cr - ones) & ~cr)) & highs;
+}
+
+// Calls `each(i)` for every offset at which a line ends.
+template <typename Each>
+static void line_ends_each(Str s, Each each)
+{
+    u64 i = 0;
+    while (i < s.size) {
+        if (i + 8 <= s.size) {
+            u64 word;
+            memcpy(&word, s.str + i, 8);
+            if (!word_has_line_end(word)) {
+                i += 8;
+                continue;
+            }
+        }
+        for (u64 end = min_of(i + 8, s.size); i < end; i += 1)
+            if (ends_line(s, i)) each(i);
+    }
+}
+
 LineIndex line_index_build(Arena *arena, Str s)
 {
     LineIndex index = {};
     u64 count = 1;
-    for (u64 i = 0; i < s.size; i += 1) count += ends_line(s, i);
+    line_ends_each(s, [&](u64) { count += 1; });
     u64 *starts = push_array_no_zero<u64>(arena, count);
     if (!starts) return index;
     starts[0] = 0;
     u64 n = 1;
-    for (u64 i = 0; i < s.size; i += 1)
-        if (ends_line(s, i)) starts[n++] = i + 1;
+    line_ends_each(s, [&](u64 i) { starts[n++] = i + 1; });
     index.starts = starts;
     index.count = count;
     index.size = s.size;

@@ -177,6 +177,24 @@ TEST_F(StrTest, LinesEndAtLineFeedsAndLoneCarriageReturns)
         }
     }
     EXPECT_EQ(line_col_of(str_lit("a\r\nb\rc\nd"), 5).line, 3u);
+
+    // Line ends at every place in and across eight-byte words, beside bytes
+    // one bit away from them and bytes with the high bit set.
+    const char alphabet[] = {'a', '\n', '\r', '\x0b', '\x0c', '\x8a', '\x8d', '\xc3', '\xa9', '\x0e'};
+    u64 seed = 7;
+    for (int round = 0; round < 400; round += 1) {
+        std::string t(round % 70, 'a');
+        for (char &c : t) {
+            seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+            if ((seed >> 60) < 5) c = alphabet[(seed >> 33) % sizeof alphabet];
+        }
+        Str text_of = {t.data(), t.size()};
+        LineIndex lines = line_index_build(arena, text_of);
+        for (u64 offset = 0; offset <= t.size(); offset += 1) {
+            LineCol fast = line_index_find(&lines, offset), slow = line_col_of(text_of, offset);
+            ASSERT_TRUE(fast.line == slow.line && fast.column == slow.column) << round << " at " << offset;
+        }
+    }
 }
 
 TEST_F(StrTest, Utf8AndUtf16DecodeEncodeAndReplacement)
