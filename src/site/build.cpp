@@ -92,6 +92,11 @@ static DocumentRecord *doc_insert_locked(SiteBuild *build, TableStripe *stripe, 
 
 static void doc_requeue_if_stale(SiteBuild *build, DocumentRecord *record);
 
+bool doc_reads_own_source(const DocumentRecord *record)
+{
+    return str_eq(path_file_name(record->path), str_lit("index.wyn"));
+}
+
 DocumentRecord *doc_claim(SiteBuild *build, Str path)
 {
     u64 hash = doc_path_hash(build, path);
@@ -130,17 +135,14 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
     }
     srw_unlock_exclusive(stripe->slim);
     if (created) site_build_note_change(SiteChange_Document, record->path);
-    if (claimed && !current && !record->arena) {
-        // Made by the first build rather than at registration: a cold build
-        // registers every source on one thread before the workers start,
-        // and the reservations and their first pages cost it 10 to 20 ms
-        // per thousand documents. One reservation holds a whole typical
-        // document (a 4 KB source parses into some 130 KiB of nodes), so a
-        // rebuild rolls back inside it and reuses its pages; a 32 KiB
-        // reservation would chain blocks that every rebuild gives back and
-        // faults in again (rebuilds measured five times slower).
-        // Reservations only cost address space. The record is this
-        // worker's while it is busy, so nothing else looks at the arena.
+    if (claimed && !current && !record->arena && doc_reads_own_source(record)) {
+        // Only a source read straight from disk needs memory of the
+        // document's own: every other build reads the file service's bytes
+        // and makes its tree on the worker's scratch, and an arena per
+        // document cost each first build a mapping, its first page's fault
+        // and a release of pages it never used. Made by the build rather
+        // than at registration, on the worker; the record is this worker's
+        // while it is busy, so nothing else looks at the arena.
         Arena *arena = arena_alloc(KiB(256), KiB(32));
         if (!arena) {
             // No memory: the job is dropped like a busy one.

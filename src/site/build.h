@@ -13,10 +13,10 @@
 // the document. The build itself builds nothing: it keeps the records, the
 // queue, the summaries and the parking lot.
 //
-// Memory: each document owns an arena that every build rolls back to its
-// start, so a rebuild reuses the memory of the previous one. The tree a
-// build makes belongs to the worker building the document and to nobody
-// else: what other documents need to know of it (status, title, output
+// Memory: a build makes its tree on the worker's scratch, which it rolls
+// back when the document is done; only an index document, whose source is
+// read from disk, owns an arena. The tree a build makes belongs to the
+// worker building the document and to nobody else: what other documents need to know of it (status, title, output
 // paths, anchors) is published as a DocumentSummary when a build
 // completes, a self-contained copy that replaces the previous one under the
 // stripe's exclusive lock. Readers copy a summary out under the shared lock
@@ -125,7 +125,7 @@ enum DocFirst : u32 {
 struct DocumentRecord {
     DocumentRecord *next;
     DocumentRecord *index_next;  // the next record of its lookup slot
-    Arena *arena;              // the document's own, from its first build; every build starts at arena_start
+    Arena *arena;              // the document's own when doc_reads_own_source, from its first build; every build starts at arena_start
     u64 arena_start;
     DocumentSummary *summary;  // the last build's (complete or parked); null before the first. Stripe lock.
     DocumentReads *reads;      // what the last complete build read; null before. Stripe lock.
@@ -166,8 +166,9 @@ constexpr u64 document_index_slots = 65536;
 static_assert(document_index_slots % document_bucket_count == 0, "a slot must lie inside one bucket");
 constexpr u64 site_build_max_workers = 4;
 constexpr u64 document_size_limit = MiB(32);   // larger sources are refused with a warning
-// What a built document keeps of its arena: its tree is given back once its
-// pages are written, and a small reservation stays for the next build. Kept
+// What a built document keeps of its own arena (an index document's): its
+// source is given back once its pages are written, and a small reservation
+// stays for the next build. Kept
 // pages stay resident for every document: 16 KiB held 195 MiB for 10,000
 // documents (two thirds of the process) to spare a rebuild 4 of its 30 or
 // so page faults.
@@ -256,6 +257,11 @@ DocumentRecord *doc_find(Str path);
 DocumentSummary *doc_summary_copy(Arena *arena, Str path);
 // The summary of a parsed document, built on `arena` as one block.
 DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc);
+// Whether the document's source is read straight from disk onto its own
+// arena (an index document, which change detection writes just before it
+// is queued) rather than from the file service; only such a document has
+// an arena of its own.
+bool doc_reads_own_source(const DocumentRecord *record);
 // Claims the record of a path for building, creating it when missing; null
 // when another worker holds it or the document is current (the job is
 // dropped either way). The caller lets go of it with doc_store and

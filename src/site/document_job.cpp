@@ -123,7 +123,7 @@ static bool is_index_document(Str local_folder, Str path)
 static DocumentSource document_read(DocumentRecord *record)
 {
     DocumentSource source = {};
-    if (str_eq(path_file_name(record->path), str_lit("index.wyn"))) {
+    if (doc_reads_own_source(record)) {
         // The index document is written by change detection just before it
         // is queued: read straight from disk, onto the document's arena,
         // so the build never finds the bytes of the write before.
@@ -261,10 +261,10 @@ static void document_build(SiteBuild *build, DocumentRecord *record, DocumentSou
     if (source.text.size > document_size_limit) {
         // Every byte may become a node: a huge file would take the machine's
         // memory. It is built as an empty document, and the author told.
-        Str text = str_pushf(record->arena, "%S is larger than %I64u MiB, the limit for a source document; it is not built",
+        Str text = str_pushf(scratch, "%S is larger than %I64u MiB, the limit for a source document; it is not built",
                              record->path, document_size_limit >> 20);
         source.text = str_empty();
-        diag_push_at(record->arena, &refused, nullptr, 0, DiagLevel_Warning, text);
+        diag_push_at(scratch, &refused, nullptr, 0, DiagLevel_Warning, text);
     }
 
     // 3. The tree and everything made from it live on the worker's scratch:
