@@ -4,6 +4,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 //- construction
 
 Str str_from_cstring(const char *text)
@@ -148,14 +152,18 @@ Str str_copy(Arena *arena, Str s)
 
 Str str_pushfv(Arena *arena, const char *format, va_list args)
 {
-    va_list measure;
-    va_copy(measure, args);
-    u64 size = fmt_vsnprintf(nullptr, 0, format, measure);
-    va_end(measure);
+    // Formatted once on the stack and copied: nearly every string made here
+    // (page paths, ids, messages) is short, and measuring it first formatted
+    // everything twice. A longer one is formatted again where it goes.
+    char buffer[512];
+    va_list again;
+    va_copy(again, args);
+    u64 size = fmt_vsnprintf(buffer, sizeof buffer, format, args);
     char *out = (char *)arena_push(arena, size + 1, 8);
-    if (!out) return str_empty();
-    fmt_vsnprintf(out, size + 1, format, args);
-    return Str{out, size};
+    if (out && size < sizeof buffer) memcpy(out, buffer, size + 1);
+    else if (out) fmt_vsnprintf(out, size + 1, format, again);
+    va_end(again);
+    return out ? Str{out, size} : str_empty();
 }
 
 Str str_pushf(Arena *arena, const char *format, ...)
@@ -506,33 +514,27 @@ LineCol line_col_of(Str s, u64 offset)
     return at;
 }
 
-// Whether any of the eight bytes is a line feed or a carriage return: the
-// index is built for every document that has something to say, and its
-// lines are long enough that most words hold neither.
-static bool word_has_line_end(u64 word)
-{
-    constexpr u64 ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
-    u64 lf = word ^ (ones * '\n'), cr = word ^ (ones * '\r');
-    return (((lf - ones) & ~lf) | ((cr - ones) & ~cr)) & highs;
-}
-
-// Calls `each(i)` for every offset at which a line ends.
+// Calls `each(i)` for every offset at which a line ends. The index is
+// built for every document that has something to say, and most bytes end
+// no line: sixteen bytes are looked at together, and only a line feed or a
+// carriage return among them is looked at alone.
 template <typename Each>
 static void line_ends_each(Str s, Each each)
 {
     u64 i = 0;
-    while (i < s.size) {
-        if (i + 8 <= s.size) {
-            u64 word;
-            memcpy(&word, s.str + i, 8);
-            if (!word_has_line_end(word)) {
-                i += 8;
-                continue;
-            }
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+    for (; i + 16 <= s.size; i += 16) {
+        __m128i bytes = _mm_loadu_si128((const __m128i *)(s.str + i));
+        u32 mask = (u32)_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr)));
+        for (; mask; mask &= mask - 1) {
+            u64 at = i + (u64)__builtin_ctz(mask);
+            if (ends_line(s, at)) each(at);
         }
-        for (u64 end = min_of(i + 8, s.size); i < end; i += 1)
-            if (ends_line(s, i)) each(i);
     }
+#endif
+    for (; i < s.size; i += 1)
+        if (ends_line(s, i)) each(i);
 }
 
 LineIndex line_index_build(Arena *arena, Str s)

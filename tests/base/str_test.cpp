@@ -61,6 +61,14 @@ TEST_F(StrTest, BuiltStringsAreTerminatedListsJoinSplitAndMapsFind)
     Str formatted = str_pushf(arena, "%d-%S", 7, str_lit("x"));
     EXPECT_EQ(s(formatted), "7-x");
     EXPECT_EQ(formatted.str[formatted.size], 0);
+    // Short results are made on the stack first, longer ones in place: the
+    // same text at every length around that edge.
+    for (u64 length : {0u, 1u, 505u, 506u, 507u, 508u, 509u, 4000u}) {
+        std::string middle(length, 'm');
+        Str made = str_pushf(arena, "<%S|%d>", Str{middle.data(), middle.size()}, -5);
+        ASSERT_EQ(s(made), "<" + middle + "|-5>") << length;
+        EXPECT_EQ(made.str[made.size], 0) << length;
+    }
     Str filled = str_fill(arena, 3, '=');
     EXPECT_EQ(s(filled), "===");
     EXPECT_EQ(filled.str[3], 0);
