@@ -698,11 +698,27 @@ SitePageResult site_pages_document(Arena *arena, const SitePageJob *job)
     }
 
     // The manifest and what this document gave up.
-    StrList pages = {};
-    for (PageWritten *w = report.first; w; w = w->next) str_list_push(arena, &pages, w->path);
     cs_enter(p->lock);
-    for (PageWritten *w = report.first; w; w = w->next)
+    // A path another document took while this one wrote: its bytes may
+    // have reached the disk after the keeper's. The keeper writes its page
+    // again (same bytes are left alone), and these pages are not this
+    // document's.
+    StrList lost = {};
+    for (StrNode *n = accepted.first; n; n = n->next) {
+        StrMapNode *found = str_map_lookup(&p->claims, n->string);
+        PageClaim *claim = found ? (PageClaim *)found->value : nullptr;
+        if (!claim || !claim->owner.size || str_eq(claim->owner, owner)) continue;
+        Str smartphone = page_smartphone_path(arena, n->string);
+        for (Str page : {n->string, page_raw_path(arena, n->string), smartphone, page_raw_path(arena, smartphone)})
+            str_list_push(arena, &lost, page);
+        if (!list_has(&result.rebuild, claim->owner)) str_list_push(arena, &result.rebuild, str_copy(arena, claim->owner));
+    }
+    StrList pages = {};
+    for (PageWritten *w = report.first; w; w = w->next) {
+        if (lost.node_count && list_has(&lost, w->path)) continue;
+        str_list_push(arena, &pages, w->path);
         if (w->status != FileReplace_Failed) manifest_set(w->path, owner, w->hash);
+    }
     OwnerEntry *held = owner_entry(owner);
     if (held) {
         // Paths it names no more: whoever is next among their contenders
