@@ -436,11 +436,21 @@ static StrList list_copy(Arena *arena, const StrList *from)
 // an output path moved), and would otherwise remove what the new owner has
 // just written when the bytes are the same, as a raw page's are. The hash
 // stays the one of the bytes on disk until the new owner writes.
-static void pages_take_over(Arena *arena, Str path, Str owner)
+// The four pages an output path stands for: its desktop page, the
+// smartphone page beside it, and the raw page of each.
+struct PathPages {
+    Str at[4];
+};
+
+static PathPages path_pages(Arena *arena, Str path)
 {
     Str smartphone = page_smartphone_path(arena, path);
-    Str pages[] = {path, page_raw_path(arena, path), smartphone, page_raw_path(arena, smartphone)};
-    for (Str page : pages) {
+    return PathPages{{path, page_raw_path(arena, path), smartphone, page_raw_path(arena, smartphone)}};
+}
+
+static void pages_take_over(Arena *arena, Str path, Str owner)
+{
+    for (Str page : path_pages(arena, path).at) {
         ManifestEntry *e = manifest_entry(page);
         if (e && e->owner.size && !str_eq(e->owner, owner)) manifest_set(page, owner, e->hash);
     }
@@ -708,9 +718,7 @@ SitePageResult site_pages_document(Arena *arena, const SitePageJob *job)
         StrMapNode *found = str_map_lookup(&p->claims, n->string);
         PageClaim *claim = found ? (PageClaim *)found->value : nullptr;
         if (!claim || !claim->owner.size || str_eq(claim->owner, owner)) continue;
-        Str smartphone = page_smartphone_path(arena, n->string);
-        for (Str page : {n->string, page_raw_path(arena, n->string), smartphone, page_raw_path(arena, smartphone)})
-            str_list_push(arena, &lost, page);
+        for (Str page : path_pages(arena, n->string).at) str_list_push(arena, &lost, page);
         if (!list_has(&result.rebuild, claim->owner)) str_list_push(arena, &result.rebuild, str_copy(arena, claim->owner));
     }
     StrList pages = {};

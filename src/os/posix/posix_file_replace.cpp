@@ -89,6 +89,7 @@ FileReplaceResult file_replace(Arena *arena, Str path, Str bytes)
     const char *cpath = str_copy(scratch.arena, path).str;
     // In a folder this process made, the name is new unless the link finds
     // it taken: a cold build then writes each page without looking first.
+    // Any failure ends that for the folder.
     Str folder = path_folder(path);
     if (folder.size && folder_is_made(folder)) {
         if (posix_file_link_new(folder, cpath, bytes)) {
@@ -96,7 +97,9 @@ FileReplaceResult file_replace(Arena *arena, Str path, Str bytes)
             result.status = FileReplace_Written;
             return result;
         }
-        if (errno == EEXIST) folder_set_made(folder, false);
+        // Taken, or the folder cannot take an unnamed file (or is gone):
+        // the writes that follow look first, as anywhere else.
+        folder_set_made(folder, false);
     }
     struct stat st;
     bool exists = stat(cpath, &st) == 0;
