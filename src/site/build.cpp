@@ -6,6 +6,7 @@
 #include "markup/header_fields.h"
 #include "os/file_service.h"
 #include "site/feed.h"
+#include "site/links.h"
 #include "site/work_share.h"
 
 #include <algorithm>
@@ -106,7 +107,10 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
     DocumentRecord *record = doc_index_find(build, path, hash);
     // Popped: it may be queued again from now on.
     if (record) atomic_store_u64(&record->queued, 0);
-    bool claimed = record && atomic_cas_u64(&record->busy, 0, 1);
+    // A parked document is built again when it is woken. Until then a
+    // message for it is one it was queued with before a build that waited
+    // for it built it first (document_job.cpp), and is dropped.
+    bool claimed = record && !atomic_load_u64(&record->parked) && atomic_cas_u64(&record->busy, 0, 1);
     srw_unlock_shared(stripe->slim);
     if (record && !claimed) return nullptr;
 
@@ -117,7 +121,7 @@ DocumentRecord *doc_claim(SiteBuild *build, Str path)
         // exclusive lock so a path gets one record.
         record = doc_index_find(build, path, hash);
         if (record) {
-            claimed = atomic_cas_u64(&record->busy, 0, 1);
+            claimed = !atomic_load_u64(&record->parked) && atomic_cas_u64(&record->busy, 0, 1);
         } else {
             record = doc_insert_locked(build, stripe, bucket, path, hash, 1);
             claimed = created = record != nullptr;
@@ -240,7 +244,7 @@ static void doc_publish(SiteBuild *build, DocumentRecord *record, const ParsedDo
     // The summary is made outside the lock, on scratch, then copied into a
     // block of its own; only the pointer swap happens under the lock.
     ArenaTemp scratch = scratch_begin(nullptr, 0);
-    DocumentSummary *made = doc_summary_make(scratch.arena, parsed);
+    DocumentSummary *made = doc_summary_make(scratch.arena, parsed, build->site.layout.local_folder);
     if (made) made->complete = built != nullptr;
     DocumentSummary *published = made ? summary_block_alloc(made->size) : nullptr;
     if (published) summary_copy_into(published, made);
@@ -362,6 +366,7 @@ static T *moved(T *pointer, const void *from, void *to)
 static void summary_copy_into(DocumentSummary *to, const DocumentSummary *from)
 {
     memcpy((void *)to, (const void *)from, from->size);
+    to->page.str = moved(from->page.str, from, to);
     to->status.str = moved(from->status.str, from, to);
     to->title.str = moved(from->title.str, from, to);
     to->author.str = moved(from->author.str, from, to);
@@ -437,7 +442,7 @@ DocumentSummary *doc_summary_copy(Arena *arena, Str path)
     return copy;
 }
 
-DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc)
+DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, Str local_folder)
 {
     // The first valid definition of each number, ascending: numbers are
     // one byte, so a 256-slot table orders them for free.
@@ -451,10 +456,11 @@ DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc)
     }
     Str title = header_title_text(arena, doc->title);
     DocumentFeedFields feed = feed_fields_of(arena, doc);
+    Str page = link_document_page(arena, local_folder, doc);
     u64 size = align_up_pow2(sizeof(DocumentSummary), 16);
     size += align_up_pow2(anchor_count * sizeof(DocumentAnchor), 16);
     size += align_up_pow2(doc->output_paths.node_count * sizeof(Str), 16);
-    size += doc->status.size + title.size + 2;
+    size += doc->status.size + title.size + page.size + 3;
     size += feed.author.size + feed.creation_date.size + feed.last_modification_date.size + feed.summary.size + 4;
     for (StrNode *n = doc->output_paths.first; n; n = n->next) size += n->string.size + 1;
 
@@ -477,6 +483,7 @@ DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc)
         return copy;
     };
     for (StrNode *n = doc->output_paths.first; n; n = n->next) s->output_paths[s->output_path_count++] = put(n->string);
+    s->page = put(page);
     s->status = put(doc->status);
     s->title = put(title);
     s->author = put(feed.author);
@@ -747,6 +754,17 @@ bool doc_current(SiteBuild *build, DocumentRecord *record)
     bool current = record->build_count > 0 && record->built_mark == atomic_load_u64(&record->stale_mark);
     srw_unlock_shared(stripe->slim);
     return current;
+}
+
+bool doc_queued_unparsed(SiteBuild *build, DocumentRecord *record)
+{
+    TableStripe *stripe = nullptr;
+    doc_bucket(build, record->path_hash, &stripe);
+    srw_lock_shared(stripe->slim);
+    bool unparsed = !record->summary && atomic_load_u64(&record->queued) && !atomic_load_u64(&record->busy) &&
+                    !atomic_load_u64(&record->parked);
+    srw_unlock_shared(stripe->slim);
+    return unparsed;
 }
 
 bool doc_unbuilt(SiteBuild *build, DocumentRecord *record)

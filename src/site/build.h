@@ -79,6 +79,7 @@ struct DocumentSummary {
     Str feed_summary;           // the summary line, or the excerpt
     Str *output_paths;          // absolute, in header order
     u64 output_path_count;
+    Str page;                   // where links to it lead (link_document_page); empty: nowhere
     DocumentAnchor *anchors;    // ascending by number
     u64 anchor_count;
     u64 message_count;
@@ -256,7 +257,7 @@ DocumentRecord *doc_find(Str path);
 // built.
 DocumentSummary *doc_summary_copy(Arena *arena, Str path);
 // The summary of a parsed document, built on `arena` as one block.
-DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc);
+DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, Str local_folder);
 // Whether the document's source is read straight from disk onto its own
 // arena (an index document, which change detection writes just before it
 // is queued) rather than from the file service; only such a document has
@@ -303,6 +304,11 @@ bool doc_current(SiteBuild *build, DocumentRecord *record);
 // Whether no build of the document began yet: one that has begun reads
 // what is on disk now.
 bool doc_unbuilt(SiteBuild *build, DocumentRecord *record);
+// Whether the document waits in the parse queue and never published a
+// summary (nobody holds it, it is not parked): a link to it waits until a
+// worker gets that far. One not submitted yet is not: its submission
+// would have it built again.
+bool doc_queued_unparsed(SiteBuild *build, DocumentRecord *record);
 
 //- changes, for change detection
 //

@@ -35,7 +35,7 @@ static u64 document_value(Str local, Str path, const LinkTarget *target, u32 anc
     if (state == LinkTarget_Published || index_before) {
         const DocumentSummary *s = target->summary;
         bool published = index_before || s->published;
-        Str page = index_before ? str_pushf(scratch.arena, "%Shtml/index.html", local) : link_summary_page(scratch.arena, local, s);
+        Str page = index_before ? str_pushf(scratch.arena, "%Shtml/index.html", local) : s->page;
         h = mix(mix(h, published), str_hash(page));
         if (anchor != link_no_anchor) {
             u64 offset = u64_max;
@@ -69,16 +69,18 @@ static LinkTarget document_lookup(Arena *arena, Str path)
 
 //- the log
 
-DocumentReadLog depends_log_begin(SiteBuild *build)
+DocumentReadLog depends_log_begin(SiteBuild *build, u32 depth)
 {
     // A worker's notes live on an arena of their own: the scratch arenas
     // are rolled back in between by the very code whose reads are noted.
-    thread_local Arena *notes = nullptr;
-    if (!notes) notes = arena_alloc(MiB(64), KiB(64));
-    else arena_trim(notes, 0, KiB(64));
+    // A build inside another must not empty the outer one's.
+    thread_local Arena *notes[depends_log_depths] = {};
+    Arena *&arena = notes[min_of(depth, depends_log_depths - 1)];
+    if (!arena) arena = arena_alloc(MiB(64), KiB(64));
+    else arena_trim(arena, 0, KiB(64));
     DocumentReadLog log = {};
     log.build = build;
-    log.arena = notes;
+    log.arena = arena;
     log.changes_at_start = atomic_load_u64(&build->change_count);
     return log;
 }

@@ -40,8 +40,12 @@ struct DocumentReadLog {
     u64 changes_at_start;         // the build's change count when the build began
 };
 
-// One log per worker at a time: a new one empties the last.
-DocumentReadLog depends_log_begin(SiteBuild *build);
+// Builds a worker runs inside another (the documents a build's links wait
+// for, built first): each depth keeps notes of its own.
+constexpr u32 depends_log_depths = 3;
+// One log per worker and depth at a time: a new one empties the last of
+// its depth. `depth` is below depends_log_depths.
+DocumentReadLog depends_log_begin(SiteBuild *build, u32 depth);
 
 // The link checks' lookups, noted in the log.
 LinkLookups depends_link_lookups(DocumentReadLog *log);

@@ -251,6 +251,42 @@ static PageDocument *website_index_read(SiteBuild *build, DocumentReadLog *log, 
     return page;
 }
 
+//- what the links wait for, built first
+//
+// A document that links to one nobody has parsed yet parks until that one
+// publishes its summary, and is parsed again when woken: in a first build
+// of a site whose documents link to two others each, two in three
+// documents were parsed twice. Building those first, here, on top of this
+// build (whose tree stays on the scratch below them), lets most builds go
+// on at once. They may in turn build what theirs wait for, one level
+// deeper; below that they park as before. Only documents waiting in the
+// queue are taken: one claimed, parked, parsed or not submitted yet is
+// left alone, and the link check waits for it as ever.
+
+constexpr u32 help_depth_limit = depends_log_depths - 1;
+constexpr u32 help_document_limit = 8;   // per build: a page of links to new documents waits no longer
+static thread_local u32 t_help_depth;
+
+static void help_with_waits(SiteBuild *build, const ParsedDocument *doc, Str path, Arena *scratch)
+{
+    if (t_help_depth >= help_depth_limit) return;
+    ArenaTemp temp = temp_begin(scratch);
+    StrList targets = {};
+    links_document_targets(scratch, doc, build->site.layout.local_folder, path, &targets);
+    u32 helped = 0;
+    for (StrNode *n = targets.first; n && helped < help_document_limit; n = n->next) {
+        DocumentRecord *other = doc_find(n->string);
+        if (!other || other->is_index || !doc_queued_unparsed(build, other)) continue;
+        helped += 1;
+        t_help_depth += 1;
+        ArenaTemp nested = temp_begin(scratch);
+        document_job(build, other->path, scratch);
+        temp_end(nested);
+        t_help_depth -= 1;
+    }
+    temp_end(temp);
+}
+
 //- the trip
 
 static void document_build(SiteBuild *build, DocumentRecord *record, DocumentSource source, Arena *scratch)
@@ -284,7 +320,7 @@ static void document_build(SiteBuild *build, DocumentRecord *record, DocumentSou
 
     // 4. What it embeds. Everything read from outside the source from here
     // on is noted, so the document is built again when it changes.
-    DocumentReadLog log = depends_log_begin(build);
+    DocumentReadLog log = depends_log_begin(build, t_help_depth);
     embed_tables(tree, &log, &doc, local);
     StrMap linked_pages = str_map_alloc(tree, 64);
     LinkWaits waits = {};
@@ -296,6 +332,7 @@ static void document_build(SiteBuild *build, DocumentRecord *record, DocumentSou
 
     // 5. Links. Web links are looked at even when a document is missing, so
     // a parked document waits for everything it needs at once.
+    if (!is_index) help_with_waits(build, &doc, record->path, scratch);
     LinkCheckSettings links = link_settings(build, record->path, &log);
     complete = links_check(tree, &doc, &links, &waits, &linked_pages) && complete;
     if (!complete) {

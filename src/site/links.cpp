@@ -150,18 +150,7 @@ static Str output_page(Arena *arena, Str local_folder, Str output_path)
     return page_output_is_html(output_path) ? output_path_resolve(arena, local_folder, output_path, &reason) : str_empty();
 }
 
-Str link_summary_page(Arena *arena, Str local_folder, const DocumentSummary *s)
-{
-    if (!s->published) return str_empty();
-    for (u64 i = 0; i < s->output_path_count; i += 1) {
-        Str page = output_page(arena, local_folder, s->output_paths[i]);
-        if (page.size) return page;
-    }
-    return str_empty();
-}
-
-// The same of the document being checked, for its links to itself.
-static Str own_page(Arena *arena, Str local_folder, const ParsedDocument *doc)
+Str link_document_page(Arena *arena, Str local_folder, const ParsedDocument *doc)
 {
     if (header_status_hides(doc->status)) return str_empty();
     for (StrNode *n = doc->output_paths.first; n; n = n->next) {
@@ -178,6 +167,18 @@ static void linked_page_note(Arena *arena, StrMap *pages, Str source, Str page)
     if (!kept) return;
     *kept = str_copy(arena, page);
     str_map_insert(arena, pages, source, (u64)kept);
+}
+
+void links_document_targets(Arena *arena, const ParsedDocument *doc, Str local_folder, Str document_path, StrList *out)
+{
+    for (NodeListCell *cell = doc->file_links.first; cell; cell = cell->next) {
+        MarkupNode *run = first_text_child(cell->node);
+        if (node_is_nil(run)) continue;
+        bool embedded = (cell->node->flags & NodeFlag_Embedded) != 0;
+        Str resolved = link_resolve_path(arena, local_folder, link_target_split(run->text).path, embedded);
+        if (str_eq(extension(resolved), str_lit("wyn")) && !str_eq(resolved, document_path))
+            str_list_push(arena, out, resolved);
+    }
 }
 
 bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits,
@@ -215,10 +216,10 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
                 // link to any other document leads to that one's: the same
                 // address on a first build as on every later one.
                 anchor_found = target.has_anchor && own_anchor(doc, target.anchor, &anchor_offset);
-                linked_page_note(arena, linked_pages, resolved, own_page(scratch.arena, settings->local_folder, doc));
+                linked_page_note(arena, linked_pages, resolved, link_document_page(scratch.arena, settings->local_folder, doc));
             } else if (found.state == LinkTarget_Published) {
                 anchor_found = target.has_anchor && summary_anchor(found.summary, target.anchor, &anchor_offset);
-                linked_page_note(arena, linked_pages, resolved, link_summary_page(scratch.arena, settings->local_folder, found.summary));
+                linked_page_note(arena, linked_pages, resolved, found.summary->page);
             } else if (is_index) {
                 linked_page_note(arena, linked_pages, resolved, str_pushf(scratch.arena, "%Shtml/index.html", settings->local_folder));
             }

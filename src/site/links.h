@@ -113,6 +113,11 @@ LinkTargetText link_target_split(Str text);
 Str link_type_folder(Str path, bool embedded);
 // The absolute path a file link names, on `arena`.
 Str link_resolve_path(Arena *arena, Str local_folder, Str path, bool embedded);
-// The page a published document's links lead to: its first HTML output
-// that may take a page; empty when it writes none or is hidden.
-Str link_summary_page(Arena *arena, Str local_folder, const DocumentSummary *summary);
+// The other documents `doc` links to, resolved as the link check resolves
+// them, in source order, repeats and all; the tree is left as it is.
+void links_document_targets(Arena *arena, const ParsedDocument *doc, Str local_folder, Str document_path, StrList *out);
+// The page links to a document lead to: its first HTML output that may
+// take a page; empty when it writes none or its status hides it. Worked
+// out once when its summary is published (DocumentSummary::page): every
+// link to it would otherwise resolve the same output path again, twice.
+Str link_document_page(Arena *arena, Str local_folder, const ParsedDocument *doc);

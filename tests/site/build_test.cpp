@@ -321,6 +321,26 @@ TEST_F(SiteBuildTest, ASummaryCarriesWhatOtherDocumentsRead)
     EXPECT_EQ(doc_summary_copy(arena, as_str(at("never.wyn"))), nullptr);
 }
 
+// Links to a document lead to its first output that is a page; the summary
+// says which, so a link need not work it out again, and a hidden document
+// leads nowhere however many pages it names.
+TEST_F(SiteBuildTest, ASummaryNamesThePageLinksToItLeadTo)
+{
+    DocumentSummary *shown = build_one("shown.wyn", "``\noutput_path: \"/html/data.txt\" \"/html/u.html\" \"/html/v.html\"\n``\nH\n");
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(std::string(shown->page.str, shown->page.size), root + "/html/u.html");
+    // The copy is whole: the page lies in the reader's own block.
+    EXPECT_GE((const u8 *)shown->page.str, (const u8 *)shown);
+    EXPECT_LE((const u8 *)shown->page.str + shown->page.size, (const u8 *)shown + shown->size);
+
+    DocumentSummary *hidden = build_one("hidden.wyn", "``\nstatus: personal\noutput_path: \"/html/w.html\"\n``\nH\n");
+    ASSERT_NE(hidden, nullptr);
+    EXPECT_EQ(hidden->page.size, 0u);
+    DocumentSummary *none = build_one("none.wyn", "``\noutput_path: \"/html/data.csv\"\n``\nH\n");
+    ASSERT_NE(none, nullptr);
+    EXPECT_EQ(none->page.size, 0u);
+}
+
 TEST_F(SiteBuildTest, ReadersCopySummariesWhileTheirDocumentsAreRebuilt)
 {
     constexpr int documents = 6;

@@ -67,7 +67,7 @@ static LinkTarget test_lookup(void *user, Arena *arena, Str path, u32 anchor)
     Str text = Str{copy, source.size()};
     ParsedDocument doc = markup_parse(arena, text, nullptr);
     t.state = LinkTarget_Published;
-    t.summary = doc_summary_make(arena, &doc);
+    t.summary = doc_summary_make(arena, &doc, str_lit("/s/local/"));
     return t;
 }
 

@@ -97,3 +97,66 @@ TEST(ParkedDocuments, ACycleOfLinksAndSlowAddressesCompletesEveryDocumentOnceThr
     for (int n = 0; n < 3; n += 1) EXPECT_EQ(json_number(stats, "/slow?ms=300&n=" + std::to_string(n)), 1) << stats;
     arena_release(arena);
 }
+
+// A document whose links wait for documents still in the queue builds
+// those first rather than parking and being parsed again when they are
+// out: along a chain of links (each document to the next one's anchor)
+// most documents are parsed once. Parking each would parse all but the
+// last twice.
+TEST(ParkedDocuments, DocumentsALinkWaitsForAreBuiltFirstAndMostAreParsedOnce)
+{
+    TempFolder folder("wyn-chain");
+    std::string local = folder.path + "/local/";
+    constexpr int documents = 30;
+    std::vector<std::string> paths;
+    for (int i = 0; i < documents; i += 1) {
+        std::string text = "D" + std::to_string(i) + "\n  anchor [#1]_";
+        if (i + 1 < documents) text += " next \"chain/d" + std::to_string(i + 1) + ".wyn[#1]\"";
+        paths.push_back(local + "wyn_files/chain/d" + std::to_string(i) + ".wyn");
+        write_file(paths.back(), text + "\n");
+    }
+    // A long document first keeps the worker busy while the chain is
+    // submitted: a document not submitted yet is not built ahead.
+    std::string gate = local + "wyn_files/gate.wyn";
+    std::string long_text;
+    for (int i = 0; i < 40000; i += 1) long_text += "Line " + std::to_string(i) + "\n  some words to parse\n";
+    write_file(gate, long_text);
+    content_cache_create();
+    FileServiceConfig fs_config = {};
+    fs_start_with(&fs_config);
+    SiteConfig site = {};
+    site.layout.local_folder = as_str(local);
+    site.file_path_checks = 1;
+    SiteStartOptions options = {};
+    options.build.worker_count = 1;
+    options.build.print.silent = 1;
+    SiteBuild *build = site_start(&site, &options);
+    ASSERT_NE(build, nullptr);
+    ASSERT_TRUE(site_build_register(as_str(gate)));
+    for (const std::string &p : paths) ASSERT_TRUE(site_build_register(as_str(p)));
+    ASSERT_TRUE(site_build_submit(as_str(gate)));
+    for (const std::string &p : paths) ASSERT_TRUE(site_build_submit(as_str(p)));
+
+    u64 deadline = now_us() + 60000000;
+    while (atomic_load_u64(&build->completed_builds) < (u64)documents + 1 && now_us() < deadline) sleep_ms(5);
+    ASSERT_EQ(atomic_load_u64(&build->completed_builds), (u64)documents + 1);
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    u64 parses = 0;
+    for (int i = 0; i < documents; i += 1) {
+        DocumentRecord *record = doc_find(as_str(paths[i]));
+        ASSERT_NE(record, nullptr) << i;
+        DocumentSummary *s = doc_summary_copy(scratch.arena, as_str(paths[i]));
+        ASSERT_NE(s, nullptr) << i;
+        EXPECT_TRUE(s->complete) << i;
+        EXPECT_EQ(s->message_count, 0u) << "d" << i << " reported a link that exists";
+        TableStripe *stripe = striped_stripe_of(&build->documents, striped_bucket_of(&build->documents, record->path_hash));
+        srw_lock_shared(stripe->slim);
+        u64 builds = record->build_count;
+        srw_unlock_shared(stripe->slim);
+        EXPECT_EQ(builds, 1u) << i;
+        parses += atomic_load_u64(&record->parse_count);
+    }
+    scratch_end(scratch);
+    EXPECT_LE(parses, (u64)documents * 3 / 2) << "parked " << atomic_load_u64(&build->park_count);
+    EXPECT_EQ(atomic_load_u64(&build->requeue_count), atomic_load_u64(&build->park_count));
+}
