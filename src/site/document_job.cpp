@@ -265,6 +265,10 @@ static PageDocument *website_index_read(SiteBuild *build, DocumentReadLog *log, 
 
 constexpr u32 help_depth_limit = depends_log_depths - 1;
 constexpr u32 help_document_limit = 8;   // per build: a page of links to new documents waits no longer
+// A document this large holds a large tree while the others are built on
+// top of it: it parks as before, and memory stays bounded by one large
+// document at a time.
+constexpr u64 help_source_limit = MiB(1);
 static thread_local u32 t_help_depth;
 
 static void help_with_waits(SiteBuild *build, const ParsedDocument *doc, Str path, Arena *scratch)
@@ -332,7 +336,7 @@ static void document_build(SiteBuild *build, DocumentRecord *record, DocumentSou
 
     // 5. Links. Web links are looked at even when a document is missing, so
     // a parked document waits for everything it needs at once.
-    if (!is_index) help_with_waits(build, &doc, record->path, scratch);
+    if (!is_index && source.text.size <= help_source_limit) help_with_waits(build, &doc, record->path, scratch);
     LinkCheckSettings links = link_settings(build, record->path, &log);
     complete = links_check(tree, &doc, &links, &waits, &linked_pages) && complete;
     if (!complete) {
