@@ -29,6 +29,8 @@
 inline u64 atomic_load_u64(u64 *p) { return std::atomic_ref<u64>(*p).load(std::memory_order_acquire); }
 inline void atomic_store_u64(u64 *p, u64 v) { std::atomic_ref<u64>(*p).store(v, std::memory_order_release); }
 inline u64 atomic_add_u64(u64 *p, u64 v) { return std::atomic_ref<u64>(*p).fetch_add(v, std::memory_order_acq_rel) + v; }
+// What *p held before it was set to `v`.
+inline u64 atomic_exchange_u64(u64 *p, u64 v) { return std::atomic_ref<u64>(*p).exchange(v, std::memory_order_acq_rel); }
 // True when *p held `expected` and now holds `desired`.
 inline bool atomic_cas_u64(u64 *p, u64 expected, u64 desired)
 {

@@ -756,15 +756,20 @@ bool doc_current(SiteBuild *build, DocumentRecord *record)
     return current;
 }
 
-bool doc_queued_unparsed(SiteBuild *build, DocumentRecord *record)
+bool doc_unparsed(SiteBuild *build, DocumentRecord *record)
 {
     TableStripe *stripe = nullptr;
     doc_bucket(build, record->path_hash, &stripe);
     srw_lock_shared(stripe->slim);
-    bool unparsed = !record->summary && atomic_load_u64(&record->queued) && !atomic_load_u64(&record->busy) &&
-                    !atomic_load_u64(&record->parked);
+    bool unparsed = !record->summary && !atomic_load_u64(&record->busy) && !atomic_load_u64(&record->parked);
     srw_unlock_shared(stripe->slim);
     return unparsed;
+}
+
+bool doc_take_ahead(DocumentRecord *record)
+{
+    if (atomic_load_u64(&record->ahead) == DocAhead_Submitted) return atomic_load_u64(&record->queued) != 0;
+    return atomic_cas_u64(&record->ahead, DocAhead_None, DocAhead_Built);
 }
 
 bool doc_unbuilt(SiteBuild *build, DocumentRecord *record)
@@ -1029,6 +1034,10 @@ bool site_build_submit(Str path)
     // of waiting for a load of its own. The index document is not watched.
     if (!str_eq(path_file_name(copy), str_lit("index.wyn"))) fs_prefetch(copy);
     DocumentRecord *record = doc_find(copy);
+    // Built ahead of its turn since the start (document_job.cpp): that
+    // build read the source as it stands, and a change after it is seen by
+    // the watch like any other.
+    if (record && atomic_exchange_u64(&record->ahead, DocAhead_Submitted) == DocAhead_Built) return true;
     // Submitted to be built, whatever it was before.
     if (record) doc_mark_stale(build, record, DocPush_None);
     if (record) atomic_store_u64(&record->queued, 1);

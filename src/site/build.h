@@ -143,6 +143,7 @@ struct DocumentRecord {
     u64 parse_count;           // atomic: parses, complete or parked
     u64 parked;                // atomic: 1 while parked, waiting for what its links need
     u64 queued;                // atomic: 1 from a push on the parse queue until a worker pops it
+    u64 ahead;                 // atomic: DocAhead, whether a build went ahead of its submission
     u32 warning_count;         // of the last complete build, its pages' warnings with them
     u32 error_count;
     b32 is_index;              // wyn_files/index.wyn: change detection decides when it is built
@@ -304,11 +305,20 @@ bool doc_current(SiteBuild *build, DocumentRecord *record);
 // Whether no build of the document began yet: one that has begun reads
 // what is on disk now.
 bool doc_unbuilt(SiteBuild *build, DocumentRecord *record);
-// Whether the document waits in the parse queue and never published a
-// summary (nobody holds it, it is not parked): a link to it waits until a
-// worker gets that far. One not submitted yet is not: its submission
-// would have it built again.
-bool doc_queued_unparsed(SiteBuild *build, DocumentRecord *record);
+// Whether the document never published a summary, nobody holds it and it
+// is not parked: a link to it waits until a worker gets that far.
+bool doc_unparsed(SiteBuild *build, DocumentRecord *record);
+// A document built ahead, for a build whose links wait for it, before the
+// main thread submitted it: its submission then queues nothing, since that
+// build read the source as it stands after the start.
+enum DocAhead : u64 {
+    DocAhead_None = 0,        // registered, neither submitted nor built ahead
+    DocAhead_Built = 1,       // a build ahead of the submission began
+    DocAhead_Submitted = 2,   // submitted: it waits in the queue like any other
+};
+// Whether a build may take the document ahead of the queue: it is
+// submitted and waiting, or this call claimed it before its submission.
+bool doc_take_ahead(DocumentRecord *record);
 
 //- changes, for change detection
 //

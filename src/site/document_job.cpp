@@ -259,9 +259,10 @@ static PageDocument *website_index_read(SiteBuild *build, DocumentReadLog *log, 
 // documents were parsed twice. Building those first, here, on top of this
 // build (whose tree stays on the scratch below them), lets most builds go
 // on at once. They may in turn build what theirs wait for, one level
-// deeper; below that they park as before. Only documents waiting in the
-// queue are taken: one claimed, parked, parsed or not submitted yet is
-// left alone, and the link check waits for it as ever.
+// deeper; below that they park as before. A document claimed, parked or
+// parsed is left alone, and the link check waits for it as ever. One not
+// submitted yet (a large site's first build submits as the queue makes
+// room) is taken too: its submission then queues nothing (doc_take_ahead).
 
 constexpr u32 help_depth_limit = depends_log_depths - 1;
 constexpr u32 help_document_limit = 8;   // per build: a page of links to new documents waits no longer
@@ -280,7 +281,7 @@ static void help_with_waits(SiteBuild *build, const ParsedDocument *doc, Str pat
     u32 helped = 0;
     for (StrNode *n = targets.first; n && helped < help_document_limit; n = n->next) {
         DocumentRecord *other = doc_find(n->string);
-        if (!other || other->is_index || !doc_queued_unparsed(build, other)) continue;
+        if (!other || other->is_index || !doc_unparsed(build, other) || !doc_take_ahead(other)) continue;
         helped += 1;
         t_help_depth += 1;
         ArenaTemp nested = temp_begin(scratch);

@@ -110,11 +110,13 @@ TEST(ParkedDocuments, ACycleOfLinksAndSlowAddressesCompletesEveryDocumentOnceThr
     arena_release(arena);
 }
 
-// A document whose links wait for documents still in the queue builds
+// A document whose links wait for documents nobody parsed yet builds
 // those first rather than parking and being parsed again when they are
 // out: along a chain of links (each document to the next one's anchor)
 // most documents are parsed once. Parking each would parse all but the
-// last twice.
+// last twice. A document built so before the main thread submitted it is
+// not built again by its submission (a large site submits as the queue
+// makes room).
 TEST(ParkedDocuments, DocumentsALinkWaitsForAreBuiltFirstAndMostAreParsedOnce)
 {
     TempFolder folder("wyn-chain");
@@ -127,12 +129,10 @@ TEST(ParkedDocuments, DocumentsALinkWaitsForAreBuiltFirstAndMostAreParsedOnce)
         paths.push_back(local + "wyn_files/chain/d" + std::to_string(i) + ".wyn");
         write_file(paths.back(), text + "\n");
     }
-    // A long document first keeps the worker busy while the chain is
-    // submitted: a document not submitted yet is not built ahead. It links
-    // to the chain's first document but, over 1 MiB itself, does not build
-    // it ahead (two large trees would be held at once): it parks.
+    // Over 1 MiB, a document does not build others on top of its tree (two
+    // large trees would be held at once): its link to the chain's end parks.
     std::string gate = local + "wyn_files/gate.wyn";
-    std::string long_text = "Gate\n  to \"chain/d0.wyn[#1]\"\n";
+    std::string long_text = "Gate\n  to \"chain/d" + std::to_string(documents - 1) + ".wyn[#1]\"\n";
     for (int i = 0; i < 40000; i += 1) long_text += "Line " + std::to_string(i) + "\n  some words to parse\n";
     write_file(gate, long_text);
     content_cache_create();
@@ -148,10 +148,15 @@ TEST(ParkedDocuments, DocumentsALinkWaitsForAreBuiltFirstAndMostAreParsedOnce)
     ASSERT_NE(build, nullptr);
     ASSERT_TRUE(site_build_register(as_str(gate)));
     for (const std::string &p : paths) ASSERT_TRUE(site_build_register(as_str(p)));
-    ASSERT_TRUE(site_build_submit(as_str(gate)));
-    for (const std::string &p : paths) ASSERT_TRUE(site_build_submit(as_str(p)));
-
+    // The chain's head alone first: it builds the next two ahead of their
+    // submission.
+    ASSERT_TRUE(site_build_submit(as_str(paths[0])));
     u64 deadline = now_us() + 60000000;
+    while (atomic_load_u64(&build->completed_builds) < 1 && now_us() < deadline) sleep_ms(5);
+    ASSERT_EQ(atomic_load_u64(&build->park_count), 1u) << "the third document waits for the fourth";
+    ASSERT_TRUE(site_build_submit(as_str(gate)));
+    for (int i = 1; i < documents; i += 1) ASSERT_TRUE(site_build_submit(as_str(paths[i])));
+
     while (atomic_load_u64(&build->completed_builds) < (u64)documents + 1 && now_us() < deadline) sleep_ms(5);
     ASSERT_EQ(atomic_load_u64(&build->completed_builds), (u64)documents + 1);
     ArenaTemp scratch = scratch_begin(nullptr, 0);
