@@ -231,11 +231,12 @@ static bool summary_feed_same(const DocumentSummary *a, const DocumentSummary *b
 static DocumentReads *reads_block_make(const DocumentRead *reads, u64 count);
 static void reads_block_free(DocumentReads *reads);
 
-// Publishes the summary of a parse and releases the record. An incomplete
-// build publishes too (its status, anchors and output paths are final, and
-// a document that links back to it must not wait for it in turn), but
-// leaves its reads, its counts and its build count alone: the document is
-// not built until its links are settled.
+// Publishes the summary of a parse. An incomplete build publishes too (its
+// status, anchors and output paths are final, and a document that links
+// back to it must not wait for it in turn), but leaves its reads, its
+// counts and its build count alone: the document is not built until its
+// links are settled. The record stays held: a complete build lets it go
+// with doc_release, an incomplete one once it is parked (parking_park).
 static void doc_publish(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed,
                         const DocumentBuilt *built)
 {
@@ -265,8 +266,6 @@ static void doc_publish(SiteBuild *build, DocumentRecord *record, const ParsedDo
         record->build_count += 1;
         record->warning_count = built->warning_count;
         record->error_count = built->error_count;
-    } else {
-        atomic_store_u64(&record->busy, 0);
     }
     srw_unlock_exclusive(stripe->slim);
     // Documents that read facts this one changed are found by change
@@ -501,12 +500,15 @@ DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, Str l
 //- parking
 //
 // A document whose links wait for something is parked under each thing it
-// waits for (a document path, a web address). A ticket stands for one
-// parking; every key holds a reference to it. The first key to arrive wakes
-// the document and queues it again; keys arriving later find the ticket
-// woken and only drop their reference. Every key arrives in the end (each
-// registered document publishes, each address gets a result within the
-// request limit), so no ticket is kept for ever.
+// waits for (a document path, a web address) that has not arrived yet. A
+// ticket stands for one parking; every key holds a reference to it. The
+// last key to arrive wakes the document and queues it again: woken at the
+// first, a document that waited for a slow address and a document parsed
+// again only to park for the address once more. Keys arriving after a
+// wake-up (the author saved the document meanwhile) find the ticket woken
+// and only drop their reference. Every key arrives in the end (each
+// registered document publishes, parked or built, and each address gets a
+// result within the request limit), so no ticket is kept for ever.
 //
 // Lock order: the lot's lock, then a stripe lock (the re-check) or the
 // queue's lock (the re-queue). Nobody takes the lot's lock while holding
@@ -517,6 +519,7 @@ struct ParkTicket {
     ParkTicket *next_free;
     DocumentRecord *record;
     u64 refs;
+    u64 pending;   // keys that have not arrived
     b32 woken;
     b32 saved;   // parked by a build of the author's save: woken, it goes ahead of the queue
 };
@@ -621,8 +624,11 @@ static void parking_wake(SiteBuild *build, Str key)
         ParkEntry *next = entry->next;
         ParkTicket *ticket = entry->ticket;
         if (!ticket->woken) {
-            ticket->woken = 1;
-            requeue_locked(build, ticket->record, ticket->saved);
+            ticket->pending -= 1;
+            if (!ticket->pending) {
+                ticket->woken = 1;
+                requeue_locked(build, ticket->record, ticket->saved);
+            }
         }
         ticket_release_locked(lot, ticket);
         entry->next = lot->free_entries;
@@ -644,9 +650,24 @@ static bool wait_arrived(SiteBuild *build, Str key, bool is_document)
     return !result.found || !result.pending;
 }
 
-// Parks the document under everything it waits for. What arrived between
-// the check and now is seen by the look after registering, under the lock
-// every waker takes, so no wake-up is lost: the document is queued at once.
+// The record is let go only once it is marked parked: let go before, a
+// message still queued for it claimed it again, and the document was
+// parsed a second time and parked under a second ticket, to be built once
+// for each.
+static void parking_let_go_locked(SiteBuild *build, DocumentRecord *record)
+{
+    TableStripe *stripe = nullptr;
+    doc_bucket(build, record->path_hash, &stripe);
+    srw_lock_exclusive(stripe->slim);
+    atomic_store_u64(&record->busy, 0);
+    srw_unlock_exclusive(stripe->slim);
+}
+
+// Parks the document under everything it waits for. A key is looked at
+// under the lock every waker takes after its key arrived: what arrived
+// between the link check and now is not waited for, and what arrives later
+// finds the entry, so no wake-up is lost. When everything is in already,
+// the document is queued at once.
 static void parking_park(SiteBuild *build, DocumentRecord *record, const StrList *documents, const StrList *addresses)
 {
     ParkingLot *lot = build->parking;
@@ -655,6 +676,7 @@ static void parking_park(SiteBuild *build, DocumentRecord *record, const StrList
     if (ticket) lot->free_tickets = ticket->next_free;
     else ticket = push_struct<ParkTicket>(lot->arena);
     if (!ticket) {
+        parking_let_go_locked(build, record);
         requeue_locked(build, record, record->claimed_first == DocFirst_Saved);
         cs_leave(lot->lock);
         return;
@@ -666,27 +688,29 @@ static void parking_park(SiteBuild *build, DocumentRecord *record, const StrList
     record->park_ticket = ticket;
     atomic_store_u64(&record->parked, 1);
     atomic_add_u64(&build->park_count, 1);
-    bool arrived = false;
+    parking_let_go_locked(build, record);
+    bool no_room = false;
     const StrList *lists[2] = {documents, addresses};
     for (u32 l = 0; l < 2; l += 1) {
         for (StrNode *n = lists[l]->first; n; n = n->next) {
+            if (wait_arrived(build, n->string, l == 0)) continue;
             StrMapNode *node = str_map_lookup(&lot->keys, n->string);
             if (!node) node = str_map_insert(lot->arena, &lot->keys, n->string, 0);
             ParkEntry *entry = lot->free_entries;
             if (entry) lot->free_entries = entry->next;
             else entry = push_struct<ParkEntry>(lot->arena);
             if (!node || !entry) {
-                arrived = true;   // no memory to wait: try again at once
+                no_room = true;   // no memory to wait: try again at once
                 continue;
             }
             entry->ticket = ticket;
             entry->next = (ParkEntry *)node->value;
             node->value = (u64)entry;
             ticket->refs += 1;
-            if (!arrived && wait_arrived(build, n->string, l == 0)) arrived = true;
+            ticket->pending += 1;
         }
     }
-    if (arrived) {
+    if (no_room || !ticket->pending) {
         ticket->woken = 1;
         requeue_locked(build, record, ticket->saved);
     }

@@ -287,7 +287,8 @@ void doc_release(SiteBuild *build, DocumentRecord *record);
 // Publishes the summary of a build that cannot complete yet (its status,
 // anchors and output paths are final, so documents linking back need not
 // wait for it in turn) and parks the document under every linked document
-// and web address named: the first of them to arrive queues it again.
+// and web address named that has not arrived: the last of them to arrive
+// queues it again.
 void doc_park(SiteBuild *build, DocumentRecord *record, const ParsedDocument *parsed, const StrList *documents,
               const StrList *addresses);
 

@@ -93,10 +93,12 @@ TEST(ParkedDocuments, ACycleOfLinksAndSlowAddressesCompletesEveryDocumentOnceThr
         ASSERT_NE(record, nullptr) << i;
         EXPECT_EQ(s->table_count, i == 7 ? 1u : 0u) << i;
         EXPECT_EQ(atomic_load_u64(&record->parked), 0u) << i;
-        // One parse that parks, one that completes; a third only when a
-        // wake-up raced with a parking. A spinning document would count
-        // hundreds.
-        EXPECT_LE(atomic_load_u64(&record->parse_count), 3u) << i;
+        // One parse that parks, one that completes. A document woken by the
+        // first of the things it waits for (built ahead two levels down, the
+        // next one's summary comes before its slow address) parks again, and
+        // one let go before it is marked parked is claimed by its queued
+        // message and parsed again; a spinning document would count hundreds.
+        EXPECT_LE(atomic_load_u64(&record->parse_count), 2u) << i;
     }
     scratch_end(scratch);
     // The documents with a slow address cannot finish at their first parse.
