@@ -76,7 +76,9 @@ DocumentReadLog depends_log_begin(SiteBuild *build, u32 depth)
     // A build inside another must not empty the outer one's.
     thread_local Arena *notes[depends_log_depths] = {};
     Arena *&arena = notes[min_of(depth, depends_log_depths - 1)];
-    if (!arena) arena = arena_alloc(MiB(64), KiB(64));
+    // Notes of a build inside another are few: a smaller block each, so
+    // eight of them per worker do not reserve half a gigabyte.
+    if (!arena) arena = arena_alloc(depth ? MiB(4) : MiB(64), KiB(64));
     else arena_trim(arena, 0, KiB(64));
     DocumentReadLog log = {};
     log.build = build;

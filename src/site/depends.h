@@ -42,7 +42,7 @@ struct DocumentReadLog {
 
 // Builds a worker runs inside another (the documents a build's links wait
 // for, built first): each depth keeps notes of its own.
-constexpr u32 depends_log_depths = 3;
+constexpr u32 depends_log_depths = 9;
 // One log per worker and depth at a time: a new one empties the last of
 // its depth. `depth` is below depends_log_depths.
 DocumentReadLog depends_log_begin(SiteBuild *build, u32 depth);
