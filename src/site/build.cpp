@@ -502,11 +502,11 @@ DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, Str l
 // A document whose links wait for something is parked under each thing it
 // waits for (a document path, a web address) that has not arrived yet. A
 // ticket stands for one parking; every key holds a reference to it. The
-// last key to arrive wakes the document and queues it again: woken at the
-// first, a document that waited for a slow address and a document parsed
-// again only to park for the address once more. Keys arriving after a
-// wake-up (the author saved the document meanwhile) find the ticket woken
-// and only drop their reference. Every key arrives in the end (each
+// last key to arrive wakes the document and queues it again (woken by the
+// first, a document waiting for another document and a slow address was
+// parsed again only to park for the address once more). Keys arriving
+// after a wake-up (the author saved the document meanwhile) find the
+// ticket woken and only drop their reference. Every key arrives in the end (each
 // registered document publishes, parked or built, and each address gets a
 // result within the request limit), so no ticket is kept for ever.
 //
