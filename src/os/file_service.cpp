@@ -86,12 +86,12 @@ bool fs_request(Str path, u64 deadline_us)
 }
 
 // Creates the entry of a path the table does not know yet, marked as
-// waiting for its first load, and hands it to the scanner. True when this
-// call created it.
-static bool fs_register(FileService *fs, TableStripe *stripe, FileBucket *bucket, Str path, u64 hash)
+// waiting for its first load, and hands it to the scanner. The entry when
+// this call created it, else null. Entries are never freed.
+static FileEntry *fs_register(FileService *fs, TableStripe *stripe, FileBucket *bucket, Str path, u64 hash)
 {
     srw_lock_exclusive(stripe->slim);
-    bool created = false;
+    FileEntry *created = nullptr;
     if (!bucket_find(bucket, path, hash)) {
         FileEntry *fresh = push_struct<FileEntry>(stripe->arena);
         if (fresh) {
@@ -104,11 +104,38 @@ static bool fs_register(FileService *fs, TableStripe *stripe, FileBucket *bucket
             else bucket->first = fresh;
             bucket->last = fresh;
             pending_push(fs, fresh);
-            created = true;
+            created = fresh;
         }
     }
     srw_unlock_exclusive(stripe->slim);
     return created;
+}
+
+// Queues an entry's first load, marked so that a reader who needs the file
+// before a streamer reaches it may load it itself: the queue is in the
+// order documents were submitted, and a document built ahead of its turn
+// would otherwise wait behind every load before its own.
+static bool fs_request_first_load(FileEntry *entry, Str path, u64 deadline_us)
+{
+    atomic_store_u64(&entry->first_load, FirstLoad_Queued);
+    bool queued = fs_request(path, deadline_us);
+    if (!queued) atomic_store_u64(&entry->first_load, FirstLoad_None);
+    return queued;
+}
+
+static void fs_load(FileService *fs, FileEntry *entry);
+
+// A reader who waits however long it takes loads a file whose first load
+// is still queued: true when it did.
+static bool fs_take_first_load(FileService *fs, FileEntry *entry)
+{
+    if (atomic_load_u64(&entry->first_load) != FirstLoad_Queued) return false;
+    if (!atomic_cas_u64(&entry->busy, FileBusy_New, FileBusy_Loading)) return false;
+    // The streamer that pops the request skips it. It may have popped it
+    // already, and then fails to claim the entry instead.
+    atomic_cas_u64(&entry->first_load, FirstLoad_Queued, FirstLoad_Taken);
+    fs_load(fs, entry);
+    return true;
 }
 
 void fs_prefetch(Str path)
@@ -121,7 +148,8 @@ void fs_prefetch(Str path)
     srw_lock_shared(stripe->slim);
     bool known = bucket_find(bucket, path, hash) != nullptr;
     srw_unlock_shared(stripe->slim);
-    if (!known && fs_register(fs, stripe, bucket, path, hash)) fs_request(path, u64_max);
+    if (known) return;
+    if (FileEntry *created = fs_register(fs, stripe, bucket, path, hash)) fs_request_first_load(created, path, u64_max);
 }
 
 u32 file_state_of(Str path, FileProperties *out_properties)
@@ -217,7 +245,7 @@ static FsResult fs_lookup(Str path, u64 deadline_us, Str *hold)
             bool requested = entry->state_only && atomic_cas_u64(&entry->busy, FileBusy_Idle, FileBusy_New);
             if (requested) entry->state_only = 0;
             srw_unlock_exclusive(stripe->slim);
-            if (requested) fs_request(path, deadline_us);
+            if (requested) fs_request_first_load(entry, path, deadline_us);
             srw_lock_shared(stripe->slim);
             // A streamer looking at its state holds it: wait for that.
             if (entry->state_only && atomic_load_u64(&entry->busy) != FileBusy_Idle)
@@ -239,13 +267,20 @@ static FsResult fs_lookup(Str path, u64 deadline_us, Str *hold)
         if (!entry) {
             first_pass = false;
             srw_unlock_shared(stripe->slim);
-            bool created = fs_register(fs, stripe, bucket, path, hash);
+            FileEntry *created = fs_register(fs, stripe, bucket, path, hash);
             // A reader who waits for the load however long it takes makes it
             // itself: handed to a streamer, it cost a wake there and another
             // back here for every file (a document's source, mostly).
             // No stripe lock is held while the push may wait for room: the
             // streamers that make room need these locks to finish.
-            if (created && !(deadline_us == u64_max && fs_reload(path))) fs_request(path, deadline_us);
+            if (created && !(deadline_us == u64_max && fs_reload(path))) fs_request_first_load(created, path, deadline_us);
+            srw_lock_shared(stripe->slim);
+            continue;
+        }
+        if (deadline_us == u64_max && atomic_load_u64(&entry->busy) == FileBusy_New &&
+            atomic_load_u64(&entry->first_load) == FirstLoad_Queued) {
+            srw_unlock_shared(stripe->slim);
+            fs_take_first_load(fs, entry);
             srw_lock_shared(stripe->slim);
             continue;
         }
@@ -439,7 +474,11 @@ void fs_streamer(u64 index)
         ArenaTemp scratch = scratch_begin(nullptr, 0);
         Str path = queue_pop(fs->requests, scratch.arena);
         FileEntry *entry = fs_find(fs, path);
-        if (fs_claim(entry)) {
+        // A first load a reader made already: the file is as it was read.
+        bool taken = entry && atomic_exchange_u64(&entry->first_load, FirstLoad_None) == FirstLoad_Taken;
+        if (taken) {
+            atomic_add_u64(&fs->dropped_requests, 1);
+        } else if (fs_claim(entry)) {
             fs_load(fs, entry);
         } else {
             // Another streamer is loading it; the scanner asks again if the

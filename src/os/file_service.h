@@ -65,6 +65,14 @@ enum FileBusy : u64 {
     FileBusy_New = 2,        // created, first load not yet done
 };
 
+// Whether the queue holds the request of an entry's first load, and
+// whether a reader has made that request needless by loading the file itself.
+enum FirstLoad : u64 {
+    FirstLoad_None = 0,
+    FirstLoad_Queued = 1,
+    FirstLoad_Taken = 2,
+};
+
 struct FileEntry {
     FileEntry *next;
     Str path;                // copied, NUL-terminated
@@ -77,6 +85,7 @@ struct FileEntry {
     u64 size;
     u64 file_id;
     u64 busy;                // FileBusy, atomic
+    u64 first_load;          // FirstLoad, atomic
     u64 load_count;          // completed loads of this entry, stored with the key
     u64 change_generation;   // the generation its last content change raised; 0: never changed
     b32 unreadable;          // the last load could not read an existing file (reported once)

@@ -137,6 +137,66 @@ TEST_F(FileServiceTest, APrefetchStartsTheLoadAndAReaderThenFindsIt)
     EXPECT_EQ(entry_count(fs), entries + 1);
 }
 
+// A document built ahead of its turn reads a source whose first load is
+// queued behind thousands of others: its reader loads it, and the streamer
+// that reaches the request later does not load it again.
+static std::string g_ahead_path;
+static FsContent g_ahead_content;
+static void read_ahead(u64) { g_ahead_content = fs_read(as_str(g_ahead_path), u64_max); }
+
+TEST_F(FileServiceTest, AReaderLoadsAQueuedFirstLoadItselfAndTheStreamerSkipsIt)
+{
+    // Every streamer is stopped on one stripe's lock, held here, while it
+    // loads one of the files queued first; the wanted file lies in another
+    // stripe, queued behind them all.
+    TableStripe *held = striped_stripe_of(&fs->table, striped_bucket_of(&fs->table, str_hash(as_str(at("held_0.wyn")))));
+    std::vector<std::string> blocked;
+    for (int n = 0; blocked.size() < fs->streamer_count + 6; n += 1) {
+        std::string path = at("held_" + std::to_string(n) + ".wyn");
+        if (striped_stripe_of(&fs->table, striped_bucket_of(&fs->table, str_hash(as_str(path)))) != held) continue;
+        write_file(path, std::string(4u << 20, (char)('a' + n % 26)));
+        blocked.push_back(path);
+    }
+    g_ahead_path = "";
+    for (int n = 0; g_ahead_path.empty(); n += 1) {
+        std::string path = at("wanted_" + std::to_string(n) + ".wyn");
+        if (striped_stripe_of(&fs->table, striped_bucket_of(&fs->table, str_hash(as_str(path)))) != held) g_ahead_path = path;
+    }
+    write_file(g_ahead_path, "read ahead of its turn");
+
+    for (const std::string &path : blocked) fs_prefetch(as_str(path));
+    srw_lock_exclusive(held->slim);
+    // Files this size take milliseconds each to read and hash: the lock is
+    // taken long before the streamers are through them.
+    u64 waiting = 0;
+    for (u64 b = 0; b < file_bucket_count; b += 1) {
+        if (striped_stripe_of(&fs->table, b) != held) continue;
+        for (FileEntry *e = fs->buckets[b].first; e; e = e->next)
+            if (s(e->path).rfind(at("held_"), 0) == 0 && atomic_load_u64(&e->busy) != FileBusy_Idle) waiting += 1;
+    }
+    u64 dropped = atomic_load_u64(&fs->dropped_requests);
+    fs_prefetch(as_str(g_ahead_path));
+    TestThread *reader = test_thread_start(0, read_ahead);
+    bool read_in_time = test_thread_join(reader, 20);
+    srw_unlock_exclusive(held->slim);
+    ASSERT_GE(waiting, fs->streamer_count) << "the streamers got through the held files before the lock was taken";
+    EXPECT_TRUE(read_in_time) << "the reader waited for the streamers instead of loading the file itself";
+    if (!read_in_time) {
+        ASSERT_TRUE(test_thread_join(reader));
+    }
+    EXPECT_TRUE(g_ahead_content.file.loaded);
+    EXPECT_EQ(s(g_ahead_content.bytes), "read ahead of its turn");
+    fs_read_done(&g_ahead_content);
+
+    // Once the streamers go on, the wanted file's request is skipped: one
+    // load, however long the watch runs, and the held files load as usual.
+    EXPECT_TRUE(wait_for([&] { return atomic_load_u64(&fs->dropped_requests) > dropped; }, test_wait_seconds));
+    for (const std::string &path : blocked) EXPECT_EQ(content_get(get(path).key).size, 4u << 20) << path;
+    EXPECT_TRUE(wait_full_passes(fs, 1));
+    EXPECT_EQ(loads_of(fs, g_ahead_path), 1u);
+    for (const std::string &path : blocked) EXPECT_EQ(loads_of(fs, path), 1u) << path;
+}
+
 TEST_F(FileServiceTest, AReaderWhoseDeadlinePassesGetsNoKeyButTheLoadGoesOn)
 {
     // Large files keep their first load busy long after the deadline; a
