@@ -153,7 +153,7 @@ struct FileService {
     FileScanner *scanner;     // touched by the scanner thread only
     FileEntry *pending;       // atomic: new entries the scanner has not taken yet
     u64 watching;             // atomic: 1 while every watched folder has a working notification
-    u64 dropped_requests;     // atomic: requests that found their entry busy (or no entry)
+    u64 dropped_requests;     // atomic: requests that found their entry busy, or loaded by its reader (or no entry)
     u64 scan_ticks;           // atomic: completed scanner wake-ups
     u64 full_passes;          // atomic: completed full passes
 };
