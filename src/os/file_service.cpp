@@ -127,15 +127,15 @@ static void fs_load(FileService *fs, FileEntry *entry);
 
 // A reader who waits however long it takes loads a file whose first load
 // is still queued: true when it did.
-static bool fs_take_first_load(FileService *fs, FileEntry *entry)
+// The caller saw the entry New with its request queued; the claim decides,
+// since a streamer may take the entry in between.
+static void fs_take_first_load(FileService *fs, FileEntry *entry)
 {
-    if (atomic_load_u64(&entry->first_load) != FirstLoad_Queued) return false;
-    if (!atomic_cas_u64(&entry->busy, FileBusy_New, FileBusy_Loading)) return false;
+    if (!atomic_cas_u64(&entry->busy, FileBusy_New, FileBusy_Loading)) return;
     // The streamer that pops the request skips it. It may have popped it
     // already, and then fails to claim the entry instead.
     atomic_cas_u64(&entry->first_load, FirstLoad_Queued, FirstLoad_Taken);
     fs_load(fs, entry);
-    return true;
 }
 
 void fs_prefetch(Str path)
