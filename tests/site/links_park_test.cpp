@@ -51,6 +51,15 @@ static bool wait_complete(const std::string &path)
     }
 }
 
+// The build is the process's and never stops, and these tests count what
+// a build of their own does, with a worker count of their own: each needs a
+// process to itself, as ctest gives it. Run together in one process, all
+// but the first would read another test's build.
+#define NEEDS_OWN_PROCESS()                                                                              \
+    do {                                                                                                 \
+        if (site_build()) GTEST_SKIP() << "needs a process of its own: run it alone (--gtest_filter)"; \
+    } while (0)
+
 // One worker, so what a build takes along is seen in order.
 static SiteBuild *start_one_worker(const std::string &local)
 {
@@ -68,6 +77,7 @@ static SiteBuild *start_one_worker(const std::string &local)
 
 TEST(ParkedDocuments, ACycleOfLinksAndSlowAddressesCompletesEveryDocumentOnceThroughASmallQueue)
 {
+    NEEDS_OWN_PROCESS();
     LocalServer server;
     ASSERT_TRUE(server.failure.empty()) << server.failure;
     TempFolder folder("wyn-park");
@@ -153,6 +163,7 @@ TEST(ParkedDocuments, ACycleOfLinksAndSlowAddressesCompletesEveryDocumentOnceThr
 // makes room).
 TEST(ParkedDocuments, DocumentsALinkWaitsForAreBuiltFirstAndMostAreParsedOnce)
 {
+    NEEDS_OWN_PROCESS();
     TempFolder folder("wyn-chain");
     std::string local = folder.path + "/local/";
     constexpr int documents = 30;
@@ -222,6 +233,7 @@ TEST(ParkedDocuments, DocumentsALinkWaitsForAreBuiltFirstAndMostAreParsedOnce)
 // second parks for a small third instead of building it on top of both.
 TEST(ParkedDocuments, BuildingAheadStopsAtACountAndASizeOfSources)
 {
+    NEEDS_OWN_PROCESS();
     TempFolder folder("wyn-bounds");
     std::string local = folder.path + "/local/";
     constexpr int tree = 255;   // eight levels
