@@ -126,9 +126,8 @@ static bool fs_request_first_load(FileEntry *entry, Str path, u64 deadline_us)
 static void fs_load(FileService *fs, FileEntry *entry);
 
 // A reader who waits however long it takes loads a file whose first load
-// is still queued: true when it did.
-// The caller saw the entry New with its request queued; the claim decides,
-// since a streamer may take the entry in between.
+// is still queued. The caller saw the entry New with its request queued;
+// the claim decides, since a streamer may take the entry in between.
 static void fs_take_first_load(FileService *fs, FileEntry *entry)
 {
     if (!atomic_cas_u64(&entry->busy, FileBusy_New, FileBusy_Loading)) return;
