@@ -29,7 +29,9 @@
 //             taking turns at going first. Old output is only renamed
 //             aside until the rounds are over (see clear_output);
 //             WYN_BENCH_DROP_CACHES=1 starts every timed run, the floor's
-//             too, with the page cache dropped (see settle_memory)
+//             too, with the page cache dropped (see settle_memory);
+//             WYN_BENCH_HOLD_MEMORY=1 keeps the memory the guest freed from
+//             going back to the virtual machine's host (see hold_memory)
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -48,6 +50,7 @@
 #include <vector>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -454,6 +457,52 @@ void settle_memory(const std::string &site)
     }
 }
 
+// WYN_BENCH_HOLD_MEMORY=1 (needs root): this virtual machine hands memory
+// the guest freed back to its host, a few hundred MB a second; filling a
+// page the host took back costs some 10 us, several times a page the guest
+// still holds. A run that needs less than the last one freed (10,000
+// documents) fills held pages; one that needs more (100,000: 8 GB of page
+// cache) fills pages given back, while the floor, run seconds after wyn's
+// pages were dropped, fills pages still held. With this, the hand-back is
+// stopped for the rounds (the order of the blocks it reports raised above
+// the largest block; restored on exit) and the free memory is touched once,
+// so every run fills memory the guest holds, as on a machine of its own.
+const char *reporting_order_path = "/sys/module/page_reporting/parameters/page_reporting_order";
+std::string g_reporting_order;
+
+void restore_reporting()
+{
+    if (g_reporting_order.empty()) return;
+    std::ofstream(reporting_order_path) << g_reporting_order;
+    g_reporting_order.clear();
+}
+
+void hold_memory()
+{
+    std::string order = read_file(reporting_order_path);
+    std::ofstream stop(reporting_order_path);
+    stop << "11\n";
+    stop.flush();
+    if (order.empty() || !stop) {
+        printf("WYN_BENCH_HOLD_MEMORY: free page reporting could not be stopped; runs go on without\n");
+        return;
+    }
+    g_reporting_order = order;
+    atexit(restore_reporting);
+    for (int s : {SIGINT, SIGTERM}) signal(s, [](int) { restore_reporting(); _exit(1); });
+    long long available_kib = (long long)proc_field(read_file("/proc/meminfo"), "MemAvailable:");
+    size_t bytes = (size_t)std::max(0ll, available_kib - 2 * 1024 * 1024) * 1024;
+    auto start = std::chrono::steady_clock::now();
+    void *p = bytes ? mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) : MAP_FAILED;
+    if (p != MAP_FAILED) {
+        for (size_t i = 0; i < bytes; i += 4096) ((volatile char *)p)[i] = 1;
+        munmap(p, bytes);
+    }
+    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    printf("free page reporting stopped (order %s -> 11); %.1f GiB touched in %.1f s\n",
+           order.substr(0, order.find('\n')).c_str(), bytes / 1073741824.0, s);
+}
+
 void print_row(const char *name, const RunFigures &f, double floor_wall)
 {
     printf("%-14s %s wall %7.2f s  cpu %7.2f s  ", name, f.quiet ? "    " : "FAIL", f.wall_s, f.cpu_s);
@@ -599,6 +648,8 @@ int main(int argc, char **argv)
         g_keep_aside = !(between && between[0] == '1');
         const char *drop = getenv("WYN_BENCH_DROP_CACHES");
         g_drop_caches = drop && drop[0] == '1';
+        const char *hold = getenv("WYN_BENCH_HOLD_MEMORY");
+        if (hold && hold[0] == '1') hold_memory();
         return once_rounds(site, rounds);
     }
     printf("site %s, wyn %s, quiet after %d ms\n", site.c_str(), WYN_BINARY, quiet_ms);
