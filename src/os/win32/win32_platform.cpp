@@ -14,6 +14,7 @@
 #include <new>
 
 #include <io.h>
+#include <tlhelp32.h>
 #include <fcntl.h>
 
 //- memory
@@ -363,10 +364,42 @@ SRWLOCK console_lock = SRWLOCK_INIT;
 // does on Linux: the default handler would run the exit handlers while the
 // workers still hold their locks. Every page is replaced by a rename, so an
 // ended write leaves the old page or the new one, never half of one.
+// Stops every other thread of the process where it stands. GetThreadContext
+// returns only once a suspended thread has really stopped, and under wine a
+// thread stops only outside the emulator's own locked sections; ending a
+// process whose threads are mid-call there can leave the thread that ends it
+// waiting on a lock a killed thread held, and the process never ends.
+void stop_other_threads(void)
+{
+    DWORD self = GetCurrentThreadId(), process = GetCurrentProcessId();
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != process || entry.th32ThreadID == self) continue;
+        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, entry.th32ThreadID);
+        if (!thread) continue;
+        if (SuspendThread(thread) != (DWORD)-1) {
+            CONTEXT context;
+            context.ContextFlags = CONTEXT_CONTROL;
+            GetThreadContext(thread, &context);
+        }
+        CloseHandle(thread);
+    }
+    CloseHandle(snapshot);
+}
+
+std::atomic<bool> console_ending{false};
+
 BOOL WINAPI on_console_control(DWORD kind)
 {
     if (kind == CTRL_C_EVENT || kind == CTRL_BREAK_EVENT || kind == CTRL_CLOSE_EVENT) {
+        // A second Ctrl-C runs on a thread of its own; the first ends the
+        // process, and two stopping each other would end nothing.
+        if (console_ending.exchange(true)) Sleep(INFINITE);
         fflush(stdout);
+        stop_other_threads();
         TerminateProcess(GetCurrentProcess(), 0xC000013A);   // STATUS_CONTROL_C_EXIT
     }
     return FALSE;
