@@ -226,6 +226,15 @@ class CtrlC(unittest.TestCase):
         # and with a few hundred more documents it is still writing. Every
         # page it leaves must be whole. (A fixed wait is no such moment: on a
         # busy machine wine may not have started wyn.exe by then.)
+        self.interrupt_while_writing(presses=1)
+
+    def test_ctrl_c_pressed_twice_still_ends_wyn_exe(self):
+        # Each press runs the handler on a thread of its own: a second press
+        # while the first is stopping the workers still ends wyn.exe, with
+        # the same status and no torn page.
+        self.interrupt_while_writing(presses=2)
+
+    def interrupt_while_writing(self, presses):
         env = dict(os.environ, WINEDEBUG="-all")
         body = "".join("  a line of text that makes the page worth writing %d\n" % i for i in range(40))
         with tempfile.TemporaryDirectory(prefix="wyn-ctrl-c-") as temp:
@@ -247,7 +256,8 @@ class CtrlC(unittest.TestCase):
                     time.sleep(0.01)
                 self.assertIsNone(process.poll(), "wyn.exe ended before Ctrl-C")
                 self.assertTrue(pages_written(html), "no page within 120 s")
-                process.send_signal(signal.SIGINT)
+                for press in range(presses):
+                    process.send_signal(signal.SIGINT)
                 status = process.wait(timeout=20)
             finally:
                 if process.poll() is None:

@@ -395,8 +395,9 @@ std::atomic<bool> console_ending{false};
 BOOL WINAPI on_console_control(DWORD kind)
 {
     if (kind == CTRL_C_EVENT || kind == CTRL_BREAK_EVENT || kind == CTRL_CLOSE_EVENT) {
-        // A second Ctrl-C runs on a thread of its own; the first ends the
-        // process, and two stopping each other would end nothing.
+        // A second Ctrl-C runs on a thread of its own. Should the system
+        // call two handlers at once, the first ends the process: two
+        // stopping each other would end nothing.
         if (console_ending.exchange(true)) Sleep(INFINITE);
         fflush(stdout);
         stop_other_threads();
