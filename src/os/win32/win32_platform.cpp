@@ -360,10 +360,6 @@ namespace {
 
 SRWLOCK console_lock = SRWLOCK_INIT;
 
-// Ctrl-C and a closed console window end the process at once, as SIGINT
-// does on Linux: the default handler would run the exit handlers while the
-// workers still hold their locks. Every page is replaced by a rename, so an
-// ended write leaves the old page or the new one, never half of one.
 // Stops every other thread of the process where it stands. GetThreadContext
 // returns only once a suspended thread has really stopped, and under wine a
 // thread stops only outside the emulator's own locked sections; ending a
@@ -392,6 +388,10 @@ void stop_other_threads(void)
 
 std::atomic<bool> console_ending{false};
 
+// Ctrl-C and a closed console window end the process at once, as SIGINT
+// does on Linux: the default handler would run the exit handlers while the
+// workers still hold their locks. Every page is replaced by a rename, so an
+// ended write leaves the old page or the new one, never half of one.
 BOOL WINAPI on_console_control(DWORD kind)
 {
     if (kind == CTRL_C_EVENT || kind == CTRL_BREAK_EVENT || kind == CTRL_CLOSE_EVENT) {
