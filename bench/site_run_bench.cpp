@@ -479,10 +479,14 @@ void restore_reporting()
 
 void hold_memory()
 {
+    // Without the old order it could not be put back: leave it alone then.
     std::string order = read_file(reporting_order_path);
-    std::ofstream stop(reporting_order_path);
-    stop << "11\n";
-    stop.flush();
+    std::ofstream stop;
+    if (!order.empty()) {
+        stop.open(reporting_order_path);
+        stop << "11\n";
+        stop.flush();
+    }
     if (order.empty() || !stop) {
         printf("WYN_BENCH_HOLD_MEMORY: free page reporting could not be stopped; runs go on without\n");
         return;
