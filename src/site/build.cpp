@@ -275,7 +275,11 @@ static void doc_publish(SiteBuild *build, DocumentRecord *record, const ParsedDo
     // record appear.
     if (published && old && !summary_facts_same(old, published))
         site_build_note_change(SiteChange_Document, record->path);
-    if (published && (!old || !summary_listing_same(old, published))) atomic_add_u64(&build->listing_changes, 1);
+    // The index does not list itself: its own summary leaves the listing
+    // as it was, and making a large index again only to find it the same
+    // would hold up the end of every cold build.
+    if (published && !record->is_index && (!old || !summary_listing_same(old, published)))
+        atomic_add_u64(&build->listing_changes, 1);
     if (published && (!old || !summary_feed_same(old, published))) atomic_add_u64(&build->feed_changes, 1);
     // Readers copy under the shared lock, so once the swap is done nobody
     // holds the old blocks.

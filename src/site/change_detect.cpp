@@ -26,6 +26,7 @@ struct Detector {
     u64 index_listing;           // the build's listing changes when the index was last written
     u64 changes_taken;           // the build's change count when the changes were last taken
     u64 index_hash;              // of the index file's bytes when the index was last marked
+    u64 index_file_hash;         // of the bytes the file held when the index was last written or checked
     Str index_day;               // the date the index was last written on
     b32 index_written;           // written at least once
     b32 index_check;             // the index file changed on disk
@@ -367,7 +368,15 @@ static bool detector_index(Detector *d, u64 t)
     Str today = date_to_ymd(scratch.arena, date_now());
     u64 listing = atomic_load_u64(&build->listing_changes);
     bool current = false;
-    if (!d->index_written || d->index_check || listing != d->index_listing || !str_eq(today, d->index_day)) {
+    bool remake = !d->index_written || listing != d->index_listing || !str_eq(today, d->index_day);
+    if (!remake && d->index_check) {
+        // Most often wyn's own write coming back: bytes it wrote or found
+        // there last time need no new listing, which takes a while to make
+        // on a large site.
+        remake = str_hash(file_read_all(scratch.arena, path)) != d->index_file_hash;
+        d->index_check = 0;
+    }
+    if (remake) {
         u64 hash = 0;
         u32 written = site_outputs_write_index(build, &hash);
         // The table holds what was written at once: deleted right after,
@@ -380,6 +389,7 @@ static bool detector_index(Detector *d, u64 t)
         }
         d->index_written = 1;
         d->index_check = 0;
+        d->index_file_hash = hash;
         d->index_listing = listing;
         arena_pop_to(d->state_arena, 0);
         d->index_day = str_copy(d->state_arena, today);

@@ -114,12 +114,6 @@ struct DocumentSource {
     FsContent held;   // the loaded bytes, held until the build is done with the tree
 };
 
-static bool is_index_document(Str local_folder, Str path)
-{
-    return str_match(local_folder, path, StrMatch_Prefix) &&
-           str_eq(str_skip(path, local_folder.size), str_lit("wyn_files/index.wyn"));
-}
-
 static DocumentSource document_read(DocumentRecord *record)
 {
     DocumentSource source = {};

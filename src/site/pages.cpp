@@ -82,13 +82,19 @@ constexpr Str manifest_header = str_lit("wyn pages 1\n");
 // The owner of the site-wide files in the manifest: no source path looks so.
 constexpr Str site_output_owner = str_lit("site_url");
 
+} // namespace
+
 bool is_index_document(Str local_folder, Str path)
 {
     return str_match(local_folder, path, StrMatch_Prefix) &&
            str_eq(str_skip(path, local_folder.size), str_lit("wyn_files/index.wyn"));
 }
 
-} // namespace
+bool page_share_wanted(Str local_folder, Str source_path, u64 source_size)
+{
+    if (source_size < page_share_from) return false;
+    return source_size <= page_share_until || is_index_document(local_folder, source_path);
+}
 
 // The offset of the output_path line that names `path` (the first
 // output_path line when none names it by file name).
@@ -589,7 +595,7 @@ static Arena *pages_write_both(Arena *arena, PageSite *site, const SitePageJob *
     const PageVariant *smartphone = shell_variant(p->shell, PageVariant_Smartphone);
     Arena *half_arena = nullptr;
     u64 size = document->source_text.size;
-    if (job->share && size >= page_share_from && size <= page_share_until) half_arena = arena_alloc(MiB(64), KiB(64));
+    if (job->share && page_share_wanted(p->local_folder, document->source_path, size)) half_arena = arena_alloc(MiB(64), KiB(64));
     if (!half_arena) {
         const PageVariant *kinds[2] = {desktop, smartphone};
         pages_write_kinds(arena, site, document, accepted, kinds, 2, warnings, report);

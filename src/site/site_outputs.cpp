@@ -23,7 +23,7 @@ struct SiteOutputs {
     ThreadRecord *manifest_writer;
     b32 index_hand_written_warned;   // the detector's thread only
     b32 index_kept_warned;           // the detector's thread only
-    std::atomic<u64> index_writes, index_failures;
+    std::atomic<u64> index_writes, index_failures, index_made;
     b32 feed_written;                // the detector's thread only, as the two below
     u64 feed_changes_written;        // the build's feed_changes when the feed was last written
 };
@@ -219,6 +219,7 @@ u32 site_outputs_write_index(SiteBuild *build, u64 *out_hash)
     // An index of the author's that comes back after wyn's is said again.
     if (!hand_written) o->index_hand_written_warned = 0;
     MarkupNode *tree = hand_written ? nullptr : index_document_build(scratch.arena, build);
+    if (tree) o->index_made.fetch_add(1);
     if (hand_written) {
         if (!o->index_hand_written_warned) {
             DiagnosticList list = {};
@@ -435,5 +436,6 @@ SiteOutputsCounts site_outputs_counts(void)
     SiteOutputsCounts c = {};
     c.index_writes = g_outputs.index_writes.load();
     c.index_failures = g_outputs.index_failures.load();
+    c.index_made = g_outputs.index_made.load();
     return c;
 }

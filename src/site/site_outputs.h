@@ -83,5 +83,6 @@ void site_outputs_quiet(void);
 struct SiteOutputsCounts {
     u64 index_writes;     // times wyn_files/index.wyn was written
     u64 index_failures;   // times it could not be
+    u64 index_made;       // times its listing was made, written or found the same
 };
 SiteOutputsCounts site_outputs_counts(void);
