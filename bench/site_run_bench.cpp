@@ -520,21 +520,24 @@ void print_row(const char *name, const RunFigures &f, double floor_wall)
     fflush(stdout);
 }
 
-// FNV-1a over every file's path and bytes, in path order: two trees with
-// the same hash hold the same pages.
-unsigned long long tree_hash(const std::vector<OutputFile> &files)
-{
+// FNV-1a over every page's path and bytes, in path order: two trees with
+// the same hash hold the same pages. The manifest lists pages in the order
+// they were written, which differs from run to run once two workers write:
+// it is left out.
+struct TreeHash {
     unsigned long long h = 1469598103934665603ull;
-    auto mix = [&h](const std::string &text) {
+    void mix(const std::string &text)
+    {
         for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
         h = (h ^ 0xFF) * 1099511628211ull;
-    };
-    for (const OutputFile &f : files) {
-        mix(f.path);
-        mix(f.bytes);
     }
-    return h;
-}
+    void add(const std::string &path, const std::string &bytes)
+    {
+        if (path == ".wyn_manifest") return;
+        mix(path);
+        mix(bytes);
+    }
+};
 
 double load_average()
 {
@@ -550,7 +553,9 @@ struct OnceRun {
 };
 
 // One `once` from an empty html folder, with what it wrote. The output is
-// returned in `output` for the floor, then the folder is cleared.
+// returned in `output` for the floor (null: only counted and hashed, a file
+// at a time, so that a second run in a round does not hold a second copy of
+// 100,000 documents' pages), then the folder is cleared.
 OnceRun once_measured(const std::string &site, const char *binary, std::vector<OutputFile> *output)
 {
     OnceRun run;
@@ -558,15 +563,16 @@ OnceRun once_measured(const std::string &site, const char *binary, std::vector<O
     clear_output(site);
     settle_memory(site);
     run.figures = run_once(site, &run.built, binary);
-    *output = load_output(html);
-    // The manifest lists pages in the order they were written, which
-    // differs from run to run once two workers write: the hash leaves it out.
-    std::vector<OutputFile> pages;
-    for (const OutputFile &f : *output)
-        if (f.path != ".wyn_manifest") pages.push_back(f);
-    for (const OutputFile &f : *output) run.bytes += f.bytes.size();
-    run.files = output->size();
-    run.hash = tree_hash(pages);
+    TreeHash hash;
+    if (output) *output = {};
+    for (const auto &[path, stamp] : snapshot(html)) {
+        OutputFile f = {path.substr(html.size() + 1), read_file(path)};
+        hash.add(f.path, f.bytes);
+        run.bytes += f.bytes.size();
+        run.files += 1;
+        if (output) output->push_back(std::move(f));
+    }
+    run.hash = hash.h;
     clear_output(site);
     return run;
 }
@@ -596,15 +602,11 @@ int once_rounds(const std::string &site, int rounds)
         OnceRun before, once;
         bool before_first = round % 2 == 0;
         if (before_binary && before_first) {
-            before = once_measured(site, before_binary, &output);
-            output.clear();
+            before = once_measured(site, before_binary, nullptr);
             malloc_trim(0);
         }
         once = once_measured(site, WYN_BINARY, &output);
-        if (before_binary && !before_first) {
-            std::vector<OutputFile> ignored;
-            before = once_measured(site, before_binary, &ignored);
-        }
+        if (before_binary && !before_first) before = once_measured(site, before_binary, nullptr);
         settle_memory(site);
         RunFigures floor = run_floor(html, output, false);
         clear_output(site);
