@@ -8,6 +8,7 @@
 #include "os/file_service.h"
 #include "site/discovery.h"
 #include "site/output_paths.h"
+#include "site/site_outputs.h"
 #include "site/work_share.h"
 
 #include <atomic>
@@ -90,10 +91,11 @@ bool is_index_document(Str local_folder, Str path)
            str_eq(str_skip(path, local_folder.size), str_lit("wyn_files/index.wyn"));
 }
 
-bool page_share_wanted(Str local_folder, Str source_path, u64 source_size)
+bool page_share_wanted(Str local_folder, Str source_path, Str source_text)
 {
-    if (source_size < page_share_from) return false;
-    return source_size <= page_share_until || is_index_document(local_folder, source_path);
+    if (source_text.size < page_share_from) return false;
+    return source_text.size <= page_share_until ||
+           (is_index_document(local_folder, source_path) && str_match(index_document_marker, source_text, StrMatch_Prefix));
 }
 
 // The offset of the output_path line that names `path` (the first
@@ -594,8 +596,8 @@ static Arena *pages_write_both(Arena *arena, PageSite *site, const SitePageJob *
     const PageVariant *desktop = shell_variant(p->shell, PageVariant_Desktop);
     const PageVariant *smartphone = shell_variant(p->shell, PageVariant_Smartphone);
     Arena *half_arena = nullptr;
-    u64 size = document->source_text.size;
-    if (job->share && page_share_wanted(p->local_folder, document->source_path, size)) half_arena = arena_alloc(MiB(64), KiB(64));
+    if (job->share && page_share_wanted(p->local_folder, document->source_path, document->source_text))
+        half_arena = arena_alloc(MiB(64), KiB(64));
     if (!half_arena) {
         const PageVariant *kinds[2] = {desktop, smartphone};
         pages_write_kinds(arena, site, document, accepted, kinds, 2, warnings, report);

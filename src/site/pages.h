@@ -47,12 +47,13 @@ struct SitePageJob {
 // A source this large has its smartphone pages offered to another worker
 // while this one builds the desktop pages. Up to a size only: the two page
 // trees are then in memory at once, and a huge document's would take the
-// process past its bound of memory per source byte. The index document is
-// shared at any size: wyn writes it, one plain line per document, and it is
-// built last, when the other worker has nothing else to do.
+// process past its bound of memory per source byte. The index document wyn
+// wrote is shared at any size: one plain line per document, built last,
+// when the other worker has nothing else to do. An index the author wrote
+// is a source like any other.
 constexpr u64 page_share_from = KiB(64);
 constexpr u64 page_share_until = MiB(1);
-bool page_share_wanted(Str local_folder, Str source_path, u64 source_size);
+bool page_share_wanted(Str local_folder, Str source_path, Str source_text);
 
 // Whether `path` is the site's index document, the one wyn writes.
 bool is_index_document(Str local_folder, Str path);
