@@ -79,8 +79,7 @@ static DocumentRecord *doc_insert_locked(SiteBuild *build, TableStripe *stripe, 
     record->path_hash = hash;
     record->busy = busy;
     Str local = build->site.layout.local_folder;
-    record->is_index = str_match(local, path, StrMatch_Prefix) &&
-                       str_eq(str_skip(path, local.size), str_lit("wyn_files/index.wyn"));
+    record->is_index = is_index_document(local, path);
     record->table_order = (striped_bucket_of(&build->documents, hash) << 40) | bucket->count++;
     list_append(bucket, record);
     atomic_add_u64(&build->bucket_marks[record->table_order >> 40], 1);
@@ -425,6 +424,12 @@ static void reads_block_free(DocumentReads *reads)
 {
     // The pool files a block by its size, which both kinds keep first.
     summary_block_free((DocumentSummary *)(void *)reads);
+}
+
+bool is_index_document(Str local_folder, Str path)
+{
+    return str_match(local_folder, path, StrMatch_Prefix) &&
+           str_eq(str_skip(path, local_folder.size), str_lit("wyn_files/index.wyn"));
 }
 
 DocumentSummary *doc_summary_copy(Arena *arena, Str path)

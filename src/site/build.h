@@ -257,6 +257,9 @@ DocumentRecord *doc_find(Str path);
 // (complete or parked); null when the path has no record or was never
 // built.
 DocumentSummary *doc_summary_copy(Arena *arena, Str path);
+
+// Whether `path` is the site's index document, the one wyn writes.
+bool is_index_document(Str local_folder, Str path);
 // The summary of a parsed document, built on `arena` as one block.
 DocumentSummary *doc_summary_make(Arena *arena, const ParsedDocument *doc, Str local_folder);
 // Whether the document's source is read straight from disk onto its own

@@ -17,11 +17,6 @@ static u64 mix(u64 h, u64 v)
     return h * 0xff51afd7ed558ccdull;
 }
 
-static bool is_index_path(Str local, Str path)
-{
-    return str_match(local, path, StrMatch_Prefix) && str_eq(str_skip(path, local.size), str_lit("wyn_files/index.wyn"));
-}
-
 // What a link to `path` uses: whether the document is known and published,
 // the page its links lead to, and the anchor asked for. The index is made
 // after every other document, so a link to it before it exists leads to
@@ -30,7 +25,7 @@ static u64 document_value(Str local, Str path, const LinkTarget *target, u32 anc
 {
     ArenaTemp scratch = scratch_begin(nullptr, 0);
     u32 state = target->state;
-    bool index_before = state != LinkTarget_Published && is_index_path(local, path);
+    bool index_before = state != LinkTarget_Published && is_index_document(local, path);
     u64 h = mix(17, index_before ? (u64)LinkTarget_Published : state);
     if (state == LinkTarget_Published || index_before) {
         const DocumentSummary *s = target->summary;

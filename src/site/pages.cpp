@@ -85,12 +85,6 @@ constexpr Str site_output_owner = str_lit("site_url");
 
 } // namespace
 
-bool is_index_document(Str local_folder, Str path)
-{
-    return str_match(local_folder, path, StrMatch_Prefix) &&
-           str_eq(str_skip(path, local_folder.size), str_lit("wyn_files/index.wyn"));
-}
-
 bool page_share_wanted(Str local_folder, Str source_path, Str source_text)
 {
     if (source_text.size < page_share_from) return false;

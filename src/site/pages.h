@@ -55,9 +55,6 @@ constexpr u64 page_share_from = KiB(64);
 constexpr u64 page_share_until = MiB(1);
 bool page_share_wanted(Str local_folder, Str source_path, Str source_text);
 
-// Whether `path` is the site's index document, the one wyn writes.
-bool is_index_document(Str local_folder, Str path);
-
 struct SitePageResult {
     u32 warning_count;   // warnings about its output paths that stand while its source does
     StrList rebuild;     // documents that keep a page path this document gave up: they write it now

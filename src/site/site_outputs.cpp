@@ -67,14 +67,6 @@ bool site_outputs_refresh(void)
 
 //- the index document
 
-namespace {
-bool is_index_path(const SiteBuild *build, Str path)
-{
-    Str local = build->site.layout.local_folder;
-    return str_match(local, path, StrMatch_Prefix) && str_eq(str_skip(path, local.size), str_lit("wyn_files/index.wyn"));
-}
-} // namespace
-
 Str site_index_path(Arena *arena, const SiteBuild *build)
 {
     return str_pushf(arena, "%Swyn_files/index.wyn", build->site.layout.local_folder);
@@ -173,7 +165,7 @@ MarkupNode *index_document_build(Arena *arena, SiteBuild *build)
         u64 first = listed_count;
         for (DocumentRecord *r = build->buckets[b].first; r && listed_count < total; r = r->next) {
             DocumentSummary *s = r->summary;
-            if (!s || !s->has_context_document || !s->published || is_index_path(build, r->path)) continue;
+            if (!s || !s->has_context_document || !s->published || is_index_document(local, r->path)) continue;
             Str title = s->title.size ? s->title : str_prefix(path_file_name(r->path), str_find_byte(path_file_name(r->path), '.', 0));
             listed[listed_count++] = IndexEntry{str_copy(scratch.arena, r->path), str_copy(scratch.arena, title)};
         }
@@ -409,7 +401,7 @@ static void site_feed_and_map_write(SiteBuild *build)
             // A document is one entry, at its first page; the site's own
             // index is no article, and a document without a creation date
             // has no place in a list by date.
-            if (n != d->pages.first || !dated || is_index_path(build, d->path) || str_map_lookup(&in_feed, url)) continue;
+            if (n != d->pages.first || !dated || is_index_document(local, d->path) || str_map_lookup(&in_feed, url)) continue;
             str_map_insert(scratch.arena, &in_feed, url, 1);
             entries[entry_count++] = FeedEntry{url, d->title, d->author, d->summary, created, modified};
         }
