@@ -195,6 +195,7 @@ static void embed_tables(Arena *arena, DocumentReadLog *log, ParsedDocument *doc
             continue;
         }
         node_replace(link, table);
+        doc->tables_grafted = 1;
         if (doc->file_links.last == *at) doc->file_links.last = nullptr;
         *at = (*at)->next;
         doc->file_links.count -= 1;
