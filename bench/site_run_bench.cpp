@@ -31,7 +31,9 @@
 //             WYN_BENCH_DROP_CACHES=1 starts every timed run, the floor's
 //             too, with the page cache dropped (see settle_memory);
 //             WYN_BENCH_HOLD_MEMORY=1 keeps the memory the guest freed from
-//             going back to the virtual machine's host (see hold_memory)
+//             going back to the virtual machine's host (see hold_memory);
+//             WYN_BENCH_SYNC=1 also times each run and each floor to the
+//             end of a sync() after it: until every page is on the disk
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -121,12 +123,16 @@ std::map<std::string, Stamp> snapshot(const std::string &folder)
     return files;
 }
 
+// WYN_BENCH_SYNC=1: a run's figures also say when its pages were on disk.
+bool g_sync_timed = false;
+
 struct RunFigures {
     bool quiet = false;
     double wall_s = 0;
     double cpu_s = 0;
     double system_s = 0;     // of cpu_s, in the kernel (once only)
     double peak_rss_mib = 0;
+    double synced_s = 0;     // start to the end of a sync() after the exit (WYN_BENCH_SYNC)
     unsigned long long write_calls = 0;   // write-type system calls, the console's included
     unsigned long long bytes_written = 0; // bytes handed to write(), the console's excluded
     unsigned long long printed_bytes = 0;
@@ -285,6 +291,10 @@ RunFigures run_once(const std::string &site, unsigned long long *documents_built
     wait4(pid, &status, 0, &usage);
     figures.wall_s = (end > 0 ? end : now_s()) - start;
     close(fds[0]);
+    if (g_sync_timed) {
+        sync();
+        figures.synced_s = now_s() - start;
+    }
     figures.cpu_s = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     figures.system_s = usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
     figures.peak_rss_mib = double(hwm_kib) / 1024.0;
@@ -357,6 +367,10 @@ RunFigures run_floor(const std::string &html, const std::vector<OutputFile> &fil
     waitpid(pid, nullptr, 0);
     figures.wall_s = now_s() - start;
     close(fds[0]);
+    if (g_sync_timed) {
+        sync();
+        figures.synced_s = now_s() - start;
+    }
     figures.quiet = got == (ssize_t)sizeof(values) && values[0] == 1.0;
     figures.cpu_s = values[1];
     figures.write_calls = files.size();
@@ -507,7 +521,7 @@ void hold_memory()
            order.substr(0, order.find('\n')).c_str(), bytes / 1073741824.0, s);
 }
 
-void print_row(const char *name, const RunFigures &f, double floor_wall)
+void print_row(const char *name, const RunFigures &f, double floor_wall, double floor_synced = 0)
 {
     printf("%-14s %s wall %7.2f s  cpu %7.2f s  ", name, f.quiet ? "    " : "FAIL", f.wall_s, f.cpu_s);
     // The floor's child shares the loaded files with this process: its
@@ -516,6 +530,8 @@ void print_row(const char *name, const RunFigures &f, double floor_wall)
     else printf("rss        -      ");
     printf("writes %8llu  bytes %11llu  printed %9llu", f.write_calls, f.bytes_written, f.printed_bytes);
     if (floor_wall > 0) printf("  %.2fx floor", f.wall_s / floor_wall);
+    if (f.synced_s > 0) printf("  to disk %.2f s", f.synced_s);
+    if (f.synced_s > 0 && floor_synced > 0) printf(" (%.2fx floor's)", f.synced_s / floor_synced);
     printf("\n");
     fflush(stdout);
 }
@@ -577,12 +593,12 @@ OnceRun once_measured(const std::string &site, const char *binary, std::vector<O
     return run;
 }
 
-void print_once(const char *name, const OnceRun &run, double floor_wall)
+void print_once(const char *name, const OnceRun &run, const RunFigures &floor)
 {
     printf("%s: %zu files, %llu bytes, pages hash %016llx, %llu documents built, cpu / wall %.2f, system %.2f s\n",
            name, run.files, run.bytes, run.hash, run.built, run.figures.cpu_s / run.figures.wall_s,
            run.figures.system_s);
-    print_row(name, run.figures, floor_wall);
+    print_row(name, run.figures, floor.wall_s, floor.synced_s);
 }
 
 // `once`, then the floor of the same files, round after round.
@@ -618,8 +634,8 @@ int once_rounds(const std::string &site, int rounds)
         printf("-- round %d, load average %.2f at the start%s\n", round + 1, load,
                before_binary ? (before_first ? ", before first" : ", before second") : "");
         print_row("floor", floor, 0);
-        if (before_binary) print_once("before", before, floor.wall_s);
-        print_once("once", once, floor.wall_s);
+        if (before_binary) print_once("before", before, floor);
+        print_once("once", once, floor);
         ok = ok && once.figures.quiet && floor.quiet && (!before_binary || before.figures.quiet);
     }
     remove_asides(site);
@@ -656,6 +672,8 @@ int main(int argc, char **argv)
         g_drop_caches = drop && drop[0] == '1';
         const char *hold = getenv("WYN_BENCH_HOLD_MEMORY");
         if (hold && hold[0] == '1') hold_memory();
+        const char *synced = getenv("WYN_BENCH_SYNC");
+        g_sync_timed = synced && synced[0] == '1';
         return once_rounds(site, rounds);
     }
     printf("site %s, wyn %s, quiet after %d ms\n", site.c_str(), WYN_BINARY, quiet_ms);
