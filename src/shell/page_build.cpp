@@ -183,6 +183,26 @@ Str page_title_of(Arena *arena, const PageDocument *document)
 
 //- tables
 
+// The rendered tables of one source position, in the order of the page,
+// and how many records ask for one there. Tables a document takes from CSV
+// files all start at the same positions of their own texts, so one
+// position may stand for several: the first record takes the first table.
+namespace {
+
+struct FoundTable {
+    FoundTable *next;
+    HtmlElement *table;
+};
+
+struct TablesAt {
+    FoundTable *first;
+    FoundTable *last;
+    u64 wanted;
+    u64 found;
+};
+
+} // namespace
+
 // Builds the head and body of every column group from the tables' records
 // (the site build indexed them into extra_list), and renders each cell
 // into the cell element made for it.
@@ -192,22 +212,33 @@ static void tables_build(Arena *arena, const PageSite *site, const ParsedDocumen
     if (!doc->extra_list.count) return;
     ArenaTemp scratch = scratch_begin(arena);
     // The rendered "table" elements by source position: one walk for all
-    // tables instead of one search per table.
+    // tables instead of one search per table, ended once every table the
+    // records ask for is found.
     Str table_class = rule_class(MarkupKind_Table, 0);
     StrMap by_offset = str_map_alloc(scratch.arena, 64);
-    // The walk ends once every table the records ask for is found.
-    StrMap wanted = str_map_alloc(scratch.arena, 64);
     u64 wanted_count = 0, found_count = 0;
     for (NodeListCell *cell = doc->extra_list.first; cell; cell = cell->next) {
         if (!cell->table || node_is_nil(cell->table->table)) continue;
         Str key = Str{(const char *)&cell->table->table->offset, sizeof(u64)};
-        if (!str_map_lookup(&wanted, key)) str_map_insert(scratch.arena, &wanted, key, 1), wanted_count += 1;
+        StrMapNode *n = str_map_lookup(&by_offset, key);
+        TablesAt *at = n ? (TablesAt *)n->value : push_struct<TablesAt>(scratch.arena);
+        if (!at) continue;
+        if (!n) str_map_insert(scratch.arena, &by_offset, key, (u64)at);
+        at->wanted += 1;
+        wanted_count += 1;
     }
     for (HtmlElement *n = body; !html_is_none(n) && found_count < wanted_count; n = html_walk_next(n, body)) {
         if (n->type != HtmlNode_Element || n->tag->id != HtmlTag_Table || !has_class(n, table_class)) continue;
-        Str key = Str{(const char *)&n->offset, sizeof n->offset};
-        if (!str_map_lookup(&wanted, key) || str_map_lookup(&by_offset, key)) continue;
-        str_map_insert(scratch.arena, &by_offset, key, (u64)n);
+        StrMapNode *slot = str_map_lookup(&by_offset, Str{(const char *)&n->offset, sizeof n->offset});
+        TablesAt *at = slot ? (TablesAt *)slot->value : nullptr;
+        if (!at || at->found == at->wanted) continue;
+        FoundTable *found = push_struct<FoundTable>(scratch.arena);
+        if (!found) break;
+        found->table = n;
+        if (at->last) at->last->next = found;
+        else at->first = found;
+        at->last = found;
+        at->found += 1;
         found_count += 1;
     }
     Str head_class = rule_class(MarkupKind_TableHeader, 0);
@@ -220,9 +251,11 @@ static void tables_build(Arena *arena, const PageSite *site, const ParsedDocumen
         const MarkupTable *t = cell->table;
         if (!t || node_is_nil(t->table)) continue;
         u64 offset = t->table->offset;
-        StrMapNode *found = str_map_lookup(&by_offset, Str{(const char *)&offset, sizeof offset});
-        if (!found) continue;
-        HtmlElement *table = (HtmlElement *)found->value;
+        StrMapNode *slot = str_map_lookup(&by_offset, Str{(const char *)&offset, sizeof offset});
+        TablesAt *at = slot ? (TablesAt *)slot->value : nullptr;
+        if (!at || !at->first) continue;
+        HtmlElement *table = at->first->table;
+        at->first = at->first->next;
 
         HtmlElement *thead = html_element_from_tag(arena, HtmlTag_Thead);
         html_set_attribute(arena, thead, HtmlAttr_Class, head_class);

@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "fixture_site.h"
 #include "shell/page_build.h"
@@ -135,6 +136,37 @@ TEST(PagesRun, LaterRunsRestoreWhatIsMissingAndRemoveOnlyWhatIsNoLongerProduced)
     EXPECT_NE(out.find("refused_ok_smartphone.html is no longer produced"), std::string::npos) << out;
     EXPECT_TRUE(fs::exists(site.html("handmade.html")));
     EXPECT_TRUE(fs::exists(site.html("home.html")));
+}
+
+// Every table a document takes from a CSV file starts at the same places
+// of its own text: each must still get its own rows, on both pages.
+TEST(PagesRun, TablesFromTwoFilesEachHoldTheirOwnRows)
+{
+    FixtureSite site("pages");
+    write_file(site.local / "assets/files/walks.csv", "month;km\nMay;12\nJune;30\n");
+    write_file(site.local / "wyn_files/two_tables.wyn",
+               "``\ntitle: Two tables\noutput_path: \"/html/two_tables.html\"\n``\nFigures\n"
+               "  _\"/assets/files/list.csv\"\n  and the walks\n  _\"/assets/files/walks.csv\"\n");
+    run_until_quiet(site);
+    for (const char *name : {"two_tables.html", "two_tables_smartphone.html"}) {
+        SCOPED_TRACE(name);
+        std::string page = read_file(site.html(name));
+        std::vector<std::string> tables;
+        for (size_t at = page.find("<table"); at != std::string::npos; at = page.find("<table", at + 1))
+            tables.push_back(page.substr(at, page.find("</table>", at) - at));
+        ASSERT_EQ(tables.size(), 2u) << page;
+        for (const std::string &table : tables) {
+            size_t heads = 0;
+            for (size_t at = table.find("<thead"); at != std::string::npos; at = table.find("<thead", at + 1)) heads += 1;
+            EXPECT_EQ(heads, 1u) << table;
+        }
+        EXPECT_NE(tables[0].find(">a</th>"), std::string::npos) << tables[0];
+        EXPECT_NE(tables[0].find(">2</td>"), std::string::npos) << tables[0];
+        EXPECT_EQ(tables[0].find("May"), std::string::npos) << tables[0];
+        EXPECT_NE(tables[1].find(">month</th>"), std::string::npos) << tables[1];
+        EXPECT_NE(tables[1].find(">May</td>"), std::string::npos) << tables[1];
+        EXPECT_NE(tables[1].find(">30</td>"), std::string::npos) << tables[1];
+    }
 }
 
 TEST(PagesRun, AFailedWriteWarnsAndTheOtherPagesAreWritten)
