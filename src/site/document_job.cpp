@@ -146,11 +146,26 @@ static void node_replace(MarkupNode *old_node, MarkupNode *new_node)
     old_node->parent = old_node->prev = old_node->next = &markup_nil;
 }
 
+static bool node_is_inside(const MarkupNode *node, const MarkupNode *root)
+{
+    for (const MarkupNode *n = node; !node_is_nil(n); n = n->parent)
+        if (n == root) return true;
+    return false;
+}
+
+// Gives a node taken from another text, and everything below it, the
+// offset of `offset` in this document.
+static void node_offsets_set(MarkupNode *root, u64 offset)
+{
+    for (MarkupNode *n = root; !node_is_nil(n); n = node_preorder_next(n, root)) n->offset = offset;
+}
+
 // The table of an embedded CSV file: the file's text parsed as a table
 // (";" opens one) on `arena`, so its cells live as long as the tree. The
 // table root is kept, not only its table, so the table indexing finds it
-// like any table the author wrote.
-static MarkupNode *csv_table(Arena *arena, DocumentReadLog *log, Str path, Str local_folder)
+// like any table the author wrote. The file links of its cells go into
+// `links`: they are checked, and lead to pages, as the document's own do.
+static MarkupNode *csv_table(Arena *arena, DocumentReadLog *log, Str path, Str local_folder, NodeList *links)
 {
     FsContent file = depends_read_file(log, path, u64_max);
     Str content = file.file.loaded ? file.bytes : str_empty();
@@ -163,15 +178,21 @@ static MarkupNode *csv_table(Arena *arena, DocumentReadLog *log, Str path, Str l
     options.local_folder = local_folder;
     ParsedDocument parsed = markup_parse(arena, text, &options);
     MarkupNode *table = node_find_descendant(parsed.root, kind_table_root, 0, 0);
-    if (!node_is_nil(table)) node_detach(table);
+    if (node_is_nil(table)) return table;
+    node_detach(table);
+    for (NodeListCell *cell = parsed.file_links.first; cell; cell = cell->next)
+        if (node_is_inside(cell->node, table)) node_list_push(arena, links, cell->node);
     return table;
 }
 
 // Every embedded link to a CSV file that exists takes the place of the
 // table it holds, and leaves the document's list of file links: it is no
-// longer in the tree, so there is no link to check. Inside another link a
-// table would nest in an anchor, so such a link stays as it is; a missing
-// file stays a link too, for the link check to report.
+// longer in the tree, so there is no link to check. The links in the
+// table's cells take its place in the list, at its offset: a warning about
+// one points at the line that embeds the file, since the document's text
+// is what a message shows. Inside another link a table would nest in an
+// anchor, so such a link stays as it is; a missing file stays a link too,
+// for the link check to report.
 static void embed_tables(Arena *arena, DocumentReadLog *log, ParsedDocument *doc, Str local_folder)
 {
     for (NodeListCell **at = &doc->file_links.first; *at;) {
@@ -182,12 +203,13 @@ static void embed_tables(Arena *arena, DocumentReadLog *log, ParsedDocument *doc
         bool embedded = (link->flags & NodeFlag_Embedded) && !node_is_nil(run) && !node_is_nil(parent) &&
                         !node_is_element(parent, MarkupKind_LinkFile) && !node_is_element(parent, MarkupKind_LinkHttp);
         MarkupNode *table = &markup_nil;
+        NodeList links = {};
         if (embedded) {
             Str path = link_target_split(run->text).path;
             if (str_match(extension(path), str_lit("csv"), StrMatch_CaseInsensitive)) {
                 Str resolved = link_resolve_path(arena, local_folder, path, true);
                 if (depends_file_state(log, resolved) == FileState_Regular)
-                    table = csv_table(arena, log, resolved, local_folder);
+                    table = csv_table(arena, log, resolved, local_folder, &links);
             }
         }
         if (node_is_nil(table)) {
@@ -196,11 +218,20 @@ static void embed_tables(Arena *arena, DocumentReadLog *log, ParsedDocument *doc
         }
         node_replace(link, table);
         doc->tables_grafted = 1;
-        if (doc->file_links.last == *at) doc->file_links.last = nullptr;
-        *at = (*at)->next;
-        doc->file_links.count -= 1;
-        if (!doc->file_links.last)
-            for (NodeListCell *c = doc->file_links.first; c; c = c->next) doc->file_links.last = c;
+        for (NodeListCell *c = links.first; c; c = c->next) node_offsets_set(c->node, link->offset);
+        // The cells' links stand where the embedding link stood, and the
+        // loop goes on after them: a CSV file's links embed nothing.
+        NodeListCell *after = (*at)->next;
+        if (links.first) {
+            links.last->next = after;
+            *at = links.first;
+            at = &links.last->next;
+        } else {
+            *at = after;
+        }
+        doc->file_links.count = doc->file_links.count - 1 + links.count;
+        doc->file_links.last = nullptr;
+        for (NodeListCell *c = doc->file_links.first; c; c = c->next) doc->file_links.last = c;
     }
 }
 

@@ -169,6 +169,33 @@ TEST(PagesRun, TablesFromTwoFilesEachHoldTheirOwnRows)
     }
 }
 
+// A link in a CSV file's cell is a link of the document that shows the
+// table: a document's link leads to that document's page of the same
+// kind, and a missing file is told at the line that embeds the file.
+TEST(PagesRun, LinksInATableFromAFileAreCheckedAndLeadToPages)
+{
+    FixtureSite site("pages");
+    write_file(site.local / "assets/files/links.csv",
+               "what;where\nnotes;\"/wyn_files/notes/second.wyn\"(second)\ngone;\"/assets/files/nope.pdf\"(lost)\n");
+    write_file(site.local / "wyn_files/linked_table.wyn",
+               "``\ntitle: Linked table\noutput_path: \"/html/linked_table.html\"\n``\nFigures\n"
+               "  _\"/assets/files/links.csv\"\n");
+    std::string out = run_until_quiet(site);
+    std::string local = site.local.string() + "/";
+    std::string desktop = read_file(site.html("linked_table.html"));
+    std::string phone = read_file(site.html("linked_table_smartphone.html"));
+    EXPECT_NE(desktop.find("href=\"file://" + local + "html/notes/second.html\">second</a>"), std::string::npos) << desktop;
+    EXPECT_NE(phone.find("href=\"file://" + local + "html/notes/second_smartphone.html\">second</a>"), std::string::npos)
+        << phone;
+    EXPECT_EQ(desktop.find("wyn_files/notes/second.wyn\""), std::string::npos) << desktop;
+    // The missing file shows as a broken link, and is told at line 6.
+    EXPECT_EQ(desktop.find("href=\"file://" + local + "assets/files/nope.pdf\""), std::string::npos) << desktop;
+    EXPECT_NE(desktop.find(">lost</span>"), std::string::npos) << desktop;
+    size_t told = out.find("nope.pdf is missing");
+    ASSERT_NE(told, std::string::npos) << out;
+    EXPECT_NE(out.find("linked_table.wyn:6:", told), std::string::npos) << out;
+}
+
 TEST(PagesRun, AFailedWriteWarnsAndTheOtherPagesAreWritten)
 {
     FixtureSite site("pages");
