@@ -117,13 +117,16 @@ TEST(PagesTakeOver, PagesTheNewOwnerWroteSurviveTheOldOwnerGivingThemUp)
     u64 x_builds = build_count(build, x);
     fs::remove(x);
     bool x_built = wait_for([&] { return build_count(build, x) > x_builds; });
+    // Counted while B is held, so the site cannot be quiet yet: read after
+    // the release, a busy machine could let it go quiet first, and the wait
+    // below would be for a quiet spell that never comes.
+    u64 quiet = detector_counts().quiet_count;
     {
         std::lock_guard<std::mutex> hold(gate.lock);
         gate.released = true;
         gate.changed.notify_all();
     }
     ASSERT_TRUE(x_built) << "X was never built after its source was deleted";
-    u64 quiet = detector_counts().quiet_count;
     ASSERT_TRUE(site_build_wait_quiet(quiet + 1, now_us() + 60000000)) << "the site never became quiet again";
 
     for (const char *page : {"p.html", "raw_p.html", "p_smartphone.html", "raw_p_smartphone.html"})
