@@ -32,7 +32,5 @@ inline MarkupNode *table_cell_at(const MarkupTable *t, u64 row, u64 column)
 // For every "table_root" (in tree order, the footnotes included) and each of
 // its "table" children: appends a record to doc->extra_list (cell->node is
 // the "table" node, cell->table the record), then empties the "table"
-// node's child list, since the grid now holds its rows. The roots are the
-// ones the parse listed; a caller that puts a table into the tree after the
-// parse sets doc->tables_grafted, and the tree is walked for them instead.
+// node's child list, since the grid now holds its rows.
 void document_index_tables(Arena *arena, ParsedDocument *doc);
