@@ -257,6 +257,8 @@ struct ParsedDocument {
     NodeList web_links;            // every "link_http", in source order
     MarkupNode *title;             // the header field of the first "title" line, or nil
     NodeList extra_list;           // empty after parsing; the site build puts table records here
+    NodeList table_roots;          // every "table_root" the parser made, in source order
+    b32 tables_walk;               // the list is not the tree's tables in tree order: walk the tree
     Str status;                    // the status value (empty when absent)
     Str toc_value;                 // the toc value (empty when absent)
     DiagnosticList messages;       // each record's node is a message anchor, its offset the anchor's

@@ -79,6 +79,13 @@ void table_open(Parser *p, MarkupNode *parent, u8 indent)
     MarkupNode *root = parser_element(p, MarkupKind_TableRoot, node_flags_from_token(t->flags), t->begin);
     root->indent = indent;
     node_append_child(parent, root);
+    node_list_push(p->arena, &p->out->table_roots, root);
+    // The list is in the order of a walk only while each root is appended
+    // at the tree's end. A line can go back to a block that is still open
+    // above one closed later (after a broken line a parser recovers from),
+    // and such a tree is walked instead.
+    for (MarkupNode *x = parent; !node_is_nil(x); x = x->parent)
+        if (!node_is_nil(x->next)) p->out->tables_walk = 1;
     ParseRecord *record = parser_push(p, ParseState_Inline, root, ParseRecord_LineOwner);
     TableState *tb = &p->table;
     *tb = TableState{};
@@ -340,7 +347,37 @@ static void index_table(Arena *arena, ParsedDocument *doc, MarkupNode *table)
     table->child_count = 0;
 }
 
-static void index_tree(Arena *arena, ParsedDocument *doc, MarkupNode *tree)
+// The tree a table root hangs in: the document's, its footnotes', or none.
+// A root inside another is not a table of its own: tables do not nest.
+static MarkupNode *table_root_tree(MarkupNode *root)
+{
+    MarkupNode *top = root;
+    for (MarkupNode *x = root->parent; !node_is_nil(x); x = x->parent) {
+        if (node_is_element(x, MarkupKind_TableRoot)) return &markup_nil;
+        top = x;
+    }
+    return top;
+}
+
+static void index_root(Arena *arena, ParsedDocument *doc, MarkupNode *root)
+{
+    for (MarkupNode *t = root->first_child; !node_is_nil(t); t = t->next)
+        if (node_is_element(t, MarkupKind_Table)) index_table(arena, doc, t);
+}
+
+// The parser listed every table root as it made it, in source order, which
+// is the order of a walk of the tree: a walk of every node of every
+// document only to find its few tables was a tenth of a parse.
+static void index_listed(Arena *arena, ParsedDocument *doc, MarkupNode *tree)
+{
+    if (node_is_nil(tree)) return;
+    for (NodeListCell *c = doc->table_roots.first; c; c = c->next)
+        if (table_root_tree(c->node) == tree) index_root(arena, doc, c->node);
+}
+
+// A tree that took tables from elsewhere after its parse (a CSV file's in
+// place of its link) is walked.
+static void index_walked(Arena *arena, ParsedDocument *doc, MarkupNode *tree)
 {
     MarkupNode *n = tree;
     while (!node_is_nil(n)) {
@@ -348,8 +385,7 @@ static void index_tree(Arena *arena, ParsedDocument *doc, MarkupNode *tree)
             n = node_preorder_next(n, tree);
             continue;
         }
-        for (MarkupNode *t = n->first_child; !node_is_nil(t); t = t->next)
-            if (node_is_element(t, MarkupKind_Table)) index_table(arena, doc, t);
+        index_root(arena, doc, n);
         // Tables do not nest: go on after the table.
         MarkupNode *next = &markup_nil;
         for (MarkupNode *x = n; !node_is_nil(x) && x != tree; x = x->parent) {
@@ -360,6 +396,12 @@ static void index_tree(Arena *arena, ParsedDocument *doc, MarkupNode *tree)
         }
         n = next;
     }
+}
+
+static void index_tree(Arena *arena, ParsedDocument *doc, MarkupNode *tree)
+{
+    if (doc->tables_walk) index_walked(arena, doc, tree);
+    else index_listed(arena, doc, tree);
 }
 
 void document_index_tables(Arena *arena, ParsedDocument *doc)

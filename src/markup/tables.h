@@ -32,5 +32,8 @@ inline MarkupNode *table_cell_at(const MarkupTable *t, u64 row, u64 column)
 // For every "table_root" (in tree order, the footnotes included) and each of
 // its "table" children: appends a record to doc->extra_list (cell->node is
 // the "table" node, cell->table the record), then empties the "table"
-// node's child list, since the grid now holds its rows.
+// node's child list, since the grid now holds its rows. The roots are the
+// ones the parse listed, in its order; where that is not the tree's order
+// (the parser set doc->tables_walk), or a caller put a table into the tree
+// after the parse (and must set it), the tree is walked for them instead.
 void document_index_tables(Arena *arena, ParsedDocument *doc);

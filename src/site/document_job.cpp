@@ -217,6 +217,7 @@ static void embed_tables(Arena *arena, DocumentReadLog *log, ParsedDocument *doc
             continue;
         }
         node_replace(link, table);
+        doc->tables_walk = 1;
         for (NodeListCell *c = links.first; c; c = c->next) node_offsets_set(c->node, link->offset);
         // The cells' links stand where the embedding link stood, and the
         // loop goes on after them: a CSV file's links embed nothing.

@@ -119,6 +119,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (u64 k = 0; k < t->row_count * t->column_count; k += 1)
             if (!t->cells[k]) abort();
     }
+    // The tables the parse listed are the ones a walk of the tree finds,
+    // in the same order.
+    ParsedDocument walked = markup_parse(arena, text, &options);
+    walked.tables_walk = 1;
+    document_index_tables(arena, &walked);
+    if (walked.extra_list.count != doc.extra_list.count) abort();
+    for (NodeListCell *a = doc.extra_list.first, *b = walked.extra_list.first; a && b; a = a->next, b = b->next)
+        if (a->node->offset != b->node->offset || a->table->row_count != b->table->row_count ||
+            a->table->column_count != b->table->column_count)
+            abort();
     temp_end(temp);
     return 0;
 }

@@ -195,6 +195,68 @@ TEST_F(ParserTest, TablesIndexIntoGridsWhereRaggedRowsLeaveNilPlaces)
     EXPECT_TRUE(node_is_nil(table_cell_at(rt, 1, 2)));
 }
 
+// The tables a parse listed as it went are the ones a walk of the tree
+// finds, in the same order: at every depth, after headings, in quotes, in
+// lists, and in the footnotes.
+TEST_F(ParserTest, ListedTablesAreTheTablesAWalkFinds)
+{
+    const std::string source = "Top\n"
+                               "| a | b |\n|---|---|\n| 1 | 2 |\n"
+                               "  words between [*1]\n"
+                               "  ;x;y\n  3;4\n\n"
+                               "  Inner\n"
+                               "    | c | [x] d |\n    |---|---|\n    | 5 | 6 |\n"
+                               "  > a quote\n"
+                               "    - an item\n"
+                               "      | e | f |\n      |---|---|\n      | 7 | 8 |\n"
+                               "Second\n"
+                               "  ;p;q;r\n  9;10;11\n  12\n\n"
+                               "  [*1] a note | g | h |\n";
+    Parsed listed = parse(source);
+    Parsed walked = parse(source);
+    expect_sound(listed);
+    walked.doc.tables_walk = 1;
+    document_index_tables(arena, &listed.doc);
+    document_index_tables(arena, &walked.doc);
+    ASSERT_GE(walked.doc.extra_list.count, 4u);
+    ASSERT_EQ(listed.doc.extra_list.count, walked.doc.extra_list.count);
+    for (NodeListCell *l = listed.doc.extra_list.first, *w = walked.doc.extra_list.first; l && w; l = l->next, w = w->next) {
+        EXPECT_EQ(l->node->offset, w->node->offset);
+        EXPECT_EQ(l->table->column_count, w->table->column_count);
+        EXPECT_EQ(l->table->row_count, w->table->row_count);
+    }
+
+    // After a broken line the parser can go back to a block still open
+    // above a later one: the second table lands in the paragraph, before
+    // the quote that holds the first. The tables are indexed in the order
+    // the page shows them.
+    const std::string back = "Head\n  paragraph\n  > a quote\n    | 0 | z\n  > b---|\n| 1 | e\n";
+    Parsed back_listed = parse(back);
+    Parsed back_walked = parse(back);
+    expect_sound(back_listed);
+    back_walked.doc.tables_walk = 1;
+    document_index_tables(arena, &back_listed.doc);
+    document_index_tables(arena, &back_walked.doc);
+    ASSERT_EQ(back_listed.doc.extra_list.count, 2u);
+    ASSERT_EQ(back_walked.doc.extra_list.count, 2u);
+    EXPECT_GT(back_walked.doc.extra_list.first->node->offset, back_walked.doc.extra_list.last->node->offset);
+    EXPECT_EQ(back_listed.doc.extra_list.first->node->offset, back_walked.doc.extra_list.first->node->offset);
+    EXPECT_EQ(back_listed.doc.extra_list.last->node->offset, back_walked.doc.extra_list.last->node->offset);
+
+    // A table moved in after the parse is found only by the walk: a
+    // document that takes one says so.
+    Parsed grafted = parse("Top\n  words\n");
+    Parsed table = parse("| a | b |\n|---|---|\n| 1 | 2 |\n");
+    MarkupNode *root = node_find_descendant(table.doc.root, kind_table_root, 0, 0);
+    ASSERT_FALSE(node_is_nil(root));
+    node_detach(root);
+    node_append_child(grafted.doc.root->first_child, root);
+    grafted.doc.tables_walk = 1;
+    document_index_tables(arena, &grafted.doc);
+    ASSERT_EQ(grafted.doc.extra_list.count, 1u);
+    EXPECT_EQ(grafted.doc.extra_list.first->node, root->first_child);
+}
+
 //- hostile input
 
 // Hostile input of every shape parses completely, to a sound tree, with
