@@ -164,8 +164,10 @@ static void node_offsets_set(MarkupNode *root, u64 offset)
 // (";" opens one) on `arena`, so its cells live as long as the tree. The
 // table root is kept, not only its table, so the table indexing finds it
 // like any table the author wrote. The file links of its cells go into
-// `links`: they are checked, and lead to pages, as the document's own do.
-static MarkupNode *csv_table(Arena *arena, DocumentReadLog *log, Str path, Str local_folder, NodeList *links)
+// `links` and its web addresses into `web_links`: they are checked, and
+// lead to pages, as the document's own do.
+static MarkupNode *csv_table(Arena *arena, DocumentReadLog *log, Str path, Str local_folder, NodeList *links,
+                             NodeList *web_links)
 {
     FsContent file = depends_read_file(log, path, u64_max);
     Str content = file.file.loaded ? file.bytes : str_empty();
@@ -182,7 +184,24 @@ static MarkupNode *csv_table(Arena *arena, DocumentReadLog *log, Str path, Str l
     node_detach(table);
     for (NodeListCell *cell = parsed.file_links.first; cell; cell = cell->next)
         if (node_is_inside(cell->node, table)) node_list_push(arena, links, cell->node);
+    for (NodeListCell *cell = parsed.web_links.first; cell; cell = cell->next)
+        if (node_is_inside(cell->node, table)) node_list_push(arena, web_links, cell->node);
     return table;
+}
+
+// The web addresses of a CSV file's cells join the document's, in source
+// order at the embedding link's offset, so they are asked and told like the
+// document's own.
+static void web_links_merge(ParsedDocument *doc, NodeList *links)
+{
+    if (!links->first) return;
+    u64 offset = links->first->node->offset;
+    NodeListCell **at = &doc->web_links.first;
+    while (*at && (*at)->node->offset <= offset) at = &(*at)->next;
+    links->last->next = *at;
+    *at = links->first;
+    if (!links->last->next) doc->web_links.last = links->last;
+    doc->web_links.count += links->count;
 }
 
 // Every embedded link to a CSV file that exists takes the place of the
@@ -203,13 +222,13 @@ static void embed_tables(Arena *arena, DocumentReadLog *log, ParsedDocument *doc
         bool embedded = (link->flags & NodeFlag_Embedded) && !node_is_nil(run) && !node_is_nil(parent) &&
                         !node_is_element(parent, MarkupKind_LinkFile) && !node_is_element(parent, MarkupKind_LinkHttp);
         MarkupNode *table = &markup_nil;
-        NodeList links = {};
+        NodeList links = {}, web_links = {};
         if (embedded) {
             Str path = link_target_split(run->text).path;
             if (str_match(extension(path), str_lit("csv"), StrMatch_CaseInsensitive)) {
                 Str resolved = link_resolve_path(arena, local_folder, path, true);
                 if (depends_file_state(log, resolved) == FileState_Regular)
-                    table = csv_table(arena, log, resolved, local_folder, &links);
+                    table = csv_table(arena, log, resolved, local_folder, &links, &web_links);
             }
         }
         if (node_is_nil(table)) {
@@ -219,6 +238,8 @@ static void embed_tables(Arena *arena, DocumentReadLog *log, ParsedDocument *doc
         node_replace(link, table);
         doc->tables_walk = 1;
         for (NodeListCell *c = links.first; c; c = c->next) node_offsets_set(c->node, link->offset);
+        for (NodeListCell *c = web_links.first; c; c = c->next) node_offsets_set(c->node, link->offset);
+        web_links_merge(doc, &web_links);
         // The cells' links stand where the embedding link stood, and the
         // loop goes on after them: a CSV file's links embed nothing.
         NodeListCell *after = (*at)->next;

@@ -4,7 +4,9 @@
 // the loopback; every wait has its own deadline.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../http/test_server.h"
@@ -160,6 +162,32 @@ TEST_F(WebLinks, FailedAndInsecureAddressesAreReportedOnceEachAddressAskedOnce)
     EXPECT_EQ(requests("/ok?probe"), 1);
     wyn.read_until("never printed", 1);
     EXPECT_EQ(wyn.count("warning: "), 6u) << "printed again: " << wyn.text;
+}
+
+// The web addresses in an embedded CSV file's cells are asked like the
+// document's own, and one that fails is told at the line that embeds the
+// file (the document's text is what a message shows) and is not a live
+// link on the page.
+TEST_F(WebLinks, AddressesInACsvFilesCellsAreAskedAndToldAtTheEmbeddingLine)
+{
+    std::string secure = "https://127.0.0.1:" + std::to_string(server.https_ports[0]);
+    std::string refused = "https://127.0.0.1:" + std::to_string(refused_port);
+    write_file((site.local / "assets/files/sites.csv").string(),
+               "name;address\nfine;\"" + secure + "/ok?csv\"(fine)\ngone;\"" + refused + "/csv\"(gone)\n");
+    std::string table = docs(site) + "/sites.wyn";
+    write_file(table, "``\ntitle: Sites\noutput_path: \"/html/sites.html\"\n``\nSites\n  _\"/assets/files/sites.csv\"\n");
+    WynProcess wyn(site.root.string(), args_with({"check_urls", "probe=" + server.https("/ok?probe")}));
+    std::string told = "uri fetch failed.\n  " + table + ":6:";
+    ASSERT_TRUE(wyn.read_until({told, target_note(site)}, 40)) << wyn.text;
+    EXPECT_EQ(requests("/ok?csv"), 1);
+    std::string page;
+    for (int i = 0; i < 100 && page.find("fine") == std::string::npos; i += 1) {
+        page = read_file(site.html("sites.html").string());
+        if (page.find("fine") == std::string::npos) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_NE(page.find("href=\"" + secure + "/ok?csv\""), std::string::npos) << page;
+    EXPECT_EQ(page.find("href=\"" + refused + "/csv\""), std::string::npos) << page;
+    EXPECT_NE(page.find(">gone<"), std::string::npos) << page;
 }
 
 // A probe at a dead port drops the checks at once (a refused connection
