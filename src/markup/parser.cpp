@@ -138,15 +138,26 @@ static bool descends_from(const MarkupNode *n, const MarkupNode *ancestor)
 // heading. Paragraphs and headings only ever hang below headings on the
 // open path, so tree order is creation order there: the latest one made
 // is the answer when it lies in the subtree, and the check climbs only the
-// short heading chain above it.
-static MarkupNode *last_block_parent(Parser *p, MarkupNode *top)
+// short heading chain above it. `*line` is that line, whose indentation a
+// block below it should have.
+static MarkupNode *last_block_parent(Parser *p, MarkupNode *top, MarkupNode **line)
 {
+    *line = top;
     if (is_kind(top, MarkupKind_Paragraph)) return top;
     bool heading = is_kind(top, MarkupKind_Heading);
     if (!heading && top != p->root) return &markup_nil;
-    if (p->last_paragraph && descends_from(p->last_paragraph, top)) return p->last_paragraph;
-    if (p->last_heading && (p->last_heading == top || descends_from(p->last_heading, top))) return p->last_heading;
-    return heading ? top : &markup_nil;
+    MarkupNode *last = &markup_nil;
+    if (p->last_paragraph && descends_from(p->last_paragraph, top)) last = p->last_paragraph;
+    else if (p->last_heading && (p->last_heading == top || descends_from(p->last_heading, top))) last = p->last_heading;
+    if (node_is_nil(last)) return heading ? top : &markup_nil;
+    *line = last;
+    // A quote or a separator line can follow that line in its heading; the
+    // block comes after them, so it goes below the highest one of that
+    // line's ancestors followed by nothing, not into the line before them.
+    MarkupNode *parent = last;
+    for (MarkupNode *x = last; x != top && !node_is_nil(x); x = x->parent)
+        if (followed_by_text(x)) parent = x->parent;
+    return parent;
 }
 
 // Back to the record from which the lines of quote `q` are read.
@@ -159,19 +170,24 @@ static void enter_quote_lines(Parser *p, ParseRecord *q)
 // Where a block that opens a line (a context, a fenced block, a table)
 // goes: into the innermost quote, into the last item of an open list,
 // into the open context, else below the last paragraph (or heading) of
-// the line before.
-static MarkupNode *block_parent(Parser *p)
+// the line before. `*line` (when asked) is the node whose indentation the
+// block's should match: the parent, or the line before when the block
+// goes past it.
+static MarkupNode *block_parent(Parser *p, MarkupNode **line = nullptr)
 {
+    MarkupNode *ignored = &markup_nil;
+    if (!line) line = &ignored;
     ParseRecord *q = innermost_quote(p);
     if (q) {
         enter_quote_lines(p, q);
-        return q->node;
+        return *line = q->node;
     }
     MarkupNode *top = p->top->node;
-    if (is_list_kind(top)) return top->last_child;
-    if (p->top->state == ParseState_Context) return top;
-    MarkupNode *parent = last_block_parent(p, top);
-    return node_is_nil(parent) ? top : parent;
+    if (is_list_kind(top)) return *line = top->last_child;
+    if (p->top->state == ParseState_Context) return *line = top;
+    MarkupNode *parent = last_block_parent(p, top, line);
+    if (node_is_nil(parent)) return *line = top;
+    return parent;
 }
 
 //- table of contents
@@ -480,8 +496,9 @@ static void context_line(Parser *p, const MarkupToken *t, u8 column)
     } else {
         context = parser_element(p, MarkupKind_Context, flags, t->begin);
         context->indent = column;
-        MarkupNode *parent = block_parent(p);
-        if (is_line_level(parent) && parent->indent != column) {
+        MarkupNode *line = &markup_nil;
+        MarkupNode *parent = block_parent(p, &line);
+        if (is_line_level(line) && line->indent != column) {
             Str text = str_lit("context's indentation was wrong. assumption was made.");
             parser_message(p, t, DiagLevel_Warning, text);
         }

@@ -157,6 +157,15 @@ inline MarkupNode *parser_line_element(Parser *p, u32 kind, u64 offset)
 }
 
 inline bool is_kind(const MarkupNode *n, u32 kind) { return node_is_element(n, kind); }
+// Whether anything of the text comes after `n` among its siblings: the
+// table of contents, put in after the first heading, is not text.
+inline bool followed_by_text(const MarkupNode *n)
+{
+    const MarkupNode *next = n->next;
+    while (!node_is_nil(next) && is_kind(next, MarkupKind_Toc)) next = next->next;
+    return !node_is_nil(next);
+}
+
 inline bool is_list_kind(const MarkupNode *n)
 {
     return is_kind(n, MarkupKind_ListUnordered) || is_kind(n, MarkupKind_ListNumeric) || is_kind(n, MarkupKind_ListAlpha);

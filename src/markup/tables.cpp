@@ -81,11 +81,10 @@ void table_open(Parser *p, MarkupNode *parent, u8 indent)
     node_append_child(parent, root);
     node_list_push(p->arena, &p->out->table_roots, root);
     // The list is in the order of a walk only while each root is appended
-    // at the tree's end. A line can go back to a block that is still open
-    // above one closed later (a table at the margin after a quote lands in
-    // the paragraph before the quote), and such a tree is walked instead.
+    // at the end of the text's tree; should a table go back into a block
+    // that something already follows, the tree is walked instead.
     for (MarkupNode *x = parent; !node_is_nil(x); x = x->parent)
-        if (!node_is_nil(x->next)) p->out->tables_walk = 1;
+        if (followed_by_text(x)) p->out->tables_walk = 1;
     ParseRecord *record = parser_push(p, ParseState_Inline, root, ParseRecord_LineOwner);
     TableState *tb = &p->table;
     *tb = TableState{};
