@@ -196,6 +196,29 @@ TEST(PagesRun, LinksInATableFromAFileAreCheckedAndLeadToPages)
     EXPECT_NE(out.find("linked_table.wyn:6:", told), std::string::npos) << out;
 }
 
+// Blocks after a quote or a separator line show after it on both pages, in
+// the order the author wrote them.
+TEST(PagesRun, BlocksAfterAQuoteOrASeparatorShowInTheOrderOfTheirLines)
+{
+    FixtureSite site("pages");
+    write_file(site.local / "wyn_files/order.wyn",
+               "``\ntitle: Order\noutput_path: \"/html/order.html\"\n``\nFirst\n  opening words\n"
+               "  > quoted words\n  | tableheading | b |\n  |---|---|\n  | tablecell | 2 |\n"
+               "  ```\n  codeline\n  ```\n  ---\n  ;semicolonhead;c\n  semicoloncell;3\n");
+    run_until_quiet(site);
+    for (const char *page : {"order.html", "order_smartphone.html"}) {
+        std::string html = read_file(site.html(page));
+        size_t body = html.find("<body");
+        ASSERT_NE(body, std::string::npos) << page;
+        std::vector<size_t> at;
+        for (const char *word : {"opening", "quoted", "tableheading", "tablecell", "codeline", "semicolonhead", "semicoloncell"}) {
+            at.push_back(html.find(word, body));
+            EXPECT_NE(at.back(), std::string::npos) << page << ": " << word;
+        }
+        EXPECT_TRUE(std::is_sorted(at.begin(), at.end())) << page << "\n" << html;
+    }
+}
+
 TEST(PagesRun, AFailedWriteWarnsAndTheOtherPagesAreWritten)
 {
     FixtureSite site("pages");
