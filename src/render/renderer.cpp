@@ -289,9 +289,16 @@ HtmlElement *render_icon(Arena *arena, u32 icon_id)
 
 //- allowed parents
 
+// A list item may hold what a document puts into it: a table (in its div)
+// or a context. The tag table, which templates are checked against, does
+// not list `li` among a div's parents, and a div met in an item went up to
+// the region, after the whole list, so the page showed it below the items
+// that followed it.
 static bool allows(u32 child_tag, const HtmlElement *parent)
 {
-    return is_element(parent) && html_tag_allows_parent(child_tag, parent->tag->id);
+    if (!is_element(parent)) return false;
+    if (child_tag == HtmlTag_Div && parent->tag->id == HtmlTag_Li) return true;
+    return html_tag_allows_parent(child_tag, parent->tag->id);
 }
 
 //- regions

@@ -219,6 +219,28 @@ TEST(PagesRun, BlocksAfterAQuoteOrASeparatorShowInTheOrderOfTheirLines)
     }
 }
 
+// A table written in a list item shows in that item, before the items
+// that follow it, not after the whole list.
+TEST(PagesRun, ATableInAListItemShowsInsideTheItem)
+{
+    FixtureSite site("pages");
+    write_file(site.local / "wyn_files/steps.wyn",
+               "``\ntitle: Steps\noutput_path: \"/html/steps.html\"\n``\nSteps\n  1. firststep\n"
+               "     | tool | version |\n     |---|---|\n     | gcctool | 12 |\n  2. secondstep\n");
+    run_until_quiet(site);
+    for (const char *page : {"steps.html", "steps_smartphone.html"}) {
+        std::string html = read_file(site.html(page));
+        size_t first = html.find("firststep"), table = html.find("gcctool"), second = html.find("secondstep");
+        ASSERT_NE(first, std::string::npos) << page;
+        ASSERT_NE(table, std::string::npos) << page;
+        ASSERT_NE(second, std::string::npos) << page;
+        EXPECT_LT(first, table) << page;
+        EXPECT_LT(table, second) << page << "\n" << html;
+        // The table is inside the first item.
+        EXPECT_EQ(html.find("</li>", first), html.find("</li>", table)) << page << "\n" << html;
+    }
+}
+
 TEST(PagesRun, AFailedWriteWarnsAndTheOtherPagesAreWritten)
 {
     FixtureSite site("pages");
