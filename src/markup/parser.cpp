@@ -448,9 +448,17 @@ static void quote_line(Parser *p, const MarkupToken *t, u8 column)
     } else {
         MarkupNode *quote = parser_element(p, MarkupKind_Quote, node_flags_from_token(t->flags), t->begin);
         quote->indent = column;
+        MarkupNode *item = !q && is_list_kind(p->top->node) ? p->top->node->last_child : &markup_nil;
+        bool in_item = !node_is_nil(item) && column > item->indent;
         if (q) {
             quote->number = (u8)(q->node->number + 1);
             enter_quote_lines(p, q);
+        } else if (in_item) {
+            // Indented under a list item, the quote belongs to the item, as
+            // a table or a fenced block there does: climbing to a heading
+            // took it out of the list, which then began again after it. The
+            // list's record stays below the quote's, for the next item.
+            quote->number = 0;
         } else {
             MarkupNode *below = p->top->node;
             bool context = p->top->state == ParseState_Context || is_kind(below, MarkupKind_Context) ||
@@ -464,7 +472,7 @@ static void quote_line(Parser *p, const MarkupToken *t, u8 column)
                 parser_pop(p);
             }
         }
-        node_append_child(p->top->node, quote);
+        node_append_child(in_item ? item : p->top->node, quote);
         parser_push(p, ParseState_Quote, quote);
         parser_push(p, ParseState_NextLine, quote);
     }
