@@ -219,25 +219,28 @@ TEST(PagesRun, BlocksAfterAQuoteOrASeparatorShowInTheOrderOfTheirLines)
     }
 }
 
-// A table written in a list item shows in that item, before the items
-// that follow it, not after the whole list.
-TEST(PagesRun, ATableInAListItemShowsInsideTheItem)
+// A table or a quote written in a list item shows in that item, before the
+// items that follow it, and the list goes on numbered after a quote.
+TEST(PagesRun, ATableOrQuoteInAListItemShowsInsideTheItem)
 {
     FixtureSite site("pages");
     write_file(site.local / "wyn_files/steps.wyn",
                "``\ntitle: Steps\noutput_path: \"/html/steps.html\"\n``\nSteps\n  1. firststep\n"
-               "     | tool | version |\n     |---|---|\n     | gcctool | 12 |\n  2. secondstep\n");
+               "     | tool | version |\n     |---|---|\n     | gcctool | 12 |\n  2. secondstep\n"
+               "     > quotedstep\n  3. thirdstep\n");
     run_until_quiet(site);
     for (const char *page : {"steps.html", "steps_smartphone.html"}) {
         std::string html = read_file(site.html(page));
-        size_t first = html.find("firststep"), table = html.find("gcctool"), second = html.find("secondstep");
-        ASSERT_NE(first, std::string::npos) << page;
-        ASSERT_NE(table, std::string::npos) << page;
-        ASSERT_NE(second, std::string::npos) << page;
-        EXPECT_LT(first, table) << page;
-        EXPECT_LT(table, second) << page << "\n" << html;
-        // The table is inside the first item.
-        EXPECT_EQ(html.find("</li>", first), html.find("</li>", table)) << page << "\n" << html;
+        std::vector<size_t> at;
+        for (const char *word : {"firststep", "gcctool", "secondstep", "quotedstep", "thirdstep"}) {
+            at.push_back(html.find(word));
+            ASSERT_NE(at.back(), std::string::npos) << page << ": " << word;
+        }
+        EXPECT_TRUE(std::is_sorted(at.begin(), at.end())) << page << "\n" << html;
+        // The table is inside the first item, the quote inside the second.
+        EXPECT_EQ(html.find("</li>", at[0]), html.find("</li>", at[1])) << page << "\n" << html;
+        EXPECT_EQ(html.find("</li>", at[2]), html.find("</li>", at[3])) << page << "\n" << html;
+        EXPECT_NE(html.find(">3.</span>thirdstep"), std::string::npos) << page << "\n" << html;
     }
 }
 
