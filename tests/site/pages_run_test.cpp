@@ -196,6 +196,23 @@ TEST(PagesRun, LinksInATableFromAFileAreCheckedAndLeadToPages)
     EXPECT_NE(out.find("linked_table.wyn:6:", told), std::string::npos) << out;
 }
 
+namespace {
+
+// Where each word first stands in the page's body; a missing word fails.
+std::vector<size_t> body_places(const std::string &html, const char *page, std::initializer_list<const char *> words)
+{
+    std::vector<size_t> at;
+    size_t body = html.find("<body");
+    EXPECT_NE(body, std::string::npos) << page;
+    for (const char *word : words) {
+        at.push_back(html.find(word, body == std::string::npos ? 0 : body));
+        EXPECT_NE(at.back(), std::string::npos) << page << ": " << word;
+    }
+    return at;
+}
+
+} // namespace
+
 // Blocks after a quote or a separator line show after it on both pages, in
 // the order the author wrote them.
 TEST(PagesRun, BlocksAfterAQuoteOrASeparatorShowInTheOrderOfTheirLines)
@@ -208,13 +225,8 @@ TEST(PagesRun, BlocksAfterAQuoteOrASeparatorShowInTheOrderOfTheirLines)
     run_until_quiet(site);
     for (const char *page : {"order.html", "order_smartphone.html"}) {
         std::string html = read_file(site.html(page));
-        size_t body = html.find("<body");
-        ASSERT_NE(body, std::string::npos) << page;
-        std::vector<size_t> at;
-        for (const char *word : {"opening", "quoted", "tableheading", "tablecell", "codeline", "semicolonhead", "semicoloncell"}) {
-            at.push_back(html.find(word, body));
-            EXPECT_NE(at.back(), std::string::npos) << page << ": " << word;
-        }
+        std::vector<size_t> at = body_places(
+            html, page, {"opening", "quoted", "tableheading", "tablecell", "codeline", "semicolonhead", "semicoloncell"});
         EXPECT_TRUE(std::is_sorted(at.begin(), at.end())) << page << "\n" << html;
     }
 }
@@ -231,11 +243,8 @@ TEST(PagesRun, ATableOrQuoteInAListItemShowsInsideTheItem)
     run_until_quiet(site);
     for (const char *page : {"steps.html", "steps_smartphone.html"}) {
         std::string html = read_file(site.html(page));
-        std::vector<size_t> at;
-        for (const char *word : {"firststep", "gcctool", "secondstep", "quotedstep", "thirdstep"}) {
-            at.push_back(html.find(word));
-            ASSERT_NE(at.back(), std::string::npos) << page << ": " << word;
-        }
+        std::vector<size_t> at = body_places(html, page, {"firststep", "gcctool", "secondstep", "quotedstep", "thirdstep"});
+        if (std::count(at.begin(), at.end(), std::string::npos)) continue;
         EXPECT_TRUE(std::is_sorted(at.begin(), at.end())) << page << "\n" << html;
         // The table is inside the first item, the quote inside the second.
         EXPECT_EQ(html.find("</li>", at[0]), html.find("</li>", at[1])) << page << "\n" << html;
