@@ -213,15 +213,21 @@ std::vector<size_t> body_places(const std::string &html, const char *page, std::
 
 } // namespace
 
-// Blocks after a quote or a separator line show after it on both pages, in
-// the order the author wrote them.
-TEST(PagesRun, BlocksAfterAQuoteOrASeparatorShowInTheOrderOfTheirLines)
+// Blocks after a quote or a separator line show after it, in the order the
+// author wrote them; a table or a quote written in a list item shows in
+// that item, before the items that follow it, and the list goes on
+// numbered after a quote. On both pages.
+TEST(PagesRun, BlocksShowInTheOrderOfTheirLinesAndListItemsHoldTheirs)
 {
     FixtureSite site("pages");
     write_file(site.local / "wyn_files/order.wyn",
                "``\ntitle: Order\noutput_path: \"/html/order.html\"\n``\nFirst\n  opening words\n"
                "  > quoted words\n  | tableheading | b |\n  |---|---|\n  | tablecell | 2 |\n"
                "  ```\n  codeline\n  ```\n  ---\n  ;semicolonhead;c\n  semicoloncell;3\n");
+    write_file(site.local / "wyn_files/steps.wyn",
+               "``\ntitle: Steps\noutput_path: \"/html/steps.html\"\n``\nSteps\n  1. firststep\n"
+               "     | tool | version |\n     |---|---|\n     | gcctool | 12 |\n  2. secondstep\n"
+               "     > quotedstep\n  3. thirdstep\n");
     run_until_quiet(site);
     for (const char *page : {"order.html", "order_smartphone.html"}) {
         std::string html = read_file(site.html(page));
@@ -229,18 +235,6 @@ TEST(PagesRun, BlocksAfterAQuoteOrASeparatorShowInTheOrderOfTheirLines)
             html, page, {"opening", "quoted", "tableheading", "tablecell", "codeline", "semicolonhead", "semicoloncell"});
         EXPECT_TRUE(std::is_sorted(at.begin(), at.end())) << page << "\n" << html;
     }
-}
-
-// A table or a quote written in a list item shows in that item, before the
-// items that follow it, and the list goes on numbered after a quote.
-TEST(PagesRun, ATableOrQuoteInAListItemShowsInsideTheItem)
-{
-    FixtureSite site("pages");
-    write_file(site.local / "wyn_files/steps.wyn",
-               "``\ntitle: Steps\noutput_path: \"/html/steps.html\"\n``\nSteps\n  1. firststep\n"
-               "     | tool | version |\n     |---|---|\n     | gcctool | 12 |\n  2. secondstep\n"
-               "     > quotedstep\n  3. thirdstep\n");
-    run_until_quiet(site);
     for (const char *page : {"steps.html", "steps_smartphone.html"}) {
         std::string html = read_file(site.html(page));
         std::vector<size_t> at = body_places(html, page, {"firststep", "gcctool", "secondstep", "quotedstep", "thirdstep"});
