@@ -70,7 +70,9 @@ static HtmlElement *make_page(Arena *arena, u64 *element_count)
     html_append_child(doc, html);
     HtmlElement *body = el(HtmlTag_Body);
     html_append_content(html, body);
-    for (int s = 0; count < 5000; s += 1) {
+    // `el` counts the elements; clang cannot see it change `count`.
+    for (int s = 0;; s += 1) {
+        if (count >= 5000) break;
         HtmlElement *section = el(HtmlTag_Section);
         html_set_attribute(arena, section, HtmlAttr_Id, str_pushf(arena, "section-%d", s));
         html_append_content(body, section);
