@@ -365,8 +365,9 @@ static void index_root(Arena *arena, ParsedDocument *doc, MarkupNode *root)
 }
 
 // The parser listed every table root as it made it, in source order, which
-// is the order of a walk of the tree: a walk of every node of every
-// document only to find its few tables was a tenth of a parse.
+// is the order of a walk of the tree unless it said otherwise: a walk of
+// every node of every document only to find its few tables was a tenth of
+// a parse.
 static void index_listed(Arena *arena, ParsedDocument *doc, MarkupNode *tree)
 {
     if (node_is_nil(tree)) return;
@@ -375,7 +376,8 @@ static void index_listed(Arena *arena, ParsedDocument *doc, MarkupNode *tree)
 }
 
 // A tree that took tables from elsewhere after its parse (a CSV file's in
-// place of its link) is walked.
+// place of its link), or whose tables the parser did not all add at its
+// end, is walked.
 static void index_walked(Arena *arena, ParsedDocument *doc, MarkupNode *tree)
 {
     MarkupNode *n = tree;

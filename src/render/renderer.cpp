@@ -290,10 +290,10 @@ HtmlElement *render_icon(Arena *arena, u32 icon_id)
 //- allowed parents
 
 // A list item may hold what a document puts into it: a table (in its div),
-// a quote or a context. The tag table, which templates are checked against, does
-// not list `li` among a div's parents, and a div met in an item went up to
-// the region, after the whole list, so the page showed it below the items
-// that followed it.
+// a quote or a context. The tag table, which templates are checked
+// against, does not list `li` among a div's parents, and a div met in an
+// item went up to the region, after the whole list, so the page showed it
+// below the items that followed it.
 static bool allows(u32 child_tag, const HtmlElement *parent)
 {
     if (!is_element(parent)) return false;
