@@ -647,7 +647,17 @@ static bool list_continues(Parser *p, const MarkupToken *t, u8 column)
         list_item(p, t, column, kind, first_number, marker_tokens);
         return true;
     }
-    if (opens_block(p, t)) return false;
+    if (opens_block(p, t)) {
+        // A block indented deeper than an item's marker belongs to the
+        // item; one at the marker's column or left of it ends that list, as
+        // a line of text does.
+        while (is_list_kind(p->top->node)) {
+            MarkupNode *open = p->top->node->last_child;
+            if (!node_is_nil(open) && column > open->indent) break;
+            parser_pop(p);
+        }
+        return false;
+    }
     MarkupNode *item = p->top->node->last_child;
     if (!node_is_nil(item) && column > item->indent) {
         MarkupNode *last = item->last_child;
