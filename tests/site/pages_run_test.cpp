@@ -216,7 +216,8 @@ std::vector<size_t> body_places(const std::string &html, const char *page, std::
 // Blocks after a quote or a separator line show after it, in the order the
 // author wrote them; a table or a quote written in a list item shows in
 // that item, before the items that follow it, and the list goes on
-// numbered after a quote. On both pages.
+// numbered after a quote; a table after the list stays out of it. On both
+// pages.
 TEST(PagesRun, BlocksShowInTheOrderOfTheirLinesAndListItemsHoldTheirs)
 {
     FixtureSite site("pages");
@@ -227,7 +228,7 @@ TEST(PagesRun, BlocksShowInTheOrderOfTheirLinesAndListItemsHoldTheirs)
     write_file(site.local / "wyn_files/steps.wyn",
                "``\ntitle: Steps\noutput_path: \"/html/steps.html\"\n``\nSteps\n  1. firststep\n"
                "     | tool | version |\n     |---|---|\n     | gcctool | 12 |\n  2. secondstep\n"
-               "     > quotedstep\n  3. thirdstep\n");
+               "     > quotedstep\n  3. thirdstep\n  | after | list |\n  |---|---|\n  | afterlist | 4 |\n");
     run_until_quiet(site);
     for (const char *page : {"order.html", "order_smartphone.html"}) {
         std::string html = read_file(site.html(page));
@@ -244,6 +245,10 @@ TEST(PagesRun, BlocksShowInTheOrderOfTheirLinesAndListItemsHoldTheirs)
         EXPECT_EQ(html.find("</li>", at[0]), html.find("</li>", at[1])) << page << "\n" << html;
         EXPECT_EQ(html.find("</li>", at[2]), html.find("</li>", at[3])) << page << "\n" << html;
         EXPECT_NE(html.find(">3.</span>thirdstep"), std::string::npos) << page << "\n" << html;
+        // A table at the markers' column after the list is not in it.
+        size_t after = html.find("afterlist");
+        EXPECT_NE(after, std::string::npos) << page;
+        EXPECT_LT(html.find("</ol>", at[4]), after) << page << "\n" << html;
     }
 }
 
