@@ -464,6 +464,12 @@ static void quote_line(Parser *p, const MarkupToken *t, u8 column)
             bool context = p->top->state == ParseState_Context || is_kind(below, MarkupKind_Context) ||
                            is_kind(below, MarkupKind_ContextDocument);
             quote->number = context ? 0 : below->number;
+            // Right under its heading's line and indented deeper, a quote
+            // is that heading's content, as a line of text there would be;
+            // at the heading's own number it climbed out of the section,
+            // and so did every line after it.
+            if (!context && is_kind(below, MarkupKind_Heading) && column > below->indent)
+                quote->number = (u8)(below->number + 1);
             for (;;) {
                 ParseRecord *r = p->top;
                 MarkupNode *n = r->node;

@@ -304,6 +304,110 @@ TEST_F(ParserTest, BlocksStayInTheOrderOfTheirLines)
     }
 }
 
+// A line indented deeper than a heading's, with no shallower line between
+// them, is that heading's: its element lies in the heading's subtree, so it
+// folds with the section and takes its margin. Below a paragraph line it is
+// in the paragraph's heading. Documents are made at random as above; lines
+// in contexts, and the places of their own (contents, footnotes), are left
+// out.
+TEST_F(ParserTest, BlocksStayInTheSectionOfTheirHeading)
+{
+    const std::vector<std::vector<std::string>> pieces = {
+        {"words here"}, {"> a quote"}, {"| a | b", "| 1 | 2"}, {";x;y", "1;2", ""},
+        {"```", "code", "```"}, {"- item"}, {"1. item"}, {"---"}, {""},
+        {"Sub heading", "  under it"}, {"  deeper words"}, {"> q1", "  > q2", "    more"},
+        {"- a", "  - b", "    | c | d"}, {"Heading", "  > right under it", "  after the quote"},
+        {"Heading", "  | t | u", "  words"}, {"Heading", "  ```", "  code", "  ```"}, {". item", "  > in the item"},
+        {"a. one", "b. two"}, {"Heading", "  . item", "  words"}, {"Heading", "  ---", "  after the rule"},
+        {"Heading", "  ;p;q", "  1;2", "", "  words"}};
+    const char *indents[] = {"", "  ", "  ", "    ", "      "};
+    u64 state = 11;
+    auto next = [&](u64 n) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return (state >> 33) % n;
+    };
+    auto heading_above = [](const MarkupNode *n) {
+        for (const MarkupNode *x = n->parent; !node_is_nil(x); x = x->parent)
+            if (node_is_element(x, MarkupKind_Heading)) return x;
+        return (const MarkupNode *)&markup_nil;
+    };
+    auto descends = [](const MarkupNode *n, const MarkupNode *ancestor) {
+        for (const MarkupNode *x = n->parent; !node_is_nil(x); x = x->parent)
+            if (x == ancestor) return true;
+        return false;
+    };
+    u64 checked = 0;
+    for (int round = 0; round < 3000; round += 1) {
+        std::string text = "Head\n";
+        for (u64 k = 0, count = 2 + next(6); k < count; k += 1) {
+            const char *indent = indents[next(5)];
+            for (const std::string &line : pieces[next(pieces.size())]) text += (line.empty() ? "" : indent + line) + "\n";
+        }
+        // Each line's first byte of content and its indentation.
+        std::vector<u64> first;
+        std::vector<u64> indent;
+        for (u64 at = 0; at < text.size();) {
+            u64 end = text.find('\n', at);
+            if (end == std::string::npos) end = text.size();
+            u64 b = at;
+            while (b < end && text[b] == ' ') b += 1;
+            first.push_back(b < end ? b : ~0ull);
+            indent.push_back(b - at);
+            at = end + 1;
+        }
+        // The element that opens each line, found in the tree.
+        Parsed p = parse(text);
+        std::vector<const MarkupNode *> opens(first.size(), &markup_nil);
+        MarkupNode *root = p.doc.root;
+        for (MarkupNode *n = root; !node_is_nil(n);) {
+            bool elsewhere = node_is_element(n, MarkupKind_Toc) || node_is_element(n, MarkupKind_ContextDocument) ||
+                             node_is_element(n, MarkupKind_Footnotes) || node_is_element(n, MarkupKind_Context);
+            if (elsewhere) {
+                while (n != root && node_is_nil(n->next)) n = n->parent;
+                n = n == root ? &markup_nil : n->next;
+                continue;
+            }
+            if (n->node_class == NodeClass_Element && n != root) {
+                for (u64 i = 0; i < first.size(); i += 1)
+                    if (first[i] == n->offset && node_is_nil(opens[i])) opens[i] = n;
+            }
+            n = node_preorder_next(n, root);
+        }
+        // A line of text or a heading is placed by its level, which the
+        // levels above may have capped: its indentation is taken as that.
+        std::vector<u64> written = indent;
+        for (u64 i = 0; i < first.size(); i += 1)
+            if (node_is_element(opens[i], MarkupKind_Heading) || node_is_element(opens[i], MarkupKind_Paragraph))
+                indent[i] = 2 * (u64)opens[i]->number;
+        for (u64 i = 1; i < first.size(); i += 1) {
+            const MarkupNode *n = opens[i];
+            if (node_is_nil(n) || first[i] == ~0ull) continue;
+            u64 h = i;
+            while (h > 0 && (first[h - 1] == ~0ull || indent[h - 1] >= indent[i])) h -= 1;
+            if (h == 0) continue;
+            const MarkupNode *above = opens[h - 1];
+            // A heading whose level the one above capped sits at one
+            // indentation and acts at another: the lines after it have no
+            // single right place.
+            if (written[h - 1] != indent[h - 1]) continue;
+            // A block (quote, table, fenced block) follows the line before
+            // it, whatever its indentation: it is checked right under a
+            // heading's line, lines of text wherever they are.
+            bool line = node_is_element(n, MarkupKind_Heading) || node_is_element(n, MarkupKind_Paragraph) ||
+                        node_is_element(n, MarkupKind_ListItem);
+            if (node_is_element(above, MarkupKind_Heading) && (line || (h == i && written[i] > written[h - 1]))) {
+                EXPECT_TRUE(descends(n, above)) << "line " << i + 1 << " of\n" << text;
+                checked += 1;
+            } else if (node_is_element(above, MarkupKind_Paragraph) && line && !node_is_element(n, MarkupKind_Heading)) {
+                EXPECT_EQ(heading_above(n), heading_above(above)) << "line " << i + 1 << " of\n" << text;
+                checked += 1;
+            }
+            if (HasFailure()) return;
+        }
+    }
+    EXPECT_GT(checked, 3000u);
+}
+
 //- hostile input
 
 // Hostile input of every shape parses completely, to a sound tree, with
