@@ -50,6 +50,30 @@ void expect_sound(const Parsed &p)
     }
 }
 
+// Documents made at random (a fixed seed) under a first heading: two to
+// seven pieces, each at one of several indentations.
+struct RandomDocuments {
+    const std::vector<std::vector<std::string>> &pieces;
+    u64 state;
+
+    u64 next(u64 n)
+    {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return (state >> 33) % n;
+    }
+
+    std::string next_document()
+    {
+        const char *indents[] = {"", "  ", "  ", "    ", "      "};
+        std::string text = "Head\n";
+        for (u64 k = 0, count = 2 + next(6); k < count; k += 1) {
+            const char *indent = indents[next(5)];
+            for (const std::string &line : pieces[next(pieces.size())]) text += (line.empty() ? "" : indent + line) + "\n";
+        }
+        return text;
+    }
+};
+
 std::string repeat(const std::string &piece, u64 count)
 {
     std::string out;
@@ -268,18 +292,9 @@ TEST_F(ParserTest, BlocksStayInTheOrderOfTheirLines)
         {"```", "code", "```"}, {"``", "remark: r", "``"}, {"- item"}, {"1. item"}, {"---"}, {""},
         {"Sub heading", "  under it"}, {"  deeper words"}, {"> q1", "  > q2", "    more"},
         {"- a", "  - b", "    | c | d"}, {"text [*1]", "", "[*1] note | x | y"}};
-    const char *indents[] = {"", "  ", "  ", "    ", "      "};
-    u64 state = 7;
-    auto next = [&](u64 n) {
-        state = state * 6364136223846793005ull + 1442695040888963407ull;
-        return (state >> 33) % n;
-    };
+    RandomDocuments documents = {pieces, 7};
     for (int round = 0; round < 3000; round += 1) {
-        std::string text = "Head\n";
-        for (u64 k = 0, count = 2 + next(6); k < count; k += 1) {
-            const char *indent = indents[next(5)];
-            for (const std::string &line : pieces[next(pieces.size())]) text += (line.empty() ? "" : indent + line) + "\n";
-        }
+        std::string text = documents.next_document();
         Parsed p = parse(text);
         MarkupNode *root = p.doc.root;
         u64 last = 0;
@@ -320,12 +335,6 @@ TEST_F(ParserTest, BlocksStayInTheSectionOfTheirHeading)
         {"Heading", "  | t | u", "  words"}, {"Heading", "  ```", "  code", "  ```"}, {". item", "  > in the item"},
         {"a. one", "b. two"}, {"Heading", "  . item", "  words"}, {"Heading", "  ---", "  after the rule"},
         {"Heading", "  ;p;q", "  1;2", "", "  words"}};
-    const char *indents[] = {"", "  ", "  ", "    ", "      "};
-    u64 state = 11;
-    auto next = [&](u64 n) {
-        state = state * 6364136223846793005ull + 1442695040888963407ull;
-        return (state >> 33) % n;
-    };
     auto heading_above = [](const MarkupNode *n) {
         for (const MarkupNode *x = n->parent; !node_is_nil(x); x = x->parent)
             if (node_is_element(x, MarkupKind_Heading)) return x;
@@ -336,13 +345,10 @@ TEST_F(ParserTest, BlocksStayInTheSectionOfTheirHeading)
             if (x == ancestor) return true;
         return false;
     };
+    RandomDocuments documents = {pieces, 11};
     u64 checked = 0;
     for (int round = 0; round < 3000; round += 1) {
-        std::string text = "Head\n";
-        for (u64 k = 0, count = 2 + next(6); k < count; k += 1) {
-            const char *indent = indents[next(5)];
-            for (const std::string &line : pieces[next(pieces.size())]) text += (line.empty() ? "" : indent + line) + "\n";
-        }
+        std::string text = documents.next_document();
         // Each line's first byte of content and its indentation.
         std::vector<u64> first;
         std::vector<u64> indent;
