@@ -320,8 +320,8 @@ TEST_F(ParserTest, BlocksStayInTheOrderOfTheirLines)
 }
 
 // A line indented deeper than a heading's, with no shallower line between
-// them, is that heading's: its element lies in the heading's subtree, so it
-// folds with the section and takes its margin. Below a paragraph line it is
+// them, is that heading's: its element lies in the heading's subtree, and
+// the page gives it the section's margin. Below a paragraph line it is
 // in the paragraph's heading. Documents are made at random as above; lines
 // in contexts, and the places of their own (contents, footnotes), are left
 // out.
