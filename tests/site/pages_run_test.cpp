@@ -229,7 +229,23 @@ TEST(PagesRun, BlocksShowInTheOrderOfTheirLinesAndListItemsHoldTheirs)
                "``\ntitle: Steps\noutput_path: \"/html/steps.html\"\n``\nSteps\n  1. firststep\n"
                "     | tool | version |\n     |---|---|\n     | gcctool | 12 |\n  2. secondstep\n"
                "     > quotedstep\n  3. thirdstep\n  | after | list |\n  |---|---|\n  | afterlist | 4 |\n");
+    write_file(site.local / "wyn_files/quotes.wyn",
+               "``\ntitle: Quotes\noutput_path: \"/html/quotes.html\"\n``\nLines\n  > rightunder\n  afterquote\n"
+               "Text\n  some words\n  > afterwords\n");
     run_until_quiet(site);
+    // A quote right under its heading's line is in the section as one after
+    // a line of text is: the same margin, and the text after it stays too.
+    for (const char *page : {"quotes.html", "quotes_smartphone.html"}) {
+        std::string html = read_file(site.html(page));
+        auto quote_tag = [&](const char *word) {
+            size_t at = html.find(word);
+            size_t open = at == std::string::npos ? at : html.rfind("<div class=\"Ta", at);
+            return open == std::string::npos ? std::string() : html.substr(open, html.find('>', open) - open);
+        };
+        std::string under = quote_tag("rightunder"), after = quote_tag("afterwords");
+        ASSERT_NE(under.find("margin-left:"), std::string::npos) << page << "\n" << html;
+        EXPECT_EQ(under.substr(under.find("margin-left:")), after.substr(after.find("margin-left:"))) << page;
+    }
     for (const char *page : {"order.html", "order_smartphone.html"}) {
         std::string html = read_file(site.html(page));
         std::vector<size_t> at = body_places(
