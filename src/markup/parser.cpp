@@ -307,7 +307,16 @@ static ListKind list_marker(const Parser *p, u64 index, u8 *first_number, u64 *m
     const MarkupToken *t = parser_token(p, index);
     const MarkupToken *next = parser_token(p, index + 1);
     if (token_unescaped(t, TokenFlag_Number) && token_is_symbol(p, next, '.') && ends_marker(parser_token(p, index + 2))) {
-        *first_number = 0;
+        // A list that opens at "3." counts from 3, as one that opens at
+        // "c." counts from c: a list split by a line or a block goes on
+        // with the numbers its author wrote. Past 256 (a year, say) it
+        // counts from 1.
+        u32 value = 0;
+        for (u64 i = t->begin; i < t->end && value <= 256; i += 1) {
+            char c = p->text.str[i];
+            value = c >= '0' && c <= '9' ? value * 10 + (u32)(c - '0') : 257;
+        }
+        *first_number = value >= 1 && value <= 256 ? (u8)(value - 1) : 0;
         *marker_tokens = 2;
         return ListKind_Numeric;
     }
@@ -401,7 +410,7 @@ static void list_item(Parser *p, const MarkupToken *t, u8 column, ListKind kind,
     MarkupNode *item = parser_element(p, MarkupKind_ListItem, 0, t->begin + 1);
     item->indent = column;
     MarkupNode *previous = list->last_child;
-    if (node_is_nil(previous)) item->number = kind == ListKind_Alpha ? first_number : 0;
+    if (node_is_nil(previous)) item->number = first_number;
     else if (kind == ListKind_Alpha) item->number = (u8)min_of<u32>(previous->number + 1u, 25u);
     else item->number = (u8)(previous->number + 1);
     node_append_child(list, item);
@@ -512,7 +521,14 @@ static void context_line(Parser *p, const MarkupToken *t, u8 column)
         context->indent = column;
         MarkupNode *line = &markup_nil;
         MarkupNode *parent = block_parent(p, &line);
-        if (is_line_level(line) && line->indent != column) {
+        // At a list's markers' column a context ends the list and comes
+        // after it, as indented as the list: nothing to warn about.
+        MarkupNode *before = parent->last_child;
+        bool after_list = !node_is_nil(before) && is_list_kind(before) && before->indent == column;
+        // In a list item a context is where it belongs when it is deeper
+        // than the marker, as a line that goes on with the item is.
+        bool in_item = is_kind(line, MarkupKind_ListItem) && column > line->indent;
+        if (is_line_level(line) && line->indent != column && !after_list && !in_item) {
             Str text = str_lit("context's indentation was wrong. assumption was made.");
             parser_message(p, t, DiagLevel_Warning, text);
         }

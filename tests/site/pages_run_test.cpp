@@ -229,10 +229,21 @@ TEST(PagesRun, BlocksShowInTheOrderOfTheirLinesAndListItemsHoldTheirs)
                "``\ntitle: Steps\noutput_path: \"/html/steps.html\"\n``\nSteps\n  1. firststep\n"
                "     | tool | version |\n     |---|---|\n     | gcctool | 12 |\n  2. secondstep\n"
                "     > quotedstep\n  3. thirdstep\n  | after | list |\n  |---|---|\n  | afterlist | 4 |\n");
+    write_file(site.local / "wyn_files/split.wyn",
+               "``\ntitle: Split\noutput_path: \"/html/split.html\"\n``\nSplit\n  1. oneitem\n  ``\n  remark: r\n  ``\n"
+               "  2. twoitem\n  a line between\n  3. threeitem\n     ``\n     remark: in it\n     ``\n");
     write_file(site.local / "wyn_files/quotes.wyn",
                "``\ntitle: Quotes\noutput_path: \"/html/quotes.html\"\n``\nLines\n  > rightunder\n  afterquote\n"
                "Text\n  some words\n  > afterwords\n");
-    run_until_quiet(site);
+    std::string out = run_until_quiet(site);
+    // A list split by a context or a line goes on with the numbers written,
+    // and a context in an item, or at the markers' column, is no mistake.
+    EXPECT_EQ(out.find("context's indentation"), std::string::npos) << out;
+    for (const char *page : {"split.html", "split_smartphone.html"}) {
+        std::string html = read_file(site.html(page));
+        for (const char *item : {">1.</span>oneitem", ">2.</span>twoitem", ">3.</span>threeitem"})
+            EXPECT_NE(html.find(item), std::string::npos) << page << ": " << item << "\n" << html;
+    }
     // A quote right under its heading's line is in the section as one after
     // a line of text is: the same margin, and the text after it stays too.
     for (const char *page : {"quotes.html", "quotes_smartphone.html"}) {
