@@ -730,6 +730,11 @@ static void render_by_kind(RenderState *s, MarkupNode *node, u32 kind, RenderFra
         // Every code block is indented, wherever it was written: its lines
         // keep their own layout, and the margin sets them off the text.
         set_indentation(s, element, pf);
+        // Its element is a span: in a list item it flowed on at the end of
+        // the item's text, where everywhere else it stands on lines of its
+        // own below it.
+        if (pf->kind == MarkupKind_ListItem && !(node->flags & NodeFlag_Inline))
+            html_add_style(arena, element, str_lit("display:block;"));
         break;
     case MarkupKind_ListItem:
         if (node_is_nil(pf->toc)) append_list_marker(s, element, node, pf->kind);

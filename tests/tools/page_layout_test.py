@@ -1,0 +1,102 @@
+#!/usr/bin/python3
+"""What a browser shows of blocks written inside list items: a fenced code
+block, a table and a quote written under an item's line stand below that
+line, not beside it on the same line; and the items go on counting after
+them.
+
+A small site is built by the real wyn into a temporary folder and its
+desktop and smartphone pages are laid out by headless Chromium."""
+
+import json
+import os
+import pathlib
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+import chromium_cdp  # noqa: E402
+
+WYN = os.path.abspath(os.environ.get("WYN_BINARY", os.path.join(ROOT, "build", "release", "wyn")))
+SKIP = 77
+
+DOCUMENT = """``
+title: Layout
+output_path: "/html/layout.html"
+``
+Steps
+  1. codestep
+     ```
+     codeline
+     ```
+  2. tablestep
+     | tablehead | b |
+     |---|---|
+     | tablecell | 2 |
+  3. quotestep
+     > quoteline
+  4. laststep
+"""
+
+# The box of the first text that holds each word, in page coordinates.
+BOXES = """
+(() => {
+  const boxes = {};
+  const walker = document.createTreeWalker(document.getElementById('b_w'), NodeFilter.SHOW_TEXT);
+  for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+    for (const word of node.data.split(/\\s+/)) {
+      if (!word || word in boxes) continue;
+      const at = node.data.indexOf(word);
+      const range = document.createRange();
+      range.setStart(node, at);
+      range.setEnd(node, at + word.length);
+      const r = range.getBoundingClientRect();
+      boxes[word] = [r.left, r.top, r.right, r.bottom];
+    }
+  }
+  return JSON.stringify(boxes);
+})()
+"""
+
+
+class BlocksInListItems(unittest.TestCase):
+    def test_blocks_stand_below_their_items_line(self):
+        with tempfile.TemporaryDirectory(prefix="wyn-layout-") as temp:
+            source = os.path.join(temp, "local", "wyn_files", "layout.wyn")
+            os.makedirs(os.path.dirname(source))
+            with open(source, "w", encoding="utf-8") as out:
+                out.write(DOCUMENT)
+            env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
+            run = subprocess.run([WYN, "once"], cwd=temp, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                 env=env, timeout=120)
+            output = run.stdout.decode("utf-8", "replace")
+            self.assertEqual(run.returncode, 0, output)
+            with chromium_cdp.Browser() as browser:
+                for name in ("layout.html", "layout_smartphone.html"):
+                    path = os.path.join(temp, "local", "html", name)
+                    page = browser.open_page(pathlib.Path(path).as_uri(), chromium_cdp.viewport_for(path))
+                    boxes = json.loads(page.evaluate(BOXES))
+                    text = page.evaluate("document.getElementById('b_w').innerText")
+                    page.close()
+                    for item, block in (("codestep", "codeline"), ("tablestep", "tablehead"),
+                                        ("quotestep", "quoteline")):
+                        self.assertIn(item, boxes, name)
+                        self.assertIn(block, boxes, name)
+                        # Below the item's line: its top under the line's middle.
+                        line_middle = (boxes[item][1] + boxes[item][3]) / 2
+                        self.assertGreater(boxes[block][1], line_middle, f"{name}: {block} beside {item}: {boxes}")
+                    # Each block comes before the next item.
+                    for before, after in (("codeline", "tablestep"), ("tablecell", "quotestep"),
+                                          ("quoteline", "laststep")):
+                        self.assertLess(boxes[before][1], boxes[after][1], f"{name}: {before} after {after}")
+                    self.assertIn("4.", text, f"{name}: the items count on after the blocks\n{text}")
+
+
+if __name__ == "__main__":
+    if chromium_cdp.find_chromium() is None:
+        print("page_layout_test: chromium is not installed", file=sys.stderr)
+        sys.exit(SKIP)
+    unittest.main()
