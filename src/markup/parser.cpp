@@ -497,6 +497,15 @@ static void quote_line(Parser *p, const MarkupToken *t, u8 column)
     parser_advance_to(p, next);
 }
 
+// The line break that ends a closing mark's line ("```" or "``") is that
+// line's end, not a blank line of its own: read as one, it ended the list
+// the block was written in, and the next block of the item left the list.
+static void past_mark_line_end(Parser *p)
+{
+    const MarkupToken *t = parser_token(p, p->i);
+    if (t && (t->flags & TokenFlag_Newline)) parser_advance_to(p, p->i + 1);
+}
+
 // A "``" met while a context is the innermost open block closes it,
 // whatever its indentation: taking a mis-indented closing mark for a new
 // context would swallow the rest of the document. Contexts still nest
@@ -507,6 +516,7 @@ static void context_line(Parser *p, const MarkupToken *t, u8 column)
     if (open && open->state == ParseState_Context) {
         parser_pop_through(p, open);
         parser_advance_to(p, p->i + 1);
+        past_mark_line_end(p);
         return;
     }
     u64 flags = node_flags_from_token(t->flags);
@@ -582,6 +592,7 @@ static void fence_line(Parser *p, const MarkupToken *t, u8 column)
     if (k < p->count) k += 1;
     parser_advance_to(p, k);
     parse_fence_body(p, block, k, column, true);
+    past_mark_line_end(p);
 }
 
 // Inside a context that sits in a quote, lines nest by level: a paragraph
@@ -674,9 +685,20 @@ static bool list_continues(Parser *p, const MarkupToken *t, u8 column)
         // item; one at the marker's column or left of it ends that list, as
         // a line of text does.
         while (is_list_kind(p->top->node)) {
-            MarkupNode *open = p->top->node->last_child;
+            MarkupNode *list = p->top->node;
+            MarkupNode *open = list->last_child;
             if (!node_is_nil(open) && column > open->indent) break;
             parser_pop(p);
+            if (is_list_kind(p->top->node)) continue;
+            // A list nested in an item keeps no record of the lists around
+            // it: a block deeper than an enclosing item's marker belongs to
+            // that item, and its list goes on after the block.
+            for (MarkupNode *item = list->parent; is_kind(item, MarkupKind_ListItem) && is_list_kind(item->parent);
+                 item = item->parent->parent) {
+                if (column <= item->indent) continue;
+                parser_push(p, ParseState_List, item->parent);
+                break;
+            }
         }
         return false;
     }

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """What a browser shows of blocks written inside list items: a fenced code
 block, a table and a quote written under an item's line stand below that
-line, not beside it on the same line; and the items go on counting after
-them.
+line, not beside it on the same line, and in the order written; and the
+list goes on after them, one list counting on.
 
 A small site is built by the real wyn into a temporary folder and its
 desktop and smartphone pages are laid out by headless Chromium."""
@@ -38,7 +38,12 @@ Steps
      | tablecell | 2 |
   3. quotestep
      > quoteline
-  4. laststep
+  4. mixstep
+     ```
+     mixcode
+     ```
+     > mixquote
+  5. laststep
 """
 
 # The box of the first text that holds each word, in page coordinates.
@@ -80,6 +85,7 @@ class BlocksInListItems(unittest.TestCase):
                     page = browser.open_page(pathlib.Path(path).as_uri(), chromium_cdp.viewport_for(path))
                     boxes = json.loads(page.evaluate(BOXES))
                     text = page.evaluate("document.getElementById('b_w').innerText")
+                    ordered_lists = page.evaluate("document.querySelectorAll('#b_w ol').length")
                     page.close()
                     for item, block in (("codestep", "codeline"), ("tablestep", "tablehead"),
                                         ("quotestep", "quoteline")):
@@ -90,9 +96,12 @@ class BlocksInListItems(unittest.TestCase):
                         self.assertGreater(boxes[block][1], line_middle, f"{name}: {block} beside {item}: {boxes}")
                     # Each block comes before the next item.
                     for before, after in (("codeline", "tablestep"), ("tablecell", "quotestep"),
-                                          ("quoteline", "laststep")):
+                                          ("quoteline", "mixstep"), ("mixstep", "mixcode"),
+                                          ("mixcode", "mixquote"), ("mixquote", "laststep")):
                         self.assertLess(boxes[before][1], boxes[after][1], f"{name}: {before} after {after}")
-                    self.assertIn("4.", text, f"{name}: the items count on after the blocks\n{text}")
+                    # One list: the items count on after the blocks.
+                    self.assertIn("5.", text, f"{name}: the items count on after the blocks\n{text}")
+                    self.assertEqual(ordered_lists, 1, name)
 
 
 if __name__ == "__main__":
