@@ -177,13 +177,15 @@ static MarkupNode *block_parent(Parser *p, MarkupNode **line = nullptr)
 {
     MarkupNode *ignored = &markup_nil;
     if (!line) line = &ignored;
+    // A list open on top is inside the innermost quote, if any: the block
+    // is its item's.
+    MarkupNode *top = p->top->node;
+    if (is_list_kind(top)) return *line = top->last_child;
     ParseRecord *q = innermost_quote(p);
     if (q) {
         enter_quote_lines(p, q);
         return *line = q->node;
     }
-    MarkupNode *top = p->top->node;
-    if (is_list_kind(top)) return *line = top->last_child;
     if (p->top->state == ParseState_Context) return *line = top;
     MarkupNode *parent = last_block_parent(p, top, line);
     if (node_is_nil(parent)) return *line = top;
@@ -457,17 +459,18 @@ static void quote_line(Parser *p, const MarkupToken *t, u8 column)
     } else {
         MarkupNode *quote = parser_element(p, MarkupKind_Quote, node_flags_from_token(t->flags), t->begin);
         quote->indent = column;
-        MarkupNode *item = !q && is_list_kind(p->top->node) ? p->top->node->last_child : &markup_nil;
+        // A list open on top is inside the innermost quote, if any.
+        MarkupNode *item = is_list_kind(p->top->node) ? p->top->node->last_child : &markup_nil;
         bool in_item = !node_is_nil(item) && column > item->indent;
-        if (q) {
-            quote->number = (u8)(q->node->number + 1);
-            enter_quote_lines(p, q);
-        } else if (in_item) {
+        if (in_item) {
             // Indented under a list item, the quote belongs to the item, as
             // a table or a fenced block there does: climbing to a heading
             // took it out of the list, which then began again after it. The
             // list's record stays below the quote's, for the next item.
-            quote->number = 0;
+            quote->number = q ? (u8)(q->node->number + 1) : 0;
+        } else if (q) {
+            quote->number = (u8)(q->node->number + 1);
+            enter_quote_lines(p, q);
         } else {
             MarkupNode *below = p->top->node;
             bool context = p->top->state == ParseState_Context || is_kind(below, MarkupKind_Context) ||
