@@ -218,15 +218,7 @@ static u8 number_value(Str digits)
     return value;
 }
 
-static bool number_past_byte(Str digits)
-{
-    u64 value = 0;
-    for (u64 k = 0; k < digits.size && char_is_digit((u8)digits.str[k]); k += 1) {
-        value = value * 10 + (u64)(digits.str[k] - '0');
-        if (value > 255) return true;
-    }
-    return false;
-}
+static bool number_past_byte(Str digits) { return digits_value_up_to(digits, 255) > 255; }
 
 static MarkupNode *reference_node(Parser *p, MarkupNode *container, u32 kind, const MarkupToken *open, u8 number)
 {

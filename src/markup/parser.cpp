@@ -313,11 +313,7 @@ static ListKind list_marker(const Parser *p, u64 index, u8 *first_number, u64 *m
         // "c." counts from c: a list split by a line or a block goes on
         // with the numbers its author wrote. Past 256 (a year, say) it
         // counts from 1.
-        u32 value = 0;
-        for (u64 i = t->begin; i < t->end && value <= 256; i += 1) {
-            char c = p->text.str[i];
-            value = c >= '0' && c <= '9' ? value * 10 + (u32)(c - '0') : 257;
-        }
+        u32 value = digits_value_up_to(parser_token_text(p, t), 256);
         *first_number = value >= 1 && value <= 256 ? (u8)(value - 1) : 0;
         *marker_tokens = 2;
         return ListKind_Numeric;

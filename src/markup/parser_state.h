@@ -90,6 +90,19 @@ struct Parser {
 
 //- tokens
 
+// The value of the digits a run starts with, or `most` + 1 once it passes
+// `most`: a number too large for where it goes is told apart from one that
+// fits, without overflowing on a long run.
+inline u32 digits_value_up_to(Str digits, u32 most)
+{
+    u32 value = 0;
+    for (u64 k = 0; k < digits.size && char_is_digit((u8)digits.str[k]); k += 1) {
+        value = value * 10 + (u32)(digits.str[k] - '0');
+        if (value > most) return most + 1;
+    }
+    return value;
+}
+
 inline const MarkupToken *parser_token(const Parser *p, u64 index)
 {
     return index < p->count ? &p->tokens[index] : nullptr;
