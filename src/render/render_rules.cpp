@@ -65,7 +65,7 @@ constexpr RenderRule render_rule_table[render_rule_count] = {
     {NodeClass_Element, MarkupKind_Reference, 0, str_lit("Xa"), str_lit(""), HtmlTag_A, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 52
     {NodeClass_Element, MarkupKind_Footnotes, 0, str_lit("Ya"), str_lit("font-size:0.9rem;display:inline-block;padding:1rem 0;"), HtmlTag_Div, 0, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 53
     {NodeClass_Element, MarkupKind_FootnoteRef, 0, str_lit("Za"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("[*"), str_lit("]"), 0},  // 54
-    {NodeClass_Element, MarkupKind_FootnoteItem, 0, str_lit("ab"), str_lit("font-size:0.9rem;display:inline-block;margin-top:1rem;"), HtmlTag_Li, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 55
+    {NodeClass_Element, MarkupKind_FootnoteItem, 0, str_lit("ab"), str_lit("font-size:0.9rem;display:block;margin-top:1rem;"), HtmlTag_Li, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 55
     {NodeClass_Element, MarkupKind_Footnote, 0, str_lit("bb"), str_lit("font-size:0.9rem;display:inline-block;font-style:italic;"), HtmlTag_Sup, 255, Icon_Nil, MarkupKind_None, str_lit("[*"), str_lit("]"), 0},  // 56
     {NodeClass_Element, MarkupKind_InternalLinkRef, NodeFlag_Unresolved, str_lit("cb"), str_lit("cursor:pointer;color:#541818 !important;"), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("[#"), str_lit("]"), 0},  // 57
     {NodeClass_Element, MarkupKind_InternalLinkRef, 0, str_lit("db"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit("[#"), str_lit("]"), 0},  // 58

@@ -2,7 +2,8 @@
 """What a browser shows of blocks written inside list items: a fenced code
 block, a table and a quote written under an item's line stand below that
 line, not beside it on the same line, and in the order written; and the
-list goes on after them, one list counting on.
+list goes on after them, one list counting on. And a document's footnotes,
+however short, stand one below the other at the page's foot.
 
 A small site is built by the real wyn into a temporary folder and its
 desktop and smartphone pages are laid out by headless Chromium."""
@@ -44,13 +45,18 @@ Steps
      ```
      > mixquote
   5. laststep
+Notes
+  Words with notes[*1] and more[*2] and a last[*3] one.
+  [*1] firstnote.
+  [*2] secondnote, "/layout.wyn"(linked).
+  [*3] thirdnote.
 """
 
 # The box of the first text that holds each word, in page coordinates.
 BOXES = """
 (() => {
   const boxes = {};
-  const walker = document.createTreeWalker(document.getElementById('b_w'), NodeFilter.SHOW_TEXT);
+  const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
   for (let node = walker.nextNode(); node; node = walker.nextNode()) {
     for (const word of node.data.split(/\\s+/)) {
       if (!word || word in boxes) continue;
@@ -67,8 +73,11 @@ BOXES = """
 """
 
 
-class BlocksInListItems(unittest.TestCase):
-    def test_blocks_stand_below_their_items_line(self):
+class PageLayout(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        """Builds the document once and lays out both of its pages."""
+        cls.laid_out = {}
         with tempfile.TemporaryDirectory(prefix="wyn-layout-") as temp:
             source = os.path.join(temp, "local", "wyn_files", "layout.wyn")
             os.makedirs(os.path.dirname(source))
@@ -77,8 +86,10 @@ class BlocksInListItems(unittest.TestCase):
             env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
             run = subprocess.run([WYN, "once"], cwd=temp, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                  env=env, timeout=120)
-            output = run.stdout.decode("utf-8", "replace")
-            self.assertEqual(run.returncode, 0, output)
+            cls.output = run.stdout.decode("utf-8", "replace")
+            cls.returncode = run.returncode
+            if run.returncode != 0:
+                return
             with chromium_cdp.Browser() as browser:
                 for name in ("layout.html", "layout_smartphone.html"):
                     path = os.path.join(temp, "local", "html", name)
@@ -87,21 +98,40 @@ class BlocksInListItems(unittest.TestCase):
                     text = page.evaluate("document.getElementById('b_w').innerText")
                     ordered_lists = page.evaluate("document.querySelectorAll('#b_w ol').length")
                     page.close()
-                    for item, block in (("codestep", "codeline"), ("tablestep", "tablehead"),
-                                        ("quotestep", "quoteline")):
-                        self.assertIn(item, boxes, name)
-                        self.assertIn(block, boxes, name)
-                        # Below the item's line: its top under the line's middle.
-                        line_middle = (boxes[item][1] + boxes[item][3]) / 2
-                        self.assertGreater(boxes[block][1], line_middle, f"{name}: {block} beside {item}: {boxes}")
-                    # Each block comes before the next item.
-                    for before, after in (("codeline", "tablestep"), ("tablecell", "quotestep"),
-                                          ("quoteline", "mixstep"), ("mixstep", "mixcode"),
-                                          ("mixcode", "mixquote"), ("mixquote", "laststep")):
-                        self.assertLess(boxes[before][1], boxes[after][1], f"{name}: {before} after {after}")
-                    # One list: the items count on after the blocks.
-                    self.assertIn("5.", text, f"{name}: the items count on after the blocks\n{text}")
-                    self.assertEqual(ordered_lists, 1, name)
+                    cls.laid_out[name] = (boxes, text, ordered_lists)
+
+    def pages(self):
+        self.assertEqual(self.returncode, 0, self.output)
+        self.assertEqual(sorted(self.laid_out), ["layout.html", "layout_smartphone.html"])
+        return sorted(self.laid_out.items())
+
+    def test_blocks_stand_below_their_items_line(self):
+        for name, (boxes, text, ordered_lists) in self.pages():
+            for item, block in (("codestep", "codeline"), ("tablestep", "tablehead"),
+                                ("quotestep", "quoteline")):
+                self.assertIn(item, boxes, name)
+                self.assertIn(block, boxes, name)
+                # Below the item's line: its top under the line's middle.
+                line_middle = (boxes[item][1] + boxes[item][3]) / 2
+                self.assertGreater(boxes[block][1], line_middle, f"{name}: {block} beside {item}: {boxes}")
+            # Each block comes before the next item.
+            for before, after in (("codeline", "tablestep"), ("tablecell", "quotestep"),
+                                  ("quoteline", "mixstep"), ("mixstep", "mixcode"),
+                                  ("mixcode", "mixquote"), ("mixquote", "laststep")):
+                self.assertLess(boxes[before][1], boxes[after][1], f"{name}: {before} after {after}")
+            # One list: the items count on after the blocks.
+            self.assertIn("5.", text, f"{name}: the items count on after the blocks\n{text}")
+            self.assertEqual(ordered_lists, 1, name)
+
+    def test_footnotes_stand_one_below_the_other(self):
+        for name, (boxes, _, _) in self.pages():
+            notes = ("firstnote.", "secondnote,", "thirdnote.")
+            for note in notes:
+                self.assertIn(note, boxes, name)
+            for upper, lower in zip(notes, notes[1:]):
+                # The next note starts below the whole line of the one before.
+                self.assertGreaterEqual(boxes[lower][1], boxes[upper][3], f"{name}: {lower} beside {upper}: {boxes}")
+                self.assertAlmostEqual(boxes[lower][0], boxes[upper][0], delta=2, msg=f"{name}: {boxes}")
 
 
 if __name__ == "__main__":
