@@ -525,6 +525,7 @@ static void context_line(Parser *p, const MarkupToken *t, u8 column)
         context->indent = column;
         node_append_child(p->root, context);
         p->out->context_document = context;
+        p->header_open = t;
     } else {
         context = parser_element(p, MarkupKind_Context, flags, t->begin);
         context->indent = column;
@@ -762,12 +763,22 @@ void parse_line_start(Parser *p)
 
 // Pairs each reference with the first definition of its number; the
 // numbers are u8, so one table of 256 slots replaces a search per reference.
-static void resolve_references(NodeList *refs, NodeList *defs)
+// A number defined again is told at the later definition: its text shows on
+// the page, yet no reference can reach it.
+static void resolve_references(Parser *p, NodeList *refs, NodeList *defs, const char *what, const char *followers)
 {
     MarkupNode *by_number[256] = {};
     for (NodeListCell *cell = defs->first; cell; cell = cell->next) {
         MarkupNode *d = cell->node;
-        if (!(d->flags & NodeFlag_Unresolved) && !by_number[d->number]) by_number[d->number] = d;
+        if (d->flags & NodeFlag_Unresolved) continue;
+        if (!by_number[d->number]) {
+            by_number[d->number] = d;
+        } else if (!message_dropped(p, DiagLevel_Warning)) {
+            Str text = str_pushf(p->work, "%s %u is defined more than once; %s lead to the first", what,
+                                 (u32)d->number, followers);
+            diag_push(p->work, &p->out->messages, node_new_message(p->work, d->offset, 0, str_empty()),
+                      DiagLevel_Warning, text);
+        }
     }
     for (NodeListCell *cell = refs->first; cell; cell = cell->next) {
         MarkupNode *ref = cell->node;
@@ -809,9 +820,19 @@ static void parse_tokens(Arena *arena, Str text, TokenArray tokens, const ParseO
         else parse_inline_token(&p);
     }
     if (!p.at_line_start) parse_line_end(&p);
+    // A header left open takes the whole document into the box behind the
+    // info button, and the page shows nothing of the text below it.
+    bool header_holds_text = false;
+    for (MarkupNode *n = out->context_document->first_child; !node_is_nil(n); n = n->next)
+        if (n->node_class != NodeClass_HeaderField) header_holds_text = true;
+    for (ParseRecord *r = p.top; r && header_holds_text; r = r->below)
+        if (r->state == ParseState_Context && r->node == out->context_document)
+            parser_message(&p, p.header_open, DiagLevel_Warning,
+                           str_lit("the document header is never closed with a line of two backticks, so the rest of "
+                                   "the document is read as part of it and hidden"));
 
-    resolve_references(&p.internal_refs, &out->internal_links);
-    resolve_references(&p.footnote_refs, &p.footnote_defs);
+    resolve_references(&p, &p.internal_refs, &out->internal_links, "anchor", "links");
+    resolve_references(&p, &p.footnote_refs, &p.footnote_defs, "footnote", "references");
 
     out->root = p.root;
     if (p.dropped_messages) {

@@ -78,6 +78,7 @@ struct Parser {
     MarkupNode *last_heading;    // the latest "heading" made
     MarkupNode *toc_list;        // the table of contents' list, once made
     MarkupNode *footnote_list;   // the footnotes' list, once made
+    const MarkupToken *header_open;  // the "``" that opened the document's header (null: none)
     NodeList internal_refs;      // work arena: references to resolve at the end
     NodeList footnote_refs;
     NodeList footnote_defs;

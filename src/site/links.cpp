@@ -251,7 +251,13 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
                              str_pushf(arena, "the anchor number of this link is over 255, the largest there is"), as_written);
             } else if (target.has_anchor) {
                 if (!anchor_found) {
+                    // The file is there: say that the anchor is what is
+                    // missing, or the author looks for a wrong path.
                     link->flags |= NodeFlag_Unresolved;
+                    if (settings->file_path_checks)
+                        push_warning(arena, doc, link,
+                                     str_pushf(arena, "%S has no anchor [#%u]", resolved, (u32)target.anchor),
+                                     as_written);
                 } else {
                     MarkupNode *reference = node_new(arena, NodeClass_Element, 0, kind_reference, kind_reference,
                                                      anchor_offset);

@@ -113,6 +113,62 @@ TEST_F(ParserTest, TheRecordHoldsTheSourceAndStaysUsableAfterErrors)
     EXPECT_EQ(s(out), "note: \n  todo: finish the intro\n  a.wyn:2:1\nnote: \n  todo: \n  a.wyn:3:1\n");
 }
 
+TEST_F(ParserTest, ANumberDefinedTwiceIsToldAndReferencesTakeTheFirst)
+{
+    auto warnings = [&](const Parsed &p) {
+        std::string out;
+        for (const Diagnostic *d = p.doc.messages.first; d; d = d->next)
+            out += std::to_string(d->offset) + " " + s(d->text) + "\n";
+        return out;
+    };
+    const std::string source = "H\n  a[*1] b[*2] [#1](up) [#2](on)\n"
+                               "  [#1]_ [#2]_ [#1]_\n"
+                               "  [*1] first\n  [*2] two\n  [*1] again\n  [*1] and again\n";
+    Parsed p = parse(source);
+    expect_sound(p);
+    const u64 anchor_again = source.find("[#1]_", source.find("[#2]_"));
+    const u64 note_again = source.find("[*1] again"), note_third = source.find("[*1] and again");
+    EXPECT_EQ(warnings(p), std::to_string(anchor_again) + " anchor 1 is defined more than once; links lead to the first\n" +
+                               std::to_string(note_again) + " footnote 1 is defined more than once; references lead to the first\n" +
+                               std::to_string(note_third) + " footnote 1 is defined more than once; references lead to the first\n");
+    // Each reference still finds the first definition of its number.
+    u64 resolved = 0;
+    for (MarkupNode *n = p.doc.root; !node_is_nil(n); n = node_preorder_next(n, p.doc.root)) {
+        if (!node_is_element(n, MarkupKind_FootnoteRef) && !node_is_element(n, MarkupKind_InternalLinkRef)) continue;
+        EXPECT_FALSE(n->flags & NodeFlag_Unresolved);
+        const bool note = node_is_element(n, MarkupKind_FootnoteRef);
+        // A note's definition starts its line; an anchor's is the one with "_".
+        const std::string number = std::to_string(n->number);
+        const u64 first = note ? source.find("\n  [*" + number + "]") + 3 : source.find("[#" + number + "]_");
+        EXPECT_EQ(n->first_child->offset, first) << number;
+        resolved += 1;
+    }
+    EXPECT_EQ(resolved, 4u);
+    // Distinct numbers, and numbers past a byte that match nothing, are no
+    // repetition.
+    const std::string distinct = "H\n  [#1]_ [#2]_\n  [*1] a\n  [*2] b\n  [*300] c\n  [*300] d\n";
+    EXPECT_EQ(warnings(parse(distinct)),
+              std::to_string(distinct.find("300] c")) + " footnote number 300 is over 255, the largest there is; it is not matched\n" +
+                  std::to_string(distinct.find("300] d")) + " footnote number 300 is over 255, the largest there is; it is not matched\n");
+}
+
+TEST_F(ParserTest, AHeaderLeftOpenOverTextIsTold)
+{
+    const char *told = "the document header is never closed with a line of two backticks, so the rest of the document "
+                       "is read as part of it and hidden";
+    Parsed open = parse("// notes\n``\ntitle: T\nSection\n  text\n");
+    expect_sound(open);
+    ASSERT_EQ(open.doc.message_count, 1u);
+    EXPECT_EQ(s(open.doc.messages.first->text), told);
+    EXPECT_EQ(open.doc.messages.first->offset, 9u);   // the "``" line
+    EXPECT_EQ(open.doc.messages.first->level, (u32)DiagLevel_Warning);
+    // Closed, holding header lines only, or a later context left open: the
+    // text shows on the page.
+    for (const char *quiet : {"``\ntitle: T\n``\nSection\n  text\n", "``\ntitle: T\noutput_path: \"/html/t.html\"\n",
+                              "``\ntitle: T\n``\nSection\n  text\n  ``\n  inside\n"})
+        EXPECT_EQ(parse(quiet).doc.message_count, 0u) << quiet;
+}
+
 TEST_F(ParserTest, ATableHoldsAtMost256GroupsOfAnyNumberOfColumns)
 {
     // A group's number is one byte; the separators past the last group are

@@ -55,6 +55,7 @@ struct FileLinks : ::testing::Test {
     {
         std::string d = docs(site);
         return {
+            warning(d + "/pages/b.wyn has no anchor [#7]", where(a(), "\"pages/b.wyn[#7]\"")),
             warning(d + "/pages/d.wyn is referenced in a file but is hidden, the link will fail.",
                     where(a(), "\"pages/d.wyn[#3]\"")),
             warning(d + "/pages/missing.wyn is missing", where(a(), "\"pages/missing.wyn\"")),

@@ -256,6 +256,32 @@ class Mistakes(unittest.TestCase):
         self.assertIn("c.wyn:3:1: note: auther is no header key; did you mean author?", run.err)
         self.assertEqual(run.status, 0)
 
+    def test_mistakes_with_notes_anchors_and_the_header_are_told_where_they_are(self):
+        with open(os.path.join(self.src, "c.wyn"), "w") as f:
+            f.write('``\ntitle: C\noutput_path: "/html/c.html"\n``\nS\n'
+                    '  Words[*1] and an anchor [#1]_ and [#1]_ again.\n'
+                    '  [*1] the note\n'
+                    '  [*1] the same number again\n'
+                    '  "/wyn_files/b.wyn[#7]"(no such anchor) and "/wyn_files/c.wyn[#1]"(this one).\n')
+        # The closing line of the header forgotten: the text would vanish
+        # into the box behind the info button.
+        with open(os.path.join(self.src, "d.wyn"), "w") as f:
+            f.write('``\ntitle: D\noutput_path: "/html/d.html"\nSection\n  all the text\n')
+        run = Run(self.site, ["once", "diagnostics=line"])
+        self.assertIn("c.wyn:8:3: warning: footnote 1 is defined more than once; references lead to the first",
+                      run.err)
+        self.assertIn("c.wyn:6:37: warning: anchor 1 is defined more than once; links lead to the first", run.err)
+        self.assertRegex(run.err, r"c\.wyn:9:3: warning: \S*/wyn_files/b\.wyn has no anchor \[#7\]")
+        self.assertNotIn("c.wyn has no anchor", run.err)
+        self.assertIn("d.wyn:1:1: warning: the document header is never closed", run.err)
+        # A header closed, and a header alone, are no mistakes.
+        for name in ("a.wyn", "b.wyn"):
+            self.assertNotIn(name + ":", run.err)
+        with open(os.path.join(self.src, "d.wyn"), "w") as f:
+            f.write('``\ntitle: D\noutput_path: "/html/d.html"\n')
+        run = Run(self.site, ["once", "diagnostics=line"])
+        self.assertNotIn("never closed", run.err)
+
 
 if __name__ == "__main__":
     unittest.main()
