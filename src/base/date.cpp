@@ -69,3 +69,23 @@ DateTime date_from_unix_ms(u64 milliseconds)
     date.day = (u8)day;
     return date;
 }
+
+static u32 days_in_month(u32 year, u32 month)
+{
+    static const u8 days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : days[month - 1];
+}
+
+bool date_read_day(Str text, DateTime *out)
+{
+    DateTime date = date_parse(str_trim(text));
+    bool valid = date.year >= 1 && date.year <= 9999 && date.month >= 1 && date.month <= 12 && date.day >= 1 &&
+                 date.day <= days_in_month(date.year, date.month);
+    if (!valid) return false;
+    *out = DateTime{};
+    out->year = date.year;
+    out->month = date.month;
+    out->day = date.day;
+    return true;
+}

@@ -22,6 +22,9 @@ static_assert(sizeof(DateTime) == 12, "a DateTime is twelve bytes");
 
 // Reads year, month and day separated by any of "/.-:"; missing pieces stay 0.
 DateTime date_parse(Str text);
+// A header date ("2026-03-02", " 2026.3.2 ") as a day of the calendar, the
+// time left zero; false when it names none (month 13, 30 February, no year).
+bool date_read_day(Str text, DateTime *out);
 Str date_to_ymd(Arena *arena, DateTime date);    // "2025-3-12"
 Str date_to_long(Arena *arena, DateTime date);   // "12 Mar 2025, 01:05:09 pm"
 DateTime date_from_unix_ms(u64 milliseconds);    // UTC, day of week filled

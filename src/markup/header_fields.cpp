@@ -52,6 +52,22 @@ bool header_status_hides(Str status)
            str_match(status, str_lit("personal"), StrMatch_CaseInsensitive);
 }
 
+Str header_status_meant(Str status)
+{
+    if (header_status_hides(status) || status.size == 0 || status.size > 32) return str_empty();
+    char lower[32];
+    for (u64 i = 0; i < status.size; i += 1) lower[i] = char_to_lower(status.str[i]);
+    Str word = {lower, status.size};
+    static const Str hiding[] = {str_lit("draft"), str_lit("personal")};
+    for (Str meant : hiding)
+        if (str_edit_distance(word, meant) <= 2 && word.size > 2) return meant;
+    static const Str keep_off[] = {str_lit("private"), str_lit("hidden"), str_lit("secret")};
+    for (Str asked : keep_off)
+        if (str_eq(word, asked)) return str_lit("personal");
+    if (str_eq(word, str_lit("unpublished"))) return str_lit("draft");
+    return str_empty();
+}
+
 Str header_title_text(Arena *arena, MarkupNode *title_field)
 {
     if (node_is_nil(title_field)) return str_empty();

@@ -55,6 +55,12 @@ const HeaderFieldInfo *header_field_closest(Str key);
 // listed in the index, and links to it cannot be followed.
 bool header_status_hides(Str status);
 
+// The hiding status a status value that does not hide was most likely
+// meant as: "draft" or "personal" for a value two edits from one ("darft",
+// "drafts"), or for a word that asks to be kept off ("private", "hidden",
+// "unpublished", "secret"); empty for anything else, which is only kept.
+Str header_status_meant(Str status);
+
 // A title field's text as readers see it, on `arena`: its words (those
 // inside an emphasis too; the marks themselves show nothing), each blank
 // between them once, none at either end. Empty for the nil node.

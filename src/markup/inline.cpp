@@ -6,6 +6,7 @@
 // blocks and raw text are the only inline constructs that run over line
 // breaks. Every construct here looks at most a few tokens ahead or consumes
 // what it scans, so the inline half is linear too.
+#include "base/date.h"
 #include "markup/paths.h"
 #include "markup/parser_state.h"
 
@@ -684,6 +685,11 @@ static void output_path_values(Parser *p, Str line)
             output_path_warning(p, offset, str_lit("output_path value is empty: no page is written for it"));
             continue;
         }
+        // Only a ".html" path is written; "a.htm" or a folder would give no
+        // page, and the author would look for it in vain.
+        if (!output_path_is_page(value))
+            output_path_warning(p, offset, str_pushf(p->work, "output path %S does not end in .html, so no page is "
+                                                             "written for it", value));
         str_list_push(p->arena, &p->out->output_paths, to_site_path(p->arena, p->options->local_folder, value, 1));
     }
 }
@@ -742,6 +748,23 @@ bool parse_header_line(Parser *p, MarkupNode *parent, u8 indent, u32 record_flag
     else if (row->id == HeaderField_Toc) p->out->toc_value = value_text;
 
     Str line_value = header_value_text(p, colon, in_entry);
+    if (row->id == HeaderField_Status) {
+        // A typo here publishes what the author meant to keep to himself.
+        Str meant = header_status_meant(value_text);
+        if (meant.size)
+            parser_message(p, t, DiagLevel_Warning,
+                           str_pushf(p->work, "status %S does not keep this document off the site (only draft and "
+                                              "personal do); did you mean %S?", value_text, meant));
+    }
+    DateTime day;
+    if ((row->id == HeaderField_CreationDate || row->id == HeaderField_LastModificationDate) && line_value.size &&
+        !date_read_day(line_value, &day))
+        parser_message(p, t, DiagLevel_Note,
+                       str_pushf(p->work, "%S %S is no day of the calendar (write year-month-day, such as 2026-3-2), "
+                                          "so %s", row->key, line_value,
+                                 row->id == HeaderField_CreationDate
+                                     ? "the feed leaves the document out"
+                                     : "the feed and the site map take the creation date instead"));
     if (row->id == HeaderField_OutputPath) output_path_values(p, line_value);
     if (row->id == HeaderField_Todo && p->options->print_todos) {
         MarkupNode *anchor = node_new_message(p->work, t->begin, 0, row->key);

@@ -15,6 +15,12 @@ Str extension(Str text)
     return str_skip(text, dot + 1);
 }
 
+bool output_path_is_page(Str path)
+{
+    u64 dot = str_find_last_byte(path, '.');
+    return dot < path.size && str_eq(str_skip(path, dot + 1), str_lit("html"));
+}
+
 static bool is_already_absolute(Str path, Str local, u32 wanted_kind)
 {
     if (path_kind(path) == 1) return true;

@@ -23,6 +23,10 @@ Str to_site_path(Arena *arena, Str local_folder, Str path, u32 wanted_kind);
 // The text after the last "."; the whole text when there is no ".".
 Str extension(Str text);
 
+// Whether an output path names a page: its text after the last "." is
+// "html". "a.HTML", "a.htm" and "a.html.txt" are not pages.
+bool output_path_is_page(Str path);
+
 // Quotes are dropped with str_unquote (base/str.h).
 
 // The web path of a local file (a slice of `path`): "/html/" drops the

@@ -11,15 +11,7 @@
 
 //- output paths
 
-bool page_output_is_html(Str path)
-{
-    // The text after the last "." of the whole path, as a file name's
-    // extension would be taken: "a.HTML", "a.htm" and "a.html.txt" are not
-    // pages.
-    u64 dot = str_find_last_byte(path, '.');
-    if (dot == path.size) return false;
-    return str_eq(str_skip(path, dot + 1), str_lit("html"));
-}
+bool page_output_is_html(Str path) { return output_path_is_page(path); }
 
 Str page_smartphone_path(Arena *arena, Str page_path)
 {

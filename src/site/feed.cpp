@@ -71,35 +71,15 @@ DocumentFeedFields feed_fields_of(Arena *arena, const ParsedDocument *doc)
 
 //- dates
 
-static u32 days_in_month(u32 year, u32 month)
-{
-    static const u8 days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : days[month - 1];
-}
-
-bool feed_date_read(Str text, DateTime *out)
-{
-    DateTime date = date_parse(str_trim(text));
-    bool valid = date.year >= 1 && date.year <= 9999 && date.month >= 1 && date.month <= 12 && date.day >= 1 &&
-                 date.day <= days_in_month(date.year, date.month);
-    if (!valid) return false;
-    *out = DateTime{};
-    out->year = date.year;
-    out->month = date.month;
-    out->day = date.day;
-    return true;
-}
-
 static u64 date_key(DateTime d) { return ((u64)d.year << 16) | ((u64)d.month << 8) | d.day; }
 
 bool feed_dates_read(Str creation_date, Str modification_date, DateTime *created, DateTime *updated)
 {
     *created = DateTime{};
     *updated = DateTime{};
-    bool dated = feed_date_read(creation_date, created);
+    bool dated = date_read_day(creation_date, created);
     DateTime modified = {};
-    bool changed = feed_date_read(modification_date, &modified);
+    bool changed = date_read_day(modification_date, &modified);
     if (changed && (!dated || date_key(modified) >= date_key(*created))) *updated = modified;
     else if (dated) *updated = *created;
     return dated;

@@ -36,9 +36,6 @@ Str header_value_text(Arena *arena, MarkupNode *field);
 
 //- dates
 
-// A header date ("2026-03-02", "2026.3.2") as a calendar date; false when
-// it names no day of the calendar (month 13, 30 February, no year).
-bool feed_date_read(Str text, DateTime *out);
 // A document's two dates as the feed and the site map give them: `created`
 // from its creation date; `updated` from its last modification date when
 // that is a date and not before the creation, else the creation date (zero

@@ -169,6 +169,48 @@ TEST_F(ParserTest, AHeaderLeftOpenOverTextIsTold)
         EXPECT_EQ(parse(quiet).doc.message_count, 0u) << quiet;
 }
 
+TEST_F(ParserTest, HeaderValuesThatWouldNotDoWhatTheySayAreTold)
+{
+    auto told = [&](const std::string &header) {
+        Parsed p = parse("``\n" + header + "\n``\nH\n");
+        expect_sound(p);
+        std::string out;
+        for (const Diagnostic *d = p.doc.messages.first; d; d = d->next)
+            out += std::string(d->level == DiagLevel_Note ? "note " : "warning ") + std::to_string(d->offset) + " " +
+                   s(d->text) + "\n";
+        return out;
+    };
+    // A status one slip from hiding, or a word that asks to hide, publishes
+    // the document all the same: warned, with what would hide it.
+    EXPECT_EQ(told("status: drafty"), "warning 3 status drafty does not keep this document off the site (only draft "
+                                      "and personal do); did you mean draft?\n");
+    EXPECT_EQ(told("status: Persnal"), "warning 3 status Persnal does not keep this document off the site (only draft "
+                                       "and personal do); did you mean personal?\n");
+    EXPECT_NE(told("status: private").find("did you mean personal?"), std::string::npos);
+    for (const char *quiet : {"status: draft", "status: PERSONAL", "status: published", "status: final", "status: done",
+                              "status:", "status: wip"})
+        EXPECT_EQ(told(quiet), "") << quiet;
+
+    // Dates that name no day are noted; the page still shows them as written.
+    EXPECT_EQ(told("creation_date: 2026-02-30"),
+              "note 3 creation_date 2026-02-30 is no day of the calendar (write year-month-day, such as 2026-3-2), so "
+              "the feed leaves the document out\n");
+    EXPECT_NE(told("last_modification_date: last week").find("take the creation date instead"), std::string::npos);
+    for (const char *quiet : {"creation_date: 2024-2-29", "creation_date: 2026.12.10", "last_modification_date:",
+                              "creation_date: 2026/1/31"})
+        EXPECT_EQ(told(quiet), "") << quiet;
+
+    // Only ".html" paths are pages: each other one is told where it stands.
+    const std::string paths = "output_path: \"/html/a.htm\" \"/html/b.html\" /html/c /html/d.HTML";
+    EXPECT_EQ(told(paths),
+              "warning " + std::to_string(paths.find("\"/html/a") + 3) +
+                  " output path /html/a.htm does not end in .html, so no page is written for it\n"
+                  "warning " + std::to_string(paths.find("/html/c") + 3) +
+                  " output path /html/c does not end in .html, so no page is written for it\n"
+                  "warning " + std::to_string(paths.find("/html/d") + 3) +
+                  " output path /html/d.HTML does not end in .html, so no page is written for it\n");
+}
+
 TEST_F(ParserTest, ATableHoldsAtMost256GroupsOfAnyNumberOfColumns)
 {
     // A group's number is one byte; the separators past the last group are

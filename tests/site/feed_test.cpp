@@ -49,16 +49,16 @@ struct FeedTest : ::testing::Test {
 TEST_F(FeedTest, DatesAreDaysTextSurvivesXmlAndAddressesAreEncoded)
 {
     DateTime d = {};
-    EXPECT_TRUE(feed_date_read(str_lit("2026-03-02"), &d));
+    EXPECT_TRUE(date_read_day(str_lit("2026-03-02"), &d));
     EXPECT_EQ(s(date_rfc3339(arena, d)), "2026-03-02T00:00:00Z");
     EXPECT_EQ(s(date_w3c(arena, d)), "2026-03-02");
-    EXPECT_TRUE(feed_date_read(str_lit(" 2026.3.2 "), &d));
+    EXPECT_TRUE(date_read_day(str_lit(" 2026.3.2 "), &d));
     EXPECT_EQ(s(date_w3c(arena, d)), "2026-03-02");
-    EXPECT_TRUE(feed_date_read(str_lit("2024-02-29"), &d));   // a leap year
-    EXPECT_TRUE(feed_date_read(str_lit("2000-02-29"), &d));
+    EXPECT_TRUE(date_read_day(str_lit("2024-02-29"), &d));   // a leap year
+    EXPECT_TRUE(date_read_day(str_lit("2000-02-29"), &d));
     for (const char *no_day : {"2026-02-29", "1900-02-29", "2026-13-01", "2026-04-31", "2026-00-10", "2026-01-00",
                                "2026", "", "tomorrow", "10000-01-01"})
-        EXPECT_FALSE(feed_date_read(str_from_cstring(no_day), &d)) << no_day;
+        EXPECT_FALSE(date_read_day(str_from_cstring(no_day), &d)) << no_day;
 
     DateTime created = {}, updated = {};
     EXPECT_TRUE(feed_dates_read(str_lit("2026-01-05"), str_lit("2026-02-01"), &created, &updated));

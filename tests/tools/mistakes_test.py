@@ -282,6 +282,23 @@ class Mistakes(unittest.TestCase):
         run = Run(self.site, ["once", "diagnostics=line"])
         self.assertNotIn("never closed", run.err)
 
+    def test_header_values_that_would_not_do_what_they_say_are_told(self):
+        with open(os.path.join(self.src, "c.wyn"), "w") as f:
+            f.write('``\ntitle: C\nstatus: darft\ncreation_date: 2026-02-30\n'
+                    'output_path: "/html/c.htm" "/html/c.html"\n``\nS\n  x\n')
+        run = Run(self.site, ["once", "diagnostics=line"])
+        self.assertIn("c.wyn:3:1: warning: status darft does not keep this document off the site "
+                      "(only draft and personal do); did you mean draft?", run.err)
+        self.assertIn("c.wyn:4:1: note: creation_date 2026-02-30 is no day of the calendar", run.err)
+        self.assertIn("c.wyn:5:14: warning: output path /html/c.htm does not end in .html, so no page is written "
+                      "for it", run.err)
+        # What the header says is done all the same: the typo publishes.
+        html = os.path.join(self.site, "local", "html")
+        self.assertTrue(os.path.exists(os.path.join(html, "c.html")))
+        self.assertFalse(os.path.exists(os.path.join(html, "c.htm")))
+        # A gate with strict fails on them.
+        self.assertEqual(Run(self.site, ["once", "strict"]).status, 1)
+
 
 if __name__ == "__main__":
     unittest.main()
