@@ -734,6 +734,16 @@ void parse_line_start(Parser *p)
     }
 
     u8 column = token_column(p, t);
+    Str indentation = str_substr(p->text, p->line_begin, t->begin);
+    if (!p->told_tab && indentation.size && str_find_byte(indentation, '\t', 0) < indentation.size) {
+        // A tab counts as one blank, so an editor that indents with tabs
+        // turns every paragraph into a heading. Told once: the first line
+        // shows what is wrong with all of them.
+        p->told_tab = true;
+        parser_message(p, t, DiagLevel_Warning,
+                       str_lit("this line is indented with a tab, which counts as one blank (two blanks make a "
+                               "level); indent with blanks"));
+    }
     close_quotes(p, t, column);
     if (is_list_kind(p->top->node) && list_continues(p, t, column)) return;
 

@@ -211,6 +211,22 @@ TEST_F(ParserTest, HeaderValuesThatWouldNotDoWhatTheySayAreTold)
                   " output path /html/d.HTML does not end in .html, so no page is written for it\n");
 }
 
+TEST_F(ParserTest, ATabInALinesIndentationIsToldOnce)
+{
+    const std::string tabbed = "Head\n  text\tand a tab inside\n\tparagraph\n\t\tmore\n \tmixed\n";
+    Parsed p = parse(tabbed);
+    expect_sound(p);
+    ASSERT_EQ(p.doc.message_count, 1u);
+    EXPECT_EQ(p.doc.messages.first->offset, tabbed.find("\tparagraph") + 1);
+    EXPECT_EQ(s(p.doc.messages.first->text),
+              "this line is indented with a tab, which counts as one blank (two blanks make a level); indent with blanks");
+    // What the warning is about: the tab made a heading of the line.
+    EXPECT_TRUE(node_is_element(p.doc.root->last_child, MarkupKind_Heading));
+    // Tabs inside a line or a code block's text are the author's.
+    for (const char *quiet : {"Head\n  a\tb\n", "Head\n  ```\n  \tcode\n  ```\n", "Head\n\n\t\n  x\n"})
+        EXPECT_EQ(parse(quiet).doc.message_count, 0u) << quiet;
+}
+
 TEST_F(ParserTest, ATableHoldsAtMost256GroupsOfAnyNumberOfColumns)
 {
     // A group's number is one byte; the separators past the last group are
