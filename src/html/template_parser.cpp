@@ -316,6 +316,21 @@ static u64 build_closing_tag(HtmlBuilder *b, u64 index)
     return min_of(index + 3, b->count);
 }
 
+// The table's row for a known name. A name the table does not know
+// ("aria-label", "role", "data-theme") gets a row of its own, like the
+// "data-* " row but under the name as written: written as that row, every
+// such attribute came out as `data-* ="..."`, which no browser reads.
+static const HtmlAttrInfo *template_attribute_row(Arena *arena, Str name)
+{
+    const HtmlAttrInfo *row = html_attr_from_name(name);
+    if (row != html_attr_from_id(HtmlAttr_Data) || str_eq(name, row->name)) return row;
+    HtmlAttrInfo *own = push_struct<HtmlAttrInfo>(arena);
+    if (!own) return row;
+    *own = *row;
+    own->name = str_copy(arena, name);
+    return own;
+}
+
 static void build_attribute_value(HtmlBuilder *b, u64 index)
 {
     HtmlElement *element = b->top->element;
@@ -386,7 +401,7 @@ HtmlParseResult html_build_tree(Arena *arena, Str path, Str source, HtmlTokenArr
         switch (state) {
         case HtmlFrame_StartTag:
             if (t->flags & HtmlToken_Identifier) {
-                html_attribute_append(arena, b.top->element, html_attr_from_name(token_text(&b, i)));
+                html_attribute_append(arena, b.top->element, template_attribute_row(arena, token_text(&b, i)));
                 frame_push(&b, HtmlFrame_AttributeName, b.top->element, str_empty());
             } else if (token_is_symbol(&b, i, str_lit(">")) || token_is_symbol(&b, i, str_lit("/>"))) {
                 build_end_of_start_tag(&b, i);

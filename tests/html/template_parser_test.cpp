@@ -46,6 +46,25 @@ TEST_F(TemplateParserTest, EveryCaseOfTheCaseFileAndTreesWrittenBackWhole)
     EXPECT_EQ(serialize(parse("<input hidden=\"x\" value=\"\">").root), "<input hidden value=\"\">");
 }
 
+TEST_F(TemplateParserTest, AttributesTheTableDoesNotKnowAreWrittenAsTheTemplateNamesThem)
+{
+    // Written under the row they share, they all came out as `data-* ="..."`.
+    const std::string menu = "<nav id=\"menu\" aria-label=\"Main\" role=\"navigation\"><a data-theme=\"dark\" "
+                             "hre=\"/typo.html\" href=\"/a.html\">A</a></nav>";
+    HtmlParseResult r = parse(menu);
+    EXPECT_EQ(serialize(r.root), menu);
+    // Whatever name the writer gives the row itself: that is for the
+    // attributes wyn makes, not for the template's.
+    StrList out = {};
+    HtmlWriteOptions flag = {str_lit("data-flag")};
+    html_serialize(arena, r.root, &out, &flag);
+    EXPECT_EQ(s(str_list_join_plain(arena, &out)), menu);
+    // Lookups by id still find them as the row they share.
+    HtmlElement *nav = r.root->first_child;
+    ASSERT_FALSE(html_is_none(nav));
+    EXPECT_EQ(s(html_get_attribute(nav, HtmlAttr_Data)->values.first->string), "Main");
+}
+
 TEST_F(TemplateParserTest, TokensCoverEveryByteOfAnyInputAndUnclosedTagsNest)
 {
     std::mt19937 random(7);
