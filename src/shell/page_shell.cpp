@@ -119,7 +119,10 @@ static HtmlElement *first_element_child(HtmlElement *node)
     return &html_none;
 }
 
-Str menu_link_rewrite(Arena *arena, const ShellSettings *settings, Str href)
+// The local path a menu link leads to; empty for a link that means the same
+// from every page (another scheme such as https: or mailto:, a fragment, a
+// relative link).
+static Str menu_link_local_path(Arena *arena, const ShellSettings *settings, Str href)
 {
     Str text = href;
     if (str_eq(text, str_lit("/"))) text = str_lit("/html/index.html");
@@ -127,11 +130,51 @@ Str menu_link_rewrite(Arena *arena, const ShellSettings *settings, Str href)
         text = shell_path_from_file_address(text);
     } else {
         bool drive = text.size >= 2 && char_is_alpha((u8)text.str[0]) && text.str[1] == ':';
-        // Other schemes (https:, mailto:), fragments and relative links
-        // already mean the same from every page.
-        if (!drive && (text.size == 0 || text.str[0] != '/')) return href;
+        if (!drive && (text.size == 0 || text.str[0] != '/')) return str_empty();
     }
-    return shell_address_of(arena, settings, site_local_path(arena, settings, text));
+    return site_local_path(arena, settings, text);
+}
+
+Str menu_link_rewrite(Arena *arena, const ShellSettings *settings, Str href)
+{
+    Str local = menu_link_local_path(arena, settings, href);
+    return local.size ? shell_address_of(arena, settings, local) : href;
+}
+
+// The links of a menu's list, as the template writes them, in order.
+template <typename Visit>
+static void menu_links_each(HtmlElement *menu, Visit visit)
+{
+    HtmlElement *list = html_find_by_tag(menu, HtmlTag_Ul, 0);
+    if (html_is_none(list)) return;
+    HtmlElement *content = html_content_node(list);
+    for (HtmlElement *item = content->first_child; !html_is_none(item); item = item->next) {
+        if (!html_is_element(item)) continue;
+        HtmlElement *link = html_find_by_tag(item, HtmlTag_A, 0);
+        HtmlAttribute *href = html_get_attribute(link, HtmlAttr_Href);
+        if (html_is_none(link) || html_attribute_is_none(href)) continue;
+        visit(link, href);
+    }
+}
+
+u64 menu_links_check(Arena *arena, const ShellSettings *settings, Str text, Str path, DiagnosticList *out)
+{
+    if (!text.size) return 0;
+    u64 count = 0;
+    HtmlParseResult parsed = html_parse_template(arena, text, path, HtmlParse_Quiet);
+    menu_links_each(first_element_child(parsed.root), [&](HtmlElement *link, HtmlAttribute *href) {
+        Str written = str_list_join_plain(arena, &href->values);
+        // The page is the file; what follows "#" or "?" is read by the page.
+        u64 cut = min_of(str_find_byte(written, '#', 0), str_find_byte(written, '?', 0));
+        Str local = menu_link_local_path(arena, settings, str_prefix(written, cut));
+        if (!local.size || file_state_of(local) == FileState_Regular) return;
+        // At the "<" of the link, as the template's own messages are.
+        diag_push_at(arena, out, link, link->offset ? link->offset - 1 : 0, DiagLevel_Warning,
+                     str_pushf(arena, "the menu links %S, but %S is missing: every page shows the broken link", written,
+                               local));
+        count += 1;
+    });
+    return count;
 }
 
 HtmlElement *menu_template_prepare_text(Arena *arena, const ShellSettings *settings, Str text, Str path,
@@ -159,19 +202,12 @@ HtmlElement *menu_template_prepare_text(Arena *arena, const ShellSettings *setti
         return menu;
     }
     html_remove_attribute(menu, HtmlAttr_Style);
-    HtmlElement *list = html_find_by_tag(menu, HtmlTag_Ul, 0);
-    if (html_is_none(list)) return menu;
-    HtmlElement *content = html_content_node(list);
-    for (HtmlElement *item = content->first_child; !html_is_none(item); item = item->next) {
-        if (!html_is_element(item)) continue;
-        HtmlElement *link = html_find_by_tag(item, HtmlTag_A, 0);
-        HtmlAttribute *href = html_get_attribute(link, HtmlAttr_Href);
-        if (html_is_none(link) || html_attribute_is_none(href)) continue;
+    menu_links_each(menu, [&](HtmlElement *, HtmlAttribute *href) {
         Str joined = str_list_join_plain(arena, &href->values);
         Str rewritten = menu_link_rewrite(arena, settings, joined);
         href->values = StrList{};
         str_list_push(arena, &href->values, rewritten);
-    }
+    });
     return menu;
 }
 

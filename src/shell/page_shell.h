@@ -145,6 +145,11 @@ HtmlElement *menu_template_prepare(Arena *arena, const ShellSettings *settings, 
 // file addresses become file addresses (or web paths with deploy); any other
 // scheme or a relative link is returned as it is.
 Str menu_link_rewrite(Arena *arena, const ShellSettings *settings, Str href);
+// The links of a menu template's text (`path` is where it was read) that
+// lead to a file of the site that is not there: a warning each, at its
+// `a`, appended to `out` on `arena`. Returns how many. Other schemes,
+// fragments and relative links are not looked at; "/" is the index page.
+u64 menu_links_check(Arena *arena, const ShellSettings *settings, Str text, Str path, DiagnosticList *out);
 
 //- pages
 

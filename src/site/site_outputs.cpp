@@ -24,6 +24,7 @@ struct SiteOutputs {
     b32 index_hand_written_warned;   // the detector's thread only
     b32 index_kept_warned;           // the detector's thread only
     std::atomic<u64> index_writes, index_failures, index_made;
+    u64 menu_links_told;             // the detector's thread only: a hash of the broken menu links last told
     b32 feed_written;                // the detector's thread only, as the two below
     u64 feed_changes_written;        // the build's feed_changes when the feed was last written
 };
@@ -415,11 +416,37 @@ static void site_feed_and_map_write(SiteBuild *build)
 
 //- quiet
 
+// A menu link to a page no document writes (its output path renamed, or
+// mistyped) is broken on every page. Told when the site is quiet, since the
+// pages are all there then, and only when what is broken changed.
+static void menu_links_tell(void)
+{
+    SiteOutputs *o = &g_outputs;
+    const ShellSettings *settings = &o->shell->settings;
+    ArenaTemp scratch = scratch_begin(nullptr, 0);
+    Str paths[2], texts[2];
+    DiagnosticList lists[2] = {};
+    u64 hash = 0;
+    for (u32 i = 0; i < 2; i += 1) {
+        u32 kind = i == 0 ? PageVariant_Desktop : PageVariant_Smartphone;
+        paths[i] = shell_menu_template_path(scratch.arena, settings, kind);
+        texts[i] = file_read_all(scratch.arena, paths[i]);
+        menu_links_check(scratch.arena, settings, texts[i], paths[i], &lists[i]);
+        for (Diagnostic *d = lists[i].first; d; d = d->next) hash = hash * 1099511628211ull ^ str_hash(d->text) ^ d->offset;
+    }
+    if (hash != o->menu_links_told) {
+        for (u32 i = 0; i < 2; i += 1) diag_print_template(&o->print, &lists[i], paths[i], texts[i]);
+        o->menu_links_told = hash;
+    }
+    scratch_end(scratch);
+}
+
 void site_outputs_quiet(void)
 {
     // Tests of the document table alone write nothing.
     SiteBuild *build = site_build();
     if (g_outputs.shell && build) site_feed_and_map_write(build);
+    if (g_outputs.shell) menu_links_tell();
     site_pages_flush(ManifestFlush_Append);
 }
 

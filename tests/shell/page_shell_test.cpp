@@ -200,6 +200,49 @@ TEST_F(ShellFixture, MenuLinksAreRewrittenTheSameWayOnEveryRun)
     EXPECT_EQ(shell_s(menu_link_rewrite(arena, &deploy, str_lit("https://x.org/"))), "https://x.org/");
 }
 
+TEST_F(ShellFixture, MenuLinksToFilesThatAreNotThereAreToldAtTheirLink)
+{
+    write_bytes(site.path("html/index.html"), "home");
+    write_bytes(site.path("html/a.html"), "a");
+    write_bytes(site.path("assets/files/b.pdf"), "b");
+    std::filesystem::create_directories(site.path("html/folder.html"));
+    const std::string menu =
+        "<nav id=\"menu\"><ul>\n"
+        "<li><a href=\"/\">Home</a></li><li><a href=\"/html/a.html#top\">A</a></li>"
+        "<li><a href=\"/html/a.html?x=1\">A</a></li><li><a href=\"/assets/files/b.pdf\">B</a></li>\n"
+        "<li><a href=\"/html/gone.html#top\">Gone</a></li><li><a href=\"/html/folder.html\">Folder</a></li>\n"
+        "<li><a href=\"https://example.org/gone.html\">Web</a></li><li><a href=\"mailto:me@example.org\">Mail</a></li>"
+        "<li><a href=\"#top\">Up</a></li><li><a href=\"gone.html\">Relative</a></li><li><a>No address</a></li>\n"
+        "<li><a href=\"file://" + site.local + "html/file-gone.html\">File</a></li>"
+        "</ul></nav>\n";
+    for (bool deploy : {false, true}) {
+        ShellSettings settings = shell_settings_for(site.local, false, deploy);
+        DiagnosticList found = {};
+        Str text = str_copy(arena, shell_str(menu));
+        EXPECT_EQ(menu_links_check(arena, &settings, text, str_lit("menu.html"), &found), 3u);
+        std::vector<std::string> told;
+        for (Diagnostic *d = found.first; d; d = d->next) {
+            EXPECT_EQ(d->level, (u32)DiagLevel_Warning);
+            told.push_back(std::to_string(d->offset) + " " + shell_s(d->text));
+        }
+        const std::string html = site.local + "html/";
+        EXPECT_EQ(told, (std::vector<std::string>{
+                            std::to_string(menu.find("<a href=\"/html/gone")) + " the menu links /html/gone.html#top, but " +
+                                html + "gone.html is missing: every page shows the broken link",
+                            std::to_string(menu.find("<a href=\"/html/folder")) + " the menu links /html/folder.html, but " +
+                                html + "folder.html is missing: every page shows the broken link",
+                            std::to_string(menu.find("<a href=\"file://")) + " the menu links file://" + html +
+                                "file-gone.html, but " + html + "file-gone.html is missing: every page shows the broken link",
+                        }));
+    }
+    // No template, or one with no list: nothing to tell.
+    ShellSettings settings = shell_settings_for(site.local, false, false);
+    DiagnosticList none = {};
+    EXPECT_EQ(menu_links_check(arena, &settings, str_empty(), str_lit("menu.html"), &none), 0u);
+    EXPECT_EQ(menu_links_check(arena, &settings, str_lit("<nav><a href=\"/gone.html\">x</a></nav>"), str_lit("m"), &none), 0u);
+    EXPECT_EQ(none.count, 0u);
+}
+
 TEST_F(ShellFixture, TheAuthorsMenuTemplateIsNeverWritten)
 {
     std::string menu = "<nav id=\"menu\" style=\"x:y\"><ul><li><a href=\"/\">Home</a></li>\n<li><a href=\"/b.html\">B</a></li></ul></nav>\n";

@@ -299,6 +299,56 @@ class Mistakes(unittest.TestCase):
         # A gate with strict fails on them.
         self.assertEqual(Run(self.site, ["once", "strict"]).status, 1)
 
+    def test_a_menu_link_to_a_page_no_document_writes_is_told_once_while_it_is_broken(self):
+        menu = os.path.join(self.site, "local", "shared", "html", "default_menu_desktop.html")
+        os.makedirs(os.path.dirname(menu))
+        with open(menu, "w") as f:
+            f.write('<nav id="menu"><ul><li><a href="/">Home</a></li><li><a href="/html/b.html">Bee</a></li>'
+                    '<li><a href="https://example.org/">Web</a></li></ul></nav>\n')
+        told = "default_menu_desktop.html:1:53: warning: the menu links /html/b.html, but "
+        self.assertEqual(Run(self.site, ["once", "strict", "diagnostics=line"]).err.count("the menu links"), 0)
+        # The page's output path renamed: the old page goes, the menu's link
+        # to it breaks on every page.
+        b = os.path.join(self.src, "b.wyn")
+        with open(b, "w") as f:
+            f.write(document("Bee", "bee.html", "Plain."))
+        run = Run(self.site, ["once", "diagnostics=line"])
+        self.assertIn(told, run.err)
+        self.assertEqual(run.status, 0)
+        self.assertEqual(Run(self.site, ["once", "strict"]).status, 1)
+
+        # While watching: told once, not at every save, until it is mended;
+        # broken again, told again.
+        watch = subprocess.Popen([WYN, "diagnostics=line"], cwd=self.site, stdout=subprocess.PIPE,
+                                 stderr=subprocess.STDOUT, env=ENV)
+        try:
+            seen = []
+
+            def quiet_lines(count):
+                while sum("up to date after" in line for line in seen) < count:
+                    line = watch.stdout.readline().decode()
+                    self.assertTrue(line, "wyn ended:\n" + "".join(seen))
+                    seen.append(line)
+
+            quiet_lines(1)
+            self.assertEqual(sum(told in line for line in seen), 1, "".join(seen))
+            with open(os.path.join(self.src, "a.wyn"), "a") as f:
+                f.write("  Another paragraph.\n")
+            quiet_lines(2)
+            self.assertEqual(sum(told in line for line in seen), 1, "".join(seen))
+            with open(b, "w") as f:
+                f.write(document("Bee", "b.html", "Plain."))
+            quiet_lines(3)
+            self.assertEqual(sum(told in line for line in seen), 1, "".join(seen))
+            with open(b, "w") as f:
+                f.write(document("Bee", "bee.html", "Plain again."))
+            quiet_lines(4)
+            self.assertEqual(sum(told in line for line in seen), 2, "".join(seen))
+        finally:
+            watch.kill()
+            watch.wait()
+            watch.stdout.close()
+
 
 if __name__ == "__main__":
     unittest.main()
