@@ -213,8 +213,9 @@ static bool summary_facts_same(const DocumentSummary *a, const DocumentSummary *
 // Whether the index lists a document the same way under both.
 static bool summary_listing_same(const DocumentSummary *a, const DocumentSummary *b)
 {
+    // The date orders the listing.
     return a->published == b->published && a->has_context_document == b->has_context_document &&
-           str_eq(a->title, b->title);
+           str_eq(a->title, b->title) && str_eq(a->creation_date, b->creation_date);
 }
 
 // Whether the feed and the site map show a document the same way.

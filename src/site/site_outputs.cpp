@@ -150,32 +150,56 @@ MarkupNode *index_document_tree(Arena *arena, const IndexEntry *entries, u64 cou
     return root;
 }
 
+// Which of two titles a reader looks for first: letters compared without
+// regard to ASCII case, then the bytes as they are.
+static bool title_before(Str a, Str b)
+{
+    for (u64 i = 0; i < a.size && i < b.size; i += 1) {
+        u8 x = char_to_lower((u8)a.str[i]), y = char_to_lower((u8)b.str[i]);
+        if (x != y) return x < y;
+    }
+    if (a.size != b.size) return a.size < b.size;
+    return str_less(a, b);
+}
+
 MarkupNode *index_document_build(Arena *arena, SiteBuild *build)
 {
     Str local = build->site.layout.local_folder;
-    // Within a bucket the listing follows the path, not the order records
-    // were made in: a watch that saw sources come and go and a fresh build
-    // of the same sources must write the same index.
+    // A home page reads as a personal site's does: the newest documents
+    // first by their creation date, then those without a date by title; the
+    // path settles the rest. Never the order records were made in: a watch
+    // that saw sources come and go and a fresh build of the same sources
+    // must write the same index.
+    struct Listed {
+        IndexEntry entry;
+        u64 day;   // year, month, day packed; 0: no date that names a day
+    };
     ArenaTemp scratch = scratch_begin(&arena, 1);
     u64 total = atomic_load_u64(&build->record_count) + document_bucket_count;
-    IndexEntry *listed = push_array<IndexEntry>(scratch.arena, total);
+    Listed *listed = push_array<Listed>(scratch.arena, total);
     u64 listed_count = 0;
     for (u64 b = 0; b < document_bucket_count && listed; b += 1) {
         TableStripe *stripe = striped_stripe_of(&build->documents, b);
         srw_lock_shared(stripe->slim);
-        u64 first = listed_count;
         for (DocumentRecord *r = build->buckets[b].first; r && listed_count < total; r = r->next) {
             DocumentSummary *s = r->summary;
             if (!s || !s->has_context_document || !s->published || is_index_document(local, r->path)) continue;
             Str title = s->title.size ? s->title : str_prefix(path_file_name(r->path), str_find_byte(path_file_name(r->path), '.', 0));
-            listed[listed_count++] = IndexEntry{str_copy(scratch.arena, r->path), str_copy(scratch.arena, title)};
+            DateTime date = {};
+            u64 day = date_read_day(s->creation_date, &date) ? ((u64)date.year << 16) | ((u64)date.month << 8) | date.day : 0;
+            listed[listed_count++] = Listed{{str_copy(scratch.arena, r->path), str_copy(scratch.arena, title)}, day};
         }
         srw_unlock_shared(stripe->slim);
-        std::sort(listed + first, listed + listed_count,
-                  [](const IndexEntry &x, const IndexEntry &y) { return str_less(x.path, y.path); });
     }
-    for (u64 i = 0; i < listed_count; i += 1) listed[i].path = site_relative_path(local, listed[i].path);
-    MarkupNode *root = index_document_tree(arena, listed, listed_count, date_to_ymd(arena, date_now()));
+    std::sort(listed, listed + listed_count, [](const Listed &x, const Listed &y) {
+        if (x.day != y.day) return x.day > y.day;
+        if (!str_eq(x.entry.title, y.entry.title)) return title_before(x.entry.title, y.entry.title);
+        return str_less(x.entry.path, y.entry.path);
+    });
+    IndexEntry *entries = push_array<IndexEntry>(scratch.arena, listed_count);
+    for (u64 i = 0; i < listed_count && entries; i += 1)
+        entries[i] = IndexEntry{site_relative_path(local, listed[i].entry.path), listed[i].entry.title};
+    MarkupNode *root = index_document_tree(arena, entries, entries ? listed_count : 0, date_to_ymd(arena, date_now()));
     scratch_end(scratch);
     return root;
 }
