@@ -672,7 +672,9 @@ static PageRecord page_assemble(Arena *arena, const PageSite *site, const PageDo
             group = div_with_style(arena, str_lit("display:flex;padding:0.4rem 0;border-bottom:1px #e1dfdf solid;"
                                                   "border-top:1px #e1dfdf solid;"));
             html_append_content(b_w, group);
-            html_set_attribute(arena, e, HtmlAttr_Style, str_lit("margin:0;font-size:1rem;"));
+            // In line with the page's title: at the column's edge it touched
+            // the border line beside it.
+            html_set_attribute(arena, e, HtmlAttr_Style, str_lit("margin:0 0 0 1rem;font-size:1rem;"));
             html_append_content(group, e);
         } else if (e->tag->id == HtmlTag_Ul && !html_is_none(group)) {
             html_append_content(group, e);

@@ -2,8 +2,9 @@
 """What a browser shows of blocks written inside list items: a fenced code
 block, a table and a quote written under an item's line stand below that
 line, not beside it on the same line, and in the order written; and the
-list goes on after them, one list counting on. And a document's footnotes,
-however short, stand one below the other at the page's foot.
+list goes on after them, one list counting on. A document's footnotes,
+however short, stand one below the other at the page's foot. The home
+page's list heading stands off the column's edge, in line with the title.
 
 A small site is built by the real wyn into a temporary folder and its
 desktop and smartphone pages are laid out by headless Chromium."""
@@ -73,6 +74,17 @@ BOXES = """
 """
 
 
+# The left edges of the home page's list heading, its title (the desktop
+# page's h1) and the text column, in page coordinates.
+HOME_EDGES = """
+JSON.stringify({
+  heading: document.querySelector('#b_w h3').getBoundingClientRect().left,
+  title: (document.querySelector('#b_w h1') || document.querySelector('#b_w h3')).getBoundingClientRect().left,
+  column: document.getElementById('b_w').getBoundingClientRect().left,
+})
+"""
+
+
 class PageLayout(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -99,6 +111,12 @@ class PageLayout(unittest.TestCase):
                     ordered_lists = page.evaluate("document.querySelectorAll('#b_w ol').length")
                     page.close()
                     cls.laid_out[name] = (boxes, text, ordered_lists)
+                cls.home = {}
+                for name in ("index.html", "index_smartphone.html"):
+                    path = os.path.join(temp, "local", "html", name)
+                    page = browser.open_page(pathlib.Path(path).as_uri(), chromium_cdp.viewport_for(path))
+                    cls.home[name] = json.loads(page.evaluate(HOME_EDGES))
+                    page.close()
 
     def pages(self):
         self.assertEqual(self.returncode, 0, self.output)
@@ -122,6 +140,14 @@ class PageLayout(unittest.TestCase):
             # One list: the items count on after the blocks.
             self.assertIn("5.", text, f"{name}: the items count on after the blocks\n{text}")
             self.assertEqual(ordered_lists, 1, name)
+
+    def test_the_home_pages_list_heading_stands_off_the_columns_edge(self):
+        self.assertEqual(self.returncode, 0, self.output)
+        self.assertEqual(sorted(self.home), ["index.html", "index_smartphone.html"])
+        for name, edges in self.home.items():
+            self.assertGreater(edges["heading"], edges["column"] + 8, f"{name}: {edges}")
+        desktop = self.home["index.html"]
+        self.assertAlmostEqual(desktop["heading"], desktop["title"], delta=2, msg=str(desktop))
 
     def test_footnotes_stand_one_below_the_other(self):
         for name, (boxes, _, _) in self.pages():
