@@ -9,9 +9,10 @@ import re
 import shutil
 import subprocess
 import tempfile
-import threading
 import time
 import unittest
+
+from watching import Watch
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
@@ -78,34 +79,20 @@ class HomePage(unittest.TestCase):
         self.assertNotIn(-1, at)
 
     def test_a_saved_date_moves_its_document(self):
-        watch = subprocess.Popen([WYN], cwd=self.root, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=ENV)
-        seen = []
-        reader = threading.Thread(target=lambda: seen.extend(iter(watch.stdout.readline, b"")), daemon=True)
-        reader.start()
-
-        def quiet(count):
-            deadline = time.time() + 60
-            while b"".join(seen).count(b"up to date after") < count and time.time() < deadline:
-                self.assertIsNone(watch.poll(), b"".join(seen).decode(errors="replace"))
-                time.sleep(0.05)
-            self.assertGreaterEqual(b"".join(seen).count(b"up to date after"), count)
-
+        watch = Watch(WYN, self.root, [], ENV)
         try:
-            quiet(1)
+            watch.wait(self, 1)
             self.assertEqual(self.listed(), self.expected(ORDER))
             with open(os.path.join(self.src, "old.wyn"), "w") as f:
                 f.write(document("An old note", "2026-12-01", "old"))
-            quiet(2)
+            watch.wait(self, 2)
             moved = ["old"] + [name for name in ORDER if name != "old"]
             deadline = time.time() + 30
             while self.listed() != self.expected(moved) and time.time() < deadline:
                 time.sleep(0.05)
             self.assertEqual(self.listed(), self.expected(moved))
         finally:
-            watch.kill()
-            watch.wait()
-            reader.join(5)
-            watch.stdout.close()
+            watch.close()
 
 
 if __name__ == "__main__":

@@ -16,9 +16,10 @@ import shutil
 import socket
 import subprocess
 import tempfile
-import threading
 import time
 import unittest
+
+from watching import Watch
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
@@ -322,44 +323,26 @@ class Mistakes(unittest.TestCase):
         # broken again, told again. The warning and the quiet line go to two
         # streams, whose order a reader of both (wine's) may not keep, so
         # only the counts are held against the quiet lines.
-        watch = subprocess.Popen([WYN, "diagnostics=line"], cwd=self.site, stdout=subprocess.PIPE,
-                                 stderr=subprocess.STDOUT, env=ENV)
-        seen = []
-        reader = threading.Thread(target=lambda: seen.extend(iter(watch.stdout.readline, b"")), daemon=True)
-        reader.start()
-
-        def text():
-            return b"".join(seen).decode(errors="replace")
-
-        def wait_for(quiet, tells, seconds=60):
-            deadline = time.time() + seconds
-            while time.time() < deadline and (text().count("up to date after") < quiet or text().count(told) < tells):
-                self.assertIsNone(watch.poll(), "wyn ended:\n" + text())
-                time.sleep(0.05)
-            self.assertGreaterEqual(text().count("up to date after"), quiet, text())
-
+        watch = Watch(WYN, self.site, ["diagnostics=line"], ENV)
         try:
-            wait_for(1, 1)
+            watch.wait(self, 1, lambda text: text.count(told) >= 1)
             with open(os.path.join(self.src, "a.wyn"), "a") as f:
                 f.write("  Another paragraph.\n")
-            wait_for(2, 1)
+            watch.wait(self, 2)
             with open(b, "w") as f:
                 f.write(document("Bee", "b.html", "Plain."))
-            wait_for(3, 1)
+            watch.wait(self, 3)
             with open(b, "w") as f:
                 f.write(document("Bee", "bee.html", "Plain again."))
-            wait_for(4, 2)
+            watch.wait(self, 4, lambda text: text.count(told) >= 2)
             for quiet in (5, 6):
                 with open(os.path.join(self.src, "a.wyn"), "a") as f:
                     f.write("  And another.\n")
-                wait_for(quiet, 2)
+                watch.wait(self, quiet)
             # Once for each time it broke: not at the saves in between.
-            self.assertEqual(text().count(told), 2, text())
+            self.assertEqual(watch.text().count(told), 2, watch.text())
         finally:
-            watch.kill()
-            watch.wait()
-            reader.join(5)
-            watch.stdout.close()
+            watch.close()
 
 
 if __name__ == "__main__":
