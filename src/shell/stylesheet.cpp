@@ -80,6 +80,10 @@ static const TagDefault tag_default_table[] = {
     {HtmlTag_Circle, str_lit("fill:black;stroke:none;width:auto;height:auto;width:revert-layer;height:revert-layer;")},
     {HtmlTag_Blockquote, str_lit("")},
     {HtmlTag_Html, str_lit("")},   // the html element carries its base style inline
+    // wyn makes none of these; raw HTML in a document does, and the reset
+    // of every element (`*{all:unset;}`) would show them as plain text.
+    {HtmlTag_I, str_lit("font-style:italic;")},
+    {HtmlTag_U, str_lit("text-decoration:underline;")},
     {HtmlTag_Em, str_lit("")},
     {HtmlTag_Strong, str_lit("")},
     {HtmlTag_Span, str_lit("")},
@@ -88,6 +92,10 @@ static const TagDefault tag_default_table[] = {
 
 void tag_defaults_css(Arena *arena, StrList *css)
 {
+    // Tags the table does not hold, for raw HTML as below; and raw HTML's
+    // strong and em, which carry no class: wyn's own carry their font.
+    str_list_push(arena, css, str_lit("b,strong:not([class]){font-weight:bold;}em:not([class]){font-style:italic;}"
+                                      "s{text-decoration:line-through;}"));
     for (u32 i = 0; i < HtmlTag_Count; i += 1) {
         const HtmlTagInfo *tag = &html_tag_table[i];
         for (const TagDefault &row : tag_default_table) {

@@ -5,6 +5,7 @@ line, not beside it on the same line, and in the order written; and the
 list goes on after them, one list counting on. A document's footnotes,
 however short, stand one below the other at the page's foot. The home
 page's list heading stands off the column's edge, in line with the title.
+Raw HTML keeps its bold, italics and underlines under wyn's style reset.
 
 A small site is built by the real wyn into a temporary folder and its
 desktop and smartphone pages are laid out by headless Chromium."""
@@ -51,6 +52,15 @@ Notes
   [*1] firstnote.
   [*2] secondnote, "/layout.wyn"(linked).
   [*3] thirdnote.
+Raw
+  Raw ~{<b>rawbold</b> <i>rawitalic</i> <u>rawunder</u> <strong>rawstrong</strong> <em>rawem</em>}~ and _ownstrong_ words.
+"""
+
+# How each word of the raw HTML line and wyn's own strong words look.
+STYLES = """
+JSON.stringify(Object.fromEntries(Array.from(document.querySelectorAll('#b_w b, #b_w i, #b_w u, #b_w strong, #b_w em'))
+  .map(e => [e.textContent.trim(), [getComputedStyle(e).fontWeight, getComputedStyle(e).fontStyle,
+                                     getComputedStyle(e).textDecorationLine]])))
 """
 
 # The box of the first text that holds each word, in page coordinates.
@@ -109,6 +119,8 @@ class PageLayout(unittest.TestCase):
                     boxes = json.loads(page.evaluate(BOXES))
                     text = page.evaluate("document.getElementById('b_w').innerText")
                     ordered_lists = page.evaluate("document.querySelectorAll('#b_w ol').length")
+                    cls.styles = getattr(cls, "styles", {})
+                    cls.styles[name] = json.loads(page.evaluate(STYLES))
                     page.close()
                     cls.laid_out[name] = (boxes, text, ordered_lists)
                 cls.home = {}
@@ -148,6 +160,18 @@ class PageLayout(unittest.TestCase):
             self.assertGreater(edges["heading"], edges["column"] + 8, f"{name}: {edges}")
         desktop = self.home["index.html"]
         self.assertAlmostEqual(desktop["heading"], desktop["title"], delta=2, msg=str(desktop))
+
+    def test_raw_html_keeps_its_bold_italics_and_underlines(self):
+        self.pages()
+        for name, styles in sorted(self.styles.items()):
+            self.assertEqual(styles.get("rawbold", [None])[0], "700", f"{name}: {styles}")
+            self.assertEqual(styles.get("rawstrong", [None])[0], "700", f"{name}: {styles}")
+            self.assertEqual(styles.get("rawitalic", [None, None])[1], "italic", f"{name}: {styles}")
+            self.assertEqual(styles.get("rawem", [None, None])[1], "italic", f"{name}: {styles}")
+            self.assertEqual(styles.get("rawunder", [None, None, None])[2], "underline", f"{name}: {styles}")
+            # wyn's own strong words carry a bold face of their own: not
+            # made bolder on top of it.
+            self.assertEqual(styles.get("ownstrong", [None])[0], "400", f"{name}: {styles}")
 
     def test_footnotes_stand_one_below_the_other(self):
         for name, (boxes, _, _) in self.pages():
