@@ -734,8 +734,8 @@ void parse_line_start(Parser *p)
     }
 
     u8 column = token_column(p, t);
-    Str indentation = str_substr(p->text, p->line_begin, t->begin);
-    if (!p->told_tab && indentation.size && str_find_byte(indentation, '\t', 0) < indentation.size) {
+    if (!p->told_tab && t->begin > p->line_begin &&
+        memchr(p->text.str + p->line_begin, '\t', t->begin - p->line_begin)) {
         // A tab counts as one blank, so an editor that indents with tabs
         // turns every paragraph into a heading. Told once: the first line
         // shows what is wrong with all of them.
@@ -817,6 +817,8 @@ static void parse_tokens(Arena *arena, Str text, TokenArray tokens, const ParseO
     p.count = tokens.count;
     p.out = out;
     p.options = options;
+    // Most texts hold no tab at all: one scan spares every line its own.
+    p.told_tab = !text.size || !memchr(text.str, '\t', text.size);
     out->title = &markup_nil;
     out->context_document = &markup_nil;
     out->footnotes = &markup_nil;

@@ -79,7 +79,7 @@ struct Parser {
     MarkupNode *toc_list;        // the table of contents' list, once made
     MarkupNode *footnote_list;   // the footnotes' list, once made
     const MarkupToken *header_open;  // the "``" that opened the document's header (null: none)
-    bool told_tab;                   // a line indented with a tab was warned about
+    bool told_tab;                   // a line indented with a tab was warned about, or the text holds no tab
     NodeList internal_refs;      // work arena: references to resolve at the end
     NodeList footnote_refs;
     NodeList footnote_defs;
