@@ -93,9 +93,12 @@ static const TagDefault tag_default_table[] = {
 void tag_defaults_css(Arena *arena, StrList *css)
 {
     // Tags the table does not hold, for raw HTML as below; and raw HTML's
-    // strong and em, which carry no class: wyn's own carry their font.
+    // strong, em and sup, which carry no class: wyn's own carry their look.
     str_list_push(arena, css, str_lit("b,strong:not([class]){font-weight:bold;}em:not([class]){font-style:italic;}"
-                                      "s{text-decoration:line-through;}"));
+                                      "s{text-decoration:line-through;}"
+                                      "sup:not([class]){vertical-align:super;font-size:smaller;}"
+                                      "sub{vertical-align:sub;font-size:smaller;}small{font-size:smaller;}"
+                                      "mark{background-color:#fff3a8;}"));
     for (u32 i = 0; i < HtmlTag_Count; i += 1) {
         const HtmlTagInfo *tag = &html_tag_table[i];
         for (const TagDefault &row : tag_default_table) {

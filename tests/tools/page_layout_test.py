@@ -53,14 +53,17 @@ Notes
   [*2] secondnote, "/layout.wyn"(linked).
   [*3] thirdnote.
 Raw
-  Raw ~{<b>rawbold</b> <i>rawitalic</i> <u>rawunder</u> <strong>rawstrong</strong> <em>rawem</em>}~ and _ownstrong_ words.
+  Raw ~{<b>rawbold</b> <i>rawitalic</i> <u>rawunder</u> <strong>rawstrong</strong> <em>rawem</em> x<sup>rawsup</sup> x<sub>rawsub</sub>}~ and _ownstrong_ words[*4].
+  [*4] ownnote.
 """
 
 # How each word of the raw HTML line and wyn's own strong words look.
 STYLES = """
 JSON.stringify(Object.fromEntries(Array.from(document.querySelectorAll('#b_w b, #b_w i, #b_w u, #b_w strong, #b_w em'))
   .map(e => [e.textContent.trim(), [getComputedStyle(e).fontWeight, getComputedStyle(e).fontStyle,
-                                     getComputedStyle(e).textDecorationLine]])))
+                                     getComputedStyle(e).textDecorationLine]])
+  .concat(Array.from(document.querySelectorAll('#b_w sup, #b_w sub, #bottom sup'))
+  .map(e => [e.textContent.trim().split(/\s+/).pop(), [getComputedStyle(e).verticalAlign, getComputedStyle(e).fontSize]]))))
 """
 
 # The box of the first text that holds each word, in page coordinates.
@@ -169,9 +172,12 @@ class PageLayout(unittest.TestCase):
             self.assertEqual(styles.get("rawitalic", [None, None])[1], "italic", f"{name}: {styles}")
             self.assertEqual(styles.get("rawem", [None, None])[1], "italic", f"{name}: {styles}")
             self.assertEqual(styles.get("rawunder", [None, None, None])[2], "underline", f"{name}: {styles}")
+            self.assertEqual(styles.get("rawsup", [None])[0], "super", f"{name}: {styles}")
+            self.assertEqual(styles.get("rawsub", [None])[0], "sub", f"{name}: {styles}")
             # wyn's own strong words carry a bold face of their own: not
-            # made bolder on top of it.
+            # made bolder on top of it; its footnotes stay on the line.
             self.assertEqual(styles.get("ownstrong", [None])[0], "400", f"{name}: {styles}")
+            self.assertEqual(styles.get("ownnote.", [None])[0], "baseline", f"{name}: {styles}")
 
     def test_footnotes_stand_one_below_the_other(self):
         for name, (boxes, _, _) in self.pages():
