@@ -93,12 +93,16 @@ static const TagDefault tag_default_table[] = {
 void tag_defaults_css(Arena *arena, StrList *css)
 {
     // Tags the table does not hold, for raw HTML as below; and raw HTML's
-    // strong, em and sup, which carry no class: wyn's own carry their look.
+    // strong, em, sup and code, which carry no class: wyn's own carry their
+    // look.
     str_list_push(arena, css, str_lit("b,strong:not([class]){font-weight:bold;}em:not([class]){font-style:italic;}"
                                       "s{text-decoration:line-through;}"
                                       "sup:not([class]){vertical-align:super;font-size:smaller;}"
                                       "sub{vertical-align:sub;font-size:smaller;}small{font-size:smaller;}"
-                                      "mark{background-color:#fff3a8;}"));
+                                      "mark{background-color:#fff3a8;}"
+                                      "code:not([class]),samp{font-family:'IBM Plex Mono';font-size:0.9em;}"
+                                      "kbd{font-family:'IBM Plex Mono';font-size:0.85em;padding:0 0.3em;"
+                                      "border:1px solid #c9c1b8;border-radius:3px;background-color:#f4efe6;}"));
     for (u32 i = 0; i < HtmlTag_Count; i += 1) {
         const HtmlTagInfo *tag = &html_tag_table[i];
         for (const TagDefault &row : tag_default_table) {

@@ -53,7 +53,7 @@ Notes
   [*2] secondnote, "/layout.wyn"(linked).
   [*3] thirdnote.
 Raw
-  Raw ~{<b>rawbold</b> <i>rawitalic</i> <u>rawunder</u> <strong>rawstrong</strong> <em>rawem</em> x<sup>rawsup</sup> x<sub>rawsub</sub>}~ and _ownstrong_ words[*4].
+  Raw ~{<b>rawbold</b> <i>rawitalic</i> <u>rawunder</u> <strong>rawstrong</strong> <em>rawem</em> x<sup>rawsup</sup> x<sub>rawsub</sub> <kbd>rawkey</kbd>}~ and _ownstrong_ words[*4].
   [*4] ownnote.
 """
 
@@ -62,6 +62,8 @@ STYLES = """
 JSON.stringify(Object.fromEntries(Array.from(document.querySelectorAll('#b_w b, #b_w i, #b_w u, #b_w strong, #b_w em'))
   .map(e => [e.textContent.trim(), [getComputedStyle(e).fontWeight, getComputedStyle(e).fontStyle,
                                      getComputedStyle(e).textDecorationLine]])
+  .concat(Array.from(document.querySelectorAll('#b_w kbd'))
+  .map(e => [e.textContent.trim(), [getComputedStyle(e).fontFamily, getComputedStyle(e).borderTopStyle]]))
   .concat(Array.from(document.querySelectorAll('#b_w sup, #b_w sub, #bottom sup'))
   .map(e => [e.textContent.trim().split(/\s+/).pop(), [getComputedStyle(e).verticalAlign, getComputedStyle(e).fontSize]]))))
 """
@@ -174,6 +176,9 @@ class PageLayout(unittest.TestCase):
             self.assertEqual(styles.get("rawunder", [None, None, None])[2], "underline", f"{name}: {styles}")
             self.assertEqual(styles.get("rawsup", [None])[0], "super", f"{name}: {styles}")
             self.assertEqual(styles.get("rawsub", [None])[0], "sub", f"{name}: {styles}")
+            # A key looks like a key: a face of fixed width and a frame.
+            self.assertIn("IBM Plex Mono", styles.get("rawkey", [""])[0], f"{name}: {styles}")
+            self.assertEqual(styles.get("rawkey", [None, None])[1], "solid", f"{name}: {styles}")
             # wyn's own strong words carry a bold face of their own: not
             # made bolder on top of it; its footnotes stay on the line.
             self.assertEqual(styles.get("ownstrong", [None])[0], "400", f"{name}: {styles}")
