@@ -25,6 +25,8 @@ DateTime date_parse(Str text);
 // A header date ("2026-03-02", " 2026.3.2 ") as a day of the calendar, the
 // time left zero; false when it names none (month 13, 30 February, no year).
 bool date_read_day(Str text, DateTime *out);
+// A day as one number that orders days: year, month and day packed.
+inline u64 date_day_key(DateTime d) { return ((u64)d.year << 16) | ((u64)d.month << 8) | d.day; }
 Str date_to_ymd(Arena *arena, DateTime date);    // "2025-3-12"
 Str date_to_long(Arena *arena, DateTime date);   // "12 Mar 2025, 01:05:09 pm"
 DateTime date_from_unix_ms(u64 milliseconds);    // UTC, day of week filled

@@ -71,8 +71,6 @@ DocumentFeedFields feed_fields_of(Arena *arena, const ParsedDocument *doc)
 
 //- dates
 
-static u64 date_key(DateTime d) { return ((u64)d.year << 16) | ((u64)d.month << 8) | d.day; }
-
 bool feed_dates_read(Str creation_date, Str modification_date, DateTime *created, DateTime *updated)
 {
     *created = DateTime{};
@@ -80,7 +78,7 @@ bool feed_dates_read(Str creation_date, Str modification_date, DateTime *created
     bool dated = date_read_day(creation_date, created);
     DateTime modified = {};
     bool changed = date_read_day(modification_date, &modified);
-    if (changed && (!dated || date_key(modified) >= date_key(*created))) *updated = modified;
+    if (changed && (!dated || date_day_key(modified) >= date_day_key(*created))) *updated = modified;
     else if (dated) *updated = *created;
     return dated;
 }
@@ -180,7 +178,7 @@ Str feed_atom(Arena *arena, Str site_url, const FeedEntry *entries, u64 count, D
     u64 listed = 0;
     for (u64 i = 0; order && i < count; i += 1) order[listed++] = &entries[i];
     std::sort(order, order + listed, [](const FeedEntry *a, const FeedEntry *b) {
-        u64 x = date_key(a->created), y = date_key(b->created);
+        u64 x = date_day_key(a->created), y = date_day_key(b->created);
         return x != y ? x > y : str_less(a->url, b->url);
     });
     if (listed > feed_entry_limit) listed = feed_entry_limit;
@@ -189,7 +187,7 @@ Str feed_atom(Arena *arena, Str site_url, const FeedEntry *entries, u64 count, D
     bool dated = false;
     bool anonymous = false;
     for (u64 i = 0; i < listed; i += 1) {
-        if (!dated || date_key(order[i]->updated) > date_key(updated)) updated = order[i]->updated;
+        if (!dated || date_day_key(order[i]->updated) > date_day_key(updated)) updated = order[i]->updated;
         dated = true;
         anonymous = anonymous || !order[i]->author.size;
     }

@@ -186,7 +186,7 @@ MarkupNode *index_document_build(Arena *arena, SiteBuild *build)
             if (!s || !s->has_context_document || !s->published || is_index_document(local, r->path)) continue;
             Str title = s->title.size ? s->title : str_prefix(path_file_name(r->path), str_find_byte(path_file_name(r->path), '.', 0));
             DateTime date = {};
-            u64 day = date_read_day(s->creation_date, &date) ? ((u64)date.year << 16) | ((u64)date.month << 8) | date.day : 0;
+            u64 day = date_read_day(s->creation_date, &date) ? date_day_key(date) : 0;
             listed[listed_count++] = Listed{{str_copy(scratch.arena, r->path), str_copy(scratch.arena, title)}, day};
         }
         srw_unlock_shared(stripe->slim);
