@@ -65,10 +65,12 @@ CommandLine *cmd_line_parse(Arena *arena, StrList args)
         Str body = token;
         if (str_match(str_lit("--"), body, StrMatch_Prefix)) body = str_skip(body, 2);
         else if (str_match(str_lit("-"), body, StrMatch_Prefix)) body = str_skip(body, 1);
+        bool dashed = body.size != token.size;
         u64 colon = str_find_byte(body, ':', 0);
         u64 equals = str_find_byte(body, '=', 0);
         u64 separator = min_of(colon, equals);
         CommandLineOption *option = option_append(arena, cmd, str_prefix(body, separator));
+        option->dashed = dashed;
         if (separator == body.size) continue;   // a flag, never pending
         Str value = str_skip(body, separator + 1);
         bool more = value.size == 0 || value.str[value.size - 1] == ',';

@@ -19,6 +19,7 @@ struct CommandLineOption {
     CommandLineOption *next;   // next option of the bucket, in command-line order
     CommandLineOption *next_given;   // the next option of the whole command line
     Str name;                  // without leading dashes, up to the first ':' or '='
+    bool dashed;               // typed as -name or --name
     StrList values;
     Str value;                 // the values joined with ",", NUL-terminated; empty without values
 };

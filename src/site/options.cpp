@@ -288,7 +288,9 @@ static void read_serve_options(Arena *arena, const CommandLine *cmd, SiteConfig 
 
 // `init` takes its folder as init=FOLDER or as the word after it: the
 // grammar reads "init sites/new/" as two flags, so a word after init that
-// names no option is the folder. A drive path comes back cut at its colon
+// names no option is the folder. So is a bare word that names an option
+// needing a value ("init tree", "init probe"): without one it cannot be
+// meant as that option, and reading it so would write the site here. A drive path comes back cut at its colon
 // ("C" with the value "/sites/new"); any other word with a value cannot be
 // put back together (its separator is gone), and init is refused rather
 // than writing a site somewhere else. Returns the word taken, if any.
@@ -301,7 +303,10 @@ static const CommandLineOption *read_init(Arena *arena, const CommandLine *cmd, 
     Str value = o->value;
     const CommandLineOption *taken = nullptr;
     const CommandLineOption *next = o->next_given;
-    if (!value.size && next && !option_row(next->name)) {
+    const OptionInfo *row = next ? option_row(next->name) : nullptr;
+    bool bare_value_option = next && row && row->kind == OptionKind_Value && row->id != Option_Serve &&
+                             !next->dashed && !next->value.size;
+    if (!value.size && next && (!row || bare_value_option)) {
         taken = next;
         bool drive = next->name.size == 1 && char_is_alpha((u8)next->name.str[0]) && next->value.size &&
                      char_is_slash((u8)next->value.str[0]);

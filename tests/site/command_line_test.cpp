@@ -322,6 +322,16 @@ TEST_F(CommandLineTest, ABadTargetIsNamedWithTheReasonAndInitTakesItsFolder)
     said.clear();
     EXPECT_EQ(init_folder({"init", "once"}, &said), "/home/me");
     EXPECT_EQ(said, "");
+    // But a bare word naming an option that needs a value cannot be meant
+    // as that option: it is the folder, not a site written here.
+    said.clear();
+    EXPECT_EQ(init_folder({"init", "probe"}, &said), "/home/me/probe");
+    EXPECT_EQ(said, "");
+    EXPECT_EQ(init_folder({"init", "tree", "once"}), "/home/me/tree");
+    said.clear();
+    EXPECT_EQ(init_folder({"init", "--tree"}, &said), "/home/me");
+    EXPECT_EQ(said, "tree needs a value (tree=FILE); it is ignored\n");
+    EXPECT_EQ(init_folder({"init", "serve"}), "/home/me");
     // A word cut at '=' or ':' cannot be put back: no folder, and an error
     // rather than a site written somewhere else.
     said.clear();
