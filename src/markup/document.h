@@ -45,6 +45,7 @@ enum NodeFlags : u64 {
     NodeFlag_Unresolved = 0x10000,   // a reference without definition, or a link that failed its check
     NodeFlag_Inline = 0x20000,       // a block or context opened inside a line
     NodeFlag_Ticked = 0x40000,       // a ticked box; on a table cell: the cell holds one
+    NodeFlag_Told = 0x80000,         // a link whose failure was warned about with its reason
 };
 
 constexpr u64 NodeFlag_EmphasisMarks =

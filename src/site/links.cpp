@@ -80,6 +80,20 @@ static void push_warning_anchored(Arena *arena, ParsedDocument *doc, MarkupNode 
     push_warning(arena, doc, node_new_message(arena, element->offset, 0, shown), text, target);
 }
 
+// A link's failure, told with its reason: the pass for unresolved
+// references then adds no second warning of its own for the same link.
+static void link_fault(Arena *arena, ParsedDocument *doc, MarkupNode *link, Str text, Str target)
+{
+    link->flags |= NodeFlag_Told;
+    push_warning(arena, doc, link, text, target);
+}
+
+static void link_fault_anchored(Arena *arena, ParsedDocument *doc, MarkupNode *link, Str text, Str target)
+{
+    link->flags |= NodeFlag_Told;
+    push_warning_anchored(arena, doc, link, text, target);
+}
+
 // The text of a file link as its author wrote it, kept before pass 1 turns
 // it into the resolved path.
 static void written_keep(Arena *arena, LinkWaits *waits, MarkupNode *link, Str text)
@@ -237,7 +251,7 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
                 // when file paths are checked.
                 link->flags |= NodeFlag_Unresolved;
                 if (settings->file_path_checks)
-                    push_warning(arena, doc, link,
+                    link_fault(arena, doc, link,
                                  str_pushf(arena, "%S is referenced in a file but is hidden, the link will fail.", resolved),
                                  as_written);
             } else if (found.state == LinkTarget_Unknown && !is_self && !is_index) {
@@ -247,7 +261,7 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
             } else if (target.has_anchor && target.anchor_past_byte) {
                 // 300 would be read as 44, an anchor nobody meant.
                 link->flags |= NodeFlag_Unresolved;
-                push_warning(arena, doc, link,
+                link_fault(arena, doc, link,
                              str_pushf(arena, "the anchor number of this link is over 255, the largest there is"), as_written);
             } else if (target.has_anchor) {
                 if (!anchor_found) {
@@ -255,7 +269,7 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
                     // missing, or the author looks for a wrong path.
                     link->flags |= NodeFlag_Unresolved;
                     if (settings->file_path_checks)
-                        push_warning(arena, doc, link,
+                        link_fault(arena, doc, link,
                                      str_pushf(arena, "%S has no anchor [#%u]", resolved, (u32)target.anchor),
                                      as_written);
                 } else {
@@ -280,7 +294,7 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
                       : state == FileState_Special ? str_pushf(arena, "%S is not a regular file", resolved)
                                                    : str_pushf(arena, "%S is there but cannot be read", resolved);
             link->flags |= NodeFlag_Unresolved;
-            push_warning(arena, doc, link, why, as_written);
+            link_fault(arena, doc, link, why, as_written);
         }
     }
     return complete;
@@ -317,13 +331,13 @@ bool links_check_web(Arena *arena, ParsedDocument *doc, const LinkCheckSettings 
         if (result.status != 0) continue;   // any answer, a 404 included, means the host is there
         link->flags |= NodeFlag_Unresolved;
         if (result.failure == UrlCheckFailure_TooLong) {
-            push_warning_anchored(arena, doc, link, url_check_refusal_text(arena, service, address), address);
+            link_fault_anchored(arena, doc, link, url_check_refusal_text(arena, service, address), address);
         } else if (result.failure == HttpFailure_SecureChannel) {
-            push_warning_anchored(arena, doc, link, str_lit("uri must be https."), address);
+            link_fault_anchored(arena, doc, link, str_lit("uri must be https."), address);
         } else {
             // No answer at all: not resolved, refused, reset, silent or
             // looping. A reader cannot follow any of them.
-            push_warning_anchored(arena, doc, link, str_lit("uri fetch failed."), address);
+            link_fault_anchored(arena, doc, link, str_lit("uri fetch failed."), address);
         }
     }
     return complete;
@@ -350,6 +364,8 @@ void links_report_unresolved(Arena *arena, ParsedDocument *doc, const LinkCheckS
         if (n->node_class != NodeClass_Element || !(n->flags & NodeFlag_Unresolved)) continue;
         // A definition the parse refused was warned about there.
         if (n->kind == MarkupKind_Reference || n->kind == MarkupKind_InternalLink || n->kind == MarkupKind_Footnote) continue;
+        // One warning per broken link: the one that says why, when there is one.
+        if (n->flags & NodeFlag_Told) continue;
         push_warning_anchored(arena, doc, n, str_pushf(arena, "%S not found", unresolved_label(n->kind)),
                               written_target(arena, waits, n));
     }

@@ -8,6 +8,7 @@
 
 #include "../test_support.h"
 #include "markup/parser.h"
+#include "os/file_service.h"
 #include "site/links.h"
 
 // A link's type folder goes by its extension (pictures and tables only
@@ -137,9 +138,27 @@ TEST_F(LinkPasses, AnchorsComeFromSummariesAndOnlyADocumentThatWillPublishIsWait
         EXPECT_TRUE(links_check(arena, &doc, &settings, &later, nullptr));
         EXPECT_TRUE(file_link(0)->flags & NodeFlag_Unresolved) << checks;
         std::string expected = checks ? "/s/local/wyn_files/draft.wyn is referenced in a file but is hidden, the link "
-                                        "will fail.@4\n/s/local/wyn_files/draft.wyn is missing@4\nfile path not found@4\n"
+                                        "will fail.@4\n/s/local/wyn_files/draft.wyn is missing@4\n"
                                       : "";
         EXPECT_EQ(messages(), expected) << checks;
     }
 }
 
+// A broken link is told once: with its reason when there is one, else as
+// the unresolved reference it stays.
+TEST_F(LinkPasses, ABrokenLinkIsWarnedAboutOnce)
+{
+    settings.lookups.file_state = [](void *, Str path) -> u32 {
+        return s(path) == "/s/local/wyn_files/gone.wyn" ? (u32)FileState_Missing : (u32)FileState_Regular;
+    };
+    // "outside.wyn" is on disk but no document of this build: no reason
+    // of its own, so the reference pass names it.
+    parse("T\n  \"/gone.wyn\" \"/page.wyn[#6]\" \"/outside.wyn\" [#8]\n");
+    LinkWaits waits = {};
+    EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
+    for (u64 i = 0; i < 3; i += 1) EXPECT_TRUE(file_link(i)->flags & NodeFlag_Unresolved) << i;
+    EXPECT_EQ(messages(), "/s/local/wyn_files/gone.wyn is missing@4\n"
+                          "/s/local/wyn_files/page.wyn has no anchor [#6]@16\n"
+                          "file path not found@32\n"
+                          "internal link not found@47\n");
+}

@@ -116,28 +116,26 @@ class Diagnostics(unittest.TestCase):
     def test_line_form_byte_for_byte(self):
         text = quiet_output(self.site, ["diagnostics=line"]).decode()
         self.assertEqual(text, f"wyn: note: target: {self.site}/local/wyn_files/\n"
-                               f"{self.b}:6:10: warning: {self.site}/local/nothing.txt is missing: ./nothing.txt\n"
-                               f"{self.b}:6:10: warning: file path not found: ./nothing.txt\n")
+                               f"{self.b}:6:10: warning: {self.site}/local/nothing.txt is missing: ./nothing.txt\n")
 
     def test_usual_layouts_byte_for_byte(self):
         text = quiet_output(self.site, []).decode()
         self.assertEqual(text, f"note: \n  target: {self.site}/local/wyn_files/\n"
-                               f"warning: \n  {self.site}/local/nothing.txt is missing\n  {self.b}:6:10\n"
-                               f"warning: \n  file path not found\n  {self.b}:6:10\n")
+                               f"warning: \n  {self.site}/local/nothing.txt is missing\n  {self.b}:6:10\n")
 
     def test_unknown_form_is_named_and_the_usual_layouts_kept(self):
         text = quiet_output(self.site, ["diagnostics=xml"]).decode()
         self.assertIn("warning: \n  diagnostics=xml is not a known choice (line, json); the usual layouts are used\n", text)
-        self.assertIn(f"warning: \n  file path not found\n  {self.b}:6:10\n", text)
+        self.assertIn(f"warning: \n  {self.site}/local/nothing.txt is missing\n  {self.b}:6:10\n", text)
 
     def test_colour_on_a_terminal_only(self):
         on_terminal = quiet_output(self.site, ["diagnostics=line"], terminal=True)
-        self.assertIn(f"{self.b}:6:10: \x1b[1;33mwarning\x1b[0m: file path not found".encode(), on_terminal)
+        self.assertIn(f"{self.b}:6:10: \x1b[1;33mwarning\x1b[0m: {self.site}/local/nothing.txt is missing".encode(), on_terminal)
         self.assertIn(b"wyn: \x1b[1;36mnote\x1b[0m: target", on_terminal)
         usual = quiet_output(self.site, [], terminal=True)
-        self.assertIn(b"\x1b[1;33mwarning\x1b[0m: \r\n  file path not found", usual)
+        self.assertIn(b"\x1b[1;33mwarning\x1b[0m: \r\n  " + f"{self.site}/local/nothing.txt is missing".encode(), usual)
         no_colour = quiet_output(self.site, ["diagnostics=line"], terminal=True, env=dict(ENV, NO_COLOR=""))
-        self.assertIn(f"{self.b}:6:10: warning: file path not found".encode(), no_colour)
+        self.assertIn(f"{self.b}:6:10: warning: {self.site}/local/nothing.txt is missing".encode(), no_colour)
         self.assertNotIn(b"\x1b[1;3", no_colour)
 
     def test_no_escape_sequence_into_a_pipe(self):
