@@ -40,6 +40,7 @@ static bool is_word(const MarkupToken *t) { return token_kind(t, TokenFlag_Word)
 static bool is_word_or_code(const MarkupToken *t) { return token_kind(t, TokenFlag_Word | TokenFlag_Backtick); }
 
 static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, const MarkupToken *s, bool embedded);
+static void bare_file_name_check(Parser *p, const MarkupToken *s);
 
 static void mark_token(Parser *p, MarkupNode *container, const MarkupToken *t)
 {
@@ -56,6 +57,7 @@ static void mark_token(Parser *p, MarkupNode *container, const MarkupToken *t)
         n->name = n->text = parser_token_text(p, after);
         p->i += 2;
         if (after->flags & (TokenFlag_PathLike | TokenFlag_UrlLike)) link_string(p, container, n, after, true);
+        else bare_file_name_check(p, after);
         return;
     }
 
@@ -182,6 +184,41 @@ static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, cons
     p->i = k;
 }
 
+// A quoted file name without a slash, such as "cat.png": a name and the
+// extension of a file a site links or shows. Words with a dot that are no
+// such file ("Node.js", "e.g.") stay quiet.
+static bool is_bare_file_name(Str text)
+{
+    static const Str extensions[] = {
+        str_lit("wyn"), str_lit("html"), str_lit("htm"), str_lit("png"),  str_lit("jpg"), str_lit("jpeg"),
+        str_lit("gif"), str_lit("svg"),  str_lit("webp"), str_lit("avif"), str_lit("pdf"), str_lit("csv"),
+        str_lit("txt"), str_lit("zip"),  str_lit("gz"),  str_lit("mp3"),  str_lit("mp4"), str_lit("webm"),
+        str_lit("ogg"), str_lit("epub"),
+    };
+    u64 dot = text.size;
+    for (u64 k = text.size; k > 0 && dot == text.size; k -= 1)
+        if (text.str[k - 1] == '.') dot = k - 1;
+    if (dot == 0 || dot >= text.size) return false;
+    for (u64 k = 0; k < dot; k += 1)
+        if (text.str[k] == '/' || text.str[k] == '\\' || text.str[k] == ' ' || text.str[k] == '\t') return false;
+    Str extension = str_skip(text, dot + 1);
+    for (Str e : extensions)
+        if (str_match(extension, e, StrMatch_CaseInsensitive)) return true;
+    return false;
+}
+
+// "cat.png"(a cat) and _"cat.png" read as a link and a picture to their
+// author, but a path needs a slash: without one the page shows the quoted
+// text. Said, with the spelling that links.
+static void bare_file_name_check(Parser *p, const MarkupToken *s)
+{
+    if (s->flags & (TokenFlag_PathLike | TokenFlag_UrlLike)) return;
+    Str name = str_unquote(parser_token_text(p, s));
+    if (!is_bare_file_name(name)) return;
+    parser_message(p, s, DiagLevel_Warning,
+                   str_pushf(p->work, "\"%S\" is text, not a link: a path needs a slash, as in \"/%S\"", name, name));
+}
+
 static void string_token(Parser *p, MarkupNode *container, const MarkupToken *t)
 {
     bool link_like = (t->flags & (TokenFlag_PathLike | TokenFlag_UrlLike)) != 0;
@@ -198,6 +235,7 @@ static void string_token(Parser *p, MarkupNode *container, const MarkupToken *t)
     p->i += 1;
     // Any quoted value of an output_path line names an output path.
     if (link_like || is_output_path_value(container)) link_string(p, container, n, t, false);
+    else if (token_is_symbol(p, parser_token(p, p->i), '(')) bare_file_name_check(p, t);
 }
 
 //- brackets: tick boxes, footnotes, numbered links

@@ -227,6 +227,26 @@ TEST_F(ParserTest, ATabInALinesIndentationIsToldOnce)
         EXPECT_EQ(parse(quiet).doc.message_count, 0u) << quiet;
 }
 
+TEST_F(ParserTest, AQuotedFileNameWithoutASlashIsToldThatItIsNoLink)
+{
+    const std::string text = "Head\n  see \"notes.pdf\"(the notes) and _\"cat.JPG\"(\"A cat\")\n";
+    Parsed p = parse(text);
+    expect_sound(p);
+    ASSERT_EQ(p.doc.message_count, 2u);
+    EXPECT_EQ(p.doc.messages.first->offset, text.find("\"notes"));
+    EXPECT_EQ(s(p.doc.messages.first->text), "\"notes.pdf\" is text, not a link: a path needs a slash, as in \"/notes.pdf\"");
+    EXPECT_EQ(p.doc.messages.last->offset, text.find("\"cat"));
+    EXPECT_EQ(s(p.doc.messages.last->text), "\"cat.JPG\" is text, not a link: a path needs a slash, as in \"/cat.JPG\"");
+    // What the warning is about: neither became a link.
+    EXPECT_EQ(p.doc.file_links.count, 0u);
+    // Links, quotes in prose, words with a dot, a name apart from its
+    // parenthesis and a quote inside code say nothing.
+    for (const char *quiet : {"H\n  \"/notes.pdf\"(x) \"./a.png\"(y) _\"/cat.jpg\"\n", "H\n  he said \"go.html\" twice\n",
+                              "H\n  \"Node.js\"(runtime) \"e.g.\"(sic) \".png\"(x)\n", "H\n  \"a.png\" (x)\n",
+                              "H\n  `\"a.png\"(x)`\n", "H\n  \"my notes.pdf\"(x)\n"})
+        EXPECT_EQ(parse(quiet).doc.message_count, 0u) << quiet;
+}
+
 TEST_F(ParserTest, ATableHoldsAtMost256GroupsOfAnyNumberOfColumns)
 {
     // A group's number is one byte; the separators past the last group are

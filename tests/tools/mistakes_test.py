@@ -268,7 +268,8 @@ class Mistakes(unittest.TestCase):
                     '  Words[*1] and an anchor [#1]_ and [#1]_ again.\n'
                     '  [*1] the note\n'
                     '  [*1] the same number again\n'
-                    '  "/wyn_files/b.wyn[#7]"(no such anchor) and "/wyn_files/c.wyn[#1]"(this one).\n')
+                    '  "/wyn_files/b.wyn[#7]"(no such anchor) and "/wyn_files/c.wyn[#1]"(this one).\n'
+                    '  The "slides.pdf"(slides) and _"cat.png"("a cat").\n')
         # The closing line of the header forgotten: the text would vanish
         # into the box behind the info button.
         with open(os.path.join(self.src, "d.wyn"), "w") as f:
@@ -279,6 +280,12 @@ class Mistakes(unittest.TestCase):
         self.assertIn("c.wyn:6:37: warning: anchor 1 is defined more than once; links lead to the first", run.err)
         self.assertRegex(run.err, r"c\.wyn:9:3: warning: \S*/wyn_files/b\.wyn has no anchor \[#7\]")
         self.assertNotIn("c.wyn has no anchor", run.err)
+        # A file name without a slash is text on the page, not a link.
+        self.assertIn('c.wyn:10:7: warning: "slides.pdf" is text, not a link: a path needs a slash, as in '
+                      '"/slides.pdf"', run.err)
+        self.assertIn('c.wyn:10:33: warning: "cat.png" is text, not a link', run.err)
+        with open(os.path.join(self.site, "local", "html", "c.html")) as f:
+            self.assertIn('The "slides.pdf"(slides)', f.read())
         self.assertIn("d.wyn:1:1: warning: the document header is never closed", run.err)
         # A header closed, and a header alone, are no mistakes.
         for name in ("a.wyn", "b.wyn"):
