@@ -58,7 +58,7 @@ constexpr RenderRule render_rule_table[render_rule_count] = {
     {NodeClass_Element, MarkupKind_LinkHttp, NodeFlag_Embedded, str_lit("Qa"), str_lit("color:#541818 !important;"), HtmlTag_A, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 45
     {NodeClass_Element, MarkupKind_LinkHttp, 0, str_lit("Ra"), str_lit("border-bottom:solid 1px #d5cfc7;"), HtmlTag_A, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 46
     {NodeClass_Text, MarkupKind_None, NodeFlag_Number, str_lit("Sa"), str_lit("font-style:initial;color:#680707;"), HtmlTag_None, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 47
-    {NodeClass_Element, MarkupKind_Quote, 0, str_lit("Ta"), str_lit(""), HtmlTag_Div, 255, Icon_Nil, MarkupKind_None, str_lit(">"), str_lit(""), 1},  // 48
+    {NodeClass_Element, MarkupKind_Quote, 0, str_lit("Ta"), str_lit("border-left:0.2rem solid #d8cfc2;padding:0.1rem 0 0.1rem 0.8rem;margin-top:0.4rem;color:#4a4541;"), HtmlTag_Div, 255, Icon_Nil, MarkupKind_None, str_lit(">"), str_lit(""), 1},  // 48
     {NodeClass_Element, MarkupKind_QuoteParagraph, 0, str_lit("Ua"), str_lit(""), HtmlTag_Span, 1, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 1},  // 49
     {NodeClass_Element, MarkupKind_Reference, NodeFlag_Unresolved, str_lit("Va"), str_lit(""), HtmlTag_Span, 255, Icon_Nil, MarkupKind_None, str_lit(""), str_lit(""), 0},  // 50
     {NodeClass_Element, MarkupKind_Reference, 0, str_lit("Wa"), str_lit(""), HtmlTag_None, 255, Icon_Nil, MarkupKind_LinkFile, str_lit(""), str_lit(""), 0},  // 51

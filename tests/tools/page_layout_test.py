@@ -6,6 +6,7 @@ list goes on after them, one list counting on. A document's footnotes,
 however short, stand one below the other at the page's foot. The home
 page's list heading stands off the column's edge, in line with the title.
 Raw HTML keeps its bold, italics and underlines under wyn's style reset.
+A quote is set off by a rule on its left.
 
 A small site is built by the real wyn into a temporary folder and its
 desktop and smartphone pages are laid out by headless Chromium."""
@@ -68,6 +69,18 @@ JSON.stringify(Object.fromEntries(Array.from(document.querySelectorAll('#b_w b, 
   .map(e => [e.textContent.trim().split(/\s+/).pop(), [getComputedStyle(e).verticalAlign, getComputedStyle(e).fontSize]]))))
 """
 
+# The quote that holds "quoteline": its left rule and where its text begins.
+QUOTE = """
+(() => {
+  const line = Array.from(document.querySelectorAll('#b_w span')).find(e => e.textContent.trim() === 'quoteline');
+  let quote = line.parentElement;
+  const style = getComputedStyle(quote);
+  return JSON.stringify({rule: style.borderLeftStyle, width: parseFloat(style.borderLeftWidth),
+                         colour: style.borderLeftColor, left: quote.getBoundingClientRect().left,
+                         text: line.getBoundingClientRect().left});
+})()
+"""
+
 # The box of the first text that holds each word, in page coordinates.
 BOXES = """
 (() => {
@@ -126,6 +139,8 @@ class PageLayout(unittest.TestCase):
                     ordered_lists = page.evaluate("document.querySelectorAll('#b_w ol').length")
                     cls.styles = getattr(cls, "styles", {})
                     cls.styles[name] = json.loads(page.evaluate(STYLES))
+                    cls.quotes = getattr(cls, "quotes", {})
+                    cls.quotes[name] = json.loads(page.evaluate(QUOTE))
                     page.close()
                     cls.laid_out[name] = (boxes, text, ordered_lists)
                 cls.home = {}
@@ -183,6 +198,15 @@ class PageLayout(unittest.TestCase):
             # made bolder on top of it; its footnotes stay on the line.
             self.assertEqual(styles.get("ownstrong", [None])[0], "400", f"{name}: {styles}")
             self.assertEqual(styles.get("ownnote.", [None])[0], "baseline", f"{name}: {styles}")
+
+    def test_a_quote_has_a_rule_on_its_left(self):
+        self.pages()
+        for name, quote in sorted(self.quotes.items()):
+            self.assertEqual(quote["rule"], "solid", f"{name}: {quote}")
+            self.assertGreaterEqual(quote["width"], 2, f"{name}: {quote}")
+            self.assertNotEqual(quote["colour"], "rgba(0, 0, 0, 0)", f"{name}: {quote}")
+            # The words stand off the rule.
+            self.assertGreater(quote["text"], quote["left"] + quote["width"] + 6, f"{name}: {quote}")
 
     def test_footnotes_stand_one_below_the_other(self):
         for name, (boxes, _, _) in self.pages():
