@@ -896,6 +896,13 @@ static bool render_named(RenderState *s, MarkupNode *node, u32 kind, RenderFrame
         *element_out = &html_none;
         return false;
     }
+    // A footnote's line leaves its paragraph empty when the note moves to
+    // the page's foot: an empty paragraph would still add its margin, and a
+    // run of notes opened a gap in the text.
+    if (kind == MarkupKind_Paragraph && node_is_nil(node->first_child)) {
+        *element_out = &html_none;
+        return false;
+    }
     // A span of emphasis does not reach across a named node: what follows the
     // node's content follows it on the page.
     pf->emphasis = nullptr;

@@ -3,7 +3,8 @@
 block, a table and a quote written under an item's line stand below that
 line, not beside it on the same line, and in the order written; and the
 list goes on after them, one list counting on. A document's footnotes,
-however short, stand one below the other at the page's foot. The home
+however short, stand one below the other at the page's foot, and their
+lines leave no gap in the text. The home
 page's list heading stands off the column's edge, in line with the title.
 Raw HTML keeps its bold, italics and underlines under wyn's style reset.
 A quote is set off by a rule on its left.
@@ -53,6 +54,8 @@ Notes
   [*1] firstnote.
   [*2] secondnote, "/layout.wyn"(linked).
   [*3] thirdnote.
+  afternotes paragraph.
+  secondafter paragraph.
 Raw
   Raw ~{<b>rawbold</b> <i>rawitalic</i> <u>rawunder</u> <strong>rawstrong</strong> <em>rawem</em> x<sup>rawsup</sup> x<sub>rawsub</sub> <kbd>rawkey</kbd>}~ and _ownstrong_ words[*4].
   [*4] ownnote.
@@ -207,6 +210,14 @@ class PageLayout(unittest.TestCase):
             self.assertNotEqual(quote["colour"], "rgba(0, 0, 0, 0)", f"{name}: {quote}")
             # The words stand off the rule.
             self.assertGreater(quote["text"], quote["left"] + quote["width"] + 6, f"{name}: {quote}")
+
+    def test_footnote_lines_leave_no_gap_in_the_text(self):
+        for name, (boxes, _, _) in self.pages():
+            # The paragraph after three notes' lines follows its paragraph
+            # as closely as the next one follows it.
+            after_notes = boxes["afternotes"][1] - boxes["one."][3]
+            next_line = boxes["secondafter"][1] - boxes["afternotes"][3]
+            self.assertAlmostEqual(after_notes, next_line, delta=2, msg=f"{name}: {after_notes} against {next_line}")
 
     def test_footnotes_stand_one_below_the_other(self):
         for name, (boxes, _, _) in self.pages():
