@@ -366,6 +366,16 @@ static void open_bracket(Parser *p, MarkupNode *container, const MarkupToken *op
             return;
         }
     }
+    // Markdown's link, "[text](address)", shows as written.
+    if (!p->told_markdown) {
+        u64 k = p->i + 1;
+        while (k < p->count && !(p->tokens[k].flags & (TokenFlag_Newline | TokenFlag_CloseBracket | TokenFlag_OpenBracket)))
+            k += 1;
+        const MarkupToken *close = parser_token(p, k);
+        if (token_unescaped(close, TokenFlag_CloseBracket) && token_is_symbol(p, parser_token(p, k + 1), '('))
+            parser_markdown_note(p, open, str_lit("\"[text](address)\" links nothing here and shows as written; wyn "
+                                                  "writes a link as \"address\"(text), the address in double quotes"));
+    }
     // A bracket that starts nothing is text, and so is the "]" closing it.
     text_token(p, container);
     p->top->open_brackets += 1;

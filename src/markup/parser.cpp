@@ -112,6 +112,30 @@ void parser_message(Parser *p, const MarkupToken *t, u32 level, Str text)
     diag_push(p->work, &p->out->messages, anchor, level, text);
 }
 
+void parser_markdown_note(Parser *p, const MarkupToken *t, Str text)
+{
+    if (p->told_markdown) return;
+    p->told_markdown = true;
+    parser_message(p, t, DiagLevel_Note, text);
+}
+
+// A line that starts as a Markdown list item ("- ", "* ", "+ ") or heading
+// ("# " to "###### ").
+static void markdown_line_habit(Parser *p, const MarkupToken *t)
+{
+    if (!(t->flags & (TokenFlag_Symbol | TokenFlag_Mark)) || (t->flags & TokenFlag_Escape)) return;
+    Str rest = str_skip(p->text, t->begin);
+    u8 c = rest.size ? (u8)rest.str[0] : 0;
+    if ((c == '-' || c == '*' || c == '+') && rest.size > 1 && rest.str[1] == ' ')
+        return parser_markdown_note(p, t, str_pushf(p->work, "\"%c \" starts no list here and shows as written; a list "
+                                                             "item starts with a dot and a blank (\". \")", c));
+    u64 marks = 0;
+    while (marks < rest.size && marks < 7 && rest.str[marks] == '#') marks += 1;
+    if (marks >= 1 && marks <= 6 && marks < rest.size && rest.str[marks] == ' ')
+        parser_markdown_note(p, t, str_lit("\"#\" marks no heading here and shows as written; a heading is a line at "
+                                           "the left margin, with its text indented by two blanks below it"));
+}
+
 void parser_unexpected(Parser *p, const MarkupToken *t)
 {
     if (message_dropped(p, DiagLevel_Error)) return;
@@ -744,6 +768,7 @@ void parse_line_start(Parser *p)
                        str_lit("this line is indented with a tab, which counts as one blank (two blanks make a "
                                "level); indent with blanks"));
     }
+    if (!p->told_markdown) markdown_line_habit(p, t);
     close_quotes(p, t, column);
     if (is_list_kind(p->top->node) && list_continues(p, t, column)) return;
 

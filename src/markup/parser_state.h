@@ -80,6 +80,7 @@ struct Parser {
     MarkupNode *footnote_list;   // the footnotes' list, once made
     const MarkupToken *header_open;  // the "``" that opened the document's header (null: none)
     bool told_tab;                   // a line indented with a tab was warned about, or the text holds no tab
+    bool told_markdown;              // a habit from Markdown was noted
     NodeList internal_refs;      // work arena: references to resolve at the end
     NodeList footnote_refs;
     NodeList footnote_defs;
@@ -256,6 +257,9 @@ inline MarkupNode *parser_text_node(Parser *p, MarkupNode *container, const Mark
 }
 
 void parser_message(Parser *p, const MarkupToken *t, u32 level, Str text);
+// Markdown's marks show as written here: the first one in a document is
+// noted with wyn's spelling, and the rest go unsaid.
+void parser_markdown_note(Parser *p, const MarkupToken *t, Str text);
 void parser_unexpected(Parser *p, const MarkupToken *t);
 
 //- the two halves

@@ -247,6 +247,34 @@ TEST_F(ParserTest, AQuotedFileNameWithoutASlashIsToldThatItIsNoLink)
         EXPECT_EQ(parse(quiet).doc.message_count, 0u) << quiet;
 }
 
+TEST_F(ParserTest, MarkdownsMarksAreNotedOncePerDocumentWithWynsSpelling)
+{
+    auto noted = [&](const std::string &text) {
+        Parsed p = parse(text);
+        expect_sound(p);
+        std::string all;
+        for (Diagnostic *d = p.doc.messages.first; d; d = d->next)
+            all += (d->level == DiagLevel_Note ? "note " : "other ") + std::to_string(d->offset) + " " + s(d->text) + "\n";
+        return all;
+    };
+    EXPECT_EQ(noted("Head\n  - one\n  - two\n"),
+              "note 7 \"- \" starts no list here and shows as written; a list item starts with a dot and a blank "
+              "(\". \")\n");
+    EXPECT_EQ(noted("## Head\n  x\n"), "note 0 \"#\" marks no heading here and shows as written; a heading is a line at "
+                                      "the left margin, with its text indented by two blanks below it\n");
+    // Only the first habit of a document is noted.
+    EXPECT_EQ(noted("Head\n  see [the site](https://example.org/) and **this**\n  * star\n"),
+              "note 11 \"[text](address)\" links nothing here and shows as written; wyn writes a link as "
+              "\"address\"(text), the address in double quotes\n");
+    // wyn's own brackets and marks, code, escapes and a dash in a sentence
+    // are no Markdown.
+    for (const char *quiet :
+         {"H\n  [#1](see) [x] done [ ] open [*1]\n  [*1] note [#1]_ here\n", "H\n  ```\n  - a\n  [a](b)\n  ```\n",
+          "H\n  `[a](b)` and [a] (b)\n", "H\n  \\- item\n", "H\n  -5 degrees, -- and #tag\n", "H\n  ---\n",
+          "H\n  . item\n  1. item\n"})
+        EXPECT_EQ(noted(quiet), "") << quiet;
+}
+
 TEST_F(ParserTest, ATableHoldsAtMost256GroupsOfAnyNumberOfColumns)
 {
     // A group's number is one byte; the separators past the last group are
