@@ -415,6 +415,33 @@ TEST(WatchRun, TheQuietLineTellsTheWarningsOfTheWholeSite)
     }, 60)) << wyn.text;
 }
 
+// A document renamed keeps its page: the new name takes the output path
+// over from the old one, whose build to give it up may come later, and
+// no two documents are said to name one page.
+TEST(WatchRun, ARenamedDocumentKeepsItsPageWithoutAWordOfAConflict)
+{
+    TempSite site;
+    write_replacing(site.src("a.wyn"), document("Renamed", "page.html", "its text"));
+    WynProcess wyn(site.root.string(), {});
+    ASSERT_TRUE(wyn.read_until("up to date after", 120)) << wyn.text;
+    std::string name = "a.wyn";
+    for (int round = 1; round <= 4; round += 1) {
+        std::string next = "renamed" + std::to_string(round) + ".wyn";
+        fs::rename(site.src(name), site.src(next));
+        name = next;
+        ASSERT_TRUE(quiet_lines_reach(wyn, (size_t)round + 1)) << wyn.text;
+    }
+    EXPECT_EQ(wyn.count("named by"), 0u) << wyn.text;
+    EXPECT_NE(last_quiet_line(wyn.text).find("; no warnings or errors"), std::string::npos) << wyn.text;
+    EXPECT_TRUE(fs::exists(site.html("page.html")));
+    EXPECT_TRUE(fs::exists(site.html("raw_page.html")));
+    // The page is the last name's: an edit under it reaches the page.
+    write_replacing(site.src(name), document("Renamed", "page.html", "its new text"));
+    ASSERT_TRUE(wait_for([&] { return read_file(site.html("page.html")).find("its new text") != std::string::npos; },
+                         60))
+        << wyn.text;
+}
+
 // A published document that names no page is told so once, not on every
 // rebuild; once it had a page and lost it again, it is told again. A draft
 // and a source emptied have nothing to say.
