@@ -214,6 +214,11 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
         // it is known to come though it may not be there yet, and its page
         // is the site's home page.
         bool is_index = str_eq(resolved, index_path);
+        // A file that is not there is the reason a link fails, whatever else
+        // the link asks of it: that alone is told.
+        u32 state = is_index ? FileState_Regular
+                    : settings->lookups.file_state ? settings->lookups.file_state(settings->lookups.user, resolved)
+                                                   : file_state_of(resolved);
 
         if (str_eq(extension(resolved), str_lit("wyn"))) {
             ArenaTemp scratch = scratch_begin(arena);
@@ -250,7 +255,7 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
                 // never be followed, checked or not; the reason is told only
                 // when file paths are checked.
                 link->flags |= NodeFlag_Unresolved;
-                if (settings->file_path_checks)
+                if (settings->file_path_checks && state == FileState_Regular)
                     link_fault(arena, doc, link,
                                  str_pushf(arena, "%S is referenced in a file but is hidden, the link will fail.", resolved),
                                  as_written);
@@ -268,7 +273,7 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
                     // The file is there: say that the anchor is what is
                     // missing, or the author looks for a wrong path.
                     link->flags |= NodeFlag_Unresolved;
-                    if (settings->file_path_checks)
+                    if (settings->file_path_checks && state == FileState_Regular)
                         link_fault(arena, doc, link,
                                      str_pushf(arena, "%S has no anchor [#%u]", resolved, (u32)target.anchor),
                                      as_written);
@@ -281,9 +286,6 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
             }
         }
 
-        u32 state = is_index ? FileState_Regular
-                    : settings->lookups.file_state ? settings->lookups.file_state(settings->lookups.user, resolved)
-                                                   : file_state_of(resolved);
         if (state == FileState_Regular) {
             if (settings->deploy) run->name = run->text = site_relative_path(settings->local_folder, resolved);
         } else if (settings->file_path_checks) {
