@@ -429,11 +429,15 @@ static Str site_state_text(Arena *arena, SiteBuild *build)
         }
         srw_unlock_shared(stripe->slim);
     }
-    if (!warnings && !errors) return str_lit("no warnings or errors");
+    // The menu's broken links show on every page: they count too.
+    u64 menu = site_outputs_menu_warnings();
     auto plural = [](u64 n) { return n == 1 ? "" : "s"; };
+    Str in_menu = menu ? str_pushf(arena, "%I64u warning%s in the menu", menu, plural(menu)) : str_empty();
+    if (!warnings && !errors) return menu ? in_menu : str_lit("no warnings or errors");
     Str w = warnings ? str_pushf(arena, "%I64u warning%s", warnings, plural(warnings)) : str_empty();
     Str e = errors ? str_pushf(arena, "%I64u error%s", errors, plural(errors)) : str_empty();
-    return str_pushf(arena, "%S%s%S in %I64u document%s", w, warnings && errors ? ", " : "", e, documents, plural(documents));
+    return str_pushf(arena, "%S%s%S in %I64u document%s%s%S", w, warnings && errors ? ", " : "", e, documents,
+                     plural(documents), menu ? ", " : "", in_menu);
 }
 
 static void quiet_reached(Detector *d, u64 t)

@@ -25,6 +25,7 @@ struct SiteOutputs {
     b32 index_kept_warned;           // the detector's thread only
     std::atomic<u64> index_writes, index_failures, index_made;
     u64 menu_links_told;             // the detector's thread only: a hash of the broken menu links last told
+    u64 menu_link_warnings;          // the detector's thread only: how many there are now
     b32 feed_written;                // the detector's thread only, as the two below
     u64 feed_changes_written;        // the build's feed_changes when the feed was last written
 };
@@ -458,6 +459,7 @@ static void menu_links_tell(void)
         menu_links_check(scratch.arena, settings, texts[i], paths[i], &lists[i]);
         for (Diagnostic *d = lists[i].first; d; d = d->next) hash = hash * 1099511628211ull ^ str_hash(d->text) ^ d->offset;
     }
+    o->menu_link_warnings = lists[0].count + lists[1].count;
     if (hash != o->menu_links_told) {
         for (u32 i = 0; i < 2; i += 1) diag_print_template(&o->print, &lists[i], paths[i], texts[i]);
         o->menu_links_told = hash;
@@ -473,6 +475,8 @@ void site_outputs_quiet(void)
     if (g_outputs.shell) menu_links_tell();
     site_pages_flush(ManifestFlush_Append);
 }
+
+u64 site_outputs_menu_warnings(void) { return g_outputs.shell ? g_outputs.menu_link_warnings : 0; }
 
 SiteOutputsCounts site_outputs_counts(void)
 {

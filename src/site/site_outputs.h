@@ -86,3 +86,6 @@ struct SiteOutputsCounts {
     u64 index_made;       // times its listing was made, written or found the same
 };
 SiteOutputsCounts site_outputs_counts(void);
+// Broken links in the menu templates as of the last quiet moment (the
+// detector's thread).
+u64 site_outputs_menu_warnings(void);

@@ -352,6 +352,11 @@ class Mistakes(unittest.TestCase):
                 watch.wait(self, quiet)
             # Once for each time it broke: not at the saves in between.
             self.assertEqual(watch.text().count(told), 2, watch.text())
+            # Each quiet line counts the menu's broken link while it stands:
+            # the first, the second and the last two, not the mended one.
+            quiet = [line for line in watch.text().splitlines() if line.startswith("up to date after")]
+            self.assertEqual([line.endswith("1 warning in the menu") for line in quiet],
+                             [True, True, False, True, True, True], watch.text())
         finally:
             watch.close()
 
