@@ -78,7 +78,9 @@ static const TagDefault tag_default_table[] = {
     {HtmlTag_Svg, str_lit("display:inline-block;overflow:visible;;width:fit-content;height:fit-content;fill:none;stroke:none;")},
     {HtmlTag_Rect, str_lit("fill:black;stroke:none;width:auto;height:auto;width:revert-layer;height:revert-layer;")},
     {HtmlTag_Circle, str_lit("fill:black;stroke:none;width:auto;height:auto;width:revert-layer;height:revert-layer;")},
-    {HtmlTag_Blockquote, str_lit("")},
+    // wyn's own quotes are divs; a raw one looks like them.
+    {HtmlTag_Blockquote, str_lit("display:block;border-left:0.2rem solid #d8cfc2;padding:0.1rem 0 0.1rem 0.8rem;"
+                                 "margin-top:0.4rem;color:#4a4541;")},
     {HtmlTag_Html, str_lit("")},   // the html element carries its base style inline
     // wyn makes none of these; raw HTML in a document does, and the reset
     // of every element (`*{all:unset;}`) would show them as plain text.
@@ -102,7 +104,10 @@ void tag_defaults_css(Arena *arena, StrList *css)
                                       "mark{background-color:#fff3a8;}"
                                       "code:not([class]),samp{font-family:'IBM Plex Mono';font-size:0.9em;}"
                                       "kbd{font-family:'IBM Plex Mono';font-size:0.85em;padding:0 0.3em;"
-                                      "border:1px solid #c9c1b8;border-radius:3px;background-color:#f4efe6;}"));
+                                      "border:1px solid #c9c1b8;border-radius:3px;background-color:#f4efe6;}"
+                                      "del{text-decoration:line-through;}ins{text-decoration:underline;}"
+                                      "cite,var,dfn{font-style:italic;}abbr[title]{text-decoration:underline dotted;}"
+                                      "dl,dt{display:block;}dd{display:block;margin-left:1.5rem;}"));
     for (u32 i = 0; i < HtmlTag_Count; i += 1) {
         const HtmlTagInfo *tag = &html_tag_table[i];
         for (const TagDefault &row : tag_default_table) {

@@ -57,15 +57,19 @@ Notes
   afternotes paragraph.
   secondafter paragraph.
 Raw
-  Raw ~{<b>rawbold</b> <i>rawitalic</i> <u>rawunder</u> <strong>rawstrong</strong> <em>rawem</em> x<sup>rawsup</sup> x<sub>rawsub</sub> <kbd>rawkey</kbd>}~ and _ownstrong_ words[*4].
+  Raw ~{<b>rawbold</b> <i>rawitalic</i> <u>rawunder</u> <strong>rawstrong</strong> <em>rawem</em> x<sup>rawsup</sup> x<sub>rawsub</sub> <kbd>rawkey</kbd> <del>rawdel</del> <cite>rawcite</cite>}~ and _ownstrong_ words[*4].
   [*4] ownnote.
+  ~{<blockquote>rawquote</blockquote><dl><dt>rawterm</dt><dd>rawdefinition</dd></dl>}~
 """
 
 # How each word of the raw HTML line and wyn's own strong words look.
 STYLES = """
-JSON.stringify(Object.fromEntries(Array.from(document.querySelectorAll('#b_w b, #b_w i, #b_w u, #b_w strong, #b_w em'))
+JSON.stringify(Object.fromEntries(Array.from(document.querySelectorAll('#b_w b, #b_w i, #b_w u, #b_w strong, #b_w em, #b_w del, #b_w cite'))
   .map(e => [e.textContent.trim(), [getComputedStyle(e).fontWeight, getComputedStyle(e).fontStyle,
                                      getComputedStyle(e).textDecorationLine]])
+  .concat(Array.from(document.querySelectorAll('#b_w blockquote, #b_w dd'))
+  .map(e => [e.textContent.trim(), [getComputedStyle(e).borderLeftStyle, getComputedStyle(e).marginLeft,
+                                     getComputedStyle(e).display]]))
   .concat(Array.from(document.querySelectorAll('#b_w kbd'))
   .map(e => [e.textContent.trim(), [getComputedStyle(e).fontFamily, getComputedStyle(e).borderTopStyle]]))
   .concat(Array.from(document.querySelectorAll('#b_w sup, #b_w sub, #bottom sup'))
@@ -194,6 +198,12 @@ class PageLayout(unittest.TestCase):
             self.assertEqual(styles.get("rawunder", [None, None, None])[2], "underline", f"{name}: {styles}")
             self.assertEqual(styles.get("rawsup", [None])[0], "super", f"{name}: {styles}")
             self.assertEqual(styles.get("rawsub", [None])[0], "sub", f"{name}: {styles}")
+            self.assertEqual(styles.get("rawdel", [None, None, None])[2], "line-through", f"{name}: {styles}")
+            self.assertEqual(styles.get("rawcite", [None, None])[1], "italic", f"{name}: {styles}")
+            # A raw quote looks like wyn's; a definition stands indented on a line of its own.
+            self.assertEqual(styles.get("rawquote", [None])[0], "solid", f"{name}: {styles}")
+            self.assertEqual(styles.get("rawdefinition", [None, None, None])[2], "block", f"{name}: {styles}")
+            self.assertNotEqual(styles.get("rawdefinition", [None, "0px"])[1], "0px", f"{name}: {styles}")
             # A key looks like a key: a face of fixed width and a frame.
             self.assertIn("IBM Plex Mono", styles.get("rawkey", [""])[0], f"{name}: {styles}")
             self.assertEqual(styles.get("rawkey", [None, None])[1], "solid", f"{name}: {styles}")
