@@ -3,26 +3,18 @@
 
 //- tokens
 
-// A token ends at a blank or a double quote; after a blank, further
-// whitespace is skipped. Empty tokens carry nothing and are dropped by the
-// grammar, so a stray quote or a leading blank changes no option.
+// A token ends at a double quote; blanks inside an argument are kept, since
+// each argument is already one word of the user's (a path may hold a
+// blank: "init 'my site'", "target=/home/me/My Sites/docs/"). Empty tokens
+// carry nothing and are dropped by the grammar, so a stray quote changes
+// no option.
 static void cut_tokens(Arena *arena, Str arg, StrList *tokens)
 {
     u64 start = 0;
-    u64 i = 0;
-    while (i <= arg.size) {
-        bool end = i == arg.size;
-        char c = end ? 0 : arg.str[i];
-        if (end || c == ' ' || c == '"') {
-            str_list_push(arena, tokens, str_substr(arg, start, i));
-            if (end) break;
-            i += 1;
-            if (c == ' ')
-                while (i < arg.size && char_is_space((u8)arg.str[i])) i += 1;
-            start = i;
-            continue;
-        }
-        i += 1;
+    for (u64 i = 0; i <= arg.size; i += 1) {
+        if (i < arg.size && arg.str[i] != '"') continue;
+        str_list_push(arena, tokens, str_substr(arg, start, i));
+        start = i + 1;
     }
 }
 
@@ -72,7 +64,10 @@ CommandLine *cmd_line_parse(Arena *arena, StrList args)
         CommandLineOption *option = option_append(arena, cmd, str_prefix(body, separator));
         option->dashed = dashed;
         if (separator == body.size) continue;   // a flag, never pending
+        // "target: /x" given as one argument: the blank after the
+        // separator only separates.
         Str value = str_skip(body, separator + 1);
+        while (value.size && char_is_space((u8)value.str[0])) value = str_skip(value, 1);
         bool more = value.size == 0 || value.str[value.size - 1] == ',';
         // The comma that asks for more values separates; it is not data.
         if (value.size && more) value = str_chop(value, 1);

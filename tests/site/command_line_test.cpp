@@ -49,10 +49,15 @@ TEST_F(CommandLineTest, EverySpellingOfOptionsAndValues)
         {{"---x"}, "-x", ""},
         {{"k=a:b"}, "k", "a:b"},   // the first of two separators decides
         {{"k:a=b"}, "k", "a=b"},
-        // Tokens split at blanks and quotes; an empty one (from stray
-        // quotes) neither takes nor ends a pending value.
-        {{"  js   check_urls\t", "deploy\"print_todos\""}, "print_todos", ""},
-        {{"  js   check_urls\t", "deploy\"print_todos\""}, "check_urls", ""},
+        // Tokens split at quotes; an empty one (from stray quotes) neither
+        // takes nor ends a pending value. Blanks inside an argument are
+        // kept: a path may hold them.
+        {{"  js\t", "deploy\"print_todos\""}, "print_todos", ""},
+        {{"  js\t", "deploy\"print_todos\""}, "js", ""},
+        {{"target=/home/me/My Sites/docs/"}, "target", "/home/me/My Sites/docs/"},
+        {{"target: /x/", "js"}, "target", "/x/"},
+        {{"target:", "/a b/"}, "target", "/a b/"},
+        {{"js check_urls"}, "js check_urls", ""},
         {{"target=", "\"/x/\""}, "target", "/x/"},
         {{"x=1", "x=2"}, "x", "1"},   // the first of two options with one name counts
         {{"\xff\xfe=\xc3", "", "\"", ",,,", long_value.c_str(), "=", ":"}, "\xff\xfe", "\xc3"},
@@ -308,6 +313,7 @@ TEST_F(CommandLineTest, ABadTargetIsNamedWithTheReasonAndInitTakesItsFolder)
     };
     EXPECT_EQ(init_folder({"init"}), "/home/me");
     EXPECT_EQ(init_folder({"init", "sites/new/"}), "/home/me/sites/new");
+    EXPECT_EQ(init_folder({"init", "my site"}), "/home/me/my site");
     EXPECT_EQ(init_folder({"--init=../other"}), "/home/other");
     EXPECT_EQ(init_folder({"init:", "/srv/site"}), "/srv/site");
     // A drive path comes back from the grammar cut at its colon.

@@ -133,6 +133,24 @@ class InitSite(unittest.TestCase):
         self.assertTrue(os.path.isfile(os.path.join(self.temp, "local", "wyn_files", "welcome.wyn")))
         self.assertTrue(os.path.isfile(os.path.join(self.temp, "local", "shared", "images", "favicon-32x32.png")))
 
+    def test_a_folder_named_with_a_blank_or_like_an_option_is_the_one_written(self):
+        # Each argument is one word: "my site" is one folder, not "my" and
+        # an unknown option; a word that names an option needing a value
+        # is no such option either. The site goes there and builds.
+        for folder in ("my site", "probe", "tree"):
+            made = self.run_wyn(["init", folder], self.temp)
+            self.assertEqual(made.returncode, 0, made.stderr.decode())
+            self.assertEqual(made.stderr, b"", folder)
+            site = os.path.join(self.temp, folder)
+            self.assertTrue(os.path.isfile(os.path.join(site, "local", "wyn_files", "welcome.wyn")), folder)
+            built = self.run_wyn(["once", "strict"], site)
+            self.assertEqual(built.returncode, 0, built.stderr.decode())
+        self.assertEqual(sorted(os.listdir(self.temp)), ["bin", "my site", "probe", "tree"])
+        # A target with a blank in its path, as one argument.
+        built = self.run_wyn(["once", "target=" + os.path.join(self.temp, "my site", "local", "wyn_files")], self.temp)
+        self.assertEqual(built.returncode, 0, built.stderr.decode())
+        self.assertIn("target: " + os.path.join(self.temp, "my site", "local", "wyn_files") + "/", built.stderr.decode())
+
     def test_a_folder_with_a_local_folder_is_left_untouched(self):
         site = os.path.join(self.temp, "mine")
         os.makedirs(os.path.join(site, "local", "wyn_files"))
