@@ -8,8 +8,9 @@
 // inside one are kept: a path may hold them). A token "name", "-name" or
 // "--name" is a flag; "name=value" or "name:value" gives a value; "name="
 // or a value ending in "," leaves the option pending, so the next token is
-// a comma-separated list of values ("target: /x/" and "a:x, y" both work). Unknown options are accepted and
-// ignored; of two options with one name the first counts.
+// a comma-separated list of values ("target: /x/" and "a:x, y" both work).
+// Unknown options are accepted and ignored; of two options with one name
+// the first counts.
 #pragma once
 #include "base/str.h"
 

@@ -257,8 +257,8 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
                 link->flags |= NodeFlag_Unresolved;
                 if (settings->file_path_checks && state == FileState_Regular)
                     link_fault(arena, doc, link,
-                                 str_pushf(arena, "%S is referenced in a file but is hidden, the link will fail.", resolved),
-                                 as_written);
+                               str_pushf(arena, "%S is referenced in a file but is hidden, the link will fail.", resolved),
+                               as_written);
             } else if (found.state == LinkTarget_Unknown && !is_self && !is_index) {
                 // Not a document of this build (missing, outside the target
                 // folder): it will never have a page.
@@ -267,7 +267,7 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
                 // 300 would be read as 44, an anchor nobody meant.
                 link->flags |= NodeFlag_Unresolved;
                 link_fault(arena, doc, link,
-                             str_pushf(arena, "the anchor number of this link is over 255, the largest there is"), as_written);
+                           str_pushf(arena, "the anchor number of this link is over 255, the largest there is"), as_written);
             } else if (target.has_anchor) {
                 if (!anchor_found) {
                     // The file is there: say that the anchor is what is
@@ -275,8 +275,8 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
                     link->flags |= NodeFlag_Unresolved;
                     if (settings->file_path_checks && state == FileState_Regular)
                         link_fault(arena, doc, link,
-                                     str_pushf(arena, "%S has no anchor [#%u]", resolved, (u32)target.anchor),
-                                     as_written);
+                                   str_pushf(arena, "%S has no anchor [#%u]", resolved, (u32)target.anchor),
+                                   as_written);
                 } else {
                     MarkupNode *reference = node_new(arena, NodeClass_Element, 0, kind_reference, kind_reference,
                                                      anchor_offset);

@@ -290,10 +290,11 @@ static void read_serve_options(Arena *arena, const CommandLine *cmd, SiteConfig 
 // grammar reads "init sites/new/" as two flags, so a word after init that
 // names no option is the folder. So is a bare word that names an option
 // needing a value ("init tree", "init probe"): without one it cannot be
-// meant as that option, and reading it so would write the site here. A drive path comes back cut at its colon
-// ("C" with the value "/sites/new"); any other word with a value cannot be
-// put back together (its separator is gone), and init is refused rather
-// than writing a site somewhere else. Returns the word taken, if any.
+// meant as that option, and reading it so would write the site here. A
+// drive path comes back cut at its colon ("C" with the value
+// "/sites/new"); any other word with a value cannot be put back together
+// (its separator is gone), and init is refused rather than writing a site
+// somewhere else. Returns the word taken, if any.
 static const CommandLineOption *read_init(Arena *arena, const CommandLine *cmd, SiteConfig *config, Arena *log_arena,
                                           DiagnosticList *log)
 {

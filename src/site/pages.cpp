@@ -664,6 +664,10 @@ SitePageResult site_pages_document(Arena *arena, const SitePageJob *job)
             bool mine = true;
             Str other = str_empty();
             u64 other_line = 0;
+            // A holder whose source is gone was renamed or deleted, and the
+            // build that gives its paths up has not come yet: it is no
+            // contender, so a renamed document takes its page over without a
+            // word.
             if (!claim) {
                 claim = push_struct<PageClaim>(p->arena);
                 if (claim) str_map_insert(p->arena, &p->claims, path, (u64)claim);
@@ -672,9 +676,6 @@ SitePageResult site_pages_document(Arena *arena, const SitePageJob *job)
                 other_line = claim->line_offset;
                 mine = contender_first(order, owner, claim->order, claim->owner);
             }
-            // A holder whose source is gone was renamed or deleted, and the
-            // build that gives its paths up has not come yet: no contender,
-            // so a renamed document takes its page over without a word.
             if (claim) contender_note(claim, owner, order, line);
             if (claim && mine) {
                 if (!str_eq(claim->owner, owner)) claim->owner = str_copy(p->arena, owner);
