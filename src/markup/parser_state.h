@@ -54,6 +54,7 @@ struct TableState {
     MarkupNode *header_cell;   // the header cell of the current column (may be nil)
     MarkupNode *row;           // body: the row of the current group on this line (nil: none yet)
     MarkupNode *cell;          // the cell that receives inline content
+    bool told_extra_cells;     // a row with more cells than the header was warned about
 };
 
 struct Parser {

@@ -165,7 +165,20 @@ static void next_column(Parser *p, u64 offset)
         tb->header_cell = group_header(tb->group_node)->first_child;
         tb->row = &markup_nil;
     } else {
-        return;   // past the last column of the last group: ignored
+        // Past the last column of the last group the separator is text of
+        // the last cell, so "3 | 4" shows as "3 4" under one heading: said
+        // once a table.
+        // The second bar of a "||" that began the last group is no cell.
+        const MarkupToken *here = &p->tokens[p->i];
+        bool group_bar = p->i > 0 && p->tokens[p->i - 1].end == here->begin &&
+                         (p->tokens[p->i - 1].flags & tb->separator);
+        if (!tb->told_extra_cells && !group_bar) {
+            tb->told_extra_cells = true;
+            parser_message(p, here, DiagLevel_Warning,
+                           str_lit("this row has more cells than the table's header; from here on its text joins "
+                                   "the last cell"));
+        }
+        return;
     }
     if (tb->body) new_body_cell(p, offset);
     else continuation_cell(p, offset);

@@ -275,6 +275,30 @@ TEST_F(ParserTest, MarkdownsMarksAreNotedOncePerDocumentWithWynsSpelling)
         EXPECT_EQ(noted(quiet), "") << quiet;
 }
 
+TEST_F(ParserTest, ARowWithMoreCellsThanTheHeaderIsToldOnceATable)
+{
+    const std::string text = "H\n  | a | b |\n  |---|---|\n  | 1 | 2 | 3 |\n  | 4 | 5 | 6 | 7 |\n";
+    Parsed p = parse(text);
+    expect_sound(p);
+    ASSERT_EQ(p.doc.message_count, 1u);
+    EXPECT_EQ(p.doc.messages.first->offset, text.find("2 | 3") + 2);
+    EXPECT_EQ(s(p.doc.messages.first->text),
+              "this row has more cells than the table's header; from here on its text joins the last cell");
+    // What it is about: the extra cell's text is in the last column's cell.
+    MarkupNode *root = node_find_descendant(p.doc.root, kind_table_root, 0, 0);
+    ASSERT_FALSE(node_is_nil(root));
+    MarkupNode *last = node_find_descendant(root, kind_table_cell, 0, NodeFind_Last);
+    ASSERT_FALSE(node_is_nil(last));
+    EXPECT_EQ(s(last->last_child->text), "7");
+    // Rows as long as the header or shorter, column groups, a closing
+    // separator and a ";" table with as many cells say nothing.
+    for (const char *quiet : {"H\n  | a | b |\n  |---|---|\n  | 1 | 2 |\n  | 1 |\n",
+                              "H\n  | a || b |\n  |---||---|\n  | 1 || 2 |\n", "H\n  ;x;y\n  1;2\n"})
+        EXPECT_EQ(parse(quiet).doc.message_count, 0u) << quiet;
+    // Each table is told of once.
+    EXPECT_EQ(parse(text + "H2\n  | a |\n  |---|\n  | 1 | 2 |\n").doc.message_count, 2u);
+}
+
 TEST_F(ParserTest, ATableHoldsAtMost256GroupsOfAnyNumberOfColumns)
 {
     // A group's number is one byte; the separators past the last group are
