@@ -33,6 +33,8 @@ struct ParserTest : ::testing::Test {
         p.doc = markup_parse(arena, p.text, options);
         return p;
     }
+    // Parses a text that must draw one message, at `offset`, saying `text`.
+    Parsed parse_told_once(const std::string &source, u64 offset, const char *text);
 };
 
 void expect_sound(const Parsed &p)
@@ -211,15 +213,24 @@ TEST_F(ParserTest, HeaderValuesThatWouldNotDoWhatTheySayAreTold)
                   " output path /html/d.HTML does not end in .html, so no page is written for it\n");
 }
 
+Parsed ParserTest::parse_told_once(const std::string &source, u64 offset, const char *text)
+{
+    Parsed p = parse(source);
+    expect_sound(p);
+    EXPECT_EQ(p.doc.message_count, 1u) << source;
+    if (p.doc.messages.first) {
+        EXPECT_EQ(p.doc.messages.first->offset, offset) << source;
+        EXPECT_EQ(s(p.doc.messages.first->text), text) << source;
+    }
+    return p;
+}
+
 TEST_F(ParserTest, ATabInALinesIndentationIsToldOnce)
 {
     const std::string tabbed = "Head\n  text\tand a tab inside\n\tparagraph\n\t\tmore\n \tmixed\n";
-    Parsed p = parse(tabbed);
-    expect_sound(p);
-    ASSERT_EQ(p.doc.message_count, 1u);
-    EXPECT_EQ(p.doc.messages.first->offset, tabbed.find("\tparagraph") + 1);
-    EXPECT_EQ(s(p.doc.messages.first->text),
-              "this line is indented with a tab, which counts as one blank (two blanks make a level); indent with blanks");
+    Parsed p = parse_told_once(
+        tabbed, tabbed.find("\tparagraph") + 1,
+        "this line is indented with a tab, which counts as one blank (two blanks make a level); indent with blanks");
     // What the warning is about: the tab made a heading of the line.
     EXPECT_TRUE(node_is_element(p.doc.root->last_child, MarkupKind_Heading));
     // Tabs inside a line or a code block's text are the author's.
@@ -278,12 +289,9 @@ TEST_F(ParserTest, MarkdownsMarksAreNotedOncePerDocumentWithWynsSpelling)
 TEST_F(ParserTest, ARowWithMoreCellsThanTheHeaderIsToldOnceATable)
 {
     const std::string text = "H\n  | a | b |\n  |---|---|\n  | 1 | 2 | 3 |\n  | 4 | 5 | 6 | 7 |\n";
-    Parsed p = parse(text);
-    expect_sound(p);
-    ASSERT_EQ(p.doc.message_count, 1u);
-    EXPECT_EQ(p.doc.messages.first->offset, text.find("2 | 3") + 2);
-    EXPECT_EQ(s(p.doc.messages.first->text),
-              "this row has more cells than the table's header; from here on its text joins the last cell");
+    Parsed p = parse_told_once(text, text.find("2 | 3") + 2,
+                               "this row has more cells than the table's header; from here on its text joins the "
+                               "last cell");
     // What it is about: the extra cell's text is in the last column's cell.
     MarkupNode *root = node_find_descendant(p.doc.root, kind_table_root, 0, 0);
     ASSERT_FALSE(node_is_nil(root));
