@@ -195,15 +195,13 @@ static bool is_bare_file_name(Str text)
         str_lit("txt"), str_lit("zip"),  str_lit("gz"),  str_lit("mp3"),  str_lit("mp4"), str_lit("webm"),
         str_lit("ogg"), str_lit("epub"),
     };
-    u64 dot = text.size;
-    for (u64 k = text.size; k > 0 && dot == text.size; k -= 1)
-        if (text.str[k - 1] == '.') dot = k - 1;
+    // A slash before the dot made the string a link already.
+    u64 dot = str_find_last_byte(text, '.');
     if (dot == 0 || dot >= text.size) return false;
-    for (u64 k = 0; k < dot; k += 1)
-        if (text.str[k] == '/' || text.str[k] == '\\' || text.str[k] == ' ' || text.str[k] == '\t') return false;
-    Str extension = str_skip(text, dot + 1);
+    if (memchr(text.str, '\\', dot) || memchr(text.str, ' ', dot) || memchr(text.str, '\t', dot)) return false;
+    Str ext = extension(text);
     for (Str e : extensions)
-        if (str_match(extension, e, StrMatch_CaseInsensitive)) return true;
+        if (str_match(ext, e, StrMatch_CaseInsensitive)) return true;
     return false;
 }
 
