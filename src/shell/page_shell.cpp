@@ -430,10 +430,41 @@ static bool menu_loads_tell(Shell *shell, u32 slot)
     return changed;
 }
 
+// A site begun by hand has neither sheet: its pages name fonts and icons
+// that never load, which shows only in a browser, as plain letters where
+// the icons should be. Told once, at the start, with the way out.
+static void tell_missing_sheets(Shell *shell, Arena *arena, ShellMessages *messages)
+{
+    if (!messages) return;
+    bool fonts = !file_properties(shell->input_paths[ShellInput_FontsCss]).exists;
+    bool icons = !file_properties(shell->input_paths[ShellInput_IconsCss]).exists;
+    if (!fonts && !icons) return;
+    Str local = shell->settings.local_folder;
+    Str site = local;
+    while (site.size > 1 && site.str[site.size - 1] == '/') site = str_chop(site, 1);
+    site = path_folder(site);
+    if (!site.size) site = str_lit("/");
+    Str command = str_find_byte(site, ' ', 0) < site.size ? str_pushf(arena, "wyn init \"%S\"", site)
+                                                            : str_pushf(arena, "wyn init %S", site);
+    Str missing = fonts && icons ? str_pushf(arena, "%S and icons.css are", shell->input_paths[ShellInput_FontsCss])
+                                 : str_pushf(arena, "%S is", shell->input_paths[fonts ? ShellInput_FontsCss
+                                                                                      : ShellInput_IconsCss]);
+    Str text = str_pushf(arena,
+                         "%S missing, so the pages load %s; `%S` adds the files pages load that the site lacks and "
+                         "changes nothing else",
+                         missing,
+                         fonts && icons ? "none of the site's fonts and show their icons as plain letters"
+                         : fonts        ? "none of the site's fonts"
+                                        : "no icon font and show their icons as plain letters",
+                         command);
+    diag_push_at(arena, &messages->log, nullptr, 0, DiagLevel_Note, text);
+}
+
 void shell_setup(Shell *shell, Arena *arena, ShellMessages *messages)
 {
     copy_sheet(shell, arena, ShellInput_FontsCss, messages);
     copy_sheet(shell, arena, ShellInput_IconsCss, messages);
+    tell_missing_sheets(shell, arena, messages);
     build_head(shell, arena, 0, messages);
     build_head(shell, arena, 1, messages);
     template_current(arena, shell, &shell->menus[0], true, messages);

@@ -110,6 +110,36 @@ Str starter_bytes(Arena *arena, const StarterFile *file, Str today)
 
 //- the site
 
+bool starter_file_is_page_asset(Str path)
+{
+    return str_match(str_lit("local/shared/fonts/"), path, StrMatch_Prefix) ||
+           str_match(str_lit("local/shared/images/"), path, StrMatch_Prefix) ||
+           str_eq(path, str_lit("local/shared/css/fonts.css")) || str_eq(path, str_lit("local/shared/css/icons.css"));
+}
+
+// A site that exists gets the page assets it lacks, each written whole
+// (atomically) and none over a file that is there. One that fails stops the
+// rest; what was added before it stays, since each was missing and is whole.
+static void site_complete(Arena *arena, InitResult *result, Str folder, const StarterFile *files, u64 count)
+{
+    ArenaTemp scratch = scratch_begin(&arena, 1);
+    for (u64 i = 0; i < count; i += 1) {
+        const StarterFile *file = &files[i];
+        if (!starter_file_is_page_asset(file->path)) continue;
+        Str path = path_join(scratch.arena, folder, file->path);
+        if (file_properties(path).exists) continue;
+        if (!file_write_all(path, file->bytes, FileWrite_CreateFolders)) {
+            result->problem = str_pushf(arena, "%S could not be written", path);
+            break;
+        }
+        result->files_written += 1;
+        str_list_push(arena, &result->added, str_copy(arena, file->path));
+    }
+    result->ok = result->problem.size == 0;
+    result->completed = 1;
+    scratch_end(scratch);
+}
+
 InitResult site_init(Arena *arena, Str folder, const StarterFile *files, u64 count, Str today)
 {
     InitResult result = {};
@@ -118,10 +148,14 @@ InitResult site_init(Arena *arena, Str folder, const StarterFile *files, u64 cou
     ArenaTemp scratch = scratch_begin(&arena, 1);
     Str local = path_join(scratch.arena, folder, str_lit("local"));
     FileProperties at_folder = file_properties(folder);
-    if (file_properties(local).exists) {
-        result.problem = str_pushf(arena, "%S holds a local/ folder already: wyn init writes a new site only where "
-                                          "there is none, so nothing was written",
-                                   folder);
+    FileProperties at_local = file_properties(local);
+    if (at_local.exists && at_local.is_folder) {
+        scratch_end(scratch);
+        site_complete(arena, &result, folder, files, count);
+        return result;
+    }
+    if (at_local.exists) {
+        result.problem = str_pushf(arena, "%S is a file, not a site's folder: nothing was written", local);
     } else if (at_folder.exists && !at_folder.is_folder) {
         result.problem = str_pushf(arena, "%S is not a folder; nothing was written", folder);
     }
@@ -179,6 +213,49 @@ InitResult site_init(Arena *arena, Str folder, const StarterFile *files, u64 cou
 
 //- the command
 
+// What was added to a site that existed, by folder, and what stopped it.
+static bool init_print_completed(Arena *arena, const DiagPrintSettings *print, const InitResult *result)
+{
+    StrList lines = {};
+    if (result->files_written == 0 && result->ok) {
+        str_list_pushf(arena, &lines, "wyn init: %S is a site already and lacks none of the files its pages load; "
+                                      "nothing was written\n",
+                       result->local_folder);
+    } else if (result->files_written) {
+        str_list_pushf(arena, &lines,
+                       "wyn init: %S is a site already; added %I64u file%s its pages load and it lacked "
+                       "(no document, menu or file of yours was changed):\n",
+                       result->local_folder, result->files_written, result->files_written == 1 ? "" : "s");
+        Str group = str_empty();
+        u64 in_group = 0;
+        Str first = str_empty();
+        auto flush = [&]() {
+            if (!in_group) return;
+            if (in_group == 1) str_list_pushf(arena, &lines, "  %S\n", first);
+            else str_list_pushf(arena, &lines, "  %S (%I64u files)\n", group, in_group);
+        };
+        for (StrNode *n = result->added.first; n; n = n->next) {
+            Str folder = path_folder_with_slash(str_skip(n->string, str_lit("local/").size));
+            if (!str_eq(folder, group) || !in_group) {
+                flush();
+                group = folder;
+                first = str_skip(n->string, str_lit("local/").size);
+                in_group = 0;
+            }
+            in_group += 1;
+        }
+        flush();
+    }
+    if (lines.node_count) diag_print_result(print, str_list_join_plain(arena, &lines));
+    if (result->ok) return true;
+    DiagnosticList list = {};
+    Str text = result->files_written ? str_pushf(arena, "%S; the files listed above were added before it", result->problem)
+                                     : str_pushf(arena, "%S; nothing was written", result->problem);
+    diag_push_at(arena, &list, nullptr, 0, DiagLevel_Error, text);
+    diag_print_log(print, &list);
+    return false;
+}
+
 int site_init_command(const SiteConfig *config, const DiagPrintSettings *print, const StarterFile *files, u64 count)
 {
     if (!config->init_folder.size) return 1;   // the option's own error was printed
@@ -186,7 +263,9 @@ int site_init_command(const SiteConfig *config, const DiagPrintSettings *print, 
     Str today = date_iso(scratch.arena, date_now());
     InitResult result = site_init(scratch.arena, config->init_folder, files, count, today);
     int status = 0;
-    if (result.ok) {
+    if (result.completed) {
+        status = init_print_completed(scratch.arena, print, &result) ? 0 : 1;
+    } else if (result.ok) {
         Str folder = without_trailing_slashes(config->init_folder);
         diag_print_result(print, str_pushf(scratch.arena,
                                            "wyn init: a new site in %S (%I64u files)\n"

@@ -10,8 +10,10 @@
 // A site is written whole or not at all: every file goes into a temporary
 // folder inside FOLDER, which is renamed to FOLDER/local/ once the last file
 // is written; a failure removes the temporary folder, and FOLDER too when
-// init made it. A FOLDER that holds a local/ already is refused before
-// anything is written: init never merges into or replaces someone's site.
+// init made it. A FOLDER that holds a local/ already is a site someone
+// made: init writes no document there and replaces no file, but adds the
+// files its pages load that it lacks (the font and icon style sheets, the
+// fonts, the favicon), so a site begun by hand gets its fonts and icons.
 //
 // Main thread, once; nothing else runs. Failure is a message, never an
 // exception.
@@ -34,10 +36,16 @@ extern const Str starter_today_marker;
 
 struct InitResult {
     b32 ok;
+    b32 completed;      // FOLDER held a site: only what its pages load and it lacked was added
     u64 files_written;
+    StrList added;      // completed: the files added, below FOLDER
     Str local_folder;   // FOLDER/local/, where the site went (or would have)
-    Str problem;        // why nothing was written; empty when ok
+    Str problem;        // why nothing (or no more) was written; empty when ok
 };
+
+// Whether a starter file is one that every page loads (named by the head
+// wyn generates), rather than the site's documents, menus or own rules.
+bool starter_file_is_page_asset(Str path);
 
 // Writes `files` into `folder` (absolute, forward slashes) as described
 // above; `today` replaces the date marker in .wyn files. Results on `arena`.

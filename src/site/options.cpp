@@ -40,7 +40,8 @@ constexpr OptionInfo option_table[Option_Count] = {
     {Option_Strict, OptionKind_Flag, str_lit("strict"), str_lit(""),
      str_lit("with once: warnings count as errors, so a broken link fails the run")},
     {Option_Init, OptionKind_Command, str_lit("init"), str_lit("FOLDER"),
-     str_lit("write a new site into FOLDER (default: here): templates, fonts, two documents; then exit")},
+     str_lit("write a new site into FOLDER (default: here), or the fonts a site there lacks; "
+             "then exit")},
     {Option_Help, OptionKind_Flag, str_lit("help"), str_lit(""), str_lit("print this text and exit")},
     {Option_Version, OptionKind_Flag, str_lit("version"), str_lit(""), str_lit("print the version and exit")},
 };

@@ -426,6 +426,7 @@ TEST_F(ShellFixture, TheSharedScriptIsLinkedWithJs)
 TEST_F(ShellFixture, RefreshRegeneratesOnlyWhatChanged)
 {
     write_bytes(site.path("shared/css/fonts.css"), "a{src:url('/shared/fonts/a.ttf')}");
+    write_bytes(site.path("shared/css/icons.css"), "b{}");
     start();
     std::string head = site.path("shared/html/default_head_desktop.html");
     std::string copy = site.path("html/shared/css/fonts.css");
@@ -448,6 +449,47 @@ TEST_F(ShellFixture, RefreshRegeneratesOnlyWhatChanged)
     EXPECT_NE(read_bytes(head).find("<style class=\"wyn_generated\">"), std::string::npos);
     EXPECT_EQ(shell_refresh(shell, arena, &messages), 0u);
     EXPECT_EQ(messages.log.count, 0u);
+}
+
+// A site begun by hand has no font or icon sheet: its pages would show the
+// browser's fonts and letters for icons without a word. One note at the
+// start names what is missing and the command that adds it.
+TEST_F(ShellFixture, MissingSheetsAreToldOnceAtTheStartWithTheWayOut)
+{
+    auto notes = [&](const ShellMessages &m) {
+        std::string all;
+        for (Diagnostic *d = m.log.first; d; d = d->next) {
+            EXPECT_EQ(d->level, (u32)DiagLevel_Note);
+            all += shell_s(d->text) + "\n";
+        }
+        return all;
+    };
+    start();
+    ASSERT_EQ(messages.log.count, 1u);
+    std::string told = notes(messages);
+    EXPECT_NE(told.find(site.local + "shared/css/fonts.css and icons.css are missing, so the pages load none of "
+                                     "the site's fonts and show their icons as plain letters"),
+              std::string::npos)
+        << told;
+    EXPECT_NE(told.find("`wyn init " + site.root + "` adds"), std::string::npos) << told;
+    // Not again on a refresh, though the sheets are still missing.
+    shell_refresh(shell, arena, &messages);
+    EXPECT_EQ(messages.log.count, 1u);
+
+    // One of the two: named alone, with what it costs.
+    write_bytes(site.path("shared/css/fonts.css"), "a{}");
+    ShellMessages second = {};
+    ShellSettings settings = shell_settings_for(site.local, false, false);
+    shell_setup(shell_create(&settings), arena, &second);
+    told = notes(second);
+    EXPECT_NE(told.find(site.local + "shared/css/icons.css is missing, so the pages load no icon font"), std::string::npos)
+        << told;
+    EXPECT_EQ(told.find("fonts.css"), std::string::npos) << told;
+
+    write_bytes(site.path("shared/css/icons.css"), "b{}");
+    ShellMessages third = {};
+    shell_setup(shell_create(&settings), arena, &third);
+    EXPECT_EQ(third.log.count, 0u) << notes(third);
 }
 
 // With `js` the site's script finds wyn's markers by the name "data-flag";

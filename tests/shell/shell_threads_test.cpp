@@ -26,6 +26,7 @@ TEST(ShellThreads, WorkersShareOneParseOfEachTemplateAndGetEqualPages)
     write_bytes(site.path("shared/html/default_menu_desktop.html"),
                 "<nav id=\"menu\"><ul><li><a href=\"/\">Home</a></li><li><a href=\"/b.html\">B</a></li></ul></nav>");
     write_bytes(site.path("shared/css/fonts.css"), "a{src:url('/shared/fonts/a.ttf')}");
+    write_bytes(site.path("shared/css/icons.css"), "b{}");
     Arena *arena = arena_alloc(MiB(64), KiB(64));
     ShellSettings settings = shell_settings_for(site.local, false, false);
     Shell *shell = shell_create(&settings);

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "../test_support.h"
 #include "site/init.h"
@@ -91,22 +92,65 @@ TEST_F(InitTest, WritesEveryFileAndDatesOnlyTheDocumentsOrNoneOfThem)
     EXPECT_EQ(tree_of(root), before);
 }
 
-TEST_F(InitTest, RefusesAFolderThatHoldsALocalFolderOrIsAFileAndChangesNothing)
+TEST_F(InitTest, ASiteGetsOnlyThePageAssetsItLacksAndAFileOrFileFolderIsRefused)
 {
+    const StarterFile starter[] = {
+        {str_lit("local/shared/css/fonts.css"), str_lit("starter fonts")},
+        {str_lit("local/shared/css/icons.css"), str_lit("starter icons")},
+        {str_lit("local/shared/css/wyn/css_wyn.css"), str_lit("starter rules")},
+        {str_lit("local/shared/fonts/A.woff2"), str_lit("font a")},
+        {str_lit("local/shared/fonts/B.woff2"), str_lit("font b")},
+        {str_lit("local/shared/html/default_menu_desktop.html"), str_lit("starter menu")},
+        {str_lit("local/shared/images/favicon-32x32.png"), str_lit("icon")},
+        {str_lit("local/wyn_files/welcome.wyn"), str_lit("``\ncreation_date: @TODAY@\n``\n")},
+    };
     fs::create_directories(root / "site/local/wyn_files");
+    fs::create_directories(root / "site/local/shared/css");
     std::ofstream(root / "site/local/wyn_files/mine.wyn") << "my own\n";
+    std::ofstream(root / "site/local/shared/css/fonts.css") << "my fonts\n";
     std::ofstream(root / "site/notes.txt") << "beside it\n";
-    std::map<std::string, std::string> before = tree_of(root);
-    InitResult result = init(root / "site", two_documents, 3);
+    std::map<std::string, std::string> before = tree_of(root / "site");
+
+    InitResult result = init(root / "site", starter, array_count(starter));
+    ASSERT_TRUE(result.ok) << s(result.problem);
+    EXPECT_TRUE(result.completed);
+    EXPECT_EQ(result.files_written, 4u);
+    std::vector<std::string> added;
+    for (StrNode *n = result.added.first; n; n = n->next) added.push_back(s(n->string));
+    EXPECT_EQ(added, (std::vector<std::string>{"local/shared/css/icons.css", "local/shared/fonts/A.woff2",
+                                               "local/shared/fonts/B.woff2", "local/shared/images/favicon-32x32.png"}));
+    std::map<std::string, std::string> expected = before;
+    expected["local/shared/css/icons.css"] = "starter icons";
+    expected["local/shared/fonts"] = "/";
+    expected["local/shared/fonts/A.woff2"] = "font a";
+    expected["local/shared/fonts/B.woff2"] = "font b";
+    expected["local/shared/images"] = "/";
+    expected["local/shared/images/favicon-32x32.png"] = "icon";
+    EXPECT_EQ(tree_of(root / "site"), expected);
+
+    // Nothing is missing now: nothing is written.
+    result = init(root / "site", starter, array_count(starter));
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.files_written, 0u);
+    EXPECT_EQ(tree_of(root / "site"), expected);
+
+    // A write that fails stops the rest and says which; what went before
+    // is whole and stays. A file where the fonts folder would go stops it.
+    fs::create_directories(root / "half/local");
+    std::ofstream(root / "half/local/shared") << "a file\n";
+    result = init(root / "half", starter, array_count(starter));
     EXPECT_FALSE(result.ok);
-    EXPECT_NE(s(result.problem).find("holds a local/ folder already"), std::string::npos) << s(result.problem);
-    EXPECT_EQ(tree_of(root), before);
+    EXPECT_EQ(result.files_written, 0u);
+    EXPECT_NE(s(result.problem).find("local/shared/css/fonts.css could not be written"), std::string::npos)
+        << s(result.problem);
 
     // A file named local is someone's too.
     fs::create_directories(root / "other");
     std::ofstream(root / "other/local") << "a file\n";
     before = tree_of(root);
-    EXPECT_FALSE(init(root / "other", two_documents, 3).ok);
+    result = init(root / "other", starter, array_count(starter));
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(s(result.problem).find("is a file, not a site's folder"), std::string::npos) << s(result.problem);
     EXPECT_EQ(tree_of(root), before);
 
     // A folder that is a file is refused, and nothing is made below it.
@@ -119,4 +163,3 @@ TEST_F(InitTest, RefusesAFolderThatHoldsALocalFolderOrIsAFileAndChangesNothing)
     EXPECT_FALSE(init(root / "plain/site", two_documents, 3).ok);
     EXPECT_EQ(tree_of(root), plain_before);
 }
-

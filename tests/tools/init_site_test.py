@@ -3,7 +3,7 @@
 as a user would copy it: the site it writes builds with `wyn once` without
 a warning, its pages hold what the first document promises, and they load
 in headless Chromium with no failed resource and no console error. A folder
-that holds a local/ already is left exactly as it was."""
+that holds a local/ already gets only the files its pages load and lacks."""
 
 import datetime
 import hashlib
@@ -151,20 +151,82 @@ class InitSite(unittest.TestCase):
         self.assertEqual(built.returncode, 0, built.stderr.decode())
         self.assertIn("target: " + os.path.join(self.temp, "my site", "local", "wyn_files") + "/", built.stderr.decode())
 
-    def test_a_folder_with_a_local_folder_is_left_untouched(self):
+    def test_a_site_begun_by_hand_gets_what_its_pages_load_and_nothing_else(self):
         site = os.path.join(self.temp, "mine")
         os.makedirs(os.path.join(site, "local", "wyn_files"))
         with open(os.path.join(site, "local", "wyn_files", "notes.wyn"), "w") as f:
-            f.write("``\ntitle: mine\n``\n")
+            f.write('``\ntitle: mine\noutput_path: "/html/notes.html"\n``\nMine\n  A line.\n')
         with open(os.path.join(site, "todo.txt"), "w") as f:
             f.write("water the fern\n")
-        before = tree_hash(self.temp)
+        # Without the sheets the pages load no font: said at the start.
+        built = self.run_wyn(["once", "strict"], site)
+        self.assertEqual(built.returncode, 0, built.stderr.decode())
+        self.assertIn(f"{site}/local/shared/css/fonts.css and icons.css are missing", built.stderr.decode())
+        self.assertIn(f"`wyn init {site}` adds the files pages load", built.stderr.decode())
+
+        # An author's own font sheet is kept; a menu or rules of the starter's
+        # would change the site's look and links, and no document is added.
+        own = os.path.join(site, "local", "shared", "css", "fonts.css")
+        os.makedirs(os.path.dirname(own))
+        with open(own, "w") as f:
+            f.write("/* mine */\n")
+        built = self.run_wyn(["once"], site)
+        self.assertIn(f"{site}/local/shared/css/icons.css is missing, so the pages load no icon font",
+                      built.stderr.decode())
+        before = {}
+        for where, _, files in os.walk(site):
+            for name in files:
+                path = os.path.join(where, name)
+                with open(path, "rb") as f:
+                    before[path] = f.read()
+
+        added = self.run_wyn(["init"], site)
+        self.assertEqual(added.returncode, 0, added.stderr.decode())
+        self.assertEqual(added.stderr, b"")
+        shown = added.stdout.decode()
+        self.assertIn(f"{site}/local/ is a site already; added 19 files its pages load and it lacked", shown)
+        self.assertIn("  shared/css/icons.css\n  shared/fonts/ (17 files)\n  shared/images/favicon-32x32.png\n", shown)
+        after = {}
+        for where, _, files in os.walk(site):
+            for name in files:
+                path = os.path.join(where, name)
+                with open(path, "rb") as f:
+                    after[path] = f.read()
+        for path, data in before.items():
+            self.assertEqual(after.get(path), data, path)
+        new = sorted(os.path.relpath(p, site) for p in after if p not in before)
+        self.assertEqual(len(new), 19, new)
+        for path in new:
+            self.assertTrue(path.startswith(("local/shared/fonts/", "local/shared/images/")) or
+                            path == "local/shared/css/icons.css", path)
+        # The files are the starter's own, byte for byte.
+        fresh = self.run_wyn(["init", "fresh"], self.temp)
+        self.assertEqual(fresh.returncode, 0, fresh.stderr.decode())
+        for path in new:
+            with open(os.path.join(self.temp, "fresh", path), "rb") as f:
+                self.assertEqual(after[os.path.join(site, path)], f.read(), path)
+
+        # Again, in every form: nothing is missing, nothing is written.
+        settled = tree_hash(site)
         for args, cwd in ((["init"], site), (["init", "mine"], self.temp), (["init=" + site], self.temp)):
-            refused = self.run_wyn(args, cwd)
-            self.assertEqual(refused.returncode, 1, args)
-            self.assertEqual(refused.stdout, b"", args)
-            self.assertIn(f"{site} holds a local/ folder already", refused.stderr.decode(), args)
-            self.assertEqual(tree_hash(self.temp), before, args)
+            again = self.run_wyn(args, cwd)
+            self.assertEqual(again.returncode, 0, args)
+            self.assertIn("lacks none of the files its pages load; nothing was written", again.stdout.decode(), args)
+            self.assertEqual(tree_hash(site), settled, args)
+        built = self.run_wyn(["once", "strict"], site)
+        self.assertEqual(built.returncode, 0, built.stderr.decode())
+        self.assertNotIn("missing", built.stderr.decode())
+
+        # A file named local is no site: refused, and nothing changes.
+        other = os.path.join(self.temp, "other")
+        os.makedirs(other)
+        with open(os.path.join(other, "local"), "w") as f:
+            f.write("a file\n")
+        before_all = tree_hash(self.temp)
+        refused = self.run_wyn(["init", "other"], self.temp)
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn(f"{other}/local is a file, not a site's folder: nothing was written", refused.stderr.decode())
+        self.assertEqual(tree_hash(self.temp), before_all)
 
     def test_help_names_the_command(self):
         shown = self.run_wyn(["help"], self.temp).stdout.decode()

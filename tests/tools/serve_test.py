@@ -113,14 +113,22 @@ class Diagnostics(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.tmp, ignore_errors=True)
 
+    def sheets_note(self):
+        # The fixture has no font or icon sheet, as a site begun by hand.
+        return (f"{self.site}/local/shared/css/fonts.css and icons.css are missing, so the pages load none of the "
+                f"site's fonts and show their icons as plain letters; `wyn init {self.site}` adds the files pages "
+                f"load that the site lacks and changes nothing else")
+
     def test_line_form_byte_for_byte(self):
         text = quiet_output(self.site, ["diagnostics=line"]).decode()
         self.assertEqual(text, f"wyn: note: target: {self.site}/local/wyn_files/\n"
+                               f"wyn: note: {self.sheets_note()}\n"
                                f"{self.b}:6:10: warning: {self.site}/local/nothing.txt is missing: ./nothing.txt\n")
 
     def test_usual_layouts_byte_for_byte(self):
         text = quiet_output(self.site, []).decode()
         self.assertEqual(text, f"note: \n  target: {self.site}/local/wyn_files/\n"
+                               f"note: \n  {self.sheets_note()}\n"
                                f"warning: \n  {self.site}/local/nothing.txt is missing\n  {self.b}:6:10\n")
 
     def test_unknown_form_is_named_and_the_usual_layouts_kept(self):
