@@ -2,6 +2,8 @@
 // Unicode conversion. The formatter lives in base/fmt.cpp.
 #include "base/str.h"
 
+#include <bit>
+
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -592,6 +594,78 @@ DecodedChar utf8_decode(const u8 *bytes, u64 remaining)
         cp = (cp << 6) | (bytes[i] & 0x3F);
     }
     return DecodedChar{cp, length};
+}
+
+u64 utf8_first_invalid(Str s)
+{
+    const u8 *b = (const u8 *)s.str;
+    u64 n = s.size, i = 0;
+    constexpr u64 highs = 0x8080808080808080ull;
+    while (i < n) {
+        // Text is mostly ASCII: sixteen bytes at a time, then straight to
+        // the first byte with its high bit set.
+        while (i + 16 <= n) {
+            u64 x, y;
+            memcpy(&x, b + i, 8);
+            memcpy(&y, b + i + 8, 8);
+            if ((x | y) & highs) break;
+            i += 16;
+        }
+        if (i + 8 <= n) {
+            u64 x;
+            memcpy(&x, b + i, 8);
+            if (!(x & highs)) {
+                i += 8;
+                continue;
+            }
+            if constexpr (std::endian::native == std::endian::little) i += (u64)std::countr_zero(x & highs) >> 3;
+        }
+        u8 c = b[i];
+        if (c < 0x80) {
+            i += 1;
+            continue;
+        }
+        // The second byte's range depends on the lead; the rest are plain
+        // continuations.
+        u32 length;
+        u8 low = 0x80, high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) length = 2;
+        else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            if (c == 0xE0) low = 0xA0;
+            if (c == 0xED) high = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            if (c == 0xF0) low = 0x90;
+            if (c == 0xF4) high = 0x8F;
+        } else {
+            return i;
+        }
+        if (i + length > n) return i;
+        if (b[i + 1] < low || b[i + 1] > high) return i;
+        for (u32 k = 2; k < length; k += 1)
+            if ((b[i + k] & 0xC0) != 0x80) return i;
+        i += length;
+    }
+    return n;
+}
+
+Str utf8_repaired(Arena *arena, Str s)
+{
+    u64 at = utf8_first_invalid(s);
+    if (at >= s.size) return str_copy(arena, s);
+    StrList pieces = {};
+    ArenaTemp scratch = scratch_begin(&arena, 1);
+    while (at < s.size) {
+        str_list_push(scratch.arena, &pieces, str_prefix(s, at));
+        str_list_push(scratch.arena, &pieces, str_lit("\xEF\xBF\xBD"));
+        s = str_skip(s, at + 1);
+        at = utf8_first_invalid(s);
+    }
+    str_list_push(scratch.arena, &pieces, s);
+    Str repaired = str_list_join_plain(arena, &pieces);
+    scratch_end(scratch);
+    return repaired;
 }
 
 DecodedChar utf16_decode(const u16 *units, u64 remaining)

@@ -218,6 +218,15 @@ LineCol line_index_find(const LineIndex *index, u64 offset);   // as line_col_of
 //- Unicode
 
 DecodedChar utf8_decode(const u8 *bytes, u64 remaining);
+// The offset of the first byte a browser would not read as UTF-8 (and so
+// shows as a replacement mark): a stray continuation, a lead byte without
+// its continuations, an overlong form, a surrogate or a value past
+// U+10FFFF. The text's size when there is none.
+u64 utf8_first_invalid(Str s);
+// A copy of the text on `arena`, with U+FFFD in place of each byte
+// utf8_first_invalid would stop at, as a browser shows it. For text wyn
+// takes from documents into files of its own (the index, the feed).
+Str utf8_repaired(Arena *arena, Str s);
 DecodedChar utf16_decode(const u16 *units, u64 remaining);
 u32 utf8_encode(u8 *out, u32 codepoint);    // returns bytes written (1 to 4)
 u32 utf16_encode(u16 *out, u32 codepoint);  // returns units written (1 or 2)

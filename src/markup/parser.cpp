@@ -829,6 +829,20 @@ static void resolve_references(Parser *p, NodeList *refs, NodeList *defs, const 
     }
 }
 
+// An editor that saves in a legacy code page (Latin-1, Windows-1252) writes
+// accented letters as bytes that are not UTF-8, and the browser shows a
+// replacement mark for each, with no hint why. Told once, at the first.
+static void tell_not_utf8(Parser *p)
+{
+    u64 at = utf8_first_invalid(p->text);
+    if (at >= p->text.size || message_dropped(p, DiagLevel_Warning)) return;
+    Str text = str_pushf(p->work,
+                         "byte 0x%02X is not UTF-8, so the page shows \"\xEF\xBF\xBD\" in its place and in place of any "
+                         "like it; save the file as UTF-8",
+                         (u32)(u8)p->text.str[at]);
+    diag_push(p->work, &p->out->messages, node_new_message(p->work, at, 0, str_empty()), DiagLevel_Warning, text);
+}
+
 static void parse_tokens(Arena *arena, Str text, TokenArray tokens, const ParseOptions *options, ParsedDocument *out)
 {
     static const ParseOptions defaults = {};
@@ -844,6 +858,7 @@ static void parse_tokens(Arena *arena, Str text, TokenArray tokens, const ParseO
     p.options = options;
     // Most texts hold no tab at all: one scan spares every line its own.
     p.told_tab = !text.size || !memchr(text.str, '\t', text.size);
+    tell_not_utf8(&p);
     out->title = &markup_nil;
     out->context_document = &markup_nil;
     out->footnotes = &markup_nil;

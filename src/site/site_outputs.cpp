@@ -188,7 +188,9 @@ MarkupNode *index_document_build(Arena *arena, SiteBuild *build)
             Str title = s->title.size ? s->title : str_prefix(path_file_name(r->path), str_find_byte(path_file_name(r->path), '.', 0));
             DateTime date = {};
             u64 day = date_read_day(s->creation_date, &date) ? date_day_key(date) : 0;
-            listed[listed_count++] = Listed{{str_copy(scratch.arena, r->path), str_copy(scratch.arena, title)}, day};
+            // The index is a document of its own: a title in bytes that are
+            // not UTF-8 (told at its document) would be told again there.
+            listed[listed_count++] = Listed{{str_copy(scratch.arena, r->path), utf8_repaired(scratch.arena, title)}, day};
         }
         srw_unlock_shared(stripe->slim);
     }

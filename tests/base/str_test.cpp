@@ -246,6 +246,44 @@ TEST_F(StrTest, Utf8AndUtf16DecodeEncodeAndReplacement)
     EXPECT_EQ(utf8_decode(f8, 5).codepoint, 0xFFFFFFFFu);
 }
 
+// What a browser would replace: found at the exact byte, past runs of
+// ASCII read eight at a time, and mended in a copy as the browser shows it.
+TEST(StrUtf8, TheFirstByteABrowserWouldReplaceAndTheRepairedCopy)
+{
+    struct Case {
+        std::string text;
+        u64 at;
+    };
+    const std::string ascii = "a plain run of ASCII longer than a word ";
+    const Case cases[] = {
+        {"", 0},
+        {ascii, ascii.size()},
+        {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF", 19},   // two to four bytes, U+10FFFF
+        {"caf\xE9 cr\xE8me", 3},                              // Latin-1
+        {ascii + "\xE9", ascii.size()},                      // past eight-byte runs
+        {ascii + "\x80", ascii.size()},                      // a stray continuation
+        {"x\xC0\x80", 1}, {"x\xC1\xBF", 1},                  // overlong two-byte forms
+        {"x\xE0\x9F\xBF", 1},                                // an overlong three-byte form
+        {"x\xED\xA0\x80", 1},                                // a surrogate
+        {"x\xF0\x8F\xBF\xBF", 1},                            // an overlong four-byte form
+        {"x\xF4\x90\x80\x80", 1}, {"x\xF5\x80\x80\x80", 1},  // past U+10FFFF
+        {"caf\xC3", 3}, {"x\xE2\x82", 1}, {"x\xE2\x82y", 1},  // cut short, at the end and before a letter
+        {"\xEF\xBB\xBF" + ascii, 3 + ascii.size()},          // a byte order mark is UTF-8
+    };
+    for (const Case &c : cases) {
+        Str text = str((char *)c.text.data(), c.text.size());
+        EXPECT_EQ(utf8_first_invalid(text), c.at) << c.text;
+    }
+
+    Arena *arena = arena_alloc(MiB(1), KiB(64));
+    EXPECT_EQ(s(utf8_repaired(arena, str_lit("caf\xE9 cr\xE8me\xFF"))), "caf\xEF\xBF\xBD cr\xEF\xBF\xBDme\xEF\xBF\xBD");
+    EXPECT_EQ(s(utf8_repaired(arena, str_lit("\xC3\xA9t\xC3\xA9"))), "\xC3\xA9t\xC3\xA9");
+    Str repaired = utf8_repaired(arena, str_lit("x\xE2\x82y"));
+    EXPECT_EQ(utf8_first_invalid(repaired), repaired.size);
+    EXPECT_EQ(s(repaired), "x\xEF\xBF\xBD\xEF\xBF\xBDy");
+    arena_release(arena);
+}
+
 TEST(StrPieces, UnquoteCutAndCompare)
 {
     expect_cases({

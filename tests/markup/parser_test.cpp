@@ -238,6 +238,19 @@ TEST_F(ParserTest, ATabInALinesIndentationIsToldOnce)
         EXPECT_EQ(parse(quiet).doc.message_count, 0u) << quiet;
 }
 
+TEST_F(ParserTest, BytesThatAreNotUtf8AreToldOnceAtTheFirst)
+{
+    // Saved as Latin-1: three accented letters, one warning at the first.
+    const std::string latin = "Caf\xE9\n  Une cr\xE8me \xE0 lire.\n";
+    parse_told_once(latin, 3,
+                    "byte 0xE9 is not UTF-8, so the page shows \"\xEF\xBF\xBD\" in its place and in place of any like "
+                    "it; save the file as UTF-8");
+    // The same letters in UTF-8, a byte order mark, and bytes in code are no mistake.
+    for (const char *quiet : {"Caf\xC3\xA9\n  Une cr\xC3\xA8me \xC3\xA0 lire.\n", "\xEF\xBB\xBFHead\n  text\n",
+                              "Head\n  `\xE2\x82\xAC` and \xF0\x9F\x98\x80\n"})
+        EXPECT_EQ(parse(quiet).doc.message_count, 0u) << quiet;
+}
+
 TEST_F(ParserTest, AQuotedFileNameWithoutASlashIsToldThatItIsNoLink)
 {
     const std::string text = "Head\n  see \"notes.pdf\"(the notes) and _\"cat.JPG\"(\"A cat\")\n";

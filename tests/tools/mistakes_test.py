@@ -295,6 +295,21 @@ class Mistakes(unittest.TestCase):
         run = Run(self.site, ["once", "diagnostics=line"])
         self.assertNotIn("never closed", run.err)
 
+    def test_a_document_saved_in_a_legacy_code_page_is_told_once(self):
+        with open(os.path.join(self.src, "c.wyn"), "wb") as f:
+            f.write(b'``\ntitle: Caf\xe9\noutput_path: "/html/c.html"\n``\nS\n  cr\xe8me \xe0 lire\n')
+        run = Run(self.site, ["once", "diagnostics=line"])
+        self.assertEqual(run.status, 0, run.err)
+        self.assertIn('c.wyn:2:11: warning: byte 0xE9 is not UTF-8, so the page shows "\ufffd" in its place',
+                      run.err)
+        self.assertEqual(run.err.count("is not UTF-8"), 1, run.err)
+        self.assertIn("1 warning", run.out)
+        # The index lists the title as the page shows it, and is itself UTF-8.
+        with open(os.path.join(self.src, "index.wyn"), "rb") as f:
+            index = f.read()
+        self.assertIn("Caf\ufffd".encode(), index)
+        index.decode("utf-8")
+
     def test_header_values_that_would_not_do_what_they_say_are_told(self):
         with open(os.path.join(self.src, "c.wyn"), "w") as f:
             f.write('``\ntitle: C\nstatus: darft\ncreation_date: 2026-02-30\n'
