@@ -41,6 +41,7 @@ static bool is_word_or_code(const MarkupToken *t) { return token_kind(t, TokenFl
 
 static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, const MarkupToken *s, bool embedded);
 static void bare_file_name_check(Parser *p, const MarkupToken *s);
+static void blank_in_link_check(Parser *p, const MarkupToken *s, Str target, Str path);
 
 static void mark_token(Parser *p, MarkupNode *container, const MarkupToken *t)
 {
@@ -135,7 +136,7 @@ static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, cons
         kind = MarkupKind_LinkFile;
         list = &p->out->file_links;
     }
-    if (!list) return;
+    if (!list) return blank_in_link_check(p, s, target, path);
 
     text->name = text->text = target;
     MarkupNode *link = parser_element(p, kind, text->flags & ~(u64)NodeFlag_DoubleQuoted, text->offset);
@@ -184,10 +185,8 @@ static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, cons
     p->i = k;
 }
 
-// A quoted file name without a slash, such as "cat.png": a name and the
-// extension of a file a site links or shows. Words with a dot that are no
-// such file ("Node.js", "e.g.") stay quiet.
-static bool is_bare_file_name(Str text)
+// The extension of a file a site links or shows.
+static bool is_site_file_extension(Str ext)
 {
     static const Str extensions[] = {
         str_lit("wyn"), str_lit("html"), str_lit("htm"), str_lit("png"),  str_lit("jpg"), str_lit("jpeg"),
@@ -195,14 +194,53 @@ static bool is_bare_file_name(Str text)
         str_lit("txt"), str_lit("zip"),  str_lit("gz"),  str_lit("mp3"),  str_lit("mp4"), str_lit("webm"),
         str_lit("ogg"), str_lit("epub"),
     };
+    for (Str e : extensions)
+        if (str_match(ext, e, StrMatch_CaseInsensitive)) return true;
+    return false;
+}
+
+// A quoted file name without a slash, such as "cat.png": a name and the
+// extension of a file a site links or shows. Words with a dot that are no
+// such file ("Node.js", "e.g.") stay quiet.
+static bool is_bare_file_name(Str text)
+{
     // A slash before the dot made the string a link already.
     u64 dot = str_find_last_byte(text, '.');
     if (dot == 0 || dot >= text.size) return false;
     if (memchr(text.str, '\\', dot) || memchr(text.str, ' ', dot) || memchr(text.str, '\t', dot)) return false;
-    Str ext = extension(text);
-    for (Str e : extensions)
-        if (str_match(ext, e, StrMatch_CaseInsensitive)) return true;
-    return false;
+    return is_site_file_extension(extension(text));
+}
+
+// "/assets/my photo.png" reads as a picture to its author, whose files
+// often have blanks in their names, but a path with a blank is no link and
+// the page shows the quoted text. Only what is plainly a path is told: one
+// written from the site's root or from here, naming a file a site links or
+// shows; quoted prose with a slash and a dot in it stays quiet. An address
+// with a blank is told too: its blank is written %20.
+static void blank_in_link_check(Parser *p, const MarkupToken *s, Str target, Str path)
+{
+    if (!has_blank(target)) return;
+    bool web = str_match(str_lit("https://"), target, StrMatch_Prefix) ||
+               str_match(str_lit("http://"), target, StrMatch_Prefix);
+    if (web) {
+        parser_message(p, s, DiagLevel_Warning,
+                       str_pushf(p->work, "\"%S\" is text, not a link: an address cannot hold a blank; write each one as %%20",
+                                 target));
+        return;
+    }
+    bool rooted = str_match(str_lit("/"), path, StrMatch_Prefix) || str_match(str_lit("./"), path, StrMatch_Prefix) ||
+                  str_match(str_lit("../"), path, StrMatch_Prefix);
+    Str name = path_file_name(path);
+    u64 dot = str_find_last_byte(name, '.');
+    if (!rooted || dot == 0 || dot >= name.size || !is_site_file_extension(extension(name))) return;
+    // The name a rename would give, blanks made dashes.
+    Str renamed = str_copy(p->work, path);
+    for (u64 k = 0; k < renamed.size; k += 1)
+        if (renamed.str[k] == ' ' || renamed.str[k] == '\t') ((char *)renamed.str)[k] = '-';
+    parser_message(p, s, DiagLevel_Warning,
+                   str_pushf(p->work,
+                             "\"%S\" is text, not a link: a path cannot hold a blank; rename the file, as in \"%S\"",
+                             path, renamed));
 }
 
 // "cat.png"(a cat) and _"cat.png" read as a link and a picture to their

@@ -271,6 +271,31 @@ TEST_F(ParserTest, AQuotedFileNameWithoutASlashIsToldThatItIsNoLink)
         EXPECT_EQ(parse(quiet).doc.message_count, 0u) << quiet;
 }
 
+TEST_F(ParserTest, APathOrAddressWithABlankIsToldThatItIsNoLink)
+{
+    const std::string text = "Head\n  _\"/assets/my photo.png\" and \"../old notes/a b.wyn[#2]\"(old)\n"
+                             "  and \"https://example.org/a page.html\"(x)\n";
+    Parsed p = parse(text);
+    expect_sound(p);
+    std::vector<std::pair<u64, std::string>> told;
+    for (Diagnostic *d = p.doc.messages.first; d; d = d->next) told.push_back({d->offset, s(d->text)});
+    EXPECT_EQ(told, (std::vector<std::pair<u64, std::string>>{
+                        {text.find("\"/assets"), "\"/assets/my photo.png\" is text, not a link: a path cannot hold a "
+                                                  "blank; rename the file, as in \"/assets/my-photo.png\""},
+                        {text.find("\"../old"), "\"../old notes/a b.wyn\" is text, not a link: a path cannot hold a "
+                                                 "blank; rename the file, as in \"../old-notes/a-b.wyn\""},
+                        {text.find("\"https"), "\"https://example.org/a page.html\" is text, not a link: an address "
+                                                "cannot hold a blank; write each one as %20"},
+                    }));
+    // What the warning is about: none of them became a link.
+    EXPECT_EQ(p.doc.file_links.count + p.doc.web_links.count, 0u);
+    // Quoted prose with a slash, a dot and a blank is no path, and a path
+    // without a blank is a link.
+    for (const char *quiet : {"H\n  \"see /usr/bin. Yes\" and \"and/or. Maybe\"\n", "H\n  \"/ a b\" \"/a b\"(x)\n",
+                              "H\n  \"/a/b c.unknown\"(x) \"/assets/my-photo.png\"(x)\n"})
+        EXPECT_EQ(parse(quiet).doc.message_count, 0u) << quiet;
+}
+
 TEST_F(ParserTest, MarkdownsMarksAreNotedOncePerDocumentWithWynsSpelling)
 {
     auto noted = [&](const std::string &text) {

@@ -269,7 +269,8 @@ class Mistakes(unittest.TestCase):
                     '  [*1] the note\n'
                     '  [*1] the same number again\n'
                     '  "/wyn_files/b.wyn[#7]"(no such anchor) and "/wyn_files/c.wyn[#1]"(this one).\n'
-                    '  The "slides.pdf"(slides) and _"cat.png"("a cat").\n')
+                    '  The "slides.pdf"(slides) and _"cat.png"("a cat").\n'
+                    '  A "/assets/my photo.png"(photo).\n')
         # The closing line of the header forgotten: the text would vanish
         # into the box behind the info button.
         with open(os.path.join(self.src, "d.wyn"), "w") as f:
@@ -284,6 +285,9 @@ class Mistakes(unittest.TestCase):
         self.assertIn('c.wyn:10:7: warning: "slides.pdf" is text, not a link: a path needs a slash, as in '
                       '"/slides.pdf"', run.err)
         self.assertIn('c.wyn:10:33: warning: "cat.png" is text, not a link', run.err)
+        # A file name with a blank, as many are: no link either.
+        self.assertIn('c.wyn:11:5: warning: "/assets/my photo.png" is text, not a link: a path cannot hold a blank; '
+                      'rename the file, as in "/assets/my-photo.png"', run.err)
         with open(os.path.join(self.site, "local", "html", "c.html")) as f:
             self.assertIn('The "slides.pdf"(slides)', f.read())
         self.assertIn("d.wyn:1:1: warning: the document header is never closed", run.err)
