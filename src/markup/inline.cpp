@@ -591,6 +591,31 @@ static void bar_token(Parser *p, const MarkupToken *t, MarkupNode *container)
 // Words, numbers, blanks and plain symbols are most of any line: they are
 // made into runs here in one loop. Returns false, with nothing consumed,
 // when the token at hand needs the rules below.
+// "**strong**", Markdown's: two stars glued to a word, and two more glued
+// to a word's end later on the line. Stars in code never come here, and
+// "2**8" or a lone "**" stays quiet.
+[[gnu::noinline]] static void markdown_strong_check(Parser *p, u64 i)
+{
+    const MarkupToken *t = &p->tokens[i];
+    auto star = [&](u64 k) {
+        const MarkupToken *s = parser_token(p, k);
+        return s && s->flags == TokenFlag_Symbol && p->text.str[s->begin] == '*';
+    };
+    auto glued_word = [&](u64 k, u64 at) {
+        const MarkupToken *w = parser_token(p, k);
+        return w && (w->flags & (TokenFlag_Word | TokenFlag_Number)) && (k > i ? w->begin == at : w->end == at);
+    };
+    if (!star(i + 1) || p->tokens[i + 1].begin != t->end || !glued_word(i + 2, t->end + 1)) return;
+    if (i > 0 && (p->tokens[i - 1].flags & (TokenFlag_Word | TokenFlag_Number)) && p->tokens[i - 1].end == t->begin)
+        return;
+    for (u64 k = i + 3; k + 1 < p->count && !(p->tokens[k].flags & TokenFlag_Newline); k += 1) {
+        if (star(k) && star(k + 1) && p->tokens[k + 1].begin == p->tokens[k].end &&
+            (p->tokens[k - 1].flags & (TokenFlag_Word | TokenFlag_Number)) && p->tokens[k - 1].end == p->tokens[k].begin)
+            return parser_markdown_note(p, t, str_lit("\"**text**\" is not strong here and shows as written; wyn writes "
+                                                      "strong text as _text_ and emphasis as __text__"));
+    }
+}
+
 static bool plain_run(Parser *p, MarkupNode *container, ParseRecord *r)
 {
     const bool in_desc = is_kind(r->node, MarkupKind_Desc);
@@ -604,6 +629,7 @@ static bool plain_run(Parser *p, MarkupNode *container, ParseRecord *r)
             if (last != &markup_nil) last->space_after = (u8)(t->end - t->begin);
         } else if (f == TokenFlag_Word || f == TokenFlag_Number || f == TokenFlag_Equals ||
                    (f == TokenFlag_Symbol && !(in_desc && (p->text.str[t->begin] == '(' || p->text.str[t->begin] == ')')))) {
+            if (f == TokenFlag_Symbol && p->text.str[t->begin] == '*' && !p->told_markdown) markdown_strong_check(p, i);
             parser_text_node(p, container, t, 0);
         } else {
             break;

@@ -311,6 +311,9 @@ TEST_F(ParserTest, MarkdownsMarksAreNotedOncePerDocumentWithWynsSpelling)
               "(\". \")\n");
     EXPECT_EQ(noted("## Head\n  x\n"), "note 0 \"#\" marks no heading here and shows as written; a heading is a line at "
                                       "the left margin, with its text indented by two blanks below it\n");
+    EXPECT_EQ(noted("Head\n  a **strong word** and **2**\n"),
+              "note 9 \"**text**\" is not strong here and shows as written; wyn writes strong text as _text_ and "
+              "emphasis as __text__\n");
     // Only the first habit of a document is noted.
     EXPECT_EQ(noted("Head\n  see [the site](https://example.org/) and **this**\n  * star\n"),
               "note 11 \"[text](address)\" links nothing here and shows as written; wyn writes a link as "
@@ -320,7 +323,8 @@ TEST_F(ParserTest, MarkdownsMarksAreNotedOncePerDocumentWithWynsSpelling)
     for (const char *quiet :
          {"H\n  [#1](see) [x] done [ ] open [*1]\n  [*1] note [#1]_ here\n", "H\n  ```\n  - a\n  [a](b)\n  ```\n",
           "H\n  `[a](b)` and [a] (b)\n", "H\n  \\- item\n", "H\n  -5 degrees, -- and #tag\n", "H\n  ---\n",
-          "H\n  . item\n  1. item\n"})
+          "H\n  . item\n  1. item\n", "H\n  2**8 and a ** b ** c\n  **open\n  close**\n",
+          "H\n  `**code**` here\n", "H\n  ```py\n  f(**kwargs)\n  ```\n"})
         EXPECT_EQ(noted(quiet), "") << quiet;
 }
 
