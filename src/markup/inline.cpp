@@ -245,14 +245,18 @@ static void blank_in_link_check(Parser *p, const MarkupToken *s, Str target, Str
 
 // "cat.png"(a cat) and _"cat.png" read as a link and a picture to their
 // author, but a path needs a slash: without one the page shows the quoted
-// text. Said, with the spelling that links.
+// text. Said, with the spelling that links to what the author wrote, a file
+// beside the document ("/cat.png" would be one at the site's root).
 static void bare_file_name_check(Parser *p, const MarkupToken *s)
 {
     if (s->flags & (TokenFlag_PathLike | TokenFlag_UrlLike)) return;
     Str name = str_unquote(parser_token_text(p, s));
     if (!is_bare_file_name(name)) return;
     parser_message(p, s, DiagLevel_Warning,
-                   str_pushf(p->work, "\"%S\" is text, not a link: a path needs a slash, as in \"/%S\"", name, name));
+                   str_pushf(p->work,
+                             "\"%S\" is text, not a link: a path needs a slash, as in \"./%S\" for a file "
+                             "beside this document",
+                             name, name));
 }
 
 static void string_token(Parser *p, MarkupNode *container, const MarkupToken *t)

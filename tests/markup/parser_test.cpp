@@ -258,9 +258,11 @@ TEST_F(ParserTest, AQuotedFileNameWithoutASlashIsToldThatItIsNoLink)
     expect_sound(p);
     ASSERT_EQ(p.doc.message_count, 2u);
     EXPECT_EQ(p.doc.messages.first->offset, text.find("\"notes"));
-    EXPECT_EQ(s(p.doc.messages.first->text), "\"notes.pdf\" is text, not a link: a path needs a slash, as in \"/notes.pdf\"");
+    EXPECT_EQ(s(p.doc.messages.first->text), "\"notes.pdf\" is text, not a link: a path needs a slash, as in \"./notes.pdf\" for a "
+                                                 "file beside this document");
     EXPECT_EQ(p.doc.messages.last->offset, text.find("\"cat"));
-    EXPECT_EQ(s(p.doc.messages.last->text), "\"cat.JPG\" is text, not a link: a path needs a slash, as in \"/cat.JPG\"");
+    EXPECT_EQ(s(p.doc.messages.last->text), "\"cat.JPG\" is text, not a link: a path needs a slash, as in \"./cat.JPG\" for a file "
+                                               "beside this document");
     // What the warning is about: neither became a link.
     EXPECT_EQ(p.doc.file_links.count, 0u);
     // Links, quotes in prose, words with a dot, a name apart from its

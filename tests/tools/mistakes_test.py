@@ -283,8 +283,13 @@ class Mistakes(unittest.TestCase):
         self.assertNotIn("c.wyn has no anchor", run.err)
         # A file name without a slash is text on the page, not a link.
         self.assertIn('c.wyn:10:7: warning: "slides.pdf" is text, not a link: a path needs a slash, as in '
-                      '"/slides.pdf"', run.err)
+                      '"./slides.pdf" for a file beside this document', run.err)
         self.assertIn('c.wyn:10:33: warning: "cat.png" is text, not a link', run.err)
+        # The spelling it gives links to the file beside the document.
+        with open(os.path.join(self.src, "e.wyn"), "w") as f:
+            f.write(document("E", "e.html", 'See "./b.wyn"(the other page).'))
+        followed = Run(self.site, ["once", "strict"])
+        self.assertNotIn("e.wyn", followed.err)
         # A file name with a blank, as many are: no link either.
         self.assertIn('c.wyn:11:5: warning: "/assets/my photo.png" is text, not a link: a path cannot hold a blank; '
                       'rename the file, as in "/assets/my-photo.png"', run.err)
