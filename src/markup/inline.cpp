@@ -42,6 +42,7 @@ static bool is_word_or_code(const MarkupToken *t) { return token_kind(t, TokenFl
 static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, const MarkupToken *s, bool embedded);
 static void bare_file_name_check(Parser *p, const MarkupToken *s);
 static void blank_in_link_check(Parser *p, const MarkupToken *s, Str target, Str path);
+static void not_a_picture_check(Parser *p, const MarkupToken *s, Str path);
 
 static void mark_token(Parser *p, MarkupNode *container, const MarkupToken *t)
 {
@@ -145,6 +146,7 @@ static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, cons
     node_append_child(link, text);
     node_list_push(p->arena, list, link);
     if (embedded) {
+        if (kind == MarkupKind_LinkFile) not_a_picture_check(p, s, path);
         link->flags |= NodeFlag_Embedded;
         if (str_find_byte(target, '.', 0) < target.size && is_jpeg_extension(extension(target)))
             link->flags |= NodeFlag_Jpeg;
@@ -197,6 +199,30 @@ static bool is_site_file_extension(Str ext)
     for (Str e : extensions)
         if (str_match(ext, e, StrMatch_CaseInsensitive)) return true;
     return false;
+}
+
+// _"/notes.pdf" shows the file in place as a picture (a CSV file as a
+// table), and a browser draws no picture of a document, a page, a sound or
+// a film: the page shows a broken image. Told, with the link that works.
+static void not_a_picture_check(Parser *p, const MarkupToken *s, Str path)
+{
+    static const Str no_picture[] = {
+        str_lit("wyn"), str_lit("html"), str_lit("htm"), str_lit("pdf"),  str_lit("txt"), str_lit("zip"),
+        str_lit("gz"),  str_lit("mp3"),  str_lit("mp4"), str_lit("webm"), str_lit("ogg"), str_lit("epub"),
+    };
+    Str name = path_file_name(path);
+    u64 dot = str_find_last_byte(name, '.');
+    if (dot >= name.size) return;
+    Str ext = str_skip(name, dot + 1);
+    for (Str e : no_picture) {
+        if (!str_match(ext, e, StrMatch_CaseInsensitive)) continue;
+        parser_message(p, s, DiagLevel_Warning,
+                       str_pushf(p->work,
+                                 "_\"%S\" shows the file as a picture, and a browser draws none of a .%S file; link "
+                                 "it instead, as in \"%S\"(%S)",
+                                 path, ext, path, name));
+        return;
+    }
 }
 
 // A quoted file name without a slash, such as "cat.png": a name and the

@@ -298,6 +298,21 @@ TEST_F(ParserTest, APathOrAddressWithABlankIsToldThatItIsNoLink)
         EXPECT_EQ(parse(quiet).doc.message_count, 0u) << quiet;
 }
 
+TEST_F(ParserTest, AFileShownAsAPictureThatNoBrowserDrawsIsTold)
+{
+    const std::string text = "Head\n  _\"/docs/Report.PDF\"(\"the report\") beside _\"/a.png\"\n";
+    Parsed p = parse_told_once(text, text.find("\"/docs"),
+                               "_\"/docs/Report.PDF\" shows the file as a picture, and a browser draws none of a .PDF "
+                               "file; link it instead, as in \"/docs/Report.PDF\"(Report.PDF)");
+    // It stays what it was written as: an embedded link.
+    EXPECT_EQ(p.doc.file_links.count, 2u);
+    // Pictures, a CSV file (shown as a table), an address and a plain link
+    // to a document say nothing.
+    for (const char *quiet : {"H\n  _\"/a.JPG\" _\"/b.svg\" _\"/c.webp\" _\"/d\" _\"/t.csv\"\n",
+                              "H\n  _\"https://example.org/a.pdf\" \"/docs/r.pdf\"(report)\n"})
+        EXPECT_EQ(parse(quiet).doc.message_count, 0u) << quiet;
+}
+
 TEST_F(ParserTest, MarkdownsMarksAreNotedOncePerDocumentWithWynsSpelling)
 {
     auto noted = [&](const std::string &text) {
