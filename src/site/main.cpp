@@ -107,8 +107,11 @@ static StrList site_sources_or_wait(Arena *arena, const SiteConfig *config, Mess
             return sources;
         }
         if (!told) {
-            Str text = str_pushf(log->arena, "target %S %S; nothing is built or written%s", target, problem,
-                                 config->once ? "" : " until it can be read");
+            // Run where no site is, wyn is most likely new to its author.
+            bool no_site = !file_properties(config->layout.local_folder).exists;
+            Str text = str_pushf(log->arena, "target %S %S; nothing is built or written%s%s", target, problem,
+                                 config->once ? "" : " until it can be read",
+                                 no_site ? " (there is no local/ folder here: `wyn init` starts a new site)" : "");
             diag_push_at(log->arena, &log->list, nullptr, 0, DiagLevel_Error, text);
             diag_print_log(&log->print, &log->list);
             log->list = DiagnosticList{};

@@ -113,6 +113,7 @@ class Mistakes(unittest.TestCase):
                 self.assertEqual(run.status, 1, run.err)
                 self.assertIn("error: ", run.err)
                 self.assertIn(said, run.err)
+                self.assertNotIn("wyn init", run.err, "a site is here")
                 self.assertEqual(run.out, "", "nothing is a result")
                 self.assertEqual(tree_hash(os.path.join(self.site, "local")), before, "the site changed")
 
@@ -122,6 +123,7 @@ class Mistakes(unittest.TestCase):
         run = Run(empty, ["once"])
         self.assertEqual(run.status, 1)
         self.assertIn("local/wyn_files/ does not exist", run.err)
+        self.assertIn("(there is no local/ folder here: `wyn init` starts a new site)", run.err)
         self.assertEqual(os.listdir(empty), [])
 
     def test_the_watch_waits_for_its_target(self):
