@@ -20,6 +20,7 @@ ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 import chromium_cdp  # noqa: E402
 import page_check  # noqa: E402
+from output_trees_test import files_under  # noqa: E402
 
 SKIP = 77
 ENV = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
@@ -173,12 +174,7 @@ class InitSite(unittest.TestCase):
         built = self.run_wyn(["once"], site)
         self.assertIn(f"{site}/local/shared/css/icons.css is missing, so the pages load no icon font",
                       built.stderr.decode())
-        before = {}
-        for where, _, files in os.walk(site):
-            for name in files:
-                path = os.path.join(where, name)
-                with open(path, "rb") as f:
-                    before[path] = f.read()
+        before = files_under(site)
 
         added = self.run_wyn(["init"], site)
         self.assertEqual(added.returncode, 0, added.stderr.decode())
@@ -186,15 +182,10 @@ class InitSite(unittest.TestCase):
         shown = added.stdout.decode()
         self.assertIn(f"{site}/local/ is a site already; added 19 files its pages load and it lacked", shown)
         self.assertIn("  shared/css/icons.css\n  shared/fonts/ (17 files)\n  shared/images/favicon-32x32.png\n", shown)
-        after = {}
-        for where, _, files in os.walk(site):
-            for name in files:
-                path = os.path.join(where, name)
-                with open(path, "rb") as f:
-                    after[path] = f.read()
+        after = files_under(site)
         for path, data in before.items():
             self.assertEqual(after.get(path), data, path)
-        new = sorted(os.path.relpath(p, site) for p in after if p not in before)
+        new = sorted(p for p in after if p not in before)
         self.assertEqual(len(new), 19, new)
         for path in new:
             self.assertTrue(path.startswith(("local/shared/fonts/", "local/shared/images/")) or
@@ -204,7 +195,7 @@ class InitSite(unittest.TestCase):
         self.assertEqual(fresh.returncode, 0, fresh.stderr.decode())
         for path in new:
             with open(os.path.join(self.temp, "fresh", path), "rb") as f:
-                self.assertEqual(after[os.path.join(site, path)], f.read(), path)
+                self.assertEqual(after[path], f.read(), path)
 
         # Again, in every form: nothing is missing, nothing is written.
         settled = tree_hash(site)
