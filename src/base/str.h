@@ -225,7 +225,7 @@ DecodedChar utf8_decode(const u8 *bytes, u64 remaining);
 u64 utf8_first_invalid(Str s);
 // A copy of the text on `arena`, with U+FFFD in place of each byte
 // utf8_first_invalid would stop at, as a browser shows it. For text wyn
-// takes from documents into files of its own (the index, the feed).
+// takes from documents into a document of its own (the index).
 Str utf8_repaired(Arena *arena, Str s);
 DecodedChar utf16_decode(const u16 *units, u64 remaining);
 u32 utf8_encode(u8 *out, u32 codepoint);    // returns bytes written (1 to 4)

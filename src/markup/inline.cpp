@@ -618,9 +618,6 @@ static void bar_token(Parser *p, const MarkupToken *t, MarkupNode *container)
 
 //- one token of inline content
 
-// Words, numbers, blanks and plain symbols are most of any line: they are
-// made into runs here in one loop. Returns false, with nothing consumed,
-// when the token at hand needs the rules below.
 // "**strong**", Markdown's: two stars glued to a word, and two more glued
 // to a word's end later on the line. Stars in code never come here, and
 // "2**8" or a lone "**" stays quiet.
@@ -646,6 +643,9 @@ static void bar_token(Parser *p, const MarkupToken *t, MarkupNode *container)
     }
 }
 
+// Words, numbers, blanks and plain symbols are most of any line: they are
+// made into runs here in one loop. Returns false, with nothing consumed,
+// when the token at hand needs the rules below.
 static bool plain_run(Parser *p, MarkupNode *container, ParseRecord *r)
 {
     const bool in_desc = is_kind(r->node, MarkupKind_Desc);

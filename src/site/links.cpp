@@ -200,6 +200,11 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
 {
     bool complete = true;
     Str index_path = str_pushf(arena, "%Swyn_files/index.wyn", settings->local_folder);
+    // Links of a document that writes no page of its own are on no page.
+    // The index wyn writes lists every published document, a page or not,
+    // and its author is wyn: it is told nothing.
+    bool own_page = link_document_page(arena, settings->local_folder, doc).size != 0 &&
+                    !str_eq(settings->document_path, index_path);
     for (NodeListCell *cell = doc->file_links.first; cell; cell = cell->next) {
         MarkupNode *link = cell->node;
         MarkupNode *run = first_text_child(link);
@@ -258,6 +263,16 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
                 if (settings->file_path_checks && state == FileState_Regular)
                     link_fault(arena, doc, link,
                                str_pushf(arena, "%S is referenced in a file but is hidden, the link will fail.", resolved),
+                               as_written);
+            } else if (found.state == LinkTarget_Published && !found.summary->page.size && own_page) {
+                // A page links a document that writes none (no output_path
+                // names one): the link is drawn and goes nowhere.
+                link->flags |= NodeFlag_Unresolved;
+                if (settings->file_path_checks && state == FileState_Regular)
+                    link_fault(arena, doc, link,
+                               str_pushf(arena, "%S writes no page (no .html output_path in its header), so the link "
+                                                "leads nowhere",
+                                         resolved),
                                as_written);
             } else if (found.state == LinkTarget_Unknown && !is_self && !is_index) {
                 // Not a document of this build (missing, outside the target

@@ -47,7 +47,7 @@ TEST(LinkTarget, PathsResolveBelowTheLocalFolderWithTheirTypeFolderOnce)
 }
 
 // A site of the test's own: one published document with anchor 4, one
-// draft, one that will publish later. Every lookup is noted with the
+// published without a page, one draft, one that will publish later. Every lookup is noted with the
 // anchor it asks for: the build rebuilds a linking document when that
 // anchor moves.
 static LinkTarget test_lookup(void *user, Arena *arena, Str path, u32 anchor)
@@ -61,12 +61,17 @@ static LinkTarget test_lookup(void *user, Arena *arena, Str path, u32 anchor)
         return t;
     }
     bool draft = p == "/s/local/wyn_files/draft.wyn";
-    if (p != "/s/local/wyn_files/page.wyn" && !draft) return t;
-    std::string source = draft ? "``\nstatus: Draft\n``\nD\n" : "P\n  anchor [#4]_ x\n";
+    bool pageless = p == "/s/local/wyn_files/part.wyn";
+    if (p != "/s/local/wyn_files/page.wyn" && !draft && !pageless) return t;
+    std::string source = draft      ? "``\nstatus: Draft\n``\nD\n"
+                         : pageless ? "P\n  a part of others\n"
+                                    : "``\noutput_path: \"/html/page.html\"\n``\nP\n  anchor [#4]_ x\n";
     char *copy = (char *)arena_push(arena, source.size() + 1, 1);
     memcpy(copy, source.data(), source.size() + 1);
     Str text = Str{copy, source.size()};
-    ParsedDocument doc = markup_parse(arena, text, nullptr);
+    ParseOptions options = {};
+    options.local_folder = str_lit("/s/local/");
+    ParsedDocument doc = markup_parse(arena, text, &options);
     t.state = LinkTarget_Published;
     t.summary = doc_summary_make(arena, &doc, str_lit("/s/local/"));
     return t;
@@ -90,7 +95,9 @@ struct LinkPasses : ::testing::Test {
     void parse(const std::string &text)
     {
         source = text;
-        doc = markup_parse(arena, as_str(source), nullptr);
+        ParseOptions options = {};
+        options.local_folder = settings.local_folder;
+        doc = markup_parse(arena, as_str(source), &options);
     }
     MarkupNode *file_link(u64 index)
     {
@@ -117,7 +124,7 @@ TEST_F(LinkPasses, AnchorsComeFromSummariesAndOnlyADocumentThatWillPublishIsWait
     EXPECT_FALSE(found->flags & NodeFlag_Unresolved);
     ASSERT_TRUE(node_is_element(found->first_child, MarkupKind_Reference));
     EXPECT_EQ(found->first_child->number, 4);
-    EXPECT_EQ(found->first_child->offset, 11u);   // where "[#4]" stands in page.wyn
+    EXPECT_EQ(found->first_child->offset, 48u);   // where "[#4]" stands in page.wyn
     EXPECT_TRUE(file_link(1)->flags & NodeFlag_Unresolved);
     EXPECT_FALSE(file_link(2)->flags & NodeFlag_Unresolved) << "a link to its own anchor needs no summary";
     EXPECT_EQ(messages(), "");
@@ -170,4 +177,28 @@ TEST_F(LinkPasses, ABrokenLinkIsWarnedAboutOnce)
     parse("T\n  \"/page.wyn[#6]\" \"/draft.wyn\"\n");
     EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
     EXPECT_EQ(messages(), "/s/local/wyn_files/page.wyn is missing@4\n/s/local/wyn_files/draft.wyn is missing@20\n");
+}
+
+// A page's link to a document that writes no page is drawn and goes
+// nowhere: told where the page links it, whatever anchor it asks for. A
+// document without a page of its own is on no page, and its links say
+// nothing of the kind.
+TEST_F(LinkPasses, APagesLinkToADocumentWithoutAPageIsTold)
+{
+    settings.lookups.file_state = [](void *, Str) -> u32 { return FileState_Regular; };
+    const std::string header = "``\noutput_path: \"/html/self.html\"\n``\n";
+    parse(header + "T\n  \"/part.wyn\" \"/page.wyn\" \"/part.wyn[#1]\"\n");
+    LinkWaits waits = {};
+    EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
+    EXPECT_TRUE(file_link(0)->flags & NodeFlag_Unresolved);
+    EXPECT_FALSE(file_link(1)->flags & NodeFlag_Unresolved);
+    u64 at = header.size() + 4;
+    EXPECT_EQ(messages(), "/s/local/wyn_files/part.wyn writes no page (no .html output_path in its header), so the "
+                          "link leads nowhere@" + std::to_string(at) + "\n" +
+                          "/s/local/wyn_files/part.wyn writes no page (no .html output_path in its header), so the "
+                          "link leads nowhere@" + std::to_string(at + 24) + "\n");
+
+    parse("T\n  \"/part.wyn\"\n");
+    EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
+    EXPECT_EQ(messages(), "");
 }

@@ -321,6 +321,28 @@ class Mistakes(unittest.TestCase):
         self.assertIn("Caf\ufffd".encode(), index)
         index.decode("utf-8")
 
+    def test_a_link_to_a_document_that_writes_no_page_is_told_on_the_page_only(self):
+        with open(os.path.join(self.src, "part.wyn"), "w") as f:
+            f.write('Part\n  A part without a page, linking "/wyn_files/a.wyn"(a).\n')
+        with open(os.path.join(self.src, "c.wyn"), "w") as f:
+            f.write(document("C", "c.html", 'See "./part.wyn"(the part).'))
+        run = Run(self.site, ["once", "diagnostics=line"])
+        self.assertEqual(run.status, 0, run.err)
+        self.assertRegex(run.err, r'c\.wyn:6:7: warning: \S*/wyn_files/part\.wyn writes no page \(no \.html '
+                                  r'output_path in its header\), so the link leads nowhere')
+        self.assertEqual(run.err.count("writes no page"), 1, run.err)
+        # The page shows where the link pointed, as for any link that fails.
+        with open(os.path.join(self.site, "local", "html", "c.html")) as f:
+            page = f.read()
+        self.assertRegex(page, r'<span [^>]*title="[^"]*part\.wyn"[^>]*>the part</span>')
+        # Given a page, the part is linked and nothing is said.
+        with open(os.path.join(self.src, "part.wyn"), "w") as f:
+            f.write(document("Part", "part.html", "Now a page."))
+        run = Run(self.site, ["once", "strict"])
+        self.assertEqual(run.status, 0, run.err)
+        with open(os.path.join(self.site, "local", "html", "c.html")) as f:
+            self.assertIn('part.html">the part</a>', f.read())
+
     def test_header_values_that_would_not_do_what_they_say_are_told(self):
         with open(os.path.join(self.src, "c.wyn"), "w") as f:
             f.write('``\ntitle: C\nstatus: darft\ncreation_date: 2026-02-30\n'
