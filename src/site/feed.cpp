@@ -138,13 +138,19 @@ Str xml_escape(Arena *arena, Str text)
         else if (c == 0x7f) instead = str_empty();
         else if (c < 0x80) replace = false;
         else {
+            // A sequence a strict reader refuses (an overlong form, a
+            // surrogate, a byte out of place) makes the whole feed unreadable:
+            // each of its bytes is replaced, as a browser replaces them.
+            // U+FFFE and U+FFFF are no XML characters either.
+            bool strict = utf8_first_invalid(str_substr(text, i, min_of<u64>(i + 4, text.size))) != 0;
             DecodedChar d = utf8_decode(bytes + i, text.size - i);
-            taken = d.size;
-            // Surrogates, U+FFFE and U+FFFF are no XML characters either.
-            bool valid = d.codepoint != 0xFFFFFFFFu && d.codepoint != 0xFFFE && d.codepoint != 0xFFFF &&
-                         !(d.codepoint >= 0xD800 && d.codepoint <= 0xDFFF);
-            if (valid) replace = false;
-            else instead = str_lit("\xEF\xBF\xBD");
+            if (!strict) {
+                instead = str_lit("\xEF\xBF\xBD");
+            } else {
+                taken = d.size;
+                if (d.codepoint == 0xFFFE || d.codepoint == 0xFFFF) instead = str_lit("\xEF\xBF\xBD");
+                else replace = false;
+            }
         }
         if (replace) {
             str_list_push(scratch.arena, &pieces, str_substr(text, plain_from, i));
