@@ -632,15 +632,21 @@ static void bar_token(Parser *p, const MarkupToken *t, MarkupNode *container)
         const MarkupToken *w = parser_token(p, k);
         return w && (w->flags & (TokenFlag_Word | TokenFlag_Number)) && (k > i ? w->begin == at : w->end == at);
     };
+    // A closing pair a later opening could find, an earlier one found
+    // first: after a search in vain the rest of its line is not searched
+    // again, or a line of openings would cost its length squared.
+    if (i < p->strong_scanned_to) return;
     if (!star(i + 1) || p->tokens[i + 1].begin != t->end || !glued_word(i + 2, t->end + 1)) return;
     if (i > 0 && (p->tokens[i - 1].flags & (TokenFlag_Word | TokenFlag_Number)) && p->tokens[i - 1].end == t->begin)
         return;
-    for (u64 k = i + 3; k + 1 < p->count && !(p->tokens[k].flags & TokenFlag_Newline); k += 1) {
+    u64 k = i + 3;
+    for (; k + 1 < p->count && !(p->tokens[k].flags & TokenFlag_Newline); k += 1) {
         if (star(k) && star(k + 1) && p->tokens[k + 1].begin == p->tokens[k].end &&
             (p->tokens[k - 1].flags & (TokenFlag_Word | TokenFlag_Number)) && p->tokens[k - 1].end == p->tokens[k].begin)
             return parser_markdown_note(p, t, str_lit("\"**text**\" is not strong here and shows as written; wyn writes "
                                                       "strong text as _text_ and emphasis as __text__"));
     }
+    p->strong_scanned_to = k;
 }
 
 // Words, numbers, blanks and plain symbols are most of any line: they are

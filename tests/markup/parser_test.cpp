@@ -343,6 +343,14 @@ TEST_F(ParserTest, MarkdownsMarksAreNotedOncePerDocumentWithWynsSpelling)
           "H\n  . item\n  1. item\n", "H\n  2**8 and a ** b ** c\n  **open\n  close**\n",
           "H\n  `**code**` here\n", "H\n  ```py\n  f(**kwargs)\n  ```\n"})
         EXPECT_EQ(noted(quiet), "") << quiet;
+    // A line of openings that nothing closes: each would search the rest
+    // of the line, a hundred thousand times over, if a search in vain did
+    // not end the looking for that line (this parse then ran for minutes).
+    std::string openings = "H\n  ";
+    for (int i = 0; i < 100000; i += 1) openings += "**a ";
+    EXPECT_EQ(noted(openings + "\n  then **one**\n"), "note " + std::to_string(openings.size() + 8) +
+                                                          " \"**text**\" is not strong here and shows as written; "
+                                                          "wyn writes strong text as _text_ and emphasis as __text__\n");
 }
 
 TEST_F(ParserTest, ARowWithMoreCellsThanTheHeaderIsToldOnceATable)
