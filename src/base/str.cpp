@@ -611,6 +611,7 @@ u64 utf8_first_invalid(Str s)
             if ((x | y) & highs) break;
             i += 16;
         }
+        if (i >= n) break;
         if (i + 8 <= n) {
             u64 x;
             memcpy(&x, b + i, 8);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -270,9 +272,17 @@ TEST(StrUtf8, TheFirstByteABrowserWouldReplaceAndTheRepairedCopy)
         {"caf\xC3", 3}, {"x\xE2\x82", 1}, {"x\xE2\x82y", 1},  // cut short, at the end and before a letter
         {"\xEF\xBB\xBF" + ascii, 3 + ascii.size()},          // a byte order mark is UTF-8
     };
-    for (const Case &c : cases) {
-        Str text = str((char *)c.text.data(), c.text.size());
-        EXPECT_EQ(utf8_first_invalid(text), c.at) << c.text;
+    // Each text in a buffer of its exact size, so that a read past its
+    // end is caught, whatever the length's remainder by eight or sixteen.
+    auto first_invalid = [](const std::string &text) {
+        std::unique_ptr<char[]> exact(new char[text.size()]);
+        memcpy(exact.get(), text.data(), text.size());
+        return utf8_first_invalid(str(exact.get(), text.size()));
+    };
+    for (const Case &c : cases) EXPECT_EQ(first_invalid(c.text), c.at) << c.text;
+    for (size_t size = 1; size <= 40; size += 1) {
+        EXPECT_EQ(first_invalid(std::string(size, 'a')), size) << size;
+        EXPECT_EQ(first_invalid(std::string(size - 1, 'a') + "\xE9"), size - 1) << size;
     }
 
     Arena *arena = arena_alloc(MiB(1), KiB(64));
