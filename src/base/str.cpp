@@ -363,6 +363,13 @@ Str path_folder(Str s)
     return slash < s.size ? str_prefix(s, slash) : Str{s.str, 0};
 }
 
+Str path_without_trailing_slashes(Str path)
+{
+    while (path.size > 1 && char_is_slash((u8)path.str[path.size - 1]) && !(path.size == 3 && path.str[1] == ':'))
+        path = str_chop(path, 1);
+    return path;
+}
+
 Str path_folder_with_slash(Str s)
 {
     u64 slash = last_slash(s);

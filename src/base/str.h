@@ -156,6 +156,8 @@ Str path_chop_extension(Str s);
 Str path_extension(Str s);
 Str path_folder(Str s);
 Str path_folder_with_slash(Str s);
+// A root keeps its slash: "/" and "C:/".
+Str path_without_trailing_slashes(Str path);
 Str path_file_name(Str s);
 Str path_ensure_slash(Arena *arena, Str s);
 u32 path_kind(Str s);   // 1 drive-absolute, 2 root-relative, 0 relative

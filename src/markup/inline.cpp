@@ -187,42 +187,46 @@ static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, cons
     p->i = k;
 }
 
-// The extension of a file a site links or shows.
-static bool is_site_file_extension(Str ext)
+// The files a site links or shows, and whether _"file" shows one in place
+// (a picture, or a CSV file as a table).
+struct SiteFileExtension {
+    Str ext;
+    bool shown_in_place;
+};
+
+static const SiteFileExtension site_file_extensions[] = {
+    {str_lit("wyn"), false},  {str_lit("html"), false}, {str_lit("htm"), false},  {str_lit("png"), true},
+    {str_lit("jpg"), true},   {str_lit("jpeg"), true},  {str_lit("gif"), true},   {str_lit("svg"), true},
+    {str_lit("webp"), true},  {str_lit("avif"), true},  {str_lit("pdf"), false},  {str_lit("csv"), true},
+    {str_lit("txt"), false},  {str_lit("zip"), false},  {str_lit("gz"), false},   {str_lit("mp3"), false},
+    {str_lit("mp4"), false},  {str_lit("webm"), false}, {str_lit("ogg"), false},  {str_lit("epub"), false},
+};
+
+static const SiteFileExtension *site_file_extension(Str ext)
 {
-    static const Str extensions[] = {
-        str_lit("wyn"), str_lit("html"), str_lit("htm"), str_lit("png"),  str_lit("jpg"), str_lit("jpeg"),
-        str_lit("gif"), str_lit("svg"),  str_lit("webp"), str_lit("avif"), str_lit("pdf"), str_lit("csv"),
-        str_lit("txt"), str_lit("zip"),  str_lit("gz"),  str_lit("mp3"),  str_lit("mp4"), str_lit("webm"),
-        str_lit("ogg"), str_lit("epub"),
-    };
-    for (Str e : extensions)
-        if (str_match(ext, e, StrMatch_CaseInsensitive)) return true;
-    return false;
+    for (const SiteFileExtension &e : site_file_extensions)
+        if (str_match(ext, e.ext, StrMatch_CaseInsensitive)) return &e;
+    return nullptr;
 }
 
-// _"/notes.pdf" shows the file in place as a picture (a CSV file as a
-// table), and a browser draws no picture of a document, a page, a sound or
-// a film: the page shows a broken image. Told, with the link that works.
+static bool is_site_file_extension(Str ext) { return site_file_extension(ext) != nullptr; }
+
+// _"/notes.pdf" shows the file in place as a picture, and a browser draws
+// no picture of a document, a page, a sound or a film: the page shows a
+// broken image. Told, with the link that works.
 static void not_a_picture_check(Parser *p, const MarkupToken *s, Str path)
 {
-    static const Str no_picture[] = {
-        str_lit("wyn"), str_lit("html"), str_lit("htm"), str_lit("pdf"),  str_lit("txt"), str_lit("zip"),
-        str_lit("gz"),  str_lit("mp3"),  str_lit("mp4"), str_lit("webm"), str_lit("ogg"), str_lit("epub"),
-    };
     Str name = path_file_name(path);
     u64 dot = str_find_last_byte(name, '.');
     if (dot >= name.size) return;
     Str ext = str_skip(name, dot + 1);
-    for (Str e : no_picture) {
-        if (!str_match(ext, e, StrMatch_CaseInsensitive)) continue;
-        parser_message(p, s, DiagLevel_Warning,
-                       str_pushf(p->work,
-                                 "_\"%S\" shows the file as a picture, and a browser draws none of a .%S file; link "
-                                 "it instead, as in \"%S\"(%S)",
-                                 path, ext, path, name));
-        return;
-    }
+    const SiteFileExtension *known = site_file_extension(ext);
+    if (!known || known->shown_in_place) return;
+    parser_message(p, s, DiagLevel_Warning,
+                   str_pushf(p->work,
+                             "_\"%S\" shows the file as a picture, and a browser draws none of a .%S file; link it "
+                             "instead, as in \"%S\"(%S)",
+                             path, ext, path, name));
 }
 
 // A quoted file name without a slash, such as "cat.png": a name and the

@@ -439,10 +439,7 @@ static void tell_missing_sheets(Shell *shell, Arena *arena, ShellMessages *messa
     bool fonts = !file_properties(shell->input_paths[ShellInput_FontsCss]).exists;
     bool icons = !file_properties(shell->input_paths[ShellInput_IconsCss]).exists;
     if (!fonts && !icons) return;
-    Str local = shell->settings.local_folder;
-    Str site = local;
-    while (site.size > 1 && site.str[site.size - 1] == '/') site = str_chop(site, 1);
-    site = path_folder(site);
+    Str site = path_folder(path_without_trailing_slashes(shell->settings.local_folder));
     if (!site.size) site = str_lit("/");
     Str command = str_find_byte(site, ' ', 0) < site.size ? str_pushf(arena, "wyn init \"%S\"", site)
                                                             : str_pushf(arena, "wyn init %S", site);

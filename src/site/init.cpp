@@ -41,13 +41,6 @@ void folder_remove_empty(Str folder)
     if (std::filesystem::is_empty(fs_path(folder), error) && !error) std::filesystem::remove(fs_path(folder), error);
 }
 
-Str without_trailing_slashes(Str path)
-{
-    while (path.size > 1 && char_is_slash((u8)path.str[path.size - 1]) && !(path.size == 3 && path.str[1] == ':'))
-        path = str_chop(path, 1);
-    return path;
-}
-
 // "folder/name", with one slash whether or not the folder ends in one (a
 // root, "/" or "C:/", does).
 Str path_join(Arena *arena, Str folder, Str name)
@@ -68,7 +61,7 @@ bool folder_make_recorded(Arena *arena, Str folder, StrList *made)
             break;
         }
         str_list_push_front(arena, &missing, at);
-        Str parent = without_trailing_slashes(path_folder(at));
+        Str parent = path_without_trailing_slashes(path_folder(at));
         if (parent.size >= at.size) break;
         at = parent;
     }
@@ -143,7 +136,7 @@ static void site_complete(Arena *arena, InitResult *result, Str folder, const St
 InitResult site_init(Arena *arena, Str folder, const StarterFile *files, u64 count, Str today)
 {
     InitResult result = {};
-    folder = without_trailing_slashes(folder);
+    folder = path_without_trailing_slashes(folder);
     result.local_folder = path_join(arena, folder, str_lit("local/"));
     ArenaTemp scratch = scratch_begin(&arena, 1);
     Str local = path_join(scratch.arena, folder, str_lit("local"));
@@ -266,7 +259,7 @@ int site_init_command(const SiteConfig *config, const DiagPrintSettings *print, 
     if (result.completed) {
         status = init_print_completed(scratch.arena, print, &result) ? 0 : 1;
     } else if (result.ok) {
-        Str folder = without_trailing_slashes(config->init_folder);
+        Str folder = path_without_trailing_slashes(config->init_folder);
         diag_print_result(print, str_pushf(scratch.arena,
                                            "wyn init: a new site in %S (%I64u files)\n"
                                            "  build it once:         cd %S && wyn once\n"
