@@ -203,8 +203,14 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
     // Links of a document that writes no page of its own are on no page.
     // The index wyn writes lists every published document, a page or not,
     // and its author is wyn: it is told nothing.
-    bool own_page = link_document_page(arena, settings->local_folder, doc).size != 0 &&
-                    !str_eq(settings->document_path, index_path);
+    // Asked only of a document that links a pageless one, which is rare.
+    int own_page = -1;
+    auto has_own_page = [&]() {
+        if (own_page < 0)
+            own_page = link_document_page(arena, settings->local_folder, doc).size != 0 &&
+                       !str_eq(settings->document_path, index_path);
+        return own_page == 1;
+    };
     for (NodeListCell *cell = doc->file_links.first; cell; cell = cell->next) {
         MarkupNode *link = cell->node;
         MarkupNode *run = first_text_child(link);
@@ -214,16 +220,53 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
         Str as_written = run->text;
         written_keep(arena, waits, link, as_written);
         Str resolved = link_resolve_path(arena, settings->local_folder, target.path, embedded);
-        run->name = run->text = resolved;
         // The index document is made once every other document is built, so
         // it is known to come though it may not be there yet, and its page
         // is the site's home page.
         bool is_index = str_eq(resolved, index_path);
         // A file that is not there is the reason a link fails, whatever else
         // the link asks of it: that alone is told.
-        u32 state = is_index ? FileState_Regular
-                    : settings->lookups.file_state ? settings->lookups.file_state(settings->lookups.user, resolved)
-                                                   : file_state_of(resolved);
+        auto state_of = [&](Str path) {
+            return settings->lookups.file_state ? settings->lookups.file_state(settings->lookups.user, path)
+                                                : file_state_of(path);
+        };
+        u32 state = is_index ? FileState_Regular : state_of(resolved);
+        // "/notes.pdf#page=3", "/about.html#team": a file and a place in it,
+        // as a web address has them. A file whose own name holds "#" is
+        // taken whole, as it was found.
+        Str fragment = str_empty();
+        u64 hash = target.has_anchor ? target.path.size : str_find_byte(target.path, '#', 0);
+        if (state != FileState_Regular && hash > 0 && hash < target.path.size) {
+            Str file = str_prefix(target.path, hash);
+            Str file_resolved = link_resolve_path(arena, settings->local_folder, file, embedded);
+            u32 file_state = state_of(file_resolved);
+            if (str_match(extension(file), str_lit("wyn"), StrMatch_CaseInsensitive) &&
+                file_state == FileState_Regular) {
+                // A document's places are its numbered anchors, and they are
+                // written in brackets; "#3" alone would be a file's name.
+                Str place = str_skip(target.path, hash + 1);
+                bool number = place.size > 0;
+                for (u64 i = 0; i < place.size; i += 1) number = number && char_is_digit((u8)place.str[i]);
+                run->name = run->text = resolved;
+                link->flags |= NodeFlag_Unresolved;
+                if (settings->file_path_checks)
+                    link_fault(arena, doc, link,
+                               number ? str_pushf(arena, "a document's numbered anchor is written in brackets: \"%S[#%S]\"",
+                                                  file, place)
+                                      : str_pushf(arena,
+                                                  "a link into a document names one of its numbered anchors, as in "
+                                                  "\"%S[#1]\"; \"#%S\" is none",
+                                                  file, place),
+                               as_written);
+                continue;
+            }
+            if (file_state == FileState_Regular || !str_match(extension(file), str_lit("wyn"), StrMatch_CaseInsensitive))
+                fragment = str_skip(target.path, hash);
+            resolved = file_resolved;
+            state = file_state;
+            is_index = str_eq(resolved, index_path);
+        }
+        run->name = run->text = fragment.size ? str_pushf(arena, "%S%S", resolved, fragment) : resolved;
 
         if (str_eq(extension(resolved), str_lit("wyn"))) {
             ArenaTemp scratch = scratch_begin(arena);
@@ -264,7 +307,7 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
                     link_fault(arena, doc, link,
                                str_pushf(arena, "%S is referenced in a file but is hidden, the link will fail.", resolved),
                                as_written);
-            } else if (found.state == LinkTarget_Published && !found.summary->page.size && own_page) {
+            } else if (found.state == LinkTarget_Published && !found.summary->page.size && has_own_page()) {
                 // A page links a document that writes none (no output_path
                 // names one): the link is drawn and goes nowhere.
                 link->flags |= NodeFlag_Unresolved;
@@ -302,7 +345,10 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
         }
 
         if (state == FileState_Regular) {
-            if (settings->deploy) run->name = run->text = site_relative_path(settings->local_folder, resolved);
+            if (settings->deploy) {
+                Str web = site_relative_path(settings->local_folder, resolved);
+                run->name = run->text = fragment.size ? str_pushf(arena, "%S%S", web, fragment) : web;
+            }
         } else if (settings->file_path_checks) {
             // Say what happened: a file that is there but cannot be read
             // is not missing, and the author looks elsewhere for the fault.

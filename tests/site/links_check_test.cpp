@@ -3,6 +3,7 @@
 // documents with a lookup of the test's own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -201,4 +202,48 @@ TEST_F(LinkPasses, APagesLinkToADocumentWithoutAPageIsTold)
     parse("T\n  \"/part.wyn\"\n");
     EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
     EXPECT_EQ(messages(), "");
+}
+
+// "/notes.pdf#page=3" names a place in a file, as an address does: the file
+// is checked and the place kept for the page. A document's places are its
+// numbered anchors, written in brackets, and "#3" after one is told so.
+TEST_F(LinkPasses, AFilesPlaceAfterHashIsKeptAndADocumentsIsWrittenInBrackets)
+{
+    static std::vector<std::string> looked;
+    looked.clear();
+    settings.lookups.file_state = [](void *, Str path) -> u32 {
+        looked.push_back(s(path));
+        std::string p = s(path);
+        bool there = p == "/s/local/assets/notes.pdf" || p == "/s/local/html/a.html" || p == "/s/local/C#.txt" ||
+                     p == "/s/local/wyn_files/page.wyn";
+        return there ? (u32)FileState_Regular : (u32)FileState_Missing;
+    };
+    parse("T\n  \"/assets/notes.pdf#page=3\" \"/html/a.html#top\" \"/C#.txt\" \"/assets/gone.pdf#p\"\n");
+    LinkWaits waits = {};
+    EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
+    auto text = [&](u64 i) { return s(file_link(i)->first_child->text); };
+    EXPECT_FALSE(file_link(0)->flags & NodeFlag_Unresolved);
+    EXPECT_EQ(text(0), "/s/local/assets/notes.pdf#page=3");
+    EXPECT_FALSE(file_link(1)->flags & NodeFlag_Unresolved);
+    EXPECT_EQ(text(1), "/s/local/html/a.html#top");
+    EXPECT_FALSE(file_link(2)->flags & NodeFlag_Unresolved) << "a file named with a hash is taken whole";
+    EXPECT_EQ(text(2), "/s/local/C#.txt");
+    EXPECT_TRUE(file_link(3)->flags & NodeFlag_Unresolved);
+    EXPECT_EQ(messages(), "/s/local/assets/gone.pdf is missing@60\n") << "the file is named, not the place in it";
+    EXPECT_EQ(std::count(looked.begin(), looked.end(), "/s/local/C#.txt"), 1) << "a file that is there is looked at once";
+
+    parse("T\n  \"/page.wyn#4\" \"/page.wyn#intro\" \"/gone.wyn#2\"\n");
+    EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
+    for (u64 i = 0; i < 3; i += 1) EXPECT_TRUE(file_link(i)->flags & NodeFlag_Unresolved) << i;
+    EXPECT_EQ(messages(), "a document's numbered anchor is written in brackets: \"/page.wyn[#4]\"@4\n"
+                          "a link into a document names one of its numbered anchors, as in \"/page.wyn[#1]\"; "
+                          "\"#intro\" is none@18\n"
+                          "/s/local/wyn_files/gone.wyn is missing@36\n");
+
+    // Deployed, the page links the file's web path with its place.
+    settings.file_path_checks = 0;
+    settings.deploy = 1;
+    parse("T\n  \"/assets/notes.pdf#page=3\"\n");
+    EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
+    EXPECT_EQ(text(0), "/assets/notes.pdf#page=3");
 }

@@ -343,6 +343,32 @@ class Mistakes(unittest.TestCase):
         with open(os.path.join(self.site, "local", "html", "c.html")) as f:
             self.assertIn('part.html">the part</a>', f.read())
 
+    def test_a_place_in_a_file_after_a_hash_is_linked_and_one_in_a_document_is_told(self):
+        assets = os.path.join(self.site, "local", "assets", "files")
+        os.makedirs(assets)
+        with open(os.path.join(assets, "notes.pdf"), "wb") as f:
+            f.write(b"%PDF-1.4\n")
+        with open(os.path.join(assets, "table.html"), "w") as f:
+            f.write("<p id=top>a page of the author's own</p>\n")
+        with open(os.path.join(self.src, "c.wyn"), "w") as f:
+            f.write(document("C", "c.html", '"/assets/files/notes.pdf#page=3"(page 3), "/assets/files/table.html#top"(b) and '
+                                            '"./b.wyn#2"(an anchor).'))
+        run = Run(self.site, ["once", "diagnostics=line"])
+        self.assertEqual(run.status, 0, run.err)
+        self.assertIn('c.wyn:6:83: warning: a document\'s numbered anchor is written in brackets: "./b.wyn[#2]"',
+                      run.err)
+        self.assertEqual(run.err.count("c.wyn:"), 1, run.err)
+        with open(os.path.join(self.site, "local", "html", "c.html")) as f:
+            page = f.read()
+        self.assertRegex(page, r'href="file://[^"]*/assets/files/notes\.pdf#page=3">page 3</a>')
+        self.assertRegex(page, r'href="file://[^"]*/assets/files/table\.html#top">b</a>')
+        # Deployed, the web paths keep their places.
+        run = Run(self.site, ["once", "deploy"])
+        with open(os.path.join(self.site, "local", "html", "c.html")) as f:
+            page = f.read()
+        self.assertIn('href="/assets/files/notes.pdf#page=3">page 3</a>', page)
+        self.assertIn('href="/assets/files/table.html#top">b</a>', page)
+
     def test_header_values_that_would_not_do_what_they_say_are_told(self):
         with open(os.path.join(self.src, "c.wyn"), "w") as f:
             f.write('``\ntitle: C\nstatus: darft\ncreation_date: 2026-02-30\n'
