@@ -40,7 +40,7 @@ static bool is_word(const MarkupToken *t) { return token_kind(t, TokenFlag_Word)
 static bool is_word_or_code(const MarkupToken *t) { return token_kind(t, TokenFlag_Word | TokenFlag_Backtick); }
 
 static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, const MarkupToken *s, bool embedded);
-static void bare_file_name_check(Parser *p, const MarkupToken *s);
+static void bare_file_name_check(Parser *p, const MarkupToken *s, bool embedded);
 static void blank_in_link_check(Parser *p, const MarkupToken *s, Str target, Str path);
 static void not_a_picture_check(Parser *p, const MarkupToken *s, Str path);
 
@@ -59,7 +59,7 @@ static void mark_token(Parser *p, MarkupNode *container, const MarkupToken *t)
         n->name = n->text = parser_token_text(p, after);
         p->i += 2;
         if (after->flags & (TokenFlag_PathLike | TokenFlag_UrlLike)) link_string(p, container, n, after, true);
-        else bare_file_name_check(p, after);
+        else bare_file_name_check(p, after, true);
         return;
     }
 
@@ -277,21 +277,22 @@ static void blank_in_link_check(Parser *p, const MarkupToken *s, Str target, Str
 // author, but a path needs a slash: without one the page shows the quoted
 // text. Said, with the spelling that links to what the author wrote, a file
 // beside the document ("/cat.png" would be one at the site's root).
-static void bare_file_name_check(Parser *p, const MarkupToken *s)
+// The advice names the file the path it gives leads to: a site path starts
+// at the local folder, or at the folder its kind of file is kept in.
+static void bare_file_name_check(Parser *p, const MarkupToken *s, bool embedded)
 {
     if (s->flags & (TokenFlag_PathLike | TokenFlag_UrlLike)) return;
     Str name = str_unquote(parser_token_text(p, s));
     if (!is_bare_file_name(name)) return;
+    Str path = str_pushf(p->work, "/%S", name);
     parser_message(p, s, DiagLevel_Warning,
-                   str_pushf(p->work,
-                             "\"%S\" is text, not a link: a path needs a slash, as in \"./%S\" for a file "
-                             "beside this document",
-                             name, name));
+                   str_pushf(p->work, "\"%S\" is text, not a link: a path needs a slash, as in \"%S\" for the file %S",
+                             name, path, link_resolve_path(p->work, p->options->local_folder, path, embedded)));
 }
 
 static void string_token(Parser *p, MarkupNode *container, const MarkupToken *t)
 {
-    bool link_like = (t->flags & (TokenFlag_PathLike | TokenFlag_UrlLike)) != 0;
+    bool link_like = (t->flags & (TokenFlag_PathLike | TokenFlag_UrlLike)) != 0 && t->begin >= p->links_quiet_before;
     if (!(t->flags & TokenFlag_StringClosed)) {
         if (link_like) {
             Str text = str_lit("There is ambiguity on this potential link, missed a quote?");
@@ -305,7 +306,7 @@ static void string_token(Parser *p, MarkupNode *container, const MarkupToken *t)
     p->i += 1;
     // Any quoted value of an output_path line names an output path.
     if (link_like || is_output_path_value(container)) link_string(p, container, n, t, false);
-    else if (token_is_symbol(p, parser_token(p, p->i), '(')) bare_file_name_check(p, t);
+    else if (token_is_symbol(p, parser_token(p, p->i), '(')) bare_file_name_check(p, t, false);
 }
 
 //- brackets: tick boxes, footnotes, numbered links
@@ -872,10 +873,17 @@ bool parse_header_line(Parser *p, MarkupNode *parent, u8 indent, u32 record_flag
         // "auther:" is a line of text, but most likely a typo: say so when
         // a key is that close.
         const HeaderFieldInfo *meant = str_find_byte(key, ' ', 0) == key.size ? header_field_closest(key) : nullptr;
-        if (meant)
+        if (meant) {
             parser_message(p, t, DiagLevel_Note,
                            str_pushf(p->work, "%S is no header key; did you mean %S? The line is read as text", key,
                                      meant->key));
+            // Its path is a value, not a link: checked as one, "ouput_path:
+            // \"/html/a.html\"" would add a second warning, about a page
+            // the build has not written.
+            u64 end = colon;
+            while (end < n && s[end] != '\n') end += 1;
+            p->links_quiet_before = end;
+        }
         return false;
     }
 

@@ -83,6 +83,7 @@ struct Parser {
     bool told_tab;                   // a line indented with a tab was warned about, or the text holds no tab
     bool told_markdown;              // a habit from Markdown was noted
     u64 strong_scanned_to;           // "**" looked for a closing pair up to this token, in vain
+    u64 links_quiet_before;          // strings that begin before this offset stay text
     NodeList internal_refs;      // work arena: references to resolve at the end
     NodeList footnote_refs;
     NodeList footnote_defs;

@@ -65,3 +65,32 @@ Str site_relative_path(Str local_folder, Str path)
     }
     return path;
 }
+
+static bool extension_is(Str path, Str wanted) { return str_match(extension(path), wanted, StrMatch_CaseInsensitive); }
+
+Str link_type_folder(Str path, bool embedded)
+{
+    if (extension_is(path, str_lit("wyn"))) return str_lit("/wyn_files");
+    if (!embedded) return str_empty();
+    if (extension_is(path, str_lit("jpg")) || extension_is(path, str_lit("jpeg")) || extension_is(path, str_lit("png")))
+        return str_lit("/assets/images");
+    if (extension_is(path, str_lit("csv"))) return str_lit("/assets/files");
+    return str_empty();
+}
+
+Str link_resolve_path(Arena *arena, Str local_folder, Str path, bool embedded)
+{
+    ArenaTemp scratch = scratch_begin(arena);
+    Str folder = link_type_folder(path, embedded);
+    Str full = path;
+    if (folder.size && !str_contains(path, folder)) {
+        bool rooted = path.size && path.str[0] == '/';
+        full = rooted ? str_pushf(scratch.arena, "%S%S", folder, path) : str_pushf(scratch.arena, "%S/%S", folder, path);
+    }
+    Str resolved = to_site_path(arena, local_folder, full, 1);
+    // to_site_path hands back its input when it is absolute already; the
+    // result must outlive the scratch it may have come from.
+    if (resolved.str == full.str) resolved = str_copy(arena, resolved);
+    scratch_end(scratch);
+    return resolved;
+}

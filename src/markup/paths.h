@@ -1,7 +1,7 @@
 // markup/paths.h: the text rules for strings that may be links.
 //
-// Pure functions on Str values; only to_site_path allocates (its result,
-// on `arena`). The site's local folder is passed in; an empty one (tools
+// Pure functions on Str values; only to_site_path and link_resolve_path
+// allocate (their results, on `arena`). The site's local folder is passed in; an empty one (tools
 // run outside a site) keeps site paths rooted at "/". Safe on any thread.
 #pragma once
 #include "base/str.h"
@@ -35,3 +35,9 @@ bool output_path_is_page(Str path);
 // Searches start at the local folder when the path lies under it, so a
 // site kept under a folder named html or shared still gets the right path.
 Str site_relative_path(Str local_folder, Str path);
+
+// The type folder a link's extension asks for ("/wyn_files", "/assets/images",
+// "/assets/files"), or empty; images and CSV files only when embedded.
+Str link_type_folder(Str path, bool embedded);
+// The absolute path a file link names, on `arena`.
+Str link_resolve_path(Arena *arena, Str local_folder, Str path, bool embedded);

@@ -31,35 +31,6 @@ LinkTargetText link_target_split(Str text)
     return t;
 }
 
-static bool extension_is(Str path, Str wanted) { return str_match(extension(path), wanted, StrMatch_CaseInsensitive); }
-
-Str link_type_folder(Str path, bool embedded)
-{
-    if (extension_is(path, str_lit("wyn"))) return str_lit("/wyn_files");
-    if (!embedded) return str_empty();
-    if (extension_is(path, str_lit("jpg")) || extension_is(path, str_lit("jpeg")) || extension_is(path, str_lit("png")))
-        return str_lit("/assets/images");
-    if (extension_is(path, str_lit("csv"))) return str_lit("/assets/files");
-    return str_empty();
-}
-
-Str link_resolve_path(Arena *arena, Str local_folder, Str path, bool embedded)
-{
-    ArenaTemp scratch = scratch_begin(arena);
-    Str folder = link_type_folder(path, embedded);
-    Str full = path;
-    if (folder.size && !str_contains(path, folder)) {
-        bool rooted = path.size && path.str[0] == '/';
-        full = rooted ? str_pushf(scratch.arena, "%S%S", folder, path) : str_pushf(scratch.arena, "%S/%S", folder, path);
-    }
-    Str resolved = to_site_path(arena, local_folder, full, 1);
-    // to_site_path hands back its input when it is absolute already; the
-    // result must outlive the scratch it may have come from.
-    if (resolved.str == full.str) resolved = str_copy(arena, resolved);
-    scratch_end(scratch);
-    return resolved;
-}
-
 //- messages
 
 // `target` names what a link message is about: the link as written.
@@ -195,6 +166,42 @@ void links_document_targets(Arena *arena, const ParsedDocument *doc, Str local_f
     }
 }
 
+// "Missing" alone sends the author looking for a typing mistake when the
+// file is there, in a folder the link does not look in: "/images/cat.png"
+// shown in place is looked for as assets/images/images/cat.png, and
+// "./notes.pdf" starts at the local folder, not beside the document.
+static Str missing_reason(Arena *arena, const LinkCheckSettings *settings, Str path, bool embedded, Str resolved)
+{
+    Str missing = str_pushf(arena, "%S is missing", resolved);
+    auto there = [&](Str p) {
+        u32 state = settings->lookups.file_state ? settings->lookups.file_state(settings->lookups.user, p)
+                                                 : file_state_of(p);
+        return state == FileState_Regular;
+    };
+    Str folder = link_type_folder(path, embedded);
+    bool folder_added = folder.size && !str_contains(path, folder);
+    Str found = str_empty();
+    Str as_written = to_site_path(arena, settings->local_folder, path, 1);
+    if (folder_added && !str_eq(as_written, resolved) && there(as_written)) found = as_written;
+    bool relative = path.size && !char_is_slash((u8)path.str[0]) && path_kind(path) != 1;
+    Str beside = relative && settings->document_path.size
+                     ? path_resolve_segments(arena, path_folder(settings->document_path), path)
+                     : str_empty();
+    if (!found.size && beside.size && !str_eq(beside, resolved) && there(beside)) found = beside;
+    if (!found.size) return missing;
+    if (folder_added) {
+        Str kind = str_eq(folder, str_lit("/wyn_files"))      ? str_lit("documents are")
+                   : str_eq(folder, str_lit("/assets/files")) ? str_lit("tables shown in place are")
+                                                              : str_lit("pictures shown in place are");
+        Str kept = to_site_path(arena, settings->local_folder, str_pushf(arena, "%S/", folder), 1);
+        return str_pushf(arena, "%S; %S looked for below %S, and %S lies outside it", missing, kind, kept, found);
+    }
+    Str local = settings->local_folder;
+    if (!local.size || !str_match(local, found, StrMatch_Prefix)) return missing;
+    return str_pushf(arena, "%S; a path starts at the local folder, so %S, beside this document, is \"/%S\"", missing,
+                     found, str_skip(found, local.size));
+}
+
 bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits,
                        StrMap *linked_pages)
 {
@@ -235,6 +242,7 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
         // as a web address has them. A file whose own name holds "#" is
         // taken whole, as it was found.
         Str fragment = str_empty();
+        Str written_path = target.path;
         u64 hash = target.has_anchor ? target.path.size : str_find_byte(target.path, '#', 0);
         if (state != FileState_Regular && hash > 0 && hash < target.path.size) {
             Str file = str_prefix(target.path, hash);
@@ -263,6 +271,7 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
             if (file_state == FileState_Regular || !str_match(extension(file), str_lit("wyn"), StrMatch_CaseInsensitive))
                 fragment = str_skip(target.path, hash);
             resolved = file_resolved;
+            written_path = file;
             state = file_state;
             is_index = str_eq(resolved, index_path);
         }
@@ -352,7 +361,7 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
         } else if (settings->file_path_checks) {
             // Say what happened: a file that is there but cannot be read
             // is not missing, and the author looks elsewhere for the fault.
-            Str why = state == FileState_Missing   ? str_pushf(arena, "%S is missing", resolved)
+            Str why = state == FileState_Missing   ? missing_reason(arena, settings, written_path, embedded, resolved)
                       : state == FileState_Folder  ? str_pushf(arena, "%S is a folder, not a file", resolved)
                       : state == FileState_Special ? str_pushf(arena, "%S is not a regular file", resolved)
                                                    : str_pushf(arena, "%S is there but cannot be read", resolved);

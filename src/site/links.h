@@ -26,6 +26,7 @@
 // LinkCheckSettings.
 #pragma once
 #include "http/url_check.h"
+#include "markup/paths.h"
 #include "site/build.h"
 
 //- what the checker asks of the build
@@ -108,11 +109,6 @@ struct LinkTargetText {
 };
 
 LinkTargetText link_target_split(Str text);
-// The type folder a link's extension asks for ("/wyn_files", "/assets/images",
-// "/assets/files"), or empty; images and CSV files only when embedded.
-Str link_type_folder(Str path, bool embedded);
-// The absolute path a file link names, on `arena`.
-Str link_resolve_path(Arena *arena, Str local_folder, Str path, bool embedded);
 // The other documents `doc` links to, resolved as the link check resolves
 // them, in source order, repeats and all; the tree is left as it is.
 void links_document_targets(Arena *arena, const ParsedDocument *doc, Str local_folder, Str document_path, StrList *out);

@@ -253,16 +253,24 @@ TEST_F(ParserTest, BytesThatAreNotUtf8AreToldOnceAtTheFirst)
 
 TEST_F(ParserTest, AQuotedFileNameWithoutASlashIsToldThatItIsNoLink)
 {
-    const std::string text = "Head\n  see \"notes.pdf\"(the notes) and _\"cat.JPG\"(\"A cat\")\n";
-    Parsed p = parse(text);
+    // The advice names the file its path leads to: a picture's is in the
+    // folder pictures are kept in, a document's in the documents' folder.
+    const std::string text = "Head\n  see \"notes.pdf\"(the notes) and _\"cat.JPG\"(\"A cat\") \"b.wyn\"(b)\n";
+    ParseOptions options = {};
+    options.local_folder = str_lit("/site/local/");
+    Parsed p = parse(text, &options);
     expect_sound(p);
-    ASSERT_EQ(p.doc.message_count, 2u);
-    EXPECT_EQ(p.doc.messages.first->offset, text.find("\"notes"));
-    EXPECT_EQ(s(p.doc.messages.first->text), "\"notes.pdf\" is text, not a link: a path needs a slash, as in \"./notes.pdf\" for a "
-                                                 "file beside this document");
-    EXPECT_EQ(p.doc.messages.last->offset, text.find("\"cat"));
-    EXPECT_EQ(s(p.doc.messages.last->text), "\"cat.JPG\" is text, not a link: a path needs a slash, as in \"./cat.JPG\" for a file "
-                                               "beside this document");
+    ASSERT_EQ(p.doc.message_count, 3u);
+    const Diagnostic *d = p.doc.messages.first;
+    EXPECT_EQ(d->offset, text.find("\"notes"));
+    EXPECT_EQ(s(d->text), "\"notes.pdf\" is text, not a link: a path needs a slash, as in \"/notes.pdf\" for the file "
+                          "/site/local/notes.pdf");
+    d = d->next;
+    EXPECT_EQ(d->offset, text.find("\"cat"));
+    EXPECT_EQ(s(d->text), "\"cat.JPG\" is text, not a link: a path needs a slash, as in \"/cat.JPG\" for the file "
+                          "/site/local/assets/images/cat.JPG");
+    EXPECT_EQ(s(d->next->text), "\"b.wyn\" is text, not a link: a path needs a slash, as in \"/b.wyn\" for the file "
+                                "/site/local/wyn_files/b.wyn");
     // What the warning is about: neither became a link.
     EXPECT_EQ(p.doc.file_links.count, 0u);
     // Links, quotes in prose, words with a dot, a name apart from its
@@ -804,3 +812,19 @@ TEST(ParserMemory, HostileBytesCostLittleAndMessagesPastTheLimitAreCounted)
     arena_release(nodes);
 }
 
+
+// A header key a slip away from a real one is noted, and its line is text:
+// a path on it is a value mistyped, not a link to check. The next line's
+// links are links again.
+TEST_F(ParserTest, AMistypedHeaderKeyIsNotedAndItsPathIsNoLink)
+{
+    const std::string text = "``\nouput_path: \"/html/a.html\"\nsumary: see \"/b.wyn\"(b)\n``\nH\n  \"/c.pdf\"(c)\n";
+    Parsed p = parse(text);
+    expect_sound(p);
+    ASSERT_EQ(p.doc.message_count, 2u);
+    EXPECT_EQ(s(p.doc.messages.first->text), "ouput_path is no header key; did you mean output_path? The line is read as text");
+    EXPECT_EQ(s(p.doc.messages.last->text), "sumary is no header key; did you mean summary? The line is read as text");
+    EXPECT_EQ(p.doc.output_paths.node_count, 0u);
+    ASSERT_EQ(p.doc.file_links.count, 1u);
+    EXPECT_EQ(p.doc.file_links.first->node->offset, text.find("\"/c.pdf"));
+}

@@ -52,4 +52,28 @@ TEST_F(SitePaths, RelativeAndRootedPathsGoBelowTheLocalFolderAbsoluteOnesStay)
     EXPECT_EQ(s(extension(str_lit("name"))), "name");
 }
 
+// A link's type folder goes by its extension (pictures and tables only
+// when embedded), and is added once below the local folder.
+TEST(LinkTarget, PathsResolveBelowTheLocalFolderWithTheirTypeFolderOnce)
+{
+    Arena *arena = arena_alloc(MiB(1), KiB(16));
+    struct Case { const char *link; bool embedded; const char *folder, *resolved; } cases[] = {
+        {"pages/intro.WYN", false, "/wyn_files", "/site/local/wyn_files/pages/intro.WYN"},
+        {"/wyn_files/pages/intro.wyn", false, "/wyn_files", "/site/local/wyn_files/pages/intro.wyn"},
+        {"/pics/a.Png", true, "/assets/images", "/site/local/assets/images/pics/a.Png"},
+        {"a/b.jpeg", false, "", "/site/local/a/b.jpeg"},
+        {"a/b.csv", true, "/assets/files", "/site/local/assets/files/a/b.csv"},
+        {"a/b.csv", false, "", "/site/local/a/b.csv"},
+        {"a/b.txt", true, "", "/site/local/a/b.txt"},
+        {"./notes/../x.txt", false, "", "/site/local/x.txt"},
+        {"/site/local/wyn_files/a.wyn", false, "/wyn_files", "/site/local/wyn_files/a.wyn"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(s(link_type_folder(str_from_cstring(c.link), c.embedded)), c.folder) << c.link;
+        EXPECT_EQ(s(link_resolve_path(arena, str_lit("/site/local/"), str_from_cstring(c.link), c.embedded)), c.resolved)
+            << c.link;
+    }
+    arena_release(arena);
+}
+
 } // namespace

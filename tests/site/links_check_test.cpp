@@ -12,30 +12,9 @@
 #include "os/file_service.h"
 #include "site/links.h"
 
-// A link's type folder goes by its extension (pictures and tables only
-// when embedded), and is added once below the local folder.
-TEST(LinkTarget, PathsResolveBelowTheLocalFolderWithTheirTypeFolderOnce)
+// An anchor needs a bracket, a hash and a bracket, in that order.
+TEST(LinkTarget, AnAnchorIsSplitOffTheTargetText)
 {
-    Arena *arena = arena_alloc(MiB(1), KiB(16));
-    struct Case { const char *link; bool embedded; const char *folder, *resolved; } cases[] = {
-        {"pages/intro.WYN", false, "/wyn_files", "/site/local/wyn_files/pages/intro.WYN"},
-        {"/wyn_files/pages/intro.wyn", false, "/wyn_files", "/site/local/wyn_files/pages/intro.wyn"},
-        {"/pics/a.Png", true, "/assets/images", "/site/local/assets/images/pics/a.Png"},
-        {"a/b.jpeg", false, "", "/site/local/a/b.jpeg"},
-        {"a/b.csv", true, "/assets/files", "/site/local/assets/files/a/b.csv"},
-        {"a/b.csv", false, "", "/site/local/a/b.csv"},
-        {"a/b.txt", true, "", "/site/local/a/b.txt"},
-        {"./notes/../x.txt", false, "", "/site/local/x.txt"},
-        {"/site/local/wyn_files/a.wyn", false, "/wyn_files", "/site/local/wyn_files/a.wyn"},
-    };
-    for (const Case &c : cases) {
-        EXPECT_EQ(s(link_type_folder(str_from_cstring(c.link), c.embedded)), c.folder) << c.link;
-        EXPECT_EQ(s(link_resolve_path(arena, str_lit("/site/local/"), str_from_cstring(c.link), c.embedded)), c.resolved)
-            << c.link;
-    }
-    arena_release(arena);
-
-    // An anchor needs a bracket, a hash and a bracket, in that order.
     LinkTargetText t = link_target_split(str_lit("pages/b.wyn[#12]"));
     EXPECT_EQ(s(t.path), "pages/b.wyn");
     EXPECT_TRUE(t.has_anchor);
@@ -158,7 +137,9 @@ TEST_F(LinkPasses, AnchorsComeFromSummariesAndOnlyADocumentThatWillPublishIsWait
 TEST_F(LinkPasses, ABrokenLinkIsWarnedAboutOnce)
 {
     settings.lookups.file_state = [](void *, Str path) -> u32 {
-        return s(path) == "/s/local/wyn_files/gone.wyn" ? (u32)FileState_Missing : (u32)FileState_Regular;
+        std::string p = s(path);
+        return p == "/s/local/wyn_files/gone.wyn" || p.rfind("/s/local/wyn_files/", 0) != 0 ? (u32)FileState_Missing
+                                                                                            : (u32)FileState_Regular;
     };
     // "outside.wyn" is on disk but no document of this build: no reason
     // of its own, so the reference pass names it.
@@ -246,4 +227,42 @@ TEST_F(LinkPasses, AFilesPlaceAfterHashIsKeptAndADocumentsIsWrittenInBrackets)
     parse("T\n  \"/assets/notes.pdf#page=3\"\n");
     EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
     EXPECT_EQ(text(0), "/assets/notes.pdf#page=3");
+}
+
+// A file that is there, in a folder the link does not look in, is named
+// with the reason: "missing" alone sends the author after a typing mistake.
+TEST_F(LinkPasses, AMissingFileThatIsThereElsewhereIsToldWhereItIsAndWhy)
+{
+    settings.lookups.file_state = [](void *, Str path) -> u32 {
+        std::string p = s(path);
+        bool there = p == "/s/local/images/cat.png" || p == "/s/local/wyn_files/dog.png" ||
+                     p == "/s/local/wyn_files/notes.pdf" || p == "/s/local/data/t.csv";
+        return there ? (u32)FileState_Regular : (u32)FileState_Missing;
+    };
+    parse("T\n  _\"/images/cat.png\" _\"./dog.png\" \"./notes.pdf\"(n) _\"/data/t.csv\" \"/gone.pdf\"(g) "
+          "\"./gone.pdf\"(g)\n");
+    LinkWaits waits = {};
+    EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
+    for (u64 i = 0; i < 6; i += 1) EXPECT_TRUE(file_link(i)->flags & NodeFlag_Unresolved) << i;
+    std::string told = messages();
+    EXPECT_NE(told.find("/s/local/assets/images/images/cat.png is missing; pictures shown in place are looked for "
+                        "below /s/local/assets/images/, and /s/local/images/cat.png lies outside it@"),
+              std::string::npos)
+        << told;
+    EXPECT_NE(told.find("/s/local/assets/images/dog.png is missing; pictures shown in place are looked for below "
+                        "/s/local/assets/images/, and /s/local/wyn_files/dog.png lies outside it@"),
+              std::string::npos)
+        << told;
+    EXPECT_NE(told.find("/s/local/notes.pdf is missing; a path starts at the local folder, so "
+                        "/s/local/wyn_files/notes.pdf, beside this document, is \"/wyn_files/notes.pdf\"@"),
+              std::string::npos)
+        << told;
+    EXPECT_NE(told.find("/s/local/assets/files/data/t.csv is missing; tables shown in place are looked for below "
+                        "/s/local/assets/files/, and /s/local/data/t.csv lies outside it@"),
+              std::string::npos)
+        << told;
+    // Nowhere at all: missing, and nothing more.
+    EXPECT_NE(told.find("/s/local/gone.pdf is missing@"), std::string::npos) << told;
+    EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 6) << told;
+    EXPECT_EQ(told.find("gone.pdf is missing;"), std::string::npos) << told;
 }

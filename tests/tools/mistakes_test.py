@@ -263,6 +263,14 @@ class Mistakes(unittest.TestCase):
         run = Run(self.site, ["once", "diagnostics=line"])
         self.assertIn("c.wyn:3:1: note: auther is no header key; did you mean author?", run.err)
         self.assertEqual(run.status, 0)
+        # A mistyped output_path is told once: its path is no link to check,
+        # and the links on the next line are.
+        with open(os.path.join(self.src, "c.wyn"), "w") as f:
+            f.write('``\ntitle: C\nouput_path: "/html/c.html"\n``\nS\n  "/gone.pdf"(x)\n')
+        run = Run(self.site, ["once", "diagnostics=line"])
+        self.assertIn("c.wyn:3:1: note: ouput_path is no header key; did you mean output_path?", run.err)
+        self.assertNotIn("c.html is missing", run.err)
+        self.assertIn("gone.pdf is missing", run.err)
 
     def test_mistakes_with_notes_anchors_and_the_header_are_told_where_they_are(self):
         with open(os.path.join(self.src, "c.wyn"), "w") as f:
@@ -284,12 +292,18 @@ class Mistakes(unittest.TestCase):
         self.assertRegex(run.err, r"c\.wyn:9:3: warning: \S*/wyn_files/b\.wyn has no anchor \[#7\]")
         self.assertNotIn("c.wyn has no anchor", run.err)
         # A file name without a slash is text on the page, not a link.
-        self.assertIn('c.wyn:10:7: warning: "slides.pdf" is text, not a link: a path needs a slash, as in '
-                      '"./slides.pdf" for a file beside this document', run.err)
-        self.assertIn('c.wyn:10:33: warning: "cat.png" is text, not a link', run.err)
-        # The spelling it gives links to the file beside the document.
+        self.assertRegex(run.err, r'c\.wyn:10:7: warning: "slides\.pdf" is text, not a link: a path needs a slash, '
+                                  r'as in "/slides\.pdf" for the file \S*/site/local/slides\.pdf\n')
+        self.assertRegex(run.err, r'c\.wyn:10:33: warning: "cat\.png" is text, not a link: a path needs a slash, as '
+                                  r'in "/cat\.png" for the file \S*/site/local/assets/images/cat\.png\n')
+        # The paths it gives lead to the files it names.
+        os.makedirs(os.path.join(self.site, "local", "assets", "images"))
+        shutil.copy(os.path.join(ROOT, "examples", "demo", "local", "shared", "images", "favicon-32x32.png"),
+                    os.path.join(self.site, "local", "assets", "images", "cat.png"))
+        with open(os.path.join(self.site, "local", "slides.pdf"), "wb") as f:
+            f.write(b"%PDF-1.4\n")
         with open(os.path.join(self.src, "e.wyn"), "w") as f:
-            f.write(document("E", "e.html", 'See "./b.wyn"(the other page).'))
+            f.write(document("E", "e.html", 'See "/b.wyn"(the other page), "/slides.pdf"(s) and _"/cat.png".'))
         followed = Run(self.site, ["once", "strict"])
         self.assertNotIn("e.wyn", followed.err)
         # A file name with a blank, as many are: no link either.
@@ -368,6 +382,27 @@ class Mistakes(unittest.TestCase):
             page = f.read()
         self.assertIn('href="/assets/files/notes.pdf#page=3">page 3</a>', page)
         self.assertIn('href="/assets/files/table.html#top">b</a>', page)
+
+    def test_a_file_in_a_folder_the_link_does_not_look_in_is_named(self):
+        os.makedirs(os.path.join(self.site, "local", "images"))
+        shutil.copy(os.path.join(ROOT, "examples", "demo", "local", "shared", "images", "favicon-32x32.png"),
+                    os.path.join(self.site, "local", "images", "cat.png"))
+        with open(os.path.join(self.src, "notes.pdf"), "wb") as f:
+            f.write(b"%PDF-1.4\n")
+        with open(os.path.join(self.src, "c.wyn"), "w") as f:
+            f.write(document("C", "c.html", '_"/images/cat.png" and "./notes.pdf"(notes)'))
+        run = Run(self.site, ["once", "diagnostics=line"])
+        self.assertRegex(run.err, r"c\.wyn:6:3: warning: \S*/local/assets/images/images/cat\.png is missing; pictures "
+                                  r"shown in place are looked for below \S*/local/assets/images/, and "
+                                  r"\S*/local/images/cat\.png lies outside it")
+        self.assertRegex(run.err, r'c\.wyn:6:26: warning: \S*/local/notes\.pdf is missing; a path starts at the local '
+                                  r'folder, so \S*/local/wyn_files/notes\.pdf, beside this document, is '
+                                  r'"/wyn_files/notes\.pdf"')
+        # Written as told, the file is linked.
+        with open(os.path.join(self.src, "c.wyn"), "w") as f:
+            f.write(document("C", "c.html", '"/wyn_files/notes.pdf"(notes)'))
+        run = Run(self.site, ["once", "strict"])
+        self.assertEqual(run.status, 0, run.err)
 
     def test_header_values_that_would_not_do_what_they_say_are_told(self):
         with open(os.path.join(self.src, "c.wyn"), "w") as f:
