@@ -309,6 +309,35 @@ static void string_token(Parser *p, MarkupNode *container, const MarkupToken *t)
     else if (token_is_symbol(p, parser_token(p, p->i), '(')) bare_file_name_check(p, t, false);
 }
 
+// Markdown's "[text](address)" and "![caption](picture)" show as written:
+// the note gives the wyn form of the very link, when it fits on its line.
+static void markdown_link_note(Parser *p, const MarkupToken *open, const MarkupToken *close, const MarkupToken *paren)
+{
+    Str text = p->text;
+    bool picture = open->begin > 0 && text.str[open->begin - 1] == '!';
+    u64 end = paren->end;
+    while (end < text.size && end - paren->end < 400 && text.str[end] != ')' && text.str[end] != '\n') end += 1;
+    Str label = str_substr(text, open->end, close->begin);
+    Str address = str_trim(str_substr(text, paren->end, end));
+    bool concrete = end < text.size && text.str[end] == ')' && address.size && label.size < 400 &&
+                    str_find_byte(address, ' ', 0) == address.size && str_find_byte(label, '\n', 0) == label.size &&
+                    str_find_byte(address, '"', 0) == address.size && str_find_byte(label, '"', 0) == label.size;
+    Str note;
+    if (picture)
+        note = concrete ? str_pushf(p->work, "\"![%S](%S)\" shows no picture here, only its text; wyn shows a picture "
+                                             "as _\"%S\"(\"%S\")",
+                                    label, address, address, label)
+                        : str_lit("\"![caption](picture)\" shows no picture here, only its text; wyn shows a picture "
+                                  "as _\"picture\"(\"caption\")");
+    else
+        note = concrete ? str_pushf(p->work, "\"[%S](%S)\" links nothing here and shows as written; wyn writes this "
+                                             "link as \"%S\"(%S), the address in double quotes",
+                                    label, address, address, label)
+                        : str_lit("\"[text](address)\" links nothing here and shows as written; wyn writes a link "
+                                  "as \"address\"(text), the address in double quotes");
+    parser_markdown_note(p, open, note);
+}
+
 //- brackets: tick boxes, footnotes, numbered links
 
 // References and definitions attach to the container, or to the element
@@ -444,8 +473,7 @@ static void open_bracket(Parser *p, MarkupNode *container, const MarkupToken *op
             k += 1;
         const MarkupToken *close = parser_token(p, k);
         if (token_unescaped(close, TokenFlag_CloseBracket) && token_is_symbol(p, parser_token(p, k + 1), '('))
-            parser_markdown_note(p, open, str_lit("\"[text](address)\" links nothing here and shows as written; wyn "
-                                                  "writes a link as \"address\"(text), the address in double quotes"));
+            markdown_link_note(p, open, close, parser_token(p, k + 1));
     }
     // A bracket that starts nothing is text, and so is the "]" closing it.
     text_token(p, container);

@@ -166,11 +166,25 @@ static void node_offsets_set(MarkupNode *root, u64 offset)
 // like any table the author wrote. The file links of its cells go into
 // `links` and its web addresses into `web_links`: they are checked, and
 // lead to pages, as the document's own do.
+// A CSV file's cells are parted by ";". One saved with "," or tabs between
+// them (what most spreadsheets write) gives a table of one column, each
+// line a cell: the separator its first line uses instead, or 0.
+static char csv_other_separator(Str content)
+{
+    u64 end = str_find_byte(content, '\n', 0);
+    Str first = str_prefix(content, end);
+    if (str_find_byte(first, ';', 0) < first.size) return 0;
+    if (str_find_byte(first, ',', 0) < first.size) return ',';
+    if (str_find_byte(first, '\t', 0) < first.size) return '\t';
+    return 0;
+}
+
 static MarkupNode *csv_table(Arena *arena, DocumentReadLog *log, Str path, Str local_folder, NodeList *links,
-                             NodeList *web_links)
+                             NodeList *web_links, char *other_separator)
 {
     FsContent file = depends_read_file(log, path, u64_max);
     Str content = file.file.loaded ? file.bytes : str_empty();
+    *other_separator = csv_other_separator(content);
     // The cells point into a copy of the file's text, which the author may
     // save again while the pages are being made.
     Str text = content.size ? str_pushf(arena, ";%S", content) : str_empty();
@@ -223,17 +237,28 @@ static void embed_tables(Arena *arena, DocumentReadLog *log, ParsedDocument *doc
                         !node_is_element(parent, MarkupKind_LinkFile) && !node_is_element(parent, MarkupKind_LinkHttp);
         MarkupNode *table = &markup_nil;
         NodeList links = {}, web_links = {};
+        char other_separator = 0;
+        Str resolved = str_empty();
         if (embedded) {
             Str path = link_target_split(run->text).path;
             if (str_match(extension(path), str_lit("csv"), StrMatch_CaseInsensitive)) {
-                Str resolved = link_resolve_path(arena, local_folder, path, true);
+                resolved = link_resolve_path(arena, local_folder, path, true);
                 if (depends_file_state(log, resolved) == FileState_Regular)
-                    table = csv_table(arena, log, resolved, local_folder, &links, &web_links);
+                    table = csv_table(arena, log, resolved, local_folder, &links, &web_links, &other_separator);
             }
         }
         if (node_is_nil(table)) {
             at = &(*at)->next;
             continue;
+        }
+        if (other_separator) {
+            diag_push(arena, &doc->messages, link, DiagLevel_Warning,
+                      str_pushf(arena,
+                                "%S has %s between its values and no \";\", so each of its lines shows as one cell: "
+                                "wyn parts a CSV file's cells with \";\"; save the file with \";\" as its separator",
+                                resolved, other_separator == ',' ? "\",\"" : "tabs"));
+            doc->message_count = doc->messages.count;
+            doc->max_level = doc->messages.max_level;
         }
         node_replace(link, table);
         doc->tables_walk = 1;

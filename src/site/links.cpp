@@ -187,19 +187,21 @@ static Str missing_reason(Arena *arena, const LinkCheckSettings *settings, Str p
     Str beside = relative && settings->document_path.size
                      ? path_resolve_segments(arena, path_folder(settings->document_path), path)
                      : str_empty();
-    if (!found.size && beside.size && !str_eq(beside, resolved) && there(beside)) found = beside;
+    bool found_beside = !found.size && beside.size && !str_eq(beside, resolved) && there(beside);
+    if (found_beside) found = beside;
     if (!found.size) return missing;
-    if (folder_added) {
-        Str kind = str_eq(folder, str_lit("/wyn_files"))      ? str_lit("documents are")
-                   : str_eq(folder, str_lit("/assets/files")) ? str_lit("tables shown in place are")
-                                                              : str_lit("pictures shown in place are");
-        Str kept = to_site_path(arena, settings->local_folder, str_pushf(arena, "%S/", folder), 1);
-        return str_pushf(arena, "%S; %S looked for below %S, and %S lies outside it", missing, kind, kept, found);
-    }
+    // Where the path starts: the folder its kind is kept in, or the local
+    // folder.
     Str local = settings->local_folder;
-    if (!local.size || !str_match(local, found, StrMatch_Prefix)) return missing;
-    return str_pushf(arena, "%S; a path starts at the local folder, so %S, beside this document, is \"/%S\"", missing,
-                     found, str_skip(found, local.size));
+    Str start = folder_added ? to_site_path(arena, local, str_pushf(arena, "%S/", folder), 1) : local;
+    if (found_beside && start.size && str_match(start, found, StrMatch_Prefix) && found.size > start.size)
+        return str_pushf(arena, "%S; a path starts at %S, so %S, beside this document, is \"/%S\"", missing, start, found,
+                         str_skip(found, start.size));
+    if (!folder_added) return missing;
+    Str kind = str_eq(folder, str_lit("/wyn_files"))      ? str_lit("documents are")
+               : str_eq(folder, str_lit("/assets/files")) ? str_lit("tables shown in place are")
+                                                          : str_lit("pictures shown in place are");
+    return str_pushf(arena, "%S; %S looked for below %S, and %S lies outside it", missing, kind, start, found);
 }
 
 bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings, LinkWaits *waits,

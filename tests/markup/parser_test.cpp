@@ -341,6 +341,14 @@ TEST_F(ParserTest, MarkdownsMarksAreNotedOncePerDocumentWithWynsSpelling)
               "emphasis as __text__\n");
     // Only the first habit of a document is noted.
     EXPECT_EQ(noted("Head\n  see [the site](https://example.org/) and **this**\n  * star\n"),
+              "note 11 \"[the site](https://example.org/)\" links nothing here and shows as written; wyn writes this "
+              "link as \"https://example.org/\"(the site), the address in double quotes\n");
+    // A picture gets the picture's form; a link whose parenthesis does not
+    // close on its line, the general one.
+    EXPECT_EQ(noted("Head\n  ![a cat](/assets/images/cat.png)\n"),
+              "note 8 \"![a cat](/assets/images/cat.png)\" shows no picture here, only its text; wyn shows a picture "
+              "as _\"/assets/images/cat.png\"(\"a cat\")\n");
+    EXPECT_EQ(noted("Head\n  see [this](https://example.org/\n  and more\n"),
               "note 11 \"[text](address)\" links nothing here and shows as written; wyn writes a link as "
               "\"address\"(text), the address in double quotes\n");
     // wyn's own brackets and marks, code, escapes and a dash in a sentence

@@ -236,7 +236,8 @@ TEST_F(LinkPasses, AMissingFileThatIsThereElsewhereIsToldWhereItIsAndWhy)
     settings.lookups.file_state = [](void *, Str path) -> u32 {
         std::string p = s(path);
         bool there = p == "/s/local/images/cat.png" || p == "/s/local/wyn_files/dog.png" ||
-                     p == "/s/local/wyn_files/notes.pdf" || p == "/s/local/data/t.csv";
+                     p == "/s/local/wyn_files/notes.pdf" || p == "/s/local/data/t.csv" ||
+                     p == "/s/local/wyn_files/page.wyn";
         return there ? (u32)FileState_Regular : (u32)FileState_Missing;
     };
     parse("T\n  _\"/images/cat.png\" _\"./dog.png\" \"./notes.pdf\"(n) _\"/data/t.csv\" \"/gone.pdf\"(g) "
@@ -253,10 +254,16 @@ TEST_F(LinkPasses, AMissingFileThatIsThereElsewhereIsToldWhereItIsAndWhy)
                         "/s/local/assets/images/, and /s/local/wyn_files/dog.png lies outside it@"),
               std::string::npos)
         << told;
-    EXPECT_NE(told.find("/s/local/notes.pdf is missing; a path starts at the local folder, so "
+    EXPECT_NE(told.find("/s/local/notes.pdf is missing; a path starts at /s/local/, so "
                         "/s/local/wyn_files/notes.pdf, beside this document, is \"/wyn_files/notes.pdf\"@"),
               std::string::npos)
         << told;
+    // A document's path starts in the documents' folder.
+    settings.document_path = str_lit("/s/local/wyn_files/notes/self.wyn");
+    parse("T\n  \"../page.wyn\"(p)\n");
+    EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
+    EXPECT_EQ(messages(), "/s/local/page.wyn is missing; a path starts at /s/local/wyn_files/, so "
+                          "/s/local/wyn_files/page.wyn, beside this document, is \"/page.wyn\"@4\n");
     EXPECT_NE(told.find("/s/local/assets/files/data/t.csv is missing; tables shown in place are looked for below "
                         "/s/local/assets/files/, and /s/local/data/t.csv lies outside it@"),
               std::string::npos)

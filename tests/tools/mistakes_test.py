@@ -395,14 +395,39 @@ class Mistakes(unittest.TestCase):
         self.assertRegex(run.err, r"c\.wyn:6:3: warning: \S*/local/assets/images/images/cat\.png is missing; pictures "
                                   r"shown in place are looked for below \S*/local/assets/images/, and "
                                   r"\S*/local/images/cat\.png lies outside it")
-        self.assertRegex(run.err, r'c\.wyn:6:26: warning: \S*/local/notes\.pdf is missing; a path starts at the local '
-                                  r'folder, so \S*/local/wyn_files/notes\.pdf, beside this document, is '
+        self.assertRegex(run.err, r'c\.wyn:6:26: warning: \S*/local/notes\.pdf is missing; a path starts at '
+                                  r'\S*/local/, so \S*/local/wyn_files/notes\.pdf, beside this document, is '
                                   r'"/wyn_files/notes\.pdf"')
         # Written as told, the file is linked.
         with open(os.path.join(self.src, "c.wyn"), "w") as f:
             f.write(document("C", "c.html", '"/wyn_files/notes.pdf"(notes)'))
         run = Run(self.site, ["once", "strict"])
         self.assertEqual(run.status, 0, run.err)
+
+    def test_a_csv_file_parted_by_commas_or_tabs_is_told(self):
+        files = os.path.join(self.site, "local", "assets", "files")
+        os.makedirs(files)
+        tables = {"commas.csv": 'name,age\n"Smith, J",42\n', "tabs.csv": "name\tage\nSmith\t42\n",
+                  "semis.csv": "name;age, in years\nSmith;42\n", "one.csv": "name\nSmith, J\n"}
+        for name, text in tables.items():
+            with open(os.path.join(files, name), "w") as f:
+                f.write(text)
+        with open(os.path.join(self.src, "c.wyn"), "w") as f:
+            f.write(document("C", "c.html", '_"/commas.csv"\n  _"/tabs.csv"\n  _"/semis.csv"\n  _"/one.csv"'))
+        run = Run(self.site, ["once", "diagnostics=line"])
+        self.assertEqual(run.status, 0, run.err)
+        self.assertRegex(run.err, r'c\.wyn:6:3: warning: \S*/commas\.csv has "," between its values and no ";", so '
+                                  r'each of its lines shows as one cell: wyn parts a CSV file\'s cells with ";"; save '
+                                  r'the file with ";" as its separator')
+        self.assertRegex(run.err, r'c\.wyn:7:3: warning: \S*/tabs\.csv has tabs between its values')
+        self.assertEqual(run.err.count("between its values"), 2, run.err)
+        # Saved as told, its cells are cells.
+        with open(os.path.join(files, "commas.csv"), "w") as f:
+            f.write('name;age\nSmith, J;42\n')
+        run = Run(self.site, ["once", "diagnostics=line"])
+        self.assertNotIn("commas.csv", run.err)
+        with open(os.path.join(self.site, "local", "html", "c.html")) as f:
+            self.assertRegex(f.read(), r"Smith, J</td><td[^>]*>42</td>")
 
     def test_header_values_that_would_not_do_what_they_say_are_told(self):
         with open(os.path.join(self.src, "c.wyn"), "w") as f:
