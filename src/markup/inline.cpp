@@ -113,6 +113,51 @@ static bool is_output_path_value(const MarkupNode *container)
 }
 
 // `text` is the run just made from the quoted string `s` (p->i is past it).
+// A picture's description holds captions in quotes and sizes such as
+// 640x480, parted by commas. Anything else is left out of the page, and the
+// author meant something by it: the first such run of a part (from its
+// first word that is neither to its last) is told, once a description.
+struct DescriptionPart {
+    const MarkupToken *first, *last;
+    bool told;
+};
+
+static bool is_picture_size(Str s)
+{
+    u64 x = 0;
+    while (x < s.size && char_is_digit((u8)s.str[x])) x += 1;
+    if (x == 0 || x + 1 >= s.size || (s.str[x] != 'x' && s.str[x] != 'X')) return false;
+    for (u64 i = x + 1; i < s.size; i += 1)
+        if (!char_is_digit((u8)s.str[i])) return false;
+    return true;
+}
+
+static void description_part_end(Parser *p, DescriptionPart *part)
+{
+    const MarkupToken *first = part->first, *last = part->last;
+    part->first = part->last = nullptr;
+    if (!first || part->told) return;
+    Str text = str_substr(p->text, first->begin, last->end);
+    bool words = false;
+    for (u64 i = 0; i < text.size; i += 1) {
+        u8 c = (u8)text.str[i];
+        if (char_is_alpha(c) && c != 'x' && c != 'X') words = true;
+    }
+    part->told = true;
+    // "640px" and "50%" are sizes meant in CSS's units; "a cat" a caption.
+    bool css_size = char_is_digit((u8)text.str[0]);
+    parser_message(p, first, DiagLevel_Warning,
+                   words && !css_size
+                       ? str_pushf(p->work,
+                                   "\"%S\" in a picture's description is no caption and no size, and the page leaves "
+                                   "it out: a caption is written in quotes, as in (\"%S\")",
+                                   text, text)
+                       : str_pushf(p->work,
+                                   "\"%S\" in a picture's description is no size, and the page leaves it out: a "
+                                   "size is the width and height in pixels, as in 640x480",
+                                   text));
+}
+
 static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, const MarkupToken *s, bool embedded)
 {
     Str target = str_unquote(parser_token_text(p, s));
@@ -166,6 +211,7 @@ static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, cons
     // quotes and size parts such as 640x480.
     u64 k = p->i + 1;
     bool escaped = false;
+    DescriptionPart part = {};
     for (; k < p->count; k += 1) {
         const MarkupToken *t = &p->tokens[k];
         if (t->flags & TokenFlag_Newline) break;
@@ -180,10 +226,18 @@ static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, cons
             break;
         }
         if (t->flags & TokenFlag_Space) continue;
-        if (!plain && token_is_symbol(p, t, ',')) continue;
+        if (!plain && token_is_symbol(p, t, ',')) {
+            description_part_end(p, &part);
+            continue;
+        }
         Str s2 = parser_token_text(p, t);
+        if (!token_is_closed_string(t) && !is_picture_size(s2)) {
+            if (!part.first) part.first = t;
+            part.last = t;
+        }
         node_append_child(desc, parser_node(p, NodeClass_Text, node_flags_from_token(t->flags), s2, s2, t->begin));
     }
+    description_part_end(p, &part);
     p->i = k;
 }
 

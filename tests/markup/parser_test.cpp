@@ -836,3 +836,36 @@ TEST_F(ParserTest, AMistypedHeaderKeyIsNotedAndItsPathIsNoLink)
     ASSERT_EQ(p.doc.file_links.count, 1u);
     EXPECT_EQ(p.doc.file_links.first->node->offset, text.find("\"/c.pdf"));
 }
+
+// A picture's description holds a caption in quotes and a size such as
+// 640x480; a part that is neither is left out of the page, and told.
+TEST_F(ParserTest, APictureDescriptionsPartThatIsNoCaptionAndNoSizeIsTold)
+{
+    auto told = [&](const std::string &line) {
+        Parsed p = parse("H\n  " + line + "\n");
+        expect_sound(p);
+        std::string all;
+        for (Diagnostic *d = p.doc.messages.first; d; d = d->next) all += std::to_string(d->offset - 4) + " " + s(d->text) + "\n";
+        return all;
+    };
+    EXPECT_EQ(told("_\"/c.png\"(\"a cat\", 640 x 480)"),
+              "19 \"640 x 480\" in a picture's description is no size, and the page leaves it out: a size is the width "
+              "and height in pixels, as in 640x480\n");
+    EXPECT_EQ(told("_\"/c.png\"(\"a cat\", 640px)"),
+              "19 \"640px\" in a picture's description is no size, and the page leaves it out: a size is the width and "
+              "height in pixels, as in 640x480\n");
+    EXPECT_EQ(told("_\"/c.png\"(a cat, 640x480)"),
+              "10 \"a cat\" in a picture's description is no caption and no size, and the page leaves it out: a "
+              "caption is written in quotes, as in (\"a cat\")\n");
+    // Once a description; each picture its own.
+    EXPECT_EQ(told("_\"/c.png\"(big, 50%) _\"/d.png\"(2x)"),
+              "10 \"big\" in a picture's description is no caption and no size, and the page leaves it out: a caption "
+              "is written in quotes, as in (\"big\")\n"
+              "30 \"2x\" in a picture's description is no size, and the page leaves it out: a size is the width and "
+              "height in pixels, as in 640x480\n");
+    // A caption, a size in either order or alone, with or without commas,
+    // and a plain link's label say nothing.
+    for (const char *quiet : {"_\"/c.png\"(\"a, b\", 640x480)", "_\"/c.png\"(64X48 \"c\")", "_\"/c.png\"(\"c\")",
+                              "_\"/c.png\"(10x20)", "_\"/c.png\"()", "\"/c.png\"(a cat, 640 x 480)"})
+        EXPECT_EQ(told(quiet), "") << quiet;
+}

@@ -82,7 +82,7 @@ TEST(ParkedDocuments, ACycleOfLinksAndSlowAddressesCompletesEveryDocumentOnceThr
     ASSERT_TRUE(server.failure.empty()) << server.failure;
     TempFolder folder("wyn-park");
     std::string local = folder.path + "/local/";
-    write_file(local + "assets/files/t.csv", "x,y\n1,2\n");
+    write_file(local + "assets/files/t.csv", "x;y\n1;2\n");
 
     constexpr int documents = 60;
     constexpr int slow_every = 10;
