@@ -575,6 +575,23 @@ static void raw_text(Parser *p, MarkupNode *container, const MarkupToken *t)
     u64 end = k < p->count ? p->tokens[k].begin : p->text.size;
     Str s = str_substr(p->text, t->end, end);
     node_append_child(raw, parser_node(p, NodeClass_Text, 0, s, s, t->end));
+    // Unclosed, the rest of the document is HTML on the page: its text
+    // vanishes into tags, or breaks the page's own, without a word.
+    if (k >= p->count) {
+        u64 lines = 0;
+        for (u64 i = 0; i < s.size; i += 1) lines += s.str[i] == '\n';
+        if (s.size && s.str[s.size - 1] == '\n') lines -= 1;
+        if (lines)
+            parser_message(p, t, DiagLevel_Warning,
+                           str_pushf(p->work,
+                                     "\"~{\" opens raw HTML that is never closed with \"}~\", so the rest of the "
+                                     "document (%I64u more line%s) goes into the page as HTML",
+                                     lines, lines == 1 ? "" : "s"));
+        else
+            parser_message(p, t, DiagLevel_Warning,
+                           str_lit("\"~{\" opens raw HTML that is never closed with \"}~\", so the rest of the "
+                                   "document goes into the page as HTML"));
+    }
     parser_advance_to(p, k < p->count ? k + 1 : k);
 }
 
@@ -592,10 +609,12 @@ void parse_fence_body(Parser *p, MarkupNode *block, u64 start, u8 fence_indent, 
 {
     u64 k = start;
     bool after_newline = at_line_start;
+    bool closed = false;
     for (; k < p->count; k += 1) {
         const MarkupToken *t = &p->tokens[k];
         if (token_unescaped(t, TokenFlag_TripleBacktick)) {
             k += 1;
+            closed = true;
             break;
         }
         if (t->flags & TokenFlag_Newline) {
@@ -611,6 +630,25 @@ void parse_fence_body(Parser *p, MarkupNode *block, u64 start, u8 fence_indent, 
         }
         after_newline = false;
         verbatim_child(p, block, t, 0);
+    }
+    // Unclosed, every line after the fence is code on the page, headings
+    // and all, without a word of why.
+    if (!closed) {
+        u64 fence = start;
+        while (fence > 0 && start - fence < 4 && !token_unescaped(&p->tokens[fence - 1], TokenFlag_TripleBacktick))
+            fence -= 1;
+        // The lines below the fence's own, to the end of the text.
+        Str rest = fence > 0 ? str_skip(p->text, p->tokens[fence - 1].end) : str_empty();
+        rest = str_skip(rest, min_of<u64>(str_find_byte(rest, '\n', 0) + 1, rest.size));
+        u64 lines = 0;
+        for (u64 i = 0; i < rest.size; i += 1) lines += rest.str[i] == '\n';
+        if (rest.size && rest.str[rest.size - 1] != '\n') lines += 1;
+        if (lines && token_unescaped(&p->tokens[fence - 1], TokenFlag_TripleBacktick))
+            parser_message(p, &p->tokens[fence - 1], DiagLevel_Warning,
+                           str_pushf(p->work,
+                                     "\"```\" opens a code block that is never closed with \"```\", so the rest of "
+                                     "the document (%I64u more line%s) shows as code",
+                                     lines, lines == 1 ? "" : "s"));
     }
     parser_advance_to(p, k);
 }

@@ -869,3 +869,30 @@ TEST_F(ParserTest, APictureDescriptionsPartThatIsNoCaptionAndNoSizeIsTold)
                               "_\"/c.png\"(10x20)", "_\"/c.png\"()", "\"/c.png\"(a cat, 640 x 480)"})
         EXPECT_EQ(told(quiet), "") << quiet;
 }
+
+// Raw HTML or a code block left open takes the rest of the document with
+// it: told at the opening, with how much it took. Closed, or open on the
+// last line alone, nothing is said.
+TEST_F(ParserTest, RawHtmlOrACodeBlockLeftOpenIsToldWithTheLinesItTakes)
+{
+    auto told = [&](const std::string &text) {
+        Parsed p = parse(text);
+        expect_sound(p);
+        std::string all;
+        for (Diagnostic *d = p.doc.messages.first; d; d = d->next) all += std::to_string(d->offset) + " " + s(d->text) + "\n";
+        return all;
+    };
+    EXPECT_EQ(told("H\n  a ~{<b>x\n  more\nNext\n  text\n"),
+              "6 \"~{\" opens raw HTML that is never closed with \"}~\", so the rest of the document (3 more lines) goes "
+              "into the page as HTML\n");
+    EXPECT_EQ(told("H\n  a ~{<b>x"), "6 \"~{\" opens raw HTML that is never closed with \"}~\", so the rest of the "
+                                     "document goes into the page as HTML\n");
+    EXPECT_EQ(told("H\n  code\n    ```py\n    x = 1\nNext\n  text"),
+              "13 \"```\" opens a code block that is never closed with \"```\", so the rest of the document (3 more "
+              "lines) shows as code\n");
+    EXPECT_EQ(told("H\n  a ```x\n  y\n"), "6 \"```\" opens a code block that is never closed with \"```\", so the rest "
+                                          "of the document (1 more line) shows as code\n");
+    for (const char *quiet : {"H\n  a ~{<b>x</b>\n  y}~ z\n", "H\n  ```\n  x\n  ```\nN\n", "H\n  a ```x``` b\n",
+                              "H\n  a ```x\n", "H\n  ```py\n"})
+        EXPECT_EQ(told(quiet), "") << quiet;
+}
