@@ -800,9 +800,11 @@ void parse_line_start(Parser *p)
 // numbers are u8, so one table of 256 slots replaces a search per reference.
 // A number defined again is told at the later definition: its text shows on
 // the page, yet no reference can reach it.
-static void resolve_references(Parser *p, NodeList *refs, NodeList *defs, const char *what, const char *followers)
+static void resolve_references(Parser *p, NodeList *refs, NodeList *defs, const char *what, const char *followers,
+                               bool tell_unreferenced)
 {
     MarkupNode *by_number[256] = {};
+    bool referenced[256] = {};
     for (NodeListCell *cell = defs->first; cell; cell = cell->next) {
         MarkupNode *d = cell->node;
         if (d->flags & NodeFlag_Unresolved) continue;
@@ -822,10 +824,23 @@ static void resolve_references(Parser *p, NodeList *refs, NodeList *defs, const 
         MarkupNode *d = (ref->flags & NodeFlag_Unresolved) ? nullptr : by_number[ref->number];
         if (d) {
             reference->offset = d->offset;
+            referenced[d->number] = true;
         } else {
             ref->flags |= NodeFlag_Unresolved;
             reference->flags |= NodeFlag_Unresolved;
         }
+    }
+    // A footnote nothing refers to shows below the text with nothing
+    // leading to it: its reference was most likely deleted or mistyped.
+    // (An anchor is for links from other documents too.)
+    if (!tell_unreferenced) return;
+    for (u32 n = 0; n < 256; n += 1) {
+        MarkupNode *d = by_number[n];
+        if (!d || referenced[n] || message_dropped(p, DiagLevel_Note)) continue;
+        Str text = str_pushf(p->work, "%s %u is defined but nothing refers to it ([*%u] after a word), so it shows "
+                                      "below the text with nothing leading to it",
+                             what, n, n);
+        diag_push(p->work, &p->out->messages, node_new_message(p->work, d->offset, 0, str_empty()), DiagLevel_Note, text);
     }
 }
 
@@ -883,8 +898,8 @@ static void parse_tokens(Arena *arena, Str text, TokenArray tokens, const ParseO
                            str_lit("the document header is never closed with a line of two backticks, so the rest of "
                                    "the document is read as part of it and hidden"));
 
-    resolve_references(&p, &p.internal_refs, &out->internal_links, "anchor", "links");
-    resolve_references(&p, &p.footnote_refs, &p.footnote_defs, "footnote", "references");
+    resolve_references(&p, &p.internal_refs, &out->internal_links, "anchor", "links", false);
+    resolve_references(&p, &p.footnote_refs, &p.footnote_defs, "footnote", "references", true);
 
     out->root = p.root;
     if (p.dropped_messages) {

@@ -148,7 +148,7 @@ TEST_F(ParserTest, ANumberDefinedTwiceIsToldAndReferencesTakeTheFirst)
     EXPECT_EQ(resolved, 4u);
     // Distinct numbers, and numbers past a byte that match nothing, are no
     // repetition.
-    const std::string distinct = "H\n  [#1]_ [#2]_\n  [*1] a\n  [*2] b\n  [*300] c\n  [*300] d\n";
+    const std::string distinct = "H\n  x[*1] y[*2] [#1]_ [#2]_\n  [*1] a\n  [*2] b\n  [*300] c\n  [*300] d\n";
     EXPECT_EQ(warnings(parse(distinct)),
               std::to_string(distinct.find("300] c")) + " footnote number 300 is over 255, the largest there is; it is not matched\n" +
                   std::to_string(distinct.find("300] d")) + " footnote number 300 is over 255, the largest there is; it is not matched\n");
@@ -895,4 +895,20 @@ TEST_F(ParserTest, RawHtmlOrACodeBlockLeftOpenIsToldWithTheLinesItTakes)
     for (const char *quiet : {"H\n  a ~{<b>x</b>\n  y}~ z\n", "H\n  ```\n  x\n  ```\nN\n", "H\n  a ```x``` b\n",
                               "H\n  a ```x\n", "H\n  ```py\n"})
         EXPECT_EQ(told(quiet), "") << quiet;
+}
+
+// A footnote nothing refers to shows with nothing leading to it: noted at
+// its definition. An anchor nothing here refers to may be another
+// document's link target, and says nothing.
+TEST_F(ParserTest, AFootnoteNothingRefersToIsNoted)
+{
+    const std::string text = "H\n  a[*1] b[*3] and [#4]_ c\n  [*1] one\n  [*2] two\n  [*3] three\n";
+    Parsed p = parse(text);
+    expect_sound(p);
+    ASSERT_EQ(p.doc.message_count, 1u);
+    EXPECT_EQ(p.doc.messages.first->level, (u32)DiagLevel_Note);
+    EXPECT_EQ(p.doc.messages.first->offset, text.find("[*2]"));
+    EXPECT_EQ(s(p.doc.messages.first->text), "footnote 2 is defined but nothing refers to it ([*2] after a word), so it "
+                                             "shows below the text with nothing leading to it");
+    EXPECT_EQ(parse("H\n  a[*1]\n  [*1] one\n").doc.message_count, 0u);
 }
