@@ -344,6 +344,26 @@ static void bare_file_name_check(Parser *p, const MarkupToken *s, bool embedded)
                              name, path, link_resolve_path(p->work, p->options->local_folder, path, embedded)));
 }
 
+// "mailto:me@example.org"(write to me) reads as a mail link to its author;
+// wyn links files and web addresses only, and the page showed the quoted
+// text. Told, with the raw HTML that makes the link.
+static void mail_link_check(Parser *p, const MarkupToken *s, const MarkupToken *paren)
+{
+    Str target = str_unquote(parser_token_text(p, s));
+    bool mail = str_match(str_lit("mailto:"), target, StrMatch_Prefix | StrMatch_CaseInsensitive);
+    bool phone = str_match(str_lit("tel:"), target, StrMatch_Prefix | StrMatch_CaseInsensitive);
+    if (!mail && !phone) return;
+    u64 end = paren->end;
+    while (end < p->text.size && end - paren->end < 200 && p->text.str[end] != ')' && p->text.str[end] != '\n') end += 1;
+    Str label = end < p->text.size && p->text.str[end] == ')' ? str_trim(str_substr(p->text, paren->end, end)) : str_empty();
+    if (!label.size) label = str_skip(target, mail ? 7 : 4);
+    parser_message(p, s, DiagLevel_Warning,
+                   str_pushf(p->work,
+                             "\"%S\" is text, not a link: wyn links files and web addresses; a %s link is written "
+                             "as raw HTML, as in ~{<a href=\"%S\">%S</a>}~",
+                             target, mail ? "mail" : "phone", target, label));
+}
+
 static void string_token(Parser *p, MarkupNode *container, const MarkupToken *t)
 {
     bool link_like = (t->flags & (TokenFlag_PathLike | TokenFlag_UrlLike)) != 0 && t->begin >= p->links_quiet_before;
@@ -360,7 +380,10 @@ static void string_token(Parser *p, MarkupNode *container, const MarkupToken *t)
     p->i += 1;
     // Any quoted value of an output_path line names an output path.
     if (link_like || is_output_path_value(container)) link_string(p, container, n, t, false);
-    else if (token_is_symbol(p, parser_token(p, p->i), '(')) bare_file_name_check(p, t, false);
+    else if (token_is_symbol(p, parser_token(p, p->i), '(')) {
+        bare_file_name_check(p, t, false);
+        mail_link_check(p, t, parser_token(p, p->i));
+    }
 }
 
 // Markdown's "[text](address)" and "![caption](picture)" show as written:

@@ -173,6 +173,23 @@ void links_document_targets(Arena *arena, const ParsedDocument *doc, Str local_f
 static Str missing_reason(Arena *arena, const LinkCheckSettings *settings, Str path, bool embedded, Str resolved)
 {
     Str missing = str_pushf(arena, "%S is missing", resolved);
+    // "www.example.org" and "http//example.org" are web addresses to their
+    // author, and files of the site to wyn: a web address needs its scheme.
+    if (str_match(str_lit("www."), path, StrMatch_Prefix | StrMatch_CaseInsensitive))
+        return str_pushf(arena, "%S; \"%S\" is read as a file of the site: a web address starts with https://, as in "
+                                "\"https://%S\"",
+                         missing, path, path);
+    if (str_match(str_lit("http"), path, StrMatch_Prefix | StrMatch_CaseInsensitive)) {
+        Str rest = str_skip(path, 4);
+        bool secure = rest.size && (rest.str[0] == 's' || rest.str[0] == 'S');
+        if (secure) rest = str_skip(rest, 1);
+        if (rest.size && (rest.str[0] == ':' || rest.str[0] == '/')) {
+            while (rest.size && (rest.str[0] == ':' || rest.str[0] == '/')) rest = str_skip(rest, 1);
+            return str_pushf(arena, "%S; \"%S\" is read as a file of the site: a web address is written with \"://\", "
+                                    "as in \"%s://%S\"",
+                             missing, path, secure ? "https" : "http", rest);
+        }
+    }
     auto there = [&](Str p) {
         u32 state = settings->lookups.file_state ? settings->lookups.file_state(settings->lookups.user, p)
                                                  : file_state_of(p);

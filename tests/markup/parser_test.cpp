@@ -912,3 +912,22 @@ TEST_F(ParserTest, AFootnoteNothingRefersToIsNoted)
                                              "shows below the text with nothing leading to it");
     EXPECT_EQ(parse("H\n  a[*1]\n  [*1] one\n").doc.message_count, 0u);
 }
+
+// "mailto:" and "tel:" strings with a label read as links to their author;
+// wyn makes none of them, and says how to write one.
+TEST_F(ParserTest, AMailOrPhoneLinkIsToldHowToWriteIt)
+{
+    const std::string text = "H\n  \"mailto:me@example.org\"(write to me) and \"tel:+4912345\"()\n";
+    Parsed p = parse(text);
+    expect_sound(p);
+    ASSERT_EQ(p.doc.message_count, 2u);
+    EXPECT_EQ(p.doc.messages.first->offset, text.find("\"mailto"));
+    EXPECT_EQ(s(p.doc.messages.first->text), "\"mailto:me@example.org\" is text, not a link: wyn links files and web "
+                                             "addresses; a mail link is written as raw HTML, as in "
+                                             "~{<a href=\"mailto:me@example.org\">write to me</a>}~");
+    EXPECT_EQ(s(p.doc.messages.last->text), "\"tel:+4912345\" is text, not a link: wyn links files and web addresses; a "
+                                             "phone link is written as raw HTML, as in ~{<a href=\"tel:+4912345\">"
+                                             "+4912345</a>}~");
+    // Without a label it is an address shown as text, as the author may mean.
+    EXPECT_EQ(parse("H\n  write to \"mailto:me@example.org\" now\n").doc.message_count, 0u);
+}

@@ -273,3 +273,21 @@ TEST_F(LinkPasses, AMissingFileThatIsThereElsewhereIsToldWhereItIsAndWhy)
     EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 6) << told;
     EXPECT_EQ(told.find("gone.pdf is missing;"), std::string::npos) << told;
 }
+
+// A web address written without its scheme, or with it mistyped, is a file
+// of the site to wyn: the warning says so, with the address meant.
+TEST_F(LinkPasses, AWebAddressReadAsAFileIsToldWithTheAddressMeant)
+{
+    settings.lookups.file_state = [](void *, Str) -> u32 { return FileState_Missing; };
+    parse("T\n  \"www.example.org/a.html\"(a) \"http//example.org/b.html\"(b) \"HTTPS:/example.org/c.pdf\"(c) "
+          "\"httpdocs/d.pdf\"(d)\n");
+    LinkWaits waits = {};
+    EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
+    EXPECT_EQ(messages(), "/s/local/www.example.org/a.html is missing; \"www.example.org/a.html\" is read as a file of "
+                          "the site: a web address starts with https://, as in \"https://www.example.org/a.html\"@4\n"
+                          "/s/local/http/example.org/b.html is missing; \"http//example.org/b.html\" is read as a file "
+                          "of the site: a web address is written with \"://\", as in \"http://example.org/b.html\"@32\n"
+                          "/s/local/HTTPS:/example.org/c.pdf is missing; \"HTTPS:/example.org/c.pdf\" is read as a file "
+                          "of the site: a web address is written with \"://\", as in \"https://example.org/c.pdf\"@62\n"
+                          "/s/local/httpdocs/d.pdf is missing@92\n");
+}
