@@ -35,6 +35,9 @@ struct ParserTest : ::testing::Test {
     }
     // Parses a text that must draw one message, at `offset`, saying `text`.
     Parsed parse_told_once(const std::string &source, u64 offset, const char *text);
+    // Every message of a sound parse, a line each: its offset and text, and
+    // with `levels` "note " or "other " first.
+    std::string messages_of(const std::string &source, bool levels = false);
 };
 
 void expect_sound(const Parsed &p)
@@ -85,6 +88,17 @@ std::string repeat(const std::string &piece, u64 count)
 }
 
 //- the parsed-document record and the options
+
+std::string ParserTest::messages_of(const std::string &source, bool levels)
+{
+    Parsed p = parse(source);
+    expect_sound(p);
+    std::string all;
+    for (Diagnostic *d = p.doc.messages.first; d; d = d->next)
+        all += (levels ? (d->level == DiagLevel_Note ? "note " : "other ") : "") + std::to_string(d->offset) + " " +
+               s(d->text) + "\n";
+    return all;
+}
 
 TEST_F(ParserTest, TheRecordHoldsTheSourceAndStaysUsableAfterErrors)
 {
@@ -323,14 +337,7 @@ TEST_F(ParserTest, AFileShownAsAPictureThatNoBrowserDrawsIsTold)
 
 TEST_F(ParserTest, MarkdownsMarksAreNotedOncePerDocumentWithWynsSpelling)
 {
-    auto noted = [&](const std::string &text) {
-        Parsed p = parse(text);
-        expect_sound(p);
-        std::string all;
-        for (Diagnostic *d = p.doc.messages.first; d; d = d->next)
-            all += (d->level == DiagLevel_Note ? "note " : "other ") + std::to_string(d->offset) + " " + s(d->text) + "\n";
-        return all;
-    };
+    auto noted = [&](const std::string &text) { return messages_of(text, true); };
     EXPECT_EQ(noted("Head\n  - one\n  - two\n"),
               "note 7 \"- \" starts no list here and shows as written; a list item starts with a dot and a blank "
               "(\". \")\n");
@@ -841,27 +848,21 @@ TEST_F(ParserTest, AMistypedHeaderKeyIsNotedAndItsPathIsNoLink)
 // 640x480; a part that is neither is left out of the page, and told.
 TEST_F(ParserTest, APictureDescriptionsPartThatIsNoCaptionAndNoSizeIsTold)
 {
-    auto told = [&](const std::string &line) {
-        Parsed p = parse("H\n  " + line + "\n");
-        expect_sound(p);
-        std::string all;
-        for (Diagnostic *d = p.doc.messages.first; d; d = d->next) all += std::to_string(d->offset - 4) + " " + s(d->text) + "\n";
-        return all;
-    };
+    auto told = [&](const std::string &line) { return messages_of("H\n  " + line + "\n"); };
     EXPECT_EQ(told("_\"/c.png\"(\"a cat\", 640 x 480)"),
-              "19 \"640 x 480\" in a picture's description is no size, and the page leaves it out: a size is the width "
+              "23 \"640 x 480\" in a picture's description is no size, and the page leaves it out: a size is the width "
               "and height in pixels, as in 640x480\n");
     EXPECT_EQ(told("_\"/c.png\"(\"a cat\", 640px)"),
-              "19 \"640px\" in a picture's description is no size, and the page leaves it out: a size is the width and "
+              "23 \"640px\" in a picture's description is no size, and the page leaves it out: a size is the width and "
               "height in pixels, as in 640x480\n");
     EXPECT_EQ(told("_\"/c.png\"(a cat, 640x480)"),
-              "10 \"a cat\" in a picture's description is no caption and no size, and the page leaves it out: a "
+              "14 \"a cat\" in a picture's description is no caption and no size, and the page leaves it out: a "
               "caption is written in quotes, as in (\"a cat\")\n");
     // Once a description; each picture its own.
     EXPECT_EQ(told("_\"/c.png\"(big, 50%) _\"/d.png\"(2x)"),
-              "10 \"big\" in a picture's description is no caption and no size, and the page leaves it out: a caption "
+              "14 \"big\" in a picture's description is no caption and no size, and the page leaves it out: a caption "
               "is written in quotes, as in (\"big\")\n"
-              "30 \"2x\" in a picture's description is no size, and the page leaves it out: a size is the width and "
+              "34 \"2x\" in a picture's description is no size, and the page leaves it out: a size is the width and "
               "height in pixels, as in 640x480\n");
     // A caption, a size in either order or alone, with or without commas,
     // and a plain link's label say nothing.
@@ -875,13 +876,7 @@ TEST_F(ParserTest, APictureDescriptionsPartThatIsNoCaptionAndNoSizeIsTold)
 // last line alone, nothing is said.
 TEST_F(ParserTest, RawHtmlOrACodeBlockLeftOpenIsToldWithTheLinesItTakes)
 {
-    auto told = [&](const std::string &text) {
-        Parsed p = parse(text);
-        expect_sound(p);
-        std::string all;
-        for (Diagnostic *d = p.doc.messages.first; d; d = d->next) all += std::to_string(d->offset) + " " + s(d->text) + "\n";
-        return all;
-    };
+    auto told = [&](const std::string &text) { return messages_of(text); };
     EXPECT_EQ(told("H\n  a ~{<b>x\n  more\nNext\n  text\n"),
               "6 \"~{\" opens raw HTML that is never closed with \"}~\", so the rest of the document (3 more lines) goes "
               "into the page as HTML\n");

@@ -85,6 +85,11 @@ struct LinkPasses : ::testing::Test {
         for (u64 i = 0; i < index && cell; i += 1) cell = cell->next;
         return cell ? cell->node : &markup_nil;
     }
+    // Whether each of the first `count` file links failed its check.
+    void expect_unresolved(u64 count)
+    {
+        for (u64 i = 0; i < count; i += 1) EXPECT_TRUE(file_link(i)->flags & NodeFlag_Unresolved) << i;
+    }
     std::string messages() const
     {
         std::string all;
@@ -146,7 +151,7 @@ TEST_F(LinkPasses, ABrokenLinkIsWarnedAboutOnce)
     parse("T\n  \"/gone.wyn\" \"/page.wyn[#6]\" \"/outside.wyn\" [#8]\n");
     LinkWaits waits = {};
     EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
-    for (u64 i = 0; i < 3; i += 1) EXPECT_TRUE(file_link(i)->flags & NodeFlag_Unresolved) << i;
+    expect_unresolved(3);
     EXPECT_EQ(messages(), "/s/local/wyn_files/gone.wyn is missing@4\n"
                           "/s/local/wyn_files/page.wyn has no anchor [#6]@16\n"
                           "file path not found@32\n"
@@ -215,7 +220,7 @@ TEST_F(LinkPasses, AFilesPlaceAfterHashIsKeptAndADocumentsIsWrittenInBrackets)
 
     parse("T\n  \"/page.wyn#4\" \"/page.wyn#intro\" \"/gone.wyn#2\"\n");
     EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
-    for (u64 i = 0; i < 3; i += 1) EXPECT_TRUE(file_link(i)->flags & NodeFlag_Unresolved) << i;
+    expect_unresolved(3);
     EXPECT_EQ(messages(), "a document's numbered anchor is written in brackets: \"/page.wyn[#4]\"@4\n"
                           "a link into a document names one of its numbered anchors, as in \"/page.wyn[#1]\"; "
                           "\"#intro\" is none@18\n"
@@ -244,7 +249,7 @@ TEST_F(LinkPasses, AMissingFileThatIsThereElsewhereIsToldWhereItIsAndWhy)
           "\"./gone.pdf\"(g)\n");
     LinkWaits waits = {};
     EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr));
-    for (u64 i = 0; i < 6; i += 1) EXPECT_TRUE(file_link(i)->flags & NodeFlag_Unresolved) << i;
+    expect_unresolved(6);
     std::string told = messages();
     EXPECT_NE(told.find("/s/local/assets/images/images/cat.png is missing; pictures shown in place are looked for "
                         "below /s/local/assets/images/, and /s/local/images/cat.png lies outside it@"),
