@@ -166,6 +166,27 @@ void links_document_targets(Arena *arena, const ParsedDocument *doc, Str local_f
     }
 }
 
+// "cat.JPG" for cat.jpg: a camera's capitals, or the author's. The link
+// would work where names ignore case (and on no web server that does not):
+// the file whose name differs in capitals alone is named, with the path to
+// write.
+static Str case_twin_reason(Arena *arena, Str missing, Str path, Str resolved)
+{
+    Str name = path_file_name(resolved);
+    if (!name.size || path_file_name(path).size != name.size) return missing;
+    ArenaTemp scratch = scratch_begin(arena);
+    FolderListing listing = folder_list(scratch.arena, path_folder_with_slash(resolved));
+    Str twin = str_empty();
+    for (FolderEntry *e = listing.first; e && !twin.size; e = e->next)
+        if (!e->is_folder && !str_eq(e->name, name) && str_match(e->name, name, StrMatch_CaseInsensitive))
+            twin = e->name;
+    Str reason = twin.size ? str_pushf(arena, "%S; %S%S differs from it in capitals alone: write \"%S%S\"",
+                                       missing, path_folder_with_slash(resolved), twin, path_folder_with_slash(path), twin)
+                           : missing;
+    scratch_end(scratch);
+    return reason;
+}
+
 // "Missing" alone sends the author looking for a typing mistake when the
 // file is there, in a folder the link does not look in: "/images/cat.png"
 // shown in place is looked for as assets/images/images/cat.png, and
@@ -206,7 +227,7 @@ static Str missing_reason(Arena *arena, const LinkCheckSettings *settings, Str p
                      : str_empty();
     bool found_beside = !found.size && beside.size && !str_eq(beside, resolved) && there(beside);
     if (found_beside) found = beside;
-    if (!found.size) return missing;
+    if (!found.size) return case_twin_reason(arena, missing, path, resolved);
     // Where the path starts: the folder its kind is kept in, or the local
     // folder.
     Str local = settings->local_folder;

@@ -398,6 +398,14 @@ class Mistakes(unittest.TestCase):
         self.assertRegex(run.err, r'c\.wyn:6:26: warning: \S*/local/notes\.pdf is missing; a path starts at '
                                   r'\S*/local/, so \S*/local/wyn_files/notes\.pdf, beside this document, is '
                                   r'"/wyn_files/notes\.pdf"')
+        # A name in other capitals than the file's.
+        with open(os.path.join(self.src, "c.wyn"), "w") as f:
+            f.write(document("C", "c.html", '"/wyn_files/Notes.PDF"(notes)'))
+        run = Run(self.site, ["once", "diagnostics=line"])
+        if "WYN_UNDER_WINE" not in os.environ:   # Windows finds the file whatever its capitals
+            self.assertRegex(run.err, r'c\.wyn:6:3: warning: \S*/local/wyn_files/Notes\.PDF is missing; '
+                                      r'\S*/local/wyn_files/notes\.pdf differs from it in capitals alone: write '
+                                      r'"/wyn_files/notes\.pdf"')
         # Written as told, the file is linked.
         with open(os.path.join(self.src, "c.wyn"), "w") as f:
             f.write(document("C", "c.html", '"/wyn_files/notes.pdf"(notes)'))
