@@ -858,6 +858,48 @@ static void tell_not_utf8(Parser *p)
     diag_push(p->work, &p->out->messages, node_new_message(p->work, at, 0, str_empty()), DiagLevel_Warning, text);
 }
 
+// Front matter as other generators write it, "---" (or "+++") lines around
+// "title: ...": to wyn these are lines of text, and the document has no
+// header, so no title and no page, with only a note about the output path.
+static void tell_front_matter(Parser *p)
+{
+    Str text = p->text;
+    if (str_match(str_lit("\xEF\xBB\xBF"), text, StrMatch_Prefix)) text = str_skip(text, 3);
+    u64 end = str_find_byte(text, '\n', 0);
+    Str first = str_trim(str_prefix(text, end));
+    if (end >= text.size || !p->count || (!str_eq(first, str_lit("---")) && !str_eq(first, str_lit("+++")))) return;
+    Str next = str_skip(text, end + 1);
+    next = str_prefix(next, str_find_byte(next, '\n', 0));
+    u64 colon = str_find_byte(next, ':', 0);
+    u64 equals = str_find_byte(next, '=', 0);
+    u64 cut = min_of(colon, equals);
+    if (cut >= next.size || !header_field_lookup(str_trim(str_prefix(next, cut)))) return;
+    // Its values are no links to check: "output_path: \"/html/a.html\""
+    // would be told missing as well.
+    u64 start = (u64)(text.str - p->text.str) + end + 1;
+    // Up to its closing line, or without one, over the lines of keys.
+    u64 line = start, keys_end = start;
+    bool keys = true;
+    while (line < p->text.size) {
+        u64 line_end = min_of(str_find_byte(p->text, '\n', line), p->text.size);
+        Str l = str_substr(p->text, line, line_end);
+        if (str_eq(str_trim(l), first)) {
+            keys_end = line_end;
+            break;
+        }
+        keys = keys && (str_find_byte(l, ':', 0) < l.size || str_find_byte(l, '=', 0) < l.size);
+        if (keys) keys_end = line_end;
+        line = line_end + 1;
+    }
+    p->links_quiet_before = keys_end;
+    parser_message(p, &p->tokens[0], DiagLevel_Warning,
+                   str_pushf(p->work,
+                             "\"%S\" starts no header here: wyn's header goes between two lines of two backticks "
+                             "(``), so these lines are text and the document has no header (no title, no "
+                             "output_path)",
+                             first));
+}
+
 static void parse_tokens(Arena *arena, Str text, TokenArray tokens, const ParseOptions *options, ParsedDocument *out)
 {
     static const ParseOptions defaults = {};
@@ -874,6 +916,7 @@ static void parse_tokens(Arena *arena, Str text, TokenArray tokens, const ParseO
     // Most texts hold no tab at all: one scan spares every line its own.
     p.told_tab = !text.size || !memchr(text.str, '\t', text.size);
     tell_not_utf8(&p);
+    tell_front_matter(&p);
     out->title = &markup_nil;
     out->context_document = &markup_nil;
     out->footnotes = &markup_nil;

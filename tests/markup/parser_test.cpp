@@ -926,3 +926,24 @@ TEST_F(ParserTest, AMailOrPhoneLinkIsToldHowToWriteIt)
     // Without a label it is an address shown as text, as the author may mean.
     EXPECT_EQ(parse("H\n  write to \"mailto:me@example.org\" now\n").doc.message_count, 0u);
 }
+
+// Front matter as other generators write it is text to wyn: told once, at
+// its first line, and its values are no links to check.
+TEST_F(ParserTest, FrontMatterBetweenDashesIsToldAndItsValuesAreNoLinks)
+{
+    const char *told = "\"---\" starts no header here: wyn's header goes between two lines of two backticks (``), so "
+                       "these lines are text and the document has no header (no title, no output_path)";
+    Parsed p = parse_told_once("---\ntitle: T\noutput_path: \"/html/a.html\"\n---\nH\n  \"/b.pdf\"(b)\n", 0, told);
+    ASSERT_EQ(p.doc.file_links.count, 1u) << "the text's link is a link";
+    EXPECT_EQ(p.doc.output_paths.node_count, 0u);
+    // TOML's, and one never closed: the lines of keys are quiet, the text's links are not.
+    p = parse("+++\ntitle = \"T\"\n+++\nH\n  x\n");
+    ASSERT_EQ(p.doc.message_count, 1u);
+    EXPECT_EQ(s(p.doc.messages.first->text).substr(0, 5), "\"+++\"");
+    p = parse("---\noutput_path: \"/html/a.html\"\nH\n  \"/b.pdf\"(b)\n");
+    EXPECT_EQ(p.doc.message_count, 1u);
+    EXPECT_EQ(p.doc.file_links.count, 1u);
+    // A rule at the top, or dashes over text that names no header key.
+    for (const char *quiet : {"---\nH\n  x\n", "---\nNote: this is old\n---\n", "H\n  x\n---\ntitle: y\n"})
+        EXPECT_EQ(parse(quiet).doc.message_count, 0u) << quiet;
+}
