@@ -834,9 +834,10 @@ static void resolve_references(Parser *p, NodeList *refs, NodeList *defs, const 
     // leading to it: its reference was most likely deleted or mistyped.
     // (An anchor is for links from other documents too.)
     if (!tell_unreferenced) return;
-    for (u32 n = 0; n < 256; n += 1) {
-        MarkupNode *d = by_number[n];
-        if (!d || referenced[n] || message_dropped(p, DiagLevel_Note)) continue;
+    for (NodeListCell *cell = defs->first; cell; cell = cell->next) {
+        MarkupNode *d = cell->node;
+        if (by_number[d->number] != d || referenced[d->number] || message_dropped(p, DiagLevel_Note)) continue;
+        u32 n = d->number;
         Str text = str_pushf(p->work, "%s %u is defined but nothing refers to it ([*%u] after a word), so it shows "
                                       "below the text with nothing leading to it",
                              what, n, n);
