@@ -92,6 +92,12 @@ class Mistakes(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.root, ignore_errors=True)
 
+    def run_c(self, body, *args):
+        """Writes the document c.wyn with `body` as its text and builds once."""
+        with open(os.path.join(self.src, "c.wyn"), "w") as f:
+            f.write(document("C", "c.html", body))
+        return Run(self.site, ["once", *args])
+
     def built_site(self):
         run = Run(self.site, ["once"])
         self.assertEqual(run.status, 0, run.err)
@@ -338,9 +344,7 @@ class Mistakes(unittest.TestCase):
     def test_a_link_to_a_document_that_writes_no_page_is_told_on_the_page_only(self):
         with open(os.path.join(self.src, "part.wyn"), "w") as f:
             f.write('Part\n  A part without a page, linking "/wyn_files/a.wyn"(a).\n')
-        with open(os.path.join(self.src, "c.wyn"), "w") as f:
-            f.write(document("C", "c.html", 'See "./part.wyn"(the part).'))
-        run = Run(self.site, ["once", "diagnostics=line"])
+        run = self.run_c('See "./part.wyn"(the part).', "diagnostics=line")
         self.assertEqual(run.status, 0, run.err)
         self.assertRegex(run.err, r'c\.wyn:6:7: warning: \S*/wyn_files/part\.wyn writes no page \(no \.html '
                                   r'output_path in its header\), so the link leads nowhere')
@@ -389,9 +393,7 @@ class Mistakes(unittest.TestCase):
                     os.path.join(self.site, "local", "images", "cat.png"))
         with open(os.path.join(self.src, "notes.pdf"), "wb") as f:
             f.write(b"%PDF-1.4\n")
-        with open(os.path.join(self.src, "c.wyn"), "w") as f:
-            f.write(document("C", "c.html", '_"/images/cat.png" and "./notes.pdf"(notes)'))
-        run = Run(self.site, ["once", "diagnostics=line"])
+        run = self.run_c('_"/images/cat.png" and "./notes.pdf"(notes)', "diagnostics=line")
         self.assertRegex(run.err, r"c\.wyn:6:3: warning: \S*/local/assets/images/images/cat\.png is missing; pictures "
                                   r"shown in place are looked for below \S*/local/assets/images/, and "
                                   r"\S*/local/images/cat\.png lies outside it")
@@ -399,17 +401,13 @@ class Mistakes(unittest.TestCase):
                                   r'\S*/local/, so \S*/local/wyn_files/notes\.pdf, beside this document, is '
                                   r'"/wyn_files/notes\.pdf"')
         # A name in other capitals than the file's.
-        with open(os.path.join(self.src, "c.wyn"), "w") as f:
-            f.write(document("C", "c.html", '"/wyn_files/Notes.PDF"(notes)'))
-        run = Run(self.site, ["once", "diagnostics=line"])
+        run = self.run_c('"/wyn_files/Notes.PDF"(notes)', "diagnostics=line")
         if "WYN_UNDER_WINE" not in os.environ:   # Windows finds the file whatever its capitals
             self.assertRegex(run.err, r'c\.wyn:6:3: warning: \S*/local/wyn_files/Notes\.PDF is missing; '
                                       r'\S*/local/wyn_files/notes\.pdf differs from it in capitals alone: write '
                                       r'"/wyn_files/notes\.pdf"')
         # Written as told, the file is linked.
-        with open(os.path.join(self.src, "c.wyn"), "w") as f:
-            f.write(document("C", "c.html", '"/wyn_files/notes.pdf"(notes)'))
-        run = Run(self.site, ["once", "strict"])
+        run = self.run_c('"/wyn_files/notes.pdf"(notes)', "strict")
         self.assertEqual(run.status, 0, run.err)
 
     def test_a_csv_file_parted_by_commas_or_tabs_is_told(self):
@@ -420,9 +418,7 @@ class Mistakes(unittest.TestCase):
         for name, text in tables.items():
             with open(os.path.join(files, name), "w") as f:
                 f.write(text)
-        with open(os.path.join(self.src, "c.wyn"), "w") as f:
-            f.write(document("C", "c.html", '_"/commas.csv"\n  _"/tabs.csv"\n  _"/semis.csv"\n  _"/one.csv"'))
-        run = Run(self.site, ["once", "diagnostics=line"])
+        run = self.run_c('_"/commas.csv"\n  _"/tabs.csv"\n  _"/semis.csv"\n  _"/one.csv"', "diagnostics=line")
         self.assertEqual(run.status, 0, run.err)
         self.assertRegex(run.err, r'c\.wyn:6:3: warning: \S*/commas\.csv has "," between its values and no ";", so '
                                   r'each of its lines shows as one cell: wyn parts a CSV file\'s cells with ";"; save '
