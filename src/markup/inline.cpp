@@ -112,7 +112,6 @@ static bool is_output_path_value(const MarkupNode *container)
            container->field->id == HeaderField_OutputPath;
 }
 
-// `text` is the run just made from the quoted string `s` (p->i is past it).
 // A picture's description holds captions in quotes and sizes such as
 // 640x480, parted by commas. Anything else is left out of the page, and the
 // author meant something by it: the first such run of a part (from its
@@ -158,6 +157,7 @@ static void description_part_end(Parser *p, DescriptionPart *part)
                                    text));
 }
 
+// `text` is the run just made from the quoted string `s` (p->i is past it).
 static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, const MarkupToken *s, bool embedded)
 {
     Str target = str_unquote(parser_token_text(p, s));
@@ -329,10 +329,9 @@ static void blank_in_link_check(Parser *p, const MarkupToken *s, Str target, Str
 
 // "cat.png"(a cat) and _"cat.png" read as a link and a picture to their
 // author, but a path needs a slash: without one the page shows the quoted
-// text. Said, with the spelling that links to what the author wrote, a file
-// beside the document ("/cat.png" would be one at the site's root).
-// The advice names the file the path it gives leads to: a site path starts
-// at the local folder, or at the folder its kind of file is kept in.
+// text. The advice names the file the path it gives leads to, since no path
+// starts beside the document: it starts at the local folder, or at the
+// folder its kind of file is kept in.
 static void bare_file_name_check(Parser *p, const MarkupToken *s, bool embedded)
 {
     if (s->flags & (TokenFlag_PathLike | TokenFlag_UrlLike)) return;
@@ -657,17 +656,18 @@ void parse_fence_body(Parser *p, MarkupNode *block, u64 start, u8 fence_indent, 
     // Unclosed, every line after the fence is code on the page, headings
     // and all, without a word of why.
     if (!closed) {
-        u64 fence = start;
-        while (fence > 0 && start - fence < 4 && !token_unescaped(&p->tokens[fence - 1], TokenFlag_TripleBacktick))
-            fence -= 1;
+        // The opening fence starts the block; its line may hold a language
+        // and more words before the code.
+        u64 fence = min_of(start, p->count);
+        while (fence > 0 && p->tokens[fence - 1].begin >= block->offset) fence -= 1;
         // The lines below the fence's own, to the end of the text.
-        Str rest = fence > 0 ? str_skip(p->text, p->tokens[fence - 1].end) : str_empty();
+        Str rest = str_skip(p->text, block->offset);
         rest = str_skip(rest, min_of<u64>(str_find_byte(rest, '\n', 0) + 1, rest.size));
         u64 lines = 0;
         for (u64 i = 0; i < rest.size; i += 1) lines += rest.str[i] == '\n';
         if (rest.size && rest.str[rest.size - 1] != '\n') lines += 1;
-        if (lines && token_unescaped(&p->tokens[fence - 1], TokenFlag_TripleBacktick))
-            parser_message(p, &p->tokens[fence - 1], DiagLevel_Warning,
+        if (lines && fence < p->count && token_unescaped(&p->tokens[fence], TokenFlag_TripleBacktick))
+            parser_message(p, &p->tokens[fence], DiagLevel_Warning,
                            str_pushf(p->work,
                                      "\"```\" opens a code block that is never closed with \"```\", so the rest of "
                                      "the document (%I64u more line%s) shows as code",

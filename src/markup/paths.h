@@ -1,8 +1,9 @@
 // markup/paths.h: the text rules for strings that may be links.
 //
 // Pure functions on Str values; only to_site_path and link_resolve_path
-// allocate (their results, on `arena`). The site's local folder is passed in; an empty one (tools
-// run outside a site) keeps site paths rooted at "/". Safe on any thread.
+// allocate (their results, on `arena`). The site's local folder is passed
+// in; an empty one (tools run outside a site) keeps site paths rooted at
+// "/". Safe on any thread.
 #pragma once
 #include "base/str.h"
 

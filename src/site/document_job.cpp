@@ -160,12 +160,6 @@ static void node_offsets_set(MarkupNode *root, u64 offset)
     for (MarkupNode *n = root; !node_is_nil(n); n = node_preorder_next(n, root)) n->offset = offset;
 }
 
-// The table of an embedded CSV file: the file's text parsed as a table
-// (";" opens one) on `arena`, so its cells live as long as the tree. The
-// table root is kept, not only its table, so the table indexing finds it
-// like any table the author wrote. The file links of its cells go into
-// `links` and its web addresses into `web_links`: they are checked, and
-// lead to pages, as the document's own do.
 // A CSV file's cells are parted by ";". One saved with "," or tabs between
 // them (what most spreadsheets write) gives a table of one column, each
 // line a cell: the separator its first line uses instead, or 0.
@@ -179,6 +173,13 @@ static char csv_other_separator(Str content)
     return 0;
 }
 
+// The table of an embedded CSV file: the file's text parsed as a table
+// (";" opens one) on `arena`, so its cells live as long as the tree. The
+// table root is kept, not only its table, so the table indexing finds it
+// like any table the author wrote. The file links of its cells go into
+// `links` and its web addresses into `web_links`: they are checked, and
+// lead to pages, as the document's own do. `other_separator` is set as
+// csv_other_separator finds it.
 static MarkupNode *csv_table(Arena *arena, DocumentReadLog *log, Str path, Str local_folder, NodeList *links,
                              NodeList *web_links, char *other_separator)
 {

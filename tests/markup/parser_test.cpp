@@ -885,6 +885,9 @@ TEST_F(ParserTest, RawHtmlOrACodeBlockLeftOpenIsToldWithTheLinesItTakes)
     EXPECT_EQ(told("H\n  code\n    ```py\n    x = 1\nNext\n  text"),
               "13 \"```\" opens a code block that is never closed with \"```\", so the rest of the document (3 more "
               "lines) shows as code\n");
+    EXPECT_EQ(told("H\n  code\n    ```py with more words\n    x = 1\n"),
+              "13 \"```\" opens a code block that is never closed with \"```\", so the rest of the document (1 more "
+              "line) shows as code\n");
     EXPECT_EQ(told("H\n  a ```x\n  y\n"), "6 \"```\" opens a code block that is never closed with \"```\", so the rest "
                                           "of the document (1 more line) shows as code\n");
     for (const char *quiet : {"H\n  a ~{<b>x</b>\n  y}~ z\n", "H\n  ```\n  x\n  ```\nN\n", "H\n  a ```x``` b\n",
