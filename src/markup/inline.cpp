@@ -241,6 +241,26 @@ static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, cons
     p->i = k;
 }
 
+// The text from `from` to the ")" that closes it on the same line, within
+// `cap` bytes; false when there is none.
+static bool paren_text(Str text, u64 from, u64 cap, Str *out)
+{
+    u64 end = from;
+    while (end < text.size && end - from < cap && text.str[end] != ')' && text.str[end] != '\n') end += 1;
+    if (end >= text.size || text.str[end] != ')') return false;
+    *out = str_substr(text, from, end);
+    return true;
+}
+
+// Lines of the text below the line `from` stands on, to the text's end.
+static u64 lines_below(Str from)
+{
+    Str rest = str_skip(from, min_of<u64>(str_find_byte(from, '\n', 0) + 1, from.size));
+    u64 lines = 0;
+    for (u64 i = 0; i < rest.size; i += 1) lines += rest.str[i] == '\n';
+    return lines + (rest.size && rest.str[rest.size - 1] != '\n');
+}
+
 // The files a site links or shows, and whether _"file" shows one in place
 // (a picture, or a CSV file as a table).
 struct SiteFileExtension {
@@ -352,9 +372,8 @@ static void mail_link_check(Parser *p, const MarkupToken *s, const MarkupToken *
     bool mail = str_match(str_lit("mailto:"), target, StrMatch_Prefix | StrMatch_CaseInsensitive);
     bool phone = str_match(str_lit("tel:"), target, StrMatch_Prefix | StrMatch_CaseInsensitive);
     if (!mail && !phone) return;
-    u64 end = paren->end;
-    while (end < p->text.size && end - paren->end < 200 && p->text.str[end] != ')' && p->text.str[end] != '\n') end += 1;
-    Str label = end < p->text.size && p->text.str[end] == ')' ? str_trim(str_substr(p->text, paren->end, end)) : str_empty();
+    Str label = str_empty();
+    if (paren_text(p->text, paren->end, 200, &label)) label = str_trim(label);
     if (!label.size) label = str_skip(target, mail ? 7 : 4);
     parser_message(p, s, DiagLevel_Warning,
                    str_pushf(p->work,
@@ -391,11 +410,11 @@ static void markdown_link_note(Parser *p, const MarkupToken *open, const MarkupT
 {
     Str text = p->text;
     bool picture = open->begin > 0 && text.str[open->begin - 1] == '!';
-    u64 end = paren->end;
-    while (end < text.size && end - paren->end < 400 && text.str[end] != ')' && text.str[end] != '\n') end += 1;
     Str label = str_substr(text, open->end, close->begin);
-    Str address = str_trim(str_substr(text, paren->end, end));
-    bool concrete = end < text.size && text.str[end] == ')' && address.size && label.size < 400 &&
+    Str address = str_empty();
+    bool closed = paren_text(text, paren->end, 400, &address);
+    address = str_trim(address);
+    bool concrete = closed && address.size && label.size < 400 &&
                     str_find_byte(address, ' ', 0) == address.size && str_find_byte(label, '\n', 0) == label.size &&
                     str_find_byte(address, '"', 0) == address.size && str_find_byte(label, '"', 0) == label.size;
     Str note;
@@ -600,9 +619,7 @@ static void raw_text(Parser *p, MarkupNode *container, const MarkupToken *t)
     // Unclosed, the rest of the document is HTML on the page: its text
     // vanishes into tags, or breaks the page's own, without a word.
     if (k >= p->count) {
-        u64 lines = 0;
-        for (u64 i = 0; i < s.size; i += 1) lines += s.str[i] == '\n';
-        if (s.size && s.str[s.size - 1] == '\n') lines -= 1;
+        u64 lines = lines_below(s);
         if (lines)
             parser_message(p, t, DiagLevel_Warning,
                            str_pushf(p->work,
@@ -660,12 +677,7 @@ void parse_fence_body(Parser *p, MarkupNode *block, u64 start, u8 fence_indent, 
         // and more words before the code.
         u64 fence = min_of(start, p->count);
         while (fence > 0 && p->tokens[fence - 1].begin >= block->offset) fence -= 1;
-        // The lines below the fence's own, to the end of the text.
-        Str rest = str_skip(p->text, block->offset);
-        rest = str_skip(rest, min_of<u64>(str_find_byte(rest, '\n', 0) + 1, rest.size));
-        u64 lines = 0;
-        for (u64 i = 0; i < rest.size; i += 1) lines += rest.str[i] == '\n';
-        if (rest.size && rest.str[rest.size - 1] != '\n') lines += 1;
+        u64 lines = lines_below(str_skip(p->text, block->offset));
         if (lines && fence < p->count && token_unescaped(&p->tokens[fence], TokenFlag_TripleBacktick))
             parser_message(p, &p->tokens[fence], DiagLevel_Warning,
                            str_pushf(p->work,

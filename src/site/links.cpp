@@ -166,6 +166,12 @@ void links_document_targets(Arena *arena, const ParsedDocument *doc, Str local_f
     }
 }
 
+// What the build knows of a file (and notes it read), or the disk now.
+static u32 link_file_state(const LinkCheckSettings *settings, Str path)
+{
+    return settings->lookups.file_state ? settings->lookups.file_state(settings->lookups.user, path) : file_state_of(path);
+}
+
 // "cat.JPG" for cat.jpg: a camera's capitals, or the author's. The link
 // would work where names ignore case (and on no web server that does not):
 // the file whose name differs in capitals alone is named, with the path to
@@ -211,11 +217,7 @@ static Str missing_reason(Arena *arena, const LinkCheckSettings *settings, Str p
                              missing, path, secure ? "https" : "http", rest);
         }
     }
-    auto there = [&](Str p) {
-        u32 state = settings->lookups.file_state ? settings->lookups.file_state(settings->lookups.user, p)
-                                                 : file_state_of(p);
-        return state == FileState_Regular;
-    };
+    auto there = [&](Str p) { return link_file_state(settings, p) == FileState_Regular; };
     Str folder = link_type_folder(path, embedded);
     bool folder_added = folder.size && !str_contains(path, folder);
     Str found = str_empty();
@@ -273,11 +275,7 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
         bool is_index = str_eq(resolved, index_path);
         // A file that is not there is the reason a link fails, whatever else
         // the link asks of it: that alone is told.
-        auto state_of = [&](Str path) {
-            return settings->lookups.file_state ? settings->lookups.file_state(settings->lookups.user, path)
-                                                : file_state_of(path);
-        };
-        u32 state = is_index ? FileState_Regular : state_of(resolved);
+        u32 state = is_index ? FileState_Regular : link_file_state(settings, resolved);
         // "/notes.pdf#page=3", "/about.html#team": a file and a place in it,
         // as a web address has them. A file whose own name holds "#" is
         // taken whole, as it was found.
@@ -287,7 +285,7 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
         if (state != FileState_Regular && hash > 0 && hash < target.path.size) {
             Str file = str_prefix(target.path, hash);
             Str file_resolved = link_resolve_path(arena, settings->local_folder, file, embedded);
-            u32 file_state = state_of(file_resolved);
+            u32 file_state = link_file_state(settings, file_resolved);
             if (str_match(extension(file), str_lit("wyn"), StrMatch_CaseInsensitive) &&
                 file_state == FileState_Regular) {
                 // A document's places are its numbered anchors, and they are
