@@ -439,6 +439,150 @@ static bool body_kept_to_its_regions(const PageBody *b)
            html_content_node(body)->child_count == ShellRegion_Menu && html_is_none(html_content_node(head)->first_child);
 }
 
+// What no page of the document changes becomes its HTML text once, here:
+// the desktop page then copies one node where it copied the subtree, and
+// neither page walks it again to serialize it or to look for its parts.
+// A page changes only what its assembly finds by class (tables of
+// contents, contexts and their toggles, context documents and their
+// banner pictures, file links) and the header fields a smartphone page
+// restyles; those, every element above them and all that lies inside a
+// context or a context document (searched for its icon and pictures) stay
+// nodes. Frozen elements keep themselves and their attributes, and only
+// their content becomes text, so a search by tag of a region's children
+// (the site index's groups) finds what it found before.
+struct FreezeOpen {
+    HtmlElement *node;
+    u64 mark;    // candidates below this index are not this node's
+    u64 nodes;   // the nodes below it
+    bool live;   // a page changes it or something below it
+    bool keep;   // inside a context or a context document: nothing frozen
+};
+
+struct FreezeClasses {
+    Str toc, context_document, context, inline_context, link_file;
+};
+
+// Fewer nodes than this below an element cost about as much to copy and
+// walk as their text does.
+constexpr u64 freeze_least_nodes = 4;
+
+static bool freeze_element_live(HtmlElement *n, const FreezeClasses *k, const RenderKindParts *parts, bool *keep)
+{
+    for (u32 i = 0; i < parts->field_count; i += 1)
+        if (parts->fields[i] == n) return true;
+    HtmlAttributeNode *a = n->attributes->first;
+    while (a && a->attribute.info->id != HtmlAttr_Class) a = a->next;
+    if (!a) return false;
+    for (StrNode *v = a->attribute.values.first; v; v = v->next) {
+        Str c = v->string;
+        if (class_is(c, k->context_document) || class_is(c, k->context) || class_is(c, k->inline_context)) {
+            *keep = true;
+            return true;
+        }
+        if (class_is(c, k->toc) || class_is(c, k->link_file)) return true;
+    }
+    return false;
+}
+
+// Replaces the content of `e` by one node holding its HTML. Only the shape
+// the renderer makes (one content node below the element) is frozen.
+static void freeze_content(Arena *arena, HtmlElement *e, const HtmlWriteOptions *options)
+{
+    HtmlElement *content = e->first_child;
+    if (html_is_none(content) || content != e->last_child || !html_is_text(content)) return;
+    Str html = html_serialize_text(arena, content, options);
+    if (!html.size) return;
+    HtmlElement *frozen = html_html_node(arena, html, content->offset);
+    if (html_is_none(frozen)) return;
+    content->text = str_empty();
+    content->first_child = content->last_child = &html_none;
+    content->child_count = 0;
+    html_append_child(content, frozen);
+}
+
+template <typename T>
+static bool freeze_grow(Arena *arena, T **items, u64 *capacity, u64 count)
+{
+    if (count < *capacity) return true;
+    u64 wanted = *capacity ? *capacity * 2 : 64;
+    T *more = push_array_no_zero<T>(arena, wanted);
+    if (!more) return false;
+    if (count) memcpy(more, *items, count * sizeof(T));
+    *items = more;
+    *capacity = wanted;
+    return true;
+}
+
+static void body_freeze_region(Arena *arena, HtmlElement *region, const FreezeClasses *k, const RenderKindParts *parts,
+                               const HtmlWriteOptions *options)
+{
+    if (!html_is_element(region)) return;
+    ArenaTemp scratch = scratch_begin(arena);
+    FreezeOpen *open = nullptr;
+    HtmlElement **candidates = nullptr;
+    u64 open_capacity = 0, open_count = 0, candidate_capacity = 0, candidate_count = 0;
+    auto freeze_from = [&](u64 mark) {
+        for (u64 i = mark; i < candidate_count; i += 1) freeze_content(arena, candidates[i], options);
+        candidate_count = mark;
+    };
+    if (!freeze_grow(scratch.arena, &open, &open_capacity, open_count)) {
+        scratch_end(scratch);
+        return;
+    }
+    open[open_count++] = {region, 0, 0, true, false};
+    HtmlElement *node = region->first_child;
+    for (;;) {
+        if (!html_is_none(node)) {
+            if (!freeze_grow(scratch.arena, &open, &open_capacity, open_count)) break;
+            const FreezeOpen &up = open[open_count - 1];
+            bool keep = up.keep, live = up.keep;
+            if (!live && node->type == HtmlNode_Element) live = freeze_element_live(node, k, parts, &keep);
+            open[open_count++] = {node, candidate_count, 0, live, keep};
+            node = node->first_child;
+            continue;
+        }
+        // Close what ends here, up to the next sibling.
+        for (;;) {
+            FreezeOpen f = open[--open_count];
+            if (open_count == 0) {
+                freeze_from(f.mark);
+                scratch_end(scratch);
+                return;
+            }
+            FreezeOpen &up = open[open_count - 1];
+            up.nodes += f.nodes + 1;
+            if (f.live) {
+                up.live = true;
+                freeze_from(f.mark);
+            } else if (f.node->type == HtmlNode_Element && f.nodes >= freeze_least_nodes) {
+                // The whole element goes in one piece: what below it was a
+                // candidate is part of it.
+                candidate_count = f.mark;
+                if (!freeze_grow(scratch.arena, &candidates, &candidate_capacity, candidate_count)) {
+                    scratch_end(scratch);
+                    return;
+                }
+                candidates[candidate_count++] = f.node;
+            }
+            if (!html_is_none(f.node->next)) {
+                node = f.node->next;
+                break;
+            }
+        }
+    }
+    scratch_end(scratch);
+}
+
+static void body_freeze(Arena *arena, PageBody *b, const PageSite *site)
+{
+    FreezeClasses k = {rule_class(MarkupKind_Toc, 0), rule_class(MarkupKind_ContextDocument, 0),
+                       rule_class(MarkupKind_Context, 0), rule_class(MarkupKind_Context, NodeFlag_Inline),
+                       rule_class(MarkupKind_LinkFile, 0)};
+    const HtmlWriteOptions *options = shell_page_write_options(site->shell);
+    const u32 taken[] = {ShellRegion_BW, ShellRegion_Bottom, ShellRegion_TopMiddle};
+    for (u32 i : taken) body_freeze_region(arena, b->regions.at[i], &k, &b->parts, options);
+}
+
 PageBody *page_body_render(Arena *arena, const PageSite *site, const PageDocument *document)
 {
     PageBody *b = push_struct<PageBody>(arena);
@@ -458,6 +602,7 @@ PageBody *page_body_render(Arena *arena, const PageSite *site, const PageDocumen
     if (!node_is_nil(doc->footnotes)) render_document(arena, doc->footnotes, b->regions.at[ShellRegion_BW], variant, &render);
     tables_build(arena, &rendering, doc, b->regions.body, variant);
     b->usable = !b->parts.overflow && body_kept_to_its_regions(b);
+    if (b->usable) body_freeze(arena, b, site);
     return b;
 }
 

@@ -1,7 +1,9 @@
 // A document's body rendered once and copied into each of its pages gives
 // every page, desktop and smartphone, the bytes a page rendered on its own
 // gives: for the fixture sites' documents, the demo's, and documents made
-// to overflow what a shared body lists or to carry a title in odd places.
+// to overflow what a shared body lists, to carry a title in odd places, or
+// to hide what a page changes deep inside what it does not. What no page
+// changes is held as its text, and a page built from the body is smaller.
 #include "shell_support.h"
 
 #include <functional>
@@ -49,6 +51,13 @@ struct BodyFixture : ::testing::Test {
         ParsedDocument doc = markup_parse(arena, str_copy(arena, shell_str(text)), &options);
         document_index_tables(arena, &doc);
         return doc;
+    }
+
+    u64 nodes_of(const PageRecord &page)
+    {
+        u64 count = 0;
+        for (HtmlElement *n = page.document; !html_is_none(n); n = html_walk_next(n, page.document)) count += 1;
+        return count;
     }
 
     std::string bytes_of(const PageRecord &page) { return shell_s(html_text_of(arena, page.document, shell_page_write_options(shell))); }
@@ -131,4 +140,54 @@ TEST_F(BodyFixture, MoreFieldsThanABodyListsStillGiveTheSamePages)
     text += "``\nBody\n  text\n";
     // A body that cannot list them all is not used: each page renders its own.
     expect_alike("many.wyn", text);
+}
+
+TEST_F(BodyFixture, WhatAPageChangesDeepInsideUnchangedBlocksStillChanges)
+{
+    // Toggles inside contexts (their icons below emphasis and lists), file
+    // links and document links in nested lists and tables, pictures in the
+    // document context, footnotes holding links: each sits below blocks a
+    // page never changes, beside blocks that are held as text.
+    std::string text = "``\ntitle: Deep\noutput_path: \"/html/deep.html\"\n"
+                       "related: \"/wyn_files/other.wyn\"(other)\n"
+                       "_\"/assets/images/tiny.jpg\"(\"A tiny picture\", 64x48)\n"
+                       "A line with *emphasis*, `code` and _\"/assets/images/tiny.jpg\"(\"Tiny\", 64x48) in it.\n``\n";
+    for (int i = 0; i < 3; i += 1) {
+        std::string n = std::to_string(i);
+        text += "Section " + n + "\n"
+                "  A *plain* paragraph with `code` and **strong** words " + n + ".\n"
+                "  - an item with *emphasis*\n"
+                "    - a deeper item with \"/wyn_files/other.wyn\"(a document) and *more*\n"
+                "    - a file \"/assets/files/t.pdf\"(the file) in *a* list\n"
+                "  ``\n"
+                "  remark: folded " + n + "\n"
+                "  Text of the context with *emphasis* and `code`.\n"
+                "  ``\n"
+                "  Seen ``author: Ada | in 2025`` on *the* way [*" + n + "].\n"
+                "  | a | *b* |\n  |===|===|\n  | \"/assets/files/t.pdf\"(f) | [x] *c* |\n"
+                "  [*" + n + "] a note with \"/wyn_files/other.wyn\"(a link) and *emphasis*.\n";
+    }
+    expect_alike("deep.wyn", text);
+}
+
+TEST_F(BodyFixture, BlocksNoPageChangesAreCopiedAsTheirText)
+{
+    std::string text = "``\ntitle: Plain\n``\nHeading\n";
+    for (int i = 0; i < 40; i += 1)
+        text += "  A paragraph with *emphasis*, `code`, **strong** and ~~gone~~ words, number " + std::to_string(i) + ".\n\n";
+    expect_alike("plain.wyn", text);
+
+    ParsedDocument doc = parse(text);
+    std::string source_path = site.path("wyn_files/plain.wyn");
+    PageDocument document = {&doc, shell_str(source_path), shell_str(text), nullptr, nullptr, nullptr};
+    Str path = str_copy(arena, shell_str(site.path("html/plain.html")));
+    shell_pages_begin(shell);
+    PageRecord alone = page_build(arena, &page_site, &document, path, &desktop);
+    PageBody *body = page_body_render(arena, &page_site, &document);
+    PageRecord shared = page_build_from(arena, &page_site, &document, path, &desktop, body, false);
+    shell_pages_end(shell);
+    EXPECT_EQ(bytes_of(alone), bytes_of(shared));
+    // Each paragraph is its element and one text below it, not a node for
+    // every run of its text.
+    EXPECT_LT(nodes_of(shared) + 40 * 4, nodes_of(alone));
 }
