@@ -362,29 +362,52 @@ static inline bool class_is(Str c, Str wanted)
     return c.size == 0 || (c.str[0] == wanted.str[0] && memcmp(c.str, wanted.str, c.size) == 0);
 }
 
+// What the page assembly changes in a body, found by class.
+enum AssemblyPart : u32 {
+    AssemblyPart_None,
+    AssemblyPart_Toc,
+    AssemblyPart_ContextDocument,
+    AssemblyPart_Context,
+    AssemblyPart_InlineContext,
+    AssemblyPart_FileLink,
+};
+
+struct AssemblyClasses {
+    Str toc, context_document, context, inline_context, link_file;
+};
+
+static AssemblyClasses assembly_classes()
+{
+    return {rule_class(MarkupKind_Toc, 0), rule_class(MarkupKind_ContextDocument, 0), rule_class(MarkupKind_Context, 0),
+            rule_class(MarkupKind_Context, NodeFlag_Inline), rule_class(MarkupKind_LinkFile, 0)};
+}
+
+// The part an element is, by its first class that names one.
+static u32 assembly_part(HtmlElement *n, const AssemblyClasses *k)
+{
+    HtmlAttributeNode *a = n->attributes->first;
+    while (a && a->attribute.info->id != HtmlAttr_Class) a = a->next;
+    if (!a) return AssemblyPart_None;
+    for (StrNode *v = a->attribute.values.first; v; v = v->next) {
+        Str c = v->string;
+        if (class_is(c, k->toc)) return AssemblyPart_Toc;
+        if (class_is(c, k->context_document)) return AssemblyPart_ContextDocument;
+        if (class_is(c, k->context)) return AssemblyPart_Context;
+        if (class_is(c, k->inline_context)) return AssemblyPart_InlineContext;
+        if (class_is(c, k->link_file) && n->tag->id == HtmlTag_A) return AssemblyPart_FileLink;
+    }
+    return AssemblyPart_None;
+}
+
 static PageParts parts_collect(Arena *arena, HtmlElement *root)
 {
     PageParts p = {};
-    Str toc = rule_class(MarkupKind_Toc, 0);
-    Str context_document = rule_class(MarkupKind_ContextDocument, 0);
-    Str context = rule_class(MarkupKind_Context, 0);
-    Str inline_context = rule_class(MarkupKind_Context, NodeFlag_Inline);
-    Str link_file = rule_class(MarkupKind_LinkFile, 0);
+    AssemblyClasses k = assembly_classes();
+    HtmlElementList *lists[] = {nullptr, &p.tocs, &p.context_documents, &p.contexts, &p.inline_contexts, &p.file_links};
     for (HtmlElement *n = root; !html_is_none(n); n = html_walk_next(n, root)) {
         if (n->type != HtmlNode_Element) continue;
-        HtmlAttributeNode *a = n->attributes->first;
-        while (a && a->attribute.info->id != HtmlAttr_Class) a = a->next;
-        if (!a) continue;
-        for (StrNode *v = a->attribute.values.first; v; v = v->next) {
-            Str c = v->string;
-            if (class_is(c, toc)) html_element_list_push(arena, &p.tocs, n);
-            else if (class_is(c, context_document)) html_element_list_push(arena, &p.context_documents, n);
-            else if (class_is(c, context)) html_element_list_push(arena, &p.contexts, n);
-            else if (class_is(c, inline_context)) html_element_list_push(arena, &p.inline_contexts, n);
-            else if (class_is(c, link_file) && n->tag->id == HtmlTag_A) html_element_list_push(arena, &p.file_links, n);
-            else continue;
-            break;
-        }
+        u32 part = assembly_part(n, &k);
+        if (part != AssemblyPart_None) html_element_list_push(arena, lists[part], n);
     }
     return p;
 }
@@ -458,30 +481,18 @@ struct FreezeOpen {
     bool keep;   // inside a context or a context document: nothing frozen
 };
 
-struct FreezeClasses {
-    Str toc, context_document, context, inline_context, link_file;
-};
-
 // Fewer nodes than this below an element cost about as much to copy and
 // walk as their text does.
 constexpr u64 freeze_least_nodes = 4;
 
-static bool freeze_element_live(HtmlElement *n, const FreezeClasses *k, const RenderKindParts *parts, bool *keep)
+static bool freeze_element_live(HtmlElement *n, const AssemblyClasses *k, const RenderKindParts *parts, bool *keep)
 {
     for (u32 i = 0; i < parts->field_count; i += 1)
         if (parts->fields[i] == n) return true;
-    HtmlAttributeNode *a = n->attributes->first;
-    while (a && a->attribute.info->id != HtmlAttr_Class) a = a->next;
-    if (!a) return false;
-    for (StrNode *v = a->attribute.values.first; v; v = v->next) {
-        Str c = v->string;
-        if (class_is(c, k->context_document) || class_is(c, k->context) || class_is(c, k->inline_context)) {
-            *keep = true;
-            return true;
-        }
-        if (class_is(c, k->toc) || class_is(c, k->link_file)) return true;
-    }
-    return false;
+    u32 part = assembly_part(n, k);
+    if (part == AssemblyPart_ContextDocument || part == AssemblyPart_Context || part == AssemblyPart_InlineContext)
+        *keep = true;
+    return part != AssemblyPart_None;
 }
 
 // Replaces the content of `e` by one node holding its HTML. Only the shape
@@ -513,56 +524,60 @@ static bool freeze_grow(Arena *arena, T **items, u64 *capacity, u64 count)
     return true;
 }
 
-static void body_freeze_region(Arena *arena, HtmlElement *region, const FreezeClasses *k, const RenderKindParts *parts,
-                               const HtmlWriteOptions *options)
+struct FreezeWalk {
+    Arena *arena;     // the body's: where frozen text goes
+    Arena *scratch;   // the walk's stacks
+    const AssemblyClasses *classes;
+    const RenderKindParts *parts;
+    const HtmlWriteOptions *options;
+    FreezeOpen *open;
+    u64 open_count, open_capacity;
+    HtmlElement **candidates;   // elements nothing below changes, not yet frozen
+    u64 candidate_count, candidate_capacity;
+};
+
+static void freeze_from(FreezeWalk *w, u64 mark)
 {
-    if (!html_is_element(region)) return;
-    ArenaTemp scratch = scratch_begin(arena);
-    FreezeOpen *open = nullptr;
-    HtmlElement **candidates = nullptr;
-    u64 open_capacity = 0, open_count = 0, candidate_capacity = 0, candidate_count = 0;
-    auto freeze_from = [&](u64 mark) {
-        for (u64 i = mark; i < candidate_count; i += 1) freeze_content(arena, candidates[i], options);
-        candidate_count = mark;
-    };
-    if (!freeze_grow(scratch.arena, &open, &open_capacity, open_count)) {
-        scratch_end(scratch);
-        return;
-    }
-    open[open_count++] = {region, 0, 0, true, false};
+    for (u64 i = mark; i < w->candidate_count; i += 1) freeze_content(w->arena, w->candidates[i], w->options);
+    w->candidate_count = mark;
+}
+
+// One post-order walk: an element is frozen once its parent is known to be
+// changed, so only the largest unchanged elements become text. Out of
+// scratch memory, what is not frozen yet stays nodes.
+static void freeze_walk(FreezeWalk *w, HtmlElement *region)
+{
+    if (!freeze_grow(w->scratch, &w->open, &w->open_capacity, w->open_count)) return;
+    w->open[w->open_count++] = {region, 0, 0, true, false};
     HtmlElement *node = region->first_child;
     for (;;) {
         if (!html_is_none(node)) {
-            if (!freeze_grow(scratch.arena, &open, &open_capacity, open_count)) break;
-            const FreezeOpen &up = open[open_count - 1];
+            if (!freeze_grow(w->scratch, &w->open, &w->open_capacity, w->open_count)) return;
+            const FreezeOpen &up = w->open[w->open_count - 1];
             bool keep = up.keep, live = up.keep;
-            if (!live && node->type == HtmlNode_Element) live = freeze_element_live(node, k, parts, &keep);
-            open[open_count++] = {node, candidate_count, 0, live, keep};
+            if (!live && node->type == HtmlNode_Element) live = freeze_element_live(node, w->classes, w->parts, &keep);
+            w->open[w->open_count++] = {node, w->candidate_count, 0, live, keep};
             node = node->first_child;
             continue;
         }
         // Close what ends here, up to the next sibling.
         for (;;) {
-            FreezeOpen f = open[--open_count];
-            if (open_count == 0) {
-                freeze_from(f.mark);
-                scratch_end(scratch);
+            FreezeOpen f = w->open[--w->open_count];
+            if (w->open_count == 0) {
+                freeze_from(w, f.mark);
                 return;
             }
-            FreezeOpen &up = open[open_count - 1];
+            FreezeOpen &up = w->open[w->open_count - 1];
             up.nodes += f.nodes + 1;
             if (f.live) {
                 up.live = true;
-                freeze_from(f.mark);
+                freeze_from(w, f.mark);
             } else if (f.node->type == HtmlNode_Element && f.nodes >= freeze_least_nodes) {
                 // The whole element goes in one piece: what below it was a
                 // candidate is part of it.
-                candidate_count = f.mark;
-                if (!freeze_grow(scratch.arena, &candidates, &candidate_capacity, candidate_count)) {
-                    scratch_end(scratch);
-                    return;
-                }
-                candidates[candidate_count++] = f.node;
+                w->candidate_count = f.mark;
+                if (!freeze_grow(w->scratch, &w->candidates, &w->candidate_capacity, w->candidate_count)) return;
+                w->candidates[w->candidate_count++] = f.node;
             }
             if (!html_is_none(f.node->next)) {
                 node = f.node->next;
@@ -570,17 +585,25 @@ static void body_freeze_region(Arena *arena, HtmlElement *region, const FreezeCl
             }
         }
     }
-    scratch_end(scratch);
 }
 
 static void body_freeze(Arena *arena, PageBody *b, const PageSite *site)
 {
-    FreezeClasses k = {rule_class(MarkupKind_Toc, 0), rule_class(MarkupKind_ContextDocument, 0),
-                       rule_class(MarkupKind_Context, 0), rule_class(MarkupKind_Context, NodeFlag_Inline),
-                       rule_class(MarkupKind_LinkFile, 0)};
-    const HtmlWriteOptions *options = shell_page_write_options(site->shell);
+    AssemblyClasses classes = assembly_classes();
     const u32 taken[] = {ShellRegion_BW, ShellRegion_Bottom, ShellRegion_TopMiddle};
-    for (u32 i : taken) body_freeze_region(arena, b->regions.at[i], &k, &b->parts, options);
+    for (u32 i : taken) {
+        HtmlElement *region = b->regions.at[i];
+        if (!html_is_element(region)) continue;
+        ArenaTemp scratch = scratch_begin(arena);
+        FreezeWalk w = {};
+        w.arena = arena;
+        w.scratch = scratch.arena;
+        w.classes = &classes;
+        w.parts = &b->parts;
+        w.options = shell_page_write_options(site->shell);
+        freeze_walk(&w, region);
+        scratch_end(scratch);
+    }
 }
 
 PageBody *page_body_render(Arena *arena, const PageSite *site, const PageDocument *document)
