@@ -88,14 +88,18 @@ class Wyn:
         os.close(self.fd)
 
 
-# How long quiet_output reads; wyn.exe under wine takes longer to start.
+# How long quiet_output reads after wyn's first line. wyn.exe under wine
+# can take longer than that to start on a busy machine, so the first line
+# is waited for on its own.
 QUIET_SECONDS = 4
+START_SECONDS = 60
 
 
 def quiet_output(site, args, terminal=False, env=None):
     """What wyn prints for the fixture until it has been quiet a while."""
     wyn = Wyn(site, args, terminal, env)
     try:
+        wyn.read_until(b"\n", START_SECONDS)
         text = wyn.read_for(QUIET_SECONDS)
     finally:
         wyn.stop()
