@@ -88,6 +88,7 @@ struct RenderState {
     u32 piece_count;
     u64 piece_bytes;
     u64 escape_bytes;          // bytes of the pieces where "<" is escaped
+    Str source;                // the document's text, when the render starts inside one
 
     RenderFrame *frames;
     u64 depth;
@@ -232,9 +233,34 @@ static void flush_text(RenderState *s)
     s->text_container = &html_none;
 }
 
+// Whether `piece` goes on the end of the last waiting piece, as the same
+// bytes: the words of a line and the blanks between them are mostly one
+// stretch of the source, and as one piece they need no copy at all. A
+// blank run counts when the source holds as many blanks right after the
+// last piece; blanks escape to themselves, so they join any piece.
+static inline bool piece_extends(RenderState *s, Str piece, bool escape)
+{
+    Str *last = &s->pieces[s->piece_count - 1];
+    const char *end = last->str + last->size;
+    if (piece.str == end) return escape == s->piece_escaped[s->piece_count - 1];
+    if (piece.str != blank_run) return false;
+    const char *source_end = s->source.str + s->source.size;
+    if (last->str < s->source.str || end > source_end || (u64)(source_end - end) < piece.size) return false;
+    // Mostly one blank: a call would cost more than the look.
+    for (u64 i = 0; i < piece.size; i += 1)
+        if (end[i] != ' ') return false;
+    return true;
+}
+
 static inline void queue_text(RenderState *s, HtmlElement *container, Str piece, bool escape)
 {
     if (piece.size == 0) return;
+    if (s->text_container == container && s->piece_count && piece_extends(s, piece, escape)) {
+        s->pieces[s->piece_count - 1].size += piece.size;
+        s->piece_bytes += piece.size;
+        if (s->piece_escaped[s->piece_count - 1]) s->escape_bytes += piece.size;
+        return;
+    }
     if (s->text_container != container || s->piece_count == array_count(s->pieces)) flush_text(s);
     s->text_container = container;
     s->pieces[s->piece_count] = piece;
@@ -1306,6 +1332,9 @@ b32 render_document(Arena *arena, MarkupNode *start, HtmlElement *target, const 
     s->title = &html_none;
     s->title_field = &markup_nil;
     s->text_container = &html_none;
+    MarkupNode *top = start;
+    while (!node_is_nil(top->parent)) top = top->parent;
+    if (top->node_class == NodeClass_Document) s->source = top->name;
 
     // Regions are looked up only when a node needs one; a render into an
     // element (a table cell) may need none.

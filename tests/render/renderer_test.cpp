@@ -145,6 +145,21 @@ TEST_F(RenderTest, TextRunWhoseContainerCannotBeFoundGoesWhereTheCallerPointed)
     EXPECT_EQ(test_serialize(arena, page.b_w), "<div id=\"b_w\">orphan</div>");
 }
 
+TEST_F(RenderTest, ALineShowsTheBlanksItsRunsShowWhateverTheSourceHoldsBetweenThem)
+{
+    // The words of a line and the blanks between them mostly go to the page
+    // as one stretch of the source. Where the source holds a tab, more
+    // blanks than a run shows, or text the page escapes, the page shows
+    // what the runs show.
+    std::string source = "Heading\n  one  two\tthree" + std::string(40, ' ') + "four <five> `six <b>` seven\n";
+    ParsedDocument doc = markup_parse(arena, str(source.data(), source.size()), nullptr);
+    std::string html = render(doc.root);
+    std::string shown = "one  two three" + std::string(36, ' ') + "four &lt;five> <code";
+    EXPECT_TRUE(contains(html, shown)) << html;
+    EXPECT_TRUE(contains(html, "&lt;b></code> seven")) << html;
+    EXPECT_FALSE(contains(html, "\t")) << html;
+}
+
 TEST_F(RenderTest, HundredThousandNestedListsRenderWithoutRecursion)
 {
     const u64 depth = 100000;
