@@ -62,6 +62,9 @@ static Str rule_class(u32 kind, u64 flags)
 
 static bool has_class(HtmlElement *e, Str cls) { return html_has_attribute_value(e, HtmlAttr_Class, cls); }
 
+// Every icon the renderer makes carries it; a context's first becomes its toggle.
+static const Str icon_class = str_lit("icon");
+
 // The element keeps its other classes; `first` and `own` lead the list.
 static void set_toggle_classes(Arena *arena, HtmlElement *e, Str first, Str own)
 {
@@ -374,12 +377,15 @@ enum AssemblyPart : u32 {
 
 struct AssemblyClasses {
     Str toc, context_document, context, inline_context, link_file;
+    Str icon, embedded;   // what the assembly looks for inside contexts
 };
 
 static AssemblyClasses assembly_classes()
 {
-    return {rule_class(MarkupKind_Toc, 0), rule_class(MarkupKind_ContextDocument, 0), rule_class(MarkupKind_Context, 0),
-            rule_class(MarkupKind_Context, NodeFlag_Inline), rule_class(MarkupKind_LinkFile, 0)};
+    return {rule_class(MarkupKind_Toc, 0),         rule_class(MarkupKind_ContextDocument, 0),
+            rule_class(MarkupKind_Context, 0),     rule_class(MarkupKind_Context, NodeFlag_Inline),
+            rule_class(MarkupKind_LinkFile, 0),    icon_class,
+            rule_class(MarkupKind_LinkFile, NodeFlag_Embedded)};
 }
 
 // The part an element is, by its first class that names one.
@@ -415,7 +421,7 @@ static PageParts parts_collect(Arena *arena, HtmlElement *root)
 static HtmlElement *first_icon(HtmlElement *root)
 {
     for (HtmlElement *n = html_walk_next(root, root); !html_is_none(n); n = html_walk_next(n, root))
-        if (n->type == HtmlNode_Element && has_class(n, str_lit("icon"))) return n;
+        if (n->type == HtmlNode_Element && has_class(n, icon_class)) return n;
     return &html_none;
 }
 
@@ -468,31 +474,35 @@ static bool body_kept_to_its_regions(const PageBody *b)
 // A page changes only what its assembly finds by class (tables of
 // contents, contexts and their toggles, context documents and their
 // banner pictures, file links) and the header fields a smartphone page
-// restyles; those, every element above them and all that lies inside a
-// context or a context document (searched for its icon and pictures) stay
-// nodes. Frozen elements keep themselves and their attributes, and only
-// their content becomes text, so a search by tag of a region's children
-// (the site index's groups) finds what it found before.
+// restyles; inside a context or a context document, also every icon (the
+// first becomes its toggle) and every embedded picture (a banner's). Those
+// and every element above them stay nodes: a search of a context then
+// meets its icons in the order it met them before. Frozen elements keep
+// themselves and their attributes, and only their content becomes text, so
+// a search by tag of a region's children (the site index's groups) finds
+// what it found before.
 struct FreezeOpen {
     HtmlElement *node;
-    u64 mark;    // candidates below this index are not this node's
-    u64 nodes;   // the nodes below it
-    bool live;   // a page changes it or something below it
-    bool keep;   // inside a context or a context document: nothing frozen
+    u64 mark;     // candidates below this index are not this node's
+    u64 nodes;    // the nodes below it
+    bool live;    // a page changes it or something below it
+    bool inside;  // inside a context or a context document
 };
 
 // Fewer nodes than this below an element cost about as much to copy and
 // walk as their text does.
 constexpr u64 freeze_least_nodes = 4;
 
-static bool freeze_element_live(HtmlElement *n, const AssemblyClasses *k, const RenderKindParts *parts, bool *keep)
+static bool freeze_element_live(HtmlElement *n, const AssemblyClasses *k, const RenderKindParts *parts, bool *inside)
 {
     for (u32 i = 0; i < parts->field_count; i += 1)
         if (parts->fields[i] == n) return true;
     u32 part = assembly_part(n, k);
     if (part == AssemblyPart_ContextDocument || part == AssemblyPart_Context || part == AssemblyPart_InlineContext)
-        *keep = true;
-    return part != AssemblyPart_None;
+        *inside = true;
+    if (part != AssemblyPart_None) return true;
+    if (!*inside) return false;
+    return has_class(n, k->icon) || (n->tag->id == HtmlTag_Img && has_class(n, k->embedded));
 }
 
 // Replaces the content of `e` by one node holding its HTML. Only the shape
@@ -554,9 +564,9 @@ static void freeze_walk(FreezeWalk *w, HtmlElement *region)
         if (!html_is_none(node)) {
             if (!freeze_grow(w->scratch, &w->open, &w->open_capacity, w->open_count)) return;
             const FreezeOpen &up = w->open[w->open_count - 1];
-            bool keep = up.keep, live = up.keep;
-            if (!live && node->type == HtmlNode_Element) live = freeze_element_live(node, w->classes, w->parts, &keep);
-            w->open[w->open_count++] = {node, w->candidate_count, 0, live, keep};
+            bool inside = up.inside, live = false;
+            if (node->type == HtmlNode_Element) live = freeze_element_live(node, w->classes, w->parts, &inside);
+            w->open[w->open_count++] = {node, w->candidate_count, 0, live, inside};
             node = node->first_child;
             continue;
         }
