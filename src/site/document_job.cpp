@@ -160,16 +160,45 @@ static void node_offsets_set(MarkupNode *root, u64 offset)
     for (MarkupNode *n = root; !node_is_nil(n); n = node_preorder_next(n, root)) n->offset = offset;
 }
 
+// How often `separator` stands in `line` outside double quotes, where a
+// spreadsheet puts a value that holds it.
+static u64 csv_separators_in(Str line, char separator)
+{
+    u64 count = 0;
+    bool quoted = false;
+    for (u64 i = 0; i < line.size; i += 1) {
+        if (line.str[i] == '"') quoted = !quoted;
+        else if (line.str[i] == separator && !quoted) count += 1;
+    }
+    return count;
+}
+
 // A CSV file's cells are parted by ";". One saved with "," or tabs between
 // them (what most spreadsheets write) gives a table of one column, each
-// line a cell: the separator its first line uses instead, or 0.
+// line a cell: the separator its first line uses instead, or 0. A
+// spreadsheet writes as many separators on every line, so a file whose
+// first lines hold different numbers of commas is one column of text that
+// has commas in it, and is not told.
 static char csv_other_separator(Str content)
 {
-    u64 end = str_find_byte(content, '\n', 0);
-    Str first = str_prefix(content, end);
-    if (str_find_byte(first, ';', 0) < first.size) return 0;
-    if (str_find_byte(first, ',', 0) < first.size) return ',';
-    if (str_find_byte(first, '\t', 0) < first.size) return '\t';
+    constexpr u32 lines_looked_at = 8;
+    Str lines[lines_looked_at];
+    u32 count = 0;
+    for (u64 at = 0; at < content.size && count < lines_looked_at;) {
+        u64 end = min_of(str_find_byte(content, '\n', at), content.size);
+        Str line = str_substr(content, at, end);
+        if (line.size && line.str[line.size - 1] == '\r') line.size -= 1;
+        if (line.size) lines[count++] = line;
+        at = end + 1;
+    }
+    if (count == 0 || str_find_byte(lines[0], ';', 0) < lines[0].size) return 0;
+    for (char separator : {',', '\t'}) {
+        u64 first = csv_separators_in(lines[0], separator);
+        if (first == 0) continue;
+        bool even = true;
+        for (u32 i = 1; i < count && even; i += 1) even = csv_separators_in(lines[i], separator) == first;
+        return even ? separator : 0;
+    }
     return 0;
 }
 
