@@ -10,6 +10,7 @@
 #include "site/depends.h"
 #include "site/links.h"
 #include "site/pages.h"
+#include "site/site_outputs.h"
 
 //- options
 
@@ -454,6 +455,7 @@ static void document_build(SiteBuild *build, DocumentRecord *record, DocumentSou
     // a parked document waits for everything it needs at once.
     if (!is_index) help_with_waits(build, &doc, record->path, source.text.size, scratch);
     LinkCheckSettings links = link_settings(build, record->path, &log);
+    links.listing = is_index && str_match(index_document_marker, source.text, StrMatch_Prefix);
     complete = links_check(tree, &doc, &links, &waits, &linked_pages) && complete;
     if (!complete) {
         doc_park(build, record, &doc, &waits.documents, &waits.addresses);

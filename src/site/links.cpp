@@ -391,11 +391,16 @@ bool links_check_files(Arena *arena, ParsedDocument *doc, const LinkCheckSetting
             }
         }
 
+        bool listed_gone = settings->listing && state == FileState_Missing && str_eq(extension(resolved), str_lit("wyn"));
         if (state == FileState_Regular) {
             if (settings->deploy) {
                 Str web = site_relative_path(settings->local_folder, resolved);
                 run->name = run->text = fragment.size ? str_pushf(arena, "%S%S", web, fragment) : web;
             }
+        } else if (listed_gone) {
+            // The listing is written again once the removal is taken: no
+            // fault of the author's, and nothing for the last pass to tell.
+            link->flags |= NodeFlag_Told;
         } else if (settings->file_path_checks) {
             // Say what happened: a file that is there but cannot be read
             // is not missing, and the author looks elsewhere for the fault.

@@ -65,6 +65,10 @@ struct LinkCheckSettings {
     b32 file_path_checks;          // off with deploy or no_file_path_check: nothing is reported
     b32 deploy;                    // found files are shown by their web path
     UrlCheckService *url_checks;   // null: web links are not checked
+    // wyn's own listing of the site (the index it writes): a listed
+    // document whose source went is its removal not taken yet, and the
+    // listing is written again without it, so it is not told.
+    b32 listing;
     LinkLookups lookups;
 };
 
