@@ -405,17 +405,22 @@ static u32 assembly_part(HtmlElement *n, const AssemblyClasses *k)
     return AssemblyPart_None;
 }
 
-static PageParts parts_collect(Arena *arena, HtmlElement *root)
+static PageParts parts_collect(Arena *arena, HtmlElement *root, const AssemblyClasses *k)
 {
     PageParts p = {};
-    AssemblyClasses k = assembly_classes();
     HtmlElementList *lists[] = {nullptr, &p.tocs, &p.context_documents, &p.contexts, &p.inline_contexts, &p.file_links};
     for (HtmlElement *n = root; !html_is_none(n); n = html_walk_next(n, root)) {
         if (n->type != HtmlNode_Element) continue;
-        u32 part = assembly_part(n, &k);
+        u32 part = assembly_part(n, k);
         if (part != AssemblyPart_None) html_element_list_push(arena, lists[part], n);
     }
     return p;
+}
+
+// A picture shown in place inside a context document: its banner's.
+static bool is_banner_picture(HtmlElement *e, const AssemblyClasses *k)
+{
+    return e->type == HtmlNode_Element && e->tag->id == HtmlTag_Img && has_class(e, k->embedded);
 }
 
 static HtmlElement *first_icon(HtmlElement *root)
@@ -502,7 +507,7 @@ static bool freeze_element_live(HtmlElement *n, const AssemblyClasses *k, const 
         *inside = true;
     if (part != AssemblyPart_None) return true;
     if (!*inside) return false;
-    return has_class(n, k->icon) || (n->tag->id == HtmlTag_Img && has_class(n, k->embedded));
+    return has_class(n, k->icon) || is_banner_picture(n, k);
 }
 
 // Replaces the content of `e` by one node holding its HTML. Only the shape
@@ -735,7 +740,8 @@ static PageRecord page_assemble(Arena *arena, const PageSite *site, const PageDo
     }
 
     ArenaTemp scratch = scratch_begin(arena);
-    PageParts parts = parts_collect(scratch.arena, r.body);
+    AssemblyClasses classes = assembly_classes();
+    PageParts parts = parts_collect(scratch.arena, r.body, &classes);
 
     // 4. Table of contents.
     HtmlElementList containers = {};
@@ -768,7 +774,6 @@ static PageRecord page_assemble(Arena *arena, const PageSite *site, const PageDo
     HtmlElement *context_holder =
         div_with_style(arena, str_lit("font-size:1.4rem;height:fit-content;height:100%;min-height:100%;"));
     html_append_content(top_left, context_holder);
-    Str embedded_class = rule_class(MarkupKind_LinkFile, NodeFlag_Embedded);
     for (HtmlElementNode *n = parts.context_documents.first; n; n = n->next) {
         HtmlElement *cd = n->element;
         html_append_content(context_holder, cd);
@@ -777,8 +782,7 @@ static PageRecord page_assemble(Arena *arena, const PageSite *site, const PageDo
         HtmlElement *banner = &html_none;
         HtmlElementList images = {};
         for (HtmlElement *e = cd; !html_is_none(e); e = html_walk_next(e, cd))
-            if (e->type == HtmlNode_Element && e->tag->id == HtmlTag_Img && has_class(e, embedded_class))
-                html_element_list_push(scratch.arena, &images, e);
+            if (is_banner_picture(e, &classes)) html_element_list_push(scratch.arena, &images, e);
         for (HtmlElementNode *i = images.first; i; i = i->next) {
             if (html_is_none(banner)) {
                 banner = div_with_style(arena, str_lit("margin:1rem 0 0 1rem;display:flex;"));
