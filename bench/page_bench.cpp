@@ -15,6 +15,10 @@
 //                         serialize it: what a Markdown converter does
 //   Md4cHtml              md4c's md_html converting a Markdown corpus of the
 //                         same count and size (bench/gen_markdown.py)
+//   ...PlainCode          the same with every fenced block's language word
+//                         replaced by one wyn does not know (same size), so
+//                         no block is highlighted: the work md4c does too,
+//                         which highlights nothing
 // Nothing is written to disk. The frame comes from the site's templates
 // through the file service, as in a build.
 #include <benchmark/benchmark.h>
@@ -38,6 +42,7 @@ struct Corpus {
     Arena *arena = nullptr;
     std::string local;
     std::vector<std::string> sources;
+    std::vector<std::string> plain_sources;   // no fenced block in a known language
     std::vector<std::string> paths;
     std::vector<ParsedDocument> parsed;
     std::vector<std::string> markdown;
@@ -86,6 +91,12 @@ Corpus load_corpus()
         if (entry.is_regular_file() && entry.path().extension() == ".wyn") paths.push_back(entry.path().string());
     std::sort(paths.begin(), paths.end());
     c.paths = paths;
+    for (const std::string &source : c.sources) {
+        std::string plain = source;
+        for (size_t at = plain.find("```python"); at != std::string::npos; at = plain.find("```python", at))
+            plain.replace(at + 3, 6, "nohigh");
+        c.plain_sources.push_back(std::move(plain));
+    }
     c.arena = arena_alloc(GiB(16), MiB(64));
     c.render.local_folder = as_str(c.local);
     c.parse.local_folder = as_str(c.local);
@@ -146,7 +157,13 @@ void ParseDocuments(benchmark::State &state)
 }
 BENCHMARK(ParseDocuments)->Unit(benchmark::kMillisecond);
 
-enum PagePart : u32 { Part_Pages = 1, Part_Raw = 2, Part_Serialize = 4, Part_Folded = 8, Part_Parse = 16 };
+enum PagePart : u32 { Part_Pages = 1, Part_Raw = 2, Part_Serialize = 4, Part_Folded = 8, Part_Parse = 16, Part_PlainCode = 32 };
+
+// The source a timed parse reads.
+const std::string &source_of(const Corpus &c, size_t i, u32 parts)
+{
+    return (parts & Part_PlainCode) ? c.plain_sources[i] : c.sources[i];
+}
 
 void pages(benchmark::State &state, u32 parts)
 {
@@ -169,9 +186,9 @@ void pages(benchmark::State &state, u32 parts)
             // A build parses a document and builds its pages at once: timed
             // so, the pages find the tree as a build's find it.
             ParsedDocument parsed = {};
-            if (parts & Part_Parse) parsed = parse_one(arena, c, as_str(c.paths[i]), as_str(c.sources[i]));
+            if (parts & Part_Parse) parsed = parse_one(arena, c, as_str(c.paths[i]), as_str(source_of(c, i, parts)));
             const ParsedDocument &doc = (parts & Part_Parse) ? parsed : c.parsed[i];
-            PageDocument document = {&doc, as_str(c.paths[i]), as_str(c.sources[i]), nullptr, nullptr, nullptr};
+            PageDocument document = {&doc, as_str(c.paths[i]), as_str(source_of(c, i, parts)), nullptr, nullptr, nullptr};
             // As a build does: the body rendered once, copied into the
             // desktop page and taken by the smartphone's.
             PageBody *body = (parts & Part_Pages) ? page_body_render(arena, &site, &document) : nullptr;
@@ -208,6 +225,12 @@ BENCHMARK(PagesPerDocument)->Unit(benchmark::kMillisecond);
 void ParseAndPagesPerDocument(benchmark::State &state) { pages(state, Part_Parse | Part_Pages | Part_Raw | Part_Serialize); }
 BENCHMARK(ParseAndPagesPerDocument)->Unit(benchmark::kMillisecond);
 
+void ParseAndPagesPlainCode(benchmark::State &state)
+{
+    pages(state, Part_Parse | Part_Pages | Part_Raw | Part_Serialize | Part_PlainCode);
+}
+BENCHMARK(ParseAndPagesPlainCode)->Unit(benchmark::kMillisecond);
+
 void PagesPerDocumentFolded(benchmark::State &state) { pages(state, Part_Pages | Part_Raw | Part_Serialize | Part_Folded); }
 BENCHMARK(PagesPerDocumentFolded)->Unit(benchmark::kMillisecond);
 
@@ -217,7 +240,7 @@ BENCHMARK(PagesBuildOnly)->Unit(benchmark::kMillisecond);
 void RawPagesOnly(benchmark::State &state) { pages(state, Part_Raw | Part_Serialize); }
 BENCHMARK(RawPagesOnly)->Unit(benchmark::kMillisecond);
 
-void ParseRenderSerialize(benchmark::State &state)
+void parse_render_serialize(benchmark::State &state, u32 parts)
 {
     const Corpus &c = corpus();
     Arena *arena = arena_alloc(GiB(1), MiB(1));
@@ -228,7 +251,7 @@ void ParseRenderSerialize(benchmark::State &state)
         html_bytes = 0;
         for (size_t i = 0; i < c.sources.size(); i += 1) {
             ArenaTemp t = temp_begin(arena);
-            ParsedDocument doc = parse_one(arena, c, as_str(c.paths[i]), as_str(c.sources[i]));
+            ParsedDocument doc = parse_one(arena, c, as_str(c.paths[i]), as_str(source_of(c, i, parts)));
             TestPage page = test_page_make(arena);
             render_document(arena, doc.root, page.document, &variant, &c.render);
             if (!node_is_nil(doc.footnotes)) render_document(arena, doc.footnotes, page.b_w, &variant, &c.render);
@@ -240,7 +263,12 @@ void ParseRenderSerialize(benchmark::State &state)
     state.counters["html_MB"] = (double)html_bytes / 1e6;
     arena_release(arena);
 }
+
+void ParseRenderSerialize(benchmark::State &state) { parse_render_serialize(state, 0); }
 BENCHMARK(ParseRenderSerialize)->Unit(benchmark::kMillisecond);
+
+void ParseRenderSerializePlainCode(benchmark::State &state) { parse_render_serialize(state, Part_PlainCode); }
+BENCHMARK(ParseRenderSerializePlainCode)->Unit(benchmark::kMillisecond);
 
 void md4c_output(const MD_CHAR *text, MD_SIZE size, void *user)
 {
