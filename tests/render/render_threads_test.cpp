@@ -16,8 +16,8 @@
 namespace {
 
 const char *const documents[] = {
-    "``\ntitle: Many __threads__\ncategory: a;b\n``\nTop\n  text [*1] and \"https://x.org\"(site) a<b\n  . one\n  . two\n"
-    "    a. deep\n> quoted\n  > nested\n  [*1] note\n",
+    ("``\ntitle: Many __threads__\ncategory: a;b\n``\nTop\n  text [*1] and \"https://x.org\"(site) a<b\n  . one\n  . two\n"
+     "    a. deep\n> quoted\n  > nested\n  [*1] note\n"),
     "H\n  ``author: Jo | remark: x`` and ```co<de``` _bold_ __em__\n  | a | b |\n  |---|---|\n  | 1 | 2 |\n",
     "    deeper heading\n  para with _\"img/p.png\"(3x4) image\n---\n  1. x\n  2. y\n",
 };
