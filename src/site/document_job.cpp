@@ -198,7 +198,8 @@ static char csv_other_separator(Str content)
         if (first == 0) continue;
         bool even = true;
         for (u32 i = 1; i < count && even; i += 1) even = csv_separators_in(lines[i], separator) == first;
-        return even ? separator : 0;
+        // Commas in a tab-parted file's text are uneven: its tabs decide.
+        if (even) return separator;
     }
     return 0;
 }

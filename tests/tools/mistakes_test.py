@@ -416,12 +416,13 @@ class Mistakes(unittest.TestCase):
         tables = {"commas.csv": 'name,age\n"Smith, J",42\n', "tabs.csv": "name\tage\nSmith\t42\n",
                   "semis.csv": "name;age, in years\nSmith;42\n", "one.csv": "name\nSmith, J\n",
                   "sentences.csv": "I came, I saw, I conquered.\nLater, at home.\nNothing else\n",
-                  "spread.csv": 'a,"b, c",d\r\n1,2,3\r\n\r\n4,"5,6",7\r\n'}
+                  "spread.csv": 'a,"b, c",d\r\n1,2,3\r\n\r\n4,"5,6",7\r\n',
+                  "tabbed.csv": "city, country\tnote\nLisbon\thills, trams, tiles\nPorto\tthe river\n"}
         for name, text in tables.items():
             with open(os.path.join(files, name), "w") as f:
                 f.write(text)
         run = self.run_c('_"/commas.csv"\n  _"/tabs.csv"\n  _"/semis.csv"\n  _"/one.csv"\n  _"/sentences.csv"\n'
-                         '  _"/spread.csv"', "diagnostics=line")
+                         '  _"/spread.csv"\n  _"/tabbed.csv"', "diagnostics=line")
         self.assertEqual(run.status, 0, run.err)
         self.assertRegex(run.err, r'c\.wyn:6:3: warning: \S*/commas\.csv has "," between its values and no ";", so '
                                   r'each of its lines shows as one cell: wyn parts a CSV file\'s cells with ";"; save '
@@ -431,7 +432,9 @@ class Mistakes(unittest.TestCase):
         # spreadsheet's. A column of sentences holds commas unevenly.
         self.assertRegex(run.err, r'c\.wyn:11:3: warning: \S*/spread\.csv has "," between its values')
         self.assertNotIn("sentences.csv", run.err)
-        self.assertEqual(run.err.count("between its values"), 3, run.err)
+        # Tabs even on every line are told though the text has commas.
+        self.assertRegex(run.err, r'c\.wyn:12:3: warning: \S*/tabbed\.csv has tabs between its values')
+        self.assertEqual(run.err.count("between its values"), 4, run.err)
         # Saved as told, its cells are cells.
         with open(os.path.join(files, "commas.csv"), "w") as f:
             f.write('name;age\nSmith, J;42\n')
