@@ -15,10 +15,10 @@
 //                         serialize it: what a Markdown converter does
 //   Md4cHtml              md4c's md_html converting a Markdown corpus of the
 //                         same count and size (bench/gen_markdown.py)
-//   ...PlainCode          the same with every fenced block's language word
-//                         replaced by one wyn does not know (same size), so
-//                         no block is highlighted: the work md4c does too,
-//                         which highlights nothing
+//   ...PlainCode          the same with every fence's "python" (the one
+//                         language of the corpus) replaced by a word wyn
+//                         does not know, of the same size, so no block is
+//                         highlighted: md4c highlights nothing
 // Nothing is written to disk. The frame comes from the site's templates
 // through the file service, as in a build.
 #include <benchmark/benchmark.h>
