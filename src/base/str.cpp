@@ -395,8 +395,34 @@ u32 path_kind(Str s)
     return 0;
 }
 
+// A path the segment walk would give back unchanged: forward slashes only,
+// none doubled, and no "." or ".." segment.
+static bool path_is_plain(Str s)
+{
+    u64 segment = 0;   // where the current segment starts
+    for (u64 i = 0; i <= s.size; i += 1) {
+        if (i < s.size && s.str[i] != '/') {
+            if (s.str[i] == '\\') return false;
+            continue;
+        }
+        u64 size = i - segment;
+        const char *seg = s.str + segment;
+        if (size == 1 && seg[0] == '.') return false;
+        if (size == 2 && seg[0] == '.' && seg[1] == '.') return false;
+        if (size == 0 && segment > 0 && i < s.size) return false;   // "//"
+        segment = i + 1;
+    }
+    return true;
+}
+
 Str path_resolve_segments(Arena *arena, Str base, Str path)
 {
+    // Most links are a rooted path under a plain local folder: the walk
+    // would only join the two, so they are joined without it.
+    if (base.size && path.size && path.str[0] == '/' && path_is_plain(base) && path_is_plain(path)) {
+        if (base.str[base.size - 1] == '/') base.size -= 1;
+        return str_pushf(arena, "%S%S", base, path);
+    }
     ArenaTemp scratch = scratch_begin(arena);
     StrList parts = str_split_path(scratch.arena, base);
     StrList more = str_split_path(scratch.arena, path);

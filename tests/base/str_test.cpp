@@ -144,9 +144,21 @@ TEST_F(StrTest, PathHelpersTheSegmentWalkAndNumbersInRadixes)
         {walk("/site", "docs"), "/site/docs"}, {walk("C:\\site\\a", "../x/"), "C:/site/x/"},
         {walk("/a", "./b/./c/../d"), "/a/b/d"}, {walk("/a/", "b//c"), "/a/b/c"}, {walk("/", "x"), "/x"},
         {walk("/a", "../../../x"), "/x"}, {walk("C:", ".."), "C:"},   // ".." never climbs above the root
+        {walk("/a/b/", "/x"), "/a/b/x"}, {walk("/", "/"), "/"}, {walk("C:/", "/x/"), "C:/x/"},
         {path_collapse_slashes(arena, str_lit("//a///b/"), false), "/a/b/"},
         {path_collapse_slashes(arena, str_lit("a\\\\b"), true), "a/b"},
     });
+
+    // A rooted path under a plain base is joined without the walk: it must
+    // come out as the walk makes it, which a "." segment forces.
+    const char *bases[] = {"/", "/a", "/a/", "/home/me/site/local/", "C:/site", "C:/", "rel/x", ".a/b.."};
+    const char *paths[] = {"/", "/x", "/x/", "/wyn_files/a.wyn", "/a.b/.c/d..", "/x/y/"};
+    for (const char *base : bases) {
+        for (const char *path : paths) {
+            std::string dotted = std::string("/.") + path;
+            EXPECT_EQ(s(walk(base, path)), s(walk(base, dotted.c_str()))) << base << " + " << path;
+        }
+    }
 
     // Numbers in radixes, with digit groups.
     expect_cases({
