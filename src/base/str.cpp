@@ -421,7 +421,7 @@ Str path_resolve_segments(Arena *arena, Str base, Str path)
     // would only join the two, so they are joined without it.
     if (base.size && path.size && path.str[0] == '/' && path_is_plain(base) && path_is_plain(path)) {
         if (base.str[base.size - 1] == '/') base.size -= 1;
-        return str_pushf(arena, "%S%S", base, path);
+        return str_cat(arena, base, path);
     }
     ArenaTemp scratch = scratch_begin(arena);
     StrList parts = str_split_path(scratch.arena, base);

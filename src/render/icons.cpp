@@ -28,7 +28,7 @@ HtmlElement *icon_element(Arena *arena, u32 icon_id)
     HtmlElement *span = html_element_from_tag(arena, HtmlTag_Span);
     html_set_attribute(arena, span, HtmlAttr_Style, str_lit("vertical-align:baseline;"));
     StrList classes = {};
-    str_list_push(arena, &classes, str_pushf(arena, "icon-%S", name));
+    str_list_push(arena, &classes, str_cat(arena, str_lit("icon-"), name));
     str_list_push(arena, &classes, str_lit("icon"));
     html_set_attribute_list(arena, span, HtmlAttr_Class, &classes);
     return span;

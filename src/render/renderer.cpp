@@ -286,8 +286,8 @@ static HtmlElement *styled_element(Arena *arena, u32 tag_id, Str style)
 
 Str render_file_address(Arena *arena, Str absolute_path)
 {
-    if (absolute_path.size && absolute_path.str[0] == '/') return str_pushf(arena, "file://%S", absolute_path);
-    return str_pushf(arena, "file:///%S", absolute_path);
+    if (absolute_path.size && absolute_path.str[0] == '/') return str_cat(arena, str_lit("file://"), absolute_path);
+    return str_cat(arena, str_lit("file:///"), absolute_path);
 }
 
 // The closest element at or above `node`, never leaving the tree.

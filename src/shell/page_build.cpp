@@ -15,7 +15,7 @@ bool page_output_is_html(Str path) { return output_path_is_page(path); }
 
 Str page_smartphone_path(Arena *arena, Str page_path)
 {
-    return str_pushf(arena, "%S_smartphone.html", path_chop_extension(page_path));
+    return str_cat(arena, path_chop_extension(page_path), str_lit("_smartphone.html"));
 }
 
 Str page_raw_path(Arena *arena, Str page_path)
@@ -327,7 +327,7 @@ static void file_link_point(Arena *arena, const PageSite *site, const StrMap *li
         if (smartphone && document_page && address.size) address = page_smartphone_path(arena, address);
     }
     if (address.size) {
-        html_set_attribute(arena, a, HtmlAttr_Href, str_pushf(arena, "%S%S", address, anchor));
+        html_set_attribute(arena, a, HtmlAttr_Href, str_cat(arena, address, anchor));
         return;
     }
     html_remove_attribute(a, HtmlAttr_Class);
@@ -435,7 +435,7 @@ static void toggle_make(Arena *arena, HtmlElement *block, Str style)
     HtmlElement *icon = first_icon(block);
     if (html_is_none(icon)) return;
     html_detach(icon);
-    html_set_attribute(arena, icon, HtmlAttr_Id, str_pushf(arena, "toggle-checkbox_%I64u", block->offset));
+    html_set_attribute(arena, icon, HtmlAttr_Id, str_numbered(arena, str_lit("toggle-checkbox"), block->offset));
     html_insert(block, icon, HtmlInsert_Before);
     html_set_attribute(arena, icon, HtmlAttr_Style, style);
     html_set_attribute(arena, icon, HtmlAttr_Type, str_lit("checkbox"));
@@ -753,8 +753,8 @@ static PageRecord page_assemble(Arena *arena, const PageSite *site, const PageDo
         html_element_list_push(scratch.arena, &containers, container);
         set_toggle_classes(arena, toc, toggle_class, rule_class(MarkupKind_Toc, 0));
         html_set_attribute(arena, toc, HtmlAttr_Style,
-                           str_pushf(arena, "border:#afa85d solid 1px;margin-top:0.2rem;overflow-y:scroll;"
-                                            "padding:0.5rem 1rem;max-height:%.1fvh;", 92.0));
+                           str_lit("border:#afa85d solid 1px;margin-top:0.2rem;overflow-y:scroll;"
+                                   "padding:0.5rem 1rem;max-height:92.0vh;"));
         html_detach(toc);
         if (str_eq(doc->toc_value, str_lit("none"))) continue;
         html_append_content(container, toc);
