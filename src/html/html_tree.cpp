@@ -812,8 +812,30 @@ u64 html_escape_into(char *out, Str text, u32 mask)
     return written + (text.size - from);
 }
 
+// Below this size the text is escaped in one pass into room for the
+// longest outcome ("&quot;" for every byte), and the unused room given
+// back; a larger text is measured first, so that it never asks six times
+// its size of the arena.
+static constexpr u64 html_escape_one_pass_limit = KiB(64);
+
 Str html_escape(Arena *arena, Str text, u32 mask)
 {
+    if (arena && text.size <= html_escape_one_pass_limit) {
+        u64 before = arena_pos(arena);
+        u64 capacity = text.size * 6 + 1;
+        char *out = push_array_no_zero<char>(arena, capacity);
+        if (out) {
+            u64 written = html_escape_into(out, text, mask);
+            u64 start = arena_pos(arena) - capacity;
+            if (written == text.size) {
+                arena_pop_to(arena, before);
+                return text;
+            }
+            out[written] = 0;
+            if (start >= before) arena_pop_to(arena, start + written + 1);
+            return Str{out, written};
+        }
+    }
     u64 size = html_escaped_size(text, mask);
     if (size == text.size) return text;
     char *out = push_array_no_zero<char>(arena, size + 1);

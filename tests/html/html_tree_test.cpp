@@ -488,7 +488,31 @@ TEST_F(HtmlTreeTest, SerializerSpansChunksAndEachEscapeMaskTakesItsBytesOnly)
     EXPECT_EQ(esc(HtmlEscape_Quote), "a<b>&&quot;c");
     EXPECT_EQ(esc(0), "a<b>&\"c");
     Str plain = str_lit("nothing to do");
+    u64 mark = arena_pos(arena);
     EXPECT_EQ(html_escape(arena, plain, HtmlEscape_Source).str, plain.str);   // no copy
+    EXPECT_EQ(arena_pos(arena), mark);                                         // and no room kept
+
+    // Every byte escaped, the longest outcome, and a text too large to be
+    // escaped in one pass: the same bytes either way, and only those kept.
+    std::string quotes(1000, '"');
+    mark = arena_pos(arena);
+    Str all = html_escape(arena, str(quotes.data(), quotes.size()), HtmlEscape_Quote);
+    EXPECT_EQ(all.size, 6000u);
+    EXPECT_EQ(s(all).find_first_not_of("&quot;"), std::string::npos);
+    EXPECT_LE(arena_pos(arena) - mark, 6001u + 16);
+    std::string one_lt = std::string(999, 'x') + "<";
+    mark = arena_pos(arena);
+    EXPECT_EQ(html_escape(arena, str(one_lt.data(), one_lt.size()), HtmlEscape_Source).size, 1003u);
+    EXPECT_LE(arena_pos(arena) - mark, 1004u + 16);   // the room for the worst case given back
+    auto by_hand = [](const std::string &text) {
+        std::string out;
+        for (char c : text) out += c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '&' ? "&amp;" : std::string(1, c);
+        return out;
+    };
+    std::string large;
+    while (large.size() <= KiB(64)) large += "x < y && \"z\" > w\n";
+    for (const std::string &text : {large, large.substr(0, 1000)})
+        EXPECT_EQ(s(html_escape(arena, str(text.data(), text.size()), HtmlEscape_Source)), by_hand(text)) << text.size();
 }
 
 // A page is written as one text in place. Its buffer must grow across the
