@@ -170,6 +170,16 @@ TEST_F(BodyFixture, WhatAPageChangesDeepInsideUnchangedBlocksStillChanges)
     expect_alike("deep.wyn", text);
 }
 
+TEST_F(BodyFixture, TheSiteIndexStillGroupsItsOwnHeadingsAndLists)
+{
+    // The index page finds its headings and lists by their tags: held as
+    // text, a heading of rich words or a list of no links would be lost.
+    expect_alike("index.wyn", "``\ntitle: Home page\ntoc: none\n``\n"
+                              "    Complete *file* list with **strong** words\n"
+                              "      . one *plain* item\n      . two *plain* items, `code` too\n"
+                              "    Another *rich* heading\n      . three *more*\n");
+}
+
 TEST_F(BodyFixture, BlocksNoPageChangesAreCopiedAsTheirText)
 {
     std::string text = "``\ntitle: Plain\n``\nHeading\n";
@@ -187,7 +197,12 @@ TEST_F(BodyFixture, BlocksNoPageChangesAreCopiedAsTheirText)
     PageRecord shared = page_build_from(arena, &page_site, &document, path, &desktop, body, false);
     shell_pages_end(shell);
     EXPECT_EQ(bytes_of(alone), bytes_of(shared));
-    // Each paragraph is its element and one text below it, not a node for
-    // every run of its text.
-    EXPECT_LT(nodes_of(shared) + 40 * 4, nodes_of(alone));
+    // Each paragraph is one node holding its HTML, tag and all, not a node
+    // for every run of its text, nor its element above its text.
+    EXPECT_LT(nodes_of(shared) + 40 * 6, nodes_of(alone));
+    std::string with_tag = "<p class=";
+    u64 held = 0;
+    for (HtmlElement *n = shared.document; !html_is_none(n); n = html_walk_next(n, shared.document))
+        if (n->type == HtmlNode_Html && shell_s(n->text).rfind(with_tag, 0) == 0) held += 1;
+    EXPECT_GE(held, 40u);
 }
