@@ -256,6 +256,7 @@ struct ParsedDocument {
     NodeList internal_links;       // every "internal_link" definition, in source order
     NodeList file_links;           // every "link_file", in source order
     NodeList web_links;            // every "link_http", in source order
+    u64 unresolved_refs;           // footnote and anchor references that match no definition
     MarkupNode *title;             // the header field of the first "title" line, or nil
     NodeList extra_list;           // empty after parsing; the site build puts table records here
     NodeList table_roots;          // every "table_root" the parser made, in source order

@@ -828,6 +828,7 @@ static void resolve_references(Parser *p, NodeList *refs, NodeList *defs, const 
         } else {
             ref->flags |= NodeFlag_Unresolved;
             reference->flags |= NodeFlag_Unresolved;
+            p->out->unresolved_refs += 1;
         }
     }
     // A footnote nothing refers to shows below the text with nothing

@@ -471,10 +471,23 @@ static Str unresolved_label(u32 kind)
     }
 }
 
+// Whether a link of the list failed and was not told why: the walk below
+// would warn of it.
+static bool untold_failure(const NodeList *links)
+{
+    for (NodeListCell *cell = links->first; cell; cell = cell->next)
+        if ((cell->node->flags & (NodeFlag_Unresolved | NodeFlag_Told)) == NodeFlag_Unresolved) return true;
+    return false;
+}
+
 void links_report_unresolved(Arena *arena, ParsedDocument *doc, const LinkCheckSettings *settings,
                              const LinkWaits *waits)
 {
     if (!settings->file_path_checks) return;
+    // What the walk warns of is a checked link (always on one of the two
+    // lists) or a reference the parse matched to nothing. Most documents
+    // have neither, and the walk visits every word of the tree.
+    if (!doc->unresolved_refs && !untold_failure(&doc->file_links) && !untold_failure(&doc->web_links)) return;
     for (MarkupNode *n = doc->root; !node_is_nil(n); n = node_preorder_next(n, doc->root)) {
         if (n->node_class != NodeClass_Element || !(n->flags & NodeFlag_Unresolved)) continue;
         // A definition the parse refused was warned about there.

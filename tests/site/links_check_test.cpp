@@ -166,6 +166,35 @@ TEST_F(LinkPasses, ABrokenLinkIsWarnedAboutOnce)
     EXPECT_EQ(messages(), "/s/local/wyn_files/page.wyn is missing@4\n/s/local/wyn_files/draft.wyn is missing@20\n");
 }
 
+// Each thing the reference pass can report, alone in its document beside
+// links that are fine or told already: none of them hides behind the others'
+// absence.
+TEST_F(LinkPasses, EachUnresolvedReferenceIsReportedOnItsOwn)
+{
+    settings.lookups.file_state = [](void *, Str path) -> u32 {
+        std::string p = s(path);
+        return p == "/s/local/wyn_files/gone.wyn" || p.rfind("/s/local/wyn_files/", 0) != 0 ? (u32)FileState_Missing
+                                                                                            : (u32)FileState_Regular;
+    };
+    struct Case {
+        const char *source;
+        const char *expected;
+    };
+    const Case cases[] = {
+        {"T\n  \"/page.wyn\" [#8]\n", "internal link not found@16\n"},
+        {"T\n  \"/gone.wyn\" a note [*2]\n", "/s/local/wyn_files/gone.wyn is missing@4\nfootnote not found@23\n"},
+        {"T\n  \"/outside.wyn\" \"/page.wyn\"\n", "file path not found@4\n"},
+        {"T\n  \"/page.wyn\" \"/gone.wyn\"\n", "/s/local/wyn_files/gone.wyn is missing@16\n"},
+        {"T\n  nothing to follow\n", ""},
+    };
+    for (const Case &c : cases) {
+        parse(c.source);
+        LinkWaits waits = {};
+        EXPECT_TRUE(links_check(arena, &doc, &settings, &waits, nullptr)) << c.source;
+        EXPECT_EQ(messages(), c.expected) << c.source;
+    }
+}
+
 // wyn's own listing of the site can name a document whose source went a
 // moment ago (a rename: the new name is built and listed before the old
 // name's removal is taken). The listing is written again without it: the
