@@ -113,7 +113,8 @@ const char digit_pairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// Writes the digits of `value` right-aligned ending at `end`; returns the start.
+} // namespace
+
 char *u64_to_decimal(char *end, u64 value)
 {
     char *p = end;
@@ -133,6 +134,8 @@ char *u64_to_decimal(char *end, u64 value)
     }
     return p;
 }
+
+namespace {
 
 char *u64_to_radix(char *end, u64 value, u32 shift, bool upper)
 {

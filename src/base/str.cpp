@@ -807,19 +807,16 @@ Str str_cat(Arena *arena, Str a, Str b)
 Str str_numbered(Arena *arena, Str prefix, u64 number)
 {
     // Every element of a page gets one of these as a class: the digits go
-    // straight to their place, and the few bytes are copied without calls.
+    // straight to their place two at a time, and the few bytes of the
+    // prefix are copied without a call.
     u64 count = 1;
-    for (u64 rest = number / 10; rest; rest /= 10) count += 1;
+    for (u64 power = 10; count < 20 && number >= power; power *= 10) count += 1;
     u64 size = prefix.size + 1 + count;
     char *out = push_array_no_zero<char>(arena, size + 1);
     if (!out) return str_empty();
     for (u64 i = 0; i < prefix.size; i += 1) out[i] = prefix.str[i];
     out[prefix.size] = '_';
-    char *at = out + size;
-    do {
-        *--at = (char)('0' + number % 10);
-        number /= 10;
-    } while (number);
+    u64_to_decimal(out + size, number);
     out[size] = 0;
     return Str{out, size};
 }

@@ -187,6 +187,9 @@ inline bool char_is_slash(u8 c) { return c == '/' || c == '\\'; }
 
 Str str_from_u64(Arena *arena, u64 value, u32 radix, u8 min_digits, u8 separator);
 u64 u64_from_str(Str s, u32 radix);
+// Writes the decimal digits of `value` so that they end just before `end`
+// (20 bytes hold any u64); returns where they start.
+char *u64_to_decimal(char *end, u64 value);
 // Lines end at a line feed or at a carriage return no line feed follows;
 // columns count bytes from 1. line_col_of scans from the start: for many
 // offsets into one text, build a LineIndex once.
