@@ -170,7 +170,7 @@ TEST_F(StrTest, PathHelpersTheSegmentWalkAndNumbersInRadixes)
         {str_numbered(arena, str_empty(), 0), "_0"}, {str_numbered(arena, str_empty(), 10), "_10"},
         {str_numbered(arena, str_lit("toggle-checkbox"), 9), "toggle-checkbox_9"},
         {str_numbered(arena, str_lit("x"), ~0ull), "x_18446744073709551615"},
-        // Either side of each change in the digit count, up to the twentieth.
+        // Either side of a change in the digit count: at three digits and at twenty.
         {str_numbered(arena, str_empty(), 99), "_99"}, {str_numbered(arena, str_empty(), 100), "_100"},
         {str_numbered(arena, str_empty(), 9999999999999999999ull), "_9999999999999999999"},
         {str_numbered(arena, str_empty(), 10000000000000000000ull), "_10000000000000000000"},
