@@ -220,14 +220,26 @@ constexpr u32 text_piece_tokens = TokenFlag_Word | TokenFlag_Symbol | TokenFlag_
                                   TokenFlag_Bar | TokenFlag_Semicolon;
 constexpr u64 text_run_flags = NodeFlag_Symbol | NodeFlag_StrongInside | NodeFlag_EmphasisInside;
 
+// The widest blank a page shows between two runs; a wider one is cut to it.
+constexpr u64 shown_blanks_max = 36;
+
+// Whether `t` extends the plain run `last`: glued to it, or after a blank
+// of spaces the page would show byte for byte (no tab, no cut), so the run
+// holding the blank reads the same as the two runs and the blank did.
 inline bool text_piece_merges(const MarkupNode *container, const MarkupNode *last, const MarkupToken *t, u64 flags,
                               Str s)
 {
-    return (t->flags & ~text_piece_tokens) == 0 && (flags & ~text_run_flags) == 0 &&
-           last->node_class == NodeClass_Text && (last->flags & ~(u64)NodeFlag_Symbol) == (flags & ~(u64)NodeFlag_Symbol) &&
-           last->space_after == 0 && last->name.str == last->text.str && last->name.size == last->text.size &&
-           last->text.str + last->text.size == s.str && container->node_class != NodeClass_HeaderField &&
-           !is_kind(container, MarkupKind_Desc);
+    if (!((t->flags & ~text_piece_tokens) == 0 && (flags & ~text_run_flags) == 0 &&
+          last->node_class == NodeClass_Text && (last->flags & ~(u64)NodeFlag_Symbol) == (flags & ~(u64)NodeFlag_Symbol) &&
+          last->name.str == last->text.str && last->name.size == last->text.size &&
+          container->node_class != NodeClass_HeaderField && !is_kind(container, MarkupKind_Desc)))
+        return false;
+    const char *end = last->text.str + last->text.size;
+    u64 gap = last->space_after;
+    if (gap > shown_blanks_max || end + gap != s.str) return false;
+    for (u64 k = 0; k < gap; k += 1)
+        if (end[k] != ' ') return false;
+    return true;
 }
 
 // A text run made from token `t`, appended to `container`: spacing from the
@@ -242,14 +254,16 @@ inline MarkupNode *parser_text_node(Parser *p, MarkupNode *container, const Mark
         flags |= NodeFlag_StrongInside;
     if (!(flags & NodeFlag_EmphasisClose) && (last->flags & (NodeFlag_EmphasisOpen | NodeFlag_EmphasisInside)))
         flags |= NodeFlag_EmphasisInside;
-    // A plain piece glued to the plain run before it extends that run: one
-    // node per punctuation byte or per piece of "x!x!x!" would cost a
-    // hundred times the input, and the run shows the same on the page.
+    // A plain piece glued to the plain run before it, or one plain blank
+    // after it, extends that run: one node per punctuation byte or per
+    // piece of "x!x!x!" would cost a hundred times the input, one per word
+    // most of a page's time, and the run shows the same on the page.
     // Numbers keep a node of their own (they have a style), and so do the
     // pieces of header values and descriptions, which are read one by one.
     if (text_piece_merges(container, last, t, flags, s)) {
-        last->name.size += s.size;
+        last->name.size += last->space_after + s.size;
         last->text = last->name;
+        last->space_after = 0;
         last->flags &= flags | ~(u64)NodeFlag_Symbol;   // a symbol run only while every piece is one
         return last;
     }
