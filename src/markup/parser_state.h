@@ -261,8 +261,11 @@ inline MarkupNode *parser_text_node(Parser *p, MarkupNode *container, const Mark
     // Numbers keep a node of their own (they have a style), and so do the
     // pieces of header values and descriptions, which are read one by one.
     if (text_piece_merges(container, last, t, flags, s)) {
-        last->name.size += last->space_after + s.size;
-        last->text = last->name;
+        // Both strings from the one value: reading `name` back whole right
+        // after storing its size would stall on the store.
+        Str run = Str{last->name.str, last->name.size + last->space_after + s.size};
+        last->name = run;
+        last->text = run;
         last->space_after = 0;
         last->flags &= flags | ~(u64)NodeFlag_Symbol;   // a symbol run only while every piece is one
         return last;
