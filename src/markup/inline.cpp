@@ -577,10 +577,24 @@ static void open_bracket(Parser *p, MarkupNode *container, const MarkupToken *op
 
 //- verbatim text
 
+// Verbatim text is shown as it stands, so a piece that goes on where the
+// last one ends in the source extends it: a line of code is one run, not a
+// node per word, blank and bracket. A line's indentation, cut by the
+// fence's own, starts a new run.
 static MarkupNode *verbatim_child(Parser *p, MarkupNode *parent, const MarkupToken *t, u64 skip)
 {
     Str s = str_skip(parser_token_text(p, t), skip);
-    MarkupNode *n = parser_node(p, NodeClass_Text, node_flags_from_token(t->flags), s, s, t->begin + skip);
+    u64 flags = node_flags_from_token(t->flags);
+    MarkupNode *last = parent->last_child;
+    if (last->node_class == NodeClass_Text && last->name.str == last->text.str && last->name.size == last->text.size &&
+        last->text.str + last->text.size == s.str) {
+        Str run = Str{last->name.str, last->name.size + s.size};
+        last->name = run;
+        last->text = run;
+        last->flags &= flags;
+        return last;
+    }
+    MarkupNode *n = parser_node(p, NodeClass_Text, flags, s, s, t->begin + skip);
     node_append_child(parent, n);
     return n;
 }
