@@ -91,6 +91,9 @@ struct MarkupNode {
 };
 static_assert(sizeof(MarkupNode) == 96, "a node is 96 bytes");
 
+// The most blanks a run shows beside its text: a wider blank is cut to it.
+constexpr u64 run_blanks_max = 36;
+
 extern MarkupNode markup_nil;
 
 inline bool node_is_nil(const MarkupNode *node)

@@ -77,7 +77,7 @@ Str header_title_text(Arena *arena, MarkupNode *title_field)
         // A closing mark shows no text but keeps the blank after it: the
         // one between the emphasised words and the next.
         Str text = (c->flags & NodeFlag_EmphasisMarks) ? str_empty() : c->text;
-        str_list_pushf(arena, &pieces, "%S%*s", text, (int)min_of<u8>(c->space_after, 36), "");
+        str_list_pushf(arena, &pieces, "%S%*s", text, (int)min_of<u64>(c->space_after, run_blanks_max), "");
     }
     return str_trim(str_list_join_plain(arena, &pieces));
 }

@@ -586,11 +586,8 @@ static MarkupNode *verbatim_child(Parser *p, MarkupNode *parent, const MarkupTok
     Str s = str_skip(parser_token_text(p, t), skip);
     u64 flags = node_flags_from_token(t->flags);
     MarkupNode *last = parent->last_child;
-    if (last->node_class == NodeClass_Text && last->name.str == last->text.str && last->name.size == last->text.size &&
-        last->text.str + last->text.size == s.str) {
-        Str run = Str{last->name.str, last->name.size + s.size};
-        last->name = run;
-        last->text = run;
+    if (text_run_in_source(last) && last->text.str + last->text.size == s.str) {
+        text_run_grow(last, s.size);
         last->flags &= flags;
         return last;
     }

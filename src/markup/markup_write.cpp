@@ -111,7 +111,7 @@ struct Writer {
 };
 
 static void emit(Writer *w, Str s) { str_list_push(w->arena, &w->out, s); }
-static void emit_spaces(Writer *w, u64 n) { str_list_pushf(w->arena, &w->out, "%*s", (int)min_of<u64>(n, 36), ""); }
+static void emit_spaces(Writer *w, u64 n) { str_list_pushf(w->arena, &w->out, "%*s", (int)min_of<u64>(n, run_blanks_max), ""); }
 
 static void write_block(Writer *w, const MarkupNode *node, u64 indent);
 

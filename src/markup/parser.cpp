@@ -252,11 +252,11 @@ static void toc_enter(Parser *p, MarkupNode *heading)
         MarkupNode *end = c;
         u64 size = 0;
         for (; !node_is_nil(end) && same_run(c, end); end = end->next)
-            size += end->text.size + min_of<u64>(end->space_after, 36);
+            size += end->text.size + min_of<u64>(end->space_after, run_blanks_max);
         char *bytes = (char *)arena_push(p->arena, size + 1, 1);
         u64 at = 0;
         for (MarkupNode *r = c; r != end; r = r->next) {
-            u64 spaces = min_of<u64>(r->space_after, 36);
+            u64 spaces = min_of<u64>(r->space_after, run_blanks_max);
             memcpy(bytes + at, r->text.str, r->text.size);
             memset(bytes + at + r->text.size, ' ', spaces);
             at += r->text.size + spaces;

@@ -220,8 +220,22 @@ constexpr u32 text_piece_tokens = TokenFlag_Word | TokenFlag_Symbol | TokenFlag_
                                   TokenFlag_Bar | TokenFlag_Semicolon;
 constexpr u64 text_run_flags = NodeFlag_Symbol | NodeFlag_StrongInside | NodeFlag_EmphasisInside;
 
-// The widest blank a page shows between two runs; a wider one is cut to it.
-constexpr u64 shown_blanks_max = 36;
+// Whether `run` holds its own stretch of the source (a table of contents
+// entry holds a copy) and so can be extended in place by what follows it.
+inline bool text_run_in_source(const MarkupNode *run)
+{
+    return run->node_class == NodeClass_Text && run->name.str == run->text.str && run->name.size == run->text.size;
+}
+
+// Extends `run` over the next `size` bytes of the source. Both strings are
+// set from the one value: reading `name` back whole right after storing
+// its size would stall on the store.
+inline void text_run_grow(MarkupNode *run, u64 size)
+{
+    Str grown = Str{run->name.str, run->name.size + size};
+    run->name = grown;
+    run->text = grown;
+}
 
 // Whether `t` extends the plain run `last`: glued to it, or after a blank
 // of spaces the page would show byte for byte (no tab, no cut), so the run
@@ -229,14 +243,13 @@ constexpr u64 shown_blanks_max = 36;
 inline bool text_piece_merges(const MarkupNode *container, const MarkupNode *last, const MarkupToken *t, u64 flags,
                               Str s)
 {
-    if (!((t->flags & ~text_piece_tokens) == 0 && (flags & ~text_run_flags) == 0 &&
-          last->node_class == NodeClass_Text && (last->flags & ~(u64)NodeFlag_Symbol) == (flags & ~(u64)NodeFlag_Symbol) &&
-          last->name.str == last->text.str && last->name.size == last->text.size &&
+    if (!((t->flags & ~text_piece_tokens) == 0 && (flags & ~text_run_flags) == 0 && text_run_in_source(last) &&
+          (last->flags & ~(u64)NodeFlag_Symbol) == (flags & ~(u64)NodeFlag_Symbol) &&
           container->node_class != NodeClass_HeaderField && !is_kind(container, MarkupKind_Desc)))
         return false;
     const char *end = last->text.str + last->text.size;
     u64 gap = last->space_after;
-    if (gap > shown_blanks_max || end + gap != s.str) return false;
+    if (gap > run_blanks_max || end + gap != s.str) return false;
     for (u64 k = 0; k < gap; k += 1)
         if (end[k] != ' ') return false;
     return true;
@@ -261,11 +274,7 @@ inline MarkupNode *parser_text_node(Parser *p, MarkupNode *container, const Mark
     // Numbers keep a node of their own (they have a style), and so do the
     // pieces of header values and descriptions, which are read one by one.
     if (text_piece_merges(container, last, t, flags, s)) {
-        // Both strings from the one value: reading `name` back whole right
-        // after storing its size would stall on the store.
-        Str run = Str{last->name.str, last->name.size + last->space_after + s.size};
-        last->name = run;
-        last->text = run;
+        text_run_grow(last, last->space_after + s.size);
         last->space_after = 0;
         last->flags &= flags | ~(u64)NodeFlag_Symbol;   // a symbol run only while every piece is one
         return last;

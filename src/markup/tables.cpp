@@ -310,7 +310,7 @@ static Str heading_text(Arena *arena, MarkupNode *cell)
     for (MarkupNode *n = cell->first_child; !node_is_nil(n); n = node_preorder_next(n, cell)) {
         if (n->node_class != NodeClass_Text || (n->flags & NodeFlag_EmphasisMarks)) continue;
         str_list_push(scratch.arena, &pieces, n->text);
-        u64 spaces = min_of<u64>(n->space_after, 36);
+        u64 spaces = min_of<u64>(n->space_after, run_blanks_max);
         if (spaces) str_list_push(scratch.arena, &pieces, str_fill(scratch.arena, spaces, ' '));
     }
     Str joined = str_trim_right(str_list_join_plain(scratch.arena, &pieces));

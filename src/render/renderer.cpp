@@ -102,8 +102,7 @@ struct RenderState {
 };
 
 static const char blank_run[] = "                                    ";   // 36 blanks
-constexpr u64 max_run_blanks = 36;
-static_assert(sizeof(blank_run) - 1 == max_run_blanks, "36 blanks");
+static_assert(sizeof(blank_run) - 1 == run_blanks_max, "a blank run of the widest blank shown");
 
 //- small helpers
 
@@ -1166,7 +1165,7 @@ static void render_categories(RenderState *s, MarkupNode *run, HtmlElement *cont
 static u64 blanks_before(const MarkupNode *run, const RenderFrame *pf)
 {
     bool shown = (pf->kind == MarkupKind_Desc || pf->kind == MarkupKind_Footnote) && node_is_nil(run->prev);
-    return shown ? min_of<u64>(run->space_before, max_run_blanks) : 0;
+    return shown ? min_of<u64>(run->space_before, run_blanks_max) : 0;
 }
 
 // An anchor ("[#4]_") shows nothing: the blank the author put before it
@@ -1175,7 +1174,7 @@ static u64 blanks_before(const MarkupNode *run, const RenderFrame *pf)
 static u64 blanks_after(const MarkupNode *node)
 {
     if (node_is_nil(node->next) || node_is_element(node->next, MarkupKind_InternalLink)) return 0;
-    return min_of<u64>(node->space_after, max_run_blanks);
+    return min_of<u64>(node->space_after, run_blanks_max);
 }
 
 // Renders one text run; returns the element its (unexpected) children go into.

@@ -16,7 +16,7 @@ static void value_pieces(Arena *arena, MarkupNode *node, StrList *out)
     for (MarkupNode *c = node->first_child; !node_is_nil(c); c = c->next) {
         if (c->node_class == NodeClass_Text) {
             Str text = (c->flags & NodeFlag_EmphasisMarks) ? str_empty() : c->text;
-            str_list_pushf(arena, out, "%S%*s", text, (int)min_of<u8>(c->space_after, 36), "");
+            str_list_pushf(arena, out, "%S%*s", text, (int)min_of<u64>(c->space_after, run_blanks_max), "");
             continue;
         }
         if (c->node_class != NodeClass_Element) continue;
@@ -25,7 +25,7 @@ static void value_pieces(Arena *arena, MarkupNode *node, StrList *out)
             for (MarkupNode *d = c->first_child; !node_is_nil(d); d = d->next)
                 if (node_is_element(d, MarkupKind_Desc)) label = d;
         value_pieces(arena, node_is_nil(label) ? c : label, out);
-        if (c->space_after) str_list_pushf(arena, out, "%*s", (int)min_of<u8>(c->space_after, 36), "");
+        if (c->space_after) str_list_pushf(arena, out, "%*s", (int)min_of<u64>(c->space_after, run_blanks_max), "");
     }
 }
 
