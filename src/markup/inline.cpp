@@ -235,7 +235,15 @@ static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, cons
             if (!part.first) part.first = t;
             part.last = t;
         }
-        node_append_child(desc, parser_node(p, NodeClass_Text, node_flags_from_token(t->flags), s2, s2, t->begin));
+        // A node per word, as the page's caption and size checks read them.
+        u64 flags = node_flags_from_token(t->flags);
+        for (u64 begin = t->begin;;) {
+            u64 end = t->flags == TokenFlag_Word ? begin + str_find_byte(str_substr(p->text, begin, t->end), ' ', 0) : t->end;
+            Str word = str_substr(p->text, begin, end);
+            node_append_child(desc, parser_node(p, NodeClass_Text, flags, word, word, begin));
+            if (end >= t->end) break;
+            begin = end + 1;
+        }
     }
     description_part_end(p, &part);
     p->i = k;
@@ -1066,6 +1074,8 @@ bool parse_header_line(Parser *p, MarkupNode *parent, u8 indent, u32 record_flag
     const MarkupToken *value = parser_token(p, k);
     if (token_kind(value, TokenFlag_Space)) value = parser_token(p, k + 1);
     Str value_text = value && !(value->flags & TokenFlag_Newline) ? parser_token_text(p, value) : str_empty();
+    // Its first word, where the token holds several.
+    if (value && value->flags == TokenFlag_Word) value_text = str_prefix(value_text, str_find_byte(value_text, ' ', 0));
 
     if (node_is_nil(p->out->title) && row->id == HeaderField_Title) p->out->title = field;
     else if (row->id == HeaderField_Status) p->out->status = value_text;

@@ -112,6 +112,25 @@ void parser_message(Parser *p, const MarkupToken *t, u32 level, Str text)
     diag_push(p->work, &p->out->messages, anchor, level, text);
 }
 
+MarkupNode *parser_words_apart(Parser *p, MarkupNode *container, const MarkupToken *t, u64 flags)
+{
+    bool after_blank = t > p->tokens && (t[-1].flags & TokenFlag_Space);
+    u64 begin = t->begin;
+    for (;;) {
+        u64 end = begin;
+        while (end < t->end && p->text.str[end] != ' ') end += 1;
+        Str word = str_substr(p->text, begin, end);
+        MarkupNode *last = container->last_child;
+        MarkupNode *n = parser_node(p, NodeClass_Text, flags, word, word, begin);
+        if (after_blank && keeps_space_before(last)) n->space_before = 1;
+        parser_append(container, n);
+        if (end >= t->end) return n;
+        n->space_after = 1;
+        after_blank = true;
+        begin = end + 1;
+    }
+}
+
 void parser_markdown_note(Parser *p, const MarkupToken *t, Str text)
 {
     if (p->told_markdown) return;

@@ -255,6 +255,17 @@ inline bool text_piece_merges(const MarkupNode *container, const MarkupNode *las
     return true;
 }
 
+// Header values and descriptions are read a word at a time: there a token
+// of several words (see tokenizer.h) becomes a node per word, the one
+// space between two recorded as a blank token's would be. Returns the
+// last node.
+MarkupNode *parser_words_apart(Parser *p, MarkupNode *container, const MarkupToken *t, u64 flags);
+
+inline bool words_read_apart(const MarkupNode *container)
+{
+    return container->node_class == NodeClass_HeaderField || is_kind(container, MarkupKind_Desc);
+}
+
 // A text run made from token `t`, appended to `container`: spacing from the
 // blank before it, and the span flags of the run before it (a span runs
 // over the following siblings until its closing mark).
@@ -279,6 +290,7 @@ inline MarkupNode *parser_text_node(Parser *p, MarkupNode *container, const Mark
         last->flags &= flags | ~(u64)NodeFlag_Symbol;   // a symbol run only while every piece is one
         return last;
     }
+    if (t->flags == TokenFlag_Word && words_read_apart(container)) return parser_words_apart(p, container, t, flags);
     MarkupNode *n = parser_node(p, NodeClass_Text, flags, s, s, t->begin);
     if (t > p->tokens && (t[-1].flags & TokenFlag_Space) && keeps_space_before(last)) n->space_before = 1;
     parser_append(container, n);

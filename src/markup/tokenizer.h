@@ -5,6 +5,12 @@
 // appear in source order and cover every byte of the text, so a token's
 // text is always the source range [begin, end).
 //
+// A word token is one word or several with a single space between each
+// ("a line of words"): no markup rule looks inside such a stretch, and
+// most of any text is one. Letters, digits and bytes from 0x80 up make a
+// word; the next word must start with a letter or such a byte, so a number
+// after a space stays a token of its own.
+//
 // Bytes that no markup rule names are decided here so that nothing is ever
 // lost and a UTF-8 character is never cut in two:
 // - every byte from 0x80 up starts or continues a word, so "café" and
@@ -23,7 +29,7 @@
 
 enum TokenFlags : u32 {
     TokenFlag_Number = 0x1,
-    TokenFlag_Word = 0x2,
+    TokenFlag_Word = 0x2,            // one word, or words with a single space between each
     TokenFlag_StringClosed = 0x4,    // modifier of a quoted string: the closing quote was found
     TokenFlag_Symbol = 0x8,          // one punctuation byte, or a quote without partner
     TokenFlag_Escape = 0x10,         // one backslash

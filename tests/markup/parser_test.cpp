@@ -203,6 +203,12 @@ TEST_F(ParserTest, HeaderValuesThatWouldNotDoWhatTheySayAreTold)
     EXPECT_EQ(told("status: Persnal"), "warning 3 status Persnal does not keep this document off the site (only draft "
                                        "and personal do); did you mean personal?\n");
     EXPECT_NE(told("status: private").find("did you mean personal?"), std::string::npos);
+    // The status is the value's first word, also where more words follow
+    // it in the one token a line of words makes.
+    EXPECT_EQ(told("status: drafty for now"), "warning 3 status drafty does not keep this document off the site "
+                                              "(only draft and personal do); did you mean draft?\n");
+    EXPECT_EQ(s(parse("``\nstatus: draft for now\ntoc: no thanks\n``\nH\n").doc.status), "draft");
+    EXPECT_EQ(s(parse("``\ntoc: no thanks\n``\nH\n").doc.toc_value), "no");
     for (const char *quiet : {"status: draft", "status: PERSONAL", "status: published", "status: final", "status: done",
                               "status:", "status: wip"})
         EXPECT_EQ(told(quiet), "") << quiet;

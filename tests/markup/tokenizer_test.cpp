@@ -86,11 +86,11 @@ TEST_F(TokenizerTest, EveryCaseOfTheCaseFileAndTokensCoverEveryByte)
     arena_release(small);
 
     // Nothing past the array is left allocated: the unused chunk tail is given back.
-    Str words = str_lit("one two three");
+    Str words = str_lit("one, two, three");
     u64 before = arena_pos(arena);
     TokenArray three = tokenize(arena, words);
-    EXPECT_EQ(three.count, 5u);
-    EXPECT_LE(arena_pos(arena) - before, 5 * sizeof(MarkupToken) + 8);
+    EXPECT_EQ(three.count, 7u);
+    EXPECT_LE(arena_pos(arena) - before, 7 * sizeof(MarkupToken) + 8);
 
     std::string blanks(1 << 20, ' ');
     EXPECT_EQ(tokenize(arena, Str{blanks.data(), blanks.size()}).count, 1u);
@@ -99,6 +99,52 @@ TEST_F(TokenizerTest, EveryCaseOfTheCaseFileAndTokensCoverEveryByte)
     // A quote with no partner scans to its line's end once, not once per byte.
     std::string quotes = "\"" + std::string(100000, 'x') + "\n";
     EXPECT_EQ(tokenize(arena, Str{quotes.data(), quotes.size()}).count, 3u);
+}
+
+// A word token is read eight bytes at a time, so its end may fall in any
+// lane of a load, or past the last whole load. Texts drawn from the bytes
+// that decide where it ends must give tokens that keep the rule: a word
+// token starts with a letter (or a byte from 0x80 up), holds only word
+// bytes and single spaces each followed by such a letter, and ends where
+// neither goes on.
+TEST_F(TokenizerTest, WordTokensEndWhereTheirRuleSaysAtEveryOffset)
+{
+    auto letter = [](u8 c) { return c >= 0x80 || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'); };
+    auto word_byte = [&](u8 c) { return letter(c) || (c >= '0' && c <= '9'); };
+    const char alphabet[] = {'a', 'Z', 'z', 'A', '0', '9', ' ', ' ', ' ', '\t', '.', '@', '[', '`', '{', '/', ':',
+                             '\n', '_', '\x80', '\xc3', '\xa9', '\x7f', '\0'};
+    u32 state = 12345;
+    u64 words = 0, joined = 0;
+    for (int round = 0; round < 4000; round += 1) {
+        std::string source;
+        u64 size = 1 + round % 41;
+        for (u64 k = 0; k < size; k += 1) {
+            state = state * 1103515245u + 12345u;
+            source += alphabet[(state >> 16) % sizeof(alphabet)];
+        }
+        Str text = str_copy(arena, Str{source.data(), source.size()});
+        const u8 *b = (const u8 *)text.str;
+        TokenArray array = tokenize(arena, text);
+        for (u64 i = 0; i < array.count; i += 1) {
+            const MarkupToken &t = array.tokens[i];
+            if (t.flags != TokenFlag_Word) continue;
+            words += 1;
+            ASSERT_TRUE(letter(b[t.begin])) << source;
+            for (u64 k = t.begin; k < t.end; k += 1) {
+                if (word_byte(b[k])) continue;
+                joined += 1;
+                ASSERT_EQ(b[k], ' ') << source;
+                ASSERT_TRUE(k + 1 < t.end && letter(b[k + 1])) << source;
+            }
+            if (t.end < text.size) {
+                ASSERT_FALSE(word_byte(b[t.end])) << source;
+                ASSERT_FALSE(b[t.end] == ' ' && t.end + 1 < text.size && letter(b[t.end + 1])) << source;
+            }
+        }
+    }
+    // The draw made both kinds: single words, and words joined by a space.
+    EXPECT_GT(words, 1000u);
+    EXPECT_GT(joined, 100u);
 }
 
 } // namespace
