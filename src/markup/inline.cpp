@@ -238,7 +238,7 @@ static void link_string(Parser *p, MarkupNode *container, MarkupNode *text, cons
         // A node per word, as the page's caption and size checks read them.
         u64 flags = node_flags_from_token(t->flags);
         for (u64 begin = t->begin;;) {
-            u64 end = t->flags == TokenFlag_Word ? begin + str_find_byte(str_substr(p->text, begin, t->end), ' ', 0) : t->end;
+            u64 end = token_word_end(p, t, begin);
             Str word = str_substr(p->text, begin, end);
             node_append_child(desc, parser_node(p, NodeClass_Text, flags, word, word, begin));
             if (end >= t->end) break;

@@ -117,8 +117,7 @@ MarkupNode *parser_words_apart(Parser *p, MarkupNode *container, const MarkupTok
     bool after_blank = t > p->tokens && (t[-1].flags & TokenFlag_Space);
     u64 begin = t->begin;
     for (;;) {
-        u64 end = begin;
-        while (end < t->end && p->text.str[end] != ' ') end += 1;
+        u64 end = token_word_end(p, t, begin);
         Str word = str_substr(p->text, begin, end);
         MarkupNode *last = container->last_child;
         MarkupNode *n = parser_node(p, NodeClass_Text, flags, word, word, begin);

@@ -255,10 +255,19 @@ inline bool text_piece_merges(const MarkupNode *container, const MarkupNode *las
     return true;
 }
 
+// The end of the word that starts at `begin` in token `t`: a word token may
+// hold several, one space apart (see tokenizer.h); any other token is one.
+inline u64 token_word_end(const Parser *p, const MarkupToken *t, u64 begin)
+{
+    if (t->flags != TokenFlag_Word) return t->end;
+    u64 end = begin;
+    while (end < t->end && p->text.str[end] != ' ') end += 1;
+    return end;
+}
+
 // Header values and descriptions are read a word at a time: there a token
-// of several words (see tokenizer.h) becomes a node per word, the one
-// space between two recorded as a blank token's would be. Returns the
-// last node.
+// of several words becomes a node per word, the one space between two
+// recorded as a blank token's would be. Returns the last node.
 MarkupNode *parser_words_apart(Parser *p, MarkupNode *container, const MarkupToken *t, u64 flags);
 
 inline bool words_read_apart(const MarkupNode *container)
